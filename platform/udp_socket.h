@@ -1,0 +1,73 @@
+// A UDP/IPv4 socket with the few options the system uses (buffer sizes,
+// multicast membership and TTL, address reuse).
+//
+// Two behaviours the receiving threads rely on:
+// - Close() from another thread wakes a thread blocked in Receive(), which
+//   then fails; later calls fail at once.
+// - A datagram longer than the receive buffer is a failed receive (the
+//   datagram is discarded whole), never a silently cut one.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qc {
+
+struct SocketAddress {
+  uint32_t address = 0;  // host order
+  uint16_t port = 0;     // host order
+
+  // Parses dotted IPv4 text; false when it is not an address.
+  static bool FromDotted(const char* dotted, uint16_t port, SocketAddress& out);
+  std::string ToString() const;  // "a.b.c.d"
+};
+
+class UdpSocket {
+ public:
+  UdpSocket() = default;
+  ~UdpSocket();
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+
+  // Each call returns false on failure and leaves the reason in LastError().
+  bool Create();
+  bool IsOpen() const { return fd_.load() >= 0; }
+  int Handle() const { return fd_.load(); }
+
+  bool SetSendBuffer(int bytes);
+  bool SetReceiveBuffer(int bytes);
+  bool SetReuseAddress(bool on);
+  bool SetMulticastTtl(int ttl);
+  // Group given in host order; interface "any".
+  bool JoinGroup(uint32_t group);
+  bool DropGroup(uint32_t group);
+  // Binds to any local address; port 0 picks an ephemeral one.
+  bool Bind(uint16_t port);
+  uint16_t LocalPort() const;
+
+  // Sends the whole datagram; false on failure.
+  bool SendTo(const void* data, size_t length, const SocketAddress& to);
+  // Blocks for one datagram. Returns its length, or -1 on failure: socket
+  // closed (also by another thread), error, or a datagram longer than
+  // capacity (LastError() is then EMSGSIZE).
+  long Receive(void* buffer, size_t capacity, SocketAddress* from = nullptr);
+  // Like Receive, but gives up after timeoutMs; returns -2 on time-out.
+  long ReceiveFor(void* buffer, size_t capacity, int timeoutMs, SocketAddress* from = nullptr);
+
+  // Shuts the socket down in both directions (waking a blocked receive) and
+  // closes it. Safe to call twice and from another thread.
+  void Close();
+
+  int LastError() const { return lastError_.load(); }
+
+ private:
+  bool SetIntOption(int level, int name, int value);
+  bool Membership(int op, uint32_t group);
+
+  std::atomic<int> fd_{-1};
+  std::atomic<int> lastError_{0};
+};
+
+}  // namespace qc

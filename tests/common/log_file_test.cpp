@@ -1,0 +1,139 @@
+#include "common/log_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace qc {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Each test runs in a fresh working directory, since the log name is relative.
+class LogFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    old_ = fs::current_path();
+    dir_ = fs::temp_directory_path() / ("qc-log-" + std::to_string(getpid()) + "-" +
+                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::current_path(dir_);
+  }
+  void TearDown() override {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+  }
+  fs::path old_, dir_;
+};
+
+std::string Format(const char* fmt, ...) {
+  char buf[LogFile::kLineBuffer];
+  va_list args;
+  va_start(args, fmt);
+  int n = LogFile::FormatLine(buf, "12:34:56 ", fmt, args);
+  va_end(args);
+  return std::string(buf, n);
+}
+
+TEST(LogFileFormat, LineEndsInCrLf) {
+  EXPECT_EQ(Format("qcTray: Hello %d\n", 42), "12:34:56 qcTray: Hello 42\r\n");
+  EXPECT_EQ(Format("no line end"), "12:34:56 no line end");
+}
+
+TEST(LogFileFormat, MessageOf1013BytesEndingInLf) {
+  std::string msg(1012, 'x');
+  msg += '\n';
+  std::string line = Format("%s", msg.c_str());
+  ASSERT_EQ(line.size(), 1023u);
+  EXPECT_EQ(line.substr(9, 1012), std::string(1012, 'x'));
+  EXPECT_EQ(line.substr(1021), "\r\n");
+}
+
+TEST(LogFileFormat, LongerMessageIsCutWithoutLineEnd) {
+  std::string msg(3000, 'y');
+  msg += '\n';
+  std::string line = Format("%s", msg.c_str());
+  EXPECT_EQ(line.size(), 1022u);
+  EXPECT_EQ(line.back(), 'y');
+}
+
+TEST_F(LogFileTest, PrefixIsLocalTimeAndNothingIsWrittenWhileDisabled) {
+  {
+    LogFile log("Quillcast.log", LogFile::ExitPolicy::Keep);
+    log.Print("qcTray: lost\n");
+    log.Enable(true);
+    log.Print("qcTray: kept %s\n", "line");
+    std::string text = ReadAll("Quillcast.log");
+    EXPECT_TRUE(std::regex_match(text, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] qcTray: kept line\r\n")))
+        << text;
+  }
+}
+
+TEST_F(LogFileTest, FirstEnableTruncatesLaterOnesAppend) {
+  {
+    std::ofstream old("Quillview.log");
+    old << "from an earlier run\n";
+  }
+  LogFile log("Quillview.log", LogFile::ExitPolicy::Keep);
+  log.Enable(true);
+  EXPECT_EQ(fs::file_size("Quillview.log"), 0u);
+  log.Print("a\n");
+  log.Enable(false);
+  log.Print("b\n");
+  log.Enable(true);
+  log.Print("c\n");
+  std::string text = ReadAll("Quillview.log");
+  EXPECT_EQ(text.size(), 2u * 12);
+  EXPECT_NE(text.find(" a\r\n"), std::string::npos);
+  EXPECT_EQ(text.find(" b\r\n"), std::string::npos);
+  EXPECT_NE(text.find(" c\r\n"), std::string::npos);
+}
+
+TEST_F(LogFileTest, SenderDeletesItsLogWhenDisabledAtExit) {
+  {
+    std::ofstream old("Quillcast.log");
+    old << "left by an earlier run\n";
+  }
+  { LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled); }
+  EXPECT_FALSE(fs::exists("Quillcast.log"));
+
+  {
+    LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled);
+    log.Enable(true);
+    log.Print("x\n");
+  }
+  EXPECT_TRUE(fs::exists("Quillcast.log"));
+
+  {
+    LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled);
+    log.Enable(true);
+    log.Enable(false);
+  }
+  EXPECT_FALSE(fs::exists("Quillcast.log"));
+}
+
+TEST_F(LogFileTest, ReceiverNeverDeletes) {
+  {
+    std::ofstream old("Quillview.log");
+    old << "kept\n";
+  }
+  { LogFile log("Quillview.log", LogFile::ExitPolicy::Keep); }
+  EXPECT_EQ(ReadAll("Quillview.log"), "kept\n");
+}
+
+}  // namespace
+}  // namespace qc
