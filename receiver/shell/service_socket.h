@@ -1,0 +1,31 @@
+// The receiver's service socket: it sends the two-byte update request to
+// group:P+1. Opened by the tray at start-up and again at every viewer
+// restart (GUI thread); Send may be called from the GUI thread and the
+// viewer's update thread at once.
+#pragma once
+
+#include <mutex>
+
+#include "platform/udp_socket.h"
+
+namespace qv {
+
+class ServiceSocket {
+ public:
+  // Closes any previous socket and opens a new one whose datagrams go to
+  // 234.0.0.1:(port + 1) modulo 65536. Logs the failing step and returns
+  // false on failure.
+  bool Open(int port);
+  // Sends one update request; the result is not examined.
+  void SendUpdateRequest();
+  void Close();
+  // The destination port (for tests).
+  uint16_t DestinationPort() const;
+
+ private:
+  mutable std::mutex mutex_;  // guards the socket against a reopen during a send
+  qc::UdpSocket socket_;
+  qc::SocketAddress destination_;
+};
+
+}  // namespace qv

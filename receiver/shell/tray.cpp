@@ -1,0 +1,245 @@
+#include "receiver/shell/tray.h"
+
+#include "common/log_file.h"
+
+namespace qv {
+
+qvTray::qvTray(TrayView& view, ViewerControl& viewer, SettingsStore& store)
+    : view_(view), viewer_(viewer), store_(store), guiThread_(std::this_thread::get_id()) {}
+
+qvTray::~qvTray() = default;
+
+TrayImage qvTray::ImageFor(TrayState state, bool blinkPhase) {
+  switch (state) {
+    case TrayState::Receiving:
+      return blinkPhase ? TrayImage::GreenYellow : TrayImage::GreenGreen;
+    case TrayState::Hidden:
+      return blinkPhase ? TrayImage::YellowGreen : TrayImage::YellowYellow;
+    case TrayState::Disconnected:
+    default:
+      return blinkPhase ? TrayImage::RedRed : TrayImage::RedGreen;
+  }
+}
+
+const char* qvTray::TipFor(TrayState state) {
+  switch (state) {
+    case TrayState::Receiving:
+      return "Quillview - Receiving";
+    case TrayState::Hidden:
+      return "Quillview - Hidden";
+    case TrayState::Disconnected:
+    default:
+      return "Quillview - Disconnected";
+  }
+}
+
+bool qvTray::Init() {
+  view_.Attach(*this);
+  store_.Load(settings_);
+  view_.StartTimers();
+  viewerAlive_ = true;
+  if (!viewer_.Init(*this)) {
+    qc::Log().Print("qvTray: Failed to init qvViewer\n");
+    return false;
+  }
+  if (!service_.Open(settings_.port)) {
+    qc::Log().Print("qvTray: Failed to init service socket\n");
+    return false;
+  }
+  // A transmission may already have been seen by the viewer's threads; its
+  // Receiving state must not be overwritten by the initial one.
+  TrayState initial = viewer_.IsReceiving() ? TrayState::Receiving : TrayState::Disconnected;
+  blinkPhase_ = false;
+  windowShown_ = true;
+  UpdateTrayIcon(TrayAction::Add, initial);
+  SendUpdateRequest();
+  if (settings_.hotkeyEnabled) hotkeyRegistered_ = view_.RegisterHotKey(settings_.hotkey);
+  return true;
+}
+
+void qvTray::Shutdown() {
+  if (iconAdded_) ShowTrayIcon(TrayAction::Delete, TrayState::Disconnected);
+  service_.Close();
+  if (hotkeyRegistered_) view_.UnregisterHotKey();
+  hotkeyRegistered_ = false;
+}
+
+bool qvTray::UpdateTrayIcon(TrayAction action, TrayState state) {
+  state_ = state;
+  if (OnGuiThread()) {
+    ShowTrayIcon(action, state);
+  } else {
+    // The icon belongs to the GUI thread; the state is already current, so
+    // the posted call shows whatever state holds when it runs.
+    view_.Post([this, action] { ShowTrayIcon(action, state_.load()); });
+  }
+  return true;
+}
+
+void qvTray::ShowTrayIcon(TrayAction action, TrayState state) {
+  if (action == TrayAction::Delete) {
+    if (!iconAdded_) return;
+    iconAdded_ = false;
+  } else if (action == TrayAction::Add) {
+    iconAdded_ = true;
+  } else if (!iconAdded_ || closed_) {
+    return;
+  }
+  view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), TipFor(state));
+}
+
+void qvTray::SendUpdateRequest() { service_.SendUpdateRequest(); }
+
+void qvTray::RestartViewer() {
+  UpdateTrayIcon(TrayAction::Modify, TrayState::Disconnected);
+  viewer_.SetRestarting();
+  view_.Post([this] { OnViewerRestart(); });
+}
+
+void qvTray::OnViewerRestart() {
+  if (closing_.load() || closed_) return;
+  viewer_.Stop();
+  viewer_.Init(*this);
+  service_.Open(settings_.port);
+  view_.SetWindowItem(true);
+  windowShown_ = true;
+}
+
+void qvTray::FatalStop(bool showMessage) {
+  // Once only: the first caller wins, whichever thread it is on.
+  if (closing_.exchange(true)) return;
+  view_.Post([this, showMessage] {
+    viewer_.ShowWindow(false);
+    if (showMessage) view_.ShowMessage(kErrorCaption, kFatalText, MessageIcon::Error);
+    Close();
+  });
+}
+
+void qvTray::Close() {
+  if (closed_) return;
+  if (iconAdded_) ShowTrayIcon(TrayAction::Delete, TrayState::Disconnected);
+  state_ = TrayState::Disconnected;
+  closing_ = true;
+  closed_ = true;
+  if (viewerAlive_) {
+    viewer_.Stop();
+    viewerAlive_ = false;
+  }
+  view_.Quit(0);
+}
+
+void qvTray::SetPort(int port) {
+  settings_.port = port;
+  if (viewer_.IsReceiving()) {
+    restartNeeded_ = true;
+  } else {
+    RestartViewer();
+  }
+}
+
+void qvTray::SetHotKey(int /*slot*/, uint32_t value, bool enabled) {
+  settings_.hotkey = value;
+  if (hotkeyRegistered_) view_.UnregisterHotKey();
+  hotkeyRegistered_ = false;
+  if (enabled) hotkeyRegistered_ = view_.RegisterHotKey(value);
+  settings_.hotkeyEnabled = enabled;
+}
+
+void qvTray::OnBlinkTimer() {
+  blinkPhase_ = !blinkPhase_.load();
+  ShowTrayIcon(TrayAction::Modify, state_.load());
+}
+
+void qvTray::OnRequestTimer() {
+  if (!viewer_.IsReceiving()) {
+    SendUpdateRequest();
+    qc::Log().Print("qvTray: Sending update request\n");
+  }
+}
+
+void qvTray::OnMenuAboutToShow() { view_.EnableReceivingItems(viewer_.IsReceiving()); }
+
+void qvTray::OnTrayDoubleClick() { OnCommand(ID_FULL_SCREEN); }
+
+void qvTray::OnHotKey() {
+  if (!viewer_.IsReceiving()) return;
+  int id = windowShown_ ? ID_HIDE_WINDOW : ID_SHOW_WINDOW;
+  view_.Post([this, id] { OnCommand(id); });
+}
+
+void qvTray::OnCommand(int id) {
+  if (closed_) return;
+  switch (id) {
+    case ID_FULL_SCREEN:
+      if (viewer_.IsReceiving()) {
+        bool on = !viewer_.IsFullScreen();
+        view_.SetFullScreenChecked(on);
+        viewer_.SetFullScreen(on);
+        settings_.fullScreen = on;
+        view_.Post([this] { OnCommand(ID_SHOW_WINDOW); });
+      } else if (!waitingBoxShown_) {
+        waitingBoxShown_ = true;
+        view_.ShowMessage(kInformationCaption, kWaitingText, MessageIcon::Information);
+        waitingBoxShown_ = false;
+      }
+      break;
+    case ID_HIDE_WINDOW:
+      if (viewer_.IsReceiving()) {
+        view_.SetWindowItem(false);
+        viewer_.ShowWindow(false);
+        UpdateTrayIcon(TrayAction::Modify, TrayState::Hidden);
+        windowShown_ = false;
+      }
+      break;
+    case ID_SHOW_WINDOW:
+      if (viewer_.IsReceiving()) {
+        view_.SetWindowItem(true);
+        viewer_.ShowWindow(true);
+        UpdateTrayIcon(TrayAction::Modify, TrayState::Receiving);
+        windowShown_ = true;
+      }
+      break;
+    case ID_REQUEST_REFRESH:
+      SendUpdateRequest();
+      break;
+    case ID_SETTINGS:
+      if (!settingsOpen_) {
+        settingsOpen_ = true;
+        view_.RunSettingsDialog();
+        settingsOpen_ = false;
+      }
+      if (restartNeeded_) {
+        view_.ShowMessage(kInformationCaption, kRestartNeededText, MessageIcon::Information);
+        restartNeeded_ = false;
+      }
+      break;
+    case ID_ABOUT:
+      if (!aboutOpen_) {
+        aboutOpen_ = true;
+        view_.RunAboutDialog();
+        aboutOpen_ = false;
+      }
+      break;
+    case ID_QUIT:
+      view_.Post([this] { Close(); });
+      break;
+    default:
+      break;
+  }
+}
+
+PortCheck qvTray::AcceptSettings(const SettingsDialogValues& v) {
+  PortCheck check = CheckDialogPort(v.port);
+  if (!check.valid) return check;
+  if (check.port != settings_.port) SetPort(check.port);
+  settings_.fullScreen = v.fullScreen;
+  if (v.logging != qc::Log().IsEnabled()) qc::Log().Enable(v.logging);
+  settings_.logging = qc::Log().IsEnabled();
+  if (v.hotkey != settings_.hotkey || v.hotkeyEnabled != settings_.hotkeyEnabled) {
+    SetHotKey(0, v.hotkey, v.hotkeyEnabled);
+  }
+  store_.Save(settings_, portFromCommandLine_);
+  return check;
+}
+
+}  // namespace qv

@@ -1,0 +1,153 @@
+// qvTray: the receiver's controller. It loads the settings, shows the
+// connection state in the tray with a blinking icon, offers the tray menu,
+// owns and restarts the viewer, and sends update requests to the sender
+// through its service socket.
+//
+// Threads: everything runs on the GUI thread except the four calls the
+// viewer's update thread makes (UpdateTrayIcon with Modify/Receiving,
+// SendUpdateRequest, RestartViewer, FatalStop), which are safe from any
+// thread: they touch only atomics and the service socket, and hand the rest
+// to the GUI thread through TrayView::Post.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "receiver/shell/port_rules.h"
+#include "receiver/shell/receiver_settings.h"
+#include "receiver/shell/service_socket.h"
+#include "receiver/shell/tray_view.h"
+
+namespace qv {
+
+inline constexpr char kWaitingText[] =
+    "Quillview is waiting for network data.\n\nNormally, double-clicking the tray icon of "
+    "Quillview activates\nthe full-screen mode. However, there is nothing to show yet -\nthere "
+    "seems to be no Quillcast active on the selected port.";
+inline constexpr char kRestartNeededText[] =
+    "Some of the changed settings will not take effect\nuntil next transmission session or "
+    "program restart.";
+inline constexpr char kFatalText[] = "Fatal error. See the log file (Quillview.log) for details.";
+inline constexpr char kInformationCaption[] = "Quillview Information";
+inline constexpr char kErrorCaption[] = "Quillview Error";
+
+class qvTray;
+
+// The viewer as the controller drives it (qvViewer with its window in the
+// program, a fake in tests). All calls on the GUI thread except
+// SetRestarting and the two queries, which any thread may make.
+class ViewerControl {
+ public:
+  virtual ~ViewerControl() = default;
+  // Starts the receiving side on the tray's port; false on failure (the
+  // viewer logs which step failed).
+  virtual bool Init(qvTray& tray) = 0;
+  virtual void Stop() = 0;
+  virtual bool IsReceiving() const = 0;
+  virtual bool IsFullScreen() const = 0;
+  // Marks the coming Stop as a restart, so that the window's destruction does
+  // not end the program.
+  virtual void SetRestarting() = 0;
+  virtual void ShowWindow(bool show) = 0;
+  virtual void SetFullScreen(bool on) = 0;
+};
+
+// What the settings dialog hands over on OK.
+struct SettingsDialogValues {
+  uint32_t port = 0;  // the port field read as an unsigned number
+  bool fullScreen = false;
+  bool logging = false;
+  uint32_t hotkey = 0;
+  bool hotkeyEnabled = false;
+};
+
+class qvTray {
+ public:
+  qvTray(TrayView& view, ViewerControl& viewer, SettingsStore& store);
+  ~qvTray();
+  qvTray(const qvTray&) = delete;
+  qvTray& operator=(const qvTray&) = delete;
+
+  // Start-up: settings, timers, viewer, service socket, tray icon, first
+  // update request, hot key. False at the first failing step (logged).
+  bool Init();
+  // After the message loop: removes the icon, closes the service socket,
+  // releases the hot key.
+  void Shutdown();
+
+  // A new port: applied at once by a viewer restart when nothing is being
+  // received, else kept for the next restart.
+  void SetPort(int port);
+  void SetPortFromCommandLine() { portFromCommandLine_ = true; }
+  void SetHotKey(int slot, uint32_t value, bool enabled);
+
+  // Called by the viewer (any thread, see the header comment).
+  bool UpdateTrayIcon(TrayAction action, TrayState state);
+  void SendUpdateRequest();
+  void RestartViewer();
+  void FatalStop(bool showMessage);
+
+  // Events from the view (GUI thread).
+  void OnBlinkTimer();
+  void OnRequestTimer();
+  void OnMenuAboutToShow();  // right click: grey or enable the items
+  void OnTrayDoubleClick();
+  void OnHotKey();
+  void OnCommand(int id);
+  // The settings dialog's OK. Returns the port check: when it is not valid
+  // nothing was applied and the dialog shows the replacement.
+  PortCheck AcceptSettings(const SettingsDialogValues& values);
+  // Closing the program (the hidden window's WM_CLOSE and WM_DESTROY):
+  // removes the icon, stops and destroys the viewer, ends the loop.
+  void Close();
+
+  // State for the dialogs and tests.
+  int Port() const { return settings_.port; }
+  bool FullScreenSetting() const { return settings_.fullScreen; }
+  uint32_t Hotkey() const { return settings_.hotkey; }
+  bool HotkeyEnabled() const { return settings_.hotkeyEnabled; }
+  bool PortFromCommandLine() const { return portFromCommandLine_; }
+  TrayState State() const { return state_.load(); }
+  bool WindowShown() const { return windowShown_; }
+  bool BlinkPhase() const { return blinkPhase_.load(); }
+  bool RestartNeeded() const { return restartNeeded_; }
+  bool Closing() const { return closing_.load(); }
+  bool SettingsOpen() const { return settingsOpen_; }
+  bool AboutOpen() const { return aboutOpen_; }
+  ServiceSocket& Service() { return service_; }
+
+  // The icon and tip of a state in a blink phase.
+  static TrayImage ImageFor(TrayState state, bool blinkPhase);
+  static const char* TipFor(TrayState state);
+
+ private:
+  void ShowTrayIcon(TrayAction action, TrayState state);
+  void OnViewerRestart();
+  bool OnGuiThread() const { return std::this_thread::get_id() == guiThread_; }
+
+  TrayView& view_;
+  ViewerControl& viewer_;
+  SettingsStore& store_;
+  std::thread::id guiThread_;
+
+  ReceiverSettings settings_;
+  bool settingsOpen_ = false;
+  bool aboutOpen_ = false;
+  bool windowShown_ = true;
+  std::atomic<bool> blinkPhase_{false};
+  std::atomic<TrayState> state_{TrayState::Disconnected};
+  std::atomic<bool> closing_{false};
+  bool closed_ = false;
+  bool viewerAlive_ = false;
+  bool iconAdded_ = false;
+  bool hotkeyRegistered_ = false;
+  bool restartNeeded_ = false;
+  bool waitingBoxShown_ = false;
+  bool portFromCommandLine_ = false;
+  ServiceSocket service_;
+};
+
+}  // namespace qv

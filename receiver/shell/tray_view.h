@@ -1,0 +1,73 @@
+// What the receiver's tray controller (qvTray) asks of its user interface:
+// the Qt tray view in the program, a console view for --headless, a
+// recording fake in tests. Every call is made on the GUI thread unless it
+// says otherwise.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace qv {
+
+enum class TrayState : int { Disconnected = 0, Receiving = 1, Hidden = 2 };
+enum class TrayAction : int { Add = 0, Modify = 1, Delete = 2 };
+
+// The six tray images, by resource number: frame colour, then centre colour.
+enum class TrayImage : int {
+  RedRed = 101,         // Disconnected, blink phase set
+  RedGreen = 109,       // Disconnected, blink phase clear (also the program icon)
+  GreenYellow = 102,    // Receiving, blink phase set
+  GreenGreen = 110,     // Receiving, blink phase clear
+  YellowGreen = 103,    // Hidden, blink phase set
+  YellowYellow = 108,   // Hidden, blink phase clear
+};
+
+enum class MessageIcon { Information, Error };
+
+// Commands of the tray menu, the viewer window and the hot key.
+enum Command : int {
+  ID_ABOUT = 40001,
+  ID_QUIT = 40002,
+  ID_HIDE_WINDOW = 40003,
+  ID_SHOW_WINDOW = 40004,
+  ID_FULL_SCREEN = 40005,
+  ID_SETTINGS = 40006,
+  ID_REQUEST_REFRESH = 40007,
+};
+
+class qvTray;
+
+class TrayView {
+ public:
+  virtual ~TrayView() = default;
+
+  // Called once by qvTray::Init, before anything else: the view delivers the
+  // tray icon's clicks, menu commands, timer ticks and hot-key presses to
+  // the controller from here on.
+  virtual void Attach(qvTray& tray) = 0;
+  // Runs fn later on the GUI thread, in posting order (a posted message).
+  // Any thread.
+  virtual void Post(std::function<void()> fn) = 0;
+  // Starts the 500 ms blink timer and the 5000 ms request timer, which call
+  // qvTray::OnBlinkTimer and qvTray::OnRequestTimer.
+  virtual void StartTimers() = 0;
+  // Adds, changes or removes the tray icon. False when the platform refused.
+  virtual bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) = 0;
+  // Menu position 1: "&Hide Window" (true) or "S&how Window" (false).
+  virtual void SetWindowItem(bool hideItem) = 0;
+  // Enables or greys Full Screen, Hide/Show Window and Request Refresh.
+  virtual void EnableReceivingItems(bool enabled) = 0;
+  virtual void SetFullScreenChecked(bool checked) = 0;
+  // A modal message box without owner; returns when it is closed.
+  virtual void ShowMessage(const char* caption, const char* text, MessageIcon icon) = 0;
+  // Runs the settings dialog modally; on OK it calls qvTray::AcceptSettings.
+  virtual void RunSettingsDialog() = 0;
+  virtual void RunAboutDialog() = 0;
+  // Grabs or releases the hide/show hot key (16-bit stored code).
+  virtual bool RegisterHotKey(uint32_t code) = 0;
+  virtual void UnregisterHotKey() = 0;
+  // Ends the message loop with this exit code.
+  virtual void Quit(int exitCode) = 0;
+};
+
+}  // namespace qv
