@@ -8,22 +8,53 @@
 // the display-change handler from its GUI thread (QTimer), tests call them
 // directly. SetPolling and RestartPollTimer tell the owner to start or stop
 // the poll timer.
+//
+// Threads: the constructor, Init, the destructor, SetPolling,
+// RestartPollTimer, SendDisconnection, SetPaused and the four handlers run
+// on the GUI thread; RequestRefresh may be called from any thread (the
+// listen thread). The work thread is the only user of the screen and cursor
+// sources, the frames, the encoder and the cursor bookkeeping.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/protocol.h"
 #include "platform/auto_reset_event.h"
+#include "sender/capture/str_encoder.h"
 
 namespace qc {
 
 class qcSender;
 class ScreenSource;
 class CursorSource;
-class StrEncoder;
+struct ScreenFormat;
+
+// Text of the message box for a screen the engine cannot capture.
+inline constexpr char kUnsupportedScreenCaption[] = "Quillcast Error";
+inline constexpr char kUnsupportedScreenText[] =
+    "Quillcast does not support current screen parameters.\n"
+    "Please switch to a display mode with 16, 24 or 32 bit colors.";
+
+// The engine's view of the transport: qcSender in the program, a recorder in
+// tests. The payload calls (PayloadSink) carry FullUpdate, Update and
+// CursorShape payloads; SendRaw the ready-made small datagrams.
+class CaptureTransport : public PayloadSink {
+ public:
+  virtual bool SendRaw(const uint8_t* data, size_t length) = 0;
+  // Sequence number back to 0 (start of every full-screen update).
+  virtual bool ResetStream() = 0;
+  virtual void Close() = 0;
+  virtual uint16_t ScreenId() const = 0;
+  // The sent-since-tick flag of the keep-alive rule.
+  virtual bool SentSinceTick() const = 0;
+  virtual void ClearSentSinceTick() = 0;
+};
 
 // What the engine needs from the tray controller.
 class CaptureOwner {
@@ -37,6 +68,9 @@ class CaptureOwner {
   // Timer 1: (re)start with the given interval, or stop. GUI thread.
   virtual void StartPollTimer(int intervalMs) = 0;
   virtual void StopPollTimer() = 0;
+  // An error message box without owner. The default writes it to standard
+  // error; the program shows it as well. Called from Init only.
+  virtual void ShowErrorMessage(const char* caption, const char* text);
 };
 
 class qcCapture {
@@ -51,8 +85,12 @@ class qcCapture {
   qcCapture(const qcCapture&) = delete;
   qcCapture& operator=(const qcCapture&) = delete;
 
-  // Screen set-up, encoder, events, work thread. Once.
+  // Screen set-up, encoder, events, work thread. Once. The engine sends
+  // through owner->Sender().
   bool Init(CaptureOwner* owner);
+  // The same with another transport (tests). transport is not owned and
+  // must outlive the engine.
+  bool Init(CaptureOwner* owner, CaptureTransport* transport);
 
   void SetPolling(bool on);
   void RestartPollTimer();
@@ -68,6 +106,82 @@ class qcCapture {
   void OnFullUpdateTimer();  // timer 2
   void OnKeepAliveTimer();   // timer 3
   void OnDisplayChange();
+
+  // For tests and benchmarks: steps finished by the work thread so far (its
+  // end counts as one), and a wait until at least `count` steps finished or
+  // the thread ended. False on timeout.
+  uint64_t StepsDone() const;
+  bool WaitForSteps(uint64_t count, int timeoutMs);
+  // Whether the work thread has left its loop (display change, destroy).
+  bool WorkThreadFinished() const { return finished_.load(); }
+
+  // Quarter q (0..3) covers rows QuarterBound(h, q) to
+  // QuarterBound(h, q + 1) - 1: 0, h/4, h/2, 3 x (h/4), h. The remainder
+  // rows of a height that is not a multiple of 4 fall into quarter 3.
+  static int QuarterBound(int height, int q);
+
+ private:
+  struct Quarter {
+    int top = 0;     // first row
+    int bottom = 0;  // one past the last row
+  };
+
+  bool SetUpScreen();
+  void WorkThread();
+  void FullScreenStep();
+  void PollingStep();
+  // Grabs quarter q; unless `always`, only when the source says something
+  // may have been drawn there. Whether it grabbed.
+  bool GrabQuarter(int q, bool always);
+  // Cursor steps (cursor_capture.cpp).
+  void OrdinaryCursorStep();
+  void ClosingCursorStep();
+  bool CaptureCursorShape();
+  void SendCursorPosition(int x, int y);
+  void FinishStep();
+
+  CaptureOwner* owner_ = nullptr;
+  std::unique_ptr<StrEncoder> encoder_;
+  std::unique_ptr<ScreenSource> screen_;
+  std::unique_ptr<CursorSource> cursor_;
+  // qcSender behind CaptureTransport, when Init(owner) was used.
+  std::unique_ptr<CaptureTransport> ownTransport_;
+  CaptureTransport* transport_ = nullptr;
+
+  // Screen rectangle: (0, 0) to (width, height).
+  int width_ = 0;
+  int height_ = 0;
+  uint8_t initMessage_[kInitSize] = {};
+  uint8_t* frame_ = nullptr;  // owned by the screen source
+  std::vector<uint8_t> backBuffer_;
+  size_t screenBytes_ = 0;
+
+  bool haveCursorHandle_ = false;  // false: no shape sent yet
+  uint32_t lastCursorHandle_ = 0;
+  int32_t lastCursorX_ = 0;
+  int32_t lastCursorY_ = 0;
+  uint8_t cursorPosition_[kCursorPositionSize] = {};
+
+  AutoResetEvent pollingEvent_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> displayChanged_{false};
+  std::atomic<bool> refreshWanted_{true};
+  std::atomic<bool> restartFullUpdate_{false};
+  int bytesPerPixel_ = 0;
+  Quarter quarters_[4];
+  int pollQuarter_ = 0;
+  int fullQuarter_ = 0;
+  std::atomic<bool> polling_{false};
+  std::atomic<bool> fullUpdateDue_{true};
+  std::atomic<bool> paused_{false};
+  uint8_t keepAlive_[kKeepAliveSize] = {};
+  bool cursorOff_ = false;
+
+  std::thread thread_;
+  std::atomic<bool> finished_{false};
+  mutable std::mutex stepMutex_;
+  std::condition_variable stepDone_;
+  uint64_t steps_ = 0;
 };
 
 }  // namespace qc

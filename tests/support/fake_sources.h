@@ -1,0 +1,280 @@
+// In-memory stand-ins for the capture engine's screen, cursor and transport,
+// for tests of the engine and of its owner.
+//
+// The engine owns the sources it is given; a test keeps a raw pointer and
+// changes the fake only between steps (after qcCapture::WaitForSteps), which
+// orders its writes before the work thread's next reads.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "common/protocol.h"
+#include "sender/capture/capture.h"
+#include "sender/capture/cursor_source.h"
+#include "sender/capture/screen_source.h"
+
+namespace qc::test {
+
+// A screen held in memory. Pixels are drawn with Fill/SetPixel; GrabRows
+// copies rows into the frame (clearing byte 3 of 32-bit pixels, as the X11
+// source does). With damage tracking on, drawing marks rows and grabbing
+// clears them.
+class FakeScreenSource : public ScreenSource {
+ public:
+  // bitsPerPixel: 16, 24 (captured as 32) or 32; anything else is reported
+  // as it is (the engine refuses it).
+  FakeScreenSource(int width, int height, int bitsPerPixel, bool trackDamage = false)
+      : width_(width), height_(height), bitsPerPixel_(bitsPerPixel), trackDamage_(trackDamage) {
+    bytesPerPixel_ = bitsPerPixel == 16 ? 2 : 4;
+    screen_.assign(RowBytes() * height_, 0);
+    dirty_.assign(height_, 1);
+  }
+
+  // ScreenSource
+  bool Open(ScreenFormat& format) override {
+    ++opens;
+    if (failOpen) return false;
+    format.width = width_;
+    format.height = height_;
+    format.bitsPerPixel = bitsPerPixel_;
+    if (bitsPerPixel_ == 16) {
+      format.redMask = 0xF800;
+      format.greenMask = 0x07E0;
+      format.blueMask = 0x001F;
+    } else if (bitsPerPixel_ >= 24) {
+      format.redMask = 0xFF0000;
+      format.greenMask = 0x00FF00;
+      format.blueMask = 0x0000FF;
+    }
+    return true;
+  }
+  uint8_t* CreateFrame() override {
+    if (failFrame) return nullptr;
+    frame_.assign(RowBytes() * height_, 0);
+    return frame_.data();
+  }
+  bool GrabRows(int first, int end) override {
+    grabs.emplace_back(first, end);
+    if (failGrab) return false;
+    size_t r = RowBytes();
+    std::memcpy(frame_.data() + first * r, screen_.data() + first * r, (end - first) * r);
+    if (bytesPerPixel_ == 4) {
+      for (size_t i = first * r + 3; i < end * r; i += 4) frame_[i] = 0;
+    }
+    std::fill(dirty_.begin() + first, dirty_.begin() + end, 0);
+    return true;
+  }
+  bool MayHaveChanged(int first, int end) override {
+    ++damageQueries;
+    if (!trackDamage_) return true;
+    return std::any_of(dirty_.begin() + first, dirty_.begin() + end, [](uint8_t d) { return d; });
+  }
+  bool TracksDamage() const override { return trackDamage_; }
+  bool DisplayChanged() override { return displayChanged.load(); }
+
+  // Drawing.
+  size_t RowBytes() const { return static_cast<size_t>(width_) * bytesPerPixel_; }
+  int BytesPerPixel() const { return bytesPerPixel_; }
+  void SetPixel(int x, int y, uint32_t value) {
+    uint8_t* p = screen_.data() + y * RowBytes() + x * bytesPerPixel_;
+    if (bytesPerPixel_ == 2) {
+      WriteU16(p, static_cast<uint16_t>(value));
+    } else {
+      WriteU32(p, value);
+    }
+    dirty_[y] = 1;
+  }
+  uint32_t Pixel(int x, int y) const {
+    const uint8_t* p = screen_.data() + y * RowBytes() + x * bytesPerPixel_;
+    return bytesPerPixel_ == 2 ? ReadU16(p) : ReadU32(p);
+  }
+  // Rectangle [x0, x1) x [y0, y1).
+  void Fill(int x0, int y0, int x1, int y1, uint32_t value) {
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) SetPixel(x, y, value);
+  }
+  // Writes the pixels without marking rows (a change the damage tracking
+  // missed).
+  void FillUnseen(int x0, int y0, int x1, int y1, uint32_t value) {
+    std::vector<uint8_t> saved = dirty_;
+    Fill(x0, y0, x1, y1, value);
+    dirty_ = std::move(saved);
+  }
+  const std::vector<uint8_t>& Screen() const { return screen_; }
+  const std::vector<uint8_t>& Frame() const { return frame_; }
+
+  bool failOpen = false;
+  bool failFrame = false;
+  bool failGrab = false;
+  std::atomic<bool> displayChanged{false};
+  int opens = 0;
+  int damageQueries = 0;
+  std::vector<std::pair<int, int>> grabs;
+
+ private:
+  int width_;
+  int height_;
+  int bitsPerPixel_;
+  int bytesPerPixel_;
+  bool trackDamage_;
+  std::vector<uint8_t> screen_;
+  std::vector<uint8_t> frame_;
+  std::vector<uint8_t> dirty_;
+};
+
+// A cursor whose state and image the test sets.
+class FakeCursorSource : public CursorSource {
+ public:
+  FakeCursorSource() { SetImage(1, 16, 16, 0, 0, 0xFF000000); }
+
+  bool Query(CursorState& out) override {
+    ++queries;
+    if (failQuery) return false;
+    out = state;
+    return true;
+  }
+  bool ReadImage(CursorImage& out) override {
+    ++reads;
+    if (failRead) return false;
+    out = image;
+    return true;
+  }
+
+  // A new image of one colour; its handle becomes the cursor's handle.
+  void SetImage(uint32_t handle, int width, int height, int hotX, int hotY, uint32_t argb) {
+    image.handle = handle;
+    image.width = width;
+    image.height = height;
+    image.hotX = hotX;
+    image.hotY = hotY;
+    image.pixels.assign(static_cast<size_t>(width) * height, argb);
+    state.handle = handle;
+  }
+
+  CursorState state{1, true, 10, 10};
+  CursorImage image;
+  bool failQuery = false;
+  bool failRead = false;
+  int queries = 0;
+  int reads = 0;
+};
+
+// Records what the engine sends, with the sequence numbers a qcSender
+// would give: compressed payloads are numbered from 0 after each
+// ResetStream and count only when sent.
+class RecordingTransport : public CaptureTransport {
+ public:
+  struct Datagram {
+    uint16_t type = 0;
+    uint32_t sequence = 0;      // compressed kinds only
+    std::vector<uint8_t> bytes;  // the payload (compressed kinds) or the datagram
+  };
+
+  explicit RecordingTransport(uint16_t screenId = 0x1234) : screenId_(screenId) {}
+
+  SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_ || failSends) return SendResult::Failed;
+    if (length > tooLargeAbove) return SendResult::TooLarge;
+    Datagram d;
+    d.type = static_cast<uint16_t>(type);
+    d.sequence = sequence_++;
+    d.bytes.assign(payload, payload + length);
+    sent_.push_back(std::move(d));
+    totalBytes_ += static_cast<uint32_t>(length + kCompressedHeaderSize);
+    sentSinceTick_ = true;
+    return SendResult::Sent;
+  }
+  uint32_t TotalBytesSent() const override { return totalBytes_.load(); }
+  bool SendRaw(const uint8_t* data, size_t length) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_ || failSends) return false;
+    Datagram d;
+    d.type = ReadU16(data);
+    d.bytes.assign(data, data + length);
+    sent_.push_back(std::move(d));
+    totalBytes_ += static_cast<uint32_t>(length);
+    sentSinceTick_ = true;
+    return true;
+  }
+  bool ResetStream() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sequence_ = 0;
+    ++resets;
+    sentSinceTick_ = false;
+    return true;
+  }
+  void Close() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
+  uint16_t ScreenId() const override { return screenId_.load(); }
+  bool SentSinceTick() const override { return sentSinceTick_.load(); }
+  void ClearSentSinceTick() override { sentSinceTick_ = false; }
+
+  // Takes everything recorded so far.
+  std::vector<Datagram> Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(sent_, {});
+  }
+  bool IsClosed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return closed_;
+  }
+  void SetScreenId(uint16_t id) { screenId_ = id; }
+
+  bool failSends = false;
+  size_t tooLargeAbove = kMaxPayload;
+  int resets = 0;
+
+ private:
+  std::mutex mutex_;
+  std::vector<Datagram> sent_;
+  uint32_t sequence_ = 0;
+  bool closed_ = false;
+  std::atomic<uint16_t> screenId_;
+  std::atomic<uint32_t> totalBytes_{0};
+  std::atomic<bool> sentSinceTick_{false};
+};
+
+// An owner that counts what the engine asks of it.
+class FakeCaptureOwner : public CaptureOwner {
+ public:
+  explicit FakeCaptureOwner(qcSender* sender = nullptr) : sender_(sender) {}
+  qcSender& Sender() override { return *sender_; }
+  int UpdatePeriod() const override { return updatePeriod; }
+  void FatalError() override { ++fatalErrors; }
+  void StartPollTimer(int intervalMs) override {
+    pollTimerInterval = intervalMs;
+    ++pollTimerStarts;
+  }
+  void StopPollTimer() override {
+    pollTimerInterval = 0;
+    ++pollTimerStops;
+  }
+  void ShowErrorMessage(const char* caption, const char* text) override {
+    messageCaption = caption;
+    messageText = text;
+  }
+
+  int updatePeriod = 10;
+  std::atomic<int> fatalErrors{0};
+  int pollTimerInterval = 0;
+  int pollTimerStarts = 0;
+  int pollTimerStops = 0;
+  std::string messageCaption;
+  std::string messageText;
+
+ private:
+  qcSender* sender_;
+};
+
+}  // namespace qc::test
