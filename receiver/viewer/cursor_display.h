@@ -20,7 +20,7 @@ namespace qc {
 class ViewerSurface;
 
 // A drawable cursor image, top-down.
-struct CursorImage {
+struct RemoteCursorImage {
   int width = 0;
   int height = 0;
   int hotX = 0;
@@ -39,11 +39,14 @@ struct CursorImage {
 // bitmaps of 16, 24 and 32 bits per pixel (bit fields or standard layout;
 // 32-bit pixels with any non-zero byte 3 are taken as alpha), monochrome
 // cursors (mask holds AND above XOR) and colour cursors with an AND mask.
-// Rows are read with the bitmap row padding to 4 bytes when the payload
-// holds it, else unpadded. Never reads outside [payload, payload + length).
-// False (image untouched) when the payload is malformed or describes no
-// bitmap at all.
-bool BuildCursorImage(const uint8_t* payload, size_t length, CursorImage& out);
+// 32-bit colour pixels carry straight alpha in byte 3 (the image is
+// premultiplied here). Rows are read with the bitmap row padding to 4 bytes
+// when the payload holds it, else unpadded. Never reads outside
+// [payload, payload + length). A payload without any bitmap gives an empty
+// image (nothing is drawn). False (image untouched) when the payload is
+// malformed: shorter than its header or than the bitmaps it announces, or a
+// colour depth other than 16, 24 and 32 bits without a mask to fall back on.
+bool BuildCursorImage(const uint8_t* payload, size_t length, RemoteCursorImage& out);
 
 // The cursor fields paint reads, guarded by RemoteCursor::Lock().
 struct RemoteCursorState {
@@ -59,7 +62,7 @@ struct RemoteCursorState {
   int32_t lastHeight = 32;
   bool changed = false;   // set by updates, cleared by paint
   bool hasImage = false;  // no image until the first shape datagram
-  CursorImage image;
+  RemoteCursorImage image;
 };
 
 // What paint draws, in framebuffer pixels relative to the scroll position.
@@ -97,7 +100,7 @@ class RemoteCursor {
  private:
   std::mutex lock_;
   RemoteCursorState state_;
-  CursorImage scratch_;  // built outside the lock, then swapped in
+  RemoteCursorImage scratch_;  // built outside the lock, then swapped in
 };
 
 }  // namespace qc

@@ -188,6 +188,8 @@ class qvViewer {
 
   // Written by the read thread before receiving_ is published.
   uint8_t initMessage_[kInitSize] = {};
+  std::unique_ptr<uint8_t[]> scratch_;  // read thread: waiting phase, full ring
+  std::unique_ptr<uint8_t[]> packet_;   // update thread: the datagram being handled
 
   PacketRing ring_;
   std::unique_ptr<UpdateProcessor> processor_;
