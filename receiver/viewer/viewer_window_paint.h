@@ -1,0 +1,95 @@
+// FramePainter: turns the receiver's framebuffer (the sender's 16- or 32-bit
+// pixels with its colour masks, top-down, rows W x B bytes apart) into what
+// the viewer window shows: the image unscaled or scaled down with an
+// area-averaging filter, and black margins around it.
+//
+// GUI thread only. The framebuffer is read without a lock while the update
+// thread writes it; a paint may show a half-decoded band, which the paint
+// that follows the update corrects.
+//
+// Nothing is allocated per paint: Bind() and SetScale() size the conversion
+// image, the scaled image and the filter tables once.
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <cstdint>
+#include <vector>
+
+class QPainter;
+
+namespace qc {
+
+class FramePainter {
+ public:
+  FramePainter();
+  ~FramePainter();
+  FramePainter(const FramePainter&) = delete;
+  FramePainter& operator=(const FramePainter&) = delete;
+
+  // Binds a framebuffer (not owned; it must outlive the binding or be
+  // unbound first). Masks all 0 mean the standard layout of the depth
+  // (5-5-5 in 16 bits, 8-8-8 in the low three bytes of 32 bits). False for
+  // a size outside 1..4096 x 1..32767 or a depth other than 16 and 32.
+  bool Bind(const uint8_t* pixels, int width, int height, int bitsPerPixel,
+            uint32_t redMask, uint32_t greenMask, uint32_t blueMask);
+  void Unbind();
+  bool IsBound() const { return pixels_ != nullptr; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  // Scale percentage 1..100 (100: unscaled); builds the filter tables.
+  void SetScale(int percent);
+  int Scale() const { return scale_; }
+
+  // Where the image lies in the window (client coordinates): at
+  // (offX - scrollX, offY - scrollY), framebuffer size when unscaled, the
+  // scaled size otherwise.
+  QRect ImageRect(int scrollX, int scrollY, int offX, int offY) const;
+
+  // Paints the client-area rectangle `area`: the part of the image inside
+  // it and black everywhere else.
+  void Paint(QPainter& painter, const QRect& area, int scrollX, int scrollY, int offX,
+             int offY);
+
+  // The framebuffer pixel (x, y) as 0xffRRGGBB (for tests and screenshots).
+  uint32_t PixelRgb(int x, int y) const;
+
+ private:
+  enum class Layout { Xrgb32, Masks32, Lut16 };
+  struct Channel {
+    int shift = 0;  // right shift that brings the top bit of the field to bit 7
+    int bits = 0;
+    uint32_t mask = 0;
+  };
+  struct Taps {
+    std::vector<int> first;     // first source index per destination index
+    std::vector<int> count;     // number of source indices contributing
+    std::vector<int> offset;    // into weights
+    std::vector<uint16_t> weights;  // sum to 100 per destination index
+  };
+
+  void FetchRow(int y, int x0, int count, uint32_t* out) const;
+  uint32_t ToRgb32(uint32_t value) const;
+  void ConvertRect(const QRect& source);
+  void ScaleRect(const QRect& dest);
+  static void BuildTaps(int sourceExtent, int percent, Taps& taps);
+  static Channel ChannelFor(uint32_t mask);
+
+  const uint8_t* pixels_ = nullptr;
+  int width_ = 0;
+  int height_ = 0;
+  int bytesPerPixel_ = 0;
+  Layout layout_ = Layout::Xrgb32;
+  Channel red_, green_, blue_;
+  std::vector<uint32_t> lut16_;  // 16-bit value -> 0xffRRGGBB
+
+  QImage converted_;  // framebuffer size, 0xffRRGGBB, refreshed per painted rectangle
+  int scale_ = 100;
+  QImage scaled_;     // scaled image size
+  Taps columns_, rows_;
+  std::vector<uint32_t> rowBuffer_;   // one fetched source row span
+  std::vector<uint64_t> accumulator_; // per source column: three 22-bit channel sums
+};
+
+}  // namespace qc
