@@ -121,6 +121,7 @@ void qvTray::Close() {
   state_ = TrayState::Disconnected;
   closing_ = true;
   closed_ = true;
+  if (closingHook_) closingHook_();
   if (viewerAlive_) {
     viewer_.Stop();
     viewerAlive_ = false;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -64,10 +65,10 @@ struct SettingsDialogValues {
   bool hotkeyEnabled = false;
 };
 
-class qvTray {
+class qvTray : public qc::ViewerOwner {
  public:
   qvTray(TrayView& view, ViewerControl& viewer, SettingsStore& store);
-  ~qvTray();
+  ~qvTray() override;
   qvTray(const qvTray&) = delete;
   qvTray& operator=(const qvTray&) = delete;
 
@@ -85,10 +86,11 @@ class qvTray {
   void SetHotKey(int slot, uint32_t value, bool enabled);
 
   // Called by the viewer (any thread, see the header comment).
+  void UpdateTrayIcon(TrayState state) override { UpdateTrayIcon(TrayAction::Modify, state); }
+  void SendUpdateRequest() override;
+  void RestartViewer() override;
+  void FatalStop(bool showMessage) override;
   bool UpdateTrayIcon(TrayAction action, TrayState state);
-  void SendUpdateRequest();
-  void RestartViewer();
-  void FatalStop(bool showMessage);
 
   // Events from the view (GUI thread).
   void OnBlinkTimer();
@@ -103,6 +105,9 @@ class qvTray {
   // Closing the program (the hidden window's WM_CLOSE and WM_DESTROY):
   // removes the icon, stops and destroys the viewer, ends the loop.
   void Close();
+  // Runs in Close() while the viewer still holds its picture (the program's
+  // final snapshot).
+  void SetClosingHook(std::function<void()> hook) { closingHook_ = std::move(hook); }
 
   // State for the dialogs and tests.
   int Port() const { return settings_.port; }
@@ -148,6 +153,7 @@ class qvTray {
   bool waitingBoxShown_ = false;
   bool portFromCommandLine_ = false;
   ServiceSocket service_;
+  std::function<void()> closingHook_;
 };
 
 }  // namespace qv

@@ -7,9 +7,12 @@
 #include <cstdint>
 #include <functional>
 
+#include "receiver/viewer/viewer.h"
+
 namespace qv {
 
-enum class TrayState : int { Disconnected = 0, Receiving = 1, Hidden = 2 };
+// Disconnected, Receiving, Hidden: the viewer reports Receiving itself.
+using TrayState = qc::TrayState;
 enum class TrayAction : int { Add = 0, Modify = 1, Delete = 2 };
 
 // The six tray images, by resource number: frame colour, then centre colour.

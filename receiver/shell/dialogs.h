@@ -1,0 +1,55 @@
+// The receiver's settings dialog and About box (Qt widgets).
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+
+namespace qv {
+
+class qvTray;
+class HotKeyEdit;
+
+inline constexpr char kUpdatePageUrl[] = "https://quillcast.invalid/vorazudud/updates/?ver=1.1.0";
+
+// "Quillview Settings": edits the five stored settings; OK applies them
+// through the controller (qvTray::AcceptSettings), Cancel applies nothing.
+class SettingsDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit SettingsDialog(qvTray& tray, QWidget* parent = nullptr);
+
+  // One click of the up-down control (also the arrow keys in the field).
+  void StepPort(bool up);
+  // The OK button: true when the settings were applied and the dialog closed.
+  bool TryAccept();
+
+  QLineEdit* PortField() const { return port_; }
+  QCheckBox* FullScreenBox() const { return fullScreen_; }
+  QCheckBox* LoggingBox() const { return logging_; }
+  QCheckBox* HotKeyBox() const { return hotkeyEnabled_; }
+  HotKeyEdit* HotKeyField() const { return hotkey_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  qvTray& tray_;
+  int statePort_ = 0;
+  QLineEdit* port_ = nullptr;
+  QCheckBox* fullScreen_ = nullptr;
+  QCheckBox* logging_ = nullptr;
+  QCheckBox* hotkeyEnabled_ = nullptr;
+  HotKeyEdit* hotkey_ = nullptr;
+};
+
+// "About Quillview": version, build time, "Check for Updates...".
+class AboutDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit AboutDialog(QWidget* parent = nullptr);
+  static QString BuiltText();
+};
+
+}  // namespace qv

@@ -1,0 +1,65 @@
+#include "receiver/shell/program.h"
+
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <memory>
+
+#include "common/log_file.h"
+#include "receiver/shell/console_view.h"
+#include "receiver/shell/headless_viewer.h"
+#include "receiver/shell/qt_tray_view.h"
+#include "receiver/shell/receiver_settings.h"
+#include "receiver/shell/signal_bridge.h"
+#include "receiver/shell/snapshot.h"
+#include "receiver/shell/tray.h"
+
+namespace qv {
+
+namespace {
+
+void Snapshot(qc::qvViewer& viewer, const std::string& path) {
+  if (path.empty()) return;
+  if (!WriteSnapshot(viewer.FramebufferInfo(), QString::fromStdString(path))) {
+    fprintf(stderr, "qvrecv: no picture written to %s (nothing received yet)\n", path.c_str());
+  }
+}
+
+}  // namespace
+
+int RunReceiver(const CommandLine& cl) {
+  qvSettings store(qvSettings::DefaultPath());
+  std::unique_ptr<TrayView> view;
+  if (cl.headless) {
+    view = std::make_unique<ConsoleView>();
+  } else {
+    view = std::make_unique<QtTrayView>(nullptr);
+  }
+  HeadlessViewer viewer;
+  qvTray tray(*view, viewer, store);
+  tray.SetClosingHook([&] { Snapshot(viewer.Viewer(), cl.snapshotPath); });
+
+  SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&](int signo) {
+    if (signo == SIGUSR1) {
+      Snapshot(viewer.Viewer(), cl.snapshotPath);
+    } else {
+      tray.OnCommand(ID_QUIT);
+    }
+  });
+
+  if (!tray.Init()) {
+    view->ShowMessage("Quillview Error", kCannotStartText, MessageIcon::Error);
+    return -1;
+  }
+  if (cl.port != 0) {
+    tray.SetPort(cl.port);
+    tray.SetPortFromCommandLine();
+  }
+  int code = QCoreApplication::exec();
+  tray.Shutdown();
+  return code;
+}
+
+}  // namespace qv

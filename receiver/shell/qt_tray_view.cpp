@@ -1,0 +1,140 @@
+#include "receiver/shell/qt_tray_view.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "common/log_file.h"
+#include "receiver/shell/console_view.h"
+#include "receiver/shell/dialogs.h"
+#include "receiver/shell/tray.h"
+
+namespace qv {
+
+QIcon TrayIconImage(TrayImage image) {
+  const char* name = "tray-red-green";
+  switch (image) {
+    case TrayImage::RedRed: name = "tray-red-red"; break;
+    case TrayImage::RedGreen: name = "tray-red-green"; break;
+    case TrayImage::GreenYellow: name = "tray-green-yellow"; break;
+    case TrayImage::GreenGreen: name = "tray-green-green"; break;
+    case TrayImage::YellowGreen: name = "tray-yellow-green"; break;
+    case TrayImage::YellowYellow: name = "tray-yellow-yellow"; break;
+  }
+  QIcon icon;
+  for (int size : {16, 22, 32, 48}) {
+    icon.addFile(QStringLiteral(":/qvrecv/tray/%1-%2.png").arg(QLatin1String(name)).arg(size),
+                 QSize(size, size));
+  }
+  return icon;
+}
+
+QtTrayView::QtTrayView(HotKeyGrabber* hotkeys, QObject* parent)
+    : QObject(parent), hotkeys_(hotkeys) {}
+
+QtTrayView::~QtTrayView() { icon_.hide(); }
+
+QAction* QtTrayView::AddItem(const char* text, int id) {
+  QAction* a = menu_.addAction(QString::fromUtf8(text));
+  connect(a, &QAction::triggered, this, [this, id] { tray_->OnCommand(id); });
+  return a;
+}
+
+void QtTrayView::Attach(qvTray& tray) {
+  tray_ = &tray;
+  fullScreen_ = AddItem("&Full Screen", ID_FULL_SCREEN);
+  fullScreen_->setCheckable(true);
+  hide_ = AddItem("&Hide Window", ID_HIDE_WINDOW);
+  show_ = AddItem("S&how Window", ID_SHOW_WINDOW);
+  show_->setVisible(false);
+  refresh_ = AddItem("&Request Refresh", ID_REQUEST_REFRESH);
+  menu_.addSeparator();
+  AddItem("&Settings...", ID_SETTINGS);
+  AddItem("&About Quillview...", ID_ABOUT);
+  menu_.addSeparator();
+  AddItem("&Quit", ID_QUIT);
+  menu_.setDefaultAction(fullScreen_);
+  connect(&menu_, &QMenu::aboutToShow, this, [this] { tray_->OnMenuAboutToShow(); });
+  icon_.setContextMenu(&menu_);
+  connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+    if (r == QSystemTrayIcon::DoubleClick) tray_->OnTrayDoubleClick();
+  });
+  for (TrayImage image : {TrayImage::RedRed, TrayImage::RedGreen, TrayImage::GreenYellow,
+                          TrayImage::GreenGreen, TrayImage::YellowGreen, TrayImage::YellowYellow}) {
+    icons_[static_cast<int>(image)] = TrayIconImage(image);
+  }
+}
+
+void QtTrayView::Post(std::function<void()> fn) {
+  QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+void QtTrayView::StartTimers() {
+  connect(&blinkTimer_, &QTimer::timeout, this, [this] { tray_->OnBlinkTimer(); });
+  connect(&requestTimer_, &QTimer::timeout, this, [this] { tray_->OnRequestTimer(); });
+  blinkTimer_.start(500);
+  requestTimer_.start(5000);
+}
+
+bool QtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const char* tip) {
+  if (action == TrayAction::Delete) {
+    icon_.hide();
+    return true;
+  }
+  icon_.setIcon(icons_[static_cast<int>(image)]);
+  icon_.setToolTip(QString::fromUtf8(tip));
+  if (action == TrayAction::Add) {
+    if (!QSystemTrayIcon::isSystemTrayAvailable() && !trayMissingLogged_) {
+      // Without a tray host the receiver still works: its window, the hot
+      // key and the viewer's menu reach every command.
+      trayMissingLogged_ = true;
+      qc::Log().Print("qvTray: No system tray available; running without a tray icon\n");
+    }
+    icon_.show();
+  }
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void QtTrayView::SetWindowItem(bool hideItem) {
+  hide_->setVisible(hideItem);
+  show_->setVisible(!hideItem);
+}
+
+void QtTrayView::EnableReceivingItems(bool enabled) {
+  for (QAction* a : {fullScreen_, hide_, show_, refresh_}) a->setEnabled(enabled);
+}
+
+void QtTrayView::SetFullScreenChecked(bool checked) { fullScreen_->setChecked(checked); }
+
+void QtTrayView::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
+  PrintMessage(caption, text);
+  QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
+                  QString::fromUtf8(caption), QString::fromUtf8(text), QMessageBox::Ok);
+  box.exec();
+}
+
+void QtTrayView::RunSettingsDialog() {
+  SettingsDialog dialog(*tray_);
+  dialog.raise();
+  dialog.activateWindow();
+  dialog.exec();
+}
+
+void QtTrayView::RunAboutDialog() {
+  AboutDialog dialog;
+  dialog.raise();
+  dialog.activateWindow();
+  dialog.exec();
+}
+
+bool QtTrayView::RegisterHotKey(uint32_t code) {
+  if (hotkeys_ == nullptr) return false;
+  return hotkeys_->Grab(code, [this] { tray_->OnHotKey(); });
+}
+
+void QtTrayView::UnregisterHotKey() {
+  if (hotkeys_ != nullptr) hotkeys_->Release();
+}
+
+void QtTrayView::Quit(int exitCode) { QCoreApplication::exit(exitCode); }
+
+}  // namespace qv
