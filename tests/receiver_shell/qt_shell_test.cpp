@@ -1,0 +1,282 @@
+// The Qt side of the receiver shell under the offscreen platform: the
+// snapshot's pixel conversion and PNG file, and the settings dialog's rules
+// as the user meets them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QTimer>
+#include <cstdlib>
+#include <vector>
+
+#include "common/log_file.h"
+#include "receiver/shell/dialogs.h"
+#include "receiver/shell/hotkey_edit.h"
+#include "receiver/shell/snapshot.h"
+#include "receiver/shell/tray.h"
+
+namespace qv {
+namespace {
+
+// ---- snapshot ---------------------------------------------------------------
+
+qc::FramebufferView View(std::vector<uint8_t>& pixels, int w, int h, int bpp, uint32_t r,
+                         uint32_t g, uint32_t b) {
+  qc::FramebufferView v;
+  v.pixels = pixels.data();
+  v.width = w;
+  v.height = h;
+  v.bitsPerPixel = bpp;
+  v.bytesPerRow = w * bpp / 8;
+  v.redMask = r;
+  v.greenMask = g;
+  v.blueMask = b;
+  v.bitFields = r && g && b;
+  return v;
+}
+
+TEST(Snapshot, ThirtyTwoBitPixelsKeepTheirColoursAndIgnoreTheFourthByte) {
+  std::vector<uint8_t> px = {0x10, 0x20, 0x30, 0xFF,   // B G R pad
+                             0x00, 0x00, 0xFF, 0x00,   // red
+                             0xFF, 0x00, 0x00, 0x7F,   // blue
+                             0x00, 0xFF, 0x00, 0x00};  // green
+  QImage img = FramebufferImage(View(px, 2, 2, 32, 0xFF0000, 0xFF00, 0xFF));
+  ASSERT_FALSE(img.isNull());
+  EXPECT_EQ(img.pixel(0, 0), qRgb(0x30, 0x20, 0x10));
+  EXPECT_EQ(img.pixel(1, 0), qRgb(0xFF, 0, 0));
+  EXPECT_EQ(img.pixel(0, 1), qRgb(0, 0, 0xFF));
+  EXPECT_EQ(img.pixel(1, 1), qRgb(0, 0xFF, 0));
+}
+
+TEST(Snapshot, SixteenBitChannelsAreWidenedByRepeatingTheirBits) {
+  // 5-6-5: white, pure red, a mid green (0x20 of 0x3F), a dark blue (1 of 31).
+  std::vector<uint8_t> px = {0xFF, 0xFF, 0x00, 0xF8, 0x00, 0x04, 0x01, 0x00};
+  QImage img = FramebufferImage(View(px, 4, 1, 16, 0xF800, 0x07E0, 0x001F));
+  ASSERT_FALSE(img.isNull());
+  EXPECT_EQ(img.pixel(0, 0), qRgb(255, 255, 255));
+  EXPECT_EQ(img.pixel(1, 0), qRgb(255, 0, 0));
+  EXPECT_EQ(img.pixel(2, 0), qRgb(0, (0x20 << 2) | (0x20 >> 4), 0));
+  EXPECT_EQ(img.pixel(3, 0), qRgb(0, 0, (1 << 3) | (1 >> 2)));
+  // The low bits are always those of the stored value: reducing back to
+  // 5-6-5 gives the framebuffer exactly.
+  for (int x = 0; x < 4; ++x) {
+    QRgb c = img.pixel(x, 0);
+    uint16_t back = static_cast<uint16_t>((qRed(c) >> 3) << 11 | (qGreen(c) >> 2) << 5 | qBlue(c) >> 3);
+    EXPECT_EQ(back, px[2 * x] | px[2 * x + 1] << 8) << x;
+  }
+}
+
+TEST(Snapshot, FifteenBitStandardLayoutWithoutMasks) {
+  std::vector<uint8_t> px = {0x00, 0x7C, 0xE0, 0x03};  // red, green in 5-5-5
+  QImage img = FramebufferImage(View(px, 2, 1, 16, 0, 0, 0));
+  ASSERT_FALSE(img.isNull());
+  EXPECT_EQ(img.pixel(0, 0), qRgb(255, 0, 0));
+  EXPECT_EQ(img.pixel(1, 0), qRgb(0, 255, 0));
+}
+
+TEST(Snapshot, NothingIsWrittenWithoutAPicture) {
+  std::string path = "/tmp/qvsnap-none-" + std::to_string(getpid()) + ".png";
+  EXPECT_FALSE(WriteSnapshot(qc::FramebufferView{}, QString::fromStdString(path)));
+  EXPECT_NE(access(path.c_str(), F_OK), 0);
+}
+
+TEST(Snapshot, WrittenPngReadsBackUnchanged) {
+  std::vector<uint8_t> px(64 * 8 * 4);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(i * 7);
+  qc::FramebufferView v = View(px, 64, 8, 32, 0xFF0000, 0xFF00, 0xFF);
+  std::string path = "/tmp/qvsnap-" + std::to_string(getpid()) + ".png";
+  ASSERT_TRUE(WriteSnapshot(v, QString::fromStdString(path)));
+  QImage back(QString::fromStdString(path));
+  ASSERT_FALSE(back.isNull());
+  EXPECT_EQ(back.convertToFormat(QImage::Format_RGB32), FramebufferImage(v));
+  EXPECT_NE(access((path + ".part").c_str(), F_OK), 0);
+  unlink(path.c_str());
+}
+
+// ---- settings dialog -----------------------------------------------------------
+
+class NullView : public TrayView {
+ public:
+  void Attach(qvTray&) override {}
+  void Post(std::function<void()> fn) override { posted.push_back(std::move(fn)); }
+  void StartTimers() override {}
+  bool SetTrayIcon(TrayAction, TrayImage, const char*) override { return true; }
+  void SetWindowItem(bool) override {}
+  void EnableReceivingItems(bool) override {}
+  void SetFullScreenChecked(bool) override {}
+  void ShowMessage(const char*, const char*, MessageIcon) override {}
+  void RunSettingsDialog() override {}
+  void RunAboutDialog() override {}
+  bool RegisterHotKey(uint32_t code) override {
+    registered = code;
+    return true;
+  }
+  void UnregisterHotKey() override { registered = 0; }
+  void Quit(int) override {}
+  std::vector<std::function<void()>> posted;
+  uint32_t registered = 0;
+};
+
+class IdleViewer : public ViewerControl {
+ public:
+  bool Init(qvTray& tray) override {
+    port = tray.Port();
+    return true;
+  }
+  void Stop() override {}
+  bool IsReceiving() const override { return false; }
+  bool IsFullScreen() const override { return false; }
+  void SetRestarting() override {}
+  void ShowWindow(bool) override {}
+  void SetFullScreen(bool) override {}
+  int port = 0;
+};
+
+class MemoryStore : public SettingsStore {
+ public:
+  void Load(ReceiverSettings& s) override { s.port = 5982; }
+  void Save(const ReceiverSettings& s, bool skipPort) override {
+    ++saves;
+    saved = s;
+    skippedPort = skipPort;
+  }
+  int saves = 0;
+  ReceiverSettings saved;
+  bool skippedPort = false;
+};
+
+class SettingsDialogTest : public ::testing::Test {
+ protected:
+  SettingsDialogTest() : tray(view, viewer, store) {
+    ReceiverSettings s;
+    store.Load(s);
+  }
+  void SetUp() override {
+    // Load the settings the way Init does, without sockets.
+    tray.SetHotKey(0, kDefaultHotkey, true);
+    view.registered = kDefaultHotkey;
+  }
+  // Presses OK; a message box that opens is closed again at once. Returns
+  // whether one opened.
+  bool PressOk(SettingsDialog& d, bool* accepted) {
+    bool boxShown = false;
+    QTimer::singleShot(0, [&] {
+      if (QWidget* box = QApplication::activeModalWidget(); box && box != &d) {
+        boxShown = true;
+        box->close();
+      }
+    });
+    *accepted = d.TryAccept();
+    return boxShown;
+  }
+
+  NullView view;
+  IdleViewer viewer;
+  MemoryStore store;
+  qvTray tray;
+};
+
+TEST_F(SettingsDialogTest, InvalidPortsAreReplacedWithABoxAndNothingIsApplied) {
+  struct Case {
+    const char* typed;
+    const char* shown;
+  } cases[] = {{"5983", "5984"}, {"999", "1024"}, {"70000", "65534"}, {"65535", "65534"}, {"", "1024"}};
+  for (const Case& c : cases) {
+    SettingsDialog d(tray);
+    d.show();
+    d.PortField()->setText(QString::fromLatin1(c.typed));
+    bool accepted = true;
+    EXPECT_TRUE(PressOk(d, &accepted)) << c.typed;
+    EXPECT_FALSE(accepted) << c.typed;
+    EXPECT_EQ(d.PortField()->text().toStdString(), c.shown) << c.typed;
+    EXPECT_TRUE(d.isVisible());
+  }
+  EXPECT_EQ(store.saves, 0);
+}
+
+TEST_F(SettingsDialogTest, UpDownStepsByTwoWithinTheRange) {
+  SettingsDialog d(tray);
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5982"));
+  d.PortField()->setText(QStringLiteral("5983"));
+  d.StepPort(true);
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5986"));
+  d.PortField()->setText(QStringLiteral("5983"));
+  d.StepPort(false);
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5982"));
+  d.PortField()->setText(QStringLiteral("65534"));
+  d.StepPort(true);
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("65534"));
+  d.PortField()->setText(QStringLiteral("1024"));
+  d.StepPort(false);
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("1024"));
+}
+
+TEST_F(SettingsDialogTest, OkAppliesAndSaves) {
+  SettingsDialog d(tray);
+  d.show();
+  d.PortField()->setText(QStringLiteral("6000"));
+  d.FullScreenBox()->setChecked(true);
+  d.HotKeyBox()->setChecked(false);
+  bool accepted = false;
+  EXPECT_FALSE(PressOk(d, &accepted));
+  EXPECT_TRUE(accepted);
+  EXPECT_EQ(store.saves, 1);
+  EXPECT_EQ(store.saved.port, 6000);
+  EXPECT_TRUE(store.saved.fullScreen);
+  EXPECT_FALSE(store.saved.hotkeyEnabled);
+  EXPECT_EQ(view.registered, 0u);  // released at once
+  EXPECT_EQ(tray.Port(), 6000);
+  EXPECT_FALSE(view.posted.empty());  // viewer restart on the new port
+}
+
+TEST_F(SettingsDialogTest, CommandLinePortFieldIsDisabledButTheArrowsWork) {
+  tray.SetPortFromCommandLine();
+  SettingsDialog d(tray);
+  d.show();
+  EXPECT_FALSE(d.PortField()->isEnabled());
+  d.StepPort(true);
+  bool accepted = false;
+  PressOk(d, &accepted);
+  EXPECT_TRUE(accepted);
+  EXPECT_EQ(tray.Port(), 5984);
+  EXPECT_TRUE(store.skippedPort);
+}
+
+TEST_F(SettingsDialogTest, HotKeyFieldFollowsItsCheckBox) {
+  SettingsDialog d(tray);
+  d.show();
+  EXPECT_TRUE(d.HotKeyField()->isEnabled());
+  EXPECT_EQ(d.HotKeyField()->text(), QStringLiteral("Ctrl + F12"));
+  d.HotKeyBox()->click();
+  EXPECT_FALSE(d.HotKeyField()->isEnabled());
+  d.HotKeyBox()->click();
+  EXPECT_TRUE(d.HotKeyField()->isEnabled());
+}
+
+TEST(AboutBox, BuiltTextHasTheCompilersDateAndTime) {
+  QString t = AboutDialog::BuiltText();
+  EXPECT_TRUE(t.startsWith(QStringLiteral("Built on ")));
+  EXPECT_TRUE(t.contains(QStringLiteral(" at ")));
+  EXPECT_EQ(t.size(), static_cast<int>(strlen("Built on Dec  6 2026 at 19:50:25")));
+}
+
+TEST(HotKeyText, Names) {
+  EXPECT_EQ(HotKeyText(0x027B), QStringLiteral("Ctrl + F12"));
+  EXPECT_EQ(HotKeyText(0x0541), QStringLiteral("Shift + Alt + A"));
+  EXPECT_EQ(HotKeyText(0), QStringLiteral("None"));
+  EXPECT_EQ(VirtualKeyFromQt(Qt::Key_F12), 0x7B);
+  EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Q), 'Q');
+}
+
+}  // namespace
+}  // namespace qv
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
