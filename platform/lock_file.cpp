@@ -1,0 +1,42 @@
+#include "platform/lock_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace qc {
+
+LockFile::~LockFile() { Release(); }
+
+std::string LockFile::DefaultPath(const char* name) {
+  const char* runtime = getenv("XDG_RUNTIME_DIR");
+  std::string dir = (runtime != nullptr && runtime[0] == '/') ? runtime : "/tmp";
+  return dir + "/" + name;
+}
+
+LockFile::Result LockFile::Acquire(const std::string& path) {
+  Release();
+  // Read-only is enough for flock, and lets the lock work on a file that
+  // another user created in a shared /tmp. O_NOFOLLOW refuses a planted link.
+  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return Result::Failed;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = errno;
+    close(fd);
+    return error == EWOULDBLOCK ? Result::HeldElsewhere : Result::Failed;
+  }
+  fd_ = fd;
+  return Result::Acquired;
+}
+
+void LockFile::Release() {
+  if (fd_ >= 0) {
+    close(fd_);  // drops the lock; the file stays for the next run
+    fd_ = -1;
+  }
+}
+
+}  // namespace qc

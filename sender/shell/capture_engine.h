@@ -1,0 +1,30 @@
+// The capture engine as the tray controller sees it. The program adapts
+// qcCapture to it (capture_engine_adapter.h); tests use a fake, so the
+// controller's state machine is tested without a screen.
+#pragma once
+
+namespace qc {
+
+class qcTray;
+
+class CaptureEngine {
+ public:
+  virtual ~CaptureEngine() = default;  // stops the work thread
+  // The engine reaches the transport, the update period, the poll timer
+  // and the fatal path through the tray.
+  virtual bool Init(qcTray& tray) = 0;
+  virtual void SetPolling(bool on) = 0;
+  virtual void RestartPollTimer() = 0;
+  virtual void SendDisconnection() = 0;
+  // refresh-wanted := true; any thread.
+  virtual void RequestRefresh() = 0;
+  virtual void SetPaused(bool paused) = 0;
+  virtual bool IsPaused() const = 0;   // any thread
+  virtual bool IsPolling() const = 0;  // any thread
+  virtual void OnPollTimer() = 0;
+  virtual void OnFullUpdateTimer() = 0;
+  virtual void OnKeepAliveTimer() = 0;
+  virtual void OnDisplayChange() = 0;
+};
+
+}  // namespace qc

@@ -1,0 +1,51 @@
+// The real capture engine (qcCapture on the X11 screen and cursor sources)
+// behind the tray controller's CaptureEngine interface.
+#pragma once
+
+#include <memory>
+
+#include "sender/capture/capture.h"
+#include "sender/shell/capture_engine.h"
+
+namespace qc {
+
+class qcTray;
+
+class CaptureEngineAdapter : public CaptureEngine {
+ public:
+  // cursor may be null (no cursor capture).
+  CaptureEngineAdapter(std::unique_ptr<ScreenSource> screen, std::unique_ptr<CursorSource> cursor);
+  ~CaptureEngineAdapter() override;
+
+  bool Init(qcTray& tray) override;
+  void SetPolling(bool on) override { capture_.SetPolling(on); }
+  void RestartPollTimer() override { capture_.RestartPollTimer(); }
+  void SendDisconnection() override { capture_.SendDisconnection(); }
+  void RequestRefresh() override { capture_.RequestRefresh(); }
+  void SetPaused(bool paused) override { capture_.SetPaused(paused); }
+  bool IsPaused() const override { return capture_.IsPaused(); }
+  bool IsPolling() const override { return capture_.IsPolling(); }
+  void OnPollTimer() override { capture_.OnPollTimer(); }
+  void OnFullUpdateTimer() override { capture_.OnFullUpdateTimer(); }
+  void OnKeepAliveTimer() override { capture_.OnKeepAliveTimer(); }
+  void OnDisplayChange() override { capture_.OnDisplayChange(); }
+
+ private:
+  // The engine's owner: forwards to the tray.
+  class Owner : public CaptureOwner {
+   public:
+    qcSender& Sender() override;
+    int UpdatePeriod() const override;
+    void FatalError() override;
+    void StartPollTimer(int intervalMs) override;
+    void StopPollTimer() override;
+    void ShowErrorMessage(const char* caption, const char* text) override;
+    qcTray* tray = nullptr;
+  };
+
+  Owner owner_;
+  // Declared last: destroyed (its work thread stopped) before the owner.
+  qcCapture capture_;
+};
+
+}  // namespace qc

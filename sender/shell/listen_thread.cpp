@@ -1,0 +1,170 @@
+#include "sender/shell/listen_thread.h"
+
+#include <sys/socket.h>
+
+#include "common/byte_order.h"
+#include "common/log_file.h"
+#include "common/protocol.h"
+#include "platform/udp_socket.h"
+
+namespace qc {
+
+namespace {
+
+// Wakes a thread blocked in a receive on sock without closing the
+// descriptor; the last owner closes it.
+void WakeReceiver(const std::shared_ptr<UdpSocket>& sock) {
+  if (sock && sock->IsOpen()) shutdown(sock->Handle(), SHUT_RDWR);
+}
+
+}  // namespace
+
+ListenThread::ListenThread(ListenOwner& owner) : owner_(owner) {}
+
+ListenThread::~ListenThread() { Shutdown(); }
+
+bool ListenThread::Start() {
+  listening_ = true;
+  try {
+    thread_ = std::thread(&ListenThread::Run, this);
+  } catch (const std::system_error& e) {
+    listening_ = false;
+    Log().Print("qcTray: Creating listen thread failed (error %ld)\n",
+                static_cast<long>(e.code().value()));
+    return false;
+  }
+  return true;
+}
+
+bool ListenThread::HasSocket() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return current_.socket != nullptr;
+}
+
+ListenThread::Current ListenThread::Take() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  serving_ = current_.socket;
+  return current_;
+}
+
+void ListenThread::Release(Current& cur) {
+  cur.socket.reset();  // the thread's own reference goes first
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serving_.reset();
+  }
+  released_.notify_all();
+}
+
+bool ListenThread::IsCurrent(const std::shared_ptr<UdpSocket>& sock) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return current_.socket == sock;
+}
+
+void ListenThread::CloseListenSocket() {
+  std::shared_ptr<UdpSocket> old;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    old = std::move(current_.socket);
+    current_.socket.reset();
+  }
+  if (!old) return;
+  WakeReceiver(old);
+  // The woken thread lets go at once (its receive fails, it posts nothing
+  // that blocks); then this is the last reference and closes the socket.
+  std::unique_lock<std::mutex> lock(mutex_);
+  released_.wait(lock, [&] { return serving_ != old; });
+}
+
+bool ListenThread::OpenListenSocket(uint16_t port, Phase phase) {
+  CloseListenSocket();
+  auto sock = std::make_shared<UdpSocket>();
+  if (!sock->Create()) {
+    Log().Print("qcTray: Unable to create listen socket (error %d)\n", sock->LastError());
+    return false;
+  }
+  bool ok = true;
+  if (!sock->SetReceiveBuffer(kListenReceiveBuffer)) {
+    Log().Print("qcTray: Unable to set listen socket buffer size\n");
+    ok = false;
+  } else if (!sock->Bind(port)) {
+    Log().Print("qcTray: Unable to bind listen socket\n");
+    ok = false;
+  } else if (!sock->JoinGroup(kGroupAddressHostOrder)) {
+    Log().Print("qcTray: Unable to join multicast group\n");
+    ok = false;
+  } else if (!sock->SetMulticastTtl(kReceivingTtl)) {
+    Log().Print("qcTray: Unable to set TTL\n");
+    ok = false;
+  }
+  if (!ok) return false;  // sock closes here
+  std::lock_guard<std::mutex> lock(mutex_);
+  current_.socket = std::move(sock);
+  current_.phase = phase;
+  if (phase == Phase::StartCheck) conflict_ = false;
+  return true;
+}
+
+void ListenThread::Shutdown() {
+  CloseListenSocket();
+  listening_ = false;
+  startListen_.Set();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ListenThread::Run() {
+  Log().Print("qcTray: Listen thread started\n");
+  while (true) {
+    startListen_.Wait();
+    if (!listening_) break;
+    Current cur = Take();
+    Serve(cur);
+    Release(cur);
+  }
+  Log().Print("qcTray: Listen thread finished\n");
+}
+
+void ListenThread::Serve(const Current& cur) {
+  // Receive buffer of the largest datagram, kept for the thread's life;
+  // nothing is allocated per datagram.
+  static thread_local uint8_t buffer[kMaxDatagram];
+  if (!cur.socket) return;  // the phase's socket could not be opened
+  if (cur.phase == Phase::StartCheck) {
+    SocketAddress from;
+    long n = cur.socket->Receive(buffer, sizeof buffer, &from);
+    if (n > 0 && listening_) {
+      bool stillCurrent;
+      {
+        // Raise the conflict only for the check that is still running,
+        // under the lock the next Start takes to clear it.
+        std::lock_guard<std::mutex> lock(mutex_);
+        stillCurrent = current_.socket == cur.socket;
+        if (stillCurrent) {
+          conflict_ = true;
+          current_.socket.reset();
+        }
+      }
+      if (stillCurrent) {
+        owner_.AnotherTransmitterDetected(from.address);
+        Log().Print(
+            "qcTray: Another transmitter detected at %d.%d.%d.%d\n",
+            static_cast<int>(from.address >> 24), static_cast<int>((from.address >> 16) & 0xFF),
+            static_cast<int>((from.address >> 8) & 0xFF), static_cast<int>(from.address & 0xFF));
+      }
+    }
+    // A failed receive: the check ended (or there was no socket); the UI
+    // thread has opened the next socket, or will, and signals.
+  } else {
+    while (listening_) {
+      long n = cur.socket->Receive(buffer, sizeof buffer);
+      // A shut-down socket reads as an empty datagram: the next Start or
+      // Shutdown has replaced it. A real empty datagram is ignored.
+      if (n < 0 || (n == 0 && !IsCurrent(cur.socket))) break;
+      if (n >= 2 && ReadU16(buffer) == static_cast<uint16_t>(PacketType::UpdateRequest)) {
+        Log().Print("qcTray: Update request received\n");
+        owner_.UpdateRequested();
+      }
+    }
+  }
+}
+}  // namespace qc

@@ -1,0 +1,393 @@
+#include "sender/shell/tray_controller.h"
+
+#include <cstdio>
+
+#include "common/log_file.h"
+#include "common/protocol.h"
+#include "platform/settings_file.h"
+
+namespace qc {
+
+uint32_t HotkeyModifiers(uint32_t code) {
+  uint32_t m = (code >> 8) & 0xFF;
+  return ((m & 0x01) << 2) | ((m & 0x04) >> 2) | (m & 0xFA);
+}
+
+qcTray::qcTray(TrayView& view, SettingsFile& settingsFile, AccelerationBackend& acceleration,
+               EngineFactory makeEngine)
+    : view_(view),
+      settingsFile_(settingsFile),
+      makeEngine_(std::move(makeEngine)),
+      acceleration_(acceleration),
+      listener_(*this) {}
+
+qcTray::~qcTray() {
+  // Shutdown normally ran; after a failed Init the parts still go in order:
+  // the listen thread first (it calls the engine), then the engine, then
+  // the transport.
+  listener_.Shutdown();
+  engine_.reset();
+}
+
+bool qcTray::Init(bool startFlag, int commandLinePort) {
+  LoadSenderSettings(settingsFile_, settings_);
+  updatePeriod_ = settings_.updatePeriod;
+  iconIndex_ = 0;
+  menu_ = TrayMenu{};
+  view_.SetMenu(menu_);
+  if (commandLinePort != 0) settings_.port = commandLinePort;
+
+  if (!transport_.Open(this, kGroupAddress, static_cast<uint16_t>(settings_.port))) {
+    Log().Print("qcTray: Failed to init qcSender\n");
+    return false;
+  }
+  if (settings_.disableAcceleration) acceleration_.SetAcceleration(true);
+
+  engine_ = makeEngine_ ? makeEngine_() : nullptr;
+  if (!engine_ || !engine_->Init(*this)) {
+    Log().Print("qcTray: Failed to init qcCapture\n");
+    return false;
+  }
+  view_.StartTimer(TimerId::FullUpdate, kFullUpdateTimerMs);
+  view_.StartTimer(TimerId::KeepAlive, kKeepAliveTimerMs);
+
+  if (!listener_.Start()) return false;  // logs its line
+
+  trayIconAdded_ = true;
+  UpdateTrayIcon();
+
+  if (settings_.enableHotkeyStart) RegisterHotKeyFor(0);
+  if (settings_.enableHotkeyPause) RegisterHotKeyFor(1);
+
+  if (startFlag) view_.PostToUi([this] { OnCommand(ID_START_TRANSMISSION); });
+  return true;
+}
+
+void qcTray::AbortInit() {
+  if (settings_.disableAcceleration) acceleration_.SetAcceleration(false);
+}
+
+void qcTray::Shutdown() {
+  if (settings_.disableAcceleration) acceleration_.SetAcceleration(false);
+  if (trayIconAdded_) {
+    view_.RemoveTrayIcon();
+    trayIconAdded_ = false;
+  }
+  listener_.Shutdown();
+  view_.StopTimer(TimerId::StartCheck);
+  view_.StopTimer(TimerId::Poll);
+  view_.StopTimer(TimerId::FullUpdate);
+  view_.StopTimer(TimerId::KeepAlive);
+  view_.CloseStartingDialog();
+  // The engine's work thread sends the disconnection as it ends.
+  engine_.reset();
+  transport_.Close();
+  for (int index = 0; index < 2; ++index) {
+    if (hotkeyRegistered_[index]) view_.UnregisterHotKey(index);
+    hotkeyRegistered_[index] = false;
+  }
+}
+
+// ---- state ----------------------------------------------------------------
+
+bool qcTray::PollingOrPaused() const {
+  return engine_ && (engine_->IsPolling() || engine_->IsPaused());
+}
+
+qcTray::State qcTray::CurrentState() const {
+  if (engine_ && engine_->IsPaused()) return State::Paused;
+  if (engine_ && engine_->IsPolling()) return State::Transmitting;
+  if (starting_) return State::Starting;
+  return State::Idle;
+}
+
+const char* qcTray::TipText() const {
+  switch (CurrentState()) {
+    case State::Paused: return kTipPaused;
+    case State::Transmitting: return kTipTransmitting;
+    case State::Starting: return kTipStarting;
+    case State::Idle: break;
+  }
+  return kTipIdle;
+}
+
+void qcTray::UpdateTrayIcon() {
+  if (!trayIconAdded_) return;
+  int index = iconIndex_.load();
+  if (!view_.SetTrayIcon(index, TipText())) Log().Print("qcTray: Unable to change tray icon %d\n", index);
+}
+
+// The paused icon while paused, else the next animation frame. Runs on the
+// sending thread as well as the UI thread; a step lost to the race only
+// shows another frame.
+void qcTray::StepIcon() {
+  if (engine_ && engine_->IsPaused()) {
+    iconIndex_ = kPausedIcon;
+  } else {
+    int next = iconIndex_.load() + 1;
+    iconIndex_ = next >= kPausedIcon ? 0 : next;
+  }
+}
+
+void qcTray::RequestIconRefresh() {
+  // At most one refresh waits in the UI queue, however many datagrams go
+  // out meanwhile.
+  if (iconRefreshPosted_.exchange(true)) return;
+  view_.PostToUi([this] {
+    iconRefreshPosted_ = false;
+    UpdateTrayIcon();
+  });
+}
+
+void qcTray::AdvanceIcon() {
+  StepIcon();
+  RequestIconRefresh();
+}
+
+// ---- events ---------------------------------------------------------------
+
+void qcTray::OnCommand(int id) {
+  switch (id) {
+    case ID_START_TRANSMISSION: StartTransmission(); break;
+    case ID_STOP_TRANSMISSION: StopTransmission(); break;
+    case ID_PAUSE_TRANSMISSION: TogglePause(); break;
+    case ID_SEND_FULL_UPDATE:
+      if (engine_) engine_->RequestRefresh();
+      break;
+    case ID_SETTINGS: ShowSettings(); break;
+    case ID_ABOUT: ShowAbout(); break;
+    case ID_QUIT: Quit(); break;
+    default: break;
+  }
+}
+
+void qcTray::OnTimer(TimerId id) {
+  switch (id) {
+    case TimerId::StartCheck: EndStartCheck(); break;
+    case TimerId::Poll:
+      if (engine_) engine_->OnPollTimer();
+      break;
+    case TimerId::FullUpdate:
+      if (engine_) engine_->OnFullUpdateTimer();
+      break;
+    case TimerId::KeepAlive:
+      if (engine_) engine_->OnKeepAliveTimer();
+      break;
+  }
+}
+
+void qcTray::OnDisplayChange() {
+  if (engine_) engine_->OnDisplayChange();
+}
+
+void qcTray::OnHotKey(int index) {
+  // Posted, so that hotkeys run in order with the menu commands.
+  if (index == 0) {
+    int id = PollingOrPaused() ? ID_STOP_TRANSMISSION : ID_START_TRANSMISSION;
+    view_.PostToUi([this, id] { OnCommand(id); });
+  } else if (index == 1 && PollingOrPaused()) {
+    view_.PostToUi([this] { OnCommand(ID_PAUSE_TRANSMISSION); });
+  }
+}
+
+void qcTray::OnTrayDoubleClick() { OnCommand(menu_.first); }
+
+// ---- commands -------------------------------------------------------------
+
+void qcTray::StartTransmission() {
+  if (warningShown_) return;
+  // A Start during a running check (a second hotkey press or double click
+  // within the 1500 ms) is ignored, so the listen thread never serves a
+  // socket of another phase than the one it was opened for; so is a Start
+  // while transmitting, whose check would only hear this sender itself.
+  if (startCheckRunning_ || PollingOrPaused()) return;
+  starting_ = true;
+  startCheckRunning_ = true;
+  StepIcon();
+  UpdateTrayIcon();
+  checkPort_ = settings_.port;
+  listener_.OpenListenSocket(static_cast<uint16_t>(settings_.port), ListenThread::Phase::StartCheck);
+  listener_.Signal();
+  view_.StartTimer(TimerId::StartCheck, kStartCheckMs);
+  view_.ShowStartingDialog();
+}
+
+void qcTray::EndStartCheck() {
+  view_.StopTimer(TimerId::StartCheck);
+  if (!startCheckRunning_) return;
+  startCheckRunning_ = false;
+  // Another transmitter was heard: no transmission; the next Start begins a
+  // new check.
+  if (listener_.Conflict()) return;
+  view_.CloseStartingDialog();
+  starting_ = false;
+  int requestPort = settings_.port + 1;
+  if (!listener_.OpenListenSocket(static_cast<uint16_t>(requestPort), ListenThread::Phase::Requests)) {
+    menu_.startEnabled = false;
+    menu_.quitEnabled = false;
+    view_.SetMenu(menu_);
+    warningShown_ = true;
+    char text[256];
+    snprintf(text, sizeof text,
+             "Cannot listen for data packets on UDP port %d.\nThis is not a fatal error but data "
+             "transmission may be unreliable.",
+             requestPort);
+    view_.ShowMessage(kWarningCaption, text, MessageIcon::Warning);
+    menu_.startEnabled = true;
+    menu_.quitEnabled = true;
+    warningShown_ = false;
+  }
+  menu_.first = ID_STOP_TRANSMISSION;
+  listener_.Signal();
+  engine_->SetPolling(true);
+  menu_.pauseEnabled = true;
+  menu_.fullUpdateEnabled = true;
+  view_.SetMenu(menu_);
+  Log().Print("qcTray: Transmission started\n");
+}
+
+void qcTray::StopTransmission() {
+  menu_.first = ID_START_TRANSMISSION;
+  menu_.pauseEnabled = false;
+  menu_.fullUpdateEnabled = false;
+  engine_->SetPolling(false);
+  if (engine_->IsPaused()) {
+    menu_.pauseChecked = false;
+    engine_->SetPaused(false);
+  }
+  view_.SetMenu(menu_);
+  engine_->SendDisconnection();
+  if (accelerationChangePending_) {
+    acceleration_.SetAcceleration(settings_.disableAcceleration);
+    accelerationChangePending_ = false;
+  }
+  if (portChangePending_) {
+    transport_.Open(this, kGroupAddress, static_cast<uint16_t>(settings_.port));
+    portChangePending_ = false;
+  }
+  // The disconnection's send advances the icon; show the idle tip even when
+  // that send failed.
+  UpdateTrayIcon();
+}
+
+void qcTray::TogglePause() {
+  // Pause means something only while a transmission runs; a stale command
+  // from a menu opened earlier is ignored.
+  if (!PollingOrPaused()) return;
+  if (!engine_->IsPaused()) {
+    menu_.pauseChecked = true;
+    engine_->SetPaused(true);
+    engine_->SetPolling(false);
+    iconIndex_ = kPausedIcon;
+    UpdateTrayIcon();
+    menu_.fullUpdateEnabled = false;
+  } else {
+    menu_.pauseChecked = false;
+    engine_->SetPaused(false);
+    engine_->SetPolling(true);
+    StepIcon();
+    UpdateTrayIcon();
+    menu_.fullUpdateEnabled = true;
+  }
+  view_.SetMenu(menu_);
+}
+
+void qcTray::ShowSettings() {
+  if (!settingsOpen_) {
+    settingsOpen_ = true;
+    view_.RunSettingsDialog(*this);
+    settingsOpen_ = false;
+  }
+  if (portChangePending_ || accelerationChangePending_) {
+    view_.ShowMessage(kInformationCaption, kPendingSettingsText, MessageIcon::Information);
+  }
+}
+
+void qcTray::ShowAbout() {
+  if (aboutOpen_) return;
+  aboutOpen_ = true;
+  int result = view_.RunAboutBox();
+  aboutOpen_ = false;
+  if (result == 1000) view_.OpenUrl(kUpdatePageUrl);
+}
+
+void qcTray::Quit() {
+  closing_ = true;
+  view_.Quit();
+}
+
+void qcTray::FatalError() {
+  // One box, however many threads report; none after Quit.
+  if (closing_.exchange(true)) return;
+  view_.PostToUi([this] {
+    view_.ShowMessage(kErrorCaption, kFatalErrorText, MessageIcon::Error);
+    view_.Quit();
+  });
+}
+
+// ---- listen thread --------------------------------------------------------
+
+void qcTray::UpdateRequested() {
+  if (engine_) engine_->RequestRefresh();
+}
+
+void qcTray::AnotherTransmitterDetected(uint32_t address) {
+  int port = checkPort_.load();
+  view_.PostToUi([this, address, port] {
+    view_.HideStartingDialog();
+    char text[256];
+    snprintf(text, sizeof text,
+             "Another transmitter detected at IP %d.%d.%d.%d, port %d.\nThere must be exactly one "
+             "program transmitting on a particular port.",
+             static_cast<int>(address >> 24), static_cast<int>((address >> 16) & 0xFF),
+             static_cast<int>((address >> 8) & 0xFF), static_cast<int>(address & 0xFF), port);
+    view_.ShowMessage(kErrorCaption, text, MessageIcon::Error);
+  });
+}
+
+// ---- settings -------------------------------------------------------------
+
+void qcTray::SetPort(int port) {
+  settings_.port = port;
+  if (PollingOrPaused()) {
+    portChangePending_ = true;
+  } else {
+    transport_.Open(this, kGroupAddress, static_cast<uint16_t>(port));
+  }
+}
+
+void qcTray::SetUpdatePeriod(int ms) {
+  settings_.updatePeriod = ms;
+  updatePeriod_ = ms;
+  if (engine_) engine_->RestartPollTimer();
+}
+
+void qcTray::SetDisableAcceleration(bool on) {
+  settings_.disableAcceleration = on;
+  if (PollingOrPaused()) {
+    accelerationChangePending_ = true;
+  } else {
+    acceleration_.SetAcceleration(on);
+  }
+}
+
+void qcTray::RegisterHotKeyFor(int index) {
+  view_.RegisterHotKey(index, index == 0 ? settings_.hotkeyStart : settings_.hotkeyPause);
+  hotkeyRegistered_[index] = true;
+}
+
+void qcTray::SetHotKey(int index, uint32_t code, bool enabled) {
+  if (index != 0 && index != 1) return;
+  bool& storedEnabled = index == 0 ? settings_.enableHotkeyStart : settings_.enableHotkeyPause;
+  (index == 0 ? settings_.hotkeyStart : settings_.hotkeyPause) = code;
+  if (hotkeyRegistered_[index]) {
+    view_.UnregisterHotKey(index);
+    hotkeyRegistered_[index] = false;
+  }
+  if (enabled) RegisterHotKeyFor(index);
+  storedEnabled = enabled;
+}
+
+void qcTray::SaveSettings() { SaveSenderSettings(settingsFile_, settings_, Log().IsEnabled()); }
+
+}  // namespace qc

@@ -1,0 +1,170 @@
+// qcTray: the sender's controller and the owner of everything else in it:
+// the settings, the transport, the capture engine, the listen thread and the
+// display-acceleration switch. It turns the user's commands (menu, double
+// click, hotkeys, -start) into the transmission states Idle, Starting,
+// Transmitting and Paused, and talks to the screen only through its
+// TrayView.
+//
+// Threads: everything runs on the UI thread except AdvanceIcon (the sending
+// thread), FatalError (any thread) and the ListenOwner calls (the listen
+// thread); those three only post work to the UI thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "sender/capture/sender_transport.h"
+#include "sender/shell/acceleration.h"
+#include "sender/shell/capture_engine.h"
+#include "sender/shell/listen_thread.h"
+#include "sender/shell/sender_settings.h"
+#include "sender/shell/tray_view.h"
+
+namespace qc {
+
+class SettingsFile;
+
+// Texts of the controller's boxes and tips.
+inline constexpr char kErrorCaption[] = "Quillcast Error";
+inline constexpr char kWarningCaption[] = "Quillcast Warning";
+inline constexpr char kInformationCaption[] = "Quillcast Information";
+inline constexpr char kFatalErrorText[] = "Fatal error. See the log file (Quillcast.log) for details.";
+inline constexpr char kPendingSettingsText[] =
+    "Some of the changed settings will take effect\nonly after stopping and restarting the "
+    "transmission.";
+inline constexpr char kTipIdle[] = "Quillcast - Idle";
+inline constexpr char kTipStarting[] = "Quillcast - Starting";
+inline constexpr char kTipTransmitting[] = "Quillcast - Transmitting";
+inline constexpr char kTipPaused[] = "Quillcast - Paused";
+inline constexpr char kUpdatePageUrl[] = "http://www.quillcast.example.com/vorazudud/updates/?ver=1.1.0";
+inline constexpr int kStartCheckMs = 1500;
+// The capture engine's full-update (2) and keep-alive (3) timers.
+inline constexpr int kFullUpdateTimerMs = 15000;
+inline constexpr int kKeepAliveTimerMs = 700;
+inline constexpr int kPausedIcon = 4;
+
+// The hot-key code's modifier flags (0x01 Shift, 0x02 Control, 0x04 Alt, any
+// other bit as it is; 0x08 is Super) as registration flags (0x04 Shift,
+// 0x02 Control, 0x01 Alt, 0x08 Super, other bits unchanged).
+uint32_t HotkeyModifiers(uint32_t code);
+inline uint32_t HotkeyVirtualKey(uint32_t code) { return code & 0xFF; }
+
+class qcTray : public SenderOwner, public ListenOwner {
+ public:
+  using EngineFactory = std::function<std::unique_ptr<CaptureEngine>()>;
+
+  enum class State { Idle, Starting, Transmitting, Paused };
+
+  qcTray(TrayView& view, SettingsFile& settingsFile, AccelerationBackend& acceleration,
+         EngineFactory makeEngine);
+  ~qcTray() override;
+  qcTray(const qcTray&) = delete;
+  qcTray& operator=(const qcTray&) = delete;
+
+  // Loads the settings, opens the transport, creates the capture engine,
+  // starts the listen thread, adds the tray icon, registers the hotkeys and,
+  // with startFlag, posts a Start. A non-zero commandLinePort replaces the
+  // stored port. False (with one log line) on the first failure.
+  bool Init(bool startFlag, int commandLinePort);
+  // After a failed Init: puts back the display acceleration if Init had
+  // switched it off.
+  void AbortInit();
+  // Set by start-up when -port was given.
+  void SetPortFromCommandLine() { settings_.portFromCommandLine = true; }
+  // After the event loop: tears down what Init built.
+  void Shutdown();
+
+  // UI-thread events.
+  void OnCommand(int id);
+  void OnTimer(TimerId id);
+  void OnHotKey(int index);
+  void OnTrayDoubleClick();  // sends the command of menu position 0
+  void OnDisplayChange();
+
+  // Setters of the settings dialog; each applies its value at once or, for
+  // the port and the acceleration switch while transmitting or paused, at
+  // the next Stop.
+  void SetPort(int port);
+  void SetUpdatePeriod(int ms);
+  void SetDisableAcceleration(bool on);
+  void SetHotKey(int index, uint32_t code, bool enabled);
+  // Writes all settings (the dialog's SaveSettings).
+  void SaveSettings();
+  const SenderSettings& Settings() const { return settings_; }
+  bool SettingsDialogOpen() const { return settingsOpen_; }
+
+  // State, for the views and tests.
+  State CurrentState() const;
+  const char* TipText() const;
+  int IconIndex() const { return iconIndex_.load(); }
+  const TrayMenu& Menu() const { return menu_; }
+  bool PortChangePending() const { return portChangePending_; }
+  bool AccelerationChangePending() const { return accelerationChangePending_; }
+  bool StartCheckRunning() const { return startCheckRunning_; }
+  bool Closing() const { return closing_.load(); }
+  CaptureEngine* Engine() { return engine_.get(); }
+  AccelerationControl& Acceleration() { return acceleration_; }
+  ListenThread& Listener() { return listener_; }
+
+  // What the capture engine reaches through its owner.
+  qcSender& Sender() { return transport_; }
+  int UpdatePeriod() const { return updatePeriod_.load(); }  // any thread
+  void StartPollTimer(int intervalMs) { view_.StartTimer(TimerId::Poll, intervalMs); }
+  void StopPollTimer() { view_.StopTimer(TimerId::Poll); }
+  // The engine's set-up boxes (unsupported screen); UI thread, from Init.
+  void ShowErrorMessage(const char* caption, const char* text) {
+    view_.ShowMessage(caption, text, MessageIcon::Error);
+  }
+
+  // SenderOwner (and the engine's fatal path): any thread.
+  void FatalError() override;
+  void AdvanceIcon() override;
+
+  // ListenOwner.
+  void UpdateRequested() override;
+  void AnotherTransmitterDetected(uint32_t address) override;
+
+ private:
+  void StartTransmission();
+  void EndStartCheck();
+  void StopTransmission();
+  void TogglePause();
+  void ShowSettings();
+  void ShowAbout();
+  void Quit();
+  void StepIcon();
+  void UpdateTrayIcon();
+  void RequestIconRefresh();
+  bool PollingOrPaused() const;
+  void RegisterHotKeyFor(int index);
+
+  TrayView& view_;
+  SettingsFile& settingsFile_;
+  EngineFactory makeEngine_;
+  AccelerationControl acceleration_;
+  SenderSettings settings_;
+  std::atomic<int> updatePeriod_{10};
+  std::atomic<int> checkPort_{kDefaultPort};  // the port of the running start check
+  qcSender transport_;
+  std::unique_ptr<CaptureEngine> engine_;
+  ListenThread listener_;
+  TrayMenu menu_;
+
+  std::atomic<int> iconIndex_{0};
+  std::atomic<bool> iconRefreshPosted_{false};
+  std::atomic<bool> closing_{false};
+  bool trayIconAdded_ = false;
+  bool starting_ = false;
+  bool startCheckRunning_ = false;
+  bool warningShown_ = false;
+  bool portChangePending_ = false;
+  bool accelerationChangePending_ = false;
+  bool settingsOpen_ = false;
+  bool aboutOpen_ = false;
+  bool hotkeyRegistered_[2] = {false, false};
+};
+
+}  // namespace qc

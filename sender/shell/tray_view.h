@@ -1,0 +1,89 @@
+// What the tray controller (qcTray) needs from the program around it: the
+// tray icon and its menu, message boxes, the dialogs, timers, hotkeys and a
+// way to run work on the UI thread. The Qt tray view, the headless console
+// view and the tests' fake each implement it, so the controller's logic runs
+// the same with a screen, without one, and under test.
+//
+// Every call is made on the UI thread, except PostToUi, which any thread may
+// call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace qc {
+
+class qcTray;
+
+// Command identifiers of the tray menu, the hotkeys and the double click.
+enum CommandId : int {
+  ID_ABOUT = 40001,
+  ID_QUIT = 40002,
+  ID_STOP_TRANSMISSION = 40003,
+  ID_START_TRANSMISSION = 40004,
+  ID_PAUSE_TRANSMISSION = 40005,
+  ID_SETTINGS = 40006,
+  ID_SEND_FULL_UPDATE = 40007,
+};
+
+// The controller's timers: the end of the start check, and the capture
+// engine's poll (1), full-update (2) and keep-alive (3) timers.
+enum class TimerId { StartCheck, Poll, FullUpdate, KeepAlive };
+
+enum class MessageIcon { Information, Warning, Error };
+
+// The popup menu: "&Start Transmission" or "&Stop Transmission" at position
+// 0 (the default item), then Pause, Send Full-Screen Update, a separator,
+// Settings, About, a separator and Quit.
+struct TrayMenu {
+  int first = ID_START_TRANSMISSION;
+  bool startEnabled = true;  // applies while first is ID_START_TRANSMISSION
+  bool pauseEnabled = false;
+  bool pauseChecked = false;
+  bool fullUpdateEnabled = false;
+  bool quitEnabled = true;
+  bool operator==(const TrayMenu&) const = default;
+};
+
+class TrayView {
+ public:
+  virtual ~TrayView() = default;
+
+  // Runs task on the UI thread, later, in order. Any thread.
+  virtual void PostToUi(std::function<void()> task) = 0;
+  // (Re)starts a repeating timer; the view calls qcTray::OnTimer(id).
+  virtual void StartTimer(TimerId id, int intervalMs) = 0;
+  virtual void StopTimer(TimerId id) = 0;
+  // Ends the event loop (the program then shuts the controller down).
+  virtual void Quit() = 0;
+
+  // Adds the tray icon or changes it: icon index 0-3 are the animation
+  // frames (0 also idle), 4 the paused icon. False when it failed.
+  virtual bool SetTrayIcon(int iconIndex, const char* tip) = 0;
+  virtual void RemoveTrayIcon() = 0;
+  virtual void SetMenu(const TrayMenu& menu) = 0;
+
+  // A modal message box; returns when it is closed. The text is also
+  // written to standard error.
+  virtual void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) = 0;
+
+  // The "Quillcast Starting..." wait dialog: shown (again, if only hidden),
+  // hidden, closed.
+  virtual void ShowStartingDialog() = 0;
+  virtual void HideStartingDialog() = 0;
+  virtual void CloseStartingDialog() = 0;
+
+  // The settings dialog, modal; applies through the controller's setters.
+  virtual void RunSettingsDialog(qcTray& tray) = 0;
+  // The About box, modal: 1000 for "Check for Updates...", 2 for Close
+  // Window, Esc or the close box, 1 for Enter.
+  virtual int RunAboutBox() = 0;
+  virtual void OpenUrl(const std::string& url) = 0;
+
+  // Global hotkeys; index 0 start/stop, 1 pause; code as stored.
+  virtual void RegisterHotKey(int index, uint32_t code) = 0;
+  virtual void UnregisterHotKey(int index) = 0;
+};
+
+}  // namespace qc

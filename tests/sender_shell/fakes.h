@@ -1,0 +1,168 @@
+// Test doubles of the tray controller's surroundings: a view that records
+// what it is asked to show and queues posted work until the test drains it,
+// and a capture engine that only keeps its flags.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sender/shell/acceleration.h"
+#include "sender/shell/capture_engine.h"
+#include "sender/shell/tray_controller.h"
+#include "sender/shell/tray_view.h"
+
+namespace qc::test {
+
+struct ShownMessage {
+  std::string caption;
+  std::string text;
+  MessageIcon icon;
+};
+
+class FakeView : public TrayView {
+ public:
+  void PostToUi(std::function<void()> task) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    posted.push_back(std::move(task));
+  }
+  // Runs posted work (and whatever it posts) until the queue is empty.
+  int Drain() {
+    int n = 0;
+    while (true) {
+      std::function<void()> task;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (posted.empty()) return n;
+        task = std::move(posted.front());
+        posted.pop_front();
+      }
+      task();
+      ++n;
+    }
+  }
+  size_t PostedCount() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return posted.size();
+  }
+  void StartTimer(TimerId id, int ms) override { timers[id] = ms; }
+  void StopTimer(TimerId id) override { timers.erase(id); }
+  bool TimerRunning(TimerId id) const { return timers.count(id) != 0; }
+  void Quit() override { ++quits; }
+  bool SetTrayIcon(int index, const char* tip) override {
+    iconIndex = index;
+    this->tip = tip;
+    ++iconUpdates;
+    return trayWorks;
+  }
+  void RemoveTrayIcon() override { trayRemoved = true; }
+  void SetMenu(const TrayMenu& m) override { menu = m; }
+  void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) override {
+    messages.push_back({caption, text, icon});
+    if (whileMessageOpen) whileMessageOpen(messages.back());
+  }
+  void ShowStartingDialog() override {
+    startingVisible = true;
+    ++startingShown;
+  }
+  void HideStartingDialog() override { startingVisible = false; }
+  void CloseStartingDialog() override {
+    startingVisible = false;
+    ++startingClosed;
+  }
+  void RunSettingsDialog(qcTray& tray) override {
+    ++settingsRuns;
+    if (settingsAction) settingsAction(tray);
+  }
+  int RunAboutBox() override {
+    ++aboutRuns;
+    return aboutAction ? aboutAction() : 2;
+  }
+  void OpenUrl(const std::string& url) override { urls.push_back(url); }
+  void RegisterHotKey(int index, uint32_t code) override { hotkeys[index] = code; }
+  void UnregisterHotKey(int index) override { hotkeys.erase(index); }
+
+  std::mutex mutex;
+  std::deque<std::function<void()>> posted;
+  std::map<TimerId, int> timers;
+  int quits = 0;
+  int iconIndex = -1;
+  std::string tip;
+  int iconUpdates = 0;
+  bool trayWorks = true;
+  bool trayRemoved = false;
+  TrayMenu menu;
+  std::vector<ShownMessage> messages;
+  std::function<void(const ShownMessage&)> whileMessageOpen;
+  bool startingVisible = false;
+  int startingShown = 0;
+  int startingClosed = 0;
+  int settingsRuns = 0;
+  std::function<void(qcTray&)> settingsAction;
+  int aboutRuns = 0;
+  std::function<int()> aboutAction;
+  std::vector<std::string> urls;
+  std::map<int, uint32_t> hotkeys;
+};
+
+class FakeEngine : public CaptureEngine {
+ public:
+  bool Init(qcTray& tray) override {
+    owner = &tray;
+    return initResult;
+  }
+  void SetPolling(bool on) override {
+    polling = on;
+    if (on) {
+      owner->StartPollTimer(owner->UpdatePeriod() / 4);
+    } else {
+      owner->StopPollTimer();
+    }
+  }
+  void RestartPollTimer() override { ++pollTimerRestarts; }
+  void SendDisconnection() override {
+    ++disconnections;
+    refreshWanted = true;
+  }
+  void RequestRefresh() override { refreshWanted = true; }
+  void SetPaused(bool p) override { paused = p; }
+  bool IsPaused() const override { return paused; }
+  bool IsPolling() const override { return polling; }
+  void OnPollTimer() override { ++pollTicks; }
+  void OnFullUpdateTimer() override {}
+  void OnKeepAliveTimer() override {}
+  void OnDisplayChange() override {}
+
+  qcTray* owner = nullptr;
+  bool initResult = true;
+  std::atomic<bool> polling{false};
+  std::atomic<bool> paused{false};
+  std::atomic<bool> refreshWanted{false};
+  int disconnections = 0;
+  int pollTimerRestarts = 0;
+  int pollTicks = 0;
+};
+
+class FakeAcceleration : public AccelerationBackend {
+ public:
+  bool Available() override { return available; }
+  std::optional<int> ReadLevel() override { return level; }
+  bool WriteLevel(int l) override {
+    if (!writable) return false;
+    level = l;
+    ++writes;
+    return true;
+  }
+  void ReapplyDisplaySettings() override { ++reapplied; }
+
+  bool available = true;
+  bool writable = true;
+  std::optional<int> level = 0;
+  int writes = 0;
+  int reapplied = 0;
+};
+
+}  // namespace qc::test
