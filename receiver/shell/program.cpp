@@ -9,7 +9,7 @@
 
 #include "common/log_file.h"
 #include "receiver/shell/console_view.h"
-#include "receiver/shell/headless_viewer.h"
+#include "receiver/shell/program_viewer.h"
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/receiver_settings.h"
 #include "receiver/shell/signal_bridge.h"
@@ -20,9 +20,9 @@ namespace qv {
 
 namespace {
 
-void Snapshot(qc::qvViewer& viewer, const std::string& path) {
+void Snapshot(const ProgramViewer& viewer, const std::string& path) {
   if (path.empty()) return;
-  if (!WriteSnapshot(viewer.FramebufferInfo(), QString::fromStdString(path))) {
+  if (!WriteSnapshot(viewer.Picture(), QString::fromStdString(path))) {
     fprintf(stderr, "qvrecv: no picture written to %s (nothing received yet)\n", path.c_str());
   }
 }
@@ -32,18 +32,20 @@ void Snapshot(qc::qvViewer& viewer, const std::string& path) {
 int RunReceiver(const CommandLine& cl) {
   qvSettings store(qvSettings::DefaultPath());
   std::unique_ptr<TrayView> view;
+  std::unique_ptr<ProgramViewer> viewer;
   if (cl.headless) {
     view = std::make_unique<ConsoleView>();
+    viewer = std::make_unique<HeadlessViewer>();
   } else {
     view = std::make_unique<QtTrayView>(nullptr);
+    viewer = std::make_unique<WindowViewer>();
   }
-  HeadlessViewer viewer;
-  qvTray tray(*view, viewer, store);
-  tray.SetClosingHook([&] { Snapshot(viewer.Viewer(), cl.snapshotPath); });
+  qvTray tray(*view, *viewer, store);
+  tray.SetClosingHook([&] { Snapshot(*viewer, cl.snapshotPath); });
 
   SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&](int signo) {
     if (signo == SIGUSR1) {
-      Snapshot(viewer.Viewer(), cl.snapshotPath);
+      Snapshot(*viewer, cl.snapshotPath);
     } else {
       tray.OnCommand(ID_QUIT);
     }
