@@ -6,6 +6,9 @@
 // Construction and Init happen before the capture work thread starts;
 // EncodeRows runs on that thread only; the destructor runs after it stopped
 // and writes the statistics to the log.
+//
+// All working storage (the payload under construction, the per-substring
+// index buffer) lives in the object: nothing is allocated after construction.
 #pragma once
 
 #include <cstddef>
@@ -13,21 +16,26 @@
 
 #include "common/protocol.h"
 #include "common/strip_format.h"
+#include "sender/capture/sender_transport.h"
 
 namespace qc {
-
-class qcSender;
 
 // Where finished payloads go. qcSender is the real one; tests record.
 class PayloadSink {
  public:
   virtual ~PayloadSink() = default;
+  // TooLarge: the payload's compressed form does not fit one datagram and
+  // nothing was sent; the encoder then sends it in smaller pieces.
   virtual SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) = 0;
   virtual uint32_t TotalBytesSent() const = 0;
 };
 
 class StrEncoder {
  public:
+  // Statistics kinds, in the order of the statistics table.
+  enum Kind { kOneColour, kTwoColour, kFourColour, kSixteenColour, kThirtyTwoColour, kRawColour,
+              kCopy, kKindCount };
+
   StrEncoder();
   virtual ~StrEncoder();  // writes the statistics
   StrEncoder(const StrEncoder&) = delete;
@@ -38,9 +46,50 @@ class StrEncoder {
   void Init(int width, int bytesPerPixel, const uint8_t* frame, uint8_t* reference,
             PayloadSink* sink);
   // Encodes the changed rows firstRow..endRow-1 with the given packet type.
+  // Every row outside that band must hold what the receivers hold: Copy
+  // entries of row firstRow read row firstRow - 1 of the frame.
   // Returns whether the last payload handed over was sent; false when there
   // was nothing to send.
   bool EncodeRows(int firstRow, int endRow, PacketType type);
+
+  // Substrings encoded as the kind, and the bytes their entries took (tag
+  // included; Copy bytes are filled in when the statistics are written).
+  uint32_t KindCount(Kind kind) const { return stats_[kind].count; }
+  uint32_t KindBytes(Kind kind) const { return stats_[kind].bytes; }
+
+ private:
+  struct KindStats {
+    uint32_t count = 0;  // unsigned: long sessions wrap instead of overflowing
+    uint32_t bytes = 0;
+  };
+
+  template <class Pixel>
+  void EncodeRowsOf(int firstRow, int endRow, PacketType type, bool& lastResult);
+  template <class Pixel>
+  uint8_t* EncodeSubstring(const uint8_t* substring, int bytesLeftInRow, bool mayCopy,
+                           uint8_t* out);
+  // Appends the finished record at payload_ + fill_; hands the payload over
+  // first when the record would take it past 60000 bytes.
+  void AppendRecord(size_t recordLength, PacketType type, bool& lastResult);
+  bool Flush(PacketType type);
+  bool SendRecords(int first, int end, PacketType type);
+  void WriteStatistics();
+
+  StripGeometry g_;
+  const uint8_t* frame_ = nullptr;
+  uint8_t* reference_ = nullptr;
+  PayloadSink* sink_ = nullptr;
+  KindStats stats_[kKindCount];
+  size_t fill_ = 0;  // payload bytes in use
+  int records_ = 0;  // records in the payload
+  // Palette index of each pixel of the current substring.
+  uint8_t index_[kMaxSubstringPixels] = {};
+  // Start of each record of the payload (records are at least 3 bytes), plus
+  // one entry for the end: the split points for payloads that do not fit.
+  uint16_t recordStart_[kMaxPayload / kRecordHeaderSize + 2] = {};
+  // The payload under construction; the next record is built in place after
+  // it, hence the room for one more record.
+  uint8_t payload_[kMaxPayload + kMaxRecordSize] = {};
 };
 
 // Adapts qcSender to PayloadSink.

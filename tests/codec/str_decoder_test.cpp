@@ -1,0 +1,385 @@
+#include "receiver/viewer/str_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "common/byte_order.h"
+#include "tests/codec/codec_test_support.h"
+
+namespace qc {
+namespace {
+
+using test::Bytes;
+
+// A framebuffer between two guard zones that must stay untouched.
+class GuardedFramebuffer {
+ public:
+  static constexpr size_t kGuard = 16384;
+  static constexpr uint8_t kGuardByte = 0xA5;
+
+  GuardedFramebuffer(int width, int height, int bytesPerPixel)
+      : size_(size_t(width) * height * bytesPerPixel), storage_(size_ + 2 * kGuard, kGuardByte) {
+    std::fill(storage_.begin() + kGuard, storage_.begin() + kGuard + size_, 0);
+  }
+  uint8_t* data() { return storage_.data() + kGuard; }
+  Bytes Pixels() const { return Bytes(storage_.begin() + kGuard, storage_.begin() + kGuard + size_); }
+  void Assign(const Bytes& b) { std::copy(b.begin(), b.end(), data()); }
+  bool GuardsIntact() const {
+    for (size_t i = 0; i < kGuard; ++i) {
+      if (storage_[i] != kGuardByte || storage_[kGuard + size_ + i] != kGuardByte) return false;
+    }
+    return true;
+  }
+
+ private:
+  size_t size_;
+  Bytes storage_;
+};
+
+// Decodes from an exactly sized heap copy, so that a read past the payload
+// is caught by the address sanitizer.
+bool DecodeExact(StrDecoder& dec, const Bytes& payload, int& first, int& last) {
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[payload.size() + (payload.empty() ? 1 : 0)]);
+  if (!payload.empty()) std::memcpy(copy.get(), payload.data(), payload.size());
+  return dec.Decode(copy.get(), payload.size(), first, last);
+}
+
+TEST(StrDecoderInit, RefusesGeometriesItCannotServe) {
+  Bytes fb(4096 * 4 * 2);
+  StrDecoder dec;
+  EXPECT_FALSE(dec.Init(fb.data(), 4, 0, 2));
+  EXPECT_FALSE(dec.Init(fb.data(), 4, 4097, 2));
+  EXPECT_FALSE(dec.Init(fb.data(), 3, 64, 2));
+  EXPECT_FALSE(dec.Init(fb.data(), 1, 64, 2));
+  EXPECT_FALSE(dec.Init(fb.data(), 2, 64, 0));
+  EXPECT_FALSE(dec.Init(nullptr, 2, 64, 2));
+  int first = 0, last = 0;
+  const uint8_t record[3] = {0, 0, 0};
+  EXPECT_FALSE(dec.Decode(record, 3, first, last));  // not bound to a framebuffer
+  EXPECT_TRUE(dec.Init(fb.data(), 4, 4096, 2));
+  EXPECT_TRUE(dec.Init(fb.data(), 2, 1, 2));
+  EXPECT_TRUE(dec.Decode(record, 3, first, last));
+}
+
+TEST(StrDecoderFormat, WorkedExampleTenByteRecord) {
+  const int W = 64, H = 6, B = 2;
+  GuardedFramebuffer fb(W, H, B);
+  Bytes pixels = fb.Pixels();
+  // Row 4, substring 3 holds 1..8; it is what row 5 copies.
+  for (int j = 0; j < 8; ++j) WriteU16(&pixels[4 * 128 + 48 + 2 * j], uint16_t(j + 1));
+  fb.Assign(pixels);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
+  int first = -5, last = -5;
+  ASSERT_TRUE(DecodeExact(dec, {0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41},
+                          first, last));
+  EXPECT_EQ(first, 5);
+  EXPECT_EQ(last, 5);
+  const uint16_t A = 0x001F, Bc = 0xFFFF;
+  const uint16_t expected[8] = {A, A, Bc, A, A, A, A, Bc};
+  Bytes out = fb.Pixels();
+  for (int j = 0; j < 8; ++j) EXPECT_EQ(ReadU16(&out[5 * 128 + 2 * j]), expected[j]);
+  for (int j = 0; j < 8; ++j) EXPECT_EQ(ReadU16(&out[5 * 128 + 48 + 2 * j]), j + 1);
+  // Everything else of row 5 is untouched.
+  for (int i = 16; i < 48; ++i) EXPECT_EQ(out[5 * 128 + i], 0);
+  EXPECT_TRUE(fb.GuardsIntact());
+}
+
+TEST(StrDecoderFormat, RawColourWordRebuildsTheIntensities) {
+  // W = 8 (P = 1), 32-bit: the word 8A 11 becomes the pixel 10 30 50 00.
+  GuardedFramebuffer fb(8, 1, 4);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), 4, 8, 1));
+  int first, last;
+  ASSERT_TRUE(DecodeExact(dec, {0x80, 0, 0, 0x21, 0x8A, 0x11}, first, last));
+  Bytes out = fb.Pixels();
+  EXPECT_EQ(out[0], 0x10);
+  EXPECT_EQ(out[1], 0x30);
+  EXPECT_EQ(out[2], 0x50);
+  EXPECT_EQ(out[3], 0x00);
+}
+
+TEST(StrDecoderFormat, SeventeenToThirtyTwoColourWord) {
+  // W = 24 (P = 3), 16-bit, 32 colours: the word DF 88 gives 17, 3, 31.
+  GuardedFramebuffer fb(24, 1, 2);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), 2, 24, 1));
+  Bytes p = {0x80, 0, 0, 0x20};
+  for (int i = 0; i < 32; ++i) p.insert(p.end(), {uint8_t(i * 3), 0x70});
+  p.insert(p.end(), {0xDF, 0x88});
+  int first, last;
+  ASSERT_TRUE(DecodeExact(dec, p, first, last));
+  Bytes out = fb.Pixels();
+  EXPECT_EQ(ReadU16(&out[0]), 0x7000 | 17 * 3);
+  EXPECT_EQ(ReadU16(&out[2]), 0x7000 | 3 * 3);
+  EXPECT_EQ(ReadU16(&out[4]), 0x7000 | 31 * 3);
+}
+
+TEST(StrDecoderFormat, EmptyRecordSetsTheRowAndWritesNothing) {
+  GuardedFramebuffer fb(64, 10, 4);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), 4, 64, 10));
+  int first, last;
+  ASSERT_TRUE(DecodeExact(dec, {0x00, 7, 0}, first, last));
+  EXPECT_EQ(first, 7);
+  EXPECT_EQ(last, 7);
+  ASSERT_TRUE(DecodeExact(dec, {0x00, 2, 0, 0x00, 3, 0, 0x00, 9, 0}, first, last));
+  EXPECT_EQ(first, 2);
+  EXPECT_EQ(last, 9);
+  EXPECT_EQ(fb.Pixels(), Bytes(64 * 10 * 4, 0));
+}
+
+TEST(StrDecoderFormat, CopyTakesTheBytesAsAlreadyUpdated) {
+  const int W = 64, H = 2, B = 4;  // S = 32, P = 8
+  GuardedFramebuffer fb(W, H, B);
+  Bytes pixels = fb.Pixels();
+  for (int i = 0; i < 256; ++i) pixels[i] = uint8_t(i);  // row 0
+  fb.Assign(pixels);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
+  // Row 1: substring 0 copies the end of row 0, substring 1 copies substring
+  // 0 of row 1 as just written, substring 2 is one colour, substring 3
+  // copies it, substring 4 copies substring 4 of row 0.
+  Bytes p = {0xF8, 1, 0, 0x40, 0x40, 0x01, 0x11, 0x22, 0x33, 0x00, 0x40, 0x41};
+  int first, last;
+  ASSERT_TRUE(DecodeExact(dec, p, first, last));
+  Bytes out = fb.Pixels();
+  const uint8_t* row1 = &out[256];
+  for (int i = 0; i < 32; ++i) {
+    EXPECT_EQ(row1[i], 224 + i);
+    EXPECT_EQ(row1[32 + i], 224 + i);
+    EXPECT_EQ(row1[128 + i], 128 + i);
+  }
+  for (int j = 0; j < 16; ++j) EXPECT_EQ(ReadU32(&row1[64 + 4 * j]), 0x00332211u);
+}
+
+TEST(StrDecoderFormat, PartialIndexBytesAreReadOnce) {
+  // P = 170 (W = 1366, B = 4): 2 color reads 22 index bytes; a second
+  // record right behind it must be found.
+  const int W = 1366, H = 3, B = 4;
+  GuardedFramebuffer fb(W, H, B);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
+  Bytes p = {0x80, 1, 0, 0x02, 1, 2, 3, 0, 4, 5, 6, 0};
+  for (int m = 0; m < 21; ++m) p.push_back(0xAA);
+  p.push_back(0x40);  // pixels 168, 169: indices 0, 1
+  Bytes q = {0x01, 2, 0, 0x01, 9, 9, 9, 0};  // row 2, substring 7
+  p.insert(p.end(), q.begin(), q.end());
+  int first, last;
+  ASSERT_TRUE(DecodeExact(dec, p, first, last));
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(last, 2);
+  Bytes out = fb.Pixels();
+  const size_t row1 = 5464;
+  EXPECT_EQ(ReadU32(&out[row1 + 4 * 0]), 0x00060504u);
+  EXPECT_EQ(ReadU32(&out[row1 + 4 * 1]), 0x00030201u);
+  EXPECT_EQ(ReadU32(&out[row1 + 4 * 168]), 0x00030201u);
+  EXPECT_EQ(ReadU32(&out[row1 + 4 * 169]), 0x00060504u);
+  EXPECT_EQ(ReadU32(&out[row1 + 4 * 170]), 0u);  // byte 680.. not written
+  EXPECT_EQ(ReadU32(&out[2 * 5464 + 7 * 683 + 4 * 169]), 0x00090909u);
+  EXPECT_TRUE(fb.GuardsIntact());
+}
+
+TEST(StrDecoderFormat, MatchesTheLiteralDecoderOnValidPayloads) {
+  std::mt19937 rng(21);
+  for (int W : {8, 24, 64, 100, 1366, 1367, 1920, 4096}) {
+    for (int B : {2, 4}) {
+      const int H = 40;
+      Bytes start = test::RandomFrame(rng, W, H, B);
+      GuardedFramebuffer fb(W, H, B);
+      fb.Assign(start);
+      Bytes model = start;
+      StrDecoder dec;
+      ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
+      for (int i = 0; i < 10; ++i) {
+        Bytes p = test::RandomValidPayload(rng, W, H, B, 12);
+        int first, last;
+        ASSERT_TRUE(DecodeExact(dec, p, first, last)) << "W " << W << " B " << B;
+        test::ModelDecode(model.data(), W, B, p);
+        ASSERT_EQ(fb.Pixels(), model) << "W " << W << " B " << B;
+      }
+      EXPECT_TRUE(fb.GuardsIntact());
+    }
+  }
+}
+
+// ---- Hostile payloads ------------------------------------------------------
+
+class StrDecoderHostile : public testing::Test {
+ protected:
+  static constexpr int W = 64, H = 4, B = 2;  // S = 16, P = 8
+  void SetUp() override { ASSERT_TRUE(dec_.Init(fb_.data(), B, W, H)); }
+  // Decodes; expects rejection and an untouched framebuffer.
+  void ExpectRejected(const Bytes& p, const char* what) {
+    const Bytes before = fb_.Pixels();
+    int first = 0, last = 0;
+    EXPECT_FALSE(DecodeExact(dec_, p, first, last)) << what;
+    EXPECT_EQ(first, -1) << what;
+    EXPECT_EQ(last, -1) << what;
+    EXPECT_EQ(fb_.Pixels(), before) << what;
+    EXPECT_TRUE(fb_.GuardsIntact()) << what;
+  }
+  GuardedFramebuffer fb_{W, H, B};
+  StrDecoder dec_;
+};
+
+TEST_F(StrDecoderHostile, EmptyPayload) {
+  ExpectRejected({}, "empty");
+  ExpectRejected({0x00}, "one byte");
+  ExpectRejected({0x00, 0x01}, "two bytes");
+}
+
+TEST_F(StrDecoderHostile, RowsOutsideTheFramebuffer) {
+  ExpectRejected({0x00, 0xFF, 0xFF}, "row -1");
+  ExpectRejected({0x00, 0x00, 0x80}, "row -32768");
+  ExpectRejected({0x80, H, 0, 0x01, 1, 2}, "row H");
+  ExpectRejected({0x80, 0xFF, 0x7F, 0x01, 1, 2}, "row 32767");
+}
+
+TEST_F(StrDecoderHostile, CopyInRowZero) {
+  ExpectRejected({0x80, 0, 0, 0x40}, "0x40 in substring 0 of row 0");
+  ExpectRejected({0x80, 0, 0, 0x41}, "0x41 in row 0");
+  ExpectRejected({0x40, 0, 0, 0x40}, "0x40 in substring 1 of row 0");
+  ExpectRejected({0x01, 0, 0, 0xFF}, "other Copy bits in row 0");
+}
+
+TEST_F(StrDecoderHostile, TagsNoWriterEmits) {
+  ExpectRejected({0x80, 1, 0, 0x00}, "0 colours");
+  ExpectRejected({0x80, 1, 0, 0x80}, "0 colours, bit 7");
+  for (int t = 0x22; t <= 0x3F; ++t) {
+    Bytes p = {0x80, 1, 0, uint8_t(t)};
+    p.resize(200, 0);
+    ExpectRejected(p, "34..63 colours");
+  }
+}
+
+TEST_F(StrDecoderHostile, IndexBeyondThePalette) {
+  ExpectRejected({0x80, 1, 0, 0x03, 1, 0, 2, 0, 3, 0, 0x03, 0x00}, "index 3 of 3 colours");
+  Bytes five = {0x80, 1, 0, 0x05, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 0x01, 0x23, 0x4F, 0x00};
+  ExpectRejected(five, "index 15 of 5 colours");
+  Bytes eight = {0x80, 1, 0, 0x08};
+  for (int i = 0; i < 8; ++i) eight.insert(eight.end(), {uint8_t(i), 0});
+  eight.insert(eight.end(), {0x01, 0x23, 0x45, 0x68});
+  ExpectRejected(eight, "index 8 of 8 colours");
+  eight.back() = 0x67;
+  int ok1, ok2;
+  EXPECT_TRUE(DecodeExact(dec_, eight, ok1, ok2));
+  Bytes seventeen = {0x80, 1, 0, 0x11};
+  for (int i = 0; i < 17; ++i) seventeen.insert(seventeen.end(), {uint8_t(i), 0});
+  Bytes words(6, 0);
+  words[4] = 0x00;
+  words[5] = 17 << 3;  // word 2, bits 15-11: pixel 6 takes index 17
+  seventeen.insert(seventeen.end(), words.begin(), words.end());
+  ExpectRejected(seventeen, "index 17 of 17 colours");
+  // The unused low positions of a partly filled word are not indices.
+  words[5] = 16 << 3;
+  words[4] = 0x1F;  // pixel 8 does not exist (P = 8): ignored
+  seventeen.resize(seventeen.size() - 6);
+  seventeen.insert(seventeen.end(), words.begin(), words.end());
+  int first, last;
+  EXPECT_TRUE(DecodeExact(dec_, seventeen, first, last));
+}
+
+TEST_F(StrDecoderHostile, BadRecordStopsAndKeepsTheRowsBefore) {
+  // Row 1 one colour, row 2 one colour, then row 3 whose second entry has
+  // a bad tag: rows 1 and 2 stay, row 3 is not touched at all.
+  Bytes p = {0x80, 1, 0, 0x01, 0x34, 0x12, 0x80, 2, 0, 0x01, 0x78, 0x56,
+             0xC0, 3, 0, 0x01, 0x11, 0x11, 0x2F};
+  int first = 0, last = 0;
+  EXPECT_FALSE(DecodeExact(dec_, p, first, last));
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(last, 2);
+  Bytes out = fb_.Pixels();
+  for (int j = 0; j < 8; ++j) {
+    EXPECT_EQ(ReadU16(&out[128 + 2 * j]), 0x1234);
+    EXPECT_EQ(ReadU16(&out[256 + 2 * j]), 0x5678);
+    EXPECT_EQ(ReadU16(&out[384 + 2 * j]), 0);
+  }
+  EXPECT_TRUE(fb_.GuardsIntact());
+}
+
+TEST_F(StrDecoderHostile, EveryTruncationOfAValidPayload) {
+  std::mt19937 rng(8);
+  for (int round = 0; round < 20; ++round) {
+    Bytes p = test::RandomValidPayload(rng, W, H, B, 4);
+    // Record boundaries, from the lengths of the valid payload.
+    const StripGeometry g = StripGeometry::Make(W, B);
+    std::vector<size_t> ends;
+    for (size_t at = 0; at < p.size();) {
+      size_t pos = at + 3;
+      for (int k = 0; k < 8; ++k)
+        if (p[at] & (0x80 >> k)) pos += 1 + g.BodyBytes(p[pos]);
+      ends.push_back(pos);
+      at = pos;
+    }
+    for (size_t n = 1; n < p.size(); ++n) {
+      Bytes cut(p.begin(), p.begin() + n);
+      int first, last;
+      const bool ok = DecodeExact(dec_, cut, first, last);
+      EXPECT_EQ(ok, std::find(ends.begin(), ends.end(), n) != ends.end()) << n;
+      ASSERT_TRUE(fb_.GuardsIntact());
+    }
+  }
+}
+
+// Runs many random and mutated payloads against several geometries; the
+// decoder must reject or apply each without touching anything outside the
+// framebuffer or reading past the payload (the sanitizer build checks the
+// reads), and what it accepts must decode as the literal decoder does.
+TEST(StrDecoderFuzz, RandomAndMutatedPayloads) {
+  std::mt19937 rng(20261206);
+  struct Geo { int w, h, b; };
+  const Geo geos[] = {{8, 3, 2}, {64, 8, 4}, {100, 5, 2}, {1366, 4, 2}, {1366, 4, 4}, {4096, 3, 4},
+                      {3, 2, 4}};
+  int accepted = 0, rejected = 0;
+  for (const Geo& geo : geos) {
+    GuardedFramebuffer fb(geo.w, geo.h, geo.b);
+    StrDecoder dec;
+    ASSERT_TRUE(dec.Init(fb.data(), geo.b, geo.w, geo.h));
+    for (int i = 0; i < 3000; ++i) {
+      Bytes p;
+      const int how = static_cast<int>(rng() % 6);
+      if (how == 0) {
+        p.resize(rng() % 64);
+        for (auto& b : p) b = uint8_t(rng());
+      } else {
+        p = test::RandomValidPayload(rng, geo.w, geo.h, geo.b, 1 + static_cast<int>(rng() % 4));
+        const int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits && !p.empty(); ++e) {
+          const size_t at = rng() % p.size();
+          switch (rng() % 5) {
+            case 0: p[at] ^= uint8_t(1u << (rng() % 8)); break;
+            case 1: p[at] = uint8_t(rng()); break;
+            case 2: p.resize(at); break;
+            case 3: p.insert(p.begin() + at, uint8_t(rng())); break;
+            default: p.erase(p.begin() + at); break;
+          }
+        }
+      }
+      const Bytes before = fb.Pixels();
+      int first = 0, last = 0;
+      const bool ok = DecodeExact(dec, p, first, last);
+      ASSERT_TRUE(fb.GuardsIntact());
+      ASSERT_GE(last, first);
+      ASSERT_LT(last, geo.h);
+      if (ok) {
+        ++accepted;
+        Bytes model = before;
+        test::ModelDecode(model.data(), geo.w, geo.b, p);
+        ASSERT_EQ(fb.Pixels(), model) << geo.w << "x" << geo.h << "x" << geo.b << " "
+                                      << testing::PrintToString(p);
+      } else {
+        ++rejected;
+      }
+    }
+  }
+  // Both outcomes occur, so the mutations reach the decoding paths.
+  EXPECT_GT(accepted, 1000);
+  EXPECT_GT(rejected, 1000);
+}
+
+}  // namespace
+}  // namespace qc

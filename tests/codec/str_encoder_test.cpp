@@ -1,0 +1,542 @@
+#include "sender/capture/str_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "common/byte_order.h"
+#include "common/log_file.h"
+#include "receiver/viewer/str_decoder.h"
+#include "tests/codec/codec_test_support.h"
+
+namespace qc {
+namespace {
+
+using test::Bytes;
+
+// A frame and its reference with pixel access, for hand-made scenes.
+struct Scene {
+  Scene(int w, int h, int b) : W(w), H(h), B(b), frame(size_t(w) * h * b), reference(frame.size()) {}
+  void Set(Bytes& f, int x, int y, uint32_t v) {
+    std::memcpy(f.data() + (size_t(y) * W + x) * B, &v, B);
+  }
+  void Pixel(int x, int y, uint32_t v) { Set(frame, x, y, v); }
+  uint8_t* Row(Bytes& f, int y) { return f.data() + size_t(y) * W * B; }
+  // Substring k of row y: pixels k*P .. k*P+P-1 (W a multiple of 8).
+  void Substring(int y, int k, const std::vector<uint32_t>& pixels) {
+    for (size_t j = 0; j < pixels.size(); ++j) Pixel(k * (W / 8) + int(j), y, pixels[j]);
+  }
+  void ReferenceIsFrame() { reference = frame; }
+
+  int W, H, B;
+  Bytes frame, reference;
+};
+
+Bytes Encode(Scene& s, int first, int end, test::RecordingSink& sink, bool* result = nullptr) {
+  StrEncoder enc;
+  enc.Init(s.W, s.B, s.frame.data(), s.reference.data(), &sink);
+  bool r = enc.EncodeRows(first, end, PacketType::Update);
+  if (result) *result = r;
+  Bytes all;
+  for (auto& p : sink.payloads) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+// Encodes with StrEncoder and with the literal model from the same start
+// and checks payloads and the resulting references are identical.
+void ExpectSameAsModel(const Bytes& frame, const Bytes& reference, int W, int H, int B,
+                       bool copyTail = true) {
+  Bytes ref1 = reference, ref2 = reference;
+  test::RecordingSink sink;
+  {
+    StrEncoder enc;
+    enc.Init(W, B, frame.data(), ref1.data(), &sink);
+    enc.EncodeRows(0, H, PacketType::FullUpdate);
+  }
+  test::ModelEncoder model(W, B, frame.data(), ref2.data());
+  model.copyTail = copyTail;
+  auto expected = model.EncodeRows(0, H);
+  ASSERT_EQ(sink.payloads.size(), expected.size()) << "W " << W << " B " << B;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    ASSERT_EQ(sink.payloads[i], expected[i]) << "payload " << i << " W " << W << " B " << B;
+  }
+  if (copyTail) {
+    EXPECT_EQ(ref1, ref2);
+  }
+}
+
+TEST(StrEncoderFormat, WorkedExampleTenByteRecord) {
+  // 16-bit, W = 64 (P = 8, S = 16). Row 5: substring 0 is A A B A A A A B,
+  // substring 3 equals substring 3 of row 4 and not substring 2 of row 5.
+  Scene s(64, 6, 2);
+  const uint32_t A = 0x001F, Bc = 0xFFFF;
+  s.Substring(4, 3, {1, 2, 3, 4, 5, 6, 7, 8});
+  s.Substring(5, 3, {1, 2, 3, 4, 5, 6, 7, 8});
+  s.Substring(5, 0, {A, A, Bc, A, A, A, A, Bc});
+  s.ReferenceIsFrame();
+  s.Set(s.reference, 0, 5, 0x1234);   // substring 0 of row 5 differs
+  s.Set(s.reference, 26, 5, 0x4321);  // substring 3 of row 5 differs
+  test::RecordingSink sink;
+  bool result = false;
+  Bytes out = Encode(s, 0, 6, sink, &result);
+  EXPECT_TRUE(result);
+  EXPECT_EQ(out, (Bytes{0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41}));
+  EXPECT_EQ(s.reference, s.frame);  // what was sent is in the reference
+  ASSERT_EQ(sink.types.size(), 1u);
+  EXPECT_EQ(sink.types[0], PacketType::Update);
+}
+
+TEST(StrEncoderFormat, SingleColourFullScreen) {
+  for (int B : {2, 4}) {
+    Scene s(64, 4, B);
+    const uint32_t c = B == 4 ? 0x00AABBCC : 0xBBCC;
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 64; ++x) s.Pixel(x, y, c);
+    std::fill(s.reference.begin(), s.reference.end(), 0x01);  // full-screen update
+    test::RecordingSink sink;
+    Bytes out = Encode(s, 0, 4, sink);
+    Bytes expected = {0xFF, 0, 0};
+    for (int k = 0; k < 8; ++k) {
+      expected.push_back(0x01);
+      for (int i = 0; i < B; ++i) expected.push_back(uint8_t(c >> (8 * i)));
+    }
+    for (int y = 1; y < 4; ++y) {
+      expected.insert(expected.end(), {0xFF, uint8_t(y), 0});
+      expected.insert(expected.end(), 8, 0x40);
+    }
+    EXPECT_EQ(out, expected) << "B " << B;
+  }
+}
+
+TEST(StrEncoderFormat, ThirtyTwoColoursArePaletteThirtyThreeAreRaw) {
+  Scene s(512, 1, 4);  // P = 64
+  std::vector<uint32_t> c32, c33;
+  for (int j = 0; j < 64; ++j) {
+    c32.push_back(0x00010203u * uint32_t(j % 32 + 1));
+    c33.push_back(0x00030201u * uint32_t(j % 33 + 1));
+  }
+  s.Substring(0, 0, c32);
+  s.Substring(0, 1, c33);
+  s.ReferenceIsFrame();
+  s.Set(s.reference, 0, 0, 0xDEAD);
+  s.Set(s.reference, 64, 0, 0xDEAD);
+  test::RecordingSink sink;
+  Bytes out = Encode(s, 0, 1, sink);
+  ASSERT_EQ(out.size(), 3u + (1 + 32 * 4 + 2 * 22) + (1 + 2 * 64));
+  EXPECT_EQ(out[0], 0xC0);
+  EXPECT_EQ(out[3], 0x20);  // 17-32 color with 32 entries
+  for (int i = 0; i < 32; ++i) EXPECT_EQ(ReadU32(&out[4 + 4 * i]), c32[i]);
+  // Indices 0..31 then again: word 0 holds 0, 1, 2.
+  EXPECT_EQ(ReadU16(&out[4 + 128]), (0 << 11) | (1 << 6) | 2);
+  // Word 10 holds pixels 30, 31, 32 -> indices 30, 31, 0.
+  EXPECT_EQ(ReadU16(&out[4 + 128 + 20]), (30 << 11) | (31 << 6) | 0);
+  // Word 21 holds pixel 63 alone (index 31), low positions 0.
+  EXPECT_EQ(ReadU16(&out[4 + 128 + 42]), 31 << 11);
+  const size_t raw = 4 + 128 + 44;
+  EXPECT_EQ(out[raw], 0x21);
+  for (int j = 0; j < 64; ++j) EXPECT_EQ(ReadU16(&out[raw + 1 + 2 * j]), RawWordFromPixel(c33[j]));
+  ExpectSameAsModel(s.frame, Bytes(s.frame.size(), 1), 512, 1, 4);
+}
+
+TEST(StrEncoderFormat, Width1366HasPartialIndexBytesAndWords) {
+  // B = 4, W = 1366: S = 683, P = 170.
+  Scene s(1366, 1, 4);
+  const int P = 170;
+  // Substrings start 683 bytes apart, so their pixels are placed through
+  // the substring offsets: 2, 20, 4 and 3 colours in substrings 0..3.
+  Bytes& f = s.frame;
+  std::fill(f.begin(), f.end(), 0);
+  for (int j = 0; j < P; ++j) {
+    uint32_t v0 = j % 2 ? 0xFF : 0x11, v1 = 0x100 * (j % 20) + 5, v2 = 0x10000 * (j % 4) + 7,
+             v3 = 0x10000 * (j % 3) + 7;
+    std::memcpy(&f[0 * 683 + 4 * j], &v0, 4);
+    std::memcpy(&f[1 * 683 + 4 * j], &v1, 4);
+    std::memcpy(&f[2 * 683 + 4 * j], &v2, 4);
+    std::memcpy(&f[3 * 683 + 4 * j], &v3, 4);
+  }
+  std::fill(s.reference.begin(), s.reference.end(), 0);
+  test::RecordingSink sink;
+  Bytes out = Encode(s, 0, 1, sink);
+  size_t at = 3;
+  EXPECT_EQ(out[0], 0xF0);
+  ASSERT_EQ(out[at], 0x02);
+  at += 1 + 8;
+  EXPECT_EQ(out[at], 0x55);       // pixels 0..7: 0 1 0 1 ...
+  EXPECT_EQ(out[at + 21], 0x40);  // byte 21 holds pixels 168, 169 only
+  at += 22;
+  ASSERT_EQ(out[at], 20);
+  at += 1 + 80;
+  EXPECT_EQ(ReadU16(&out[at + 2 * 56]), (8 << 11) | (9 << 6));  // pixels 168, 169
+  at += 114;
+  ASSERT_EQ(out[at], 4);
+  at += 1 + 16;
+  EXPECT_EQ(out[at], 0x1B);       // indices 0 1 2 3
+  EXPECT_EQ(out[at + 42], 0x10);  // pixels 168, 169: indices 0, 1
+  at += 43;
+  ASSERT_EQ(out[at], 3);
+  at += 1 + 12 + 43;
+  EXPECT_EQ(at, out.size());
+  ExpectSameAsModel(s.frame, Bytes(s.frame.size(), 1), 1366, 1, 4);
+}
+
+TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
+  Scene s(64, 2, 2);
+  auto pattern = [](int seed) {
+    std::vector<uint32_t> p;
+    for (int j = 0; j < 8; ++j) p.push_back(uint32_t(seed * 16 + j));
+    return p;
+  };
+  const auto q = pattern(9), x = pattern(10), y = pattern(11);
+  for (int k = 0; k < 8; ++k) s.Substring(0, k, k == 5 ? q : pattern(k));
+  // Row 1: p7 p7 p2 p3 q q x y
+  const std::vector<std::vector<uint32_t>> row1 = {pattern(7), pattern(7), pattern(2), pattern(3),
+                                                   q, q, x, y};
+  for (int k = 0; k < 8; ++k) s.Substring(1, k, row1[k]);
+  std::fill(s.reference.begin(), s.reference.end(), 0x01);
+  test::RecordingSink sink;
+  Bytes out = Encode(s, 0, 2, sink);
+  // Row 0: eight substrings of 8 distinct colours each, all 5-16 color.
+  const StripGeometry g = StripGeometry::Make(64, 2);
+  size_t at = 3;
+  for (int k = 0; k < 8; ++k) {
+    EXPECT_EQ(out[at], 8) << k;  // 8 distinct colours: 5-16 color
+    at += 1 + g.BodyBytes(out[at]);
+  }
+  ASSERT_EQ(out[at], 0xFF);
+  EXPECT_EQ(out[at + 1], 1);
+  at += 3;
+  EXPECT_EQ(out[at++], 0x40);  // substring 0 = end of row 0
+  EXPECT_EQ(out[at++], 0x40);  // substring 1 = substring 0 of this row
+  EXPECT_EQ(out[at++], 0x41);  // substring 2 = substring 2 of row 0
+  EXPECT_EQ(out[at++], 0x41);
+  EXPECT_EQ(out[at], 8);       // q: neither before nor above
+  at += 1 + g.BodyBytes(8);
+  EXPECT_EQ(out[at++], 0x40);  // equal to both: the preceding bytes win
+  EXPECT_EQ(out[at], 8);
+  at += 1 + g.BodyBytes(8);
+  EXPECT_EQ(out[at], 8);
+  at += 1 + g.BodyBytes(8);
+  EXPECT_EQ(at, out.size());
+
+  // Applied in order, the Copy entries rebuild the frame.
+  Bytes fb(s.frame.size(), 0);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), 2, 64, 2));
+  int first = 0, last = 0;
+  ASSERT_TRUE(dec.Decode(out.data(), out.size(), first, last));
+  EXPECT_EQ(fb, s.frame);
+}
+
+TEST(StrEncoderCopy, RowZeroNeverHoldsACopyEvenWhenItRepeats) {
+  Scene s(64, 2, 4);
+  for (int k = 0; k < 8; ++k) s.Substring(0, k, {1, 2, 3, 4, 1, 2, 3, 4});
+  s.reference = s.frame;
+  for (int k = 0; k < 8; ++k) s.Set(s.reference, k * 8, 0, 0xEE);  // all changed
+  test::RecordingSink sink;
+  Bytes out = Encode(s, 0, 2, sink);
+  ASSERT_EQ(out.size(), 3u + 8 * (1 + 16 + 2));
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(out[3 + k * 19], 4);
+  // The same row as the first of a later band does take copies from above.
+  Scene t(64, 2, 4);
+  for (int y = 0; y < 2; ++y)
+    for (int k = 0; k < 8; ++k) t.Substring(y, k, {1, 2, 3, 4, 1, 2, 3, 4});
+  t.reference = t.frame;
+  t.Set(t.reference, 0, 1, 0xEE);
+  test::RecordingSink sink2;
+  Bytes out2 = Encode(t, 1, 2, sink2);
+  EXPECT_EQ(out2, (Bytes{0x80, 1, 0, 0x40}));
+}
+
+TEST(StrEncoderRows, NothingToSendReturnsFalse) {
+  Scene s(64, 4, 2);
+  s.Pixel(3, 2, 77);
+  test::RecordingSink sink;
+  bool result = true;
+  Encode(s, 3, 3, sink, &result);  // empty band
+  EXPECT_FALSE(result);
+  Encode(s, 3, 1, sink, &result);  // reversed band
+  EXPECT_FALSE(result);
+  s.ReferenceIsFrame();
+  Encode(s, 0, 4, sink, &result);  // nothing changed
+  EXPECT_FALSE(result);
+  EXPECT_EQ(sink.calls, 0u);
+}
+
+TEST(StrEncoderRows, ReturnsTheResultOfTheLastPayload) {
+  std::mt19937 rng(3);
+  const int W = 4096, H = 20, B = 4;
+  Bytes frame = test::RandomFrame(rng, W, H, B);
+  {
+    Bytes ref(frame.size(), 1);
+    test::RecordingSink sink;
+    sink.script = {SendResult::Sent, SendResult::Sent, SendResult::Failed};
+    StrEncoder enc;
+    enc.Init(W, B, frame.data(), ref.data(), &sink);
+    EXPECT_FALSE(enc.EncodeRows(0, H, PacketType::FullUpdate));
+    EXPECT_EQ(sink.calls, 3u);
+    // A failed payload is not sent again: its rows are in the reference.
+    EXPECT_EQ(ref, frame);
+  }
+  {
+    Bytes ref(frame.size(), 1);
+    test::RecordingSink sink;
+    sink.script = {SendResult::Failed, SendResult::Failed, SendResult::Sent};
+    StrEncoder enc;
+    enc.Init(W, B, frame.data(), ref.data(), &sink);
+    EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::FullUpdate));
+  }
+}
+
+TEST(StrEncoderRows, PayloadsAreCutBeforeTheyPass60000Bytes) {
+  // Random 32-bit rows of 4096 pixels: every substring is Raw color and a
+  // record takes 3 + 8 x (1 + 1024) = 8203 bytes; 7 fit in a payload.
+  std::mt19937 rng(5);
+  const int W = 4096, H = 40, B = 4;
+  Bytes frame = test::RandomFrame(rng, W, H, B);
+  Bytes ref(frame.size(), 1);
+  test::RecordingSink sink;
+  StrEncoder enc;
+  enc.Init(W, B, frame.data(), ref.data(), &sink);
+  EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::FullUpdate));
+  ASSERT_EQ(sink.payloads.size(), 6u);
+  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(sink.payloads[i].size(), 7u * 8203);
+  EXPECT_EQ(sink.payloads[5].size(), 5u * 8203);
+  int row = 0;
+  for (auto& p : sink.payloads) {
+    for (size_t at = 0; at < p.size(); at += 8203) EXPECT_EQ(ReadU16(&p[at + 1]), row++);
+  }
+  ExpectSameAsModel(frame, Bytes(frame.size(), 1), W, H, B);
+}
+
+TEST(StrEncoderRows, UncoveredTailIsSentOnceThenComparesEqual) {
+  // 16-bit, W = 1366: R = 2732 = 8 x 341 + 4; the last 4 bytes of a row
+  // belong to no substring.
+  const int W = 1366, H = 3, B = 2;
+  Bytes frame(size_t(W) * H * B, 0), ref(frame.size(), 0);
+  frame[size_t(W) * B * 1 + 2730] = 0x5A;  // row 1, in the tail only
+  test::RecordingSink sink;
+  StrEncoder enc;
+  enc.Init(W, B, frame.data(), ref.data(), &sink);
+  // First pass: exactly the plain procedure's output, one empty record.
+  EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
+  ASSERT_EQ(sink.payloads.size(), 1u);
+  EXPECT_EQ(sink.payloads[0], (Bytes{0x00, 0x01, 0x00}));
+  // The tail is now in the reference: the row compares equal.
+  EXPECT_EQ(ref, frame);
+  EXPECT_FALSE(enc.EncodeRows(0, H, PacketType::Update));
+  EXPECT_EQ(sink.payloads.size(), 1u);
+  // A real change of that row and its tail sends the substring only.
+  frame[size_t(W) * B * 1 + 10] = 0x77;
+  frame[size_t(W) * B * 1 + 2731] = 0x66;
+  EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
+  ASSERT_EQ(sink.payloads.size(), 2u);
+  EXPECT_EQ(sink.payloads[1][0], 0x80);
+  EXPECT_EQ(ref, frame);
+  // The first pass equals the plain procedure (which leaves the tail out).
+  Bytes f2(size_t(W) * H * B, 0);
+  f2[size_t(W) * B + 2730] = 0x5A;
+  ExpectSameAsModel(f2, Bytes(f2.size(), 0), W, H, B, /*copyTail=*/false);
+}
+
+TEST(StrEncoderRows, WidthsNotAMultipleOfEight) {
+  std::mt19937 rng(11);
+  for (int W : {1, 2, 3, 4, 5, 6, 7, 9, 13, 100, 257, 1366, 1367, 1921, 4095}) {
+    for (int B : {2, 4}) {
+      const int H = 6;
+      Bytes frame = test::StructuredFrame(rng, W, H, B);
+      ExpectSameAsModel(frame, Bytes(frame.size(), 1), W, H, B);
+      ExpectSameAsModel(frame, Bytes(frame.size(), 1), W, H, B, /*copyTail=*/false);
+      Bytes random = test::RandomFrame(rng, W, H, B);
+      ExpectSameAsModel(random, frame, W, H, B);
+    }
+  }
+}
+
+TEST(StrEncoderRows, MatchesTheLiteralProcedureOverManyPasses) {
+  std::mt19937 rng(1234);
+  for (int W : {8, 64, 200, 1024, 1366, 1920, 4096}) {
+    for (int B : {2, 4}) {
+      const int H = W >= 1920 ? 24 : 40;
+      Bytes frame = test::StructuredFrame(rng, W, H, B);
+      Bytes ref(frame.size(), 1);
+      Bytes modelRef = ref;
+      test::RecordingSink sink;
+      StrEncoder enc;
+      enc.Init(W, B, frame.data(), ref.data(), &sink);
+      test::ModelEncoder model(W, B, frame.data(), modelRef.data());
+      for (int pass = 0; pass < 6; ++pass) {
+        const int first = pass % 4 * H / 4, end = (pass % 4 + 1) * H / 4;
+        sink.payloads.clear();
+        enc.EncodeRows(first, end, PacketType::Update);
+        auto expected = model.EncodeRows(first, end);
+        ASSERT_EQ(sink.payloads, expected) << "W " << W << " B " << B << " pass " << pass;
+        ASSERT_EQ(ref, modelRef);
+        if (pass % 4 == 3) test::Scribble(rng, frame, W, H, B);
+      }
+    }
+  }
+}
+
+TEST(StrEncoderSplit, IncompressiblePayloadIsSentInPiecesInOrder) {
+  // 16-bit random pixels, W = 932: every substring is Raw color, a record
+  // takes 1875 bytes and 32 of them fill a payload to exactly 60000 bytes,
+  // whose compressed form does not fit one datagram.
+  std::mt19937 rng(99);
+  const int W = 932, H = 128, B = 2;
+  Bytes frame = test::RandomFrame(rng, W, H, B);
+  Bytes ref(frame.size(), 1);
+  test::DeflatingSink sink;
+  StrEncoder enc;
+  enc.Init(W, B, frame.data(), ref.data(), &sink);
+  EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::FullUpdate));
+  EXPECT_GE(sink.tooLarge, 4u);
+  ASSERT_GE(sink.sent.size(), 8u);
+  Bytes fb(frame.size(), 0);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
+  int expectedRow = 0;
+  for (size_t i = 0; i < sink.sent.size(); ++i) {
+    const auto& d = sink.sent[i];
+    EXPECT_EQ(d.sequence, i);
+    EXPECT_EQ(d.type, PacketType::FullUpdate);
+    EXPECT_LE(d.compressed.size(), kMaxCompressedData);
+    bool ok = false;
+    Bytes payload = test::Inflate(d.compressed, ok);
+    ASSERT_TRUE(ok);
+    ASSERT_EQ(payload, d.payload);
+    int first = -1, last = -1;
+    ASSERT_TRUE(dec.Decode(payload.data(), payload.size(), first, last));
+    EXPECT_EQ(first, expectedRow);  // rows arrive in order, none lost
+    expectedRow = last + 1;
+  }
+  EXPECT_EQ(expectedRow, H);
+  EXPECT_EQ(fb, frame);
+}
+
+TEST(StrEncoderSplit, SplitsRecursivelyDownToSingleRecords) {
+  std::mt19937 rng(17);
+  const int W = 640, H = 200, B = 4;
+  Bytes frame = test::StructuredFrame(rng, W, H, B);
+  Bytes ref(frame.size(), 1), modelRef = ref;
+  test::DeflatingSink sink;
+  sink.maxPayload = 1500;  // above one record (at most 3 + 8 x 183): splits several deep
+  StrEncoder enc;
+  enc.Init(W, B, frame.data(), ref.data(), &sink);
+  EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
+  EXPECT_GT(sink.tooLarge, 0u);
+  // The pieces put together are the unsplit payloads, in order.
+  test::ModelEncoder model(W, B, frame.data(), modelRef.data());
+  Bytes whole, pieces;
+  for (auto& p : model.EncodeRows(0, H)) whole.insert(whole.end(), p.begin(), p.end());
+  for (size_t i = 0; i < sink.sent.size(); ++i) {
+    EXPECT_EQ(sink.sent[i].sequence, i);
+    pieces.insert(pieces.end(), sink.sent[i].payload.begin(), sink.sent[i].payload.end());
+  }
+  ASSERT_EQ(pieces.size(), whole.size());
+  const auto diff = std::mismatch(pieces.begin(), pieces.end(), whole.begin());
+  EXPECT_EQ(diff.first - pieces.begin(), static_cast<long>(pieces.size()));
+}
+
+std::vector<std::string> LogLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::vector<std::string> lines;
+  std::string text = ss.str(), line;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) break;
+    line = text.substr(at, end - at);
+    lines.push_back(line.size() >= 9 ? line.substr(9) : line);  // drop "HH:MM:SS "
+    at = end + 2;
+  }
+  return lines;
+}
+
+TEST(StrEncoderStatistics, DestructorWritesTheTableAndZeroForKindsNeverSeen) {
+  LogFile& log = Log();
+  log.Enable(true);
+  const std::string path = test::LogPath();
+  const size_t before = LogLines(path).size();
+  {
+    // Nothing encoded: no statistics.
+    test::RecordingSink sink;
+    Bytes frame(64 * 2 * 3, 0), ref(frame.size(), 0);
+    StrEncoder enc;
+    enc.Init(64, 2, frame.data(), ref.data(), &sink);
+    enc.EncodeRows(0, 3, PacketType::Update);
+  }
+  EXPECT_EQ(LogLines(path).size(), before);
+  {
+    // One colour, three rows, full-screen: 8 x 1 color (3 bytes each) and
+    // 16 Copy; one payload of 27 + 11 + 11 bytes, 8 + 49 bytes sent.
+    Scene s(64, 3, 2);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 64; ++x) s.Pixel(x, y, 0x1234);
+    std::fill(s.reference.begin(), s.reference.end(), 0x01);
+    test::RecordingSink sink;
+    StrEncoder enc;
+    enc.Init(64, 2, s.frame.data(), s.reference.data(), &sink);
+    enc.EncodeRows(0, 3, PacketType::FullUpdate);
+    EXPECT_EQ(sink.totalBytes, 57u);
+  }
+  log.Enable(false);
+  auto lines = LogLines(path);
+  ASSERT_EQ(lines.size(), before + 14);
+  const std::vector<std::string> expected = {
+      "StrEncoder: Encoder statistics:",
+      "  Copy        substring:       16       16 -     6.25%",
+      "  1 color     substring:        8       24 -    18.75%",
+      "  2 color     substring:        0        0 -     0.00%",
+      "  3-4 color   substring:        0        0 -     0.00%",
+      "  5-16 color  substring:        0        0 -     0.00%",
+      "  17-32 color substring:        0        0 -     0.00%",
+      "  Raw color   substring:        0        0 -     0.00%",
+      "  TOTAL:",
+      "  Raw          -      384",
+      "  Encoded      -       40",
+      "  Zlib'ed      -       57",
+      "  Encoded eff. -    10.42%",
+      "  Total eff.   -    14.84%",
+  };
+  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[before + i], expected[i]);
+}
+
+TEST(StrEncoderStatistics, CountsKindsAndTheirBytes) {
+  Scene s(512, 1, 4);  // P = 64
+  std::vector<uint32_t> two, three, nine, twenty, forty;
+  for (int j = 0; j < 64; ++j) {
+    two.push_back(uint32_t(j % 2));
+    three.push_back(uint32_t(j % 3));
+    nine.push_back(uint32_t(j % 9));
+    twenty.push_back(uint32_t(j % 20));
+    forty.push_back(uint32_t(j % 40));
+  }
+  s.Substring(0, 0, std::vector<uint32_t>(64, 5));
+  s.Substring(0, 1, two);
+  s.Substring(0, 2, three);
+  s.Substring(0, 3, nine);
+  s.Substring(0, 4, twenty);
+  s.Substring(0, 5, forty);
+  std::fill(s.reference.begin(), s.reference.end(), 0x01);
+  test::RecordingSink sink;
+  StrEncoder enc;
+  enc.Init(512, 4, s.frame.data(), s.reference.data(), &sink);
+  enc.EncodeRows(0, 1, PacketType::Update);
+  EXPECT_EQ(enc.KindCount(StrEncoder::kOneColour), 3u);  // 0, then substrings 6, 7 (zeros)
+  EXPECT_EQ(enc.KindBytes(StrEncoder::kOneColour), 15u);
+  EXPECT_EQ(enc.KindCount(StrEncoder::kTwoColour), 1u);
+  EXPECT_EQ(enc.KindBytes(StrEncoder::kTwoColour), 1u + 8 + 8);
+  EXPECT_EQ(enc.KindBytes(StrEncoder::kFourColour), 1u + 12 + 16);
+  EXPECT_EQ(enc.KindBytes(StrEncoder::kSixteenColour), 1u + 36 + 32);
+  EXPECT_EQ(enc.KindBytes(StrEncoder::kThirtyTwoColour), 1u + 80 + 44);
+  EXPECT_EQ(enc.KindBytes(StrEncoder::kRawColour), 1u + 128);
+  EXPECT_EQ(enc.KindCount(StrEncoder::kCopy), 0u);
+}
+
+}  // namespace
+}  // namespace qc
