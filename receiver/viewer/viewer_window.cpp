@@ -1,0 +1,665 @@
+#include "receiver/viewer/viewer_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSocketNotifier>
+#include <QWheelEvent>
+#include <QWindow>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/log_file.h"
+#include "receiver/viewer/cursor_display.h"
+
+namespace qc {
+
+namespace viewer_window {
+namespace {
+
+// Scroll bar requests in the numbering ScrollRequestDelta uses.
+int RequestFor(int sliderAction) {
+  switch (sliderAction) {
+    case QAbstractSlider::SliderSingleStepSub:
+      return 0;  // line left / up
+    case QAbstractSlider::SliderSingleStepAdd:
+      return 1;  // line right / down
+    case QAbstractSlider::SliderPageStepSub:
+      return 2;  // page left / up
+    case QAbstractSlider::SliderPageStepAdd:
+      return 3;  // page right / down
+    case QAbstractSlider::SliderMove:
+      return 5;  // thumb track
+    default:
+      return -1;  // anything else: no movement
+  }
+}
+
+QRect ToQRect(const Rect& r) {
+  return QRect(r.left, r.top, r.Width(), r.Height());
+}
+
+}  // namespace
+}  // namespace viewer_window
+
+using namespace viewer_window;
+
+ViewerWindow::ViewerWindow() : ownSource_(std::make_unique<QvViewerSource>()) {
+  source_ = ownSource_.get();
+  Construct();
+}
+
+ViewerWindow::ViewerWindow(ViewerSource& source) : source_(&source) {
+  Construct();
+}
+
+void ViewerWindow::Construct() {
+  setWindowTitle(QStringLiteral("Quillview"));
+  setFrameShape(QFrame::NoFrame);
+  // Closing this window ends the program through the owner, never through
+  // Qt's last-window rule.
+  setAttribute(Qt::WA_QuitOnClose, false);
+  setFocusPolicy(Qt::StrongFocus);
+  QPalette black = palette();
+  black.setColor(QPalette::Window, Qt::black);
+  black.setColor(QPalette::Base, Qt::black);
+  setPalette(black);
+  // Every paint covers its whole rectangle (image or black margin).
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  viewport()->setAutoFillBackground(false);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // Line steps of 2 pixels (the requests are served by OnScrollAction; the
+  // bars' own steps only shape the wheel's movement).
+  horizontalScrollBar()->setSingleStep(2);
+  verticalScrollBar()->setSingleStep(2);
+  connect(horizontalScrollBar(), &QAbstractSlider::actionTriggered, this,
+          [this](int action) { OnScrollAction(Qt::Horizontal, action); });
+  connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+          [this](int action) { OnScrollAction(Qt::Vertical, action); });
+
+  menu_ = new QMenu(this);
+  const struct {
+    const char* text;
+    int id;
+  } items[] = {
+      {"Full Screen\tAlt+Enter", kViewerCommandFullScreen},
+      {"Hide Window", kViewerCommandHideWindow},
+      {"Request Refresh", kViewerCommandRequestRefresh},
+      {nullptr, 0},
+      {"Settings...", kViewerCommandSettings},
+      {"About Quillview...", kViewerCommandAbout},
+  };
+  for (const auto& item : items) {
+    if (item.text == nullptr) {
+      menu_->addSeparator();
+      continue;
+    }
+    const int id = item.id;
+    QAction* action = menu_->addAction(QString::fromLatin1(item.text));
+    connect(action, &QAction::triggered, this, [this, id] { PostCommand(id); });
+  }
+
+  // The update thread wakes the GUI thread through an eventfd: no allocation
+  // per datagram, and it is served in nested event loops (menus, dialogs).
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd_ >= 0) {
+    wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+    connect(wakeNotifier_, &QSocketNotifier::activated, this, [this] { ServeRequests(); });
+  } else {
+    Log().Print("qvViewer: Unable to create the window's wake-up event\n");
+  }
+  hide();
+}
+
+ViewerWindow::~ViewerWindow() {
+  if (started_) {
+    ViewerStopping();
+    source_->Stop();
+    started_ = false;
+  }
+  delete wakeNotifier_;
+  wakeNotifier_ = nullptr;
+  if (wakeFd_ >= 0) {
+    ::close(wakeFd_);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Life of a cycle (GUI thread).
+
+bool ViewerWindow::Start(ViewerOwner* owner, uint16_t port, bool fullScreenSetting) {
+  owner_ = owner;
+  fullScreenSetting_ = fullScreenSetting;
+  fullScreen_ = false;
+  placed_ = false;
+  windowGone_ = false;
+  restarting_ = false;
+  transform_ = ViewTransform{};
+  framebuffer_ = {};
+  painter_.Unbind();
+  started_ = true;
+  ViewerStarted();
+  return source_->Init(owner, this, port);
+}
+
+void ViewerWindow::Stop() {
+  if (!started_) {
+    return;
+  }
+  // Release an update thread waiting in PlaceWindow or UpdateWindow before
+  // the source waits for it.
+  ViewerStopping();
+  source_->Stop();
+  started_ = false;
+  painter_.Unbind();
+  placed_ = false;
+  if (fullScreen_) {
+    fullScreen_ = false;
+    setWindowState(windowState() & ~Qt::WindowFullScreen);
+  }
+  transform_ = ViewTransform{};
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  hide();
+  WindowGone();
+}
+
+void ViewerWindow::WindowGone() {
+  if (windowGone_) {
+    return;
+  }
+  windowGone_ = true;
+  if (restarting_) {
+    restarting_ = false;
+  } else if (owner_ != nullptr) {
+    owner_->FatalStop(false);
+  }
+}
+
+void ViewerWindow::closeEvent(QCloseEvent* event) {
+  // The user closed the window: it is gone for this cycle, and unless a
+  // restart is under way the program ends.
+  event->accept();
+  WindowGone();
+}
+
+void ViewerWindow::ShowViewer(bool show) {
+  if (!show) {
+    hide();
+    return;
+  }
+  if (!placed_) {
+    return;
+  }
+  if (fullScreen_) {
+    showFullScreen();
+  } else {
+    showNormal();
+  }
+  raise();
+  activateWindow();
+}
+
+// ---------------------------------------------------------------------------
+// The surface, update-thread side.
+
+void ViewerWindow::ViewerStarted() {
+  std::lock_guard<std::mutex> lock(callMutex_);
+  stopping_ = false;
+  placeRequested_ = false;
+  paintRequested_ = paintServed_ = 0;
+  pendingCount_ = 0;
+}
+
+void ViewerWindow::ViewerStopping() {
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    stopping_ = true;
+    placeRequested_ = false;
+    pendingCount_ = 0;
+  }
+  callDone_.notify_all();
+}
+
+void ViewerWindow::PlaceWindow() {
+  uint64_t ticket;
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    if (stopping_) {
+      return;
+    }
+    placeRequested_ = true;
+    ticket = ++paintRequested_;
+  }
+  Wake();
+  std::unique_lock<std::mutex> lock(callMutex_);
+  callDone_.wait(lock, [&] { return stopping_ || paintServed_ >= ticket; });
+}
+
+void ViewerWindow::InvalidateFramebufferRect(const Rect& r) {
+  if (r.IsEmpty()) {
+    return;
+  }
+  bool first;
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    if (stopping_) {
+      return;
+    }
+    first = pendingCount_ == 0;
+    if (pendingCount_ < kPendingRects) {
+      pending_[pendingCount_++] = r;
+    } else {
+      Rect& last = pending_[kPendingRects - 1];
+      last = Rect{std::min(last.left, r.left), std::min(last.top, r.top),
+                  std::max(last.right, r.right), std::max(last.bottom, r.bottom)};
+    }
+  }
+  // Painted at the GUI thread's next chance even without UpdateWindow.
+  if (first && shown_.load(std::memory_order_relaxed)) {
+    Wake();
+  }
+}
+
+void ViewerWindow::UpdateWindow() {
+  uint64_t ticket;
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    if (stopping_) {
+      return;
+    }
+    if (!shown_.load(std::memory_order_relaxed)) {
+      // Hidden: nothing to paint; showing the window repaints all of it.
+      pendingCount_ = 0;
+      return;
+    }
+    ticket = ++paintRequested_;
+  }
+  Wake();
+  std::unique_lock<std::mutex> lock(callMutex_);
+  callDone_.wait(lock, [&] { return stopping_ || paintServed_ >= ticket; });
+}
+
+void ViewerWindow::Wake() {
+  if (wakeFd_ >= 0) {
+    const uint64_t one = 1;
+    // A full counter (never in practice) still leaves the fd readable.
+    [[maybe_unused]] ssize_t n = write(wakeFd_, &one, sizeof one);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The surface, GUI-thread side.
+
+void ViewerWindow::ServeRequests() {
+  uint64_t counter;
+  [[maybe_unused]] ssize_t n = read(wakeFd_, &counter, sizeof counter);
+
+  bool place;
+  uint64_t target;
+  int count;
+  Rect rects[kPendingRects];
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    place = placeRequested_ && !stopping_;
+    placeRequested_ = false;
+    target = paintRequested_;
+    count = stopping_ ? 0 : pendingCount_;
+    std::copy(pending_, pending_ + count, rects);
+    pendingCount_ = 0;
+  }
+  if (place) {
+    DoPlaceWindow();
+  }
+  if (count > 0 && placed_ && isVisible()) {
+    QRegion region;
+    const QRect client = viewport()->rect();
+    for (int i = 0; i < count; ++i) {
+      region += ToQRect(FramebufferToWindow(rects[i], transform_)) & client;
+    }
+    if (!region.isEmpty()) {
+      viewport()->repaint(region);
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    paintServed_ = std::max(paintServed_, target);
+  }
+  callDone_.notify_all();
+}
+
+FrameMargins ViewerWindow::CurrentFrameMargins() const {
+  const QWindow* w = windowHandle();
+  if (w == nullptr) {
+    return {};
+  }
+  const QMargins m = w->frameMargins();
+  return {m.left(), m.top(), m.right(), m.bottom()};
+}
+
+void ViewerWindow::DoPlaceWindow() {
+  const FramebufferView fb = source_->FramebufferInfo();
+  if (fb.pixels == nullptr ||
+      !painter_.Bind(fb.pixels, fb.width, fb.height, fb.bitsPerPixel, fb.EffectiveRedMask(),
+                     fb.EffectiveGreenMask(), fb.EffectiveBlueMask())) {
+    return;
+  }
+  framebuffer_ = {fb.width, fb.height};
+  transform_ = ViewTransform{};
+  placed_ = true;
+
+  // The window manager limits every resize to a client area of W x H.
+  const Extent maxClient = MaxClientSize(framebuffer_);
+  setMaximumSize(maxClient.width, maxClient.height);
+  const FrameMargins frame = CurrentFrameMargins();
+  maxOuter_ = MaxOuterSize(framebuffer_, frame);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect work = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+  const viewer_window::Box outer =
+      PlaceCentred({work.left(), work.top(), work.left() + work.width(), work.top() + work.height()},
+                   maxOuter_);
+  setGeometry(outer.left + frame.left, outer.top + frame.top,
+              outer.Width() - frame.left - frame.right, outer.Height() - frame.top - frame.bottom);
+  show();
+  raise();
+  activateWindow();
+  SizeChanged();
+  if (fullScreenSetting_) {
+    EnterFullScreen(false);
+  }
+  viewport()->update();
+}
+
+// ---------------------------------------------------------------------------
+// Sizing, scrolling, full screen (GUI thread).
+
+void ViewerWindow::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  SizeChanged();
+}
+
+void ViewerWindow::SizeChanged() {
+  if (fullScreen_ || !placed_) {
+    return;
+  }
+  const QSize outer = frameGeometry().size();
+  const Qt::ScrollBarPolicy policy = ScrollBarsHidden({outer.width(), outer.height()}, maxOuter_)
+                                         ? Qt::ScrollBarAlwaysOff
+                                         : Qt::ScrollBarAlwaysOn;
+  if (horizontalScrollBarPolicy() != policy || verticalScrollBarPolicy() != policy) {
+    // Changes the viewport's size, which comes back here.
+    setHorizontalScrollBarPolicy(policy);
+    setVerticalScrollBarPolicy(policy);
+  }
+  const QSize client = viewport()->size();
+  const int x = ClampScrollPosition(transform_.scrollX, framebuffer_.width, client.width());
+  const int y = ClampScrollPosition(transform_.scrollY, framebuffer_.height, client.height());
+  if (x != transform_.scrollX || y != transform_.scrollY) {
+    viewport()->scroll(transform_.scrollX - x, transform_.scrollY - y);
+    transform_.scrollX = x;
+    transform_.scrollY = y;
+  }
+  SetScrollBars();
+}
+
+void ViewerWindow::SetScrollBars() {
+  const QSize client = viewport()->size();
+  const struct {
+    QScrollBar* bar;
+    ScrollBarRange range;
+  } bars[] = {
+      {horizontalScrollBar(), ScrollBarFor(framebuffer_.width, client.width(), transform_.scrollX)},
+      {verticalScrollBar(), ScrollBarFor(framebuffer_.height, client.height(), transform_.scrollY)},
+  };
+  for (const auto& b : bars) {
+    b.bar->setRange(0, b.range.maximum);
+    b.bar->setPageStep(std::max(b.range.page, 1));
+    b.bar->setValue(b.range.value);
+    // Shown but disabled when there is nothing to scroll.
+    b.bar->setEnabled(b.range.maximum > 0);
+  }
+}
+
+void ViewerWindow::scrollContentsBy(int, int) {
+  // Scrolling goes through ScrollBy, which moves the content itself.
+}
+
+void ViewerWindow::OnScrollAction(Qt::Orientation orientation, int action) {
+  const bool horizontal = orientation == Qt::Horizontal;
+  QScrollBar* bar = horizontal ? horizontalScrollBar() : verticalScrollBar();
+  if (!fullScreen_ && placed_) {
+    const int request = RequestFor(action);
+    const int client = horizontal ? viewport()->width() : viewport()->height();
+    const int pos = horizontal ? transform_.scrollX : transform_.scrollY;
+    const int delta = ScrollRequestDelta(request, client, bar->sliderPosition(), pos);
+    if (horizontal) {
+      ScrollBy(delta, 0);
+    } else {
+      ScrollBy(0, delta);
+    }
+  }
+  // The bar shows where the view is, not where its own step would go.
+  bar->setSliderPosition(horizontal ? transform_.scrollX : transform_.scrollY);
+}
+
+bool ViewerWindow::ScrollBy(int dx, int dy) {
+  if (!placed_) {
+    return false;
+  }
+  const QSize client = viewport()->size();
+  const ScrollDelta d = ScrollByDelta({dx, dy}, {transform_.scrollX, transform_.scrollY},
+                                      framebuffer_, {client.width(), client.height()});
+  if (d.dx == 0 && d.dy == 0) {
+    return false;
+  }
+  transform_.scrollX += d.dx;
+  transform_.scrollY += d.dy;
+  viewport()->scroll(-d.dx, -d.dy);
+  if (!fullScreen_) {
+    SetScrollBars();
+  }
+  // Paint the uncovered strip at once.
+  const QRect all = viewport()->rect();
+  const QRegion uncovered = QRegion(all) - QRegion(all.translated(-d.dx, -d.dy) & all);
+  if (!uncovered.isEmpty() && isVisible()) {
+    viewport()->repaint(uncovered);
+  }
+  return true;
+}
+
+void ViewerWindow::SetFullScreen(bool on) {
+  if (!placed_ || on == fullScreen_) {
+    return;
+  }
+  if (on) {
+    EnterFullScreen(true);
+  } else {
+    LeaveFullScreen();
+  }
+}
+
+void ViewerWindow::EnterFullScreen(bool logIt) {
+  fullScreen_ = true;
+  savedGeometry_ = geometry();
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect area = screen != nullptr ? screen->geometry() : QRect(0, 0, 1024, 768);
+  transform_ = FullScreenTransform(framebuffer_, {area.width(), area.height()});
+  painter_.SetScale(transform_.scaled ? transform_.sx : 100);
+  setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  // A borderless window covering the screen: the full-screen state for the
+  // window manager, and the geometry for when there is none.
+  setGeometry(area);
+  showFullScreen();
+  raise();
+  activateWindow();
+  viewport()->update();
+  if (logIt) {
+    Log().Print("qvViewer: Activated full-screen mode\n");
+  }
+}
+
+void ViewerWindow::LeaveFullScreen() {
+  fullScreen_ = false;
+  transform_ = ViewTransform{};
+  painter_.SetScale(100);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  showNormal();
+  setMaximumSize(framebuffer_.width, framebuffer_.height);
+  setGeometry(savedGeometry_);
+  viewport()->update();
+  SizeChanged();
+}
+
+// ---------------------------------------------------------------------------
+// Painting (GUI thread).
+
+void ViewerWindow::paintEvent(QPaintEvent* event) {
+  QPainter p(viewport());
+  if (!placed_ || !painter_.IsBound() || !source_->IsReceiving()) {
+    p.fillRect(event->rect(), Qt::black);
+    return;
+  }
+  for (const QRect& r : event->region()) {
+    painter_.Paint(p, r, transform_.scrollX, transform_.scrollY, transform_.offX,
+                   transform_.offY);
+  }
+  PaintCursor(p);
+}
+
+void ViewerWindow::PaintCursor(QPainter& p) {
+  std::lock_guard<std::mutex> lock(source_->CursorLock());
+  RemoteCursorState& s = source_->CursorState();
+  const CursorDraw d = TakeCursorForPaint(s, transform_.scrollX, transform_.scrollY);
+  const RemoteCursorImage& image = s.image;
+  const size_t pixels = static_cast<size_t>(std::max(image.width, 0)) *
+                        static_cast<size_t>(std::max(image.height, 0));
+  if (!s.hasImage || pixels == 0 || image.argb.size() < pixels) {
+    return;
+  }
+  const CursorPlacement place = PlaceCursor(d.originX, d.originY, d.width, d.height, transform_,
+                                            framebuffer_.width, framebuffer_.height);
+  const QRect target = ToQRect(place.image);
+  if (target.isEmpty()) {
+    return;
+  }
+  p.save();
+  // Nothing of the cursor lands in the margins: drawing stops at the
+  // image's edges, so a cursor over the edge of a letter-boxed image leaves
+  // no trace there when it moves on.
+  p.setClipRect(
+      painter_.ImageRect(transform_.scrollX, transform_.scrollY, transform_.offX, transform_.offY),
+      Qt::IntersectClip);
+  if (transform_.scaled) {
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+  }
+  const QImage argb(reinterpret_cast<const uchar*>(image.argb.data()), image.width, image.height,
+                    image.width * 4, QImage::Format_ARGB32_Premultiplied);
+  p.drawImage(target, argb);
+  if (image.invert.size() >= pixels) {
+    // Inverting pixels (text cursors): XOR white over the picture.
+    if (cursorImage_.width() != image.width || cursorImage_.height() != image.height) {
+      cursorImage_ = QImage(image.width, image.height, QImage::Format_ARGB32_Premultiplied);
+    }
+    for (int y = 0; y < image.height; ++y) {
+      auto* line = reinterpret_cast<uint32_t*>(cursorImage_.scanLine(y));
+      const uint8_t* inv = &image.invert[static_cast<size_t>(y) * image.width];
+      for (int x = 0; x < image.width; ++x) {
+        line[x] = inv[x] ? 0x00ffffffu : 0u;
+      }
+    }
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    p.drawImage(target, cursorImage_);
+  }
+  p.restore();
+}
+
+// ---------------------------------------------------------------------------
+// Input, pointer, commands (GUI thread).
+
+void ViewerWindow::keyPressEvent(QKeyEvent* event) {
+  // The viewer has no keyboard scrolling; keys act on release.
+  event->accept();
+}
+
+void ViewerWindow::keyReleaseEvent(QKeyEvent* event) {
+  event->accept();
+  if (event->isAutoRepeat()) {
+    return;
+  }
+  const int key = event->key();
+  if (key == Qt::Key_Escape && fullScreen_) {
+    PostCommand(kViewerCommandFullScreen);
+  } else if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
+             (event->modifiers() & Qt::AltModifier)) {
+    PostCommand(kViewerCommandFullScreen);
+  }
+}
+
+void ViewerWindow::wheelEvent(QWheelEvent* event) {
+  if (fullScreen_) {
+    event->accept();
+    return;
+  }
+  QAbstractScrollArea::wheelEvent(event);
+}
+
+void ViewerWindow::contextMenuEvent(QContextMenuEvent* event) {
+  event->accept();
+  menu_->popup(event->globalPos());
+}
+
+void ViewerWindow::PostCommand(int id) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, id] {
+        if (commandHandler_) {
+          commandHandler_(id);
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void ViewerWindow::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange) {
+    UpdatePointer();
+  }
+}
+
+void ViewerWindow::UpdatePointer() {
+  // Over the focused viewer only the sender's cursor in the image is seen.
+  viewport()->setCursor(isActiveWindow() ? Qt::BlankCursor : Qt::ArrowCursor);
+}
+
+void ViewerWindow::showEvent(QShowEvent* event) {
+  QAbstractScrollArea::showEvent(event);
+  {
+    // The whole window is painted on show; older rectangles are covered.
+    std::lock_guard<std::mutex> lock(callMutex_);
+    pendingCount_ = 0;
+  }
+  shown_.store(true, std::memory_order_relaxed);
+  UpdatePointer();
+}
+
+void ViewerWindow::hideEvent(QHideEvent* event) {
+  QAbstractScrollArea::hideEvent(event);
+  shown_.store(false, std::memory_order_relaxed);
+}
+
+}  // namespace qc

@@ -1,0 +1,210 @@
+// ViewerWindow: the receiver's viewer window (Qt). It shows the sender's
+// screen at its own pixel size with scroll bars, or full screen scaled down
+// to fit and centred, with the sender's cursor drawn over it, and it is the
+// viewer core's ViewerSurface.
+//
+// Use from qvrecv (all on the GUI thread):
+//
+//   qc::ViewerWindow window;                  // owns a qvViewer
+//   window.SetCommandHandler([&](int id) { tray.OnCommand(id); });
+//   window.Start(&tray, port, fullScreenSetting);   // qvViewer::Init
+//   window.ShowViewer(false / true);          // hide / show (ID_HIDE/SHOW_WINDOW)
+//   window.SetFullScreen(on);                 // ID_FULL_SCREEN
+//   window.SetRestarting(); window.Stop();    // restart: Stop, then Start again
+//   window.Stop();                            // program end
+//
+// The window stays hidden from Start until the first init message has
+// arrived (the update thread's PlaceWindow). Stop ends the viewer and hides
+// the window ("destroys" it): unless SetRestarting() was called before, that
+// ends the program through the owner's FatalStop(false), as does the user
+// closing the window. The window's own commands (context menu: "Full
+// Screen\tAlt+Enter", "Hide Window", "Request Refresh", "Settings...",
+// "About Quillview..."; Escape in full screen and Alt+Enter: ID_FULL_SCREEN)
+// reach the command handler later, from the event loop, like posted
+// messages; the window never acts on them itself.
+//
+// Threads: every public method except the ViewerSurface ones runs on the
+// GUI thread. PlaceWindow and UpdateWindow (update thread) are served by
+// the GUI thread while the update thread waits; the wait ends at once when
+// the viewer is stopping (ViewerStopping), so Stop can never deadlock with
+// an update thread inside them. InvalidateFramebufferRect only records the
+// rectangle and wakes the GUI thread; it never waits.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <QRect>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "receiver/viewer/viewer.h"
+#include "receiver/viewer/viewer_window_geometry.h"
+#include "receiver/viewer/viewer_window_paint.h"
+
+class QMenu;
+class QSocketNotifier;
+
+namespace qc {
+
+// The receiver's command identifiers that the viewer window sends.
+enum ViewerCommand : int {
+  kViewerCommandAbout = 40001,           // ID_ABOUT
+  kViewerCommandHideWindow = 40003,      // ID_HIDE_WINDOW
+  kViewerCommandFullScreen = 40005,      // ID_FULL_SCREEN
+  kViewerCommandSettings = 40006,        // ID_SETTINGS
+  kViewerCommandRequestRefresh = 40007,  // ID_REQUEST_REFRESH
+};
+
+// What the window needs of the receiving side: qvViewer in the program
+// (QvViewerSource), fakes in tests. Init and Stop on the GUI thread; the
+// rest as qvViewer documents them.
+class ViewerSource {
+ public:
+  virtual ~ViewerSource() = default;
+  virtual bool Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) = 0;
+  virtual void Stop() = 0;
+  virtual bool IsReceiving() const = 0;
+  virtual FramebufferView FramebufferInfo() const = 0;
+  virtual std::mutex& CursorLock() = 0;
+  virtual RemoteCursorState& CursorState() = 0;
+};
+
+// The program's source: a qvViewer.
+class QvViewerSource final : public ViewerSource {
+ public:
+  bool Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) override {
+    return viewer_.Init(owner, surface, port);
+  }
+  void Stop() override { viewer_.Stop(); }
+  bool IsReceiving() const override { return viewer_.IsReceiving(); }
+  FramebufferView FramebufferInfo() const override { return viewer_.FramebufferInfo(); }
+  std::mutex& CursorLock() override { return viewer_.CursorLock(); }
+  RemoteCursorState& CursorState() override { return viewer_.CursorState(); }
+  qvViewer& Viewer() { return viewer_; }
+
+ private:
+  qvViewer viewer_;
+};
+
+class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
+  Q_OBJECT
+
+ public:
+  // With its own qvViewer.
+  ViewerWindow();
+  // With a source that outlives the window (tests).
+  explicit ViewerWindow(ViewerSource& source);
+  ~ViewerWindow() override;
+
+  // Starts a viewer cycle: resets the window's state (windowed, scroll
+  // (0, 0), full screen taken from fullScreenSetting at the next placement)
+  // and initialises the source with this window as its surface. False when
+  // the source's Init failed (it logged the step); Stop() is still needed.
+  bool Start(ViewerOwner* owner, uint16_t port, bool fullScreenSetting);
+  // Ends the cycle: stops the source (releasing an update thread that waits
+  // for this window), hides the window and, unless restarting, calls the
+  // owner's FatalStop(false). Harmless when not started.
+  void Stop();
+  // The coming Stop is a restart: the window's end must not end the program.
+  void SetRestarting() { restarting_ = true; }
+  bool IsRestarting() const { return restarting_; }
+
+  bool IsReceiving() const { return source_->IsReceiving(); }
+  bool IsFullScreen() const { return fullScreen_; }
+  // Show (in the current mode) or hide the window. Only meaningful while
+  // receiving; the window stays hidden before the first init message.
+  void ShowViewer(bool show);
+  // Enters or leaves full screen (only while receiving).
+  void SetFullScreen(bool on);
+  // Receives the window's commands (ViewerCommand ids), called from the
+  // event loop after the input that caused them.
+  void SetCommandHandler(std::function<void(int)> handler) { commandHandler_ = std::move(handler); }
+
+  // For tests and screenshots: the state of the view.
+  viewer_window::ScrollPosition Scroll() const { return {transform_.scrollX, transform_.scrollY}; }
+  const ViewTransform& Transform() const { return transform_; }
+  viewer_window::Extent MaxOuter() const { return maxOuter_; }
+  // Scrolls the client area by (dx, dy), clamped; false when nothing moved.
+  bool ScrollBy(int dx, int dy);
+  // The context menu, for tests.
+  QMenu* ContextMenu() const { return menu_; }
+
+  // ViewerSurface (see viewer.h for the threads).
+  void ViewerStarted() override;
+  void ViewerStopping() override;
+  void PlaceWindow() override;
+  void InvalidateFramebufferRect(const Rect& r) override;
+  void UpdateWindow() override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  // Rectangles recorded by InvalidateFramebufferRect and not yet painted;
+  // more than fit here merge into the last one.
+  static constexpr int kPendingRects = 16;
+
+  void Construct();
+  void Wake();
+  void ServeRequests();
+  void DoPlaceWindow();
+  void EnterFullScreen(bool logIt);
+  void LeaveFullScreen();
+  void SizeChanged();
+  void SetScrollBars();
+  void OnScrollAction(Qt::Orientation orientation, int action);
+  void PostCommand(int id);
+  void PaintCursor(QPainter& painter);
+  void UpdatePointer();
+  void WindowGone();
+  viewer_window::FrameMargins CurrentFrameMargins() const;
+
+  std::unique_ptr<ViewerSource> ownSource_;
+  ViewerSource* source_ = nullptr;
+  ViewerOwner* owner_ = nullptr;
+  std::function<void(int)> commandHandler_;
+  QMenu* menu_ = nullptr;
+
+  // GUI thread state.
+  FramePainter painter_;
+  ViewTransform transform_;      // scroll position, scale, offsets
+  viewer_window::Extent framebuffer_;           // W x H once placed
+  viewer_window::Extent maxOuter_;              // mw x mh
+  bool fullScreenSetting_ = false;
+  bool fullScreen_ = false;
+  bool placed_ = false;
+  bool started_ = false;
+  bool windowGone_ = false;      // the window ended this cycle (closed or stopped)
+  bool restarting_ = false;
+  QRect savedGeometry_;
+  QImage cursorImage_;           // the remote cursor's inverting pixels, white on transparent
+
+  // Shared with the update thread.
+  std::mutex callMutex_;
+  std::condition_variable callDone_;
+  bool stopping_ = true;         // between ViewerStopping and ViewerStarted
+  bool placeRequested_ = false;
+  uint64_t paintRequested_ = 0;  // UpdateWindow tickets
+  uint64_t paintServed_ = 0;
+  int pendingCount_ = 0;
+  Rect pending_[kPendingRects];
+  std::atomic<bool> shown_{false};
+  int wakeFd_ = -1;              // eventfd: update thread -> GUI thread
+  QSocketNotifier* wakeNotifier_ = nullptr;
+};
+
+}  // namespace qc

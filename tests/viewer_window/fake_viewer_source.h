@@ -1,0 +1,159 @@
+// A stand-in for qvViewer behind the window: its own framebuffer and remote
+// cursor, and an update thread that calls the window's surface the way the
+// core does (PlaceWindow once, then invalidations and UpdateWindow after
+// every "datagram"). No sockets.
+#pragma once
+
+#include <QCoreApplication>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "receiver/viewer/cursor_display.h"
+#include "receiver/viewer/viewer_window.h"
+
+namespace qc::test {
+
+class FakeViewerSource : public ViewerSource {
+ public:
+  // One step of the update thread after the placement; false ends it.
+  using Step = std::function<bool(FakeViewerSource&, ViewerSurface&)>;
+
+  void SetFormat(int width, int height, int bitsPerPixel = 32) {
+    width_ = width;
+    height_ = height;
+    bitsPerPixel_ = bitsPerPixel;
+  }
+  // Fills the framebuffer when it is created (update thread).
+  void SetPattern(std::function<void(uint8_t*, int, int)> fill) { fill_ = std::move(fill); }
+  // Run by the update thread after PlaceWindow, until it returns false or
+  // the viewer stops.
+  void SetStep(Step step) { step_ = std::move(step); }
+
+  bool Init(ViewerOwner*, ViewerSurface* surface, uint16_t) override {
+    surface->ViewerStarted();
+    surface_ = surface;
+    running_ = true;
+    ++cycles_;
+    thread_ = std::thread([this] { UpdateThread(); });
+    return true;
+  }
+
+  void Stop() override {
+    if (surface_ != nullptr) {
+      surface_->ViewerStopping();
+    }
+    running_ = false;
+    receiving_ = false;
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+    // Freed, so that a paint from it after Stop shows under ASan.
+    std::vector<uint8_t>().swap(pixels_);
+    pixelsPtr_.store(nullptr);
+    {
+      std::lock_guard<std::mutex> lock(cursor_.Lock());
+      cursor_.State() = RemoteCursorState{};
+    }
+  }
+
+  bool IsReceiving() const override { return receiving_.load(); }
+  FramebufferView FramebufferInfo() const override {
+    FramebufferView v;
+    v.pixels = pixelsPtr_.load();
+    if (v.pixels == nullptr) return v;
+    v.width = width_;
+    v.height = height_;
+    v.bitsPerPixel = bitsPerPixel_;
+    v.bytesPerRow = width_ * bitsPerPixel_ / 8;
+    return v;
+  }
+  std::mutex& CursorLock() override { return cursor_.Lock(); }
+  RemoteCursorState& CursorState() override { return cursor_.State(); }
+
+  // For steps (update thread).
+  uint8_t* Pixels() { return pixels_.data(); }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  RemoteCursor& Cursor() { return cursor_; }
+  bool Running() const { return running_.load(); }
+  // A white 32 x 32 cursor with its hot spot at (0, 0).
+  void GiveCursorImage(int size = 32) {
+    std::lock_guard<std::mutex> lock(cursor_.Lock());
+    RemoteCursorState& s = cursor_.State();
+    s.image.width = s.image.height = size;
+    s.image.hotX = s.image.hotY = 0;
+    s.image.argb.assign(static_cast<size_t>(size) * size, 0xffffffffu);
+    s.image.invert.clear();
+    s.hasImage = true;
+    s.width = s.height = size;
+  }
+  // Moves the cursor as a position datagram does.
+  void MoveCursor(ViewerSurface& surface, int x, int y) {
+    cursor_.SetPosition(static_cast<int16_t>(x), static_cast<int16_t>(y));
+    cursor_.Update(false, surface);
+  }
+
+  int Cycles() const { return cycles_; }
+  uint64_t Steps() const { return steps_.load(); }
+  bool StepsDone() const { return stepsDone_.load(); }
+
+ private:
+  void UpdateThread() {
+    stepsDone_ = false;
+    pixels_.assign(static_cast<size_t>(width_) * height_ * (bitsPerPixel_ / 8), 0);
+    if (fill_) fill_(pixels_.data(), width_, height_);
+    pixelsPtr_.store(pixels_.data());
+    receiving_ = true;
+    surface_->PlaceWindow();
+    surface_->UpdateWindow();
+    while (running_.load() && step_ && step_(*this, *surface_)) {
+      ++steps_;
+    }
+    stepsDone_ = true;
+  }
+
+  int width_ = 640;
+  int height_ = 480;
+  int bitsPerPixel_ = 32;
+  std::function<void(uint8_t*, int, int)> fill_;
+  Step step_;
+  ViewerSurface* surface_ = nullptr;
+  std::vector<uint8_t> pixels_;
+  std::atomic<const uint8_t*> pixelsPtr_{nullptr};
+  std::atomic<bool> running_{false};
+  std::atomic<bool> receiving_{false};
+  std::atomic<bool> stepsDone_{false};
+  std::atomic<uint64_t> steps_{0};
+  std::thread thread_;
+  RemoteCursor cursor_;
+  int cycles_ = 0;
+};
+
+// The owner side: counts FatalStop calls.
+class RecordingOwner : public ViewerOwner {
+ public:
+  void UpdateTrayIcon(TrayState) override {}
+  void SendUpdateRequest() override {}
+  void RestartViewer() override {}
+  void FatalStop(bool showMessage) override {
+    ++fatalStops;
+    lastShowMessage = showMessage;
+  }
+  int fatalStops = 0;
+  bool lastShowMessage = true;
+};
+
+// Runs the event loop until pred() holds (or about 10 s passed).
+inline bool ProcessUntil(const std::function<bool()>& pred, int maxMs = 10000) {
+  for (int i = 0; i < maxMs / 5; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return pred();
+}
+
+}  // namespace qc::test
