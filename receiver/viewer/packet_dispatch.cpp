@@ -1,0 +1,254 @@
+#include "receiver/viewer/packet_dispatch.h"
+
+#include "common/byte_order.h"
+#include "common/log_file.h"
+#include "receiver/viewer/str_decoder.h"
+#include "receiver/viewer/viewer.h"
+
+namespace qc {
+
+namespace {
+
+// The zlib interface version the wire format was made with; zlib checks
+// only its major digit.
+constexpr char kZlibVersion[] = "1.1.4";
+
+constexpr uint16_t Code(PacketType t) { return static_cast<uint16_t>(t); }
+
+// Returned by Inflate when no stream could be started.
+constexpr int kNoStream = 1000;
+
+}  // namespace
+
+UpdateProcessor::UpdateProcessor() : out_(new uint8_t[kMaxPayload]) {}
+
+UpdateProcessor::~UpdateProcessor() { End(); }
+
+bool UpdateProcessor::Begin(ViewerOwner* owner, ViewerSurface* surface) {
+  End();
+  owner_ = owner;
+  surface_ = surface;
+  screenId_ = 0;
+  expected_ = 0;
+  processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = 0;
+  cursor_.Reset();
+  stream_ = z_stream{};
+  int rc = inflateInit_(&stream_, kZlibVersion, static_cast<int>(sizeof(z_stream)));
+  if (rc != Z_OK) {
+    Log().Print("qvViewer: Failed to init zlib stream: %d:%s\n", rc,
+                stream_.msg ? stream_.msg : "");
+    return false;
+  }
+  streamActive_ = true;
+  decoder_ = std::make_unique<StrDecoder>();
+  return true;
+}
+
+void UpdateProcessor::End() {
+  framebufferReady_.store(false, std::memory_order_release);
+  framebuffer_.Release();
+  decoder_.reset();
+  if (streamActive_) {
+    inflateEnd(&stream_);
+    streamActive_ = false;
+  }
+  cursor_.Reset();
+}
+
+void UpdateProcessor::FillStats(ViewerStats& s) const {
+  s.processed = processed_.load(std::memory_order_relaxed);
+  s.ignored = ignored_.load(std::memory_order_relaxed);
+  s.rejected = rejected_.load(std::memory_order_relaxed);
+  s.lost = lost_.load(std::memory_order_relaxed);
+  s.updateRequests = requests_.load(std::memory_order_relaxed);
+  s.updatesApplied = applied_.load(std::memory_order_relaxed);
+}
+
+void UpdateProcessor::Start(const uint8_t* initMessage) {
+  InitMessage init;
+  ParseInit(initMessage, kInitSize, init);
+  screenId_ = init.screenId;
+  expected_ = 0;
+  if (!framebuffer_.Create(init)) return;
+  if (decoder_ == nullptr ||
+      !decoder_->Init(framebuffer_.Pixels(), framebuffer_.BytesPerPixel(), framebuffer_.Width(),
+                      framebuffer_.Height())) {
+    Log().Print("qvViewer: Unable to set up the decoder\n");
+    framebuffer_.Release();
+    return;
+  }
+  framebufferReady_.store(true, std::memory_order_release);
+  surface_->InvalidateFramebufferRect(Rect{0, 0, framebuffer_.Width(), framebuffer_.Height()});
+  surface_->PlaceWindow();
+  surface_->UpdateWindow();
+  owner_->UpdateTrayIcon(TrayState::Receiving);
+}
+
+void UpdateProcessor::RequestUpdate() {
+  if (requestedForThis_) return;
+  requestedForThis_ = true;
+  requests_.fetch_add(1, std::memory_order_relaxed);
+  owner_->SendUpdateRequest();
+}
+
+void UpdateProcessor::Reject(const char* what, uint16_t type, size_t length) {
+  rejected_.fetch_add(1, std::memory_order_relaxed);
+  Log().Print("qvViewer: Dropping %s packet (type 0x%x, %d bytes)\n", what,
+              static_cast<unsigned>(type), static_cast<int>(length));
+}
+
+void UpdateProcessor::Process(const uint8_t* data, size_t length) {
+  if (length < 4) {
+    Reject("short", length >= 2 ? ReadU16(data) : 0, length);
+    return;
+  }
+  uint16_t type = ReadU16(data);
+  uint16_t id = ReadU16(data + 2);
+  if (id != screenId_) {
+    ignored_.fetch_add(1, std::memory_order_relaxed);
+    Log().Print("qvViewer: Ignoring packet %hd %hd\n", static_cast<short>(id),
+                static_cast<short>(screenId_));
+    return;
+  }
+  processed_.fetch_add(1, std::memory_order_relaxed);
+  requestedForThis_ = false;
+
+  switch (type) {
+    case Code(PacketType::Init): {
+      InitMessage init;
+      if (!ParseInit(data, length, init)) {
+        Reject("short", type, length);
+      } else if (!Framebuffer::IsUsable(init)) {
+        Reject("unusable init", type, length);
+      } else {
+        Log().Print("qvViewer: Received init packet\n");
+        expected_ = 0;
+      }
+      break;
+    }
+    case Code(PacketType::Disconnection):
+      Log().Print("qvViewer: Received disconnection packet\n");
+      owner_->RestartViewer();
+      break;
+    case Code(PacketType::FullUpdate):
+    case Code(PacketType::Update):
+      if (length < kCompressedHeaderSize) {
+        Reject("short", type, length);
+      } else {
+        ApplyUpdate(data, length);
+      }
+      break;
+    case Code(PacketType::CursorPosition):
+      if (length < kCursorPositionSize) {
+        Reject("short", type, length);
+      } else {
+        ApplyCursorPosition(data, length);
+      }
+      break;
+    case Code(PacketType::CursorShape):
+      if (length < kCompressedHeaderSize) {
+        Reject("short", type, length);
+      } else {
+        ApplyCursorShape(data, length);
+      }
+      break;
+    default:
+      break;  // keep-alive, update requests, 0xFFFB, unknown codes
+  }
+  surface_->UpdateWindow();
+}
+
+bool UpdateProcessor::FreshStream() {
+  // inflateReset gives the state of a new stream without giving back its
+  // memory, so no allocation happens per datagram.
+  if (streamActive_ && inflateReset(&stream_) == Z_OK) return true;
+  if (streamActive_) inflateEnd(&stream_);
+  streamActive_ = false;
+  stream_ = z_stream{};
+  int rc = inflateInit_(&stream_, kZlibVersion, static_cast<int>(sizeof(z_stream)));
+  if (rc != Z_OK) {
+    Log().Print("qvViewer: Failed to init zlib stream: %d:%s\n", rc,
+                stream_.msg ? stream_.msg : "");
+    return false;
+  }
+  streamActive_ = true;
+  return true;
+}
+
+int UpdateProcessor::Inflate(const uint8_t* data, size_t length, size_t& produced) {
+  produced = 0;
+  if (!FreshStream()) return kNoStream;
+  stream_.next_in = const_cast<Bytef*>(data);
+  stream_.avail_in = static_cast<uInt>(length);
+  stream_.next_out = out_.get();
+  stream_.avail_out = static_cast<uInt>(kMaxPayload);
+  int rc = inflate(&stream_, Z_FULL_FLUSH);
+  produced = kMaxPayload - stream_.avail_out;
+  return rc;
+}
+
+void UpdateProcessor::ApplyUpdate(const uint8_t* data, size_t length) {
+  uint32_t sequence = ReadU32(data + 4);
+  if (HasFramebuffer()) {
+    size_t produced = 0;
+    int rc = Inflate(data + kCompressedHeaderSize, length - kCompressedHeaderSize, produced);
+    if (rc == kNoStream) {
+      // Logged by FreshStream; the datagram is lost, the check still runs.
+    } else if (rc != Z_OK) {
+      rejected_.fetch_add(1, std::memory_order_relaxed);
+      Log().Print("qvViewer: zlib inflate error on decoding update (error %d)\n", rc);
+      RequestUpdate();
+    } else {
+      int first = -1, last = -1;
+      bool ok = produced > 0 && decoder_->Decode(out_.get(), produced, first, last);
+      if (first >= 0 && last >= first) {
+        surface_->InvalidateFramebufferRect(Rect{0, first - 1, framebuffer_.Width(), last + 1});
+      }
+      if (ok) {
+        applied_.fetch_add(1, std::memory_order_relaxed);
+      } else {
+        rejected_.fetch_add(1, std::memory_order_relaxed);
+        Log().Print("qvViewer: Malformed update payload (%d bytes)\n", static_cast<int>(produced));
+        RequestUpdate();
+      }
+    }
+  }
+  SequenceCheck(sequence);
+}
+
+void UpdateProcessor::ApplyCursorShape(const uint8_t* data, size_t length) {
+  uint32_t sequence = ReadU32(data + 4);
+  size_t produced = 0;
+  int rc = Inflate(data + kCompressedHeaderSize, length - kCompressedHeaderSize, produced);
+  if (rc == kNoStream) {
+    // Logged; the old image stays.
+  } else if (rc != Z_OK) {
+    rejected_.fetch_add(1, std::memory_order_relaxed);
+    Log().Print("qvViewer: Zlib inflate error on new cursor shape (error %d)\n", rc);
+    RequestUpdate();
+  } else if (!cursor_.DecodeShape(out_.get(), produced)) {
+    rejected_.fetch_add(1, std::memory_order_relaxed);
+    Log().Print("qvViewer: Malformed cursor shape (%d bytes)\n", static_cast<int>(produced));
+    RequestUpdate();
+  }
+  cursor_.Update(true, *surface_);
+  SequenceCheck(sequence);
+}
+
+void UpdateProcessor::ApplyCursorPosition(const uint8_t* data, size_t) {
+  cursor_.SetPosition(ReadI16(data + 4), ReadI16(data + 6));
+  cursor_.Update(false, *surface_);
+}
+
+void UpdateProcessor::SequenceCheck(uint32_t sequence) {
+  if (sequence == expected_) {
+    ++expected_;
+    return;
+  }
+  lost_.fetch_add(1, std::memory_order_relaxed);
+  RequestUpdate();
+  Log().Print("qvViewer: Lost packet %ld\n", static_cast<long>(expected_));
+  expected_ = sequence + 1;
+}
+
+}  // namespace qc

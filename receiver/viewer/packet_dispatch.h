@@ -1,0 +1,100 @@
+// UpdateProcessor: the update thread's work on one datagram, apart from the
+// thread and the ring, so that tests can drive it directly. It keeps the
+// transmission's init message, the framebuffer and its decoder, the remote
+// cursor, the inflate stream and the expected sequence number.
+//
+// Datagrams of other transmissions are dropped with "qvViewer: Ignoring
+// packet"; datagrams of the transmission are checked before they are read
+// (length of their type's header; usable geometry for init messages) and
+// dispatched by type. A compressed datagram that does not inflate, or whose
+// payload the decoder or the cursor reader rejects, is dropped with a log
+// line and answered with one update request, like a loss; the receiver goes
+// on. The sequence check follows every compressed datagram.
+//
+// Threads: everything runs on the update thread, except the cursor state,
+// which paint reads under the cursor lock.
+#pragma once
+
+#include <zlib.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "common/protocol.h"
+#include "receiver/viewer/cursor_display.h"
+#include "receiver/viewer/framebuffer.h"
+
+namespace qc {
+
+class StrDecoder;
+class ViewerOwner;
+class ViewerSurface;
+struct ViewerStats;
+
+class UpdateProcessor {
+ public:
+  UpdateProcessor();
+  ~UpdateProcessor();
+  UpdateProcessor(const UpdateProcessor&) = delete;
+  UpdateProcessor& operator=(const UpdateProcessor&) = delete;
+
+  // A new cycle: binds owner and surface (not owned), creates the decoder
+  // and the inflate stream, resets cursor, counters and the expected number.
+  // False with "qvViewer: Failed to init zlib stream: %d:%s" when zlib
+  // cannot start a stream.
+  bool Begin(ViewerOwner* owner, ViewerSurface* surface);
+  // End of a cycle: releases framebuffer, decoder, cursor image and stream.
+  void End();
+
+  // The transmission starts with this init message (24 bytes, usable):
+  // framebuffer (cleared, bound to the decoder), whole-picture invalidation,
+  // PlaceWindow, UpdateWindow, UpdateTrayIcon(Receiving).
+  void Start(const uint8_t* initMessage);
+
+  // One datagram taken from the ring, in arrival order.
+  void Process(const uint8_t* data, size_t length);
+
+  uint32_t ExpectedSequence() const { return expected_; }
+  bool HasFramebuffer() const { return framebufferReady_.load(std::memory_order_acquire); }
+  Framebuffer& Picture() { return framebuffer_; }
+  RemoteCursor& Cursor() { return cursor_; }
+  void FillStats(ViewerStats& stats) const;
+
+ private:
+  // Inflates the data after the 8-byte header into out_ with a fresh stream.
+  // Returns the zlib result code of the one inflate call (or the init error).
+  int Inflate(const uint8_t* data, size_t length, size_t& produced);
+  bool FreshStream();
+  void ApplyUpdate(const uint8_t* data, size_t length);
+  void ApplyCursorShape(const uint8_t* data, size_t length);
+  void ApplyCursorPosition(const uint8_t* data, size_t length);
+  void SequenceCheck(uint32_t sequence);
+  // One update request for the current datagram at most.
+  void RequestUpdate();
+  void Reject(const char* what, uint16_t type, size_t length);
+
+  ViewerOwner* owner_ = nullptr;
+  ViewerSurface* surface_ = nullptr;
+  uint16_t screenId_ = 0;
+  uint32_t expected_ = 0;
+  bool requestedForThis_ = false;
+
+  z_stream stream_{};
+  bool streamActive_ = false;
+  std::unique_ptr<StrDecoder> decoder_;
+  Framebuffer framebuffer_;
+  std::atomic<bool> framebufferReady_{false};
+  RemoteCursor cursor_;
+  std::unique_ptr<uint8_t[]> out_;  // inflate output area, 60000 bytes
+
+  std::atomic<uint32_t> processed_{0};
+  std::atomic<uint32_t> ignored_{0};
+  std::atomic<uint32_t> rejected_{0};
+  std::atomic<uint32_t> lost_{0};
+  std::atomic<uint32_t> requests_{0};
+  std::atomic<uint32_t> applied_{0};
+};
+
+}  // namespace qc
