@@ -1,0 +1,243 @@
+// Cost of the capture engine on a private Xvfb at 1920x1080x24 with the
+// default update period (10 ms: a poll every 2 ms), sending through the real
+// transport inside a private network namespace.
+//
+//   engine_cpu_pct  CPU time of the engine (work thread and transport) per
+//                   second of wall time, in percent of one core; the thread
+//                   that plays the program's timers is not counted
+//   xvfb_cpu_pct    the X server's CPU time in the same second (the copies
+//                   of MIT-SHM grabs are made there)
+//
+// Scenarios: an idle screen with and without damage tracking, a terminal
+// that scrolls text continuously, and the time of one quarter grab.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <time.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "common/protocol.h"
+#include "platform/x11_cursor_source.h"
+#include "platform/x11_screen_source.h"
+#include "sender/capture/capture.h"
+#include "sender/capture/sender_transport.h"
+#include "tests/capture/xvfb_server.h"
+#include "tests/support/fake_sources.h"
+#include "tests/support/private_network.h"
+
+namespace qc {
+namespace {
+
+constexpr int kUpdatePeriodMs = 10;
+
+struct NoOwner : SenderOwner {
+  void AdvanceIcon() override {}
+  void FatalError() override {}
+};
+
+double ProcessCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double ThreadCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+// utime + stime of another process, in seconds.
+double OtherProcessCpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  size_t close = line.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(line.substr(close + 2));
+  std::string skip;
+  for (int i = 0; i < 11; ++i) fields >> skip;  // state .. cmajflt
+  long utime = 0, stime = 0;
+  fields >> utime >> stime;
+  return double(utime + stime) / sysconf(_SC_CLK_TCK);
+}
+
+// The shared server of all scenarios, and a terminal when one is wanted.
+class Desktop {
+ public:
+  static Desktop& Get() {
+    static Desktop desktop;
+    return desktop;
+  }
+  test::XvfbServer& Server() { return server_; }
+
+  void StartScrollingTerminal() {
+    if (terminal_ > 0) return;
+    terminal_ = fork();
+    if (terminal_ == 0) {
+      setenv("DISPLAY", server_.Display().c_str(), 1);
+      freopen("/dev/null", "w", stderr);
+      execlp("xterm", "xterm", "-geometry", "200x70+0+0", "-e", "sh", "-c",
+             "while :; do ls -l /usr/bin; done", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+  }
+  void StopTerminal() {
+    if (terminal_ <= 0) return;
+    kill(terminal_, SIGTERM);
+    int status = 0;
+    waitpid(terminal_, &status, 0);
+    terminal_ = -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  ~Desktop() { StopTerminal(); }
+
+ private:
+  Desktop() : server_(45, "1920x1080x24") {}
+  test::XvfbServer server_;
+  pid_t terminal_ = -1;
+};
+
+double ServerCpu(Desktop& desktop) { return OtherProcessCpuSeconds(desktop.Server().Pid()); }
+
+// Runs the engine with the program's three timers for the benchmark's
+// iterations (one second each) and reports CPU per second.
+void RunEngine(benchmark::State& state, bool damage, bool scrolling) {
+  Desktop& desktop = Desktop::Get();
+  if (!desktop.Server().Ready()) {
+    state.SkipWithError("Xvfb did not start");
+    return;
+  }
+  if (scrolling) {
+    desktop.StartScrollingTerminal();
+  } else {
+    desktop.StopTerminal();
+  }
+  X11ScreenSource::Options options;
+  options.display = desktop.Server().Display();
+  options.useDamage = damage;
+  NoOwner senderOwner;
+  qcSender sender;
+  if (!sender.Open(&senderOwner, kGroupAddress, kDefaultPort)) {
+    state.SkipWithError("transport did not open");
+    return;
+  }
+  test::FakeCaptureOwner owner(&sender);
+  owner.updatePeriod = kUpdatePeriodMs;
+  qcCapture capture(std::make_unique<X11ScreenSource>(options),
+                    X11CursorSource::Create(options.display));
+  if (!capture.Init(&owner)) {
+    state.SkipWithError("engine did not start");
+    return;
+  }
+  capture.SetPolling(true);
+
+  // The program's timers: poll every UpdatePeriod / 4 ms, keep-alive every
+  // 700 ms, full-screen due every 15 s.
+  std::atomic<bool> stop{false};
+  std::atomic<double> timerCpu{0};
+  std::thread timers([&] {
+    using clock = std::chrono::steady_clock;
+    auto next = clock::now();
+    auto keepAlive = next + std::chrono::milliseconds(qcCapture::kKeepAliveIntervalMs);
+    auto fullUpdate = next + std::chrono::milliseconds(qcCapture::kFullUpdateIntervalMs);
+    while (!stop) {
+      next += std::chrono::milliseconds(owner.pollTimerInterval);
+      std::this_thread::sleep_until(next);
+      capture.OnPollTimer();
+      auto now = clock::now();
+      if (now >= keepAlive) {
+        capture.OnKeepAliveTimer();
+        keepAlive += std::chrono::milliseconds(qcCapture::kKeepAliveIntervalMs);
+      }
+      if (now >= fullUpdate) {
+        capture.OnFullUpdateTimer();
+        fullUpdate += std::chrono::milliseconds(qcCapture::kFullUpdateIntervalMs);
+      }
+      timerCpu = ThreadCpuSeconds();
+    }
+  });
+  // Let the first full-screen update pass.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+  double engine = 0, server = 0, wall = 0;
+  uint64_t steps = 0;
+  for (auto _ : state) {
+    double cpu0 = ProcessCpuSeconds() - timerCpu.load();
+    double s0 = ServerCpu(desktop);
+    uint64_t steps0 = capture.StepsDone();
+    auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    auto t1 = std::chrono::steady_clock::now();
+    engine += ProcessCpuSeconds() - timerCpu.load() - cpu0;
+    server += ServerCpu(desktop) - s0;
+    steps += capture.StepsDone() - steps0;
+    wall += std::chrono::duration<double>(t1 - t0).count();
+  }
+  stop = true;
+  timers.join();
+  state.counters["engine_cpu_pct"] = 100.0 * engine / wall;
+  state.counters["xvfb_cpu_pct"] = 100.0 * server / wall;
+  state.counters["steps_per_s"] = steps / wall;
+  state.counters["sent_kB_per_s"] = sender.TotalBytesSent() / 1024.0 / (wall + 0.5);
+  capture.SetPolling(false);
+  capture.SendDisconnection();
+}
+
+void BM_IdleWithDamage(benchmark::State& state) { RunEngine(state, true, false); }
+void BM_IdleWithoutDamage(benchmark::State& state) { RunEngine(state, false, false); }
+void BM_ScrollingTerminalWithDamage(benchmark::State& state) { RunEngine(state, true, true); }
+void BM_ScrollingTerminalWithoutDamage(benchmark::State& state) { RunEngine(state, false, true); }
+
+// One quarter (270 rows of 1920 pixels) grabbed into the capture frame.
+void BM_QuarterGrab(benchmark::State& state) {
+  Desktop& desktop = Desktop::Get();
+  desktop.StopTerminal();
+  X11ScreenSource::Options options;
+  options.display = desktop.Server().Display();
+  options.useShm = state.range(0) != 0;
+  X11ScreenSource source(options);
+  ScreenFormat format;
+  if (!source.Open(format) || source.CreateFrame() == nullptr) {
+    state.SkipWithError("no screen");
+    return;
+  }
+  int q = 1;
+  for (auto _ : state) {
+    int top = qcCapture::QuarterBound(format.height, q);
+    int bottom = qcCapture::QuarterBound(format.height, q + 1);
+    benchmark::DoNotOptimize(source.GrabRows(top, bottom));
+    q = q % 3 + 1;
+  }
+  state.SetBytesProcessed(state.iterations() * int64_t(format.width) * (format.height / 4) * 4);
+  state.SetLabel(options.useShm ? "MIT-SHM" : "xcb_get_image");
+}
+
+BENCHMARK(BM_IdleWithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_IdleWithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScrollingTerminalWithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScrollingTerminalWithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QuarterGrab)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace qc
+
+int main(int argc, char** argv) {
+  // The engine multicasts: never from the machine's own network.
+  qc::test::EnterPrivateNetworkNamespace();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,323 @@
+#include "platform/x11_screen_source.h"
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <xcb/damage.h>
+#include <xcb/randr.h>
+#include <xcb/shm.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/log_file.h"
+
+namespace qc {
+
+namespace {
+
+// xcb replies and events are malloc'ed.
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+template <class T>
+using XcbPtr = std::unique_ptr<T, FreeDeleter>;
+
+const xcb_visualtype_t* FindVisual(const xcb_screen_t* screen, xcb_visualid_t id) {
+  for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem;
+       xcb_depth_next(&depths)) {
+    for (auto visuals = xcb_depth_visuals_iterator(depths.data); visuals.rem;
+         xcb_visualtype_next(&visuals)) {
+      if (visuals.data->visual_id == id) return visuals.data;
+    }
+  }
+  return nullptr;
+}
+
+const xcb_format_t* FindFormat(const xcb_setup_t* setup, int depth) {
+  const xcb_format_t* formats = xcb_setup_pixmap_formats(setup);
+  int n = xcb_setup_pixmap_formats_length(setup);
+  for (int i = 0; i < n; ++i) {
+    if (formats[i].depth == depth) return &formats[i];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+X11ScreenSource::X11ScreenSource() : X11ScreenSource(Options{}) {}
+
+X11ScreenSource::X11ScreenSource(Options options) : options_(std::move(options)) {}
+
+X11ScreenSource::~X11ScreenSource() {
+  if (conn_ != nullptr) {
+    if (damage_ != 0) xcb_damage_destroy(conn_, damage_);
+    ReleaseShm();
+    xcb_disconnect(conn_);
+  }
+}
+
+void X11ScreenSource::ReleaseShm() {
+  if (shmSeg_ != 0) {
+    xcb_shm_detach(conn_, shmSeg_);
+    xcb_flush(conn_);
+    shmSeg_ = 0;
+  }
+  if (shmAddr_ != nullptr) {
+    shmdt(shmAddr_);
+    shmAddr_ = nullptr;
+  }
+  if (shmId_ >= 0) {
+    shmctl(shmId_, IPC_RMID, nullptr);
+    shmId_ = -1;
+  }
+}
+
+int X11ScreenSource::FrameBitsPerPixel(int depth, int pixmapBitsPerPixel, bool lsbFirst) {
+  if (depth < 15) return depth;
+  if (!lsbFirst) return 0;
+  if ((depth == 15 || depth == 16) && pixmapBitsPerPixel == 16) return 16;
+  if ((depth == 24 || depth == 32) && pixmapBitsPerPixel == 32) return 32;
+  return 0;
+}
+
+bool X11ScreenSource::Open(ScreenFormat& format) {
+  int screenNumber = 0;
+  conn_ = xcb_connect(options_.display.empty() ? nullptr : options_.display.c_str(),
+                      &screenNumber);
+  if (xcb_connection_has_error(conn_)) {
+    Log().Print("qcCapture: Unable to connect to the X display\n");
+    xcb_disconnect(conn_);
+    conn_ = nullptr;
+    return false;
+  }
+  const xcb_setup_t* setup = xcb_get_setup(conn_);
+  auto roots = xcb_setup_roots_iterator(setup);
+  for (int i = 0; i < screenNumber && roots.rem; ++i) xcb_screen_next(&roots);
+  if (!roots.rem) return false;
+  const xcb_screen_t* screen = roots.data;
+  root_ = screen->root;
+  width_ = screen->width_in_pixels;
+  height_ = screen->height_in_pixels;
+  depth_ = screen->root_depth;
+
+  const xcb_format_t* pixmapFormat = FindFormat(setup, depth_);
+  const xcb_visualtype_t* visual = FindVisual(screen, screen->root_visual);
+  int pixmapBits = pixmapFormat ? pixmapFormat->bits_per_pixel : 0;
+  bool lsbFirst = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+  int bits = FrameBitsPerPixel(depth_, pixmapBits, lsbFirst);
+  if (bits >= 16 && (visual == nullptr || (visual->_class != XCB_VISUAL_CLASS_TRUE_COLOR &&
+                                           visual->_class != XCB_VISUAL_CLASS_DIRECT_COLOR))) {
+    bits = 0;
+  }
+  format.width = width_;
+  format.height = height_;
+  format.bitsPerPixel = bits;
+  if (bits >= 16) {
+    format.redMask = visual->red_mask;
+    format.greenMask = visual->green_mask;
+    format.blueMask = visual->blue_mask;
+    bytesPerPixel_ = bits / 8;
+    rowBytes_ = static_cast<size_t>(width_) * bytesPerPixel_;
+    int pad = pixmapFormat->scanline_pad;
+    size_t rowBits = static_cast<size_t>(width_) * pixmapBits;
+    xRowBytes_ = (rowBits + pad - 1) / pad * pad / 8;
+    frameBytes_ = rowBytes_ * height_;
+  }
+
+  // A change of the screen's size is a display change.
+  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(conn_, &xcb_randr_id);
+  if (randr != nullptr && randr->present) {
+    XcbPtr<xcb_randr_query_version_reply_t> version(
+        xcb_randr_query_version_reply(conn_, xcb_randr_query_version(conn_, 1, 2), nullptr));
+    if (version) {
+      randrEvent_ = randr->first_event;
+      haveRandr_ = true;
+      xcb_randr_select_input(conn_, root_, XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+    }
+  }
+
+  // Drawing anywhere on the screen reports the rectangles drawn.
+  dirty_.assign(height_, 1);
+  const xcb_query_extension_reply_t* damage = xcb_get_extension_data(conn_, &xcb_damage_id);
+  if (options_.useDamage && damage != nullptr && damage->present) {
+    XcbPtr<xcb_damage_query_version_reply_t> version(
+        xcb_damage_query_version_reply(conn_, xcb_damage_query_version(conn_, 1, 1), nullptr));
+    if (version) {
+      damage_ = xcb_generate_id(conn_);
+      xcb_void_cookie_t cookie = xcb_damage_create_checked(
+          conn_, damage_, root_, XCB_DAMAGE_REPORT_LEVEL_RAW_RECTANGLES);
+      XcbPtr<xcb_generic_error_t> error(xcb_request_check(conn_, cookie));
+      if (error) {
+        damage_ = 0;
+      } else {
+        damageEvent_ = damage->first_event;
+      }
+    }
+  }
+  if (damage_ == 0) {
+    Log().Print("qcCapture: No damage tracking, every quarter is grabbed on every tick\n");
+  }
+  xcb_flush(conn_);
+  return true;
+}
+
+uint8_t* X11ScreenSource::CreateFrame() {
+  if (conn_ == nullptr || frameBytes_ == 0) return nullptr;
+  // Grabs of padded X rows land in a scratch band first; a quarter-sized
+  // band keeps the segment small.
+  if (xRowBytes_ != rowBytes_) {
+    scratchRows_ = std::max(1, height_ / 4 + 4);
+    scratchOffset_ = (frameBytes_ + 63) / 64 * 64;
+  }
+  size_t segmentBytes =
+      scratchRows_ > 0 ? scratchOffset_ + xRowBytes_ * static_cast<size_t>(scratchRows_)
+                       : frameBytes_;
+
+  const xcb_query_extension_reply_t* shm = xcb_get_extension_data(conn_, &xcb_shm_id);
+  if (options_.useShm && shm != nullptr && shm->present) {
+    shmId_ = shmget(IPC_PRIVATE, segmentBytes, IPC_CREAT | 0600);
+    if (shmId_ >= 0) {
+      void* addr = shmat(shmId_, nullptr, 0);
+      if (addr != reinterpret_cast<void*>(-1)) {
+        shmAddr_ = static_cast<uint8_t*>(addr);
+        uint32_t seg = xcb_generate_id(conn_);
+        XcbPtr<xcb_generic_error_t> error(
+            xcb_request_check(conn_, xcb_shm_attach_checked(conn_, seg, shmId_, 0)));
+        if (!error) shmSeg_ = seg;
+      }
+      // Both sides are attached (or it failed): the segment goes away with
+      // the last detach, also when the process dies.
+      shmctl(shmId_, IPC_RMID, nullptr);
+      shmId_ = -1;
+    }
+    if (shmSeg_ == 0) ReleaseShm();
+  }
+  if (shmSeg_ != 0) {
+    frame_ = shmAddr_;
+  } else {
+    Log().Print("qcCapture: MIT-SHM is not available, grabbing through the X connection\n");
+    scratchRows_ = 0;
+    try {
+      heapFrame_.assign(frameBytes_, 0);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+    frame_ = heapFrame_.data();
+  }
+  std::memset(frame_, 0, frameBytes_);
+  return frame_;
+}
+
+void X11ScreenSource::MarkRows(int first, int end) {
+  first = std::max(first, 0);
+  end = std::min(end, height_);
+  if (first < end) std::fill(dirty_.begin() + first, dirty_.begin() + end, 1);
+}
+
+void X11ScreenSource::ProcessEvents() {
+  while (xcb_generic_event_t* raw = xcb_poll_for_event(conn_)) {
+    XcbPtr<xcb_generic_event_t> event(raw);
+    uint8_t type = event->response_type & 0x7F;
+    if (damage_ != 0 && type == damageEvent_ + XCB_DAMAGE_NOTIFY) {
+      auto* notify = reinterpret_cast<xcb_damage_notify_event_t*>(raw);
+      MarkRows(notify->area.y, notify->area.y + notify->area.height);
+    } else if (haveRandr_ && type == randrEvent_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
+      auto* change = reinterpret_cast<xcb_randr_screen_change_notify_event_t*>(raw);
+      if (change->width != width_ || change->height != height_) displayChanged_ = true;
+    }
+  }
+  if (!displayChanged_ && xcb_connection_has_error(conn_)) {
+    Log().Print("qcCapture: Lost the connection to the X display\n");
+    displayChanged_ = true;
+  }
+}
+
+bool X11ScreenSource::MayHaveChanged(int first, int end) {
+  if (damage_ == 0) return true;
+  ProcessEvents();
+  first = std::max(first, 0);
+  end = std::min(end, height_);
+  return std::find(dirty_.begin() + first, dirty_.begin() + end, 1) != dirty_.begin() + end;
+}
+
+bool X11ScreenSource::DisplayChanged() {
+  if (conn_ == nullptr) return false;
+  ProcessEvents();
+  return displayChanged_;
+}
+
+void X11ScreenSource::ClearPadBytes(int first, int end) {
+  uint32_t* p = reinterpret_cast<uint32_t*>(frame_ + rowBytes_ * first);
+  uint32_t* stop = reinterpret_cast<uint32_t*>(frame_ + rowBytes_ * end);
+  // Little-endian pixels: byte 3 is the top byte of each 32-bit word.
+  for (; p < stop; ++p) *p &= 0x00FFFFFFu;
+}
+
+bool X11ScreenSource::GrabBand(int first, int rows) {
+  const uint32_t planes = ~0u;
+  if (shmSeg_ != 0) {
+    bool direct = scratchRows_ == 0;
+    uint32_t offset = static_cast<uint32_t>(direct ? rowBytes_ * first : scratchOffset_);
+    XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
+        conn_,
+        xcb_shm_get_image(conn_, root_, 0, static_cast<int16_t>(first),
+                          static_cast<uint16_t>(width_), static_cast<uint16_t>(rows), planes,
+                          XCB_IMAGE_FORMAT_Z_PIXMAP, shmSeg_, offset),
+        nullptr));
+    if (!reply) return false;
+    if (!direct) {
+      // Compact the padded X rows into the frame's unpadded ones.
+      const uint8_t* in = shmAddr_ + scratchOffset_;
+      for (int r = 0; r < rows; ++r) {
+        std::memcpy(frame_ + rowBytes_ * (first + r), in + xRowBytes_ * r, rowBytes_);
+      }
+    }
+    return true;
+  }
+  XcbPtr<xcb_get_image_reply_t> reply(xcb_get_image_reply(
+      conn_,
+      xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, 0, static_cast<int16_t>(first),
+                    static_cast<uint16_t>(width_), static_cast<uint16_t>(rows), planes),
+      nullptr));
+  if (!reply) return false;
+  const uint8_t* in = xcb_get_image_data(reply.get());
+  size_t length = static_cast<size_t>(xcb_get_image_data_length(reply.get()));
+  if (length < xRowBytes_ * (rows - 1) + rowBytes_) return false;
+  for (int r = 0; r < rows; ++r) {
+    std::memcpy(frame_ + rowBytes_ * (first + r), in + xRowBytes_ * r, rowBytes_);
+  }
+  return true;
+}
+
+bool X11ScreenSource::GrabRows(int first, int end) {
+  if (frame_ == nullptr) return false;
+  first = std::max(first, 0);
+  end = std::min(end, height_);
+  if (first >= end) return true;
+  if (damage_ != 0) {
+    // Drawing reported from now on is after this grab began; what is
+    // still in flight marks the rows again, which costs one more grab.
+    ProcessEvents();
+    std::fill(dirty_.begin() + first, dirty_.begin() + end, 0);
+  }
+  bool ok = true;
+  int band = scratchRows_ > 0 ? scratchRows_ : end - first;
+  for (int row = first; row < end && ok; row += band) {
+    ok = GrabBand(row, std::min(band, end - row));
+  }
+  if (!ok) {
+    if (!grabFailureLogged_) {
+      Log().Print("qcCapture: Unable to grab rows %d to %d of the screen\n", first, end - 1);
+      grabFailureLogged_ = true;
+    }
+    MarkRows(first, end);
+    return false;
+  }
+  grabFailureLogged_ = false;
+  if (bytesPerPixel_ == 4) ClearPadBytes(first, end);
+  return true;
+}
+
+}  // namespace qc

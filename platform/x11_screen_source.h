@@ -1,0 +1,100 @@
+// The X11 screen as the capture engine's ScreenSource.
+//
+// It keeps its own xcb connection to the display. Rows are grabbed from the
+// root window with MIT-SHM (xcb_shm_get_image) straight into the capture
+// frame, which lives in the shared-memory segment; without MIT-SHM (a
+// remote display, say) it falls back to xcb_get_image and logs that once.
+// Byte 3 of every grabbed 32-bit pixel is cleared: X servers leave varying
+// values in that pad byte, which would otherwise be sent as changes nobody
+// can see.
+//
+// With the DAMAGE extension it records the rows drawn since their last grab,
+// so that the engine can skip a quarter in which nothing was drawn. A RandR
+// screen change to another size, or the loss of the connection, is reported
+// as a display change.
+//
+// Threads: Open and CreateFrame on the thread that initialises the engine,
+// the rest on the capture work thread.
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sender/capture/screen_source.h"
+
+namespace qc {
+
+class X11ScreenSource : public ScreenSource {
+ public:
+  struct Options {
+    std::string display;    // empty: $DISPLAY
+    bool useShm = true;     // false: always xcb_get_image
+    bool useDamage = true;  // false: every quarter is grabbed on every tick
+  };
+
+  X11ScreenSource();
+  explicit X11ScreenSource(Options options);
+  ~X11ScreenSource() override;
+  X11ScreenSource(const X11ScreenSource&) = delete;
+  X11ScreenSource& operator=(const X11ScreenSource&) = delete;
+
+  bool Open(ScreenFormat& format) override;
+  uint8_t* CreateFrame() override;
+  bool GrabRows(int first, int end) override;
+  bool MayHaveChanged(int first, int end) override;
+  bool TracksDamage() const override { return damage_ != 0; }
+  bool DisplayChanged() override;
+
+  bool UsesShm() const { return shmSeg_ != 0; }
+  // The X server's depth of the root window (for diagnostics and tests).
+  int Depth() const { return depth_; }
+
+  // The layout of a 32-bit or 16-bit root window, from its depth, its
+  // pixmap format's bits per pixel and its visual's masks. Returns the
+  // engine's bits per pixel: 16 or 32 for what can be captured, the depth
+  // for screens below 15 bits (the engine refuses them), 0 for layouts the
+  // source cannot capture (packed 24-bit pixels, 30-bit colour, big-endian
+  // images).
+  static int FrameBitsPerPixel(int depth, int pixmapBitsPerPixel, bool lsbFirst);
+
+ private:
+  void ProcessEvents();
+  void MarkRows(int first, int end);
+  bool GrabBand(int first, int rows);
+  void ClearPadBytes(int first, int end);
+  void ReleaseShm();
+
+  Options options_;
+  xcb_connection_t* conn_ = nullptr;
+  xcb_window_t root_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  int depth_ = 0;
+  int bytesPerPixel_ = 0;
+  size_t rowBytes_ = 0;     // in the frame: width x B
+  size_t xRowBytes_ = 0;    // in X images: padded to the scanline pad
+  size_t frameBytes_ = 0;
+
+  // MIT-SHM: the frame at offset 0 of the segment, then (only when X rows
+  // are padded) a scratch band that grabs land in before being compacted.
+  uint32_t shmSeg_ = 0;
+  int shmId_ = -1;
+  uint8_t* shmAddr_ = nullptr;
+  size_t scratchOffset_ = 0;
+  int scratchRows_ = 0;
+  std::vector<uint8_t> heapFrame_;  // without MIT-SHM
+  uint8_t* frame_ = nullptr;
+
+  uint32_t damage_ = 0;
+  uint8_t damageEvent_ = 0;
+  uint8_t randrEvent_ = 0;
+  bool haveRandr_ = false;
+  std::vector<uint8_t> dirty_;  // per row: drawn since its last grab
+  bool displayChanged_ = false;
+  bool grabFailureLogged_ = false;
+};
+
+}  // namespace qc

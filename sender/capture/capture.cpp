@@ -1,0 +1,326 @@
+#include "sender/capture/capture.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "common/byte_order.h"
+#include "common/log_file.h"
+#include "common/strip_format.h"
+#include "sender/capture/cursor_source.h"
+#include "sender/capture/screen_source.h"
+#include "sender/capture/sender_transport.h"
+
+namespace qc {
+
+namespace {
+
+// qcSender as the engine's transport.
+class QcSenderTransport final : public CaptureTransport {
+ public:
+  explicit QcSenderTransport(qcSender& sender) : sender_(sender), sink_(sender) {}
+  SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override {
+    return sink_.SendPayload(payload, length, type);
+  }
+  uint32_t TotalBytesSent() const override { return sender_.TotalBytesSent(); }
+  bool SendRaw(const uint8_t* data, size_t length) override {
+    return sender_.SendRaw(data, length);
+  }
+  bool ResetStream() override { return sender_.ResetStream(); }
+  void Close() override { sender_.Close(); }
+  uint16_t ScreenId() const override { return sender_.ScreenId(); }
+  bool SentSinceTick() const override { return sender_.SentSinceTick(); }
+  void ClearSentSinceTick() override { sender_.TakeSentSinceTick(); }
+
+ private:
+  qcSender& sender_;
+  SenderSink sink_;
+};
+
+// Rows are addressed by a signed 16-bit number on the wire.
+constexpr int kMaxScreenHeight = 32767;
+
+}  // namespace
+
+void CaptureOwner::ShowErrorMessage(const char* caption, const char* text) {
+  fprintf(stderr, "%s: %s\n", caption, text);
+}
+
+qcCapture::qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<CursorSource> cursor)
+    : screen_(std::move(screen)), cursor_(std::move(cursor)) {
+  // Without a cursor source (no cursor extension) the cursor is never sent.
+  cursorOff_ = cursor_ == nullptr;
+  WriteU16(cursorPosition_, static_cast<uint16_t>(PacketType::CursorPosition));
+}
+
+qcCapture::~qcCapture() {
+  if (thread_.joinable()) {
+    running_ = false;
+    pollingEvent_.Set();
+    thread_.join();
+  }
+  // The encoder writes its statistics now that the work thread is gone.
+  encoder_.reset();
+}
+
+int qcCapture::QuarterBound(int height, int q) {
+  switch (q) {
+    case 0: return 0;
+    case 1: return height / 4;
+    case 2: return height / 2;
+    case 3: return 3 * (height / 4);
+    default: return height;
+  }
+}
+
+bool qcCapture::Init(CaptureOwner* owner) {
+  if (owner == nullptr) return false;
+  ownTransport_ = std::make_unique<QcSenderTransport>(owner->Sender());
+  return Init(owner, ownTransport_.get());
+}
+
+bool qcCapture::Init(CaptureOwner* owner, CaptureTransport* transport) {
+  if (owner == nullptr || transport == nullptr || thread_.joinable()) return false;
+  owner_ = owner;
+  transport_ = transport;
+  if (!SetUpScreen()) return false;
+
+  encoder_ = std::make_unique<StrEncoder>();
+  encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
+
+  // Timer 1 runs from now on with the full period; it signals nothing until
+  // polling is on. Timers 2 and 3 are the owner's, at the two constants.
+  owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod()));
+
+  uint16_t id = transport_->ScreenId();
+  WriteU16(initMessage_ + 2, id);
+  WriteU16(cursorPosition_ + 2, id);
+
+  running_ = true;
+  try {
+    thread_ = std::thread(&qcCapture::WorkThread, this);
+  } catch (const std::system_error& e) {
+    running_ = false;
+    Log().Print("qcCapture: Creating work thread failed (error %ld)\n",
+                static_cast<long>(e.code().value()));
+    return false;
+  }
+  return true;
+}
+
+bool qcCapture::SetUpScreen() {
+  ScreenFormat format;
+  if (screen_ == nullptr || !screen_->Open(format) || format.width <= 0 || format.height <= 0) {
+    Log().Print("qcCapture: Unable to get DC\n");
+    return false;
+  }
+  int bitsPerPixel = format.bitsPerPixel == 24 ? 32 : format.bitsPerPixel;
+  if (bitsPerPixel < 16 || (bitsPerPixel != 16 && bitsPerPixel != 32)) {
+    owner_->ShowErrorMessage(kUnsupportedScreenCaption, kUnsupportedScreenText);
+    return false;
+  }
+  Log().Print("qcCapture: Screen parameters: %d x %d x %d\n", format.width, format.height,
+              bitsPerPixel);
+  // The strip encoding addresses at most 4096 pixels a row and 32767 rows.
+  if (format.width > kMaxFrameWidth || format.height > kMaxScreenHeight) {
+    Log().Print("qcCapture: Screen larger than %d x %d is not supported\n", kMaxFrameWidth,
+                kMaxScreenHeight);
+    owner_->ShowErrorMessage(kUnsupportedScreenCaption, kUnsupportedScreenText);
+    return false;
+  }
+  width_ = format.width;
+  height_ = format.height;
+  bytesPerPixel_ = bitsPerPixel / 8;
+
+  InitMessage init;
+  init.width = static_cast<uint16_t>(width_);
+  init.height = static_cast<uint16_t>(height_);
+  init.bitsPerPixel = static_cast<uint16_t>(bitsPerPixel);
+  init.redMask = format.redMask;
+  init.greenMask = format.greenMask;
+  init.blueMask = format.blueMask;
+  BuildInit(init, initMessage_);
+
+  for (int q = 0; q < 4; ++q) {
+    quarters_[q].top = QuarterBound(height_, q);
+    quarters_[q].bottom = QuarterBound(height_, q + 1);
+  }
+  pollQuarter_ = 0;
+  fullQuarter_ = 0;
+
+  frame_ = screen_->CreateFrame();
+  if (frame_ == nullptr) {
+    Log().Print("qcCapture: Unable to create DIB section\n");
+    return false;
+  }
+  screenBytes_ = static_cast<size_t>(height_) * width_ * bytesPerPixel_;
+  size_t rowBytes = static_cast<size_t>(width_) * bytesPerPixel_;
+  tailBytes_ = rowBytes - rowBytes / kSubstringsPerRow * kSubstringsPerRow;
+  try {
+    backBuffer_.assign(screenBytes_, 0);
+  } catch (const std::bad_alloc&) {
+    Log().Print("qcCapture: Unable to allocate back buffer\n");
+    return false;
+  }
+  return true;
+}
+
+void qcCapture::SetPolling(bool on) {
+  polling_ = on;
+  if (owner_ == nullptr) return;
+  if (on) {
+    owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
+  } else {
+    owner_->StopPollTimer();
+  }
+}
+
+void qcCapture::RestartPollTimer() {
+  if (owner_ == nullptr) return;
+  owner_->StopPollTimer();
+  owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
+}
+
+void qcCapture::SendDisconnection() {
+  if (transport_ != nullptr) {
+    uint8_t datagram[kDisconnectionSize];
+    BuildDisconnection(transport_->ScreenId(), datagram);
+    transport_->SendRaw(datagram, sizeof datagram);
+  }
+  refreshWanted_ = true;
+  fullUpdateDue_ = true;
+  // A full-screen update cut short by the stop starts over at quarter 0, so
+  // that the next transmission begins with its init message.
+  restartFullUpdate_ = true;
+}
+
+void qcCapture::RequestRefresh() { refreshWanted_ = true; }
+void qcCapture::SetPaused(bool paused) { paused_ = paused; }
+bool qcCapture::IsPaused() const { return paused_; }
+bool qcCapture::IsPolling() const { return polling_; }
+
+void qcCapture::OnPollTimer() {
+  if (polling_) pollingEvent_.Set();
+}
+
+void qcCapture::OnFullUpdateTimer() { fullUpdateDue_ = true; }
+
+void qcCapture::OnKeepAliveTimer() {
+  if (transport_ == nullptr) return;
+  if (!transport_->SentSinceTick() && (polling_ || paused_)) {
+    BuildKeepAlive(transport_->ScreenId(), keepAlive_);
+    transport_->SendRaw(keepAlive_, kKeepAliveSize);
+  }
+  // Cleared after the keep-alive, which set it too.
+  transport_->ClearSentSinceTick();
+}
+
+void qcCapture::OnDisplayChange() {
+  if (polling_ || paused_) displayChanged_ = true;
+}
+
+uint64_t qcCapture::StepsDone() const {
+  std::lock_guard<std::mutex> lock(stepMutex_);
+  return steps_;
+}
+
+bool qcCapture::WaitForSteps(uint64_t count, int timeoutMs) {
+  std::unique_lock<std::mutex> lock(stepMutex_);
+  return stepDone_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return steps_ >= count || finished_.load(); });
+}
+
+void qcCapture::FinishStep() {
+  {
+    std::lock_guard<std::mutex> lock(stepMutex_);
+    ++steps_;
+  }
+  stepDone_.notify_all();
+}
+
+void qcCapture::WorkThread() {
+  pollingEvent_.Wait();
+  Log().Print("qcCapture: Work thread started\n");
+  while (running_) {
+    if (restartFullUpdate_.exchange(false)) fullQuarter_ = 0;
+    // The source sees a mode change on its own connection; the handler
+    // reports the ones the program hears of.
+    if (displayChanged_ || screen_->DisplayChanged()) {
+      Log().Print("qcCapture: Screen parameters were changed, terminating Quillcast.\n");
+      transport_->Close();
+      owner_->FatalError();
+      break;
+    }
+    if (refreshWanted_ && fullUpdateDue_) {
+      FullScreenStep();
+    } else {
+      PollingStep();
+    }
+    FinishStep();
+    pollingEvent_.Wait();
+  }
+  Log().Print("qcCapture: Work thread finished\n");
+  uint8_t datagram[kDisconnectionSize];
+  BuildDisconnection(transport_->ScreenId(), datagram);
+  transport_->SendRaw(datagram, sizeof datagram);
+  refreshWanted_ = true;
+  fullUpdateDue_ = true;
+  finished_ = true;
+  FinishStep();
+}
+
+bool qcCapture::GrabQuarter(int q, bool always) {
+  const Quarter& quarter = quarters_[q];
+  if (!always && !screen_->MayHaveChanged(quarter.top, quarter.bottom)) return false;
+  screen_->GrabRows(quarter.top, quarter.bottom);
+  ClearRowTails(frame_, quarter.top, quarter.bottom);
+  return true;
+}
+
+void qcCapture::ClearRowTails(uint8_t* frame, int first, int end) {
+  if (tailBytes_ == 0) return;
+  size_t row = static_cast<size_t>(width_) * bytesPerPixel_;
+  for (int y = first; y < end; ++y) {
+    std::memset(frame + row * (y + 1) - tailBytes_, 0, tailBytes_);
+  }
+}
+
+void qcCapture::FullScreenStep() {
+  int k = fullQuarter_;
+  if (k == 0) {
+    Log().Print("qcCapture: Sending fullscreen update\n");
+    // Every row now compares as changed (except a row of 0x01 bytes).
+    std::memset(backBuffer_.data(), 0x01, backBuffer_.size());
+    ClearRowTails(backBuffer_.data(), 0, height_);
+    transport_->ResetStream();
+    uint16_t id = transport_->ScreenId();
+    WriteU16(initMessage_ + 2, id);
+    WriteU16(cursorPosition_ + 2, id);
+    transport_->SendRaw(initMessage_, kInitSize);
+  }
+  GrabQuarter(k, true);
+  encoder_->EncodeRows(quarters_[k].top, quarters_[k].bottom, PacketType::FullUpdate);
+  if (++k == 4) {
+    k = 0;
+    refreshWanted_ = false;
+    fullUpdateDue_ = false;
+    if (!cursorOff_) ClosingCursorStep();
+  }
+  fullQuarter_ = k;
+}
+
+void qcCapture::PollingStep() {
+  int p = pollQuarter_;
+  // A quarter in which nothing was drawn since its last grab holds no
+  // changed row: its frame rows already equal the back buffer.
+  if (GrabQuarter(p, false)) {
+    encoder_->EncodeRows(quarters_[p].top, quarters_[p].bottom, PacketType::Update);
+  }
+  pollQuarter_ = (p + 1) % 4;
+  if (!cursorOff_) OrdinaryCursorStep();
+}
+
+}  // namespace qc

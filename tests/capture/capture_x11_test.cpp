@@ -1,0 +1,423 @@
+// The capture engine on a real X server (a private Xvfb) with the real
+// transport, inside the test's own network namespace: a test receiver
+// built on StrDecoder rebuilds the picture from the multicast datagrams.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <xcb/xcb.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "common/byte_order.h"
+#include "common/protocol.h"
+#include "platform/udp_socket.h"
+#include "platform/x11_cursor_source.h"
+#include "platform/x11_screen_source.h"
+#include "receiver/viewer/str_decoder.h"
+#include "sender/capture/capture.h"
+#include "sender/capture/sender_transport.h"
+#include "tests/capture/xvfb_server.h"
+#include "tests/support/fake_sources.h"
+
+namespace qc {
+namespace {
+
+constexpr uint16_t kPort = 5982;
+
+struct NoOwner : SenderOwner {
+  void AdvanceIcon() override {}
+  void FatalError() override {}
+};
+
+// Collects every datagram of the group on its own thread, so that bursts of
+// a full-screen update never overflow the socket.
+class GroupRecorder {
+ public:
+  GroupRecorder() {
+    EXPECT_TRUE(socket_.Create());
+    EXPECT_TRUE(socket_.SetReuseAddress(true));
+    int big = 64 << 20;
+    setsockopt(socket_.Handle(), SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
+    EXPECT_TRUE(socket_.Bind(kPort));
+    EXPECT_TRUE(socket_.JoinGroup(kGroupAddressHostOrder));
+    thread_ = std::thread([this] {
+      std::vector<uint8_t> buffer(70000);
+      for (;;) {
+        long n = socket_.Receive(buffer.data(), buffer.size());
+        if (n < 0) {
+          if (!socket_.IsOpen()) return;
+          continue;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        datagrams_.emplace_back(buffer.begin(), buffer.begin() + n);
+      }
+    });
+  }
+  ~GroupRecorder() {
+    socket_.Close();
+    thread_.join();
+  }
+  // Everything received until a marker datagram sent now comes back:
+  // loopback delivers in order, so nothing sent before is still in flight.
+  std::vector<std::vector<uint8_t>> Take() {
+    static const uint8_t marker[2] = {0xFB, 0xFF};  // 0xFFFB: never sent by a sender
+    UdpSocket out;
+    EXPECT_TRUE(out.Create());
+    SocketAddress group;
+    SocketAddress::FromDotted(kGroupAddress, kPort, group);
+    EXPECT_TRUE(out.SendTo(marker, sizeof marker, group));
+    for (int i = 0; i < 1000; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (size_t k = 0; k < datagrams_.size(); ++k) {
+          if (datagrams_[k].size() == 2 && ReadU16(datagrams_[k].data()) == 0xFFFB) {
+            std::vector<std::vector<uint8_t>> taken(datagrams_.begin(), datagrams_.begin() + k);
+            datagrams_.erase(datagrams_.begin(), datagrams_.begin() + k + 1);
+            return taken;
+          }
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ADD_FAILURE() << "marker datagram never came back";
+    return {};
+  }
+
+ private:
+  UdpSocket socket_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::vector<uint8_t>> datagrams_;
+};
+
+// The receiving side: init message, inflate, StrDecoder.
+struct TestReceiver {
+  InitMessage init;
+  bool haveInit = false;
+  int bytesPerPixel = 0;
+  std::vector<uint8_t> frame;
+  std::unique_ptr<StrDecoder> decoder;
+  uint32_t expectedSequence = 0;
+  int lost = 0;
+  std::vector<uint16_t> types;
+  int lowRow = -1, highRow = -1;  // rows touched by the last Apply
+  std::vector<uint8_t> cursorShape;
+
+  void Apply(const std::vector<std::vector<uint8_t>>& datagrams) {
+    lowRow = highRow = -1;
+    types.clear();
+    for (const auto& d : datagrams) {
+      ASSERT_GE(d.size(), 2u);
+      uint16_t type = ReadU16(d.data());
+      types.push_back(type);
+      if (type == 0xFFFF) {
+        ASSERT_TRUE(ParseInit(d.data(), d.size(), init));
+        haveInit = true;
+        bytesPerPixel = init.bitsPerPixel / 8;
+        frame.assign(size_t(init.width) * init.height * bytesPerPixel, 0);
+        decoder = std::make_unique<StrDecoder>();
+        ASSERT_TRUE(decoder->Init(frame.data(), bytesPerPixel, init.width, init.height));
+        expectedSequence = 0;
+        continue;
+      }
+      if (!IsCompressedType(type)) continue;
+      CompressedHeader header;
+      ASSERT_TRUE(ParseCompressedHeader(d.data(), d.size(), header));
+      if (header.sequence != expectedSequence) ++lost;
+      expectedSequence = header.sequence + 1;
+      std::vector<uint8_t> payload = Inflate(d.data() + 8, d.size() - 8);
+      if (type == 0xFFF9) {
+        cursorShape = payload;
+        continue;
+      }
+      ASSERT_TRUE(haveInit);
+      int first = -1, last = -1;
+      ASSERT_TRUE(decoder->Decode(payload.data(), payload.size(), first, last));
+      if (first >= 0) {
+        lowRow = lowRow < 0 ? first : std::min(lowRow, first);
+        highRow = std::max(highRow, last);
+      }
+    }
+  }
+
+  static std::vector<uint8_t> Inflate(const uint8_t* data, size_t length) {
+    std::vector<uint8_t> out(kMaxPayload);
+    z_stream z{};
+    EXPECT_EQ(inflateInit(&z), Z_OK);
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = static_cast<uInt>(length);
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&z, Z_SYNC_FLUSH), Z_OK);
+    out.resize(out.size() - z.avail_out);
+    inflateEnd(&z);
+    return out;
+  }
+
+  int Count(uint16_t type) const { return static_cast<int>(std::count(types.begin(), types.end(), type)); }
+};
+
+// A second client that draws on the root window and reads it back.
+class Painter {
+ public:
+  explicit Painter(const std::string& display) {
+    conn_ = xcb_connect(display.c_str(), nullptr);
+    EXPECT_FALSE(xcb_connection_has_error(conn_));
+    const xcb_setup_t* setup = xcb_get_setup(conn_);
+    screen_ = xcb_setup_roots_iterator(setup).data;
+    gc_ = xcb_generate_id(conn_);
+    xcb_create_gc(conn_, gc_, screen_->root, 0, nullptr);
+    depth_ = screen_->root_depth;
+    bytes_ = depth_ >= 24 ? 4 : 2;
+  }
+  ~Painter() { xcb_disconnect(conn_); }
+
+  int Width() const { return screen_->width_in_pixels; }
+  int Height() const { return screen_->height_in_pixels; }
+  int BytesPerPixel() const { return bytes_; }
+
+  void Fill(int x, int y, int w, int h, uint32_t pixel) {
+    xcb_change_gc(conn_, gc_, XCB_GC_FOREGROUND, &pixel);
+    xcb_rectangle_t r{int16_t(x), int16_t(y), uint16_t(w), uint16_t(h)};
+    xcb_poly_fill_rectangle(conn_, screen_->root, gc_, 1, &r);
+  }
+  // Noise (many colours: Raw color substrings); byte 3 set to show that it
+  // never reaches the wire.
+  void Noise(int x, int y, int w, int h, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> data(size_t(w) * h * bytes_);
+    for (auto& b : data) b = static_cast<uint8_t>(random());
+    xcb_put_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, gc_, uint16_t(w), uint16_t(h),
+                  int16_t(x), int16_t(y), 0, uint8_t(depth_), uint32_t(data.size()), data.data());
+  }
+  // A few shapes of few colours each (palette kinds, Copy entries).
+  void Scene(uint32_t seed) {
+    std::mt19937 random(seed);
+    Fill(0, 0, Width(), Height(), 0x336699 & Mask());
+    for (int i = 0; i < 60; ++i) {
+      int w = 20 + random() % 300, h = 10 + random() % 200;
+      Fill(random() % (Width() - w), random() % (Height() - h), w, h, random() & Mask());
+    }
+    for (int i = 0; i < 6; ++i) Noise(random() % (Width() - 120), random() % (Height() - 90), 120, 90, seed + i);
+    Sync();
+  }
+  uint32_t Mask() const { return bytes_ == 4 ? 0xFFFFFF : 0xFFFF; }
+  void Sync() {
+    free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
+  }
+  // The screen's rows, unpadded.
+  std::vector<uint8_t> Read() {
+    std::vector<uint8_t> out;
+    size_t row = size_t(Width()) * bytes_;
+    size_t xrow = (row + 3) / 4 * 4;
+    int band = 128;
+    for (int y = 0; y < Height(); y += band) {
+      int n = std::min(band, Height() - y);
+      xcb_get_image_reply_t* reply = xcb_get_image_reply(
+          conn_,
+          xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, 0, int16_t(y),
+                        uint16_t(Width()), uint16_t(n), ~0u),
+          nullptr);
+      EXPECT_NE(reply, nullptr);
+      if (!reply) return out;
+      const uint8_t* data = xcb_get_image_data(reply);
+      for (int r = 0; r < n; ++r) out.insert(out.end(), data + r * xrow, data + r * xrow + row);
+      free(reply);
+    }
+    return out;
+  }
+
+ private:
+  xcb_connection_t* conn_;
+  xcb_screen_t* screen_;
+  xcb_gcontext_t gc_;
+  int depth_;
+  int bytes_;
+};
+
+// Bytes the strip encoding carries must match: exactly at 16 bits; at 32
+// bits within the Raw color reduction (low three bits of each intensity),
+// byte 3 aside.
+::testing::AssertionResult SamePicture(const std::vector<uint8_t>& screen,
+                                       const std::vector<uint8_t>& received, int width,
+                                       int bytesPerPixel) {
+  if (screen.size() != received.size()) return ::testing::AssertionFailure() << "sizes differ";
+  size_t row = size_t(width) * bytesPerPixel;
+  size_t covered = row / 8 * 8;
+  for (size_t i = 0; i < screen.size(); ++i) {
+    size_t inRow = i % row;
+    if (inRow >= covered) continue;
+    if (bytesPerPixel == 2) {
+      if (screen[i] != received[i]) {
+        return ::testing::AssertionFailure() << "byte " << i << " (row " << i / row << ")";
+      }
+    } else if (inRow % 4 != 3) {
+      if (std::abs(int(screen[i]) - int(received[i])) > 7 || (received[i] & 7) > (screen[i] & 7)) {
+        return ::testing::AssertionFailure()
+               << "byte " << i << " (row " << i / row << "): " << int(screen[i]) << " vs "
+               << int(received[i]);
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+struct X11Rig {
+  X11Rig(const std::string& display, X11ScreenSource::Options options = {}) {
+    options.display = display;
+    auto screenSource = std::make_unique<X11ScreenSource>(options);
+    screen = screenSource.get();
+    auto cursorSource = X11CursorSource::Create(display);
+    EXPECT_NE(cursorSource, nullptr);
+    EXPECT_TRUE(sender.Open(&senderOwner, kGroupAddress, kPort));
+    owner = std::make_unique<test::FakeCaptureOwner>(&sender);
+    capture = std::make_unique<qcCapture>(std::move(screenSource), std::move(cursorSource));
+  }
+  bool Start() {
+    if (!capture->Init(owner.get())) return false;
+    capture->SetPolling(true);
+    return true;
+  }
+  void Steps(int n) {
+    for (int i = 0; i < n; ++i) {
+      uint64_t done = capture->StepsDone();
+      capture->OnPollTimer();
+      ASSERT_TRUE(capture->WaitForSteps(done + 1, 30000));
+    }
+  }
+
+  GroupRecorder recorder;  // first: it must hear the first datagram
+  NoOwner senderOwner;
+  qcSender sender;
+  std::unique_ptr<test::FakeCaptureOwner> owner;
+  X11ScreenSource* screen = nullptr;
+  std::unique_ptr<qcCapture> capture;
+};
+
+void RunScreenScenario(int displayNumber, const char* geometry, int expectBits,
+                       X11ScreenSource::Options options = {}) {
+  test::XvfbServer server(displayNumber, geometry);
+  ASSERT_TRUE(server.Ready()) << "Xvfb " << geometry << " on " << server.Display();
+  Painter painter(server.Display());
+  painter.Scene(displayNumber);
+
+  X11Rig rig(server.Display(), options);
+  ASSERT_TRUE(rig.Start());
+  EXPECT_EQ(rig.screen->UsesShm(), options.useShm);
+  EXPECT_EQ(rig.screen->TracksDamage(), options.useDamage);
+
+  // The full-screen update rebuilds the screen.
+  rig.Steps(4);
+  TestReceiver receiver;
+  receiver.Apply(rig.recorder.Take());
+  ASSERT_TRUE(receiver.haveInit);
+  EXPECT_EQ(receiver.types.front(), 0xFFFF);
+  EXPECT_EQ(receiver.init.width, painter.Width());
+  EXPECT_EQ(receiver.init.height, painter.Height());
+  EXPECT_EQ(receiver.init.bitsPerPixel, expectBits);
+  if (expectBits == 32) {
+    EXPECT_EQ(receiver.init.redMask, 0xFF0000u);
+    EXPECT_EQ(receiver.init.greenMask, 0x00FF00u);
+    EXPECT_EQ(receiver.init.blueMask, 0x0000FFu);
+  } else {
+    EXPECT_EQ(receiver.init.redMask, 0xF800u);
+    EXPECT_EQ(receiver.init.greenMask, 0x07E0u);
+    EXPECT_EQ(receiver.init.blueMask, 0x001Fu);
+  }
+  EXPECT_EQ(receiver.lost, 0);
+  EXPECT_EQ(receiver.Count(0xFFF9), 1);  // the cursor's shape
+  EXPECT_EQ(receiver.types.back(), 0xFFFA);  // and its position
+  CursorShapeHeader shape;
+  EXPECT_TRUE(ParseCursorShapeHeader(receiver.cursorShape.data(), receiver.cursorShape.size(), shape));
+  EXPECT_EQ(shape.colorWidth % 32, 0);
+  EXPECT_GT(shape.colorHeight, 0);
+  EXPECT_TRUE(SamePicture(painter.Read(), receiver.frame, painter.Width(), receiver.bytesPerPixel));
+
+  // An idle screen sends nothing but keep-alives.
+  rig.Steps(8);
+  rig.capture->OnKeepAliveTimer();
+  rig.capture->OnKeepAliveTimer();
+  receiver.Apply(rig.recorder.Take());
+  EXPECT_EQ(receiver.types, std::vector<uint16_t>{0xFFF7});
+
+  // A change in quarter 2 sends rows of quarter 2 only.
+  int q2 = qcCapture::QuarterBound(painter.Height(), 2);
+  int q3 = qcCapture::QuarterBound(painter.Height(), 3);
+  painter.Fill(100, q2 + 20, 300, 40, 0x00FF00 & painter.Mask());
+  painter.Noise(700, q2 + 30, 64, 32, 99);
+  painter.Sync();
+  rig.Steps(8);
+  receiver.Apply(rig.recorder.Take());
+  EXPECT_GT(receiver.Count(0xFFFC), 0);
+  EXPECT_EQ(receiver.Count(0xFFFC), static_cast<int>(receiver.types.size()));
+  EXPECT_GE(receiver.lowRow, q2);
+  EXPECT_LT(receiver.highRow, q3);
+  EXPECT_EQ(receiver.lowRow, q2 + 20);
+  EXPECT_EQ(receiver.highRow, q2 + 61);
+  EXPECT_EQ(receiver.lost, 0);
+  EXPECT_TRUE(SamePicture(painter.Read(), receiver.frame, painter.Width(), receiver.bytesPerPixel));
+}
+
+TEST(CaptureX11, DepthTwentyFourRebuildsTheScreen) {
+  RunScreenScenario(40, "1920x1080x24", 32);
+}
+
+TEST(CaptureX11, DepthSixteenRebuildsTheScreenExactly) {
+  RunScreenScenario(41, "1920x1080x16", 16);
+}
+
+TEST(CaptureX11, WithoutShmOrDamageTheSameArrives) {
+  X11ScreenSource::Options options;
+  options.useShm = false;
+  options.useDamage = false;
+  RunScreenScenario(42, "1280x720x24", 32, options);
+}
+
+TEST(CaptureX11, OddWidthAtSixteenBitsKeepsRowsUnpadded) {
+  RunScreenScenario(43, "1001x703x16", 16);
+  X11ScreenSource::Options options;
+  options.useShm = false;
+  RunScreenScenario(43, "1001x703x16", 16, options);
+}
+
+TEST(CaptureX11, EightBitScreenIsRefused) {
+  test::XvfbServer server(44, "640x480x8");
+  ASSERT_TRUE(server.Ready());
+  X11Rig rig(server.Display());
+  EXPECT_FALSE(rig.capture->Init(rig.owner.get()));
+  EXPECT_EQ(rig.owner->messageCaption, "Quillcast Error");
+  EXPECT_NE(rig.owner->messageText.find("does not support current screen parameters"),
+            std::string::npos);
+}
+
+TEST(CaptureX11, ScreenResizeEndsTheEngine) {
+  test::XvfbServer server(44, "1024x768x24");
+  ASSERT_TRUE(server.Ready());
+  X11Rig rig(server.Display());
+  ASSERT_TRUE(rig.Start());
+  rig.Steps(4);
+  std::string command = "DISPLAY=" + server.Display() + " xrandr --fb 800x600 >/dev/null 2>&1";
+  [[maybe_unused]] int rc = system(command.c_str());  // xrandr complains but resizes
+  // The notification arrives on the source's connection; steps go on until
+  // the engine sees it.
+  for (int i = 0; i < 200 && !rig.capture->WorkThreadFinished(); ++i) {
+    uint64_t done = rig.capture->StepsDone();
+    rig.capture->OnPollTimer();
+    rig.capture->WaitForSteps(done + 1, 30000);
+    if (!rig.capture->WorkThreadFinished()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  EXPECT_TRUE(rig.capture->WorkThreadFinished());
+  EXPECT_EQ(rig.owner->fatalErrors.load(), 1);
+  EXPECT_FALSE(rig.sender.IsOpen());
+}
+
+}  // namespace
+}  // namespace qc

@@ -1,0 +1,116 @@
+// The conversion of a cursor image into the PacketType::CursorShape payload.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "common/byte_order.h"
+#include "common/protocol.h"
+#include "sender/capture/cursor_source.h"
+
+namespace qc {
+namespace {
+
+CursorImage Image(int w, int h, int hotX, int hotY) {
+  CursorImage image;
+  image.handle = 7;
+  image.width = w;
+  image.height = h;
+  image.hotX = hotX;
+  image.hotY = hotY;
+  image.pixels.resize(size_t(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      image.pixels[size_t(y) * w + x] = (x + y) % 3 == 0 ? 0u : 0xFF000000u | (y << 8) | x;
+  return image;
+}
+
+TEST(CursorPayload, HeaderBitmapsBottomUpAndMaskPaddedToThirtyTwoPixels) {
+  CursorImage image = Image(20, 10, 3, 4);
+  std::vector<uint8_t> payload;
+  ASSERT_TRUE(BuildCursorShapePayload(image, payload));
+  CursorShapeHeader h;
+  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
+  EXPECT_EQ(h.hotX, 3);
+  EXPECT_EQ(h.hotY, 4);
+  EXPECT_EQ(h.colorWidth, 32);
+  EXPECT_EQ(h.colorHeight, 10);
+  EXPECT_EQ(h.maskWidth, 32);
+  EXPECT_EQ(h.maskHeight, 10);  // a colour cursor: the AND mask only
+  EXPECT_EQ(h.colorBitsPerPixel, 32);
+  EXPECT_EQ(h.colorRedMask, 0x00FF0000u);
+  EXPECT_EQ(h.colorGreenMask, 0x0000FF00u);
+  EXPECT_EQ(h.colorBlueMask, 0x000000FFu);
+  EXPECT_EQ(h.maskPalette0, 0u);
+  EXPECT_EQ(h.maskPalette1BG, 0xFFFF);
+  ASSERT_EQ(payload.size(), kCursorShapeHeaderSize + 32 * 10 * 4 + 32 * 10 / 8);
+  EXPECT_EQ(h.ColorSize(), 32u * 10 * 4);
+  EXPECT_EQ(h.MaskSize(), 32u * 10 / 8);
+
+  const uint8_t* colour = payload.data() + kCursorShapeHeaderSize;
+  const uint8_t* mask = colour + h.ColorSize();
+  for (int y = 0; y < 10; ++y) {
+    int row = 9 - y;  // bottom-up
+    for (int x = 0; x < 32; ++x) {
+      uint32_t argb = x < 20 ? image.pixels[y * 20 + x] : 0;
+      EXPECT_EQ(ReadU32(colour + row * 128 + x * 4), argb) << x << "," << y;
+      bool transparent = (mask[row * 4 + x / 8] >> (7 - x % 8)) & 1;
+      EXPECT_EQ(transparent, (argb >> 24) == 0) << x << "," << y;
+    }
+  }
+}
+
+TEST(CursorPayload, LargeImageIsScaledDownToFitNeverCut) {
+  CursorImage image = Image(128, 128, 64, 100);
+  std::vector<uint8_t> payload;
+  ASSERT_TRUE(BuildCursorShapePayload(image, payload));
+  EXPECT_LE(payload.size(), kMaxCursorPayload);
+  CursorShapeHeader h;
+  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
+  EXPECT_EQ(payload.size(), kCursorShapeHeaderSize + h.ColorSize() + h.MaskSize());
+  EXPECT_EQ(h.colorWidth % 32, 0);
+  EXPECT_LT(h.colorHeight, 128);
+  EXPECT_GE(h.colorHeight, 96);  // as large as fits
+  // The hot spot moves with the picture.
+  EXPECT_EQ(h.hotY, 100 * h.colorHeight / 128);
+}
+
+TEST(CursorPayload, ImageThatKeepsItsAspectOnlyByVanishingBecomesThirtyTwoSquare) {
+  // 1 x 20000 cannot shrink by its aspect without a limit of 32 pixels wide
+  // rows: it still fits as 1 x n; a limit below any such size squeezes it.
+  CursorImage thin = Image(1, 20000, 0, 19999);
+  std::vector<uint8_t> payload;
+  ASSERT_TRUE(BuildCursorShapePayload(thin, payload));
+  CursorShapeHeader h;
+  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
+  EXPECT_LE(payload.size(), kMaxCursorPayload);
+  EXPECT_EQ(h.colorWidth, 32);
+
+  CursorImage wide = Image(40000, 2, 0, 0);  // wider than a header field holds
+  ASSERT_TRUE(BuildCursorShapePayload(wide, payload));
+  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
+  EXPECT_LE(payload.size(), kMaxCursorPayload);
+  EXPECT_GT(h.colorWidth, 0);
+}
+
+TEST(CursorPayload, EmptyOrInconsistentImagesAreRefused) {
+  std::vector<uint8_t> payload;
+  EXPECT_FALSE(BuildCursorShapePayload(CursorImage{}, payload));
+  CursorImage bad = Image(4, 4, 0, 0);
+  bad.pixels.pop_back();
+  EXPECT_FALSE(BuildCursorShapePayload(bad, payload));
+}
+
+TEST(CursorPayload, ScalingKeepsCornersAndScalesTheHotSpot) {
+  CursorImage image = Image(64, 64, 32, 48);
+  CursorImage small = ScaleCursorImage(image, 32, 32);
+  EXPECT_EQ(small.width, 32);
+  EXPECT_EQ(small.height, 32);
+  EXPECT_EQ(small.hotX, 16);
+  EXPECT_EQ(small.hotY, 24);
+  EXPECT_EQ(small.pixels[0], image.pixels[0]);
+  EXPECT_EQ(small.pixels[31 * 32 + 31], image.pixels[62 * 64 + 62]);
+  EXPECT_EQ(small.handle, image.handle);
+}
+
+}  // namespace
+}  // namespace qc
