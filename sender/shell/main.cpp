@@ -1,0 +1,128 @@
+// qcsend: shows this computer's screen on every receiver of the local
+// network. Reads the command line, makes sure only one sender runs, creates
+// the tray controller with its view (the tray, or standard error with
+// --headless), runs the event loop and shuts the controller down.
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <memory>
+
+#include "common/log_file.h"
+#include "platform/lock_file.h"
+#include "platform/settings_file.h"
+#include "platform/x11_cursor_source.h"
+#include "platform/x11_screen_source.h"
+#include "sender/shell/acceleration.h"
+#include "sender/shell/capture_engine_adapter.h"
+#include "sender/shell/command_line.h"
+#include "sender/shell/qt_console_view.h"
+#include "sender/shell/qt_signals.h"
+#include "sender/shell/qt_tray_view.h"
+#include "sender/shell/sender_settings.h"
+#include "sender/shell/tray_controller.h"
+
+namespace qc {
+
+// The program's log: "Quillcast.log" in the working directory, deleted at
+// exit when logging is off then.
+LogFile& Log() {
+  static LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled);
+  return log;
+}
+
+namespace {
+
+constexpr char kInstanceName[] = "QC_Win32_Instance";
+
+// A box without owner (none with --headless) and the same text on
+// standard error.
+void Message(bool gui, const char* caption, const char* text, MessageIcon icon) {
+  QtViewBase::WriteToStderr(caption, text);
+  if (!gui) return;
+  QMessageBox::Icon qtIcon = icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information;
+  QMessageBox box(qtIcon, caption, text, QMessageBox::Ok);
+  box.exec();
+}
+
+std::unique_ptr<CaptureEngine> MakeEngine() {
+  return std::make_unique<CaptureEngineAdapter>(std::make_unique<X11ScreenSource>(),
+                                                X11CursorSource::Create());
+}
+
+int Run(int argc, char** argv) {
+  // The log object exists from the start, so that its exit step (which
+  // deletes a log left over while logging is off) always runs.
+  Log();
+  CommandLine cmd = ParseArguments(argc, argv);
+  std::string settingsPath = SettingsFile::DefaultPath(kSenderSettingsFile);
+  if (cmd.status == CommandLine::Status::Ok && cmd.help) {
+    fputs(LongUsage(settingsPath).c_str(), stdout);
+    return 0;
+  }
+  if (cmd.status == CommandLine::Status::Ok && cmd.version) {
+    puts("qcsend (Quillcast) 1.1.0");
+    return 0;
+  }
+
+  bool gui = !cmd.headless;
+  std::unique_ptr<QCoreApplication> app;
+  if (gui) {
+    auto* widgets = new QApplication(argc, argv);
+    widgets->setQuitOnLastWindowClosed(false);  // the tray has no window
+    app.reset(widgets);
+  } else {
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  }
+
+  if (cmd.status == CommandLine::Status::Usage) {
+    Message(gui, kUsageCaption, kUsageText, MessageIcon::Information);
+    return 0;
+  }
+  if (cmd.status == CommandLine::Status::InvalidPort) {
+    Message(gui, kInvalidValueCaption, kInvalidPortText, MessageIcon::Information);
+    return 0;
+  }
+
+  LockFile instance;
+  switch (instance.Acquire(LockFile::DefaultPath(kInstanceName))) {
+    case LockFile::Result::Acquired: break;
+    case LockFile::Result::Failed:
+      Message(gui, kErrorCaption, "Cannot create mutex.", MessageIcon::Error);
+      return 0;
+    case LockFile::Result::HeldElsewhere:
+      Message(gui, kErrorCaption, "Quillcast is already running.", MessageIcon::Error);
+      return 0;
+  }
+
+  std::unique_ptr<QtViewBase> view;
+  if (gui) {
+    view = std::make_unique<QtTrayView>();
+  } else {
+    view = std::make_unique<ConsoleView>();
+  }
+  SettingsFile settings(settingsPath);
+  UnsupportedAcceleration acceleration;
+  qcTray tray(*view, settings, acceleration, MakeEngine);
+  view->Attach(tray);
+  // Installed before Init: a signal that comes early waits in the pipe
+  // until the loop runs.
+  QuitSignals quitSignals([&tray] { tray.OnCommand(ID_QUIT); });
+
+  if (!tray.Init(cmd.start, cmd.port)) {
+    tray.AbortInit();
+    Message(gui, kErrorCaption, "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.",
+            MessageIcon::Error);
+    return -1;
+  }
+  if (cmd.port != 0) tray.SetPortFromCommandLine();
+
+  app->exec();
+  tray.Shutdown();
+  return 0;
+}
+
+}  // namespace
+}  // namespace qc
+
+int main(int argc, char** argv) { return qc::Run(argc, argv); }

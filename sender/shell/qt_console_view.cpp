@@ -1,0 +1,34 @@
+#include "sender/shell/qt_console_view.h"
+
+#include <cstdio>
+
+namespace qc {
+
+bool ConsoleView::SetTrayIcon(int, const char* tip) {
+  // The tip is the state; report each change once.
+  if (lastTip_ != tip) {
+    lastTip_ = tip;
+    fprintf(stderr, "%s\n", tip);
+    fflush(stderr);
+  }
+  return true;
+}
+
+void ConsoleView::ShowMessage(const char* caption, const std::string& text, MessageIcon) {
+  WriteToStderr(caption, text);
+}
+
+void ConsoleView::ShowStartingDialog() {
+  WriteToStderr("Quillcast Starting...", "Checking if it's safe to start transmission.");
+}
+
+void ConsoleView::RunSettingsDialog(qcTray&) {
+  fprintf(stderr, "qcsend: no settings dialog without a tray; edit the settings file\n");
+}
+
+int ConsoleView::RunAboutBox() {
+  fprintf(stderr, "Quillcast version 1.1.0\n");
+  return 2;
+}
+
+}  // namespace qc

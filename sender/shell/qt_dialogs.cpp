@@ -1,0 +1,371 @@
+#include "sender/shell/qt_dialogs.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "common/log_file.h"
+#include "sender/shell/qt_view_base.h"
+#include "sender/shell/tray_controller.h"
+
+namespace qc {
+
+// ---- hot-key field ----------------------------------------------------------
+
+namespace {
+
+// Modifier flags of a hot-key code's high byte.
+constexpr uint32_t kShift = 0x01, kControl = 0x02, kAlt = 0x04, kSuper = 0x08;
+
+struct KeyName {
+  uint8_t vk;
+  int qtKey;
+  const char* name;
+};
+
+// Keys other than letters, digits and F1-F24.
+constexpr KeyName kKeys[] = {
+    {0x08, Qt::Key_Backspace, "Backspace"}, {0x09, Qt::Key_Tab, "Tab"},
+    {0x0D, Qt::Key_Return, "Enter"},        {0x0D, Qt::Key_Enter, "Enter"},
+    {0x13, Qt::Key_Pause, "Pause"},         {0x1B, Qt::Key_Escape, "Esc"},
+    {0x20, Qt::Key_Space, "Space"},         {0x21, Qt::Key_PageUp, "Page Up"},
+    {0x22, Qt::Key_PageDown, "Page Down"},  {0x23, Qt::Key_End, "End"},
+    {0x24, Qt::Key_Home, "Home"},           {0x25, Qt::Key_Left, "Left"},
+    {0x26, Qt::Key_Up, "Up"},               {0x27, Qt::Key_Right, "Right"},
+    {0x28, Qt::Key_Down, "Down"},           {0x2C, Qt::Key_Print, "Print Screen"},
+    {0x2D, Qt::Key_Insert, "Insert"},       {0x2E, Qt::Key_Delete, "Delete"},
+    {0x91, Qt::Key_ScrollLock, "Scroll Lock"},
+    {0xBA, Qt::Key_Semicolon, ";"},         {0xBA, Qt::Key_Colon, ";"},
+    {0xBB, Qt::Key_Equal, "="},             {0xBB, Qt::Key_Plus, "="},
+    {0xBC, Qt::Key_Comma, ","},             {0xBC, Qt::Key_Less, ","},
+    {0xBD, Qt::Key_Minus, "-"},             {0xBD, Qt::Key_Underscore, "-"},
+    {0xBE, Qt::Key_Period, "."},            {0xBE, Qt::Key_Greater, "."},
+    {0xBF, Qt::Key_Slash, "/"},             {0xBF, Qt::Key_Question, "/"},
+    {0xC0, Qt::Key_QuoteLeft, "`"},         {0xC0, Qt::Key_AsciiTilde, "`"},
+    {0xDB, Qt::Key_BracketLeft, "["},       {0xDB, Qt::Key_BraceLeft, "["},
+    {0xDC, Qt::Key_Backslash, "\\"},        {0xDC, Qt::Key_Bar, "\\"},
+    {0xDD, Qt::Key_BracketRight, "]"},      {0xDD, Qt::Key_BraceRight, "]"},
+    {0xDE, Qt::Key_Apostrophe, "'"},        {0xDE, Qt::Key_QuoteDbl, "'"},
+};
+
+// Shifted digits of a US keyboard, back to their digit.
+constexpr int kShiftedDigits[10] = {Qt::Key_ParenRight, Qt::Key_Exclam,     Qt::Key_At,
+                                    Qt::Key_NumberSign, Qt::Key_Dollar,     Qt::Key_Percent,
+                                    Qt::Key_AsciiCircum, Qt::Key_Ampersand, Qt::Key_Asterisk,
+                                    Qt::Key_ParenLeft};
+
+QString KeyText(uint8_t vk) {
+  if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) return QString(QChar(vk));
+  if (vk >= 0x70 && vk <= 0x87) return QStringLiteral("F%1").arg(vk - 0x70 + 1);
+  if (vk >= 0x60 && vk <= 0x69) return QStringLiteral("Num %1").arg(vk - 0x60);
+  switch (vk) {
+    case 0x6A: return QStringLiteral("Num *");
+    case 0x6B: return QStringLiteral("Num +");
+    case 0x6D: return QStringLiteral("Num -");
+    case 0x6E: return QStringLiteral("Num Del");
+    case 0x6F: return QStringLiteral("Num /");
+    default: break;
+  }
+  for (const auto& k : kKeys) {
+    if (k.vk == vk) return QString::fromLatin1(k.name);
+  }
+  return QStringLiteral("Key 0x%1").arg(vk, 2, 16, QChar('0'));
+}
+
+QString ModifierText(uint32_t flags) {
+  QString text;
+  if (flags & kControl) text += "Ctrl + ";
+  if (flags & kShift) text += "Shift + ";
+  if (flags & kAlt) text += "Alt + ";
+  if (flags & kSuper) text += "Super + ";
+  return text;
+}
+
+uint32_t FlagsOf(Qt::KeyboardModifiers m) {
+  uint32_t flags = 0;
+  if (m & Qt::ShiftModifier) flags |= kShift;
+  if (m & Qt::ControlModifier) flags |= kControl;
+  if (m & Qt::AltModifier) flags |= kAlt;
+  if (m & Qt::MetaModifier) flags |= kSuper;
+  return flags;
+}
+
+}  // namespace
+
+HotkeyEdit::HotkeyEdit(QWidget* parent) : QLineEdit(parent) {
+  setReadOnly(true);  // typed text never lands in it; keys set the code
+  setContextMenuPolicy(Qt::NoContextMenu);
+  SetCode(0);
+}
+
+QString HotkeyEdit::CodeText(uint32_t code) {
+  if ((code & 0xFF) == 0) return QStringLiteral("None");
+  return ModifierText((code >> 8) & 0xFF) + KeyText(static_cast<uint8_t>(code & 0xFF));
+}
+
+void HotkeyEdit::SetCode(uint32_t code) {
+  code_ = code;
+  setText(CodeText(code));
+}
+
+uint8_t HotkeyEdit::VirtualKeyOf(int key, bool keypad) {
+  if (keypad) {
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<uint8_t>(0x60 + key - Qt::Key_0);
+    switch (key) {
+      case Qt::Key_Asterisk: return 0x6A;
+      case Qt::Key_Plus: return 0x6B;
+      case Qt::Key_Minus: return 0x6D;
+      case Qt::Key_Period: return 0x6E;
+      case Qt::Key_Slash: return 0x6F;
+      default: break;
+    }
+  }
+  if (key >= Qt::Key_A && key <= Qt::Key_Z) return static_cast<uint8_t>(key);
+  if (key >= Qt::Key_0 && key <= Qt::Key_9) return static_cast<uint8_t>(key);
+  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return static_cast<uint8_t>(0x70 + key - Qt::Key_F1);
+  for (int d = 0; d < 10; ++d) {
+    if (kShiftedDigits[d] == key) return static_cast<uint8_t>('0' + d);
+  }
+  for (const auto& k : kKeys) {
+    if (k.qtKey == key) return k.vk;
+  }
+  return 0;
+}
+
+void HotkeyEdit::keyPressEvent(QKeyEvent* event) {
+  int key = event->key();
+  uint32_t flags = FlagsOf(event->modifiers());
+  if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
+      key == Qt::Key_Meta || key == Qt::Key_Super_L || key == Qt::Key_Super_R) {
+    setText(flags ? ModifierText(flags) : CodeText(code_));
+    return;
+  }
+  if (flags == 0 && (key == Qt::Key_Tab || key == Qt::Key_Backtab)) {
+    QLineEdit::keyPressEvent(event);  // focus moves on
+    return;
+  }
+  if (flags == 0 && (key == Qt::Key_Backspace || key == Qt::Key_Delete)) {
+    SetCode(0);
+    return;
+  }
+  uint8_t vk = VirtualKeyOf(key, (event->modifiers() & Qt::KeypadModifier) != 0);
+  if (vk == 0) return;
+  SetCode((flags << 8) | vk);
+}
+
+void HotkeyEdit::keyReleaseEvent(QKeyEvent* event) {
+  // A lone modifier released: show the code again.
+  if (FlagsOf(event->modifiers()) == 0) setText(CodeText(code_));
+}
+
+// ---- step buttons -------------------------------------------------------
+
+StepButtons::StepButtons(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  up_ = new QToolButton(this);
+  up_->setArrowType(Qt::UpArrow);
+  down_ = new QToolButton(this);
+  down_->setArrowType(Qt::DownArrow);
+  for (QToolButton* b : {up_, down_}) {
+    b->setAutoRepeat(true);
+    b->setFocusPolicy(Qt::NoFocus);
+    b->setFixedSize(18, 12);
+    layout->addWidget(b);
+  }
+  connect(up_, &QToolButton::clicked, this, [this] { emit Stepped(true); });
+  connect(down_, &QToolButton::clicked, this, [this] { emit Stepped(false); });
+}
+
+// ---- settings dialog ------------------------------------------------------
+
+SettingsDialog::SettingsDialog(qcTray& tray, QWidget* parent) : QDialog(parent), logic_(tray) {
+  setWindowTitle("Quillcast Settings");
+  logic_.Open();
+  const SenderSettings& s = tray.Settings();
+  auto* digits = new QRegularExpressionValidator(QRegularExpression("[0-9]*"), this);
+
+  auto* general = new QGroupBox("General", this);
+  auto* grid = new QGridLayout(general);
+  portBox_ = new QLineEdit(QString::number(static_cast<uint32_t>(logic_.Port())), general);
+  portBox_->setValidator(digits);
+  portSpin_ = new StepButtons(general);
+  periodBox_ = new QLineEdit(QString::number(static_cast<uint32_t>(logic_.UpdatePeriod())), general);
+  periodBox_->setValidator(digits);
+  periodSpin_ = new StepButtons(general);
+  for (QLineEdit* box : {portBox_, periodBox_}) {
+    box->setMaximumWidth(90);
+    box->installEventFilter(this);
+  }
+  grid->addWidget(new QLabel("Multicast UDP port:", general), 0, 0);
+  grid->addWidget(portBox_, 0, 1);
+  grid->addWidget(portSpin_, 0, 2);
+  grid->addWidget(new QLabel("Update period, ms:", general), 1, 0);
+  grid->addWidget(periodBox_, 1, 1);
+  grid->addWidget(periodSpin_, 1, 2);
+  grid->setColumnStretch(3, 1);
+  acceleration_ = new QCheckBox("Auto disable graphics hardware acceleration", general);
+  acceleration_->setChecked(s.disableAcceleration);
+  logging_ = new QCheckBox("Enable logging to Quillcast.log text file", general);
+  logging_->setChecked(Log().IsEnabled());
+  grid->addWidget(acceleration_, 2, 0, 1, 4);
+  grid->addWidget(logging_, 3, 0, 1, 4);
+
+  auto* hotkeys = new QGroupBox("Hotkeys", this);
+  auto* hgrid = new QGridLayout(hotkeys);
+  startEnabled_ = new QCheckBox("Start/Stop hotkey:", hotkeys);
+  startHotkey_ = new HotkeyEdit(hotkeys);
+  pauseEnabled_ = new QCheckBox("Pause hotkey:", hotkeys);
+  pauseHotkey_ = new HotkeyEdit(hotkeys);
+  startHotkey_->SetCode(s.hotkeyStart);
+  pauseHotkey_->SetCode(s.hotkeyPause);
+  startEnabled_->setChecked(s.enableHotkeyStart);
+  pauseEnabled_->setChecked(s.enableHotkeyPause);
+  startHotkey_->setEnabled(s.enableHotkeyStart);
+  pauseHotkey_->setEnabled(s.enableHotkeyPause);
+  hgrid->addWidget(startEnabled_, 0, 0);
+  hgrid->addWidget(startHotkey_, 0, 1);
+  hgrid->addWidget(pauseEnabled_, 1, 0);
+  hgrid->addWidget(pauseHotkey_, 1, 1);
+
+  ok_ = new QPushButton("OK", this);
+  ok_->setDefault(true);
+  auto* cancel = new QPushButton("Cancel", this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(general);
+  layout->addWidget(hotkeys);
+  layout->addLayout(buttons);
+
+  // The port given on the command line cannot be typed over; its spin
+  // still steps it, for this run.
+  if (s.portFromCommandLine) portBox_->setEnabled(false);
+
+  connect(portSpin_, &StepButtons::Stepped, this, &SettingsDialog::OnPortStep);
+  connect(periodSpin_, &StepButtons::Stepped, this, &SettingsDialog::OnPeriodStep);
+  connect(periodBox_, &QLineEdit::editingFinished, this, &SettingsDialog::OnPeriodEdited);
+  connect(startEnabled_, &QCheckBox::toggled, this, [this](bool on) {
+    startHotkey_->setEnabled(on);
+    if (on) startHotkey_->setFocus();
+  });
+  connect(pauseEnabled_, &QCheckBox::toggled, this, [this](bool on) {
+    pauseHotkey_->setEnabled(on);
+    if (on) pauseHotkey_->setFocus();
+  });
+  connect(ok_, &QPushButton::clicked, this, &SettingsDialog::OnOk);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+  // The arrow keys in a box step it, as its spin does.
+  if (event->type() == QEvent::KeyPress && (watched == portBox_ || watched == periodBox_)) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down) {
+      bool up = key->key() == Qt::Key_Up;
+      if (watched == portBox_) {
+        OnPortStep(up);
+      } else {
+        OnPeriodStep(up);
+      }
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void SettingsDialog::Apply(const BoxUpdate& update, QLineEdit* box) {
+  box->setText(QString::fromStdString(update.text));
+  if (update.message == nullptr) return;
+  lastMessage_ = QString::fromUtf8(update.message);
+  QtViewBase::WriteToStderr("Invalid Value", update.message);
+  if (showBoxes_) {
+    inMessage_ = true;  // the box takes the focus: no second check
+    QMessageBox::critical(this, "Invalid Value", lastMessage_);
+    inMessage_ = false;
+  }
+}
+
+void SettingsDialog::OnPortStep(bool up) {
+  Apply(logic_.OnPortSpin(portBox_->text().toStdString(), up), portBox_);
+}
+
+void SettingsDialog::OnPeriodStep(bool up) {
+  Apply(logic_.OnPeriodSpin(periodBox_->text().toStdString(), up), periodBox_);
+}
+
+void SettingsDialog::OnPeriodEdited() {
+  if (inMessage_) return;
+  if (auto update = logic_.OnPeriodFocusLost(periodBox_->text().toStdString())) {
+    Apply(*update, periodBox_);
+  }
+}
+
+void SettingsDialog::OnOk() {
+  SettingsDialogValues v;
+  v.portText = portBox_->text().toStdString();
+  v.disableAcceleration = acceleration_->isChecked();
+  v.logging = logging_->isChecked();
+  v.hotkeyStart = startHotkey_->Code();
+  v.enableHotkeyStart = startEnabled_->isChecked();
+  v.hotkeyPause = pauseHotkey_->Code();
+  v.enableHotkeyPause = pauseEnabled_->isChecked();
+  if (auto correction = logic_.OnOk(v)) {
+    Apply(*correction, portBox_);
+    return;  // stay: the corrected port can be confirmed with a second OK
+  }
+  accept();
+}
+
+// ---- About box and Starting dialog ----------------------------------------
+
+QString AboutBox::BuildStamp() {
+  return QStringLiteral("Built on %1 at %2").arg(QString::fromLatin1(__DATE__), QString::fromLatin1(__TIME__));
+}
+
+AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
+  setWindowTitle("About Quillcast");
+  auto* layout = new QVBoxLayout(this);
+  auto* icon = new QLabel(this);
+  icon->setPixmap(QPixmap(":/qcsend/frame3-48.png"));
+  icon->setAlignment(Qt::AlignCenter);
+  layout->addWidget(icon);
+  for (const QString& text : {QStringLiteral("Quillcast version 1.1.0"), BuildStamp(),
+                              QStringLiteral("Shows this screen on every Quillview receiver of the network.")}) {
+    auto* label = new QLabel(text, this);
+    label->setAlignment(Qt::AlignCenter);
+    layout->addWidget(label);
+  }
+  close_ = new QPushButton("Close Window", this);
+  close_->setDefault(true);
+  updates_ = new QPushButton("Check for &Updates...", this);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(close_);
+  buttons->addWidget(updates_);
+  buttons->addStretch(1);
+  layout->addLayout(buttons);
+  connect(close_, &QPushButton::clicked, this, [this] { done(kClose); });
+  connect(updates_, &QPushButton::clicked, this, [this] { done(kCheckForUpdates); });
+}
+
+StartingDialog::StartingDialog(QWidget* parent) : QDialog(parent) {
+  setWindowTitle("Quillcast Starting...");
+  auto* layout = new QVBoxLayout(this);
+  auto* label = new QLabel("Checking if it's safe to start transmission.\n\nPlease wait...", this);
+  label->setAlignment(Qt::AlignCenter);
+  layout->addWidget(label);
+  setMinimumWidth(320);
+}
+
+}  // namespace qc

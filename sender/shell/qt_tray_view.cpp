@@ -1,0 +1,136 @@
+#include "sender/shell/qt_tray_view.h"
+
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QUrl>
+
+#include "common/log_file.h"
+#include "sender/shell/tray_controller.h"
+
+namespace qc {
+
+QIcon TrayIconImage(int index) {
+  static const char* const kNames[5] = {"frame0", "frame1", "frame2", "frame3", "paused"};
+  QIcon icon;
+  if (index < 0 || index > 4) return icon;
+  for (int size : {16, 22, 24, 32, 48, 64}) {
+    icon.addFile(QStringLiteral(":/qcsend/%1-%2.png").arg(kNames[index]).arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
+QtTrayView::QtTrayView() {
+  for (int i = 0; i < 5; ++i) icons_[i] = TrayIconImage(i);
+  menu_ = new QMenu;
+  first_ = AddCommand("&Start Transmission", ID_START_TRANSMISSION);
+  pause_ = AddCommand("&Pause Transmission", ID_PAUSE_TRANSMISSION);
+  pause_->setCheckable(true);
+  fullUpdate_ = AddCommand("Send &Full-Screen Update", ID_SEND_FULL_UPDATE);
+  menu_->addSeparator();
+  AddCommand("S&ettings...", ID_SETTINGS);
+  AddCommand("&About Quillcast...", ID_ABOUT);
+  menu_->addSeparator();
+  quit_ = AddCommand("&Quit", ID_QUIT);
+  menu_->setDefaultAction(first_);
+  SetMenu(TrayMenu{});
+
+  icon_ = new QSystemTrayIcon(this);
+  icon_->setContextMenu(menu_);
+  connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+    if (r == QSystemTrayIcon::DoubleClick && tray_ != nullptr) tray_->OnTrayDoubleClick();
+  });
+  connect(menu_, &QMenu::aboutToShow, this, [this] { menu_->setDefaultAction(first_); });
+}
+
+QtTrayView::~QtTrayView() {
+  delete starting_;
+  delete menu_;
+}
+
+QAction* QtTrayView::AddCommand(const char* text, int id) {
+  QAction* action = menu_->addAction(QString::fromUtf8(text));
+  action->setData(id);
+  connect(action, &QAction::triggered, this, [this, action] {
+    if (tray_ != nullptr) tray_->OnCommand(action->data().toInt());
+  });
+  return action;
+}
+
+bool QtTrayView::SetTrayIcon(int iconIndex, const char* tip) {
+  if (iconIndex < 0 || iconIndex > 4) return false;
+  icon_->setIcon(icons_[iconIndex]);
+  icon_->setToolTip(QString::fromUtf8(tip));
+  if (!shown_) {
+    shown_ = true;
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+      Log().Print("qcTray: No notification area; hotkeys and signals still work\n");
+      QtViewBase::WriteToStderr("qcsend", "no notification area; the hotkeys and signals still work");
+    }
+    icon_->show();
+  }
+  return true;
+}
+
+void QtTrayView::RemoveTrayIcon() {
+  icon_->hide();
+  shown_ = false;
+}
+
+void QtTrayView::SetMenu(const TrayMenu& menu) {
+  bool start = menu.first == ID_START_TRANSMISSION;
+  first_->setText(start ? "&Start Transmission" : "&Stop Transmission");
+  first_->setData(menu.first);
+  first_->setEnabled(start ? menu.startEnabled : true);
+  pause_->setEnabled(menu.pauseEnabled);
+  pause_->setChecked(menu.pauseChecked);
+  fullUpdate_->setEnabled(menu.fullUpdateEnabled);
+  quit_->setEnabled(menu.quitEnabled);
+}
+
+void QtTrayView::ShowMessage(const char* caption, const std::string& text, MessageIcon icon) {
+  WriteToStderr(caption, text);
+  QMessageBox::Icon qtIcon = icon == MessageIcon::Error     ? QMessageBox::Critical
+                             : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                                            : QMessageBox::Information;
+  QMessageBox box(qtIcon, QString::fromUtf8(caption), QString::fromStdString(text), QMessageBox::Ok);
+  box.exec();
+}
+
+void QtTrayView::ShowStartingDialog() {
+  if (!starting_) starting_ = new StartingDialog;
+  starting_->show();
+  starting_->raise();
+  starting_->activateWindow();
+}
+
+void QtTrayView::HideStartingDialog() {
+  if (starting_) starting_->hide();
+}
+
+void QtTrayView::CloseStartingDialog() {
+  if (starting_) {
+    starting_->hide();
+    starting_->deleteLater();
+    starting_ = nullptr;
+  }
+}
+
+void QtTrayView::RunSettingsDialog(qcTray& tray) {
+  SettingsDialog dialog(tray);
+  dialog.raise();
+  dialog.activateWindow();
+  dialog.exec();
+}
+
+int QtTrayView::RunAboutBox() {
+  AboutBox box;
+  box.raise();
+  box.activateWindow();
+  return box.exec();
+}
+
+void QtTrayView::OpenUrl(const std::string& url) {
+  QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+}  // namespace qc

@@ -1,0 +1,54 @@
+// The tray view of the desktop program: the notification-area icon with its
+// animation frames, tip and popup menu, Qt message boxes and the dialogs.
+// Without a tray host the program keeps running (logged once) and stays
+// usable through the hotkeys and signals.
+#pragma once
+
+#include <QAction>
+#include <QIcon>
+#include <QMenu>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+#include "sender/shell/qt_dialogs.h"
+#include "sender/shell/qt_view_base.h"
+
+namespace qc {
+
+// Icon index 0-3: animation frames (0 also idle); 4: paused.
+QIcon TrayIconImage(int index);
+
+class QtTrayView : public QtViewBase {
+  Q_OBJECT
+ public:
+  QtTrayView();
+  ~QtTrayView() override;
+
+  bool SetTrayIcon(int iconIndex, const char* tip) override;
+  void RemoveTrayIcon() override;
+  void SetMenu(const TrayMenu& menu) override;
+  void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) override;
+  void ShowStartingDialog() override;
+  void HideStartingDialog() override;
+  void CloseStartingDialog() override;
+  void RunSettingsDialog(qcTray& tray) override;
+  int RunAboutBox() override;
+  void OpenUrl(const std::string& url) override;
+
+  QMenu* Menu() const { return menu_; }
+
+ private:
+  QAction* AddCommand(const char* text, int id);
+
+  QSystemTrayIcon* icon_ = nullptr;
+  QMenu* menu_ = nullptr;
+  QAction* first_ = nullptr;
+  QAction* pause_ = nullptr;
+  QAction* fullUpdate_ = nullptr;
+  QAction* quit_ = nullptr;
+  QIcon icons_[5];
+  QPointer<StartingDialog> starting_;
+  bool shown_ = false;
+};
+
+}  // namespace qc
