@@ -77,7 +77,7 @@ int qcCapture::QuarterBound(int height, int q) {
 }
 
 bool qcCapture::Init(CaptureOwner* owner) {
-  if (owner == nullptr) return false;
+  if (owner == nullptr || thread_.joinable()) return false;
   ownTransport_ = std::make_unique<QcSenderTransport>(owner->Sender());
   return Init(owner, ownTransport_.get());
 }

@@ -133,11 +133,12 @@ class qcCapture {
   // Grabs quarter q; unless `always`, only when the source says something
   // may have been drawn there. Whether it grabbed.
   bool GrabQuarter(int q, bool always);
-  // Zeroes the last bytes of each row that no substring carries (row
-  // lengths not a multiple of 8). Receivers never get them and hold 0
-  // there; keeping 0 in the frame and the back buffer too keeps the Copy
-  // entries that read across a row's end equal on both sides, and stops
-  // those bytes from making every row compare as changed.
+  // Zeroes the last bytes of rows first..end-1 that no substring holds
+  // (row lengths not a multiple of 8). Receivers never get them and hold 0
+  // there; holding 0 in the frame and the back buffer too keeps the Copy
+  // entries that read across a row's end (0x40 in substring 0) equal on
+  // both sides, and stops those bytes from making every row compare as
+  // changed on every pass.
   void ClearRowTails(uint8_t* frame, int first, int end);
   // Cursor steps (cursor_capture.cpp).
   void OrdinaryCursorStep();
@@ -161,7 +162,7 @@ class qcCapture {
   uint8_t* frame_ = nullptr;  // owned by the screen source
   std::vector<uint8_t> backBuffer_;
   size_t screenBytes_ = 0;
-  size_t tailBytes_ = 0;  // per row, carried by no substring
+  size_t tailBytes_ = 0;  // per row, held by no substring
 
   bool haveCursorHandle_ = false;  // false: no shape sent yet
   uint32_t lastCursorHandle_ = 0;

@@ -108,14 +108,16 @@ struct Picture {
     }
     return {low, high};
   }
-  // Whether every byte that the strip encoding carries equals the screen's
-  // (32-bit frames: byte 3 is not compared).
+  // Whether every byte that every kind of entry carries (the first P
+  // pixels of each substring) equals the screen's (32-bit frames: byte 3 of
+  // a pixel is not compared).
   bool Matches(const FakeScreenSource& screen) const {
     size_t row = size_t(width) * bytes;
-    size_t covered = row / 8 * 8;
+    size_t substring = row / 8;
+    size_t carried = size_t(width / 8) * bytes;
     for (int y = 0; y < height; ++y) {
-      for (size_t i = 0; i < covered; ++i) {
-        if (bytes == 4 && i % 4 == 3) continue;
+      for (size_t i = 0; i < 8 * substring; ++i) {
+        if (i % substring >= carried || (bytes == 4 && i % 4 == 3)) continue;
         if (pixels[y * row + i] != screen.Screen()[y * row + i]) return false;
       }
     }
@@ -533,6 +535,31 @@ TEST(CaptureSetUp, RowEndsNoSubstringCarriesNeverLeakIntoCopies) {
   rig.Steps(4);
   picture.Apply(rig.transport.Take());
   EXPECT_TRUE(picture.Matches(*rig.screen));
+}
+
+TEST(CaptureSetUp, WidthsNotAMultipleOfEightRebuildTheCarriedPixels) {
+  // 30 pixels at 32 bits: substrings of 15 bytes hold 3 pixels (12 bytes);
+  // 36 pixels at 16 bits: substrings of 9 bytes hold 4 pixels (8 bytes).
+  for (auto [w, bits] : {std::pair{30, 32}, std::pair{36, 16}, std::pair{33, 16}}) {
+    Rig rig(w, 16, bits);
+    int b = bits / 8;
+    // Few colours per substring (palette kinds) and repeats (Copy entries).
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < w; ++x) rig.screen->SetPixel(x, y, ((x / 5 + y / 3) % 3) * 0x00404040u);
+    rig.Start();
+    rig.Steps(4);
+    Picture picture(w, 16, b);
+    picture.Apply(rig.transport.Take());
+    EXPECT_TRUE(picture.Matches(*rig.screen)) << w << "x" << bits;
+    for (int round = 1; round < 6; ++round) {
+      rig.screen->Fill(round, round * 2, w - round, round * 2 + 3, round * 0x00101010u);
+      rig.Steps(4);
+      picture.Apply(rig.transport.Take());
+      EXPECT_TRUE(picture.Matches(*rig.screen)) << w << "x" << bits << " round " << round;
+    }
+    rig.Steps(8);
+    EXPECT_TRUE(rig.transport.Take().empty()) << w << "x" << bits;
+  }
 }
 
 // Cursor steps.

@@ -364,6 +364,24 @@ void RunScreenScenario(int displayNumber, const char* geometry, int expectBits,
   EXPECT_TRUE(SamePicture(painter.Read(), receiver.frame, painter.Width(), receiver.bytesPerPixel));
 }
 
+TEST(X11Layout, DepthsMapToTheFramesTheEngineSends) {
+  EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(24, 32, true), 32);
+  EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(32, 32, true), 32);
+  EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(16, 16, true), 16);
+  EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(15, 16, true), 16);
+  EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(8, 8, true), 8);   // refused by the engine
+  EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(24, 24, true), 0);  // packed: not captured
+  EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(30, 32, true), 0);
+  EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(24, 32, false), 0);
+}
+
+TEST(X11Layout, CursorPixelsLoseTheirPremultipliedAlpha) {
+  EXPECT_EQ(X11CursorSource::Unpremultiply(0xFF102030u), 0xFF102030u);
+  EXPECT_EQ(X11CursorSource::Unpremultiply(0x00000000u), 0x00000000u);
+  EXPECT_EQ(X11CursorSource::Unpremultiply(0x80402010u), 0x80804020u);
+  EXPECT_EQ(X11CursorSource::Unpremultiply(0x40FFFFFFu), 0x40FFFFFFu);  // clamped
+}
+
 TEST(CaptureX11, DepthTwentyFourRebuildsTheScreen) {
   RunScreenScenario(40, "1920x1080x24", 32);
 }
