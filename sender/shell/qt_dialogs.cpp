@@ -14,7 +14,20 @@
 #include "sender/shell/qt_view_base.h"
 #include "sender/shell/tray_controller.h"
 
+// The icons are compiled into this static library; its resource
+// initialiser is not linked in unless called by name (from the global
+// namespace).
+static void InitSenderResources() { Q_INIT_RESOURCE(sender_icons); }
+
 namespace qc {
+
+void EnsureSenderResources() {
+  static const bool done = [] {
+    InitSenderResources();
+    return true;
+  }();
+  (void)done;
+}
 
 // ---- hot-key field ----------------------------------------------------------
 
@@ -336,6 +349,7 @@ QString AboutBox::BuildStamp() {
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   setWindowTitle("About Quillcast");
   auto* layout = new QVBoxLayout(this);
+  EnsureSenderResources();
   auto* icon = new QLabel(this);
   icon->setPixmap(QPixmap(":/qcsend/frame3-48.png"));
   icon->setAlignment(Qt::AlignCenter);

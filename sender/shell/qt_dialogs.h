@@ -18,6 +18,9 @@ namespace qc {
 
 class qcTray;
 
+// Registers the program's icons (":/qcsend/..."). Any number of calls.
+void EnsureSenderResources();
+
 // A hot-key field: shows a code as "Ctrl + Alt + F12" and takes the next
 // key pressed with its modifiers as the new code. Backspace or Delete alone
 // clears it (code 0, "None").

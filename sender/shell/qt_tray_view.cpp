@@ -13,6 +13,7 @@ QIcon TrayIconImage(int index) {
   static const char* const kNames[5] = {"frame0", "frame1", "frame2", "frame3", "paused"};
   QIcon icon;
   if (index < 0 || index > 4) return icon;
+  EnsureSenderResources();
   for (int size : {16, 22, 24, 32, 48, 64}) {
     icon.addFile(QStringLiteral(":/qcsend/%1-%2.png").arg(kNames[index]).arg(size), QSize(size, size));
   }
