@@ -208,6 +208,23 @@ class Painter {
     Sync();
   }
   uint32_t Mask() const { return bytes_ == 4 ? 0xFFFFFF : 0xFFFF; }
+  void MovePointer(int x, int y) {
+    xcb_warp_pointer(conn_, XCB_NONE, screen_->root, 0, 0, 0, 0, int16_t(x), int16_t(y));
+    Sync();
+  }
+  // Shows another cursor over the root window: a glyph of the cursor font.
+  void SetRootCursor(uint16_t glyph) {
+    xcb_font_t font = xcb_generate_id(conn_);
+    xcb_open_font(conn_, font, 6, "cursor");
+    xcb_cursor_t cursor = xcb_generate_id(conn_);
+    xcb_create_glyph_cursor(conn_, cursor, font, font, glyph, glyph + 1, 0, 0, 0, 0xFFFF, 0xFFFF,
+                            0xFFFF);
+    uint32_t value = cursor;
+    xcb_change_window_attributes(conn_, screen_->root, XCB_CW_CURSOR, &value);
+    xcb_free_cursor(conn_, cursor);
+    xcb_close_font(conn_, font);
+    Sync();
+  }
   void Sync() {
     free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
   }
@@ -402,6 +419,55 @@ TEST(CaptureX11, OddWidthAtSixteenBitsKeepsRowsUnpadded) {
   X11ScreenSource::Options options;
   options.useShm = false;
   RunScreenScenario(43, "1001x703x16", 16, options);
+}
+
+TEST(CaptureX11, CursorMovesAndShapesAreSent) {
+  test::XvfbServer server(44, "800x600x24");
+  ASSERT_TRUE(server.Ready());
+  Painter painter(server.Display());
+  painter.MovePointer(100, 100);
+  X11Rig rig(server.Display());
+  ASSERT_TRUE(rig.Start());
+  rig.Steps(4);
+  TestReceiver receiver;
+  receiver.Apply(rig.recorder.Take());
+  ASSERT_EQ(receiver.types.back(), 0xFFFA);
+
+  // A move: one position datagram with the new hot spot position.
+  painter.MovePointer(300, 400);
+  rig.Steps(2);
+  auto moved = rig.recorder.Take();
+  ASSERT_EQ(moved.size(), 1u);
+  CursorPosition pos;
+  ASSERT_TRUE(ParseCursorPosition(moved[0].data(), moved[0].size(), pos));
+  EXPECT_EQ(pos.x, 300);
+  EXPECT_EQ(pos.y, 400);
+
+  // Another cursor without a move: its shape only, numbered after the
+  // full update's datagrams.
+  painter.SetRootCursor(68);  // XC_left_ptr
+  std::vector<std::vector<uint8_t>> changed;
+  for (int i = 0; i < 50 && changed.empty(); ++i) {
+    rig.Steps(1);
+    changed = rig.recorder.Take();
+  }
+  receiver.Apply(changed);
+  EXPECT_EQ(receiver.types, std::vector<uint16_t>{0xFFF9});
+  EXPECT_EQ(receiver.lost, 0);
+  CursorShapeHeader shape;
+  ASSERT_TRUE(ParseCursorShapeHeader(receiver.cursorShape.data(), receiver.cursorShape.size(), shape));
+  EXPECT_EQ(shape.colorBitsPerPixel, 32);
+  EXPECT_EQ(shape.maskHeight, shape.colorHeight);
+  // Some pixels are opaque, some transparent.
+  const uint8_t* mask = receiver.cursorShape.data() + kCursorShapeHeaderSize + shape.ColorSize();
+  int transparent = 0;
+  for (size_t i = 0; i < shape.MaskSize(); ++i) transparent += __builtin_popcount(mask[i]);
+  EXPECT_GT(transparent, 0);
+  EXPECT_LT(transparent, int(shape.MaskSize() * 8));
+
+  // Nothing more while it stays.
+  rig.Steps(8);
+  EXPECT_TRUE(rig.recorder.Take().empty());
 }
 
 TEST(CaptureX11, EightBitScreenIsRefused) {
