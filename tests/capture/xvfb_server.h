@@ -1,9 +1,10 @@
-// A private Xvfb for tests and benchmarks: started on a display number of
-// the capture tests' range (:40 to :49), without TCP, and killed by the
-// destructor.
+// A private Xvfb for tests and benchmarks: started on the given display
+// number (each test binary keeps to its own numbers), without TCP, and
+// killed by the destructor or, should the test die first, by the kernel.
 #pragma once
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,8 @@ class XvfbServer {
       : display_(":" + std::to_string(displayNumber)) {
     pid_ = fork();
     if (pid_ == 0) {
+      // The server goes when the test does, even when the test crashes.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
       // Quiet: Xvfb reports missing fonts and keymaps it does not need here.
       freopen("/dev/null", "w", stderr);
       freopen("/dev/null", "w", stdout);
