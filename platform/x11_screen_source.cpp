@@ -217,16 +217,24 @@ void X11ScreenSource::MarkRows(int first, int end) {
 }
 
 void X11ScreenSource::ProcessEvents() {
+  bool damaged = false;
   while (xcb_generic_event_t* raw = xcb_poll_for_event(conn_)) {
     XcbPtr<xcb_generic_event_t> event(raw);
     uint8_t type = event->response_type & 0x7F;
     if (damage_ != 0 && type == damageEvent_ + XCB_DAMAGE_NOTIFY) {
       auto* notify = reinterpret_cast<xcb_damage_notify_event_t*>(raw);
       MarkRows(notify->area.y, notify->area.y + notify->area.height);
+      damaged = true;
     } else if (haveRandr_ && type == randrEvent_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
       auto* change = reinterpret_cast<xcb_randr_screen_change_notify_event_t*>(raw);
       if (change->width != width_ || change->height != height_) displayChanged_ = true;
     }
+  }
+  if (damaged) {
+    // The server also collects the rectangles in the damage object's
+    // region; empty it so that it does not grow with every drawing.
+    xcb_damage_subtract(conn_, damage_, XCB_NONE, XCB_NONE);
+    xcb_flush(conn_);
   }
   if (!displayChanged_ && xcb_connection_has_error(conn_)) {
     Log().Print("qcCapture: Lost the connection to the X display\n");
