@@ -80,13 +80,17 @@ class Desktop {
   }
   test::XvfbServer& Server() { return server_; }
 
-  void StartScrollingTerminal() {
-    if (terminal_ > 0) return;
+  // columns x rows, e.g. "80x24".
+  void StartScrollingTerminal(const std::string& size) {
+    if (terminal_ > 0 && size == terminalSize_) return;
+    StopTerminal();
+    terminalSize_ = size;
     terminal_ = fork();
     if (terminal_ == 0) {
       setenv("DISPLAY", server_.Display().c_str(), 1);
       freopen("/dev/null", "w", stderr);
-      execlp("xterm", "xterm", "-geometry", "200x70+0+0", "-e", "sh", "-c",
+      std::string geometry = size + "+0+0";
+      execlp("xterm", "xterm", "-geometry", geometry.c_str(), "-e", "sh", "-c",
              "while :; do ls -l /usr/bin; done", static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -106,20 +110,21 @@ class Desktop {
   Desktop() : server_(45, "1920x1080x24") {}
   test::XvfbServer server_;
   pid_t terminal_ = -1;
+  std::string terminalSize_;
 };
 
 double ServerCpu(Desktop& desktop) { return OtherProcessCpuSeconds(desktop.Server().Pid()); }
 
 // Runs the engine with the program's three timers for the benchmark's
 // iterations (one second each) and reports CPU per second.
-void RunEngine(benchmark::State& state, bool damage, bool scrolling) {
+void RunEngine(benchmark::State& state, bool damage, const char* terminal) {
   Desktop& desktop = Desktop::Get();
   if (!desktop.Server().Ready()) {
     state.SkipWithError("Xvfb did not start");
     return;
   }
-  if (scrolling) {
-    desktop.StartScrollingTerminal();
+  if (terminal != nullptr) {
+    desktop.StartScrollingTerminal(terminal);
   } else {
     desktop.StopTerminal();
   }
@@ -194,10 +199,14 @@ void RunEngine(benchmark::State& state, bool damage, bool scrolling) {
   capture.SendDisconnection();
 }
 
-void BM_IdleWithDamage(benchmark::State& state) { RunEngine(state, true, false); }
-void BM_IdleWithoutDamage(benchmark::State& state) { RunEngine(state, false, false); }
-void BM_ScrollingTerminalWithDamage(benchmark::State& state) { RunEngine(state, true, true); }
-void BM_ScrollingTerminalWithoutDamage(benchmark::State& state) { RunEngine(state, false, true); }
+void BM_IdleWithDamage(benchmark::State& state) { RunEngine(state, true, nullptr); }
+void BM_IdleWithoutDamage(benchmark::State& state) { RunEngine(state, false, nullptr); }
+// An 80x24 terminal in the top left corner (two quarters drawn in).
+void BM_Terminal80x24WithDamage(benchmark::State& state) { RunEngine(state, true, "80x24"); }
+void BM_Terminal80x24WithoutDamage(benchmark::State& state) { RunEngine(state, false, "80x24"); }
+// A terminal over most of the screen (all four quarters drawn in).
+void BM_Terminal200x70WithDamage(benchmark::State& state) { RunEngine(state, true, "200x70"); }
+void BM_Terminal200x70WithoutDamage(benchmark::State& state) { RunEngine(state, false, "200x70"); }
 
 // One quarter (270 rows of 1920 pixels) grabbed into the capture frame.
 void BM_QuarterGrab(benchmark::State& state) {
@@ -225,8 +234,10 @@ void BM_QuarterGrab(benchmark::State& state) {
 
 BENCHMARK(BM_IdleWithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_IdleWithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ScrollingTerminalWithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ScrollingTerminalWithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Terminal80x24WithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Terminal80x24WithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Terminal200x70WithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Terminal200x70WithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_QuarterGrab)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
