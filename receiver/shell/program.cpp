@@ -15,6 +15,9 @@
 #include "receiver/shell/signal_bridge.h"
 #include "receiver/shell/snapshot.h"
 #include "receiver/shell/tray.h"
+#ifdef QV_HAVE_X11_HOTKEYS
+#include "receiver/shell/x11_hotkey_grabber.h"
+#endif
 
 namespace qv {
 
@@ -31,13 +34,17 @@ void Snapshot(const ProgramViewer& viewer, const std::string& path) {
 
 int RunReceiver(const CommandLine& cl) {
   qvSettings store(qvSettings::DefaultPath());
+  std::unique_ptr<HotKeyGrabber> hotkeys;
   std::unique_ptr<TrayView> view;
   std::unique_ptr<ProgramViewer> viewer;
   if (cl.headless) {
     view = std::make_unique<ConsoleView>();
     viewer = std::make_unique<HeadlessViewer>();
   } else {
-    view = std::make_unique<QtTrayView>(nullptr);
+#ifdef QV_HAVE_X11_HOTKEYS
+    hotkeys = X11HotKeyGrabber::Open();
+#endif
+    view = std::make_unique<QtTrayView>(hotkeys.get());
     viewer = std::make_unique<WindowViewer>();
   }
   qvTray tray(*view, *viewer, store);

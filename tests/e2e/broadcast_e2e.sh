@@ -170,7 +170,7 @@ start_receiver r4
 wait_for 30 r4 "Quillview - Receiving" 1 || fail "late receiver r4 did not catch up"
 in_ns s xsetroot -mod 7 5 -fg '#f0e060' -bg '#304070'
 sleep 2
-if pictures_match 70 r1 r2 r3 r4; then
+if pictures_match 90 r1 r2 r3 r4; then
   say "every snapshot equals the screen (r3 with 5% loss, r4 started late)"
 else
   fail "snapshots differ from the screen"
@@ -192,7 +192,7 @@ for n in r1 r2 r3 r4; do
 done
 in_ns s xsetroot -mod 4 4 -fg '#e0e0e0' -bg '#803020'
 sleep 2
-if pictures_match 70 r1 r2 r3 r4; then
+if pictures_match 90 r1 r2 r3 r4; then
   say "the new sender's picture is followed"
 else
   fail "snapshots differ after the new sender started"
