@@ -454,7 +454,8 @@ void ViewerWindow::OnScrollAction(Qt::Orientation orientation, int action) {
 }
 
 bool ViewerWindow::ScrollBy(int dx, int dy) {
-  if (!placed_) {
+  // Full screen shows the whole image from (0, 0).
+  if (!placed_ || fullScreen_) {
     return false;
   }
   const QSize client = viewport()->size();

@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
   }
   qputenv("DISPLAY", xvfb.Display().c_str());
   qputenv("QT_QPA_PLATFORM", "xcb");
+  qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
 

@@ -21,6 +21,7 @@ class StressTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     // The offscreen platform warns about every raise(); nothing to learn.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& msg) {
       if (!msg.startsWith(QLatin1String("This plugin does not support"))) {
@@ -69,11 +70,12 @@ TEST_F(StressTest, RestartingManyTimesWhileUpdatesRunNeverHangs) {
   RecordingOwner owner;
   ViewerWindow window(src);
   constexpr int kCycles = 150;
-  uint64_t lastSteps = 0;
-  int cyclesWithProgress = 0;
   for (int i = 0; i < kCycles; ++i) {
+    const uint64_t before = src.Steps();
     ASSERT_TRUE(window.Start(&owner, 5982, i % 3 == 0));
     src.GiveCursorImage();
+    // The window serves the update thread: it gets past the placement.
+    ASSERT_TRUE(ProcessUntil([&] { return src.Steps() > before; }));
     // Serve the update thread for a while, doing what a user might.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5 + i % 7);
     while (std::chrono::steady_clock::now() < until) {
@@ -95,13 +97,10 @@ TEST_F(StressTest, RestartingManyTimesWhileUpdatesRunNeverHangs) {
     }
     window.SetRestarting();
     window.Stop();
-    if (src.Steps() > lastSteps) ++cyclesWithProgress;
-    lastSteps = src.Steps();
+    EXPECT_TRUE(src.StepsDone());
   }
   EXPECT_EQ(src.Cycles(), kCycles);
   EXPECT_EQ(owner.fatalStops, 0);
-  // The window served the update thread in (nearly) every cycle.
-  EXPECT_GT(cyclesWithProgress, kCycles / 2);
   EXPECT_FALSE(window.isVisible());
 }
 
