@@ -6,8 +6,14 @@
 //
 // The engine owns no timers: the program calls the three timer handlers and
 // the display-change handler from its GUI thread (QTimer), tests call them
-// directly. SetPolling and RestartPollTimer tell the owner to start or stop
-// the poll timer.
+// directly. Init, SetPolling and RestartPollTimer tell the owner to start
+// or stop the poll timer (timer 1); the destructor does not call back into
+// the owner, which stops its timers itself. The owner's FatalError may be
+// called on the work thread and must not destroy the engine there.
+//
+// The screen source reports display changes it sees itself (an X RandR
+// resize), whenever they happen; OnDisplayChange adds those the program
+// hears of, while transmitting or paused.
 //
 // Threads: the constructor, Init, the destructor, SetPolling,
 // RestartPollTimer, SendDisconnection, SetPaused and the four handlers run
@@ -79,7 +85,8 @@ class qcCapture {
   static constexpr int kFullUpdateIntervalMs = 15000;  // timer 2
   static constexpr int kKeepAliveIntervalMs = 700;     // timer 3
 
-  // cursor may be null (no cursor capture: cursor-off).
+  // cursor may be null (no cursor capture: cursor-off, nothing of the
+  // cursor is ever sent).
   qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<CursorSource> cursor);
   ~qcCapture();  // stops the work thread (destroy)
   qcCapture(const qcCapture&) = delete;

@@ -342,6 +342,10 @@ void RunScreenScenario(int displayNumber, const char* geometry, int expectBits,
     EXPECT_EQ(receiver.init.redMask, 0xFF0000u);
     EXPECT_EQ(receiver.init.greenMask, 0x00FF00u);
     EXPECT_EQ(receiver.init.blueMask, 0x0000FFu);
+  } else if (std::string(geometry).ends_with("x15")) {
+    EXPECT_EQ(receiver.init.redMask, 0x7C00u);
+    EXPECT_EQ(receiver.init.greenMask, 0x03E0u);
+    EXPECT_EQ(receiver.init.blueMask, 0x001Fu);
   } else {
     EXPECT_EQ(receiver.init.redMask, 0xF800u);
     EXPECT_EQ(receiver.init.greenMask, 0x07E0u);
@@ -405,6 +409,10 @@ TEST(CaptureX11, DepthTwentyFourRebuildsTheScreen) {
 
 TEST(CaptureX11, DepthSixteenRebuildsTheScreenExactly) {
   RunScreenScenario(41, "1920x1080x16", 16);
+}
+
+TEST(CaptureX11, DepthFifteenIsSentAsSixteenBitsWithItsMasks) {
+  RunScreenScenario(46, "800x600x15", 16);
 }
 
 TEST(CaptureX11, WithoutShmOrDamageTheSameArrives) {
