@@ -13,6 +13,7 @@
 
 #include "receiver/viewer/cursor_display.h"
 #include "receiver/viewer/viewer_window.h"
+#include "tests/viewer_window/qt_test_support.h"
 
 namespace qc::test {
 
@@ -145,15 +146,5 @@ class RecordingOwner : public ViewerOwner {
   int fatalStops = 0;
   bool lastShowMessage = true;
 };
-
-// Runs the event loop until pred() holds (or about 10 s passed).
-inline bool ProcessUntil(const std::function<bool()>& pred, int maxMs = 10000) {
-  for (int i = 0; i < maxMs / 5; ++i) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    if (pred()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return pred();
-}
 
 }  // namespace qc::test

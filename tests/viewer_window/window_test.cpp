@@ -17,6 +17,7 @@
 
 #include "common/log_file.h"
 #include "receiver/viewer/viewer_window.h"
+#include "tests/viewer_window/fake_viewer_source.h"
 #include "tests/viewer_window/window_test_env.h"
 
 namespace qc::test {

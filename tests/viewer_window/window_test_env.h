@@ -12,7 +12,7 @@
 #include <QWindow>
 #include <memory>
 
-#include "tests/viewer_window/fake_viewer_source.h"
+#include "tests/viewer_window/qt_test_support.h"
 #include "tests/viewer_window/xvfb_display.h"
 
 namespace qc::test {
