@@ -47,6 +47,12 @@ bool qvViewer::Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) {
 
 void qvViewer::Stop() {
   if (!started_) return;
+  if (std::this_thread::get_id() == updateThread_.get_id() ||
+      std::this_thread::get_id() == readThread_.get_id()) {
+    // A thread cannot wait for itself: the owner must post the restart.
+    Log().Print("qvViewer: Stop requested from a viewer thread; ignored\n");
+    return;
+  }
   started_ = false;
   running_.store(false, std::memory_order_release);
   if (socket_.IsOpen()) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "common/log_file.h"
 
@@ -14,9 +15,14 @@ namespace {
 
 void EnterTempDirectoryOnce() {
   static bool done = [] {
-    char dir[] = "/tmp/qv-receiver-test-XXXXXX";
+    static char dir[] = "/tmp/qv-receiver-test-XXXXXX";
     if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
     Log().Enable(true);
+    // The log and its directory go when the binary ends.
+    atexit([] {
+      unlink((std::string(dir) + "/" + Log().FileName()).c_str());
+      rmdir(dir);
+    });
     return true;
   }();
   (void)done;
