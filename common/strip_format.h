@@ -14,6 +14,7 @@
 //   then one entry per set mask bit, in increasing k: a tag and its body.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -88,12 +89,16 @@ constexpr uint16_t RawWordFromPixel(uint32_t v) {
 // The pixel a receiver rebuilds from a Raw color word: each intensity with
 // its low three bits 0; byte 3 is 0, as in the sender's capture frame.
 constexpr uint32_t PixelFromRawWord(uint16_t w) {
-  return ((static_cast<uint32_t>(w) >> 8) & 0xF8) | (((static_cast<uint32_t>(w) >> 3) & 0xF8) << 8) |
+  return ((static_cast<uint32_t>(w) >> 8) & 0xF8) |
+         (((static_cast<uint32_t>(w) >> 3) & 0xF8) << 8) |
          (((static_cast<uint32_t>(w) << 3) & 0xF8) << 16);
 }
 
 // Unaligned little-endian pixel access (substrings need not start on a pixel
-// or word boundary of the frame). The host is little-endian.
+// or word boundary of the frame). Pixels are read as numbers in the host's
+// order, which is the wire's.
+static_assert(std::endian::native == std::endian::little,
+              "pixel access assumes a little-endian host");
 template <class Pixel>
 inline Pixel LoadPixel(const uint8_t* p) {
   Pixel v;

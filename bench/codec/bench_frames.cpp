@@ -42,14 +42,16 @@ class Canvas {
     for (int s = 0; s < strokes; ++s) {
       if (g() % 2) {
         const int x = x0 + 1 + static_cast<int>(g() % (cw - 3));
-        const int ya = y0 + top + static_cast<int>(g() % 4), yb = y0 + bottom - static_cast<int>(g() % 4);
+        const int ya = y0 + top + static_cast<int>(g() % 4),
+                  yb = y0 + bottom - static_cast<int>(g() % 4);
         for (int y = ya; y < yb; ++y) {
           Blend(x, y, ink, 256);
           Blend(x + 1, y, ink, 110);
         }
       } else {
         const int y = y0 + top + static_cast<int>(g() % (bottom - top));
-        const int xa = x0 + 1 + static_cast<int>(g() % 3), xb = x0 + cw - 1 - static_cast<int>(g() % 3);
+        const int xa = x0 + 1 + static_cast<int>(g() % 3),
+                  xb = x0 + cw - 1 - static_cast<int>(g() % 3);
         for (int x = xa; x < xb; ++x) {
           Blend(x, y, ink, 256);
           Blend(x, y + 1, ink, 70);
@@ -121,9 +123,9 @@ void DrawWindow(Canvas& c, int x0, int y0, int w, int h, std::mt19937& rng, bool
   for (int i = 0; i < 6; ++i) c.Glyph(x0 + 10 + i * 50, y0 + 30, 9, 18, 40 + i, Rgb{20, 20, 20});
   c.Fill(x0, y0 + 50, w, 34, Rgb{245, 245, 245});
   for (int i = 0; i < w / 40 - 1; ++i) DrawIcon(c, x0 + 8 + i * 40, y0 + 54, 24, rng);
-  const std::vector<Rgb> inks = dark ? std::vector<Rgb>{{200, 200, 200}, {120, 200, 120},
-                                                        {230, 180, 90}, {110, 160, 240}}
-                                     : std::vector<Rgb>{{20, 20, 20}, {0, 0, 160}};
+  const std::vector<Rgb> inks =
+      dark ? std::vector<Rgb>{{200, 200, 200}, {120, 200, 120}, {230, 180, 90}, {110, 160, 240}}
+           : std::vector<Rgb>{{20, 20, 20}, {0, 0, 160}};
   DrawText(c, x0 + 2, y0 + 86, w - 4, h - 88, dark ? Rgb{30, 30, 30} : Rgb{255, 255, 255}, inks,
            rng);
 }
@@ -164,10 +166,12 @@ std::vector<uint8_t> MakeFrame(Content content, int width, int height, int bytes
       std::normal_distribution<double> noise(0.0, 6.0);
       for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-          const double s = std::sin(x / 97.0) * std::cos(y / 61.0), t = std::sin((x + 2 * y) / 143.0);
-          c.Set(x, y, Rgb{static_cast<int>(120 + 70 * s + 40 * t + noise(rng)),
-                          static_cast<int>(110 + 50 * t - 30 * s + noise(rng)),
-                          static_cast<int>(90 + 60 * std::sin(y / 203.0) + 20 * s + noise(rng))});
+          const double s = std::sin(x / 97.0) * std::cos(y / 61.0),
+                       t = std::sin((x + 2 * y) / 143.0);
+          c.Set(x, y,
+                Rgb{static_cast<int>(120 + 70 * s + 40 * t + noise(rng)),
+                    static_cast<int>(110 + 50 * t - 30 * s + noise(rng)),
+                    static_cast<int>(90 + 60 * std::sin(y / 203.0) + 20 * s + noise(rng))});
         }
       break;
     }

@@ -30,7 +30,8 @@ bool StrDecoder::Decode(const uint8_t* data, size_t length, int& firstRow, int& 
     Entry entries[kSubstringsPerRow];
     int count = 0;
     int row = 0;
-    const size_t recordLength = CheckRecord(data + consumed, length - consumed, row, entries, count);
+    const size_t recordLength =
+        CheckRecord(data + consumed, length - consumed, row, entries, count);
     if (recordLength == 0) return false;
     if (g_.bytesPerPixel == 4) {
       ApplyRecord<uint32_t>(data + consumed, row, entries, count);

@@ -33,8 +33,16 @@ class PayloadSink {
 class StrEncoder {
  public:
   // Statistics kinds, in the order of the statistics table.
-  enum Kind { kOneColour, kTwoColour, kFourColour, kSixteenColour, kThirtyTwoColour, kRawColour,
-              kCopy, kKindCount };
+  enum Kind {
+    kOneColour,
+    kTwoColour,
+    kFourColour,
+    kSixteenColour,
+    kThirtyTwoColour,
+    kRawColour,
+    kCopy,
+    kKindCount
+  };
 
   StrEncoder();
   virtual ~StrEncoder();  // writes the statistics

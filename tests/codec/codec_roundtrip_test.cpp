@@ -30,9 +30,8 @@ using test::Bytes;
         std::memcpy(&want, &frame[at], B);
         std::memcpy(&got, &fb[at], B);
         if (got == want || (B == 4 && got == (want & 0x00F8F8F8u))) continue;
-        return ::testing::AssertionFailure()
-               << "row " << y << " substring " << k << " pixel " << j << ": got " << std::hex
-               << got << " want " << want;
+        return ::testing::AssertionFailure() << "row " << y << " substring " << k << " pixel " << j
+                                             << ": got " << std::hex << got << " want " << want;
       }
     }
   }
@@ -55,8 +54,8 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
   for (int pass = 0; pass < 6; ++pass) {
     for (int q = 0; q < 4; ++q) {
       sink.payloads.clear();
-      enc.EncodeRows(q * H / 4, (q + 1) * H / 4, pass == 0 ? PacketType::FullUpdate
-                                                           : PacketType::Update);
+      enc.EncodeRows(q * H / 4, (q + 1) * H / 4,
+                     pass == 0 ? PacketType::FullUpdate : PacketType::Update);
       for (const Bytes& p : sink.payloads) {
         int first = -1, last = -1;
         ASSERT_TRUE(dec.Decode(p.data(), p.size(), first, last));
@@ -70,8 +69,8 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
     // last S bytes of the row above, which include bytes the format never
     // carries; only content without such copies can match there.
     if (g.tailBytes == 0 || !structured) {
-      ASSERT_TRUE(CarriedBytesMatch(frame, fb, W, H, B)) << "W " << W << " B " << B << " pass "
-                                                          << pass;
+      ASSERT_TRUE(CarriedBytesMatch(frame, fb, W, H, B))
+          << "W " << W << " B " << B << " pass " << pass;
     }
     if (B == 2 && W % 8 == 0) {
       ASSERT_EQ(fb, frame) << "W " << W << " pass " << pass;

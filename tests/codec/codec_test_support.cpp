@@ -319,8 +319,7 @@ Bytes StructuredFrame(std::mt19937& rng, int width, int height, int B) {
         case 6:  // repeating pattern with a period shorter than a substring
           v = colours[(x % 7) + 20];
           break;
-        default:
-          break;
+        default: break;
       }
       PutPixel(frame, width, B, x, y, v);
     }

@@ -64,8 +64,13 @@ Bytes Inflate(const Bytes& compressed, bool& ok);
 class ModelEncoder {
  public:
   ModelEncoder(int width, int bytesPerPixel, const uint8_t* frame, uint8_t* reference)
-      : W(width), B(bytesPerPixel), R(width * bytesPerPixel), S(R / 8), P(width / 8),
-        frame_(frame), reference_(reference) {}
+      : W(width),
+        B(bytesPerPixel),
+        R(width * bytesPerPixel),
+        S(R / 8),
+        P(width / 8),
+        frame_(frame),
+        reference_(reference) {}
   std::vector<Bytes> EncodeRows(int firstRow, int endRow);
 
   // Whether the uncovered tail of a processed row goes into the reference
@@ -94,7 +99,6 @@ void Scribble(std::mt19937& rng, Bytes& frame, int width, int height, int bytesP
 
 // A valid payload for this geometry built from random records of every
 // kind (rows increasing, no Copy in row 0), for decoder and fuzz tests.
-Bytes RandomValidPayload(std::mt19937& rng, int width, int height, int bytesPerPixel,
-                         int records);
+Bytes RandomValidPayload(std::mt19937& rng, int width, int height, int bytesPerPixel, int records);
 
 }  // namespace qc::test

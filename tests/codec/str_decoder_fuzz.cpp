@@ -18,8 +18,8 @@ struct Geometry {
 // Widths that are and are not multiples of 8, with and without an
 // uncovered row tail, the smallest and the largest.
 constexpr Geometry kGeometries[] = {
-    {8, 4, 2},    {64, 6, 4},   {100, 5, 2}, {1366, 3, 2}, {1366, 3, 4},
-    {1367, 2, 4}, {4096, 2, 4}, {4096, 2, 2}, {3, 3, 4},   {17, 9, 2},
+    {8, 4, 2},    {64, 6, 4},   {100, 5, 2},  {1366, 3, 2}, {1366, 3, 4},
+    {1367, 2, 4}, {4096, 2, 4}, {4096, 2, 2}, {3, 3, 4},    {17, 9, 2},
 };
 
 }  // namespace

@@ -25,7 +25,9 @@ class GuardedFramebuffer {
     std::fill(storage_.begin() + kGuard, storage_.begin() + kGuard + size_, 0);
   }
   uint8_t* data() { return storage_.data() + kGuard; }
-  Bytes Pixels() const { return Bytes(storage_.begin() + kGuard, storage_.begin() + kGuard + size_); }
+  Bytes Pixels() const {
+    return Bytes(storage_.begin() + kGuard, storage_.begin() + kGuard + size_);
+  }
   void Assign(const Bytes& b) { std::copy(b.begin(), b.end(), data()); }
   bool GuardsIntact() const {
     for (size_t i = 0; i < kGuard; ++i) {
@@ -74,8 +76,8 @@ TEST(StrDecoderFormat, WorkedExampleTenByteRecord) {
   StrDecoder dec;
   ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
   int first = -5, last = -5;
-  ASSERT_TRUE(DecodeExact(dec, {0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41},
-                          first, last));
+  ASSERT_TRUE(
+      DecodeExact(dec, {0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41}, first, last));
   EXPECT_EQ(first, 5);
   EXPECT_EQ(last, 5);
   const uint16_t A = 0x001F, Bc = 0xFFFF;
@@ -165,7 +167,7 @@ TEST(StrDecoderFormat, PartialIndexBytesAreReadOnce) {
   ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
   Bytes p = {0x80, 1, 0, 0x02, 1, 2, 3, 0, 4, 5, 6, 0};
   for (int m = 0; m < 21; ++m) p.push_back(0xAA);
-  p.push_back(0x40);  // pixels 168, 169: indices 0, 1
+  p.push_back(0x40);                         // pixels 168, 169: indices 0, 1
   Bytes q = {0x01, 2, 0, 0x01, 9, 9, 9, 0};  // row 2, substring 7
   p.insert(p.end(), q.begin(), q.end());
   int first, last;
@@ -286,8 +288,8 @@ TEST_F(StrDecoderHostile, IndexBeyondThePalette) {
 TEST_F(StrDecoderHostile, BadRecordStopsAndKeepsTheRowsBefore) {
   // Row 1 one colour, row 2 one colour, then row 3 whose second entry has
   // a bad tag: rows 1 and 2 stay, row 3 is not touched at all.
-  Bytes p = {0x80, 1, 0, 0x01, 0x34, 0x12, 0x80, 2, 0, 0x01, 0x78, 0x56,
-             0xC0, 3, 0, 0x01, 0x11, 0x11, 0x2F};
+  Bytes p = {0x80, 1,    0,    0x01, 0x34, 0x12, 0x80, 2,    0,   0x01,
+             0x78, 0x56, 0xC0, 3,    0,    0x01, 0x11, 0x11, 0x2F};
   int first = 0, last = 0;
   EXPECT_FALSE(DecodeExact(dec_, p, first, last));
   EXPECT_EQ(first, 1);
@@ -331,9 +333,11 @@ TEST_F(StrDecoderHostile, EveryTruncationOfAValidPayload) {
 // reads), and what it accepts must decode as the literal decoder does.
 TEST(StrDecoderFuzz, RandomAndMutatedPayloads) {
   std::mt19937 rng(20261206);
-  struct Geo { int w, h, b; };
-  const Geo geos[] = {{8, 3, 2}, {64, 8, 4}, {100, 5, 2}, {1366, 4, 2}, {1366, 4, 4}, {4096, 3, 4},
-                      {3, 2, 4}};
+  struct Geo {
+    int w, h, b;
+  };
+  const Geo geos[] = {{8, 3, 2},    {64, 8, 4},   {100, 5, 2}, {1366, 4, 2},
+                      {1366, 4, 4}, {4096, 3, 4}, {3, 2, 4}};
   int accepted = 0, rejected = 0;
   for (const Geo& geo : geos) {
     GuardedFramebuffer fb(geo.w, geo.h, geo.b);
@@ -369,8 +373,8 @@ TEST(StrDecoderFuzz, RandomAndMutatedPayloads) {
         ++accepted;
         Bytes model = before;
         test::ModelDecode(model.data(), geo.w, geo.b, p);
-        ASSERT_EQ(fb.Pixels(), model) << geo.w << "x" << geo.h << "x" << geo.b << " "
-                                      << testing::PrintToString(p);
+        ASSERT_EQ(fb.Pixels(), model)
+            << geo.w << "x" << geo.h << "x" << geo.b << " " << testing::PrintToString(p);
       } else {
         ++rejected;
       }

@@ -20,7 +20,8 @@ using test::Bytes;
 
 // A frame and its reference with pixel access, for hand-made scenes.
 struct Scene {
-  Scene(int w, int h, int b) : W(w), H(h), B(b), frame(size_t(w) * h * b), reference(frame.size()) {}
+  Scene(int w, int h, int b)
+      : W(w), H(h), B(b), frame(size_t(w) * h * b), reference(frame.size()) {}
   void Set(Bytes& f, int x, int y, uint32_t v) {
     std::memcpy(f.data() + (size_t(y) * W + x) * B, &v, B);
   }
@@ -194,7 +195,7 @@ TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
   for (int k = 0; k < 8; ++k) s.Substring(0, k, k == 5 ? q : pattern(k));
   // Row 1: p7 p7 p2 p3 q q x y
   const std::vector<std::vector<uint32_t>> row1 = {pattern(7), pattern(7), pattern(2), pattern(3),
-                                                   q, q, x, y};
+                                                   q,          q,          x,          y};
   for (int k = 0; k < 8; ++k) s.Substring(1, k, row1[k]);
   std::fill(s.reference.begin(), s.reference.end(), 0x01);
   test::RecordingSink sink;
@@ -213,7 +214,7 @@ TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
   EXPECT_EQ(out[at++], 0x40);  // substring 1 = substring 0 of this row
   EXPECT_EQ(out[at++], 0x41);  // substring 2 = substring 2 of row 0
   EXPECT_EQ(out[at++], 0x41);
-  EXPECT_EQ(out[at], 8);       // q: neither before nor above
+  EXPECT_EQ(out[at], 8);  // q: neither before nor above
   at += 1 + g.BodyBytes(8);
   EXPECT_EQ(out[at++], 0x40);  // equal to both: the preceding bytes win
   EXPECT_EQ(out[at], 8);
