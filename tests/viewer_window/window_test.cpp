@@ -316,6 +316,56 @@ TEST_F(WindowTest, ScaledCursorOverTheBottomEdgeLeavesNoTraceInTheMargin) {
     for (int x = 550; x < 600; ++x) ASSERT_EQ(At(shot, x, y), kBlack) << x << "," << y;
 }
 
+TEST_F(WindowTest, InvertingCursorPixelsInvertThePictureBelow) {
+  Gate& gate = gate_;
+  src_.SetStep([&gate](FakeViewerSource& s, ViewerSurface& surface) {
+    if (!gate.Wait(s)) return false;
+    {
+      // A 16 x 16 cursor: left half inverts, right half transparent.
+      std::lock_guard<std::mutex> lock(s.CursorLock());
+      RemoteCursorState& c = s.CursorState();
+      c.image.width = c.image.height = 16;
+      c.image.argb.assign(256, 0);
+      c.image.invert.assign(256, 0);
+      for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 8; ++x) c.image.invert[y * 16 + x] = 1;
+      c.hasImage = true;
+      c.width = c.height = 16;
+    }
+    s.Cursor().Update(true, surface);
+    s.MoveCursor(surface, 100, 50);
+    surface.UpdateWindow();
+    gate.Done();
+    return true;
+  });
+  StartWith(320, 200, false);
+  ASSERT_TRUE(gate.Run());
+  const QImage shot = GrabClient();
+  EXPECT_EQ(At(shot, 103, 55), (PatternPixel(103, 55) ^ 0x00ffffffu) | 0xff000000u);
+  EXPECT_EQ(At(shot, 110, 55), PatternPixel(110, 55) | 0xff000000u);
+  EXPECT_EQ(At(shot, 99, 55), PatternPixel(99, 55) | 0xff000000u);
+}
+
+TEST_F(WindowTest, SixteenBitFramebufferIsShownInItsOwnFormat) {
+  src_.SetFormat(320, 200, 16);
+  src_.SetPattern([](uint8_t* px, int w, int h) {
+    auto* p = reinterpret_cast<uint16_t*>(px);
+    for (int i = 0; i < w * h; ++i) p[i] = static_cast<uint16_t>((i * 37) & 0x7fff);
+  });
+  window_ = std::make_unique<ViewerWindow>(src_);
+  ASSERT_TRUE(window_->Start(&owner_, 5982, false));
+  ASSERT_TRUE(WaitExposed(*window_));
+  const QImage shot = GrabClient();
+  // No masks in the init message: 5-5-5.
+  for (int i : {0, 1, 77, 320 * 100 + 5, 320 * 200 - 1}) {
+    const uint32_t v = static_cast<uint32_t>((i * 37) & 0x7fff);
+    auto expand = [](uint32_t c) { return (c * 255 + 15) / 31; };
+    const uint32_t want = 0xff000000u | expand((v >> 10) & 31) << 16 | expand((v >> 5) & 31) << 8 |
+                          expand(v & 31);
+    EXPECT_EQ(At(shot, i % 320, i / 320), want) << i;
+  }
+}
+
 TEST_F(WindowTest, EscapeLeavesFullScreenAndAltEnterTogglesThroughTheOwner) {
   StartWith(800, 600, false);
   const QRect placed = window_->geometry();
