@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "common/log_file.h"
@@ -66,6 +67,12 @@ int Run(int argc, char** argv) {
   }
 
   bool gui = !cmd.headless;
+  if (gui && getenv("DISPLAY") == nullptr && getenv("WAYLAND_DISPLAY") == nullptr &&
+      getenv("QT_QPA_PLATFORM") == nullptr) {
+    // Without a display the toolkit would abort; say why instead.
+    QtViewBase::WriteToStderr(kErrorCaption, "No display to show the tray on (DISPLAY is not set).");
+    return -1;
+  }
   std::unique_ptr<QCoreApplication> app;
   if (gui) {
     auto* widgets = new QApplication(argc, argv);

@@ -41,6 +41,9 @@ QtTrayView::QtTrayView() {
     if (r == QSystemTrayIcon::DoubleClick && tray_ != nullptr) tray_->OnTrayDoubleClick();
   });
   connect(menu_, &QMenu::aboutToShow, this, [this] { menu_->setDefaultAction(first_); });
+  iconTimer_ = new QTimer(this);
+  iconTimer_->setSingleShot(true);
+  connect(iconTimer_, &QTimer::timeout, this, [this] { ApplyIcon(); });
 }
 
 QtTrayView::~QtTrayView() {
@@ -57,10 +60,27 @@ QAction* QtTrayView::AddCommand(const char* text, int id) {
   return action;
 }
 
+void QtTrayView::ApplyIcon() {
+  icon_->setIcon(icons_[pendingIndex_]);
+  sinceIcon_.start();
+}
+
 bool QtTrayView::SetTrayIcon(int iconIndex, const char* tip) {
   if (iconIndex < 0 || iconIndex > 4) return false;
-  icon_->setIcon(icons_[iconIndex]);
-  icon_->setToolTip(QString::fromUtf8(tip));
+  pendingIndex_ = iconIndex;
+  QString tipText = QString::fromUtf8(tip);
+  if (!shown_ || tipText != shownTip_ || !sinceIcon_.isValid() ||
+      sinceIcon_.elapsed() >= kIconIntervalMs) {
+    // A state change shows at once.
+    iconTimer_->stop();
+    ApplyIcon();
+  } else if (!iconTimer_->isActive()) {
+    iconTimer_->start(kIconIntervalMs - static_cast<int>(sinceIcon_.elapsed()));
+  }
+  if (tipText != shownTip_) {
+    shownTip_ = tipText;
+    icon_->setToolTip(tipText);
+  }
   if (!shown_) {
     shown_ = true;
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -73,6 +93,7 @@ bool QtTrayView::SetTrayIcon(int iconIndex, const char* tip) {
 }
 
 void QtTrayView::RemoveTrayIcon() {
+  iconTimer_->stop();
   icon_->hide();
   shown_ = false;
 }

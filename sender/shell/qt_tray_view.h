@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QMenu>
 #include <QPointer>
@@ -39,6 +40,7 @@ class QtTrayView : public QtViewBase {
 
  private:
   QAction* AddCommand(const char* text, int id);
+  void ApplyIcon();
 
   QSystemTrayIcon* icon_ = nullptr;
   QMenu* menu_ = nullptr;
@@ -49,6 +51,13 @@ class QtTrayView : public QtViewBase {
   QIcon icons_[5];
   QPointer<StartingDialog> starting_;
   bool shown_ = false;
+  // The animation advances with every datagram; the tray is repainted at
+  // most every kIconIntervalMs, with the latest frame.
+  static constexpr int kIconIntervalMs = 50;
+  int pendingIndex_ = 0;
+  QString shownTip_;
+  QElapsedTimer sinceIcon_;
+  QTimer* iconTimer_ = nullptr;
 };
 
 }  // namespace qc

@@ -121,7 +121,7 @@ void qcTray::UpdateTrayIcon() {
 // sending thread as well as the UI thread; a step lost to the race only
 // shows another frame.
 void qcTray::StepIcon() {
-  if (engine_ && engine_->IsPaused()) {
+  if (paused_.load()) {
     iconIndex_ = kPausedIcon;
   } else {
     int next = iconIndex_.load() + 1;
@@ -254,6 +254,7 @@ void qcTray::StopTransmission() {
   if (engine_->IsPaused()) {
     menu_.pauseChecked = false;
     engine_->SetPaused(false);
+    paused_ = false;
   }
   view_.SetMenu(menu_);
   engine_->SendDisconnection();
@@ -277,6 +278,7 @@ void qcTray::TogglePause() {
   if (!engine_->IsPaused()) {
     menu_.pauseChecked = true;
     engine_->SetPaused(true);
+    paused_ = true;
     engine_->SetPolling(false);
     iconIndex_ = kPausedIcon;
     UpdateTrayIcon();
@@ -284,6 +286,7 @@ void qcTray::TogglePause() {
   } else {
     menu_.pauseChecked = false;
     engine_->SetPaused(false);
+    paused_ = false;
     engine_->SetPolling(true);
     StepIcon();
     UpdateTrayIcon();

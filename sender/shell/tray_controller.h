@@ -153,6 +153,9 @@ class qcTray : public SenderOwner, public ListenOwner {
   ListenThread listener_;
   TrayMenu menu_;
 
+  // The pause state as the controller set it, for the icon step on the
+  // sending thread (which must not reach into the engine while it ends).
+  std::atomic<bool> paused_{false};
   std::atomic<int> iconIndex_{0};
   std::atomic<bool> iconRefreshPosted_{false};
   std::atomic<bool> closing_{false};

@@ -20,21 +20,31 @@
 namespace qc {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "sender_widgets_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
+// One QApplication for the binary, made before the first test and
+// destroyed after the last.
+class QtEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
+    // No session bus: the tests need none.
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    static int argc = 1;
+    static char name[] = "sender_widgets_test";
+    static char* argv[] = {name, nullptr};
+    app_ = std::make_unique<QApplication>(argc, argv);
+  }
+  void TearDown() override { app_.reset(); }
+
+ private:
+  std::unique_ptr<QApplication> app_;
+};
+
+const testing::Environment* const kQtEnvironment =
+    testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 class WidgetsTest : public testing::Test {
  protected:
   WidgetsTest() {
-    App();
     char tmpl[] = "/tmp/qc-widgets-XXXXXX";
     dir_ = mkdtemp(tmpl);
     file_ = std::make_unique<SettingsFile>(dir_ + "/Vorazudud.conf");
