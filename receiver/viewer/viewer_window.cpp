@@ -393,6 +393,8 @@ void ViewerWindow::SizeChanged() {
   if (fullScreen_ || !placed_) {
     return;
   }
+  // The window manager's frame may have become known since the placement.
+  maxOuter_ = MaxOuterSize(framebuffer_, CurrentFrameMargins());
   const QSize outer = frameGeometry().size();
   const Qt::ScrollBarPolicy policy = ScrollBarsHidden({outer.width(), outer.height()}, maxOuter_)
                                          ? Qt::ScrollBarAlwaysOff
