@@ -3,7 +3,7 @@
 # network namespace, joined by veth links to a bridge that lives in a
 # namespace of its own. Nothing touches the machine's own network.
 #
-#   broadcast_e2e.sh QCSEND QVRECV [DEPTH] [DISPLAY_NUMBER]
+#   broadcast_e2e.sh QCSEND QVRECV DEPTH DISPLAY_NUMBER COMPARE_TOOL
 #
 # DEPTH is the depth of the sender's Xvfb screen (24 or 16). The test:
 #  1. starts three headless receivers (one with 5% loss on its link) and the
@@ -20,8 +20,7 @@ QCSEND=$(readlink -f "${1:?QCSEND}")
 QVRECV=$(readlink -f "${2:?QVRECV}")
 DEPTH=${3:-24}
 DNUM=${4:-81}
-HERE=$(cd "$(dirname "$0")" && pwd)
-COMPARE="python3 $HERE/compare_png.py"
+COMPARE=$(readlink -f "${5:?COMPARE_TOOL (qc_compare_png)}")
 PORT=5982
 TAG=qce$$
 WORK=$(mktemp -d /tmp/qc-e2e-XXXXXX)
