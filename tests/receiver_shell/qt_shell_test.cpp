@@ -15,6 +15,7 @@
 #include "common/log_file.h"
 #include "receiver/shell/dialogs.h"
 #include "receiver/shell/hotkey_edit.h"
+#include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/snapshot.h"
 #include "receiver/shell/tray.h"
 
@@ -269,6 +270,74 @@ TEST(HotKeyText, Names) {
   EXPECT_EQ(HotKeyText(0), QStringLiteral("None"));
   EXPECT_EQ(VirtualKeyFromQt(Qt::Key_F12), 0x7B);
   EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Q), 'Q');
+}
+
+// ---- tray view -------------------------------------------------------------------
+
+TEST(QtTrayViewMenu, ItemsGreyingAndTheWindowItem) {
+  QtTrayView view(nullptr);
+  IdleViewer viewer;
+  MemoryStore store;
+  qvTray tray(view, viewer, store);
+  view.Attach(tray);
+  QStringList texts;
+  for (QAction* a : view.Menu()->actions()) texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+  EXPECT_EQ(texts.join(QLatin1Char('|')),
+            QStringLiteral("&Full Screen|&Hide Window|S&how Window|&Request Refresh|-|&Settings...|"
+                           "&About Quillview...|-|&Quit"));
+  ASSERT_NE(view.Menu()->defaultAction(), nullptr);
+  EXPECT_EQ(view.Menu()->defaultAction()->text(), QStringLiteral("&Full Screen"));
+
+  auto action = [&](const char* text) {
+    for (QAction* a : view.Menu()->actions()) {
+      if (a->text() == QLatin1String(text)) return a;
+    }
+    return static_cast<QAction*>(nullptr);
+  };
+  // Greyed while nothing is received; Settings, About and Quit stay.
+  tray.OnMenuAboutToShow();
+  for (const char* t : {"&Full Screen", "&Hide Window", "S&how Window", "&Request Refresh"}) {
+    EXPECT_FALSE(action(t)->isEnabled()) << t;
+  }
+  for (const char* t : {"&Settings...", "&About Quillview...", "&Quit"}) {
+    EXPECT_TRUE(action(t)->isEnabled()) << t;
+  }
+  view.EnableReceivingItems(true);
+  EXPECT_TRUE(action("&Full Screen")->isEnabled());
+
+  // Position 1 shows either Hide or Show.
+  EXPECT_TRUE(action("&Hide Window")->isVisible());
+  EXPECT_FALSE(action("S&how Window")->isVisible());
+  view.SetWindowItem(false);
+  EXPECT_FALSE(action("&Hide Window")->isVisible());
+  EXPECT_TRUE(action("S&how Window")->isVisible());
+
+  view.SetFullScreenChecked(true);
+  EXPECT_TRUE(action("&Full Screen")->isChecked());
+}
+
+TEST(QtTrayViewIcons, EveryStateHasItsImages) {
+  for (TrayImage image : {TrayImage::RedRed, TrayImage::RedGreen, TrayImage::GreenYellow,
+                          TrayImage::GreenGreen, TrayImage::YellowGreen, TrayImage::YellowYellow}) {
+    QIcon icon = TrayIconImage(image);
+    QImage pixels = icon.pixmap(32, 32).toImage();
+    ASSERT_FALSE(pixels.isNull()) << static_cast<int>(image);
+    EXPECT_EQ(pixels.width(), 32);
+  }
+  // The frame colour tells the state: red, green, yellow at a frame pixel;
+  // the centre shows the blink colour.
+  auto at = [](TrayImage image, int x, int y) {
+    return TrayIconImage(image).pixmap(32, 32).toImage().pixel(x, y);
+  };
+  EXPECT_GT(qRed(at(TrayImage::RedGreen, 16, 5)), 150);
+  EXPECT_LT(qGreen(at(TrayImage::RedGreen, 16, 5)), 80);
+  EXPECT_GT(qGreen(at(TrayImage::RedGreen, 16, 16)), 120);
+  EXPECT_LT(qRed(at(TrayImage::RedGreen, 16, 16)), 80);
+  EXPECT_GT(qGreen(at(TrayImage::GreenYellow, 16, 5)), 120);
+  EXPECT_GT(qRed(at(TrayImage::GreenYellow, 16, 16)), 200);   // yellow centre
+  EXPECT_GT(qGreen(at(TrayImage::GreenYellow, 16, 16)), 160);
+  EXPECT_GT(qRed(at(TrayImage::YellowYellow, 16, 5)), 200);
+  EXPECT_GT(qGreen(at(TrayImage::YellowYellow, 16, 5)), 160);
 }
 
 }  // namespace
