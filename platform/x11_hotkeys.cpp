@@ -19,50 +19,49 @@ struct VkKeysym {
 };
 
 constexpr VkKeysym kTable[] = {
-    {0x08, 0xFF08},  // Backspace
-    {0x09, 0xFF09},  // Tab
-    {0x0D, 0xFF0D},  // Return
-    {0x13, 0xFF13},  // Pause
-    {0x14, 0xFFE5},  // Caps Lock
-    {0x1B, 0xFF1B},  // Escape
-    {0x20, 0x0020},  // space
-    {0x21, 0xFF55},  // Page Up
-    {0x22, 0xFF56},  // Page Down
-    {0x23, 0xFF57},  // End
-    {0x24, 0xFF50},  // Home
-    {0x25, 0xFF51},  // Left
-    {0x26, 0xFF52},  // Up
-    {0x27, 0xFF53},  // Right
-    {0x28, 0xFF54},  // Down
-    {0x2C, 0xFF61},  // Print
-    {0x2D, 0xFF63},  // Insert
-    {0x2E, 0xFFFF},  // Delete
-    {0x6A, 0xFFAA},  // keypad *
-    {0x6B, 0xFFAB},  // keypad +
-    {0x6D, 0xFFAD},  // keypad -
-    {0x6E, 0xFFAE},  // keypad .
-    {0x6F, 0xFFAF},  // keypad /
-    {0x90, kXkNumLock},
-    {0x91, 0xFF14},  // Scroll Lock
-    {0xBA, 0x003B},  // ;
-    {0xBB, 0x003D},  // =
-    {0xBC, 0x002C},  // ,
-    {0xBD, 0x002D},  // -
-    {0xBE, 0x002E},  // .
-    {0xBF, 0x002F},  // /
-    {0xC0, 0x0060},  // `
-    {0xDB, 0x005B},  // [
-    {0xDC, 0x005C},  // backslash
-    {0xDD, 0x005D},  // ]
-    {0xDE, 0x0027},  // '
+    {0x08, 0xFF08},                      // Backspace
+    {0x09, 0xFF09},                      // Tab
+    {0x0D, 0xFF0D},                      // Return
+    {0x13, 0xFF13},                      // Pause
+    {0x14, 0xFFE5},                      // Caps Lock
+    {0x1B, 0xFF1B},                      // Escape
+    {0x20, 0x0020},                      // space
+    {0x21, 0xFF55},                      // Page Up
+    {0x22, 0xFF56},                      // Page Down
+    {0x23, 0xFF57},                      // End
+    {0x24, 0xFF50},                      // Home
+    {0x25, 0xFF51},                      // Left
+    {0x26, 0xFF52},                      // Up
+    {0x27, 0xFF53},                      // Right
+    {0x28, 0xFF54},                      // Down
+    {0x2C, 0xFF61},                      // Print
+    {0x2D, 0xFF63},                      // Insert
+    {0x2E, 0xFFFF},                      // Delete
+    {0x6A, 0xFFAA},                      // keypad *
+    {0x6B, 0xFFAB},                      // keypad +
+    {0x6D, 0xFFAD},                      // keypad -
+    {0x6E, 0xFFAE},                      // keypad .
+    {0x6F, 0xFFAF},                      // keypad /
+    {0x90, kXkNumLock}, {0x91, 0xFF14},  // Scroll Lock
+    {0xBA, 0x003B},                      // ;
+    {0xBB, 0x003D},                      // =
+    {0xBC, 0x002C},                      // ,
+    {0xBD, 0x002D},                      // -
+    {0xBE, 0x002E},                      // .
+    {0xBF, 0x002F},                      // /
+    {0xC0, 0x0060},                      // `
+    {0xDB, 0x005B},                      // [
+    {0xDC, 0x005C},                      // backslash
+    {0xDD, 0x005D},                      // ]
+    {0xDE, 0x0027},                      // '
 };
 
 }  // namespace
 
 uint32_t X11Hotkeys::KeysymForVirtualKey(uint8_t vk) {
-  if (vk >= '0' && vk <= '9') return vk;             // XK_0..XK_9
-  if (vk >= 'A' && vk <= 'Z') return vk - 'A' + 'a';  // XK_a..XK_z
-  if (vk >= 0x70 && vk <= 0x87) return kXkF1 + (vk - 0x70);  // F1..F24
+  if (vk >= '0' && vk <= '9') return vk;                      // XK_0..XK_9
+  if (vk >= 'A' && vk <= 'Z') return vk - 'A' + 'a';          // XK_a..XK_z
+  if (vk >= 0x70 && vk <= 0x87) return kXkF1 + (vk - 0x70);   // F1..F24
   if (vk >= 0x60 && vk <= 0x69) return 0xFFB0 + (vk - 0x60);  // keypad digits
   for (const auto& e : kTable) {
     if (e.vk == vk) return e.keysym;

@@ -22,7 +22,8 @@ int DecimalPrefix(std::string_view text) {
     ++i;
   }
   int value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = value * 10 + (text[i] - '0');
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = value * 10 + (text[i] - '0');
   return negative ? -value : value;
 }
 
@@ -46,7 +47,8 @@ CommandLine::Status ScanCommandLine(std::string_view line, CommandLine& out) {
       while (end < line.size() && !IsSeparator(line[end])) ++end;
       if (end - begin > 5) return CommandLine::Status::InvalidPort;
       int port = DecimalPrefix(line.substr(begin, end - begin));
-      if (port < kMinPort || port > kMaxPort || port % 2 != 0) return CommandLine::Status::InvalidPort;
+      if (port < kMinPort || port > kMaxPort || port % 2 != 0)
+        return CommandLine::Status::InvalidPort;
       out.port = port;
       i = end + 1;
     } else {

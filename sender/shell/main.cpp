@@ -41,7 +41,8 @@ constexpr char kInstanceName[] = "QC_Win32_Instance";
 void Message(bool gui, const char* caption, const char* text, MessageIcon icon) {
   QtViewBase::WriteToStderr(caption, text);
   if (!gui) return;
-  QMessageBox::Icon qtIcon = icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information;
+  QMessageBox::Icon qtIcon =
+      icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information;
   QMessageBox box(qtIcon, caption, text, QMessageBox::Ok);
   box.exec();
 }
@@ -70,7 +71,8 @@ int Run(int argc, char** argv) {
   if (gui && getenv("DISPLAY") == nullptr && getenv("WAYLAND_DISPLAY") == nullptr &&
       getenv("QT_QPA_PLATFORM") == nullptr) {
     // Without a display the toolkit would abort; say why instead.
-    QtViewBase::WriteToStderr(kErrorCaption, "No display to show the tray on (DISPLAY is not set).");
+    QtViewBase::WriteToStderr(kErrorCaption,
+                              "No display to show the tray on (DISPLAY is not set).");
     return -1;
   }
   std::unique_ptr<QCoreApplication> app;
@@ -118,7 +120,8 @@ int Run(int argc, char** argv) {
 
   if (!tray.Init(cmd.start, cmd.port)) {
     tray.AbortInit();
-    Message(gui, kErrorCaption, "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.",
+    Message(gui, kErrorCaption,
+            "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.",
             MessageIcon::Error);
     return -1;
   }

@@ -44,32 +44,52 @@ struct KeyName {
 
 // Keys other than letters, digits and F1-F24.
 constexpr KeyName kKeys[] = {
-    {0x08, Qt::Key_Backspace, "Backspace"}, {0x09, Qt::Key_Tab, "Tab"},
-    {0x0D, Qt::Key_Return, "Enter"},        {0x0D, Qt::Key_Enter, "Enter"},
-    {0x13, Qt::Key_Pause, "Pause"},         {0x1B, Qt::Key_Escape, "Esc"},
-    {0x20, Qt::Key_Space, "Space"},         {0x21, Qt::Key_PageUp, "Page Up"},
-    {0x22, Qt::Key_PageDown, "Page Down"},  {0x23, Qt::Key_End, "End"},
-    {0x24, Qt::Key_Home, "Home"},           {0x25, Qt::Key_Left, "Left"},
-    {0x26, Qt::Key_Up, "Up"},               {0x27, Qt::Key_Right, "Right"},
-    {0x28, Qt::Key_Down, "Down"},           {0x2C, Qt::Key_Print, "Print Screen"},
-    {0x2D, Qt::Key_Insert, "Insert"},       {0x2E, Qt::Key_Delete, "Delete"},
+    {0x08, Qt::Key_Backspace, "Backspace"},
+    {0x09, Qt::Key_Tab, "Tab"},
+    {0x0D, Qt::Key_Return, "Enter"},
+    {0x0D, Qt::Key_Enter, "Enter"},
+    {0x13, Qt::Key_Pause, "Pause"},
+    {0x1B, Qt::Key_Escape, "Esc"},
+    {0x20, Qt::Key_Space, "Space"},
+    {0x21, Qt::Key_PageUp, "Page Up"},
+    {0x22, Qt::Key_PageDown, "Page Down"},
+    {0x23, Qt::Key_End, "End"},
+    {0x24, Qt::Key_Home, "Home"},
+    {0x25, Qt::Key_Left, "Left"},
+    {0x26, Qt::Key_Up, "Up"},
+    {0x27, Qt::Key_Right, "Right"},
+    {0x28, Qt::Key_Down, "Down"},
+    {0x2C, Qt::Key_Print, "Print Screen"},
+    {0x2D, Qt::Key_Insert, "Insert"},
+    {0x2E, Qt::Key_Delete, "Delete"},
     {0x91, Qt::Key_ScrollLock, "Scroll Lock"},
-    {0xBA, Qt::Key_Semicolon, ";"},         {0xBA, Qt::Key_Colon, ";"},
-    {0xBB, Qt::Key_Equal, "="},             {0xBB, Qt::Key_Plus, "="},
-    {0xBC, Qt::Key_Comma, ","},             {0xBC, Qt::Key_Less, ","},
-    {0xBD, Qt::Key_Minus, "-"},             {0xBD, Qt::Key_Underscore, "-"},
-    {0xBE, Qt::Key_Period, "."},            {0xBE, Qt::Key_Greater, "."},
-    {0xBF, Qt::Key_Slash, "/"},             {0xBF, Qt::Key_Question, "/"},
-    {0xC0, Qt::Key_QuoteLeft, "`"},         {0xC0, Qt::Key_AsciiTilde, "`"},
-    {0xDB, Qt::Key_BracketLeft, "["},       {0xDB, Qt::Key_BraceLeft, "["},
-    {0xDC, Qt::Key_Backslash, "\\"},        {0xDC, Qt::Key_Bar, "\\"},
-    {0xDD, Qt::Key_BracketRight, "]"},      {0xDD, Qt::Key_BraceRight, "]"},
-    {0xDE, Qt::Key_Apostrophe, "'"},        {0xDE, Qt::Key_QuoteDbl, "'"},
+    {0xBA, Qt::Key_Semicolon, ";"},
+    {0xBA, Qt::Key_Colon, ";"},
+    {0xBB, Qt::Key_Equal, "="},
+    {0xBB, Qt::Key_Plus, "="},
+    {0xBC, Qt::Key_Comma, ","},
+    {0xBC, Qt::Key_Less, ","},
+    {0xBD, Qt::Key_Minus, "-"},
+    {0xBD, Qt::Key_Underscore, "-"},
+    {0xBE, Qt::Key_Period, "."},
+    {0xBE, Qt::Key_Greater, "."},
+    {0xBF, Qt::Key_Slash, "/"},
+    {0xBF, Qt::Key_Question, "/"},
+    {0xC0, Qt::Key_QuoteLeft, "`"},
+    {0xC0, Qt::Key_AsciiTilde, "`"},
+    {0xDB, Qt::Key_BracketLeft, "["},
+    {0xDB, Qt::Key_BraceLeft, "["},
+    {0xDC, Qt::Key_Backslash, "\\"},
+    {0xDC, Qt::Key_Bar, "\\"},
+    {0xDD, Qt::Key_BracketRight, "]"},
+    {0xDD, Qt::Key_BraceRight, "]"},
+    {0xDE, Qt::Key_Apostrophe, "'"},
+    {0xDE, Qt::Key_QuoteDbl, "'"},
 };
 
 // Shifted digits of a US keyboard, back to their digit.
-constexpr int kShiftedDigits[10] = {Qt::Key_ParenRight, Qt::Key_Exclam,     Qt::Key_At,
-                                    Qt::Key_NumberSign, Qt::Key_Dollar,     Qt::Key_Percent,
+constexpr int kShiftedDigits[10] = {Qt::Key_ParenRight,  Qt::Key_Exclam,    Qt::Key_At,
+                                    Qt::Key_NumberSign,  Qt::Key_Dollar,    Qt::Key_Percent,
                                     Qt::Key_AsciiCircum, Qt::Key_Ampersand, Qt::Key_Asterisk,
                                     Qt::Key_ParenLeft};
 
@@ -154,8 +174,8 @@ uint8_t HotkeyEdit::VirtualKeyOf(int key, bool keypad) {
 void HotkeyEdit::keyPressEvent(QKeyEvent* event) {
   int key = event->key();
   uint32_t flags = FlagsOf(event->modifiers());
-  if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
-      key == Qt::Key_Meta || key == Qt::Key_Super_L || key == Qt::Key_Super_R) {
+  if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt || key == Qt::Key_Meta ||
+      key == Qt::Key_Super_L || key == Qt::Key_Super_R) {
     setText(flags ? ModifierText(flags) : CodeText(code_));
     return;
   }
@@ -210,7 +230,8 @@ SettingsDialog::SettingsDialog(qcTray& tray, QWidget* parent) : QDialog(parent),
   portBox_ = new QLineEdit(QString::number(static_cast<uint32_t>(logic_.Port())), general);
   portBox_->setValidator(digits);
   portSpin_ = new StepButtons(general);
-  periodBox_ = new QLineEdit(QString::number(static_cast<uint32_t>(logic_.UpdatePeriod())), general);
+  periodBox_ =
+      new QLineEdit(QString::number(static_cast<uint32_t>(logic_.UpdatePeriod())), general);
   periodBox_->setValidator(digits);
   periodSpin_ = new StepButtons(general);
   for (QLineEdit* box : {portBox_, periodBox_}) {
@@ -343,7 +364,8 @@ void SettingsDialog::OnOk() {
 // ---- About box and Starting dialog ----------------------------------------
 
 QString AboutBox::BuildStamp() {
-  return QStringLiteral("Built on %1 at %2").arg(QString::fromLatin1(__DATE__), QString::fromLatin1(__TIME__));
+  return QStringLiteral("Built on %1 at %2")
+      .arg(QString::fromLatin1(__DATE__), QString::fromLatin1(__TIME__));
 }
 
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
@@ -354,8 +376,9 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   icon->setPixmap(QPixmap(":/qcsend/frame3-48.png"));
   icon->setAlignment(Qt::AlignCenter);
   layout->addWidget(icon);
-  for (const QString& text : {QStringLiteral("Quillcast version 1.1.0"), BuildStamp(),
-                              QStringLiteral("Shows this screen on every Quillview receiver of the network.")}) {
+  for (const QString& text :
+       {QStringLiteral("Quillcast version 1.1.0"), BuildStamp(),
+        QStringLiteral("Shows this screen on every Quillview receiver of the network.")}) {
     auto* label = new QLabel(text, this);
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label);

@@ -32,7 +32,7 @@ QuitSignals::QuitSignals(std::function<void()> onSignal) : onSignal_(std::move(o
     }
     if (onSignal_) onSignal_();
   });
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
@@ -40,7 +40,7 @@ QuitSignals::QuitSignals(std::function<void()> onSignal) : onSignal_(std::move(o
 }
 
 QuitSignals::~QuitSignals() {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
   for (int s : kSignals) sigaction(s, &action, nullptr);

@@ -15,7 +15,8 @@ QIcon TrayIconImage(int index) {
   if (index < 0 || index > 4) return icon;
   EnsureSenderResources();
   for (int size : {16, 22, 24, 32, 48, 64}) {
-    icon.addFile(QStringLiteral(":/qcsend/%1-%2.png").arg(kNames[index]).arg(size), QSize(size, size));
+    icon.addFile(QStringLiteral(":/qcsend/%1-%2.png").arg(kNames[index]).arg(size),
+                 QSize(size, size));
   }
   return icon;
 }
@@ -85,7 +86,8 @@ bool QtTrayView::SetTrayIcon(int iconIndex, const char* tip) {
     shown_ = true;
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
       Log().Print("qcTray: No notification area; hotkeys and signals still work\n");
-      QtViewBase::WriteToStderr("qcsend", "no notification area; the hotkeys and signals still work");
+      QtViewBase::WriteToStderr("qcsend",
+                                "no notification area; the hotkeys and signals still work");
     }
     icon_->show();
   }
@@ -114,7 +116,8 @@ void QtTrayView::ShowMessage(const char* caption, const std::string& text, Messa
   QMessageBox::Icon qtIcon = icon == MessageIcon::Error     ? QMessageBox::Critical
                              : icon == MessageIcon::Warning ? QMessageBox::Warning
                                                             : QMessageBox::Information;
-  QMessageBox box(qtIcon, QString::fromUtf8(caption), QString::fromStdString(text), QMessageBox::Ok);
+  QMessageBox box(qtIcon, QString::fromUtf8(caption), QString::fromStdString(text),
+                  QMessageBox::Ok);
   box.exec();
 }
 

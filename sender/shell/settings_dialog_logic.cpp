@@ -90,10 +90,12 @@ std::optional<BoxUpdate> qcSettings::OnOk(const SettingsDialogValues& values) {
     tray_.SetDisableAcceleration(values.disableAcceleration);
   }
   if (values.logging != Log().IsEnabled()) Log().Enable(values.logging);
-  if (values.hotkeyStart != current.hotkeyStart || values.enableHotkeyStart != current.enableHotkeyStart) {
+  if (values.hotkeyStart != current.hotkeyStart ||
+      values.enableHotkeyStart != current.enableHotkeyStart) {
     tray_.SetHotKey(0, values.hotkeyStart, values.enableHotkeyStart);
   }
-  if (values.hotkeyPause != current.hotkeyPause || values.enableHotkeyPause != current.enableHotkeyPause) {
+  if (values.hotkeyPause != current.hotkeyPause ||
+      values.enableHotkeyPause != current.enableHotkeyPause) {
     tray_.SetHotKey(1, values.hotkeyPause, values.enableHotkeyPause);
   }
   tray_.SaveSettings();

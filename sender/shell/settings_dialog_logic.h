@@ -15,7 +15,8 @@ class qcTray;
 inline constexpr char kInvalidPeriodText[] =
     "Invalid update period specified.\nIt must be no less than 5 milliseconds.";
 inline constexpr char kInvalidPortDialogText[] =
-    "Invalid port specified.\nPort must be an even number in the range 1024..65534.\n\nNow the port "
+    "Invalid port specified.\nPort must be an even number in the range 1024..65534.\n\nNow the "
+    "port "
     "number will be replaced with the nearest valid value.\nIf you wish to use some different port "
     "number, please adjust it manually.";
 inline constexpr int kMinUpdatePeriod = 5;

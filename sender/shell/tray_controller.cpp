@@ -114,7 +114,8 @@ const char* qcTray::TipText() const {
 void qcTray::UpdateTrayIcon() {
   if (!trayIconAdded_) return;
   int index = iconIndex_.load();
-  if (!view_.SetTrayIcon(index, TipText())) Log().Print("qcTray: Unable to change tray icon %d\n", index);
+  if (!view_.SetTrayIcon(index, TipText()))
+    Log().Print("qcTray: Unable to change tray icon %d\n", index);
 }
 
 // The paused icon while paused, else the next animation frame. Runs on the
@@ -206,7 +207,8 @@ void qcTray::StartTransmission() {
   StepIcon();
   UpdateTrayIcon();
   checkPort_ = settings_.port;
-  listener_.OpenListenSocket(static_cast<uint16_t>(settings_.port), ListenThread::Phase::StartCheck);
+  listener_.OpenListenSocket(static_cast<uint16_t>(settings_.port),
+                             ListenThread::Phase::StartCheck);
   listener_.Signal();
   view_.StartTimer(TimerId::StartCheck, kStartCheckMs);
   view_.ShowStartingDialog();
@@ -222,7 +224,8 @@ void qcTray::EndStartCheck() {
   view_.CloseStartingDialog();
   starting_ = false;
   int requestPort = settings_.port + 1;
-  if (!listener_.OpenListenSocket(static_cast<uint16_t>(requestPort), ListenThread::Phase::Requests)) {
+  if (!listener_.OpenListenSocket(static_cast<uint16_t>(requestPort),
+                                  ListenThread::Phase::Requests)) {
     menu_.startEnabled = false;
     menu_.quitEnabled = false;
     view_.SetMenu(menu_);

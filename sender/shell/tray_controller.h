@@ -31,7 +31,8 @@ class SettingsFile;
 inline constexpr char kErrorCaption[] = "Quillcast Error";
 inline constexpr char kWarningCaption[] = "Quillcast Warning";
 inline constexpr char kInformationCaption[] = "Quillcast Information";
-inline constexpr char kFatalErrorText[] = "Fatal error. See the log file (Quillcast.log) for details.";
+inline constexpr char kFatalErrorText[] =
+    "Fatal error. See the log file (Quillcast.log) for details.";
 inline constexpr char kPendingSettingsText[] =
     "Some of the changed settings will take effect\nonly after stopping and restarting the "
     "transmission.";
@@ -39,7 +40,8 @@ inline constexpr char kTipIdle[] = "Quillcast - Idle";
 inline constexpr char kTipStarting[] = "Quillcast - Starting";
 inline constexpr char kTipTransmitting[] = "Quillcast - Transmitting";
 inline constexpr char kTipPaused[] = "Quillcast - Paused";
-inline constexpr char kUpdatePageUrl[] = "http://www.quillcast.example.com/vorazudud/updates/?ver=1.1.0";
+inline constexpr char kUpdatePageUrl[] =
+    "http://www.quillcast.example.com/vorazudud/updates/?ver=1.1.0";
 inline constexpr int kStartCheckMs = 1500;
 // The capture engine's full-update (2) and keep-alive (3) timers.
 inline constexpr int kFullUpdateTimerMs = 15000;

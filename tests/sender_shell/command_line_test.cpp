@@ -69,7 +69,9 @@ TEST(CommandLineTest, UnknownTokensGiveUsage) {
 }
 
 TEST(CommandLineTest, HighBytesAndControlCharactersSeparate) {
-  CommandLine c = Scan("\xA0-start\x01-port\x1F" "6000\xFF");
+  CommandLine c = Scan(
+      "\xA0-start\x01-port\x1F"
+      "6000\xFF");
   EXPECT_EQ(c.status, Status::Ok);
   EXPECT_TRUE(c.start);
   EXPECT_EQ(c.port, 6000);

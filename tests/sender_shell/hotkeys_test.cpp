@@ -1,14 +1,13 @@
 // Global hotkeys on a private Xvfb (:65): grabbing a stored hot-key code,
 // a press through XTEST (xdotool), the lock-key variants, a combination
 // held by another client, and the code-to-keysym table.
-#include "platform/x11_hotkeys.h"
-
 #include <gtest/gtest.h>
 #include <poll.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "platform/x11_hotkeys.h"
 #include "tests/capture/xvfb_server.h"
 
 namespace qc {
@@ -29,10 +28,10 @@ TEST(X11HotkeyTableTest, VirtualKeysBecomeKeysyms) {
 }
 
 TEST(X11HotkeyTableTest, ModifierFlagsBecomeXMasks) {
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x047B), 1u << 3);                  // Alt: Mod1
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x017B), 1u << 0);                  // Shift
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x027B), 1u << 2);                  // Control
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x087B), 1u << 6);                  // Super: Mod4
+  EXPECT_EQ(X11Hotkeys::ModifierMask(0x047B), 1u << 3);  // Alt: Mod1
+  EXPECT_EQ(X11Hotkeys::ModifierMask(0x017B), 1u << 0);  // Shift
+  EXPECT_EQ(X11Hotkeys::ModifierMask(0x027B), 1u << 2);  // Control
+  EXPECT_EQ(X11Hotkeys::ModifierMask(0x087B), 1u << 6);  // Super: Mod4
   EXPECT_EQ(X11Hotkeys::ModifierMask(0x0F7B), (1u << 0) | (1u << 2) | (1u << 3) | (1u << 6));
   EXPECT_EQ(X11Hotkeys::ModifierMask(0x007B), 0u);
 }
@@ -94,7 +93,7 @@ TEST_F(X11HotkeysTest, CombinationHeldByAnotherClientFails) {
   EXPECT_FALSE(second->Grab(0, 0x0341));
   EXPECT_TRUE(second->Grab(0, 0x0342));
   EXPECT_FALSE(first->Grab(1, 0x0400));  // no key
-  first.reset();  // its grabs end with its connection
+  first.reset();                         // its grabs end with its connection
   EXPECT_TRUE(second->Grab(1, 0x0341));
 }
 

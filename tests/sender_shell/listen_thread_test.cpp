@@ -33,7 +33,8 @@ class RecordingOwner : public ListenOwner {
 // Waits (with a generous guard against a hang) until cond holds.
 template <typename Cond>
 bool Eventually(Cond cond) {
-  for (int i = 0; i < 2000 && !cond(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 2000 && !cond(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   return cond();
 }
 
@@ -77,7 +78,7 @@ TEST(ListenThreadTest, StartCheckDetectsAnotherTransmitterAndNamesIt) {
   ASSERT_TRUE(Eventually([&] { return owner.transmitters.load() == 1; }));
   EXPECT_TRUE(listener.Conflict());
   EXPECT_EQ(owner.lastAddress.load(), 0xC0000207u);  // 192.0.2.7
-  EXPECT_FALSE(listener.HasSocket());  // closed after the report
+  EXPECT_FALSE(listener.HasSocket());                // closed after the report
   EXPECT_EQ(owner.requests.load(), 0);
 
   // The next Start clears the conflict and checks again.

@@ -100,7 +100,8 @@ class ProgramTest : public testing::Test {
   }
   ~ProgramTest() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
 
-  int RunToEnd(std::vector<std::string> args, std::string* err, const std::string& display = ":69") {
+  int RunToEnd(std::vector<std::string> args, std::string* err,
+               const std::string& display = ":69") {
     Program p(dir_, std::move(args), display);
     int code = p.Wait();
     *err = p.Stderr();
@@ -144,7 +145,8 @@ TEST_F(ProgramTest, FailedStartExitsWithMinusOne) {
   // No X server on :69: the capture engine cannot start.
   std::string err;
   EXPECT_EQ(RunToEnd({"--headless"}, &err, ":69"), 255);
-  EXPECT_NE(err.find("Quillcast Error: Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.\n"),
+  EXPECT_NE(err.find("Quillcast Error: Cannot start Quillcast.\nSee the log file (Quillcast.log) "
+                     "for details.\n"),
             std::string::npos)
       << err;
 }

@@ -125,9 +125,9 @@ TEST(SettingsRulesTest, PeriodSpinDownFrom300) {
   std::vector<int64_t> seen;
   int64_t v = 300;
   while (v >= 5) seen.push_back(v = StepPeriod(v, false));
-  std::vector<int64_t> expected = {250, 200, 190, 180, 170, 160, 150, 140, 130, 120, 110, 100,
-                                   90,  80,  70,  60,  50,  45,  40,  35,  30,  25,  20,  15,
-                                   10,  5,   0};
+  std::vector<int64_t> expected = {250, 200, 190, 180, 170, 160, 150, 140, 130,
+                                   120, 110, 100, 90,  80,  70,  60,  50,  45,
+                                   40,  35,  30,  25,  20,  15,  10,  5,   0};
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(StepPeriod(57, false), 50);
 }

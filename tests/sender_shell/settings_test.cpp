@@ -64,7 +64,8 @@ TEST(SettingsFileTest, PathFollowsXdgConfigHome) {
   EXPECT_EQ(SettingsFile::DefaultPath("Vorazudud.conf"), "/x/conf/Quillcast/Vorazudud.conf");
   unsetenv("XDG_CONFIG_HOME");
   setenv("HOME", "/home/u", 1);
-  EXPECT_EQ(SettingsFile::DefaultPath("Vorazudud.conf"), "/home/u/.config/Quillcast/Vorazudud.conf");
+  EXPECT_EQ(SettingsFile::DefaultPath("Vorazudud.conf"),
+            "/home/u/.config/Quillcast/Vorazudud.conf");
   if (!saved.empty()) setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 

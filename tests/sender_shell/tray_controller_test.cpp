@@ -292,9 +292,10 @@ TEST_F(TrayTest, WarningBoxGraysStartAndQuitAndIgnoresTheHotkeyStart) {
   bool checked = false;
   view_.whileMessageOpen = [&](const test::ShownMessage& m) {
     EXPECT_EQ(m.caption, "Quillcast Warning");
-    EXPECT_EQ(m.text,
-              "Cannot listen for data packets on UDP port 5983.\nThis is not a fatal error but data "
-              "transmission may be unreliable.");
+    EXPECT_EQ(
+        m.text,
+        "Cannot listen for data packets on UDP port 5983.\nThis is not a fatal error but data "
+        "transmission may be unreliable.");
     EXPECT_EQ(m.icon, MessageIcon::Warning);
     EXPECT_FALSE(view_.menu.startEnabled);
     EXPECT_FALSE(view_.menu.quitEnabled);
@@ -561,8 +562,9 @@ TEST_F(SettingsDialogTest, OkAppliesOnlyChangesAndSavesEverything) {
   EXPECT_EQ(engine_->pollTimerRestarts, 0);
   SettingsFile stored(file_->Path());
   ASSERT_TRUE(stored.Load());
-  for (const char* name : {"MulticastPort", "UpdatePeriod", "DisableVideoAcceleration", "HotkeyStart",
-                           "HotkeyPause", "EnableHotkeyStart", "EnableHotkeyPause", "EnableLogging"}) {
+  for (const char* name :
+       {"MulticastPort", "UpdatePeriod", "DisableVideoAcceleration", "HotkeyStart", "HotkeyPause",
+        "EnableHotkeyStart", "EnableHotkeyPause", "EnableLogging"}) {
     EXPECT_TRUE(stored.Read(name)) << name;
   }
   EXPECT_EQ(stored.Read("EnableHotkeyStart"), 0u);

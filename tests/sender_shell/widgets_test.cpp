@@ -48,7 +48,8 @@ class WidgetsTest : public testing::Test {
     char tmpl[] = "/tmp/qc-widgets-XXXXXX";
     dir_ = mkdtemp(tmpl);
     file_ = std::make_unique<SettingsFile>(dir_ + "/Vorazudud.conf");
-    tray_ = std::make_unique<qcTray>(view_, *file_, accel_, [] { return std::make_unique<test::FakeEngine>(); });
+    tray_ = std::make_unique<qcTray>(view_, *file_, accel_,
+                                     [] { return std::make_unique<test::FakeEngine>(); });
   }
   ~WidgetsTest() override {
     tray_->Shutdown();
@@ -188,10 +189,22 @@ TEST_F(WidgetsTest, TrayMenuFollowsTheState) {
   QtTrayView view;
   QList<QAction*> actions = view.Menu()->actions();
   ASSERT_EQ(actions.size(), 8);
-  const char* texts[] = {"&Start Transmission", "&Pause Transmission", "Send &Full-Screen Update", "",
-                         "S&ettings...", "&About Quillcast...", "", "&Quit"};
-  const int ids[] = {ID_START_TRANSMISSION, ID_PAUSE_TRANSMISSION, ID_SEND_FULL_UPDATE, 0,
-                     ID_SETTINGS, ID_ABOUT, 0, ID_QUIT};
+  const char* texts[] = {"&Start Transmission",
+                         "&Pause Transmission",
+                         "Send &Full-Screen Update",
+                         "",
+                         "S&ettings...",
+                         "&About Quillcast...",
+                         "",
+                         "&Quit"};
+  const int ids[] = {ID_START_TRANSMISSION,
+                     ID_PAUSE_TRANSMISSION,
+                     ID_SEND_FULL_UPDATE,
+                     0,
+                     ID_SETTINGS,
+                     ID_ABOUT,
+                     0,
+                     ID_QUIT};
   for (int i = 0; i < 8; ++i) {
     EXPECT_EQ(actions[i]->text().toStdString(), texts[i]) << i;
     EXPECT_EQ(actions[i]->isSeparator(), ids[i] == 0) << i;
