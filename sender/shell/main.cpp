@@ -67,14 +67,11 @@ int Run(int argc, char** argv) {
     return 0;
   }
 
-  bool gui = !cmd.headless;
-  if (gui && getenv("DISPLAY") == nullptr && getenv("WAYLAND_DISPLAY") == nullptr &&
-      getenv("QT_QPA_PLATFORM") == nullptr) {
-    // Without a display the toolkit would abort; say why instead.
-    QtViewBase::WriteToStderr(kErrorCaption,
-                              "No display to show the tray on (DISPLAY is not set).");
-    return -1;
-  }
+  // Without a display the toolkit would abort: the command line's messages
+  // then go to standard error only, and the tray cannot start.
+  bool haveDisplay = getenv("DISPLAY") != nullptr || getenv("WAYLAND_DISPLAY") != nullptr ||
+                     getenv("QT_QPA_PLATFORM") != nullptr;
+  bool gui = !cmd.headless && haveDisplay;
   std::unique_ptr<QCoreApplication> app;
   if (gui) {
     auto* widgets = new QApplication(argc, argv);
@@ -91,6 +88,12 @@ int Run(int argc, char** argv) {
   if (cmd.status == CommandLine::Status::InvalidPort) {
     Message(gui, kInvalidValueCaption, kInvalidPortText, MessageIcon::Information);
     return 0;
+  }
+  if (!cmd.headless && !haveDisplay) {
+    QtViewBase::WriteToStderr(kErrorCaption,
+                              "No display to show the tray on (DISPLAY is not set); "
+                              "see --headless.");
+    return -1;
   }
 
   LockFile instance;

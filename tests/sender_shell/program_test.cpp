@@ -50,7 +50,14 @@ class Program {
       dup2(out, 1);
       setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
       setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-      setenv("DISPLAY", display.c_str(), 1);
+      setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no desktop session here
+      if (display.empty()) {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");
+      } else {
+        setenv("DISPLAY", display.c_str(), 1);
+      }
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>(QCSEND_PATH));
       for (auto& a : args) argv.push_back(a.data());
@@ -149,6 +156,15 @@ TEST_F(ProgramTest, FailedStartExitsWithMinusOne) {
                      "for details.\n"),
             std::string::npos)
       << err;
+}
+
+TEST_F(ProgramTest, TrayWithoutADisplaySaysSo) {
+  std::string err;
+  // The command line is still read first, its message on standard error.
+  EXPECT_EQ(RunToEnd({"-port", "1"}, &err, ""), 0);
+  EXPECT_EQ(err, "Invalid Value: Port must be an even number in the range 1024..65534.\n");
+  EXPECT_EQ(RunToEnd({}, &err, ""), 255);
+  EXPECT_NE(err.find("Quillcast Error: No display"), std::string::npos) << err;
 }
 
 class XvfbProgramTest : public ProgramTest {
@@ -264,6 +280,22 @@ TEST_F(XvfbProgramTest, SigintAndSighupQuitInOrderToo) {
     EXPECT_EQ(p.Wait(), 0) << sig;
   }
   EXPECT_FALSE(Exists(dir_ + "/Quillcast.log"));
+}
+
+TEST_F(XvfbProgramTest, TrayProgramTransmitsWithoutANotificationArea) {
+  // The desktop program on a bare X server: no tray host, so it says so and
+  // works on (hotkeys, signals).
+  Watcher watcher(kDefaultPort);
+  Program p(dir_, {"-start"}, Display());
+  ASSERT_EQ(TypeOf(watcher.Next()), static_cast<uint16_t>(PacketType::Init));
+  EXPECT_TRUE(p.StderrShows("no notification area"));
+  p.Signal(SIGTERM);
+  std::vector<uint8_t> d;
+  do {
+    d = watcher.Next();
+    ASSERT_FALSE(d.empty());
+  } while (TypeOf(d) != static_cast<uint16_t>(PacketType::Disconnection));
+  EXPECT_EQ(p.Wait(), 0);
 }
 
 TEST_F(XvfbProgramTest, SecondInstanceIsRefused) {
