@@ -63,12 +63,19 @@ bool qcTray::Init(bool startFlag, int commandLinePort) {
   return true;
 }
 
-void qcTray::AbortInit() {
-  if (settings_.disableAcceleration) acceleration_.SetAcceleration(false);
+void qcTray::RestoreAcceleration() {
+  // Also when the setting was switched off while transmitting and the
+  // program ends before the Stop that would have applied it: a level that
+  // was saved is always put back.
+  if (settings_.disableAcceleration || acceleration_.SavedLevel() != AccelerationControl::kOff) {
+    acceleration_.SetAcceleration(false);
+  }
 }
 
+void qcTray::AbortInit() { RestoreAcceleration(); }
+
 void qcTray::Shutdown() {
-  if (settings_.disableAcceleration) acceleration_.SetAcceleration(false);
+  RestoreAcceleration();
   if (trayIconAdded_) {
     view_.RemoveTrayIcon();
     trayIconAdded_ = false;

@@ -142,6 +142,7 @@ class qcTray : public SenderOwner, public ListenOwner {
   void RequestIconRefresh();
   bool PollingOrPaused() const;
   void RegisterHotKeyFor(int index);
+  void RestoreAcceleration();
 
   TrayView& view_;
   SettingsFile& settingsFile_;

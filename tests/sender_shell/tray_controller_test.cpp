@@ -365,6 +365,37 @@ TEST_F(TrayTest, ChangesWhileIdleApplyAtOnce) {
   EXPECT_EQ(accel_.level, 0);
 }
 
+TEST_F(TrayTest, AccelerationIsRestoredAtExitEvenWithTheSwitchOffPending) {
+  SettingsFile f(file_->Path());
+  f.Write("DisableVideoAcceleration", 1);
+  ASSERT_TRUE(f.Save());
+  accel_.level = 2;
+  Init();
+  EXPECT_EQ(accel_.level, 5);  // off for the whole run
+  StartAndEndCheck();
+  tray_->SetDisableAcceleration(false);  // pending until Stop
+  EXPECT_TRUE(tray_->AccelerationChangePending());
+  tray_->OnCommand(ID_QUIT);
+  tray_->Shutdown();
+  EXPECT_EQ(accel_.level, 2);
+}
+
+TEST_F(TrayTest, FailedInitPutsTheAccelerationBack) {
+  SettingsFile f(file_->Path());
+  f.Write("DisableVideoAcceleration", 1);
+  ASSERT_TRUE(f.Save());
+  accel_.level = 0;
+  tray_ = std::make_unique<qcTray>(view_, *file_, accel_, [] {
+    auto e = std::make_unique<FakeEngine>();
+    e->initResult = false;
+    return e;
+  });
+  EXPECT_FALSE(tray_->Init(false, 0));
+  EXPECT_EQ(accel_.level, 5);
+  tray_->AbortInit();
+  EXPECT_EQ(accel_.level, 0);
+}
+
 TEST_F(TrayTest, UpdatePeriodTakesEffectInEveryState) {
   Init();
   tray_->SetUpdatePeriod(40);
