@@ -76,14 +76,29 @@ in_ns r3 iptables -A INPUT -m statistic --mode random --probability 0.05 -j DROP
   { fail "iptables statistic match unavailable"; exit 1; }
 
 # --- the sender's screen --------------------------------------------------------
-export DISPLAY=:$DNUM
-if [ -e "/tmp/.X$DNUM-lock" ]; then fail "display $DISPLAY is taken (/tmp/.X$DNUM-lock)"; exit 1; fi
-# -noreset: the screen must keep its picture when the last client leaves.
-(exec ip netns exec "$TAG-s" Xvfb "$DISPLAY" -nolisten tcp -noreset -screen 0 "1024x768x$DEPTH" \
-   >"$WORK/xvfb.log" 2>&1) &
-PIDS+=($!)
-for _ in $(seq 50); do in_ns s xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-in_ns s xdpyinfo >/dev/null 2>&1 || { fail "Xvfb $DISPLAY did not start"; exit 1; }
+# The display number given, or the next free one up to :89 when another run
+# holds it. -noreset: the screen must keep its picture when the last client
+# leaves.
+XVFB_PID=
+for d in $(seq "$DNUM" 89); do
+  [ -e "/tmp/.X$d-lock" ] && continue
+  (exec ip netns exec "$TAG-s" Xvfb ":$d" -nolisten tcp -noreset -screen 0 "1024x768x$DEPTH" \
+     >"$WORK/xvfb.log" 2>&1) &
+  pid=$!
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || break
+    in_ns s env DISPLAY=":$d" xdpyinfo >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  if kill -0 "$pid" 2>/dev/null && in_ns s env DISPLAY=":$d" xdpyinfo >/dev/null 2>&1; then
+    XVFB_PID=$pid
+    PIDS+=($pid)
+    export DISPLAY=:$d
+    break
+  fi
+  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
+done
+[ -n "$XVFB_PID" ] || { fail "no free display for Xvfb from :$DNUM to :89"; exit 1; }
 
 # Pictures for the screen: detailed ones (many rows, many datagrams) and a
 # last, simpler one that is quick to repair on the lossy link.
