@@ -87,10 +87,10 @@ for d in $(seq "$DNUM" 89); do
   pid=$!
   for _ in $(seq 50); do
     kill -0 "$pid" 2>/dev/null || break
-    in_ns s env DISPLAY=":$d" xdpyinfo >/dev/null 2>&1 && break
+    in_ns s env DISPLAY=":$d" xset q >/dev/null 2>&1 && break
     sleep 0.1
   done
-  if kill -0 "$pid" 2>/dev/null && in_ns s env DISPLAY=":$d" xdpyinfo >/dev/null 2>&1; then
+  if kill -0 "$pid" 2>/dev/null && in_ns s env DISPLAY=":$d" xset q >/dev/null 2>&1; then
     XVFB_PID=$pid
     PIDS+=($pid)
     export DISPLAY=:$d
