@@ -54,6 +54,7 @@ void qvViewer::RaiseReadThreadPriority() {
 }
 
 void qvViewer::ReadThread() {
+  { std::lock_guard<std::mutex> gate(startGate_); }
   Log().Print("qvViewer: Read thread started, socket=%d\n", socket_.Handle());
   uint8_t* scratch = scratch_.get();
   bool failureReported = false;

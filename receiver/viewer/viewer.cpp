@@ -35,6 +35,9 @@ bool qvViewer::Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) {
   surface_->ViewerStarted();
 
   running_.store(true, std::memory_order_release);
+  // The threads wait at the gate until both handles are stored, so that
+  // nothing they cause (an owner call leading to Stop) sees them half-set.
+  std::lock_guard<std::mutex> gate(startGate_);
   try {
     readThread_ = std::thread(&qvViewer::ReadThread, this);
     updateThread_ = std::thread(&qvViewer::UpdateThread, this);
@@ -73,6 +76,7 @@ void qvViewer::Stop() {
 }
 
 void qvViewer::UpdateThread() {
+  { std::lock_guard<std::mutex> gate(startGate_); }
   // Until the read thread has the init message; Stop() wakes it as well.
   while (!receiving_.load(std::memory_order_acquire) &&
          running_.load(std::memory_order_acquire)) {

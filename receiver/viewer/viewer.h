@@ -185,6 +185,7 @@ class qvViewer {
   std::atomic<bool> receiving_{false};
   std::atomic<bool> framebufferReady_{false};
   bool started_ = false;  // Init() got past its first step
+  std::mutex startGate_;  // held by Init() while it starts the threads
 
   // Written by the read thread before receiving_ is published.
   uint8_t initMessage_[kInitSize] = {};
