@@ -119,7 +119,22 @@ TEST(ViewerLan, ReceiversConvergeAndALossyLinkIsRepaired) {
   };
 
   sender.SetFrame(test::MakeFrame(kW, kH, 32, 1));
-  fullScreen();
+  // Everyone takes this sender's transmission first (the first init message
+  // on the group wins; a lost one comes again with the next full screen).
+  auto following = [&] {
+    for (int i = 0; i < kReceivers; ++i) {
+      if (!viewers[i]->IsReceiving()) return false;
+    }
+    return true;
+  };
+  for (int i = 0; i < 100 && !following(); ++i) {
+    fullScreen();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(following());
+  for (int i = 0; i < kReceivers; ++i) {
+    ASSERT_EQ(viewers[i]->Transmission().screenId, sender.Id());
+  }
   for (int round = 0; round < 40; ++round) {
     sender.SetFrame(test::MakeFrame(kW, kH, 32, 100 + round));
     int band = (round * 37) % (kH - 60);
