@@ -83,6 +83,10 @@ bool ListenThread::OpenListenSocket(uint16_t port, Phase phase) {
     Log().Print("qcTray: Unable to create listen socket (error %d)\n", sock->LastError());
     return false;
   }
+  // Address reuse lets a receiver on this same machine keep port P while the
+  // start check listens there; without it the check could not bind and the
+  // transmission would never start.
+  sock->SetReuseAddress(true);
   bool ok = true;
   if (!sock->SetReceiveBuffer(kListenReceiveBuffer)) {
     Log().Print("qcTray: Unable to set listen socket buffer size\n");

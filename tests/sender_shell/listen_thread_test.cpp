@@ -90,6 +90,27 @@ TEST(ListenThreadTest, StartCheckDetectsAnotherTransmitterAndNamesIt) {
   listener.Shutdown();
 }
 
+TEST(ListenThreadTest, StartCheckSharesTheDataPortWithALocalReceiver) {
+  AddSourceAddress();
+  // A receiver on the sender's own machine holds the data port already.
+  UdpSocket localReceiver;
+  ASSERT_TRUE(localReceiver.Create());
+  ASSERT_TRUE(localReceiver.SetReuseAddress(true));
+  ASSERT_TRUE(localReceiver.Bind(kPort + 10));
+  ASSERT_TRUE(localReceiver.JoinGroup(kGroupAddressHostOrder));
+
+  RecordingOwner owner;
+  ListenThread listener(owner);
+  ASSERT_TRUE(listener.Start());
+  ASSERT_TRUE(listener.OpenListenSocket(kPort + 10, ListenThread::Phase::StartCheck));
+  listener.Signal();
+  // The check still hears another transmitter on that port.
+  Peer other;
+  other.Send(kPort + 10, {0xF7, 0xFF, 0x12, 0x34});
+  ASSERT_TRUE(Eventually([&] { return owner.transmitters.load() == 1; }));
+  listener.Shutdown();
+}
+
 TEST(ListenThreadTest, RequestsAreServedAndShortOrForeignDatagramsIgnored) {
   RecordingOwner owner;
   ListenThread listener(owner);
