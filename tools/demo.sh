@@ -51,6 +51,7 @@ mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 PIDS=()
 cleanup() {
+  [ ${#PIDS[@]} -gt 1 ] && kill -CONT "${PIDS[1]}" 2>/dev/null
   for ((i=${#PIDS[@]}-1; i>=0; i--)); do kill "${PIDS[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$WORK"
@@ -80,8 +81,8 @@ while [ -e /tmp/.X11-unix/X$DISPLAY_NUM ] || [ -e /tmp/.X$DISPLAY_NUM-lock ]; do
 done
 export DISPLAY=:$DISPLAY_NUM
 Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 & PIDS+=($!)
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-xdpyinfo >/dev/null 2>&1 || { echo "demo.sh: Xvfb did not start" >&2; exit 1; }
+for _ in $(seq 50); do xset -q >/dev/null 2>&1 && break; sleep 0.1; done
+xset -q >/dev/null 2>&1 || { echo "demo.sh: Xvfb did not start" >&2; exit 1; }
 xsetroot -solid '#2b4a6f'
 
 xclock -geometry 220x220+1020+40 -update 1 & PIDS+=($!)
@@ -96,10 +97,12 @@ PIDS+=($RECEIVER)
 
 # Change the screen a few times while the broadcast runs.
 STEP=$(( DURATION / 4 )); [ "$STEP" -lt 1 ] && STEP=1
+y=460
 for colour in '#3a6b35' '#6f2b4a' '#4a4a4a'; do
   sleep "$STEP"
   xsetroot -solid "$colour"
-  xterm -geometry 40x8+700+500 -bg '#fff8dc' -fg black -e bash -c "echo 'Background now $colour'; sleep 600" &
+  y=$((y + 60))
+  xterm -geometry 40x4+700+$y -bg '#fff8dc' -fg black -e bash -c "echo 'Background now $colour'; sleep 600" &
   PIDS+=($!)
 done
 

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Runs every benchmark of a build folder and keeps the results as JSON.
+#   bench/run.sh BUILD_DIR [OUT_DIR]
+# The capture and intake benchmarks start a private Xvfb and private network
+# namespaces of their own (root needed); nothing leaves the machine.
+set -euo pipefail
+BUILD=${1:?usage: bench/run.sh BUILD_DIR [OUT_DIR]}
+OUT=${2:-$BUILD/bench-results}
+mkdir -p "$OUT"
+cmake --build "$BUILD" --target bench
+for b in codec/codec_bench receiver/receiver_decode_bench viewer_window/viewer_window_bench \
+         capture/capture_bench receiver/receiver_intake_bench; do
+  exe=$BUILD/bench/$b
+  [ -x "$exe" ] || { echo "skipped: $b (not built)"; continue; }
+  name=$(basename "$b")
+  echo "== $name"
+  "$exe" --benchmark_out="$OUT/$name.json" --benchmark_out_format=json
+done
+echo "results: $OUT"
