@@ -102,34 +102,50 @@ uint16_t UdpSocket::LocalPort() const {
   return ntohs(sa.sin_port);
 }
 
-bool UdpSocket::SendTo(const void* data, size_t length, const SocketAddress& to) {
+int UdpSocket::Enter() {
+  inUse_.fetch_add(1);
   int fd = fd_.load();
   if (fd < 0) {
+    Leave();
     lastError_ = EBADF;
-    return false;
   }
+  return fd;
+}
+
+void UdpSocket::Leave() {
+  if (inUse_.fetch_sub(1) == 1) {
+    // Taking the mutex orders this wake-up after Close started waiting.
+    std::lock_guard<std::mutex> lock(closeMutex_);
+    released_.notify_all();
+  }
+}
+
+bool UdpSocket::SendTo(const void* data, size_t length, const SocketAddress& to) {
+  int fd = Enter();
+  if (fd < 0) return false;
   sockaddr_in sa = ToSockaddr(to);
   ssize_t n = sendto(fd, data, length, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  int error = errno;
+  Leave();
   if (n < 0 || static_cast<size_t>(n) != length) {
-    lastError_ = n < 0 ? errno : EMSGSIZE;
+    lastError_ = n < 0 ? error : EMSGSIZE;
     return false;
   }
   return true;
 }
 
 long UdpSocket::Receive(void* buffer, size_t capacity, SocketAddress* from) {
-  int fd = fd_.load();
-  if (fd < 0) {
-    lastError_ = EBADF;
-    return -1;
-  }
+  int fd = Enter();
+  if (fd < 0) return -1;
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
   // MSG_TRUNC makes recvfrom report the real length of a datagram that did
   // not fit, so an over-long one is recognised and refused.
   ssize_t n = recvfrom(fd, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&sa), &len);
+  int error = errno;
+  Leave();
   if (n < 0) {
-    lastError_ = errno;
+    lastError_ = error;
     return -1;
   }
   if (fd_.load() < 0) {
@@ -149,15 +165,14 @@ long UdpSocket::Receive(void* buffer, size_t capacity, SocketAddress* from) {
 }
 
 long UdpSocket::ReceiveFor(void* buffer, size_t capacity, int timeoutMs, SocketAddress* from) {
-  int fd = fd_.load();
-  if (fd < 0) {
-    lastError_ = EBADF;
-    return -1;
-  }
+  int fd = Enter();
+  if (fd < 0) return -1;
   pollfd p{fd, POLLIN, 0};
   int r = poll(&p, 1, timeoutMs);
+  int error = errno;
+  Leave();
   if (r < 0) {
-    lastError_ = errno;
+    lastError_ = error;
     return -1;
   }
   if (r == 0) return -2;
@@ -168,6 +183,10 @@ void UdpSocket::Close() {
   int fd = fd_.exchange(-1);
   if (fd < 0) return;
   shutdown(fd, SHUT_RDWR);  // wakes a thread blocked in recvfrom on this socket
+  // Calls that took the descriptor before the exchange return promptly on a
+  // shut-down socket; the descriptor is closed only after they left.
+  std::unique_lock<std::mutex> lock(closeMutex_);
+  released_.wait(lock, [this] { return inUse_.load() == 0; });
   close(fd);
 }
 

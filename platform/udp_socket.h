@@ -9,8 +9,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace qc {
@@ -57,7 +59,10 @@ class UdpSocket {
   long ReceiveFor(void* buffer, size_t capacity, int timeoutMs, SocketAddress* from = nullptr);
 
   // Shuts the socket down in both directions (waking a blocked receive) and
-  // closes it. Safe to call twice and from another thread.
+  // closes it once no call on another thread is using it any more, so its
+  // descriptor number cannot be reused under a running receive or send.
+  // Safe to call twice and from another thread (never from inside a call on
+  // this socket).
   void Close();
 
   int LastError() const { return lastError_.load(); }
@@ -65,8 +70,15 @@ class UdpSocket {
  private:
   bool SetIntOption(int level, int name, int value);
   bool Membership(int op, uint32_t group);
+  // Marks a send or receive as running on the descriptor it returns (-1 when
+  // closed: nothing is marked then); Leave ends the mark.
+  int Enter();
+  void Leave();
 
   std::atomic<int> fd_{-1};
+  std::atomic<int> inUse_{0};
+  std::mutex closeMutex_;
+  std::condition_variable released_;
   std::atomic<int> lastError_{0};
 };
 

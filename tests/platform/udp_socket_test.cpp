@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -81,6 +83,33 @@ TEST(UdpSocket, CloseWakesABlockedReceive) {
   EXPECT_FALSE(r.IsOpen());
   uint8_t buf[4];
   EXPECT_EQ(r.Receive(buf, sizeof buf), -1);
+}
+
+// Close racing a receive loop on another thread, then a new socket that
+// usually gets the same descriptor number: the old loop must end and must
+// never take the new socket's datagrams.
+TEST(UdpSocket, CloseRacingAReceiveLoopNeverStealsFromTheNextSocket) {
+  for (int round = 0; round < 300; ++round) {
+    auto old = std::make_unique<UdpSocket>();
+    OpenReceiver(*old, kPort + 1);
+    std::atomic<int> stolen{0};
+    std::thread loop([&] {
+      uint8_t buf[16];
+      while (old->Receive(buf, sizeof buf) >= 0) ++stolen;
+    });
+    if (round % 2 == 0) std::this_thread::yield();
+    old->Close();
+    UdpSocket next;
+    OpenReceiver(next, kPort + 2);
+    UdpSocket s;
+    ASSERT_TRUE(s.Create());
+    uint8_t msg[3] = {1, 2, 3};
+    ASSERT_TRUE(s.SendTo(msg, sizeof msg, Group(kPort + 2)));
+    uint8_t buf[16];
+    EXPECT_EQ(next.ReceiveFor(buf, sizeof buf, 2000), 3) << "round " << round;
+    loop.join();
+    EXPECT_EQ(stolen.load(), 0);
+  }
 }
 
 TEST(UdpSocket, ReceiveForTimesOut) {
