@@ -27,7 +27,7 @@ say() { printf '\n== %s\n' "$*"; }
 install_packages() {
   local missing=()
   for p in "${APT_PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" = "install ok installed" ] || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   say "installing: ${missing[*]}"

@@ -13,20 +13,19 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/qvrecv-autostart.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/quillcast/autostart)
 
-# Application icons: resources/<side>/icons/<program>.svg and, where rendered,
-# <program>-<size>.png.
-foreach(side_program sender:qcsend receiver:qvrecv)
-  string(REPLACE ":" ";" pair ${side_program})
-  list(GET pair 0 side)
-  list(GET pair 1 program)
-  set(icon_dir ${PROJECT_SOURCE_DIR}/resources/${side}/icons)
-  if(EXISTS ${icon_dir}/${program}.svg)
-    install(FILES ${icon_dir}/${program}.svg
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# Application icons: the sender's first animation frame, the receiver's own
+# program icon; SVG plus the rendered PNG sizes.
+set(qcsend_icon_base ${PROJECT_SOURCE_DIR}/resources/sender/frame0)
+set(qvrecv_icon_base ${PROJECT_SOURCE_DIR}/resources/receiver/icons/qvrecv)
+foreach(program qcsend qvrecv)
+  set(base ${${program}_icon_base})
+  if(EXISTS ${base}.svg)
+    install(FILES ${base}.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+            RENAME ${program}.svg)
   endif()
   foreach(size 16 22 24 32 48 64 128 256)
-    if(EXISTS ${icon_dir}/${program}-${size}.png)
-      install(FILES ${icon_dir}/${program}-${size}.png
+    if(EXISTS ${base}-${size}.png)
+      install(FILES ${base}-${size}.png
               DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
               RENAME ${program}.png)
     endif()

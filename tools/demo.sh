@@ -51,7 +51,7 @@ mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 PIDS=()
 cleanup() {
-  [ ${#PIDS[@]} -gt 1 ] && kill -CONT "${PIDS[1]}" 2>/dev/null
+  [ ${#PIDS[@]} -gt 2 ] && kill -CONT "${PIDS[1]}" "${PIDS[2]}" 2>/dev/null
   for ((i=${#PIDS[@]}-1; i>=0; i--)); do kill "${PIDS[i]}" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$WORK"
@@ -106,9 +106,9 @@ for colour in '#3a6b35' '#6f2b4a' '#4a4a4a'; do
   PIDS+=($!)
 done
 
-# Let the picture settle: freeze the clock, then give the receivers time.
-kill -STOP "${PIDS[1]}" 2>/dev/null || true
-sleep "$STEP"
+# Let the picture settle: freeze the clock and the scrolling terminal, then
+# give the receiver time to catch up.
+kill -STOP "${PIDS[1]}" "${PIDS[2]}" 2>/dev/null || true
 sleep 2
 import -display "$DISPLAY" -window root "$OUT/quillcast-demo-screen.png"
 kill -USR1 "$RECEIVER"
