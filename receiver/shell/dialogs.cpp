@@ -16,8 +16,8 @@
 #include <QVBoxLayout>
 
 #include "common/log_file.h"
+#include "platform/qt/hotkey_edit.h"
 #include "receiver/shell/console_view.h"
-#include "receiver/shell/hotkey_edit.h"
 #include "receiver/shell/port_rules.h"
 #include "receiver/shell/tray.h"
 
@@ -57,7 +57,7 @@ SettingsDialog::SettingsDialog(qvTray& tray, QWidget* parent) : QDialog(parent),
 
   auto* hotkeys = new QGroupBox(QStringLiteral("Hotkeys"));
   hotkeyEnabled_ = new QCheckBox(QStringLiteral("Hide/Show hotkey:"));
-  hotkey_ = new HotKeyEdit;
+  hotkey_ = new qc::HotkeyEdit;
   auto* hotkeyRow = new QHBoxLayout(hotkeys);
   hotkeyRow->addWidget(hotkeyEnabled_);
   hotkeyRow->addWidget(hotkey_);
@@ -78,7 +78,7 @@ SettingsDialog::SettingsDialog(qvTray& tray, QWidget* parent) : QDialog(parent),
 
   fullScreen_->setChecked(tray.FullScreenSetting());
   logging_->setChecked(qc::Log().IsEnabled());
-  hotkey_->SetCode(tray.Hotkey());
+  hotkey_->SetCode(tray.Hotkey() & 0xFFFF);  // the field holds a 16-bit code
   hotkeyEnabled_->setChecked(tray.HotkeyEnabled());
   hotkey_->setEnabled(tray.HotkeyEnabled());
   // A command-line port may still be changed with the arrows, not typed.

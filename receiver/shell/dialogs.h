@@ -6,10 +6,13 @@
 class QCheckBox;
 class QLineEdit;
 
+namespace qc {
+class HotkeyEdit;
+}
+
 namespace qv {
 
 class qvTray;
-class HotKeyEdit;
 
 inline constexpr char kUpdatePageUrl[] = "https://quillcast.invalid/vorazudud/updates/?ver=1.1.0";
 
@@ -29,7 +32,7 @@ class SettingsDialog : public QDialog {
   QCheckBox* FullScreenBox() const { return fullScreen_; }
   QCheckBox* LoggingBox() const { return logging_; }
   QCheckBox* HotKeyBox() const { return hotkeyEnabled_; }
-  HotKeyEdit* HotKeyField() const { return hotkey_; }
+  qc::HotkeyEdit* HotKeyField() const { return hotkey_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -41,7 +44,7 @@ class SettingsDialog : public QDialog {
   QCheckBox* fullScreen_ = nullptr;
   QCheckBox* logging_ = nullptr;
   QCheckBox* hotkeyEnabled_ = nullptr;
-  HotKeyEdit* hotkey_ = nullptr;
+  qc::HotkeyEdit* hotkey_ = nullptr;
 };
 
 // "About Quillview": version, build time, "Check for Updates...".

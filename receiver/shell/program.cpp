@@ -8,11 +8,11 @@
 #include <memory>
 
 #include "common/log_file.h"
+#include "platform/qt/signal_bridge.h"
 #include "receiver/shell/console_view.h"
 #include "receiver/shell/program_viewer.h"
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/receiver_settings.h"
-#include "receiver/shell/signal_bridge.h"
 #include "receiver/shell/snapshot.h"
 #include "receiver/shell/tray.h"
 #ifdef QV_HAVE_X11_HOTKEYS
@@ -50,7 +50,7 @@ int RunReceiver(const CommandLine& cl) {
   qvTray tray(*view, *viewer, store);
   tray.SetClosingHook([&] { Snapshot(*viewer, cl.snapshotPath); });
 
-  SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&](int signo) {
+  qc::SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&](int signo) {
     if (signo == SIGUSR1) {
       Snapshot(*viewer, cl.snapshotPath);
     } else {

@@ -1,18 +1,16 @@
 // The hide/show hot key on X11: a grab on the root window through
-// qc::X11Hotkeys, whose connection the Qt event loop watches.
+// qc::X11HotkeyNotifier, which the Qt event loop watches.
 #pragma once
 
-#include <QObject>
-#include <QSocketNotifier>
+#include <functional>
 #include <memory>
 
-#include "platform/x11_hotkeys.h"
+#include "platform/qt/x11_hotkey_notifier.h"
 #include "receiver/shell/qt_tray_view.h"
 
 namespace qv {
 
-class X11HotKeyGrabber : public QObject, public HotKeyGrabber {
-  Q_OBJECT
+class X11HotKeyGrabber : public HotKeyGrabber {
  public:
   // Null when the display cannot be reached (the receiver then runs without
   // a hot key).
@@ -22,10 +20,9 @@ class X11HotKeyGrabber : public QObject, public HotKeyGrabber {
   void Release() override;
 
  private:
-  explicit X11HotKeyGrabber(std::unique_ptr<qc::X11Hotkeys> hotkeys);
+  X11HotKeyGrabber() = default;
 
-  std::unique_ptr<qc::X11Hotkeys> hotkeys_;
-  std::unique_ptr<QSocketNotifier> notifier_;
+  std::unique_ptr<qc::X11HotkeyNotifier> hotkeys_;
   std::function<void()> pressed_;
 };
 

@@ -5,12 +5,14 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "common/log_file.h"
 #include "platform/lock_file.h"
+#include "platform/qt/signal_bridge.h"
 #include "platform/settings_file.h"
 #include "platform/x11_cursor_source.h"
 #include "platform/x11_screen_source.h"
@@ -18,7 +20,6 @@
 #include "sender/shell/capture_engine_adapter.h"
 #include "sender/shell/command_line.h"
 #include "sender/shell/qt_console_view.h"
-#include "sender/shell/qt_signals.h"
 #include "sender/shell/qt_tray_view.h"
 #include "sender/shell/sender_settings.h"
 #include "sender/shell/tray_controller.h"
@@ -119,7 +120,7 @@ int Run(int argc, char** argv) {
   view->Attach(tray);
   // Installed before Init: a signal that comes early waits in the pipe
   // until the loop runs.
-  QuitSignals quitSignals([&tray] { tray.OnCommand(ID_QUIT); });
+  SignalBridge quitSignals({SIGTERM, SIGINT, SIGHUP}, [&tray](int) { tray.OnCommand(ID_QUIT); });
 
   if (!tray.Init(cmd.start, cmd.port)) {
     tray.AbortInit();

@@ -1,7 +1,6 @@
-// The sender's dialogs in Qt: the Starting wait dialog, the About box, the
-// settings dialog and its hot-key field. The settings dialog's rules live in
-// qcSettings (settings_dialog_logic.h); the widgets only feed it and show
-// its answers.
+// The sender's dialogs in Qt: the Starting wait dialog, the About box and
+// the settings dialog. The settings dialog's rules live in qcSettings
+// (settings_dialog_logic.h); the widgets only feed it and show its answers.
 #pragma once
 
 #include <QCheckBox>
@@ -12,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/qt/hotkey_edit.h"
 #include "sender/shell/settings_dialog_logic.h"
 
 namespace qc {
@@ -20,28 +20,6 @@ class qcTray;
 
 // Registers the program's icons (":/qcsend/..."). Any number of calls.
 void EnsureSenderResources();
-
-// A hot-key field: shows a code as "Ctrl + Alt + F12" and takes the next
-// key pressed with its modifiers as the new code. Backspace or Delete alone
-// clears it (code 0, "None").
-class HotkeyEdit : public QLineEdit {
-  Q_OBJECT
- public:
-  explicit HotkeyEdit(QWidget* parent = nullptr);
-  void SetCode(uint32_t code);
-  uint32_t Code() const { return code_; }
-  // "Alt + F12"; "None" for 0.
-  static QString CodeText(uint32_t code);
-  // The virtual-key code of a Qt key (0 when the field does not take it).
-  static uint8_t VirtualKeyOf(int qtKey, bool keypad);
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
-  void keyReleaseEvent(QKeyEvent* event) override;
-
- private:
-  uint32_t code_ = 0;
-};
 
 // The up-down arrows beside a box; the owner writes the stepped number.
 class StepButtons : public QWidget {

@@ -6,14 +6,14 @@
 #include "common/log_file.h"
 #include "sender/shell/tray_controller.h"
 #ifdef QC_HAVE_X11_HOTKEYS
-#include "platform/x11_hotkeys.h"
+#include "platform/qt/x11_hotkey_notifier.h"
 #endif
 
 namespace qc {
 
 #ifndef QC_HAVE_X11_HOTKEYS
 // Without X11 the hotkeys are simply not available.
-class X11Hotkeys {};
+class X11HotkeyNotifier {};
 #endif
 
 QtViewBase::QtViewBase() = default;
@@ -55,10 +55,11 @@ void QtViewBase::RegisterHotKey(int index, uint32_t code) {
 #ifdef QC_HAVE_X11_HOTKEYS
   if (!hotkeysTried_) {
     hotkeysTried_ = true;
-    hotkeys_ = X11Hotkeys::Open();
+    hotkeys_ = X11HotkeyNotifier::Open([this](int id) {
+      if (tray_ != nullptr) tray_->OnHotKey(id);
+    });
     if (hotkeys_) {
-      hotkeyNotifier_ = new QSocketNotifier(hotkeys_->Fd(), QSocketNotifier::Read, this);
-      connect(hotkeyNotifier_, &QSocketNotifier::activated, this, [this] { OnHotkeyEvents(); });
+      hotkeys_->OnConnectionLost([] { Log().Print("qcTray: Hotkey connection lost\n"); });
     } else {
       Log().Print("qcTray: No X display for hotkeys\n");
     }
@@ -76,19 +77,6 @@ void QtViewBase::UnregisterHotKey(int index) {
   if (hotkeys_) hotkeys_->Ungrab(index);
 #else
   (void)index;
-#endif
-}
-
-void QtViewBase::OnHotkeyEvents() {
-#ifdef QC_HAVE_X11_HOTKEYS
-  if (!hotkeys_) return;
-  bool alive = hotkeys_->ProcessEvents([this](int id) {
-    if (tray_ != nullptr) tray_->OnHotKey(id);
-  });
-  if (!alive) {
-    hotkeyNotifier_->setEnabled(false);
-    Log().Print("qcTray: Hotkey connection lost\n");
-  }
 #endif
 }
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <map>
 #include <memory>
@@ -13,7 +12,7 @@
 
 namespace qc {
 
-class X11Hotkeys;
+class X11HotkeyNotifier;
 
 class QtViewBase : public QObject, public TrayView {
   Q_OBJECT
@@ -38,12 +37,9 @@ class QtViewBase : public QObject, public TrayView {
   qcTray* tray_ = nullptr;
 
  private:
-  void OnHotkeyEvents();
-
   std::map<TimerId, QTimer*> timers_;
-  std::unique_ptr<X11Hotkeys> hotkeys_;
+  std::unique_ptr<X11HotkeyNotifier> hotkeys_;
   bool hotkeysTried_ = false;
-  QSocketNotifier* hotkeyNotifier_ = nullptr;
 };
 
 }  // namespace qc

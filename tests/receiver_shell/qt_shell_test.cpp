@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "common/log_file.h"
+#include "platform/qt/hotkey_edit.h"
 #include "receiver/shell/dialogs.h"
-#include "receiver/shell/hotkey_edit.h"
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/snapshot.h"
 #include "receiver/shell/tray.h"
@@ -265,11 +265,12 @@ TEST(AboutBox, BuiltTextHasTheCompilersDateAndTime) {
 }
 
 TEST(HotKeyText, Names) {
-  EXPECT_EQ(HotKeyText(0x027B), QStringLiteral("Ctrl + F12"));
-  EXPECT_EQ(HotKeyText(0x0541), QStringLiteral("Shift + Alt + A"));
-  EXPECT_EQ(HotKeyText(0), QStringLiteral("None"));
-  EXPECT_EQ(VirtualKeyFromQt(Qt::Key_F12), 0x7B);
-  EXPECT_EQ(VirtualKeyFromQt(Qt::Key_Q), 'Q');
+  using qc::HotkeyEdit;
+  EXPECT_EQ(HotkeyEdit::CodeText(0x027B), QStringLiteral("Ctrl + F12"));
+  EXPECT_EQ(HotkeyEdit::CodeText(0x0541), QStringLiteral("Shift + Alt + A"));
+  EXPECT_EQ(HotkeyEdit::CodeText(0), QStringLiteral("None"));
+  EXPECT_EQ(HotkeyEdit::VirtualKeyOf(Qt::Key_F12, false), 0x7B);
+  EXPECT_EQ(HotkeyEdit::VirtualKeyOf(Qt::Key_Q, false), 'Q');
 }
 
 // ---- tray view -------------------------------------------------------------------
