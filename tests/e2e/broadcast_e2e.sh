@@ -160,6 +160,12 @@ pictures_match() {  # seconds receivers...
       for n in "$@"; do say "  $n: $(tail -1 "$WORK/$n/compare")"; done
       return 1
     fi
+    # A receiver notices a lost datagram only when a later numbered one
+    # arrives; on a screen that has gone still, the last datagram of a burst
+    # can be lost unnoticed. A new cursor shape is such a later datagram and
+    # changes no pixel: the receiver then asks for the full-screen update.
+    cursor_turn=$(( ${cursor_turn:-0} + 1 ))
+    in_ns s xsetroot -cursor_name "$([ $((cursor_turn % 2)) -eq 0 ] && echo left_ptr || echo crosshair)"
     sleep 2
   done
 }
