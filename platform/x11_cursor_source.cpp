@@ -6,18 +6,9 @@
 #include <cstdlib>
 
 #include "common/log_file.h"
+#include "platform/xcb_reply.h"
 
 namespace qc {
-
-namespace {
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using XcbPtr = std::unique_ptr<T, FreeDeleter>;
-
-}  // namespace
 
 std::unique_ptr<X11CursorSource> X11CursorSource::Create(const std::string& display) {
   std::unique_ptr<X11CursorSource> source(new X11CursorSource);

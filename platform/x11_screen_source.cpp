@@ -12,17 +12,11 @@
 #include <memory>
 
 #include "common/log_file.h"
+#include "platform/xcb_reply.h"
 
 namespace qc {
 
 namespace {
-
-// xcb replies and events are malloc'ed.
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using XcbPtr = std::unique_ptr<T, FreeDeleter>;
 
 const xcb_visualtype_t* FindVisual(const xcb_screen_t* screen, xcb_visualid_t id) {
   for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem;

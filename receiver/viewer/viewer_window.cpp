@@ -366,7 +366,7 @@ void ViewerWindow::DoPlaceWindow() {
   maxOuter_ = MaxOuterSize(framebuffer_, frame);
   const QScreen* screen = QGuiApplication::primaryScreen();
   const QRect work = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  const viewer_window::Box outer =
+  const Rect outer =
       PlaceCentred({work.left(), work.top(), work.left() + work.width(), work.top() + work.height()},
                    maxOuter_);
   setGeometry(outer.left + frame.left, outer.top + frame.top,

@@ -10,7 +10,7 @@ Extent MaxOuterSize(Extent framebuffer, FrameMargins frame) {
           framebuffer.height + frame.top + frame.bottom};
 }
 
-Box PlaceCentred(Box workArea, Extent maxOuter) {
+Rect PlaceCentred(Rect workArea, Extent maxOuter) {
   const int ww = workArea.Width();
   const int wh = workArea.Height();
   const int width = std::min(maxOuter.width, ww);

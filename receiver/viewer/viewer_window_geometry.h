@@ -20,16 +20,6 @@ struct Extent {
   bool operator==(const Extent&) const = default;
 };
 
-// Right and bottom are exclusive.
-struct Box {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-  int Width() const { return right - left; }
-  int Height() const { return bottom - top; }
-  bool operator==(const Box&) const = default;
-};
 
 // Thickness of the window manager's frame around the client area.
 struct FrameMargins {
@@ -50,7 +40,7 @@ Extent MaxOuterSize(Extent framebuffer, FrameMargins frame);
 
 // Outer rectangle of a newly placed window: at most the work area's size and
 // at most maxOuter, centred in the work area.
-Box PlaceCentred(Box workArea, Extent maxOuter);
+Rect PlaceCentred(Rect workArea, Extent maxOuter);
 
 // Both scroll bars disappear once the window is at least maxOuter in both
 // directions; otherwise they are shown (disabled where nothing can scroll).

@@ -31,20 +31,20 @@ ViewTransform Fit(int s, int offX, int offY) {
 }
 
 TEST(PlacementTest, SmallFramebufferIsCentredAtItsOwnSize) {
-  const Box work{0, 0, 1280, 1000};
+  const Rect work{0, 0, 1280, 1000};
   const Extent maxOuter = MaxOuterSize({800, 600}, {4, 30, 4, 4});
   EXPECT_EQ(maxOuter, (Extent{808, 634}));
-  EXPECT_EQ(PlaceCentred(work, maxOuter), (Box{236, 183, 1044, 817}));
+  EXPECT_EQ(PlaceCentred(work, maxOuter), (Rect{236, 183, 1044, 817}));
 }
 
 TEST(PlacementTest, LargeFramebufferFillsTheWorkArea) {
   // Work area below a 24-pixel top panel.
-  const Box work{0, 24, 1280, 1024};
-  EXPECT_EQ(PlaceCentred(work, MaxOuterSize({1920, 1080}, {})), (Box{0, 24, 1280, 1024}));
+  const Rect work{0, 24, 1280, 1024};
+  EXPECT_EQ(PlaceCentred(work, MaxOuterSize({1920, 1080}, {})), (Rect{0, 24, 1280, 1024}));
 }
 
 TEST(PlacementTest, OddRemaindersTruncate) {
-  EXPECT_EQ(PlaceCentred({10, 10, 111, 111}, {50, 50}), (Box{35, 35, 85, 85}));
+  EXPECT_EQ(PlaceCentred({10, 10, 111, 111}, {50, 50}), (Rect{35, 35, 85, 85}));
 }
 
 TEST(ScrollBarsTest, HiddenOnlyWhenTheWindowShowsTheWholeFramebuffer) {
