@@ -148,104 +148,80 @@ TEST(CaptureQuarters, EngineGrabsTheQuartersInOrder) {
 }
 
 TEST(CaptureFullUpdate, FirstStepsAfterConstructionAreAFullScreenUpdate) {
-  Rig rig(64, 40, 32);
-  rig.Paint(7);
-  rig.Start();
-  rig.Steps(4);
-  auto sent = rig.transport.Take();
-  ASSERT_GE(sent.size(), 7u);
-  // Init, then the quarters, then shape and position.
-  EXPECT_EQ(sent.front().type, kInit);
-  InitMessage init;
-  ASSERT_TRUE(ParseInit(sent.front().bytes.data(), sent.front().bytes.size(), init));
-  EXPECT_EQ(init.screenId, 0x1234);
-  EXPECT_EQ(init.width, 64);
-  EXPECT_EQ(init.height, 40);
-  EXPECT_EQ(init.bitsPerPixel, 32);
-  EXPECT_EQ(init.redMask, 0xFF0000u);
-  EXPECT_EQ(init.greenMask, 0x00FF00u);
-  EXPECT_EQ(init.blueMask, 0x0000FFu);
-  EXPECT_EQ(rig.transport.resets, 1);
-  uint32_t expectedSequence = 0;
-  size_t i = 1;
-  for (; i < sent.size() && sent[i].type == kFullUpdate; ++i) {
-    EXPECT_EQ(sent[i].sequence, expectedSequence++);
+  for (int bits : {32, 16}) {
+    SCOPED_TRACE(bits);
+    Rig rig(64, 40, bits);
+    rig.Paint(7);
+    rig.Start();
+    // Each quarter is its own step; only the first sends the init message.
+    Picture picture(64, 40, bits / 8);
+    std::vector<Datagram> sent;
+    for (int q = 0; q < 4; ++q) {
+      rig.Step();
+      auto step = rig.transport.Take();
+      EXPECT_EQ(picture.Apply(step), std::make_pair(10 * q, 10 * q + 9));
+      EXPECT_EQ(Count(step, kInit), q == 0 ? 1 : 0);
+      sent.insert(sent.end(), step.begin(), step.end());
+    }
+    EXPECT_TRUE(picture.Matches(*rig.screen));  // exact at 16 bits
+    // Init, then the quarters, then shape and position.
+    ASSERT_GE(sent.size(), 7u);
+    InitMessage init;
+    ASSERT_TRUE(ParseInit(sent.front().bytes.data(), sent.front().bytes.size(), init));
+    EXPECT_EQ(init.screenId, 0x1234);
+    EXPECT_EQ(init.width, 64);
+    EXPECT_EQ(init.height, 40);
+    EXPECT_EQ(init.bitsPerPixel, bits);
+    if (bits == 32) {
+      EXPECT_EQ(init.redMask, 0xFF0000u);
+      EXPECT_EQ(init.greenMask, 0x00FF00u);
+      EXPECT_EQ(init.blueMask, 0x0000FFu);
+    }
+    EXPECT_EQ(rig.transport.resets, 1);
+    uint32_t expectedSequence = 0;
+    size_t i = 1;
+    for (; i < sent.size() && sent[i].type == kFullUpdate; ++i) {
+      EXPECT_EQ(sent[i].sequence, expectedSequence++);
+    }
+    EXPECT_GE(expectedSequence, 4u);  // one payload per quarter at least
+    ASSERT_EQ(sent.size(), i + 2);
+    EXPECT_EQ(sent[i].type, kCursorShape);
+    EXPECT_EQ(sent[i].sequence, expectedSequence);  // the numbering continues
+    EXPECT_EQ(sent[i + 1].type, kCursorPosition);
+    CursorPosition pos;
+    ASSERT_TRUE(ParseCursorPosition(sent[i + 1].bytes.data(), sent[i + 1].bytes.size(), pos));
+    EXPECT_EQ(pos.screenId, 0x1234);
+    EXPECT_EQ(pos.x, 10);
+    EXPECT_EQ(pos.y, 10);
   }
-  EXPECT_GE(expectedSequence, 4u);  // one payload per quarter at least
-  ASSERT_EQ(sent.size(), i + 2);
-  EXPECT_EQ(sent[i].type, kCursorShape);
-  EXPECT_EQ(sent[i].sequence, expectedSequence);  // the numbering continues
-  EXPECT_EQ(sent[i + 1].type, kCursorPosition);
-  CursorPosition pos;
-  ASSERT_TRUE(ParseCursorPosition(sent[i + 1].bytes.data(), sent[i + 1].bytes.size(), pos));
-  EXPECT_EQ(pos.screenId, 0x1234);
-  EXPECT_EQ(pos.x, 10);
-  EXPECT_EQ(pos.y, 10);
-
-  Picture picture(64, 40, 4);
-  picture.Apply(sent);
-  EXPECT_TRUE(picture.Matches(*rig.screen));
 }
 
-TEST(CaptureFullUpdate, EachQuarterIsItsOwnStep) {
-  Rig rig(64, 40, 16);
-  rig.Paint(3);
-  rig.Start();
-  rig.Step();
-  auto first = rig.transport.Take();
-  EXPECT_EQ(first.front().type, kInit);
-  Picture picture(64, 40, 2);
-  EXPECT_EQ(picture.Apply(first), std::make_pair(0, 9));
-  rig.Step();
-  EXPECT_EQ(picture.Apply(rig.transport.Take()), std::make_pair(10, 19));
-  rig.Step();
-  EXPECT_EQ(picture.Apply(rig.transport.Take()), std::make_pair(20, 29));
-  rig.Step();
-  auto last = rig.transport.Take();
-  EXPECT_EQ(picture.Apply(last), std::make_pair(30, 39));
-  EXPECT_EQ(Count(last, kInit), 0);
-  EXPECT_TRUE(picture.Matches(*rig.screen));  // 16-bit: exact
-}
+TEST(CaptureFullUpdate, StopAndRestartSendsDisconnectionThenAFullUpdateFromQuarterZero) {
+  // Stopped after the full update, or in its middle (quarters 0 and 1).
+  for (int steps : {6, 2}) {
+    SCOPED_TRACE(steps);
+    Rig rig(64, 40, 16);
+    rig.Paint(1);
+    rig.Start();
+    rig.Steps(steps);
+    rig.transport.Take();
+    rig.capture->SetPolling(false);
+    rig.capture->SendDisconnection();
+    auto stop = rig.transport.Take();
+    ASSERT_EQ(Types(stop), std::vector<uint16_t>{kDisconnection});
+    EXPECT_EQ(ReadU16(stop[0].bytes.data() + 2), 0x1234);
 
-TEST(CaptureFullUpdate, StopAndRestartSendsDisconnectionThenAFullUpdate) {
-  Rig rig(64, 40, 16);
-  rig.Paint(1);
-  rig.Start();
-  rig.Steps(6);
-  rig.transport.Take();
-  rig.capture->SetPolling(false);
-  rig.capture->SendDisconnection();
-  auto stop = rig.transport.Take();
-  ASSERT_EQ(Types(stop), std::vector<uint16_t>{kDisconnection});
-  EXPECT_EQ(ReadU16(stop[0].bytes.data() + 2), 0x1234);
-
-  rig.capture->SetPolling(true);
-  rig.Step();
-  auto restart = rig.transport.Take();
-  ASSERT_FALSE(restart.empty());
-  EXPECT_EQ(restart[0].type, kInit);
-  EXPECT_EQ(rig.transport.resets, 2);
-  ASSERT_GE(restart.size(), 2u);
-  EXPECT_EQ(restart[1].type, kFullUpdate);
-  EXPECT_EQ(restart[1].sequence, 0u);
-}
-
-TEST(CaptureFullUpdate, StopDuringAFullUpdateStartsTheNextOneAtQuarterZero) {
-  Rig rig(64, 40, 16);
-  rig.Paint(1);
-  rig.Start();
-  rig.Steps(2);  // quarters 0 and 1 of the first full-screen update
-  rig.capture->SetPolling(false);
-  rig.capture->SendDisconnection();
-  rig.transport.Take();
-  rig.screen->grabs.clear();
-  rig.capture->SetPolling(true);
-  rig.Step();
-  auto sent = rig.transport.Take();
-  ASSERT_FALSE(sent.empty());
-  EXPECT_EQ(sent[0].type, kInit);
-  ASSERT_EQ(rig.screen->grabs.size(), 1u);
-  EXPECT_EQ(rig.screen->grabs[0], std::make_pair(0, 10));
+    rig.screen->grabs.clear();
+    rig.capture->SetPolling(true);
+    rig.Step();
+    auto restart = rig.transport.Take();
+    ASSERT_GE(restart.size(), 2u);
+    EXPECT_EQ(restart[0].type, kInit);
+    EXPECT_EQ(rig.transport.resets, 2);
+    EXPECT_EQ(restart[1].type, kFullUpdate);
+    EXPECT_EQ(restart[1].sequence, 0u);
+    EXPECT_EQ(rig.screen->grabs, (std::vector<std::pair<int, int>>{{0, 10}}));
+  }
 }
 
 TEST(CaptureFullUpdate, ScreenIdentifierIsTakenAtEachFullUpdate) {
@@ -451,29 +427,38 @@ TEST(CaptureDisplayChange, HandlerIgnoresChangesWhileStoppedButTheSourceDoesNot)
   EXPECT_EQ(rig.owner.fatalErrors.load(), 1);
 }
 
-TEST(CaptureLifecycle, DestroySendsTheDisconnection) {
-  Rig rig(32, 8, 16);
-  rig.Start();
-  rig.Steps(4);
-  rig.transport.Take();
-  rig.capture.reset();
-  EXPECT_EQ(Types(rig.transport.Take()), std::vector<uint16_t>{kDisconnection});
+TEST(CaptureLifecycle, DestroySendsTheDisconnectionWithOrWithoutSteps) {
+  for (int steps : {0, 4}) {
+    Rig rig(32, 8, 16);
+    rig.Start();
+    rig.Steps(steps);
+    rig.transport.Take();
+    rig.capture.reset();  // also ends a thread that never ran a step
+    EXPECT_EQ(Types(rig.transport.Take()), std::vector<uint16_t>{kDisconnection}) << steps;
+  }
 }
 
-TEST(CaptureLifecycle, DestroyBeforeAnyStepEndsTheThread) {
-  Rig rig(32, 8, 16);
-  ASSERT_TRUE(rig.Init());
-  rig.capture.reset();
-  EXPECT_EQ(Types(rig.transport.Take()), std::vector<uint16_t>{kDisconnection});
-}
-
-TEST(CaptureSetUp, ScreensBelowSixteenBitsAreRefusedWithTheMessage) {
-  Rig rig(32, 8, 8);
-  EXPECT_FALSE(rig.Init());
-  EXPECT_EQ(rig.owner.messageCaption, "Quillcast Error");
-  EXPECT_EQ(rig.owner.messageText,
-            "Quillcast does not support current screen parameters.\n"
-            "Please switch to a display mode with 16, 24 or 32 bit colors.");
+TEST(CaptureSetUp, UnusableScreensAndFailingSourcesFailInit) {
+  const std::string unsupported =
+      "Quillcast does not support current screen parameters.\n"
+      "Please switch to a display mode with 16, 24 or 32 bit colors.";
+  struct Case {
+    const char* name;
+    int width, bits;
+    bool failOpen, failFrame;
+    bool message;  // the error box is shown
+  } cases[] = {{"8 bits", 32, 8, false, false, true},
+               {"wider than the encoding", 4100, 16, false, false, true},
+               {"source fails to open", 32, 16, true, false, false},
+               {"no frame", 32, 16, false, true, false}};
+  for (const Case& c : cases) {
+    Rig rig(c.width, 8, c.bits);
+    rig.screen->failOpen = c.failOpen;
+    rig.screen->failFrame = c.failFrame;
+    EXPECT_FALSE(rig.Init()) << c.name;
+    EXPECT_EQ(rig.owner.messageCaption, c.message ? "Quillcast Error" : "") << c.name;
+    EXPECT_EQ(rig.owner.messageText, c.message ? unsupported : "") << c.name;
+  }
 }
 
 TEST(CaptureSetUp, TwentyFourBitScreenIsSentAsThirtyTwo) {
@@ -486,79 +471,39 @@ TEST(CaptureSetUp, TwentyFourBitScreenIsSentAsThirtyTwo) {
   EXPECT_EQ(init.bitsPerPixel, 32);
 }
 
-TEST(CaptureSetUp, ScreensWiderThanTheEncodingAllowsAreRefused) {
-  Rig rig(4100, 2, 16);
-  EXPECT_FALSE(rig.Init());
-  EXPECT_EQ(rig.owner.messageCaption, "Quillcast Error");
-}
-
-TEST(CaptureSetUp, FailuresOfTheSourceFailInit) {
-  Rig open(32, 8, 16);
-  open.screen->failOpen = true;
-  EXPECT_FALSE(open.Init());
-  Rig frame(32, 8, 16);
-  frame.screen->failFrame = true;
-  EXPECT_FALSE(frame.Init());
-  EXPECT_TRUE(frame.owner.messageText.empty());
-}
-
-TEST(CaptureSetUp, OddWidthAtSixteenBitsKeepsRowsUnpadded) {
-  Rig rig(33, 12, 16);  // rows of 66 bytes
-  rig.Paint(11);
-  rig.Start();
-  rig.Steps(4);
-  Picture picture(33, 12, 2);
-  picture.Apply(rig.transport.Take());
-  EXPECT_TRUE(picture.Matches(*rig.screen));
-  rig.screen->Fill(0, 7, 33, 8, 0x07E0);
-  rig.Steps(4);
-  EXPECT_EQ(picture.Apply(rig.transport.Take()), std::make_pair(7, 7));
-  EXPECT_TRUE(picture.Matches(*rig.screen));
-}
-
-TEST(CaptureSetUp, RowEndsNoSubstringCarriesNeverLeakIntoCopies) {
-  // 33 pixels at 16 bits: rows of 66 bytes, substrings of 8, 2 bytes left
-  // over. One colour everywhere invites Copy entries that read the bytes
-  // before substring 0, which include the previous row's last 2 bytes.
-  Rig rig(33, 12, 16);
-  rig.screen->Fill(0, 0, 33, 12, 0x1F1F);
-  rig.Start();
-  rig.Steps(4);
-  Picture picture(33, 12, 2);
-  picture.Apply(rig.transport.Take());
-  EXPECT_TRUE(picture.Matches(*rig.screen));
-  // And an idle screen sends nothing, although those bytes never reach
-  // the back buffer.
-  rig.Steps(8);
-  EXPECT_TRUE(rig.transport.Take().empty());
-  rig.screen->Fill(0, 5, 33, 6, 0x2222);
-  rig.Steps(4);
-  picture.Apply(rig.transport.Take());
-  EXPECT_TRUE(picture.Matches(*rig.screen));
-}
-
 TEST(CaptureSetUp, WidthsNotAMultipleOfEightRebuildTheCarriedPixels) {
   // 30 pixels at 32 bits: substrings of 15 bytes hold 3 pixels (12 bytes);
-  // 36 pixels at 16 bits: substrings of 9 bytes hold 4 pixels (8 bytes).
-  for (auto [w, bits] : {std::pair{30, 32}, std::pair{36, 16}, std::pair{33, 16}}) {
-    Rig rig(w, 16, bits);
-    int b = bits / 8;
+  // 36 pixels at 16 bits: substrings of 9 bytes hold 4 pixels (8 bytes);
+  // 33 pixels at 16 bits: rows of 66 bytes, kept unpadded, 2 bytes left
+  // over. One colour everywhere invites Copy entries that read the bytes
+  // before substring 0, which include the previous row's uncarried bytes.
+  const struct {
+    int w, bits;
+    bool uniform;
+  } cases[] = {{30, 32, false}, {36, 16, false}, {33, 16, false}, {33, 16, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.bits << (c.uniform ? " uniform" : ""));
+    Rig rig(c.w, 16, c.bits);
     // Few colours per substring (palette kinds) and repeats (Copy entries).
     for (int y = 0; y < 16; ++y)
-      for (int x = 0; x < w; ++x) rig.screen->SetPixel(x, y, ((x / 5 + y / 3) % 3) * 0x00404040u);
+      for (int x = 0; x < c.w; ++x)
+        rig.screen->SetPixel(x, y, c.uniform ? 0x1F1F : ((x / 5 + y / 3) % 3) * 0x00404040u);
     rig.Start();
     rig.Steps(4);
-    Picture picture(w, 16, b);
+    Picture picture(c.w, 16, c.bits / 8);
     picture.Apply(rig.transport.Take());
-    EXPECT_TRUE(picture.Matches(*rig.screen)) << w << "x" << bits;
+    EXPECT_TRUE(picture.Matches(*rig.screen));
     for (int round = 1; round < 6; ++round) {
-      rig.screen->Fill(round, round * 2, w - round, round * 2 + 3, round * 0x00101010u);
+      rig.screen->Fill(round, round * 2, c.w - round, round * 2 + 3, round * 0x00101010u);
       rig.Steps(4);
-      picture.Apply(rig.transport.Take());
-      EXPECT_TRUE(picture.Matches(*rig.screen)) << w << "x" << bits << " round " << round;
+      EXPECT_EQ(picture.Apply(rig.transport.Take()), std::make_pair(round * 2, round * 2 + 2))
+          << "round " << round;
+      EXPECT_TRUE(picture.Matches(*rig.screen)) << "round " << round;
     }
+    // An idle screen sends nothing, although the uncarried bytes never
+    // reach the back buffer.
     rig.Steps(8);
-    EXPECT_TRUE(rig.transport.Take().empty()) << w << "x" << bits;
+    EXPECT_TRUE(rig.transport.Take().empty());
   }
 }
 
@@ -645,15 +590,6 @@ TEST(CaptureCursor, EveryFullUpdateEndsWithShapeAndPosition) {
   EXPECT_EQ(pos.x, 500);
 }
 
-TEST(CaptureCursor, AHiddenCursorIsNotSentAfterAFullUpdate) {
-  Rig rig(64, 40, 16);
-  rig.cursor->state.showing = false;
-  rig.Start();
-  rig.Steps(4);
-  auto sent = rig.transport.Take();
-  EXPECT_EQ(Count(sent, kCursorShape), 0);
-  EXPECT_EQ(Count(sent, kCursorPosition), 0);
-}
 
 TEST(CaptureCursor, AnImageThatCannotBeReadIsTriedAgainAtTheNextPoll) {
   Rig rig(64, 40, 16);
@@ -673,14 +609,17 @@ TEST(CaptureCursor, AnImageThatCannotBeReadIsTriedAgainAtTheNextPoll) {
   EXPECT_TRUE(rig.transport.Take().empty());
 }
 
-TEST(CaptureCursor, WithoutACursorSourceNoCursorDatagramIsSent) {
-  Rig rig(64, 40, 16, false, false);
-  rig.Start();
-  rig.Steps(8);
-  auto sent = rig.transport.Take();
-  EXPECT_EQ(Count(sent, kCursorShape), 0);
-  EXPECT_EQ(Count(sent, kCursorPosition), 0);
-  EXPECT_EQ(Count(sent, kInit), 1);
+TEST(CaptureCursor, NoCursorDatagramWhenHiddenOrWithoutACursorSource) {
+  for (bool withSource : {true, false}) {
+    Rig rig(64, 40, 16, false, withSource);
+    if (withSource) rig.cursor->state.showing = false;
+    rig.Start();
+    rig.Steps(8);
+    auto sent = rig.transport.Take();
+    EXPECT_EQ(Count(sent, kCursorShape), 0) << withSource;
+    EXPECT_EQ(Count(sent, kCursorPosition), 0) << withSource;
+    EXPECT_EQ(Count(sent, kInit), 1) << withSource;
+  }
 }
 
 TEST(CaptureCursor, AShapeTooLargeForOneDatagramIsSentAsThirtyTwoByThirtyTwo) {
@@ -704,38 +643,30 @@ TEST(CaptureCursor, AShapeTooLargeForOneDatagramIsSentAsThirtyTwoByThirtyTwo) {
 
 // Damage-driven grabbing.
 
-TEST(CaptureDamage, IdleScreenIsNotGrabbedBetweenFullUpdates) {
-  Rig rig(64, 40, 16, true);
-  rig.Paint(2);
-  rig.Start();
-  rig.Steps(4);
-  EXPECT_EQ(rig.screen->grabs.size(), 4u);
-  rig.transport.Take();
-  rig.Steps(8);
-  EXPECT_EQ(rig.screen->grabs.size(), 4u);
-  EXPECT_TRUE(rig.transport.Take().empty());
-  // Full-screen steps grab whatever the damage says.
-  rig.capture->RequestRefresh();
-  rig.capture->OnFullUpdateTimer();
-  rig.Steps(4);
-  EXPECT_EQ(rig.screen->grabs.size(), 8u);
-}
-
-TEST(CaptureDamage, ADrawnQuarterIsGrabbedAndSentAlone) {
+TEST(CaptureDamage, OnlyDrawnQuartersAreGrabbedBetweenFullUpdates) {
   Rig rig(64, 40, 32, true);
   rig.Paint(2);
   rig.Start();
   rig.Steps(4);
+  EXPECT_EQ(rig.screen->grabs.size(), 4u);
   Picture picture(64, 40, 4);
   picture.Apply(rig.transport.Take());
+  // Idle: no grab, nothing sent.
+  rig.Steps(8);
+  EXPECT_EQ(rig.screen->grabs.size(), 4u);
+  EXPECT_TRUE(rig.transport.Take().empty());
+  // A drawing in quarter 3 is grabbed and sent alone.
   rig.screen->grabs.clear();
-  rig.screen->Fill(0, 31, 64, 33, 0x00ABCDEF);  // quarter 3
+  rig.screen->Fill(0, 31, 64, 33, 0x00ABCDEF);
   rig.Steps(4);
-  ASSERT_EQ(rig.screen->grabs.size(), 1u);
-  EXPECT_EQ(rig.screen->grabs[0], std::make_pair(30, 40));
-  auto sent = rig.transport.Take();
-  EXPECT_EQ(picture.Apply(sent), std::make_pair(31, 32));
+  EXPECT_EQ(rig.screen->grabs, (std::vector<std::pair<int, int>>{{30, 40}}));
+  EXPECT_EQ(picture.Apply(rig.transport.Take()), std::make_pair(31, 32));
   EXPECT_TRUE(picture.Matches(*rig.screen));
+  // Full-screen steps grab whatever the damage says.
+  rig.capture->RequestRefresh();
+  rig.capture->OnFullUpdateTimer();
+  rig.Steps(4);
+  EXPECT_EQ(rig.screen->grabs.size(), 5u);
 }
 
 TEST(CaptureDamage, SendsWhatGrabbingEveryQuarterWouldSend) {

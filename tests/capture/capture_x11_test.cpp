@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <xcb/xcb.h>
-#include <zlib.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -23,6 +23,7 @@
 #include "sender/capture/capture.h"
 #include "sender/capture/sender_transport.h"
 #include "tests/capture/xvfb_server.h"
+#include "tests/codec/codec_test_support.h"
 #include "tests/support/fake_sources.h"
 
 namespace qc {
@@ -131,7 +132,9 @@ struct TestReceiver {
       ASSERT_TRUE(ParseCompressedHeader(d.data(), d.size(), header));
       if (header.sequence != expectedSequence) ++lost;
       expectedSequence = header.sequence + 1;
-      std::vector<uint8_t> payload = Inflate(d.data() + 8, d.size() - 8);
+      bool inflated = false;
+      std::vector<uint8_t> payload = test::Inflate({d.begin() + 8, d.end()}, inflated);
+      ASSERT_TRUE(inflated);
       if (type == 0xFFF9) {
         cursorShape = payload;
         continue;
@@ -144,21 +147,6 @@ struct TestReceiver {
         highRow = std::max(highRow, last);
       }
     }
-  }
-
-  static std::vector<uint8_t> Inflate(const uint8_t* data, size_t length) {
-    std::vector<uint8_t> out(kMaxPayload);
-    z_stream z{};
-    EXPECT_EQ(inflateInit(&z), Z_OK);
-    z.next_in = const_cast<Bytef*>(data);
-    z.avail_in = static_cast<uInt>(length);
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(inflate(&z, Z_SYNC_FLUSH), Z_OK);
-    size_t produced = out.size() - std::min<size_t>(z.avail_out, out.size());
-    out.erase(out.begin() + static_cast<ptrdiff_t>(produced), out.end());
-    inflateEnd(&z);
-    return out;
   }
 
   int Count(uint16_t type) const { return static_cast<int>(std::count(types.begin(), types.end(), type)); }
@@ -339,19 +327,11 @@ void RunScreenScenario(int displayNumber, const char* geometry, int expectBits,
   EXPECT_EQ(receiver.init.width, painter.Width());
   EXPECT_EQ(receiver.init.height, painter.Height());
   EXPECT_EQ(receiver.init.bitsPerPixel, expectBits);
-  if (expectBits == 32) {
-    EXPECT_EQ(receiver.init.redMask, 0xFF0000u);
-    EXPECT_EQ(receiver.init.greenMask, 0x00FF00u);
-    EXPECT_EQ(receiver.init.blueMask, 0x0000FFu);
-  } else if (std::string(geometry).ends_with("x15")) {
-    EXPECT_EQ(receiver.init.redMask, 0x7C00u);
-    EXPECT_EQ(receiver.init.greenMask, 0x03E0u);
-    EXPECT_EQ(receiver.init.blueMask, 0x001Fu);
-  } else {
-    EXPECT_EQ(receiver.init.redMask, 0xF800u);
-    EXPECT_EQ(receiver.init.greenMask, 0x07E0u);
-    EXPECT_EQ(receiver.init.blueMask, 0x001Fu);
-  }
+  using Masks = std::array<uint32_t, 3>;
+  const Masks masks = expectBits == 32                            ? Masks{0xFF0000, 0x00FF00, 0x0000FF}
+                      : std::string(geometry).ends_with("x15") ? Masks{0x7C00, 0x03E0, 0x001F}
+                                                               : Masks{0xF800, 0x07E0, 0x001F};
+  EXPECT_EQ((Masks{receiver.init.redMask, receiver.init.greenMask, receiver.init.blueMask}), masks);
   EXPECT_EQ(receiver.lost, 0);
   EXPECT_EQ(receiver.Count(0xFFF9), 1);  // the cursor's shape
   EXPECT_EQ(receiver.types.back(), 0xFFFA);  // and its position

@@ -143,21 +143,12 @@ void ModelEncoder::EncodeSubstring(int y, int k, Bytes& record) {
     for (uint64_t c : palette) {
       for (int b = 0; b < B; ++b) record.push_back(static_cast<uint8_t>(c >> (8 * b)));
     }
-    if (n == 2) {
-      for (int m = 0; m < (P + 7) / 8; ++m) {
-        int v = 0;
-        for (int b = 0; b < 8; ++b) v |= index[8 * m + b] << (7 - b);
-        record.push_back(static_cast<uint8_t>(v));
-      }
-    } else if (n == 3 || n == 4) {
-      for (int m = 0; m < (P + 3) / 4; ++m) {
-        record.push_back(static_cast<uint8_t>(index[4 * m] << 6 | index[4 * m + 1] << 4 |
-                                              index[4 * m + 2] << 2 | index[4 * m + 3]));
-      }
-    } else if (n >= 5 && n <= 16) {
-      for (int m = 0; m < (P + 1) / 2; ++m) {
-        record.push_back(static_cast<uint8_t>(index[2 * m] << 4 | index[2 * m + 1]));
-      }
+    if (n >= 2 && n <= 16) {
+      // 1, 2 or 4 bits an index, first pixel in the high bits.
+      const int bits = n == 2 ? 1 : n <= 4 ? 2 : 4;
+      Bytes packed((P * bits + 7) / 8, 0);
+      for (int j = 0; j < P; ++j) packed[j * bits / 8] |= index[j] << (8 - bits - j * bits % 8);
+      record.insert(record.end(), packed.begin(), packed.end());
     } else if (n >= 17) {
       for (int m = 0; m < (P + 2) / 3; ++m) {
         int w = index[3 * m] << 11 | index[3 * m + 1] << 6 | index[3 * m + 2];
@@ -207,46 +198,21 @@ void ModelDecode(uint8_t* fb, int W, int B, const Bytes& payload) {
       auto put = [&](int j, int idx) { std::memcpy(o + j * B, &pal[idx * B], B); };
       if (n == 1) {
         for (int j = 0; j < P; ++j) put(j, 0);
-      } else if (n == 2) {
-        int j = 0;
-        for (int m = 0; m < P / 8; ++m, ++at)
-          for (int b = 7; b >= 0; --b) put(j++, (d[at] >> b) & 1);
-        if (P % 8) {
-          for (int b = 7; j < P; --b) put(j++, (d[at] >> b) & 1);
-          ++at;
-        }
-      } else if (n <= 4) {
-        int j = 0;
-        for (int m = 0; m < P / 4; ++m, ++at)
-          for (int b = 6; b >= 0; b -= 2) put(j++, (d[at] >> b) & 3);
-        if (P % 4) {
-          for (int b = 6; j < P; b -= 2) put(j++, (d[at] >> b) & 3);
-          ++at;
-        }
       } else if (n <= 16) {
-        int j = 0;
-        for (int m = 0; m < P / 2; ++m, ++at) {
-          put(j++, d[at] >> 4);
-          put(j++, d[at] & 15);
+        const int bits = n == 2 ? 1 : n <= 4 ? 2 : 4;
+        for (int j = 0; j < P; ++j) {
+          const int bit = j * bits;
+          put(j, (d[at + bit / 8] >> (8 - bits - bit % 8)) & ((1 << bits) - 1));
         }
-        if (P % 2) {
-          put(j++, d[at] >> 4);
-          ++at;
-        }
+        at += (P * bits + 7) / 8;
       } else if (n <= 32) {
-        int j = 0;
-        for (int m = 0; m < P / 3; ++m, at += 2) {
-          int w = d[at] | d[at + 1] << 8;
-          put(j++, w >> 11);
-          put(j++, (w >> 6) & 31);
-          put(j++, w & 31);
+        // Words of three 5-bit indices at bits 15-11, 10-6 and 4-0.
+        static constexpr int kShift[3] = {11, 6, 0};
+        for (int j = 0; j < P; ++j) {
+          const int w = d[at + j / 3 * 2] | d[at + j / 3 * 2 + 1] << 8;
+          put(j, (w >> kShift[j % 3]) & 31);
         }
-        if (P % 3) {
-          int w = d[at] | d[at + 1] << 8;
-          put(j++, w >> 11);
-          if (P % 3 == 2) put(j++, (w >> 6) & 31);
-          at += 2;
-        }
+        at += (P + 2) / 3 * 2;
       } else if (B == 4) {
         for (int j = 0; j < P; ++j, at += 2) {
           int w = d[at] | d[at + 1] << 8;

@@ -269,26 +269,20 @@ TEST(StrEncoderRows, NothingToSendReturnsFalse) {
 
 TEST(StrEncoderRows, ReturnsTheResultOfTheLastPayload) {
   std::mt19937 rng(3);
-  const int W = 4096, H = 20, B = 4;
-  Bytes frame = test::RandomFrame(rng, W, H, B);
-  {
+  const int W = 4096, H = 20, B = 4;  // three payloads
+  const Bytes frame = test::RandomFrame(rng, W, H, B);
+  using R = SendResult;
+  for (const auto& script : {std::vector<R>{R::Sent, R::Sent, R::Failed},
+                             std::vector<R>{R::Failed, R::Failed, R::Sent}}) {
     Bytes ref(frame.size(), 1);
     test::RecordingSink sink;
-    sink.script = {SendResult::Sent, SendResult::Sent, SendResult::Failed};
+    sink.script = script;
     StrEncoder enc;
     enc.Init(W, B, frame.data(), ref.data(), &sink);
-    EXPECT_FALSE(enc.EncodeRows(0, H, PacketType::FullUpdate));
+    EXPECT_EQ(enc.EncodeRows(0, H, PacketType::FullUpdate), script.back() == R::Sent);
     EXPECT_EQ(sink.calls, 3u);
     // A failed payload is not sent again: its rows are in the reference.
     EXPECT_EQ(ref, frame);
-  }
-  {
-    Bytes ref(frame.size(), 1);
-    test::RecordingSink sink;
-    sink.script = {SendResult::Failed, SendResult::Failed, SendResult::Sent};
-    StrEncoder enc;
-    enc.Init(W, B, frame.data(), ref.data(), &sink);
-    EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::FullUpdate));
   }
 }
 
@@ -343,26 +337,20 @@ TEST(StrEncoderRows, UncoveredTailIsSentOnceThenComparesEqual) {
   ExpectSameAsModel(f2, Bytes(f2.size(), 0), W, H, B, /*copyTail=*/false);
 }
 
-TEST(StrEncoderRows, WidthsNotAMultipleOfEight) {
-  std::mt19937 rng(11);
-  for (int W : {1, 2, 3, 4, 5, 6, 7, 9, 13, 100, 257, 1366, 1367, 1921, 4095}) {
+// Widths that are multiples of 8 and widths that are not, over passes of
+// quarters with changes between them.
+TEST(StrEncoderRows, MatchesTheLiteralProcedureOverManyPasses) {
+  std::mt19937 rng(1234);
+  for (int W : {1, 2, 3, 5, 7, 8, 9, 13, 64, 200, 257, 1024, 1366, 1367, 1920, 1921, 4095, 4096}) {
     for (int B : {2, 4}) {
-      const int H = 6;
+      SCOPED_TRACE(testing::Message() << "W " << W << " B " << B);
+      const int H = W >= 1920 ? 24 : 40;
       Bytes frame = test::StructuredFrame(rng, W, H, B);
-      ExpectSameAsModel(frame, Bytes(frame.size(), 1), W, H, B);
+      // The first pass is the plain procedure's, which leaves tails out;
+      // a random frame over a structured reference.
       ExpectSameAsModel(frame, Bytes(frame.size(), 1), W, H, B, /*copyTail=*/false);
       Bytes random = test::RandomFrame(rng, W, H, B);
       ExpectSameAsModel(random, frame, W, H, B);
-    }
-  }
-}
-
-TEST(StrEncoderRows, MatchesTheLiteralProcedureOverManyPasses) {
-  std::mt19937 rng(1234);
-  for (int W : {8, 64, 200, 1024, 1366, 1920, 4096}) {
-    for (int B : {2, 4}) {
-      const int H = W >= 1920 ? 24 : 40;
-      Bytes frame = test::StructuredFrame(rng, W, H, B);
       Bytes ref(frame.size(), 1);
       Bytes modelRef = ref;
       test::RecordingSink sink;
@@ -374,7 +362,7 @@ TEST(StrEncoderRows, MatchesTheLiteralProcedureOverManyPasses) {
         sink.payloads.clear();
         enc.EncodeRows(first, end, PacketType::Update);
         auto expected = model.EncodeRows(first, end);
-        ASSERT_EQ(sink.payloads, expected) << "W " << W << " B " << B << " pass " << pass;
+        ASSERT_EQ(sink.payloads, expected) << "pass " << pass;
         ASSERT_EQ(ref, modelRef);
         if (pass % 4 == 3) test::Scribble(rng, frame, W, H, B);
       }
@@ -382,42 +370,8 @@ TEST(StrEncoderRows, MatchesTheLiteralProcedureOverManyPasses) {
   }
 }
 
-TEST(StrEncoderSplit, IncompressiblePayloadIsSentInPiecesInOrder) {
-  // 16-bit random pixels, W = 932: every substring is Raw color, a record
-  // takes 1875 bytes and 32 of them fill a payload to exactly 60000 bytes,
-  // whose compressed form does not fit one datagram.
-  std::mt19937 rng(99);
-  const int W = 932, H = 128, B = 2;
-  Bytes frame = test::RandomFrame(rng, W, H, B);
-  Bytes ref(frame.size(), 1);
-  test::DeflatingSink sink;
-  StrEncoder enc;
-  enc.Init(W, B, frame.data(), ref.data(), &sink);
-  EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::FullUpdate));
-  EXPECT_GE(sink.tooLarge, 4u);
-  ASSERT_GE(sink.sent.size(), 8u);
-  Bytes fb(frame.size(), 0);
-  StrDecoder dec;
-  ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
-  int expectedRow = 0;
-  for (size_t i = 0; i < sink.sent.size(); ++i) {
-    const auto& d = sink.sent[i];
-    EXPECT_EQ(d.sequence, i);
-    EXPECT_EQ(d.type, PacketType::FullUpdate);
-    EXPECT_LE(d.compressed.size(), kMaxCompressedData);
-    bool ok = false;
-    Bytes payload = test::Inflate(d.compressed, ok);
-    ASSERT_TRUE(ok);
-    ASSERT_EQ(payload, d.payload);
-    int first = -1, last = -1;
-    ASSERT_TRUE(dec.Decode(payload.data(), payload.size(), first, last));
-    EXPECT_EQ(first, expectedRow);  // rows arrive in order, none lost
-    expectedRow = last + 1;
-  }
-  EXPECT_EQ(expectedRow, H);
-  EXPECT_EQ(fb, frame);
-}
-
+// The split of an incompressible payload over the real transport is
+// str_encoder_transport_test; here the split goes several levels deep.
 TEST(StrEncoderSplit, SplitsRecursivelyDownToSingleRecords) {
   std::mt19937 rng(17);
   const int W = 640, H = 200, B = 4;
@@ -437,9 +391,7 @@ TEST(StrEncoderSplit, SplitsRecursivelyDownToSingleRecords) {
     EXPECT_EQ(sink.sent[i].sequence, i);
     pieces.insert(pieces.end(), sink.sent[i].payload.begin(), sink.sent[i].payload.end());
   }
-  ASSERT_EQ(pieces.size(), whole.size());
-  const auto diff = std::mismatch(pieces.begin(), pieces.end(), whole.begin());
-  EXPECT_EQ(diff.first - pieces.begin(), static_cast<long>(pieces.size()));
+  EXPECT_EQ(pieces, whole);
 }
 
 std::vector<std::string> LogLines(const std::string& path) {
@@ -509,20 +461,10 @@ TEST(StrEncoderStatistics, DestructorWritesTheTableAndZeroForKindsNeverSeen) {
 
 TEST(StrEncoderStatistics, CountsKindsAndTheirBytes) {
   Scene s(512, 1, 4);  // P = 64
-  std::vector<uint32_t> two, three, nine, twenty, forty;
-  for (int j = 0; j < 64; ++j) {
-    two.push_back(uint32_t(j % 2));
-    three.push_back(uint32_t(j % 3));
-    nine.push_back(uint32_t(j % 9));
-    twenty.push_back(uint32_t(j % 20));
-    forty.push_back(uint32_t(j % 40));
-  }
-  s.Substring(0, 0, std::vector<uint32_t>(64, 5));
-  s.Substring(0, 1, two);
-  s.Substring(0, 2, three);
-  s.Substring(0, 3, nine);
-  s.Substring(0, 4, twenty);
-  s.Substring(0, 5, forty);
+  // Substrings 0..5 hold 1, 2, 3, 9, 20 and 40 colours; 6 and 7 stay zero.
+  const int colours[] = {1, 2, 3, 9, 20, 40};
+  for (int k = 0; k < 6; ++k)
+    for (int j = 0; j < 64; ++j) s.Pixel(k * 64 + j, 0, uint32_t(j % colours[k] + (k == 0) * 5));
   std::fill(s.reference.begin(), s.reference.end(), 0x01);
   test::RecordingSink sink;
   StrEncoder enc;

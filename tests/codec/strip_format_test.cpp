@@ -36,15 +36,6 @@ TEST(StripGeometry, DerivesLengthsFromWidthAndPixelSize) {
   EXPECT_EQ(c.RawBodyBytes(), 341);
 }
 
-TEST(StripGeometry, SupportsWidthsUpTo4096AndTwoOrFourBytes) {
-  EXPECT_TRUE(StripGeometry::IsSupported(1, 2));
-  EXPECT_TRUE(StripGeometry::IsSupported(4096, 4));
-  EXPECT_FALSE(StripGeometry::IsSupported(0, 4));
-  EXPECT_FALSE(StripGeometry::IsSupported(4097, 2));
-  EXPECT_FALSE(StripGeometry::IsSupported(1024, 3));
-  EXPECT_FALSE(StripGeometry::IsSupported(1024, 1));
-}
-
 TEST(StripTags, BodyLengthFollowsFromTheTag) {
   const StripGeometry g = StripGeometry::Make(1366, 4);  // P = 170
   EXPECT_EQ(g.BodyBytes(0x40), 0);
@@ -65,43 +56,27 @@ TEST(StripTags, BodyLengthFollowsFromTheTag) {
   for (int t = 0x22; t <= 0x3F; ++t) EXPECT_EQ(g.BodyBytes(static_cast<uint8_t>(t)), -1) << t;
 }
 
-TEST(StripTags, BitTableHoldsTheMaskAndCopyBits) {
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(kBitTable[i], 0x80 >> i);
-  EXPECT_EQ(kBitTable[1], kCopyBit);
-  EXPECT_EQ(kBitTable[7], kCopySourceAboveBit);
-}
-
-TEST(RawColourWord, PixelBecomesFiveBitsPerIntensity) {
-  // Pixel bytes 12 34 56 00 make the word with bytes 8A 11.
-  const uint16_t w = RawWordFromPixel(0x00563412);
-  EXPECT_EQ(w & 0xFF, 0x8A);
-  EXPECT_EQ(w >> 8, 0x11);
-  EXPECT_EQ(w & 0x20, 0);  // bit 5 is always 0
-  EXPECT_EQ(RawWordFromPixel(0xFFFFFFFF) & 0x20, 0);
-  EXPECT_EQ(RawWordFromPixel(0xFF000000), 0);  // byte 3 is not carried
-}
-
-TEST(RawColourWord, ReceiverRebuildsIntensitiesWithLowBitsZero) {
-  // ... and a reader rebuilds the bytes 10 30 50 (byte 3 is 0).
+TEST(RawColourWord, BothDirections) {
+  // Pixel bytes 12 34 56 00 make the word with bytes 8A 11, which a reader
+  // rebuilds as 10 30 50 00; bit 5 is always 0 and byte 3 is not carried.
+  EXPECT_EQ(RawWordFromPixel(0x00563412), 0x118A);
   EXPECT_EQ(PixelFromRawWord(0x118A), 0x00503010u);
+  EXPECT_EQ(RawWordFromPixel(0xFFFFFFFF) & 0x20, 0);
+  EXPECT_EQ(RawWordFromPixel(0xFF000000), 0);
   for (uint32_t v : {0x00000000u, 0x00FFFFFFu, 0x00F8F8F8u, 0x12345678u, 0x00070707u}) {
     EXPECT_EQ(PixelFromRawWord(RawWordFromPixel(v)), v & 0x00F8F8F8u) << std::hex << v;
   }
 }
 
-TEST(IndexPacking, SeventeenToThirtyTwoColourWord) {
-  // Indices 17, 3 and 31 of three consecutive pixels: bytes DF 88.
-  const uint8_t index[3] = {17, 3, 31};
+TEST(IndexPacking, WorkedExamples) {
+  // Indices 17, 3 and 31 make the 17-32 color word DF 88; one-bit indices
+  // start at bit 7.
+  const uint8_t five[3] = {17, 3, 31}, one[8] = {0, 0, 1, 0, 0, 0, 0, 1};
   uint8_t out[2] = {};
-  EXPECT_EQ(PackIndices<5>(index, 3, out), 2);
+  EXPECT_EQ(PackIndices<5>(five, 3, out), 2);
   EXPECT_EQ(out[0], 0xDF);
   EXPECT_EQ(out[1], 0x88);
-}
-
-TEST(IndexPacking, OneBitIndicesStartAtBitSeven) {
-  const uint8_t index[8] = {0, 0, 1, 0, 0, 0, 0, 1};
-  uint8_t out[1] = {};
-  EXPECT_EQ(PackIndices<1>(index, 8, out), 1);
+  EXPECT_EQ(PackIndices<1>(one, 8, out), 1);
   EXPECT_EQ(out[0], 0x21);
 }
 

@@ -49,26 +49,17 @@ std::string Format(const char* fmt, ...) {
   return std::string(buf, n);
 }
 
-TEST(LogFileFormat, LineEndsInCrLf) {
-  EXPECT_EQ(Format("qcTray: Hello %d\n", 42), "12:34:56 qcTray: Hello 42\r\n");
-  EXPECT_EQ(Format("no line end"), "12:34:56 no line end");
-}
-
-TEST(LogFileFormat, MessageOf1013BytesEndingInLf) {
-  std::string msg(1012, 'x');
-  msg += '\n';
-  std::string line = Format("%s", msg.c_str());
-  ASSERT_EQ(line.size(), 1023u);
-  EXPECT_EQ(line.substr(9, 1012), std::string(1012, 'x'));
-  EXPECT_EQ(line.substr(1021), "\r\n");
-}
-
-TEST(LogFileFormat, LongerMessageIsCutWithoutLineEnd) {
-  std::string msg(3000, 'y');
-  msg += '\n';
-  std::string line = Format("%s", msg.c_str());
-  EXPECT_EQ(line.size(), 1022u);
-  EXPECT_EQ(line.back(), 'y');
+TEST(LogFileFormat, LfBecomesCrLfAndLongMessagesAreCut) {
+  const std::string x1012(1012, 'x'), y3000(3000, 'y');
+  const std::pair<std::string, std::string> cases[] = {
+      {"qcTray: Hello 42\n", "12:34:56 qcTray: Hello 42\r\n"},
+      {"no line end", "12:34:56 no line end"},
+      // 1013 bytes ending in LF still end in CR LF: 1023 bytes in all.
+      {x1012 + "\n", "12:34:56 " + x1012 + "\r\n"},
+      // Longer: cut at 1022 bytes, without a line end.
+      {y3000 + "\n", "12:34:56 " + std::string(1013, 'y')},
+  };
+  for (const auto& [msg, line] : cases) EXPECT_EQ(Format("%s", msg.c_str()), line) << msg.size();
 }
 
 TEST_F(LogFileTest, PrefixIsLocalTimeAndNothingIsWrittenWhileDisabled) {
