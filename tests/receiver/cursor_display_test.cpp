@@ -55,17 +55,29 @@ TEST(CursorImage, MonochromeAndXorGiveBlackWhiteTransparentAndInvert) {
   EXPECT_EQ(img.invert[24], 1);
   EXPECT_EQ(img.invert[16], 0);
   EXPECT_EQ(img.invert[31 * 32 + 31], 1);
+
+  // Rows are stored bottom-up: only the top AND row transparent.
+  rows.assign(64, std::vector<uint8_t>(4, 0x00));
+  rows[0] = {0xFF, 0xFF, 0xFF, 0xFF};
+  payload = Shape(MonoHeader(32, 32), {}, rows);
+  ASSERT_TRUE(BuildCursorImage(payload.data(), payload.size(), img));
+  EXPECT_EQ(img.argb[0], 0u);
+  EXPECT_EQ(img.argb[32], 0xFF000000u);
+  EXPECT_EQ(img.argb[31 * 32], 0xFF000000u);
 }
 
-TEST(CursorImage, RowsAreStoredBottomUp) {
-  std::vector<std::vector<uint8_t>> rows(64, std::vector<uint8_t>(4, 0x00));
-  rows[0] = {0xFF, 0xFF, 0xFF, 0xFF};  // top AND row transparent
-  auto payload = Shape(MonoHeader(32, 32), {}, rows);
-  RemoteCursorImage img;
-  ASSERT_TRUE(BuildCursorImage(payload.data(), payload.size(), img));
-  EXPECT_EQ(img.argb[0], 0u);                 // top row transparent
-  EXPECT_EQ(img.argb[32], 0xFF000000u);       // second row black
-  EXPECT_EQ(img.argb[31 * 32], 0xFF000000u);  // bottom row black
+// A 32 x 32 colour cursor with its AND mask; bit fields 8-8-8 when asked.
+CursorShapeHeader ColourHeader(int bpp, bool bitFields) {
+  CursorShapeHeader h;
+  h.maskWidth = h.maskHeight = h.colorWidth = h.colorHeight = 32;
+  h.colorBitsPerPixel = static_cast<uint16_t>(bpp);
+  if (bitFields) {
+    h.colorRedMask = 0xFF0000;
+    h.colorGreenMask = 0xFF00;
+    h.colorBlueMask = 0xFF;
+  }
+  h.maskPalette1BG = 0xFFFF;
+  return h;
 }
 
 std::vector<uint8_t> ColourRow32(int w, uint32_t argb) {
@@ -75,16 +87,7 @@ std::vector<uint8_t> ColourRow32(int w, uint32_t argb) {
 }
 
 TEST(CursorImage, ColourWithAlphaIsPremultipliedAndIgnoresTheMask) {
-  CursorShapeHeader h;
-  h.maskWidth = 32;
-  h.maskHeight = 32;
-  h.colorWidth = 32;
-  h.colorHeight = 32;
-  h.colorBitsPerPixel = 32;
-  h.colorRedMask = 0xFF0000;
-  h.colorGreenMask = 0xFF00;
-  h.colorBlueMask = 0xFF;
-  h.maskPalette1BG = 0xFFFF;
+  CursorShapeHeader h = ColourHeader(32, true);
   std::vector<std::vector<uint8_t>> colour(32, ColourRow32(32, 0x80FF0000));  // half red
   colour[0] = ColourRow32(32, 0xFF00FF00);                                    // opaque green
   colour[1] = ColourRow32(32, 0x00000000);
@@ -100,18 +103,7 @@ TEST(CursorImage, ColourWithAlphaIsPremultipliedAndIgnoresTheMask) {
 
 TEST(CursorImage, ColourWithoutAlphaUsesTheAndMaskWithOrWithoutBitFields) {
   for (bool bitFields : {false, true}) {
-    CursorShapeHeader h;
-    h.maskWidth = 32;
-    h.maskHeight = 32;
-    h.colorWidth = 32;
-    h.colorHeight = 32;
-    h.colorBitsPerPixel = 32;
-    if (bitFields) {
-      h.colorRedMask = 0xFF0000;
-      h.colorGreenMask = 0xFF00;
-      h.colorBlueMask = 0xFF;
-    }
-    h.maskPalette1BG = 0xFFFF;
+    CursorShapeHeader h = ColourHeader(32, bitFields);
     std::vector<std::vector<uint8_t>> colour(32, ColourRow32(32, 0x00123456));
     colour[3] = ColourRow32(32, 0);
     std::vector<std::vector<uint8_t>> mask(32, std::vector<uint8_t>(4, 0x00));
@@ -130,13 +122,7 @@ TEST(CursorImage, ColourWithoutAlphaUsesTheAndMaskWithOrWithoutBitFields) {
 }
 
 TEST(CursorImage, SixteenAndTwentyFourBitColour) {
-  CursorShapeHeader h;
-  h.maskWidth = 32;
-  h.maskHeight = 32;
-  h.colorWidth = 32;
-  h.colorHeight = 32;
-  h.colorBitsPerPixel = 16;  // standard 5-5-5
-  h.maskPalette1BG = 0xFFFF;
+  CursorShapeHeader h = ColourHeader(16, false);  // standard 5-5-5
   std::vector<uint8_t> row16(64);
   for (int x = 0; x < 32; ++x) WriteU16(row16.data() + 2 * x, 0x7C00);  // red
   std::vector<std::vector<uint8_t>> mask(32, std::vector<uint8_t>(4, 0x00));
@@ -204,22 +190,6 @@ TEST(CursorImage, MalformedPayloadsAreRefused) {
   std::vector<uint8_t> r(kCursorShapeHeaderSize + 300);
   BuildCursorShapeHeader(n, r.data());
   EXPECT_FALSE(BuildCursorImage(r.data(), r.size(), img));
-}
-
-TEST(RemoteCursor, MonochromeShapeSetsSizeAndHotSpot) {
-  std::vector<std::vector<uint8_t>> rows(64, std::vector<uint8_t>(4, 0));
-  auto payload = Shape(MonoHeader(32, 32), {}, rows);
-  RemoteCursor cursor;
-  test::RecordingSurface surface;
-  ASSERT_TRUE(cursor.DecodeShape(payload.data(), payload.size()));
-  cursor.Update(true, surface);
-  std::lock_guard<std::mutex> lock(cursor.Lock());
-  EXPECT_EQ(cursor.State().width, 32);
-  EXPECT_EQ(cursor.State().height, 32);
-  EXPECT_EQ(cursor.State().hotX, 1);
-  EXPECT_EQ(cursor.State().hotY, 2);
-  EXPECT_TRUE(cursor.State().hasImage);
-  EXPECT_TRUE(cursor.State().changed);
 }
 
 TEST(RemoteCursor, MovesInvalidateOldAndNewAreasAndPaintRecordsThePlace) {

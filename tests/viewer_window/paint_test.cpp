@@ -68,50 +68,38 @@ TEST_F(PaintTest, UnscaledPaintEqualsTheFramebufferAndIsOpaque) {
   }
 }
 
-TEST_F(PaintTest, PadByteOfThirtyTwoBitPixelsIsIgnored) {
-  std::vector<uint32_t> px = {0xff123456, 0x00123456, 0x7f123456, 0x80123456};
-  FramePainter fp;
-  ASSERT_TRUE(fp.Bind(reinterpret_cast<uint8_t*>(px.data()), 4, 1, 32, 0, 0, 0));
-  QImage out(4, 1, QImage::Format_ARGB32_Premultiplied);
-  out.fill(Qt::red);
-  {
-    QPainter p(&out);
-    fp.Paint(p, {0, 0, 4, 1}, 0, 0, 0, 0);
+TEST_F(PaintTest, PixelFormatsFollowTheirMasks) {
+  struct Case { const char* name; int bpp; uint32_t r, g, b; std::vector<uint32_t> in, rgb; } cases[] = {
+      {"5-6-5", 16, 0xf800, 0x07e0, 0x1f, {0xf800, 0x07e0, 0x001f, 0xffff, 0x0000},
+       {0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff, 0xff000000}},
+      {"no masks: 5-5-5", 16, 0, 0, 0, {0x7c00, 0x03e0, 0x001f, 0x4210},
+       {0xffff0000, 0xff00ff00, 0xff0000ff, 0xff848484}},  // 16 of 31
+      {"32 bits, blue high", 32, 0xff, 0xff00, 0xff0000, {0x000000ff, 0x0000ff00, 0x00ff0000},
+       {0xffff0000, 0xff00ff00, 0xff0000ff}},
+      // The pad byte is no alpha: every pixel opaque.
+      {"pad byte", 32, 0, 0, 0, {0xff123456, 0x00123456, 0x7f123456, 0x80123456},
+       {0xff123456, 0xff123456, 0xff123456, 0xff123456}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int n = static_cast<int>(c.in.size());
+    std::vector<uint8_t> px(c.in.size() * c.bpp / 8);
+    for (int i = 0; i < n; ++i) {
+      if (c.bpp == 16) {
+        const uint16_t v = static_cast<uint16_t>(c.in[i]);
+        std::memcpy(&px[i * 2], &v, 2);
+      } else {
+        std::memcpy(&px[i * 4], &c.in[i], 4);
+      }
+    }
+    FramePainter fp;
+    ASSERT_TRUE(fp.Bind(px.data(), n, 1, c.bpp, c.r, c.g, c.b));
+    const QImage out = PaintInto(fp, {n, 1}, {0, 0, n, 1}, 0, 0, 0, 0);
+    for (int x = 0; x < n; ++x) {
+      EXPECT_EQ(fp.PixelRgb(x, 0), c.rgb[x]) << x;
+      EXPECT_EQ(Px(out, x, 0), c.rgb[x]) << x;
+    }
   }
-  for (int x = 0; x < 4; ++x) {
-    EXPECT_EQ(out.pixel(x, 0), 0xff123456u) << x;
-  }
-}
-
-TEST_F(PaintTest, SixteenBitFormatsFollowTheirMasks) {
-  // 5-6-5 with masks.
-  std::vector<uint16_t> px565 = {0xf800, 0x07e0, 0x001f, 0xffff, 0x0000};
-  FramePainter fp;
-  ASSERT_TRUE(fp.Bind(reinterpret_cast<uint8_t*>(px565.data()), 5, 1, 16, 0xf800, 0x07e0, 0x1f));
-  EXPECT_EQ(fp.PixelRgb(0, 0), 0xffff0000u);
-  EXPECT_EQ(fp.PixelRgb(1, 0), 0xff00ff00u);
-  EXPECT_EQ(fp.PixelRgb(2, 0), 0xff0000ffu);
-  EXPECT_EQ(fp.PixelRgb(3, 0), 0xffffffffu);
-  EXPECT_EQ(fp.PixelRgb(4, 0), 0xff000000u);
-  const QImage out = PaintInto(fp, {5, 1}, {0, 0, 5, 1}, 0, 0, 0, 0);
-  EXPECT_EQ(Px(out, 1, 0), 0xff00ff00u);
-
-  // Masks not set: 5-5-5.
-  std::vector<uint16_t> px555 = {0x7c00, 0x03e0, 0x001f, 0x4210};
-  ASSERT_TRUE(fp.Bind(reinterpret_cast<uint8_t*>(px555.data()), 4, 1, 16, 0, 0, 0));
-  EXPECT_EQ(fp.PixelRgb(0, 0), 0xffff0000u);
-  EXPECT_EQ(fp.PixelRgb(1, 0), 0xff00ff00u);
-  EXPECT_EQ(fp.PixelRgb(2, 0), 0xff0000ffu);
-  EXPECT_EQ(fp.PixelRgb(3, 0), 0xff848484u);  // 16 of 31
-}
-
-TEST_F(PaintTest, ThirtyTwoBitWithOtherMasksIsConverted) {
-  std::vector<uint32_t> px = {0x000000ff, 0x0000ff00, 0x00ff0000};
-  FramePainter fp;
-  ASSERT_TRUE(fp.Bind(reinterpret_cast<uint8_t*>(px.data()), 3, 1, 32, 0xff, 0xff00, 0xff0000));
-  EXPECT_EQ(fp.PixelRgb(0, 0), 0xffff0000u);
-  EXPECT_EQ(fp.PixelRgb(1, 0), 0xff00ff00u);
-  EXPECT_EQ(fp.PixelRgb(2, 0), 0xff0000ffu);
 }
 
 TEST_F(PaintTest, RejectsUnusableFormats) {

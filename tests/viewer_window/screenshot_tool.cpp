@@ -18,7 +18,7 @@
 
 namespace {
 
-// A sender's desktop: a panel, an editor window with code, a terminal.
+// A sender's desktop: a panel and an editor window with code.
 QImage SenderDesktop(int w, int h) {
   QImage img(w, h, QImage::Format_RGB32);
   QPainter p(&img);
@@ -36,8 +36,6 @@ QImage SenderDesktop(int w, int h) {
 
   auto window = [&](QRect r, const char* title, QColor body) {
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 0, 0, 70));
-    p.drawRoundedRect(r.translated(6, 6), 8, 8);
     p.setBrush(body);
     p.drawRoundedRect(r, 8, 8);
     p.setBrush(QColor(60, 63, 70));
@@ -47,12 +45,6 @@ QImage SenderDesktop(int w, int h) {
     p.setPen(QColor(235, 235, 235));
     p.setFont(QFont("DejaVu Sans", 11, QFont::Bold));
     p.drawText(QRect(r.left(), r.top(), r.width(), 34), Qt::AlignCenter, title);
-    const QColor dots[] = {QColor(236, 95, 90), QColor(245, 190, 80), QColor(98, 197, 84)};
-    for (int i = 0; i < 3; ++i) {
-      p.setPen(Qt::NoPen);
-      p.setBrush(dots[i]);
-      p.drawEllipse(QPoint(r.right() - 20 - i * 22, r.top() + 17), 6, 6);
-    }
   };
 
   const QRect editor(90, 80, 1100, 760);
@@ -88,24 +80,6 @@ QImage SenderDesktop(int w, int h) {
     y += 24;
   }
 
-  const QRect term(1010, 520, 840, 470);
-  window(term, "Terminal", QColor(24, 26, 30));
-  p.setFont(QFont("DejaVu Sans Mono", 12));
-  const char* shell[] = {
-      "$ ./quill.sh test",
-      "== configuring build/release",
-      "== building",
-      "[100%] Built target viewer_window_test",
-      "== testing",
-      "100% tests passed, 0 tests failed",
-      "$ _",
-  };
-  y = term.top() + 64;
-  for (const char* text : shell) {
-    p.setPen(text[0] == '$' ? QColor(120, 220, 120) : QColor(210, 210, 210));
-    p.drawText(term.left() + 16, y, QString::fromLatin1(text));
-    y += 24;
-  }
   return img;
 }
 

@@ -239,81 +239,68 @@ TEST_F(WindowTest, FullScreenScalesDownWithBlackMarginsAndCentresTheImage) {
   EXPECT_TRUE(window_->horizontalScrollBar()->isVisible());
 }
 
-TEST_F(WindowTest, SmallerFramebufferInFullScreenIsCentredUnscaled) {
-  StartWith(1024, 768, true);
-  const ViewTransform& t = window_->Transform();
-  EXPECT_FALSE(t.scaled);
-  EXPECT_EQ(t.offX, 128);
-  EXPECT_EQ(t.offY, 128);
-  const QImage shot = GrabFromScreen(*window_, QRect(0, 0, 1280, 1024));
-  EXPECT_EQ(At(shot, 127, 500), kBlack);
-  EXPECT_EQ(At(shot, 128, 128), PatternPixel(0, 0) | 0xff000000u);
-  EXPECT_EQ(At(shot, 1151, 895), PatternPixel(1023, 767) | 0xff000000u);
-  EXPECT_EQ(At(shot, 1152, 895), kBlack);
-}
-
-// A cursor over the right edge of a letter-boxed unscaled image, then moved
-// away: nothing of it shows in the margin at any time.
-TEST_F(WindowTest, CursorOverTheRightEdgeLeavesNoTraceInTheMargin) {
+// A cursor over the edge of a letter-boxed image (unscaled: right edge;
+// scaled: bottom edge), then moved away: nothing of it shows in the margin
+// at any time.
+TEST_F(WindowTest, CursorOverTheImageEdgeLeavesNoTraceInTheMargin) {
+  struct Case {
+    int w, h, scale;
+    int spots[2][2];
+    QPoint white;          // white under the cursor at the first spot
+    QRect margin;          // must stay black
+  } cases[] = {
+      // Cursor at window (128 + 1010, 128 + 400): white up to the image's edge.
+      {1024, 768, 100, {{1010, 400}, {500, 300}}, {1151, 559}, {1152, 520, 28, 50}},
+      // (700 * 0.8, 990 * 0.8 + 112) and below; image rows 112..911.
+      {1600, 1000, 80, {{700, 990}, {100, 100}}, {565, 910}, {550, 912, 50, 28}},
+  };
   Gate& gate = gate_;
   std::atomic<int>& where = where_;
-  src_.SetStep([&gate, &where](FakeViewerSource& s, ViewerSurface& surface) {
-    const int spots[][2] = {{1010, 400}, {500, 300}};
+  const Case* current = nullptr;
+  src_.SetStep([&gate, &where, &current](FakeViewerSource& s, ViewerSurface& surface) {
     if (!gate.Wait(s)) return false;
     const int i = where.load();
-    s.MoveCursor(surface, spots[i][0], spots[i][1]);
+    s.MoveCursor(surface, current->spots[i][0], current->spots[i][1]);
     surface.UpdateWindow();
     gate.Done();
     return true;
   });
-  src_.GiveCursorImage();
-  StartWith(1024, 768, true);
-  ASSERT_TRUE(gate.Run());
-  QImage shot = GrabFromScreen(*window_, QRect(0, 0, 1280, 1024));
-  // Cursor at window (128 + 1010, 128 + 400): white up to the image's edge.
-  EXPECT_EQ(At(shot, 1138, 528), kWhite);
-  EXPECT_EQ(At(shot, 1151, 559), kWhite);
-  for (int y = 520; y < 570; ++y)
-    for (int x = 1152; x < 1180; ++x) ASSERT_EQ(At(shot, x, y), kBlack) << x << "," << y;
-
-  where = 1;
-  ASSERT_TRUE(gate.Run());
-  shot = GrabFromScreen(*window_, QRect(0, 0, 1280, 1024));
-  EXPECT_EQ(At(shot, 628, 428), kWhite);
-  EXPECT_EQ(At(shot, 1140, 530), PatternPixel(1012, 402) | 0xff000000u);
-  for (int y = 520; y < 570; ++y)
-    for (int x = 1152; x < 1180; ++x) ASSERT_EQ(At(shot, x, y), kBlack) << x << "," << y;
-}
-
-// The same at the bottom edge of a scaled image.
-TEST_F(WindowTest, ScaledCursorOverTheBottomEdgeLeavesNoTraceInTheMargin) {
-  Gate& gate = gate_;
-  std::atomic<int>& where = where_;
-  src_.SetStep([&gate, &where](FakeViewerSource& s, ViewerSurface& surface) {
-    const int spots[][2] = {{700, 990}, {100, 100}};
-    if (!gate.Wait(s)) return false;
-    const int i = where.load();
-    s.MoveCursor(surface, spots[i][0], spots[i][1]);
-    surface.UpdateWindow();
-    gate.Done();
-    return true;
-  });
-  src_.GiveCursorImage();
-  StartWith(1600, 1000, true);
-  const ViewTransform t = window_->Transform();
-  ASSERT_EQ(t.sx, 80);
-  ASSERT_EQ(t.offY, 112);  // image rows 112..911
-  ASSERT_TRUE(gate.Run());
-  QImage shot = GrabFromScreen(*window_, QRect(0, 0, 1280, 1024));
-  EXPECT_EQ(At(shot, 565, 910), kWhite);  // (700 * 0.8, 990 * 0.8 + 112) and below
-  for (int y = 912; y < 940; ++y)
-    for (int x = 550; x < 600; ++x) ASSERT_EQ(At(shot, x, y), kBlack) << x << "," << y;
-  where = 1;
-  ASSERT_TRUE(gate.Run());
-  shot = GrabFromScreen(*window_, QRect(0, 0, 1280, 1024));
-  EXPECT_NE(At(shot, 565, 910), kWhite);
-  for (int y = 912; y < 940; ++y)
-    for (int x = 550; x < 600; ++x) ASSERT_EQ(At(shot, x, y), kBlack) << x << "," << y;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scale);
+    current = &c;
+    where = 0;
+    src_.GiveCursorImage();
+    StartWith(c.w, c.h, true);
+    ASSERT_EQ(window_->Transform().sx, c.scale);
+    auto marginIsBlack = [&](const QImage& shot) {
+      for (int y = c.margin.top(); y <= c.margin.bottom(); ++y)
+        for (int x = c.margin.left(); x <= c.margin.right(); ++x)
+          ASSERT_EQ(At(shot, x, y), kBlack) << x << "," << y;
+    };
+    ASSERT_TRUE(gate.Run());
+    QImage shot = GrabFromScreen(*window_, QRect(0, 0, 1280, 1024));
+    EXPECT_EQ(At(shot, c.white.x(), c.white.y()), kWhite);
+    if (c.scale == 100) {
+      EXPECT_EQ(At(shot, 1138, 528), kWhite);
+    }
+    marginIsBlack(shot);
+    where = 1;
+    ASSERT_TRUE(gate.Run());
+    shot = GrabFromScreen(*window_, QRect(0, 0, 1280, 1024));
+    EXPECT_NE(At(shot, c.white.x(), c.white.y()), kWhite);
+    marginIsBlack(shot);
+    if (c.scale == 100) {
+      EXPECT_EQ(At(shot, 628, 428), kWhite);
+      EXPECT_EQ(At(shot, 1140, 530), PatternPixel(1012, 402) | 0xff000000u);
+      EXPECT_EQ(At(shot, 128, 128), PatternPixel(0, 0) | 0xff000000u);
+      EXPECT_EQ(At(shot, 1151, 895), PatternPixel(1023, 767) | 0xff000000u);
+      EXPECT_EQ(At(shot, 127, 500), kBlack);
+      EXPECT_EQ(At(shot, 1152, 895), kBlack);
+    }
+    window_->SetRestarting();
+    window_->Stop();
+    window_.reset();
+  }
 }
 
 TEST_F(WindowTest, InvertingCursorPixelsInvertThePictureBelow) {
@@ -344,26 +331,6 @@ TEST_F(WindowTest, InvertingCursorPixelsInvertThePictureBelow) {
   EXPECT_EQ(At(shot, 103, 55), (PatternPixel(103, 55) ^ 0x00ffffffu) | 0xff000000u);
   EXPECT_EQ(At(shot, 110, 55), PatternPixel(110, 55) | 0xff000000u);
   EXPECT_EQ(At(shot, 99, 55), PatternPixel(99, 55) | 0xff000000u);
-}
-
-TEST_F(WindowTest, SixteenBitFramebufferIsShownInItsOwnFormat) {
-  src_.SetFormat(320, 200, 16);
-  src_.SetPattern([](uint8_t* px, int w, int h) {
-    auto* p = reinterpret_cast<uint16_t*>(px);
-    for (int i = 0; i < w * h; ++i) p[i] = static_cast<uint16_t>((i * 37) & 0x7fff);
-  });
-  window_ = std::make_unique<ViewerWindow>(src_);
-  ASSERT_TRUE(window_->Start(&owner_, 5982, false));
-  ASSERT_TRUE(WaitExposed(*window_));
-  const QImage shot = GrabClient();
-  // No masks in the init message: 5-5-5.
-  for (int i : {0, 1, 77, 320 * 100 + 5, 320 * 200 - 1}) {
-    const uint32_t v = static_cast<uint32_t>((i * 37) & 0x7fff);
-    auto expand = [](uint32_t c) { return (c * 255 + 15) / 31; };
-    const uint32_t want = 0xff000000u | expand((v >> 10) & 31) << 16 | expand((v >> 5) & 31) << 8 |
-                          expand(v & 31);
-    EXPECT_EQ(At(shot, i % 320, i / 320), want) << i;
-  }
 }
 
 TEST_F(WindowTest, EscapeLeavesFullScreenAndAltEnterTogglesThroughTheOwner) {
