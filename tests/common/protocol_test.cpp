@@ -48,25 +48,20 @@ TEST(Protocol, InitMessageLayout) {
 }
 
 TEST(Protocol, UsableInitMessages) {
-  InitMessage m;
-  m.width = 4096;
-  m.height = 1;
-  m.bitsPerPixel = 16;
-  EXPECT_TRUE(IsUsableInit(m));
-  m.bitsPerPixel = 32;
-  EXPECT_TRUE(IsUsableInit(m));
-  for (uint16_t bpp : {0, 8, 15, 24, 33}) {
-    m.bitsPerPixel = bpp;
-    EXPECT_FALSE(IsUsableInit(m)) << bpp;
+  const struct {
+    uint16_t width, height, bits;
+    bool usable;
+  } cases[] = {{4096, 1, 16, true}, {4096, 1, 32, true}, {4096, 1, 0, false},
+               {4096, 1, 8, false}, {4096, 1, 15, false}, {4096, 1, 24, false},
+               {4096, 1, 33, false}, {4097, 1, 16, false}, {0, 1, 16, false},
+               {8, 0, 16, false}};
+  for (const auto& c : cases) {
+    InitMessage m;
+    m.width = c.width;
+    m.height = c.height;
+    m.bitsPerPixel = c.bits;
+    EXPECT_EQ(IsUsableInit(m), c.usable) << c.width << "x" << c.height << "x" << c.bits;
   }
-  m.bitsPerPixel = 16;
-  m.width = 4097;
-  EXPECT_FALSE(IsUsableInit(m));
-  m.width = 0;
-  EXPECT_FALSE(IsUsableInit(m));
-  m.width = 8;
-  m.height = 0;
-  EXPECT_FALSE(IsUsableInit(m));
 }
 
 TEST(Protocol, SmallDatagramLayouts) {
