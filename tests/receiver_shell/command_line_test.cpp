@@ -5,47 +5,47 @@
 namespace qv {
 namespace {
 
-CommandLine Scan(const char* text) { return ScanCommandText(text); }
-
-TEST(ReceiverCommandLine, EmptyOrSeparatorsOnlyRunOnStoredPort) {
-  for (const char* text : {"", "   ", "\t \x01 \x80\xff "}) {
-    CommandLine c = Scan(text);
-    EXPECT_EQ(c.action, CommandLineAction::Run) << text;
-    EXPECT_EQ(c.port, 0);
+TEST(ReceiverCommandLine, ScanningRules) {
+  struct Case {
+    const char* text;
+    CommandLineAction action;
+    int port;  // -1: not checked
+  };
+  const Case cases[] = {
+      // Empty or separators only: run on the stored port.
+      {"", CommandLineAction::Run, 0},
+      {"   ", CommandLineAction::Run, 0},
+      {"\t \x01 \x80\xff ", CommandLineAction::Run, 0},
+      {"-port 6000", CommandLineAction::Run, 6000},
+      {"-port=6000", CommandLineAction::Run, 6000},
+      {"  -port 6000  ", CommandLineAction::Run, 6000},
+      {"-port 1024", CommandLineAction::Run, 1024},
+      {"-port 65534", CommandLineAction::Run, 65534},
+      {"-port +6000", CommandLineAction::Run, 6000},
+      {"-port 6000x", CommandLineAction::Run, 6000},  // atoi stops at the first non-digit
+      {"-port 6000 -port 7000", CommandLineAction::Run, 7000},
+      {"\x7f", CommandLineAction::Usage, -1},  // Delete is not a separator
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    CommandLine got = ScanCommandText(c.text);
+    EXPECT_EQ(got.action, c.action);
+    if (c.port >= 0) EXPECT_EQ(got.port, c.port);
   }
-}
-
-TEST(ReceiverCommandLine, ValidPortForms) {
-  EXPECT_EQ(Scan("-port 6000").port, 6000);
-  EXPECT_EQ(Scan("-port=6000").port, 6000);
-  EXPECT_EQ(Scan("  -port 6000  ").port, 6000);
-  EXPECT_EQ(Scan("-port 1024").port, 1024);
-  EXPECT_EQ(Scan("-port 65534").port, 65534);
-  EXPECT_EQ(Scan("-port +6000").port, 6000);
-  // atoi stops at the first non-digit.
-  EXPECT_EQ(Scan("-port 6000x").port, 6000);
-  EXPECT_EQ(Scan("-port 6000 -port 7000").port, 7000);
-  EXPECT_EQ(Scan("-port 6000 -port 7000").action, CommandLineAction::Run);
-}
-
-TEST(ReceiverCommandLine, InvalidPortValues) {
   for (const char* text : {"-port 6001", "-port 1022", "-port 65535", "-port 123456", "-port",
                            "-port  6000", "-port6000", "-port -6000", "-port abc", "-portable",
                            "-port 6000 -port 6001"}) {
-    CommandLine c = Scan(text);
+    CommandLine c = ScanCommandText(text);
     EXPECT_EQ(c.action, CommandLineAction::InvalidPort) << text;
     EXPECT_EQ(c.port, 0) << text;
   }
-}
-
-TEST(ReceiverCommandLine, OtherTokensShowUsage) {
   for (const char* text : {"/port 6000", "-PORT 6000", "6000", "-port 6000 -x", "-port 6000 7000",
                            "--port 6000", "x"}) {
-    EXPECT_EQ(Scan(text).action, CommandLineAction::Usage) << text;
+    EXPECT_EQ(ScanCommandText(text).action, CommandLineAction::Usage) << text;
   }
 }
 
-TEST(ReceiverCommandLine, ArgumentsAreJoinedWithBlanks) {
+TEST(ReceiverCommandLine, ArgumentsAreJoinedWithBlanksAndLongOptionsTakenOut) {
   CommandLine c = ParseCommandLine({"-port", "6000"});
   EXPECT_EQ(c.action, CommandLineAction::Run);
   EXPECT_EQ(c.port, 6000);
@@ -53,10 +53,8 @@ TEST(ReceiverCommandLine, ArgumentsAreJoinedWithBlanks) {
   EXPECT_EQ(ParseCommandLine({"-port  6000"}).action, CommandLineAction::InvalidPort);
   EXPECT_EQ(ParseCommandLine({"-port"}).action, CommandLineAction::InvalidPort);
   EXPECT_EQ(ParseCommandLine({"-platform", "xcb"}).action, CommandLineAction::Usage);
-}
 
-TEST(ReceiverCommandLine, LongOptions) {
-  CommandLine c = ParseCommandLine({"--headless", "-port", "6000", "--snapshot", "/tmp/a.png"});
+  c = ParseCommandLine({"--headless", "-port", "6000", "--snapshot", "/tmp/a.png"});
   EXPECT_EQ(c.action, CommandLineAction::Run);
   EXPECT_TRUE(c.headless);
   EXPECT_EQ(c.port, 6000);
@@ -72,16 +70,6 @@ TEST(ReceiverCommandLine, LongOptions) {
   EXPECT_EQ(ParseCommandLine({"--version"}).action, CommandLineAction::Version);
   // --snapshot without a file name is an unknown token.
   EXPECT_EQ(ParseCommandLine({"--snapshot"}).action, CommandLineAction::Usage);
-}
-
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
-
-TEST(ReceiverCommandLine, DeleteIsNotASeparator) {
-  EXPECT_EQ(ScanCommandText("\x7f").action, CommandLineAction::Usage);
 }
 
 }  // namespace

@@ -6,46 +6,42 @@ namespace qv {
 namespace {
 
 TEST(DialogPortRules, ReadingTheField) {
-  EXPECT_EQ(ReadPortField("5982"), 5982u);
-  EXPECT_EQ(ReadPortField(" 6000 "), 6000u);
-  EXPECT_EQ(ReadPortField(""), 0u);
-  EXPECT_EQ(ReadPortField("12a"), 0u);
-  EXPECT_EQ(ReadPortField("4294967295"), 4294967295u);
-  EXPECT_EQ(ReadPortField("4294967296"), 0u);
+  for (auto [text, value] : {std::pair<const char*, uint32_t>{"5982", 5982u}, {" 6000 ", 6000u},
+                             {"", 0u}, {"12a", 0u}, {"4294967295", 4294967295u},
+                             {"4294967296", 0u}}) {
+    EXPECT_EQ(ReadPortField(text), value) << text;
+  }
 }
 
-TEST(DialogPortRules, OkReplacesInvalidPortsWithTheNearestValidOne) {
-  EXPECT_EQ(CheckDialogPort(5983).valid, false);
-  EXPECT_EQ(CheckDialogPort(5983).port, 5984);
-  EXPECT_EQ(CheckDialogPort(999).port, 1024);
-  EXPECT_EQ(CheckDialogPort(70000).port, 65534);
-  EXPECT_EQ(CheckDialogPort(65535).port, 65534);
-  EXPECT_FALSE(CheckDialogPort(0).valid);
-  EXPECT_EQ(CheckDialogPort(0).port, 1024);
-  EXPECT_EQ(CheckDialogPort(1022).port, 1024);
-  // Raising an odd value near the top of the 32-bit range must not wrap.
-  EXPECT_EQ(CheckDialogPort(4294967295u).port, 65534);
-}
-
-TEST(DialogPortRules, OkAcceptsEvenPortsInRange) {
-  for (uint32_t p : {1024u, 5982u, 6000u, 65534u}) {
-    PortCheck c = CheckDialogPort(p);
-    EXPECT_TRUE(c.valid) << p;
-    EXPECT_EQ(c.port, static_cast<int>(p));
+TEST(DialogPortRules, OkKeepsValidPortsAndReplacesOthersWithTheNearestValidOne) {
+  struct Case {
+    uint32_t in;
+    bool valid;
+    int port;
+  };
+  // 4294967295: raising an odd value near the top of the range must not wrap.
+  for (Case c : {Case{5983, false, 5984}, Case{999, false, 1024}, Case{70000, false, 65534},
+                 Case{65535, false, 65534}, Case{0, false, 1024}, Case{1022, false, 1024},
+                 Case{4294967295u, false, 65534}, Case{1024, true, 1024}, Case{5982, true, 5982},
+                 Case{6000, true, 6000}, Case{65534, true, 65534}}) {
+    PortCheck got = CheckDialogPort(c.in);
+    EXPECT_EQ(got.valid, c.valid) << c.in;
+    EXPECT_EQ(got.port, c.port) << c.in;
   }
 }
 
 TEST(DialogPortRules, UpDownStepping) {
-  EXPECT_EQ(StepDialogPort(5983, true), 5986);
-  EXPECT_EQ(StepDialogPort(5983, false), 5982);
-  EXPECT_EQ(StepDialogPort(5982, true), 5984);
-  EXPECT_EQ(StepDialogPort(5982, false), 5980);
-  EXPECT_EQ(StepDialogPort(65534, true), 65534);
-  EXPECT_EQ(StepDialogPort(1024, false), 1024);
-  EXPECT_EQ(StepDialogPort(0, false), 1024);
-  EXPECT_EQ(StepDialogPort(0, true), 1024);
-  EXPECT_EQ(StepDialogPort(70000, false), 65534);
-  EXPECT_EQ(StepDialogPort(65533, true), 65534);
+  struct Case {
+    uint32_t from;
+    bool up;
+    int to;
+  };
+  for (Case c : {Case{5983, true, 5986}, Case{5983, false, 5982}, Case{5982, true, 5984},
+                 Case{5982, false, 5980}, Case{65534, true, 65534}, Case{1024, false, 1024},
+                 Case{0, false, 1024}, Case{0, true, 1024}, Case{70000, false, 65534},
+                 Case{65533, true, 65534}}) {
+    EXPECT_EQ(StepDialogPort(c.from, c.up), c.to) << c.from << (c.up ? " up" : " down");
+  }
 }
 
 }  // namespace

@@ -201,18 +201,17 @@ TEST_F(SettingsDialogTest, InvalidPortsAreReplacedWithABoxAndNothingIsApplied) {
 TEST_F(SettingsDialogTest, UpDownStepsByTwoWithinTheRange) {
   SettingsDialog d(tray);
   EXPECT_EQ(d.PortField()->text(), QStringLiteral("5982"));
-  d.PortField()->setText(QStringLiteral("5983"));
-  d.StepPort(true);
-  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5986"));
-  d.PortField()->setText(QStringLiteral("5983"));
-  d.StepPort(false);
-  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5982"));
-  d.PortField()->setText(QStringLiteral("65534"));
-  d.StepPort(true);
-  EXPECT_EQ(d.PortField()->text(), QStringLiteral("65534"));
-  d.PortField()->setText(QStringLiteral("1024"));
-  d.StepPort(false);
-  EXPECT_EQ(d.PortField()->text(), QStringLiteral("1024"));
+  struct Step {
+    const char* from;
+    bool up;
+    const char* to;
+  };
+  for (Step s : {Step{"5983", true, "5986"}, Step{"5983", false, "5982"},
+                 Step{"65534", true, "65534"}, Step{"1024", false, "1024"}}) {
+    d.PortField()->setText(QString::fromLatin1(s.from));
+    d.StepPort(s.up);
+    EXPECT_EQ(d.PortField()->text().toStdString(), s.to) << s.from << (s.up ? " up" : " down");
+  }
 }
 
 TEST_F(SettingsDialogTest, OkAppliesAndSaves) {

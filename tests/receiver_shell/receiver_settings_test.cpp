@@ -21,7 +21,10 @@ class ReceiverSettingsTest : public ::testing::Test {
     dir_ = mkdtemp(tmpl);
     path_ = dir_ + "/Quillcast/Receiver.conf";
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    qc::Log().Enable(false);
+    std::system(("rm -rf '" + dir_ + "'").c_str());
+  }
 
   void WriteFile(const std::string& text) {
     std::system(("mkdir -p '" + dir_ + "/Quillcast'").c_str());
@@ -42,7 +45,7 @@ class ReceiverSettingsTest : public ::testing::Test {
   std::string path_;
 };
 
-TEST_F(ReceiverSettingsTest, DefaultsWithoutAFile) {
+TEST_F(ReceiverSettingsTest, DefaultsWithoutAFileAndThePathFollowsXdgConfigHome) {
   ReceiverSettings s;
   qvSettings(path_).Load(s);
   EXPECT_EQ(s.port, 5982);
@@ -51,17 +54,17 @@ TEST_F(ReceiverSettingsTest, DefaultsWithoutAFile) {
   EXPECT_TRUE(s.hotkeyEnabled);
   EXPECT_FALSE(s.logging);
   EXPECT_FALSE(qc::Log().IsEnabled());
-}
-
-TEST_F(ReceiverSettingsTest, DefaultPathFollowsXdgConfigHome) {
   setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
   EXPECT_EQ(qvSettings::DefaultPath(), path_);
 }
 
 TEST_F(ReceiverSettingsTest, StoredValuesAreTakenUnaltered) {
-  WriteFile("MulticastPort=1\nFullScreen=7\nHotkeyHide=1147\nEnableHotkeyHide=0\n");
+  WriteFile(
+      "MulticastPort=1\nFullScreen=7\nHotkeyHide=1147\nEnableHotkeyHide=0\nEnableLogging=1\n");
   ReceiverSettings s;
   qvSettings(path_).Load(s);
+  EXPECT_TRUE(s.logging);
+  EXPECT_TRUE(qc::Log().IsEnabled());
   EXPECT_EQ(s.port, 1);
   EXPECT_TRUE(s.fullScreen);
   EXPECT_EQ(s.hotkey, 1147u);
@@ -131,21 +134,6 @@ TEST_F(ReceiverSettingsTest, SaveAndLoadRoundTrip) {
   EXPECT_TRUE(back.fullScreen);
   EXPECT_EQ(back.hotkey, 0x0441u);
   EXPECT_FALSE(back.hotkeyEnabled);
-}
-
-}  // namespace
-}  // namespace qv
-
-namespace qv {
-namespace {
-
-TEST_F(ReceiverSettingsTest, EnableLoggingSwitchesTheLogOn) {
-  WriteFile("EnableLogging=1\n");
-  ReceiverSettings s;
-  qvSettings(path_).Load(s);
-  EXPECT_TRUE(s.logging);
-  EXPECT_TRUE(qc::Log().IsEnabled());
-  qc::Log().Enable(false);
 }
 
 }  // namespace

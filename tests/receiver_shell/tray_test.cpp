@@ -199,15 +199,13 @@ TEST_F(TrayTest, InitLoadsSettingsAddsTheIconAndAsksForAnUpdate) {
   EXPECT_EQ(view.hotkeys, std::vector<uint32_t>{0x027B});
 }
 
-TEST_F(TrayTest, InitFailsWhenTheViewerCannotStart) {
+TEST_F(TrayTest, InitFailsWhenTheViewerCannotStartAndSkipsADisabledHotKey) {
+  store.stored.hotkeyEnabled = false;
   viewer.initResult = false;
   EXPECT_FALSE(tray.Init());
   EXPECT_TRUE(view.icons.empty());
   EXPECT_EQ(requests.Drain(), 0);
-}
-
-TEST_F(TrayTest, DisabledHotKeyIsNotRegistered) {
-  store.stored.hotkeyEnabled = false;
+  viewer.initResult = true;
   ASSERT_TRUE(tray.Init());
   EXPECT_TRUE(view.hotkeys.empty());
 }
@@ -237,12 +235,16 @@ TEST_F(TrayTest, BlinkingAlternatesTheImagesOfEachState) {
 }
 
 TEST_F(TrayTest, ImageTable) {
-  EXPECT_EQ(qvTray::ImageFor(TrayState::Disconnected, true), TrayImage::RedRed);
-  EXPECT_EQ(qvTray::ImageFor(TrayState::Disconnected, false), TrayImage::RedGreen);
-  EXPECT_EQ(qvTray::ImageFor(TrayState::Receiving, true), TrayImage::GreenYellow);
-  EXPECT_EQ(qvTray::ImageFor(TrayState::Receiving, false), TrayImage::GreenGreen);
-  EXPECT_EQ(qvTray::ImageFor(TrayState::Hidden, true), TrayImage::YellowGreen);
-  EXPECT_EQ(qvTray::ImageFor(TrayState::Hidden, false), TrayImage::YellowYellow);
+  struct Row {
+    TrayState state;
+    TrayImage on, off;
+  };
+  for (Row r : {Row{TrayState::Disconnected, TrayImage::RedRed, TrayImage::RedGreen},
+                Row{TrayState::Receiving, TrayImage::GreenYellow, TrayImage::GreenGreen},
+                Row{TrayState::Hidden, TrayImage::YellowGreen, TrayImage::YellowYellow}}) {
+    EXPECT_EQ(qvTray::ImageFor(r.state, true), r.on) << static_cast<int>(r.state);
+    EXPECT_EQ(qvTray::ImageFor(r.state, false), r.off) << static_cast<int>(r.state);
+  }
 }
 
 TEST_F(TrayTest, RequestTimerAsksForUpdatesOnlyWhileNothingIsReceived) {
@@ -256,15 +258,6 @@ TEST_F(TrayTest, RequestTimerAsksForUpdatesOnlyWhileNothingIsReceived) {
   // A refresh asked for by the user goes out in any state.
   tray.OnCommand(ID_REQUEST_REFRESH);
   EXPECT_EQ(requests.Drain(), 1);
-}
-
-TEST_F(TrayTest, MenuItemsAreGreyedWhileDisconnected) {
-  Start();
-  tray.OnMenuAboutToShow();
-  EXPECT_FALSE(view.itemsEnabled);
-  Receive();
-  tray.OnMenuAboutToShow();
-  EXPECT_TRUE(view.itemsEnabled);
 }
 
 TEST_F(TrayTest, WaitingBoxIsShownOnceWhileOpen) {
@@ -288,8 +281,10 @@ TEST_F(TrayTest, WaitingBoxIsShownOnceWhileOpen) {
   EXPECT_FALSE(viewer.fullScreen);
 }
 
-TEST_F(TrayTest, HideShowAndTheHotKey) {
+TEST_F(TrayTest, GreyedItemsHideShowAndTheHotKey) {
   Start();
+  tray.OnMenuAboutToShow();
+  EXPECT_FALSE(view.itemsEnabled);
   tray.OnHotKey();  // nothing while disconnected
   view.RunPosted();
   EXPECT_TRUE(view.posted.empty());
@@ -299,6 +294,8 @@ TEST_F(TrayTest, HideShowAndTheHotKey) {
   EXPECT_TRUE(tray.WindowShown());
 
   Receive();
+  tray.OnMenuAboutToShow();
+  EXPECT_TRUE(view.itemsEnabled);
   viewer.shown = true;
   tray.OnHotKey();
   view.RunPosted();

@@ -7,74 +7,52 @@ namespace {
 
 using Status = CommandLine::Status;
 
-CommandLine Scan(const std::string& line) {
-  CommandLine c;
-  c.status = ScanCommandLine(line, c);
-  return c;
-}
-
-TEST(CommandLineTest, EmptyLineStartsWithStoredPortAndNoTransmission) {
-  CommandLine c = Scan("");
-  EXPECT_EQ(c.status, Status::Ok);
-  EXPECT_FALSE(c.start);
-  EXPECT_EQ(c.port, 0);
-  EXPECT_EQ(Scan(" \t ").status, Status::Ok);
-}
-
-TEST(CommandLineTest, BothOptionsInAnyOrderAndSpelling) {
-  for (const char* line : {"-start -port 6000", "-port 6000 -start", "-port=6000      -start"}) {
-    CommandLine c = Scan(line);
-    EXPECT_EQ(c.status, Status::Ok) << line;
-    EXPECT_TRUE(c.start) << line;
-    EXPECT_EQ(c.port, 6000) << line;
+TEST(CommandLineTest, ScanningRules) {
+  struct Case {
+    const char* line;
+    Status status;
+    bool start;
+    int port;  // -1: not checked
+  };
+  const Case cases[] = {
+      {"", Status::Ok, false, 0},
+      {" \t ", Status::Ok, false, 0},
+      // Both options in any order and spelling.
+      {"-start -port 6000", Status::Ok, true, 6000},
+      {"-port 6000 -start", Status::Ok, true, 6000},
+      {"-port=6000      -start", Status::Ok, true, 6000},
+      // A later port replaces an earlier one; -start may repeat.
+      {"-port 6000 -start -port 7000 -start", Status::Ok, true, 7000},
+      {"-port 1024", Status::Ok, false, 1024},
+      {"-port 65534", Status::Ok, false, 65534},
+      {"-port 06000", Status::Ok, false, 6000},  // five bytes are allowed
+      {"-port 6000x", Status::Ok, false, 6000},  // digits up to the first non-digit
+      // High bytes and control characters separate.
+      {"\xA0-start\x01-port\x1F"
+       "6000\xFF",
+       Status::Ok, true, 6000},
+      // The byte after "-port" is skipped whatever it is: "000" reads as 0.
+      {"-port6000", Status::InvalidPort, false, -1},
+      {"-port 60001x", Status::InvalidPort, false, -1},  // six bytes
+      // -start is set before the 6 is skipped and 000 is met.
+      {"-start6000", Status::Usage, true, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    CommandLine got;
+    EXPECT_EQ(ScanCommandLine(c.line, got), c.status);
+    EXPECT_EQ(got.start, c.start);
+    if (c.port >= 0) EXPECT_EQ(got.port, c.port);
   }
-}
-
-TEST(CommandLineTest, LaterPortReplacesEarlierAndStartMayRepeat) {
-  CommandLine c = Scan("-port 6000 -start -port 7000 -start");
-  EXPECT_EQ(c.status, Status::Ok);
-  EXPECT_EQ(c.port, 7000);
-  EXPECT_TRUE(c.start);
-}
-
-TEST(CommandLineTest, BadPortValuesGiveThePortMessage) {
   for (const char* line : {"-port 6001", "-port 1022", "-port 65536", "-port 123456", "-port",
                            "-port ", "-port abc", "-port -6000", "-start -port"}) {
-    EXPECT_EQ(Scan(line).status, Status::InvalidPort) << line;
+    CommandLine got;
+    EXPECT_EQ(ScanCommandLine(line, got), Status::InvalidPort) << line;
   }
-  EXPECT_EQ(Scan("-port 1024").status, Status::Ok);
-  EXPECT_EQ(Scan("-port 65534").status, Status::Ok);
-  EXPECT_EQ(Scan("-port 06000").port, 6000);  // five bytes are allowed
-}
-
-TEST(CommandLineTest, PortWrittenTogetherSkipsItsFirstDigit) {
-  // The byte after "-port" is skipped whatever it is: "000" reads as 0.
-  EXPECT_EQ(Scan("-port6000").status, Status::InvalidPort);
-  // "-port 60001x": "60001x" is six bytes.
-  EXPECT_EQ(Scan("-port 60001x").status, Status::InvalidPort);
-  // Digits up to the first non-digit: "6000x" is 6000.
-  EXPECT_EQ(Scan("-port 6000x").port, 6000);
-}
-
-TEST(CommandLineTest, StartWrittenTogetherEndsWithUsage) {
-  CommandLine c = Scan("-start6000");
-  EXPECT_TRUE(c.start);  // set before the 6 is skipped and 000 is met
-  EXPECT_EQ(c.status, Status::Usage);
-}
-
-TEST(CommandLineTest, UnknownTokensGiveUsage) {
   for (const char* line : {"/start", "-Start", "start", "-stop", "-port 6000 x"}) {
-    EXPECT_EQ(Scan(line).status, Status::Usage) << line;
+    CommandLine got;
+    EXPECT_EQ(ScanCommandLine(line, got), Status::Usage) << line;
   }
-}
-
-TEST(CommandLineTest, HighBytesAndControlCharactersSeparate) {
-  CommandLine c = Scan(
-      "\xA0-start\x01-port\x1F"
-      "6000\xFF");
-  EXPECT_EQ(c.status, Status::Ok);
-  EXPECT_TRUE(c.start);
-  EXPECT_EQ(c.port, 6000);
 }
 
 TEST(CommandLineTest, ArgumentsAreJoinedAndLongOptionsTakenOut) {
@@ -91,16 +69,8 @@ TEST(CommandLineTest, ArgumentsAreJoinedAndLongOptionsTakenOut) {
   EXPECT_TRUE(ParseArguments(2, version).version);
   const char* unknown[] = {"qcsend", "--verbose"};
   EXPECT_EQ(ParseArguments(2, unknown).status, Status::Usage);
-  // "-port=6000" as one argument and the port as the next one both work.
   const char* equals[] = {"qcsend", "-port=6000"};
   EXPECT_EQ(ParseArguments(2, equals).port, 6000);
-}
-
-TEST(CommandLineTest, MessagesAreTheProgramsTexts) {
-  EXPECT_STREQ(kUsageText, "QcSend.exe [-start] [-port xxxx]");
-  EXPECT_STREQ(kUsageCaption, "Quillcast Usage");
-  EXPECT_STREQ(kInvalidPortText, "Port must be an even number in the range 1024..65534.");
-  EXPECT_STREQ(kInvalidValueCaption, "Invalid Value");
   EXPECT_NE(LongUsage("/x/Vorazudud.conf").find("/x/Vorazudud.conf"), std::string::npos);
 }
 

@@ -55,7 +55,6 @@ class FakeView : public TrayView {
   bool SetTrayIcon(int index, const char* tip) override {
     iconIndex = index;
     this->tip = tip;
-    ++iconUpdates;
     return trayWorks;
   }
   void RemoveTrayIcon() override { trayRemoved = true; }
@@ -91,7 +90,6 @@ class FakeView : public TrayView {
   int quits = 0;
   int iconIndex = -1;
   std::string tip;
-  int iconUpdates = 0;
   bool trayWorks = true;
   bool trayRemoved = false;
   TrayMenu menu;
@@ -131,7 +129,7 @@ class FakeEngine : public CaptureEngine {
   void SetPaused(bool p) override { paused = p; }
   bool IsPaused() const override { return paused; }
   bool IsPolling() const override { return polling; }
-  void OnPollTimer() override { ++pollTicks; }
+  void OnPollTimer() override {}
   void OnFullUpdateTimer() override {}
   void OnKeepAliveTimer() override {}
   void OnDisplayChange() override {}
@@ -143,7 +141,6 @@ class FakeEngine : public CaptureEngine {
   std::atomic<bool> refreshWanted{false};
   int disconnections = 0;
   int pollTimerRestarts = 0;
-  int pollTicks = 0;
 };
 
 class FakeAcceleration : public AccelerationBackend {

@@ -16,27 +16,20 @@
 namespace qc {
 namespace {
 
-TEST(X11HotkeyTableTest, VirtualKeysBecomeKeysyms) {
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0x7B), 0xFFC9u);  // F12
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0x7A), 0xFFC8u);  // F11
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0x70), 0xFFBEu);  // F1
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0x87), 0xFFD5u);  // F24
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey('A'), static_cast<uint32_t>('a'));
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey('7'), static_cast<uint32_t>('7'));
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0x65), 0xFFB5u);  // keypad 5
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0x2E), 0xFFFFu);  // Delete
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0xBA), static_cast<uint32_t>(';'));
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0x00), 0u);
-  EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(0xFF), 0u);
-}
-
-TEST(X11HotkeyTableTest, ModifierFlagsBecomeXMasks) {
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x047B), 1u << 3);  // Alt: Mod1
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x017B), 1u << 0);  // Shift
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x027B), 1u << 2);  // Control
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x087B), 1u << 6);  // Super: Mod4
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x0F7B), (1u << 0) | (1u << 2) | (1u << 3) | (1u << 6));
-  EXPECT_EQ(X11Hotkeys::ModifierMask(0x007B), 0u);
+TEST(X11HotkeyTableTest, VirtualKeysAndModifiersBecomeKeysymsAndXMasks) {
+  // F12, F11, F1, F24, letter, digit, keypad 5, Delete, ';', none, none.
+  for (auto [vk, keysym] : {std::pair<uint8_t, uint32_t>{0x7B, 0xFFC9}, {0x7A, 0xFFC8},
+                            {0x70, 0xFFBE}, {0x87, 0xFFD5}, {'A', 'a'}, {'7', '7'},
+                            {0x65, 0xFFB5}, {0x2E, 0xFFFF}, {0xBA, ';'}, {0x00, 0}, {0xFF, 0}}) {
+    EXPECT_EQ(X11Hotkeys::KeysymForVirtualKey(vk), keysym) << std::hex << static_cast<int>(vk);
+  }
+  // Alt: Mod1, Shift, Control, Super: Mod4.
+  for (auto [code, mask] : {std::pair<uint32_t, uint32_t>{0x047B, 1u << 3}, {0x017B, 1u << 0},
+                            {0x027B, 1u << 2}, {0x087B, 1u << 6},
+                            {0x0F7B, (1u << 0) | (1u << 2) | (1u << 3) | (1u << 6)},
+                            {0x007B, 0}}) {
+    EXPECT_EQ(X11Hotkeys::ModifierMask(code), mask) << std::hex << code;
+  }
 }
 
 class X11HotkeysTest : public testing::Test {

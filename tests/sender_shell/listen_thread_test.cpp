@@ -159,18 +159,6 @@ TEST(ListenThreadTest, HandOverFromCheckToRequestsAndBack) {
   listener.Shutdown();
 }
 
-TEST(ListenThreadTest, RequestSocketOnAPortInUseFails) {
-  RecordingOwner owner;
-  ListenThread listener(owner);
-  UdpSocket squatter;
-  ASSERT_TRUE(squatter.Create());
-  ASSERT_TRUE(squatter.Bind(kPort + 1));
-  EXPECT_FALSE(listener.OpenListenSocket(kPort + 1, ListenThread::Phase::Requests));
-  EXPECT_FALSE(listener.HasSocket());
-  // The check still runs on P.
-  EXPECT_TRUE(listener.OpenListenSocket(kPort, ListenThread::Phase::StartCheck));
-}
-
 TEST(ListenThreadTest, ShutdownEndsABlockedReceiveAndAWait) {
   for (auto phase : {ListenThread::Phase::StartCheck, ListenThread::Phase::Requests}) {
     RecordingOwner owner;

@@ -123,18 +123,20 @@ class ProgramTest : public testing::Test {
   std::string dir_;
 };
 
+constexpr char kPortMessage[] =
+    "Invalid Value: Port must be an even number in the range 1024..65534.\n";
+constexpr char kUsageMessage[] = "Quillcast Usage: QcSend.exe [-start] [-port xxxx]\n";
+
 TEST_F(ProgramTest, CommandLineErrorsShowTheirMessageAndExitZero) {
   std::string err;
+  for (auto [arg, message] : {std::pair<const char*, const char*>{"-port6000", kPortMessage},
+                              {"-Start", kUsageMessage}, {"-start6000", kUsageMessage},
+                              {"--bogus", kUsageMessage}}) {
+    EXPECT_EQ(RunToEnd({"--headless", arg}, &err), 0) << arg;
+    EXPECT_EQ(err, message) << arg;
+  }
   EXPECT_EQ(RunToEnd({"--headless", "-port", "6001"}, &err), 0);
-  EXPECT_EQ(err, "Invalid Value: Port must be an even number in the range 1024..65534.\n");
-  EXPECT_EQ(RunToEnd({"--headless", "-port6000"}, &err), 0);
-  EXPECT_EQ(err, "Invalid Value: Port must be an even number in the range 1024..65534.\n");
-  EXPECT_EQ(RunToEnd({"--headless", "-Start"}, &err), 0);
-  EXPECT_EQ(err, "Quillcast Usage: QcSend.exe [-start] [-port xxxx]\n");
-  EXPECT_EQ(RunToEnd({"--headless", "-start6000"}, &err), 0);
-  EXPECT_EQ(err, "Quillcast Usage: QcSend.exe [-start] [-port xxxx]\n");
-  EXPECT_EQ(RunToEnd({"--headless", "--bogus"}, &err), 0);
-  EXPECT_EQ(err, "Quillcast Usage: QcSend.exe [-start] [-port xxxx]\n");
+  EXPECT_EQ(err, kPortMessage);
   EXPECT_FALSE(Exists(dir_ + "/config"));  // nothing written
 }
 
@@ -162,7 +164,7 @@ TEST_F(ProgramTest, TrayWithoutADisplaySaysSo) {
   std::string err;
   // The command line is still read first, its message on standard error.
   EXPECT_EQ(RunToEnd({"-port", "1"}, &err, ""), 0);
-  EXPECT_EQ(err, "Invalid Value: Port must be an even number in the range 1024..65534.\n");
+  EXPECT_EQ(err, kPortMessage);
   EXPECT_EQ(RunToEnd({}, &err, ""), 255);
   EXPECT_NE(err.find("Quillcast Error: No display"), std::string::npos) << err;
 }
@@ -209,6 +211,15 @@ class Watcher {
 
 uint16_t TypeOf(const std::vector<uint8_t>& d) { return d.size() >= 2 ? ReadU16(d.data()) : 0; }
 
+// Skips datagrams up to the disconnection datagram (empty if none came).
+std::vector<uint8_t> NextDisconnection(Watcher& watcher) {
+  std::vector<uint8_t> d;
+  do {
+    d = watcher.Next();
+  } while (!d.empty() && TypeOf(d) != static_cast<uint16_t>(PacketType::Disconnection));
+  return d;
+}
+
 TEST_F(XvfbProgramTest, HeadlessStartTransmitsAndSigtermDisconnects) {
   WriteSettings("EnableLogging=1\n");
   Watcher watcher(kDefaultPort);
@@ -249,11 +260,8 @@ TEST_F(XvfbProgramTest, HeadlessStartTransmitsAndSigtermDisconnects) {
   EXPECT_TRUE(p.StderrShows("Quillcast - Transmitting"));
 
   p.Signal(SIGTERM);
-  std::vector<uint8_t> d;
-  do {
-    d = watcher.Next();
-    ASSERT_FALSE(d.empty()) << "no disconnection";
-  } while (TypeOf(d) != static_cast<uint16_t>(PacketType::Disconnection));
+  std::vector<uint8_t> d = NextDisconnection(watcher);
+  ASSERT_FALSE(d.empty()) << "no disconnection";
   EXPECT_EQ(d.size(), kDisconnectionSize);
   EXPECT_EQ(ReadU16(d.data() + 2), msg.screenId);
   EXPECT_EQ(p.Wait(), 0);
@@ -272,11 +280,7 @@ TEST_F(XvfbProgramTest, SigintAndSighupQuitInOrderToo) {
     Program p(dir_, {"--headless", "-start"}, Display());
     ASSERT_EQ(TypeOf(watcher.Next()), static_cast<uint16_t>(PacketType::Init)) << sig;
     p.Signal(sig);
-    std::vector<uint8_t> d;
-    do {
-      d = watcher.Next();
-      ASSERT_FALSE(d.empty()) << sig;
-    } while (TypeOf(d) != static_cast<uint16_t>(PacketType::Disconnection));
+    EXPECT_FALSE(NextDisconnection(watcher).empty()) << sig;
     EXPECT_EQ(p.Wait(), 0) << sig;
   }
   EXPECT_FALSE(Exists(dir_ + "/Quillcast.log"));
@@ -290,11 +294,7 @@ TEST_F(XvfbProgramTest, TrayProgramTransmitsWithoutANotificationArea) {
   ASSERT_EQ(TypeOf(watcher.Next()), static_cast<uint16_t>(PacketType::Init));
   EXPECT_TRUE(p.StderrShows("no notification area"));
   p.Signal(SIGTERM);
-  std::vector<uint8_t> d;
-  do {
-    d = watcher.Next();
-    ASSERT_FALSE(d.empty());
-  } while (TypeOf(d) != static_cast<uint16_t>(PacketType::Disconnection));
+  EXPECT_FALSE(NextDisconnection(watcher).empty());
   EXPECT_EQ(p.Wait(), 0);
 }
 
@@ -306,7 +306,7 @@ TEST_F(XvfbProgramTest, SecondInstanceIsRefused) {
   EXPECT_EQ(err, "Quillcast Error: Quillcast is already running.\n");
   // Its command line is read first: a bad argument gives its own message.
   EXPECT_EQ(RunToEnd({"--headless", "-port", "1022"}, &err, Display()), 0);
-  EXPECT_EQ(err, "Invalid Value: Port must be an even number in the range 1024..65534.\n");
+  EXPECT_EQ(err, kPortMessage);
   first.Signal(SIGTERM);
   EXPECT_EQ(first.Wait(), 0);
 }

@@ -44,18 +44,14 @@ void WriteAll(const std::string& path, const std::string& text) {
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 TEST(SettingsFileTest, ValuesAreDecimal32BitIntegers) {
-  EXPECT_EQ(SettingsFile::ParseValue("5982"), 5982u);
-  EXPECT_EQ(SettingsFile::ParseValue(" 10 "), 10u);
-  EXPECT_EQ(SettingsFile::ParseValue("4294967295"), 0xFFFFFFFFu);
-  EXPECT_EQ(SettingsFile::ParseValue("-1"), 0xFFFFFFFFu);
-  EXPECT_EQ(SettingsFile::ParseValue("-2147483648"), 0x80000000u);
-  EXPECT_FALSE(SettingsFile::ParseValue("4294967296"));
-  EXPECT_FALSE(SettingsFile::ParseValue("-2147483649"));
-  EXPECT_FALSE(SettingsFile::ParseValue(""));
-  EXPECT_FALSE(SettingsFile::ParseValue("-"));
-  EXPECT_FALSE(SettingsFile::ParseValue("0x47B"));
-  EXPECT_FALSE(SettingsFile::ParseValue("12 34"));
-  EXPECT_FALSE(SettingsFile::ParseValue("Alt+F12"));
+  for (auto [text, value] : {std::pair<const char*, uint32_t>{"5982", 5982u}, {" 10 ", 10u},
+                             {"4294967295", 0xFFFFFFFFu}, {"-1", 0xFFFFFFFFu},
+                             {"-2147483648", 0x80000000u}}) {
+    EXPECT_EQ(SettingsFile::ParseValue(text), value) << text;
+  }
+  for (const char* text : {"4294967296", "-2147483649", "", "-", "0x47B", "12 34", "Alt+F12"}) {
+    EXPECT_FALSE(SettingsFile::ParseValue(text)) << text;
+  }
 }
 
 TEST(SettingsFileTest, PathFollowsXdgConfigHome) {
@@ -121,9 +117,11 @@ TEST_F(SenderSettingsTest, StoredValuesAreUsedUnchecked) {
   file.Write("UpdatePeriod", 2);
   file.Write("DisableVideoAcceleration", 7);
   file.Write("EnableHotkeyPause", 0);
+  file.Write("EnableLogging", 1);
   ASSERT_TRUE(file.Save());
   SenderSettings s;
   LoadSenderSettings(file, s);
+  EXPECT_TRUE(Log().IsEnabled());
   EXPECT_EQ(s.port, 5983);
   EXPECT_EQ(s.updatePeriod, 2);
   EXPECT_TRUE(s.disableAcceleration);  // any non-zero number is true
@@ -139,15 +137,6 @@ TEST_F(SenderSettingsTest, NonIntegerHotkeyKeepsTheDefault) {
   LoadSenderSettings(file, s);
   EXPECT_EQ(s.hotkeyStart, 0x047Bu);
   EXPECT_EQ(s.hotkeyPause, 0x047Au);
-}
-
-TEST_F(SenderSettingsTest, EnableLoggingSwitchesTheLog) {
-  SettingsFile file(path);
-  file.Write("EnableLogging", 1);
-  ASSERT_TRUE(file.Save());
-  SenderSettings s;
-  LoadSenderSettings(file, s);
-  EXPECT_TRUE(Log().IsEnabled());
 }
 
 TEST_F(SenderSettingsTest, EverySaveWritesAllValues) {
@@ -195,7 +184,7 @@ TEST_F(SenderSettingsTest, UnwritableFileIsOnlyLogged) {
   EXPECT_FALSE(Exists(path));
 }
 
-TEST(LockFileTest, SecondHolderIsRefusedUntilTheFirstReleases) {
+TEST(LockFileTest, SecondHolderIsRefusedUntilTheFirstReleasesAndPathIsInTheRuntimeDir) {
   TempDir dir;
   std::string path = dir.Path() + "/QC_Win32_Instance";
   LockFile first;
@@ -205,9 +194,6 @@ TEST(LockFileTest, SecondHolderIsRefusedUntilTheFirstReleases) {
   first.Release();
   EXPECT_EQ(second.Acquire(path), LockFile::Result::Acquired);
   EXPECT_EQ(LockFile().Acquire(dir.Path() + "/missing/dir/lock"), LockFile::Result::Failed);
-}
-
-TEST(LockFileTest, LivesInTheRuntimeDirectory) {
   setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
   EXPECT_EQ(LockFile::DefaultPath("QC_Win32_Instance"), "/run/user/1000/QC_Win32_Instance");
   unsetenv("XDG_RUNTIME_DIR");

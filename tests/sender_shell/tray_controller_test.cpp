@@ -95,15 +95,6 @@ TEST_F(TrayTest, InitShowsTheIdleIconAndRegistersBothHotkeys) {
   EXPECT_EQ(view_.PostedCount(), 0u);  // no -start
 }
 
-TEST_F(TrayTest, FailingEngineFailsInit) {
-  tray_ = std::make_unique<qcTray>(view_, *file_, accel_, [] {
-    auto e = std::make_unique<FakeEngine>();
-    e->initResult = false;
-    return e;
-  });
-  EXPECT_FALSE(tray_->Init(false, 0));
-}
-
 TEST_F(TrayTest, StartChecksThenTransmits) {
   Init();
   tray_->OnCommand(ID_START_TRANSMISSION);
@@ -314,7 +305,6 @@ TEST_F(TrayTest, WarningBoxGraysStartAndQuitAndIgnoresTheHotkeyStart) {
 TEST_F(TrayTest, PortAndAccelerationChangesWaitForStopWhileTransmitting) {
   Init();
   StartAndEndCheck();
-  uint16_t idBefore = tray_->Sender().ScreenId();
   view_.settingsAction = [](qcTray& t) {
     t.SetPort(6000);
     t.SetDisableAcceleration(true);
@@ -338,7 +328,6 @@ TEST_F(TrayTest, PortAndAccelerationChangesWaitForStopWhileTransmitting) {
   EXPECT_FALSE(tray_->AccelerationChangePending());
   EXPECT_EQ(accel_.level, 5);
   EXPECT_TRUE(tray_->Sender().IsOpen());
-  (void)idBefore;  // a new identifier is made; it may collide by chance
   tray_->OnCommand(ID_SETTINGS);
   EXPECT_EQ(view_.messages.size(), 2u);
 
@@ -410,13 +399,6 @@ TEST_F(TrayTest, UpdatePeriodTakesEffectInEveryState) {
   EXPECT_EQ(engine_->pollTimerRestarts, 3);
 }
 
-TEST_F(TrayTest, SettingsDialogOpensOnce) {
-  Init();
-  view_.settingsAction = [&](qcTray& t) { t.OnCommand(ID_SETTINGS); };
-  tray_->OnCommand(ID_SETTINGS);
-  EXPECT_EQ(view_.settingsRuns, 1);
-}
-
 TEST_F(TrayTest, HotkeySetterUnregistersAndRegisters) {
   Init();
   tray_->SetHotKey(0, 0x047B, false);
@@ -452,28 +434,25 @@ TEST_F(TrayTest, SecondFatalErrorShowsNoSecondBox) {
   EXPECT_EQ(view_.quits, 1);
 }
 
-TEST_F(TrayTest, FatalErrorAfterQuitShowsNothing) {
+TEST_F(TrayTest, QuitWhileStartingEndsNormallyAndSilencesFatalErrors) {
   Init();
+  tray_->OnCommand(ID_START_TRANSMISSION);
   tray_->OnCommand(ID_QUIT);
   EXPECT_EQ(view_.quits, 1);
   EXPECT_TRUE(tray_->Closing());
   tray_->FatalError();
   view_.Drain();
   EXPECT_TRUE(view_.messages.empty());
-}
-
-TEST_F(TrayTest, QuitWhileStartingEndsNormally) {
-  Init();
-  tray_->OnCommand(ID_START_TRANSMISSION);
-  tray_->OnCommand(ID_QUIT);
-  EXPECT_EQ(view_.quits, 1);
   tray_->Shutdown();
   EXPECT_FALSE(view_.startingVisible);
   EXPECT_FALSE(view_.TimerRunning(TimerId::StartCheck));
 }
 
-TEST_F(TrayTest, AboutBoxOpensTheUpdatePageOnlyFromItsButton) {
+TEST_F(TrayTest, DialogsOpenOnceAndTheUpdatePageOnlyFromTheAboutButton) {
   Init();
+  view_.settingsAction = [&](qcTray& t) { t.OnCommand(ID_SETTINGS); };
+  tray_->OnCommand(ID_SETTINGS);
+  EXPECT_EQ(view_.settingsRuns, 1);
   view_.aboutAction = [] { return 2; };
   tray_->OnCommand(ID_ABOUT);
   EXPECT_TRUE(view_.urls.empty());
@@ -488,19 +467,13 @@ TEST_F(TrayTest, AboutBoxOpensTheUpdatePageOnlyFromItsButton) {
   EXPECT_EQ(view_.urls[0].rfind("http://", 0), 0u);
 }
 
-TEST_F(TrayTest, FullScreenUpdateCommandRequestsARefresh) {
+TEST_F(TrayTest, FailedTrayIconUpdateIsOnlyLoggedAndFullUpdateRequestsARefresh) {
+  view_.trayWorks = false;
   Init();
   StartAndEndCheck();
   engine_->refreshWanted = false;
   tray_->OnCommand(ID_SEND_FULL_UPDATE);
   EXPECT_TRUE(engine_->refreshWanted);
-}
-
-TEST_F(TrayTest, FailedTrayIconUpdateIsOnlyLogged) {
-  view_.trayWorks = false;
-  Init();
-  tray_->OnCommand(ID_START_TRANSMISSION);
-  EXPECT_EQ(tray_->CurrentState(), State::Starting);
 }
 
 // ---- the settings dialog's rules on a running controller ------------------
@@ -521,7 +494,7 @@ class SettingsDialogTest : public TrayTest {
   }
 };
 
-TEST_F(SettingsDialogTest, OddPortIsCorrectedThenAppliedWithASecondOk) {
+TEST_F(SettingsDialogTest, InvalidPortsAreCorrectedThenAppliedWithASecondOk) {
   Init();
   qcSettings dialog(*tray_);
   dialog.Open();
@@ -538,12 +511,8 @@ TEST_F(SettingsDialogTest, OddPortIsCorrectedThenAppliedWithASecondOk) {
   ASSERT_TRUE(stored.Load());
   EXPECT_EQ(stored.Read("MulticastPort"), 6002u);
   EXPECT_EQ(stored.Read("EnableLogging"), 0u);
-}
 
-TEST_F(SettingsDialogTest, OutOfRangePortsGoToTheNearestEnd) {
-  Init();
-  qcSettings dialog(*tray_);
-  dialog.Open();
+  // Out of range: the nearest end.
   EXPECT_EQ(dialog.OnOk(Values("80"))->text, "1024");
   EXPECT_EQ(dialog.OnOk(Values("70000"))->text, "65534");
   EXPECT_EQ(dialog.OnOk(Values(""))->text, "1024");
