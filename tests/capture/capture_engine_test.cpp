@@ -380,32 +380,29 @@ TEST(CapturePause, PausedSendsNoStepsButKeepAlives) {
   EXPECT_EQ(Count(sent, kUpdate), 4);
 }
 
-TEST(CaptureDisplayChange, EndsThroughFatalErrorAtTheNextStep) {
-  Rig rig(32, 8, 16);
-  rig.Start();
-  rig.Steps(4);
-  rig.capture->OnDisplayChange();
-  uint64_t n = rig.capture->StepsDone();
-  rig.capture->OnPollTimer();
-  ASSERT_TRUE(rig.capture->WaitForSteps(n + 1, 10000));
-  EXPECT_TRUE(rig.capture->WorkThreadFinished());
-  EXPECT_EQ(rig.owner.fatalErrors.load(), 1);
-  EXPECT_TRUE(rig.transport.IsClosed());
-}
-
-TEST(CaptureDisplayChange, PausedChangeIsActedOnAfterResuming) {
-  Rig rig(32, 8, 16);
-  rig.Start();
-  rig.Steps(4);
-  rig.capture->SetPolling(false);
-  rig.capture->SetPaused(true);
-  rig.capture->OnDisplayChange();
-  EXPECT_EQ(rig.owner.fatalErrors.load(), 0);
-  rig.capture->SetPaused(false);
-  rig.capture->SetPolling(true);
-  rig.capture->OnPollTimer();
-  ASSERT_TRUE(rig.capture->WaitForSteps(UINT64_MAX, 10000));
-  EXPECT_EQ(rig.owner.fatalErrors.load(), 1);
+TEST(CaptureDisplayChange, EndsThroughFatalErrorAtTheNextStepEvenAfterAPause) {
+  for (bool paused : {false, true}) {
+    SCOPED_TRACE(paused ? "paused" : "running");
+    Rig rig(32, 8, 16);
+    rig.Start();
+    rig.Steps(4);
+    if (paused) {
+      rig.capture->SetPolling(false);
+      rig.capture->SetPaused(true);
+    }
+    rig.capture->OnDisplayChange();
+    if (paused) {  // acted on after resuming
+      EXPECT_EQ(rig.owner.fatalErrors.load(), 0);
+      rig.capture->SetPaused(false);
+      rig.capture->SetPolling(true);
+    }
+    uint64_t n = rig.capture->StepsDone();
+    rig.capture->OnPollTimer();
+    ASSERT_TRUE(rig.capture->WaitForSteps(n + 1, 10000));
+    EXPECT_TRUE(rig.capture->WorkThreadFinished());
+    EXPECT_EQ(rig.owner.fatalErrors.load(), 1);
+    EXPECT_TRUE(rig.transport.IsClosed());
+  }
 }
 
 TEST(CaptureDisplayChange, HandlerIgnoresChangesWhileStoppedButTheSourceDoesNot) {

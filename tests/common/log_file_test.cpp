@@ -94,36 +94,31 @@ TEST_F(LogFileTest, FirstEnableTruncatesLaterOnesAppend) {
   EXPECT_NE(text.find(" c\r\n"), std::string::npos);
 }
 
-TEST_F(LogFileTest, SenderDeletesItsLogWhenDisabledAtExit) {
-  {
-    std::ofstream old("Quillcast.log");
-    old << "left by an earlier run\n";
+TEST_F(LogFileTest, SenderDeletesItsLogWhenDisabledAtExitReceiverNeverDeletes) {
+  for (auto policy : {LogFile::ExitPolicy::DeleteWhenDisabled, LogFile::ExitPolicy::Keep}) {
+    {
+      std::ofstream old("Quillcast.log");
+      old << "left by an earlier run\n";
+    }
+    { LogFile log("Quillcast.log", policy); }
+    if (policy == LogFile::ExitPolicy::Keep) {
+      EXPECT_EQ(ReadAll("Quillcast.log"), "left by an earlier run\n");
+      continue;
+    }
+    EXPECT_FALSE(fs::exists("Quillcast.log"));
+    {
+      LogFile log("Quillcast.log", policy);
+      log.Enable(true);
+      log.Print("x\n");
+    }
+    EXPECT_TRUE(fs::exists("Quillcast.log"));
+    {
+      LogFile log("Quillcast.log", policy);
+      log.Enable(true);
+      log.Enable(false);
+    }
+    EXPECT_FALSE(fs::exists("Quillcast.log"));
   }
-  { LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled); }
-  EXPECT_FALSE(fs::exists("Quillcast.log"));
-
-  {
-    LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled);
-    log.Enable(true);
-    log.Print("x\n");
-  }
-  EXPECT_TRUE(fs::exists("Quillcast.log"));
-
-  {
-    LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled);
-    log.Enable(true);
-    log.Enable(false);
-  }
-  EXPECT_FALSE(fs::exists("Quillcast.log"));
-}
-
-TEST_F(LogFileTest, ReceiverNeverDeletes) {
-  {
-    std::ofstream old("Quillview.log");
-    old << "kept\n";
-  }
-  { LogFile log("Quillview.log", LogFile::ExitPolicy::Keep); }
-  EXPECT_EQ(ReadAll("Quillview.log"), "kept\n");
 }
 
 }  // namespace
