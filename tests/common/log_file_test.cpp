@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -69,8 +68,14 @@ TEST_F(LogFileTest, PrefixIsLocalTimeAndNothingIsWrittenWhileDisabled) {
     log.Enable(true);
     log.Print("qcTray: kept %s\n", "line");
     std::string text = ReadAll("Quillcast.log");
-    EXPECT_TRUE(std::regex_match(text, std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] qcTray: kept line\r\n")))
-        << text;
+    // "HH:MM:SS " on a 24-hour clock, then the message with CR LF.
+    ASSERT_EQ(text.size(), 28u) << text;
+    int h = -1, m = -1, sec = -1;
+    ASSERT_EQ(sscanf(text.c_str(), "%2d:%2d:%2d ", &h, &m, &sec), 3) << text;
+    EXPECT_TRUE(h >= 0 && h < 24 && m >= 0 && m < 60 && sec >= 0 && sec <= 60) << text;
+    EXPECT_EQ(text[2], ':');
+    EXPECT_EQ(text[5], ':');
+    EXPECT_EQ(text.substr(8), " qcTray: kept line\r\n");
   }
 }
 
