@@ -30,7 +30,9 @@ TEST(ReceiverCommandLine, ScanningRules) {
     SCOPED_TRACE(c.text);
     CommandLine got = ScanCommandText(c.text);
     EXPECT_EQ(got.action, c.action);
-    if (c.port >= 0) EXPECT_EQ(got.port, c.port);
+    if (c.port >= 0) {
+      EXPECT_EQ(got.port, c.port);
+    }
   }
   for (const char* text : {"-port 6001", "-port 1022", "-port 65535", "-port 123456", "-port",
                            "-port  6000", "-port6000", "-port -6000", "-port abc", "-portable",

@@ -42,7 +42,9 @@ TEST(CommandLineTest, ScanningRules) {
     CommandLine got;
     EXPECT_EQ(ScanCommandLine(c.line, got), c.status);
     EXPECT_EQ(got.start, c.start);
-    if (c.port >= 0) EXPECT_EQ(got.port, c.port);
+    if (c.port >= 0) {
+      EXPECT_EQ(got.port, c.port);
+    }
   }
   for (const char* line : {"-port 6001", "-port 1022", "-port 65536", "-port 123456", "-port",
                            "-port ", "-port abc", "-port -6000", "-start -port"}) {

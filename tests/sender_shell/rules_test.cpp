@@ -41,10 +41,18 @@ TEST(AccelerationTest, SwitchOffAndRestore) {
     backend.writable = c.writable;
     AccelerationControl control(backend);
     for (const char* op = c.ops; *op; ++op) control.SetAcceleration(*op == '+');
-    if (c.levelAfter != kAny) EXPECT_EQ(backend.level, std::optional<int>(c.levelAfter));
-    if (c.writes != kAny) EXPECT_EQ(backend.writes, c.writes);
-    if (c.reapplied != kAny) EXPECT_EQ(backend.reapplied, c.reapplied);
-    if (c.saved != kAny) EXPECT_EQ(control.SavedLevel(), c.saved);
+    if (c.levelAfter != kAny) {
+      EXPECT_EQ(backend.level, std::optional<int>(c.levelAfter));
+    }
+    if (c.writes != kAny) {
+      EXPECT_EQ(backend.writes, c.writes);
+    }
+    if (c.reapplied != kAny) {
+      EXPECT_EQ(backend.reapplied, c.reapplied);
+    }
+    if (c.saved != kAny) {
+      EXPECT_EQ(control.SavedLevel(), c.saved);
+    }
   }
   UnsupportedAcceleration linux;
   AccelerationControl real(linux);
