@@ -26,84 +26,13 @@
 #include "tests/receiver/receiver_test_util.h"
 #include "tests/receiver/synthetic_sender.h"
 #include "tests/support/fake_sources.h"
+#include "tests/support/root_painter.h"
 
 namespace qc {
 namespace {
 
 constexpr uint16_t kPort = 47300;
 
-// Draws on the root window and reads it back.
-class Screen {
- public:
-  explicit Screen(const std::string& display) {
-    conn_ = xcb_connect(display.c_str(), nullptr);
-    screen_ = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data;
-    gc_ = xcb_generate_id(conn_);
-    xcb_create_gc(conn_, gc_, screen_->root, 0, nullptr);
-    bytes_ = screen_->root_depth >= 24 ? 4 : 2;
-  }
-  ~Screen() { xcb_disconnect(conn_); }
-  int Width() const { return screen_->width_in_pixels; }
-  int Height() const { return screen_->height_in_pixels; }
-  int Bytes() const { return bytes_; }
-
-  void Fill(int x, int y, int w, int h, uint32_t pixel) {
-    xcb_change_gc(conn_, gc_, XCB_GC_FOREGROUND, &pixel);
-    xcb_rectangle_t r{int16_t(x), int16_t(y), uint16_t(w), uint16_t(h)};
-    xcb_poly_fill_rectangle(conn_, screen_->root, gc_, 1, &r);
-  }
-  void Noise(int x, int y, int w, int h, uint32_t seed) {
-    std::mt19937 random(seed);
-    std::vector<uint8_t> data(size_t(w) * h * bytes_);
-    for (auto& b : data) b = static_cast<uint8_t>(random());
-    xcb_put_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, gc_, uint16_t(w), uint16_t(h),
-                  int16_t(x), int16_t(y), 0, screen_->root_depth, uint32_t(data.size()),
-                  data.data());
-  }
-  void Scene(uint32_t seed) {
-    std::mt19937 random(seed);
-    uint32_t mask = bytes_ == 4 ? 0xFFFFFF : 0xFFFF;
-    Fill(0, 0, Width(), Height(), 0x336699 & mask);
-    for (int i = 0; i < 40; ++i) {
-      int w = 20 + random() % 300, h = 10 + random() % 200;
-      Fill(random() % (Width() - w), random() % (Height() - h), w, h, random() & mask);
-    }
-    for (int i = 0; i < 4; ++i) {
-      Noise(random() % (Width() - 100), random() % (Height() - 80), 100, 80, seed + i);
-    }
-    Sync();
-  }
-  void MovePointer(int x, int y) {
-    xcb_warp_pointer(conn_, XCB_NONE, screen_->root, 0, 0, 0, 0, int16_t(x), int16_t(y));
-    Sync();
-  }
-  void Sync() { free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr)); }
-
-  std::vector<uint8_t> Read() {
-    std::vector<uint8_t> out;
-    size_t row = size_t(Width()) * bytes_;
-    size_t xrow = (row + 3) / 4 * 4;
-    for (int y = 0; y < Height(); y += 64) {
-      int n = std::min(64, Height() - y);
-      xcb_get_image_reply_t* reply = xcb_get_image_reply(
-          conn_,
-          xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, 0, int16_t(y),
-                        uint16_t(Width()), uint16_t(n), ~0u),
-          nullptr);
-      if (reply == nullptr) return {};
-      const uint8_t* data = xcb_get_image_data(reply);
-      for (int r = 0; r < n; ++r) out.insert(out.end(), data + r * xrow, data + r * xrow + row);
-      free(reply);
-    }
-    return out;
-  }
-
- private:
-  xcb_connection_t* conn_;
-  xcb_screen_t* screen_;
-  xcb_gcontext_t gc_;
-  int bytes_;
-};
 
 // The viewer shows the screen: 16-bit pixels exactly; 32-bit pixels exactly
 // or reduced to 5 bits per intensity (Raw color substrings); byte 3 aside.
@@ -172,7 +101,7 @@ struct Engine {
 void RunLoopback(int displayNumber, const char* geometry) {
   test::XvfbServer server(displayNumber, geometry);
   ASSERT_TRUE(server.Ready()) << server.Display();
-  Screen screen(server.Display());
+  test::RootPainter screen(server.Display());
   screen.Scene(1);
 
   test::RecordingOwner owner;
@@ -184,18 +113,18 @@ void RunLoopback(int displayNumber, const char* geometry) {
   ASSERT_TRUE(engine.Open());
   ASSERT_TRUE(engine.Start());
   std::vector<uint8_t> picture = screen.Read();
-  ASSERT_TRUE(engine.StepUntil([&] { return Shows(viewer, picture, screen.Bytes()); }));
+  ASSERT_TRUE(engine.StepUntil([&] { return Shows(viewer, picture, screen.BytesPerPixel()); }));
   EXPECT_EQ(viewer.Transmission().screenId, engine.sender.ScreenId());
-  EXPECT_EQ(viewer.FramebufferInfo().bitsPerPixel, screen.Bytes() * 8);
+  EXPECT_EQ(viewer.FramebufferInfo().bitsPerPixel, screen.BytesPerPixel() * 8);
   EXPECT_EQ(surface.placed, 1);
 
   // Incremental updates follow the screen.
   uint32_t applied = viewer.Stats().updatesApplied;
-  screen.Fill(100, 100, 300, 50, 0x00FF00 & (screen.Bytes() == 4 ? 0xFFFFFF : 0xFFFF));
+  screen.Fill(100, 100, 300, 50, 0x00FF00 & (screen.BytesPerPixel() == 4 ? 0xFFFFFF : 0xFFFF));
   screen.Noise(500, 300, 64, 64, 9);
   screen.Sync();
   picture = screen.Read();
-  ASSERT_TRUE(engine.StepUntil([&] { return Shows(viewer, picture, screen.Bytes()); }));
+  ASSERT_TRUE(engine.StepUntil([&] { return Shows(viewer, picture, screen.BytesPerPixel()); }));
   EXPECT_GT(viewer.Stats().updatesApplied, applied);
   EXPECT_EQ(viewer.Stats().lost, 0u);
   EXPECT_EQ(owner.requests, 0);
@@ -224,7 +153,7 @@ void RunLoopback(int displayNumber, const char* geometry) {
   engine.capture->SetPolling(true);
   engine.capture->RequestRefresh();
   engine.capture->OnFullUpdateTimer();
-  ASSERT_TRUE(engine.StepUntil([&] { return Shows(viewer, picture, screen.Bytes()); }));
+  ASSERT_TRUE(engine.StepUntil([&] { return Shows(viewer, picture, screen.BytesPerPixel()); }));
   EXPECT_EQ(surface.placed, 2);
   EXPECT_EQ(owner.fatals, 0);
   engine.capture.reset();
@@ -238,7 +167,7 @@ TEST(ViewerCaptureEndToEnd, SixteenBitScreenOnLoopback) { RunLoopback(51, "640x4
 TEST(ViewerCaptureEndToEnd, BridgedReceiversConvergeDespiteLossAndASecondSender) {
   test::XvfbServer server(52, "800x600x24");
   ASSERT_TRUE(server.Ready()) << server.Display();
-  Screen screen(server.Display());
+  test::RootPainter screen(server.Display());
   screen.Scene(3);
 
   test::NetnsLan lan(4);  // 0 capture engine, 1-2 receivers, 3 second sender
