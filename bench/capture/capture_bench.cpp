@@ -29,7 +29,7 @@
 #include "platform/x11_screen_source.h"
 #include "sender/capture/capture.h"
 #include "sender/capture/sender_transport.h"
-#include "tests/capture/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 #include "tests/support/fake_sources.h"
 #include "tests/support/private_network.h"
 
@@ -107,7 +107,7 @@ class Desktop {
   ~Desktop() { StopTerminal(); }
 
  private:
-  Desktop() : server_(45, "1920x1080x24") {}
+  Desktop() : server_("1920x1080x24") {}
   test::XvfbServer server_;
   pid_t terminal_ = -1;
   std::string terminalSize_;

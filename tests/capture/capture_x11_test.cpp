@@ -22,7 +22,7 @@
 #include "receiver/viewer/str_decoder.h"
 #include "sender/capture/capture.h"
 #include "sender/capture/sender_transport.h"
-#include "tests/capture/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 #include "tests/support/root_painter.h"
 #include "tests/codec/codec_test_support.h"
 #include "tests/support/fake_sources.h"
@@ -215,7 +215,7 @@ struct X11Rig {
 
 void RunScreenScenario(int displayNumber, const char* geometry, int expectBits,
                        X11ScreenSource::Options options = {}) {
-  test::XvfbServer server(displayNumber, geometry);
+  test::XvfbServer server(geometry);
   ASSERT_TRUE(server.Ready()) << "Xvfb " << geometry << " on " << server.Display();
   test::RootPainter painter(server.Display());
   painter.Scene(displayNumber);
@@ -318,7 +318,7 @@ TEST(CaptureX11, OddWidthAtSixteenBitsKeepsRowsUnpadded) {
 }
 
 TEST(CaptureX11, CursorMovesAndShapesAreSent) {
-  test::XvfbServer server(44, "800x600x24");
+  test::XvfbServer server("800x600x24");
   ASSERT_TRUE(server.Ready());
   test::RootPainter painter(server.Display());
   painter.MovePointer(100, 100);
@@ -367,7 +367,7 @@ TEST(CaptureX11, CursorMovesAndShapesAreSent) {
 }
 
 TEST(CaptureX11, EightBitScreenIsRefused) {
-  test::XvfbServer server(44, "640x480x8");
+  test::XvfbServer server("640x480x8");
   ASSERT_TRUE(server.Ready());
   X11Rig rig(server.Display());
   EXPECT_FALSE(rig.capture->Init(rig.owner.get()));
@@ -377,7 +377,7 @@ TEST(CaptureX11, EightBitScreenIsRefused) {
 }
 
 TEST(CaptureX11, ScreenResizeEndsTheEngine) {
-  test::XvfbServer server(44, "1024x768x24");
+  test::XvfbServer server("1024x768x24");
   ASSERT_TRUE(server.Ready());
   X11Rig rig(server.Display());
   ASSERT_TRUE(rig.Start());

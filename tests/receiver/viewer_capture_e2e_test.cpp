@@ -21,7 +21,7 @@
 #include "receiver/viewer/viewer.h"
 #include "sender/capture/capture.h"
 #include "sender/capture/sender_transport.h"
-#include "tests/capture/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 #include "tests/receiver/netns_lan.h"
 #include "tests/receiver/receiver_test_util.h"
 #include "tests/receiver/synthetic_sender.h"
@@ -98,8 +98,8 @@ struct Engine {
   std::unique_ptr<qcCapture> capture;
 };
 
-void RunLoopback(int displayNumber, const char* geometry) {
-  test::XvfbServer server(displayNumber, geometry);
+void RunLoopback(const char* geometry) {
+  test::XvfbServer server(geometry);
   ASSERT_TRUE(server.Ready()) << server.Display();
   test::RootPainter screen(server.Display());
   screen.Scene(1);
@@ -160,12 +160,12 @@ void RunLoopback(int displayNumber, const char* geometry) {
   viewer.Stop();
 }
 
-TEST(ViewerCaptureEndToEnd, ThirtyTwoBitScreenOnLoopback) { RunLoopback(50, "1024x768x24"); }
+TEST(ViewerCaptureEndToEnd, ThirtyTwoBitScreenOnLoopback) { RunLoopback("1024x768x24"); }
 
-TEST(ViewerCaptureEndToEnd, SixteenBitScreenOnLoopback) { RunLoopback(51, "640x480x16"); }
+TEST(ViewerCaptureEndToEnd, SixteenBitScreenOnLoopback) { RunLoopback("640x480x16"); }
 
 TEST(ViewerCaptureEndToEnd, BridgedReceiversConvergeDespiteLossAndASecondSender) {
-  test::XvfbServer server(52, "800x600x24");
+  test::XvfbServer server("800x600x24");
   ASSERT_TRUE(server.Ready()) << server.Display();
   test::RootPainter screen(server.Display());
   screen.Scene(3);

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/x11_hotkeys.h"
-#include "tests/capture/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 namespace qc {
 namespace {
@@ -34,7 +34,7 @@ TEST(X11HotkeyTableTest, VirtualKeysAndModifiersBecomeKeysymsAndXMasks) {
 
 class X11HotkeysTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() { xvfb_ = new test::XvfbServer(65, "320x240x24"); }
+  static void SetUpTestSuite() { xvfb_ = new test::XvfbServer("320x240x24"); }
   static void TearDownTestSuite() {
     delete xvfb_;
     xvfb_ = nullptr;

@@ -20,12 +20,11 @@
 #include "common/byte_order.h"
 #include "common/protocol.h"
 #include "platform/udp_socket.h"
-#include "tests/capture/xvfb_server.h"
+#include "tests/support/xvfb_server.h"
 
 namespace qc {
 namespace {
 
-constexpr int kDisplay = 63;
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);
@@ -172,7 +171,7 @@ TEST_F(ProgramTest, TrayWithoutADisplaySaysSo) {
 class XvfbProgramTest : public ProgramTest {
  protected:
   static void SetUpTestSuite() {
-    xvfb_ = new test::XvfbServer(kDisplay, "320x240x24");
+    xvfb_ = new test::XvfbServer("320x240x24");
     // lo's 127.0.0.1 has host scope, which multicast source selection
     // skips; a global documentation address gives datagrams a source.
     std::system("ip addr add 192.0.2.7/32 dev lo 2>/dev/null");

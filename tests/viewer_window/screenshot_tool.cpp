@@ -14,7 +14,7 @@
 
 #include "receiver/viewer/viewer_window.h"
 #include "tests/viewer_window/fake_viewer_source.h"
-#include "tests/viewer_window/xvfb_display.h"
+#include "tests/support/xvfb_server.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s WINDOWED.png FULLSCREEN.png\n", argv[0]);
     return 2;
   }
-  qc::test::XvfbDisplay xvfb("1280x1024x24");
+  qc::test::XvfbServer xvfb("1280x1024x24");
   if (!xvfb.Ready()) {
     fprintf(stderr, "no free display among :70 to :79\n");
     return 1;

@@ -13,14 +13,14 @@
 #include <memory>
 
 #include "tests/viewer_window/qt_test_support.h"
-#include "tests/viewer_window/xvfb_display.h"
+#include "tests/support/xvfb_server.h"
 
 namespace qc::test {
 
 class XvfbQtEnvironment : public testing::Environment {
  public:
   void SetUp() override {
-    xvfb_ = std::make_unique<XvfbDisplay>("1280x1024x24");
+    xvfb_ = std::make_unique<XvfbServer>("1280x1024x24");
     ASSERT_TRUE(xvfb_->Ready()) << "no free display among :70 to :79";
     qputenv("DISPLAY", xvfb_->Display().c_str());
     qputenv("QT_QPA_PLATFORM", "xcb");
@@ -37,7 +37,7 @@ class XvfbQtEnvironment : public testing::Environment {
   }
 
  private:
-  std::unique_ptr<XvfbDisplay> xvfb_;
+  std::unique_ptr<XvfbServer> xvfb_;
   std::unique_ptr<QApplication> app_;
 };
 
