@@ -19,7 +19,7 @@ APT_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iptables
   xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick
-  dpkg-dev file
+  dpkg-dev file lintian
 )
 
 say() { printf '\n== %s\n' "$*"; }
