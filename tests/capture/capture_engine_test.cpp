@@ -42,7 +42,7 @@ struct Rig {
     capture = std::make_unique<qcCapture>(std::move(s), std::move(c));
   }
 
-  bool Init() { return capture->Init(&owner, &transport); }
+  bool Init() { return capture->Init(&owner); }
 
   // Init, polling on.
   void Start() {
@@ -50,7 +50,7 @@ struct Rig {
     capture->SetPolling(true);
   }
 
-  // One tick of timer 1, waited for.
+  // One tick of the poll timer, waited for.
   void Step() {
     uint64_t n = capture->StepsDone();
     capture->OnPollTimer();
@@ -72,7 +72,7 @@ struct Rig {
   FakeScreenSource* screen = nullptr;
   FakeCursorSource* cursor = nullptr;
   RecordingTransport transport;
-  FakeCaptureOwner owner;
+  FakeCaptureOwner owner{&transport};
   std::unique_ptr<qcCapture> capture;
 };
 
@@ -307,7 +307,7 @@ TEST(CapturePolling, PollTimerIntervalIsAQuarterOfTheUpdatePeriod) {
   Rig rig(32, 8, 16);
   rig.owner.updatePeriod = 1000;
   ASSERT_TRUE(rig.Init());
-  EXPECT_EQ(rig.owner.pollTimerInterval, 1000);  // timer 1 runs from Init
+  EXPECT_EQ(rig.owner.pollTimerInterval, 1000);  // the poll timer runs from Init
   rig.capture->SetPolling(true);
   EXPECT_EQ(rig.owner.pollTimerInterval, 250);
   EXPECT_TRUE(rig.capture->IsPolling());

@@ -1,5 +1,5 @@
-// In-memory stand-ins for the capture engine's screen, cursor and transport,
-// for tests of the engine and of its owner.
+// In-memory stand-ins for the capture engine's screen, cursor, transport and
+// owner, for tests of the engine.
 //
 // The engine owns the sources it is given; a test keeps a raw pointer and
 // changes the fake only between steps (after qcCapture::WaitForSteps), which
@@ -248,8 +248,8 @@ class RecordingTransport : public CaptureTransport {
 // An owner that counts what the engine asks of it.
 class FakeCaptureOwner : public CaptureOwner {
  public:
-  explicit FakeCaptureOwner(qcSender* sender = nullptr) : sender_(sender) {}
-  qcSender& Sender() override { return *sender_; }
+  explicit FakeCaptureOwner(CaptureTransport* transport) : transport_(transport) {}
+  CaptureTransport& Sender() override { return *transport_; }
   int UpdatePeriod() const override { return updatePeriod; }
   void FatalError() override { ++fatalErrors; }
   void StartPollTimer(int intervalMs) override {
@@ -274,7 +274,7 @@ class FakeCaptureOwner : public CaptureOwner {
   std::string messageText;
 
  private:
-  qcSender* sender_;
+  CaptureTransport* transport_;
 };
 
 }  // namespace qc::test
