@@ -75,6 +75,11 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
     }
     test::Scribble(rng, frame, W, H, B);
   }
+  // Structured frames wide enough for 33 colours a substring exercise every
+  // kind of entry.
+  for (int kind = 0; structured && W >= 1000 && kind < StrEncoder::kKindCount; ++kind) {
+    EXPECT_GT(enc.KindCount(StrEncoder::Kind(kind)), 0u) << "W " << W << " kind " << kind;
+  }
 }
 
 // 16-bit is exact, 32-bit loses only Raw color low bits; widths that are

@@ -72,39 +72,20 @@ Bytes StructuredFrame(std::mt19937& rng, int width, int height, int B) {
   Bytes frame(static_cast<size_t>(width) * height * B);
   std::vector<uint32_t> colours(48);
   for (auto& c : colours) c = RandomColour(rng, B);
-  const uint32_t background = colours[0];
   const int counts[] = {1, 2, 3, 4, 5, 16, 17, 31, 32, 33, 48};
+  const size_t row = static_cast<size_t>(width) * B;
   for (int y = 0; y < height; ++y) {
-    const int type = static_cast<int>(rng() % 7);
-    const int n = counts[rng() % std::size(counts)];
-    if (type == 1 && y > 0) {  // repeat of the row above
-      std::memcpy(frame.data() + static_cast<size_t>(y) * width * B,
-                  frame.data() + static_cast<size_t>(y - 1) * width * B,
-                  static_cast<size_t>(width) * B);
+    if (y > 0 && rng() % 6 == 0) {  // a repeat of the row above
+      std::memcpy(frame.data() + y * row, frame.data() + (y - 1) * row, row);
       continue;
     }
+    // Runs over a chosen number of colours with some noise: every palette
+    // size and Raw color; long runs of one colour make Copy entries.
+    const int n = counts[rng() % std::size(counts)];
+    const int run = 1 + static_cast<int>(rng() % 64);
     for (int x = 0; x < width; ++x) {
-      uint32_t v = background;
-      switch (type) {
-        case 2:  // text: glyph pixels of one or two colours on the background
-          if (rng() % 5 == 0) v = colours[1 + (x / 64) % 2];
-          break;
-        case 3:  // gradient across the row
-          v = colours[(x * 47 / std::max(width, 1)) % 48];
-          break;
-        case 4:  // noise of a chosen number of colours in short runs
-          v = colours[(x / 3 + rng() % 2 * (rng() % n)) % n];
-          break;
-        case 5:  // windows: bands of colour with borders
-          v = colours[((x / 40) % 6) + 6];
-          if (x % 40 == 0) v = colours[12];
-          break;
-        case 6:  // repeating pattern with a period shorter than a substring
-          v = colours[(x % 7) + 20];
-          break;
-        default: break;
-      }
-      PutPixel(frame, width, B, x, y, v);
+      const uint32_t noise = rng() % 4 == 0 ? rng() : 0;
+      PutPixel(frame, width, B, x, y, colours[(x / run + noise) % n]);
     }
   }
   return frame;

@@ -43,8 +43,8 @@ Bytes Inflate(const Bytes& compressed, bool& ok);
 
 // Frames: height rows of width x B bytes.
 Bytes RandomFrame(std::mt19937& rng, int width, int height, int bytesPerPixel);
-// Runs of a few colours, repeated rows and blocks, lines of "text": every
-// substring kind and Copy appear.
+// Runs over 1 to 48 colours and repeated rows: every substring kind and
+// Copy entries appear.
 Bytes StructuredFrame(std::mt19937& rng, int width, int height, int bytesPerPixel);
 // Changes a few rectangles of the frame (new colours or copies of others).
 void Scribble(std::mt19937& rng, Bytes& frame, int width, int height, int bytesPerPixel);
