@@ -41,7 +41,8 @@ Bytes Inflate(const Bytes& compressed, bool& ok) {
   s.next_out = out.data();
   s.avail_out = static_cast<uInt>(out.size());
   ok = ok && inflate(&s, Z_FULL_FLUSH) == Z_OK;
-  out.resize(out.size() - s.avail_out);
+  // Keeps what inflate wrote.
+  out.erase(out.begin() + static_cast<std::ptrdiff_t>(out.size() - s.avail_out), out.end());
   inflateEnd(&s);
   if (!ok) out.clear();
   return out;
