@@ -151,6 +151,8 @@ struct Case {
   bool shm, damage;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class X11Pipeline : public testing::TestWithParam<Case> {};
 
 TEST_P(X11Pipeline, RebuildsTheScreenAndSendsOnlyWhatChanged) {
