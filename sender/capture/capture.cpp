@@ -303,7 +303,8 @@ bool qcCapture::CaptureCursorShape() {
   }
   lastCursorHandle_ = image.handle;
   haveCursorHandle_ = true;
-  SendResult result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
+  SendResult result =
+      transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
   if (result == SendResult::TooLarge) {
     // A busy image that does not compress into one datagram: send it small.
     CursorImage small = ScaleCursorImage(image, kFallbackCursorSize, kFallbackCursorSize);

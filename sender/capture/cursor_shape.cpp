@@ -17,7 +17,9 @@ constexpr int kRowAlignPixels = 32;
 // Header fields are signed 16-bit.
 constexpr int kMaxCursorDimension = 32767;
 
-int PaddedWidth(int width) { return (width + kRowAlignPixels - 1) / kRowAlignPixels * kRowAlignPixels; }
+int PaddedWidth(int width) {
+  return (width + kRowAlignPixels - 1) / kRowAlignPixels * kRowAlignPixels;
+}
 
 size_t PayloadSize(int width, int height) {
   size_t padded = static_cast<size_t>(PaddedWidth(width));

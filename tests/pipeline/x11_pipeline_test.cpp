@@ -121,7 +121,8 @@ std::vector<uint16_t> Types(const std::vector<Bytes>& datagrams) {
 
 Bytes Payload(const Bytes& datagram) {
   bool ok = false;
-  Bytes payload = test::Inflate(Bytes(datagram.begin() + kCompressedHeaderSize, datagram.end()), ok);
+  Bytes payload =
+      test::Inflate(Bytes(datagram.begin() + kCompressedHeaderSize, datagram.end()), ok);
   EXPECT_TRUE(ok);
   return payload;
 }
@@ -303,7 +304,8 @@ TEST(X11PipelineSetUp, ScreenResizeEndsThroughFatalError) {
   ASSERT_TRUE(p.Open());
   ASSERT_TRUE(p.Start());
   ASSERT_TRUE(p.Steps(4));
-  const std::string command = "DISPLAY=" + server.Display() + " xrandr --fb 800x600 >/dev/null 2>&1";
+  const std::string command =
+      "DISPLAY=" + server.Display() + " xrandr --fb 800x600 >/dev/null 2>&1";
   [[maybe_unused]] int rc = system(command.c_str());  // xrandr complains but resizes
   // The notification arrives on the source's own connection; the engine
   // sees it at one of the next steps.

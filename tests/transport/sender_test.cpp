@@ -157,7 +157,8 @@ TEST_F(SenderTest, EveryOpenMakesANewIdentifierAndRestartsNumbering) {
 }
 
 TEST(ScreenId, IsTheLow16BitsOfTheXor) {
-  EXPECT_EQ(qcSender::MakeScreenId(0x0100007F, 0x1234, 0x5678, 0xABCD0000), 0x007F ^ 0x1234 ^ 0x5678);
+  EXPECT_EQ(qcSender::MakeScreenId(0x0100007F, 0x1234, 0x5678, 0xABCD0000),
+            0x007F ^ 0x1234 ^ 0x5678);
   EXPECT_EQ(qcSender::MakeScreenId(0, 0, 0, 0x12345678), 0x5678);
 }
 
