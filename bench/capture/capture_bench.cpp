@@ -25,10 +25,10 @@
 #include <thread>
 
 #include "common/protocol.h"
-#include "platform/x11_cursor_source.h"
-#include "platform/x11_screen_source.h"
 #include "sender/capture/capture.h"
-#include "sender/capture/sender_transport.h"
+#include "sender/capture/sender.h"
+#include "sender/capture/x11/x11_cursor_source.h"
+#include "sender/capture/x11/x11_screen_source.h"
 #include "tests/support/xvfb_server.h"
 #include "tests/support/fake_sources.h"
 #include "tests/support/private_network.h"

@@ -7,38 +7,15 @@
 #include <new>
 #include <system_error>
 
-#include "common/byte_order.h"
 #include "common/log_file.h"
 #include "common/strip_format.h"
+#include "sender/capture/cursor_shape.h"
 #include "sender/capture/cursor_source.h"
 #include "sender/capture/screen_source.h"
-#include "sender/capture/sender_transport.h"
 
 namespace qc {
 
 namespace {
-
-// qcSender as the engine's transport.
-class QcSenderTransport final : public CaptureTransport {
- public:
-  explicit QcSenderTransport(qcSender& sender) : sender_(sender), sink_(sender) {}
-  SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override {
-    return sink_.SendPayload(payload, length, type);
-  }
-  uint32_t TotalBytesSent() const override { return sender_.TotalBytesSent(); }
-  bool SendRaw(const uint8_t* data, size_t length) override {
-    return sender_.SendRaw(data, length);
-  }
-  bool ResetStream() override { return sender_.ResetStream(); }
-  void Close() override { sender_.Close(); }
-  uint16_t ScreenId() const override { return sender_.ScreenId(); }
-  bool SentSinceTick() const override { return sender_.SentSinceTick(); }
-  void ClearSentSinceTick() override { sender_.TakeSentSinceTick(); }
-
- private:
-  qcSender& sender_;
-  SenderSink sink_;
-};
 
 // Rows are addressed by a signed 16-bit number on the wire.
 constexpr int kMaxScreenHeight = 32767;
@@ -53,7 +30,6 @@ qcCapture::qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<Curso
     : screen_(std::move(screen)), cursor_(std::move(cursor)) {
   // Without a cursor source (no cursor extension) the cursor is never sent.
   cursorOff_ = cursor_ == nullptr;
-  WriteU16(cursorPosition_, static_cast<uint16_t>(PacketType::CursorPosition));
 }
 
 qcCapture::~qcCapture() {
@@ -78,26 +54,17 @@ int qcCapture::QuarterBound(int height, int q) {
 
 bool qcCapture::Init(CaptureOwner* owner) {
   if (owner == nullptr || thread_.joinable()) return false;
-  ownTransport_ = std::make_unique<QcSenderTransport>(owner->Sender());
-  return Init(owner, ownTransport_.get());
-}
-
-bool qcCapture::Init(CaptureOwner* owner, CaptureTransport* transport) {
-  if (owner == nullptr || transport == nullptr || thread_.joinable()) return false;
   owner_ = owner;
-  transport_ = transport;
+  transport_ = &owner->Sender();
   if (!SetUpScreen()) return false;
 
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
 
-  // Timer 1 runs from now on with the full period; it signals nothing until
-  // polling is on. Timers 2 and 3 are the owner's, at the two constants.
+  // The poll timer runs from now on with the full period; it signals
+  // nothing until polling is on. The full-update and keep-alive timers are
+  // the owner's, at the two constants.
   owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod()));
-
-  uint16_t id = transport_->ScreenId();
-  WriteU16(initMessage_ + 2, id);
-  WriteU16(cursorPosition_ + 2, id);
 
   running_ = true;
   try {
@@ -135,14 +102,13 @@ bool qcCapture::SetUpScreen() {
   height_ = format.height;
   bytesPerPixel_ = bitsPerPixel / 8;
 
-  InitMessage init;
-  init.width = static_cast<uint16_t>(width_);
-  init.height = static_cast<uint16_t>(height_);
-  init.bitsPerPixel = static_cast<uint16_t>(bitsPerPixel);
-  init.redMask = format.redMask;
-  init.greenMask = format.greenMask;
-  init.blueMask = format.blueMask;
-  BuildInit(init, initMessage_);
+  init_ = InitMessage{};
+  init_.width = static_cast<uint16_t>(width_);
+  init_.height = static_cast<uint16_t>(height_);
+  init_.bitsPerPixel = static_cast<uint16_t>(bitsPerPixel);
+  init_.redMask = format.redMask;
+  init_.greenMask = format.greenMask;
+  init_.blueMask = format.blueMask;
 
   for (int q = 0; q < 4; ++q) {
     quarters_[q].top = QuarterBound(height_, q);
@@ -211,8 +177,9 @@ void qcCapture::OnFullUpdateTimer() { fullUpdateDue_ = true; }
 void qcCapture::OnKeepAliveTimer() {
   if (transport_ == nullptr) return;
   if (!transport_->SentSinceTick() && (polling_ || paused_)) {
-    BuildKeepAlive(transport_->ScreenId(), keepAlive_);
-    transport_->SendRaw(keepAlive_, kKeepAliveSize);
+    uint8_t datagram[kKeepAliveSize];
+    BuildKeepAlive(transport_->ScreenId(), datagram);
+    transport_->SendRaw(datagram, sizeof datagram);
   }
   // Cleared after the keep-alive, which set it too.
   transport_->ClearSentSinceTick();
@@ -296,10 +263,10 @@ void qcCapture::FullScreenStep() {
     std::memset(backBuffer_.data(), 0x01, backBuffer_.size());
     ClearRowTails(backBuffer_.data(), 0, height_);
     transport_->ResetStream();
-    uint16_t id = transport_->ScreenId();
-    WriteU16(initMessage_ + 2, id);
-    WriteU16(cursorPosition_ + 2, id);
-    transport_->SendRaw(initMessage_, kInitSize);
+    init_.screenId = transport_->ScreenId();
+    uint8_t datagram[kInitSize];
+    BuildInit(init_, datagram);
+    transport_->SendRaw(datagram, sizeof datagram);
   }
   GrabQuarter(k, true);
   encoder_->EncodeRows(quarters_[k].top, quarters_[k].bottom, PacketType::FullUpdate);
@@ -321,6 +288,56 @@ void qcCapture::PollingStep() {
   }
   pollQuarter_ = (p + 1) % 4;
   if (!cursorOff_) OrdinaryCursorStep();
+}
+
+bool qcCapture::CaptureCursorShape() {
+  CursorImage image;
+  if (!cursor_->ReadImage(image)) {
+    Log().Print("qcCapture: Could not get color bitmap data\n");
+    return false;
+  }
+  std::vector<uint8_t> payload;
+  if (!BuildCursorShapePayload(image, payload)) {
+    Log().Print("qcCapture: Could not get color bitmap info\n");
+    return false;
+  }
+  lastCursorHandle_ = image.handle;
+  haveCursorHandle_ = true;
+  SendResult result =
+      transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
+  if (result == SendResult::TooLarge) {
+    // A busy image that does not compress into one datagram: send it small.
+    CursorImage small = ScaleCursorImage(image, kFallbackCursorSize, kFallbackCursorSize);
+    if (BuildCursorShapePayload(small, payload)) {
+      result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
+    }
+  }
+  return result == SendResult::Sent;
+}
+
+void qcCapture::SendCursorPosition(int x, int y) {
+  lastCursorX_ = x;
+  lastCursorY_ = y;
+  uint8_t datagram[kCursorPositionSize];
+  BuildCursorPosition({transport_->ScreenId(), static_cast<int16_t>(x), static_cast<int16_t>(y)},
+                      datagram);
+  transport_->SendRaw(datagram, sizeof datagram);
+}
+
+void qcCapture::OrdinaryCursorStep() {
+  CursorState state;
+  if (!cursor_->Query(state)) return;
+  if (state.x < 0 || state.y < 0 || state.x >= width_ || state.y >= height_) return;
+  if (!state.showing) return;
+  if (!haveCursorHandle_ || state.handle != lastCursorHandle_) CaptureCursorShape();
+  if (state.x != lastCursorX_ || state.y != lastCursorY_) SendCursorPosition(state.x, state.y);
+}
+
+void qcCapture::ClosingCursorStep() {
+  CursorState state;
+  if (!cursor_->Query(state) || !state.showing) return;
+  CaptureCursorShape();
+  SendCursorPosition(state.x, state.y);
 }
 
 }  // namespace qc

@@ -7,8 +7,8 @@
 // The engine owns no timers: the program calls the three timer handlers and
 // the display-change handler from its GUI thread (QTimer), tests call them
 // directly. Init, SetPolling and RestartPollTimer tell the owner to start
-// or stop the poll timer (timer 1); the destructor does not call back into
-// the owner, which stops its timers itself. The owner's FatalError may be
+// or stop the poll timer; the destructor does not call back into the owner,
+// which stops its timers itself. The owner's FatalError may be
 // called on the work thread and must not destroy the engine there.
 //
 // The screen source reports display changes it sees itself (an X RandR
@@ -33,10 +33,10 @@
 #include "common/protocol.h"
 #include "platform/auto_reset_event.h"
 #include "sender/capture/str_encoder.h"
+#include "sender/capture/transport.h"
 
 namespace qc {
 
-class qcSender;
 class ScreenSource;
 class CursorSource;
 struct ScreenFormat;
@@ -47,31 +47,18 @@ inline constexpr char kUnsupportedScreenText[] =
     "Quillcast does not support current screen parameters.\n"
     "Please switch to a display mode with 16, 24 or 32 bit colors.";
 
-// The engine's view of the transport: qcSender in the program, a recorder in
-// tests. The payload calls (PayloadSink) carry FullUpdate, Update and
-// CursorShape payloads; SendRaw the ready-made small datagrams.
-class CaptureTransport : public PayloadSink {
- public:
-  virtual bool SendRaw(const uint8_t* data, size_t length) = 0;
-  // Sequence number back to 0 (start of every full-screen update).
-  virtual bool ResetStream() = 0;
-  virtual void Close() = 0;
-  virtual uint16_t ScreenId() const = 0;
-  // The sent-since-tick flag of the keep-alive rule.
-  virtual bool SentSinceTick() const = 0;
-  virtual void ClearSentSinceTick() = 0;
-};
-
 // What the engine needs from the tray controller.
 class CaptureOwner {
  public:
   virtual ~CaptureOwner() = default;
-  virtual qcSender& Sender() = 0;
+  // Where the engine and its encoder send: qcSender in the program, a
+  // recorder in tests. Asked once, in Init; must outlive the engine.
+  virtual CaptureTransport& Sender() = 0;
   // The "UpdatePeriod" setting, in ms.
   virtual int UpdatePeriod() const = 0;
   // The single fatal path; may be called from the work thread.
   virtual void FatalError() = 0;
-  // Timer 1: (re)start with the given interval, or stop. GUI thread.
+  // The poll timer: (re)start with the given interval, or stop. GUI thread.
   virtual void StartPollTimer(int intervalMs) = 0;
   virtual void StopPollTimer() = 0;
   // An error message box without owner. The default writes it to standard
@@ -82,8 +69,8 @@ class CaptureOwner {
 class qcCapture {
  public:
   // Intervals of the two timers that run for the engine's whole life.
-  static constexpr int kFullUpdateIntervalMs = 15000;  // timer 2
-  static constexpr int kKeepAliveIntervalMs = 700;     // timer 3
+  static constexpr int kFullUpdateIntervalMs = 15000;  // the full-update timer
+  static constexpr int kKeepAliveIntervalMs = 700;     // the keep-alive timer
 
   // cursor may be null (no cursor capture: cursor-off, nothing of the
   // cursor is ever sent).
@@ -95,9 +82,6 @@ class qcCapture {
   // Screen set-up, encoder, events, work thread. Once. The engine sends
   // through owner->Sender().
   bool Init(CaptureOwner* owner);
-  // The same with another transport (tests). transport is not owned and
-  // must outlive the engine.
-  bool Init(CaptureOwner* owner, CaptureTransport* transport);
 
   void SetPolling(bool on);
   void RestartPollTimer();
@@ -109,9 +93,9 @@ class qcCapture {
   bool IsPolling() const;
 
   // Timer and display-change handlers (GUI thread).
-  void OnPollTimer();        // timer 1
-  void OnFullUpdateTimer();  // timer 2
-  void OnKeepAliveTimer();   // timer 3
+  void OnPollTimer();
+  void OnFullUpdateTimer();
+  void OnKeepAliveTimer();
   void OnDisplayChange();
 
   // For tests and benchmarks: steps finished by the work thread so far (its
@@ -147,8 +131,11 @@ class qcCapture {
   // both sides, and stops those bytes from making every row compare as
   // changed on every pass.
   void ClearRowTails(uint8_t* frame, int first, int end);
-  // Cursor steps (cursor_capture.cpp).
+  // The cursor after each polling step: a new shape when the image
+  // changed, the position when it moved (inside the screen only).
   void OrdinaryCursorStep();
+  // The cursor at the end of a full-screen update: shape and position
+  // always, so that new receivers get both.
   void ClosingCursorStep();
   bool CaptureCursorShape();
   void SendCursorPosition(int x, int y);
@@ -158,14 +145,12 @@ class qcCapture {
   std::unique_ptr<StrEncoder> encoder_;
   std::unique_ptr<ScreenSource> screen_;
   std::unique_ptr<CursorSource> cursor_;
-  // qcSender behind CaptureTransport, when Init(owner) was used.
-  std::unique_ptr<CaptureTransport> ownTransport_;
   CaptureTransport* transport_ = nullptr;
 
   // Screen rectangle: (0, 0) to (width, height).
   int width_ = 0;
   int height_ = 0;
-  uint8_t initMessage_[kInitSize] = {};
+  InitMessage init_;  // the screen identifier is filled in when sent
   uint8_t* frame_ = nullptr;  // owned by the screen source
   std::vector<uint8_t> backBuffer_;
   size_t screenBytes_ = 0;
@@ -175,7 +160,6 @@ class qcCapture {
   uint32_t lastCursorHandle_ = 0;
   int32_t lastCursorX_ = 0;
   int32_t lastCursorY_ = 0;
-  uint8_t cursorPosition_[kCursorPositionSize] = {};
 
   AutoResetEvent pollingEvent_;
   std::atomic<bool> running_{false};
@@ -189,7 +173,6 @@ class qcCapture {
   std::atomic<bool> polling_{false};
   std::atomic<bool> fullUpdateDue_{true};
   std::atomic<bool> paused_{false};
-  uint8_t keepAlive_[kKeepAliveSize] = {};
   bool cursorOff_ = false;
 
   std::thread thread_;

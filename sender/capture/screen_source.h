@@ -1,6 +1,6 @@
 // ScreenSource: what the capture engine needs of the screen. The X11 source
-// (platform/x11_screen_source.h) is the program's; tests use an in-memory
-// fake (tests/support/fake_sources.h).
+// (sender/capture/x11/x11_screen_source.h) is the program's; tests use an
+// in-memory fake (tests/support/fake_sources.h).
 //
 // Threads: Open and CreateFrame run on the thread that calls qcCapture::Init;
 // everything else runs on the capture work thread only, after Init.

@@ -261,10 +261,4 @@ void StrEncoder::WriteStatistics() {
   log.Print("  Total eff.   - %8.2f%%\n", Percent(zlibbed, raw));
 }
 
-SendResult SenderSink::SendPayload(const uint8_t* payload, size_t length, PacketType type) {
-  return sender_.SendCompressed(payload, length, type);
-}
-
-uint32_t SenderSink::TotalBytesSent() const { return sender_.TotalBytesSent(); }
-
 }  // namespace qc

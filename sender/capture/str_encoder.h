@@ -1,5 +1,6 @@
 // StrEncoder: turns the changed rows of the captured screen into update
-// payloads in the strip encoding and hands each payload to the transport.
+// payloads in the strip encoding and hands each payload to its PayloadSink
+// (qcSender in the program).
 //
 // It compares the capture frame with the reference frame (the screen as the
 // receivers have it) and writes every substring it sends into the reference.
@@ -16,19 +17,9 @@
 
 #include "common/protocol.h"
 #include "common/strip_format.h"
-#include "sender/capture/sender_transport.h"
+#include "sender/capture/transport.h"
 
 namespace qc {
-
-// Where finished payloads go. qcSender is the real one; tests record.
-class PayloadSink {
- public:
-  virtual ~PayloadSink() = default;
-  // TooLarge: the payload's compressed form does not fit one datagram and
-  // nothing was sent; the encoder then sends it in smaller pieces.
-  virtual SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) = 0;
-  virtual uint32_t TotalBytesSent() const = 0;
-};
 
 class StrEncoder {
  public:
@@ -98,17 +89,6 @@ class StrEncoder {
   // The payload under construction; the next record is built in place after
   // it, hence the room for one more record.
   uint8_t payload_[kMaxPayload + kMaxRecordSize] = {};
-};
-
-// Adapts qcSender to PayloadSink.
-class SenderSink : public PayloadSink {
- public:
-  explicit SenderSink(qcSender& sender) : sender_(sender) {}
-  SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override;
-  uint32_t TotalBytesSent() const override;
-
- private:
-  qcSender& sender_;
 };
 
 }  // namespace qc

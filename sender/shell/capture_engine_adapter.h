@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "sender/capture/capture.h"
+#include "sender/capture/sender.h"
 #include "sender/shell/capture_engine.h"
 
 namespace qc {

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "sender/capture/sender_transport.h"
+#include "sender/capture/sender.h"
 #include "sender/shell/acceleration.h"
 #include "sender/shell/capture_engine.h"
 #include "sender/shell/listen_thread.h"

@@ -5,7 +5,7 @@
 
 #include "common/byte_order.h"
 #include "common/protocol.h"
-#include "sender/capture/cursor_source.h"
+#include "sender/capture/cursor_shape.h"
 
 namespace qc {
 namespace {

@@ -44,7 +44,7 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
   std::mt19937 rng(seed);
   Bytes frame = structured ? test::StructuredFrame(rng, W, H, B) : test::RandomFrame(rng, W, H, B);
   Bytes reference(frame.size(), 0x01);  // full-screen update
-  Bytes fb(frame.size(), 0), model(frame.size(), 0);
+  Bytes fb(frame.size(), 0);
   test::RecordingSink sink;
   StrEncoder enc;
   enc.Init(W, B, frame.data(), reference.data(), &sink);
@@ -61,10 +61,8 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
         ASSERT_TRUE(dec.Decode(p.data(), p.size(), first, last));
         EXPECT_GE(first, q * H / 4);
         EXPECT_LT(last, (q + 1) * H / 4);
-        test::ModelDecode(model.data(), W, B, p);
       }
     }
-    ASSERT_EQ(fb, model) << "W " << W << " B " << B << " pass " << pass;
     // When R is not a multiple of 8, a Copy 0x40 in substring 0 takes the
     // last S bytes of the row above, which include bytes the format never
     // carries; only content without such copies can match there.
@@ -76,6 +74,11 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
       ASSERT_EQ(fb, frame) << "W " << W << " pass " << pass;
     }
     test::Scribble(rng, frame, W, H, B);
+  }
+  // Structured frames wide enough for 33 colours a substring exercise every
+  // kind of entry.
+  for (int kind = 0; structured && W >= 1000 && kind < StrEncoder::kKindCount; ++kind) {
+    EXPECT_GT(enc.KindCount(StrEncoder::Kind(kind)), 0u) << "W " << W << " kind " << kind;
   }
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/protocol.h"
-#include "sender/capture/sender_transport.h"
+#include "sender/capture/sender.h"
 #include "tests/receiver/receiver_test_util.h"
 
 namespace qc::test {
@@ -52,7 +52,7 @@ class SyntheticSender : public SenderOwner {
         payload.insert(payload.end(), record.begin(), record.end());
         ++next;
       }
-      SendResult r = sender_.SendCompressed(payload.data(), payload.size(), type);
+      SendResult r = sender_.SendPayload(payload.data(), payload.size(), type);
       if (r == SendResult::TooLarge && next - y > 1) {
         int mid = y + (next - y) / 2;
         if (!SendRows(y, mid, type) || !SendRows(mid, next, type)) return false;

@@ -1,5 +1,5 @@
-// In-memory stand-ins for the capture engine's screen, cursor and transport,
-// for tests of the engine and of its owner.
+// In-memory stand-ins for the capture engine's screen, cursor, transport and
+// owner, for tests of the engine.
 //
 // The engine owns the sources it is given; a test keeps a raw pointer and
 // changes the fake only between steps (after qcCapture::WaitForSteps), which
@@ -23,10 +23,9 @@
 
 namespace qc::test {
 
-// A screen held in memory. Pixels are drawn with Fill/SetPixel; GrabRows
-// copies rows into the frame (clearing byte 3 of 32-bit pixels, as the X11
-// source does). With damage tracking on, drawing marks rows and grabbing
-// clears them.
+// A screen held in memory, drawn with SetPixel/Fill. GrabRows copies rows
+// into the frame, clearing byte 3 of 32-bit pixels as the X11 source does.
+// With damage tracking on, drawing marks rows and grabbing clears them.
 class FakeScreenSource : public ScreenSource {
  public:
   // bitsPerPixel: 16, 24 (captured as 32) or 32; anything else is reported
@@ -38,13 +37,9 @@ class FakeScreenSource : public ScreenSource {
     dirty_.assign(height_, 1);
   }
 
-  // ScreenSource
   bool Open(ScreenFormat& format) override {
-    ++opens;
     if (failOpen) return false;
-    format.width = width_;
-    format.height = height_;
-    format.bitsPerPixel = bitsPerPixel_;
+    format = {width_, height_, bitsPerPixel_};
     if (bitsPerPixel_ == 16) {
       format.redMask = 0xF800;
       format.greenMask = 0x07E0;
@@ -63,8 +58,7 @@ class FakeScreenSource : public ScreenSource {
   }
   bool GrabRows(int first, int end) override {
     grabs.emplace_back(first, end);
-    if (failGrab) return false;
-    size_t r = RowBytes();
+    const size_t r = RowBytes();
     std::memcpy(frame_.data() + first * r, screen_.data() + first * r, (end - first) * r);
     if (bytesPerPixel_ == 4) {
       for (size_t i = first * r + 3; i < end * r; i += 4) frame_[i] = 0;
@@ -73,15 +67,15 @@ class FakeScreenSource : public ScreenSource {
     return true;
   }
   bool MayHaveChanged(int first, int end) override {
-    ++damageQueries;
-    if (!trackDamage_) return true;
-    return std::any_of(dirty_.begin() + first, dirty_.begin() + end, [](uint8_t d) { return d; });
+    return !trackDamage_ ||
+           std::any_of(dirty_.begin() + first, dirty_.begin() + end, [](uint8_t d) { return d; });
   }
   bool TracksDamage() const override { return trackDamage_; }
   bool DisplayChanged() override { return displayChanged.load(); }
 
-  // Drawing.
   size_t RowBytes() const { return static_cast<size_t>(width_) * bytesPerPixel_; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
   int BytesPerPixel() const { return bytesPerPixel_; }
   void SetPixel(int x, int y, uint32_t value) {
     uint8_t* p = screen_.data() + y * RowBytes() + x * bytesPerPixel_;
@@ -92,42 +86,22 @@ class FakeScreenSource : public ScreenSource {
     }
     dirty_[y] = 1;
   }
-  uint32_t Pixel(int x, int y) const {
-    const uint8_t* p = screen_.data() + y * RowBytes() + x * bytesPerPixel_;
-    return bytesPerPixel_ == 2 ? ReadU16(p) : ReadU32(p);
-  }
   // Rectangle [x0, x1) x [y0, y1).
   void Fill(int x0, int y0, int x1, int y1, uint32_t value) {
     for (int y = y0; y < y1; ++y)
       for (int x = x0; x < x1; ++x) SetPixel(x, y, value);
   }
-  // Writes the pixels without marking rows (a change the damage tracking
-  // missed).
-  void FillUnseen(int x0, int y0, int x1, int y1, uint32_t value) {
-    std::vector<uint8_t> saved = dirty_;
-    Fill(x0, y0, x1, y1, value);
-    dirty_ = std::move(saved);
-  }
   const std::vector<uint8_t>& Screen() const { return screen_; }
-  const std::vector<uint8_t>& Frame() const { return frame_; }
 
   bool failOpen = false;
   bool failFrame = false;
-  bool failGrab = false;
   std::atomic<bool> displayChanged{false};
-  int opens = 0;
-  int damageQueries = 0;
   std::vector<std::pair<int, int>> grabs;
 
  private:
-  int width_;
-  int height_;
-  int bitsPerPixel_;
-  int bytesPerPixel_;
+  int width_, height_, bitsPerPixel_, bytesPerPixel_;
   bool trackDamage_;
-  std::vector<uint8_t> screen_;
-  std::vector<uint8_t> frame_;
-  std::vector<uint8_t> dirty_;
+  std::vector<uint8_t> screen_, frame_, dirty_;
 };
 
 // A cursor whose state and image the test sets.
@@ -136,7 +110,6 @@ class FakeCursorSource : public CursorSource {
   FakeCursorSource() { SetImage(1, 16, 16, 0, 0, 0xFF000000); }
 
   bool Query(CursorState& out) override {
-    ++queries;
     if (failQuery) return false;
     out = state;
     return true;
@@ -147,15 +120,10 @@ class FakeCursorSource : public CursorSource {
     out = image;
     return true;
   }
-
   // A new image of one colour; its handle becomes the cursor's handle.
   void SetImage(uint32_t handle, int width, int height, int hotX, int hotY, uint32_t argb) {
-    image.handle = handle;
-    image.width = width;
-    image.height = height;
-    image.hotX = hotX;
-    image.hotY = hotY;
-    image.pixels.assign(static_cast<size_t>(width) * height, argb);
+    image = {handle, width, height, hotX, hotY,
+             std::vector<uint32_t>(static_cast<size_t>(width) * height, argb)};
     state.handle = handle;
   }
 
@@ -163,7 +131,6 @@ class FakeCursorSource : public CursorSource {
   CursorImage image;
   bool failQuery = false;
   bool failRead = false;
-  int queries = 0;
   int reads = 0;
 };
 
@@ -174,21 +141,15 @@ class RecordingTransport : public CaptureTransport {
  public:
   struct Datagram {
     uint16_t type = 0;
-    uint32_t sequence = 0;      // compressed kinds only
+    uint32_t sequence = 0;       // compressed kinds only
     std::vector<uint8_t> bytes;  // the payload (compressed kinds) or the datagram
   };
 
-  explicit RecordingTransport(uint16_t screenId = 0x1234) : screenId_(screenId) {}
-
   SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_ || failSends) return SendResult::Failed;
+    if (closed_) return SendResult::Failed;
     if (length > tooLargeAbove) return SendResult::TooLarge;
-    Datagram d;
-    d.type = static_cast<uint16_t>(type);
-    d.sequence = sequence_++;
-    d.bytes.assign(payload, payload + length);
-    sent_.push_back(std::move(d));
+    sent_.push_back({static_cast<uint16_t>(type), sequence_++, {payload, payload + length}});
     totalBytes_ += static_cast<uint32_t>(length + kCompressedHeaderSize);
     sentSinceTick_ = true;
     return SendResult::Sent;
@@ -196,11 +157,8 @@ class RecordingTransport : public CaptureTransport {
   uint32_t TotalBytesSent() const override { return totalBytes_.load(); }
   bool SendRaw(const uint8_t* data, size_t length) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_ || failSends) return false;
-    Datagram d;
-    d.type = ReadU16(data);
-    d.bytes.assign(data, data + length);
-    sent_.push_back(std::move(d));
+    if (closed_) return false;
+    sent_.push_back({PeekType(data, length).value_or(0), 0, {data, data + length}});
     totalBytes_ += static_cast<uint32_t>(length);
     sentSinceTick_ = true;
     return true;
@@ -231,7 +189,6 @@ class RecordingTransport : public CaptureTransport {
   }
   void SetScreenId(uint16_t id) { screenId_ = id; }
 
-  bool failSends = false;
   size_t tooLargeAbove = kMaxPayload;
   int resets = 0;
 
@@ -240,22 +197,19 @@ class RecordingTransport : public CaptureTransport {
   std::vector<Datagram> sent_;
   uint32_t sequence_ = 0;
   bool closed_ = false;
-  std::atomic<uint16_t> screenId_;
+  std::atomic<uint16_t> screenId_{0x1234};
   std::atomic<uint32_t> totalBytes_{0};
   std::atomic<bool> sentSinceTick_{false};
 };
 
-// An owner that counts what the engine asks of it.
+// An owner that records what the engine asks of it.
 class FakeCaptureOwner : public CaptureOwner {
  public:
-  explicit FakeCaptureOwner(qcSender* sender = nullptr) : sender_(sender) {}
-  qcSender& Sender() override { return *sender_; }
+  explicit FakeCaptureOwner(CaptureTransport* transport) : transport_(transport) {}
+  CaptureTransport& Sender() override { return *transport_; }
   int UpdatePeriod() const override { return updatePeriod; }
   void FatalError() override { ++fatalErrors; }
-  void StartPollTimer(int intervalMs) override {
-    pollTimerInterval = intervalMs;
-    ++pollTimerStarts;
-  }
+  void StartPollTimer(int intervalMs) override { pollTimerInterval = intervalMs; }
   void StopPollTimer() override {
     pollTimerInterval = 0;
     ++pollTimerStops;
@@ -268,13 +222,12 @@ class FakeCaptureOwner : public CaptureOwner {
   int updatePeriod = 10;
   std::atomic<int> fatalErrors{0};
   int pollTimerInterval = 0;
-  int pollTimerStarts = 0;
   int pollTimerStops = 0;
   std::string messageCaption;
   std::string messageText;
 
  private:
-  qcSender* sender_;
+  CaptureTransport* transport_;
 };
 
 }  // namespace qc::test

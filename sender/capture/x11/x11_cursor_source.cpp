@@ -1,4 +1,4 @@
-#include "platform/x11_cursor_source.h"
+#include "sender/capture/x11/x11_cursor_source.h"
 
 #include <xcb/xfixes.h>
 

@@ -1,4 +1,4 @@
-#include "sender/capture/sender_transport.h"
+#include "sender/capture/sender.h"
 
 #include <netdb.h>
 #include <netinet/in.h>
@@ -58,7 +58,6 @@ bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
   uint32_t random = static_cast<uint32_t>(rand());
   uint16_t id = MakeScreenId(address, static_cast<uint32_t>(getpid()), random, TickCount());
   screenId_ = id;
-  WriteU16(packet_ + 2, id);
 
   socket_.Close();
   if (!socket_.Create()) {
@@ -116,7 +115,6 @@ bool qcSender::StartStream() {
 
 bool qcSender::ResetStream() {
   sequence_ = 0;
-  WriteU32(packet_ + 4, 0);
   if (!StartStream()) return false;
   sentSinceTick_ = false;
   return true;
@@ -128,7 +126,7 @@ void qcSender::AfterSend(size_t datagramLength) {
   sentSinceTick_ = true;
 }
 
-SendResult qcSender::SendCompressed(const uint8_t* payload, size_t length, PacketType type) {
+SendResult qcSender::SendPayload(const uint8_t* payload, size_t length, PacketType type) {
   if (!socket_.IsOpen()) return SendResult::Failed;
   if (!StartStream()) return SendResult::Failed;
 
@@ -152,7 +150,7 @@ SendResult qcSender::SendCompressed(const uint8_t* payload, size_t length, Packe
     return SendResult::TooLarge;
   }
 
-  WriteU16(packet_, static_cast<uint16_t>(type));
+  BuildCompressedHeader({static_cast<uint16_t>(type), ScreenId(), sequence_}, packet_);
   size_t datagram = kCompressedHeaderSize + produced;
   if (!socket_.SendTo(packet_, datagram, destination_)) {
     if (!socket_.IsOpen()) return SendResult::Failed;
@@ -161,7 +159,6 @@ SendResult qcSender::SendCompressed(const uint8_t* payload, size_t length, Packe
     return SendResult::Failed;
   }
   ++sequence_;
-  WriteU32(packet_ + 4, sequence_);
   AfterSend(datagram);
   return SendResult::Sent;
 }

@@ -1,13 +1,10 @@
-// The two cursor steps of the capture work thread, the capture of the cursor
-// shape, and the conversion of a cursor image into the shape payload.
+#include "sender/capture/cursor_shape.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "common/byte_order.h"
-#include "common/log_file.h"
 #include "common/protocol.h"
-#include "sender/capture/capture.h"
-#include "sender/capture/cursor_source.h"
 
 namespace qc {
 
@@ -17,11 +14,12 @@ namespace {
 // mask rows are then whole 32-bit words, so the padded row sizes of a
 // device-independent bitmap and the unpadded sizes on the wire agree.
 constexpr int kRowAlignPixels = 32;
-constexpr int kFallbackSize = 32;
 // Header fields are signed 16-bit.
 constexpr int kMaxCursorDimension = 32767;
 
-int PaddedWidth(int width) { return (width + kRowAlignPixels - 1) / kRowAlignPixels * kRowAlignPixels; }
+int PaddedWidth(int width) {
+  return (width + kRowAlignPixels - 1) / kRowAlignPixels * kRowAlignPixels;
+}
 
 size_t PayloadSize(int width, int height) {
   size_t padded = static_cast<size_t>(PaddedWidth(width));
@@ -86,7 +84,7 @@ bool BuildCursorShapePayload(const CursorImage& source, std::vector<uint8_t>& pa
         hi = mid - 1;
       }
     }
-    int w = kFallbackSize, h = kFallbackSize;
+    int w = kFallbackCursorSize, h = kFallbackCursorSize;
     if (best > 0) sizeFor(best, w, h);
     if (!Fits(w, h, maxPayload)) return false;
     scaled = ScaleCursorImage(source, w, h);
@@ -133,54 +131,6 @@ bool BuildCursorShapePayload(const CursorImage& source, std::vector<uint8_t>& pa
     }
   }
   return true;
-}
-
-bool qcCapture::CaptureCursorShape() {
-  CursorImage image;
-  if (!cursor_->ReadImage(image)) {
-    Log().Print("qcCapture: Could not get color bitmap data\n");
-    return false;
-  }
-  std::vector<uint8_t> payload;
-  if (!BuildCursorShapePayload(image, payload)) {
-    Log().Print("qcCapture: Could not get color bitmap info\n");
-    return false;
-  }
-  lastCursorHandle_ = image.handle;
-  haveCursorHandle_ = true;
-  SendResult result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
-  if (result == SendResult::TooLarge) {
-    // A busy image that does not compress into one datagram: send it small.
-    CursorImage small = ScaleCursorImage(image, kFallbackSize, kFallbackSize);
-    if (BuildCursorShapePayload(small, payload)) {
-      result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
-    }
-  }
-  return result == SendResult::Sent;
-}
-
-void qcCapture::SendCursorPosition(int x, int y) {
-  lastCursorX_ = x;
-  lastCursorY_ = y;
-  WriteI16(cursorPosition_ + 4, static_cast<int16_t>(x));
-  WriteI16(cursorPosition_ + 6, static_cast<int16_t>(y));
-  transport_->SendRaw(cursorPosition_, kCursorPositionSize);
-}
-
-void qcCapture::OrdinaryCursorStep() {
-  CursorState state;
-  if (!cursor_->Query(state)) return;
-  if (state.x < 0 || state.y < 0 || state.x >= width_ || state.y >= height_) return;
-  if (!state.showing) return;
-  if (!haveCursorHandle_ || state.handle != lastCursorHandle_) CaptureCursorShape();
-  if (state.x != lastCursorX_ || state.y != lastCursorY_) SendCursorPosition(state.x, state.y);
-}
-
-void qcCapture::ClosingCursorStep() {
-  CursorState state;
-  if (!cursor_->Query(state) || !state.showing) return;
-  CaptureCursorShape();
-  SendCursorPosition(state.x, state.y);
 }
 
 }  // namespace qc

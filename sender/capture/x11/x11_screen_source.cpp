@@ -1,4 +1,4 @@
-#include "platform/x11_screen_source.h"
+#include "sender/capture/x11/x11_screen_source.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>

@@ -3,9 +3,9 @@
 // into one self-contained datagram with a fresh zlib stream, numbers the
 // compressed datagrams and counts the bytes it sent.
 //
-// Threads: the capture work thread uses SendCompressed, SendRaw, ResetStream
+// Threads: the capture work thread uses SendPayload, SendRaw, ResetStream
 // and Close; the user-interface thread uses SendRaw (keep-alive, stop), Open
-// while nothing is transmitted, and TakeSentSinceTick. The deflate stream,
+// while nothing is transmitted, and the sent-since-tick flag. The deflate stream,
 // the packet buffer and the sequence number belong to the work thread while a
 // transmission runs.
 #pragma once
@@ -18,6 +18,7 @@
 
 #include "common/protocol.h"
 #include "platform/udp_socket.h"
+#include "sender/capture/transport.h"
 
 namespace qc {
 
@@ -32,17 +33,10 @@ class SenderOwner {
   virtual void FatalError() = 0;
 };
 
-enum class SendResult {
-  Sent,
-  Failed,    // socket closed, send or zlib failure
-  TooLarge,  // the compressed payload would make a datagram of more than
-             // 60000 bytes, which receivers discard; nothing was sent
-};
-
-class qcSender {
+class qcSender final : public CaptureTransport {
  public:
   qcSender() = default;
-  virtual ~qcSender();
+  ~qcSender() override;
   qcSender(const qcSender&) = delete;
   qcSender& operator=(const qcSender&) = delete;
 
@@ -51,21 +45,21 @@ class qcSender {
   bool Open(SenderOwner* owner, const char* group, uint16_t port);
   // Deflates the payload (at most 60000 bytes) and sends it with the 8-byte
   // header. Advances the sequence number only when sent.
-  SendResult SendCompressed(const uint8_t* payload, size_t length, PacketType type);
-  // Sends ready-made bytes unchanged; never touches the sequence number.
-  bool SendRaw(const uint8_t* data, size_t length);
+  SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override;
+  bool SendRaw(const uint8_t* data, size_t length) override;
   // Sequence number back to 0, fresh deflate stream.
-  bool ResetStream();
+  bool ResetStream() override;
   // Closes the socket; later sends return false at once, without a log line.
-  void Close();
+  void Close() override;
 
   bool IsOpen() const { return socket_.IsOpen(); }
-  uint16_t ScreenId() const { return screenId_.load(std::memory_order_relaxed); }
+  uint16_t ScreenId() const override { return screenId_.load(std::memory_order_relaxed); }
   uint32_t Sequence() const { return sequence_; }
-  uint32_t TotalBytesSent() const { return totalBytes_.load(std::memory_order_relaxed); }
-  // Reads and clears the sent-since-tick flag.
-  bool TakeSentSinceTick() { return sentSinceTick_.exchange(false); }
-  bool SentSinceTick() const { return sentSinceTick_.load(); }
+  uint32_t TotalBytesSent() const override {
+    return totalBytes_.load(std::memory_order_relaxed);
+  }
+  bool SentSinceTick() const override { return sentSinceTick_.load(); }
+  void ClearSentSinceTick() override { sentSinceTick_ = false; }
 
   // The identifier rule: low 16 bits of address ^ pid ^ rand ^ ticks.
   static uint16_t MakeScreenId(uint32_t hostAddress, uint32_t pid, uint32_t randomValue,
@@ -82,7 +76,8 @@ class qcSender {
   z_stream stream_{};
   bool streamActive_ = false;
   std::atomic<uint32_t> totalBytes_{0};
-  // Header (type, identifier, sequence) followed by the deflate output area.
+  // Room for the header (type, identifier, sequence) followed by the deflate
+  // output area.
   uint8_t packet_[kCompressedHeaderSize + kMaxPayload] = {};
   std::atomic<uint16_t> screenId_{0};
   uint32_t sequence_ = 0;

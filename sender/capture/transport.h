@@ -1,0 +1,51 @@
+// The two seams through which the sender's picture data leaves: PayloadSink
+// for the strip encoder, CaptureTransport (a PayloadSink with the small
+// datagrams and the stream control) for the capture engine. qcSender
+// implements both in the program; tests and benchmarks record instead.
+//
+// Threads: the capture work thread sends payloads and raw datagrams; the
+// user-interface thread sends raw datagrams (keep-alive, disconnection) and
+// reads and clears the sent-since-tick flag.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/protocol.h"
+
+namespace qc {
+
+enum class SendResult {
+  Sent,
+  Failed,    // socket closed, send or zlib failure
+  TooLarge,  // the compressed payload would make a datagram of more than
+             // 60000 bytes, which receivers discard; nothing was sent
+};
+
+class PayloadSink {
+ public:
+  virtual ~PayloadSink() = default;
+  // Deflates a FullUpdate, Update or CursorShape payload (at most 60000
+  // bytes) into one numbered datagram. TooLarge: nothing was sent; the
+  // caller sends the payload in smaller pieces.
+  virtual SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) = 0;
+  // Datagram bytes sent since the transport was opened (for the statistics).
+  virtual uint32_t TotalBytesSent() const = 0;
+};
+
+class CaptureTransport : public PayloadSink {
+ public:
+  // Sends ready-made bytes unchanged (init, cursor position, keep-alive,
+  // disconnection); never touches the sequence number.
+  virtual bool SendRaw(const uint8_t* data, size_t length) = 0;
+  // Sequence number back to 0 (start of every full-screen update).
+  virtual bool ResetStream() = 0;
+  virtual void Close() = 0;
+  virtual uint16_t ScreenId() const = 0;
+  // Whether anything was sent since the flag was last cleared: the
+  // keep-alive timer sends a keep-alive only into silence.
+  virtual bool SentSinceTick() const = 0;
+  virtual void ClearSentSinceTick() = 0;
+};
+
+}  // namespace qc

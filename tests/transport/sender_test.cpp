@@ -1,0 +1,201 @@
+// qcSender on a private network: datagram layout, numbering, byte count,
+// refusal of what does not fit, and the strip encoder's split of such
+// payloads arriving whole and in order.
+#include "sender/capture/sender.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "common/log_file.h"
+#include "receiver/viewer/str_decoder.h"
+#include "sender/capture/str_encoder.h"
+#include "tests/codec/codec_test_support.h"
+#include "tests/support/group_socket.h"
+
+namespace qc {
+namespace {
+
+using test::Bytes;
+constexpr uint16_t kPort = 46000;
+
+class CountingOwner : public SenderOwner {
+ public:
+  void AdvanceIcon() override { ++advances; }
+  void FatalError() override { ++fatals; }
+  int advances = 0;
+  int fatals = 0;
+};
+
+class SenderTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(group_.Ok());
+    ASSERT_TRUE(sender_.Open(&owner_, kGroupAddress, kPort));
+  }
+  // The next datagram and its compressed header.
+  Bytes Next(CompressedHeader* header = nullptr) {
+    auto d = group_.Next();
+    EXPECT_TRUE(d.has_value());
+    if (!d) return {};
+    if (header != nullptr) {
+      EXPECT_TRUE(ParseCompressedHeader(d->data(), d->size(), *header));
+    }
+    return *d;
+  }
+  SendResult Send(const Bytes& payload, PacketType type = PacketType::Update) {
+    return sender_.SendPayload(payload.data(), payload.size(), type);
+  }
+
+  test::GroupSocket group_{kPort};
+  CountingOwner owner_;
+  qcSender sender_;
+};
+
+TEST_F(SenderTest, CompressedDatagramInflatesToThePayload) {
+  Bytes payload(5000);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7 / 13);
+  ASSERT_EQ(Send(payload), SendResult::Sent);
+  CompressedHeader h;
+  Bytes d = Next(&h);
+  ASSERT_GE(d.size(), kCompressedHeaderSize);
+  EXPECT_EQ(h.type, 0xFFFC);
+  EXPECT_EQ(h.screenId, sender_.ScreenId());
+  EXPECT_EQ(h.sequence, 0u);
+  // zlib header, no final block: the stream ends with the full-flush marker.
+  EXPECT_EQ(d[8], 0x78);
+  EXPECT_EQ(Bytes(d.end() - 4, d.end()), (Bytes{0, 0, 0xFF, 0xFF}));
+  // As a receiver inflates: a fresh stream, one call returning Z_OK.
+  bool ok = false;
+  EXPECT_EQ(test::Inflate(Bytes(d.begin() + 8, d.end()), ok), payload);
+  EXPECT_TRUE(ok);
+}
+
+TEST_F(SenderTest, SequenceNumbersCountCompressedSendsOnlyBytesCountAll) {
+  const Bytes payload(10, 1);
+  uint8_t keepAlive[kKeepAliveSize];
+  BuildKeepAlive(sender_.ScreenId(), keepAlive);
+  ASSERT_EQ(Send(payload, PacketType::FullUpdate), SendResult::Sent);
+  ASSERT_TRUE(sender_.SendRaw(keepAlive, sizeof keepAlive));
+  ASSERT_EQ(Send(payload, PacketType::CursorShape), SendResult::Sent);
+  CompressedHeader h0, h1;
+  Bytes first = Next(&h0), raw = Next(), second = Next(&h1);
+  EXPECT_EQ(h0.sequence, 0u);
+  EXPECT_EQ(raw, Bytes(keepAlive, keepAlive + sizeof keepAlive));
+  EXPECT_EQ(h1.type, 0xFFF9);
+  EXPECT_EQ(h1.sequence, 1u);
+  // The byte counter includes the headers and the raw datagrams.
+  EXPECT_EQ(sender_.TotalBytesSent(), first.size() + raw.size() + second.size());
+
+  ASSERT_TRUE(sender_.ResetStream());
+  EXPECT_FALSE(sender_.SentSinceTick());
+  for (uint32_t seq : {0u, 1u}) {
+    ASSERT_EQ(Send(payload), SendResult::Sent);
+    Next(&h0);
+    EXPECT_EQ(h0.sequence, seq);
+  }
+  EXPECT_TRUE(sender_.SentSinceTick());
+  sender_.ClearSentSinceTick();
+  EXPECT_FALSE(sender_.SentSinceTick());
+  EXPECT_EQ(owner_.advances, 5);
+  EXPECT_EQ(owner_.fatals, 0);
+}
+
+TEST_F(SenderTest, IncompressiblePayloadIsRefusedNotCut) {
+  Bytes payload(kMaxPayload);
+  std::mt19937 rng(7);
+  for (auto& b : payload) b = static_cast<uint8_t>(rng());
+  EXPECT_EQ(Send(payload), SendResult::TooLarge);
+  EXPECT_EQ(sender_.Sequence(), 0u);
+  EXPECT_EQ(sender_.TotalBytesSent(), 0u);
+  EXPECT_EQ(owner_.fatals, 0);
+  EXPECT_FALSE(group_.Next(200).has_value()) << "nothing may go out";
+
+  // Half of it fits, and the transport carries on with sequence number 0.
+  ASSERT_EQ(Send(Bytes(payload.begin(), payload.begin() + 30000)), SendResult::Sent);
+  CompressedHeader h;
+  EXPECT_LE(Next(&h).size(), kMaxDatagram);
+  EXPECT_EQ(h.sequence, 0u);
+}
+
+TEST_F(SenderTest, SendsAfterCloseFailQuietly) {
+  Log().Enable(true);
+  sender_.Close();
+  const Bytes payload(4, 0);
+  EXPECT_EQ(Send(payload), SendResult::Failed);
+  EXPECT_FALSE(sender_.SendRaw(payload.data(), payload.size()));
+  Log().Enable(false);
+  EXPECT_EQ(owner_.advances, 0);
+  EXPECT_EQ(owner_.fatals, 0);
+}
+
+TEST_F(SenderTest, EveryOpenMakesANewIdentifierAndRestartsNumbering) {
+  const Bytes payload(4, 0);
+  ASSERT_EQ(Send(payload), SendResult::Sent);
+  Next();
+  std::vector<uint16_t> ids{sender_.ScreenId()};
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    ASSERT_TRUE(sender_.Open(&owner_, kGroupAddress, kPort));
+    EXPECT_EQ(sender_.Sequence(), 0u);
+    EXPECT_EQ(sender_.TotalBytesSent(), 0u);
+    ids.push_back(sender_.ScreenId());
+  }
+  // Identifiers mix a tick count and a random value; four in a row being all
+  // equal would mean the rule is not applied.
+  std::sort(ids.begin(), ids.end());
+  EXPECT_NE(ids.front(), ids.back());
+  ASSERT_EQ(Send(payload), SendResult::Sent);
+  CompressedHeader h;
+  Next(&h);
+  EXPECT_EQ(h.screenId, sender_.ScreenId());
+  EXPECT_EQ(h.sequence, 0u);
+}
+
+TEST(ScreenId, IsTheLow16BitsOfTheXor) {
+  EXPECT_EQ(qcSender::MakeScreenId(0x0100007F, 0x1234, 0x5678, 0xABCD0000),
+            0x007F ^ 0x1234 ^ 0x5678);
+  EXPECT_EQ(qcSender::MakeScreenId(0, 0, 0, 0x12345678), 0x5678);
+}
+
+TEST_F(SenderTest, IncompressibleRowsFromTheEncoderArriveSplitInOrder) {
+  // 16-bit random pixels, W = 932: Raw color records of 1875 bytes, 32 to a
+  // payload of exactly 60000 bytes that does not compress into a datagram.
+  const int W = 932, H = 64, B = 2;
+  std::mt19937 rng(4);
+  const Bytes frame = test::RandomFrame(rng, W, H, B);
+  Bytes reference(frame.size(), 0x01);
+  StrEncoder enc;
+  enc.Init(W, B, frame.data(), reference.data(), &sender_);
+  ASSERT_TRUE(enc.EncodeRows(0, H, PacketType::FullUpdate));
+  EXPECT_GE(sender_.Sequence(), 4u);
+
+  Bytes fb(frame.size(), 0);
+  StrDecoder dec;
+  ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
+  int nextRow = 0;
+  for (uint32_t seq = 0; seq < sender_.Sequence(); ++seq) {
+    CompressedHeader h;
+    Bytes d = Next(&h);
+    ASSERT_LE(d.size(), kMaxDatagram);
+    EXPECT_EQ(h.type, 0xFFFD);
+    EXPECT_EQ(h.sequence, seq);
+    bool ok = false;
+    Bytes payload = test::Inflate(Bytes(d.begin() + 8, d.end()), ok);
+    ASSERT_TRUE(ok);
+    int first = -1, last = -1;
+    ASSERT_TRUE(dec.Decode(payload.data(), payload.size(), first, last));
+    EXPECT_EQ(first, nextRow);
+    nextRow = last + 1;
+  }
+  EXPECT_EQ(nextRow, H);
+  EXPECT_EQ(fb, frame);
+  EXPECT_EQ(owner_.fatals, 0);
+}
+
+}  // namespace
+}  // namespace qc
