@@ -1,6 +1,6 @@
 // Helpers of the receiver tests: datagram builders (with the sender's zlib
 // settings), a tiny lossless strip writer for synthetic pictures, recording
-// owner and surface, and a log reader.
+// owner (tests/support/recording_owner.h) and surface, and a log reader.
 #pragma once
 
 #include <zlib.h>
@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "common/byte_order.h"
 #include "common/protocol.h"
 #include "receiver/viewer/viewer.h"
+#include "tests/support/recording_owner.h"
 
 namespace qc::test {
 
@@ -143,29 +143,6 @@ inline std::vector<uint8_t> MakeFrame(int width, int height, int bpp, uint32_t s
   }
   return f;
 }
-
-class RecordingOwner : public ViewerOwner {
- public:
-  void UpdateTrayIcon(TrayState state) override {
-    if (state == TrayState::Receiving) ++receivingIcons;
-  }
-  void SendUpdateRequest() override {
-    ++requests;
-    if (onRequest) onRequest();
-  }
-  void RestartViewer() override {
-    ++restarts;
-    if (onRestart) onRestart();
-  }
-  void FatalStop(bool) override { ++fatals; }
-
-  std::atomic<int> receivingIcons{0};
-  std::atomic<int> requests{0};
-  std::atomic<int> restarts{0};
-  std::atomic<int> fatals{0};
-  std::function<void()> onRequest;
-  std::function<void()> onRestart;
-};
 
 class RecordingSurface : public ViewerSurface {
  public:

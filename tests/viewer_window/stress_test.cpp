@@ -45,7 +45,7 @@ bool BusyStep(FakeViewerSource& s, ViewerSurface& surface, std::atomic<bool>* in
   const uint64_t n = s.Steps();
   const int rows = 30;
   const int top = static_cast<int>((n * 37) % static_cast<uint64_t>(s.Height() - rows));
-  auto* px = reinterpret_cast<uint32_t*>(s.Pixels());
+  uint32_t* px = s.Pixels();
   for (int y = top; y < top + rows; ++y) {
     for (int x = 0; x < s.Width(); ++x) {
       px[static_cast<size_t>(y) * s.Width() + x] = static_cast<uint32_t>(n * 2654435761u + x);
@@ -100,7 +100,7 @@ TEST_F(StressTest, RestartingManyTimesWhileUpdatesRunNeverHangs) {
     EXPECT_TRUE(src.StepsDone());
   }
   EXPECT_EQ(src.Cycles(), kCycles);
-  EXPECT_EQ(owner.fatalStops, 0);
+  EXPECT_EQ(owner.fatals, 0);
   EXPECT_FALSE(window.isVisible());
 }
 
@@ -126,7 +126,7 @@ TEST_F(StressTest, StopReleasesAnUpdateThreadWaitingForAPaint) {
     window.Stop();
     EXPECT_TRUE(src.StepsDone());
   }
-  EXPECT_EQ(owner.fatalStops, 0);
+  EXPECT_EQ(owner.fatals, 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "receiver/viewer/cursor_display.h"
+#include "receiver/viewer/remote_cursor.h"
 
 #include <gtest/gtest.h>
 
