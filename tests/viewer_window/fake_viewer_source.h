@@ -13,7 +13,7 @@
 
 #include "receiver/viewer/viewer_source.h"
 #include "tests/support/recording_owner.h"
-#include "tests/viewer_window/qt_test_support.h"
+#include "tests/viewer_window/qt_test_env.h"
 
 namespace qc::test {
 

@@ -4,24 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <cstring>
 #include <vector>
 
+#include "tests/viewer_window/qt_test_env.h"
+
 namespace qc {
 namespace {
 
-class FramePainterTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "frame_painter_test";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (QGuiApplication::instance() == nullptr) new QGuiApplication(argc, argv);
-  }
-};
+const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new test::QtEnvironment(false));
 
 bool Bind(FramePainter& fp, const void* px, int w, int h, int bpp, uint32_t r = 0, uint32_t g = 0,
           uint32_t b = 0) {
@@ -60,7 +52,7 @@ uint32_t Px(const QImage& img, int x, int y) {
   return reinterpret_cast<const uint32_t*>(img.constScanLine(y))[x];
 }
 
-TEST_F(FramePainterTest, UnscaledPaintEqualsTheFramebufferAndIsOpaque) {
+TEST(FramePainter, UnscaledPaintEqualsTheFramebufferAndIsOpaque) {
   const int w = 120, h = 90;
   auto px = Pattern32(w, h);
   FramePainter fp;
@@ -71,7 +63,7 @@ TEST_F(FramePainterTest, UnscaledPaintEqualsTheFramebufferAndIsOpaque) {
       ASSERT_EQ(Px(out, x, y), px[static_cast<size_t>(y) * w + x] | 0xff000000u) << x << "," << y;
 }
 
-TEST_F(FramePainterTest, PixelFormatsFollowTheirMasks) {
+TEST(FramePainter, PixelFormatsFollowTheirMasks) {
   struct Case { const char* name; int bpp; uint32_t r, g, b; std::vector<uint32_t> in, rgb; } cases[] = {
       {"5-6-5", 16, 0xf800, 0x07e0, 0x1f, {0xf800, 0x07e0, 0x001f, 0xffff, 0x0000},
        {0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff, 0xff000000}},
@@ -95,7 +87,7 @@ TEST_F(FramePainterTest, PixelFormatsFollowTheirMasks) {
   }
 }
 
-TEST_F(FramePainterTest, RefusesWhatItCannotRead) {
+TEST(FramePainter, RefusesWhatItCannotRead) {
   uint32_t one = 0;
   FramePainter fp;
   EXPECT_FALSE(Bind(fp, &one, 1, 1, 24));
@@ -103,7 +95,7 @@ TEST_F(FramePainterTest, RefusesWhatItCannotRead) {
   EXPECT_FALSE(fp.IsBound());
 }
 
-TEST_F(FramePainterTest, ScrolledPaintOfAPartShowsTheRightPixelsAndLeavesTheRest) {
+TEST(FramePainter, ScrolledPaintOfAPartShowsTheRightPixelsAndLeavesTheRest) {
   const int w = 200, h = 150;
   auto px = Pattern32(w, h);
   FramePainter fp;
@@ -116,7 +108,7 @@ TEST_F(FramePainterTest, ScrolledPaintOfAPartShowsTheRightPixelsAndLeavesTheRest
   EXPECT_EQ(Px(out, 50, 24), 0xffff0000u);
 }
 
-TEST_F(FramePainterTest, MarginsAroundACentredImageArePaintedBlack) {
+TEST(FramePainter, MarginsAroundACentredImageArePaintedBlack) {
   std::vector<uint32_t> px(64 * 48, 0x00ffffff);
   FramePainter fp;
   ASSERT_TRUE(Bind(fp, px.data(), 64, 48, 32));
@@ -127,7 +119,7 @@ TEST_F(FramePainterTest, MarginsAroundACentredImageArePaintedBlack) {
   for (const auto& p : probes) EXPECT_EQ(Px(out, p.x, p.y), p.rgb) << p.x << "," << p.y;
 }
 
-TEST_F(FramePainterTest, HalfScaleAveragesEachTwoByTwoBlock) {
+TEST(FramePainter, HalfScaleAveragesEachTwoByTwoBlock) {
   // Checkerboard of black and white pixels: every block is half white.
   std::vector<uint32_t> px(8 * 8);
   for (int i = 0; i < 64; ++i) px[i] = ((i % 8 + i / 8) & 1) ? 0x00ffffff : 0;
@@ -143,7 +135,7 @@ TEST_F(FramePainterTest, HalfScaleAveragesEachTwoByTwoBlock) {
   EXPECT_EQ(Px(out, 3, 7), 0xff000000u);
 }
 
-TEST_F(FramePainterTest, ThinLinesSurviveStrongDownscaling) {
+TEST(FramePainter, ThinLinesSurviveStrongDownscaling) {
   // A one-pixel white column on black at 40 %: nearest-pixel or bilinear
   // sampling can drop it; area averaging keeps 40 % of its brightness.
   std::vector<uint32_t> px(100 * 10, 0);
@@ -158,7 +150,7 @@ TEST_F(FramePainterTest, ThinLinesSurviveStrongDownscaling) {
   EXPECT_EQ(qRed(Px(out, 21, 1)), 0);
 }
 
-TEST_F(FramePainterTest, ScaledPaintsInPiecesMatchOnePaintOfTheWhole) {
+TEST(FramePainter, ScaledPaintsInPiecesMatchOnePaintOfTheWhole) {
   // Repainting a band must not leave seams: every window pixel depends on
   // its position only, not on the painted rectangle.
   auto px = Pattern32(333, 217);
@@ -177,7 +169,7 @@ TEST_F(FramePainterTest, ScaledPaintsInPiecesMatchOnePaintOfTheWhole) {
   EXPECT_EQ(whole, pieces);
 }
 
-TEST_F(FramePainterTest, SixteenBitScaledMatchesThirtyTwoBitScaled) {
+TEST(FramePainter, SixteenBitScaledMatchesThirtyTwoBitScaled) {
   const int w = 64, h = 32;
   std::vector<uint16_t> p16(w * h);
   for (int i = 0; i < w * h; ++i) p16[i] = static_cast<uint16_t>(i * 2654435761u >> 16);

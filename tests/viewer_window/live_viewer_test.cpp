@@ -14,12 +14,12 @@
 #include "receiver/viewer/viewer_window.h"
 #include "tests/receiver/receiver_test_util.h"
 #include "tests/receiver/synthetic_sender.h"
-#include "tests/viewer_window/window_test_env.h"
+#include "tests/viewer_window/qt_test_env.h"
 
 namespace qc::test {
 namespace {
 
-const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new XvfbQtEnvironment);
+const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment(true));
 
 constexpr int kW = 640;
 constexpr int kH = 480;

@@ -4,40 +4,17 @@
 // Offscreen platform: no X server needed.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <thread>
 
-#include "common/log_file.h"
 #include "receiver/viewer/viewer_window.h"
 #include "tests/viewer_window/fake_viewer_source.h"
 
 namespace qc::test {
 namespace {
 
-class StressTest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
-    // The offscreen platform warns about every raise(); nothing to learn.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& msg) {
-      if (!msg.startsWith(QLatin1String("This plugin does not support"))) {
-        fprintf(stderr, "%s\n", qPrintable(msg));
-      }
-    });
-    static int argc = 1;
-    static char name[] = "viewer_window_stress_test";
-    static char* argv[] = {name, nullptr};
-    if (QApplication::instance() == nullptr) {
-      new QApplication(argc, argv);
-    }
-    // Log lines of the cycles go to the test log when it is enabled.
-    Log().Print("viewer window stress test\n");
-  }
-};
+const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment(false));
 
 // An update thread that never rests: a band of rows changes, the cursor
 // moves, and every "datagram" ends with UpdateWindow.
@@ -60,7 +37,7 @@ bool BusyStep(FakeViewerSource& s, ViewerSurface& surface, std::atomic<bool>* in
   return true;
 }
 
-TEST_F(StressTest, RestartingManyTimesWhileUpdatesRunNeverHangs) {
+TEST(StressTest, RestartingManyTimesWhileUpdatesRunNeverHangs) {
   FakeViewerSource src;
   src.SetFormat(800, 600);
   src.SetStep([](FakeViewerSource& s, ViewerSurface& surface) {
@@ -104,7 +81,7 @@ TEST_F(StressTest, RestartingManyTimesWhileUpdatesRunNeverHangs) {
   EXPECT_FALSE(window.isVisible());
 }
 
-TEST_F(StressTest, StopReleasesAnUpdateThreadWaitingForAPaint) {
+TEST(StressTest, StopReleasesAnUpdateThreadWaitingForAPaint) {
   FakeViewerSource src;
   src.SetFormat(640, 480);
   std::atomic<bool> inUpdate{false};

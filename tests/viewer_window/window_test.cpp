@@ -9,21 +9,19 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <atomic>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "common/log_file.h"
 #include "receiver/viewer/viewer_window.h"
+#include "tests/receiver/receiver_test_util.h"
 #include "tests/viewer_window/fake_viewer_source.h"
-#include "tests/viewer_window/window_test_env.h"
+#include "tests/viewer_window/qt_test_env.h"
 
 namespace qc::test {
 namespace {
 
-const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new XvfbQtEnvironment);
+const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment(true));
 
 constexpr uint32_t kBlack = 0xff000000u;
 constexpr uint32_t kWhite = 0xffffffffu;
@@ -317,22 +315,12 @@ TEST_F(WindowTest, InvertingCursorPixelsInvertThePictureBelow) {
   EXPECT_EQ(At(shot, 99, 55), Pattern(99, 55));
 }
 
-int LoggedFullScreens() {
-  std::ifstream in(Log().FileName());
-  std::stringstream ss;
-  ss << in.rdbuf();
-  const std::string text = ss.str(), line = "qvViewer: Activated full-screen mode\r\n";
-  int n = 0;
-  for (size_t pos = text.find(line); pos != std::string::npos; pos = text.find(line, pos + 1)) ++n;
-  return n;
-}
-
 TEST_F(WindowTest, EscapeAndAltEnterSendFullScreenAndOnlyTheCommandIsLogged) {
-  Log().Enable(true);
-  const int logged = LoggedFullScreens();
+  const LogReader log;
+  const std::string line = "qvViewer: Activated full-screen mode\r\n";
   StartWith(800, 600, true);  // entered by the setting: not logged
   EXPECT_TRUE(window_->IsFullScreen());
-  EXPECT_EQ(LoggedFullScreens(), logged);
+  EXPECT_EQ(log.Count(line), 0);
   window_->SetFullScreen(false);
   ProcessUntil([&] { return !window_->isFullScreen(); });
   const QRect placed = window_->geometry();
@@ -357,10 +345,9 @@ TEST_F(WindowTest, EscapeAndAltEnterSendFullScreenAndOnlyTheCommandIsLogged) {
     EXPECT_EQ(commands_.size(), k.commands) << k.key;
   }
   EXPECT_EQ(commands_, std::vector<int>(4, ID_FULL_SCREEN));
-  EXPECT_EQ(LoggedFullScreens(), logged + 2);
+  EXPECT_EQ(log.Count(line), 2);
   ProcessUntil([&] { return window_->geometry() == placed; });
   EXPECT_EQ(window_->geometry(), placed);
-  Log().Enable(false);
 }
 
 TEST_F(WindowTest, ContextMenuSendsTheWindowsCommands) {
