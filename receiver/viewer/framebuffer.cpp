@@ -11,7 +11,6 @@ Framebuffer::~Framebuffer() { Release(); }
 void Framebuffer::Release() {
   std::free(pixels_);
   pixels_ = nullptr;
-  size_ = 0;
   view_ = FramebufferView{};
 }
 
@@ -40,7 +39,6 @@ bool Framebuffer::Create(const InitMessage& init) {
     return false;
   }
   pixels_ = pixels;
-  size_ = size;
   v.pixels = pixels_;
   view_ = v;
   return true;

@@ -77,7 +77,6 @@ class Framebuffer {
 
   uint8_t* Pixels() { return pixels_; }
   const uint8_t* Pixels() const { return pixels_; }
-  size_t SizeBytes() const { return size_; }
   int Width() const { return view_.width; }
   int Height() const { return view_.height; }
   int BytesPerPixel() const { return view_.bitsPerPixel / 8; }
@@ -85,7 +84,6 @@ class Framebuffer {
 
  private:
   uint8_t* pixels_ = nullptr;
-  size_t size_ = 0;
   FramebufferView view_;
 };
 

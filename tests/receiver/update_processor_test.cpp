@@ -63,9 +63,9 @@ class UpdateProcessorTest : public testing::Test {
 TEST_F(UpdateProcessorTest, StartCreatesABlackFramebufferAndPlacesTheWindow) {
   ASSERT_TRUE(proc_.HasFramebuffer());
   const Framebuffer& fb = proc_.Picture();
-  ASSERT_EQ(fb.SizeBytes(), static_cast<size_t>(kW) * kH * 4);
-  EXPECT_EQ(std::vector<uint8_t>(fb.Pixels(), fb.Pixels() + fb.SizeBytes()),
-            std::vector<uint8_t>(fb.SizeBytes(), 0));
+  ASSERT_EQ(fb.View().bytesPerRow, kW * 4);
+  const size_t size = static_cast<size_t>(kW) * kH * 4;
+  EXPECT_EQ(std::vector<uint8_t>(fb.Pixels(), fb.Pixels() + size), std::vector<uint8_t>(size, 0));
   EXPECT_EQ(surface_.placed, 1);
   EXPECT_EQ(surface_.updates, 1);
   EXPECT_EQ(owner_.receivingIcons, 1);
