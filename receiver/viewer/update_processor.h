@@ -1,6 +1,6 @@
 // UpdateProcessor: the update thread's work on one datagram, apart from the
 // thread and the ring, so that tests can drive it directly. It keeps the
-// transmission's init message, the framebuffer and its decoder, the remote
+// transmission's identifier, the framebuffer and its decoder, the remote
 // cursor, the inflate stream and the expected sequence number.
 //
 // Datagrams of other transmissions are dropped with "qvViewer: Ignoring
