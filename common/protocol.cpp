@@ -55,7 +55,9 @@ bool ParseInit(const uint8_t* data, size_t length, InitMessage& out) {
 }
 
 bool IsUsableInit(const InitMessage& msg) {
-  return msg.width >= 1 && msg.width <= 4096 && msg.height >= 1 &&
+  // A strip row holds at most 4096 pixels, and receivers address rows as
+  // signed 16-bit numbers, so taller frames cannot be rebuilt.
+  return msg.width >= 1 && msg.width <= 4096 && msg.height >= 1 && msg.height <= 32767 &&
          (msg.bitsPerPixel == 16 || msg.bitsPerPixel == 32);
 }
 

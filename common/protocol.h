@@ -76,7 +76,7 @@ void BuildInit(const InitMessage& msg, uint8_t out[kInitSize]);
 // False when the datagram is shorter than 24 bytes or not an init message.
 bool ParseInit(const uint8_t* data, size_t length, InitMessage& out);
 // Whether an init message describes a frame a receiver can build:
-// width 1..4096, height at least 1, 16 or 32 bits per pixel.
+// width 1..4096, height 1..32767, 16 or 32 bits per pixel.
 bool IsUsableInit(const InitMessage& msg);
 
 // PacketType::Disconnection and PacketType::KeepAlive: type and identifier.

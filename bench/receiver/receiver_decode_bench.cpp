@@ -11,7 +11,7 @@
 
 #include "common/byte_order.h"
 #include "common/protocol.h"
-#include "receiver/viewer/packet_dispatch.h"
+#include "receiver/viewer/update_processor.h"
 #include "receiver/viewer/viewer.h"
 #include "sender/capture/str_encoder.h"
 
@@ -93,9 +93,10 @@ void BM_FullScreenUpdate1920x1080x32(benchmark::State& state) {
   NullSurface surface;
   UpdateProcessor proc;
   proc.Begin(&owner, &surface);
+  const InitMessage format{kId, kW, kH, 32, 0, 0xFF0000, 0xFF00, 0xFF};
   uint8_t init[kInitSize];
-  BuildInit(InitMessage{kId, kW, kH, 32, 0, 0xFF0000, 0xFF00, 0xFF}, init);
-  proc.Start(init);
+  BuildInit(format, init);
+  proc.Start(format);
   size_t wire = 0;
   for (const auto& d : rec.datagrams) wire += d.size();
 
@@ -156,9 +157,7 @@ void BM_FullSizeRawDatagram(benchmark::State& state) {
   NullSurface surface;
   UpdateProcessor proc;
   proc.Begin(&owner, &surface);
-  uint8_t init[kInitSize];
-  BuildInit(InitMessage{kId, kW, kH, 32, 0, 0xFF0000, 0xFF00, 0xFF}, init);
-  proc.Start(init);
+  proc.Start(InitMessage{kId, kW, kH, 32, 0, 0xFF0000, 0xFF00, 0xFF});
   std::vector<uint8_t>& d = rec.datagrams[0];
   uint32_t seq = 0;
   for (auto _ : state) {

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "receiver/viewer/viewer_window_geometry.h"
-#include "receiver/viewer/viewer_window_paint.h"
+#include "receiver/viewer/frame_painter.h"
+#include "receiver/viewer/viewer_geometry.h"
 
 namespace {
 
@@ -40,15 +40,18 @@ void Run(benchmark::State& state, int bits, bool scaled, int rows) {
   qc::FramePainter fp;
   const uint8_t* px = bits == 32 ? reinterpret_cast<const uint8_t*>(Data().pixels.data())
                                  : reinterpret_cast<const uint8_t*>(Data().pixels16.data());
-  if (bits == 32) {
-    fp.Bind(px, kWidth, kHeight, 32, 0xff0000, 0xff00, 0xff);
-  } else {
-    fp.Bind(px, kWidth, kHeight, 16, 0xf800, 0x07e0, 0x1f);
-  }
+  qc::InitMessage format;
+  format.width = kWidth;
+  format.height = kHeight;
+  format.bitsPerPixel = static_cast<uint16_t>(bits);
+  format.redMask = bits == 32 ? 0xff0000 : 0xf800;
+  format.greenMask = bits == 32 ? 0xff00 : 0x07e0;
+  format.blueMask = bits == 32 ? 0xff : 0x1f;
+  fp.Bind(qc::DescribeFramebuffer(px, format));
   QSize target(kWidth, kHeight);
   int offX = 0, offY = 0;
   if (scaled) {
-    const auto fit = qc::viewer_window::FullScreenTransform({kWidth, kHeight}, {1280, 1024});
+    const auto fit = qc::FullScreenTransform({kWidth, kHeight}, {1280, 1024});
     fp.SetScale(fit.sx);
     offX = fit.offX;
     offY = fit.offY;

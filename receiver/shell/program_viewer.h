@@ -57,12 +57,12 @@ class WindowViewer : public ProgramViewer {
   void SetRestarting() override { restarting_ = true; }
   void ShowWindow(bool show) override { window_.ShowViewer(show); }
   void SetFullScreen(bool on) override { window_.SetFullScreen(on); }
-  qc::FramebufferView Picture() const override { return source_.FramebufferInfo(); }
+  qc::FramebufferView Picture() const override { return viewer_.FramebufferInfo(); }
   qc::ViewerWindow& Window() { return window_; }
 
  private:
-  qc::QvViewerSource source_;  // outlives the window
-  qc::ViewerWindow window_{source_};
+  qc::qvViewer viewer_;  // outlives the window
+  qc::ViewerWindow window_{viewer_};
   std::atomic<bool> restarting_{false};
 };
 

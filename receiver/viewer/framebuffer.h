@@ -35,10 +35,31 @@ struct FramebufferView {
 
   // The masks that describe the pixels: the init message's when bitFields,
   // else the standard ones (0x7C00/0x03E0/0x001F or 0xFF0000/0xFF00/0xFF).
-  uint32_t EffectiveRedMask() const;
-  uint32_t EffectiveGreenMask() const;
-  uint32_t EffectiveBlueMask() const;
+  uint32_t EffectiveRedMask() const {
+    return bitFields ? redMask : bitsPerPixel == 16 ? 0x7C00u : 0xFF0000u;
+  }
+  uint32_t EffectiveGreenMask() const {
+    return bitFields ? greenMask : bitsPerPixel == 16 ? 0x03E0u : 0x00FF00u;
+  }
+  uint32_t EffectiveBlueMask() const {
+    return bitFields ? blueMask : bitsPerPixel == 16 ? 0x001Fu : 0x0000FFu;
+  }
 };
+
+// How pixels laid out as an init message describes them are read.
+inline FramebufferView DescribeFramebuffer(const uint8_t* pixels, const InitMessage& init) {
+  FramebufferView v;
+  v.pixels = pixels;
+  v.width = init.width;
+  v.height = init.height;
+  v.bitsPerPixel = init.bitsPerPixel;
+  v.bytesPerRow = v.width * (v.bitsPerPixel / 8);
+  v.redMask = init.redMask;
+  v.greenMask = init.greenMask;
+  v.blueMask = init.blueMask;
+  v.bitFields = init.redMask != 0 && init.greenMask != 0 && init.blueMask != 0;
+  return v;
+}
 
 class Framebuffer {
  public:
@@ -47,23 +68,15 @@ class Framebuffer {
   Framebuffer(const Framebuffer&) = delete;
   Framebuffer& operator=(const Framebuffer&) = delete;
 
-  // Largest frame the receiver builds: rows are addressed by signed 16-bit
-  // numbers and the strip format allows 4096 pixels per row.
-  static constexpr int kMaxWidth = 4096;
-  static constexpr int kMaxHeight = 32767;
-
-  // Whether an init message describes a frame this class can hold.
-  static bool IsUsable(const InitMessage& init);
-
   // Allocates width x height x B bytes, cleared to 0 (black), and logs the
-  // pixel format. False (with a log line) when the message is unusable or
-  // the memory cannot be had; the old store is released either way.
+  // pixel format. False (with a log line) when the message is unusable
+  // (IsUsableInit) or the memory cannot be had; the old store is released
+  // either way.
   bool Create(const InitMessage& init);
   void Release();
 
   uint8_t* Pixels() { return pixels_; }
   const uint8_t* Pixels() const { return pixels_; }
-  size_t SizeBytes() const { return size_; }
   int Width() const { return view_.width; }
   int Height() const { return view_.height; }
   int BytesPerPixel() const { return view_.bitsPerPixel / 8; }
@@ -71,7 +84,6 @@ class Framebuffer {
 
  private:
   uint8_t* pixels_ = nullptr;
-  size_t size_ = 0;
   FramebufferView view_;
 };
 

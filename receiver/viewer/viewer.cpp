@@ -1,10 +1,18 @@
+// qvViewer: the cycle (Init, Stop), the read thread, which waits for the
+// first usable init message and then stores every datagram, untouched and in
+// arrival order, in the ring, and the update thread, which hands them to the
+// UpdateProcessor.
 #include "receiver/viewer/viewer.h"
 
-#include <cstring>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <system_error>
 
 #include "common/log_file.h"
-#include "receiver/viewer/packet_dispatch.h"
+#include "receiver/viewer/update_processor.h"
 
 namespace qc {
 
@@ -25,7 +33,7 @@ bool qvViewer::Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) {
   owner_ = owner;
   surface_ = surface != nullptr ? surface : &g_nullSurface;
   port_ = port;
-  memset(initMessage_, 0, sizeof initMessage_);
+  init_ = InitMessage{};
   ring_.Reset();
   running_.store(false);
   receiving_.store(false);
@@ -71,8 +79,122 @@ void qvViewer::Stop() {
 
   processor_->End();
   ring_.Reset();
-  memset(initMessage_, 0, sizeof initMessage_);
+  init_ = InitMessage{};
   Log().Print("qvViewer: Quillview stopped\n");
+}
+
+bool qvViewer::OpenDataSocket() {
+  if (!socket_.Create()) {
+    Log().Print("qvViewer: Unable to create socket (error 0x%lx)\n",
+                static_cast<unsigned long>(socket_.LastError()));
+    return false;
+  }
+  socket_.DropGroup(kGroup);  // result ignored
+  if (!socket_.SetReceiveBuffer(kReceiverDataReceiveBuffer)) {
+    Log().Print("qvViewer: Unable to set socket buffer size\n");
+    socket_.Close();
+    return false;
+  }
+  // Several receivers may run on one host.
+  if (!socket_.SetReuseAddress(true)) {
+    Log().Print("qvViewer: Unable to set SO_REUSEADDR socket option\n");
+  }
+  if (!socket_.Bind(port_)) {
+    Log().Print("qvViewer: Unable to bind socket\n");
+    socket_.Close();
+    return false;
+  }
+  if (!socket_.JoinGroup(kGroup)) {
+    Log().Print("qvViewer: Unable to join multicast group\n");
+    socket_.Close();
+    return false;
+  }
+  socket_.SetMulticastTtl(kReceivingTtl);  // the socket never sends; failure ignored
+  return true;
+}
+
+void qvViewer::RaiseReadThreadPriority() {
+  // Best effort: a higher scheduling priority for this thread only, so the
+  // socket is drained even while the update thread decodes.
+  pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -10) != 0) {
+    Log().Print("qvViewer: Unable to raise read thread priority (error 0x%lx)\n",
+                static_cast<unsigned long>(errno));
+  }
+}
+
+void qvViewer::ReadThread() {
+  { std::lock_guard<std::mutex> gate(startGate_); }
+  Log().Print("qvViewer: Read thread started, socket=%d\n", socket_.Handle());
+  uint8_t* scratch = scratch_.get();
+  bool failureReported = false;
+
+  // Waiting for the init message: everything else is dropped.
+  for (;;) {
+    long n = socket_.Receive(scratch, kMaxDatagram);
+    if (n >= 0) {
+      failureReported = false;
+      if (PeekType(scratch, static_cast<size_t>(n)) == static_cast<uint16_t>(PacketType::Init)) {
+        InitMessage init;
+        if (ParseInit(scratch, static_cast<size_t>(n), init) && IsUsableInit(init)) {
+          init_ = init;
+          break;
+        }
+        Log().Print("qvViewer: Ignoring unusable init message (%d bytes, screen %dx%d, %d bits)\n",
+                    static_cast<int>(n), static_cast<int>(init.width),
+                    static_cast<int>(init.height), static_cast<int>(init.bitsPerPixel));
+      }
+      continue;
+    }
+    unsigned long error = static_cast<unsigned long>(socket_.LastError());
+    if (!failureReported) {
+      Log().Print("qvViewer: Socket failure, network may be down (error 0x%lx)\n", error);
+      failureReported = true;
+    }
+    if (!socket_.IsOpen() || !running_.load(std::memory_order_acquire)) {
+      Log().Print("qvViewer: Exiting read thread (error 0x%lx)\n", error);
+      return;
+    }
+  }
+
+  receiving_.store(true, std::memory_order_release);
+  dataEvent_.Set();
+  // The identifier is shown as the signed number it is on the wire.
+  Log().Print("qvViewer: Received server init message, screen %dx%d, id %d\n",
+              static_cast<int>(init_.width), static_cast<int>(init_.height),
+              static_cast<int>(static_cast<int16_t>(init_.screenId)));
+  RaiseReadThreadPriority();
+
+  // Storing: straight into the ring; only when the ring is full does a
+  // datagram go through the scratch buffer (and is dropped if it stays full).
+  bool fullReported = false;
+  while (running_.load(std::memory_order_acquire)) {
+    uint8_t* slot = ring_.WriteSlot();
+    long n = socket_.Receive(slot != nullptr ? slot : scratch, kMaxDatagram);
+    if (n > 0) {
+      failureReported = false;
+      if (slot != nullptr) {
+        ring_.Commit(static_cast<size_t>(n));
+      } else if (!ring_.Store(scratch, static_cast<size_t>(n))) {
+        ring_.CountDropped();
+        if (!fullReported) {
+          Log().Print("qvViewer: Receive ring full, dropping packets\n");
+          fullReported = true;
+        }
+        continue;
+      }
+      fullReported = false;
+      dataEvent_.Set();
+    } else if (n < 0) {
+      if (!running_.load(std::memory_order_acquire) || !socket_.IsOpen()) break;
+      if (!failureReported) {
+        Log().Print("qvViewer: Socket failure, network may be down\n");
+        failureReported = true;
+      }
+    }
+    // n == 0: an empty datagram carries nothing; not stored.
+  }
+  Log().Print("qvViewer: Read thread finished\n");
 }
 
 void qvViewer::UpdateThread() {
@@ -83,7 +205,7 @@ void qvViewer::UpdateThread() {
     dataEvent_.Wait();
   }
   if (receiving_.load(std::memory_order_acquire)) {
-    processor_->Start(initMessage_);
+    processor_->Start(init_);
     uint8_t* packet = packet_.get();
     while (receiving_.load(std::memory_order_acquire)) {
       size_t length = ring_.Take(packet);
@@ -107,9 +229,7 @@ std::mutex& qvViewer::CursorLock() { return processor_->Cursor().Lock(); }
 RemoteCursorState& qvViewer::CursorState() { return processor_->Cursor().State(); }
 
 InitMessage qvViewer::Transmission() const {
-  InitMessage init;
-  if (receiving_.load(std::memory_order_acquire)) ParseInit(initMessage_, kInitSize, init);
-  return init;
+  return receiving_.load(std::memory_order_acquire) ? init_ : InitMessage{};
 }
 
 ViewerStats qvViewer::Stats() const {

@@ -21,27 +21,40 @@ int MulDiv(int a, int b, int c) {
   return static_cast<int>(q);
 }
 
-ViewTransform FitToScreen(int sw, int sh, int w, int h) {
-  ViewTransform t;
-  if (sw <= 0 || sh <= 0 || w <= 0 || h <= 0) return t;
-  int sx = std::min(MulDiv(sw, 100, w), 100);
-  int sy = std::min(MulDiv(sh, 100, h), 100);
-  if (sx < sy) {
-    sy = sx;
-    t.offX = 0;
-    t.offY = (sh - h * sx / 100) / 2;
-  } else if (sx == sy) {
-    t.offX = (sw - w * sx / 100) / 2;
-    t.offY = (sh - h * sy / 100) / 2;
-  } else {
-    sx = sy;
-    t.offY = 0;
-    t.offX = (sw - w * sy / 100) / 2;
+namespace {
+
+Extent ScaledImageSize(Extent framebuffer, int s) {
+  return {framebuffer.width * s / 100, framebuffer.height * s / 100};
+}
+
+}  // namespace
+
+ViewTransform FullScreenTransform(Extent framebuffer, Extent screen) {
+  ViewTransform fit;
+  if (framebuffer.width <= 0 || framebuffer.height <= 0 || screen.width <= 0 ||
+      screen.height <= 0) {
+    return fit;
   }
-  t.sx = sx;
-  t.sy = sy;
-  t.scaled = sx != 100 || sy != 100;
-  return t;
+  const int sx = std::min(MulDiv(screen.width, 100, framebuffer.width), 100);
+  const int sy = std::min(MulDiv(screen.height, 100, framebuffer.height), 100);
+  int s = std::min(sx, sy);
+  // Rounding to the nearest percent can make the image a few pixels larger
+  // than the screen (1920 at 67 % is 1286 > 1280), which would cut off the
+  // sender's right or bottom edge: step down until it fits.
+  while (s > 1) {
+    const Extent image = ScaledImageSize(framebuffer, s);
+    if (image.width <= screen.width && image.height <= screen.height) {
+      break;
+    }
+    --s;
+  }
+  s = std::max(s, 1);
+  const Extent image = ScaledImageSize(framebuffer, s);
+  fit.sx = fit.sy = s;
+  fit.offX = std::max(0, (screen.width - image.width) / 2);
+  fit.offY = std::max(0, (screen.height - image.height) / 2);
+  fit.scaled = s != 100;
+  return fit;
 }
 
 Rect FramebufferToWindow(const Rect& fb, const ViewTransform& t) {
@@ -64,62 +77,49 @@ Rect FramebufferToWindow(const Rect& fb, const ViewTransform& t) {
   return r;
 }
 
-void UnscaledPaintSource(const Rect& paint, const ViewTransform& t, int& srcX, int& srcY) {
-  srcX = t.scrollX + paint.left - t.offX;
-  srcY = t.scrollY + paint.top - t.offY;
-}
-
-StretchRects ScaledPaintRects(const Rect& paint, const ViewTransform& t) {
-  StretchRects s;
-  int sx = t.sx > 0 ? t.sx : 100;
-  int sy = t.sy > 0 ? t.sy : 100;
-  Rect q{paint.left - t.offX, paint.top - t.offY, paint.right - t.offX, paint.bottom - t.offY};
-  q.left = sx * (q.left / sx);
-  q.right = sx * ((q.right + sx - 1) / sx) + 2;
-  q.top = sy * (q.top / sy);
-  q.bottom = sy * ((q.bottom + sy - 1) / sy) + 2;
-  s.dest = Rect{t.offX + q.left, t.offY + q.top, t.offX + q.right, t.offY + q.bottom};
-  int srcLeft = q.left * 100 / sx;
-  int srcTop = q.top * 100 / sy;
-  s.source = Rect{srcLeft, srcTop, srcLeft + q.Width() * 100 / sx, srcTop + q.Height() * 100 / sy};
-  return s;
-}
-
 Rect CursorArea(int x, int y, int hotX, int hotY, int width, int height) {
   int left = x - hotX;
   int top = y - hotY;
   return Rect{left, top, left + width, top + height};
 }
 
-CursorPlacement PlaceCursor(int originX, int originY, int width, int height,
-                            const ViewTransform& t, int fbWidth, int fbHeight) {
-  CursorPlacement p;
-  int X, Y, w = width, h = height, R, B;
+Rect PlaceCursor(int originX, int originY, int width, int height, const ViewTransform& t) {
   if (t.scaled && t.sx > 0 && t.sy > 0) {
-    X = (originX + t.scrollX) * t.sx / 100 + t.offX;
-    Y = (originY + t.scrollY) * t.sy / 100 + t.offY;
-    w = w * t.sx / 100;
-    h = h * t.sy / 100;
-    R = t.offX + fbWidth * t.sx / 100;
-    B = t.offY + fbHeight * t.sy / 100;
-  } else {
-    X = originX + t.offX;
-    Y = originY + t.offY;
-    R = t.offX + fbWidth;
-    B = t.offY + fbHeight;
+    const int x = (originX + t.scrollX) * t.sx / 100 + t.offX;
+    const int y = (originY + t.scrollY) * t.sy / 100 + t.offY;
+    return Rect{x, y, x + width * t.sx / 100, y + height * t.sy / 100};
   }
-  p.image = Rect{X, Y, X + w, Y + h};
-  if (Y + h > B) p.fillBottom = Rect{X, B, X + w, Y + h};
-  if (X + w > R) p.fillRight = Rect{R, Y, X + w, Y + h};
-  return p;
+  const int x = originX + t.offX;
+  const int y = originY + t.offY;
+  return Rect{x, y, x + width, y + height};
+}
+
+Extent MaxOuterSize(Extent framebuffer, FrameMargins frame) {
+  return {framebuffer.width + frame.left + frame.right,
+          framebuffer.height + frame.top + frame.bottom};
+}
+
+Rect PlaceCentred(Rect workArea, Extent maxOuter) {
+  const int ww = workArea.Width();
+  const int wh = workArea.Height();
+  const int width = std::min(maxOuter.width, ww);
+  const int height = std::min(maxOuter.height, wh);
+  const int left = workArea.left + (ww - width) / 2;
+  const int top = workArea.top + (wh - height) / 2;
+  return {left, top, left + width, top + height};
+}
+
+bool ScrollBarsHidden(Extent outer, Extent maxOuter) {
+  return outer.width >= maxOuter.width && outer.height >= maxOuter.height;
+}
+
+ScrollBarRange ScrollBarFor(int framebufferExtent, int clientExtent, int position) {
+  const int page = std::max(clientExtent, 0);
+  return {std::max(0, framebufferExtent - page), page, position};
 }
 
 int ClampScrollPosition(int pos, int extent, int client) {
   return std::max(0, std::min(pos, extent - std::max(client, 0)));
-}
-
-int ClampScrollDelta(int delta, int pos, int extent, int client) {
-  return std::min(std::max(delta, -pos), extent - client - pos);
 }
 
 int ScrollRequestDelta(int request, int client, int track, int pos) {
@@ -132,6 +132,22 @@ int ScrollRequestDelta(int request, int client, int track, int pos) {
     case 5: return track - pos;
     default: return 0;
   }
+}
+
+namespace {
+
+// New position = clamp(pos + d, 0, max(0, extent - client)): the upper bound
+// comes first, so a client area larger than the framebuffer pins the
+// position at 0 instead of driving it negative.
+int ClampAxis(int d, int pos, int framebufferExtent, int clientExtent) {
+  return std::max(std::min(d, framebufferExtent - clientExtent - pos), -pos);
+}
+
+}  // namespace
+
+ScrollDelta ScrollByDelta(ScrollDelta wanted, int x, int y, Extent framebuffer, Extent client) {
+  return {ClampAxis(wanted.dx, x, framebuffer.width, client.width),
+          ClampAxis(wanted.dy, y, framebuffer.height, client.height)};
 }
 
 }  // namespace qc

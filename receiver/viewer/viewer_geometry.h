@@ -1,11 +1,14 @@
-// Pure geometry of the viewer: how framebuffer rectangles map onto the
-// viewer window under scrolling, full-screen offsets and scaling, where the
-// remote cursor is drawn, and how scroll positions are clamped. No state, no
-// threads: the core, the Qt window and the tests share these functions.
+// Pure geometry of the viewer and its window: how framebuffer rectangles map
+// onto the window under scrolling, full-screen offsets and scaling, where
+// the remote cursor is drawn, where the window is placed, when it shows
+// scroll bars and how scroll requests move it. No state, no threads, no Qt:
+// the core and the window call these, and tests check them as tables.
 //
 // Conventions: rectangles are (left, top, right, bottom) with right and
 // bottom exclusive. Divisions truncate toward zero (C++ integer division),
-// MulDiv rounds to nearest like the classic 64-bit multiply-divide.
+// MulDiv rounds to nearest like the classic 64-bit multiply-divide. "Outer"
+// sizes include the window manager's frame, "client" sizes are the area
+// inside it (image plus scroll bars in windowed mode).
 #pragma once
 
 #include <cstdint>
@@ -24,6 +27,20 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
+struct Extent {
+  int width = 0;
+  int height = 0;
+  bool operator==(const Extent&) const = default;
+};
+
+// Thickness of the window manager's frame around the client area.
+struct FrameMargins {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+};
+
 // a * b / c computed in 64 bits and rounded to nearest, halves away from
 // zero. Returns -1 when c is 0 or the result does not fit 32 bits.
 int MulDiv(int a, int b, int c);
@@ -40,56 +57,65 @@ struct ViewTransform {
   int sy = 100;
   int offX = 0;
   int offY = 0;
+  bool operator==(const ViewTransform&) const = default;
 };
 
-// Full-screen fit of a W x H framebuffer on a screen of sw x sh pixels:
-// scale percentages (never above 100, equal), offsets that centre the image
-// and whether it is scaled. Degenerate sizes (<= 0) give an unscaled fit.
-ViewTransform FitToScreen(int screenWidth, int screenHeight, int fbWidth, int fbHeight);
+// Full screen: the scale percentage (the nearest one to the screen's, never
+// above 100, the same in both directions, lowered until the scaled image
+// fits the screen) and the offsets that centre the image. Scroll (0, 0).
+// Degenerate sizes (<= 0) give an unscaled fit.
+ViewTransform FullScreenTransform(Extent framebuffer, Extent screen);
 
 // Window rectangle to invalidate for a changed framebuffer rectangle:
 // minus the scroll position; when scaled, widened to whole multiples of the
 // scale percentages and mapped with MulDiv; then shifted by the offsets.
 Rect FramebufferToWindow(const Rect& fb, const ViewTransform& t);
 
-// Unscaled paint: the framebuffer point copied to the top-left corner of the
-// paint rectangle (client coordinates).
-void UnscaledPaintSource(const Rect& paint, const ViewTransform& t, int& srcX, int& srcY);
-
-// Scaled paint: the paint rectangle, shifted by the offsets and widened to
-// whole scale steps (plus 2 pixels), as a destination rectangle in the
-// window and the framebuffer rectangle it is stretched from.
-struct StretchRects {
-  Rect dest;
-  Rect source;
-};
-StretchRects ScaledPaintRects(const Rect& paint, const ViewTransform& t);
-
 // Framebuffer rectangle covered by a cursor image whose hot spot is at
 // (x, y): top-left = position - hot spot, size w x h.
 Rect CursorArea(int x, int y, int hotX, int hotY, int width, int height);
 
-// Where paint draws the cursor, given its origin (position - hot spot -
-// scroll position) and size, and the black fills that keep it out of the
-// margins: the parts of the cursor below and right of the image (only
-// non-empty when they exist).
-struct CursorPlacement {
-  Rect image;       // window rectangle of the drawn cursor
-  Rect fillBottom;  // (X, B, X + w, Y + h) when Y + h > B
-  Rect fillRight;   // (R, Y, X + w, Y + h) when X + w > R
-};
-CursorPlacement PlaceCursor(int originX, int originY, int width, int height,
-                            const ViewTransform& t, int fbWidth, int fbHeight);
+// Window rectangle of the drawn cursor, given its origin (position - hot
+// spot - scroll position) and size: scaled with the image when the view is.
+Rect PlaceCursor(int originX, int originY, int width, int height, const ViewTransform& t);
 
-// Scroll position after a size change of the client area to cw x ch:
+// The outer size that shows the whole framebuffer without scroll bars.
+Extent MaxOuterSize(Extent framebuffer, FrameMargins frame);
+
+// Outer rectangle of a newly placed window: at most the work area's size and
+// at most maxOuter, centred in the work area.
+Rect PlaceCentred(Rect workArea, Extent maxOuter);
+
+// Both scroll bars disappear once the window is at least maxOuter in both
+// directions; otherwise they are shown (disabled where nothing can scroll).
+bool ScrollBarsHidden(Extent outer, Extent maxOuter);
+
+// One scroll bar's settings: value runs 0..maximum, page is the visible part.
+struct ScrollBarRange {
+  int maximum = 0;
+  int page = 0;
+  int value = 0;
+  bool operator==(const ScrollBarRange&) const = default;
+};
+// For a framebuffer dimension, the client dimension and the scroll position.
+ScrollBarRange ScrollBarFor(int framebufferExtent, int clientExtent, int position);
+
+// Scroll position after a size change of the client area:
 // max(0, min(pos, extent - max(client, 0))).
 int ClampScrollPosition(int pos, int extent, int client);
-
-// ScrollBy's delta limit: min(max(delta, -pos), extent - client - pos).
-int ClampScrollDelta(int delta, int pos, int extent, int client);
 
 // Delta of a scroll-bar request: line (0/1) = -2/+2, page (2/3) = -/+ client/4,
 // thumb position/track (4/5) = track - pos, anything else 0.
 int ScrollRequestDelta(int request, int client, int track, int pos);
+
+// A scroll by (dx, dy) limited so that the position stays within
+// 0..framebuffer - client, and at 0 when the client area is larger than the
+// framebuffer. Returns the delta that is applied.
+struct ScrollDelta {
+  int dx = 0;
+  int dy = 0;
+  bool operator==(const ScrollDelta&) const = default;
+};
+ScrollDelta ScrollByDelta(ScrollDelta wanted, int x, int y, Extent framebuffer, Extent client);
 
 }  // namespace qc

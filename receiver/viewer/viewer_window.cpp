@@ -20,11 +20,9 @@
 #include <cstring>
 
 #include "common/log_file.h"
-#include "receiver/viewer/cursor_display.h"
 
 namespace qc {
 
-namespace viewer_window {
 namespace {
 
 // Scroll bar requests in the numbering ScrollRequestDelta uses.
@@ -50,20 +48,8 @@ QRect ToQRect(const Rect& r) {
 }
 
 }  // namespace
-}  // namespace viewer_window
 
-using namespace viewer_window;
-
-ViewerWindow::ViewerWindow() : ownSource_(std::make_unique<QvViewerSource>()) {
-  source_ = ownSource_.get();
-  Construct();
-}
-
-ViewerWindow::ViewerWindow(ViewerSource& source) : source_(&source) {
-  Construct();
-}
-
-void ViewerWindow::Construct() {
+ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
   setWindowTitle(QStringLiteral("Quillview"));
   setFrameShape(QFrame::NoFrame);
   // Closing this window ends the program through the owner, never through
@@ -93,12 +79,12 @@ void ViewerWindow::Construct() {
     const char* text;
     int id;
   } items[] = {
-      {"Full Screen\tAlt+Enter", kViewerCommandFullScreen},
-      {"Hide Window", kViewerCommandHideWindow},
-      {"Request Refresh", kViewerCommandRequestRefresh},
+      {"Full Screen\tAlt+Enter", ID_FULL_SCREEN},
+      {"Hide Window", ID_HIDE_WINDOW},
+      {"Request Refresh", ID_REQUEST_REFRESH},
       {nullptr, 0},
-      {"Settings...", kViewerCommandSettings},
-      {"About Quillview...", kViewerCommandAbout},
+      {"Settings...", ID_SETTINGS},
+      {"About Quillview...", ID_ABOUT},
   };
   for (const auto& item : items) {
     if (item.text == nullptr) {
@@ -125,7 +111,7 @@ void ViewerWindow::Construct() {
 ViewerWindow::~ViewerWindow() {
   if (started_) {
     ViewerStopping();
-    source_->Stop();
+    source_.Stop();
     started_ = false;
   }
   delete wakeNotifier_;
@@ -150,7 +136,7 @@ bool ViewerWindow::Start(ViewerOwner* owner, uint16_t port, bool fullScreenSetti
   painter_.Unbind();
   started_ = true;
   ViewerStarted();
-  return source_->Init(owner, this, port);
+  return source_.Init(owner, this, port);
 }
 
 void ViewerWindow::Stop() {
@@ -160,7 +146,7 @@ void ViewerWindow::Stop() {
   // Release an update thread waiting in PlaceWindow or UpdateWindow before
   // the source waits for it.
   ViewerStopping();
-  source_->Stop();
+  source_.Stop();
   started_ = false;
   painter_.Unbind();
   placed_ = false;
@@ -349,19 +335,17 @@ FrameMargins ViewerWindow::CurrentFrameMargins() const {
 }
 
 void ViewerWindow::DoPlaceWindow() {
-  const FramebufferView fb = source_->FramebufferInfo();
-  if (fb.pixels == nullptr ||
-      !painter_.Bind(fb.pixels, fb.width, fb.height, fb.bitsPerPixel, fb.EffectiveRedMask(),
-                     fb.EffectiveGreenMask(), fb.EffectiveBlueMask())) {
+  const FramebufferView fb = source_.FramebufferInfo();
+  if (!painter_.Bind(fb)) {
     return;
   }
   framebuffer_ = {fb.width, fb.height};
   transform_ = ViewTransform{};
   placed_ = true;
 
-  // The window manager limits every resize to a client area of W x H.
-  const Extent maxClient = MaxClientSize(framebuffer_);
-  setMaximumSize(maxClient.width, maxClient.height);
+  // The window manager applies the maximum size to every edge it drags:
+  // the client area grows to W x H at most.
+  setMaximumSize(framebuffer_.width, framebuffer_.height);
   const FrameMargins frame = CurrentFrameMargins();
   maxOuter_ = MaxOuterSize(framebuffer_, frame);
   const QScreen* screen = QGuiApplication::primaryScreen();
@@ -461,7 +445,7 @@ bool ViewerWindow::ScrollBy(int dx, int dy) {
     return false;
   }
   const QSize client = viewport()->size();
-  const ScrollDelta d = ScrollByDelta({dx, dy}, {transform_.scrollX, transform_.scrollY},
+  const ScrollDelta d = ScrollByDelta({dx, dy}, transform_.scrollX, transform_.scrollY,
                                       framebuffer_, {client.width(), client.height()});
   if (d.dx == 0 && d.dy == 0) {
     return false;
@@ -532,7 +516,7 @@ void ViewerWindow::LeaveFullScreen() {
 
 void ViewerWindow::paintEvent(QPaintEvent* event) {
   QPainter p(viewport());
-  if (!placed_ || !painter_.IsBound() || !source_->IsReceiving()) {
+  if (!placed_ || !painter_.IsBound() || !source_.IsReceiving()) {
     p.fillRect(event->rect(), Qt::black);
     return;
   }
@@ -544,8 +528,8 @@ void ViewerWindow::paintEvent(QPaintEvent* event) {
 }
 
 void ViewerWindow::PaintCursor(QPainter& p) {
-  std::lock_guard<std::mutex> lock(source_->CursorLock());
-  RemoteCursorState& s = source_->CursorState();
+  std::lock_guard<std::mutex> lock(source_.CursorLock());
+  RemoteCursorState& s = source_.CursorState();
   const CursorDraw d = TakeCursorForPaint(s, transform_.scrollX, transform_.scrollY);
   const RemoteCursorImage& image = s.image;
   const size_t pixels = static_cast<size_t>(std::max(image.width, 0)) *
@@ -553,9 +537,7 @@ void ViewerWindow::PaintCursor(QPainter& p) {
   if (!s.hasImage || pixels == 0 || image.argb.size() < pixels) {
     return;
   }
-  const CursorPlacement place = PlaceCursor(d.originX, d.originY, d.width, d.height, transform_,
-                                            framebuffer_.width, framebuffer_.height);
-  const QRect target = ToQRect(place.image);
+  const QRect target = ToQRect(PlaceCursor(d.originX, d.originY, d.width, d.height, transform_));
   if (target.isEmpty()) {
     return;
   }
@@ -606,10 +588,10 @@ void ViewerWindow::keyReleaseEvent(QKeyEvent* event) {
   }
   const int key = event->key();
   if (key == Qt::Key_Escape && fullScreen_) {
-    PostCommand(kViewerCommandFullScreen);
+    PostCommand(ID_FULL_SCREEN);
   } else if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
              (event->modifiers() & Qt::AltModifier)) {
-    PostCommand(kViewerCommandFullScreen);
+    PostCommand(ID_FULL_SCREEN);
   }
 }
 

@@ -5,7 +5,8 @@
 //
 // Use from qvrecv (all on the GUI thread):
 //
-//   qc::ViewerWindow window;                  // owns a qvViewer
+//   qc::qvViewer viewer;
+//   qc::ViewerWindow window(viewer);          // the viewer outlives the window
 //   window.SetCommandHandler([&](int id) { tray.OnCommand(id); });
 //   window.Start(&tray, port, fullScreenSetting);   // qvViewer::Init
 //   window.ShowViewer(false / true);          // hide / show (ID_HIDE/SHOW_WINDOW)
@@ -21,7 +22,7 @@
 // Screen\tAlt+Enter", "Hide Window", "Request Refresh", "Settings...",
 // "About Quillview..."; Escape in full screen and Alt+Enter: ID_FULL_SCREEN)
 // reach the command handler later, from the event loop, like posted
-// messages; the window never acts on them itself.
+// messages; the window never acts on them itself (ids: receiver_commands.h).
 //
 // Threads: every public method except the ViewerSurface ones runs on the
 // GUI thread. PlaceWindow and UpdateWindow (update thread) are served by
@@ -38,65 +39,24 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <mutex>
 
-#include "receiver/viewer/viewer.h"
-#include "receiver/viewer/viewer_window_geometry.h"
-#include "receiver/viewer/viewer_window_paint.h"
+#include "receiver/viewer/frame_painter.h"
+#include "receiver/viewer/receiver_commands.h"
+#include "receiver/viewer/viewer_geometry.h"
+#include "receiver/viewer/viewer_source.h"
 
 class QMenu;
 class QSocketNotifier;
 
 namespace qc {
 
-// The receiver's command identifiers that the viewer window sends.
-enum ViewerCommand : int {
-  kViewerCommandAbout = 40001,           // ID_ABOUT
-  kViewerCommandHideWindow = 40003,      // ID_HIDE_WINDOW
-  kViewerCommandFullScreen = 40005,      // ID_FULL_SCREEN
-  kViewerCommandSettings = 40006,        // ID_SETTINGS
-  kViewerCommandRequestRefresh = 40007,  // ID_REQUEST_REFRESH
-};
-
-// What the window needs of the receiving side: qvViewer in the program
-// (QvViewerSource), fakes in tests. Init and Stop on the GUI thread; the
-// rest as qvViewer documents them.
-class ViewerSource {
- public:
-  virtual ~ViewerSource() = default;
-  virtual bool Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) = 0;
-  virtual void Stop() = 0;
-  virtual bool IsReceiving() const = 0;
-  virtual FramebufferView FramebufferInfo() const = 0;
-  virtual std::mutex& CursorLock() = 0;
-  virtual RemoteCursorState& CursorState() = 0;
-};
-
-// The program's source: a qvViewer.
-class QvViewerSource final : public ViewerSource {
- public:
-  bool Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) override {
-    return viewer_.Init(owner, surface, port);
-  }
-  void Stop() override { viewer_.Stop(); }
-  bool IsReceiving() const override { return viewer_.IsReceiving(); }
-  FramebufferView FramebufferInfo() const override { return viewer_.FramebufferInfo(); }
-  std::mutex& CursorLock() override { return viewer_.CursorLock(); }
-  RemoteCursorState& CursorState() override { return viewer_.CursorState(); }
-  qvViewer& Viewer() { return viewer_; }
-
- private:
-  qvViewer viewer_;
-};
-
 class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   Q_OBJECT
 
  public:
-  // With its own qvViewer.
-  ViewerWindow();
-  // With a source that outlives the window (tests).
+  // source: the receiving side (the program's qvViewer); not owned, it must
+  // outlive the window.
   explicit ViewerWindow(ViewerSource& source);
   ~ViewerWindow() override;
 
@@ -111,29 +71,22 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   void Stop();
   // The coming Stop is a restart: the window's end must not end the program.
   void SetRestarting() { restarting_ = true; }
-  bool IsRestarting() const { return restarting_; }
 
-  bool IsReceiving() const { return source_->IsReceiving(); }
+  bool IsReceiving() const { return source_.IsReceiving(); }
   bool IsFullScreen() const { return fullScreen_; }
   // Show (in the current mode) or hide the window. Only meaningful while
   // receiving; the window stays hidden before the first init message.
   void ShowViewer(bool show);
   // Enters or leaves full screen (only while receiving).
   void SetFullScreen(bool on);
-  // Receives the window's commands (ViewerCommand ids), called from the
+  // Receives the window's commands (ReceiverCommand ids), called from the
   // event loop after the input that caused them.
   void SetCommandHandler(std::function<void(int)> handler) { commandHandler_ = std::move(handler); }
 
-  // For tests and screenshots: the state of the view.
-  viewer_window::ScrollPosition Scroll() const { return {transform_.scrollX, transform_.scrollY}; }
-  const ViewTransform& Transform() const { return transform_; }
-  viewer_window::Extent MaxOuter() const { return maxOuter_; }
   // Scrolls the client area by (dx, dy), clamped; false when nothing moved.
   bool ScrollBy(int dx, int dy);
-  // The context menu, for tests.
-  QMenu* ContextMenu() const { return menu_; }
 
-  // ViewerSurface (see viewer.h for the threads).
+  // ViewerSurface (see viewer_surface.h for the threads).
   void ViewerStarted() override;
   void ViewerStopping() override;
   void PlaceWindow() override;
@@ -158,7 +111,6 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   // more than fit here merge into the last one.
   static constexpr int kPendingRects = 16;
 
-  void Construct();
   void Wake();
   void ServeRequests();
   void DoPlaceWindow();
@@ -171,10 +123,9 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   void PaintCursor(QPainter& painter);
   void UpdatePointer();
   void WindowGone();
-  viewer_window::FrameMargins CurrentFrameMargins() const;
+  FrameMargins CurrentFrameMargins() const;
 
-  std::unique_ptr<ViewerSource> ownSource_;
-  ViewerSource* source_ = nullptr;
+  ViewerSource& source_;
   ViewerOwner* owner_ = nullptr;
   std::function<void(int)> commandHandler_;
   QMenu* menu_ = nullptr;
@@ -182,8 +133,8 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   // GUI thread state.
   FramePainter painter_;
   ViewTransform transform_;      // scroll position, scale, offsets
-  viewer_window::Extent framebuffer_;           // W x H once placed
-  viewer_window::Extent maxOuter_;              // mw x mh
+  Extent framebuffer_;           // W x H once placed
+  Extent maxOuter_;              // mw x mh
   bool fullScreenSetting_ = false;
   bool fullScreen_ = false;
   bool placed_ = false;

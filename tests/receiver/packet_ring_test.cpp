@@ -68,32 +68,6 @@ TEST(PacketRing, FullSizeRecordsSixteenPerLapThenWrap) {
   EXPECT_EQ(ring.ReadCount(), 17u);
 }
 
-TEST(PacketRing, MixedSizesComeOutIntactAndInOrder) {
-  PacketRing ring;
-  std::mt19937 rng(7);
-  std::vector<uint8_t> out(60000);
-  uint32_t written = 0, taken = 0;
-  std::vector<size_t> sizes;
-  for (int round = 0; round < 3000; ++round) {
-    int writes = rng() % 4;
-    for (int i = 0; i < writes; ++i) {
-      size_t length = 1 + rng() % (rng() % 8 == 0 ? 60000 : 1500);
-      if (!Put(ring, length, written)) break;
-      sizes.push_back(length);
-      ++written;
-    }
-    int reads = rng() % 4;
-    for (int i = 0; i < reads && taken < written; ++i) {
-      size_t n = ring.Take(out.data());
-      ASSERT_EQ(n, sizes[taken]);
-      ASSERT_TRUE(Matches(out.data(), n, taken)) << taken;
-      ++taken;
-    }
-  }
-  EXPECT_GT(ring.WrapMark(), 0u);
-  EXPECT_EQ(ring.DroppedCount(), 0u);
-}
-
 TEST(PacketRing, OverrunDropsNewDatagramsAndNeverHandsOutStaleBytes) {
   PacketRing ring;
   std::vector<uint8_t> datagram(30000);

@@ -1,21 +1,26 @@
 // Helpers of the receiver tests: datagram builders (with the sender's zlib
 // settings), a tiny lossless strip writer for synthetic pictures, recording
-// owner and surface, and a log reader.
+// owner (tests/support/recording_owner.h) and surface, and a log reader.
 #pragma once
 
+#include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/byte_order.h"
+#include "common/log_file.h"
 #include "common/protocol.h"
 #include "receiver/viewer/viewer.h"
+#include "tests/support/recording_owner.h"
 
 namespace qc::test {
 
@@ -144,29 +149,6 @@ inline std::vector<uint8_t> MakeFrame(int width, int height, int bpp, uint32_t s
   return f;
 }
 
-class RecordingOwner : public ViewerOwner {
- public:
-  void UpdateTrayIcon(TrayState state) override {
-    if (state == TrayState::Receiving) ++receivingIcons;
-  }
-  void SendUpdateRequest() override {
-    ++requests;
-    if (onRequest) onRequest();
-  }
-  void RestartViewer() override {
-    ++restarts;
-    if (onRestart) onRestart();
-  }
-  void FatalStop(bool) override { ++fatals; }
-
-  std::atomic<int> receivingIcons{0};
-  std::atomic<int> requests{0};
-  std::atomic<int> restarts{0};
-  std::atomic<int> fatals{0};
-  std::function<void()> onRequest;
-  std::function<void()> onRestart;
-};
-
 class RecordingSurface : public ViewerSurface {
  public:
   void ViewerStarted() override { ++started; }
@@ -194,16 +176,43 @@ class RecordingSurface : public ViewerSurface {
 };
 
 // Reads what the test log received since Mark(). The first use moves the
-// process into a fresh temporary directory so that parallel test binaries
-// never share a log file.
+// process into a fresh temporary directory (removed at exit with the log),
+// so that parallel test binaries never share a log file.
 class LogReader {
  public:
-  LogReader();
-  void Mark();
-  std::string Since() const;
-  int Count(const std::string& needle) const;
+  LogReader() {
+    static const bool entered = [] {
+      static char dir[] = "/tmp/qv-receiver-test-XXXXXX";
+      if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+      Log().Enable(true);
+      atexit([] {
+        unlink((std::string(dir) + "/" + Log().FileName()).c_str());
+        rmdir(dir);
+      });
+      return true;
+    }();
+    (void)entered;
+    Mark();
+  }
+  void Mark() { mark_ = ReadAll().size(); }
+  std::string Since() const {
+    const std::string all = ReadAll();
+    return mark_ < all.size() ? all.substr(mark_) : std::string();
+  }
+  int Count(const std::string& needle) const {
+    const std::string text = Since();
+    int n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+  }
 
  private:
+  static std::string ReadAll() {
+    std::ifstream in(Log().FileName(), std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
   size_t mark_ = 0;
 };
 

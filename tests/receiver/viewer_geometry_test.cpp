@@ -1,3 +1,4 @@
+// The viewer's pure geometry, as tables of worked examples.
 #include "receiver/viewer/viewer_geometry.h"
 
 #include <gtest/gtest.h>
@@ -5,106 +6,107 @@
 namespace qc {
 namespace {
 
-TEST(MulDiv, RoundsToNearestHalvesAwayFromZero) {
-  EXPECT_EQ(MulDiv(1350, 75, 100), 1013);  // 1012.5
-  EXPECT_EQ(MulDiv(75, 75, 100), 56);      // 56.25
-  EXPECT_EQ(MulDiv(150, 75, 100), 113);    // 112.5
-  EXPECT_EQ(MulDiv(-150, 75, 100), -113);
-  EXPECT_EQ(MulDiv(1280, 100, 1920), 67);  // 66.7
-  EXPECT_EQ(MulDiv(5, 5, 0), -1);
+ViewTransform Fit(int s, int offX, int offY) {
+  ViewTransform t;
+  t.sx = t.sy = s;
+  t.offX = offX;
+  t.offY = offY;
+  t.scaled = s != 100;
+  return t;
 }
 
-TEST(FitToScreen, ScaleAndOffsetsOfEachExample) {
-  struct Case { int screenW, screenH, fbW, fbH, s, offX, offY; bool scaled; } cases[] = {
-      {1280, 1024, 1024, 768, 100, 128, 128, false},  // smaller: centred unscaled
-      {1024, 768, 1280, 1024, 75, 32, 0, true},       // sx 80, sy 75: the smaller
-      {1280, 1024, 1920, 1080, 67, 0, 150, true},     // sx 67, sy 95: letterboxed
-      {1920, 1080, 1920, 1080, 100, 0, 0, false},     // exact size
+TEST(ViewerGeometry, MulDivRoundsToNearestHalvesAwayFromZero) {
+  const struct { int a, b, c, q; } cases[] = {
+      {1350, 75, 100, 1013}, {75, 75, 100, 56}, {150, 75, 100, 113},
+      {-150, 75, 100, -113}, {1280, 100, 1920, 67}, {5, 5, 0, -1},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.fbW << "x" << c.fbH << " on " << c.screenW << "x" << c.screenH);
-    ViewTransform t = FitToScreen(c.screenW, c.screenH, c.fbW, c.fbH);
-    EXPECT_EQ(t.sx, c.s);
-    EXPECT_EQ(t.sy, c.s);
-    EXPECT_EQ(t.offX, c.offX);
-    EXPECT_EQ(t.offY, c.offY);
-    EXPECT_EQ(t.scaled, c.scaled);
+  for (const auto& c : cases) EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.q) << c.a << "*" << c.b << "/" << c.c;
+}
+
+TEST(ViewerGeometry, FullScreenFitsTheWholeImageCentred) {
+  const struct { Extent fb, screen; ViewTransform fit; } cases[] = {
+      {{1024, 768}, {1280, 1024}, Fit(100, 128, 128)},  // smaller: centred unscaled
+      {{1280, 1024}, {1024, 768}, Fit(75, 32, 0)},      // sx 80, sy 75: the tighter one
+      // The nearest percentage, 67, would make the image 1286 pixels wide.
+      {{1920, 1080}, {1280, 1024}, Fit(66, 6, 156)},
+      {{1280, 1024}, {1280, 1024}, Fit(100, 0, 0)},
+      {{4096, 4096}, {20, 20}, Fit(1, 0, 0)},  // never below one percent
+      {{0, 768}, {1280, 1024}, Fit(100, 0, 0)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FullScreenTransform(c.fb, c.screen), c.fit) << c.fb.width << "x" << c.fb.height;
   }
 }
 
-TEST(FramebufferToWindow, ScrollOffsetsAndScaledBands) {
-  ViewTransform scaled;  // a scaled band widens to whole steps, then maps
-  scaled.scaled = true;
-  scaled.sx = scaled.sy = 75;
-  scaled.offX = 32;
-  EXPECT_EQ(FramebufferToWindow(Rect{0, 99, 1280, 104}, scaled), (Rect{32, 56, 1045, 113}));
-  ViewTransform scrolled;  // windowed: the scroll position is subtracted
+TEST(ViewerGeometry, FramebufferRectanglesMapToTheWindow) {
+  ViewTransform scrolled;
   scrolled.scrollY = 5;
-  EXPECT_EQ(FramebufferToWindow(Rect{0, 10, 800, 21}, scrolled), (Rect{0, 5, 800, 16}));
-  ViewTransform centred;  // unscaled full screen: the offsets are added
-  centred.offX = centred.offY = 128;
-  EXPECT_EQ(FramebufferToWindow(Rect{0, 10, 1024, 21}, centred), (Rect{128, 138, 128 + 1024, 149}));
+  const struct { Rect fb; ViewTransform t; Rect window; } cases[] = {
+      {{0, 10, 800, 21}, scrolled, {0, 5, 800, 16}},                // minus the scroll position
+      {{0, 10, 1024, 21}, Fit(100, 128, 128), {128, 138, 1152, 149}},  // plus the offsets
+      {{0, 99, 1280, 104}, Fit(75, 32, 0), {32, 56, 1045, 113}},    // widened to whole steps
+  };
+  for (const auto& c : cases) EXPECT_EQ(FramebufferToWindow(c.fb, c.t), c.window);
 }
 
-TEST(PaintRects, UnscaledSourceFollowsScrollAndOffsets) {
-  ViewTransform t;
-  t.scrollX = 10;
-  t.scrollY = 20;
-  int x = 0, y = 0;
-  UnscaledPaintSource(Rect{5, 6, 50, 60}, t, x, y);
-  EXPECT_EQ(x, 15);
-  EXPECT_EQ(y, 26);
-}
-
-TEST(PaintRects, ScaledRectsCoverWholeStepsPlusTwo) {
-  ViewTransform t;
-  t.scaled = true;
-  t.sx = t.sy = 75;
-  t.offX = 32;
-  StretchRects s = ScaledPaintRects(Rect{100, 100, 200, 150}, t);
-  // Q = (68, 100, 168, 150) -> (0, 75, 227, 152)
-  EXPECT_EQ(s.dest, (Rect{32, 75, 32 + 227, 152}));
-  EXPECT_EQ(s.source.left, 0);
-  EXPECT_EQ(s.source.top, 100);
-  EXPECT_EQ(s.source.Width(), 227 * 100 / 75);
-  EXPECT_EQ(s.source.Height(), 77 * 100 / 75);
-}
-
-TEST(CursorGeometry, AreaIsPositionMinusHotSpot) {
-  EXPECT_EQ(CursorArea(10, 10, 0, 0, 32, 32), (Rect{10, 10, 42, 42}));
-  EXPECT_EQ(CursorArea(200, 150, 0, 0, 32, 32), (Rect{200, 150, 232, 182}));
+TEST(ViewerGeometry, CursorAreaAndPlacement) {
   EXPECT_EQ(CursorArea(100, 100, 15, 15, 32, 32), (Rect{85, 85, 117, 117}));
+  const struct { int x, y; ViewTransform t; Rect window; } cases[] = {
+      {1010, 760, Fit(100, 128, 128), {1138, 888, 1170, 920}},
+      {100, 40, Fit(50, 10, 0), {60, 20, 76, 36}},  // scaled with the image
+  };
+  for (const auto& c : cases) EXPECT_EQ(PlaceCursor(c.x, c.y, 32, 32, c.t), c.window);
 }
 
-TEST(CursorGeometry, CursorOverTheImageEdgeGetsMarginFills) {
-  ViewTransform t;
-  t.offX = 128;
-  t.offY = 128;
-  CursorPlacement p = PlaceCursor(1010, 760, 32, 32, t, 1024, 768);
-  EXPECT_EQ(p.image, (Rect{1138, 888, 1170, 920}));
-  EXPECT_EQ(p.fillRight, (Rect{128 + 1024, 888, 1170, 920}));
-  EXPECT_EQ(p.fillBottom, (Rect{1138, 128 + 768, 1170, 920}));
-  CursorPlacement inside = PlaceCursor(10, 10, 32, 32, t, 1024, 768);
-  EXPECT_TRUE(inside.fillRight.IsEmpty());
-  EXPECT_TRUE(inside.fillBottom.IsEmpty());
+TEST(ViewerGeometry, PlacementIsCentredAndAtMostTheFramebuffer) {
+  const Extent maxOuter = MaxOuterSize({800, 600}, {4, 30, 4, 4});
+  EXPECT_EQ(maxOuter, (Extent{808, 634}));
+  const struct { Rect work; Extent maxOuter; Rect placed; } cases[] = {
+      {{0, 0, 1280, 1000}, maxOuter, {236, 183, 1044, 817}},
+      {{0, 24, 1280, 1024}, {1920, 1080}, {0, 24, 1280, 1024}},  // fills a work area below a panel
+      {{10, 10, 111, 111}, {50, 50}, {35, 35, 85, 85}},          // odd remainders truncate
+  };
+  for (const auto& c : cases) EXPECT_EQ(PlaceCentred(c.work, c.maxOuter), c.placed);
 }
 
-TEST(CursorGeometry, ScaledCursorIsScaledWithTheImage) {
-  ViewTransform t;
-  t.scaled = true;
-  t.sx = t.sy = 50;
-  t.offX = 10;
-  CursorPlacement p = PlaceCursor(100, 40, 32, 32, t, 2000, 1000);
-  EXPECT_EQ(p.image, (Rect{60, 20, 76, 36}));
+TEST(ViewerGeometry, ScrollBarsShowOnlyWhileSomethingIsHidden) {
+  const Extent maxOuter{1288, 1058};
+  const struct { Extent outer; bool hidden; } cases[] = {
+      {{1288, 1058}, true}, {{1400, 1100}, true}, {{1287, 1058}, false}, {{1288, 1057}, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ScrollBarsHidden(c.outer, maxOuter), c.hidden);
+  EXPECT_EQ(ScrollBarFor(1920, 1000, 300), (ScrollBarRange{920, 1000, 300}));
+  EXPECT_EQ(ScrollBarFor(800, 1000, 0), (ScrollBarRange{0, 1000, 0}));
+  EXPECT_EQ(ScrollBarFor(800, -5, 0), (ScrollBarRange{800, 0, 0}));
 }
 
-TEST(Scrolling, PositionsAndDeltasAreClamped) {
-  EXPECT_EQ(ClampScrollPosition(300, 1024, 800), 224);
+TEST(ViewerGeometry, ScrollRequestsAndPositionsStayInRange) {
+  const struct { int request, page, thumb, pos, delta; } requests[] = {
+      {0, 1000, 0, 50, -2},   {1, 1000, 0, 50, 2},     {2, 1003, 0, 50, -250},
+      {3, 1003, 0, 50, 250},  {4, 1000, 10, 50, -40},  {5, 1000, 700, 50, 650},
+      {8, 1000, 10, 50, 0},
+  };
+  for (const auto& c : requests) {
+    EXPECT_EQ(ScrollRequestDelta(c.request, c.page, c.thumb, c.pos), c.delta) << c.request;
+  }
+  EXPECT_EQ(ClampScrollPosition(500, 1920, 1600), 320);
+  EXPECT_EQ(ClampScrollPosition(500, 1920, 2560), 0);  // client wider than the framebuffer
   EXPECT_EQ(ClampScrollPosition(-5, 1024, 800), 0);
-  EXPECT_EQ(ClampScrollDelta(-2, 0, 1024, 800), 0);       // line left at the start
-  EXPECT_EQ(ClampScrollDelta(2, 224, 1024, 800), 0);      // line right at the end
-  EXPECT_EQ(ClampScrollDelta(5000, 10, 1024, 800), 214);  // thumb past the end
-  EXPECT_EQ(ScrollRequestDelta(5, 800, 300, 100), 200);  // more in the window's geometry tests
+
+  const Extent fb{1920, 1080}, client{1000, 800}, small{800, 600}, wide{1280, 1000};
+  const struct { ScrollDelta want; int x, y; Extent fb, client; ScrollDelta moved; } scrolls[] = {
+      {{-2, 0}, 0, 0, fb, client, {0, 0}},          // at the start
+      {{0, 200}, 920, 280, fb, client, {0, 0}},     // at the end
+      {{5000, 0}, 100, 0, fb, client, {820, 0}},    // a drag past the end
+      {{-5000, 0}, 100, 0, fb, client, {-100, 0}},
+      {{10, -3}, 100, 50, fb, client, {10, -3}},
+      {{2, 2}, 0, 0, small, wide, {0, 0}},          // never below 0
+      {{0, 10}, 0, 100, small, wide, {0, -100}},
+  };
+  for (const auto& c : scrolls) {
+    EXPECT_EQ(ScrollByDelta(c.want, c.x, c.y, c.fb, c.client), c.moved)
+        << c.want.dx << "," << c.want.dy << " at " << c.x << "," << c.y;
+  }
 }
 
 }  // namespace

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "receiver/viewer/cursor_display.h"
-#include "receiver/viewer/viewer_window.h"
-#include "tests/viewer_window/qt_test_support.h"
+#include "receiver/viewer/viewer_source.h"
+#include "tests/support/recording_owner.h"
+#include "tests/viewer_window/qt_test_env.h"
 
 namespace qc::test {
 
@@ -75,19 +75,22 @@ class FakeViewerSource : public ViewerSource {
   RemoteCursorState& CursorState() override { return cursor_.State(); }
 
   // For steps (update thread).
-  uint8_t* Pixels() { return pixels_.data(); }
+  uint32_t* Pixels() { return reinterpret_cast<uint32_t*>(pixels_.data()); }
   int Width() const { return width_; }
   int Height() const { return height_; }
   RemoteCursor& Cursor() { return cursor_; }
   bool Running() const { return running_.load(); }
-  // A white 32 x 32 cursor with its hot spot at (0, 0).
-  void GiveCursorImage(int size = 32) {
+  // A size x size cursor with its hot spot at (0, 0): white, or inverting
+  // in its left half and transparent in its right half.
+  void GiveCursorImage(int size = 32, bool inverting = false) {
     std::lock_guard<std::mutex> lock(cursor_.Lock());
     RemoteCursorState& s = cursor_.State();
     s.image.width = s.image.height = size;
     s.image.hotX = s.image.hotY = 0;
-    s.image.argb.assign(static_cast<size_t>(size) * size, 0xffffffffu);
+    const size_t n = static_cast<size_t>(size) * size;
+    s.image.argb.assign(n, inverting ? 0u : 0xffffffffu);
     s.image.invert.clear();
+    for (size_t i = 0; inverting && i < n; ++i) s.image.invert.push_back(i % size < size / 2u);
     s.hasImage = true;
     s.width = s.height = size;
   }
@@ -131,20 +134,6 @@ class FakeViewerSource : public ViewerSource {
   std::thread thread_;
   RemoteCursor cursor_;
   int cycles_ = 0;
-};
-
-// The owner side: counts FatalStop calls.
-class RecordingOwner : public ViewerOwner {
- public:
-  void UpdateTrayIcon(TrayState) override {}
-  void SendUpdateRequest() override {}
-  void RestartViewer() override {}
-  void FatalStop(bool showMessage) override {
-    ++fatalStops;
-    lastShowMessage = showMessage;
-  }
-  int fatalStops = 0;
-  bool lastShowMessage = true;
 };
 
 }  // namespace qc::test

@@ -1,6 +1,6 @@
 // UpdateProcessor: the update thread's work on one datagram, apart from the
 // thread and the ring, so that tests can drive it directly. It keeps the
-// transmission's init message, the framebuffer and its decoder, the remote
+// transmission's identifier, the framebuffer and its decoder, the remote
 // cursor, the inflate stream and the expected sequence number.
 //
 // Datagrams of other transmissions are dropped with "qvViewer: Ignoring
@@ -23,7 +23,7 @@
 #include <memory>
 
 #include "common/protocol.h"
-#include "receiver/viewer/cursor_display.h"
+#include "receiver/viewer/remote_cursor.h"
 #include "receiver/viewer/framebuffer.h"
 
 namespace qc {
@@ -48,28 +48,28 @@ class UpdateProcessor {
   // End of a cycle: releases framebuffer, decoder, cursor image and stream.
   void End();
 
-  // The transmission starts with this init message (24 bytes, usable):
-  // framebuffer (cleared, bound to the decoder), whole-picture invalidation,
+  // The transmission starts with this usable init message: framebuffer
+  // (cleared, bound to the decoder), whole-picture invalidation,
   // PlaceWindow, UpdateWindow, UpdateTrayIcon(Receiving).
-  void Start(const uint8_t* initMessage);
+  void Start(const InitMessage& init);
 
   // One datagram taken from the ring, in arrival order.
   void Process(const uint8_t* data, size_t length);
 
-  uint32_t ExpectedSequence() const { return expected_; }
   bool HasFramebuffer() const { return framebufferReady_.load(std::memory_order_acquire); }
   Framebuffer& Picture() { return framebuffer_; }
   RemoteCursor& Cursor() { return cursor_; }
   void FillStats(ViewerStats& stats) const;
 
  private:
-  // Inflates the data after the 8-byte header into out_ with a fresh stream.
-  // Returns the zlib result code of the one inflate call (or the init error).
+  // Inflates a compressed datagram's data (after its header) into out_ with
+  // a fresh stream. Returns the zlib result code of the one inflate call (or
+  // the init error).
   int Inflate(const uint8_t* data, size_t length, size_t& produced);
   bool FreshStream();
-  void ApplyUpdate(const uint8_t* data, size_t length);
-  void ApplyCursorShape(const uint8_t* data, size_t length);
-  void ApplyCursorPosition(const uint8_t* data, size_t length);
+  // data and length: what follows the header.
+  void ApplyUpdate(const CompressedHeader& header, const uint8_t* data, size_t length);
+  void ApplyCursorShape(const CompressedHeader& header, const uint8_t* data, size_t length);
   void SequenceCheck(uint32_t sequence);
   // One update request for the current datagram at most.
   void RequestUpdate();

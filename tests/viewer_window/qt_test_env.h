@@ -1,5 +1,6 @@
-// Test environment of the real-window tests: a private Xvfb (1280 x 1024,
-// 24 bits) and a QApplication on it through the xcb platform.
+// The Qt side of the viewer window tests: a QApplication on a private Xvfb
+// (1280 x 1024, 24 bits, xcb platform) or on the offscreen platform, event
+// loop helpers, screen grabs and the test pattern.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,20 +11,34 @@
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
+#include <chrono>
+#include <cstdio>
+#include <functional>
 #include <memory>
+#include <thread>
 
-#include "tests/viewer_window/qt_test_support.h"
 #include "tests/support/xvfb_server.h"
 
 namespace qc::test {
 
-class XvfbQtEnvironment : public testing::Environment {
+class QtEnvironment : public testing::Environment {
  public:
+  explicit QtEnvironment(bool onXvfb) : onXvfb_(onXvfb) {}
   void SetUp() override {
-    xvfb_ = std::make_unique<XvfbServer>("1280x1024x24");
-    ASSERT_TRUE(xvfb_->Ready()) << "no free display among :70 to :79";
-    qputenv("DISPLAY", xvfb_->Display().c_str());
-    qputenv("QT_QPA_PLATFORM", "xcb");
+    if (onXvfb_) {
+      xvfb_ = std::make_unique<XvfbServer>("1280x1024x24");
+      ASSERT_TRUE(xvfb_->Ready()) << "Xvfb did not start";
+      qputenv("DISPLAY", xvfb_->Display().c_str());
+      qputenv("QT_QPA_PLATFORM", "xcb");
+    } else {
+      qputenv("QT_QPA_PLATFORM", "offscreen");
+      // The offscreen platform warns about every raise(); nothing to learn.
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& msg) {
+        if (!msg.startsWith(QLatin1String("This plugin does not support"))) {
+          fprintf(stderr, "%s\n", qPrintable(msg));
+        }
+      });
+    }
     // No session bus: the tests need none, and its client library leaks.
     qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     static int argc = 1;
@@ -37,9 +52,22 @@ class XvfbQtEnvironment : public testing::Environment {
   }
 
  private:
+  bool onXvfb_;
   std::unique_ptr<XvfbServer> xvfb_;
   std::unique_ptr<QApplication> app_;
 };
+
+// Runs the event loop until pred() holds or maxMs passed (a limit for a
+// hung window, not a speed requirement); returns pred().
+inline bool ProcessUntil(const std::function<bool()>& pred, int maxMs = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+  while (std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return pred();
+}
 
 // Waits until the window is on screen and its first paint reached the X
 // server.
@@ -53,8 +81,8 @@ inline bool WaitExposed(QWidget& w) {
 
 // What the X server shows of the widget's rectangle (window coordinates).
 inline QImage GrabFromScreen(QWidget& window, const QRect& rect) {
-  QScreen* screen = QGuiApplication::primaryScreen();
-  return screen->grabWindow(window.winId(), rect.x(), rect.y(), rect.width(), rect.height())
+  return QGuiApplication::primaryScreen()
+      ->grabWindow(window.winId(), rect.x(), rect.y(), rect.width(), rect.height())
       .toImage()
       .convertToFormat(QImage::Format_RGB32);
 }

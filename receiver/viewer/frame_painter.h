@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "receiver/viewer/framebuffer.h"
+
 class QPainter;
 
 namespace qc {
@@ -28,15 +30,11 @@ class FramePainter {
   FramePainter& operator=(const FramePainter&) = delete;
 
   // Binds a framebuffer (not owned; it must outlive the binding or be
-  // unbound first). Masks all 0 mean the standard layout of the depth
-  // (5-5-5 in 16 bits, 8-8-8 in the low three bytes of 32 bits). False for
-  // a size outside 1..4096 x 1..32767 or a depth other than 16 and 32.
-  bool Bind(const uint8_t* pixels, int width, int height, int bitsPerPixel,
-            uint32_t redMask, uint32_t greenMask, uint32_t blueMask);
+  // unbound first), read with its effective masks. False for a null
+  // framebuffer or a depth other than 16 and 32 bits.
+  bool Bind(const FramebufferView& framebuffer);
   void Unbind();
   bool IsBound() const { return pixels_ != nullptr; }
-  int Width() const { return width_; }
-  int Height() const { return height_; }
 
   // Scale percentage 1..100 (100: unscaled); builds the filter tables.
   void SetScale(int percent);
@@ -51,9 +49,6 @@ class FramePainter {
   // it and black everywhere else.
   void Paint(QPainter& painter, const QRect& area, int scrollX, int scrollY, int offX,
              int offY);
-
-  // The framebuffer pixel (x, y) as 0xffRRGGBB (for tests and screenshots).
-  uint32_t PixelRgb(int x, int y) const;
 
  private:
   enum class Layout { Xrgb32, Masks32, Lut16 };

@@ -1,6 +1,5 @@
-#include "receiver/viewer/packet_dispatch.h"
+#include "receiver/viewer/update_processor.h"
 
-#include "common/byte_order.h"
 #include "common/log_file.h"
 #include "receiver/viewer/str_decoder.h"
 #include "receiver/viewer/viewer.h"
@@ -64,9 +63,7 @@ void UpdateProcessor::FillStats(ViewerStats& s) const {
   s.updatesApplied = applied_.load(std::memory_order_relaxed);
 }
 
-void UpdateProcessor::Start(const uint8_t* initMessage) {
-  InitMessage init;
-  ParseInit(initMessage, kInitSize, init);
+void UpdateProcessor::Start(const InitMessage& init) {
   screenId_ = init.screenId;
   expected_ = 0;
   if (!framebuffer_.Create(init)) return;
@@ -98,15 +95,15 @@ void UpdateProcessor::Reject(const char* what, uint16_t type, size_t length) {
 }
 
 void UpdateProcessor::Process(const uint8_t* data, size_t length) {
-  if (length < 4) {
-    Reject("short", length >= 2 ? ReadU16(data) : 0, length);
+  const std::optional<uint16_t> id = PeekScreenId(data, length);
+  const uint16_t type = PeekType(data, length).value_or(0);
+  if (!id) {
+    Reject("short", type, length);
     return;
   }
-  uint16_t type = ReadU16(data);
-  uint16_t id = ReadU16(data + 2);
-  if (id != screenId_) {
+  if (*id != screenId_) {
     ignored_.fetch_add(1, std::memory_order_relaxed);
-    Log().Print("qvViewer: Ignoring packet %hd %hd\n", static_cast<short>(id),
+    Log().Print("qvViewer: Ignoring packet %hd %hd\n", static_cast<short>(*id),
                 static_cast<short>(screenId_));
     return;
   }
@@ -118,7 +115,7 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
       InitMessage init;
       if (!ParseInit(data, length, init)) {
         Reject("short", type, length);
-      } else if (!Framebuffer::IsUsable(init)) {
+      } else if (!IsUsableInit(init)) {
         Reject("unusable init", type, length);
       } else {
         Log().Print("qvViewer: Received init packet\n");
@@ -132,26 +129,27 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
       break;
     case Code(PacketType::FullUpdate):
     case Code(PacketType::Update):
-      if (length < kCompressedHeaderSize) {
+    case Code(PacketType::CursorShape): {
+      CompressedHeader header;
+      if (!ParseCompressedHeader(data, length, header)) {
         Reject("short", type, length);
+      } else if (type == Code(PacketType::CursorShape)) {
+        ApplyCursorShape(header, data + kCompressedHeaderSize, length - kCompressedHeaderSize);
       } else {
-        ApplyUpdate(data, length);
+        ApplyUpdate(header, data + kCompressedHeaderSize, length - kCompressedHeaderSize);
       }
       break;
-    case Code(PacketType::CursorPosition):
-      if (length < kCursorPositionSize) {
+    }
+    case Code(PacketType::CursorPosition): {
+      CursorPosition position;
+      if (!ParseCursorPosition(data, length, position)) {
         Reject("short", type, length);
       } else {
-        ApplyCursorPosition(data, length);
+        cursor_.SetPosition(position.x, position.y);
+        cursor_.Update(false, *surface_);
       }
       break;
-    case Code(PacketType::CursorShape):
-      if (length < kCompressedHeaderSize) {
-        Reject("short", type, length);
-      } else {
-        ApplyCursorShape(data, length);
-      }
-      break;
+    }
     default:
       break;  // keep-alive, update requests, 0xFFFB, unknown codes
   }
@@ -187,11 +185,11 @@ int UpdateProcessor::Inflate(const uint8_t* data, size_t length, size_t& produce
   return rc;
 }
 
-void UpdateProcessor::ApplyUpdate(const uint8_t* data, size_t length) {
-  uint32_t sequence = ReadU32(data + 4);
+void UpdateProcessor::ApplyUpdate(const CompressedHeader& header, const uint8_t* data,
+                                  size_t length) {
   if (HasFramebuffer()) {
     size_t produced = 0;
-    int rc = Inflate(data + kCompressedHeaderSize, length - kCompressedHeaderSize, produced);
+    int rc = Inflate(data, length, produced);
     if (rc == kNoStream) {
       // Logged by FreshStream; the datagram is lost, the check still runs.
     } else if (rc != Z_OK) {
@@ -213,13 +211,13 @@ void UpdateProcessor::ApplyUpdate(const uint8_t* data, size_t length) {
       }
     }
   }
-  SequenceCheck(sequence);
+  SequenceCheck(header.sequence);
 }
 
-void UpdateProcessor::ApplyCursorShape(const uint8_t* data, size_t length) {
-  uint32_t sequence = ReadU32(data + 4);
+void UpdateProcessor::ApplyCursorShape(const CompressedHeader& header, const uint8_t* data,
+                                       size_t length) {
   size_t produced = 0;
-  int rc = Inflate(data + kCompressedHeaderSize, length - kCompressedHeaderSize, produced);
+  int rc = Inflate(data, length, produced);
   if (rc == kNoStream) {
     // Logged; the old image stays.
   } else if (rc != Z_OK) {
@@ -232,12 +230,7 @@ void UpdateProcessor::ApplyCursorShape(const uint8_t* data, size_t length) {
     RequestUpdate();
   }
   cursor_.Update(true, *surface_);
-  SequenceCheck(sequence);
-}
-
-void UpdateProcessor::ApplyCursorPosition(const uint8_t* data, size_t) {
-  cursor_.SetPosition(ReadI16(data + 4), ReadI16(data + 6));
-  cursor_.Update(false, *surface_);
+  SequenceCheck(header.sequence);
 }
 
 void UpdateProcessor::SequenceCheck(uint32_t sequence) {

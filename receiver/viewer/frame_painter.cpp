@@ -1,4 +1,4 @@
-#include "receiver/viewer/viewer_window_paint.h"
+#include "receiver/viewer/frame_painter.h"
 
 #include <QPainter>
 #include <algorithm>
@@ -9,8 +9,6 @@ namespace qc {
 namespace {
 
 constexpr uint32_t kOpaque = 0xff000000u;
-constexpr int kMaxWidth = 4096;
-constexpr int kMaxHeight = 32767;
 
 // The vertical pass keeps the three channel sums of a column in one 64-bit
 // accumulator, 22 bits apart (at most 100 x 255 = 25,500 each). The
@@ -63,26 +61,20 @@ FramePainter::Channel FramePainter::ChannelFor(uint32_t mask) {
   return c;
 }
 
-bool FramePainter::Bind(const uint8_t* pixels, int width, int height, int bitsPerPixel,
-                        uint32_t redMask, uint32_t greenMask, uint32_t blueMask) {
+bool FramePainter::Bind(const FramebufferView& fb) {
   Unbind();
-  if (pixels == nullptr || width < 1 || width > kMaxWidth || height < 1 || height > kMaxHeight ||
-      (bitsPerPixel != 16 && bitsPerPixel != 32)) {
+  // The framebuffer's size was checked with its init message; the depth
+  // decides how pixels are read, so it is checked here again.
+  if (fb.pixels == nullptr || fb.width < 1 || fb.height < 1 ||
+      (fb.bitsPerPixel != 16 && fb.bitsPerPixel != 32)) {
     return false;
   }
-  // A zero mask means the depth's standard layout.
-  const bool standard = redMask == 0 || greenMask == 0 || blueMask == 0;
-  if (bitsPerPixel == 16) {
-    if (standard) {
-      redMask = 0x7c00;
-      greenMask = 0x03e0;
-      blueMask = 0x001f;
-    }
-  } else if (standard) {
-    redMask = 0xff0000;
-    greenMask = 0x00ff00;
-    blueMask = 0x0000ff;
-  }
+  const uint32_t redMask = fb.EffectiveRedMask();
+  const uint32_t greenMask = fb.EffectiveGreenMask();
+  const uint32_t blueMask = fb.EffectiveBlueMask();
+  const int bitsPerPixel = fb.bitsPerPixel;
+  const int width = fb.width;
+  const int height = fb.height;
   red_ = ChannelFor(redMask);
   green_ = ChannelFor(greenMask);
   blue_ = ChannelFor(blueMask);
@@ -105,7 +97,7 @@ bool FramePainter::Bind(const uint8_t* pixels, int width, int height, int bitsPe
   converted_.fill(Qt::black);
   rowBuffer_.assign(static_cast<size_t>(width), 0);
   accumulator_.assign(static_cast<size_t>(width), 0);
-  pixels_ = pixels;
+  pixels_ = fb.pixels;
   width_ = width;
   height_ = height;
   SetScale(100);
@@ -125,15 +117,6 @@ uint32_t FramePainter::ToRgb32(uint32_t value) const {
   const uint32_t g = Expand((value & green_.mask) >> green_.shift, green_.bits);
   const uint32_t b = Expand((value & blue_.mask) >> blue_.shift, blue_.bits);
   return kOpaque | (r << 16) | (g << 8) | b;
-}
-
-uint32_t FramePainter::PixelRgb(int x, int y) const {
-  if (!IsBound() || x < 0 || y < 0 || x >= width_ || y >= height_) {
-    return kOpaque;
-  }
-  uint32_t v = 0;
-  FetchRow(y, x, 1, &v);
-  return v;
 }
 
 void FramePainter::FetchRow(int y, int x0, int count, uint32_t* out) const {

@@ -1,4 +1,4 @@
-#include "receiver/viewer/cursor_display.h"
+#include "receiver/viewer/remote_cursor.h"
 
 #include <algorithm>
 #include <utility>
@@ -6,7 +6,7 @@
 #include "common/byte_order.h"
 #include "common/log_file.h"
 #include "common/protocol.h"
-#include "receiver/viewer/viewer.h"
+#include "receiver/viewer/viewer_surface.h"
 
 namespace qc {
 

@@ -1,0 +1,40 @@
+// What the viewer asks of the program that owns it: the tray controller in
+// qvrecv, a headless program, tests.
+#pragma once
+
+namespace qc {
+
+// States of the receiver's tray icon.
+enum class TrayState : int { Disconnected = 0, Receiving = 1, Hidden = 2 };
+
+// All four may run on the update thread while the owner's own thread works;
+// implementations must be thread-safe for that and must not call
+// qvViewer::Stop() or Init() from inside them (Stop() waits for the update
+// thread that is making the call): post the work to the owner's thread.
+class ViewerOwner {
+ public:
+  virtual ~ViewerOwner() = default;
+
+  // Update thread, once per transmission, right after the framebuffer was
+  // created and the window placed: shows TrayState::Receiving.
+  virtual void UpdateTrayIcon(TrayState state) = 0;
+
+  // Update thread: sends one update request (the two bytes F8 FF to
+  // group:port+1). Called once for every detected loss and every datagram
+  // that had to be dropped as damaged.
+  virtual void SendUpdateRequest() = 0;
+
+  // Update thread, on the transmission's disconnection datagram: show the
+  // disconnected state and, on the owner's thread, Stop() and Init() the
+  // viewer so that the next init message starts a new transmission.
+  virtual void RestartViewer() = 0;
+
+  // The program's fatal path: hide the window, show the "Fatal error" box
+  // when showMessage, end the program. The viewer window calls it on the GUI
+  // thread (false) when the user closes the window. The core itself does
+  // not call it: damaged datagrams are dropped and answered with an update
+  // request instead of ending the program.
+  virtual void FatalStop(bool showMessage) = 0;
+};
+
+}  // namespace qc

@@ -1,0 +1,40 @@
+// A viewer owner for tests: counts what the viewer and the window ask of it;
+// optional hooks run on the calling thread (the update thread for requests
+// and restarts).
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+#include "receiver/viewer/viewer_owner.h"
+
+namespace qc::test {
+
+class RecordingOwner : public ViewerOwner {
+ public:
+  void UpdateTrayIcon(TrayState state) override {
+    if (state == TrayState::Receiving) ++receivingIcons;
+  }
+  void SendUpdateRequest() override {
+    ++requests;
+    if (onRequest) onRequest();
+  }
+  void RestartViewer() override {
+    ++restarts;
+    if (onRestart) onRestart();
+  }
+  void FatalStop(bool showMessage) override {
+    lastShowMessage = showMessage;
+    ++fatals;
+  }
+
+  std::atomic<int> receivingIcons{0};
+  std::atomic<int> requests{0};
+  std::atomic<int> restarts{0};
+  std::atomic<int> fatals{0};
+  std::atomic<bool> lastShowMessage{true};
+  std::function<void()> onRequest;
+  std::function<void()> onRestart;
+};
+
+}  // namespace qc::test

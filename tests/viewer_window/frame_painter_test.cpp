@@ -1,0 +1,187 @@
+// FramePainter: the framebuffer's pixel formats, unscaled and scaled paints,
+// black margins. Paints into QImages on the offscreen platform.
+#include "receiver/viewer/frame_painter.h"
+
+#include <gtest/gtest.h>
+
+#include <QPainter>
+#include <cstring>
+#include <vector>
+
+#include "tests/viewer_window/qt_test_env.h"
+
+namespace qc {
+namespace {
+
+const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new test::QtEnvironment(false));
+
+bool Bind(FramePainter& fp, const void* px, int w, int h, int bpp, uint32_t r = 0, uint32_t g = 0,
+          uint32_t b = 0) {
+  InitMessage format;
+  format.width = static_cast<uint16_t>(w);
+  format.height = static_cast<uint16_t>(h);
+  format.bitsPerPixel = static_cast<uint16_t>(bpp);
+  format.redMask = r;
+  format.greenMask = g;
+  format.blueMask = b;
+  return fp.Bind(DescribeFramebuffer(static_cast<const uint8_t*>(px), format));
+}
+
+// Paints `area` of a target of the given size (prefilled red so that an
+// unpainted pixel shows).
+QImage PaintInto(FramePainter& fp, QSize target, QRect area, int scrollX = 0, int scrollY = 0,
+                 int offX = 0, int offY = 0) {
+  QImage out(target, QImage::Format_RGB32);
+  out.fill(Qt::red);
+  QPainter p(&out);
+  fp.Paint(p, area, scrollX, scrollY, offX, offY);
+  return out;
+}
+
+// Pad byte left at 0 as the sender's capture leaves it.
+std::vector<uint32_t> Pattern32(int w, int h) {
+  std::vector<uint32_t> px(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      px[static_cast<size_t>(y) * w + x] = (static_cast<uint32_t>(x * 7 & 0xff) << 16) |
+                                           ((y * 5 & 0xff) << 8) | ((x + y) & 0xff);
+  return px;
+}
+
+uint32_t Px(const QImage& img, int x, int y) {
+  return reinterpret_cast<const uint32_t*>(img.constScanLine(y))[x];
+}
+
+TEST(FramePainter, UnscaledPaintEqualsTheFramebufferAndIsOpaque) {
+  const int w = 120, h = 90;
+  auto px = Pattern32(w, h);
+  FramePainter fp;
+  ASSERT_TRUE(Bind(fp, px.data(), w, h, 32, 0xff0000, 0xff00, 0xff));
+  const QImage out = PaintInto(fp, {w, h}, {0, 0, w, h});
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      ASSERT_EQ(Px(out, x, y), px[static_cast<size_t>(y) * w + x] | 0xff000000u) << x << "," << y;
+}
+
+TEST(FramePainter, PixelFormatsFollowTheirMasks) {
+  struct Case { const char* name; int bpp; uint32_t r, g, b; std::vector<uint32_t> in, rgb; } cases[] = {
+      {"5-6-5", 16, 0xf800, 0x07e0, 0x1f, {0xf800, 0x07e0, 0x001f, 0xffff, 0x0000},
+       {0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff, 0xff000000}},
+      {"no masks: 5-5-5", 16, 0, 0, 0, {0x7c00, 0x03e0, 0x001f, 0x4210},
+       {0xffff0000, 0xff00ff00, 0xff0000ff, 0xff848484}},  // 16 of 31
+      {"32 bits, blue high", 32, 0xff, 0xff00, 0xff0000, {0x000000ff, 0x0000ff00, 0x00ff0000},
+       {0xffff0000, 0xff00ff00, 0xff0000ff}},
+      // The pad byte is no alpha: every pixel opaque.
+      {"pad byte", 32, 0, 0, 0, {0xff123456, 0x00123456, 0x7f123456, 0x80123456},
+       {0xff123456, 0xff123456, 0xff123456, 0xff123456}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int n = static_cast<int>(c.in.size());
+    std::vector<uint8_t> px(c.in.size() * c.bpp / 8);
+    for (int i = 0; i < n; ++i) std::memcpy(&px[i * c.bpp / 8], &c.in[i], c.bpp / 8);  // little-endian
+    FramePainter fp;
+    ASSERT_TRUE(Bind(fp, px.data(), n, 1, c.bpp, c.r, c.g, c.b));
+    const QImage out = PaintInto(fp, {n, 1}, {0, 0, n, 1});
+    for (int x = 0; x < n; ++x) EXPECT_EQ(Px(out, x, 0), c.rgb[x]) << x;
+  }
+}
+
+TEST(FramePainter, RefusesWhatItCannotRead) {
+  uint32_t one = 0;
+  FramePainter fp;
+  EXPECT_FALSE(Bind(fp, &one, 1, 1, 24));
+  EXPECT_FALSE(Bind(fp, nullptr, 1, 1, 32));
+  EXPECT_FALSE(fp.IsBound());
+}
+
+TEST(FramePainter, ScrolledPaintOfAPartShowsTheRightPixelsAndLeavesTheRest) {
+  const int w = 200, h = 150;
+  auto px = Pattern32(w, h);
+  FramePainter fp;
+  ASSERT_TRUE(Bind(fp, px.data(), w, h, 32));
+  // Client 100 x 80 scrolled to (60, 40); only (10, 5)-(50, 25) is painted.
+  const QImage out = PaintInto(fp, {100, 80}, {10, 5, 40, 20}, 60, 40);
+  EXPECT_EQ(Px(out, 10, 5), px[(40 + 5) * w + 60 + 10] | 0xff000000u);
+  EXPECT_EQ(Px(out, 49, 24), px[(40 + 24) * w + 60 + 49] | 0xff000000u);
+  EXPECT_EQ(Px(out, 9, 5), 0xffff0000u);
+  EXPECT_EQ(Px(out, 50, 24), 0xffff0000u);
+}
+
+TEST(FramePainter, MarginsAroundACentredImageArePaintedBlack) {
+  std::vector<uint32_t> px(64 * 48, 0x00ffffff);
+  FramePainter fp;
+  ASSERT_TRUE(Bind(fp, px.data(), 64, 48, 32));
+  const QImage out = PaintInto(fp, {100, 80}, {0, 0, 100, 80}, 0, 0, 18, 16);
+  const struct { int x, y; uint32_t rgb; } probes[] = {
+      {0, 0, 0xff000000}, {17, 40, 0xff000000}, {18, 16, 0xffffffff}, {81, 63, 0xffffffff},
+      {82, 63, 0xff000000}, {50, 64, 0xff000000}, {99, 79, 0xff000000}};
+  for (const auto& p : probes) EXPECT_EQ(Px(out, p.x, p.y), p.rgb) << p.x << "," << p.y;
+}
+
+TEST(FramePainter, HalfScaleAveragesEachTwoByTwoBlock) {
+  // Checkerboard of black and white pixels: every block is half white.
+  std::vector<uint32_t> px(8 * 8);
+  for (int i = 0; i < 64; ++i) px[i] = ((i % 8 + i / 8) & 1) ? 0x00ffffff : 0;
+  FramePainter fp;
+  ASSERT_TRUE(Bind(fp, px.data(), 8, 8, 32));
+  fp.SetScale(50);
+  EXPECT_EQ(fp.ImageRect(0, 0, 2, 3), QRect(2, 3, 4, 4));
+  const QImage out = PaintInto(fp, {8, 8}, {0, 0, 8, 8}, 0, 0, 2, 3);
+  for (int y = 3; y < 7; ++y)
+    for (int x = 2; x < 6; ++x) EXPECT_EQ(Px(out, x, y), 0xff808080u) << x << "," << y;
+  EXPECT_EQ(Px(out, 1, 3), 0xff000000u);
+  EXPECT_EQ(Px(out, 6, 3), 0xff000000u);
+  EXPECT_EQ(Px(out, 3, 7), 0xff000000u);
+}
+
+TEST(FramePainter, ThinLinesSurviveStrongDownscaling) {
+  // A one-pixel white column on black at 40 %: nearest-pixel or bilinear
+  // sampling can drop it; area averaging keeps 40 % of its brightness.
+  std::vector<uint32_t> px(100 * 10, 0);
+  for (int y = 0; y < 10; ++y) px[y * 100 + 51] = 0x00ffffff;
+  FramePainter fp;
+  ASSERT_TRUE(Bind(fp, px.data(), 100, 10, 32));
+  fp.SetScale(40);
+  const QImage out = PaintInto(fp, {40, 4}, {0, 0, 40, 4});
+  // Source column 51 lies in destination column 20 (source 50.0 .. 52.5).
+  EXPECT_EQ(qRed(Px(out, 20, 1)), 102);  // 255 x 0.4
+  EXPECT_EQ(qRed(Px(out, 19, 1)), 0);
+  EXPECT_EQ(qRed(Px(out, 21, 1)), 0);
+}
+
+TEST(FramePainter, ScaledPaintsInPiecesMatchOnePaintOfTheWhole) {
+  // Repainting a band must not leave seams: every window pixel depends on
+  // its position only, not on the painted rectangle.
+  auto px = Pattern32(333, 217);
+  FramePainter fp;
+  ASSERT_TRUE(Bind(fp, px.data(), 333, 217, 32));
+  fp.SetScale(67);
+  ASSERT_EQ(fp.ImageRect(0, 0, 5, 7), QRect(5, 7, 223, 145));
+  const QImage whole = PaintInto(fp, {240, 160}, {0, 0, 240, 160}, 0, 0, 5, 7);
+  QImage pieces(240, 160, QImage::Format_RGB32);
+  pieces.fill(Qt::red);
+  {
+    QPainter p(&pieces);
+    for (int y = 0; y < 160; y += 13)
+      for (int x = 0; x < 240; x += 37) fp.Paint(p, QRect(x, y, 37, 13) & QRect(0, 0, 240, 160), 0, 0, 5, 7);
+  }
+  EXPECT_EQ(whole, pieces);
+}
+
+TEST(FramePainter, SixteenBitScaledMatchesThirtyTwoBitScaled) {
+  const int w = 64, h = 32;
+  std::vector<uint16_t> p16(w * h);
+  for (int i = 0; i < w * h; ++i) p16[i] = static_cast<uint16_t>(i * 2654435761u >> 16);
+  FramePainter f16, f32;
+  ASSERT_TRUE(Bind(f16, p16.data(), w, h, 16, 0xf800, 0x07e0, 0x1f));
+  // The same colours as 32-bit pixels: the unscaled paint of the 16-bit ones.
+  QImage unscaled = PaintInto(f16, {w, h}, {0, 0, w, h});
+  ASSERT_TRUE(Bind(f32, unscaled.constBits(), w, h, 32));
+  f16.SetScale(75);
+  f32.SetScale(75);
+  EXPECT_EQ(PaintInto(f16, {48, 24}, {0, 0, 48, 24}), PaintInto(f32, {48, 24}, {0, 0, 48, 24}));
+}
+
+}  // namespace
+}  // namespace qc
