@@ -1,23 +1,19 @@
 // The tray view of the headless receiver (qvrecv --headless): no window, no
-// tray icon, no dialogs. Message boxes and changes of the connection state
-// go to standard error, so a terminal, a monitor script or a test sees them.
+// tray icon, no dialogs, no hot key. Message boxes and changes of the
+// connection state go to standard error, so a terminal, a monitor script or
+// a test sees them.
 #pragma once
 
-#include <QObject>
-#include <QTimer>
-#include <string>
-
+#include "platform/qt/ui_loop.h"
 #include "receiver/shell/tray_view.h"
+#include "shell/console_output.h"
 
-namespace qv {
+namespace qc {
 
-class ConsoleView : public QObject, public TrayView {
-  Q_OBJECT
+class ReceiverConsoleView : public ReceiverTrayView {
  public:
-  explicit ConsoleView(QObject* parent = nullptr);
-
   void Attach(qvTray& tray) override { tray_ = &tray; }
-  void Post(std::function<void()> fn) override;
+  void Post(std::function<void()> fn) override { loop_.Post(std::move(fn)); }
   void StartTimers() override;
   bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override;
   void SetWindowItem(bool) override {}
@@ -28,17 +24,15 @@ class ConsoleView : public QObject, public TrayView {
   void RunAboutDialog() override {}
   bool RegisterHotKey(uint32_t) override { return false; }
   void UnregisterHotKey() override {}
-  void Quit(int exitCode) override;
+  void Quit(int exitCode) override { UiLoop::Quit(exitCode); }
 
  private:
   qvTray* tray_ = nullptr;
-  QTimer blinkTimer_;
-  QTimer requestTimer_;
-  std::string lastTip_;
+  UiLoop loop_;
+  ConsoleStateLine state_{kReceiverStderrPrefix};
 };
 
-// Writes a message box's caption and text to standard error (every view
-// does, so that messages are seen in a terminal and in tests).
-void PrintMessage(const char* caption, const char* text);
+// The blink and request timers on loop, reported to tray (both views).
+void StartReceiverTimers(UiLoop& loop, qvTray& tray);
 
-}  // namespace qv
+}  // namespace qc

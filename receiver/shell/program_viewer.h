@@ -5,17 +5,17 @@
 
 #include <atomic>
 
-#include "receiver/shell/tray.h"
+#include "receiver/shell/qv_tray.h"
 #include "receiver/viewer/viewer.h"
 #include "receiver/viewer/viewer_window.h"
 
-namespace qv {
+namespace qc {
 
 class ProgramViewer : public ViewerControl {
  public:
   // The framebuffer as the receiver holds it (GUI thread; valid until the
   // next Stop).
-  virtual qc::FramebufferView Picture() const = 0;
+  virtual FramebufferView Picture() const = 0;
 };
 
 class HeadlessViewer : public ProgramViewer {
@@ -32,11 +32,11 @@ class HeadlessViewer : public ProgramViewer {
   void SetRestarting() override {}
   void ShowWindow(bool) override {}
   void SetFullScreen(bool on) override { fullScreen_ = on; }
-  qc::FramebufferView Picture() const override { return viewer_.FramebufferInfo(); }
+  FramebufferView Picture() const override { return viewer_.FramebufferInfo(); }
 
  private:
-  qc::qvViewer viewer_;
-  qc::NullSurface surface_;
+  qvViewer viewer_;
+  NullSurface surface_;
   bool fullScreen_ = false;
 };
 
@@ -57,13 +57,13 @@ class WindowViewer : public ProgramViewer {
   void SetRestarting() override { restarting_ = true; }
   void ShowWindow(bool show) override { window_.ShowViewer(show); }
   void SetFullScreen(bool on) override { window_.SetFullScreen(on); }
-  qc::FramebufferView Picture() const override { return source_.FramebufferInfo(); }
-  qc::ViewerWindow& Window() { return window_; }
+  FramebufferView Picture() const override { return source_.FramebufferInfo(); }
+  ViewerWindow& Window() { return window_; }
 
  private:
-  qc::QvViewerSource source_;  // outlives the window
-  qc::ViewerWindow window_{source_};
+  QvViewerSource source_;  // outlives the window
+  ViewerWindow window_{source_};
   std::atomic<bool> restarting_{false};
 };
 
-}  // namespace qv
+}  // namespace qc

@@ -8,31 +8,25 @@
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
-#include <QTimer>
-#include <functional>
 #include <map>
+#include <memory>
+
+#include "platform/qt/global_hotkeys.h"
+#include "platform/qt/ui_loop.h"
 
 #include "receiver/shell/tray_view.h"
 
-namespace qv {
-
-// Where hot keys are grabbed: the X11 grab in the program, nothing in tests.
-class HotKeyGrabber {
- public:
-  virtual ~HotKeyGrabber() = default;
-  // Grabs the stored 16-bit code; pressed runs on the GUI thread.
-  virtual bool Grab(uint32_t code, std::function<void()> pressed) = 0;
-  virtual void Release() = 0;
-};
+namespace qc {
 
 // The tray image of a resource number, from the program's resources.
 QIcon TrayIconImage(TrayImage image);
 
-class QtTrayView : public QObject, public TrayView {
+class ReceiverQtTrayView : public QObject, public ReceiverTrayView {
   Q_OBJECT
  public:
-  explicit QtTrayView(HotKeyGrabber* hotkeys, QObject* parent = nullptr);
-  ~QtTrayView() override;
+  // hotkeys: grab the hide/show hot key (the program); false: never (tests).
+  explicit ReceiverQtTrayView(bool hotkeys, QObject* parent = nullptr);
+  ~ReceiverQtTrayView() override;
 
   void Attach(qvTray& tray) override;
   void Post(std::function<void()> fn) override;
@@ -55,17 +49,16 @@ class QtTrayView : public QObject, public TrayView {
   QAction* AddItem(const char* text, int id);
 
   qvTray* tray_ = nullptr;
-  HotKeyGrabber* hotkeys_;
+  UiLoop loop_;
+  std::unique_ptr<GlobalHotkeys> hotkeys_;
   QSystemTrayIcon icon_;
   QMenu menu_;
   QAction* fullScreen_ = nullptr;
   QAction* hide_ = nullptr;
   QAction* show_ = nullptr;
   QAction* refresh_ = nullptr;
-  QTimer blinkTimer_;
-  QTimer requestTimer_;
   std::map<int, QIcon> icons_;
   bool trayMissingLogged_ = false;
 };
 
-}  // namespace qv
+}  // namespace qc

@@ -8,7 +8,7 @@
 
 #include "platform/udp_socket.h"
 
-namespace qv {
+namespace qc {
 
 class ServiceSocket {
  public:
@@ -24,8 +24,8 @@ class ServiceSocket {
 
  private:
   mutable std::mutex mutex_;  // guards the socket against a reopen during a send
-  qc::UdpSocket socket_;
-  qc::SocketAddress destination_;
+  UdpSocket socket_;
+  SocketAddress destination_;
 };
 
-}  // namespace qv
+}  // namespace qc

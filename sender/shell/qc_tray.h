@@ -43,16 +43,10 @@ inline constexpr char kTipPaused[] = "Quillcast - Paused";
 inline constexpr char kUpdatePageUrl[] =
     "http://www.quillcast.example.com/vorazudud/updates/?ver=1.1.0";
 inline constexpr int kStartCheckMs = 1500;
-// The capture engine's full-update (2) and keep-alive (3) timers.
+// The capture engine's full-update and keep-alive timers.
 inline constexpr int kFullUpdateTimerMs = 15000;
 inline constexpr int kKeepAliveTimerMs = 700;
 inline constexpr int kPausedIcon = 4;
-
-// The hot-key code's modifier flags (0x01 Shift, 0x02 Control, 0x04 Alt, any
-// other bit as it is; 0x08 is Super) as registration flags (0x04 Shift,
-// 0x02 Control, 0x01 Alt, 0x08 Super, other bits unchanged).
-uint32_t HotkeyModifiers(uint32_t code);
-inline uint32_t HotkeyVirtualKey(uint32_t code) { return code & 0xFF; }
 
 class qcTray : public SenderOwner, public ListenOwner {
  public:
