@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace qv {
+namespace qc {
 namespace {
 
 TEST(ReceiverCommandLine, ScanningRules) {
@@ -28,7 +28,7 @@ TEST(ReceiverCommandLine, ScanningRules) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    CommandLine got = ScanCommandText(c.text);
+    ReceiverCommandLine got = ScanCommandText(c.text);
     EXPECT_EQ(got.action, c.action);
     if (c.port >= 0) {
       EXPECT_EQ(got.port, c.port);
@@ -37,7 +37,7 @@ TEST(ReceiverCommandLine, ScanningRules) {
   for (const char* text : {"-port 6001", "-port 1022", "-port 65535", "-port 123456", "-port",
                            "-port  6000", "-port6000", "-port -6000", "-port abc", "-portable",
                            "-port 6000 -port 6001"}) {
-    CommandLine c = ScanCommandText(text);
+    ReceiverCommandLine c = ScanCommandText(text);
     EXPECT_EQ(c.action, CommandLineAction::InvalidPort) << text;
     EXPECT_EQ(c.port, 0) << text;
   }
@@ -48,7 +48,7 @@ TEST(ReceiverCommandLine, ScanningRules) {
 }
 
 TEST(ReceiverCommandLine, ArgumentsAreJoinedWithBlanksAndLongOptionsTakenOut) {
-  CommandLine c = ParseCommandLine({"-port", "6000"});
+  ReceiverCommandLine c = ParseCommandLine({"-port", "6000"});
   EXPECT_EQ(c.action, CommandLineAction::Run);
   EXPECT_EQ(c.port, 6000);
   // One argument holding two blanks keeps them: the value is empty.
@@ -75,4 +75,4 @@ TEST(ReceiverCommandLine, ArgumentsAreJoinedWithBlanksAndLongOptionsTakenOut) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qc

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace qv {
+namespace qc {
 namespace {
 
 TEST(DialogPortRules, ReadingTheField) {
@@ -40,9 +40,9 @@ TEST(DialogPortRules, UpDownStepping) {
                  Case{5982, false, 5980}, Case{65534, true, 65534}, Case{1024, false, 1024},
                  Case{0, false, 1024}, Case{0, true, 1024}, Case{70000, false, 65534},
                  Case{65533, true, 65534}}) {
-    EXPECT_EQ(StepDialogPort(c.from, c.up), c.to) << c.from << (c.up ? " up" : " down");
+    EXPECT_EQ(StepPort(c.from, c.up), c.to) << c.from << (c.up ? " up" : " down");
   }
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qc

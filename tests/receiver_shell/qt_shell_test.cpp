@@ -17,9 +17,9 @@
 #include "receiver/shell/dialogs.h"
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/snapshot.h"
-#include "receiver/shell/tray.h"
+#include "receiver/shell/qv_tray.h"
 
-namespace qv {
+namespace qc {
 namespace {
 
 // ---- snapshot ---------------------------------------------------------------
@@ -99,7 +99,7 @@ TEST(Snapshot, WrittenPngReadsBackUnchanged) {
 
 // ---- settings dialog -----------------------------------------------------------
 
-class NullView : public TrayView {
+class NullView : public ReceiverTrayView {
  public:
   void Attach(qvTray&) override {}
   void Post(std::function<void()> fn) override { posted.push_back(std::move(fn)); }
@@ -162,7 +162,7 @@ class SettingsDialogTest : public ::testing::Test {
   }
   // Presses OK; a message box that opens is closed again at once. Returns
   // whether one opened.
-  bool PressOk(SettingsDialog& d, bool* accepted) {
+  bool PressOk(ReceiverSettingsDialog& d, bool* accepted) {
     bool boxShown = false;
     QTimer::singleShot(0, [&] {
       if (QWidget* box = QApplication::activeModalWidget(); box && box != &d) {
@@ -186,7 +186,7 @@ TEST_F(SettingsDialogTest, InvalidPortsAreReplacedWithABoxAndNothingIsApplied) {
     const char* shown;
   } cases[] = {{"5983", "5984"}, {"999", "1024"}, {"70000", "65534"}, {"65535", "65534"}, {"", "1024"}};
   for (const Case& c : cases) {
-    SettingsDialog d(tray);
+    ReceiverSettingsDialog d(tray);
     d.show();
     d.PortField()->setText(QString::fromLatin1(c.typed));
     bool accepted = true;
@@ -199,7 +199,7 @@ TEST_F(SettingsDialogTest, InvalidPortsAreReplacedWithABoxAndNothingIsApplied) {
 }
 
 TEST_F(SettingsDialogTest, UpDownStepsByTwoWithinTheRange) {
-  SettingsDialog d(tray);
+  ReceiverSettingsDialog d(tray);
   EXPECT_EQ(d.PortField()->text(), QStringLiteral("5982"));
   struct Step {
     const char* from;
@@ -215,7 +215,7 @@ TEST_F(SettingsDialogTest, UpDownStepsByTwoWithinTheRange) {
 }
 
 TEST_F(SettingsDialogTest, OkAppliesAndSaves) {
-  SettingsDialog d(tray);
+  ReceiverSettingsDialog d(tray);
   d.show();
   d.PortField()->setText(QStringLiteral("6000"));
   d.FullScreenBox()->setChecked(true);
@@ -234,7 +234,7 @@ TEST_F(SettingsDialogTest, OkAppliesAndSaves) {
 
 TEST_F(SettingsDialogTest, CommandLinePortFieldIsDisabledButTheArrowsWork) {
   tray.SetPortFromCommandLine();
-  SettingsDialog d(tray);
+  ReceiverSettingsDialog d(tray);
   d.show();
   EXPECT_FALSE(d.PortField()->isEnabled());
   d.StepPort(true);
@@ -246,7 +246,7 @@ TEST_F(SettingsDialogTest, CommandLinePortFieldIsDisabledButTheArrowsWork) {
 }
 
 TEST_F(SettingsDialogTest, HotKeyFieldFollowsItsCheckBox) {
-  SettingsDialog d(tray);
+  ReceiverSettingsDialog d(tray);
   d.show();
   EXPECT_TRUE(d.HotKeyField()->isEnabled());
   EXPECT_EQ(d.HotKeyField()->text(), QStringLiteral("Ctrl + F12"));
@@ -275,7 +275,7 @@ TEST(HotKeyText, Names) {
 // ---- tray view -------------------------------------------------------------------
 
 TEST(QtTrayViewMenu, ItemsGreyingAndTheWindowItem) {
-  QtTrayView view(nullptr);
+  ReceiverQtTrayView view(nullptr);
   IdleViewer viewer;
   MemoryStore store;
   qvTray tray(view, viewer, store);
@@ -341,7 +341,7 @@ TEST(QtTrayViewIcons, EveryStateHasItsImages) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qc
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);

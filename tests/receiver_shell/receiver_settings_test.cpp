@@ -11,7 +11,7 @@
 
 #include "common/log_file.h"
 
-namespace qv {
+namespace qc {
 namespace {
 
 class ReceiverSettingsTest : public ::testing::Test {
@@ -137,4 +137,4 @@ TEST_F(ReceiverSettingsTest, SaveAndLoadRoundTrip) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qc

@@ -1,7 +1,7 @@
 // The tray controller through a recording view and a fake viewer. The test
 // binary runs in a private network namespace: the controller's service socket
 // really sends its update requests, and a listener on port P+1 counts them.
-#include "receiver/shell/tray.h"
+#include "receiver/shell/qv_tray.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include "common/protocol.h"
 #include "platform/udp_socket.h"
 
-namespace qv {
+namespace qc {
 namespace {
 
 struct Box {
@@ -21,7 +21,7 @@ struct Box {
   MessageIcon icon;
 };
 
-class FakeView : public TrayView {
+class FakeView : public ReceiverTrayView {
  public:
   void Attach(qvTray& tray) override { tray_ = &tray; }
   void Post(std::function<void()> fn) override { posted.push_back(std::move(fn)); }
@@ -367,7 +367,7 @@ TEST_F(TrayTest, PortChangeWhileReceivingWaitsAndShowsTheBoxAfterTheDialog) {
   Start();
   Receive();
   view.duringSettings = [&] {
-    SettingsDialogValues v{6200, false, false, 0x027B, true};
+    ReceiverDialogValues v{6200, false, false, 0x027B, true};
     EXPECT_TRUE(tray.AcceptSettings(v).valid);
     EXPECT_TRUE(view.boxes.empty());  // only after the dialog
   };
@@ -488,4 +488,4 @@ TEST_F(TrayTest, QuitClosesInOrder) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qc

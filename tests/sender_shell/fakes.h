@@ -12,7 +12,7 @@
 
 #include "sender/shell/acceleration.h"
 #include "sender/shell/capture_engine.h"
-#include "sender/shell/tray_controller.h"
+#include "sender/shell/qc_tray.h"
 #include "sender/shell/tray_view.h"
 
 namespace qc::test {
