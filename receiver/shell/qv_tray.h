@@ -117,12 +117,8 @@ class qvTray : public ViewerOwner {
   bool PortFromCommandLine() const { return portFromCommandLine_; }
   TrayState State() const { return state_.load(); }
   bool WindowShown() const { return windowShown_; }
-  bool BlinkPhase() const { return blinkPhase_.load(); }
   bool RestartNeeded() const { return restartNeeded_; }
   bool Closing() const { return closing_.load(); }
-  bool SettingsOpen() const { return settingsOpen_; }
-  bool AboutOpen() const { return aboutOpen_; }
-  ServiceSocket& Service() { return service_; }
 
   // The icon and tip of a state in a blink phase.
   static TrayImage ImageFor(TrayState state, bool blinkPhase);

@@ -46,9 +46,4 @@ void ServiceSocket::Close() {
   socket_.Close();
 }
 
-uint16_t ServiceSocket::DestinationPort() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return destination_.port;
-}
-
 }  // namespace qc

@@ -19,11 +19,9 @@ class ServiceSocket {
   // Sends one update request; the result is not examined.
   void SendUpdateRequest();
   void Close();
-  // The destination port (for tests).
-  uint16_t DestinationPort() const;
 
  private:
-  mutable std::mutex mutex_;  // guards the socket against a reopen during a send
+  std::mutex mutex_;  // guards the socket against a reopen during a send
   UdpSocket socket_;
   SocketAddress destination_;
 };

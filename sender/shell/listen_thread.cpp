@@ -35,11 +35,6 @@ bool ListenThread::Start() {
   return true;
 }
 
-bool ListenThread::HasSocket() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return current_.socket != nullptr;
-}
-
 ListenThread::Current ListenThread::Take() {
   std::lock_guard<std::mutex> lock(mutex_);
   serving_ = current_.socket;

@@ -90,20 +90,12 @@ class qcTray : public SenderOwner, public ListenOwner {
   // Writes all settings (the dialog's SaveSettings).
   void SaveSettings();
   const SenderSettings& Settings() const { return settings_; }
-  bool SettingsDialogOpen() const { return settingsOpen_; }
 
   // State, for the views and tests.
   State CurrentState() const;
   const char* TipText() const;
-  int IconIndex() const { return iconIndex_.load(); }
-  const TrayMenu& Menu() const { return menu_; }
   bool PortChangePending() const { return portChangePending_; }
   bool AccelerationChangePending() const { return accelerationChangePending_; }
-  bool StartCheckRunning() const { return startCheckRunning_; }
-  bool Closing() const { return closing_.load(); }
-  CaptureEngine* Engine() { return engine_.get(); }
-  AccelerationControl& Acceleration() { return acceleration_; }
-  ListenThread& Listener() { return listener_; }
 
   // What the capture engine reaches through its owner.
   qcSender& Sender() { return transport_; }

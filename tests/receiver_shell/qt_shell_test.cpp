@@ -1,6 +1,6 @@
 // The Qt side of the receiver shell under the offscreen platform: the
-// snapshot's pixel conversion and PNG file, and the settings dialog's rules
-// as the user meets them.
+// snapshot's pixel conversion and PNG file, and the settings dialog, the
+// tray menu and the tray images as the user meets them.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -26,9 +26,9 @@ namespace {
 
 // ---- snapshot ---------------------------------------------------------------
 
-qc::FramebufferView View(std::vector<uint8_t>& pixels, int w, int h, int bpp, uint32_t r,
+FramebufferView View(std::vector<uint8_t>& pixels, int w, int h, int bpp, uint32_t r,
                          uint32_t g, uint32_t b) {
-  qc::FramebufferView v;
+  FramebufferView v;
   v.pixels = pixels.data();
   v.width = w;
   v.height = h;
@@ -70,26 +70,22 @@ TEST(Snapshot, SixteenBitChannelsAreWidenedByRepeatingTheirBits) {
     uint16_t back = static_cast<uint16_t>((qRed(c) >> 3) << 11 | (qGreen(c) >> 2) << 5 | qBlue(c) >> 3);
     EXPECT_EQ(back, px[2 * x] | px[2 * x + 1] << 8) << x;
   }
+  // Without masks 16 bits mean the standard 5-5-5 layout: red, green.
+  std::vector<uint8_t> px15 = {0x00, 0x7C, 0xE0, 0x03};
+  QImage img15 = FramebufferImage(View(px15, 2, 1, 16, 0, 0, 0));
+  ASSERT_FALSE(img15.isNull());
+  EXPECT_EQ(img15.pixel(0, 0), qRgb(255, 0, 0));
+  EXPECT_EQ(img15.pixel(1, 0), qRgb(0, 255, 0));
 }
 
-TEST(Snapshot, FifteenBitStandardLayoutWithoutMasks) {
-  std::vector<uint8_t> px = {0x00, 0x7C, 0xE0, 0x03};  // red, green in 5-5-5
-  QImage img = FramebufferImage(View(px, 2, 1, 16, 0, 0, 0));
-  ASSERT_FALSE(img.isNull());
-  EXPECT_EQ(img.pixel(0, 0), qRgb(255, 0, 0));
-  EXPECT_EQ(img.pixel(1, 0), qRgb(0, 255, 0));
-}
+TEST(Snapshot, WrittenPngReadsBackUnchangedAndNothingIsWrittenWithoutAPicture) {
+  std::string none = "/tmp/qvsnap-none-" + std::to_string(getpid()) + ".png";
+  EXPECT_FALSE(WriteSnapshot(FramebufferView{}, QString::fromStdString(none)));
+  EXPECT_NE(access(none.c_str(), F_OK), 0);
 
-TEST(Snapshot, NothingIsWrittenWithoutAPicture) {
-  std::string path = "/tmp/qvsnap-none-" + std::to_string(getpid()) + ".png";
-  EXPECT_FALSE(WriteSnapshot(qc::FramebufferView{}, QString::fromStdString(path)));
-  EXPECT_NE(access(path.c_str(), F_OK), 0);
-}
-
-TEST(Snapshot, WrittenPngReadsBackUnchanged) {
   std::vector<uint8_t> px(64 * 8 * 4);
   for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(i * 7);
-  qc::FramebufferView v = View(px, 64, 8, 32, 0xFF0000, 0xFF00, 0xFF);
+  FramebufferView v = View(px, 64, 8, 32, 0xFF0000, 0xFF00, 0xFF);
   std::string path = "/tmp/qvsnap-" + std::to_string(getpid()) + ".png";
   ASSERT_TRUE(WriteSnapshot(v, QString::fromStdString(path)));
   QImage back(QString::fromStdString(path));

@@ -154,34 +154,17 @@ TEST_F(WidgetsTest, HotkeyFieldTakesTheNextKey) {
 TEST_F(WidgetsTest, TrayMenuFollowsTheState) {
   QtTrayView view;
   QList<QAction*> actions = view.Menu()->actions();
-  ASSERT_EQ(actions.size(), 8);
-  const char* texts[] = {"&Start Transmission",
-                         "&Pause Transmission",
-                         "Send &Full-Screen Update",
-                         "",
-                         "S&ettings...",
-                         "&About Quillcast...",
-                         "",
-                         "&Quit"};
-  const int ids[] = {ID_START_TRANSMISSION,
-                     ID_PAUSE_TRANSMISSION,
-                     ID_SEND_FULL_UPDATE,
-                     0,
-                     ID_SETTINGS,
-                     ID_ABOUT,
-                     0,
-                     ID_QUIT};
-  for (int i = 0; i < 8; ++i) {
-    EXPECT_EQ(actions[i]->text().toStdString(), texts[i]) << i;
-    EXPECT_EQ(actions[i]->isSeparator(), ids[i] == 0) << i;
-    if (ids[i] != 0) {
-      EXPECT_EQ(actions[i]->data().toInt(), ids[i]) << i;
-    }
+  QStringList items;
+  for (QAction* a : actions) {
+    items << (a->isSeparator() ? QStringLiteral("-")
+                               : a->text() + QLatin1Char('=') + QString::number(a->data().toInt()));
   }
+  EXPECT_EQ(items.join(QLatin1Char('|')),
+            "&Start Transmission=40004|&Pause Transmission=40005|Send &Full-Screen Update=40007|-|"
+            "S&ettings...=40006|&About Quillcast...=40001|-|&Quit=40002");
   EXPECT_EQ(view.Menu()->defaultAction(), actions[0]);
   EXPECT_TRUE(actions[0]->isEnabled());
-  EXPECT_FALSE(actions[1]->isEnabled());
-  EXPECT_FALSE(actions[2]->isEnabled());
+  EXPECT_FALSE(actions[1]->isEnabled() || actions[2]->isEnabled());
 
   TrayMenu paused;
   paused.first = ID_STOP_TRANSMISSION;
@@ -197,8 +180,7 @@ TEST_F(WidgetsTest, TrayMenuFollowsTheState) {
   warning.startEnabled = false;
   warning.quitEnabled = false;
   view.SetMenu(warning);
-  EXPECT_FALSE(actions[0]->isEnabled());
-  EXPECT_FALSE(actions[7]->isEnabled());
+  EXPECT_FALSE(actions[0]->isEnabled() || actions[7]->isEnabled());
 }
 
 TEST_F(WidgetsTest, TrayMenuCommandsReachTheController) {
