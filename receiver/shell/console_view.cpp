@@ -1,16 +1,6 @@
 #include "receiver/shell/console_view.h"
 
-#include "receiver/shell/qv_tray.h"
-
 namespace qc {
-
-void StartReceiverTimers(UiLoop& loop, qvTray& tray) {
-  enum { kBlinkTimer, kRequestTimer };
-  loop.StartTimer(kBlinkTimer, kBlinkTimerMs, [&tray] { tray.OnBlinkTimer(); });
-  loop.StartTimer(kRequestTimer, kRequestTimerMs, [&tray] { tray.OnRequestTimer(); });
-}
-
-void ReceiverConsoleView::StartTimers() { StartReceiverTimers(loop_, *tray_); }
 
 bool ReceiverConsoleView::SetTrayIcon(TrayAction action, TrayImage, const char* tip) {
   // Only changes of state are worth a line, not every blink.

@@ -4,7 +4,7 @@
 #include <QMessageBox>
 
 #include "common/log_file.h"
-#include "receiver/shell/console_view.h"
+#include "shell/console_output.h"
 #include "receiver/shell/dialogs.h"
 #include "receiver/shell/qv_tray.h"
 
@@ -47,7 +47,7 @@ QAction* ReceiverQtTrayView::AddItem(const char* text, int id) {
 }
 
 void ReceiverQtTrayView::Attach(qvTray& tray) {
-  tray_ = &tray;
+  ReceiverQtViewBase::Attach(tray);
   fullScreen_ = AddItem("&Full Screen", ID_FULL_SCREEN);
   fullScreen_->setCheckable(true);
   hide_ = AddItem("&Hide Window", ID_HIDE_WINDOW);
@@ -70,10 +70,6 @@ void ReceiverQtTrayView::Attach(qvTray& tray) {
     icons_[static_cast<int>(image)] = TrayIconImage(image);
   }
 }
-
-void ReceiverQtTrayView::Post(std::function<void()> fn) { loop_.Post(std::move(fn)); }
-
-void ReceiverQtTrayView::StartTimers() { StartReceiverTimers(loop_, *tray_); }
 
 bool ReceiverQtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const char* tip) {
   if (action == TrayAction::Delete) {
@@ -133,7 +129,5 @@ bool ReceiverQtTrayView::RegisterHotKey(uint32_t code) {
 void ReceiverQtTrayView::UnregisterHotKey() {
   if (hotkeys_ != nullptr) hotkeys_->Ungrab(0);
 }
-
-void ReceiverQtTrayView::Quit(int exitCode) { UiLoop::Quit(exitCode); }
 
 }  // namespace qc

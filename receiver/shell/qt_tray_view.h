@@ -1,6 +1,6 @@
 // The tray view of the windowed receiver: the notification-area icon with
-// its blinking images and tip, the popup menu, message boxes, the dialogs,
-// the two timers and the hide/show hot key.
+// its blinking images and tip, the popup menu, message boxes, the dialogs
+// and the hide/show hot key.
 #pragma once
 
 #include <QAction>
@@ -12,16 +12,14 @@
 #include <memory>
 
 #include "platform/qt/global_hotkeys.h"
-#include "platform/qt/ui_loop.h"
-
-#include "receiver/shell/tray_view.h"
+#include "receiver/shell/qt_view_base.h"
 
 namespace qc {
 
 // The tray image of a resource number, from the program's resources.
 QIcon TrayIconImage(TrayImage image);
 
-class ReceiverQtTrayView : public QObject, public ReceiverTrayView {
+class ReceiverQtTrayView : public QObject, public ReceiverQtViewBase {
   Q_OBJECT
  public:
   // hotkeys: grab the hide/show hot key (the program); false: never (tests).
@@ -29,8 +27,6 @@ class ReceiverQtTrayView : public QObject, public ReceiverTrayView {
   ~ReceiverQtTrayView() override;
 
   void Attach(qvTray& tray) override;
-  void Post(std::function<void()> fn) override;
-  void StartTimers() override;
   bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override;
   void SetWindowItem(bool hideItem) override;
   void EnableReceivingItems(bool enabled) override;
@@ -40,7 +36,6 @@ class ReceiverQtTrayView : public QObject, public ReceiverTrayView {
   void RunAboutDialog() override;
   bool RegisterHotKey(uint32_t code) override;
   void UnregisterHotKey() override;
-  void Quit(int exitCode) override;
 
   QMenu* Menu() { return &menu_; }
   QSystemTrayIcon* Icon() { return &icon_; }
@@ -48,8 +43,6 @@ class ReceiverQtTrayView : public QObject, public ReceiverTrayView {
  private:
   QAction* AddItem(const char* text, int id);
 
-  qvTray* tray_ = nullptr;
-  UiLoop loop_;
   std::unique_ptr<GlobalHotkeys> hotkeys_;
   QSystemTrayIcon icon_;
   QMenu menu_;
