@@ -15,7 +15,7 @@ class ProgramViewer : public ViewerControl {
  public:
   // The framebuffer as the receiver holds it (GUI thread; valid until the
   // next Stop).
-  virtual FramebufferView Picture() const = 0;
+  virtual qc::FramebufferView Picture() const = 0;
 };
 
 class HeadlessViewer : public ProgramViewer {
@@ -32,11 +32,11 @@ class HeadlessViewer : public ProgramViewer {
   void SetRestarting() override {}
   void ShowWindow(bool) override {}
   void SetFullScreen(bool on) override { fullScreen_ = on; }
-  FramebufferView Picture() const override { return viewer_.FramebufferInfo(); }
+  qc::FramebufferView Picture() const override { return viewer_.FramebufferInfo(); }
 
  private:
-  qvViewer viewer_;
-  NullSurface surface_;
+  qc::qvViewer viewer_;
+  qc::NullSurface surface_;
   bool fullScreen_ = false;
 };
 
@@ -57,12 +57,12 @@ class WindowViewer : public ProgramViewer {
   void SetRestarting() override { restarting_ = true; }
   void ShowWindow(bool show) override { window_.ShowViewer(show); }
   void SetFullScreen(bool on) override { window_.SetFullScreen(on); }
-  FramebufferView Picture() const override { return source_.FramebufferInfo(); }
-  ViewerWindow& Window() { return window_; }
+  qc::FramebufferView Picture() const override { return source_.FramebufferInfo(); }
+  qc::ViewerWindow& Window() { return window_; }
 
  private:
-  QvViewerSource source_;  // outlives the window
-  ViewerWindow window_{source_};
+  qc::QvViewerSource source_;  // outlives the window
+  qc::ViewerWindow window_{source_};
   std::atomic<bool> restarting_{false};
 };
 
