@@ -12,6 +12,7 @@
 //   atoi, and must be an even number in kMinPort..kMaxPort.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
