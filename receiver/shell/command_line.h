@@ -1,24 +1,17 @@
-// The receiver's command line.
-//
-// The classic part is one text scanned byte by byte: separators are the bytes
-// that read as a signed char are at most 0x20, every other token must begin
-// with "-port", and the byte right after "-port" is skipped whatever it is
-// (so "-port 6000" and "-port=6000" both work, and "-port6000" reads "000").
-// On Linux the program's arguments are joined with single blanks to make that
-// text, after the long options (--headless, --snapshot FILE, --help,
-// --version), which are this port's own, have been taken out.
+// The receiver's command line: the classic "-port xxxx" (scanned as
+// shell/command_line.h describes), after the long options --headless,
+// --snapshot FILE, --help and --version have been taken out.
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
-namespace qv {
+#include "shell/command_line.h"
 
-inline constexpr char kUsageText[] = "QvRecv.exe [-port xxxx]";
-inline constexpr char kUsageCaption[] = "Quillview Usage";
-inline constexpr char kInvalidPortText[] = "Port must be an even number in the range 1024..65534.";
-inline constexpr char kInvalidValueCaption[] = "Invalid Value";
+namespace qc {
+
+inline constexpr char kReceiverUsageText[] = "QvRecv.exe [-port xxxx]";
+inline constexpr char kReceiverUsageCaption[] = "Quillview Usage";
 
 enum class CommandLineAction {
   Run,          // start the receiver
@@ -28,18 +21,15 @@ enum class CommandLineAction {
   Version,      // --version: print the version, exit 0
 };
 
-struct CommandLine {
+struct ReceiverCommandLine {
   CommandLineAction action = CommandLineAction::Run;
   int port = 0;  // 0: no -port option
   bool headless = false;
   std::string snapshotPath;  // empty: no --snapshot
 };
 
-// Scans the classic command-line text. Returns Run, Usage or InvalidPort;
-// port is the last valid "-port" value, or 0.
-CommandLine ScanCommandText(std::string_view text);
+// args: without the program name. --help and --version win over anything
+// the classic scan would say.
+ReceiverCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// The whole command line: args without the program name.
-CommandLine ParseCommandLine(const std::vector<std::string>& args);
-
-}  // namespace qv
+}  // namespace qc

@@ -17,13 +17,14 @@
 
 #include "common/log_file.h"
 #include "platform/qt/hotkey_edit.h"
-#include "receiver/shell/console_view.h"
 #include "receiver/shell/port_rules.h"
-#include "receiver/shell/tray.h"
+#include "receiver/shell/qv_tray.h"
+#include "shell/command_line.h"
+#include "shell/console_output.h"
 
-namespace qv {
+namespace qc {
 
-SettingsDialog::SettingsDialog(qvTray& tray, QWidget* parent) : QDialog(parent), tray_(tray) {
+ReceiverSettingsDialog::ReceiverSettingsDialog(qvTray& tray, QWidget* parent) : QDialog(parent), tray_(tray) {
   setWindowTitle(QStringLiteral("Quillview Settings"));
   statePort_ = tray.Port();
 
@@ -57,7 +58,7 @@ SettingsDialog::SettingsDialog(qvTray& tray, QWidget* parent) : QDialog(parent),
 
   auto* hotkeys = new QGroupBox(QStringLiteral("Hotkeys"));
   hotkeyEnabled_ = new QCheckBox(QStringLiteral("Hide/Show hotkey:"));
-  hotkey_ = new qc::HotkeyEdit;
+  hotkey_ = new HotkeyEdit;
   auto* hotkeyRow = new QHBoxLayout(hotkeys);
   hotkeyRow->addWidget(hotkeyEnabled_);
   hotkeyRow->addWidget(hotkey_);
@@ -77,7 +78,7 @@ SettingsDialog::SettingsDialog(qvTray& tray, QWidget* parent) : QDialog(parent),
   layout->addLayout(buttons);
 
   fullScreen_->setChecked(tray.FullScreenSetting());
-  logging_->setChecked(qc::Log().IsEnabled());
+  logging_->setChecked(Log().IsEnabled());
   hotkey_->SetCode(tray.Hotkey() & 0xFFFF);  // the field holds a 16-bit code
   hotkeyEnabled_->setChecked(tray.HotkeyEnabled());
   hotkey_->setEnabled(tray.HotkeyEnabled());
@@ -94,13 +95,13 @@ SettingsDialog::SettingsDialog(qvTray& tray, QWidget* parent) : QDialog(parent),
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void SettingsDialog::StepPort(bool up) {
-  statePort_ = StepDialogPort(ReadPortField(port_->text().toStdString()), up);
+void ReceiverSettingsDialog::StepPort(bool up) {
+  statePort_ = qc::StepPort(ReadPortField(port_->text().toStdString()), up);
   port_->setText(QString::number(statePort_));
 }
 
-bool SettingsDialog::TryAccept() {
-  SettingsDialogValues v;
+bool ReceiverSettingsDialog::TryAccept() {
+  ReceiverDialogValues v;
   v.port = ReadPortField(port_->text().toStdString());
   v.fullScreen = fullScreen_->isChecked();
   v.logging = logging_->isChecked();
@@ -109,8 +110,9 @@ bool SettingsDialog::TryAccept() {
   PortCheck check = tray_.AcceptSettings(v);
   statePort_ = check.port;
   if (!check.valid) {
-    PrintMessage("Invalid Value", kInvalidPortDialogText);
-    QMessageBox::critical(this, QStringLiteral("Invalid Value"), QString::fromUtf8(kInvalidPortDialogText));
+    PrintMessage(kReceiverStderrPrefix, kInvalidValueCaption, kInvalidPortDialogText);
+    QMessageBox::critical(this, QString::fromUtf8(kInvalidValueCaption),
+                          QString::fromUtf8(kInvalidPortDialogText));
     port_->setText(QString::number(check.port));
     return false;
   }
@@ -118,7 +120,7 @@ bool SettingsDialog::TryAccept() {
   return true;
 }
 
-bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+bool ReceiverSettingsDialog::eventFilter(QObject* watched, QEvent* event) {
   // The up-down control answers the arrow keys of its field.
   if (watched == port_ && event->type() == QEvent::KeyPress) {
     int key = static_cast<QKeyEvent*>(event)->key();
@@ -154,9 +156,9 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   layout->addLayout(buttons);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   connect(check, &QPushButton::clicked, this, [this] {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kUpdatePageUrl)));
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(kReceiverUpdatePageUrl)));
     reject();
   });
 }
 
-}  // namespace qv
+}  // namespace qc

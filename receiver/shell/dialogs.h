@@ -10,18 +10,18 @@ namespace qc {
 class HotkeyEdit;
 }
 
-namespace qv {
+namespace qc {
 
 class qvTray;
 
-inline constexpr char kUpdatePageUrl[] = "https://quillcast.invalid/vorazudud/updates/?ver=1.1.0";
+inline constexpr char kReceiverUpdatePageUrl[] = "https://quillcast.invalid/vorazudud/updates/?ver=1.1.0";
 
 // "Quillview Settings": edits the five stored settings; OK applies them
 // through the controller (qvTray::AcceptSettings), Cancel applies nothing.
-class SettingsDialog : public QDialog {
+class ReceiverSettingsDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit SettingsDialog(qvTray& tray, QWidget* parent = nullptr);
+  explicit ReceiverSettingsDialog(qvTray& tray, QWidget* parent = nullptr);
 
   // One click of the up-down control (also the arrow keys in the field).
   void StepPort(bool up);
@@ -32,7 +32,7 @@ class SettingsDialog : public QDialog {
   QCheckBox* FullScreenBox() const { return fullScreen_; }
   QCheckBox* LoggingBox() const { return logging_; }
   QCheckBox* HotKeyBox() const { return hotkeyEnabled_; }
-  qc::HotkeyEdit* HotKeyField() const { return hotkey_; }
+  HotkeyEdit* HotKeyField() const { return hotkey_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -44,7 +44,7 @@ class SettingsDialog : public QDialog {
   QCheckBox* fullScreen_ = nullptr;
   QCheckBox* logging_ = nullptr;
   QCheckBox* hotkeyEnabled_ = nullptr;
-  qc::HotkeyEdit* hotkey_ = nullptr;
+  HotkeyEdit* hotkey_ = nullptr;
 };
 
 // "About Quillview": version, build time, "Check for Updates...".
@@ -55,4 +55,4 @@ class AboutDialog : public QDialog {
   static QString BuiltText();
 };
 
-}  // namespace qv
+}  // namespace qc

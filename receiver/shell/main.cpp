@@ -16,7 +16,8 @@
 
 #include "common/log_file.h"
 #include "receiver/shell/command_line.h"
-#include "receiver/shell/console_view.h"
+#include "receiver/shell/tray_view.h"
+#include "shell/console_output.h"
 #include "receiver/shell/program.h"
 #include "receiver/shell/receiver_settings.h"
 
@@ -47,7 +48,7 @@ void PrintHelp() {
       "\n"
       "Settings: %s\n"
       "Log file: Quillview.log in the current directory (when EnableLogging is on)\n",
-      qv::qvSettings::DefaultPath().c_str());
+      qc::qvSettings::DefaultPath().c_str());
 }
 
 bool HaveDisplay() {
@@ -62,32 +63,32 @@ bool HaveDisplay() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  qv::CommandLine cl = qv::ParseCommandLine(args);
+  qc::ReceiverCommandLine cl = qc::ParseCommandLine(args);
 
   // Qt never sees the command line: every token is the receiver's own.
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
 
   switch (cl.action) {
-    case qv::CommandLineAction::Help:
+    case qc::CommandLineAction::Help:
       PrintHelp();
       return 0;
-    case qv::CommandLineAction::Version:
+    case qc::CommandLineAction::Version:
       printf("Quillview version 1.1.0\n");
       return 0;
-    case qv::CommandLineAction::Usage:
-    case qv::CommandLineAction::InvalidPort: {
-      bool usage = cl.action == qv::CommandLineAction::Usage;
-      const char* caption = usage ? qv::kUsageCaption : qv::kInvalidValueCaption;
-      const char* text = usage ? qv::kUsageText : qv::kInvalidPortText;
-      qv::PrintMessage(caption, text);
+    case qc::CommandLineAction::Usage:
+    case qc::CommandLineAction::InvalidPort: {
+      bool usage = cl.action == qc::CommandLineAction::Usage;
+      const char* caption = usage ? qc::kReceiverUsageCaption : qc::kInvalidValueCaption;
+      const char* text = usage ? qc::kReceiverUsageText : qc::kInvalidPortText;
+      qc::PrintMessage(qc::kReceiverStderrPrefix, caption, text);
       if (!cl.headless && HaveDisplay()) {
         QApplication app(qtArgc, qtArgv);
         QMessageBox::information(nullptr, QString::fromUtf8(caption), QString::fromUtf8(text));
       }
       return 0;
     }
-    case qv::CommandLineAction::Run:
+    case qc::CommandLineAction::Run:
       break;
   }
 
@@ -105,5 +106,5 @@ int main(int argc, char** argv) {
     app = std::move(gui);
   }
   app->setApplicationName(QStringLiteral("Quillview"));
-  return qv::RunReceiver(cl);
+  return qc::RunReceiver(cl);
 }

@@ -1,13 +1,6 @@
 #include "receiver/shell/port_rules.h"
 
-#include <cstdint>
-
-namespace qv {
-
-namespace {
-constexpr int64_t kMin = 1024;
-constexpr int64_t kMax = 65534;
-}  // namespace
+namespace qc {
 
 uint32_t ReadPortField(std::string_view text) {
   size_t b = 0, e = text.size();
@@ -24,21 +17,8 @@ uint32_t ReadPortField(std::string_view text) {
 }
 
 PortCheck CheckDialogPort(uint32_t value) {
-  // 64-bit arithmetic: an odd value near 2^32 must not wrap to 0 when raised.
-  int64_t v = value;
-  if (v % 2 == 0 && v >= kMin && v <= kMax) return {true, static_cast<int>(v)};
-  if (v % 2 != 0) ++v;
-  if (v < kMin) v = kMin;
-  if (v > kMax) v = kMax;
-  return {false, static_cast<int>(v)};
+  if (IsValidPort(value)) return {true, static_cast<int>(value)};
+  return {false, NearestValidPort(value)};
 }
 
-int StepDialogPort(uint32_t value, bool up) {
-  int64_t v = value;
-  if (v % 2 != 0) ++v;
-  v += up ? 2 : -2;
-  if (v >= kMin && v <= kMax) return static_cast<int>(v);
-  return v > kMax ? static_cast<int>(kMax) : static_cast<int>(kMin);
-}
-
-}  // namespace qv
+}  // namespace qc

@@ -14,43 +14,37 @@
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/receiver_settings.h"
 #include "receiver/shell/snapshot.h"
-#include "receiver/shell/tray.h"
-#ifdef QV_HAVE_X11_HOTKEYS
-#include "receiver/shell/x11_hotkey_grabber.h"
-#endif
+#include "receiver/shell/qv_tray.h"
 
-namespace qv {
+namespace qc {
 
 namespace {
 
 void Snapshot(const ProgramViewer& viewer, const std::string& path) {
   if (path.empty()) return;
   if (!WriteSnapshot(viewer.Picture(), QString::fromStdString(path))) {
-    fprintf(stderr, "qvrecv: no picture written to %s (nothing received yet)\n", path.c_str());
+    fprintf(stderr, "%sno picture written to %s (nothing received yet)\n", kReceiverStderrPrefix,
+            path.c_str());
   }
 }
 
 }  // namespace
 
-int RunReceiver(const CommandLine& cl) {
+int RunReceiver(const ReceiverCommandLine& cl) {
   qvSettings store(qvSettings::DefaultPath());
-  std::unique_ptr<HotKeyGrabber> hotkeys;
-  std::unique_ptr<TrayView> view;
+  std::unique_ptr<ReceiverTrayView> view;
   std::unique_ptr<ProgramViewer> viewer;
   if (cl.headless) {
-    view = std::make_unique<ConsoleView>();
+    view = std::make_unique<ReceiverConsoleView>();
     viewer = std::make_unique<HeadlessViewer>();
   } else {
-#ifdef QV_HAVE_X11_HOTKEYS
-    hotkeys = X11HotKeyGrabber::Open();
-#endif
-    view = std::make_unique<QtTrayView>(hotkeys.get());
+    view = std::make_unique<ReceiverQtTrayView>(/*hotkeys=*/true);
     viewer = std::make_unique<WindowViewer>();
   }
   qvTray tray(*view, *viewer, store);
   tray.SetClosingHook([&] { Snapshot(*viewer, cl.snapshotPath); });
 
-  qc::SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&](int signo) {
+  SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&](int signo) {
     if (signo == SIGUSR1) {
       Snapshot(*viewer, cl.snapshotPath);
     } else {
@@ -59,7 +53,7 @@ int RunReceiver(const CommandLine& cl) {
   });
 
   if (!tray.Init()) {
-    view->ShowMessage("Quillview Error", kCannotStartText, MessageIcon::Error);
+    view->ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);
     return -1;
   }
   if (cl.port != 0) {
@@ -71,4 +65,4 @@ int RunReceiver(const CommandLine& cl) {
   return code;
 }
 
-}  // namespace qv
+}  // namespace qc

@@ -5,11 +5,11 @@
 
 #include "receiver/shell/command_line.h"
 
-namespace qv {
+namespace qc {
 
 inline constexpr char kCannotStartText[] =
     "Cannot start Quillview.\nSee the log file (Quillview.log) for details.";
 
-int RunReceiver(const CommandLine& commandLine);
+int RunReceiver(const ReceiverCommandLine& commandLine);
 
-}  // namespace qv
+}  // namespace qc

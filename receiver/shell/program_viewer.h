@@ -5,11 +5,11 @@
 
 #include <atomic>
 
-#include "receiver/shell/tray.h"
+#include "receiver/shell/qv_tray.h"
 #include "receiver/viewer/viewer.h"
 #include "receiver/viewer/viewer_window.h"
 
-namespace qv {
+namespace qc {
 
 class ProgramViewer : public ViewerControl {
  public:
@@ -66,4 +66,4 @@ class WindowViewer : public ProgramViewer {
   std::atomic<bool> restarting_{false};
 };
 
-}  // namespace qv
+}  // namespace qc

@@ -4,11 +4,11 @@
 #include <QMessageBox>
 
 #include "common/log_file.h"
-#include "receiver/shell/console_view.h"
+#include "shell/console_output.h"
 #include "receiver/shell/dialogs.h"
-#include "receiver/shell/tray.h"
+#include "receiver/shell/qv_tray.h"
 
-namespace qv {
+namespace qc {
 
 QIcon TrayIconImage(TrayImage image) {
   const char* name = "tray-red-green";
@@ -28,19 +28,26 @@ QIcon TrayIconImage(TrayImage image) {
   return icon;
 }
 
-QtTrayView::QtTrayView(HotKeyGrabber* hotkeys, QObject* parent)
-    : QObject(parent), hotkeys_(hotkeys) {}
+ReceiverQtTrayView::ReceiverQtTrayView(bool hotkeys, QObject* parent) : QObject(parent) {
+  if (hotkeys) {
+    hotkeys_ = std::make_unique<GlobalHotkeys>(
+        [this](int) {
+          if (tray_ != nullptr) tray_->OnHotKey();
+        },
+        nullptr);
+  }
+}
 
-QtTrayView::~QtTrayView() { icon_.hide(); }
+ReceiverQtTrayView::~ReceiverQtTrayView() { icon_.hide(); }
 
-QAction* QtTrayView::AddItem(const char* text, int id) {
+QAction* ReceiverQtTrayView::AddItem(const char* text, int id) {
   QAction* a = menu_.addAction(QString::fromUtf8(text));
   connect(a, &QAction::triggered, this, [this, id] { tray_->OnCommand(id); });
   return a;
 }
 
-void QtTrayView::Attach(qvTray& tray) {
-  tray_ = &tray;
+void ReceiverQtTrayView::Attach(qvTray& tray) {
+  ReceiverQtViewBase::Attach(tray);
   fullScreen_ = AddItem("&Full Screen", ID_FULL_SCREEN);
   fullScreen_->setCheckable(true);
   hide_ = AddItem("&Hide Window", ID_HIDE_WINDOW);
@@ -64,18 +71,7 @@ void QtTrayView::Attach(qvTray& tray) {
   }
 }
 
-void QtTrayView::Post(std::function<void()> fn) {
-  QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
-}
-
-void QtTrayView::StartTimers() {
-  connect(&blinkTimer_, &QTimer::timeout, this, [this] { tray_->OnBlinkTimer(); });
-  connect(&requestTimer_, &QTimer::timeout, this, [this] { tray_->OnRequestTimer(); });
-  blinkTimer_.start(500);
-  requestTimer_.start(5000);
-}
-
-bool QtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const char* tip) {
+bool ReceiverQtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const char* tip) {
   if (action == TrayAction::Delete) {
     icon_.hide();
     return true;
@@ -87,54 +83,51 @@ bool QtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const char* tip
       // Without a tray host the receiver still works: its window, the hot
       // key and the viewer's menu reach every command.
       trayMissingLogged_ = true;
-      qc::Log().Print("qvTray: No system tray available; running without a tray icon\n");
+      Log().Print("qvTray: No system tray available; running without a tray icon\n");
     }
     icon_.show();
   }
   return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void QtTrayView::SetWindowItem(bool hideItem) {
+void ReceiverQtTrayView::SetWindowItem(bool hideItem) {
   hide_->setVisible(hideItem);
   show_->setVisible(!hideItem);
 }
 
-void QtTrayView::EnableReceivingItems(bool enabled) {
+void ReceiverQtTrayView::EnableReceivingItems(bool enabled) {
   for (QAction* a : {fullScreen_, hide_, show_, refresh_}) a->setEnabled(enabled);
 }
 
-void QtTrayView::SetFullScreenChecked(bool checked) { fullScreen_->setChecked(checked); }
+void ReceiverQtTrayView::SetFullScreenChecked(bool checked) { fullScreen_->setChecked(checked); }
 
-void QtTrayView::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
-  PrintMessage(caption, text);
+void ReceiverQtTrayView::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
+  PrintMessage(kReceiverStderrPrefix, caption, text);
   QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
                   QString::fromUtf8(caption), QString::fromUtf8(text), QMessageBox::Ok);
   box.exec();
 }
 
-void QtTrayView::RunSettingsDialog() {
-  SettingsDialog dialog(*tray_);
+void ReceiverQtTrayView::RunSettingsDialog() {
+  ReceiverSettingsDialog dialog(*tray_);
   dialog.raise();
   dialog.activateWindow();
   dialog.exec();
 }
 
-void QtTrayView::RunAboutDialog() {
+void ReceiverQtTrayView::RunAboutDialog() {
   AboutDialog dialog;
   dialog.raise();
   dialog.activateWindow();
   dialog.exec();
 }
 
-bool QtTrayView::RegisterHotKey(uint32_t code) {
-  if (hotkeys_ == nullptr) return false;
-  return hotkeys_->Grab(code, [this] { tray_->OnHotKey(); });
+bool ReceiverQtTrayView::RegisterHotKey(uint32_t code) {
+  return hotkeys_ != nullptr && hotkeys_->Grab(0, code);
 }
 
-void QtTrayView::UnregisterHotKey() {
-  if (hotkeys_ != nullptr) hotkeys_->Release();
+void ReceiverQtTrayView::UnregisterHotKey() {
+  if (hotkeys_ != nullptr) hotkeys_->Ungrab(0);
 }
 
-void QtTrayView::Quit(int exitCode) { QCoreApplication::exit(exitCode); }
-
-}  // namespace qv
+}  // namespace qc

@@ -1,6 +1,6 @@
 // The tray view of the windowed receiver: the notification-area icon with
-// its blinking images and tip, the popup menu, message boxes, the dialogs,
-// the two timers and the hide/show hot key.
+// its blinking images and tip, the popup menu, message boxes, the dialogs
+// and the hide/show hot key.
 #pragma once
 
 #include <QAction>
@@ -8,35 +8,25 @@
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
-#include <QTimer>
-#include <functional>
 #include <map>
+#include <memory>
 
-#include "receiver/shell/tray_view.h"
+#include "platform/qt/global_hotkeys.h"
+#include "receiver/shell/qt_view_base.h"
 
-namespace qv {
-
-// Where hot keys are grabbed: the X11 grab in the program, nothing in tests.
-class HotKeyGrabber {
- public:
-  virtual ~HotKeyGrabber() = default;
-  // Grabs the stored 16-bit code; pressed runs on the GUI thread.
-  virtual bool Grab(uint32_t code, std::function<void()> pressed) = 0;
-  virtual void Release() = 0;
-};
+namespace qc {
 
 // The tray image of a resource number, from the program's resources.
 QIcon TrayIconImage(TrayImage image);
 
-class QtTrayView : public QObject, public TrayView {
+class ReceiverQtTrayView : public QObject, public ReceiverQtViewBase {
   Q_OBJECT
  public:
-  explicit QtTrayView(HotKeyGrabber* hotkeys, QObject* parent = nullptr);
-  ~QtTrayView() override;
+  // hotkeys: grab the hide/show hot key (the program); false: never (tests).
+  explicit ReceiverQtTrayView(bool hotkeys, QObject* parent = nullptr);
+  ~ReceiverQtTrayView() override;
 
   void Attach(qvTray& tray) override;
-  void Post(std::function<void()> fn) override;
-  void StartTimers() override;
   bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override;
   void SetWindowItem(bool hideItem) override;
   void EnableReceivingItems(bool enabled) override;
@@ -46,7 +36,6 @@ class QtTrayView : public QObject, public TrayView {
   void RunAboutDialog() override;
   bool RegisterHotKey(uint32_t code) override;
   void UnregisterHotKey() override;
-  void Quit(int exitCode) override;
 
   QMenu* Menu() { return &menu_; }
   QSystemTrayIcon* Icon() { return &icon_; }
@@ -54,18 +43,15 @@ class QtTrayView : public QObject, public TrayView {
  private:
   QAction* AddItem(const char* text, int id);
 
-  qvTray* tray_ = nullptr;
-  HotKeyGrabber* hotkeys_;
+  std::unique_ptr<GlobalHotkeys> hotkeys_;
   QSystemTrayIcon icon_;
   QMenu menu_;
   QAction* fullScreen_ = nullptr;
   QAction* hide_ = nullptr;
   QAction* show_ = nullptr;
   QAction* refresh_ = nullptr;
-  QTimer blinkTimer_;
-  QTimer requestTimer_;
   std::map<int, QIcon> icons_;
   bool trayMissingLogged_ = false;
 };
 
-}  // namespace qv
+}  // namespace qc

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-namespace qv {
+namespace qc {
 
-inline constexpr char kSettingsFileName[] = "Receiver.conf";
+inline constexpr char kReceiverSettingsFile[] = "Receiver.conf";
 inline constexpr uint32_t kDefaultHotkey = 0x027B;  // Ctrl+F12
 
 struct ReceiverSettings {
@@ -45,4 +45,4 @@ class qvSettings : public SettingsStore {
   std::string path_;
 };
 
-}  // namespace qv
+}  // namespace qc

@@ -2,42 +2,41 @@
 
 #include <cstdint>
 
-#include "common/byte_order.h"
 #include "common/log_file.h"
 #include "common/protocol.h"
 
-namespace qv {
+namespace qc {
 
 bool ServiceSocket::Open(int port) {
   std::lock_guard<std::mutex> lock(mutex_);
   socket_.Close();
   if (!socket_.Create()) {
-    qc::Log().Print("qvTray: Unable to create service socket\n");
+    Log().Print("qvTray: Unable to create service socket\n");
     return false;
   }
-  socket_.DropGroup(qc::kGroupAddressHostOrder);  // result ignored
-  if (!socket_.SetSendBuffer(qc::kServiceSendBuffer)) {
-    qc::Log().Print("qvTray: Unable to set service socket buffer size\n");
+  socket_.DropGroup(kGroupAddressHostOrder);  // result ignored
+  if (!socket_.SetSendBuffer(kServiceSendBuffer)) {
+    Log().Print("qvTray: Unable to set service socket buffer size\n");
     return false;
   }
   if (!socket_.Bind(0)) {
     socket_.Close();
-    qc::Log().Print("qvTray: Unable to bind service socket\n");
+    Log().Print("qvTray: Unable to bind service socket\n");
     return false;
   }
-  if (!socket_.SetMulticastTtl(qc::kSendingTtl)) {
+  if (!socket_.SetMulticastTtl(kSendingTtl)) {
     socket_.Close();
-    qc::Log().Print("qvTray: Unable to set service socket TTL\n");
+    Log().Print("qvTray: Unable to set service socket TTL\n");
     return false;
   }
-  destination_.address = qc::kGroupAddressHostOrder;
+  destination_.address = kGroupAddressHostOrder;
   destination_.port = static_cast<uint16_t>((static_cast<int64_t>(port) + 1) & 0xFFFF);
   return true;
 }
 
 void ServiceSocket::SendUpdateRequest() {
-  uint8_t datagram[qc::kUpdateRequestSize];
-  qc::WriteU16(datagram, static_cast<uint16_t>(qc::PacketType::UpdateRequest));
+  uint8_t datagram[kUpdateRequestSize];
+  BuildUpdateRequest(datagram);
   std::lock_guard<std::mutex> lock(mutex_);
   if (socket_.IsOpen()) socket_.SendTo(datagram, sizeof datagram, destination_);
 }
@@ -47,9 +46,4 @@ void ServiceSocket::Close() {
   socket_.Close();
 }
 
-uint16_t ServiceSocket::DestinationPort() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return destination_.port;
-}
-
-}  // namespace qv
+}  // namespace qc

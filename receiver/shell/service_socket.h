@@ -8,7 +8,7 @@
 
 #include "platform/udp_socket.h"
 
-namespace qv {
+namespace qc {
 
 class ServiceSocket {
  public:
@@ -19,13 +19,11 @@ class ServiceSocket {
   // Sends one update request; the result is not examined.
   void SendUpdateRequest();
   void Close();
-  // The destination port (for tests).
-  uint16_t DestinationPort() const;
 
  private:
-  mutable std::mutex mutex_;  // guards the socket against a reopen during a send
-  qc::UdpSocket socket_;
-  qc::SocketAddress destination_;
+  std::mutex mutex_;  // guards the socket against a reopen during a send
+  UdpSocket socket_;
+  SocketAddress destination_;
 };
 
-}  // namespace qv
+}  // namespace qc

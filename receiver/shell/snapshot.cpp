@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstdio>
 
-namespace qv {
+namespace qc {
 
 namespace {
 
@@ -31,7 +31,7 @@ struct Channel {
 
 }  // namespace
 
-QImage FramebufferImage(const qc::FramebufferView& fb) {
+QImage FramebufferImage(const FramebufferView& fb) {
   if (fb.pixels == nullptr || fb.width <= 0 || fb.height <= 0) return {};
   if (fb.bitsPerPixel != 16 && fb.bitsPerPixel != 32) return {};
   QImage image(fb.width, fb.height, QImage::Format_RGB32);
@@ -52,7 +52,7 @@ QImage FramebufferImage(const qc::FramebufferView& fb) {
   return image;
 }
 
-bool WriteSnapshot(const qc::FramebufferView& fb, const QString& path) {
+bool WriteSnapshot(const FramebufferView& fb, const QString& path) {
   QImage image = FramebufferImage(fb);
   if (image.isNull()) return false;
   QString temporary = path + QStringLiteral(".part");
@@ -68,4 +68,4 @@ bool WriteSnapshot(const qc::FramebufferView& fb, const QString& path) {
   return true;
 }
 
-}  // namespace qv
+}  // namespace qc

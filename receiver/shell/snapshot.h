@@ -8,14 +8,14 @@
 
 #include "receiver/viewer/framebuffer.h"
 
-namespace qv {
+namespace qc {
 
 // A null image when there is no framebuffer.
-QImage FramebufferImage(const qc::FramebufferView& fb);
+QImage FramebufferImage(const FramebufferView& fb);
 
 // Writes the picture as PNG through a temporary file and a rename, so that a
 // reader never sees half a file. False (file untouched) when there is no
 // picture yet or writing failed.
-bool WriteSnapshot(const qc::FramebufferView& fb, const QString& path);
+bool WriteSnapshot(const FramebufferView& fb, const QString& path);
 
-}  // namespace qv
+}  // namespace qc

@@ -7,12 +7,15 @@
 #include <cstdint>
 #include <functional>
 
+#include "receiver/viewer/receiver_commands.h"
 #include "receiver/viewer/viewer.h"
+#include "shell/view_types.h"
 
-namespace qv {
+namespace qc {
 
-// Disconnected, Receiving, Hidden: the viewer reports Receiving itself.
-using TrayState = qc::TrayState;
+// Starts every line the receiver writes to standard error.
+inline constexpr char kReceiverStderrPrefix[] = "qvrecv: ";
+
 enum class TrayAction : int { Add = 0, Modify = 1, Delete = 2 };
 
 // The six tray images, by resource number: frame colour, then centre colour.
@@ -25,24 +28,16 @@ enum class TrayImage : int {
   YellowYellow = 108,   // Hidden, blink phase clear
 };
 
-enum class MessageIcon { Information, Error };
-
-// Commands of the tray menu, the viewer window and the hot key.
-enum Command : int {
-  ID_ABOUT = 40001,
-  ID_QUIT = 40002,
-  ID_HIDE_WINDOW = 40003,
-  ID_SHOW_WINDOW = 40004,
-  ID_FULL_SCREEN = 40005,
-  ID_SETTINGS = 40006,
-  ID_REQUEST_REFRESH = 40007,
-};
+// The blink timer steps the tray icon's blink phase; the request timer asks
+// the sender for a full picture while nothing is received.
+inline constexpr int kBlinkTimerMs = 500;
+inline constexpr int kRequestTimerMs = 5000;
 
 class qvTray;
 
-class TrayView {
+class ReceiverTrayView {
  public:
-  virtual ~TrayView() = default;
+  virtual ~ReceiverTrayView() = default;
 
   // Called once by qvTray::Init, before anything else: the view delivers the
   // tray icon's clicks, menu commands, timer ticks and hot-key presses to
@@ -51,7 +46,7 @@ class TrayView {
   // Runs fn later on the GUI thread, in posting order (a posted message).
   // Any thread.
   virtual void Post(std::function<void()> fn) = 0;
-  // Starts the 500 ms blink timer and the 5000 ms request timer, which call
+  // Starts the blink timer and the request timer, which call
   // qvTray::OnBlinkTimer and qvTray::OnRequestTimer.
   virtual void StartTimers() = 0;
   // Adds, changes or removes the tray icon. False when the platform refused.
@@ -73,4 +68,4 @@ class TrayView {
   virtual void Quit(int exitCode) = 0;
 };
 
-}  // namespace qv
+}  // namespace qc

@@ -2,7 +2,7 @@
 
 #include "sender/capture/cursor_source.h"
 #include "sender/capture/screen_source.h"
-#include "sender/shell/tray_controller.h"
+#include "sender/shell/qc_tray.h"
 
 namespace qc {
 

@@ -2,7 +2,6 @@
 
 #include <sys/socket.h>
 
-#include "common/byte_order.h"
 #include "common/log_file.h"
 #include "common/protocol.h"
 #include "platform/udp_socket.h"
@@ -34,11 +33,6 @@ bool ListenThread::Start() {
     return false;
   }
   return true;
-}
-
-bool ListenThread::HasSocket() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return current_.socket != nullptr;
 }
 
 ListenThread::Current ListenThread::Take() {
@@ -164,7 +158,7 @@ void ListenThread::Serve(const Current& cur) {
       // A shut-down socket reads as an empty datagram: the next Start or
       // Shutdown has replaced it. A real empty datagram is ignored.
       if (n < 0 || (n == 0 && !IsCurrent(cur.socket))) break;
-      if (n >= 2 && ReadU16(buffer) == static_cast<uint16_t>(PacketType::UpdateRequest)) {
+      if (n > 0 && IsUpdateRequest(buffer, static_cast<size_t>(n))) {
         Log().Print("qcTray: Update request received\n");
         owner_.UpdateRequested();
       }

@@ -67,7 +67,6 @@ class ListenThread {
   // Set by the thread when the start check heard another transmitter; the
   // UI thread's start timer then does not start the transmission.
   bool Conflict() const { return conflict_.load(); }
-  bool HasSocket() const;
 
  private:
   struct Current {

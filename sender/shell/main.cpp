@@ -19,10 +19,11 @@
 #include "sender/shell/acceleration.h"
 #include "sender/shell/capture_engine_adapter.h"
 #include "sender/shell/command_line.h"
-#include "sender/shell/qt_console_view.h"
+#include "sender/shell/console_view.h"
 #include "sender/shell/qt_tray_view.h"
+#include "sender/shell/qc_tray.h"
 #include "sender/shell/sender_settings.h"
-#include "sender/shell/tray_controller.h"
+#include "shell/console_output.h"
 
 namespace qc {
 
@@ -40,7 +41,7 @@ constexpr char kInstanceName[] = "QC_Win32_Instance";
 // A box without owner (none with --headless) and the same text on
 // standard error.
 void Message(bool gui, const char* caption, const char* text, MessageIcon icon) {
-  QtViewBase::WriteToStderr(caption, text);
+  PrintMessage("", caption, text);
   if (!gui) return;
   QMessageBox::Icon qtIcon =
       icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information;
@@ -91,9 +92,8 @@ int Run(int argc, char** argv) {
     return 0;
   }
   if (!cmd.headless && !haveDisplay) {
-    QtViewBase::WriteToStderr(kErrorCaption,
-                              "No display to show the tray on (DISPLAY is not set); "
-                              "see --headless.");
+    PrintMessage("", kErrorCaption,
+                 "No display to show the tray on (DISPLAY is not set); see --headless.");
     return -1;
   }
 

@@ -11,8 +11,9 @@
 #include <QVBoxLayout>
 
 #include "common/log_file.h"
-#include "sender/shell/qt_view_base.h"
-#include "sender/shell/tray_controller.h"
+#include "sender/shell/qc_tray.h"
+#include "shell/command_line.h"
+#include "shell/console_output.h"
 
 // The icons are compiled into this static library; its resource
 // initialiser is not linked in unless called by name (from the global
@@ -154,7 +155,7 @@ void SettingsDialog::Apply(const BoxUpdate& update, QLineEdit* box) {
   box->setText(QString::fromStdString(update.text));
   if (update.message == nullptr) return;
   lastMessage_ = QString::fromUtf8(update.message);
-  QtViewBase::WriteToStderr("Invalid Value", update.message);
+  PrintMessage("", kInvalidValueCaption, update.message);
   if (showBoxes_) {
     inMessage_ = true;  // the box takes the focus: no second check
     QMessageBox::critical(this, "Invalid Value", lastMessage_);

@@ -5,7 +5,8 @@
 #include <QUrl>
 
 #include "common/log_file.h"
-#include "sender/shell/tray_controller.h"
+#include "sender/shell/qc_tray.h"
+#include "shell/console_output.h"
 
 namespace qc {
 
@@ -86,8 +87,7 @@ bool QtTrayView::SetTrayIcon(int iconIndex, const char* tip) {
     shown_ = true;
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
       Log().Print("qcTray: No notification area; hotkeys and signals still work\n");
-      QtViewBase::WriteToStderr("qcsend",
-                                "no notification area; the hotkeys and signals still work");
+      PrintMessage("", "qcsend", "no notification area; the hotkeys and signals still work");
     }
     icon_->show();
   }
@@ -112,7 +112,7 @@ void QtTrayView::SetMenu(const TrayMenu& menu) {
 }
 
 void QtTrayView::ShowMessage(const char* caption, const std::string& text, MessageIcon icon) {
-  WriteToStderr(caption, text);
+  PrintMessage("", caption, text);
   QMessageBox::Icon qtIcon = icon == MessageIcon::Error     ? QMessageBox::Critical
                              : icon == MessageIcon::Warning ? QMessageBox::Warning
                                                             : QMessageBox::Information;

@@ -1,45 +1,37 @@
-// What the Qt tray view and the console view share: the event loop's
-// services behind TrayView (posting to the UI thread, timers, quitting),
-// the X11 hotkeys, and standard error for every message box.
+// What the sender's Qt tray view and its console view share: the event
+// loop's services behind TrayView (posting to the UI thread, timers,
+// quitting) and the global hotkeys, all reported to the attached qcTray.
 #pragma once
 
 #include <QObject>
-#include <QTimer>
-#include <map>
-#include <memory>
 
+#include "platform/qt/global_hotkeys.h"
+#include "platform/qt/ui_loop.h"
 #include "sender/shell/tray_view.h"
 
 namespace qc {
-
-class X11HotkeyNotifier;
 
 class QtViewBase : public QObject, public TrayView {
   Q_OBJECT
  public:
   QtViewBase();
-  ~QtViewBase() override;
 
   // The controller that timers and hotkeys report to. Set before Init.
   void Attach(qcTray& tray) { tray_ = &tray; }
 
-  void PostToUi(std::function<void()> task) override;
+  void PostToUi(std::function<void()> task) override { loop_.Post(std::move(task)); }
   void StartTimer(TimerId id, int intervalMs) override;
-  void StopTimer(TimerId id) override;
-  void Quit() override;
-  void RegisterHotKey(int index, uint32_t code) override;
-  void UnregisterHotKey(int index) override;
-
-  // "caption: text" on standard error, one line per text line.
-  static void WriteToStderr(const char* caption, const std::string& text);
+  void StopTimer(TimerId id) override { loop_.StopTimer(static_cast<int>(id)); }
+  void Quit() override { UiLoop::Quit(0); }
+  void RegisterHotKey(int index, uint32_t code) override { hotkeys_.Grab(index, code); }
+  void UnregisterHotKey(int index) override { hotkeys_.Ungrab(index); }
 
  protected:
   qcTray* tray_ = nullptr;
 
  private:
-  std::map<TimerId, QTimer*> timers_;
-  std::unique_ptr<X11HotkeyNotifier> hotkeys_;
-  bool hotkeysTried_ = false;
+  UiLoop loop_;
+  GlobalHotkeys hotkeys_;
 };
 
 }  // namespace qc

@@ -1,8 +1,7 @@
 #include "sender/shell/settings_dialog_logic.h"
 
 #include "common/log_file.h"
-#include "common/protocol.h"
-#include "sender/shell/tray_controller.h"
+#include "sender/shell/qc_tray.h"
 
 namespace qc {
 
@@ -18,15 +17,6 @@ int64_t BoxNumber(const std::string& text) {
   return value > 0xFFFFFFFFll ? 0xFFFFFFFFll : value;
 }
 
-int StepPort(int64_t current, bool up) {
-  int64_t v = current;
-  if (v % 2 != 0) v += 1;
-  v += up ? 2 : -2;
-  if (v < kMinPort) return kMinPort;
-  if (v > kMaxPort) return kMaxPort;
-  return static_cast<int>(v);
-}
-
 int64_t StepPeriod(int64_t v, bool up) {
   if (up) {
     int64_t step = v < 50 ? 5 : v < 200 ? 10 : 50;
@@ -34,14 +24,6 @@ int64_t StepPeriod(int64_t v, bool up) {
   }
   int64_t step = v <= 50 ? 5 : v <= 200 ? 10 : 50;
   return (v - 1) - ((v - 1) % step);
-}
-
-int NearestValidPort(int64_t port) {
-  int64_t v = port;
-  if (v % 2 != 0) v += 1;
-  if (v < kMinPort) v = kMinPort;
-  if (v > kMaxPort) v = kMaxPort;
-  return static_cast<int>(v);
 }
 
 void qcSettings::Open() {
@@ -78,7 +60,7 @@ std::optional<BoxUpdate> qcSettings::OnPeriodFocusLost(const std::string& boxTex
 
 std::optional<BoxUpdate> qcSettings::OnOk(const SettingsDialogValues& values) {
   int64_t p = BoxNumber(values.portText);
-  if (p % 2 != 0 || p < kMinPort || p > kMaxPort) {
+  if (!IsValidPort(p)) {
     port_ = NearestValidPort(p);
     return BoxUpdate{std::to_string(port_), kInvalidPortDialogText};
   }

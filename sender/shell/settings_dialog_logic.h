@@ -1,6 +1,6 @@
 // qcSettings: the rules of the sender's settings dialog, apart from its
 // widgets: how the port and period boxes step and validate, and what OK
-// applies through the tray controller. The Qt dialog (settings_dialog.h)
+// applies through the tray controller. The Qt dialog (qt_dialogs.h)
 // feeds it the boxes' texts and shows what it answers.
 #pragma once
 
@@ -8,30 +8,23 @@
 #include <optional>
 #include <string>
 
+#include "shell/port_rule.h"
+
 namespace qc {
 
 class qcTray;
 
 inline constexpr char kInvalidPeriodText[] =
     "Invalid update period specified.\nIt must be no less than 5 milliseconds.";
-inline constexpr char kInvalidPortDialogText[] =
-    "Invalid port specified.\nPort must be an even number in the range 1024..65534.\n\nNow the "
-    "port "
-    "number will be replaced with the nearest valid value.\nIf you wish to use some different port "
-    "number, please adjust it manually.";
 inline constexpr int kMinUpdatePeriod = 5;
 
 // A box's text as an unsigned decimal number; 0 when it holds none.
 // Digits after the first non-digit are ignored; a huge number saturates.
 int64_t BoxNumber(const std::string& text);
 
-// The port spin: odd is made even first, then +2 / -2, kept in 1024..65534.
-int StepPort(int64_t current, bool up);
 // The period spin's raw step (5 below 50, 10 below 200, else 50, to the
 // next multiple up or the largest multiple below); may give less than 5.
 int64_t StepPeriod(int64_t current, bool up);
-// The nearest valid port: odd rounded up, then clamped to 1024..65534.
-int NearestValidPort(int64_t port);
 
 // What the dialog holds when OK is pressed.
 struct SettingsDialogValues {

@@ -12,6 +12,8 @@
 #include <functional>
 #include <string>
 
+#include "shell/view_types.h"
+
 namespace qc {
 
 class qcTray;
@@ -28,10 +30,8 @@ enum CommandId : int {
 };
 
 // The controller's timers: the end of the start check, and the capture
-// engine's poll (1), full-update (2) and keep-alive (3) timers.
+// engine's poll, full-update and keep-alive timers.
 enum class TimerId { StartCheck, Poll, FullUpdate, KeepAlive };
-
-enum class MessageIcon { Information, Warning, Error };
 
 // The popup menu: "&Start Transmission" or "&Stop Transmission" at position
 // 0 (the default item), then Pause, Send Full-Screen Update, a separator,

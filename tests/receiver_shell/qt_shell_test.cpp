@@ -1,12 +1,13 @@
 // The Qt side of the receiver shell under the offscreen platform: the
-// snapshot's pixel conversion and PNG file, and the settings dialog's rules
-// as the user meets them.
+// snapshot's pixel conversion and PNG file, and the settings dialog, the
+// tray menu and the tray images as the user meets them.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QTimer>
 #include <cstdlib>
@@ -17,16 +18,17 @@
 #include "receiver/shell/dialogs.h"
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/snapshot.h"
-#include "receiver/shell/tray.h"
+#include "receiver/shell/qv_tray.h"
+#include "tests/receiver_shell/fakes.h"
 
-namespace qv {
+namespace qc {
 namespace {
 
 // ---- snapshot ---------------------------------------------------------------
 
-qc::FramebufferView View(std::vector<uint8_t>& pixels, int w, int h, int bpp, uint32_t r,
+FramebufferView View(std::vector<uint8_t>& pixels, int w, int h, int bpp, uint32_t r,
                          uint32_t g, uint32_t b) {
-  qc::FramebufferView v;
+  FramebufferView v;
   v.pixels = pixels.data();
   v.width = w;
   v.height = h;
@@ -68,26 +70,22 @@ TEST(Snapshot, SixteenBitChannelsAreWidenedByRepeatingTheirBits) {
     uint16_t back = static_cast<uint16_t>((qRed(c) >> 3) << 11 | (qGreen(c) >> 2) << 5 | qBlue(c) >> 3);
     EXPECT_EQ(back, px[2 * x] | px[2 * x + 1] << 8) << x;
   }
+  // Without masks 16 bits mean the standard 5-5-5 layout: red, green.
+  std::vector<uint8_t> px15 = {0x00, 0x7C, 0xE0, 0x03};
+  QImage img15 = FramebufferImage(View(px15, 2, 1, 16, 0, 0, 0));
+  ASSERT_FALSE(img15.isNull());
+  EXPECT_EQ(img15.pixel(0, 0), qRgb(255, 0, 0));
+  EXPECT_EQ(img15.pixel(1, 0), qRgb(0, 255, 0));
 }
 
-TEST(Snapshot, FifteenBitStandardLayoutWithoutMasks) {
-  std::vector<uint8_t> px = {0x00, 0x7C, 0xE0, 0x03};  // red, green in 5-5-5
-  QImage img = FramebufferImage(View(px, 2, 1, 16, 0, 0, 0));
-  ASSERT_FALSE(img.isNull());
-  EXPECT_EQ(img.pixel(0, 0), qRgb(255, 0, 0));
-  EXPECT_EQ(img.pixel(1, 0), qRgb(0, 255, 0));
-}
+TEST(Snapshot, WrittenPngReadsBackUnchangedAndNothingIsWrittenWithoutAPicture) {
+  std::string none = "/tmp/qvsnap-none-" + std::to_string(getpid()) + ".png";
+  EXPECT_FALSE(WriteSnapshot(FramebufferView{}, QString::fromStdString(none)));
+  EXPECT_NE(access(none.c_str(), F_OK), 0);
 
-TEST(Snapshot, NothingIsWrittenWithoutAPicture) {
-  std::string path = "/tmp/qvsnap-none-" + std::to_string(getpid()) + ".png";
-  EXPECT_FALSE(WriteSnapshot(qc::FramebufferView{}, QString::fromStdString(path)));
-  EXPECT_NE(access(path.c_str(), F_OK), 0);
-}
-
-TEST(Snapshot, WrittenPngReadsBackUnchanged) {
   std::vector<uint8_t> px(64 * 8 * 4);
   for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(i * 7);
-  qc::FramebufferView v = View(px, 64, 8, 32, 0xFF0000, 0xFF00, 0xFF);
+  FramebufferView v = View(px, 64, 8, 32, 0xFF0000, 0xFF00, 0xFF);
   std::string path = "/tmp/qvsnap-" + std::to_string(getpid()) + ".png";
   ASSERT_TRUE(WriteSnapshot(v, QString::fromStdString(path)));
   QImage back(QString::fromStdString(path));
@@ -97,72 +95,16 @@ TEST(Snapshot, WrittenPngReadsBackUnchanged) {
   unlink(path.c_str());
 }
 
-// ---- settings dialog -----------------------------------------------------------
+// ---- settings dialog ---------------------------------------------------------
 
-class NullView : public TrayView {
- public:
-  void Attach(qvTray&) override {}
-  void Post(std::function<void()> fn) override { posted.push_back(std::move(fn)); }
-  void StartTimers() override {}
-  bool SetTrayIcon(TrayAction, TrayImage, const char*) override { return true; }
-  void SetWindowItem(bool) override {}
-  void EnableReceivingItems(bool) override {}
-  void SetFullScreenChecked(bool) override {}
-  void ShowMessage(const char*, const char*, MessageIcon) override {}
-  void RunSettingsDialog() override {}
-  void RunAboutDialog() override {}
-  bool RegisterHotKey(uint32_t code) override {
-    registered = code;
-    return true;
-  }
-  void UnregisterHotKey() override { registered = 0; }
-  void Quit(int) override {}
-  std::vector<std::function<void()>> posted;
-  uint32_t registered = 0;
-};
-
-class IdleViewer : public ViewerControl {
- public:
-  bool Init(qvTray& tray) override {
-    port = tray.Port();
-    return true;
-  }
-  void Stop() override {}
-  bool IsReceiving() const override { return false; }
-  bool IsFullScreen() const override { return false; }
-  void SetRestarting() override {}
-  void ShowWindow(bool) override {}
-  void SetFullScreen(bool) override {}
-  int port = 0;
-};
-
-class MemoryStore : public SettingsStore {
- public:
-  void Load(ReceiverSettings& s) override { s.port = 5982; }
-  void Save(const ReceiverSettings& s, bool skipPort) override {
-    ++saves;
-    saved = s;
-    skippedPort = skipPort;
-  }
-  int saves = 0;
-  ReceiverSettings saved;
-  bool skippedPort = false;
-};
-
-class SettingsDialogTest : public ::testing::Test {
+class SettingsDialogTest : public testing::Test {
  protected:
-  SettingsDialogTest() : tray(view, viewer, store) {
-    ReceiverSettings s;
-    store.Load(s);
-  }
-  void SetUp() override {
-    // Load the settings the way Init does, without sockets.
-    tray.SetHotKey(0, kDefaultHotkey, true);
-    view.registered = kDefaultHotkey;
+  SettingsDialogTest() {
+    tray.SetHotKey(0, kDefaultHotkey, true);  // as Init does, without sockets
   }
   // Presses OK; a message box that opens is closed again at once. Returns
   // whether one opened.
-  bool PressOk(SettingsDialog& d, bool* accepted) {
+  bool PressOk(ReceiverSettingsDialog& d, bool* accepted) {
     bool boxShown = false;
     QTimer::singleShot(0, [&] {
       if (QWidget* box = QApplication::activeModalWidget(); box && box != &d) {
@@ -174,86 +116,53 @@ class SettingsDialogTest : public ::testing::Test {
     return boxShown;
   }
 
-  NullView view;
-  IdleViewer viewer;
-  MemoryStore store;
-  qvTray tray;
+  test::FakeView view;
+  test::FakeViewer viewer;
+  test::FakeStore store;
+  qvTray tray{view, viewer, store};
 };
 
-TEST_F(SettingsDialogTest, InvalidPortsAreReplacedWithABoxAndNothingIsApplied) {
-  struct Case {
-    const char* typed;
-    const char* shown;
-  } cases[] = {{"5983", "5984"}, {"999", "1024"}, {"70000", "65534"}, {"65535", "65534"}, {"", "1024"}};
-  for (const Case& c : cases) {
-    SettingsDialog d(tray);
-    d.show();
-    d.PortField()->setText(QString::fromLatin1(c.typed));
-    bool accepted = true;
-    EXPECT_TRUE(PressOk(d, &accepted)) << c.typed;
-    EXPECT_FALSE(accepted) << c.typed;
-    EXPECT_EQ(d.PortField()->text().toStdString(), c.shown) << c.typed;
-    EXPECT_TRUE(d.isVisible());
-  }
+TEST_F(SettingsDialogTest, InvalidPortIsReplacedWithABoxAndNothingIsApplied) {
+  ReceiverSettingsDialog d(tray);
+  d.show();
+  d.PortField()->setText(QStringLiteral("5983"));
+  bool accepted = true;
+  EXPECT_TRUE(PressOk(d, &accepted));
+  EXPECT_FALSE(accepted);
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5984"));
+  EXPECT_TRUE(d.isVisible());
   EXPECT_EQ(store.saves, 0);
 }
 
-TEST_F(SettingsDialogTest, UpDownStepsByTwoWithinTheRange) {
-  SettingsDialog d(tray);
-  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5982"));
-  struct Step {
-    const char* from;
-    bool up;
-    const char* to;
-  };
-  for (Step s : {Step{"5983", true, "5986"}, Step{"5983", false, "5982"},
-                 Step{"65534", true, "65534"}, Step{"1024", false, "1024"}}) {
-    d.PortField()->setText(QString::fromLatin1(s.from));
-    d.StepPort(s.up);
-    EXPECT_EQ(d.PortField()->text().toStdString(), s.to) << s.from << (s.up ? " up" : " down");
-  }
-}
-
-TEST_F(SettingsDialogTest, OkAppliesAndSaves) {
-  SettingsDialog d(tray);
+TEST_F(SettingsDialogTest, ArrowsStepTheFieldAndOkAppliesAndSaves) {
+  ReceiverSettingsDialog d(tray);
   d.show();
-  d.PortField()->setText(QStringLiteral("6000"));
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5982"));
+  EXPECT_EQ(d.HotKeyField()->text(), QStringLiteral("Ctrl + F12"));
+  d.PortField()->setText(QStringLiteral("5997"));
+  QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+  QCoreApplication::sendEvent(d.PortField(), &up);
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("6000"));
   d.FullScreenBox()->setChecked(true);
-  d.HotKeyBox()->setChecked(false);
+  d.HotKeyBox()->click();
+  EXPECT_FALSE(d.HotKeyField()->isEnabled());
   bool accepted = false;
   EXPECT_FALSE(PressOk(d, &accepted));
   EXPECT_TRUE(accepted);
-  EXPECT_EQ(store.saves, 1);
   EXPECT_EQ(store.saved.port, 6000);
   EXPECT_TRUE(store.saved.fullScreen);
   EXPECT_FALSE(store.saved.hotkeyEnabled);
-  EXPECT_EQ(view.registered, 0u);  // released at once
+  EXPECT_FALSE(view.registered);  // released at once
   EXPECT_EQ(tray.Port(), 6000);
-  EXPECT_FALSE(view.posted.empty());  // viewer restart on the new port
 }
 
 TEST_F(SettingsDialogTest, CommandLinePortFieldIsDisabledButTheArrowsWork) {
   tray.SetPortFromCommandLine();
-  SettingsDialog d(tray);
+  ReceiverSettingsDialog d(tray);
   d.show();
   EXPECT_FALSE(d.PortField()->isEnabled());
   d.StepPort(true);
-  bool accepted = false;
-  PressOk(d, &accepted);
-  EXPECT_TRUE(accepted);
-  EXPECT_EQ(tray.Port(), 5984);
-  EXPECT_TRUE(store.skippedPort);
-}
-
-TEST_F(SettingsDialogTest, HotKeyFieldFollowsItsCheckBox) {
-  SettingsDialog d(tray);
-  d.show();
-  EXPECT_TRUE(d.HotKeyField()->isEnabled());
-  EXPECT_EQ(d.HotKeyField()->text(), QStringLiteral("Ctrl + F12"));
-  d.HotKeyBox()->click();
-  EXPECT_FALSE(d.HotKeyField()->isEnabled());
-  d.HotKeyBox()->click();
-  EXPECT_TRUE(d.HotKeyField()->isEnabled());
+  EXPECT_EQ(d.PortField()->text(), QStringLiteral("5984"));
 }
 
 TEST(AboutBox, BuiltTextHasTheCompilersDateAndTime) {
@@ -263,21 +172,12 @@ TEST(AboutBox, BuiltTextHasTheCompilersDateAndTime) {
   EXPECT_EQ(t.size(), static_cast<int>(strlen("Built on Dec  6 2026 at 19:50:25")));
 }
 
-TEST(HotKeyText, Names) {
-  using qc::HotkeyEdit;
-  EXPECT_EQ(HotkeyEdit::CodeText(0x027B), QStringLiteral("Ctrl + F12"));
-  EXPECT_EQ(HotkeyEdit::CodeText(0x0541), QStringLiteral("Shift + Alt + A"));
-  EXPECT_EQ(HotkeyEdit::CodeText(0), QStringLiteral("None"));
-  EXPECT_EQ(HotkeyEdit::VirtualKeyOf(Qt::Key_F12, false), 0x7B);
-  EXPECT_EQ(HotkeyEdit::VirtualKeyOf(Qt::Key_Q, false), 'Q');
-}
-
 // ---- tray view -------------------------------------------------------------------
 
 TEST(QtTrayViewMenu, ItemsGreyingAndTheWindowItem) {
-  QtTrayView view(nullptr);
-  IdleViewer viewer;
-  MemoryStore store;
+  ReceiverQtTrayView view(/*hotkeys=*/false);
+  test::FakeViewer viewer;
+  test::FakeStore store;
   qvTray tray(view, viewer, store);
   view.Attach(tray);
   QStringList texts;
@@ -341,7 +241,7 @@ TEST(QtTrayViewIcons, EveryStateHasItsImages) {
 }
 
 }  // namespace
-}  // namespace qv
+}  // namespace qc
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -12,7 +12,7 @@
 
 #include "sender/shell/acceleration.h"
 #include "sender/shell/capture_engine.h"
-#include "sender/shell/tray_controller.h"
+#include "sender/shell/qc_tray.h"
 #include "sender/shell/tray_view.h"
 
 namespace qc::test {
@@ -55,7 +55,7 @@ class FakeView : public TrayView {
   bool SetTrayIcon(int index, const char* tip) override {
     iconIndex = index;
     this->tip = tip;
-    return trayWorks;
+    return true;
   }
   void RemoveTrayIcon() override { trayRemoved = true; }
   void SetMenu(const TrayMenu& m) override { menu = m; }
@@ -90,7 +90,6 @@ class FakeView : public TrayView {
   int quits = 0;
   int iconIndex = -1;
   std::string tip;
-  bool trayWorks = true;
   bool trayRemoved = false;
   TrayMenu menu;
   std::vector<ShownMessage> messages;

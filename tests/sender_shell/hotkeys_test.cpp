@@ -1,4 +1,4 @@
-// Global hotkeys on a private Xvfb (:65): grabbing a stored hot-key code,
+// Global hotkeys on a private Xvfb: grabbing a stored hot-key code,
 // a press through XTEST (xdotool), the lock-key variants, a combination
 // held by another client, and the code-to-keysym table.
 #include <gtest/gtest.h>

@@ -7,18 +7,19 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
-#include "common/protocol.h"
 #include "platform/udp_socket.h"
+#include "tests/support/group_socket.h"
+#include "tests/support/private_network.h"
 
 namespace qc {
 namespace {
 
 constexpr uint16_t kPort = 6100;
+const std::vector<uint8_t> kRequest = {0xF8, 0xFF};
 
-class RecordingOwner : public ListenOwner {
+class RecordingListenOwner : public ListenOwner {
  public:
   void UpdateRequested() override { ++requests; }
   void AnotherTransmitterDetected(uint32_t address) override {
@@ -30,7 +31,8 @@ class RecordingOwner : public ListenOwner {
   std::atomic<uint32_t> lastAddress{0};
 };
 
-// Waits (with a generous guard against a hang) until cond holds.
+// Waits (with a generous guard against a hang) until cond holds. The
+// controller's tests end a thread blocked in the request phase many times.
 template <typename Cond>
 bool Eventually(Cond cond) {
   for (int i = 0; i < 2000 && !cond(); ++i)
@@ -38,141 +40,77 @@ bool Eventually(Cond cond) {
   return cond();
 }
 
-class Peer {
- public:
-  Peer() {
-    EXPECT_TRUE(socket_.Create());
-    EXPECT_TRUE(socket_.SetMulticastTtl(1));
+class ListenThreadTest : public testing::Test {
+ protected:
+  ~ListenThreadTest() override { listener.Shutdown(); }
+  void Open(uint16_t port, ListenThread::Phase phase) {
+    ASSERT_TRUE(listener.OpenListenSocket(port, phase));
+    listener.Signal();
   }
-  void Send(uint16_t port, const std::vector<uint8_t>& bytes) {
-    SocketAddress to;
-    ASSERT_TRUE(SocketAddress::FromDotted(kGroupAddress, port, to));
-    ASSERT_TRUE(socket_.SendTo(bytes.data(), bytes.size(), to));
-  }
-
- private:
-  UdpSocket socket_;
+  RecordingListenOwner owner;
+  ListenThread listener{owner};
+  test::GroupSocket peer;
 };
 
-// The namespace's lo has only 127.0.0.1, of host scope, which multicast
-// source selection skips (datagrams would come from 0.0.0.0); a documentation
-// address of global scope gives them a source to name.
-void AddSourceAddress() {
-  static bool added = [] {
-    return std::system("ip addr add 192.0.2.7/32 dev lo 2>/dev/null") == 0;
-  }();
-  (void)added;
-}
-
-const std::vector<uint8_t> kRequest = {0xF8, 0xFF};
-
-TEST(ListenThreadTest, StartCheckDetectsAnotherTransmitterAndNamesIt) {
-  AddSourceAddress();
-  RecordingOwner owner;
-  ListenThread listener(owner);
+TEST_F(ListenThreadTest, StartCheckSharesTheDataPortWithALocalReceiverAndNamesTheOtherSender) {
+  test::AddTestSourceAddress();
+  test::GroupSocket localReceiver(kPort);  // a receiver on this machine holds the port
+  ASSERT_TRUE(localReceiver.Ok());
   ASSERT_TRUE(listener.Start());
-  ASSERT_TRUE(listener.OpenListenSocket(kPort, ListenThread::Phase::StartCheck));
-  listener.Signal();
-  Peer other;
-  other.Send(kPort, {0xF7, 0xFF, 0x12, 0x34});  // a keep-alive of another sender
+  Open(kPort, ListenThread::Phase::StartCheck);
+  ASSERT_TRUE(peer.Send(kPort, {0xF7, 0xFF, 0x12, 0x34}));  // another sender's keep-alive
   ASSERT_TRUE(Eventually([&] { return owner.transmitters.load() == 1; }));
   EXPECT_TRUE(listener.Conflict());
-  EXPECT_EQ(owner.lastAddress.load(), 0xC0000207u);  // 192.0.2.7
-  EXPECT_FALSE(listener.HasSocket());                // closed after the report
-  EXPECT_EQ(owner.requests.load(), 0);
+  EXPECT_EQ(owner.lastAddress.load(), test::kTestSourceAddress);
 
   // The next Start clears the conflict and checks again.
   ASSERT_TRUE(listener.OpenListenSocket(kPort, ListenThread::Phase::StartCheck));
   EXPECT_FALSE(listener.Conflict());
-  listener.Signal();
-  other.Send(kPort, {0x00});
-  ASSERT_TRUE(Eventually([&] { return owner.transmitters.load() == 2; }));
-  listener.Shutdown();
 }
 
-TEST(ListenThreadTest, StartCheckSharesTheDataPortWithALocalReceiver) {
-  AddSourceAddress();
-  // A receiver on the sender's own machine holds the data port already.
-  UdpSocket localReceiver;
-  ASSERT_TRUE(localReceiver.Create());
-  ASSERT_TRUE(localReceiver.SetReuseAddress(true));
-  ASSERT_TRUE(localReceiver.Bind(kPort + 10));
-  ASSERT_TRUE(localReceiver.JoinGroup(kGroupAddressHostOrder));
-
-  RecordingOwner owner;
-  ListenThread listener(owner);
+TEST_F(ListenThreadTest, RequestsAreServedAndShortOrForeignDatagramsIgnored) {
   ASSERT_TRUE(listener.Start());
-  ASSERT_TRUE(listener.OpenListenSocket(kPort + 10, ListenThread::Phase::StartCheck));
-  listener.Signal();
-  // The check still hears another transmitter on that port.
-  Peer other;
-  other.Send(kPort + 10, {0xF7, 0xFF, 0x12, 0x34});
-  ASSERT_TRUE(Eventually([&] { return owner.transmitters.load() == 1; }));
-  listener.Shutdown();
-}
-
-TEST(ListenThreadTest, RequestsAreServedAndShortOrForeignDatagramsIgnored) {
-  RecordingOwner owner;
-  ListenThread listener(owner);
-  ASSERT_TRUE(listener.Start());
-  ASSERT_TRUE(listener.OpenListenSocket(kPort + 1, ListenThread::Phase::Requests));
-  listener.Signal();
-  Peer receiver;
-  // The socket's receive buffer is tiny (1024 bytes asked), so each
-  // datagram is followed by a request and served before the next is sent.
-  // Datagrams are served in order: when the request behind an ignored
-  // datagram is counted, the ignored one was seen and did not count.
-  const std::vector<std::vector<uint8_t>> ignored = {
-      {0xF8}, {0xF7, 0xFF}, {}, {0xFF, 0xFF, 0xF8, 0xFF}};
+  Open(kPort + 1, ListenThread::Phase::Requests);
+  // The socket's receive buffer is tiny (1024 bytes asked), so each datagram
+  // is followed by a request and served before the next is sent. Datagrams
+  // are served in order: when the request behind an ignored datagram is
+  // counted, the ignored one was seen and did not count.
   int expected = 0;
-  for (const auto& datagram : ignored) {
-    receiver.Send(kPort + 1, datagram);
-    receiver.Send(kPort + 1, kRequest);
+  for (const std::vector<uint8_t>& ignored :
+       {std::vector<uint8_t>{0xF8}, {0xF7, 0xFF}, {}, {0xFF, 0xFF, 0xF8, 0xFF}}) {
+    ASSERT_TRUE(peer.Send(kPort + 1, ignored));
+    ASSERT_TRUE(peer.Send(kPort + 1, kRequest));
     ++expected;
     ASSERT_TRUE(Eventually([&] { return owner.requests.load() >= expected; }));
     EXPECT_EQ(owner.requests.load(), expected);
   }
-  receiver.Send(kPort + 1, {0xF8, 0xFF, 0x00});  // a longer request counts
+  ASSERT_TRUE(peer.Send(kPort + 1, {0xF8, 0xFF, 0x00}));  // a longer request counts
   ASSERT_TRUE(Eventually([&] { return owner.requests.load() == expected + 1; }));
   EXPECT_EQ(owner.transmitters.load(), 0);
-  EXPECT_FALSE(listener.Conflict());
-  listener.Shutdown();
-  EXPECT_EQ(owner.requests.load(), expected + 1);
 }
 
-TEST(ListenThreadTest, HandOverFromCheckToRequestsAndBack) {
-  RecordingOwner owner;
-  ListenThread listener(owner);
+TEST_F(ListenThreadTest, HandOverFromCheckToRequestsAndBack) {
   ASSERT_TRUE(listener.Start());
-  Peer peer;
   for (int round = 0; round < 3; ++round) {
-    ASSERT_TRUE(listener.OpenListenSocket(kPort, ListenThread::Phase::StartCheck));
-    listener.Signal();
+    Open(kPort, ListenThread::Phase::StartCheck);
     // End of the check: the request socket replaces the check socket.
-    ASSERT_TRUE(listener.OpenListenSocket(kPort + 1, ListenThread::Phase::Requests));
-    listener.Signal();
-    peer.Send(kPort, {0xF7, 0xFF, 0, 0});  // nobody listens on P any more
-    peer.Send(kPort + 1, kRequest);
+    Open(kPort + 1, ListenThread::Phase::Requests);
+    ASSERT_TRUE(peer.Send(kPort, {0xF7, 0xFF, 0, 0}));  // nobody listens on P any more
+    ASSERT_TRUE(peer.Send(kPort + 1, kRequest));
     ASSERT_TRUE(Eventually([&] { return owner.requests.load() == round + 1; })) << round;
   }
   EXPECT_EQ(owner.transmitters.load(), 0);
-  listener.Shutdown();
 }
 
-TEST(ListenThreadTest, ShutdownEndsABlockedReceiveAndAWait) {
-  for (auto phase : {ListenThread::Phase::StartCheck, ListenThread::Phase::Requests}) {
-    RecordingOwner owner;
-    ListenThread listener(owner);
-    ASSERT_TRUE(listener.Start());
-    ASSERT_TRUE(listener.OpenListenSocket(kPort + 1, phase));
-    listener.Signal();
-    listener.Shutdown();  // joins: returns only when the thread ended
-    EXPECT_FALSE(listener.HasSocket());
-  }
-  RecordingOwner owner;
-  ListenThread idle(owner);
-  ASSERT_TRUE(idle.Start());
-  idle.Shutdown();  // waiting for its first start
+TEST_F(ListenThreadTest, ShutdownEndsABlockedReceiveAndAWaitForTheFirstStart) {
+  ASSERT_TRUE(listener.Start());
+  listener.Shutdown();  // waiting for its first start
+  RecordingListenOwner other;
+  ListenThread blocked(other);
+  ASSERT_TRUE(blocked.Start());
+  ASSERT_TRUE(blocked.OpenListenSocket(kPort + 1, ListenThread::Phase::StartCheck));
+  blocked.Signal();
+  blocked.Shutdown();  // joins: returns only when the thread ended
 }
 
 }  // namespace

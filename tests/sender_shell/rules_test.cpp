@@ -1,10 +1,10 @@
-// Pure rules of the shell: the acceleration switch, the settings dialog's
-// stepping and validation, and the hot-key code's modifier mapping.
+// Pure rules of the sender: the acceleration switch, the settings dialog's
+// box numbers and period steps, and its command line.
 #include <gtest/gtest.h>
 
 #include "sender/shell/acceleration.h"
+#include "sender/shell/command_line.h"
 #include "sender/shell/settings_dialog_logic.h"
-#include "sender/shell/tray_controller.h"
 #include "tests/sender_shell/fakes.h"
 
 namespace qc {
@@ -61,26 +61,12 @@ TEST(AccelerationTest, SwitchOffAndRestore) {
   EXPECT_EQ(real.SavedLevel(), 5);
 }
 
-TEST(SettingsRulesTest, BoxNumbersPortSpinAndNearestPort) {
+TEST(SettingsRulesTest, BoxNumbers) {
   EXPECT_EQ(BoxNumber(""), 0);
   EXPECT_EQ(BoxNumber("abc"), 0);
   EXPECT_EQ(BoxNumber("6001"), 6001);
+  EXPECT_EQ(BoxNumber("60x1"), 60);
   EXPECT_EQ(BoxNumber("99999999999"), 0xFFFFFFFFll);
-
-  struct Step {
-    int64_t from;
-    bool up;
-    int64_t to;
-  };
-  for (Step s : {Step{6001, true, 6004} /* made 6002 first */, Step{6001, false, 6000},
-                 Step{6000, true, 6002}, Step{1024, false, 1024}, Step{65534, true, 65534},
-                 Step{0, true, 1024}, Step{99999, false, 65534}}) {
-    EXPECT_EQ(StepPort(s.from, s.up), s.to) << s.from << (s.up ? " up" : " down");
-  }
-  for (auto [in, out] : {std::pair<int64_t, int64_t>{6001, 6002}, {80, 1024}, {70000, 65534},
-                         {65535, 65534}, {0, 1024}}) {
-    EXPECT_EQ(NearestValidPort(in), out) << in;
-  }
 }
 
 TEST(SettingsRulesTest, PeriodSpinUpFrom45AndDownFrom300) {
@@ -101,16 +87,23 @@ TEST(SettingsRulesTest, PeriodSpinUpFrom45AndDownFrom300) {
   EXPECT_EQ(StepPeriod(57, false), 50);
 }
 
-TEST(HotkeyCodeTest, ModifierFlagsBecomeRegistrationFlags) {
-  // Alt -> MOD_ALT, Shift -> MOD_SHIFT, Control stays, 0x08 (Super) and
-  // other bits pass unchanged.
-  for (auto [code, flags] : {std::pair<uint32_t, uint32_t>{0x047B, 0x01}, {0x017B, 0x04},
-                             {0x027B, 0x02}, {0x087B, 0x08}, {0x0F7B, 0x0F}, {0x0741, 0x07},
-                             {0x107B, 0x10}}) {
-    EXPECT_EQ(HotkeyModifiers(code), flags) << std::hex << code;
-  }
-  EXPECT_EQ(HotkeyVirtualKey(0x047B), 0x7Bu);
-  EXPECT_EQ(HotkeyVirtualKey(0x0541), 0x41u);
+TEST(SenderCommandLineTest, LongOptionsAndTheClassicPart) {
+  const char* argv[] = {"qcsend", "--headless", "-port", "6000", "-start"};
+  CommandLine c = ParseArguments(5, argv);
+  EXPECT_EQ(c.status, CommandLine::Status::Ok);
+  EXPECT_TRUE(c.headless);
+  EXPECT_TRUE(c.start);
+  EXPECT_EQ(c.port, 6000);
+  EXPECT_FALSE(c.help || c.version);
+
+  const char* help[] = {"qcsend", "--help", "--version"};
+  EXPECT_TRUE(ParseArguments(3, help).help);
+  EXPECT_TRUE(ParseArguments(3, help).version);
+  const char* unknown[] = {"qcsend", "--verbose"};
+  EXPECT_EQ(ParseArguments(2, unknown).status, CommandLine::Status::Usage);
+  const char* badPort[] = {"qcsend", "--help", "-port", "1"};
+  EXPECT_EQ(ParseArguments(4, badPort).status, CommandLine::Status::InvalidPort);
+  EXPECT_NE(LongUsage("/x/Vorazudud.conf").find("/x/Vorazudud.conf"), std::string::npos);
 }
 
 }  // namespace

@@ -36,4 +36,9 @@ void EnterPrivateNetworkNamespace() {
   Run("ip route add 224.0.0.0/4 dev lo");
 }
 
+void AddTestSourceAddress() {
+  static const bool added = system("ip addr add 192.0.2.7/32 dev lo 2>/dev/null") == 0;
+  (void)added;
+}
+
 }  // namespace qc::test

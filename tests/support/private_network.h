@@ -11,4 +11,11 @@ namespace qc::test {
 // the machine's real network.
 void EnterPrivateNetworkNamespace();
 
+// Gives lo the global documentation address 192.0.2.7 (host order
+// kTestSourceAddress). lo's 127.0.0.1 has host scope, which multicast source
+// selection skips, so without it datagrams leave from 0.0.0.0 and a test
+// cannot check the source a program names. Any number of calls.
+inline constexpr unsigned kTestSourceAddress = 0xC0000207;
+void AddTestSourceAddress();
+
 }  // namespace qc::test

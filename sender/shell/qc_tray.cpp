@@ -1,4 +1,4 @@
-#include "sender/shell/tray_controller.h"
+#include "sender/shell/qc_tray.h"
 
 #include <cstdio>
 
@@ -7,11 +7,6 @@
 #include "platform/settings_file.h"
 
 namespace qc {
-
-uint32_t HotkeyModifiers(uint32_t code) {
-  uint32_t m = (code >> 8) & 0xFF;
-  return ((m & 0x01) << 2) | ((m & 0x04) >> 2) | (m & 0xFA);
-}
 
 qcTray::qcTray(TrayView& view, SettingsFile& settingsFile, AccelerationBackend& acceleration,
                EngineFactory makeEngine)

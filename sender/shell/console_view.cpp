@@ -1,25 +1,20 @@
-#include "sender/shell/qt_console_view.h"
+#include "sender/shell/console_view.h"
 
 #include <cstdio>
 
 namespace qc {
 
 bool ConsoleView::SetTrayIcon(int, const char* tip) {
-  // The tip is the state; report each change once.
-  if (lastTip_ != tip) {
-    lastTip_ = tip;
-    fprintf(stderr, "%s\n", tip);
-    fflush(stderr);
-  }
+  state_.Show(tip);
   return true;
 }
 
 void ConsoleView::ShowMessage(const char* caption, const std::string& text, MessageIcon) {
-  WriteToStderr(caption, text);
+  PrintMessage("", caption, text);
 }
 
 void ConsoleView::ShowStartingDialog() {
-  WriteToStderr("Quillcast Starting...", "Checking if it's safe to start transmission.");
+  PrintMessage("", "Quillcast Starting...", "Checking if it's safe to start transmission.");
 }
 
 void ConsoleView::RunSettingsDialog(qcTray&) {

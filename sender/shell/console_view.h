@@ -1,12 +1,13 @@
 // The headless view (qcsend --headless): no tray icon and no dialogs, for
 // kiosks, servers and tests. Message boxes become lines on standard error
-// and return at once; the state changes are logged to standard error too,
-// so a terminal shows what the tray would.
+// and return at once; the state changes are written there too, so a
+// terminal shows what the tray would.
 #pragma once
 
 #include <string>
 
 #include "sender/shell/qt_view_base.h"
+#include "shell/console_output.h"
 
 namespace qc {
 
@@ -25,7 +26,7 @@ class ConsoleView : public QtViewBase {
   void OpenUrl(const std::string&) override {}
 
  private:
-  std::string lastTip_;
+  ConsoleStateLine state_{""};
 };
 
 }  // namespace qc

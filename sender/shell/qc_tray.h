@@ -43,16 +43,10 @@ inline constexpr char kTipPaused[] = "Quillcast - Paused";
 inline constexpr char kUpdatePageUrl[] =
     "http://www.quillcast.example.com/vorazudud/updates/?ver=1.1.0";
 inline constexpr int kStartCheckMs = 1500;
-// The capture engine's full-update (2) and keep-alive (3) timers.
+// The capture engine's full-update and keep-alive timers.
 inline constexpr int kFullUpdateTimerMs = 15000;
 inline constexpr int kKeepAliveTimerMs = 700;
 inline constexpr int kPausedIcon = 4;
-
-// The hot-key code's modifier flags (0x01 Shift, 0x02 Control, 0x04 Alt, any
-// other bit as it is; 0x08 is Super) as registration flags (0x04 Shift,
-// 0x02 Control, 0x01 Alt, 0x08 Super, other bits unchanged).
-uint32_t HotkeyModifiers(uint32_t code);
-inline uint32_t HotkeyVirtualKey(uint32_t code) { return code & 0xFF; }
 
 class qcTray : public SenderOwner, public ListenOwner {
  public:
@@ -96,20 +90,12 @@ class qcTray : public SenderOwner, public ListenOwner {
   // Writes all settings (the dialog's SaveSettings).
   void SaveSettings();
   const SenderSettings& Settings() const { return settings_; }
-  bool SettingsDialogOpen() const { return settingsOpen_; }
 
   // State, for the views and tests.
   State CurrentState() const;
   const char* TipText() const;
-  int IconIndex() const { return iconIndex_.load(); }
-  const TrayMenu& Menu() const { return menu_; }
   bool PortChangePending() const { return portChangePending_; }
   bool AccelerationChangePending() const { return accelerationChangePending_; }
-  bool StartCheckRunning() const { return startCheckRunning_; }
-  bool Closing() const { return closing_.load(); }
-  CaptureEngine* Engine() { return engine_.get(); }
-  AccelerationControl& Acceleration() { return acceleration_; }
-  ListenThread& Listener() { return listener_; }
 
   // What the capture engine reaches through its owner.
   qcSender& Sender() { return transport_; }

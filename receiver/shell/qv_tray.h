@@ -7,7 +7,7 @@
 // viewer's update thread makes (UpdateTrayIcon with Modify/Receiving,
 // SendUpdateRequest, RestartViewer, FatalStop), which are safe from any
 // thread: they touch only atomics and the service socket, and hand the rest
-// to the GUI thread through TrayView::Post.
+// to the GUI thread through ReceiverTrayView::Post.
 #pragma once
 
 #include <atomic>
@@ -22,7 +22,7 @@
 #include "receiver/shell/service_socket.h"
 #include "receiver/shell/tray_view.h"
 
-namespace qv {
+namespace qc {
 
 inline constexpr char kWaitingText[] =
     "Quillview is waiting for network data.\n\nNormally, double-clicking the tray icon of "
@@ -32,8 +32,8 @@ inline constexpr char kRestartNeededText[] =
     "Some of the changed settings will not take effect\nuntil next transmission session or "
     "program restart.";
 inline constexpr char kFatalText[] = "Fatal error. See the log file (Quillview.log) for details.";
-inline constexpr char kInformationCaption[] = "Quillview Information";
-inline constexpr char kErrorCaption[] = "Quillview Error";
+inline constexpr char kReceiverInformationCaption[] = "Quillview Information";
+inline constexpr char kReceiverErrorCaption[] = "Quillview Error";
 
 class qvTray;
 
@@ -57,7 +57,7 @@ class ViewerControl {
 };
 
 // What the settings dialog hands over on OK.
-struct SettingsDialogValues {
+struct ReceiverDialogValues {
   uint32_t port = 0;  // the port field read as an unsigned number
   bool fullScreen = false;
   bool logging = false;
@@ -65,9 +65,9 @@ struct SettingsDialogValues {
   bool hotkeyEnabled = false;
 };
 
-class qvTray : public qc::ViewerOwner {
+class qvTray : public ViewerOwner {
  public:
-  qvTray(TrayView& view, ViewerControl& viewer, SettingsStore& store);
+  qvTray(ReceiverTrayView& view, ViewerControl& viewer, SettingsStore& store);
   ~qvTray() override;
   qvTray(const qvTray&) = delete;
   qvTray& operator=(const qvTray&) = delete;
@@ -101,7 +101,7 @@ class qvTray : public qc::ViewerOwner {
   void OnCommand(int id);
   // The settings dialog's OK. Returns the port check: when it is not valid
   // nothing was applied and the dialog shows the replacement.
-  PortCheck AcceptSettings(const SettingsDialogValues& values);
+  PortCheck AcceptSettings(const ReceiverDialogValues& values);
   // Closing the program (the hidden window's WM_CLOSE and WM_DESTROY):
   // removes the icon, stops and destroys the viewer, ends the loop.
   void Close();
@@ -117,12 +117,8 @@ class qvTray : public qc::ViewerOwner {
   bool PortFromCommandLine() const { return portFromCommandLine_; }
   TrayState State() const { return state_.load(); }
   bool WindowShown() const { return windowShown_; }
-  bool BlinkPhase() const { return blinkPhase_.load(); }
   bool RestartNeeded() const { return restartNeeded_; }
   bool Closing() const { return closing_.load(); }
-  bool SettingsOpen() const { return settingsOpen_; }
-  bool AboutOpen() const { return aboutOpen_; }
-  ServiceSocket& Service() { return service_; }
 
   // The icon and tip of a state in a blink phase.
   static TrayImage ImageFor(TrayState state, bool blinkPhase);
@@ -133,7 +129,7 @@ class qvTray : public qc::ViewerOwner {
   void OnViewerRestart();
   bool OnGuiThread() const { return std::this_thread::get_id() == guiThread_; }
 
-  TrayView& view_;
+  ReceiverTrayView& view_;
   ViewerControl& viewer_;
   SettingsStore& store_;
   std::thread::id guiThread_;
@@ -156,4 +152,4 @@ class qvTray : public qc::ViewerOwner {
   std::function<void()> closingHook_;
 };
 
-}  // namespace qv
+}  // namespace qc

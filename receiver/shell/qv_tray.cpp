@@ -1,10 +1,10 @@
-#include "receiver/shell/tray.h"
+#include "receiver/shell/qv_tray.h"
 
 #include "common/log_file.h"
 
-namespace qv {
+namespace qc {
 
-qvTray::qvTray(TrayView& view, ViewerControl& viewer, SettingsStore& store)
+qvTray::qvTray(ReceiverTrayView& view, ViewerControl& viewer, SettingsStore& store)
     : view_(view), viewer_(viewer), store_(store), guiThread_(std::this_thread::get_id()) {}
 
 qvTray::~qvTray() = default;
@@ -39,11 +39,11 @@ bool qvTray::Init() {
   view_.StartTimers();
   viewerAlive_ = true;
   if (!viewer_.Init(*this)) {
-    qc::Log().Print("qvTray: Failed to init qvViewer\n");
+    Log().Print("qvTray: Failed to init qvViewer\n");
     return false;
   }
   if (!service_.Open(settings_.port)) {
-    qc::Log().Print("qvTray: Failed to init service socket\n");
+    Log().Print("qvTray: Failed to init service socket\n");
     return false;
   }
   // A transmission may already have been seen by the viewer's threads; its
@@ -110,7 +110,7 @@ void qvTray::FatalStop(bool showMessage) {
   if (closing_.exchange(true)) return;
   view_.Post([this, showMessage] {
     viewer_.ShowWindow(false);
-    if (showMessage) view_.ShowMessage(kErrorCaption, kFatalText, MessageIcon::Error);
+    if (showMessage) view_.ShowMessage(kReceiverErrorCaption, kFatalText, MessageIcon::Error);
     Close();
   });
 }
@@ -154,7 +154,7 @@ void qvTray::OnBlinkTimer() {
 void qvTray::OnRequestTimer() {
   if (!viewer_.IsReceiving()) {
     SendUpdateRequest();
-    qc::Log().Print("qvTray: Sending update request\n");
+    Log().Print("qvTray: Sending update request\n");
   }
 }
 
@@ -180,7 +180,7 @@ void qvTray::OnCommand(int id) {
         view_.Post([this] { OnCommand(ID_SHOW_WINDOW); });
       } else if (!waitingBoxShown_) {
         waitingBoxShown_ = true;
-        view_.ShowMessage(kInformationCaption, kWaitingText, MessageIcon::Information);
+        view_.ShowMessage(kReceiverInformationCaption, kWaitingText, MessageIcon::Information);
         waitingBoxShown_ = false;
       }
       break;
@@ -210,7 +210,7 @@ void qvTray::OnCommand(int id) {
         settingsOpen_ = false;
       }
       if (restartNeeded_) {
-        view_.ShowMessage(kInformationCaption, kRestartNeededText, MessageIcon::Information);
+        view_.ShowMessage(kReceiverInformationCaption, kRestartNeededText, MessageIcon::Information);
         restartNeeded_ = false;
       }
       break;
@@ -229,13 +229,13 @@ void qvTray::OnCommand(int id) {
   }
 }
 
-PortCheck qvTray::AcceptSettings(const SettingsDialogValues& v) {
+PortCheck qvTray::AcceptSettings(const ReceiverDialogValues& v) {
   PortCheck check = CheckDialogPort(v.port);
   if (!check.valid) return check;
   if (check.port != settings_.port) SetPort(check.port);
   settings_.fullScreen = v.fullScreen;
-  if (v.logging != qc::Log().IsEnabled()) qc::Log().Enable(v.logging);
-  settings_.logging = qc::Log().IsEnabled();
+  if (v.logging != Log().IsEnabled()) Log().Enable(v.logging);
+  settings_.logging = Log().IsEnabled();
   if (v.hotkey != settings_.hotkey || v.hotkeyEnabled != settings_.hotkeyEnabled) {
     SetHotKey(0, v.hotkey, v.hotkeyEnabled);
   }
@@ -243,4 +243,4 @@ PortCheck qvTray::AcceptSettings(const SettingsDialogValues& v) {
   return check;
 }
 
-}  // namespace qv
+}  // namespace qc

@@ -1,0 +1,9 @@
+// Words both programs' views share.
+#pragma once
+
+namespace qc {
+
+// The icon of a message box.
+enum class MessageIcon { Information, Warning, Error };
+
+}  // namespace qc

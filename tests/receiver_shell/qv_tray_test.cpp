@@ -1,0 +1,294 @@
+// The receiver's tray controller through a recording view and a fake viewer.
+// The test binary runs in a private network namespace: the controller's
+// service socket really sends its update requests, and a listener on the
+// port above the data port counts them.
+#include "receiver/shell/qv_tray.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "tests/receiver_shell/fakes.h"
+#include "tests/support/group_socket.h"
+
+namespace qc {
+namespace {
+
+using Box = test::FakeView::Box;
+
+class TrayTest : public testing::Test {
+ protected:
+  TrayTest() { store.stored.port = 6100; }
+  // Starts the controller and forgets the start-up traffic.
+  void Start() {
+    ASSERT_TRUE(tray.Init());
+    view.RunPosted();
+    Requests(6101);
+    view.icons.clear();
+  }
+  // The update thread sees the init message.
+  void Receive() {
+    viewer.receiving = true;
+    tray.UpdateTrayIcon(TrayAction::Modify, TrayState::Receiving);
+  }
+  // The update requests that reached group:port since the last call.
+  int Requests(uint16_t port) {
+    int n = 0;
+    for (const auto& d : listeners.at(port)->Drain()) {
+      n += d.size() == kUpdateRequestSize && IsUpdateRequest(d.data(), d.size());
+    }
+    return n;
+  }
+
+  test::FakeView view;
+  test::FakeViewer viewer;
+  test::FakeStore store;
+  // The request ports of the data ports the tests use.
+  std::map<uint16_t, std::unique_ptr<test::GroupSocket>> listeners = [] {
+    std::map<uint16_t, std::unique_ptr<test::GroupSocket>> m;
+    for (uint16_t port : {6101, 6201, 6301}) m[port] = std::make_unique<test::GroupSocket>(port);
+    return m;
+  }();
+  qvTray tray{view, viewer, store};
+};
+
+TEST_F(TrayTest, InitLoadsSettingsAddsTheIconAsksForAnUpdateAndGrabsTheHotKey) {
+  ASSERT_TRUE(tray.Init());
+  EXPECT_TRUE(view.timersStarted);
+  EXPECT_EQ(viewer.ports, std::vector<int>{6100});
+  ASSERT_EQ(view.icons.size(), 1u);
+  EXPECT_EQ(view.icons[0].action, TrayAction::Add);
+  EXPECT_EQ(view.icons[0].image, TrayImage::RedGreen);
+  EXPECT_EQ(view.icons[0].tip, "Quillview - Disconnected");
+  EXPECT_EQ(tray.State(), TrayState::Disconnected);
+  EXPECT_EQ(Requests(6101), 1);
+  EXPECT_EQ(view.hotkeys, std::vector<uint32_t>{0x027B});
+}
+
+TEST_F(TrayTest, InitFailsWhenTheViewerCannotStartAndSkipsADisabledHotKey) {
+  store.stored.hotkeyEnabled = false;
+  viewer.initResult = false;
+  EXPECT_FALSE(tray.Init());
+  EXPECT_TRUE(view.icons.empty());
+  EXPECT_EQ(Requests(6101), 0);
+  viewer.initResult = true;
+  ASSERT_TRUE(tray.Init());
+  EXPECT_TRUE(view.hotkeys.empty());
+}
+
+TEST_F(TrayTest, BlinkingAlternatesTheImagesOfEachState) {
+  Start();
+  tray.OnBlinkTimer();
+  tray.OnBlinkTimer();
+  Receive();
+  tray.OnBlinkTimer();
+  tray.OnBlinkTimer();
+  tray.OnCommand(ID_HIDE_WINDOW);
+  tray.OnBlinkTimer();
+  std::vector<std::pair<TrayImage, std::string>> shown;
+  for (const auto& icon : view.icons) shown.emplace_back(icon.image, icon.tip);
+  const std::string off = "Quillview - Disconnected", on = "Quillview - Receiving",
+                    hidden = "Quillview - Hidden";
+  EXPECT_EQ(shown, (std::vector<std::pair<TrayImage, std::string>>{
+                       {TrayImage::RedRed, off}, {TrayImage::RedGreen, off},
+                       {TrayImage::GreenGreen, on}, {TrayImage::GreenYellow, on},
+                       {TrayImage::GreenGreen, on}, {TrayImage::YellowYellow, hidden},
+                       {TrayImage::YellowGreen, hidden}}));
+}
+
+TEST_F(TrayTest, RequestTimerAsksForUpdatesOnlyWhileNothingIsReceived) {
+  Start();
+  tray.OnRequestTimer();
+  tray.OnRequestTimer();
+  EXPECT_EQ(Requests(6101), 2);
+  Receive();
+  tray.OnRequestTimer();
+  EXPECT_EQ(Requests(6101), 0);
+  tray.OnCommand(ID_REQUEST_REFRESH);  // the user's refresh goes out in any state
+  EXPECT_EQ(Requests(6101), 1);
+}
+
+TEST_F(TrayTest, WaitingBoxIsShownOnceWhileOpen) {
+  Start();
+  view.duringBox = [&] {
+    view.duringBox = nullptr;
+    tray.OnTrayDoubleClick();  // double clicks while the box is open do nothing
+    tray.OnCommand(ID_FULL_SCREEN);
+  };
+  tray.OnTrayDoubleClick();
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0].caption, "Quillview Information");
+  EXPECT_EQ(view.boxes[0].text, kWaitingText);
+  EXPECT_EQ(view.boxes[0].icon, MessageIcon::Information);
+  tray.OnTrayDoubleClick();  // closed: shown again
+  EXPECT_EQ(view.boxes.size(), 2u);
+  EXPECT_FALSE(viewer.fullScreen);
+}
+
+TEST_F(TrayTest, GreyedItemsHideShowAndTheHotKey) {
+  Start();
+  tray.OnMenuAboutToShow();
+  EXPECT_FALSE(view.itemsEnabled);
+  tray.OnHotKey();  // nothing while disconnected
+  tray.OnCommand(ID_HIDE_WINDOW);
+  view.RunPosted();
+  EXPECT_EQ(tray.State(), TrayState::Disconnected);
+  EXPECT_TRUE(tray.WindowShown());
+
+  Receive();
+  tray.OnMenuAboutToShow();
+  EXPECT_TRUE(view.itemsEnabled);
+  viewer.shown = true;
+  tray.OnHotKey();
+  view.RunPosted();
+  EXPECT_EQ(tray.State(), TrayState::Hidden);
+  EXPECT_FALSE(viewer.shown || view.hideItem || tray.WindowShown());
+  tray.OnHotKey();
+  view.RunPosted();
+  EXPECT_EQ(tray.State(), TrayState::Receiving);
+  EXPECT_TRUE(viewer.shown && view.hideItem && tray.WindowShown());
+}
+
+TEST_F(TrayTest, FullScreenTogglesAndShowsTheWindow) {
+  Start();
+  Receive();
+  tray.OnCommand(ID_HIDE_WINDOW);
+  tray.OnTrayDoubleClick();
+  EXPECT_TRUE(viewer.fullScreen && view.fullScreenChecked && tray.FullScreenSetting());
+  view.RunPosted();
+  EXPECT_EQ(tray.State(), TrayState::Receiving);
+  EXPECT_TRUE(viewer.shown);
+  tray.OnCommand(ID_FULL_SCREEN);
+  view.RunPosted();
+  EXPECT_FALSE(viewer.fullScreen || view.fullScreenChecked || tray.FullScreenSetting());
+  EXPECT_TRUE(view.boxes.empty());
+}
+
+TEST_F(TrayTest, DisconnectionRestartsTheViewerOnTheGuiThread) {
+  Start();
+  Receive();
+  tray.OnCommand(ID_HIDE_WINDOW);
+  tray.RestartViewer();  // from the update thread
+  EXPECT_EQ(tray.State(), TrayState::Disconnected);
+  EXPECT_TRUE(viewer.restarting);
+  EXPECT_EQ(view.icons.back().tip, "Quillview - Disconnected");
+  EXPECT_EQ(viewer.stops, 0);  // not on the caller's thread
+  view.RunPosted();
+  EXPECT_EQ(viewer.stops, 1);
+  EXPECT_EQ(viewer.inits, 2);
+  EXPECT_TRUE(view.hideItem && tray.WindowShown());
+  tray.OnRequestTimer();
+  EXPECT_EQ(Requests(6101), 1);
+}
+
+TEST_F(TrayTest, PortChangeRestartsAtOnceWhileDisconnectedAndWaitsWhileReceiving) {
+  Start();
+  tray.SetPort(6200);
+  view.RunPosted();
+  EXPECT_EQ(viewer.ports, (std::vector<int>{6100, 6200}));
+  tray.OnRequestTimer();
+  EXPECT_EQ(Requests(6201), 1);
+
+  Receive();
+  view.duringSettings = [&] {
+    EXPECT_TRUE(tray.AcceptSettings({6300, false, false, 0x027B, true}).valid);
+    EXPECT_TRUE(view.boxes.empty());  // only after the dialog
+  };
+  tray.OnCommand(ID_SETTINGS);
+  view.RunPosted();
+  EXPECT_EQ(viewer.ports.back(), 6200);  // old port still in use
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0].caption, "Quillview Information");
+  EXPECT_EQ(view.boxes[0].text, kRestartNeededText);
+  EXPECT_EQ(store.saved.port, 6300);
+
+  tray.RestartViewer();  // the sender disconnects: back on the new port
+  view.RunPosted();
+  EXPECT_EQ(viewer.ports.back(), 6300);
+  tray.SendUpdateRequest();
+  EXPECT_EQ(Requests(6301), 1);
+}
+
+TEST_F(TrayTest, SettingsDialogOpensOnceAndInvalidPortsApplyNothing) {
+  Start();
+  view.duringSettings = [&] {
+    tray.OnCommand(ID_SETTINGS);  // already open: nothing
+    PortCheck c = tray.AcceptSettings({5983, true, false, 0x027B, true});
+    EXPECT_FALSE(c.valid);
+    EXPECT_EQ(c.port, 5984);
+  };
+  tray.OnCommand(ID_SETTINGS);
+  EXPECT_EQ(view.settingsRuns, 1);
+  EXPECT_EQ(store.saves, 0);
+  EXPECT_FALSE(tray.FullScreenSetting());
+  EXPECT_EQ(tray.Port(), 6100);
+
+  view.duringAbout = [&] { tray.OnCommand(ID_ABOUT); };
+  tray.OnCommand(ID_ABOUT);
+  EXPECT_EQ(view.aboutRuns, 1);
+}
+
+TEST_F(TrayTest, AcceptedSettingsAreAppliedAndSaved) {
+  Start();
+  tray.SetPortFromCommandLine();
+  EXPECT_TRUE(tray.AcceptSettings({6100, true, false, 0x0441, true}).valid);
+  EXPECT_TRUE(tray.FullScreenSetting());
+  EXPECT_FALSE(viewer.fullScreen);  // stored only
+  EXPECT_EQ(view.hotkeys.back(), 0x0441u);
+  EXPECT_EQ(viewer.inits, 1);  // same port: no restart
+  EXPECT_EQ(store.saved.hotkey, 0x0441u);
+  EXPECT_TRUE(store.saved.fullScreen);
+  EXPECT_TRUE(store.savedSkippingPort);
+
+  tray.AcceptSettings({6100, true, false, 0x0441, false});  // unticked: released at once
+  EXPECT_FALSE(view.registered || tray.HotkeyEnabled());
+  size_t registrations = view.hotkeys.size();
+  tray.AcceptSettings({6100, true, false, 0x0441, false});  // unchanged: untouched
+  EXPECT_EQ(view.hotkeys.size(), registrations);
+}
+
+TEST_F(TrayTest, FatalStopRunsOnce) {
+  Start();
+  Receive();
+  viewer.shown = true;
+  tray.FatalStop(true);
+  tray.FatalStop(true);
+  tray.FatalStop(false);
+  view.RunPosted();
+  ASSERT_EQ(view.boxes.size(), 1u);
+  EXPECT_EQ(view.boxes[0].caption, "Quillview Error");
+  EXPECT_EQ(view.boxes[0].text, kFatalText);
+  EXPECT_EQ(view.boxes[0].icon, MessageIcon::Error);
+  EXPECT_FALSE(viewer.shown);
+  EXPECT_EQ(viewer.stops, 1);
+  EXPECT_EQ(view.quits, 1);
+  EXPECT_EQ(view.exitCode, 0);
+  EXPECT_EQ(view.icons.back().action, TrayAction::Delete);
+  tray.FatalStop(false);  // the window's destruction while closing: nothing
+  view.RunPosted();
+  EXPECT_EQ(view.quits, 1);
+}
+
+TEST_F(TrayTest, QuitClosesInOrder) {
+  Start();
+  tray.OnCommand(ID_QUIT);
+  EXPECT_EQ(view.quits, 0);  // posted
+  view.RunPosted();
+  EXPECT_EQ(view.quits, 1);
+  EXPECT_EQ(viewer.stops, 1);
+  EXPECT_TRUE(tray.Closing());
+  tray.RestartViewer();  // queued behind the quit: the viewer stays down
+  view.RunPosted();
+  EXPECT_EQ(viewer.inits, 1);
+  tray.Shutdown();
+  EXPECT_FALSE(view.registered);
+  size_t deletes = 0;
+  for (auto& i : view.icons) deletes += i.action == TrayAction::Delete;
+  EXPECT_EQ(deletes, 1u);
+  tray.SendUpdateRequest();  // socket closed: nothing goes out
+  EXPECT_EQ(Requests(6101), 0);
+}
+
+}  // namespace
+}  // namespace qc

@@ -1,0 +1,106 @@
+// Pure rules of the receiver: its command line around the shared scan, the
+// settings dialog's port field, and the settings store's file.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+
+#include "common/log_file.h"
+#include "receiver/shell/command_line.h"
+#include "receiver/shell/port_rules.h"
+#include "receiver/shell/receiver_settings.h"
+#include "tests/support/program_runner.h"
+
+namespace qc {
+namespace {
+
+TEST(ReceiverCommandLineTest, LongOptionsTheClassicPartAndWhatWins) {
+  ReceiverCommandLine c =
+      ParseCommandLine({"--headless", "-port", "6000", "--snapshot", "/tmp/a.png"});
+  EXPECT_EQ(c.action, CommandLineAction::Run);
+  EXPECT_TRUE(c.headless);
+  EXPECT_EQ(c.port, 6000);
+  EXPECT_EQ(c.snapshotPath, "/tmp/a.png");
+  EXPECT_EQ(ParseCommandLine({"--snapshot=/tmp/b.png"}).snapshotPath, "/tmp/b.png");
+  EXPECT_EQ(ParseCommandLine({}).port, 0);
+
+  EXPECT_EQ(ParseCommandLine({"-port", "6001"}).action, CommandLineAction::InvalidPort);
+  EXPECT_EQ(ParseCommandLine({"-port", "6001"}).port, 0);
+  EXPECT_EQ(ParseCommandLine({"-start"}).action, CommandLineAction::Usage);
+  EXPECT_EQ(ParseCommandLine({"-platform", "xcb"}).action, CommandLineAction::Usage);
+  EXPECT_EQ(ParseCommandLine({"--snapshot"}).action, CommandLineAction::Usage);
+  // --help and --version win over a bad classic part.
+  EXPECT_EQ(ParseCommandLine({"-port", "1", "--help"}).action, CommandLineAction::Help);
+  EXPECT_EQ(ParseCommandLine({"x", "--version"}).action, CommandLineAction::Version);
+}
+
+TEST(ReceiverPortFieldTest, ReadingAndCheckingOnOk) {
+  for (auto [text, value] : {std::pair<const char*, uint32_t>{"5982", 5982u}, {" 6000\t", 6000u},
+                             {"", 0u}, {"12a", 0u}, {"4294967295", 4294967295u},
+                             {"4294967296", 0u}}) {
+    EXPECT_EQ(ReadPortField(text), value) << text;
+  }
+  for (auto [in, valid, port] : {std::tuple<uint32_t, bool, int>{5982, true, 5982},
+                                 {5983, false, 5984}, {0, false, 1024},
+                                 {4294967295u, false, 65534}}) {
+    PortCheck got = CheckDialogPort(in);
+    EXPECT_EQ(got.valid, valid) << in;
+    EXPECT_EQ(got.port, port) << in;
+  }
+}
+
+class ReceiverSettingsTest : public testing::Test {
+ protected:
+  void TearDown() override { Log().Enable(false); }
+  void Store(const std::string& text) {
+    std::system(("mkdir -p '" + dir.Path() + "/Quillcast'").c_str());
+    std::ofstream(path) << text;
+  }
+  test::TempDir dir;
+  std::string path = dir.Path() + "/Quillcast/Receiver.conf";
+  qvSettings store{path};
+};
+
+TEST_F(ReceiverSettingsTest, DefaultsWithoutAFile) {
+  ReceiverSettings s;
+  store.Load(s);
+  EXPECT_EQ(s.port, 5982);
+  EXPECT_FALSE(s.fullScreen);
+  EXPECT_EQ(s.hotkey, 0x027Bu);
+  EXPECT_TRUE(s.hotkeyEnabled);
+  EXPECT_FALSE(s.logging || Log().IsEnabled());
+  setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+  EXPECT_EQ(qvSettings::DefaultPath(), path);
+}
+
+TEST_F(ReceiverSettingsTest, StoredValuesAreTakenUnalteredAndUnreadableOnesKeepTheirDefault) {
+  Store("MulticastPort=5983\nFullScreen=7\nHotkeyHide=Ctrl+F12\nEnableHotkeyHide=0\n"
+        "EnableLogging=1\n");
+  ReceiverSettings s;
+  store.Load(s);
+  EXPECT_TRUE(s.logging && Log().IsEnabled());
+  EXPECT_EQ(s.port, 5983);
+  EXPECT_TRUE(s.fullScreen);
+  EXPECT_EQ(s.hotkey, 0x027Bu);
+  EXPECT_FALSE(s.hotkeyEnabled);
+}
+
+TEST_F(ReceiverSettingsTest, SaveWritesEveryValueButNeverACommandLinePort) {
+  Store("MulticastPort=6000\nFullScreen=7\n");
+  ReceiverSettings s;
+  store.Load(s);
+  s.hotkey = 0x0441;
+  store.Save(s, false);
+  EXPECT_EQ(test::ReadFile(path),
+            "MulticastPort=6000\nFullScreen=1\nHotkeyHide=1089\nEnableHotkeyHide=1\n"
+            "EnableLogging=0\n");
+  s.port = 7000;  // from the command line
+  store.Save(s, true);
+  ReceiverSettings back;
+  store.Load(back);
+  EXPECT_EQ(back.port, 6000);
+  EXPECT_EQ(back.hotkey, 0x0441u);
+}
+
+}  // namespace
+}  // namespace qc
