@@ -136,6 +136,11 @@ bool qcCapture::SetUpScreen() {
 
 void qcCapture::SetPolling(bool on) {
   polling_ = on;
+  if (!on) {
+    // A step that is running finishes before this returns, and none starts
+    // after: the caller may then reopen, reset or close the transport.
+    std::lock_guard<std::mutex> idle(workMutex_);
+  }
   if (owner_ == nullptr) return;
   if (on) {
     owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
@@ -150,12 +155,14 @@ void qcCapture::RestartPollTimer() {
   owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
 }
 
+void qcCapture::SendDisconnectionDatagram() {
+  uint8_t datagram[kDisconnectionSize];
+  BuildDisconnection(transport_->ScreenId(), datagram);
+  transport_->SendRaw(datagram, sizeof datagram);
+}
+
 void qcCapture::SendDisconnection() {
-  if (transport_ != nullptr) {
-    uint8_t datagram[kDisconnectionSize];
-    BuildDisconnection(transport_->ScreenId(), datagram);
-    transport_->SendRaw(datagram, sizeof datagram);
-  }
+  if (transport_ != nullptr) SendDisconnectionDatagram();
   refreshWanted_ = true;
   fullUpdateDue_ = true;
   // A full-screen update cut short by the stop starts over at quarter 0, so
@@ -211,28 +218,39 @@ void qcCapture::FinishStep() {
 void qcCapture::WorkThread() {
   pollingEvent_.Wait();
   Log().Print("qcCapture: Work thread started\n");
-  while (running_) {
-    if (restartFullUpdate_.exchange(false)) fullQuarter_ = 0;
-    // The source sees a mode change on its own connection; the handler
-    // reports the ones the program hears of.
-    if (displayChanged_ || screen_->DisplayChanged()) {
-      Log().Print("qcCapture: Screen parameters were changed, terminating Quillcast.\n");
-      transport_->Close();
-      owner_->FatalError();
-      break;
+  bool closed = false;
+  while (running_ && !closed) {
+    bool stepped = false;
+    {
+      // Steps run only while polling (a poll signal may still be pending
+      // after a stop); SetPolling(false) waits on this lock for the step in
+      // progress.
+      std::lock_guard<std::mutex> step(workMutex_);
+      if (polling_) {
+        if (restartFullUpdate_.exchange(false)) fullQuarter_ = 0;
+        // The source sees a mode change on its own connection; the handler
+        // reports the ones the program hears of.
+        if (displayChanged_ || screen_->DisplayChanged()) {
+          Log().Print("qcCapture: Screen parameters were changed, terminating Quillcast.\n");
+          // Receivers must hear of the end before the transport goes.
+          SendDisconnectionDatagram();
+          transport_->Close();
+          closed = true;
+          owner_->FatalError();
+        } else if (refreshWanted_ && fullUpdateDue_) {
+          FullScreenStep();
+        } else {
+          PollingStep();
+        }
+        stepped = !closed;
+      }
     }
-    if (refreshWanted_ && fullUpdateDue_) {
-      FullScreenStep();
-    } else {
-      PollingStep();
-    }
-    FinishStep();
+    if (closed) break;
+    if (stepped) FinishStep();
     pollingEvent_.Wait();
   }
   Log().Print("qcCapture: Work thread finished\n");
-  uint8_t datagram[kDisconnectionSize];
-  BuildDisconnection(transport_->ScreenId(), datagram);
-  transport_->SendRaw(datagram, sizeof datagram);
+  if (!closed) SendDisconnectionDatagram();
   refreshWanted_ = true;
   fullUpdateDue_ = true;
   finished_ = true;

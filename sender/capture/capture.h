@@ -83,6 +83,8 @@ class qcCapture {
   // through owner->Sender().
   bool Init(CaptureOwner* owner);
 
+  // Off: returns once no step is running, and none runs until it is on
+  // again, so the caller may then reopen or close the transport.
   void SetPolling(bool on);
   void RestartPollTimer();
   void SendDisconnection();
@@ -140,6 +142,8 @@ class qcCapture {
   bool CaptureCursorShape();
   void SendCursorPosition(int x, int y);
   void FinishStep();
+  // The disconnection datagram of the current screen identifier.
+  void SendDisconnectionDatagram();
 
   CaptureOwner* owner_ = nullptr;
   std::unique_ptr<StrEncoder> encoder_;
@@ -177,6 +181,8 @@ class qcCapture {
 
   std::thread thread_;
   std::atomic<bool> finished_{false};
+  // Held by the work thread for the length of a step.
+  std::mutex workMutex_;
   mutable std::mutex stepMutex_;
   std::condition_variable stepDone_;
   uint64_t steps_ = 0;
