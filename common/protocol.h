@@ -46,6 +46,16 @@ inline constexpr size_t kCursorPositionSize = 8;
 inline constexpr size_t kUpdateRequestSize = 2;
 inline constexpr size_t kCursorShapeHeaderSize = 34;
 
+// A transmitting or paused sender sends at least one datagram (a keep-alive
+// when nothing else goes out) in every period of this length.
+inline constexpr int kKeepAliveIntervalMs = 700;
+// A transmission that receivers have not heard for this long (more than
+// four keep-alive periods, so a lost keep-alive or two never counts) has
+// ended without its disconnection: the sender crashed, was killed or lost
+// the network. Receivers then wait for the next transmission.
+inline constexpr int kTransmissionSilenceMs = 4000;
+static_assert(kTransmissionSilenceMs > 4 * kKeepAliveIntervalMs);
+
 // Socket options of the four sockets of the system.
 inline constexpr int kSenderDataSendBuffer = 32000;
 inline constexpr int kReceiverDataReceiveBuffer = 256000;

@@ -12,9 +12,11 @@ namespace qc {
 LockFile::~LockFile() { Release(); }
 
 std::string LockFile::DefaultPath(const char* name) {
+  // The user's own runtime folder; else a name of the user's own in the
+  // shared /tmp, so that one user's lock never stops another user's program.
   const char* runtime = getenv("XDG_RUNTIME_DIR");
-  std::string dir = (runtime != nullptr && runtime[0] == '/') ? runtime : "/tmp";
-  return dir + "/" + name;
+  if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/" + name;
+  return "/tmp/" + std::string(name) + "-" + std::to_string(getuid());
 }
 
 LockFile::Result LockFile::Acquire(const std::string& path) {

@@ -17,7 +17,7 @@ class LockFile {
   LockFile(const LockFile&) = delete;
   LockFile& operator=(const LockFile&) = delete;
 
-  // <runtime dir>/<name>.
+  // $XDG_RUNTIME_DIR/<name>, else /tmp/<name>-<uid>: one lock per user.
   static std::string DefaultPath(const char* name);
 
   // Opens (creating it if needed) and locks the file without waiting.

@@ -52,13 +52,9 @@ int RunReceiver(const ReceiverCommandLine& cl) {
     }
   });
 
-  if (!tray.Init()) {
+  if (!tray.Init(cl.port)) {
     view->ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);
     return -1;
-  }
-  if (cl.port != 0) {
-    tray.SetPort(cl.port);
-    tray.SetPortFromCommandLine();
   }
   int code = QCoreApplication::exec();
   tray.Shutdown();

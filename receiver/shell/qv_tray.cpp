@@ -33,9 +33,14 @@ const char* qvTray::TipFor(TrayState state) {
   }
 }
 
-bool qvTray::Init() {
+bool qvTray::Init(int commandLinePort) {
   view_.Attach(*this);
   store_.Load(settings_);
+  // In force before the data socket first opens, and never stored.
+  if (commandLinePort != 0) {
+    settings_.port = commandLinePort;
+    portFromCommandLine_ = true;
+  }
   view_.StartTimers();
   viewerAlive_ = true;
   if (!viewer_.Init(*this)) {
@@ -99,8 +104,11 @@ void qvTray::RestartViewer() {
 void qvTray::OnViewerRestart() {
   if (closing_.load() || closed_) return;
   viewer_.Stop();
-  viewer_.Init(*this);
-  service_.Open(settings_.port);
+  // A viewer that cannot start (the port taken, the network gone) is tried
+  // again at the next request tick rather than left deaf.
+  restartFailed_ = !viewer_.Init(*this);
+  if (restartFailed_) Log().Print("qvTray: Failed to restart qvViewer, retrying\n");
+  if (!service_.Open(settings_.port)) Log().Print("qvTray: Failed to init service socket\n");
   view_.SetWindowItem(true);
   windowShown_ = true;
 }
@@ -152,6 +160,10 @@ void qvTray::OnBlinkTimer() {
 }
 
 void qvTray::OnRequestTimer() {
+  if (restartFailed_) {
+    OnViewerRestart();
+    return;
+  }
   if (!viewer_.IsReceiving()) {
     SendUpdateRequest();
     Log().Print("qvTray: Sending update request\n");

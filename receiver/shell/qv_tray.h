@@ -72,9 +72,10 @@ class qvTray : public ViewerOwner {
   qvTray(const qvTray&) = delete;
   qvTray& operator=(const qvTray&) = delete;
 
-  // Start-up: settings, timers, viewer, service socket, tray icon, first
+  // Start-up: settings (commandLinePort, when not 0, replaces the stored
+  // port for this run), timers, viewer, service socket, tray icon, first
   // update request, hot key. False at the first failing step (logged).
-  bool Init();
+  bool Init(int commandLinePort = 0);
   // After the message loop: removes the icon, closes the service socket,
   // releases the hot key.
   void Shutdown();
@@ -82,7 +83,6 @@ class qvTray : public ViewerOwner {
   // A new port: applied at once by a viewer restart when nothing is being
   // received, else kept for the next restart.
   void SetPort(int port);
-  void SetPortFromCommandLine() { portFromCommandLine_ = true; }
   void SetHotKey(int slot, uint32_t value, bool enabled);
 
   // Called by the viewer (any thread, see the header comment).
@@ -148,6 +148,7 @@ class qvTray : public ViewerOwner {
   bool restartNeeded_ = false;
   bool waitingBoxShown_ = false;
   bool portFromCommandLine_ = false;
+  bool restartFailed_ = false;  // the last viewer restart failed
   ServiceSocket service_;
   std::function<void()> closingHook_;
 };

@@ -16,6 +16,7 @@ bool ServiceSocket::Open(int port) {
   }
   socket_.DropGroup(kGroupAddressHostOrder);  // result ignored
   if (!socket_.SetSendBuffer(kServiceSendBuffer)) {
+    socket_.Close();
     Log().Print("qvTray: Unable to set service socket buffer size\n");
     return false;
   }

@@ -1,6 +1,7 @@
 #include "receiver/viewer/update_processor.h"
 
 #include "common/log_file.h"
+#include "platform/tick_clock.h"
 #include "receiver/viewer/str_decoder.h"
 #include "receiver/viewer/viewer.h"
 
@@ -66,6 +67,8 @@ void UpdateProcessor::FillStats(ViewerStats& s) const {
 void UpdateProcessor::Start(const InitMessage& init) {
   screenId_ = init.screenId;
   expected_ = 0;
+  lastHeardMs_ = TickCount();
+  silenceReported_ = false;
   if (!framebuffer_.Create(init)) return;
   if (decoder_ == nullptr ||
       !decoder_->Init(framebuffer_.Pixels(), framebuffer_.BytesPerPixel(), framebuffer_.Width(),
@@ -94,6 +97,19 @@ void UpdateProcessor::Reject(const char* what, uint16_t type, size_t length) {
               static_cast<unsigned>(type), static_cast<int>(length));
 }
 
+bool UpdateProcessor::CheckSilence(uint32_t nowMs) {
+  // Tick counts wrap; the difference does not.
+  const uint32_t silentMs = nowMs - lastHeardMs_;
+  if (silentMs < static_cast<uint32_t>(kTransmissionSilenceMs)) return false;
+  if (!silenceReported_) {
+    silenceReported_ = true;
+    Log().Print("qvViewer: Transmission silent for %u ms, treating it as ended\n",
+                static_cast<unsigned>(silentMs));
+    owner_->RestartViewer();
+  }
+  return true;
+}
+
 void UpdateProcessor::Process(const uint8_t* data, size_t length) {
   const std::optional<uint16_t> id = PeekScreenId(data, length);
   const uint16_t type = PeekType(data, length).value_or(0);
@@ -108,6 +124,7 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
     return;
   }
   processed_.fetch_add(1, std::memory_order_relaxed);
+  lastHeardMs_ = TickCount();
   requestedForThis_ = false;
 
   switch (type) {

@@ -56,6 +56,12 @@ class UpdateProcessor {
   // One datagram taken from the ring, in arrival order.
   void Process(const uint8_t* data, size_t length);
 
+  // Whether the transmission has been silent (no datagram of its screen
+  // identifier) for kTransmissionSilenceMs at nowMs (a tick count). The
+  // first time it is, the end is logged and the owner asked to restart the
+  // viewer, as a disconnection datagram would.
+  bool CheckSilence(uint32_t nowMs);
+
   bool HasFramebuffer() const { return framebufferReady_.load(std::memory_order_acquire); }
   Framebuffer& Picture() { return framebuffer_; }
   RemoteCursor& Cursor() { return cursor_; }
@@ -79,6 +85,8 @@ class UpdateProcessor {
   ViewerSurface* surface_ = nullptr;
   uint16_t screenId_ = 0;
   uint32_t expected_ = 0;
+  uint32_t lastHeardMs_ = 0;  // tick count of the last datagram of screenId_
+  bool silenceReported_ = false;
   bool requestedForThis_ = false;
 
   z_stream stream_{};

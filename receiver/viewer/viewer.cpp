@@ -12,12 +12,15 @@
 #include <system_error>
 
 #include "common/log_file.h"
+#include "platform/tick_clock.h"
 #include "receiver/viewer/update_processor.h"
 
 namespace qc {
 
 namespace {
 NullSurface g_nullSurface;
+// How often an idle update thread looks whether the transmission fell silent.
+constexpr int kSilenceCheckMs = 250;
 }  // namespace
 
 qvViewer::qvViewer()
@@ -209,11 +212,13 @@ void qvViewer::UpdateThread() {
     uint8_t* packet = packet_.get();
     while (receiving_.load(std::memory_order_acquire)) {
       size_t length = ring_.Take(packet);
-      if (length == 0) {
-        if (!ring_.HasData()) dataEvent_.Wait();
-        continue;
+      if (length != 0) {
+        processor_->Process(packet, length);
+      } else if (!ring_.HasData()) {
+        // Woken at least a few times a second, to notice a silent sender.
+        dataEvent_.WaitFor(kSilenceCheckMs);
       }
-      processor_->Process(packet, length);
+      processor_->CheckSilence(TickCount());
     }
   }
   Log().Print("qvViewer: Update thread finished\n");

@@ -70,7 +70,7 @@ class qcCapture {
  public:
   // Intervals of the two timers that run for the engine's whole life.
   static constexpr int kFullUpdateIntervalMs = 15000;  // the full-update timer
-  static constexpr int kKeepAliveIntervalMs = 700;     // the keep-alive timer
+  static constexpr int kKeepAliveIntervalMs = ::qc::kKeepAliveIntervalMs;  // the keep-alive timer
 
   // cursor may be null (no cursor capture: cursor-off, nothing of the
   // cursor is ever sent).

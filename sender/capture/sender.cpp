@@ -66,6 +66,7 @@ bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
   }
   socket_.DropGroup(kGroupAddressHostOrder);  // result ignored
   if (!socket_.SetSendBuffer(kSenderDataSendBuffer)) {
+    socket_.Close();
     Log().Print("qcSender: Unable to set socket buffer size\n");
     return false;
   }
@@ -85,7 +86,10 @@ bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
     return false;
   }
   owner_ = owner;
-  if (!ResetStream()) return false;
+  if (!ResetStream()) {
+    socket_.Close();
+    return false;
+  }
   totalBytes_ = 0;
   return true;
 }

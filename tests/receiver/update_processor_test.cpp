@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/tick_clock.h"
 #include "tests/receiver/receiver_test_util.h"
 
 namespace qc {
@@ -109,6 +110,23 @@ TEST_F(UpdateProcessorTest, UncompressedTypesAreNeverSequenceChecked) {
   EXPECT_EQ(owner_.requests, 0);
   EXPECT_EQ(owner_.restarts, 1);
   EXPECT_EQ(log_.Count("qvViewer: Received disconnection packet\r\n"), 1);
+}
+
+TEST_F(UpdateProcessorTest, ASilentTransmissionEndsOnceAndOnlyItsOwnDatagramsKeepItAlive) {
+  const uint32_t start = TickCount();
+  EXPECT_FALSE(proc_.CheckSilence(start + kKeepAliveIntervalMs * 4));
+  // Another sender's datagrams do not count as hearing this one.
+  Feed(test::KeepAlive(kOtherId));
+  EXPECT_TRUE(proc_.CheckSilence(start + kTransmissionSilenceMs + 10));
+  EXPECT_TRUE(proc_.CheckSilence(start + kTransmissionSilenceMs + 900));
+  EXPECT_EQ(owner_.restarts, 1);
+  EXPECT_EQ(log_.Count("treating it as ended"), 1);
+
+  Start(kW, kH, 32);  // the next transmission
+  Feed(test::KeepAlive(kId));
+  const uint32_t heard = TickCount();
+  EXPECT_FALSE(proc_.CheckSilence(heard + kTransmissionSilenceMs - 100));
+  EXPECT_EQ(owner_.restarts, 1);
 }
 
 TEST_F(UpdateProcessorTest, OtherTransmissionsAndUnknownTypesAreIgnored) {

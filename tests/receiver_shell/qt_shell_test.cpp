@@ -20,6 +20,7 @@
 #include "receiver/shell/snapshot.h"
 #include "receiver/shell/qv_tray.h"
 #include "tests/receiver_shell/fakes.h"
+#include "tests/support/private_network.h"
 
 namespace qc {
 namespace {
@@ -157,7 +158,7 @@ TEST_F(SettingsDialogTest, ArrowsStepTheFieldAndOkAppliesAndSaves) {
 }
 
 TEST_F(SettingsDialogTest, CommandLinePortFieldIsDisabledButTheArrowsWork) {
-  tray.SetPortFromCommandLine();
+  ASSERT_TRUE(tray.Init(5982));
   ReceiverSettingsDialog d(tray);
   d.show();
   EXPECT_FALSE(d.PortField()->isEnabled());
@@ -244,6 +245,7 @@ TEST(QtTrayViewIcons, EveryStateHasItsImages) {
 }  // namespace qc
 
 int main(int argc, char** argv) {
+  qc::test::EnterPrivateNetworkNamespace();  // the tray's service socket
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   testing::InitGoogleTest(&argc, argv);

@@ -21,10 +21,10 @@ class TrayTest : public testing::Test {
  protected:
   TrayTest() { store.stored.port = 6100; }
   // Starts the controller and forgets the start-up traffic.
-  void Start() {
-    ASSERT_TRUE(tray.Init());
+  void Start(int commandLinePort = 0) {
+    ASSERT_TRUE(tray.Init(commandLinePort));
     view.RunPosted();
-    Requests(6101);
+    Requests(static_cast<uint16_t>(tray.Port() + 1));
     view.icons.clear();
   }
   // The update thread sees the init message.
@@ -180,6 +180,17 @@ TEST_F(TrayTest, DisconnectionRestartsTheViewerOnTheGuiThread) {
   EXPECT_TRUE(view.hideItem && tray.WindowShown());
   tray.OnRequestTimer();
   EXPECT_EQ(Requests(6101), 1);
+
+  // A restart that fails is tried again at the next request tick.
+  viewer.initResult = false;
+  tray.RestartViewer();
+  view.RunPosted();
+  EXPECT_EQ(viewer.inits, 3);
+  viewer.initResult = true;
+  tray.OnRequestTimer();
+  EXPECT_EQ(viewer.inits, 4);
+  tray.OnRequestTimer();
+  EXPECT_EQ(viewer.inits, 4);
 }
 
 TEST_F(TrayTest, PortChangeRestartsAtOnceWhileDisconnectedAndWaitsWhileReceiving) {
@@ -230,9 +241,9 @@ TEST_F(TrayTest, SettingsDialogOpensOnceAndInvalidPortsApplyNothing) {
 }
 
 TEST_F(TrayTest, AcceptedSettingsAreAppliedAndSaved) {
-  Start();
-  tray.SetPortFromCommandLine();
-  EXPECT_TRUE(tray.AcceptSettings({6100, true, false, 0x0441, true}).valid);
+  Start(6300);  // a command-line port: the first socket already uses it
+  EXPECT_EQ(viewer.ports, std::vector<int>{6300});
+  EXPECT_TRUE(tray.AcceptSettings({6300, true, false, 0x0441, true}).valid);
   EXPECT_TRUE(tray.FullScreenSetting());
   EXPECT_FALSE(viewer.fullScreen);  // stored only
   EXPECT_EQ(view.hotkeys.back(), 0x0441u);
@@ -241,10 +252,10 @@ TEST_F(TrayTest, AcceptedSettingsAreAppliedAndSaved) {
   EXPECT_TRUE(store.saved.fullScreen);
   EXPECT_TRUE(store.savedSkippingPort);
 
-  tray.AcceptSettings({6100, true, false, 0x0441, false});  // unticked: released at once
+  tray.AcceptSettings({6300, true, false, 0x0441, false});  // unticked: released at once
   EXPECT_FALSE(view.registered || tray.HotkeyEnabled());
   size_t registrations = view.hotkeys.size();
-  tray.AcceptSettings({6100, true, false, 0x0441, false});  // unchanged: untouched
+  tray.AcceptSettings({6300, true, false, 0x0441, false});  // unchanged: untouched
   EXPECT_EQ(view.hotkeys.size(), registrations);
 }
 

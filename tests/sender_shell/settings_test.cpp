@@ -133,7 +133,8 @@ TEST(LockFileTest, SecondHolderIsRefusedUntilTheFirstReleasesAndPathIsInTheRunti
   setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
   EXPECT_EQ(LockFile::DefaultPath("QC_Win32_Instance"), "/run/user/1000/QC_Win32_Instance");
   unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(LockFile::DefaultPath("QC_Win32_Instance"), "/tmp/QC_Win32_Instance");
+  EXPECT_EQ(LockFile::DefaultPath("QC_Win32_Instance"),
+            "/tmp/QC_Win32_Instance-" + std::to_string(getuid()));
 }
 
 }  // namespace
