@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -14,8 +15,6 @@
 
 namespace qc {
 namespace {
-
-using Box = test::FakeView::Box;
 
 class TrayTest : public testing::Test {
  protected:
@@ -40,6 +39,12 @@ class TrayTest : public testing::Test {
     }
     return n;
   }
+  void ExpectOneBox(const char* caption, const char* text, MessageIcon icon) {
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].caption, caption);
+    EXPECT_EQ(view.messages[0].text, text);
+    EXPECT_EQ(view.messages[0].icon, icon);
+  }
 
   test::FakeView view;
   test::FakeViewer viewer;
@@ -61,7 +66,6 @@ TEST_F(TrayTest, InitLoadsSettingsAddsTheIconAsksForAnUpdateAndGrabsTheHotKey) {
   EXPECT_EQ(view.icons[0].action, TrayAction::Add);
   EXPECT_EQ(view.icons[0].image, TrayImage::RedGreen);
   EXPECT_EQ(view.icons[0].tip, "Quillview - Disconnected");
-  EXPECT_EQ(tray.State(), TrayState::Disconnected);
   EXPECT_EQ(Requests(6101), 1);
   EXPECT_EQ(view.hotkeys, std::vector<uint32_t>{0x027B});
 }
@@ -111,18 +115,15 @@ TEST_F(TrayTest, RequestTimerAsksForUpdatesOnlyWhileNothingIsReceived) {
 
 TEST_F(TrayTest, WaitingBoxIsShownOnceWhileOpen) {
   Start();
-  view.duringBox = [&] {
-    view.duringBox = nullptr;
+  view.whileMessageOpen = [&] {
+    view.whileMessageOpen = nullptr;
     tray.OnTrayDoubleClick();  // double clicks while the box is open do nothing
     tray.OnCommand(ID_FULL_SCREEN);
   };
   tray.OnTrayDoubleClick();
-  ASSERT_EQ(view.boxes.size(), 1u);
-  EXPECT_EQ(view.boxes[0].caption, "Quillview Information");
-  EXPECT_EQ(view.boxes[0].text, kWaitingText);
-  EXPECT_EQ(view.boxes[0].icon, MessageIcon::Information);
+  ExpectOneBox("Quillview Information", kWaitingText, MessageIcon::Information);
   tray.OnTrayDoubleClick();  // closed: shown again
-  EXPECT_EQ(view.boxes.size(), 2u);
+  EXPECT_EQ(view.messages.size(), 2u);
   EXPECT_FALSE(viewer.fullScreen);
 }
 
@@ -162,7 +163,7 @@ TEST_F(TrayTest, FullScreenTogglesAndShowsTheWindow) {
   tray.OnCommand(ID_FULL_SCREEN);
   view.RunPosted();
   EXPECT_FALSE(viewer.fullScreen || view.fullScreenChecked || tray.FullScreenSetting());
-  EXPECT_TRUE(view.boxes.empty());
+  EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(TrayTest, DisconnectionRestartsTheViewerOnTheGuiThread) {
@@ -193,14 +194,12 @@ TEST_F(TrayTest, PortChangeRestartsAtOnceWhileDisconnectedAndWaitsWhileReceiving
   Receive();
   view.duringSettings = [&] {
     EXPECT_TRUE(tray.AcceptSettings({6300, false, false, 0x027B, true}).valid);
-    EXPECT_TRUE(view.boxes.empty());  // only after the dialog
+    EXPECT_TRUE(view.messages.empty());  // only after the dialog
   };
   tray.OnCommand(ID_SETTINGS);
   view.RunPosted();
   EXPECT_EQ(viewer.ports.back(), 6200);  // old port still in use
-  ASSERT_EQ(view.boxes.size(), 1u);
-  EXPECT_EQ(view.boxes[0].caption, "Quillview Information");
-  EXPECT_EQ(view.boxes[0].text, kRestartNeededText);
+  ExpectOneBox("Quillview Information", kRestartNeededText, MessageIcon::Information);
   EXPECT_EQ(store.saved.port, 6300);
 
   tray.RestartViewer();  // the sender disconnects: back on the new port
@@ -256,15 +255,13 @@ TEST_F(TrayTest, FatalStopRunsOnce) {
   tray.FatalStop(true);
   tray.FatalStop(false);
   view.RunPosted();
-  ASSERT_EQ(view.boxes.size(), 1u);
-  EXPECT_EQ(view.boxes[0].caption, "Quillview Error");
-  EXPECT_EQ(view.boxes[0].text, kFatalText);
-  EXPECT_EQ(view.boxes[0].icon, MessageIcon::Error);
+  ExpectOneBox("Quillview Error", kFatalText, MessageIcon::Error);
   EXPECT_FALSE(viewer.shown);
   EXPECT_EQ(viewer.stops, 1);
   EXPECT_EQ(view.quits, 1);
   EXPECT_EQ(view.exitCode, 0);
-  EXPECT_EQ(view.icons.back().action, TrayAction::Delete);
+  auto isDelete = [](const test::FakeView::Icon& i) { return i.action == TrayAction::Delete; };
+  EXPECT_EQ(std::count_if(view.icons.begin(), view.icons.end(), isDelete), 1);
   tray.FatalStop(false);  // the window's destruction while closing: nothing
   view.RunPosted();
   EXPECT_EQ(view.quits, 1);
@@ -283,9 +280,8 @@ TEST_F(TrayTest, QuitClosesInOrder) {
   EXPECT_EQ(viewer.inits, 1);
   tray.Shutdown();
   EXPECT_FALSE(view.registered);
-  size_t deletes = 0;
-  for (auto& i : view.icons) deletes += i.action == TrayAction::Delete;
-  EXPECT_EQ(deletes, 1u);
+  auto isDelete = [](const test::FakeView::Icon& i) { return i.action == TrayAction::Delete; };
+  EXPECT_EQ(std::count_if(view.icons.begin(), view.icons.end(), isDelete), 1);
   tray.SendUpdateRequest();  // socket closed: nothing goes out
   EXPECT_EQ(Requests(6101), 0);
 }
