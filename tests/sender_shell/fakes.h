@@ -79,11 +79,8 @@ class FakeEngine : public CaptureEngine {
     }
   }
   void RestartPollTimer() override { ++pollTimerRestarts; }
-  void SendDisconnection() override {
-    ++disconnections;
-    refreshWanted = true;
-  }
-  void RequestRefresh() override { refreshWanted = true; }
+  void SendDisconnection() override { ++disconnections; }
+  void RequestRefresh() override { ++refreshes; }  // also from the listen thread
   void SetPaused(bool p) override { paused = p; }
   bool IsPaused() const override { return paused; }
   bool IsPolling() const override { return polling; }
@@ -94,7 +91,8 @@ class FakeEngine : public CaptureEngine {
 
   qcTray* owner = nullptr;
   bool initResult = true;
-  std::atomic<bool> polling{false}, paused{false}, refreshWanted{false};
+  std::atomic<bool> polling{false}, paused{false};
+  std::atomic<int> refreshes{0};
   int disconnections = 0, pollTimerRestarts = 0;
 };
 

@@ -65,9 +65,8 @@ class TrayTest : public testing::Test {
   }
   // An update request to port reaches the engine.
   bool RequestServed(uint16_t port) {
-    engine_->refreshWanted = false;
-    return peer_.Send(port, {0xF8, 0xFF}) &&
-           Eventually([&] { return engine_->refreshWanted.load(); });
+    int before = engine_->refreshes;
+    return peer_.Send(port, {0xF8, 0xFF}) && Eventually([&] { return engine_->refreshes > before; });
   }
   void ExpectMessage(size_t i, const char* caption, const char* text, MessageIcon icon) {
     ASSERT_GT(view_.messages.size(), i);
@@ -123,9 +122,8 @@ TEST_F(TrayTest, StartChecksThenTransmits) {
   tray_->AdvanceIcon();
   view_.RunPosted();
   EXPECT_EQ(view_.iconIndex, 0);
-  engine_->refreshWanted = false;
   tray_->OnCommand(ID_SEND_FULL_UPDATE);
-  EXPECT_TRUE(engine_->refreshWanted);
+  EXPECT_EQ(engine_->refreshes, 1);
 }
 
 TEST_F(TrayTest, PauseResumeAndStop) {
@@ -198,8 +196,10 @@ TEST_F(TrayTest, StartDuringARunningCheckIsIgnoredAndRequestsAreServedUntilTheNe
   EXPECT_TRUE(RequestServed(kDefaultPort + 1));  // also while idle after a Stop
 }
 
-TEST_F(TrayTest, AnotherTransmitterPreventsTheStart) {
+TEST_F(TrayTest, AnotherTransmitterPreventsTheStartEvenWithALocalReceiverOnThePort) {
   test::AddTestSourceAddress();
+  test::GroupSocket localReceiver(kDefaultPort);  // shares the port with the check
+  ASSERT_TRUE(localReceiver.Ok());
   Init();
   tray_->OnCommand(ID_START_TRANSMISSION);
   ASSERT_TRUE(peer_.Send(kDefaultPort, {0xF7, 0xFF, 1, 2}));  // another sender's keep-alive
@@ -222,6 +222,28 @@ TEST_F(TrayTest, AnotherTransmitterPreventsTheStart) {
   tray_->OnTimer(TimerId::StartCheck);
   EXPECT_EQ(tray_->CurrentState(), State::Transmitting);
   EXPECT_EQ(view_.messages.size(), 1u);
+}
+
+TEST_F(TrayTest, AfterTheCheckOnlyUpdateRequestsOnThePortAboveCount) {
+  Init();
+  StartAndEndCheck();
+  // The check socket is closed: another sender's keep-alive goes unseen.
+  ASSERT_TRUE(peer_.Send(kDefaultPort, {0xF7, 0xFF, 0, 0}));
+  // The request socket's receive buffer is tiny and datagrams are served in
+  // order: when the request behind an ignored datagram has counted, the
+  // ignored one was seen and did not count.
+  int expected = 0;
+  for (const std::vector<uint8_t>& ignored :
+       {std::vector<uint8_t>{0xF8}, {0xF7, 0xFF}, {}, {0xFF, 0xFF, 0xF8, 0xFF}}) {
+    ASSERT_TRUE(peer_.Send(kDefaultPort + 1, ignored));
+    ASSERT_TRUE(peer_.Send(kDefaultPort + 1, {0xF8, 0xFF}));
+    ++expected;
+    ASSERT_TRUE(Eventually([&] { return engine_->refreshes >= expected; }));
+    EXPECT_EQ(engine_->refreshes, expected);
+  }
+  ASSERT_TRUE(peer_.Send(kDefaultPort + 1, {0xF8, 0xFF, 0x00}));  // a longer request counts
+  ASSERT_TRUE(Eventually([&] { return engine_->refreshes == expected + 1; }));
+  EXPECT_TRUE(view_.messages.empty());
 }
 
 TEST_F(TrayTest, WarningBoxGraysStartAndQuitAndIgnoresTheHotkeyStart) {
