@@ -84,7 +84,7 @@ class TrayTest : public testing::Test {
   std::unique_ptr<qcTray> tray_;
 };
 
-TEST_F(TrayTest, InitShowsTheIdleIconRegistersBothHotkeysAndStartsTheEngineTimers) {
+TEST_F(TrayTest, InitShowsTheIdleIconRegistersTheHotkeysAndStartsTheEngineTimers) {
   Init();
   EXPECT_EQ(tray_->CurrentState(), State::Idle);
   EXPECT_EQ(view_.tip, "Quillcast - Idle");
@@ -94,6 +94,12 @@ TEST_F(TrayTest, InitShowsTheIdleIconRegistersBothHotkeysAndStartsTheEngineTimer
   EXPECT_EQ(view_.timers.at(TimerId::FullUpdate), 15000);
   EXPECT_EQ(view_.timers.at(TimerId::KeepAlive), 700);
   EXPECT_EQ(view_.PostedCount(), 0u);  // no -start
+
+  tray_->SetHotKey(1, 0x0341, true);  // Control+Shift+A
+  EXPECT_EQ(view_.hotkeys, (Hotkeys{{0, 0x047B}, {1, 0x0341}}));
+  tray_->Shutdown();
+  EXPECT_TRUE(view_.hotkeys.empty());
+  EXPECT_TRUE(view_.trayRemoved);
 }
 
 TEST_F(TrayTest, StartChecksThenTransmits) {
@@ -301,10 +307,13 @@ TEST_F(TrayTest, PortAndAccelerationChangesApplyAtOnceWhenIdleAndAtTheNextStopOt
   EXPECT_TRUE(RequestServed(6001));
 }
 
-TEST_F(TrayTest, AccelerationIsPutBackAtExitEvenWithTheSwitchOffPendingAndAfterAFailedInit) {
+TEST_F(TrayTest, StoredSettingsApplyAndAccelerationIsPutBackAtExitAndAfterAFailedInit) {
   Store("DisableVideoAcceleration", 1);
+  Store("EnableHotkeyPause", 0);
+  Store("HotkeyStart", 0x0270);
   accel_.level = 2;
   Init();
+  EXPECT_EQ(view_.hotkeys, (Hotkeys{{0, 0x0270}}));
   EXPECT_EQ(accel_.level, 5);  // off for the whole run
   StartAndEndCheck();
   tray_->SetDisableAcceleration(false);  // pending until Stop
@@ -317,20 +326,6 @@ TEST_F(TrayTest, AccelerationIsPutBackAtExitEvenWithTheSwitchOffPendingAndAfterA
   EXPECT_EQ(accel_.level, 5);
   tray_->AbortInit();
   EXPECT_EQ(accel_.level, 2);
-}
-
-TEST_F(TrayTest, HotkeysAreRegisteredAsStoredAndReplacedBySetHotKey) {
-  Store("EnableHotkeyPause", 0);
-  Store("HotkeyStart", 0x0270);
-  Init();
-  EXPECT_EQ(view_.hotkeys, (Hotkeys{{0, 0x0270}}));
-  tray_->SetHotKey(0, 0x0270, false);
-  EXPECT_TRUE(view_.hotkeys.empty());
-  tray_->SetHotKey(1, 0x0341, true);  // Control+Shift+A
-  EXPECT_EQ(view_.hotkeys, (Hotkeys{{1, 0x0341}}));
-  tray_->Shutdown();
-  EXPECT_TRUE(view_.hotkeys.empty());
-  EXPECT_TRUE(view_.trayRemoved);
 }
 
 TEST_F(TrayTest, OneFatalErrorBoxAndNoneAfterQuit) {

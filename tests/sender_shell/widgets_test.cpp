@@ -16,31 +16,11 @@
 #include "sender/shell/qt_tray_view.h"
 #include "sender/shell/qc_tray.h"
 #include "tests/sender_shell/fakes.h"
+#include "tests/support/private_network.h"
 #include "tests/support/program_runner.h"
 
 namespace qc {
 namespace {
-
-// One QApplication for the binary, made before the first test and
-// destroyed after the last.
-class QtEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no session bus needed
-    static int argc = 1;
-    static char name[] = "sender_widgets_test";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
-const testing::Environment* const kQtEnvironment =
-    testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 void Press(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
   QKeyEvent event(QEvent::KeyPress, key, modifiers);
@@ -213,3 +193,12 @@ TEST_F(WidgetsTest, Screenshots) {
 
 }  // namespace
 }  // namespace qc
+
+int main(int argc, char** argv) {
+  qc::test::EnterPrivateNetworkNamespace();  // the controller opens its sockets
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);  // no session bus needed
+  QApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
