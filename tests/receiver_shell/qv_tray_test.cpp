@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <map>
-#include <memory>
 
 #include "tests/receiver_shell/fakes.h"
 #include "tests/support/group_socket.h"
@@ -18,7 +17,10 @@ namespace {
 
 class TrayTest : public testing::Test {
  protected:
-  TrayTest() { store.stored.port = 6100; }
+  TrayTest() {
+    store.stored.port = 6100;
+    for (uint16_t port : {6101, 6201, 6301}) listeners.try_emplace(port, port);
+  }
   // Starts the controller and forgets the start-up traffic.
   void Start() {
     ASSERT_TRUE(tray.Init());
@@ -27,6 +29,10 @@ class TrayTest : public testing::Test {
     view.icons.clear();
   }
   // The update thread sees the init message.
+  void ExpectOneMessage(const char* caption, const char* text, MessageIcon icon) {
+    EXPECT_EQ(view.messages.size(), 1u);
+    view.ExpectMessage(0, caption, text, icon);
+  }
   void Receive() {
     viewer.receiving = true;
     tray.UpdateTrayIcon(TrayAction::Modify, TrayState::Receiving);
@@ -34,27 +40,17 @@ class TrayTest : public testing::Test {
   // The update requests that reached group:port since the last call.
   int Requests(uint16_t port) {
     int n = 0;
-    for (const auto& d : listeners.at(port)->Drain()) {
+    for (const auto& d : listeners.at(port).Drain()) {
       n += d.size() == kUpdateRequestSize && IsUpdateRequest(d.data(), d.size());
     }
     return n;
-  }
-  void ExpectOneBox(const char* caption, const char* text, MessageIcon icon) {
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].caption, caption);
-    EXPECT_EQ(view.messages[0].text, text);
-    EXPECT_EQ(view.messages[0].icon, icon);
   }
 
   test::FakeView view;
   test::FakeViewer viewer;
   test::FakeStore store;
   // The request ports of the data ports the tests use.
-  std::map<uint16_t, std::unique_ptr<test::GroupSocket>> listeners = [] {
-    std::map<uint16_t, std::unique_ptr<test::GroupSocket>> m;
-    for (uint16_t port : {6101, 6201, 6301}) m[port] = std::make_unique<test::GroupSocket>(port);
-    return m;
-  }();
+  std::map<uint16_t, test::GroupSocket> listeners;
   qvTray tray{view, viewer, store};
 };
 
@@ -121,7 +117,7 @@ TEST_F(TrayTest, WaitingBoxIsShownOnceWhileOpen) {
     tray.OnCommand(ID_FULL_SCREEN);
   };
   tray.OnTrayDoubleClick();
-  ExpectOneBox("Quillview Information", kWaitingText, MessageIcon::Information);
+  ExpectOneMessage("Quillview Information", kWaitingText, MessageIcon::Information);
   tray.OnTrayDoubleClick();  // closed: shown again
   EXPECT_EQ(view.messages.size(), 2u);
   EXPECT_FALSE(viewer.fullScreen);
@@ -199,7 +195,7 @@ TEST_F(TrayTest, PortChangeRestartsAtOnceWhileDisconnectedAndWaitsWhileReceiving
   tray.OnCommand(ID_SETTINGS);
   view.RunPosted();
   EXPECT_EQ(viewer.ports.back(), 6200);  // old port still in use
-  ExpectOneBox("Quillview Information", kRestartNeededText, MessageIcon::Information);
+  ExpectOneMessage("Quillview Information", kRestartNeededText, MessageIcon::Information);
   EXPECT_EQ(store.saved.port, 6300);
 
   tray.RestartViewer();  // the sender disconnects: back on the new port
@@ -255,7 +251,7 @@ TEST_F(TrayTest, FatalStopRunsOnce) {
   tray.FatalStop(true);
   tray.FatalStop(false);
   view.RunPosted();
-  ExpectOneBox("Quillview Error", kFatalText, MessageIcon::Error);
+  ExpectOneMessage("Quillview Error", kFatalText, MessageIcon::Error);
   EXPECT_FALSE(viewer.shown);
   EXPECT_EQ(viewer.stops, 1);
   EXPECT_EQ(view.quits, 1);

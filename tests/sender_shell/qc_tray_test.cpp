@@ -66,13 +66,8 @@ class TrayTest : public testing::Test {
   // An update request to port reaches the engine.
   bool RequestServed(uint16_t port) {
     int before = engine_->refreshes;
-    return peer_.Send(port, {0xF8, 0xFF}) && Eventually([&] { return engine_->refreshes > before; });
-  }
-  void ExpectMessage(size_t i, const char* caption, const char* text, MessageIcon icon) {
-    ASSERT_GT(view_.messages.size(), i);
-    EXPECT_EQ(view_.messages[i].caption, caption);
-    EXPECT_EQ(view_.messages[i].text, text);
-    EXPECT_EQ(view_.messages[i].icon, icon);
+    return peer_.Send(port, {0xF8, 0xFF}) &&
+           Eventually([&] { return engine_->refreshes > before; });
   }
 
   test::TempDir dir_;
@@ -210,10 +205,10 @@ TEST_F(TrayTest, AnotherTransmitterPreventsTheStartEvenWithALocalReceiverOnThePo
   tray_->OnCommand(ID_START_TRANSMISSION);
   ASSERT_TRUE(peer_.Send(kDefaultPort, {0xF7, 0xFF, 1, 2}));  // another sender's keep-alive
   ASSERT_TRUE(Eventually([&] { return !view_.messages.empty(); }));
-  ExpectMessage(0, "Quillcast Error",
-                "Another transmitter detected at IP 192.0.2.7, port 5982.\nThere must be exactly "
-                "one program transmitting on a particular port.",
-                MessageIcon::Error);
+  view_.ExpectMessage(0, "Quillcast Error",
+                      "Another transmitter detected at IP 192.0.2.7, port 5982.\nThere must be "
+                      "exactly one program transmitting on a particular port.",
+                      MessageIcon::Error);
   EXPECT_FALSE(view_.startingVisible);  // hidden, not closed
   EXPECT_EQ(view_.startingClosed, 0);
 
@@ -258,10 +253,10 @@ TEST_F(TrayTest, WarningBoxGraysStartAndQuitAndIgnoresTheHotkeyStart) {
   ASSERT_TRUE(holder.Create() && holder.Bind(kDefaultPort + 1));
   bool checked = false;
   view_.whileMessageOpen = [&] {
-    ExpectMessage(0, "Quillcast Warning",
-                  "Cannot listen for data packets on UDP port 5983.\nThis is not a fatal error "
-                  "but data transmission may be unreliable.",
-                  MessageIcon::Warning);
+    view_.ExpectMessage(0, "Quillcast Warning",
+                        "Cannot listen for data packets on UDP port 5983.\nThis is not a fatal "
+                        "error but data transmission may be unreliable.",
+                        MessageIcon::Warning);
     EXPECT_FALSE(view_.menu.startEnabled || view_.menu.quitEnabled);
     tray_->OnHotKey(0);
     view_.RunPosted();
@@ -288,10 +283,10 @@ TEST_F(TrayTest, PortAndAccelerationChangesApplyAtOnceWhenIdleAndAtTheNextStopOt
     t.SetDisableAcceleration(true);
   };
   tray_->OnCommand(ID_SETTINGS);
-  ExpectMessage(0, "Quillcast Information",
-                "Some of the changed settings will take effect\nonly after stopping and "
-                "restarting the transmission.",
-                MessageIcon::Information);
+  view_.ExpectMessage(0, "Quillcast Information",
+                      "Some of the changed settings will take effect\nonly after stopping and "
+                      "restarting the transmission.",
+                      MessageIcon::Information);
   EXPECT_EQ(accel_.level, 0);
   EXPECT_TRUE(tray_->PortChangePending());
   view_.settingsAction = nullptr;
@@ -335,8 +330,9 @@ TEST_F(TrayTest, OneFatalErrorBoxAndNoneAfterQuit) {
   tray_->FatalError();
   view_.RunPosted();
   ASSERT_EQ(view_.messages.size(), 1u);
-  ExpectMessage(0, "Quillcast Error", "Fatal error. See the log file (Quillcast.log) for details.",
-                MessageIcon::Error);
+  view_.ExpectMessage(0, "Quillcast Error",
+                      "Fatal error. See the log file (Quillcast.log) for details.",
+                      MessageIcon::Error);
   EXPECT_EQ(view_.quits, 1);
 
   MakeTray(true);

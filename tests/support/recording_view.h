@@ -3,6 +3,8 @@
 // recorded, with a hook that runs while the box is "open".
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -37,6 +39,13 @@ class RecordingView {
   size_t PostedCount() {
     std::lock_guard<std::mutex> lock(mutex_);
     return posted_.size();
+  }
+
+  void ExpectMessage(size_t i, const char* caption, const char* text, MessageIcon icon) const {
+    ASSERT_GT(messages.size(), i);
+    EXPECT_EQ(messages[i].caption, caption);
+    EXPECT_EQ(messages[i].text, text);
+    EXPECT_EQ(messages[i].icon, icon);
   }
 
   std::vector<ShownMessage> messages;
