@@ -1,25 +1,17 @@
 // Test doubles of the receiver controller's surroundings: a view that
-// records what it is asked to show and queues posted calls until the test
-// runs them, a viewer that only keeps its flags, and a settings store in
-// memory.
+// records what it is asked to show, a viewer that only keeps its flags, and
+// a settings store in memory.
 #pragma once
 
-#include <deque>
-#include <functional>
-#include <string>
 #include <vector>
 
 #include "receiver/shell/qv_tray.h"
+#include "tests/support/recording_view.h"
 
 namespace qc::test {
 
-class FakeView : public ReceiverTrayView {
+class FakeView : public ReceiverTrayView, public RecordingView {
  public:
-  struct Box {
-    std::string caption;
-    std::string text;
-    MessageIcon icon;
-  };
   struct Icon {
     TrayAction action;
     TrayImage image;
@@ -27,7 +19,7 @@ class FakeView : public ReceiverTrayView {
   };
 
   void Attach(qvTray&) override {}
-  void Post(std::function<void()> fn) override { posted.push_back(std::move(fn)); }
+  void Post(std::function<void()> fn) override { Queue(std::move(fn)); }
   void StartTimers() override { timersStarted = true; }
   bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override {
     icons.push_back({action, image, tip});
@@ -37,8 +29,7 @@ class FakeView : public ReceiverTrayView {
   void EnableReceivingItems(bool enabled) override { itemsEnabled = enabled; }
   void SetFullScreenChecked(bool c) override { fullScreenChecked = c; }
   void ShowMessage(const char* caption, const char* text, MessageIcon icon) override {
-    boxes.push_back({caption, text, icon});
-    if (duringBox) duringBox();
+    Record(caption, text, icon);
   }
   void RunSettingsDialog() override {
     ++settingsRuns;
@@ -59,28 +50,12 @@ class FakeView : public ReceiverTrayView {
     exitCode = code;
   }
 
-  // Runs posted calls in order, including those they post.
-  void RunPosted() {
-    while (!posted.empty()) {
-      auto fn = std::move(posted.front());
-      posted.pop_front();
-      fn();
-    }
-  }
-
-  std::deque<std::function<void()>> posted;
-  bool timersStarted = false;
   std::vector<Icon> icons;
-  bool hideItem = true;
-  bool itemsEnabled = true;
-  bool fullScreenChecked = false;
-  std::vector<Box> boxes;
-  std::function<void()> duringBox, duringSettings, duringAbout;
-  int settingsRuns = 0, aboutRuns = 0;
+  bool timersStarted = false, hideItem = true, itemsEnabled = true, fullScreenChecked = false;
+  std::function<void()> duringSettings, duringAbout;
+  int settingsRuns = 0, aboutRuns = 0, quits = 0, exitCode = -7;
   std::vector<uint32_t> hotkeys;
   bool registered = false;
-  int quits = 0;
-  int exitCode = -7;
 };
 
 class FakeViewer : public ViewerControl {
@@ -94,8 +69,7 @@ class FakeViewer : public ViewerControl {
   }
   void Stop() override {
     ++stops;
-    receiving = false;
-    restarting = false;
+    receiving = restarting = false;
   }
   bool IsReceiving() const override { return receiving; }
   bool IsFullScreen() const override { return fullScreen; }
@@ -117,8 +91,7 @@ class FakeStore : public SettingsStore {
     saved = s;
     savedSkippingPort = portFromCommandLine;
   }
-  ReceiverSettings stored;
-  ReceiverSettings saved;
+  ReceiverSettings stored, saved;
   bool savedSkippingPort = false;
   int saves = 0;
 };

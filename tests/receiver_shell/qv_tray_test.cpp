@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
-#include <memory>
 
 #include "tests/receiver_shell/fakes.h"
 #include "tests/support/group_socket.h"
@@ -15,11 +15,12 @@
 namespace qc {
 namespace {
 
-using Box = test::FakeView::Box;
-
 class TrayTest : public testing::Test {
  protected:
-  TrayTest() { store.stored.port = 6100; }
+  TrayTest() {
+    store.stored.port = 6100;
+    for (uint16_t port : {6101, 6201, 6301}) listeners.try_emplace(port, port);
+  }
   // Starts the controller and forgets the start-up traffic.
   void Start(int commandLinePort = 0) {
     ASSERT_TRUE(tray.Init(commandLinePort));
@@ -28,6 +29,10 @@ class TrayTest : public testing::Test {
     view.icons.clear();
   }
   // The update thread sees the init message.
+  void ExpectOneMessage(const char* caption, const char* text, MessageIcon icon) {
+    EXPECT_EQ(view.messages.size(), 1u);
+    view.ExpectMessage(0, caption, text, icon);
+  }
   void Receive() {
     viewer.receiving = true;
     tray.UpdateTrayIcon(TrayAction::Modify, TrayState::Receiving);
@@ -35,7 +40,7 @@ class TrayTest : public testing::Test {
   // The update requests that reached group:port since the last call.
   int Requests(uint16_t port) {
     int n = 0;
-    for (const auto& d : listeners.at(port)->Drain()) {
+    for (const auto& d : listeners.at(port).Drain()) {
       n += d.size() == kUpdateRequestSize && IsUpdateRequest(d.data(), d.size());
     }
     return n;
@@ -45,11 +50,7 @@ class TrayTest : public testing::Test {
   test::FakeViewer viewer;
   test::FakeStore store;
   // The request ports of the data ports the tests use.
-  std::map<uint16_t, std::unique_ptr<test::GroupSocket>> listeners = [] {
-    std::map<uint16_t, std::unique_ptr<test::GroupSocket>> m;
-    for (uint16_t port : {6101, 6201, 6301}) m[port] = std::make_unique<test::GroupSocket>(port);
-    return m;
-  }();
+  std::map<uint16_t, test::GroupSocket> listeners;
   qvTray tray{view, viewer, store};
 };
 
@@ -61,7 +62,6 @@ TEST_F(TrayTest, InitLoadsSettingsAddsTheIconAsksForAnUpdateAndGrabsTheHotKey) {
   EXPECT_EQ(view.icons[0].action, TrayAction::Add);
   EXPECT_EQ(view.icons[0].image, TrayImage::RedGreen);
   EXPECT_EQ(view.icons[0].tip, "Quillview - Disconnected");
-  EXPECT_EQ(tray.State(), TrayState::Disconnected);
   EXPECT_EQ(Requests(6101), 1);
   EXPECT_EQ(view.hotkeys, std::vector<uint32_t>{0x027B});
 }
@@ -111,18 +111,15 @@ TEST_F(TrayTest, RequestTimerAsksForUpdatesOnlyWhileNothingIsReceived) {
 
 TEST_F(TrayTest, WaitingBoxIsShownOnceWhileOpen) {
   Start();
-  view.duringBox = [&] {
-    view.duringBox = nullptr;
+  view.whileMessageOpen = [&] {
+    view.whileMessageOpen = nullptr;
     tray.OnTrayDoubleClick();  // double clicks while the box is open do nothing
     tray.OnCommand(ID_FULL_SCREEN);
   };
   tray.OnTrayDoubleClick();
-  ASSERT_EQ(view.boxes.size(), 1u);
-  EXPECT_EQ(view.boxes[0].caption, "Quillview Information");
-  EXPECT_EQ(view.boxes[0].text, kWaitingText);
-  EXPECT_EQ(view.boxes[0].icon, MessageIcon::Information);
+  ExpectOneMessage("Quillview Information", kWaitingText, MessageIcon::Information);
   tray.OnTrayDoubleClick();  // closed: shown again
-  EXPECT_EQ(view.boxes.size(), 2u);
+  EXPECT_EQ(view.messages.size(), 2u);
   EXPECT_FALSE(viewer.fullScreen);
 }
 
@@ -162,7 +159,7 @@ TEST_F(TrayTest, FullScreenTogglesAndShowsTheWindow) {
   tray.OnCommand(ID_FULL_SCREEN);
   view.RunPosted();
   EXPECT_FALSE(viewer.fullScreen || view.fullScreenChecked || tray.FullScreenSetting());
-  EXPECT_TRUE(view.boxes.empty());
+  EXPECT_TRUE(view.messages.empty());
 }
 
 TEST_F(TrayTest, DisconnectionRestartsTheViewerOnTheGuiThread) {
@@ -204,14 +201,12 @@ TEST_F(TrayTest, PortChangeRestartsAtOnceWhileDisconnectedAndWaitsWhileReceiving
   Receive();
   view.duringSettings = [&] {
     EXPECT_TRUE(tray.AcceptSettings({6300, false, false, 0x027B, true}).valid);
-    EXPECT_TRUE(view.boxes.empty());  // only after the dialog
+    EXPECT_TRUE(view.messages.empty());  // only after the dialog
   };
   tray.OnCommand(ID_SETTINGS);
   view.RunPosted();
   EXPECT_EQ(viewer.ports.back(), 6200);  // old port still in use
-  ASSERT_EQ(view.boxes.size(), 1u);
-  EXPECT_EQ(view.boxes[0].caption, "Quillview Information");
-  EXPECT_EQ(view.boxes[0].text, kRestartNeededText);
+  ExpectOneMessage("Quillview Information", kRestartNeededText, MessageIcon::Information);
   EXPECT_EQ(store.saved.port, 6300);
 
   tray.RestartViewer();  // the sender disconnects: back on the new port
@@ -267,15 +262,13 @@ TEST_F(TrayTest, FatalStopRunsOnce) {
   tray.FatalStop(true);
   tray.FatalStop(false);
   view.RunPosted();
-  ASSERT_EQ(view.boxes.size(), 1u);
-  EXPECT_EQ(view.boxes[0].caption, "Quillview Error");
-  EXPECT_EQ(view.boxes[0].text, kFatalText);
-  EXPECT_EQ(view.boxes[0].icon, MessageIcon::Error);
+  ExpectOneMessage("Quillview Error", kFatalText, MessageIcon::Error);
   EXPECT_FALSE(viewer.shown);
   EXPECT_EQ(viewer.stops, 1);
   EXPECT_EQ(view.quits, 1);
   EXPECT_EQ(view.exitCode, 0);
-  EXPECT_EQ(view.icons.back().action, TrayAction::Delete);
+  auto isDelete = [](const test::FakeView::Icon& i) { return i.action == TrayAction::Delete; };
+  EXPECT_EQ(std::count_if(view.icons.begin(), view.icons.end(), isDelete), 1);
   tray.FatalStop(false);  // the window's destruction while closing: nothing
   view.RunPosted();
   EXPECT_EQ(view.quits, 1);
@@ -294,9 +287,8 @@ TEST_F(TrayTest, QuitClosesInOrder) {
   EXPECT_EQ(viewer.inits, 1);
   tray.Shutdown();
   EXPECT_FALSE(view.registered);
-  size_t deletes = 0;
-  for (auto& i : view.icons) deletes += i.action == TrayAction::Delete;
-  EXPECT_EQ(deletes, 1u);
+  auto isDelete = [](const test::FakeView::Icon& i) { return i.action == TrayAction::Delete; };
+  EXPECT_EQ(std::count_if(view.icons.begin(), view.icons.end(), isDelete), 1);
   tray.SendUpdateRequest();  // socket closed: nothing goes out
   EXPECT_EQ(Requests(6101), 0);
 }

@@ -1,67 +1,35 @@
 // Test doubles of the tray controller's surroundings: a view that records
-// what it is asked to show and queues posted work until the test drains it,
-// and a capture engine that only keeps its flags.
+// what it is asked to show, a capture engine that only keeps its flags, and
+// an acceleration backend in memory.
 #pragma once
 
-#include <deque>
-#include <functional>
+#include <atomic>
 #include <map>
-#include <mutex>
-#include <string>
-#include <vector>
 
 #include "sender/shell/acceleration.h"
 #include "sender/shell/capture_engine.h"
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/tray_view.h"
+#include "tests/support/recording_view.h"
 
 namespace qc::test {
 
-struct ShownMessage {
-  std::string caption;
-  std::string text;
-  MessageIcon icon;
-};
-
-class FakeView : public TrayView {
+class FakeView : public TrayView, public RecordingView {
  public:
-  void PostToUi(std::function<void()> task) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    posted.push_back(std::move(task));
-  }
-  // Runs posted work (and whatever it posts) until the queue is empty.
-  int Drain() {
-    int n = 0;
-    while (true) {
-      std::function<void()> task;
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (posted.empty()) return n;
-        task = std::move(posted.front());
-        posted.pop_front();
-      }
-      task();
-      ++n;
-    }
-  }
-  size_t PostedCount() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return posted.size();
-  }
+  void PostToUi(std::function<void()> task) override { Queue(std::move(task)); }
   void StartTimer(TimerId id, int ms) override { timers[id] = ms; }
   void StopTimer(TimerId id) override { timers.erase(id); }
   bool TimerRunning(TimerId id) const { return timers.count(id) != 0; }
   void Quit() override { ++quits; }
-  bool SetTrayIcon(int index, const char* tip) override {
+  bool SetTrayIcon(int index, const char* text) override {
     iconIndex = index;
-    this->tip = tip;
+    tip = text;
     return true;
   }
   void RemoveTrayIcon() override { trayRemoved = true; }
   void SetMenu(const TrayMenu& m) override { menu = m; }
   void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) override {
-    messages.push_back({caption, text, icon});
-    if (whileMessageOpen) whileMessageOpen(messages.back());
+    Record(caption, text, icon);
   }
   void ShowStartingDialog() override {
     startingVisible = true;
@@ -84,22 +52,13 @@ class FakeView : public TrayView {
   void RegisterHotKey(int index, uint32_t code) override { hotkeys[index] = code; }
   void UnregisterHotKey(int index) override { hotkeys.erase(index); }
 
-  std::mutex mutex;
-  std::deque<std::function<void()>> posted;
   std::map<TimerId, int> timers;
-  int quits = 0;
-  int iconIndex = -1;
+  int quits = 0, iconIndex = -1;
   std::string tip;
-  bool trayRemoved = false;
+  bool trayRemoved = false, startingVisible = false;
   TrayMenu menu;
-  std::vector<ShownMessage> messages;
-  std::function<void(const ShownMessage&)> whileMessageOpen;
-  bool startingVisible = false;
-  int startingShown = 0;
-  int startingClosed = 0;
-  int settingsRuns = 0;
+  int startingShown = 0, startingClosed = 0, settingsRuns = 0, aboutRuns = 0;
   std::function<void(qcTray&)> settingsAction;
-  int aboutRuns = 0;
   std::function<int()> aboutAction;
   std::vector<std::string> urls;
   std::map<int, uint32_t> hotkeys;
@@ -120,11 +79,8 @@ class FakeEngine : public CaptureEngine {
     }
   }
   void RestartPollTimer() override { ++pollTimerRestarts; }
-  void SendDisconnection() override {
-    ++disconnections;
-    refreshWanted = true;
-  }
-  void RequestRefresh() override { refreshWanted = true; }
+  void SendDisconnection() override { ++disconnections; }
+  void RequestRefresh() override { ++refreshes; }  // also from the listen thread
   void SetPaused(bool p) override { paused = p; }
   bool IsPaused() const override { return paused; }
   bool IsPolling() const override { return polling; }
@@ -135,11 +91,9 @@ class FakeEngine : public CaptureEngine {
 
   qcTray* owner = nullptr;
   bool initResult = true;
-  std::atomic<bool> polling{false};
-  std::atomic<bool> paused{false};
-  std::atomic<bool> refreshWanted{false};
-  int disconnections = 0;
-  int pollTimerRestarts = 0;
+  std::atomic<bool> polling{false}, paused{false};
+  std::atomic<int> refreshes{0};
+  int disconnections = 0, pollTimerRestarts = 0;
 };
 
 class FakeAcceleration : public AccelerationBackend {
@@ -154,11 +108,9 @@ class FakeAcceleration : public AccelerationBackend {
   }
   void ReapplyDisplaySettings() override { ++reapplied; }
 
-  bool available = true;
-  bool writable = true;
+  bool available = true, writable = true;
   std::optional<int> level = 0;
-  int writes = 0;
-  int reapplied = 0;
+  int writes = 0, reapplied = 0;
 };
 
 }  // namespace qc::test

@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,9 +22,7 @@ namespace qc::test {
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
