@@ -69,7 +69,7 @@ snapshot_differs() {  # receiver screen.png
 # equals a screen: "" or why not.
 window_differs() {  # screen.png
   local id geometry
-  id=$(on_screen r2 "$DISPLAY_R2" xdotool search --name '^Quillview$' 2>/dev/null | head -1)
+  id=$(on_screen r2 "$DISPLAY_R2" xdotool search --onlyvisible --name '^Quillview$' 2>/dev/null | head -1)
   [ -n "$id" ] || { echo "no receiver window"; return; }
   geometry=$(on_screen r2 "$DISPLAY_R2" xdotool getwindowgeometry --shell "$id" |
     awk -F= '/^X=/{x=$2} /^Y=/{y=$2} /^WIDTH=/{w=$2} /^HEIGHT=/{h=$2} END{print w "x" h "+" x "+" y}')
@@ -175,9 +175,12 @@ sleep 2
 sender_as nobody "$PORT_E2" setpriv --reuid=65534 --regid=65534 --clear-groups
 
 # --- a, b: the first transmission is followed ---------------------------------
-for n in r1 r2 cr; do
+for n in r1 cr; do
   wait_for 30 "$n" "Quillview - Receiving" 1 || fail "$n did not receive its first transmission"
 done
+# A receiver with a window reports its state on its tray icon, not on stderr.
+wait_for 30 r2/Quillview.log "Received server init message" 1 ||
+  fail "r2 did not receive its first transmission"
 grab s "$DISPLAY_A" "$WORK/screenA.png"
 until_same 20 snapshot_differs r1 "$WORK/screenA.png" ||
   case_failed a "the first transmission was not shown: $WHY"
@@ -199,6 +202,7 @@ done
 
 # --- a, b: A vanishes, B starts on another screen -------------------------------
 kill -KILL "$PID_senderA"
+wait "$PID_senderA" 2>/dev/null
 say "sender A killed"
 DISPLAY=$DISPLAY_B start_sender s senderB
 grab s "$DISPLAY_B" "$WORK/screenB.png"
@@ -215,7 +219,7 @@ say "sender C ended after the resize: $(grep -m1 'Screen parameters were' "$WORK
 sleep 3  # less than the 4 s a receiver waits for a silent transmission
 tail -n +"$((c_lines + 1))" "$WORK/c-wire" | awk '{print $3}' | sort | uniq -c >"$WORK/c-types"
 if ! tail -n +"$((c_lines + 1))" "$WORK/c-wire" | grep -q ' fffe '; then
-  case_failed c "no disconnection datagram (0xFFFE) on the wire after the resize (seen: $(tr -s ' \n' ' ' <"$WORK/c-types"))"
+  case_failed c "no disconnection datagram (0xFFFE) on the wire after the resize (seen after it: $(tr -s ' \n' ' ' <"$WORK/c-types")$([ -s "$WORK/c-types" ] || echo nothing))"
 elif [ "$(count cr/Quillview.log 'Received disconnection packet')" -lt 1 ] ||
      [ "$(count cr 'Quillview - Disconnected')" -lt 2 ]; then
   case_failed c "the receiver did not go back to waiting on the disconnection"
