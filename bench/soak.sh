@@ -19,6 +19,7 @@
 # Hosts are network namespaces on a private bridge; nothing leaves the
 # machine.
 set -uo pipefail
+# shellcheck source=../tests/e2e/e2e_lib.sh
 . "$(dirname "$0")/../tests/e2e/e2e_lib.sh"
 
 BUILD=$(readlink -f "${1:?usage: bench/soak.sh BUILD_DIR [OUT_DIR]}")
@@ -48,7 +49,8 @@ export DISPLAY
 xsetroot -solid '#2b4a6f'
 # Every generator stops once WORK/still exists, and leaves its window as it is.
 xterm -hold -geometry 100x40+20+20 -bg black -fg '#e0e0e0' -e bash -c \
-  "i=0; while [ ! -e '$WORK/still' ]; do echo \"line \$i \$(date +%T.%N) \$RANDOM\$RANDOM\"; i=\$((i+1)); sleep 0.02; done" &
+  "i=0; while [ ! -e '$WORK/still' ]; do echo \"line \$i \$(date +%T.%N) \$RANDOM\$RANDOM\"; i=\$((i+1)); sleep 0.02; done" \
+  2>/dev/null &
 PIDS+=($!)
 xlogo -geometry 160x160+700+60 -title mover1 & PIDS+=($!)
 xlogo -geometry 120x120+900+400 -bg '#803020' -title mover2 & PIDS+=($!)
@@ -64,7 +66,7 @@ for w in mover1 mover2; do xdotool search --sync --name "^$w\$" >/dev/null; done
   done
 ) &
 MOVER=$!
-PIDS+=($MOVER)
+PIDS+=("$MOVER")
 (
   while [ ! -e "$WORK/still" ]; do
     xclock -geometry 140x140+860+180 -update 1 & c=$!
@@ -73,7 +75,7 @@ PIDS+=($MOVER)
   done
 ) 2>/dev/null &
 CLOCK=$!
-PIDS+=($CLOCK)
+PIDS+=("$CLOCK")
 
 # --- receivers and the first sender -------------------------------------------
 for n in "${RECEIVERS[@]}"; do start_receiver "$n"; done

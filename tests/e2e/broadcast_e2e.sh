@@ -15,6 +15,7 @@
 #  4. starts a second sender on the same port, which must refuse to start.
 # Every namespace and process is removed at the end, also on failure.
 set -uo pipefail
+# shellcheck source=e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
 
 QCSEND=$(readlink -f "${1:?QCSEND}")

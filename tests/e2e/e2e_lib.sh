@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers shared by the end-to-end scripts and the soak benchmark; sourced,
 # never run. Every host is a network namespace of its own, joined by veth
 # links to a bridge in one more namespace, so nothing touches the machine's

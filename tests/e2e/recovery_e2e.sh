@@ -21,12 +21,14 @@
 #     runtime folder, one /tmp) must both transmit.
 # Each case prints "case X: passed" or "case X: FAILED: reason".
 set -uo pipefail
+# shellcheck source=e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
 
 QCSEND=$(readlink -f "${1:?QCSEND}")
 QVRECV=$(readlink -f "${2:?QVRECV}")
 COMPARE=$(readlink -f "${3:?COMPARE_TOOL (qc_compare_png)}")
-PORT_AB=5982 PORT_C=5990 PORT_D=5986 PORT_D_CMD=5988 PORT_E1=5992 PORT_E2=5994
+# a and b use the default port, 5982.
+PORT_C=5990 PORT_D=5986 PORT_D_CMD=5988 PORT_E1=5992 PORT_E2=5994
 NODES=(s r1 r2 cs cr ds d1 d2 d3 e)
 declare -A ADDR=([s]=10.78.0.1 [r1]=10.78.0.11 [r2]=10.78.0.12 [cs]=10.78.0.2 [cr]=10.78.0.21
                  [ds]=10.78.0.3 [d1]=10.78.0.31 [d2]=10.78.0.32 [d3]=10.78.0.33 [e]=10.78.0.4)
@@ -97,8 +99,7 @@ write_listener "$WORK/listen.py"
 # file, then repeats the init on the group (bursts of ten every half
 # millisecond) for the given seconds.
 cat >"$WORK/repeat_init.py" <<'EOF'
-import socket, struct, sys, time
-import os
+import os, socket, struct, sys, time
 port, seconds, trigger = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3]
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -117,7 +118,6 @@ out.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 64)
 print("repeating", flush=True)
 end = time.time() + seconds
 while time.time() < end:
-    out.sendto(data, ("234.0.0.1", port))
     for _ in range(10):
         out.sendto(data, ("234.0.0.1", port))
     time.sleep(0.0005)
@@ -214,7 +214,7 @@ c_lines=$(wc -l <"$WORK/c-wire")
 { on_screen cs "$DISPLAY_C" xrandr --newmode 640x480 0 640 0 0 0 480 0 0 0 &&
   on_screen cs "$DISPLAY_C" xrandr --addmode screen 640x480 &&
   on_screen cs "$DISPLAY_C" xrandr --output screen --mode 640x480 --fb 640x480; } >"$WORK/c-xrandr" 2>&1 ||
-  case_failed c "xrandr --fb failed: $(tail -1 "$WORK/c-xrandr")"
+  case_failed c "xrandr could not resize the screen: $(tail -1 "$WORK/c-xrandr")"
 for _ in $(seq 50); do kill -0 "$PID_senderC" 2>/dev/null || break; sleep 0.2; done
 say "sender C ended after the resize: $(grep -m1 'Screen parameters were' "$WORK/senderC/Quillcast.log")"
 sleep 3  # less than the 4 s a receiver waits for a silent transmission
@@ -254,7 +254,7 @@ until_same $(( KILLED_AT + 25 )) snapshot_differs r1 "$WORK/screenB.png" ||
   case_failed a "25 s after A was killed, r1 does not show B's screen: $WHY"
 case_passed a
 until_same $(( KILLED_AT + 30 )) window_differs "$WORK/screenB.png" ||
-  case_failed b "25 s after A was killed, the window does not show B's screen: $WHY"
+  case_failed b "30 s after A was killed, the window does not show B's screen: $WHY"
 case_passed b
 
 for c in a b c d e; do say "case $c: ${RESULT[$c]}"; done
