@@ -49,6 +49,15 @@ e2e_cleanup() {
 
 in_ns() { local n=$1; shift; ip netns exec "$TAG-$n" "$@"; }
 
+# Starts a command in a node in the background, as the process whose id is
+# kept in PIDS (and in SPAWNED); its output goes where the caller sends it.
+spawn_in() {  # node command...
+  local n=$1; shift
+  (exec ip netns exec "$TAG-$n" "$@") &
+  SPAWNED=$!
+  PIDS+=("$SPAWNED")
+}
+
 # A bridge namespace and one veth link per node, each node with its address
 # and a multicast route on its link.
 e2e_network() {
@@ -197,9 +206,13 @@ pictures_match() {  # seconds receivers...
 # Resident memory of a process in kB (empty when it is gone).
 rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null; }
 
+# The python3 interpreter itself (not a wrapper that would stand between
+# the process id kept in PIDS and the interpreter).
+PYTHON=$(python3 -c 'import sys; print(sys.executable)' 2>/dev/null)
+
 # Writes a listener script that joins 234.0.0.1 on the given ports and
 # prints one line per datagram: seconds since start, port, type (the first
-# two bytes, little-endian, in hex), length. Run it in a node with python3.
+# two bytes, little-endian, in hex), length. Run it in a node with $PYTHON.
 write_listener() {  # path
   cat >"$1" <<'EOF'
 import select, socket, struct, sys, time

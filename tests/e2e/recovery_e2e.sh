@@ -139,10 +139,8 @@ paint ds "$DISPLAY_D" '#503050' '#a0a0f0'
 on_screen r2 "$DISPLAY_R2" xsetroot -solid '#202020'
 
 # --- receivers and senders of a, b, c, d -----------------------------------
-in_ns cr python3 -u "$WORK/listen.py" "$PORT_C" >"$WORK/c-wire" 2>&1 &
-PIDS+=($!)
-in_ns ds python3 -u "$WORK/repeat_init.py" "$PORT_D" 4 "$WORK/d-go" >"$WORK/d-repeat" 2>&1 &
-PIDS+=($!)
+spawn_in cr "$PYTHON" -u "$WORK/listen.py" "$PORT_C" >"$WORK/c-wire" 2>&1
+spawn_in ds "$PYTHON" -u "$WORK/repeat_init.py" "$PORT_D" 4 "$WORK/d-go" >"$WORK/d-repeat" 2>&1
 start_receiver r1
 DISPLAY=$DISPLAY_R2 start_receiver_with r2
 RECEIVER_CONF="MulticastPort=$PORT_C
@@ -160,8 +158,7 @@ echo "EnableLogging=1" >"$WORK/e-tmp/nobody/config/Quillcast/Vorazudud.conf"
 mkdir -p "$WORK/e-tmp/root/config/Quillcast"
 cp "$WORK/e-tmp/nobody/config/Quillcast/Vorazudud.conf" "$WORK/e-tmp/root/config/Quillcast/"
 chown -R 65534:65534 "$WORK/e-tmp/nobody"
-in_ns e python3 -u "$WORK/listen.py" "$PORT_E1" "$PORT_E2" >"$WORK/e-wire" 2>&1 &
-PIDS+=($!)
+spawn_in e "$PYTHON" -u "$WORK/listen.py" "$PORT_E1" "$PORT_E2" >"$WORK/e-wire" 2>&1
 sender_as() {  # user-home port [setpriv arguments...]
   local home=$1 port=$2; shift 2
   env -u XDG_RUNTIME_DIR HOME="/tmp/$home" XDG_CONFIG_HOME="/tmp/$home/config" \
