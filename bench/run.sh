@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark of a build folder and keeps the results as JSON.
 #   bench/run.sh BUILD_DIR [OUT_DIR]
+# With QC_SOAK=1 the soak run (bench/soak.sh, 10 minutes; SOAK_SECONDS
+# shortens it) follows the benchmarks.
 # The capture and intake benchmarks start a private Xvfb and private network
 # namespaces of their own (root needed); nothing leaves the machine.
 set -euo pipefail
@@ -16,4 +18,9 @@ for b in codec/codec_bench receiver/receiver_decode_bench viewer_window/viewer_w
   echo "== $name"
   "$exe" --benchmark_out="$OUT/$name.json" --benchmark_out_format=json
 done
+if [ "${QC_SOAK:-0}" = 1 ]; then
+  echo "== soak"
+  cmake --build "$BUILD" --target qcsend qvrecv qc_compare_png
+  bash "$(dirname "$0")/soak.sh" "$BUILD" "$OUT"
+fi
 echo "results: $OUT"
