@@ -2,7 +2,8 @@
 # Quillcast's one entry script.
 #   ./quill.sh demo    install what is missing, build, run the demo broadcast
 #   ./quill.sh test    install what is missing, build, run every test twice
-#                      (normal build and AddressSanitizer+UBSan build)
+#                      (normal build and AddressSanitizer+UBSan build), and
+#                      the threaded tests a third time under ThreadSanitizer
 #   ./quill.sh build   install and build only (build/release)
 #   ./quill.sh bench   build and run the benchmarks
 set -euo pipefail
@@ -44,12 +45,13 @@ configure_and_build() {  # dir, extra cmake args...
 }
 
 # Runs ctest in a build folder; appends "passed failed" to $SUMMARY.
-run_ctest() {  # dir, label
+run_ctest() {  # dir, label, extra ctest args...
   local dir=$1 label=$2 log
+  shift 2
   log=$(mktemp)
   say "tests: $label"
   set +e
-  (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600) 2>&1 | tee "$log"
+  (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 "$@") 2>&1 | tee "$log"
   set -e
   local total failed
   total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -1)
@@ -69,6 +71,12 @@ cmd_test() {
   configure_and_build "$ROOT/build/asan" -DQC_SANITIZE=ON -DQC_BUILD_BENCH=OFF
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     run_ctest "$ROOT/build/asan" "sanitizer build"
+  say "build: ThreadSanitizer (threaded tests only)"
+  cmake -S "$ROOT" -B "$ROOT/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQC_TSAN=ON \
+    -DQC_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$ROOT/build/tsan" -j "$(nproc)" --target threaded_tests
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/tests/tsan.supp" \
+    run_ctest "$ROOT/build/tsan" "race detector build" -L threads
   local passed=0 failed=0
   while read -r p f; do passed=$((passed + p)); failed=$((failed + f)); done < "$SUMMARY"
   rm -f "$SUMMARY"
