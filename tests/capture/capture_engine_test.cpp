@@ -9,6 +9,7 @@
 #include "common/protocol.h"
 #include "receiver/viewer/str_decoder.h"
 #include "sender/capture/capture.h"
+#include "tests/codec/codec_test_support.h"
 #include "tests/support/fake_sources.h"
 
 namespace qc {
@@ -98,18 +99,9 @@ struct Picture {
     }
     return {low, high};
   }
-  // Whether every byte the strip encoding carries (the first P pixels of
-  // each substring) equals the screen's, byte 3 of 32-bit pixels aside.
   bool Matches() const {
-    const int bytes = screen.BytesPerPixel();
-    const size_t row = screen.RowBytes(), substring = row / 8;
-    const size_t carried = size_t(screen.Width() / 8) * bytes;
-    for (size_t i = 0; i < pixels.size(); ++i) {
-      const size_t inRow = i % row;
-      if (inRow >= 8 * substring || inRow % substring >= carried) continue;
-      if ((bytes == 2 || i % 4 != 3) && pixels[i] != screen.Screen()[i]) return false;
-    }
-    return true;
+    return test::CarriedBytesMatch(screen.Screen().data(), pixels.data(), screen.Width(),
+                                   screen.Height(), screen.BytesPerPixel());
   }
   const test::FakeScreenSource& screen;
   std::vector<uint8_t> pixels;
@@ -195,32 +187,21 @@ TEST(CaptureFullUpdate, StopAndRestartSendsDisconnectionThenAFullUpdateFromQuart
     ASSERT_EQ(TypesOf(stop), Types{kDisconnection});
     EXPECT_EQ(PeekScreenId(stop[0].bytes.data(), stop[0].bytes.size()), 0x1234);
 
+    // The identifier is taken anew at each full update.
+    rig.transport.SetScreenId(0x4321);
     rig.screen->grabs.clear();
     rig.capture->SetPolling(true);
-    rig.Steps();
+    rig.Steps(4);
     auto restart = rig.Take();
     ASSERT_GE(restart.size(), 2u);
     EXPECT_EQ(restart[0].type, kInit);
     EXPECT_EQ(restart[1].type, kFullUpdate);
     EXPECT_EQ(restart[1].sequence, 0u);
     EXPECT_EQ(rig.transport.resets, 2);
-    EXPECT_EQ(rig.screen->grabs, (Grabs{{0, 10}}));
-  }
-}
-
-TEST(CaptureFullUpdate, ScreenIdentifierIsTakenAtEachFullUpdate) {
-  Rig rig(32, 8, 16);
-  rig.Start();
-  rig.Steps(4);
-  rig.Take();
-  rig.transport.SetScreenId(0x4321);
-  rig.Refresh();
-  rig.Steps(4);
-  auto sent = rig.Take();
-  ASSERT_EQ(sent.front().type, kInit);
-  ASSERT_EQ(sent.back().type, kCursorPosition);
-  for (const Datagram* d : {&sent.front(), &sent.back()}) {
-    EXPECT_EQ(PeekScreenId(d->bytes.data(), d->bytes.size()), 0x4321);
+    EXPECT_EQ(rig.screen->grabs.front(), std::make_pair(0, 10));
+    for (const Datagram* d : {&restart.front(), &restart.back()}) {
+      EXPECT_EQ(PeekScreenId(d->bytes.data(), d->bytes.size()), 0x4321);
+    }
   }
 }
 
@@ -412,7 +393,7 @@ TEST(CaptureRowTails, WidthsNotAMultipleOfEightRebuildTheCarriedPixelsAndIdleQui
   }
 }
 
-TEST(CaptureCursor, ShapeOnANewHandlePositionOnAMoveInsideTheScreenOnly) {
+TEST(CaptureCursor, ShapeOnNewHandlePositionOnMoveInsideTheScreenAlwaysAtFullUpdates) {
   Rig rig(64, 40, 16);
   rig.Start();
   rig.Steps(4);
@@ -452,21 +433,16 @@ TEST(CaptureCursor, ShapeOnANewHandlePositionOnAMoveInsideTheScreenOnly) {
   rig.cursor->state.y = 39;
   rig.Steps();
   EXPECT_EQ(TypesOf(rig.Take()), Types{kCursorPosition});
-}
-
-TEST(CaptureCursor, EveryFullUpdateEndsWithShapeAndPositionEvenOutsideTheScreen) {
-  Rig rig(64, 40, 16);
-  rig.Start();
-  rig.Steps(4);
+  // A full update ends with shape and position even outside the screen.
   rig.cursor->state.x = 500;
   rig.Refresh();
   rig.Steps(4);
   auto sent = rig.Take();
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[sent.size() - 2].type, kCursorShape);
-  CursorPosition pos;
-  ASSERT_TRUE(ParseCursorPosition(sent.back().bytes.data(), sent.back().bytes.size(), pos));
-  EXPECT_EQ(pos.x, 500);
+  CursorPosition last;
+  ASSERT_TRUE(ParseCursorPosition(sent.back().bytes.data(), sent.back().bytes.size(), last));
+  EXPECT_EQ(last.x, 500);
 }
 
 TEST(CaptureCursor, AnImageThatCannotBeReadIsTriedAgainAtTheNextPoll) {

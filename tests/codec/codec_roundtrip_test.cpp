@@ -15,29 +15,6 @@ namespace {
 
 using test::Bytes;
 
-// Compares the bytes the format carries: the first P x B bytes of each
-// substring. 16-bit pixels must be equal; 32-bit pixels equal, or (Raw
-// color) equal to the frame's with the low three bits of each intensity
-// and byte 3 cleared.
-::testing::AssertionResult CarriedBytesMatch(const Bytes& frame, const Bytes& fb, int W, int H,
-                                             int B) {
-  const StripGeometry g = StripGeometry::Make(W, B);
-  for (int y = 0; y < H; ++y) {
-    for (int k = 0; k < 8; ++k) {
-      for (int j = 0; j < g.pixels; ++j) {
-        const size_t at = size_t(y) * g.rowBytes + size_t(k) * g.substringBytes + size_t(j) * B;
-        uint32_t want = 0, got = 0;
-        std::memcpy(&want, &frame[at], B);
-        std::memcpy(&got, &fb[at], B);
-        if (got == want || (B == 4 && got == (want & 0x00F8F8F8u))) continue;
-        return ::testing::AssertionFailure() << "row " << y << " substring " << k << " pixel " << j
-                                             << ": got " << std::hex << got << " want " << want;
-      }
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
-
 // One sender, one receiver: a full-screen update in four quarters, then
 // passes over changed frames, each payload decoded as it is sent.
 void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
@@ -67,7 +44,7 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
     // last S bytes of the row above, which include bytes the format never
     // carries; only content without such copies can match there.
     if (g.tailBytes == 0 || !structured) {
-      ASSERT_TRUE(CarriedBytesMatch(frame, fb, W, H, B))
+      ASSERT_TRUE(test::CarriedBytesMatch(frame.data(), fb.data(), W, H, B))
           << "W " << W << " B " << B << " pass " << pass;
     }
     if (B == 2 && W % 8 == 0) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "sender/capture/str_encoder.h"
 
 namespace qc::test {
@@ -36,6 +38,12 @@ class RecordingSink : public PayloadSink {
 // The test log's file (tests/support). Referenced here so that every codec
 // test binary links the log object the codec libraries print to.
 std::string LogPath();
+
+// Whether got shows want in every byte the strip encoding carries (the
+// first P pixels of each substring), byte 3 of 32-bit pixels aside, which
+// may also arrive as Raw color (the low three bits of each intensity clear).
+::testing::AssertionResult CarriedBytesMatch(const uint8_t* want, const uint8_t* got, int width,
+                                             int height, int bytesPerPixel);
 
 // Inflates a stream as a receiver does (fresh stream, one inflate call into
 // 60000 bytes, Z_OK required). Empty and ok=false on failure.

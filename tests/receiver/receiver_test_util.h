@@ -1,6 +1,6 @@
 // Helpers of the receiver tests: datagram builders (with the sender's zlib
-// settings), a tiny lossless strip writer for synthetic pictures, recording
-// owner (tests/support/recording_owner.h) and surface, and a log reader.
+// settings), synthetic pictures and their row records, a recording surface
+// (the owner is tests/support/recording_owner.h), and a log reader.
 #pragma once
 
 #include <unistd.h>
@@ -20,33 +20,28 @@
 #include "common/log_file.h"
 #include "common/protocol.h"
 #include "receiver/viewer/viewer.h"
+#include "sender/capture/str_encoder.h"
 #include "tests/support/recording_owner.h"
 
 namespace qc::test {
 
-// Deflates like the sender: fresh stream, level 9, window 15, memory level 9,
-// one deflate call with Z_FULL_FLUSH (finish = true ends the stream instead).
-inline std::vector<uint8_t> Deflate(const std::vector<uint8_t>& payload, bool finish = false) {
+// A compressed datagram, deflated like the sender: fresh stream, level 9,
+// window 15, memory level 9, one deflate call with Z_FULL_FLUSH (finish =
+// true ends the stream instead).
+inline std::vector<uint8_t> Compressed(PacketType type, uint16_t id, uint32_t seq,
+                                       const std::vector<uint8_t>& payload, bool finish = false) {
+  std::vector<uint8_t> out(8 + payload.size() + payload.size() / 100 + 256);
+  BuildCompressedHeader(CompressedHeader{static_cast<uint16_t>(type), id, seq}, out.data());
   z_stream s{};
   deflateInit2(&s, 9, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY);
-  std::vector<uint8_t> out(payload.size() + payload.size() / 100 + 256);
   s.next_in = const_cast<uint8_t*>(payload.data());
   s.avail_in = static_cast<uInt>(payload.size());
-  s.next_out = out.data();
-  s.avail_out = static_cast<uInt>(out.size());
+  s.next_out = out.data() + 8;
+  s.avail_out = static_cast<uInt>(out.size() - 8);
   deflate(&s, finish ? Z_FINISH : Z_FULL_FLUSH);
   out.resize(out.size() - s.avail_out);
   deflateEnd(&s);
   return out;
-}
-
-inline std::vector<uint8_t> Compressed(PacketType type, uint16_t id, uint32_t seq,
-                                       const std::vector<uint8_t>& payload, bool finish = false) {
-  std::vector<uint8_t> d(8);
-  BuildCompressedHeader(CompressedHeader{static_cast<uint16_t>(type), id, seq}, d.data());
-  auto z = Deflate(payload, finish);
-  d.insert(d.end(), z.begin(), z.end());
-  return d;
 }
 
 inline std::vector<uint8_t> InitDatagram(uint16_t id, int w, int h, int bpp,
@@ -83,50 +78,24 @@ inline std::vector<uint8_t> CursorPositionDatagram(uint16_t id, int16_t x, int16
   return d;
 }
 
-// Row records that carry rows [first, end) of a frame losslessly:
-// 16-bit frames as Raw color substrings, 32-bit frames as 17-32 color
-// palettes (the frame must have at most 32 colours per substring; the
-// palette is padded to 17 entries). W must be a multiple of 8.
+// Row records of rows [first, end) of a frame, as the sender's encoder
+// writes them for a full-screen update (records back to back). Frames with
+// at most 32 colours per substring (MakeFrame's) come through losslessly.
 inline std::vector<uint8_t> EncodeRows(const std::vector<uint8_t>& frame, int width, int bpp,
                                        int first, int end) {
-  int B = bpp / 8, R = width * B, S = R / 8, P = width / 8;
-  std::vector<uint8_t> out;
-  for (int y = first; y < end; ++y) {
-    out.push_back(0xFF);
-    out.push_back(static_cast<uint8_t>(y));
-    out.push_back(static_cast<uint8_t>(y >> 8));
-    for (int k = 0; k < 8; ++k) {
-      const uint8_t* sub = frame.data() + static_cast<size_t>(y) * R + k * S;
-      if (B == 2) {
-        out.push_back(0x21);
-        out.insert(out.end(), sub, sub + S);
-        continue;
-      }
-      std::vector<uint32_t> palette;
-      std::vector<int> index(P);
-      for (int j = 0; j < P; ++j) {
-        uint32_t px = ReadU32(sub + j * 4);
-        size_t i = 0;
-        while (i < palette.size() && palette[i] != px) ++i;
-        if (i == palette.size()) palette.push_back(px);
-        index[j] = static_cast<int>(i);
-      }
-      while (palette.size() < 17) palette.push_back(palette[0]);
-      out.push_back(static_cast<uint8_t>(palette.size()));
-      for (uint32_t c : palette) {
-        uint8_t b4[4];
-        WriteU32(b4, c);
-        out.insert(out.end(), b4, b4 + 4);
-      }
-      for (int j = 0; j < P; j += 3) {
-        int a = index[j], b = j + 1 < P ? index[j + 1] : 0, c = j + 2 < P ? index[j + 2] : 0;
-        uint16_t w = static_cast<uint16_t>(a << 11 | b << 6 | c);
-        out.push_back(static_cast<uint8_t>(w));
-        out.push_back(static_cast<uint8_t>(w >> 8));
-      }
+  struct Sink : PayloadSink {
+    SendResult SendPayload(const uint8_t* p, size_t n, PacketType) override {
+      out.insert(out.end(), p, p + n);
+      return SendResult::Sent;
     }
-  }
-  return out;
+    uint32_t TotalBytesSent() const override { return 0; }
+    std::vector<uint8_t> out;
+  } sink;
+  std::vector<uint8_t> reference(frame.size(), 0x01);
+  StrEncoder encoder;
+  encoder.Init(width, bpp / 8, frame.data(), reference.data(), &sink);
+  encoder.EncodeRows(first, end, PacketType::FullUpdate);
+  return sink.out;
 }
 
 // A picture with few colours per substring: stripes and blocks from a seed.

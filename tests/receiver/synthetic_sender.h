@@ -19,10 +19,8 @@ class SyntheticSender : public SenderOwner {
   bool Open(uint16_t port) { return sender_.Open(this, kGroupAddress, port); }
   void Close() { sender_.Close(); }
   uint16_t Id() const { return sender_.ScreenId(); }
-  qcSender& Transport() { return sender_; }
 
   void SetFrame(std::vector<uint8_t> frame) { frame_ = std::move(frame); }
-  const std::vector<uint8_t>& Frame() const { return frame_; }
 
   bool SendInit() {
     auto d = InitDatagram(Id(), width_, height_, bpp_);
@@ -38,30 +36,13 @@ class SyntheticSender : public SenderOwner {
     return true;
   }
 
-  // Rows [first, end) of the current frame as payloads of at most 60000
-  // bytes of whole records; halves a payload whose compressed form is too
-  // large for one datagram.
+  // Rows [first, end) of the current frame through the sender's encoder,
+  // which cuts and splits the payloads.
   bool SendRows(int first, int end, PacketType type) {
-    int y = first;
-    while (y < end) {
-      std::vector<uint8_t> payload;
-      int next = y;
-      while (next < end) {
-        auto record = EncodeRows(frame_, width_, bpp_, next, next + 1);
-        if (!payload.empty() && payload.size() + record.size() > kMaxPayload) break;
-        payload.insert(payload.end(), record.begin(), record.end());
-        ++next;
-      }
-      SendResult r = sender_.SendPayload(payload.data(), payload.size(), type);
-      if (r == SendResult::TooLarge && next - y > 1) {
-        int mid = y + (next - y) / 2;
-        if (!SendRows(y, mid, type) || !SendRows(mid, next, type)) return false;
-      } else if (r != SendResult::Sent) {
-        return false;
-      }
-      y = next;
-    }
-    return true;
+    std::vector<uint8_t> reference(frame_.size(), 0x01);
+    StrEncoder encoder;
+    encoder.Init(width_, bpp_ / 8, frame_.data(), reference.data(), &sender_);
+    return encoder.EncodeRows(first, end, type);
   }
 
   bool SendCursorPosition(int16_t x, int16_t y) {
