@@ -1,5 +1,6 @@
-// FramePainter: the framebuffer's pixel formats, unscaled and scaled paints,
-// black margins. Paints into QImages on the offscreen platform.
+// FramePainter: the framebuffer's pixel formats, scaled paints, black
+// margins. Paints into QImages on the offscreen platform; unscaled and
+// scrolled paints are checked on a real X server in window_test.
 #include "receiver/viewer/frame_painter.h"
 
 #include <gtest/gtest.h>
@@ -38,29 +39,8 @@ QImage PaintInto(FramePainter& fp, QSize target, QRect area, int scrollX = 0, in
   return out;
 }
 
-// Pad byte left at 0 as the sender's capture leaves it.
-std::vector<uint32_t> Pattern32(int w, int h) {
-  std::vector<uint32_t> px(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      px[static_cast<size_t>(y) * w + x] = (static_cast<uint32_t>(x * 7 & 0xff) << 16) |
-                                           ((y * 5 & 0xff) << 8) | ((x + y) & 0xff);
-  return px;
-}
-
 uint32_t Px(const QImage& img, int x, int y) {
   return reinterpret_cast<const uint32_t*>(img.constScanLine(y))[x];
-}
-
-TEST(FramePainter, UnscaledPaintEqualsTheFramebufferAndIsOpaque) {
-  const int w = 120, h = 90;
-  auto px = Pattern32(w, h);
-  FramePainter fp;
-  ASSERT_TRUE(Bind(fp, px.data(), w, h, 32, 0xff0000, 0xff00, 0xff));
-  const QImage out = PaintInto(fp, {w, h}, {0, 0, w, h});
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      ASSERT_EQ(Px(out, x, y), px[static_cast<size_t>(y) * w + x] | 0xff000000u) << x << "," << y;
 }
 
 TEST(FramePainter, PixelFormatsFollowTheirMasks) {
@@ -93,19 +73,6 @@ TEST(FramePainter, RefusesWhatItCannotRead) {
   EXPECT_FALSE(Bind(fp, &one, 1, 1, 24));
   EXPECT_FALSE(Bind(fp, nullptr, 1, 1, 32));
   EXPECT_FALSE(fp.IsBound());
-}
-
-TEST(FramePainter, ScrolledPaintOfAPartShowsTheRightPixelsAndLeavesTheRest) {
-  const int w = 200, h = 150;
-  auto px = Pattern32(w, h);
-  FramePainter fp;
-  ASSERT_TRUE(Bind(fp, px.data(), w, h, 32));
-  // Client 100 x 80 scrolled to (60, 40); only (10, 5)-(50, 25) is painted.
-  const QImage out = PaintInto(fp, {100, 80}, {10, 5, 40, 20}, 60, 40);
-  EXPECT_EQ(Px(out, 10, 5), px[(40 + 5) * w + 60 + 10] | 0xff000000u);
-  EXPECT_EQ(Px(out, 49, 24), px[(40 + 24) * w + 60 + 49] | 0xff000000u);
-  EXPECT_EQ(Px(out, 9, 5), 0xffff0000u);
-  EXPECT_EQ(Px(out, 50, 24), 0xffff0000u);
 }
 
 TEST(FramePainter, MarginsAroundACentredImageArePaintedBlack) {
@@ -153,7 +120,8 @@ TEST(FramePainter, ThinLinesSurviveStrongDownscaling) {
 TEST(FramePainter, ScaledPaintsInPiecesMatchOnePaintOfTheWhole) {
   // Repainting a band must not leave seams: every window pixel depends on
   // its position only, not on the painted rectangle.
-  auto px = Pattern32(333, 217);
+  std::vector<uint32_t> px(333 * 217);
+  test::FillPattern32(reinterpret_cast<uint8_t*>(px.data()), 333, 217);
   FramePainter fp;
   ASSERT_TRUE(Bind(fp, px.data(), 333, 217, 32));
   fp.SetScale(67);

@@ -216,8 +216,8 @@ TEST_F(WindowTest, FullScreenScalesDownWithBlackMarginsAndCentresTheImage) {
   ASSERT_TRUE(window_->IsFullScreen());
   EXPECT_FALSE(window_->horizontalScrollBar()->isVisible());
   Settle(150);
-  // 66 %: a 1267 x 712 image at (6, 156); the margins are black, and the
-  // image is what the painter makes of the framebuffer on its own.
+  // 66 %: a 1267 x 712 image at (6, 156), as the painter makes it of the
+  // framebuffer on its own (margins: frame_painter_test).
   std::vector<uint32_t> fb(1920 * 1080);
   FillPattern32(reinterpret_cast<uint8_t*>(fb.data()), 1920, 1080);
   InitMessage format;
@@ -232,10 +232,6 @@ TEST_F(WindowTest, FullScreenScalesDownWithBlackMarginsAndCentresTheImage) {
     QPainter p(&expected);
     reference.Paint(p, kScreen, 0, 0, 6, 156);
   }
-  EXPECT_EQ(expected.pixel(5, 500) | kBlack, kBlack);
-  EXPECT_EQ(expected.pixel(500, 155) | kBlack, kBlack);
-  EXPECT_EQ(expected.pixel(1273, 867) | kBlack, kBlack);
-  EXPECT_NE(expected.pixel(6, 156) | kBlack, kBlack);
   EXPECT_EQ(GrabFromScreen(*window_, kScreen), expected);
 
   // Leaving restores the placed window, scrolled to (0, 0).
