@@ -44,38 +44,29 @@ inline std::vector<uint8_t> Compressed(PacketType type, uint16_t id, uint32_t se
   return out;
 }
 
-inline std::vector<uint8_t> InitDatagram(uint16_t id, int w, int h, int bpp,
-                                         uint32_t r = 0xFF0000, uint32_t g = 0xFF00,
-                                         uint32_t b = 0xFF) {
-  std::vector<uint8_t> d(kInitSize);
-  InitMessage m;
-  m.screenId = id;
-  m.width = static_cast<uint16_t>(w);
-  m.height = static_cast<uint16_t>(h);
-  m.bitsPerPixel = static_cast<uint16_t>(bpp);
-  m.redMask = r;
-  m.greenMask = g;
-  m.blueMask = b;
-  BuildInit(m, d.data());
+// A datagram of n bytes written by one of common/protocol's builders.
+template <typename Build>
+std::vector<uint8_t> Built(size_t n, Build build) {
+  std::vector<uint8_t> d(n);
+  build(d.data());
   return d;
 }
 
+inline InitMessage Format(uint16_t id, int w, int h, int bpp, uint32_t r = 0xFF0000,
+                          uint32_t g = 0xFF00, uint32_t b = 0xFF) {
+  return {id, uint16_t(w), uint16_t(h), uint16_t(bpp), 0, r, g, b};
+}
+inline std::vector<uint8_t> InitDatagram(uint16_t id, int w, int h, int bpp) {
+  return Built(kInitSize, [&](uint8_t* d) { BuildInit(Format(id, w, h, bpp), d); });
+}
 inline std::vector<uint8_t> KeepAlive(uint16_t id) {
-  std::vector<uint8_t> d(4);
-  BuildKeepAlive(id, d.data());
-  return d;
+  return Built(kKeepAliveSize, [id](uint8_t* d) { BuildKeepAlive(id, d); });
 }
-
 inline std::vector<uint8_t> Disconnection(uint16_t id) {
-  std::vector<uint8_t> d(4);
-  BuildDisconnection(id, d.data());
-  return d;
+  return Built(4, [id](uint8_t* d) { BuildDisconnection(id, d); });
 }
-
 inline std::vector<uint8_t> CursorPositionDatagram(uint16_t id, int16_t x, int16_t y) {
-  std::vector<uint8_t> d(8);
-  BuildCursorPosition(CursorPosition{id, x, y}, d.data());
-  return d;
+  return Built(kCursorPositionSize, [&](uint8_t* d) { BuildCursorPosition({id, x, y}, d); });
 }
 
 // Row records of rows [first, end) of a frame, as the sender's encoder

@@ -20,12 +20,6 @@ constexpr uint16_t kId = 0x1234;
 constexpr uint16_t kOtherId = 0xBEEF;  // -16657 as a signed short
 constexpr int kW = 640, kH = 200;
 
-InitMessage Format(uint16_t id, int w, int h, int bpp, uint32_t r, uint32_t g, uint32_t b) {
-  InitMessage m;
-  ParseInit(InitDatagram(id, w, h, bpp, r, g, b).data(), kInitSize, m);
-  return m;
-}
-
 class UpdateProcessorTest : public testing::Test {
  protected:
   void SetUp() override { Start(kW, kH, 32); }
@@ -33,7 +27,7 @@ class UpdateProcessorTest : public testing::Test {
   void Start(int w, int h, int bpp, uint32_t r = 0xFF0000, uint32_t g = 0xFF00, uint32_t b = 0xFF) {
     log_.Mark();
     ASSERT_TRUE(proc_.Begin(&owner_, &surface_));
-    proc_.Start(Format(kId, w, h, bpp, r, g, b));
+    proc_.Start(test::Format(kId, w, h, bpp, r, g, b));
   }
   void Feed(const std::vector<uint8_t>& d) { proc_.Process(d.data(), d.size()); }
   // Rows [first, end) of a picture made from seed, as one datagram.
@@ -60,7 +54,7 @@ class UpdateProcessorTest : public testing::Test {
   std::vector<uint8_t> frame_;
 };
 
-TEST_F(UpdateProcessorTest, StartCreatesABlackFramebufferAndPlacesTheWindow) {
+TEST_F(UpdateProcessorTest, StartPlacesABlackPictureAndUpdatesInvalidateTheirBand) {
   ASSERT_TRUE(proc_.HasFramebuffer());
   const Framebuffer& fb = proc_.Picture();
   ASSERT_EQ(fb.View().bytesPerRow, kW * 4);
@@ -71,10 +65,7 @@ TEST_F(UpdateProcessorTest, StartCreatesABlackFramebufferAndPlacesTheWindow) {
   EXPECT_EQ(owner_.receivingIcons, 1);
   EXPECT_EQ(surface_.TakeRects(), (std::vector<Rect>{{0, 0, kW, kH}}));
   EXPECT_EQ(log_.Count("qvViewer: RGB masks  ff0000 ff00 ff\r\n"), 1);
-}
-
-TEST_F(UpdateProcessorTest, UpdatesAreDecodedAndTheirBandInvalidated) {
-  surface_.TakeRects();
+  // Updates are decoded and their band invalidated.
   Update(0, 100, 131);
   EXPECT_TRUE(RowsEqual(100, 131));
   EXPECT_EQ(surface_.TakeRects(), (std::vector<Rect>{{0, 99, kW, 131}}));  // rows 99 to 130

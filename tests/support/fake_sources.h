@@ -39,15 +39,10 @@ class FakeScreenSource : public ScreenSource {
 
   bool Open(ScreenFormat& format) override {
     if (failOpen) return false;
-    format = {width_, height_, bitsPerPixel_};
     if (bitsPerPixel_ == 16) {
-      format.redMask = 0xF800;
-      format.greenMask = 0x07E0;
-      format.blueMask = 0x001F;
-    } else if (bitsPerPixel_ >= 24) {
-      format.redMask = 0xFF0000;
-      format.greenMask = 0x00FF00;
-      format.blueMask = 0x0000FF;
+      format = {width_, height_, 16, 0xF800, 0x07E0, 0x001F};
+    } else {
+      format = {width_, height_, bitsPerPixel_, 0xFF0000, 0x00FF00, 0x0000FF};
     }
     return true;
   }

@@ -43,14 +43,10 @@ class FakeViewerSource : public ViewerSource {
   }
 
   void Stop() override {
-    if (surface_ != nullptr) {
-      surface_->ViewerStopping();
-    }
+    if (surface_ != nullptr) surface_->ViewerStopping();
     running_ = false;
     receiving_ = false;
-    if (thread_.joinable()) {
-      thread_.join();
-    }
+    if (thread_.joinable()) thread_.join();
     // Freed, so that a paint from it after Stop shows under ASan.
     std::vector<uint8_t>().swap(pixels_);
     pixelsPtr_.store(nullptr);

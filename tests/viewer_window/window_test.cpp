@@ -30,35 +30,26 @@ const QRect kScreen(0, 0, 1280, 1024);
 uint32_t At(const QImage& img, int x, int y) { return img.pixel(x, y) | kBlack; }
 uint32_t Pattern(int x, int y) { return PatternPixel(x, y) | kBlack; }
 
-// Lets the update thread take one step at a time: the test opens the gate,
-// the thread runs its step and reports it done.
+// Lets the update thread take one step at a time: a Stepping step waits
+// for Run, which serves the window until the action and UpdateWindow are done.
 class Gate {
  public:
-  // In a step (update thread): waits for the test; false when stopping.
-  bool Wait(FakeViewerSource& src) {
-    while (!open_.load()) {
-      if (!src.Running()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    open_ = false;
-    return true;
+  FakeViewerSource::Step Stepping(std::function<void(FakeViewerSource&, ViewerSurface&)> action) {
+    return [this, action](FakeViewerSource& s, ViewerSurface& surface) {
+      while (!open_.exchange(false)) {
+        if (!s.Running()) return false;  // stopping
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      action(s, surface);
+      surface.UpdateWindow();
+      ++done_;
+      return true;
+    };
   }
-  void Done() { ++done_; }
-  // Test side: opens the gate and serves the window until the step is done.
   bool Run() {
     const int target = done_.load() + 1;
     open_ = true;
     return ProcessUntil([&] { return done_.load() >= target; });
-  }
-  // A step that runs action once per opening.
-  FakeViewerSource::Step Stepping(std::function<void(FakeViewerSource&, ViewerSurface&)> action) {
-    return [this, action](FakeViewerSource& s, ViewerSurface& surface) {
-      if (!Wait(s)) return false;
-      action(s, surface);
-      surface.UpdateWindow();
-      Done();
-      return true;
-    };
   }
 
  private:
@@ -220,12 +211,9 @@ TEST_F(WindowTest, FullScreenScalesDownWithBlackMarginsAndCentresTheImage) {
   // framebuffer on its own (margins: frame_painter_test).
   std::vector<uint32_t> fb(1920 * 1080);
   FillPattern32(reinterpret_cast<uint8_t*>(fb.data()), 1920, 1080);
-  InitMessage format;
-  format.width = 1920;
-  format.height = 1080;
-  format.bitsPerPixel = 32;
   FramePainter reference;
-  ASSERT_TRUE(reference.Bind(DescribeFramebuffer(reinterpret_cast<uint8_t*>(fb.data()), format)));
+  ASSERT_TRUE(reference.Bind(
+      DescribeFramebuffer(reinterpret_cast<uint8_t*>(fb.data()), Format(0, 1920, 1080, 32))));
   reference.SetScale(66);
   QImage expected(1280, 1024, QImage::Format_RGB32);
   {
