@@ -41,14 +41,7 @@ struct Rig {
     ASSERT_TRUE(Init());
     capture->SetPolling(true);
   }
-  // Ticks of the poll timer, each waited for.
-  void Steps(int n = 1) {
-    for (int i = 0; i < n; ++i) {
-      const uint64_t done = capture->StepsDone();
-      capture->OnPollTimer();
-      ASSERT_TRUE(capture->WaitForSteps(done + 1, 10000));
-    }
-  }
+  void Steps(int n = 1) { ASSERT_TRUE(test::Steps(*capture, n)); }
   void Refresh() {
     capture->RequestRefresh();
     capture->OnFullUpdateTimer();

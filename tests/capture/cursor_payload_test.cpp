@@ -30,21 +30,16 @@ TEST(CursorPayload, HeaderBitmapsBottomUpAndMaskPaddedToThirtyTwoPixels) {
   ASSERT_TRUE(BuildCursorShapePayload(image, payload));
   CursorShapeHeader h;
   ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
-  EXPECT_EQ(h.hotX, 3);
-  EXPECT_EQ(h.hotY, 4);
-  EXPECT_EQ(h.colorWidth, 32);
-  EXPECT_EQ(h.colorHeight, 10);
-  EXPECT_EQ(h.maskWidth, 32);
-  EXPECT_EQ(h.maskHeight, 10);  // a colour cursor: the AND mask only
-  EXPECT_EQ(h.colorBitsPerPixel, 32);
-  EXPECT_EQ(h.colorRedMask, 0x00FF0000u);
-  EXPECT_EQ(h.colorGreenMask, 0x0000FF00u);
-  EXPECT_EQ(h.colorBlueMask, 0x000000FFu);
-  EXPECT_EQ(h.maskPalette0, 0u);
-  EXPECT_EQ(h.maskPalette1BG, 0xFFFF);
+  // Hot spot, colour and mask sizes (a colour cursor: the AND mask only),
+  // colour depth; then the colour masks and the mask palette.
+  EXPECT_EQ(std::vector<int>({h.hotX, h.hotY, h.colorWidth, h.colorHeight, h.maskWidth,
+                              h.maskHeight, h.colorBitsPerPixel}),
+            std::vector<int>({3, 4, 32, 10, 32, 10, 32}));
+  EXPECT_EQ(std::vector<uint32_t>({h.colorRedMask, h.colorGreenMask, h.colorBlueMask,
+                                   h.maskPalette0, h.maskPalette1BG}),
+            std::vector<uint32_t>({0xFF0000, 0xFF00, 0xFF, 0, 0xFFFF}));
   ASSERT_EQ(payload.size(), kCursorShapeHeaderSize + 32 * 10 * 4 + 32 * 10 / 8);
-  EXPECT_EQ(h.ColorSize(), 32u * 10 * 4);
-  EXPECT_EQ(h.MaskSize(), 32u * 10 / 8);
+  ASSERT_EQ(h.ColorSize(), 32u * 10 * 4);
 
   const uint8_t* colour = payload.data() + kCursorShapeHeaderSize;
   const uint8_t* mask = colour + h.ColorSize();

@@ -52,11 +52,9 @@ bool DecodeExact(StrDecoder& dec, const Bytes& payload, int& first, int& last) {
 TEST(StrDecoderInit, RefusesGeometriesItCannotServe) {
   Bytes fb(4096 * 4 * 2);
   StrDecoder dec;
-  EXPECT_FALSE(dec.Init(fb.data(), 4, 0, 2));
-  EXPECT_FALSE(dec.Init(fb.data(), 4, 4097, 2));
-  EXPECT_FALSE(dec.Init(fb.data(), 3, 64, 2));
-  EXPECT_FALSE(dec.Init(fb.data(), 1, 64, 2));
-  EXPECT_FALSE(dec.Init(fb.data(), 2, 64, 0));
+  for (auto [b, w, h] : {std::tuple{4, 0, 2}, {4, 4097, 2}, {3, 64, 2}, {1, 64, 2}, {2, 64, 0}}) {
+    EXPECT_FALSE(dec.Init(fb.data(), b, w, h)) << b << " " << w << "x" << h;
+  }
   EXPECT_FALSE(dec.Init(nullptr, 2, 64, 2));
   int first = 0, last = 0;
   const uint8_t record[3] = {0, 0, 0};

@@ -97,13 +97,7 @@ TEST(Protocol, UsableInitMessages) {
 }
 
 TEST(Protocol, CursorShapeHeaderLayout) {
-  CursorShapeHeader h;
-  h.hotX = 3;
-  h.hotY = -1;
-  h.maskWidth = h.maskHeight = h.colorWidth = h.colorHeight = 32;
-  h.colorBitsPerPixel = 32;
-  h.colorRedMask = 0xFF0000;
-  h.maskPalette1BG = 0xFFFF;
+  const CursorShapeHeader h{3, -1, 32, 32, 32, 32, 32, 0, 0xFF0000, 0, 0, 0, 0xFFFF};
   Bytes payload(kCursorShapeHeaderSize + 32 * 32 * 4 + 128);
   BuildCursorShapeHeader(h, payload.data());
   const uint8_t* out = payload.data();

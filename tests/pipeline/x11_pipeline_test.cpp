@@ -48,11 +48,6 @@ bool Shows(const qvViewer& viewer, const Bytes& screen, int width, int bytes) {
          test::CarriedBytesMatch(screen.data(), v.pixels, width, v.height, bytes);
 }
 
-struct NoSenderOwner : SenderOwner {
-  void AdvanceIcon() override {}
-  void FatalError() override {}
-};
-
 // The engine on the X11 sources with the real transport; the test is its
 // timers.
 struct Pipeline {
@@ -71,14 +66,7 @@ struct Pipeline {
     capture->SetPolling(true);
     return true;
   }
-  bool Steps(int n) {
-    for (int i = 0; i < n; ++i) {
-      const uint64_t done = capture->StepsDone();
-      capture->OnPollTimer();
-      if (!capture->WaitForSteps(done + 1, 30000)) return false;
-    }
-    return true;
-  }
+  bool Steps(int n) { return test::Steps(*capture, n); }
   // Polls until the condition holds (a hung pipeline, not a slow one, runs
   // out of polls).
   bool StepUntil(const std::function<bool()>& condition, int limit = 300) {
@@ -90,7 +78,7 @@ struct Pipeline {
     return condition();
   }
 
-  NoSenderOwner senderOwner;
+  test::CountingSenderOwner senderOwner;
   qcSender sender;
   test::FakeCaptureOwner owner{&sender};
   X11ScreenSource* screen = nullptr;
@@ -118,8 +106,6 @@ struct Case {
   Masks masks;
   bool shm, damage;
 };
-
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class X11Pipeline : public testing::TestWithParam<Case> {};
 

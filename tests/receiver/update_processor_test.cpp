@@ -120,11 +120,7 @@ TEST_F(UpdateProcessorTest, OtherTransmissionsAndUnknownTypesAreIgnored) {
 }
 
 TEST_F(UpdateProcessorTest, CursorDatagramsMoveAndReplaceTheCursor) {
-  CursorShapeHeader h;
-  h.hotX = 3;
-  h.maskWidth = 32;
-  h.maskHeight = 64;
-  h.maskPalette1BG = 0xFFFF;
+  const CursorShapeHeader h{3, 0, 32, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0xFFFF};  // 32 x 32 monochrome
   std::vector<uint8_t> shape(kCursorShapeHeaderSize + 256, 0);
   BuildCursorShapeHeader(h, shape.data());
   Feed(Compressed(PacketType::CursorShape, kId, 0, shape));

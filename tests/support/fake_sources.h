@@ -20,6 +20,7 @@
 #include "sender/capture/capture.h"
 #include "sender/capture/cursor_source.h"
 #include "sender/capture/screen_source.h"
+#include "sender/capture/sender.h"
 
 namespace qc::test {
 
@@ -196,6 +197,24 @@ class RecordingTransport : public CaptureTransport {
   std::atomic<uint32_t> totalBytes_{0};
   std::atomic<bool> sentSinceTick_{false};
 };
+
+// A transport owner that counts the icon steps and fatal errors.
+struct CountingSenderOwner : SenderOwner {
+  void AdvanceIcon() override { ++advances; }
+  void FatalError() override { ++fatals; }
+  int advances = 0, fatals = 0;
+};
+
+// Ticks of the engine's poll timer, each waited for; false when a step did
+// not end within timeoutMs.
+inline bool Steps(qcCapture& capture, int n, int timeoutMs = 30000) {
+  for (int i = 0; i < n; ++i) {
+    const uint64_t done = capture.StepsDone();
+    capture.OnPollTimer();
+    if (!capture.WaitForSteps(done + 1, timeoutMs)) return false;
+  }
+  return true;
+}
 
 // An owner that records what the engine asks of it.
 class FakeCaptureOwner : public CaptureOwner {

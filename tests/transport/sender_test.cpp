@@ -13,6 +13,7 @@
 
 #include "common/log_file.h"
 #include "tests/codec/codec_test_support.h"
+#include "tests/support/fake_sources.h"
 #include "tests/support/group_socket.h"
 
 namespace qc {
@@ -20,12 +21,6 @@ namespace {
 
 using test::Bytes;
 constexpr uint16_t kPort = 46000;
-
-struct CountingOwner : SenderOwner {
-  void AdvanceIcon() override { ++advances; }
-  void FatalError() override { ++fatals; }
-  int advances = 0, fatals = 0;
-};
 
 class SenderTest : public testing::Test {
  protected:
@@ -48,7 +43,7 @@ class SenderTest : public testing::Test {
   }
 
   test::GroupSocket group_{kPort};
-  CountingOwner owner_;
+  test::CountingSenderOwner owner_;
   qcSender sender_;
 };
 
