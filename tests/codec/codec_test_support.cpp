@@ -10,7 +10,7 @@
 
 namespace qc::test {
 
-SendResult RecordingSink::SendPayload(const uint8_t* payload, size_t length, PacketType type) {
+SendResult RecordingSink::SendPayload(const uint8_t* payload, size_t length, PacketType) {
   EXPECT_LE(length, kMaxPayload);
   if (length > tooLargeAbove) {
     ++tooLarge;
@@ -19,7 +19,6 @@ SendResult RecordingSink::SendPayload(const uint8_t* payload, size_t length, Pac
   SendResult result = calls < script.size() ? script[calls] : SendResult::Sent;
   ++calls;
   payloads.emplace_back(payload, payload + length);
-  types.push_back(type);
   if (result == SendResult::Sent) totalBytes += static_cast<uint32_t>(8 + length);
   return result;
 }

@@ -27,7 +27,6 @@ class RecordingSink : public PayloadSink {
   Bytes Joined() const;
 
   std::vector<Bytes> payloads;
-  std::vector<PacketType> types;
   std::vector<SendResult> script;  // results of the first calls, in order
   size_t tooLargeAbove = std::numeric_limits<size_t>::max();
   size_t tooLarge = 0;
