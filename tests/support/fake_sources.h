@@ -130,14 +130,12 @@ class FakeCursorSource : public CursorSource {
   int reads = 0;
 };
 
-// Records what the engine sends, with the sequence numbers a qcSender
-// would give: compressed payloads are numbered from 0 after each
-// ResetStream and count only when sent.
+// Records what the engine sends and counts the ResetStream calls (the
+// numbering they restart is qcSender's, tested in sender_test).
 class RecordingTransport : public CaptureTransport {
  public:
   struct Datagram {
     uint16_t type = 0;
-    uint32_t sequence = 0;       // compressed kinds only
     std::vector<uint8_t> bytes;  // the payload (compressed kinds) or the datagram
   };
 
@@ -145,7 +143,7 @@ class RecordingTransport : public CaptureTransport {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return SendResult::Failed;
     if (length > tooLargeAbove) return SendResult::TooLarge;
-    sent_.push_back({static_cast<uint16_t>(type), sequence_++, {payload, payload + length}});
+    sent_.push_back({static_cast<uint16_t>(type), {payload, payload + length}});
     totalBytes_ += static_cast<uint32_t>(length + kCompressedHeaderSize);
     sentSinceTick_ = true;
     return SendResult::Sent;
@@ -154,14 +152,13 @@ class RecordingTransport : public CaptureTransport {
   bool SendRaw(const uint8_t* data, size_t length) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return false;
-    sent_.push_back({PeekType(data, length).value_or(0), 0, {data, data + length}});
+    sent_.push_back({PeekType(data, length).value_or(0), {data, data + length}});
     totalBytes_ += static_cast<uint32_t>(length);
     sentSinceTick_ = true;
     return true;
   }
   bool ResetStream() override {
     std::lock_guard<std::mutex> lock(mutex_);
-    sequence_ = 0;
     ++resets;
     sentSinceTick_ = false;
     return true;
@@ -191,7 +188,6 @@ class RecordingTransport : public CaptureTransport {
  private:
   std::mutex mutex_;
   std::vector<Datagram> sent_;
-  uint32_t sequence_ = 0;
   bool closed_ = false;
   std::atomic<uint16_t> screenId_{0x1234};
   std::atomic<uint32_t> totalBytes_{0};
