@@ -111,8 +111,8 @@ inline std::vector<uint8_t> MakeFrame(int width, int height, int bpp, uint32_t s
 
 class RecordingSurface : public ViewerSurface {
  public:
-  void ViewerStarted() override { ++started; }
-  void ViewerStopping() override { ++stopping; }
+  void ViewerStarted() override {}
+  void ViewerStopping() override {}
   void PlaceWindow() override { ++placed; }
   void InvalidateFramebufferRect(const Rect& r) override {
     std::lock_guard<std::mutex> lock(mutex);
@@ -127,8 +127,6 @@ class RecordingSurface : public ViewerSurface {
     return r;
   }
 
-  std::atomic<int> started{0};
-  std::atomic<int> stopping{0};
   std::atomic<int> placed{0};
   std::atomic<int> updates{0};
   std::mutex mutex;

@@ -1,7 +1,7 @@
 // A stand-in for qcsend in the receiver's network tests and benchmarks: the
 // real transport (qcSender) sends a synthetic picture as init message,
-// full-screen updates, incremental updates, cursor datagrams and the
-// disconnection, with the system's numbering rules.
+// full-screen updates, incremental updates and the disconnection, with the
+// system's numbering rules.
 #pragma once
 
 #include <vector>
@@ -22,14 +22,10 @@ class SyntheticSender : public SenderOwner {
 
   void SetFrame(std::vector<uint8_t> frame) { frame_ = std::move(frame); }
 
-  bool SendInit() {
-    auto d = InitDatagram(Id(), width_, height_, bpp_);
-    return sender_.SendRaw(d.data(), d.size());
-  }
-
   // Init message (numbering back to 0), then the picture in four quarters.
   bool SendFullScreen() {
-    if (!sender_.ResetStream() || !SendInit()) return false;
+    const auto init = InitDatagram(Id(), width_, height_, bpp_);
+    if (!sender_.ResetStream() || !sender_.SendRaw(init.data(), init.size())) return false;
     for (int q = 0; q < 4; ++q) {
       if (!SendRows(q * height_ / 4, (q + 1) * height_ / 4, PacketType::FullUpdate)) return false;
     }
@@ -43,11 +39,6 @@ class SyntheticSender : public SenderOwner {
     StrEncoder encoder;
     encoder.Init(width_, bpp_ / 8, frame_.data(), reference.data(), &sender_);
     return encoder.EncodeRows(first, end, type);
-  }
-
-  bool SendCursorPosition(int16_t x, int16_t y) {
-    auto d = CursorPositionDatagram(Id(), x, y);
-    return sender_.SendRaw(d.data(), d.size());
   }
 
   bool SendDisconnection() {

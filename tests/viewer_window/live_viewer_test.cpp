@@ -38,27 +38,24 @@ bool ScreenShows(ViewerWindow& window, const std::vector<uint8_t>& frame, int to
   return true;
 }
 
-// The tray's part on a disconnection: restart the window on the GUI thread.
-void RestartLater(ViewerWindow& window, RecordingOwner& owner, uint16_t port,
-                  std::atomic<int>& restarted) {
-  QMetaObject::invokeMethod(
-      &window,
-      [&window, &owner, port, &restarted] {
-        window.SetRestarting();
-        window.Stop();
-        window.Start(&owner, port, false);
-        ++restarted;
-      },
-      Qt::QueuedConnection);
-}
-
 TEST(LiveViewerTest, ThePictureFollowsTheTransmissionAcrossADisconnection) {
   constexpr uint16_t kPort = 47120;
   RecordingOwner owner;
   std::atomic<int> restarted{0};
   qvViewer viewer;
   ViewerWindow window(viewer);
-  owner.onRestart = [&] { RestartLater(window, owner, kPort, restarted); };
+  // The tray's part on a disconnection: restart the window on the GUI thread.
+  owner.onRestart = [&] {
+    QMetaObject::invokeMethod(
+        &window,
+        [&] {
+          window.SetRestarting();
+          window.Stop();
+          window.Start(&owner, kPort, false);
+          ++restarted;
+        },
+        Qt::QueuedConnection);
+  };
   ASSERT_TRUE(window.Start(&owner, kPort, false));
 
   SyntheticSender sender(kW, kH, 32);
