@@ -88,11 +88,8 @@ TEST(Protocol, UsableInitMessages) {
                {4096, 1, 33, false}, {4097, 1, 16, false}, {0, 1, 16, false},
                {8, 0, 16, false}};
   for (const auto& c : cases) {
-    InitMessage m;
-    m.width = c.width;
-    m.height = c.height;
-    m.bitsPerPixel = c.bits;
-    EXPECT_EQ(IsUsableInit(m), c.usable) << c.width << "x" << c.height << "x" << c.bits;
+    EXPECT_EQ(IsUsableInit({0, c.width, c.height, c.bits}), c.usable)
+        << c.width << "x" << c.height << "x" << c.bits;
   }
 }
 
