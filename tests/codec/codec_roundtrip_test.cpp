@@ -22,7 +22,7 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
   Bytes frame = structured ? test::StructuredFrame(rng, W, H, B) : test::RandomFrame(rng, W, H, B);
   Bytes reference(frame.size(), 0x01);  // full-screen update
   Bytes fb(frame.size(), 0);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   StrEncoder enc;
   enc.Init(W, B, frame.data(), reference.data(), &sink);
   StrDecoder dec;
@@ -30,10 +30,10 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
   const StripGeometry g = StripGeometry::Make(W, B);
   for (int pass = 0; pass < 6; ++pass) {
     for (int q = 0; q < 4; ++q) {
-      sink.payloads.clear();
+      sink.Take();
       enc.EncodeRows(q * H / 4, (q + 1) * H / 4,
                      pass == 0 ? PacketType::FullUpdate : PacketType::Update);
-      for (const Bytes& p : sink.payloads) {
+      for (const Bytes& p : sink.Payloads()) {
         int first = -1, last = -1;
         ASSERT_TRUE(dec.Decode(p.data(), p.size(), first, last));
         EXPECT_GE(first, q * H / 4);
@@ -80,14 +80,14 @@ TEST(CodecRoundTrip, PaletteContentIsExactAtThirtyTwoBits) {
     std::memcpy(&frame[i], &v, 4);
   }
   Bytes reference(frame.size(), 0x01), fb(frame.size(), 0);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   StrEncoder enc;
   enc.Init(W, B, frame.data(), reference.data(), &sink);
   enc.EncodeRows(0, H, PacketType::FullUpdate);
   EXPECT_EQ(enc.KindCount(StrEncoder::kRawColour), 0u);
   StrDecoder dec;
   ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
-  for (const Bytes& p : sink.payloads) {
+  for (const Bytes& p : sink.Payloads()) {
     int first, last;
     ASSERT_TRUE(dec.Decode(p.data(), p.size(), first, last));
   }

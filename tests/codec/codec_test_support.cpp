@@ -10,25 +10,6 @@
 
 namespace qc::test {
 
-SendResult RecordingSink::SendPayload(const uint8_t* payload, size_t length, PacketType) {
-  EXPECT_LE(length, kMaxPayload);
-  if (length > tooLargeAbove) {
-    ++tooLarge;
-    return SendResult::TooLarge;
-  }
-  SendResult result = calls < script.size() ? script[calls] : SendResult::Sent;
-  ++calls;
-  payloads.emplace_back(payload, payload + length);
-  if (result == SendResult::Sent) totalBytes += static_cast<uint32_t>(8 + length);
-  return result;
-}
-
-Bytes RecordingSink::Joined() const {
-  Bytes all;
-  for (const Bytes& p : payloads) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
 ::testing::AssertionResult CarriedBytesMatch(const uint8_t* want, const uint8_t* got, int W, int H,
                                              int B) {
   const StripGeometry g = StripGeometry::Make(W, B);

@@ -35,7 +35,7 @@ struct Scene {
   Bytes frame, reference;
 };
 
-Bytes Encode(Scene& s, int first, int end, test::RecordingSink& sink, bool* result = nullptr) {
+Bytes Encode(Scene& s, int first, int end, test::RecordingTransport& sink, bool* result = nullptr) {
   StrEncoder enc;
   enc.Init(s.W, s.B, s.frame.data(), s.reference.data(), &sink);
   bool r = enc.EncodeRows(first, end, PacketType::Update);
@@ -54,13 +54,13 @@ TEST(StrEncoderFormat, WorkedExampleTenByteRecord) {
   s.ReferenceIsFrame();
   s.Set(s.reference, 0, 5, 0x1234);   // substring 0 of row 5 differs
   s.Set(s.reference, 26, 5, 0x4321);  // substring 3 of row 5 differs
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   bool result = false;
   Bytes out = Encode(s, 0, 6, sink, &result);
   EXPECT_TRUE(result);
   EXPECT_EQ(out, (Bytes{0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41}));
   EXPECT_EQ(s.reference, s.frame);  // what was sent is in the reference
-  EXPECT_EQ(sink.payloads.size(), 1u);
+  EXPECT_EQ(sink.Payloads().size(), 1u);
 }
 
 TEST(StrEncoderFormat, SingleColourFullScreen) {
@@ -70,7 +70,7 @@ TEST(StrEncoderFormat, SingleColourFullScreen) {
     for (int y = 0; y < 4; ++y)
       for (int x = 0; x < 64; ++x) s.Pixel(x, y, c);
     std::fill(s.reference.begin(), s.reference.end(), 0x01);  // full-screen update
-    test::RecordingSink sink;
+    test::RecordingTransport sink;
     Bytes out = Encode(s, 0, 4, sink);
     Bytes expected = {0xFF, 0, 0};
     for (int k = 0; k < 8; ++k) {
@@ -97,7 +97,7 @@ TEST(StrEncoderFormat, ThirtyTwoColoursArePaletteThirtyThreeAreRaw) {
   s.ReferenceIsFrame();
   s.Set(s.reference, 0, 0, 0xDEAD);
   s.Set(s.reference, 64, 0, 0xDEAD);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   Bytes out = Encode(s, 0, 1, sink);
   ASSERT_EQ(out.size(), 3u + (1 + 32 * 4 + 2 * 22) + (1 + 2 * 64));
   EXPECT_EQ(out[0], 0xC0);
@@ -131,7 +131,7 @@ TEST(StrEncoderFormat, Width1366HasPartialIndexBytesAndWords) {
     std::memcpy(&f[3 * 683 + 4 * j], &v3, 4);
   }
   std::fill(s.reference.begin(), s.reference.end(), 0);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   Bytes out = Encode(s, 0, 1, sink);
   size_t at = 3;
   EXPECT_EQ(out[0], 0xF0);
@@ -168,7 +168,7 @@ TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
                                                    q,          q,          x,          y};
   for (int k = 0; k < 8; ++k) s.Substring(1, k, row1[k]);
   std::fill(s.reference.begin(), s.reference.end(), 0x01);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   const Bytes out = Encode(s, 0, 2, sink);
   // Row 0: eight substrings of 8 distinct colours (5-16 color). Row 1:
   // substring 0 = the end of row 0, substring 1 = substring 0 of this row,
@@ -193,7 +193,7 @@ TEST(StrEncoderCopy, RowZeroNeverHoldsACopyEvenWhenItRepeats) {
   for (int k = 0; k < 8; ++k) s.Substring(0, k, {1, 2, 3, 4, 1, 2, 3, 4});
   s.reference = s.frame;
   for (int k = 0; k < 8; ++k) s.Set(s.reference, k * 8, 0, 0xEE);  // all changed
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   Bytes out = Encode(s, 0, 2, sink);
   ASSERT_EQ(out.size(), 3u + 8 * (1 + 16 + 2));
   for (int k = 0; k < 8; ++k) EXPECT_EQ(out[3 + k * 19], 4);
@@ -203,7 +203,7 @@ TEST(StrEncoderCopy, RowZeroNeverHoldsACopyEvenWhenItRepeats) {
     for (int k = 0; k < 8; ++k) t.Substring(y, k, {1, 2, 3, 4, 1, 2, 3, 4});
   t.reference = t.frame;
   t.Set(t.reference, 0, 1, 0xEE);
-  test::RecordingSink sink2;
+  test::RecordingTransport sink2;
   Bytes out2 = Encode(t, 1, 2, sink2);
   EXPECT_EQ(out2, (Bytes{0x80, 1, 0, 0x40}));
 }
@@ -211,7 +211,7 @@ TEST(StrEncoderCopy, RowZeroNeverHoldsACopyEvenWhenItRepeats) {
 TEST(StrEncoderRows, NothingToSendReturnsFalse) {
   Scene s(64, 4, 2);
   s.Pixel(3, 2, 77);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   bool result = true;
   Encode(s, 3, 3, sink, &result);  // empty band
   EXPECT_FALSE(result);
@@ -233,17 +233,17 @@ TEST(StrEncoderRows, PayloadsAreCutBefore60000BytesAndTheLastOneGivesTheResult) 
   const R S = R::Sent, F = R::Failed;
   for (const auto& script : {std::vector<R>{}, {S, S, S, S, S, F}, {F, F, S, F, F, S}}) {
     Bytes ref(frame.size(), 1);
-    test::RecordingSink sink;
+    test::RecordingTransport sink;
     sink.script = script;
     StrEncoder enc;
     enc.Init(W, B, frame.data(), ref.data(), &sink);
     EXPECT_EQ(enc.EncodeRows(0, H, PacketType::FullUpdate), script.empty() || script.back() == S);
     // A failed payload is not sent again: its rows are in the reference.
     EXPECT_EQ(ref, frame);
-    ASSERT_EQ(sink.payloads.size(), 6u);
-    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(sink.payloads[i].size(), (i < 5 ? 7u : 5u) * 8203);
+    ASSERT_EQ(sink.Payloads().size(), 6u);
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(sink.Payloads()[i].size(), (i < 5 ? 7u : 5u) * 8203);
     int row = 0;
-    for (auto& p : sink.payloads) {
+    for (auto& p : sink.Payloads()) {
       for (size_t at = 0; at < p.size(); at += 8203) EXPECT_EQ(ReadU16(&p[at + 1]), row++);
     }
   }
@@ -255,23 +255,23 @@ TEST(StrEncoderRows, UncoveredTailIsSentOnceThenComparesEqual) {
   const int W = 1366, H = 3, B = 2;
   Bytes frame(size_t(W) * H * B, 0), ref(frame.size(), 0);
   frame[size_t(W) * B * 1 + 2730] = 0x5A;  // row 1, in the tail only
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   StrEncoder enc;
   enc.Init(W, B, frame.data(), ref.data(), &sink);
   // First pass: exactly the plain procedure's output, one empty record.
   EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
-  ASSERT_EQ(sink.payloads.size(), 1u);
-  EXPECT_EQ(sink.payloads[0], (Bytes{0x00, 0x01, 0x00}));
+  ASSERT_EQ(sink.Payloads().size(), 1u);
+  EXPECT_EQ(sink.Payloads()[0], (Bytes{0x00, 0x01, 0x00}));
   // The tail is now in the reference: the row compares equal.
   EXPECT_EQ(ref, frame);
   EXPECT_FALSE(enc.EncodeRows(0, H, PacketType::Update));
-  EXPECT_EQ(sink.payloads.size(), 1u);
+  EXPECT_EQ(sink.Payloads().size(), 1u);
   // A real change of that row and its tail sends the substring only.
   frame[size_t(W) * B * 1 + 10] = 0x77;
   frame[size_t(W) * B * 1 + 2731] = 0x66;
   EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
-  ASSERT_EQ(sink.payloads.size(), 2u);
-  EXPECT_EQ(sink.payloads[1][0], 0x80);
+  ASSERT_EQ(sink.Payloads().size(), 2u);
+  EXPECT_EQ(sink.Payloads()[1][0], 0x80);
   EXPECT_EQ(ref, frame);
 }
 
@@ -281,17 +281,17 @@ TEST(StrEncoderSplit, SplitsRecursivelyDownToSingleRecordsInOrder) {
   std::mt19937 rng(17);
   const int W = 640, H = 200, B = 4;
   const Bytes frame = test::StructuredFrame(rng, W, H, B);
-  test::RecordingSink whole, pieces;
+  test::RecordingTransport whole, pieces;
   pieces.tooLargeAbove = 1500;  // above one record (at most 3 + 8 x 183): splits several deep
-  for (test::RecordingSink* sink : {&whole, &pieces}) {
+  for (test::RecordingTransport* sink : {&whole, &pieces}) {
     Bytes ref(frame.size(), 1);
     StrEncoder enc;
     enc.Init(W, B, frame.data(), ref.data(), sink);
     EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
   }
   EXPECT_GT(pieces.tooLarge, 0u);
-  EXPECT_GT(pieces.payloads.size(), 2 * whole.payloads.size());
-  for (const Bytes& p : pieces.payloads) EXPECT_LE(p.size(), 1500u);
+  EXPECT_GT(pieces.Payloads().size(), 2 * whole.Payloads().size());
+  for (const Bytes& p : pieces.Payloads()) EXPECT_LE(p.size(), 1500u);
   // The pieces put together are the unsplit payloads, in order.
   EXPECT_EQ(pieces.Joined(), whole.Joined());
 }
@@ -310,7 +310,7 @@ TEST(StrEncoderStatistics, DestructorWritesTheTableAndZeroForKindsNeverSeen) {
   {
     // Nothing encoded: no statistics.
     Scene s(64, 3, 2);
-    test::RecordingSink sink;
+    test::RecordingTransport sink;
     Encode(s, 0, 3, sink);
   }
   EXPECT_EQ(LogSince(before), "");
@@ -321,9 +321,9 @@ TEST(StrEncoderStatistics, DestructorWritesTheTableAndZeroForKindsNeverSeen) {
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 64; ++x) s.Pixel(x, y, 0x1234);
     std::fill(s.reference.begin(), s.reference.end(), 0x01);
-    test::RecordingSink sink;
+    test::RecordingTransport sink;
     Encode(s, 0, 3, sink);
-    EXPECT_EQ(sink.totalBytes, 57u);
+    EXPECT_EQ(sink.TotalBytesSent(), 57u);
   }
   Log().Enable(false);
   EXPECT_EQ(LogSince(before),
@@ -350,7 +350,7 @@ TEST(StrEncoderStatistics, CountsKindsAndTheirBytes) {
   for (int k = 0; k < 6; ++k)
     for (int j = 0; j < 64; ++j) s.Pixel(k * 64 + j, 0, uint32_t(j % colours[k] + (k == 0) * 5));
   std::fill(s.reference.begin(), s.reference.end(), 0x01);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   StrEncoder enc;
   enc.Init(512, 4, s.frame.data(), s.reference.data(), &sink);
   enc.EncodeRows(0, 1, PacketType::Update);

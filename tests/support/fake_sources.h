@@ -130,8 +130,11 @@ class FakeCursorSource : public CursorSource {
   int reads = 0;
 };
 
-// Records what the engine sends and counts the ResetStream calls (the
-// numbering they restart is qcSender's, tested in sender_test).
+// Records what the engine or an encoder sends and counts the ResetStream
+// calls (the numbering they restart is qcSender's, tested in sender_test).
+// Payloads longer than tooLargeAbove are answered TooLarge and not recorded,
+// as if they did not compress into a datagram; the first calls can be
+// answered from a script (Failed payloads are recorded, not counted).
 class RecordingTransport : public CaptureTransport {
  public:
   struct Datagram {
@@ -142,11 +145,17 @@ class RecordingTransport : public CaptureTransport {
   SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return SendResult::Failed;
-    if (length > tooLargeAbove) return SendResult::TooLarge;
+    if (length > tooLargeAbove) {
+      ++tooLarge;
+      return SendResult::TooLarge;
+    }
+    const SendResult result = calls < script.size() ? script[calls] : SendResult::Sent;
+    ++calls;
     sent_.push_back({static_cast<uint16_t>(type), {payload, payload + length}});
+    if (result != SendResult::Sent) return result;
     totalBytes_ += static_cast<uint32_t>(length + kCompressedHeaderSize);
     sentSinceTick_ = true;
-    return SendResult::Sent;
+    return result;
   }
   uint32_t TotalBytesSent() const override { return totalBytes_.load(); }
   bool SendRaw(const uint8_t* data, size_t length) override {
@@ -176,6 +185,18 @@ class RecordingTransport : public CaptureTransport {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(sent_, {});
   }
+  // The bytes recorded so far (kept), and all of them back to back.
+  std::vector<std::vector<uint8_t>> Payloads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::vector<uint8_t>> all;
+    for (const Datagram& d : sent_) all.push_back(d.bytes);
+    return all;
+  }
+  std::vector<uint8_t> Joined() {
+    std::vector<uint8_t> all;
+    for (const auto& p : Payloads()) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  }
   bool IsClosed() {
     std::lock_guard<std::mutex> lock(mutex_);
     return closed_;
@@ -183,6 +204,8 @@ class RecordingTransport : public CaptureTransport {
   void SetScreenId(uint16_t id) { screenId_ = id; }
 
   size_t tooLargeAbove = kMaxPayload;
+  std::vector<SendResult> script;
+  size_t tooLarge = 0, calls = 0;
   int resets = 0;
 
  private:
