@@ -475,9 +475,9 @@ TEST(CaptureDamage, OnlyDrawnQuartersAreGrabbedAndTheSameDatagramsGoOut) {
   EXPECT_TRUE(tracked.Take().empty());
   for (int round = 0; round < 6; ++round) {
     tracked.screen->grabs.clear();
-    Grabs drawn;
-    for (int q = 0; q < 4; ++q) {
-      if (q * 10 < round * 6 + 4 && round * 6 < q * 10 + 10) drawn.emplace_back(q * 10, q * 10 + 10);
+    Grabs drawn;  // the quarters that rows 6 x round .. 6 x round + 3 touch
+    for (int top = 0; top < 40; top += 10) {
+      if (top < round * 6 + 4 && round * 6 < top + 10) drawn.emplace_back(top, top + 10);
     }
     for (Rig* rig : {&tracked, &plain}) {
       rig->screen->Fill(round * 5, round * 6, round * 5 + 9, round * 6 + 4, 0x1000u * round);

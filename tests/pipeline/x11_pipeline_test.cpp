@@ -91,14 +91,6 @@ std::vector<uint16_t> Types(const std::vector<Bytes>& datagrams) {
   return types;
 }
 
-Bytes Payload(const Bytes& datagram) {
-  bool ok = false;
-  Bytes payload =
-      test::Inflate(Bytes(datagram.begin() + kCompressedHeaderSize, datagram.end()), ok);
-  EXPECT_TRUE(ok);
-  return payload;
-}
-
 struct Case {
   const char* name;
   const char* geometry;
@@ -176,7 +168,10 @@ TEST_P(X11Pipeline, RebuildsTheScreenAndSendsOnlyWhatChanged) {
   std::vector<Bytes> shape;
   ASSERT_TRUE(p.StepUntil([&] { return !(shape = group.Drain(20)).empty(); }));
   ASSERT_EQ(Types(shape), std::vector<uint16_t>{0xFFF9});
-  const Bytes payload = Payload(shape[0]);
+  bool ok = false;
+  const Bytes payload =
+      test::Inflate(Bytes(shape[0].begin() + kCompressedHeaderSize, shape[0].end()), ok);
+  ASSERT_TRUE(ok);
   CursorShapeHeader h;
   ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
   EXPECT_EQ(h.colorBitsPerPixel, 32);

@@ -88,17 +88,6 @@ TEST_F(UpdateProcessorTest, InitMessageResetsTheNumberingWithoutPlacingAgain) {
   EXPECT_EQ(surface_.placed, 1);
 }
 
-TEST_F(UpdateProcessorTest, UncompressedTypesAreNeverSequenceChecked) {
-  Update(0, 0, 10);
-  Feed(test::KeepAlive(kId));
-  Feed(test::CursorPositionDatagram(kId, 5, 5));
-  Feed(test::Disconnection(kId));
-  Update(1, 10, 20);
-  EXPECT_EQ(owner_.requests, 0);
-  EXPECT_EQ(owner_.restarts, 1);
-  EXPECT_EQ(log_.Count("qvViewer: Received disconnection packet\r\n"), 1);
-}
-
 TEST_F(UpdateProcessorTest, OtherTransmissionsAndUnknownTypesAreIgnored) {
   const int updatesBefore = surface_.updates;
   frame_ = test::MakeFrame(kW, kH, 32, 9);
@@ -116,21 +105,27 @@ TEST_F(UpdateProcessorTest, OtherTransmissionsAndUnknownTypesAreIgnored) {
   EXPECT_EQ(owner_.requests, 0);
 }
 
-TEST_F(UpdateProcessorTest, CursorDatagramsMoveAndReplaceTheCursor) {
+// A cursor shape takes a number; cursor positions, keep-alives and the
+// disconnection do not (the images themselves: remote_cursor_test).
+TEST_F(UpdateProcessorTest, CursorDatagramsApplyAndOnlyCompressedOnesAreNumbered) {
   const CursorShapeHeader h{3, 0, 32, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0xFFFF};  // 32 x 32 monochrome
   std::vector<uint8_t> shape(kCursorShapeHeaderSize + 256, 0);
   BuildCursorShapeHeader(h, shape.data());
   Feed(Compressed(PacketType::CursorShape, kId, 0, shape));
+  Feed(test::KeepAlive(kId));
   Feed(test::CursorPositionDatagram(kId, 100, 50));
-  Update(1, 0, 10);  // the shape took number 0
+  Update(1, 0, 10);
+  {
+    std::lock_guard<std::mutex> lock(proc_.Cursor().Lock());
+    const RemoteCursorState& s = proc_.Cursor().State();
+    EXPECT_TRUE(s.hasImage);
+    EXPECT_EQ(std::make_pair(int(s.x), int(s.y)), std::make_pair(100, 50));
+  }
+  Feed(test::Disconnection(kId));
+  Update(2, 10, 20);
   EXPECT_EQ(owner_.requests, 0);
-  std::lock_guard<std::mutex> lock(proc_.Cursor().Lock());
-  const RemoteCursorState& s = proc_.Cursor().State();
-  EXPECT_TRUE(s.hasImage);
-  EXPECT_EQ(s.width, 32);
-  EXPECT_EQ(s.hotX, 3);
-  EXPECT_EQ(s.x, 100);
-  EXPECT_EQ(s.y, 50);
+  EXPECT_EQ(owner_.restarts, 1);
+  EXPECT_EQ(log_.Count("qvViewer: Received disconnection packet\r\n"), 1);
 }
 
 // 16-bit pictures (rebuilt byte for byte: x11_pipeline_test) keep their
