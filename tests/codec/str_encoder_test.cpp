@@ -185,9 +185,8 @@ TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
       at += 1 + g.BodyBytes(out[at]);
     }
   }
-  const std::vector<int> row1 = {0x40, 0x40, 0x41, 0x41, 8, 0x40, 8, 8};
   std::vector<int> expected(8, 8);
-  expected.insert(expected.end(), row1.begin(), row1.end());
+  expected.insert(expected.end(), {0x40, 0x40, 0x41, 0x41, 8, 0x40, 8, 8});
   EXPECT_EQ(tags, expected);
 }
 
