@@ -160,10 +160,10 @@ TEST_F(UpdateProcessorTest, ShortDatagramsOfEveryTypeAreDropped) {
 
 TEST_F(UpdateProcessorTest, UnusableInitMessagesAreDroppedAndDoNotReset) {
   Update(0, 0, 10);
-  const int formats[][3] = {{0, kH, 32}, {4097, kH, 32}, {kW, 0, 32}, {kW, 32768, 32},
-                            {kW, kH, 24}, {kW, kH, 8}};
-  for (const auto& f : formats) Feed(InitDatagram(kId, f[0], f[1], f[2]));
-  EXPECT_EQ(log_.Count("qvViewer: Dropping unusable init packet"), 6);
+  // Which formats are usable is protocol_test's table.
+  for (int bits : {24, 8}) Feed(InitDatagram(kId, kW, kH, bits));
+  Feed(InitDatagram(kId, 4097, 32768, 32));
+  EXPECT_EQ(log_.Count("qvViewer: Dropping unusable init packet"), 3);
   EXPECT_EQ(log_.Count("Received init packet"), 0);
   Update(1, 10, 20);  // the numbering went on
   EXPECT_EQ(owner_.requests, 0);
