@@ -10,6 +10,8 @@
 
 namespace qc::test {
 
+std::string LogPath() { return Log().FileName(); }
+
 ::testing::AssertionResult CarriedBytesMatch(const uint8_t* want, const uint8_t* got, int W, int H,
                                              int B) {
   const StripGeometry g = StripGeometry::Make(W, B);
@@ -29,8 +31,6 @@ namespace qc::test {
   }
   return ::testing::AssertionSuccess();
 }
-
-std::string LogPath() { return Log().FileName(); }
 
 Bytes Inflate(const Bytes& compressed, bool& ok) {
   z_stream s{};
