@@ -29,11 +29,8 @@ struct Rig {
   Rig(int width, int height, int bitsPerPixel, bool damage = false, bool withCursor = true) {
     auto s = std::make_unique<test::FakeScreenSource>(width, height, bitsPerPixel, damage);
     screen = s.get();
-    std::unique_ptr<test::FakeCursorSource> c;
-    if (withCursor) {
-      c = std::make_unique<test::FakeCursorSource>();
-      cursor = c.get();
-    }
+    auto c = withCursor ? std::make_unique<test::FakeCursorSource>() : nullptr;
+    cursor = c.get();
     capture = std::make_unique<qcCapture>(std::move(s), std::move(c));
   }
   bool Init() { return capture->Init(&owner); }

@@ -11,13 +11,7 @@ namespace qc {
 namespace {
 
 CursorImage Image(int w, int h, int hotX, int hotY) {
-  CursorImage image;
-  image.handle = 7;
-  image.width = w;
-  image.height = h;
-  image.hotX = hotX;
-  image.hotY = hotY;
-  image.pixels.resize(size_t(w) * h);
+  CursorImage image{7, w, h, hotX, hotY, std::vector<uint32_t>(size_t(w) * h)};
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       image.pixels[size_t(y) * w + x] = (x + y) % 3 == 0 ? 0u : 0xFF000000u | (y << 8) | x;

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -122,9 +123,7 @@ class RecordingSurface : public ViewerSurface {
 
   std::vector<Rect> TakeRects() {
     std::lock_guard<std::mutex> lock(mutex);
-    std::vector<Rect> r;
-    r.swap(rects);
-    return r;
+    return std::exchange(rects, {});
   }
 
   std::atomic<int> placed{0};

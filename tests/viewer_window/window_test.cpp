@@ -345,11 +345,9 @@ TEST_F(WindowTest, ARestartKeepsTheProgramButClosingOrTheLastStopEndsIt) {
   window_->Stop();
   EXPECT_EQ(owner_.fatals, 0);
   EXPECT_FALSE(window_->isVisible());
-  // Started again, the window comes back when the picture does.
+  // Started again, the window comes back (with the picture: live_viewer_test).
   ASSERT_TRUE(window_->Start(&owner_, 5982, false));
   ASSERT_TRUE(WaitExposed(*window_));
-  EXPECT_EQ(src_.Cycles(), 2);
-  ExpectClientShowsFramebuffer();
   // The restart mark was used up: this stop ends the program.
   window_->Stop();
   EXPECT_EQ(owner_.fatals, 1);
