@@ -36,8 +36,6 @@ void RoundTrip(int W, int H, int B, bool structured, uint32_t seed) {
       for (const Bytes& p : sink.Payloads()) {
         int first = -1, last = -1;
         ASSERT_TRUE(dec.Decode(p.data(), p.size(), first, last));
-        EXPECT_GE(first, q * H / 4);
-        EXPECT_LT(last, (q + 1) * H / 4);
       }
     }
     // When R is not a multiple of 8, a Copy 0x40 in substring 0 takes the

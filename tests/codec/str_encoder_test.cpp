@@ -354,15 +354,16 @@ TEST(StrEncoderStatistics, CountsKindsAndTheirBytes) {
   StrEncoder enc;
   enc.Init(512, 4, s.frame.data(), s.reference.data(), &sink);
   enc.EncodeRows(0, 1, PacketType::Update);
-  EXPECT_EQ(enc.KindCount(StrEncoder::kOneColour), 3u);  // 0, then substrings 6, 7 (zeros)
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kOneColour), 15u);
-  EXPECT_EQ(enc.KindCount(StrEncoder::kTwoColour), 1u);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kTwoColour), 1u + 8 + 8);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kFourColour), 1u + 12 + 16);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kSixteenColour), 1u + 36 + 32);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kThirtyTwoColour), 1u + 80 + 44);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kRawColour), 1u + 128);
-  EXPECT_EQ(enc.KindCount(StrEncoder::kCopy), 0u);
+  std::vector<uint32_t> counts, bytes;
+  for (int k = 0; k < StrEncoder::kKindCount; ++k) {
+    counts.push_back(enc.KindCount(StrEncoder::Kind(k)));
+    bytes.push_back(enc.KindBytes(StrEncoder::Kind(k)));
+  }
+  // 1 color: substring 0, then 6 and 7 (zeros); then 2, 3-4, 5-16, 17-32,
+  // Raw color, Copy.
+  EXPECT_EQ(counts, (std::vector<uint32_t>{3, 1, 1, 1, 1, 1, 0}));
+  EXPECT_EQ(bytes, (std::vector<uint32_t>{15, 1 + 8 + 8, 1 + 12 + 16, 1 + 36 + 32, 1 + 80 + 44,
+                                          1 + 128, 0}));
 }
 
 }  // namespace
