@@ -85,10 +85,9 @@ TEST(CodecRoundTrip, PaletteContentIsExactAtThirtyTwoBits) {
   EXPECT_EQ(enc.KindCount(StrEncoder::kRawColour), 0u);
   StrDecoder dec;
   ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
-  for (const Bytes& p : sink.Payloads()) {
-    int first, last;
-    ASSERT_TRUE(dec.Decode(p.data(), p.size(), first, last));
-  }
+  const Bytes records = sink.Joined();  // whole records back to back: one payload
+  int first, last;
+  ASSERT_TRUE(dec.Decode(records.data(), records.size(), first, last));
   EXPECT_EQ(fb, frame);
 }
 

@@ -66,7 +66,7 @@ TEST(StrDecoderInit, RefusesGeometriesItCannotServe) {
 // Raw color and 17-32 color words and the partial index bytes of P = 170
 // are pinned byte for byte in str_encoder_test and strip_format_test; their
 // decoding is checked by codec_roundtrip_test at those widths.
-TEST(StrDecoderFormat, WorkedExampleTenByteRecord) {
+TEST(StrDecoderFormat, WorkedExampleTenByteRecordAndEmptyRecords) {
   const int W = 64, H = 6, B = 2;
   GuardedFramebuffer fb(W, H, B);
   // Row 4, substring 3 holds 1..8; it is what row 5 copies.
@@ -76,8 +76,7 @@ TEST(StrDecoderFormat, WorkedExampleTenByteRecord) {
   int first = -5, last = -5;
   ASSERT_TRUE(
       DecodeExact(dec, {0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41}, first, last));
-  EXPECT_EQ(first, 5);
-  EXPECT_EQ(last, 5);
+  EXPECT_EQ(std::make_pair(first, last), std::make_pair(5, 5));
   const uint16_t A = 0x001F, Bc = 0xFFFF;
   const uint16_t expected[8] = {A, A, Bc, A, A, A, A, Bc};
   Bytes out = fb.Pixels();
@@ -85,21 +84,11 @@ TEST(StrDecoderFormat, WorkedExampleTenByteRecord) {
   for (int j = 0; j < 8; ++j) EXPECT_EQ(ReadU16(&out[5 * 128 + 48 + 2 * j]), j + 1);
   // Everything else of row 5 is untouched.
   for (int i = 16; i < 48; ++i) EXPECT_EQ(out[5 * 128 + i], 0);
+  // Empty records set the rows and write nothing.
+  ASSERT_TRUE(DecodeExact(dec, {0x00, 2, 0, 0x00, 3, 0, 0x00, 4, 0}, first, last));
+  EXPECT_EQ(std::make_pair(first, last), std::make_pair(2, 4));
+  EXPECT_EQ(fb.Pixels(), out);
   EXPECT_TRUE(fb.GuardsIntact());
-}
-
-TEST(StrDecoderFormat, EmptyRecordSetsTheRowAndWritesNothing) {
-  GuardedFramebuffer fb(64, 10, 4);
-  StrDecoder dec;
-  ASSERT_TRUE(dec.Init(fb.data(), 4, 64, 10));
-  int first, last;
-  ASSERT_TRUE(DecodeExact(dec, {0x00, 7, 0}, first, last));
-  EXPECT_EQ(first, 7);
-  EXPECT_EQ(last, 7);
-  ASSERT_TRUE(DecodeExact(dec, {0x00, 2, 0, 0x00, 3, 0, 0x00, 9, 0}, first, last));
-  EXPECT_EQ(first, 2);
-  EXPECT_EQ(last, 9);
-  EXPECT_EQ(fb.Pixels(), Bytes(64 * 10 * 4, 0));
 }
 
 // ---- Hostile payloads ------------------------------------------------------
