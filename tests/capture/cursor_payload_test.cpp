@@ -48,37 +48,30 @@ TEST(CursorPayload, HeaderBitmapsBottomUpAndMaskPaddedToThirtyTwoPixels) {
   }
 }
 
-TEST(CursorPayload, LargeImageIsScaledDownToFitNeverCut) {
-  CursorImage image = Image(128, 128, 64, 100);
-  std::vector<uint8_t> payload;
-  ASSERT_TRUE(BuildCursorShapePayload(image, payload));
-  EXPECT_LE(payload.size(), kMaxCursorPayload);
-  CursorShapeHeader h;
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
-  EXPECT_EQ(payload.size(), kCursorShapeHeaderSize + h.ColorSize() + h.MaskSize());
-  EXPECT_EQ(h.colorWidth % 32, 0);
-  EXPECT_LT(h.colorHeight, 128);
-  EXPECT_GE(h.colorHeight, 96);  // as large as fits
-  // The hot spot moves with the picture.
-  EXPECT_EQ(h.hotY, 100 * h.colorHeight / 128);
-}
-
-TEST(CursorPayload, ImageThatKeepsItsAspectOnlyByVanishingBecomesThirtyTwoSquare) {
-  // 1 x 20000 cannot shrink by its aspect without a limit of 32 pixels wide
-  // rows: it still fits as 1 x n; a limit below any such size squeezes it.
-  CursorImage thin = Image(1, 20000, 0, 19999);
-  std::vector<uint8_t> payload;
-  ASSERT_TRUE(BuildCursorShapePayload(thin, payload));
-  CursorShapeHeader h;
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
-  EXPECT_LE(payload.size(), kMaxCursorPayload);
-  EXPECT_EQ(h.colorWidth, 32);
-
-  CursorImage wide = Image(40000, 2, 0, 0);  // wider than a header field holds
-  ASSERT_TRUE(BuildCursorShapePayload(wide, payload));
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
-  EXPECT_LE(payload.size(), kMaxCursorPayload);
-  EXPECT_GT(h.colorWidth, 0);
+// An image too large for a payload shrinks to fit, as large as fits, its
+// hot spot moving with the picture; a 1-pixel-wide one gets 32-pixel rows
+// and one wider than a header field holds still fits.
+TEST(CursorPayload, LargeOrExtremeImagesAreScaledToFitNeverCut) {
+  for (const CursorImage& image :
+       {Image(128, 128, 64, 100), Image(1, 20000, 0, 19999), Image(40000, 2, 0, 0)}) {
+    SCOPED_TRACE(image.width);
+    std::vector<uint8_t> payload;
+    ASSERT_TRUE(BuildCursorShapePayload(image, payload));
+    CursorShapeHeader h;
+    ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
+    EXPECT_LE(payload.size(), kMaxCursorPayload);
+    EXPECT_EQ(payload.size(), kCursorShapeHeaderSize + h.ColorSize() + h.MaskSize());
+    EXPECT_GT(h.colorWidth, 0);
+    EXPECT_EQ(h.colorWidth % 32, 0);
+    if (image.width == 128) {
+      EXPECT_LT(h.colorHeight, 128);
+      EXPECT_GE(h.colorHeight, 96);
+      EXPECT_EQ(h.hotY, 100 * h.colorHeight / 128);
+    }
+    if (image.width == 1) {
+      EXPECT_EQ(h.colorWidth, 32);
+    }
+  }
 }
 
 TEST(CursorPayload, EmptyOrInconsistentImagesAreRefused) {
