@@ -113,21 +113,18 @@ TEST_F(SenderTest, IncompressiblePayloadIsRefusedNotCut) {
   EXPECT_EQ(h.sequence, 0u);
 }
 
-TEST_F(SenderTest, SendsAfterCloseFailQuietly) {
-  Log().Enable(true);
-  sender_.Close();
-  const Bytes payload(4, 0);
-  EXPECT_EQ(Send(payload), SendResult::Failed);
-  EXPECT_FALSE(sender_.SendRaw(payload.data(), payload.size()));
-  Log().Enable(false);
-  EXPECT_EQ(owner_.advances, 0);
-  EXPECT_EQ(owner_.fatals, 0);
-}
-
-TEST_F(SenderTest, EveryOpenMakesANewIdentifierAndRestartsNumbering) {
+// Sends after Close fail quietly; every Open makes a new identifier.
+TEST_F(SenderTest, ClosedSendsFailAndEveryOpenMakesANewIdentifierAndRestartsNumbering) {
   const Bytes payload(4, 0);
   ASSERT_EQ(Send(payload), SendResult::Sent);
   Next();
+  Log().Enable(true);
+  sender_.Close();
+  EXPECT_EQ(Send(payload), SendResult::Failed);
+  EXPECT_FALSE(sender_.SendRaw(payload.data(), payload.size()));
+  Log().Enable(false);
+  EXPECT_EQ(owner_.advances, 1);
+  EXPECT_EQ(owner_.fatals, 0);
   std::vector<uint16_t> ids{sender_.ScreenId()};
   for (int i = 0; i < 3; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
