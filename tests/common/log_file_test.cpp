@@ -60,35 +60,27 @@ TEST(LogFileFormat, LfBecomesCrLfAndLongMessagesAreCut) {
   for (const auto& [msg, line] : cases) EXPECT_EQ(Format("%s", msg.c_str()), line) << msg.size();
 }
 
-TEST_F(LogFileTest, PrefixIsLocalTimeAndNothingIsWrittenWhileDisabled) {
+// "HH:MM:SS " on a 24-hour clock, then the message with CR LF; nothing while
+// disabled; the first Enable truncates, later ones append.
+TEST_F(LogFileTest, PrefixIsLocalTimeFirstEnableTruncatesNothingWhileDisabled) {
+  WriteOld("Quillcast.log");
   LogFile log("Quillcast.log", LogFile::ExitPolicy::Keep);
   log.Print("qcTray: lost\n");
   log.Enable(true);
+  EXPECT_EQ(fs::file_size("Quillcast.log"), 0u);
   log.Print("qcTray: kept %s\n", "line");
-  const std::string text = ReadAll("Quillcast.log");
-  // "HH:MM:SS " on a 24-hour clock, then the message with CR LF.
-  ASSERT_EQ(text.size(), 28u) << text;
-  int h = -1, m = -1, sec = -1;
-  ASSERT_EQ(sscanf(text.c_str(), "%2d:%2d:%2d ", &h, &m, &sec), 3) << text;
-  EXPECT_TRUE(h >= 0 && h < 24 && m >= 0 && m < 60 && sec >= 0 && sec <= 60) << text;
-  EXPECT_EQ(text[2] + std::string(1, text[5]), "::");
-  EXPECT_EQ(text.substr(8), " qcTray: kept line\r\n");
-}
-
-TEST_F(LogFileTest, FirstEnableTruncatesLaterOnesAppend) {
-  WriteOld("Quillview.log");
-  LogFile log("Quillview.log", LogFile::ExitPolicy::Keep);
-  log.Enable(true);
-  EXPECT_EQ(fs::file_size("Quillview.log"), 0u);
-  log.Print("a\n");
   log.Enable(false);
   log.Print("b\n");
   log.Enable(true);
   log.Print("c\n");
-  const std::string text = ReadAll("Quillview.log");
-  EXPECT_EQ(text.size(), 2u * 12);
-  EXPECT_NE(text.find(" a\r\n"), std::string::npos);
-  EXPECT_NE(text.find(" c\r\n"), std::string::npos);
+  const std::string text = ReadAll("Quillcast.log");
+  ASSERT_EQ(text.size(), 28u + 12) << text;
+  int h = -1, m = -1, sec = -1;
+  ASSERT_EQ(sscanf(text.c_str(), "%2d:%2d:%2d ", &h, &m, &sec), 3) << text;
+  EXPECT_TRUE(h >= 0 && h < 24 && m >= 0 && m < 60 && sec >= 0 && sec <= 60) << text;
+  EXPECT_EQ(text[2] + std::string(1, text[5]), "::");
+  EXPECT_EQ(text.substr(8, 20), " qcTray: kept line\r\n");
+  EXPECT_EQ(text.substr(36), " c\r\n");
 }
 
 TEST_F(LogFileTest, SenderDeletesItsLogWhenDisabledAtExitReceiverNeverDeletes) {

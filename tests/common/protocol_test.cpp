@@ -44,7 +44,7 @@ TEST(Protocol, DatagramLayoutsAreLittleEndian) {
   for (const auto& [built, expected] : layouts) EXPECT_EQ(built, expected);
 }
 
-TEST(Protocol, ParsersReadEveryFieldAndRefuseShortOrForeignDatagrams) {
+TEST(Protocol, ParsersReadEveryFieldRefuseShortOrForeignDatagramsAndJudgeInits) {
   Bytes d = {0xFF, 0xFF, 0xEF, 0xBE, 0x80, 0x07, 0x38, 0x04, 0x20, 0x00, 0x00, 0x00,
              0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00};
   InitMessage init;
@@ -77,9 +77,7 @@ TEST(Protocol, ParsersReadEveryFieldAndRefuseShortOrForeignDatagrams) {
     const bool compressed = t == 0xFFFD || t == 0xFFFC || t == 0xFFF9;
     EXPECT_EQ(ParseCompressedHeader(h.data(), 8, back), compressed) << std::hex << t;
   }
-}
-
-TEST(Protocol, UsableInitMessages) {
+  // Init messages a receiver can use.
   const struct {
     uint16_t width, height, bits;
     bool usable;
