@@ -235,7 +235,7 @@ TEST(X11PipelineSetUp, ScreenResizeEndsThroughFatalError) {
   EXPECT_FALSE(p.sender.IsOpen());
 }
 
-TEST(X11Layout, DepthsMapToTheFramesTheEngineSends) {
+TEST(X11Layout, DepthsMapToTheEnginesFramesAndCursorPixelsAreUnpremultiplied) {
   const struct {
     int depth, pixmapBits;
     bool lsbFirst;
@@ -248,9 +248,7 @@ TEST(X11Layout, DepthsMapToTheFramesTheEngineSends) {
     EXPECT_EQ(X11ScreenSource::FrameBitsPerPixel(c.depth, c.pixmapBits, c.lsbFirst), c.frameBits)
         << c.depth << "/" << c.pixmapBits << "/" << c.lsbFirst;
   }
-}
-
-TEST(X11Layout, CursorPixelsLoseTheirPremultipliedAlpha) {
+  // Cursor pixels lose their premultiplied alpha.
   EXPECT_EQ(X11CursorSource::Unpremultiply(0xFF102030u), 0xFF102030u);
   EXPECT_EQ(X11CursorSource::Unpremultiply(0x00000000u), 0x00000000u);
   EXPECT_EQ(X11CursorSource::Unpremultiply(0x80402010u), 0x80804020u);

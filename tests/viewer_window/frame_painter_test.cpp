@@ -43,7 +43,7 @@ uint32_t Px(const QImage& img, int x, int y) {
   return reinterpret_cast<const uint32_t*>(img.constScanLine(y))[x];
 }
 
-TEST(FramePainter, PixelFormatsFollowTheirMasks) {
+TEST(FramePainter, PixelFormatsFollowTheirMasksAndOthersAreRefused) {
   struct Case { const char* name; int bpp; uint32_t r, g, b; std::vector<uint32_t> in, rgb; } cases[] = {
       {"5-6-5", 16, 0xf800, 0x07e0, 0x1f, {0xf800, 0x07e0, 0x001f, 0xffff, 0x0000},
        {0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff, 0xff000000}},
@@ -65,12 +65,9 @@ TEST(FramePainter, PixelFormatsFollowTheirMasks) {
     const QImage out = PaintInto(fp, {n, 1}, {0, 0, n, 1});
     for (int x = 0; x < n; ++x) EXPECT_EQ(Px(out, x, 0), c.rgb[x]) << x;
   }
-}
-
-TEST(FramePainter, RefusesWhatItCannotRead) {
-  uint32_t one = 0;
+  // 24-bit pixels and a missing framebuffer are refused.
   FramePainter fp;
-  EXPECT_FALSE(Bind(fp, &one, 1, 1, 24));
+  EXPECT_FALSE(Bind(fp, &cases, 1, 1, 24));
   EXPECT_FALSE(Bind(fp, nullptr, 1, 1, 32));
   EXPECT_FALSE(fp.IsBound());
 }
