@@ -63,7 +63,7 @@ Row Repeat(std::initializer_list<uint8_t> pixel, int count = 32) {
   return r;
 }
 
-TEST(CursorImage, PayloadsBecomePremultipliedImagesWithInversions) {
+TEST(CursorImage, PayloadsBecomePremultipliedImagesWithInversionsOrAreRefused) {
   const struct {
     const char* name;
     std::vector<uint8_t> payload;
@@ -112,9 +112,7 @@ TEST(CursorImage, PayloadsBecomePremultipliedImagesWithInversions) {
     EXPECT_EQ(img.invert.empty(), c.invert.empty());
     for (const auto& [i, inv] : c.invert) EXPECT_EQ(img.invert.at(i), inv) << i;
   }
-}
-
-TEST(CursorImage, MalformedPayloadsAreRefused) {
+  // Malformed payloads are refused.
   CursorShapeHeader eightBits;  // no palette on the wire, and no mask
   eightBits.colorWidth = eightBits.colorHeight = 32;
   eightBits.colorBitsPerPixel = 8;
