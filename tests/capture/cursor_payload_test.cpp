@@ -51,7 +51,7 @@ TEST(CursorPayload, HeaderBitmapsBottomUpAndMaskPaddedToThirtyTwoPixels) {
 // An image too large for a payload shrinks to fit, as large as fits, its
 // hot spot moving with the picture; a 1-pixel-wide one gets 32-pixel rows
 // and one wider than a header field holds still fits.
-TEST(CursorPayload, LargeOrExtremeImagesAreScaledToFitNeverCut) {
+TEST(CursorPayload, LargeOrExtremeImagesAreScaledToFitEmptyOnesRefused) {
   for (const CursorImage& image :
        {Image(128, 128, 64, 100), Image(1, 20000, 0, 19999), Image(40000, 2, 0, 0)}) {
     SCOPED_TRACE(image.width);
@@ -72,9 +72,7 @@ TEST(CursorPayload, LargeOrExtremeImagesAreScaledToFitNeverCut) {
       EXPECT_EQ(h.colorWidth, 32);
     }
   }
-}
-
-TEST(CursorPayload, EmptyOrInconsistentImagesAreRefused) {
+  // Empty or inconsistent images are refused.
   std::vector<uint8_t> payload;
   EXPECT_FALSE(BuildCursorShapePayload(CursorImage{}, payload));
   CursorImage bad = Image(4, 4, 0, 0);

@@ -154,7 +154,7 @@ TEST(StrEncoderFormat, Width1366HasPartialIndexBytesAndWords) {
   EXPECT_EQ(at, out.size());
 }
 
-TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
+TEST(StrEncoderCopy, RulesForThePrecedingBytesTheRowAboveAndRowZero) {
   Scene s(64, 2, 2);
   auto pattern = [](int seed) {
     std::vector<uint32_t> p;
@@ -188,17 +188,15 @@ TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
   std::vector<int> expected(8, 8);
   expected.insert(expected.end(), {0x40, 0x40, 0x41, 0x41, 8, 0x40, 8, 8});
   EXPECT_EQ(tags, expected);
-}
-
-TEST(StrEncoderCopy, RowZeroNeverHoldsACopyEvenWhenItRepeats) {
-  Scene s(64, 2, 4);
-  for (int k = 0; k < 8; ++k) s.Substring(0, k, {1, 2, 3, 4, 1, 2, 3, 4});
-  s.reference = s.frame;
-  for (int k = 0; k < 8; ++k) s.Set(s.reference, k * 8, 0, 0xEE);  // all changed
-  test::RecordingTransport sink;
-  Bytes out = Encode(s, 0, 2, sink);
-  ASSERT_EQ(out.size(), 3u + 8 * (1 + 16 + 2));
-  for (int k = 0; k < 8; ++k) EXPECT_EQ(out[3 + k * 19], 4);
+  // Row 0 never holds a Copy, even when it repeats.
+  Scene z(64, 2, 4);
+  for (int k = 0; k < 8; ++k) z.Substring(0, k, {1, 2, 3, 4, 1, 2, 3, 4});
+  z.reference = z.frame;
+  for (int k = 0; k < 8; ++k) z.Set(z.reference, k * 8, 0, 0xEE);  // all changed
+  test::RecordingTransport zeroSink;
+  const Bytes zero = Encode(z, 0, 2, zeroSink);
+  ASSERT_EQ(zero.size(), 3u + 8 * (1 + 16 + 2));
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(zero[3 + k * 19], 4);
   // The same row as the first of a later band does take copies from above.
   Scene t(64, 2, 4);
   for (int y = 0; y < 2; ++y)

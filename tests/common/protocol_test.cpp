@@ -18,7 +18,7 @@ Bytes Built(Build build) {
   return d;
 }
 
-TEST(Protocol, DatagramLayoutsAreLittleEndian) {
+TEST(Protocol, DatagramAndCursorHeaderLayoutsAreLittleEndian) {
   InitMessage init;
   init.screenId = 0xBEEF;
   init.width = 1920;
@@ -42,6 +42,35 @@ TEST(Protocol, DatagramLayoutsAreLittleEndian) {
        {0xFC, 0xFF, 0xCD, 0xAB, 0x04, 0x03, 0x02, 0x01}},
   };
   for (const auto& [built, expected] : layouts) EXPECT_EQ(built, expected);
+  // The cursor shape payload's header.
+  const CursorShapeHeader h{3, -1, 32, 32, 32, 32, 32, 0, 0xFF0000, 0, 0, 0, 0xFFFF};
+  Bytes payload(kCursorShapeHeaderSize + 32 * 32 * 4 + 128);
+  BuildCursorShapeHeader(h, payload.data());
+  const uint8_t* out = payload.data();
+  EXPECT_EQ(ReadI16(out + 0), 3);
+  EXPECT_EQ(ReadI16(out + 2), -1);
+  EXPECT_EQ(ReadU16(out + 12), 32);
+  EXPECT_EQ(ReadU16(out + 14), 0);
+  EXPECT_EQ(ReadU32(out + 16), 0xFF0000u);
+  EXPECT_EQ(ReadU16(out + 32), 0xFFFF);
+  CursorShapeHeader back;
+  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), back));
+  EXPECT_EQ(back.hotY, -1);
+  EXPECT_EQ(back.ColorSize(), 32u * 32 * 4);
+  EXPECT_EQ(back.MaskSize(), 128u);
+  // A payload shorter than the bitmaps it announces is malformed.
+  EXPECT_FALSE(ParseCursorShapeHeader(payload.data(), payload.size() - 1, back));
+  EXPECT_FALSE(ParseCursorShapeHeader(payload.data(), kCursorShapeHeaderSize - 1, back));
+  // No bitmaps; negative sizes from the network describe none rather than a
+  // huge one.
+  std::fill(payload.begin(), payload.end(), 0);
+  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), kCursorShapeHeaderSize, back));
+  EXPECT_EQ(back.ColorSize() + back.MaskSize(), 0u);
+  WriteI16(payload.data() + 8, -32);
+  WriteI16(payload.data() + 10, 32);
+  WriteU16(payload.data() + 12, 32);
+  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), kCursorShapeHeaderSize, back));
+  EXPECT_EQ(back.ColorSize(), 0u);
 }
 
 TEST(Protocol, ParsersReadEveryFieldRefuseShortOrForeignDatagramsAndJudgeInits) {
@@ -89,37 +118,6 @@ TEST(Protocol, ParsersReadEveryFieldRefuseShortOrForeignDatagramsAndJudgeInits) 
     EXPECT_EQ(IsUsableInit({0, c.width, c.height, c.bits}), c.usable)
         << c.width << "x" << c.height << "x" << c.bits;
   }
-}
-
-TEST(Protocol, CursorShapeHeaderLayout) {
-  const CursorShapeHeader h{3, -1, 32, 32, 32, 32, 32, 0, 0xFF0000, 0, 0, 0, 0xFFFF};
-  Bytes payload(kCursorShapeHeaderSize + 32 * 32 * 4 + 128);
-  BuildCursorShapeHeader(h, payload.data());
-  const uint8_t* out = payload.data();
-  EXPECT_EQ(ReadI16(out + 0), 3);
-  EXPECT_EQ(ReadI16(out + 2), -1);
-  EXPECT_EQ(ReadU16(out + 12), 32);
-  EXPECT_EQ(ReadU16(out + 14), 0);
-  EXPECT_EQ(ReadU32(out + 16), 0xFF0000u);
-  EXPECT_EQ(ReadU16(out + 32), 0xFFFF);
-  CursorShapeHeader back;
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), back));
-  EXPECT_EQ(back.hotY, -1);
-  EXPECT_EQ(back.ColorSize(), 32u * 32 * 4);
-  EXPECT_EQ(back.MaskSize(), 128u);
-  // A payload shorter than the bitmaps it announces is malformed.
-  EXPECT_FALSE(ParseCursorShapeHeader(payload.data(), payload.size() - 1, back));
-  EXPECT_FALSE(ParseCursorShapeHeader(payload.data(), kCursorShapeHeaderSize - 1, back));
-  // No bitmaps; negative sizes from the network describe none rather than a
-  // huge one.
-  std::fill(payload.begin(), payload.end(), 0);
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), kCursorShapeHeaderSize, back));
-  EXPECT_EQ(back.ColorSize() + back.MaskSize(), 0u);
-  WriteI16(payload.data() + 8, -32);
-  WriteI16(payload.data() + 10, 32);
-  WriteU16(payload.data() + 12, 32);
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), kCursorShapeHeaderSize, back));
-  EXPECT_EQ(back.ColorSize(), 0u);
 }
 
 }  // namespace
