@@ -405,7 +405,7 @@ TEST(CaptureCursor, ShapeOnNewHandlePositionOnMoveInsideTheScreenAlwaysAtFullUpd
   EXPECT_EQ(last.x, 500);
 }
 
-TEST(CaptureCursor, AnImageThatCannotBeReadIsTriedAgainAtTheNextPoll) {
+TEST(CaptureCursor, UnreadableImageIsTriedAgainHiddenOrMissingCursorSendsNothing) {
   Rig rig(64, 40, 16);
   rig.cursor->failRead = true;
   rig.Start();
@@ -421,17 +421,15 @@ TEST(CaptureCursor, AnImageThatCannotBeReadIsTriedAgainAtTheNextPoll) {
   EXPECT_EQ(TypesOf(rig.Take()), Types{kCursorShape});
   rig.Steps();
   EXPECT_TRUE(rig.Take().empty());
-}
-
-TEST(CaptureCursor, NoCursorDatagramWhenHiddenOrWithoutACursorSource) {
+  // No cursor datagram when it is hidden or there is no cursor source.
   for (bool withSource : {true, false}) {
-    Rig rig(64, 40, 16, false, withSource);
-    if (withSource) rig.cursor->state.showing = false;
-    rig.Start();
-    rig.Steps(8);
-    auto sent = rig.Take();
-    EXPECT_EQ(Count(sent, kCursorShape) + Count(sent, kCursorPosition), 0) << withSource;
-    EXPECT_EQ(Count(sent, kInit), 1) << withSource;
+    Rig quiet(64, 40, 16, false, withSource);
+    if (withSource) quiet.cursor->state.showing = false;
+    quiet.Start();
+    quiet.Steps(8);
+    auto none = quiet.Take();
+    EXPECT_EQ(Count(none, kCursorShape) + Count(none, kCursorPosition), 0) << withSource;
+    EXPECT_EQ(Count(none, kInit), 1) << withSource;
   }
 }
 

@@ -142,9 +142,7 @@ TEST_F(SenderTest, ClosedSendsFailAndEveryOpenMakesANewIdentifierAndRestartsNumb
   Next(&h);
   EXPECT_EQ(h.screenId, sender_.ScreenId());
   EXPECT_EQ(h.sequence, 0u);
-}
-
-TEST(ScreenId, IsTheLow16BitsOfTheXor) {
+  // The identifier is the low 16 bits of the XOR of its parts.
   EXPECT_EQ(qcSender::MakeScreenId(0x0100007F, 0x1234, 0x5678, 0xABCD0000),
             0x007F ^ 0x1234 ^ 0x5678);
   EXPECT_EQ(qcSender::MakeScreenId(0, 0, 0, 0x12345678), 0x5678);
