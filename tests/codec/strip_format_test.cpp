@@ -8,7 +8,7 @@
 namespace qc {
 namespace {
 
-TEST(StripGeometry, LengthsFollowFromWidthPixelSizeAndTag) {
+TEST(StripFormat, LengthsFollowFromWidthPixelSizeAndTagAndRawWordsGoBothWays) {
   // A 1366-pixel screen: P = 170, palette data covers 680 of 683 bytes; at
   // 16 bits 4 bytes of each row belong to no substring.
   const struct { int w, b, row, substring, pixels, tail; } sizes[] = {
@@ -28,9 +28,6 @@ TEST(StripGeometry, LengthsFollowFromWidthPixelSizeAndTag) {
       {0x82, 8 + 22}, {0x00, -1}, {0x80, -1}};
   for (const auto& [tag, bytes] : tags) EXPECT_EQ(g.BodyBytes(tag), bytes) << int(tag);
   for (int t = 0x22; t <= 0x3F; ++t) EXPECT_EQ(g.BodyBytes(static_cast<uint8_t>(t)), -1) << t;
-}
-
-TEST(RawColourWord, BothDirections) {
   // Pixel bytes 12 34 56 00 make the word with bytes 8A 11, which a reader
   // rebuilds as 10 30 50 00; bit 5 is always 0 and byte 3 is not carried.
   EXPECT_EQ(RawWordFromPixel(0x00563412), 0x118A);

@@ -278,12 +278,29 @@ TEST_F(WindowTest, CursorOverTheImageEdgeLeavesNoTraceInTheMargin) {
   }
 }
 
-TEST_F(WindowTest, EscapeAndAltEnterSendFullScreenAndOnlyTheCommandIsLogged) {
+TEST_F(WindowTest, MenuAndKeysSendCommandsAndOnlyTheFullScreenCommandIsLogged) {
   const LogReader log;
   const std::string line = "qvViewer: Activated full-screen mode\r\n";
   StartWith(800, 600, true);  // entered by the setting: not logged
   EXPECT_TRUE(window_->IsFullScreen());
   EXPECT_EQ(log.Count(line), 0);
+  // The context menu posts the window's commands (not called from inside it).
+  QMenu* menu = window_->findChild<QMenu*>();
+  ASSERT_NE(menu, nullptr);
+  std::vector<QString> texts;
+  for (QAction* a : menu->actions()) {
+    texts.push_back(a->isSeparator() ? QString("-") : a->text());
+    EXPECT_TRUE(a->isEnabled());
+    EXPECT_FALSE(a->isCheckable());
+    if (!a->isSeparator()) a->trigger();
+  }
+  EXPECT_EQ(texts, (std::vector<QString>{"Full Screen\tAlt+Enter", "Hide Window", "Request Refresh",
+                                         "-", "Settings...", "About Quillview..."}));
+  EXPECT_TRUE(commands_.empty());
+  ProcessUntil([&] { return commands_.size() == 5; });
+  EXPECT_EQ(commands_, (std::vector<int>{ID_FULL_SCREEN, ID_HIDE_WINDOW, ID_REQUEST_REFRESH,
+                                         ID_SETTINGS, ID_ABOUT}));
+  commands_.clear();
   window_->SetFullScreen(false);
   ProcessUntil([&] { return !window_->isFullScreen(); });
   const QRect placed = window_->geometry();
@@ -311,25 +328,6 @@ TEST_F(WindowTest, EscapeAndAltEnterSendFullScreenAndOnlyTheCommandIsLogged) {
   EXPECT_EQ(log.Count(line), 2);
   ProcessUntil([&] { return window_->geometry() == placed; });
   EXPECT_EQ(window_->geometry(), placed);
-}
-
-TEST_F(WindowTest, ContextMenuSendsTheWindowsCommands) {
-  StartWith(320, 200, false);
-  QMenu* menu = window_->findChild<QMenu*>();
-  ASSERT_NE(menu, nullptr);
-  std::vector<QString> texts;
-  for (QAction* a : menu->actions()) {
-    texts.push_back(a->isSeparator() ? QString("-") : a->text());
-    EXPECT_TRUE(a->isEnabled());
-    EXPECT_FALSE(a->isCheckable());
-    if (!a->isSeparator()) a->trigger();
-  }
-  EXPECT_EQ(texts, (std::vector<QString>{"Full Screen\tAlt+Enter", "Hide Window", "Request Refresh",
-                                         "-", "Settings...", "About Quillview..."}));
-  EXPECT_TRUE(commands_.empty());  // posted, not called from inside the menu
-  ProcessUntil([&] { return commands_.size() == 5; });
-  EXPECT_EQ(commands_, (std::vector<int>{ID_FULL_SCREEN, ID_HIDE_WINDOW, ID_REQUEST_REFRESH,
-                                         ID_SETTINGS, ID_ABOUT}));
 }
 
 TEST_F(WindowTest, ARestartKeepsTheProgramButClosingOrTheLastStopEndsIt) {
