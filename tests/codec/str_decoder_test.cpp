@@ -48,25 +48,23 @@ bool DecodeExact(StrDecoder& dec, const Bytes& payload, int& first, int& last) {
   return dec.Decode(copy.get(), payload.size(), first, last);
 }
 
-TEST(StrDecoderInit, RefusesGeometriesItCannotServe) {
-  Bytes fb(4096 * 4 * 2);
-  StrDecoder dec;
-  for (auto [b, w, h] : {std::tuple{4, 0, 2}, {4, 4097, 2}, {3, 64, 2}, {1, 64, 2}, {2, 64, 0}}) {
-    EXPECT_FALSE(dec.Init(fb.data(), b, w, h)) << b << " " << w << "x" << h;
-  }
-  EXPECT_FALSE(dec.Init(nullptr, 2, 64, 2));
-  int first = 0, last = 0;
-  const uint8_t record[3] = {0, 0, 0};
-  EXPECT_FALSE(dec.Decode(record, 3, first, last));  // not bound to a framebuffer
-  EXPECT_TRUE(dec.Init(fb.data(), 4, 4096, 2));
-  EXPECT_TRUE(dec.Init(fb.data(), 2, 1, 2));
-  EXPECT_TRUE(dec.Decode(record, 3, first, last));
-}
-
 // Raw color and 17-32 color words and the partial index bytes of P = 170
 // are pinned byte for byte in str_encoder_test and strip_format_test; their
 // decoding is checked by codec_roundtrip_test at those widths.
-TEST(StrDecoderFormat, WorkedExampleTenByteRecordAndEmptyRecords) {
+TEST(StrDecoderFormat, RefusedGeometriesTheWorkedExampleAndEmptyRecords) {
+  // Geometries it cannot serve are refused; unbound, it decodes nothing.
+  Bytes wide(4096 * 4 * 2);
+  StrDecoder probe;
+  for (auto [b, w, h] : {std::tuple{4, 0, 2}, {4, 4097, 2}, {3, 64, 2}, {1, 64, 2}, {2, 64, 0}}) {
+    EXPECT_FALSE(probe.Init(wide.data(), b, w, h)) << b << " " << w << "x" << h;
+  }
+  EXPECT_FALSE(probe.Init(nullptr, 2, 64, 2));
+  int f = 0, l = 0;
+  const uint8_t record[3] = {0, 0, 0};
+  EXPECT_FALSE(probe.Decode(record, 3, f, l));  // not bound to a framebuffer
+  EXPECT_TRUE(probe.Init(wide.data(), 4, 4096, 2));
+  EXPECT_TRUE(probe.Init(wide.data(), 2, 1, 2));
+  EXPECT_TRUE(probe.Decode(record, 3, f, l));
   const int W = 64, H = 6, B = 2;
   GuardedFramebuffer fb(W, H, B);
   // Row 4, substring 3 holds 1..8; it is what row 5 copies.

@@ -47,19 +47,6 @@ std::string Format(const char* fmt, ...) {
   return std::string(buf, n);
 }
 
-TEST(LogFileFormat, LfBecomesCrLfAndLongMessagesAreCut) {
-  const std::string x1012(1012, 'x'), y3000(3000, 'y');
-  const std::pair<std::string, std::string> cases[] = {
-      {"qcTray: Hello 42\n", "12:34:56 qcTray: Hello 42\r\n"},
-      {"no line end", "12:34:56 no line end"},
-      // 1013 bytes ending in LF still end in CR LF: 1023 bytes in all.
-      {x1012 + "\n", "12:34:56 " + x1012 + "\r\n"},
-      // Longer: cut at 1022 bytes, without a line end.
-      {y3000 + "\n", "12:34:56 " + std::string(1013, 'y')},
-  };
-  for (const auto& [msg, line] : cases) EXPECT_EQ(Format("%s", msg.c_str()), line) << msg.size();
-}
-
 // "HH:MM:SS " on a 24-hour clock, then the message with CR LF; nothing while
 // disabled; the first Enable truncates, later ones append.
 TEST_F(LogFileTest, PrefixIsLocalTimeFirstEnableTruncatesNothingWhileDisabled) {
@@ -81,6 +68,17 @@ TEST_F(LogFileTest, PrefixIsLocalTimeFirstEnableTruncatesNothingWhileDisabled) {
   EXPECT_EQ(text[2] + std::string(1, text[5]), "::");
   EXPECT_EQ(text.substr(8, 20), " qcTray: kept line\r\n");
   EXPECT_EQ(text.substr(36), " c\r\n");
+  // LF becomes CR LF; long messages are cut.
+  const std::string x1012(1012, 'x'), y3000(3000, 'y');
+  const std::pair<std::string, std::string> cases[] = {
+      {"qcTray: Hello 42\n", "12:34:56 qcTray: Hello 42\r\n"},
+      {"no line end", "12:34:56 no line end"},
+      // 1013 bytes ending in LF still end in CR LF: 1023 bytes in all.
+      {x1012 + "\n", "12:34:56 " + x1012 + "\r\n"},
+      // Longer: cut at 1022 bytes, without a line end.
+      {y3000 + "\n", "12:34:56 " + std::string(1013, 'y')},
+  };
+  for (const auto& [msg, line] : cases) EXPECT_EQ(Format("%s", msg.c_str()), line) << msg.size();
 }
 
 TEST_F(LogFileTest, SenderDeletesItsLogWhenDisabledAtExitReceiverNeverDeletes) {
