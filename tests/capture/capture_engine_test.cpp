@@ -206,23 +206,6 @@ TEST(CaptureRequests, ServedOnceAndOnlyWhenAFullUpdateIsDue) {
   EXPECT_EQ(Count(rig.Take(), kInit), 0);
 }
 
-TEST(CapturePolling, PollTimerIntervalIsAQuarterOfTheUpdatePeriod) {
-  Rig rig(32, 8, 16);
-  rig.owner.updatePeriod = 1000;
-  ASSERT_TRUE(rig.Init());
-  EXPECT_EQ(rig.owner.pollTimerInterval, 1000);  // the poll timer runs from Init
-  rig.capture->SetPolling(true);
-  EXPECT_EQ(rig.owner.pollTimerInterval, 250);
-  EXPECT_TRUE(rig.capture->IsPolling());
-  rig.owner.updatePeriod = 100;
-  rig.capture->RestartPollTimer();
-  EXPECT_EQ(rig.owner.pollTimerStops, 1);
-  EXPECT_EQ(rig.owner.pollTimerInterval, 25);
-  rig.capture->SetPolling(false);
-  EXPECT_FALSE(rig.capture->IsPolling());
-  EXPECT_EQ(rig.owner.pollTimerInterval, 0);
-}
-
 TEST(CaptureKeepAlive, OnlyIntoSilenceWhileTransmittingOrPausedAndAPauseSendsNothingElse) {
   Rig rig(32, 8, 16);
   ASSERT_TRUE(rig.Init());
@@ -301,7 +284,7 @@ TEST(CaptureLifecycle, DestroySendsTheDisconnectionEvenBeforeAnyStep) {
   EXPECT_EQ(TypesOf(rig.Take()), Types{kDisconnection});
 }
 
-TEST(CaptureSetUp, UnusableScreensAndFailingSourcesFailInit) {
+TEST(CaptureSetUp, UnusableScreensFailInitAndThePollTimerFollowsTheUpdatePeriod) {
   const struct {
     const char* name;
     int width, bits;
@@ -318,6 +301,21 @@ TEST(CaptureSetUp, UnusableScreensAndFailingSourcesFailInit) {
     EXPECT_EQ(rig.owner.messageCaption, c.message ? "Quillcast Error" : "") << c.name;
     EXPECT_EQ(rig.owner.messageText, c.message ? kUnsupportedScreenText : "") << c.name;
   }
+  // The poll timer: a quarter of the update period once polling.
+  Rig rig(32, 8, 16);
+  rig.owner.updatePeriod = 1000;
+  ASSERT_TRUE(rig.Init());
+  EXPECT_EQ(rig.owner.pollTimerInterval, 1000);  // the poll timer runs from Init
+  rig.capture->SetPolling(true);
+  EXPECT_EQ(rig.owner.pollTimerInterval, 250);
+  EXPECT_TRUE(rig.capture->IsPolling());
+  rig.owner.updatePeriod = 100;
+  rig.capture->RestartPollTimer();
+  EXPECT_EQ(rig.owner.pollTimerStops, 1);
+  EXPECT_EQ(rig.owner.pollTimerInterval, 25);
+  rig.capture->SetPolling(false);
+  EXPECT_FALSE(rig.capture->IsPolling());
+  EXPECT_EQ(rig.owner.pollTimerInterval, 0);
 }
 
 TEST(CaptureRowTails, WidthsNotAMultipleOfEightRebuildTheCarriedPixelsAndIdleQuietly) {
