@@ -111,7 +111,7 @@ TEST(FramePainter, DownscalingAveragesAreas) {
   EXPECT_EQ(qRed(Px(thin, 21, 1)), 0);
 }
 
-TEST(FramePainter, ScaledPaintsInPiecesMatchOnePaintOfTheWhole) {
+TEST(FramePainter, ScaledPaintsMatchInPiecesAndAtSixteenBits) {
   // Repainting a band must not leave seams: every window pixel depends on
   // its position only, not on the painted rectangle.
   std::vector<uint32_t> px(333 * 217);
@@ -129,9 +129,7 @@ TEST(FramePainter, ScaledPaintsInPiecesMatchOnePaintOfTheWhole) {
       for (int x = 0; x < 240; x += 37) fp.Paint(p, QRect(x, y, 37, 13) & QRect(0, 0, 240, 160), 0, 0, 5, 7);
   }
   EXPECT_EQ(whole, pieces);
-}
-
-TEST(FramePainter, SixteenBitScaledMatchesThirtyTwoBitScaled) {
+  // 16-bit pixels scale as the same colours in 32 bits do.
   const int w = 64, h = 32;
   std::vector<uint16_t> p16(w * h);
   for (int i = 0; i < w * h; ++i) p16[i] = static_cast<uint16_t>(i * 2654435761u >> 16);
