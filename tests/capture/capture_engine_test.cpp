@@ -98,24 +98,9 @@ struct Picture {
   StrDecoder decoder;
 };
 
-TEST(CaptureQuarters, BoundsAndGrabOrderForHeightsNotAMultipleOfFour) {
-  const Grabs quarters = {{0, 262}, {262, 525}, {525, 786}, {786, 1050}};
-  for (int q = 0; q < 4; ++q) {
-    EXPECT_EQ(qcCapture::QuarterBound(1050, q), quarters[q].first);
-    EXPECT_EQ(qcCapture::QuarterBound(1050, q + 1), quarters[q].second);
-  }
-  EXPECT_EQ(qcCapture::QuarterBound(7, 3), 3);
-  Rig rig(16, 1050, 16);
-  rig.Start();
-  rig.Steps(8);  // four full-screen steps, four polling steps
-  Grabs expected = quarters;
-  expected.insert(expected.end(), quarters.begin(), quarters.end());
-  EXPECT_EQ(rig.screen->grabs, expected);
-}
-
 // The X11 pipeline test checks the init message's fields for each depth;
 // here the order and numbering of what a full-screen update sends.
-TEST(CaptureFullUpdate, FirstStepsAfterConstructionAreAFullScreenUpdate) {
+TEST(CaptureFullUpdate, FirstStepsAreAFullScreenUpdateInQuartersGrabbedInOrder) {
   Rig rig(64, 40, 32);
   rig.Paint(7);
   rig.Start();
@@ -147,6 +132,19 @@ TEST(CaptureFullUpdate, FirstStepsAfterConstructionAreAFullScreenUpdate) {
   ASSERT_EQ(TypesOf(update), Types{kUpdate});
   EXPECT_EQ(rig.transport.resets, 1);
   EXPECT_EQ(picture.Apply(update), std::make_pair(22, 24));
+  // Quarter bounds and grab order for heights not a multiple of four.
+  const Grabs quarters = {{0, 262}, {262, 525}, {525, 786}, {786, 1050}};
+  for (int q = 0; q < 4; ++q) {
+    EXPECT_EQ(qcCapture::QuarterBound(1050, q), quarters[q].first);
+    EXPECT_EQ(qcCapture::QuarterBound(1050, q + 1), quarters[q].second);
+  }
+  EXPECT_EQ(qcCapture::QuarterBound(7, 3), 3);
+  Rig tall(16, 1050, 16);
+  tall.Start();
+  tall.Steps(8);  // four full-screen steps, four polling steps
+  Grabs grabs = quarters;
+  grabs.insert(grabs.end(), quarters.begin(), quarters.end());
+  EXPECT_EQ(tall.screen->grabs, grabs);
 }
 
 TEST(CaptureFullUpdate, StopAndRestartSendsDisconnectionThenAFullUpdateFromQuarterZero) {

@@ -23,10 +23,7 @@ class FakeViewerSource : public ViewerSource {
   using Step = std::function<bool(FakeViewerSource&, ViewerSurface&)>;
 
   // A 32-bit framebuffer of this size.
-  void SetFormat(int width, int height) {
-    width_ = width;
-    height_ = height;
-  }
+  void SetFormat(int width, int height) { width_ = width; height_ = height; }
   // Fills the framebuffer when it is created (update thread).
   void SetPattern(std::function<void(uint8_t*, int, int)> fill) { fill_ = std::move(fill); }
   // Run by the update thread after PlaceWindow, until it returns false or

@@ -21,8 +21,7 @@ namespace {
 
 const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment(true));
 
-constexpr int kW = 640;
-constexpr int kH = 480;
+constexpr int kW = 640, kH = 480;
 
 // Whether the window's client area shows the 32-bit frame.
 bool ScreenShows(ViewerWindow& window, const std::vector<uint8_t>& frame) {
