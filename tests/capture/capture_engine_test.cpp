@@ -9,6 +9,7 @@
 #include "common/protocol.h"
 #include "receiver/viewer/str_decoder.h"
 #include "sender/capture/capture.h"
+#include "tests/codec/codec_test_support.h"
 #include "tests/support/fake_sources.h"
 
 namespace qc {
@@ -28,11 +29,8 @@ struct Rig {
   Rig(int width, int height, int bitsPerPixel, bool damage = false, bool withCursor = true) {
     auto s = std::make_unique<test::FakeScreenSource>(width, height, bitsPerPixel, damage);
     screen = s.get();
-    std::unique_ptr<test::FakeCursorSource> c;
-    if (withCursor) {
-      c = std::make_unique<test::FakeCursorSource>();
-      cursor = c.get();
-    }
+    auto c = withCursor ? std::make_unique<test::FakeCursorSource>() : nullptr;
+    cursor = c.get();
     capture = std::make_unique<qcCapture>(std::move(s), std::move(c));
   }
   bool Init() { return capture->Init(&owner); }
@@ -40,14 +38,7 @@ struct Rig {
     ASSERT_TRUE(Init());
     capture->SetPolling(true);
   }
-  // Ticks of the poll timer, each waited for.
-  void Steps(int n = 1) {
-    for (int i = 0; i < n; ++i) {
-      const uint64_t done = capture->StepsDone();
-      capture->OnPollTimer();
-      ASSERT_TRUE(capture->WaitForSteps(done + 1, 10000));
-    }
-  }
+  void Steps(int n = 1) { ASSERT_TRUE(test::Steps(*capture, n)); }
   void Refresh() {
     capture->RequestRefresh();
     capture->OnFullUpdateTimer();
@@ -98,42 +89,18 @@ struct Picture {
     }
     return {low, high};
   }
-  // Whether every byte the strip encoding carries (the first P pixels of
-  // each substring) equals the screen's, byte 3 of 32-bit pixels aside.
   bool Matches() const {
-    const int bytes = screen.BytesPerPixel();
-    const size_t row = screen.RowBytes(), substring = row / 8;
-    const size_t carried = size_t(screen.Width() / 8) * bytes;
-    for (size_t i = 0; i < pixels.size(); ++i) {
-      const size_t inRow = i % row;
-      if (inRow >= 8 * substring || inRow % substring >= carried) continue;
-      if ((bytes == 2 || i % 4 != 3) && pixels[i] != screen.Screen()[i]) return false;
-    }
-    return true;
+    return test::CarriedBytesMatch(screen.Screen().data(), pixels.data(), screen.Width(),
+                                   screen.Height(), screen.BytesPerPixel());
   }
   const test::FakeScreenSource& screen;
   std::vector<uint8_t> pixels;
   StrDecoder decoder;
 };
 
-TEST(CaptureQuarters, BoundsAndGrabOrderForHeightsNotAMultipleOfFour) {
-  const Grabs quarters = {{0, 262}, {262, 525}, {525, 786}, {786, 1050}};
-  for (int q = 0; q < 4; ++q) {
-    EXPECT_EQ(qcCapture::QuarterBound(1050, q), quarters[q].first);
-    EXPECT_EQ(qcCapture::QuarterBound(1050, q + 1), quarters[q].second);
-  }
-  EXPECT_EQ(qcCapture::QuarterBound(7, 3), 3);
-  Rig rig(16, 1050, 16);
-  rig.Start();
-  rig.Steps(8);  // four full-screen steps, four polling steps
-  Grabs expected = quarters;
-  expected.insert(expected.end(), quarters.begin(), quarters.end());
-  EXPECT_EQ(rig.screen->grabs, expected);
-}
-
-// The X11 pipeline test checks the init message of each depth; here the
-// order and numbering of what a full-screen update sends.
-TEST(CaptureFullUpdate, FirstStepsAfterConstructionAreAFullScreenUpdate) {
+// The X11 pipeline test checks the init message's fields for each depth;
+// here the order and numbering of what a full-screen update sends.
+TEST(CaptureFullUpdate, FirstStepsAreAFullScreenUpdateInQuartersGrabbedInOrder) {
   Rig rig(64, 40, 32);
   rig.Paint(7);
   rig.Start();
@@ -148,36 +115,36 @@ TEST(CaptureFullUpdate, FirstStepsAfterConstructionAreAFullScreenUpdate) {
     sent.insert(sent.end(), step.begin(), step.end());
   }
   EXPECT_TRUE(picture.Matches());
-  // Init, the quarters numbered from 0, then shape (numbered on) and
-  // position.
-  InitMessage init;
-  ASSERT_TRUE(ParseInit(sent.front().bytes.data(), sent.front().bytes.size(), init));
-  EXPECT_EQ(init.screenId, 0x1234);
-  EXPECT_EQ(init.width, 64);
-  EXPECT_EQ(init.height, 40);
-  EXPECT_EQ(init.bitsPerPixel, 32);
+  // The numbering restarts (sender_test numbers): init, the quarters, then
+  // shape and position.
   EXPECT_EQ(rig.transport.resets, 1);
-  uint32_t sequence = 0;
-  size_t i = 1;
-  for (; i < sent.size() && sent[i].type == kFullUpdate; ++i) {
-    EXPECT_EQ(sent[i].sequence, sequence++);
-  }
-  EXPECT_GE(sequence, 4u);
-  ASSERT_EQ(sent.size(), i + 2);
-  EXPECT_EQ(sent[i].type, kCursorShape);
-  EXPECT_EQ(sent[i].sequence, sequence);
+  Types expected(sent.size() - 3, kFullUpdate);
+  expected.insert(expected.begin(), kInit);
+  expected.insert(expected.end(), {kCursorShape, kCursorPosition});
+  EXPECT_EQ(TypesOf(sent), expected);
   CursorPosition pos;
-  ASSERT_TRUE(ParseCursorPosition(sent[i + 1].bytes.data(), sent[i + 1].bytes.size(), pos));
-  EXPECT_EQ(pos.screenId, 0x1234);
-  EXPECT_EQ(pos.x, 10);
-  EXPECT_EQ(pos.y, 10);
-  // Updates are numbered on after the full update.
+  ASSERT_TRUE(ParseCursorPosition(sent.back().bytes.data(), sent.back().bytes.size(), pos));
+  EXPECT_EQ(std::vector<int>({pos.screenId, pos.x, pos.y}), std::vector<int>({0x1234, 10, 10}));
+  // Then updates, without a new numbering.
   rig.screen->Fill(3, 22, 40, 25, 0x00F800);
   rig.Steps(4);
   auto update = rig.Take();
   ASSERT_EQ(TypesOf(update), Types{kUpdate});
-  EXPECT_EQ(update[0].sequence, sequence + 1);
+  EXPECT_EQ(rig.transport.resets, 1);
   EXPECT_EQ(picture.Apply(update), std::make_pair(22, 24));
+  // Quarter bounds and grab order for heights not a multiple of four.
+  const Grabs quarters = {{0, 262}, {262, 525}, {525, 786}, {786, 1050}};
+  for (int q = 0; q < 4; ++q) {
+    EXPECT_EQ(qcCapture::QuarterBound(1050, q), quarters[q].first);
+    EXPECT_EQ(qcCapture::QuarterBound(1050, q + 1), quarters[q].second);
+  }
+  EXPECT_EQ(qcCapture::QuarterBound(7, 3), 3);
+  Rig tall(16, 1050, 16);
+  tall.Start();
+  tall.Steps(8);  // four full-screen steps, four polling steps
+  Grabs grabs = quarters;
+  grabs.insert(grabs.end(), quarters.begin(), quarters.end());
+  EXPECT_EQ(tall.screen->grabs, grabs);
 }
 
 TEST(CaptureFullUpdate, StopAndRestartSendsDisconnectionThenAFullUpdateFromQuarterZero) {
@@ -195,32 +162,22 @@ TEST(CaptureFullUpdate, StopAndRestartSendsDisconnectionThenAFullUpdateFromQuart
     ASSERT_EQ(TypesOf(stop), Types{kDisconnection});
     EXPECT_EQ(PeekScreenId(stop[0].bytes.data(), stop[0].bytes.size()), 0x1234);
 
+    // The identifier is taken anew at each full update.
+    rig.transport.SetScreenId(0x4321);
     rig.screen->grabs.clear();
     rig.capture->SetPolling(true);
-    rig.Steps();
+    rig.Steps(4);
     auto restart = rig.Take();
     ASSERT_GE(restart.size(), 2u);
     EXPECT_EQ(restart[0].type, kInit);
     EXPECT_EQ(restart[1].type, kFullUpdate);
-    EXPECT_EQ(restart[1].sequence, 0u);
     EXPECT_EQ(rig.transport.resets, 2);
-    EXPECT_EQ(rig.screen->grabs, (Grabs{{0, 10}}));
-  }
-}
-
-TEST(CaptureFullUpdate, ScreenIdentifierIsTakenAtEachFullUpdate) {
-  Rig rig(32, 8, 16);
-  rig.Start();
-  rig.Steps(4);
-  rig.Take();
-  rig.transport.SetScreenId(0x4321);
-  rig.Refresh();
-  rig.Steps(4);
-  auto sent = rig.Take();
-  ASSERT_EQ(sent.front().type, kInit);
-  ASSERT_EQ(sent.back().type, kCursorPosition);
-  for (const Datagram* d : {&sent.front(), &sent.back()}) {
-    EXPECT_EQ(PeekScreenId(d->bytes.data(), d->bytes.size()), 0x4321);
+    EXPECT_EQ(rig.screen->grabs.front(), std::make_pair(0, 10));
+    for (const Datagram* d : {&restart.front(), &restart.back()}) {
+      EXPECT_EQ(PeekScreenId(d->bytes.data(), d->bytes.size()), 0x4321);
+    }
+    rig.capture.reset();  // destroyed while transmitting: a disconnection too
+    EXPECT_EQ(TypesOf(rig.Take()), Types{kDisconnection});
   }
 }
 
@@ -247,24 +204,7 @@ TEST(CaptureRequests, ServedOnceAndOnlyWhenAFullUpdateIsDue) {
   EXPECT_EQ(Count(rig.Take(), kInit), 0);
 }
 
-TEST(CapturePolling, PollTimerIntervalIsAQuarterOfTheUpdatePeriod) {
-  Rig rig(32, 8, 16);
-  rig.owner.updatePeriod = 1000;
-  ASSERT_TRUE(rig.Init());
-  EXPECT_EQ(rig.owner.pollTimerInterval, 1000);  // the poll timer runs from Init
-  rig.capture->SetPolling(true);
-  EXPECT_EQ(rig.owner.pollTimerInterval, 250);
-  EXPECT_TRUE(rig.capture->IsPolling());
-  rig.owner.updatePeriod = 100;
-  rig.capture->RestartPollTimer();
-  EXPECT_EQ(rig.owner.pollTimerStops, 1);
-  EXPECT_EQ(rig.owner.pollTimerInterval, 25);
-  rig.capture->SetPolling(false);
-  EXPECT_FALSE(rig.capture->IsPolling());
-  EXPECT_EQ(rig.owner.pollTimerInterval, 0);
-}
-
-TEST(CaptureKeepAlive, OnlyIntoSilenceAndOnlyWhileTransmittingOrPaused) {
+TEST(CaptureKeepAlive, OnlyIntoSilenceWhileTransmittingOrPausedAndAPauseSendsNothingElse) {
   Rig rig(32, 8, 16);
   ASSERT_TRUE(rig.Init());
   rig.capture->OnKeepAliveTimer();
@@ -288,12 +228,7 @@ TEST(CaptureKeepAlive, OnlyIntoSilenceAndOnlyWhileTransmittingOrPaused) {
   rig.Take();
   rig.capture->OnKeepAliveTimer();
   EXPECT_EQ(Count(rig.Take(), kKeepAlive), 0);
-}
-
-TEST(CapturePause, PausedSendsNoStepsButKeepAlivesAndResumesWithoutAFullUpdate) {
-  Rig rig(32, 8, 16);
-  rig.Start();
-  rig.Steps(4);
+  // Paused: no steps, but keep-alives; resuming sends no full update.
   rig.capture->SetPolling(false);
   rig.capture->SetPaused(true);
   EXPECT_TRUE(rig.capture->IsPaused());
@@ -301,8 +236,8 @@ TEST(CapturePause, PausedSendsNoStepsButKeepAlivesAndResumesWithoutAFullUpdate) 
   rig.screen->Fill(0, 0, 32, 8, 0xFFFF);
   rig.capture->OnPollTimer();
   EXPECT_EQ(rig.capture->StepsDone(), steps);
-  rig.Take();
-  for (int i = 0; i < 3; ++i) rig.capture->OnKeepAliveTimer();  // the first clears
+  rig.capture->OnKeepAliveTimer();
+  rig.capture->OnKeepAliveTimer();
   EXPECT_EQ(TypesOf(rig.Take()), (Types{kKeepAlive, kKeepAlive}));
   rig.capture->SetPaused(false);
   rig.capture->SetPolling(true);
@@ -310,18 +245,28 @@ TEST(CapturePause, PausedSendsNoStepsButKeepAlivesAndResumesWithoutAFullUpdate) 
   EXPECT_EQ(TypesOf(rig.Take()), Types(4, kUpdate));
 }
 
-TEST(CaptureDisplayChange, EndsThroughFatalErrorAtTheNextStepEvenAfterAPause) {
-  for (bool paused : {false, true}) {
-    SCOPED_TRACE(paused ? "paused" : "running");
+// A change seen by the handler while running or paused, or by the screen
+// source whenever it happened (the handler ignores changes while stopped),
+// ends the engine at the next step, before it sends frames of the old
+// geometry.
+TEST(CaptureDisplayChange, EndsThroughFatalErrorAtTheNextStep) {
+  for (const char* how : {"running", "paused", "source"}) {
+    SCOPED_TRACE(how);
+    const bool paused = how[0] == 'p', source = how[0] == 's';
     Rig rig(32, 8, 16);
     rig.Start();
     rig.Steps(4);
-    rig.capture->SetPolling(!paused);
+    rig.capture->SetPolling(!paused && !source);
     rig.capture->SetPaused(paused);
+    if (source) rig.capture->SendDisconnection();
     rig.capture->OnDisplayChange();
-    EXPECT_EQ(rig.owner.fatalErrors.load(), 0);  // acted on at the next step
     rig.capture->SetPaused(false);
     rig.capture->SetPolling(true);
+    if (source) {
+      rig.Steps();  // stopped: the handler's change was not recorded
+      rig.screen->displayChanged = true;
+    }
+    EXPECT_EQ(rig.owner.fatalErrors.load(), 0);
     rig.capture->OnPollTimer();
     ASSERT_TRUE(rig.capture->WaitForSteps(UINT64_MAX, 10000));
     EXPECT_TRUE(rig.capture->WorkThreadFinished());
@@ -330,36 +275,14 @@ TEST(CaptureDisplayChange, EndsThroughFatalErrorAtTheNextStepEvenAfterAPause) {
   }
 }
 
-TEST(CaptureDisplayChange, HandlerIgnoresChangesWhileStoppedButTheSourceDoesNot) {
+TEST(CaptureLifecycle, DestroySendsTheDisconnectionEvenBeforeAnyStep) {
   Rig rig(32, 8, 16);
   rig.Start();
-  rig.Steps(4);
-  rig.capture->SetPolling(false);
-  rig.capture->SendDisconnection();
-  rig.capture->OnDisplayChange();  // stopped: not recorded
-  rig.capture->SetPolling(true);
-  rig.Steps();
-  EXPECT_EQ(rig.owner.fatalErrors.load(), 0);
-  // A mode change the screen source saw, whenever it happened, ends the
-  // engine before it sends frames of the old geometry.
-  rig.screen->displayChanged = true;
-  rig.capture->OnPollTimer();
-  ASSERT_TRUE(rig.capture->WaitForSteps(UINT64_MAX, 10000));
-  EXPECT_EQ(rig.owner.fatalErrors.load(), 1);
+  rig.capture.reset();  // also ends a thread that never ran a step
+  EXPECT_EQ(TypesOf(rig.Take()), Types{kDisconnection});
 }
 
-TEST(CaptureLifecycle, DestroySendsTheDisconnectionWithOrWithoutSteps) {
-  for (int steps : {0, 4}) {
-    Rig rig(32, 8, 16);
-    rig.Start();
-    rig.Steps(steps);
-    rig.Take();
-    rig.capture.reset();  // also ends a thread that never ran a step
-    EXPECT_EQ(TypesOf(rig.Take()), Types{kDisconnection}) << steps;
-  }
-}
-
-TEST(CaptureSetUp, UnusableScreensAndFailingSourcesFailInit) {
+TEST(CaptureSetUp, UnusableScreensFailInitAndThePollTimerFollowsTheUpdatePeriod) {
   const struct {
     const char* name;
     int width, bits;
@@ -376,6 +299,21 @@ TEST(CaptureSetUp, UnusableScreensAndFailingSourcesFailInit) {
     EXPECT_EQ(rig.owner.messageCaption, c.message ? "Quillcast Error" : "") << c.name;
     EXPECT_EQ(rig.owner.messageText, c.message ? kUnsupportedScreenText : "") << c.name;
   }
+  // The poll timer: a quarter of the update period once polling.
+  Rig rig(32, 8, 16);
+  rig.owner.updatePeriod = 1000;
+  ASSERT_TRUE(rig.Init());
+  EXPECT_EQ(rig.owner.pollTimerInterval, 1000);  // the poll timer runs from Init
+  rig.capture->SetPolling(true);
+  EXPECT_EQ(rig.owner.pollTimerInterval, 250);
+  EXPECT_TRUE(rig.capture->IsPolling());
+  rig.owner.updatePeriod = 100;
+  rig.capture->RestartPollTimer();
+  EXPECT_EQ(rig.owner.pollTimerStops, 1);
+  EXPECT_EQ(rig.owner.pollTimerInterval, 25);
+  rig.capture->SetPolling(false);
+  EXPECT_FALSE(rig.capture->IsPolling());
+  EXPECT_EQ(rig.owner.pollTimerInterval, 0);
 }
 
 TEST(CaptureRowTails, WidthsNotAMultipleOfEightRebuildTheCarriedPixelsAndIdleQuietly) {
@@ -412,7 +350,7 @@ TEST(CaptureRowTails, WidthsNotAMultipleOfEightRebuildTheCarriedPixelsAndIdleQui
   }
 }
 
-TEST(CaptureCursor, ShapeOnANewHandlePositionOnAMoveInsideTheScreenOnly) {
+TEST(CaptureCursor, ShapeOnNewHandlePositionOnMoveInsideTheScreenAlwaysAtFullUpdates) {
   Rig rig(64, 40, 16);
   rig.Start();
   rig.Steps(4);
@@ -425,8 +363,7 @@ TEST(CaptureCursor, ShapeOnANewHandlePositionOnAMoveInsideTheScreenOnly) {
   ASSERT_EQ(TypesOf(moved), Types{kCursorPosition});
   CursorPosition pos;
   ASSERT_TRUE(ParseCursorPosition(moved[0].bytes.data(), moved[0].bytes.size(), pos));
-  EXPECT_EQ(pos.x, 20);
-  EXPECT_EQ(pos.y, 10);
+  EXPECT_EQ(std::make_pair(pos.x, pos.y), std::make_pair(int16_t(20), int16_t(10)));
   rig.cursor->SetImage(2, 32, 32, 4, 4, 0xFF00FF00);  // a new shape, no move
   rig.Steps();
   EXPECT_EQ(TypesOf(rig.Take()), Types{kCursorShape});
@@ -452,24 +389,19 @@ TEST(CaptureCursor, ShapeOnANewHandlePositionOnAMoveInsideTheScreenOnly) {
   rig.cursor->state.y = 39;
   rig.Steps();
   EXPECT_EQ(TypesOf(rig.Take()), Types{kCursorPosition});
-}
-
-TEST(CaptureCursor, EveryFullUpdateEndsWithShapeAndPositionEvenOutsideTheScreen) {
-  Rig rig(64, 40, 16);
-  rig.Start();
-  rig.Steps(4);
+  // A full update ends with shape and position even outside the screen.
   rig.cursor->state.x = 500;
   rig.Refresh();
   rig.Steps(4);
   auto sent = rig.Take();
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[sent.size() - 2].type, kCursorShape);
-  CursorPosition pos;
-  ASSERT_TRUE(ParseCursorPosition(sent.back().bytes.data(), sent.back().bytes.size(), pos));
-  EXPECT_EQ(pos.x, 500);
+  CursorPosition last;
+  ASSERT_TRUE(ParseCursorPosition(sent.back().bytes.data(), sent.back().bytes.size(), last));
+  EXPECT_EQ(last.x, 500);
 }
 
-TEST(CaptureCursor, AnImageThatCannotBeReadIsTriedAgainAtTheNextPoll) {
+TEST(CaptureCursor, UnreadableImageIsTriedAgainHiddenOrMissingCursorSendsNothing) {
   Rig rig(64, 40, 16);
   rig.cursor->failRead = true;
   rig.Start();
@@ -485,17 +417,15 @@ TEST(CaptureCursor, AnImageThatCannotBeReadIsTriedAgainAtTheNextPoll) {
   EXPECT_EQ(TypesOf(rig.Take()), Types{kCursorShape});
   rig.Steps();
   EXPECT_TRUE(rig.Take().empty());
-}
-
-TEST(CaptureCursor, NoCursorDatagramWhenHiddenOrWithoutACursorSource) {
+  // No cursor datagram when it is hidden or there is no cursor source.
   for (bool withSource : {true, false}) {
-    Rig rig(64, 40, 16, false, withSource);
-    if (withSource) rig.cursor->state.showing = false;
-    rig.Start();
-    rig.Steps(8);
-    auto sent = rig.Take();
-    EXPECT_EQ(Count(sent, kCursorShape) + Count(sent, kCursorPosition), 0) << withSource;
-    EXPECT_EQ(Count(sent, kInit), 1) << withSource;
+    Rig quiet(64, 40, 16, false, withSource);
+    if (withSource) quiet.cursor->state.showing = false;
+    quiet.Start();
+    quiet.Steps(8);
+    auto none = quiet.Take();
+    EXPECT_EQ(Count(none, kCursorShape) + Count(none, kCursorPosition), 0) << withSource;
+    EXPECT_EQ(Count(none, kInit), 1) << withSource;
   }
 }
 
@@ -510,52 +440,43 @@ TEST(CaptureCursor, AShapeTooLargeForOneDatagramIsSentAsThirtyTwoByThirtyTwo) {
   const Datagram& d = sent[sent.size() - 2];
   CursorShapeHeader h;
   ASSERT_TRUE(ParseCursorShapeHeader(d.bytes.data(), d.bytes.size(), h));
-  EXPECT_EQ(h.colorWidth, 32);
-  EXPECT_EQ(h.colorHeight, 32);
-  EXPECT_EQ(h.hotX, 5);
-  EXPECT_EQ(h.hotY, 10);
+  EXPECT_EQ(std::vector<int>({h.colorWidth, h.colorHeight, h.hotX, h.hotY}),
+            std::vector<int>({32, 32, 5, 10}));
 }
 
-TEST(CaptureDamage, OnlyDrawnQuartersAreGrabbedBetweenFullUpdates) {
-  Rig rig(64, 40, 32, true);
-  rig.Paint(2);
-  rig.Start();
-  rig.Steps(4);
-  Picture picture(*rig.screen);
-  picture.Apply(rig.Take());
-  rig.Steps(8);  // idle: no grab, nothing sent
-  EXPECT_EQ(rig.screen->grabs.size(), 4u);
-  EXPECT_TRUE(rig.Take().empty());
-  rig.screen->grabs.clear();
-  rig.screen->Fill(0, 31, 64, 33, 0x00ABCDEF);  // quarter 3
-  rig.Steps(4);
-  EXPECT_EQ(rig.screen->grabs, (Grabs{{30, 40}}));
-  EXPECT_EQ(picture.Apply(rig.Take()), std::make_pair(31, 32));
-  EXPECT_TRUE(picture.Matches());
-  rig.Refresh();  // full-screen steps grab whatever the damage says
-  rig.Steps(4);
-  EXPECT_EQ(rig.screen->grabs.size(), 5u);
-}
-
-TEST(CaptureDamage, SendsWhatGrabbingEveryQuarterWouldSend) {
-  Rig tracked(64, 40, 16, true), plain(64, 40, 16, false);
+// With damage tracking only drawn quarters are grabbed between full
+// updates, and what goes out is what grabbing every quarter would send.
+TEST(CaptureDamage, OnlyDrawnQuartersAreGrabbedAndTheSameDatagramsGoOut) {
+  Rig tracked(64, 40, 32, true), plain(64, 40, 32, false);
   for (Rig* rig : {&tracked, &plain}) {
     rig->Paint(4);
     rig->Start();
     rig->Steps(4);
+    rig->Take();
   }
+  tracked.Steps(8);  // idle: no grab, nothing sent
+  EXPECT_EQ(tracked.screen->grabs.size(), 4u);
+  EXPECT_TRUE(tracked.Take().empty());
   for (int round = 0; round < 6; ++round) {
+    tracked.screen->grabs.clear();
+    Grabs drawn;  // the quarters that rows 6 x round .. 6 x round + 3 touch
+    for (int top = 0; top < 40; top += 10) {
+      if (top < round * 6 + 4 && round * 6 < top + 10) drawn.emplace_back(top, top + 10);
+    }
     for (Rig* rig : {&tracked, &plain}) {
       rig->screen->Fill(round * 5, round * 6, round * 5 + 9, round * 6 + 4, 0x1000u * round);
       rig->Steps(4);
     }
+    EXPECT_EQ(tracked.screen->grabs, drawn) << round;
     auto a = tracked.Take(), b = plain.Take();
     ASSERT_EQ(a.size(), b.size());
-    for (size_t i = 0; i < a.size(); ++i) {
-      EXPECT_EQ(a[i].type, b[i].type);
-      EXPECT_EQ(a[i].bytes, b[i].bytes);
-    }
+    for (size_t i = 0; i < a.size(); ++i) EXPECT_EQ(a[i].bytes, b[i].bytes) << round;
   }
+  // Full-screen steps grab every quarter.
+  tracked.screen->grabs.clear();
+  tracked.Refresh();
+  tracked.Steps(4);
+  EXPECT_EQ(tracked.screen->grabs.size(), 4u);
 }
 
 }  // namespace

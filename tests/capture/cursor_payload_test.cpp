@@ -11,13 +11,7 @@ namespace qc {
 namespace {
 
 CursorImage Image(int w, int h, int hotX, int hotY) {
-  CursorImage image;
-  image.handle = 7;
-  image.width = w;
-  image.height = h;
-  image.hotX = hotX;
-  image.hotY = hotY;
-  image.pixels.resize(size_t(w) * h);
+  CursorImage image{7, w, h, hotX, hotY, std::vector<uint32_t>(size_t(w) * h)};
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       image.pixels[size_t(y) * w + x] = (x + y) % 3 == 0 ? 0u : 0xFF000000u | (y << 8) | x;
@@ -30,21 +24,16 @@ TEST(CursorPayload, HeaderBitmapsBottomUpAndMaskPaddedToThirtyTwoPixels) {
   ASSERT_TRUE(BuildCursorShapePayload(image, payload));
   CursorShapeHeader h;
   ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
-  EXPECT_EQ(h.hotX, 3);
-  EXPECT_EQ(h.hotY, 4);
-  EXPECT_EQ(h.colorWidth, 32);
-  EXPECT_EQ(h.colorHeight, 10);
-  EXPECT_EQ(h.maskWidth, 32);
-  EXPECT_EQ(h.maskHeight, 10);  // a colour cursor: the AND mask only
-  EXPECT_EQ(h.colorBitsPerPixel, 32);
-  EXPECT_EQ(h.colorRedMask, 0x00FF0000u);
-  EXPECT_EQ(h.colorGreenMask, 0x0000FF00u);
-  EXPECT_EQ(h.colorBlueMask, 0x000000FFu);
-  EXPECT_EQ(h.maskPalette0, 0u);
-  EXPECT_EQ(h.maskPalette1BG, 0xFFFF);
+  // Hot spot, colour and mask sizes (a colour cursor: the AND mask only),
+  // colour depth; then the colour masks and the mask palette.
+  EXPECT_EQ(std::vector<int>({h.hotX, h.hotY, h.colorWidth, h.colorHeight, h.maskWidth,
+                              h.maskHeight, h.colorBitsPerPixel}),
+            std::vector<int>({3, 4, 32, 10, 32, 10, 32}));
+  EXPECT_EQ(std::vector<uint32_t>({h.colorRedMask, h.colorGreenMask, h.colorBlueMask,
+                                   h.maskPalette0, h.maskPalette1BG}),
+            std::vector<uint32_t>({0xFF0000, 0xFF00, 0xFF, 0, 0xFFFF}));
   ASSERT_EQ(payload.size(), kCursorShapeHeaderSize + 32 * 10 * 4 + 32 * 10 / 8);
-  EXPECT_EQ(h.ColorSize(), 32u * 10 * 4);
-  EXPECT_EQ(h.MaskSize(), 32u * 10 / 8);
+  ASSERT_EQ(h.ColorSize(), 32u * 10 * 4);
 
   const uint8_t* colour = payload.data() + kCursorShapeHeaderSize;
   const uint8_t* mask = colour + h.ColorSize();
@@ -59,40 +48,31 @@ TEST(CursorPayload, HeaderBitmapsBottomUpAndMaskPaddedToThirtyTwoPixels) {
   }
 }
 
-TEST(CursorPayload, LargeImageIsScaledDownToFitNeverCut) {
-  CursorImage image = Image(128, 128, 64, 100);
-  std::vector<uint8_t> payload;
-  ASSERT_TRUE(BuildCursorShapePayload(image, payload));
-  EXPECT_LE(payload.size(), kMaxCursorPayload);
-  CursorShapeHeader h;
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
-  EXPECT_EQ(payload.size(), kCursorShapeHeaderSize + h.ColorSize() + h.MaskSize());
-  EXPECT_EQ(h.colorWidth % 32, 0);
-  EXPECT_LT(h.colorHeight, 128);
-  EXPECT_GE(h.colorHeight, 96);  // as large as fits
-  // The hot spot moves with the picture.
-  EXPECT_EQ(h.hotY, 100 * h.colorHeight / 128);
-}
-
-TEST(CursorPayload, ImageThatKeepsItsAspectOnlyByVanishingBecomesThirtyTwoSquare) {
-  // 1 x 20000 cannot shrink by its aspect without a limit of 32 pixels wide
-  // rows: it still fits as 1 x n; a limit below any such size squeezes it.
-  CursorImage thin = Image(1, 20000, 0, 19999);
-  std::vector<uint8_t> payload;
-  ASSERT_TRUE(BuildCursorShapePayload(thin, payload));
-  CursorShapeHeader h;
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
-  EXPECT_LE(payload.size(), kMaxCursorPayload);
-  EXPECT_EQ(h.colorWidth, 32);
-
-  CursorImage wide = Image(40000, 2, 0, 0);  // wider than a header field holds
-  ASSERT_TRUE(BuildCursorShapePayload(wide, payload));
-  ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
-  EXPECT_LE(payload.size(), kMaxCursorPayload);
-  EXPECT_GT(h.colorWidth, 0);
-}
-
-TEST(CursorPayload, EmptyOrInconsistentImagesAreRefused) {
+// An image too large for a payload shrinks to fit, as large as fits, its
+// hot spot moving with the picture; a 1-pixel-wide one gets 32-pixel rows
+// and one wider than a header field holds still fits.
+TEST(CursorPayload, LargeOrExtremeImagesAreScaledToFitEmptyOnesRefused) {
+  for (const CursorImage& image :
+       {Image(128, 128, 64, 100), Image(1, 20000, 0, 19999), Image(40000, 2, 0, 0)}) {
+    SCOPED_TRACE(image.width);
+    std::vector<uint8_t> payload;
+    ASSERT_TRUE(BuildCursorShapePayload(image, payload));
+    CursorShapeHeader h;
+    ASSERT_TRUE(ParseCursorShapeHeader(payload.data(), payload.size(), h));
+    EXPECT_LE(payload.size(), kMaxCursorPayload);
+    EXPECT_EQ(payload.size(), kCursorShapeHeaderSize + h.ColorSize() + h.MaskSize());
+    EXPECT_GT(h.colorWidth, 0);
+    EXPECT_EQ(h.colorWidth % 32, 0);
+    if (image.width == 128) {
+      EXPECT_LT(h.colorHeight, 128);
+      EXPECT_GE(h.colorHeight, 96);
+      EXPECT_EQ(h.hotY, 100 * h.colorHeight / 128);
+    }
+    if (image.width == 1) {
+      EXPECT_EQ(h.colorWidth, 32);
+    }
+  }
+  // Empty or inconsistent images are refused.
   std::vector<uint8_t> payload;
   EXPECT_FALSE(BuildCursorShapePayload(CursorImage{}, payload));
   CursorImage bad = Image(4, 4, 0, 0);

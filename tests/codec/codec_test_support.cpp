@@ -10,27 +10,27 @@
 
 namespace qc::test {
 
-SendResult RecordingSink::SendPayload(const uint8_t* payload, size_t length, PacketType type) {
-  EXPECT_LE(length, kMaxPayload);
-  if (length > tooLargeAbove) {
-    ++tooLarge;
-    return SendResult::TooLarge;
-  }
-  SendResult result = calls < script.size() ? script[calls] : SendResult::Sent;
-  ++calls;
-  payloads.emplace_back(payload, payload + length);
-  types.push_back(type);
-  if (result == SendResult::Sent) totalBytes += static_cast<uint32_t>(8 + length);
-  return result;
-}
-
-Bytes RecordingSink::Joined() const {
-  Bytes all;
-  for (const Bytes& p : payloads) all.insert(all.end(), p.begin(), p.end());
-  return all;
-}
-
 std::string LogPath() { return Log().FileName(); }
+
+::testing::AssertionResult CarriedBytesMatch(const uint8_t* want, const uint8_t* got, int W, int H,
+                                             int B) {
+  const StripGeometry g = StripGeometry::Make(W, B);
+  const uint32_t used = B == 4 ? 0x00FFFFFFu : 0xFFFFu;
+  for (int y = 0; y < H; ++y) {
+    for (int k = 0; k < 8; ++k) {
+      for (int j = 0; j < g.pixels; ++j) {
+        const size_t at = size_t(y) * g.rowBytes + size_t(k) * g.substringBytes + size_t(j) * B;
+        uint32_t w = 0, r = 0;
+        std::memcpy(&w, want + at, B);
+        std::memcpy(&r, got + at, B);
+        if (((w ^ r) & used) == 0 || (B == 4 && (r & used) == (w & 0x00F8F8F8u))) continue;
+        return ::testing::AssertionFailure() << "row " << y << " substring " << k << " pixel " << j
+                                             << ": got " << std::hex << r << " want " << w;
+      }
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
 
 Bytes Inflate(const Bytes& compressed, bool& ok) {
   z_stream s{};

@@ -1,41 +1,30 @@
-// Helpers of the codec tests: a recording payload sink, inflation as a
+// Helpers of the codec tests: the carried-bytes comparison, inflation as a
 // receiver does it, and frame and payload generators.
 #pragma once
 
 #include <cstdint>
-#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "sender/capture/str_encoder.h"
+#include "tests/support/fake_sources.h"
 
 namespace qc::test {
 
 using Bytes = std::vector<uint8_t>;
 
-// Records every payload handed over. Each call can be answered from a
-// script (default Sent); payloads longer than tooLargeAbove are answered
-// TooLarge and not recorded, as if they did not compress into a datagram.
-class RecordingSink : public PayloadSink {
- public:
-  SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override;
-  uint32_t TotalBytesSent() const override { return totalBytes; }
-  // All recorded payloads back to back.
-  Bytes Joined() const;
-
-  std::vector<Bytes> payloads;
-  std::vector<PacketType> types;
-  std::vector<SendResult> script;  // results of the first calls, in order
-  size_t tooLargeAbove = std::numeric_limits<size_t>::max();
-  size_t tooLarge = 0;
-  size_t calls = 0;
-  uint32_t totalBytes = 0;
-};
-
 // The test log's file (tests/support). Referenced here so that every codec
 // test binary links the log object the codec libraries print to.
 std::string LogPath();
+
+// Whether got shows want in every byte the strip encoding carries (the
+// first P pixels of each substring), byte 3 of 32-bit pixels aside, which
+// may also arrive as Raw color (the low three bits of each intensity clear).
+::testing::AssertionResult CarriedBytesMatch(const uint8_t* want, const uint8_t* got, int width,
+                                             int height, int bytesPerPixel);
 
 // Inflates a stream as a receiver does (fresh stream, one inflate call into
 // 60000 bytes, Z_OK required). Empty and ok=false on failure.

@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <memory>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "common/byte_order.h"
 #include "common/log_file.h"
-#include "receiver/viewer/str_decoder.h"
 #include "tests/codec/codec_test_support.h"
 
 namespace qc {
@@ -26,7 +25,6 @@ struct Scene {
     std::memcpy(f.data() + (size_t(y) * W + x) * B, &v, B);
   }
   void Pixel(int x, int y, uint32_t v) { Set(frame, x, y, v); }
-  uint8_t* Row(Bytes& f, int y) { return f.data() + size_t(y) * W * B; }
   // Substring k of row y: pixels k*P .. k*P+P-1 (W a multiple of 8).
   void Substring(int y, int k, const std::vector<uint32_t>& pixels) {
     for (size_t j = 0; j < pixels.size(); ++j) Pixel(k * (W / 8) + int(j), y, pixels[j]);
@@ -37,7 +35,7 @@ struct Scene {
   Bytes frame, reference;
 };
 
-Bytes Encode(Scene& s, int first, int end, test::RecordingSink& sink, bool* result = nullptr) {
+Bytes Encode(Scene& s, int first, int end, test::RecordingTransport& sink, bool* result = nullptr) {
   StrEncoder enc;
   enc.Init(s.W, s.B, s.frame.data(), s.reference.data(), &sink);
   bool r = enc.EncodeRows(first, end, PacketType::Update);
@@ -56,14 +54,13 @@ TEST(StrEncoderFormat, WorkedExampleTenByteRecord) {
   s.ReferenceIsFrame();
   s.Set(s.reference, 0, 5, 0x1234);   // substring 0 of row 5 differs
   s.Set(s.reference, 26, 5, 0x4321);  // substring 3 of row 5 differs
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   bool result = false;
   Bytes out = Encode(s, 0, 6, sink, &result);
   EXPECT_TRUE(result);
   EXPECT_EQ(out, (Bytes{0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41}));
   EXPECT_EQ(s.reference, s.frame);  // what was sent is in the reference
-  ASSERT_EQ(sink.types.size(), 1u);
-  EXPECT_EQ(sink.types[0], PacketType::Update);
+  EXPECT_EQ(sink.Payloads().size(), 1u);
 }
 
 TEST(StrEncoderFormat, SingleColourFullScreen) {
@@ -73,7 +70,7 @@ TEST(StrEncoderFormat, SingleColourFullScreen) {
     for (int y = 0; y < 4; ++y)
       for (int x = 0; x < 64; ++x) s.Pixel(x, y, c);
     std::fill(s.reference.begin(), s.reference.end(), 0x01);  // full-screen update
-    test::RecordingSink sink;
+    test::RecordingTransport sink;
     Bytes out = Encode(s, 0, 4, sink);
     Bytes expected = {0xFF, 0, 0};
     for (int k = 0; k < 8; ++k) {
@@ -100,7 +97,7 @@ TEST(StrEncoderFormat, ThirtyTwoColoursArePaletteThirtyThreeAreRaw) {
   s.ReferenceIsFrame();
   s.Set(s.reference, 0, 0, 0xDEAD);
   s.Set(s.reference, 64, 0, 0xDEAD);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   Bytes out = Encode(s, 0, 1, sink);
   ASSERT_EQ(out.size(), 3u + (1 + 32 * 4 + 2 * 22) + (1 + 2 * 64));
   EXPECT_EQ(out[0], 0xC0);
@@ -134,7 +131,7 @@ TEST(StrEncoderFormat, Width1366HasPartialIndexBytesAndWords) {
     std::memcpy(&f[3 * 683 + 4 * j], &v3, 4);
   }
   std::fill(s.reference.begin(), s.reference.end(), 0);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   Bytes out = Encode(s, 0, 1, sink);
   size_t at = 3;
   EXPECT_EQ(out[0], 0xF0);
@@ -157,7 +154,7 @@ TEST(StrEncoderFormat, Width1366HasPartialIndexBytesAndWords) {
   EXPECT_EQ(at, out.size());
 }
 
-TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
+TEST(StrEncoderCopy, RulesForThePrecedingBytesTheRowAboveAndRowZero) {
   Scene s(64, 2, 2);
   auto pattern = [](int seed) {
     std::vector<uint32_t> p;
@@ -171,56 +168,42 @@ TEST(StrEncoderCopy, RulesForThePrecedingBytesAndTheRowAbove) {
                                                    q,          q,          x,          y};
   for (int k = 0; k < 8; ++k) s.Substring(1, k, row1[k]);
   std::fill(s.reference.begin(), s.reference.end(), 0x01);
-  test::RecordingSink sink;
-  Bytes out = Encode(s, 0, 2, sink);
-  // Row 0: eight substrings of 8 distinct colours each, all 5-16 color.
+  test::RecordingTransport sink;
+  const Bytes out = Encode(s, 0, 2, sink);
+  // Row 0: eight substrings of 8 distinct colours (5-16 color). Row 1:
+  // substring 0 = the end of row 0, substring 1 = substring 0 of this row,
+  // 2 and 3 = those of row 0; q is neither, then equals both, where the
+  // preceding bytes win.
   const StripGeometry g = StripGeometry::Make(64, 2);
-  size_t at = 3;
-  for (int k = 0; k < 8; ++k) {
-    EXPECT_EQ(out[at], 8) << k;  // 8 distinct colours: 5-16 color
-    at += 1 + g.BodyBytes(out[at]);
+  std::vector<int> tags;
+  for (size_t at = 0; at + 3 <= out.size();) {
+    EXPECT_EQ(out[at], 0xFF);  // both rows changed everywhere
+    EXPECT_EQ(ReadU16(&out[at + 1]), tags.size() / 8);
+    at += 3;
+    for (int k = 0; k < 8 && at < out.size(); ++k) {
+      tags.push_back(out[at]);
+      at += 1 + g.BodyBytes(out[at]);
+    }
   }
-  ASSERT_EQ(out[at], 0xFF);
-  EXPECT_EQ(out[at + 1], 1);
-  at += 3;
-  EXPECT_EQ(out[at++], 0x40);  // substring 0 = end of row 0
-  EXPECT_EQ(out[at++], 0x40);  // substring 1 = substring 0 of this row
-  EXPECT_EQ(out[at++], 0x41);  // substring 2 = substring 2 of row 0
-  EXPECT_EQ(out[at++], 0x41);
-  EXPECT_EQ(out[at], 8);  // q: neither before nor above
-  at += 1 + g.BodyBytes(8);
-  EXPECT_EQ(out[at++], 0x40);  // equal to both: the preceding bytes win
-  EXPECT_EQ(out[at], 8);
-  at += 1 + g.BodyBytes(8);
-  EXPECT_EQ(out[at], 8);
-  at += 1 + g.BodyBytes(8);
-  EXPECT_EQ(at, out.size());
-
-  // Applied in order, the Copy entries rebuild the frame.
-  Bytes fb(s.frame.size(), 0);
-  StrDecoder dec;
-  ASSERT_TRUE(dec.Init(fb.data(), 2, 64, 2));
-  int first = 0, last = 0;
-  ASSERT_TRUE(dec.Decode(out.data(), out.size(), first, last));
-  EXPECT_EQ(fb, s.frame);
-}
-
-TEST(StrEncoderCopy, RowZeroNeverHoldsACopyEvenWhenItRepeats) {
-  Scene s(64, 2, 4);
-  for (int k = 0; k < 8; ++k) s.Substring(0, k, {1, 2, 3, 4, 1, 2, 3, 4});
-  s.reference = s.frame;
-  for (int k = 0; k < 8; ++k) s.Set(s.reference, k * 8, 0, 0xEE);  // all changed
-  test::RecordingSink sink;
-  Bytes out = Encode(s, 0, 2, sink);
-  ASSERT_EQ(out.size(), 3u + 8 * (1 + 16 + 2));
-  for (int k = 0; k < 8; ++k) EXPECT_EQ(out[3 + k * 19], 4);
+  std::vector<int> expected(8, 8);
+  expected.insert(expected.end(), {0x40, 0x40, 0x41, 0x41, 8, 0x40, 8, 8});
+  EXPECT_EQ(tags, expected);
+  // Row 0 never holds a Copy, even when it repeats.
+  Scene z(64, 2, 4);
+  for (int k = 0; k < 8; ++k) z.Substring(0, k, {1, 2, 3, 4, 1, 2, 3, 4});
+  z.reference = z.frame;
+  for (int k = 0; k < 8; ++k) z.Set(z.reference, k * 8, 0, 0xEE);  // all changed
+  test::RecordingTransport zeroSink;
+  const Bytes zero = Encode(z, 0, 2, zeroSink);
+  ASSERT_EQ(zero.size(), 3u + 8 * (1 + 16 + 2));
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(zero[3 + k * 19], 4);
   // The same row as the first of a later band does take copies from above.
   Scene t(64, 2, 4);
   for (int y = 0; y < 2; ++y)
     for (int k = 0; k < 8; ++k) t.Substring(y, k, {1, 2, 3, 4, 1, 2, 3, 4});
   t.reference = t.frame;
   t.Set(t.reference, 0, 1, 0xEE);
-  test::RecordingSink sink2;
+  test::RecordingTransport sink2;
   Bytes out2 = Encode(t, 1, 2, sink2);
   EXPECT_EQ(out2, (Bytes{0x80, 1, 0, 0x40}));
 }
@@ -228,54 +211,39 @@ TEST(StrEncoderCopy, RowZeroNeverHoldsACopyEvenWhenItRepeats) {
 TEST(StrEncoderRows, NothingToSendReturnsFalse) {
   Scene s(64, 4, 2);
   s.Pixel(3, 2, 77);
-  test::RecordingSink sink;
-  bool result = true;
-  Encode(s, 3, 3, sink, &result);  // empty band
-  EXPECT_FALSE(result);
-  Encode(s, 3, 1, sink, &result);  // reversed band
-  EXPECT_FALSE(result);
+  test::RecordingTransport sink;
+  bool empty = true, reversed = true, unchanged = true;
+  Encode(s, 3, 3, sink, &empty);
+  Encode(s, 3, 1, sink, &reversed);
   s.ReferenceIsFrame();
-  Encode(s, 0, 4, sink, &result);  // nothing changed
-  EXPECT_FALSE(result);
+  Encode(s, 0, 4, sink, &unchanged);
+  EXPECT_FALSE(empty || reversed || unchanged) << empty << reversed << unchanged;
   EXPECT_EQ(sink.calls, 0u);
 }
 
-TEST(StrEncoderRows, ReturnsTheResultOfTheLastPayload) {
-  std::mt19937 rng(3);
-  const int W = 4096, H = 20, B = 4;  // three payloads
-  const Bytes frame = test::RandomFrame(rng, W, H, B);
-  using R = SendResult;
-  for (const auto& script : {std::vector<R>{R::Sent, R::Sent, R::Failed},
-                             std::vector<R>{R::Failed, R::Failed, R::Sent}}) {
-    Bytes ref(frame.size(), 1);
-    test::RecordingSink sink;
-    sink.script = script;
-    StrEncoder enc;
-    enc.Init(W, B, frame.data(), ref.data(), &sink);
-    EXPECT_EQ(enc.EncodeRows(0, H, PacketType::FullUpdate), script.back() == R::Sent);
-    EXPECT_EQ(sink.calls, 3u);
-    // A failed payload is not sent again: its rows are in the reference.
-    EXPECT_EQ(ref, frame);
-  }
-}
-
-TEST(StrEncoderRows, PayloadsAreCutBeforeTheyPass60000Bytes) {
+TEST(StrEncoderRows, PayloadsAreCutBefore60000BytesAndTheLastOneGivesTheResult) {
   // Random 32-bit rows of 4096 pixels: every substring is Raw color and a
   // record takes 3 + 8 x (1 + 1024) = 8203 bytes; 7 fit in a payload.
   std::mt19937 rng(5);
   const int W = 4096, H = 40, B = 4;
-  Bytes frame = test::RandomFrame(rng, W, H, B);
-  Bytes ref(frame.size(), 1);
-  test::RecordingSink sink;
-  StrEncoder enc;
-  enc.Init(W, B, frame.data(), ref.data(), &sink);
-  EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::FullUpdate));
-  ASSERT_EQ(sink.payloads.size(), 6u);
-  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(sink.payloads[i].size(), 7u * 8203);
-  EXPECT_EQ(sink.payloads[5].size(), 5u * 8203);
-  int row = 0;
-  for (auto& p : sink.payloads) {
-    for (size_t at = 0; at < p.size(); at += 8203) EXPECT_EQ(ReadU16(&p[at + 1]), row++);
+  const Bytes frame = test::RandomFrame(rng, W, H, B);
+  using R = SendResult;
+  const R S = R::Sent, F = R::Failed;
+  for (const auto& script : {std::vector<R>{}, {S, S, S, S, S, F}, {F, F, S, F, F, S}}) {
+    Bytes ref(frame.size(), 1);
+    test::RecordingTransport sink;
+    sink.script = script;
+    StrEncoder enc;
+    enc.Init(W, B, frame.data(), ref.data(), &sink);
+    EXPECT_EQ(enc.EncodeRows(0, H, PacketType::FullUpdate), script.empty() || script.back() == S);
+    // A failed payload is not sent again: its rows are in the reference.
+    EXPECT_EQ(ref, frame);
+    ASSERT_EQ(sink.Payloads().size(), 6u);
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(sink.Payloads()[i].size(), (i < 5 ? 7u : 5u) * 8203);
+    int row = 0;
+    for (auto& p : sink.Payloads()) {
+      for (size_t at = 0; at < p.size(); at += 8203) EXPECT_EQ(ReadU16(&p[at + 1]), row++);
+    }
   }
 }
 
@@ -285,77 +253,70 @@ TEST(StrEncoderRows, UncoveredTailIsSentOnceThenComparesEqual) {
   const int W = 1366, H = 3, B = 2;
   Bytes frame(size_t(W) * H * B, 0), ref(frame.size(), 0);
   frame[size_t(W) * B * 1 + 2730] = 0x5A;  // row 1, in the tail only
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   StrEncoder enc;
   enc.Init(W, B, frame.data(), ref.data(), &sink);
   // First pass: exactly the plain procedure's output, one empty record.
   EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
-  ASSERT_EQ(sink.payloads.size(), 1u);
-  EXPECT_EQ(sink.payloads[0], (Bytes{0x00, 0x01, 0x00}));
+  ASSERT_EQ(sink.Payloads().size(), 1u);
+  EXPECT_EQ(sink.Payloads()[0], (Bytes{0x00, 0x01, 0x00}));
   // The tail is now in the reference: the row compares equal.
   EXPECT_EQ(ref, frame);
   EXPECT_FALSE(enc.EncodeRows(0, H, PacketType::Update));
-  EXPECT_EQ(sink.payloads.size(), 1u);
+  EXPECT_EQ(sink.Payloads().size(), 1u);
   // A real change of that row and its tail sends the substring only.
   frame[size_t(W) * B * 1 + 10] = 0x77;
   frame[size_t(W) * B * 1 + 2731] = 0x66;
   EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
-  ASSERT_EQ(sink.payloads.size(), 2u);
-  EXPECT_EQ(sink.payloads[1][0], 0x80);
+  ASSERT_EQ(sink.Payloads().size(), 2u);
+  EXPECT_EQ(sink.Payloads()[1][0], 0x80);
   EXPECT_EQ(ref, frame);
 }
 
-// The split of an incompressible payload over the real transport is in
-// sender_test; here the split goes several levels deep.
+// The real transport's refusal of an incompressible payload is in
+// sender_test; here the split it causes goes several levels deep.
 TEST(StrEncoderSplit, SplitsRecursivelyDownToSingleRecordsInOrder) {
   std::mt19937 rng(17);
   const int W = 640, H = 200, B = 4;
   const Bytes frame = test::StructuredFrame(rng, W, H, B);
-  test::RecordingSink whole, pieces;
+  test::RecordingTransport whole, pieces;
   pieces.tooLargeAbove = 1500;  // above one record (at most 3 + 8 x 183): splits several deep
-  for (test::RecordingSink* sink : {&whole, &pieces}) {
+  for (test::RecordingTransport* sink : {&whole, &pieces}) {
     Bytes ref(frame.size(), 1);
     StrEncoder enc;
     enc.Init(W, B, frame.data(), ref.data(), sink);
     EXPECT_TRUE(enc.EncodeRows(0, H, PacketType::Update));
   }
   EXPECT_GT(pieces.tooLarge, 0u);
-  EXPECT_GT(pieces.payloads.size(), 2 * whole.payloads.size());
-  for (const Bytes& p : pieces.payloads) EXPECT_LE(p.size(), 1500u);
+  EXPECT_GT(pieces.Payloads().size(), 2 * whole.Payloads().size());
+  for (const Bytes& p : pieces.Payloads()) EXPECT_LE(p.size(), 1500u);
   // The pieces put together are the unsplit payloads, in order.
   EXPECT_EQ(pieces.Joined(), whole.Joined());
 }
 
-std::vector<std::string> LogLines(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::vector<std::string> lines;
-  std::string text = ss.str(), line;
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) break;
-    line = text.substr(at, end - at);
-    lines.push_back(line.size() >= 9 ? line.substr(9) : line);  // drop "HH:MM:SS "
-    at = end + 2;
+// What the test log received from offset `from` on, without the time
+// stamps ("HH:MM:SS ") that begin its lines.
+std::string LogSince(size_t from) {
+  std::ifstream in(test::LogPath(), std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  std::string out;
+  for (size_t at = std::min(from, text.size()), next; at < text.size(); at = next) {
+    next = std::min(text.find('\n', at), text.size() - 1) + 1;
+    out.append(text, std::min(at + 9, next), next - std::min(at + 9, next));
   }
-  return lines;
+  return out;
 }
 
 TEST(StrEncoderStatistics, DestructorWritesTheTableAndZeroForKindsNeverSeen) {
-  LogFile& log = Log();
-  log.Enable(true);
-  const std::string path = test::LogPath();
-  const size_t before = LogLines(path).size();
+  Log().Enable(true);
+  const size_t before = LogSince(0).size();
   {
     // Nothing encoded: no statistics.
-    test::RecordingSink sink;
-    Bytes frame(64 * 2 * 3, 0), ref(frame.size(), 0);
-    StrEncoder enc;
-    enc.Init(64, 2, frame.data(), ref.data(), &sink);
-    enc.EncodeRows(0, 3, PacketType::Update);
+    Scene s(64, 3, 2);
+    test::RecordingTransport sink;
+    Encode(s, 0, 3, sink);
   }
-  EXPECT_EQ(LogLines(path).size(), before);
+  EXPECT_EQ(LogSince(before), "");
   {
     // One colour, three rows, full-screen: 8 x 1 color (3 bytes each) and
     // 16 Copy; one payload of 27 + 11 + 11 bytes, 8 + 49 bytes sent.
@@ -363,32 +324,26 @@ TEST(StrEncoderStatistics, DestructorWritesTheTableAndZeroForKindsNeverSeen) {
     for (int y = 0; y < 3; ++y)
       for (int x = 0; x < 64; ++x) s.Pixel(x, y, 0x1234);
     std::fill(s.reference.begin(), s.reference.end(), 0x01);
-    test::RecordingSink sink;
-    StrEncoder enc;
-    enc.Init(64, 2, s.frame.data(), s.reference.data(), &sink);
-    enc.EncodeRows(0, 3, PacketType::FullUpdate);
-    EXPECT_EQ(sink.totalBytes, 57u);
+    test::RecordingTransport sink;
+    Encode(s, 0, 3, sink);
+    EXPECT_EQ(sink.TotalBytesSent(), 57u);
   }
-  log.Enable(false);
-  auto lines = LogLines(path);
-  ASSERT_EQ(lines.size(), before + 14);
-  const std::vector<std::string> expected = {
-      "StrEncoder: Encoder statistics:",
-      "  Copy        substring:       16       16 -     6.25%",
-      "  1 color     substring:        8       24 -    18.75%",
-      "  2 color     substring:        0        0 -     0.00%",
-      "  3-4 color   substring:        0        0 -     0.00%",
-      "  5-16 color  substring:        0        0 -     0.00%",
-      "  17-32 color substring:        0        0 -     0.00%",
-      "  Raw color   substring:        0        0 -     0.00%",
-      "  TOTAL:",
-      "  Raw          -      384",
-      "  Encoded      -       40",
-      "  Zlib'ed      -       57",
-      "  Encoded eff. -    10.42%",
-      "  Total eff.   -    14.84%",
-  };
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[before + i], expected[i]);
+  Log().Enable(false);
+  EXPECT_EQ(LogSince(before),
+            "StrEncoder: Encoder statistics:\r\n"
+            "  Copy        substring:       16       16 -     6.25%\r\n"
+            "  1 color     substring:        8       24 -    18.75%\r\n"
+            "  2 color     substring:        0        0 -     0.00%\r\n"
+            "  3-4 color   substring:        0        0 -     0.00%\r\n"
+            "  5-16 color  substring:        0        0 -     0.00%\r\n"
+            "  17-32 color substring:        0        0 -     0.00%\r\n"
+            "  Raw color   substring:        0        0 -     0.00%\r\n"
+            "  TOTAL:\r\n"
+            "  Raw          -      384\r\n"
+            "  Encoded      -       40\r\n"
+            "  Zlib'ed      -       57\r\n"
+            "  Encoded eff. -    10.42%\r\n"
+            "  Total eff.   -    14.84%\r\n");
 }
 
 TEST(StrEncoderStatistics, CountsKindsAndTheirBytes) {
@@ -398,19 +353,20 @@ TEST(StrEncoderStatistics, CountsKindsAndTheirBytes) {
   for (int k = 0; k < 6; ++k)
     for (int j = 0; j < 64; ++j) s.Pixel(k * 64 + j, 0, uint32_t(j % colours[k] + (k == 0) * 5));
   std::fill(s.reference.begin(), s.reference.end(), 0x01);
-  test::RecordingSink sink;
+  test::RecordingTransport sink;
   StrEncoder enc;
   enc.Init(512, 4, s.frame.data(), s.reference.data(), &sink);
   enc.EncodeRows(0, 1, PacketType::Update);
-  EXPECT_EQ(enc.KindCount(StrEncoder::kOneColour), 3u);  // 0, then substrings 6, 7 (zeros)
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kOneColour), 15u);
-  EXPECT_EQ(enc.KindCount(StrEncoder::kTwoColour), 1u);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kTwoColour), 1u + 8 + 8);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kFourColour), 1u + 12 + 16);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kSixteenColour), 1u + 36 + 32);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kThirtyTwoColour), 1u + 80 + 44);
-  EXPECT_EQ(enc.KindBytes(StrEncoder::kRawColour), 1u + 128);
-  EXPECT_EQ(enc.KindCount(StrEncoder::kCopy), 0u);
+  std::vector<uint32_t> counts, bytes;
+  for (int k = 0; k < StrEncoder::kKindCount; ++k) {
+    counts.push_back(enc.KindCount(StrEncoder::Kind(k)));
+    bytes.push_back(enc.KindBytes(StrEncoder::Kind(k)));
+  }
+  // 1 color: substring 0, then 6 and 7 (zeros); then 2, 3-4, 5-16, 17-32,
+  // Raw color, Copy.
+  EXPECT_EQ(counts, (std::vector<uint32_t>{3, 1, 1, 1, 1, 1, 0}));
+  EXPECT_EQ(bytes, (std::vector<uint32_t>{15, 1 + 8 + 8, 1 + 12 + 16, 1 + 36 + 32, 1 + 80 + 44,
+                                          1 + 128, 0}));
 }
 
 }  // namespace

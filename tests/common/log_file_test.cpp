@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 namespace qc {
@@ -16,16 +16,15 @@ namespace fs = std::filesystem;
 
 std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
+
+void WriteOld(const char* name) { std::ofstream(name) << "left by an earlier run\n"; }
 
 // Each test runs in a fresh working directory, since the log name is relative.
 class LogFileTest : public testing::Test {
  protected:
   void SetUp() override {
-    old_ = fs::current_path();
     dir_ = fs::temp_directory_path() / ("qc-log-" + std::to_string(getpid()) + "-" +
                                         testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
@@ -36,7 +35,7 @@ class LogFileTest : public testing::Test {
     fs::current_path(old_);
     fs::remove_all(dir_);
   }
-  fs::path old_, dir_;
+  fs::path old_ = fs::current_path(), dir_;
 };
 
 std::string Format(const char* fmt, ...) {
@@ -48,7 +47,28 @@ std::string Format(const char* fmt, ...) {
   return std::string(buf, n);
 }
 
-TEST(LogFileFormat, LfBecomesCrLfAndLongMessagesAreCut) {
+// "HH:MM:SS " on a 24-hour clock, then the message with CR LF; nothing while
+// disabled; the first Enable truncates, later ones append.
+TEST_F(LogFileTest, PrefixIsLocalTimeFirstEnableTruncatesNothingWhileDisabled) {
+  WriteOld("Quillcast.log");
+  LogFile log("Quillcast.log", LogFile::ExitPolicy::Keep);
+  log.Print("qcTray: lost\n");
+  log.Enable(true);
+  EXPECT_EQ(fs::file_size("Quillcast.log"), 0u);
+  log.Print("qcTray: kept %s\n", "line");
+  log.Enable(false);
+  log.Print("b\n");
+  log.Enable(true);
+  log.Print("c\n");
+  const std::string text = ReadAll("Quillcast.log");
+  ASSERT_EQ(text.size(), 28u + 12) << text;
+  int h = -1, m = -1, sec = -1;
+  ASSERT_EQ(sscanf(text.c_str(), "%2d:%2d:%2d ", &h, &m, &sec), 3) << text;
+  EXPECT_TRUE(h >= 0 && h < 24 && m >= 0 && m < 60 && sec >= 0 && sec <= 60) << text;
+  EXPECT_EQ(text[2] + std::string(1, text[5]), "::");
+  EXPECT_EQ(text.substr(8, 20), " qcTray: kept line\r\n");
+  EXPECT_EQ(text.substr(36), " c\r\n");
+  // LF becomes CR LF; long messages are cut.
   const std::string x1012(1012, 'x'), y3000(3000, 'y');
   const std::pair<std::string, std::string> cases[] = {
       {"qcTray: Hello 42\n", "12:34:56 qcTray: Hello 42\r\n"},
@@ -61,68 +81,21 @@ TEST(LogFileFormat, LfBecomesCrLfAndLongMessagesAreCut) {
   for (const auto& [msg, line] : cases) EXPECT_EQ(Format("%s", msg.c_str()), line) << msg.size();
 }
 
-TEST_F(LogFileTest, PrefixIsLocalTimeAndNothingIsWrittenWhileDisabled) {
-  {
-    LogFile log("Quillcast.log", LogFile::ExitPolicy::Keep);
-    log.Print("qcTray: lost\n");
-    log.Enable(true);
-    log.Print("qcTray: kept %s\n", "line");
-    std::string text = ReadAll("Quillcast.log");
-    // "HH:MM:SS " on a 24-hour clock, then the message with CR LF.
-    ASSERT_EQ(text.size(), 28u) << text;
-    int h = -1, m = -1, sec = -1;
-    ASSERT_EQ(sscanf(text.c_str(), "%2d:%2d:%2d ", &h, &m, &sec), 3) << text;
-    EXPECT_TRUE(h >= 0 && h < 24 && m >= 0 && m < 60 && sec >= 0 && sec <= 60) << text;
-    EXPECT_EQ(text[2], ':');
-    EXPECT_EQ(text[5], ':');
-    EXPECT_EQ(text.substr(8), " qcTray: kept line\r\n");
-  }
-}
-
-TEST_F(LogFileTest, FirstEnableTruncatesLaterOnesAppend) {
-  {
-    std::ofstream old("Quillview.log");
-    old << "from an earlier run\n";
-  }
-  LogFile log("Quillview.log", LogFile::ExitPolicy::Keep);
-  log.Enable(true);
-  EXPECT_EQ(fs::file_size("Quillview.log"), 0u);
-  log.Print("a\n");
-  log.Enable(false);
-  log.Print("b\n");
-  log.Enable(true);
-  log.Print("c\n");
-  std::string text = ReadAll("Quillview.log");
-  EXPECT_EQ(text.size(), 2u * 12);
-  EXPECT_NE(text.find(" a\r\n"), std::string::npos);
-  EXPECT_EQ(text.find(" b\r\n"), std::string::npos);
-  EXPECT_NE(text.find(" c\r\n"), std::string::npos);
-}
-
 TEST_F(LogFileTest, SenderDeletesItsLogWhenDisabledAtExitReceiverNeverDeletes) {
-  for (auto policy : {LogFile::ExitPolicy::DeleteWhenDisabled, LogFile::ExitPolicy::Keep}) {
+  WriteOld("Quillview.log");
+  { LogFile log("Quillview.log", LogFile::ExitPolicy::Keep); }
+  EXPECT_EQ(ReadAll("Quillview.log"), "left by an earlier run\n");
+  WriteOld("Quillcast.log");
+  { LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled); }
+  EXPECT_FALSE(fs::exists("Quillcast.log"));
+  for (bool disableAgain : {false, true}) {
     {
-      std::ofstream old("Quillcast.log");
-      old << "left by an earlier run\n";
-    }
-    { LogFile log("Quillcast.log", policy); }
-    if (policy == LogFile::ExitPolicy::Keep) {
-      EXPECT_EQ(ReadAll("Quillcast.log"), "left by an earlier run\n");
-      continue;
-    }
-    EXPECT_FALSE(fs::exists("Quillcast.log"));
-    {
-      LogFile log("Quillcast.log", policy);
+      LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled);
       log.Enable(true);
       log.Print("x\n");
+      if (disableAgain) log.Enable(false);
     }
-    EXPECT_TRUE(fs::exists("Quillcast.log"));
-    {
-      LogFile log("Quillcast.log", policy);
-      log.Enable(true);
-      log.Enable(false);
-    }
-    EXPECT_FALSE(fs::exists("Quillcast.log"));
+    EXPECT_EQ(fs::exists("Quillcast.log"), !disableAgain) << disableAgain;
   }
 }
 

@@ -10,69 +10,53 @@
 
 #include "common/protocol.h"
 #include "platform/auto_reset_event.h"
+#include "tests/support/group_socket.h"
 
 namespace qc {
 namespace {
 
 constexpr uint16_t kPort = 47000;
-
-// A receiver joined to the group on kPort, as the viewer's data socket.
-void OpenReceiver(UdpSocket& s, uint16_t port = kPort) {
-  ASSERT_TRUE(s.Create());
-  ASSERT_TRUE(s.SetReuseAddress(true));
-  ASSERT_TRUE(s.Bind(port));
-  ASSERT_TRUE(s.JoinGroup(kGroupAddressHostOrder));
-}
-
-SocketAddress Group(uint16_t port = kPort) {
-  SocketAddress a;
-  EXPECT_TRUE(SocketAddress::FromDotted(kGroupAddress, port, a));
-  return a;
-}
+using test::GroupSocket;  // receivers joined to the group as the viewer's data socket
 
 // A TTL of 0 only keeps datagrams off real links: the loopback delivery of
 // the group, which the tests rely on, remains.
 TEST(UdpSocket, MulticastReachesEveryJoinedSocketAtAnyTtl) {
   for (int ttl : {64, 0}) {
-    UdpSocket r1, r2, s;
-    OpenReceiver(r1);
-    OpenReceiver(r2);
-    ASSERT_TRUE(s.Create());
-    ASSERT_TRUE(s.Bind(0));
-    ASSERT_TRUE(s.SetMulticastTtl(ttl));
-    uint8_t msg[5] = {1, 2, 3, 4, 5};
-    ASSERT_TRUE(s.SendTo(msg, sizeof msg, Group()));
-    for (UdpSocket* r : {&r1, &r2}) {
+    GroupSocket r1(kPort), r2(kPort), s;
+    ASSERT_TRUE(r1.Ok() && r2.Ok() && s.Ok() && s.Raw().SetMulticastTtl(ttl));
+    ASSERT_TRUE(s.Send(kPort, {1, 2, 3, 4, 5}));
+    for (GroupSocket* r : {&r1, &r2}) {
       uint8_t buf[100];
       SocketAddress from;
-      EXPECT_EQ(r->ReceiveFor(buf, sizeof buf, 2000, &from), 5) << ttl;
+      EXPECT_EQ(r->Raw().ReceiveFor(buf, sizeof buf, 2000, &from), 5) << ttl;
       EXPECT_EQ(buf[4], 5);
-      EXPECT_EQ(from.port, s.LocalPort());
+      EXPECT_EQ(from.port, s.Raw().LocalPort());
     }
   }
 }
 
 TEST(UdpSocket, OverlongDatagramIsAFailedReceive) {
-  UdpSocket r, s;
-  OpenReceiver(r);
-  ASSERT_TRUE(s.Create());
-  std::vector<uint8_t> big(60001, 7);
-  ASSERT_TRUE(s.SendTo(big.data(), big.size(), Group()));
-  uint8_t small[3] = {9, 9, 9};
-  ASSERT_TRUE(s.SendTo(small, sizeof small, Group()));
+  GroupSocket r(kPort), s;
+  ASSERT_TRUE(r.Ok() && s.Ok());
+  ASSERT_TRUE(s.Send(kPort, std::vector<uint8_t>(60001, 7)));
+  ASSERT_TRUE(s.Send(kPort, {9, 9, 9}));
   std::vector<uint8_t> buf(kMaxDatagram);
-  EXPECT_EQ(r.ReceiveFor(buf.data(), buf.size(), 2000), -1);
-  EXPECT_EQ(r.LastError(), EMSGSIZE);
+  EXPECT_EQ(r.Raw().ReceiveFor(buf.data(), buf.size(), 2000), -1);
+  EXPECT_EQ(r.Raw().LastError(), EMSGSIZE);
   // The next datagram is intact.
-  EXPECT_EQ(r.ReceiveFor(buf.data(), buf.size(), 2000), 3);
+  EXPECT_EQ(r.Raw().ReceiveFor(buf.data(), buf.size(), 2000), 3);
   EXPECT_EQ(buf[0], 9);
-  EXPECT_EQ(r.ReceiveFor(buf.data(), buf.size(), 50), -2);  // then a timeout
+  EXPECT_EQ(r.Raw().ReceiveFor(buf.data(), buf.size(), 50), -2);  // then a timeout
 }
 
 TEST(UdpSocket, CloseWakesABlockedReceive) {
-  UdpSocket r;
-  OpenReceiver(r);
+  GroupSocket group(kPort);
+  UdpSocket& r = group.Raw();
   AutoResetEvent done;
+  done.Set();  // sets collapse, and a wait resets
+  done.Set();
+  EXPECT_TRUE(done.WaitFor(0));
+  EXPECT_FALSE(done.WaitFor(10));
   long result = 0;
   std::thread t([&] {
     uint8_t buf[16];
@@ -95,34 +79,21 @@ TEST(UdpSocket, CloseWakesABlockedReceive) {
 // never take the new socket's datagrams.
 TEST(UdpSocket, CloseRacingAReceiveLoopNeverStealsFromTheNextSocket) {
   for (int round = 0; round < 300; ++round) {
-    auto old = std::make_unique<UdpSocket>();
-    OpenReceiver(*old, kPort + 1);
+    auto old = std::make_unique<GroupSocket>(kPort + 1);
     std::atomic<int> stolen{0};
     std::thread loop([&] {
       uint8_t buf[16];
-      while (old->Receive(buf, sizeof buf) >= 0) ++stolen;
+      while (old->Raw().Receive(buf, sizeof buf) >= 0) ++stolen;
     });
     if (round % 2 == 0) std::this_thread::yield();
-    old->Close();
-    UdpSocket next;
-    OpenReceiver(next, kPort + 2);
-    UdpSocket s;
-    ASSERT_TRUE(s.Create());
-    uint8_t msg[3] = {1, 2, 3};
-    ASSERT_TRUE(s.SendTo(msg, sizeof msg, Group(kPort + 2)));
+    old->Raw().Close();
+    GroupSocket next(kPort + 2), s;
+    ASSERT_TRUE(s.Send(kPort + 2, {1, 2, 3}));
     uint8_t buf[16];
-    EXPECT_EQ(next.ReceiveFor(buf, sizeof buf, 2000), 3) << "round " << round;
+    EXPECT_EQ(next.Raw().ReceiveFor(buf, sizeof buf, 2000), 3) << "round " << round;
     loop.join();
     EXPECT_EQ(stolen.load(), 0);
   }
-}
-
-TEST(AutoResetEvent, SetsCollapseAndReset) {
-  AutoResetEvent e;
-  e.Set();
-  e.Set();
-  EXPECT_TRUE(e.WaitFor(0));
-  EXPECT_FALSE(e.WaitFor(10));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Helpers of the receiver tests: datagram builders (with the sender's zlib
-// settings), a tiny lossless strip writer for synthetic pictures, recording
-// owner (tests/support/recording_owner.h) and surface, and a log reader.
+// settings), synthetic pictures and their row records, a recording surface
+// (the owner is tests/support/recording_owner.h), and a log reader.
 #pragma once
 
 #include <unistd.h>
@@ -14,119 +14,80 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/byte_order.h"
 #include "common/log_file.h"
 #include "common/protocol.h"
 #include "receiver/viewer/viewer.h"
+#include "sender/capture/str_encoder.h"
 #include "tests/support/recording_owner.h"
 
 namespace qc::test {
 
-// Deflates like the sender: fresh stream, level 9, window 15, memory level 9,
-// one deflate call with Z_FULL_FLUSH (finish = true ends the stream instead).
-inline std::vector<uint8_t> Deflate(const std::vector<uint8_t>& payload, bool finish = false) {
+// A compressed datagram, deflated like the sender: fresh stream, level 9,
+// window 15, memory level 9, one deflate call with Z_FULL_FLUSH (finish =
+// true ends the stream instead).
+inline std::vector<uint8_t> Compressed(PacketType type, uint16_t id, uint32_t seq,
+                                       const std::vector<uint8_t>& payload, bool finish = false) {
+  std::vector<uint8_t> out(8 + payload.size() + payload.size() / 100 + 256);
+  BuildCompressedHeader(CompressedHeader{static_cast<uint16_t>(type), id, seq}, out.data());
   z_stream s{};
   deflateInit2(&s, 9, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY);
-  std::vector<uint8_t> out(payload.size() + payload.size() / 100 + 256);
   s.next_in = const_cast<uint8_t*>(payload.data());
   s.avail_in = static_cast<uInt>(payload.size());
-  s.next_out = out.data();
-  s.avail_out = static_cast<uInt>(out.size());
+  s.next_out = out.data() + 8;
+  s.avail_out = static_cast<uInt>(out.size() - 8);
   deflate(&s, finish ? Z_FINISH : Z_FULL_FLUSH);
   out.resize(out.size() - s.avail_out);
   deflateEnd(&s);
   return out;
 }
 
-inline std::vector<uint8_t> Compressed(PacketType type, uint16_t id, uint32_t seq,
-                                       const std::vector<uint8_t>& payload, bool finish = false) {
-  std::vector<uint8_t> d(8);
-  BuildCompressedHeader(CompressedHeader{static_cast<uint16_t>(type), id, seq}, d.data());
-  auto z = Deflate(payload, finish);
-  d.insert(d.end(), z.begin(), z.end());
+// A datagram of n bytes written by one of common/protocol's builders.
+template <typename Build>
+std::vector<uint8_t> Built(size_t n, Build build) {
+  std::vector<uint8_t> d(n);
+  build(d.data());
   return d;
 }
 
-inline std::vector<uint8_t> InitDatagram(uint16_t id, int w, int h, int bpp,
-                                         uint32_t r = 0xFF0000, uint32_t g = 0xFF00,
-                                         uint32_t b = 0xFF) {
-  std::vector<uint8_t> d(kInitSize);
-  InitMessage m;
-  m.screenId = id;
-  m.width = static_cast<uint16_t>(w);
-  m.height = static_cast<uint16_t>(h);
-  m.bitsPerPixel = static_cast<uint16_t>(bpp);
-  m.redMask = r;
-  m.greenMask = g;
-  m.blueMask = b;
-  BuildInit(m, d.data());
-  return d;
+inline InitMessage Format(uint16_t id, int w, int h, int bpp, uint32_t r = 0xFF0000,
+                          uint32_t g = 0xFF00, uint32_t b = 0xFF) {
+  return {id, uint16_t(w), uint16_t(h), uint16_t(bpp), 0, r, g, b};
 }
-
+inline std::vector<uint8_t> InitDatagram(uint16_t id, int w, int h, int bpp) {
+  return Built(kInitSize, [&](uint8_t* d) { BuildInit(Format(id, w, h, bpp), d); });
+}
 inline std::vector<uint8_t> KeepAlive(uint16_t id) {
-  std::vector<uint8_t> d(4);
-  BuildKeepAlive(id, d.data());
-  return d;
+  return Built(kKeepAliveSize, [id](uint8_t* d) { BuildKeepAlive(id, d); });
 }
-
 inline std::vector<uint8_t> Disconnection(uint16_t id) {
-  std::vector<uint8_t> d(4);
-  BuildDisconnection(id, d.data());
-  return d;
+  return Built(4, [id](uint8_t* d) { BuildDisconnection(id, d); });
 }
-
 inline std::vector<uint8_t> CursorPositionDatagram(uint16_t id, int16_t x, int16_t y) {
-  std::vector<uint8_t> d(8);
-  BuildCursorPosition(CursorPosition{id, x, y}, d.data());
-  return d;
+  return Built(kCursorPositionSize, [&](uint8_t* d) { BuildCursorPosition({id, x, y}, d); });
 }
 
-// Row records that carry rows [first, end) of a frame losslessly:
-// 16-bit frames as Raw color substrings, 32-bit frames as 17-32 color
-// palettes (the frame must have at most 32 colours per substring; the
-// palette is padded to 17 entries). W must be a multiple of 8.
+// Row records of rows [first, end) of a frame, as the sender's encoder
+// writes them for a full-screen update (records back to back). Frames with
+// at most 32 colours per substring (MakeFrame's) come through losslessly.
 inline std::vector<uint8_t> EncodeRows(const std::vector<uint8_t>& frame, int width, int bpp,
                                        int first, int end) {
-  int B = bpp / 8, R = width * B, S = R / 8, P = width / 8;
-  std::vector<uint8_t> out;
-  for (int y = first; y < end; ++y) {
-    out.push_back(0xFF);
-    out.push_back(static_cast<uint8_t>(y));
-    out.push_back(static_cast<uint8_t>(y >> 8));
-    for (int k = 0; k < 8; ++k) {
-      const uint8_t* sub = frame.data() + static_cast<size_t>(y) * R + k * S;
-      if (B == 2) {
-        out.push_back(0x21);
-        out.insert(out.end(), sub, sub + S);
-        continue;
-      }
-      std::vector<uint32_t> palette;
-      std::vector<int> index(P);
-      for (int j = 0; j < P; ++j) {
-        uint32_t px = ReadU32(sub + j * 4);
-        size_t i = 0;
-        while (i < palette.size() && palette[i] != px) ++i;
-        if (i == palette.size()) palette.push_back(px);
-        index[j] = static_cast<int>(i);
-      }
-      while (palette.size() < 17) palette.push_back(palette[0]);
-      out.push_back(static_cast<uint8_t>(palette.size()));
-      for (uint32_t c : palette) {
-        uint8_t b4[4];
-        WriteU32(b4, c);
-        out.insert(out.end(), b4, b4 + 4);
-      }
-      for (int j = 0; j < P; j += 3) {
-        int a = index[j], b = j + 1 < P ? index[j + 1] : 0, c = j + 2 < P ? index[j + 2] : 0;
-        uint16_t w = static_cast<uint16_t>(a << 11 | b << 6 | c);
-        out.push_back(static_cast<uint8_t>(w));
-        out.push_back(static_cast<uint8_t>(w >> 8));
-      }
+  struct Sink : PayloadSink {
+    SendResult SendPayload(const uint8_t* p, size_t n, PacketType) override {
+      out.insert(out.end(), p, p + n);
+      return SendResult::Sent;
     }
-  }
-  return out;
+    uint32_t TotalBytesSent() const override { return 0; }
+    std::vector<uint8_t> out;
+  } sink;
+  std::vector<uint8_t> reference(frame.size(), 0x01);
+  StrEncoder encoder;
+  encoder.Init(width, bpp / 8, frame.data(), reference.data(), &sink);
+  encoder.EncodeRows(first, end, PacketType::FullUpdate);
+  return sink.out;
 }
 
 // A picture with few colours per substring: stripes and blocks from a seed.
@@ -151,8 +112,8 @@ inline std::vector<uint8_t> MakeFrame(int width, int height, int bpp, uint32_t s
 
 class RecordingSurface : public ViewerSurface {
  public:
-  void ViewerStarted() override { ++started; }
-  void ViewerStopping() override { ++stopping; }
+  void ViewerStarted() override {}
+  void ViewerStopping() override {}
   void PlaceWindow() override { ++placed; }
   void InvalidateFramebufferRect(const Rect& r) override {
     std::lock_guard<std::mutex> lock(mutex);
@@ -162,13 +123,9 @@ class RecordingSurface : public ViewerSurface {
 
   std::vector<Rect> TakeRects() {
     std::lock_guard<std::mutex> lock(mutex);
-    std::vector<Rect> r;
-    r.swap(rects);
-    return r;
+    return std::exchange(rects, {});
   }
 
-  std::atomic<int> started{0};
-  std::atomic<int> stopping{0};
   std::atomic<int> placed{0};
   std::atomic<int> updates{0};
   std::mutex mutex;

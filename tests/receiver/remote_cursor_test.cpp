@@ -39,27 +39,14 @@ std::vector<uint8_t> Shape(const CursorShapeHeader& h, const std::vector<Row>& c
   return p;
 }
 
+// Hot spot (1, 2); the mask holds AND above XOR.
 CursorShapeHeader Mono(int w, int h) {
-  CursorShapeHeader hd;
-  hd.hotX = 1;
-  hd.hotY = 2;
-  hd.maskWidth = static_cast<int16_t>(w);
-  hd.maskHeight = static_cast<int16_t>(2 * h);  // AND above XOR
-  hd.maskPalette1BG = 0xFFFF;
-  return hd;
+  return {1, 2, int16_t(w), int16_t(2 * h), 0, 0, 0, 0, 0, 0, 0, 0, 0xFFFF};
 }
 
 CursorShapeHeader Colour(int bpp, bool bitFields) {
-  CursorShapeHeader h;
-  h.maskWidth = h.maskHeight = h.colorWidth = h.colorHeight = 32;
-  h.colorBitsPerPixel = static_cast<uint16_t>(bpp);
-  if (bitFields) {
-    h.colorRedMask = 0xFF0000;
-    h.colorGreenMask = 0xFF00;
-    h.colorBlueMask = 0xFF;
-  }
-  h.maskPalette1BG = 0xFFFF;
-  return h;
+  const uint32_t on = bitFields ? 0xFFFFFFFFu : 0;
+  return {0, 0, 32, 32, 32, 32, uint16_t(bpp), 0, on & 0xFF0000, on & 0xFF00, on & 0xFF, 0, 0xFFFF};
 }
 
 const Row kOpaqueMask(4, 0x00), kClearMask(4, 0xFF);
@@ -76,7 +63,7 @@ Row Repeat(std::initializer_list<uint8_t> pixel, int count = 32) {
   return r;
 }
 
-TEST(CursorImage, PayloadsBecomePremultipliedImagesWithInversions) {
+TEST(CursorImage, PayloadsBecomePremultipliedImagesWithInversionsOrAreRefused) {
   const struct {
     const char* name;
     std::vector<uint8_t> payload;
@@ -125,9 +112,7 @@ TEST(CursorImage, PayloadsBecomePremultipliedImagesWithInversions) {
     EXPECT_EQ(img.invert.empty(), c.invert.empty());
     for (const auto& [i, inv] : c.invert) EXPECT_EQ(img.invert.at(i), inv) << i;
   }
-}
-
-TEST(CursorImage, MalformedPayloadsAreRefused) {
+  // Malformed payloads are refused.
   CursorShapeHeader eightBits;  // no palette on the wire, and no mask
   eightBits.colorWidth = eightBits.colorHeight = 32;
   eightBits.colorBitsPerPixel = 8;

@@ -38,7 +38,7 @@ TEST(ViewerGeometry, FullScreenFitsTheWholeImageCentred) {
   }
 }
 
-TEST(ViewerGeometry, FramebufferRectanglesMapToTheWindow) {
+TEST(ViewerGeometry, FramebufferRectanglesAndTheCursorMapToTheWindow) {
   ViewTransform scrolled;
   scrolled.scrollY = 5;
   const struct { Rect fb; ViewTransform t; Rect window; } cases[] = {
@@ -47,15 +47,13 @@ TEST(ViewerGeometry, FramebufferRectanglesMapToTheWindow) {
       {{0, 99, 1280, 104}, Fit(75, 32, 0), {32, 56, 1045, 113}},    // widened to whole steps
   };
   for (const auto& c : cases) EXPECT_EQ(FramebufferToWindow(c.fb, c.t), c.window);
-}
-
-TEST(ViewerGeometry, CursorAreaAndPlacement) {
+  // The cursor: its area, and its place in the window.
   EXPECT_EQ(CursorArea(100, 100, 15, 15, 32, 32), (Rect{85, 85, 117, 117}));
-  const struct { int x, y; ViewTransform t; Rect window; } cases[] = {
+  const struct { int x, y; ViewTransform t; Rect window; } cursors[] = {
       {1010, 760, Fit(100, 128, 128), {1138, 888, 1170, 920}},
       {100, 40, Fit(50, 10, 0), {60, 20, 76, 36}},  // scaled with the image
   };
-  for (const auto& c : cases) EXPECT_EQ(PlaceCursor(c.x, c.y, 32, 32, c.t), c.window);
+  for (const auto& c : cursors) EXPECT_EQ(PlaceCursor(c.x, c.y, 32, 32, c.t), c.window);
 }
 
 TEST(ViewerGeometry, PlacementIsCentredAndAtMostTheFramebuffer) {
@@ -69,7 +67,7 @@ TEST(ViewerGeometry, PlacementIsCentredAndAtMostTheFramebuffer) {
   for (const auto& c : cases) EXPECT_EQ(PlaceCentred(c.work, c.maxOuter), c.placed);
 }
 
-TEST(ViewerGeometry, ScrollBarsShowOnlyWhileSomethingIsHidden) {
+TEST(ViewerGeometry, ScrollBarsShowOnlyWhileSomethingIsHiddenAndScrollsStayInRange) {
   const Extent maxOuter{1288, 1058};
   const struct { Extent outer; bool hidden; } cases[] = {
       {{1288, 1058}, true}, {{1400, 1100}, true}, {{1287, 1058}, false}, {{1288, 1057}, false},
@@ -78,9 +76,6 @@ TEST(ViewerGeometry, ScrollBarsShowOnlyWhileSomethingIsHidden) {
   EXPECT_EQ(ScrollBarFor(1920, 1000, 300), (ScrollBarRange{920, 1000, 300}));
   EXPECT_EQ(ScrollBarFor(800, 1000, 0), (ScrollBarRange{0, 1000, 0}));
   EXPECT_EQ(ScrollBarFor(800, -5, 0), (ScrollBarRange{800, 0, 0}));
-}
-
-TEST(ViewerGeometry, ScrollRequestsAndPositionsStayInRange) {
   const struct { int request, page, thumb, pos, delta; } requests[] = {
       {0, 1000, 0, 50, -2},   {1, 1000, 0, 50, 2},     {2, 1003, 0, 50, -250},
       {3, 1003, 0, 50, 250},  {4, 1000, 10, 50, -40},  {5, 1000, 700, 50, 650},

@@ -20,6 +20,7 @@
 #include "sender/capture/capture.h"
 #include "sender/capture/cursor_source.h"
 #include "sender/capture/screen_source.h"
+#include "sender/capture/sender.h"
 
 namespace qc::test {
 
@@ -39,15 +40,10 @@ class FakeScreenSource : public ScreenSource {
 
   bool Open(ScreenFormat& format) override {
     if (failOpen) return false;
-    format = {width_, height_, bitsPerPixel_};
     if (bitsPerPixel_ == 16) {
-      format.redMask = 0xF800;
-      format.greenMask = 0x07E0;
-      format.blueMask = 0x001F;
-    } else if (bitsPerPixel_ >= 24) {
-      format.redMask = 0xFF0000;
-      format.greenMask = 0x00FF00;
-      format.blueMask = 0x0000FF;
+      format = {width_, height_, 16, 0xF800, 0x07E0, 0x001F};
+    } else {
+      format = {width_, height_, bitsPerPixel_, 0xFF0000, 0x00FF00, 0x0000FF};
     }
     return true;
   }
@@ -134,38 +130,44 @@ class FakeCursorSource : public CursorSource {
   int reads = 0;
 };
 
-// Records what the engine sends, with the sequence numbers a qcSender
-// would give: compressed payloads are numbered from 0 after each
-// ResetStream and count only when sent.
+// Records what the engine or an encoder sends and counts the ResetStream
+// calls (the numbering they restart is qcSender's, tested in sender_test).
+// Payloads longer than tooLargeAbove are answered TooLarge and not recorded,
+// as if they did not compress into a datagram; the first calls can be
+// answered from a script (Failed payloads are recorded, not counted).
 class RecordingTransport : public CaptureTransport {
  public:
   struct Datagram {
     uint16_t type = 0;
-    uint32_t sequence = 0;       // compressed kinds only
     std::vector<uint8_t> bytes;  // the payload (compressed kinds) or the datagram
   };
 
   SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return SendResult::Failed;
-    if (length > tooLargeAbove) return SendResult::TooLarge;
-    sent_.push_back({static_cast<uint16_t>(type), sequence_++, {payload, payload + length}});
+    if (length > tooLargeAbove) {
+      ++tooLarge;
+      return SendResult::TooLarge;
+    }
+    const SendResult result = calls < script.size() ? script[calls] : SendResult::Sent;
+    ++calls;
+    sent_.push_back({static_cast<uint16_t>(type), {payload, payload + length}});
+    if (result != SendResult::Sent) return result;
     totalBytes_ += static_cast<uint32_t>(length + kCompressedHeaderSize);
     sentSinceTick_ = true;
-    return SendResult::Sent;
+    return result;
   }
   uint32_t TotalBytesSent() const override { return totalBytes_.load(); }
   bool SendRaw(const uint8_t* data, size_t length) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return false;
-    sent_.push_back({PeekType(data, length).value_or(0), 0, {data, data + length}});
+    sent_.push_back({PeekType(data, length).value_or(0), {data, data + length}});
     totalBytes_ += static_cast<uint32_t>(length);
     sentSinceTick_ = true;
     return true;
   }
   bool ResetStream() override {
     std::lock_guard<std::mutex> lock(mutex_);
-    sequence_ = 0;
     ++resets;
     sentSinceTick_ = false;
     return true;
@@ -183,6 +185,18 @@ class RecordingTransport : public CaptureTransport {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(sent_, {});
   }
+  // The bytes recorded so far (kept), and all of them back to back.
+  std::vector<std::vector<uint8_t>> Payloads() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::vector<uint8_t>> all;
+    for (const Datagram& d : sent_) all.push_back(d.bytes);
+    return all;
+  }
+  std::vector<uint8_t> Joined() {
+    std::vector<uint8_t> all;
+    for (const auto& p : Payloads()) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  }
   bool IsClosed() {
     std::lock_guard<std::mutex> lock(mutex_);
     return closed_;
@@ -190,17 +204,36 @@ class RecordingTransport : public CaptureTransport {
   void SetScreenId(uint16_t id) { screenId_ = id; }
 
   size_t tooLargeAbove = kMaxPayload;
+  std::vector<SendResult> script;
+  size_t tooLarge = 0, calls = 0;
   int resets = 0;
 
  private:
   std::mutex mutex_;
   std::vector<Datagram> sent_;
-  uint32_t sequence_ = 0;
   bool closed_ = false;
   std::atomic<uint16_t> screenId_{0x1234};
   std::atomic<uint32_t> totalBytes_{0};
   std::atomic<bool> sentSinceTick_{false};
 };
+
+// A transport owner that counts the icon steps and fatal errors.
+struct CountingSenderOwner : SenderOwner {
+  void AdvanceIcon() override { ++advances; }
+  void FatalError() override { ++fatals; }
+  int advances = 0, fatals = 0;
+};
+
+// Ticks of the engine's poll timer, each waited for; false when a step did
+// not end within timeoutMs.
+inline bool Steps(qcCapture& capture, int n, int timeoutMs = 30000) {
+  for (int i = 0; i < n; ++i) {
+    const uint64_t done = capture.StepsDone();
+    capture.OnPollTimer();
+    if (!capture.WaitForSteps(done + 1, timeoutMs)) return false;
+  }
+  return true;
+}
 
 // An owner that records what the engine asks of it.
 class FakeCaptureOwner : public CaptureOwner {

@@ -1,6 +1,5 @@
 // A viewer owner for tests: counts what the viewer and the window ask of it;
-// optional hooks run on the calling thread (the update thread for requests
-// and restarts).
+// the optional restart hook runs on the calling thread (the update thread).
 #pragma once
 
 #include <atomic>
@@ -15,10 +14,7 @@ class RecordingOwner : public ViewerOwner {
   void UpdateTrayIcon(TrayState state) override {
     if (state == TrayState::Receiving) ++receivingIcons;
   }
-  void SendUpdateRequest() override {
-    ++requests;
-    if (onRequest) onRequest();
-  }
+  void SendUpdateRequest() override { ++requests; }
   void RestartViewer() override {
     ++restarts;
     if (onRestart) onRestart();
@@ -33,7 +29,6 @@ class RecordingOwner : public ViewerOwner {
   std::atomic<int> restarts{0};
   std::atomic<int> fatals{0};
   std::atomic<bool> lastShowMessage{true};
-  std::function<void()> onRequest;
   std::function<void()> onRestart;
 };
 

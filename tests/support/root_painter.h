@@ -81,23 +81,18 @@ class RootPainter {
   }
   // The screen's rows, unpadded.
   std::vector<uint8_t> Read() {
+    const size_t row = size_t(Width()) * bytes_, xrow = (row + 3) / 4 * 4;
+    xcb_get_image_reply_t* reply = xcb_get_image_reply(
+        conn_,
+        xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, 0, 0, uint16_t(Width()),
+                      uint16_t(Height()), ~0u),
+        nullptr);
     std::vector<uint8_t> out;
-    size_t row = size_t(Width()) * bytes_;
-    size_t xrow = (row + 3) / 4 * 4;
-    int band = 128;
-    for (int y = 0; y < Height(); y += band) {
-      int n = std::min(band, Height() - y);
-      xcb_get_image_reply_t* reply = xcb_get_image_reply(
-          conn_,
-          xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, screen_->root, 0, int16_t(y),
-                        uint16_t(Width()), uint16_t(n), ~0u),
-          nullptr);
-      EXPECT_NE(reply, nullptr);
-      if (!reply) return out;
-      const uint8_t* data = xcb_get_image_data(reply);
-      for (int r = 0; r < n; ++r) out.insert(out.end(), data + r * xrow, data + r * xrow + row);
-      free(reply);
-    }
+    EXPECT_NE(reply, nullptr);
+    if (reply == nullptr) return out;
+    const uint8_t* data = xcb_get_image_data(reply);
+    for (int r = 0; r < Height(); ++r) out.insert(out.end(), data + r * xrow, data + r * xrow + row);
+    free(reply);
     return out;
   }
 

@@ -1,6 +1,6 @@
-// qcSender on a private network: datagram layout, numbering, byte count,
-// refusal of what does not fit, and the strip encoder's split of such
-// payloads arriving whole and in order.
+// qcSender on a private network: datagram layout, numbering, byte count and
+// refusal of what does not fit (the encoder's split of a refused payload is
+// in str_encoder_test).
 #include "sender/capture/sender.h"
 
 #include <gtest/gtest.h>
@@ -12,9 +12,8 @@
 #include <vector>
 
 #include "common/log_file.h"
-#include "receiver/viewer/str_decoder.h"
-#include "sender/capture/str_encoder.h"
 #include "tests/codec/codec_test_support.h"
+#include "tests/support/fake_sources.h"
 #include "tests/support/group_socket.h"
 
 namespace qc {
@@ -22,14 +21,6 @@ namespace {
 
 using test::Bytes;
 constexpr uint16_t kPort = 46000;
-
-class CountingOwner : public SenderOwner {
- public:
-  void AdvanceIcon() override { ++advances; }
-  void FatalError() override { ++fatals; }
-  int advances = 0;
-  int fatals = 0;
-};
 
 class SenderTest : public testing::Test {
  protected:
@@ -52,7 +43,7 @@ class SenderTest : public testing::Test {
   }
 
   test::GroupSocket group_{kPort};
-  CountingOwner owner_;
+  test::CountingSenderOwner owner_;
   qcSender sender_;
 };
 
@@ -122,21 +113,18 @@ TEST_F(SenderTest, IncompressiblePayloadIsRefusedNotCut) {
   EXPECT_EQ(h.sequence, 0u);
 }
 
-TEST_F(SenderTest, SendsAfterCloseFailQuietly) {
-  Log().Enable(true);
-  sender_.Close();
-  const Bytes payload(4, 0);
-  EXPECT_EQ(Send(payload), SendResult::Failed);
-  EXPECT_FALSE(sender_.SendRaw(payload.data(), payload.size()));
-  Log().Enable(false);
-  EXPECT_EQ(owner_.advances, 0);
-  EXPECT_EQ(owner_.fatals, 0);
-}
-
-TEST_F(SenderTest, EveryOpenMakesANewIdentifierAndRestartsNumbering) {
+// Sends after Close fail quietly; every Open makes a new identifier.
+TEST_F(SenderTest, ClosedSendsFailAndEveryOpenMakesANewIdentifierAndRestartsNumbering) {
   const Bytes payload(4, 0);
   ASSERT_EQ(Send(payload), SendResult::Sent);
   Next();
+  Log().Enable(true);
+  sender_.Close();
+  EXPECT_EQ(Send(payload), SendResult::Failed);
+  EXPECT_FALSE(sender_.SendRaw(payload.data(), payload.size()));
+  Log().Enable(false);
+  EXPECT_EQ(owner_.advances, 1);
+  EXPECT_EQ(owner_.fatals, 0);
   std::vector<uint16_t> ids{sender_.ScreenId()};
   for (int i = 0; i < 3; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(3));
@@ -154,47 +142,10 @@ TEST_F(SenderTest, EveryOpenMakesANewIdentifierAndRestartsNumbering) {
   Next(&h);
   EXPECT_EQ(h.screenId, sender_.ScreenId());
   EXPECT_EQ(h.sequence, 0u);
-}
-
-TEST(ScreenId, IsTheLow16BitsOfTheXor) {
+  // The identifier is the low 16 bits of the XOR of its parts.
   EXPECT_EQ(qcSender::MakeScreenId(0x0100007F, 0x1234, 0x5678, 0xABCD0000),
             0x007F ^ 0x1234 ^ 0x5678);
   EXPECT_EQ(qcSender::MakeScreenId(0, 0, 0, 0x12345678), 0x5678);
-}
-
-TEST_F(SenderTest, IncompressibleRowsFromTheEncoderArriveSplitInOrder) {
-  // 16-bit random pixels, W = 932: Raw color records of 1875 bytes, 32 to a
-  // payload of exactly 60000 bytes that does not compress into a datagram.
-  const int W = 932, H = 64, B = 2;
-  std::mt19937 rng(4);
-  const Bytes frame = test::RandomFrame(rng, W, H, B);
-  Bytes reference(frame.size(), 0x01);
-  StrEncoder enc;
-  enc.Init(W, B, frame.data(), reference.data(), &sender_);
-  ASSERT_TRUE(enc.EncodeRows(0, H, PacketType::FullUpdate));
-  EXPECT_GE(sender_.Sequence(), 4u);
-
-  Bytes fb(frame.size(), 0);
-  StrDecoder dec;
-  ASSERT_TRUE(dec.Init(fb.data(), B, W, H));
-  int nextRow = 0;
-  for (uint32_t seq = 0; seq < sender_.Sequence(); ++seq) {
-    CompressedHeader h;
-    Bytes d = Next(&h);
-    ASSERT_LE(d.size(), kMaxDatagram);
-    EXPECT_EQ(h.type, 0xFFFD);
-    EXPECT_EQ(h.sequence, seq);
-    bool ok = false;
-    Bytes payload = test::Inflate(Bytes(d.begin() + 8, d.end()), ok);
-    ASSERT_TRUE(ok);
-    int first = -1, last = -1;
-    ASSERT_TRUE(dec.Decode(payload.data(), payload.size(), first, last));
-    EXPECT_EQ(first, nextRow);
-    nextRow = last + 1;
-  }
-  EXPECT_EQ(nextRow, H);
-  EXPECT_EQ(fb, frame);
-  EXPECT_EQ(owner_.fatals, 0);
 }
 
 }  // namespace

@@ -22,11 +22,8 @@ class FakeViewerSource : public ViewerSource {
   // One step of the update thread after the placement; false ends it.
   using Step = std::function<bool(FakeViewerSource&, ViewerSurface&)>;
 
-  void SetFormat(int width, int height, int bitsPerPixel = 32) {
-    width_ = width;
-    height_ = height;
-    bitsPerPixel_ = bitsPerPixel;
-  }
+  // A 32-bit framebuffer of this size.
+  void SetFormat(int width, int height) { width_ = width; height_ = height; }
   // Fills the framebuffer when it is created (update thread).
   void SetPattern(std::function<void(uint8_t*, int, int)> fill) { fill_ = std::move(fill); }
   // Run by the update thread after PlaceWindow, until it returns false or
@@ -43,14 +40,10 @@ class FakeViewerSource : public ViewerSource {
   }
 
   void Stop() override {
-    if (surface_ != nullptr) {
-      surface_->ViewerStopping();
-    }
+    if (surface_ != nullptr) surface_->ViewerStopping();
     running_ = false;
     receiving_ = false;
-    if (thread_.joinable()) {
-      thread_.join();
-    }
+    if (thread_.joinable()) thread_.join();
     // Freed, so that a paint from it after Stop shows under ASan.
     std::vector<uint8_t>().swap(pixels_);
     pixelsPtr_.store(nullptr);
@@ -67,8 +60,8 @@ class FakeViewerSource : public ViewerSource {
     if (v.pixels == nullptr) return v;
     v.width = width_;
     v.height = height_;
-    v.bitsPerPixel = bitsPerPixel_;
-    v.bytesPerRow = width_ * bitsPerPixel_ / 8;
+    v.bitsPerPixel = 32;
+    v.bytesPerRow = width_ * 4;
     return v;
   }
   std::mutex& CursorLock() override { return cursor_.Lock(); }
@@ -107,7 +100,7 @@ class FakeViewerSource : public ViewerSource {
  private:
   void UpdateThread() {
     stepsDone_ = false;
-    pixels_.assign(static_cast<size_t>(width_) * height_ * (bitsPerPixel_ / 8), 0);
+    pixels_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
     if (fill_) fill_(pixels_.data(), width_, height_);
     pixelsPtr_.store(pixels_.data());
     receiving_ = true;
@@ -121,7 +114,6 @@ class FakeViewerSource : public ViewerSource {
 
   int width_ = 640;
   int height_ = 480;
-  int bitsPerPixel_ = 32;
   std::function<void(uint8_t*, int, int)> fill_;
   Step step_;
   ViewerSurface* surface_ = nullptr;

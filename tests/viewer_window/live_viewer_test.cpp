@@ -21,15 +21,13 @@ namespace {
 
 const auto* const kEnvironment = testing::AddGlobalTestEnvironment(new QtEnvironment(true));
 
-constexpr int kW = 640;
-constexpr int kH = 480;
+constexpr int kW = 640, kH = 480;
 
-// Whether the window's client area shows the 32-bit frame (rows [top, end)).
-bool ScreenShows(ViewerWindow& window, const std::vector<uint8_t>& frame, int top = 0,
-                 int end = kH) {
+// Whether the window's client area shows the 32-bit frame.
+bool ScreenShows(ViewerWindow& window, const std::vector<uint8_t>& frame) {
   if (!window.isVisible() || window.viewport()->size() != QSize(kW, kH)) return false;
   const QImage shot = GrabFromScreen(window, window.viewport()->geometry());
-  for (int y = top; y < end; ++y) {
+  for (int y = 0; y < kH; ++y) {
     for (int x = 0; x < kW; ++x) {
       const uint32_t want = ReadU32(frame.data() + (static_cast<size_t>(y) * kW + x) * 4) | 0xff000000u;
       if ((shot.pixel(x, y) | 0xff000000u) != want) return false;
@@ -38,27 +36,24 @@ bool ScreenShows(ViewerWindow& window, const std::vector<uint8_t>& frame, int to
   return true;
 }
 
-// The tray's part on a disconnection: restart the window on the GUI thread.
-void RestartLater(ViewerWindow& window, RecordingOwner& owner, uint16_t port,
-                  std::atomic<int>& restarted) {
-  QMetaObject::invokeMethod(
-      &window,
-      [&window, &owner, port, &restarted] {
-        window.SetRestarting();
-        window.Stop();
-        window.Start(&owner, port, false);
-        ++restarted;
-      },
-      Qt::QueuedConnection);
-}
-
 TEST(LiveViewerTest, ThePictureFollowsTheTransmissionAcrossADisconnection) {
   constexpr uint16_t kPort = 47120;
   RecordingOwner owner;
   std::atomic<int> restarted{0};
   qvViewer viewer;
   ViewerWindow window(viewer);
-  owner.onRestart = [&] { RestartLater(window, owner, kPort, restarted); };
+  // The tray's part on a disconnection: restart the window on the GUI thread.
+  owner.onRestart = [&] {
+    QMetaObject::invokeMethod(
+        &window,
+        [&] {
+          window.SetRestarting();
+          window.Stop();
+          window.Start(&owner, kPort, false);
+          ++restarted;
+        },
+        Qt::QueuedConnection);
+  };
   ASSERT_TRUE(window.Start(&owner, kPort, false));
 
   SyntheticSender sender(kW, kH, 32);

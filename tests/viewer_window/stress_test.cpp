@@ -57,20 +57,9 @@ TEST(StressTest, RestartingManyTimesWhileUpdatesRunNeverHangs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5 + i % 7);
     while (std::chrono::steady_clock::now() < until) {
       QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-      switch (i % 5) {
-        case 1:
-          window.SetFullScreen(!window.IsFullScreen());
-          break;
-        case 2:
-          window.ScrollBy(3, 5);
-          break;
-        case 3:
-          window.ShowViewer(false);
-          window.ShowViewer(true);
-          break;
-        default:
-          break;
-      }
+      if (i % 5 == 1) window.SetFullScreen(!window.IsFullScreen());
+      if (i % 5 == 2) window.ScrollBy(3, 5);
+      if (i % 5 == 3) { window.ShowViewer(false); window.ShowViewer(true); }
     }
     window.SetRestarting();
     window.Stop();

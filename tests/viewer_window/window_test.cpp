@@ -30,35 +30,26 @@ const QRect kScreen(0, 0, 1280, 1024);
 uint32_t At(const QImage& img, int x, int y) { return img.pixel(x, y) | kBlack; }
 uint32_t Pattern(int x, int y) { return PatternPixel(x, y) | kBlack; }
 
-// Lets the update thread take one step at a time: the test opens the gate,
-// the thread runs its step and reports it done.
+// Lets the update thread take one step at a time: a Stepping step waits
+// for Run, which serves the window until the action and UpdateWindow are done.
 class Gate {
  public:
-  // In a step (update thread): waits for the test; false when stopping.
-  bool Wait(FakeViewerSource& src) {
-    while (!open_.load()) {
-      if (!src.Running()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    open_ = false;
-    return true;
+  FakeViewerSource::Step Stepping(std::function<void(FakeViewerSource&, ViewerSurface&)> action) {
+    return [this, action](FakeViewerSource& s, ViewerSurface& surface) {
+      while (!open_.exchange(false)) {
+        if (!s.Running()) return false;  // stopping
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      action(s, surface);
+      surface.UpdateWindow();
+      ++done_;
+      return true;
+    };
   }
-  void Done() { ++done_; }
-  // Test side: opens the gate and serves the window until the step is done.
   bool Run() {
     const int target = done_.load() + 1;
     open_ = true;
     return ProcessUntil([&] { return done_.load() >= target; });
-  }
-  // A step that runs action once per opening.
-  FakeViewerSource::Step Stepping(std::function<void(FakeViewerSource&, ViewerSurface&)> action) {
-    return [this, action](FakeViewerSource& s, ViewerSurface& surface) {
-      if (!Wait(s)) return false;
-      action(s, surface);
-      surface.UpdateWindow();
-      Done();
-      return true;
-    };
   }
 
  private:
@@ -77,10 +68,7 @@ class WindowTest : public testing::Test {
     ASSERT_TRUE(WaitExposed(*window_));
   }
   void TearDown() override {
-    if (window_) {
-      window_->SetRestarting();
-      window_->Stop();
-    }
+    if (window_) { window_->SetRestarting(); window_->Stop(); }
   }
   void Settle(int ms = 100) { ProcessUntil([] { return false; }, ms); }
   QImage GrabClient() { return GrabFromScreen(*window_, window_->viewport()->geometry()); }
@@ -91,12 +79,10 @@ class WindowTest : public testing::Test {
   void ExpectClientShowsFramebuffer() {
     const QImage shot = GrabClient();
     const QPoint s = Scroll();
-    int bad = 0;
-    for (int y = 0; y < shot.height() && bad < 5; ++y) {
-      for (int x = 0; x < shot.width() && bad < 5; ++x) {
+    for (int y = 0; y < shot.height(); ++y) {
+      for (int x = 0; x < shot.width(); ++x) {
         if (At(shot, x, y) != Pattern(x + s.x(), y + s.y())) {
-          ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << At(shot, x, y);
-          ++bad;
+          return ADD_FAILURE() << "pixel " << x << "," << y << " is " << std::hex << At(shot, x, y);
         }
       }
     }
@@ -111,20 +97,15 @@ class WindowTest : public testing::Test {
   std::vector<int> commands_;
 };
 
-TEST_F(WindowTest, SmallFramebufferIsShownCentredAtItsOwnSizeWithoutScrollBars) {
-  StartWith(800, 600, false);
-  EXPECT_EQ(window_->geometry(), QRect(240, 212, 800, 600));
-  EXPECT_FALSE(window_->horizontalScrollBar()->isVisible());
-  EXPECT_FALSE(window_->verticalScrollBar()->isVisible());
-  EXPECT_EQ(window_->viewport()->size(), QSize(800, 600));
-  ExpectClientShowsFramebuffer();
-}
-
-TEST_F(WindowTest, AnUpdatedBandIsPaintedBeforeUpdateWindowReturns) {
+// The cursor is 16 x 16 at (100, 50), inverting in its left half.
+TEST_F(WindowTest, AnUpdatedBandAndTheCursorArePaintedBeforeUpdateWindowReturns) {
+  src_.GiveCursorImage(16, true);
   src_.SetStep(gate_.Stepping([](FakeViewerSource& s, ViewerSurface& surface) {
     for (int y = 100; y < 130; ++y)
       for (int x = 0; x < s.Width(); ++x) s.Pixels()[y * s.Width() + x] = 0x00ffffff;
     surface.InvalidateFramebufferRect({0, 99, s.Width(), 130});
+    s.Cursor().Update(true, surface);
+    s.MoveCursor(surface, 100, 50);
   }));
   StartWith(640, 480, false);
   ASSERT_TRUE(gate_.Run());
@@ -133,10 +114,17 @@ TEST_F(WindowTest, AnUpdatedBandIsPaintedBeforeUpdateWindowReturns) {
   EXPECT_EQ(At(shot, 639, 129), kWhite);
   EXPECT_EQ(At(shot, 5, 130), Pattern(5, 130));
   EXPECT_EQ(At(shot, 5, 98), Pattern(5, 98));
+  EXPECT_EQ(At(shot, 103, 55), Pattern(103, 55) ^ 0x00ffffffu);
+  EXPECT_EQ(At(shot, 110, 55), Pattern(110, 55));
+  EXPECT_EQ(At(shot, 99, 55), Pattern(99, 55));
 }
 
-TEST_F(WindowTest, HiddenWindowLetsUpdatesPassWithoutPainting) {
-  StartWith(320, 200, false);
+TEST_F(WindowTest, SmallFramebufferIsCentredUnscrolledAndHiddenLetsUpdatesPass) {
+  StartWith(800, 600, false);
+  EXPECT_EQ(window_->geometry(), QRect(240, 212, 800, 600));
+  EXPECT_FALSE(window_->horizontalScrollBar()->isVisible());
+  EXPECT_FALSE(window_->verticalScrollBar()->isVisible());
+  EXPECT_EQ(window_->viewport()->size(), QSize(800, 600));
   window_->ShowViewer(false);
   ASSERT_FALSE(window_->isVisible());
   // No event loop runs here: UpdateWindow must not wait for it.
@@ -166,9 +154,8 @@ TEST_F(WindowTest, LargeFramebufferFillsTheWorkAreaAndScrolls) {
   EXPECT_EQ(hbar->pageStep(), cw);
   EXPECT_EQ(vbar->maximum(), 1080 - ch);
 
+  // The amounts (and their limits) are viewer_geometry_test's.
   const struct { QScrollBar* bar; QAbstractSlider::SliderAction action; QPoint scroll; } steps[] = {
-      {hbar, QAbstractSlider::SliderSingleStepSub, {0, 0}},  // nothing before the start
-      {vbar, QAbstractSlider::SliderPageStepSub, {0, 0}},
       {hbar, QAbstractSlider::SliderSingleStepAdd, {2, 0}},
       {hbar, QAbstractSlider::SliderPageStepAdd, {2 + cw / 4, 0}},
       {vbar, QAbstractSlider::SliderSingleStepAdd, {2 + cw / 4, 2}},
@@ -185,9 +172,6 @@ TEST_F(WindowTest, LargeFramebufferFillsTheWorkAreaAndScrolls) {
   EXPECT_FALSE(window_->ScrollBy(2, 2));
   hbar->triggerAction(QAbstractSlider::SliderPageStepAdd);
   EXPECT_EQ(Scroll().x(), 1920 - cw);
-  Settle();
-  ExpectClientShowsFramebuffer();
-  window_->ScrollBy(-1000, -200);
   Settle();
   ExpectClientShowsFramebuffer();
 }
@@ -216,26 +200,19 @@ TEST_F(WindowTest, FullScreenScalesDownWithBlackMarginsAndCentresTheImage) {
   ASSERT_TRUE(window_->IsFullScreen());
   EXPECT_FALSE(window_->horizontalScrollBar()->isVisible());
   Settle(150);
-  // 66 %: a 1267 x 712 image at (6, 156); the margins are black, and the
-  // image is what the painter makes of the framebuffer on its own.
+  // 66 %: a 1267 x 712 image at (6, 156), as the painter makes it of the
+  // framebuffer on its own (margins: frame_painter_test).
   std::vector<uint32_t> fb(1920 * 1080);
   FillPattern32(reinterpret_cast<uint8_t*>(fb.data()), 1920, 1080);
-  InitMessage format;
-  format.width = 1920;
-  format.height = 1080;
-  format.bitsPerPixel = 32;
   FramePainter reference;
-  ASSERT_TRUE(reference.Bind(DescribeFramebuffer(reinterpret_cast<uint8_t*>(fb.data()), format)));
+  ASSERT_TRUE(reference.Bind(
+      DescribeFramebuffer(reinterpret_cast<uint8_t*>(fb.data()), Format(0, 1920, 1080, 32))));
   reference.SetScale(66);
   QImage expected(1280, 1024, QImage::Format_RGB32);
   {
     QPainter p(&expected);
     reference.Paint(p, kScreen, 0, 0, 6, 156);
   }
-  EXPECT_EQ(expected.pixel(5, 500) | kBlack, kBlack);
-  EXPECT_EQ(expected.pixel(500, 155) | kBlack, kBlack);
-  EXPECT_EQ(expected.pixel(1273, 867) | kBlack, kBlack);
-  EXPECT_NE(expected.pixel(6, 156) | kBlack, kBlack);
   EXPECT_EQ(GrabFromScreen(*window_, kScreen), expected);
 
   // Leaving restores the placed window, scrolled to (0, 0).
@@ -301,26 +278,29 @@ TEST_F(WindowTest, CursorOverTheImageEdgeLeavesNoTraceInTheMargin) {
   }
 }
 
-TEST_F(WindowTest, InvertingCursorPixelsInvertThePictureBelow) {
-  src_.GiveCursorImage(16, true);
-  src_.SetStep(gate_.Stepping([](FakeViewerSource& s, ViewerSurface& surface) {
-    s.Cursor().Update(true, surface);
-    s.MoveCursor(surface, 100, 50);
-  }));
-  StartWith(320, 200, false);
-  ASSERT_TRUE(gate_.Run());
-  const QImage shot = GrabClient();
-  EXPECT_EQ(At(shot, 103, 55), Pattern(103, 55) ^ 0x00ffffffu);
-  EXPECT_EQ(At(shot, 110, 55), Pattern(110, 55));
-  EXPECT_EQ(At(shot, 99, 55), Pattern(99, 55));
-}
-
-TEST_F(WindowTest, EscapeAndAltEnterSendFullScreenAndOnlyTheCommandIsLogged) {
+TEST_F(WindowTest, MenuAndKeysSendCommandsAndOnlyTheFullScreenCommandIsLogged) {
   const LogReader log;
   const std::string line = "qvViewer: Activated full-screen mode\r\n";
   StartWith(800, 600, true);  // entered by the setting: not logged
   EXPECT_TRUE(window_->IsFullScreen());
   EXPECT_EQ(log.Count(line), 0);
+  // The context menu posts the window's commands (not called from inside it).
+  QMenu* menu = window_->findChild<QMenu*>();
+  ASSERT_NE(menu, nullptr);
+  std::vector<QString> texts;
+  for (QAction* a : menu->actions()) {
+    texts.push_back(a->isSeparator() ? QString("-") : a->text());
+    EXPECT_TRUE(a->isEnabled());
+    EXPECT_FALSE(a->isCheckable());
+    if (!a->isSeparator()) a->trigger();
+  }
+  EXPECT_EQ(texts, (std::vector<QString>{"Full Screen\tAlt+Enter", "Hide Window", "Request Refresh",
+                                         "-", "Settings...", "About Quillview..."}));
+  EXPECT_TRUE(commands_.empty());
+  ProcessUntil([&] { return commands_.size() == 5; });
+  EXPECT_EQ(commands_, (std::vector<int>{ID_FULL_SCREEN, ID_HIDE_WINDOW, ID_REQUEST_REFRESH,
+                                         ID_SETTINGS, ID_ABOUT}));
+  commands_.clear();
   window_->SetFullScreen(false);
   ProcessUntil([&] { return !window_->isFullScreen(); });
   const QRect placed = window_->geometry();
@@ -350,36 +330,15 @@ TEST_F(WindowTest, EscapeAndAltEnterSendFullScreenAndOnlyTheCommandIsLogged) {
   EXPECT_EQ(window_->geometry(), placed);
 }
 
-TEST_F(WindowTest, ContextMenuSendsTheWindowsCommands) {
-  StartWith(320, 200, false);
-  QMenu* menu = window_->findChild<QMenu*>();
-  ASSERT_NE(menu, nullptr);
-  std::vector<QString> texts;
-  for (QAction* a : menu->actions()) {
-    texts.push_back(a->isSeparator() ? QString("-") : a->text());
-    EXPECT_TRUE(a->isEnabled());
-    EXPECT_FALSE(a->isCheckable());
-    if (!a->isSeparator()) a->trigger();
-  }
-  EXPECT_EQ(texts, (std::vector<QString>{"Full Screen\tAlt+Enter", "Hide Window", "Request Refresh",
-                                         "-", "Settings...", "About Quillview..."}));
-  EXPECT_TRUE(commands_.empty());  // posted, not called from inside the menu
-  ProcessUntil([&] { return commands_.size() == 5; });
-  EXPECT_EQ(commands_, (std::vector<int>{ID_FULL_SCREEN, ID_HIDE_WINDOW, ID_REQUEST_REFRESH,
-                                         ID_SETTINGS, ID_ABOUT}));
-}
-
 TEST_F(WindowTest, ARestartKeepsTheProgramButClosingOrTheLastStopEndsIt) {
   StartWith(320, 200, false);
   window_->SetRestarting();
   window_->Stop();
   EXPECT_EQ(owner_.fatals, 0);
   EXPECT_FALSE(window_->isVisible());
-  // Started again, the window comes back when the picture does.
+  // Started again, the window comes back (with the picture: live_viewer_test).
   ASSERT_TRUE(window_->Start(&owner_, 5982, false));
   ASSERT_TRUE(WaitExposed(*window_));
-  EXPECT_EQ(src_.Cycles(), 2);
-  ExpectClientShowsFramebuffer();
   // The restart mark was used up: this stop ends the program.
   window_->Stop();
   EXPECT_EQ(owner_.fatals, 1);
