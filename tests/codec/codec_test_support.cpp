@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/byte_order.h"
 #include "common/log_file.h"
 
 namespace qc::test {
@@ -17,12 +18,17 @@ std::string LogPath() { return Log().FileName(); }
   const StripGeometry g = StripGeometry::Make(W, B);
   const uint32_t used = B == 4 ? 0x00FFFFFFu : 0xFFFFu;
   for (int y = 0; y < H; ++y) {
+    // Equal carried bytes: nothing to look at pixel by pixel.
+    if (std::memcmp(want + size_t(y) * g.rowBytes, got + size_t(y) * g.rowBytes,
+                    size_t(8) * g.substringBytes) == 0) {
+      continue;
+    }
     for (int k = 0; k < 8; ++k) {
       for (int j = 0; j < g.pixels; ++j) {
         const size_t at = size_t(y) * g.rowBytes + size_t(k) * g.substringBytes + size_t(j) * B;
-        uint32_t w = 0, r = 0;
-        std::memcpy(&w, want + at, B);
-        std::memcpy(&r, got + at, B);
+        // Plain loads, not memcpy: a race detector intercepts every memcpy.
+        const uint32_t w = B == 4 ? ReadU32(want + at) : ReadU16(want + at);
+        const uint32_t r = B == 4 ? ReadU32(got + at) : ReadU16(got + at);
         if (((w ^ r) & used) == 0 || (B == 4 && (r & used) == (w & 0x00F8F8F8u))) continue;
         return ::testing::AssertionFailure() << "row " << y << " substring " << k << " pixel " << j
                                              << ": got " << std::hex << r << " want " << w;
