@@ -248,7 +248,7 @@ TEST(CaptureKeepAlive, OnlyIntoSilenceWhileTransmittingOrPausedAndAPauseSendsNot
 // A change seen by the handler while running or paused, or by the screen
 // source whenever it happened (the handler ignores changes while stopped),
 // ends the engine at the next step, before it sends frames of the old
-// geometry.
+// geometry, with the disconnection as its last datagram.
 TEST(CaptureDisplayChange, EndsThroughFatalErrorAtTheNextStep) {
   for (const char* how : {"running", "paused", "source"}) {
     SCOPED_TRACE(how);
@@ -272,6 +272,10 @@ TEST(CaptureDisplayChange, EndsThroughFatalErrorAtTheNextStep) {
     EXPECT_TRUE(rig.capture->WorkThreadFinished());
     EXPECT_EQ(rig.owner.fatalErrors.load(), 1);
     EXPECT_TRUE(rig.transport.IsClosed());
+    // Receivers hear of the end: the disconnection went out before the close.
+    const auto sent = rig.Take();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent.back().type, kDisconnection);
   }
 }
 

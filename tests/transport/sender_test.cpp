@@ -148,5 +148,55 @@ TEST_F(SenderTest, ClosedSendsFailAndEveryOpenMakesANewIdentifierAndRestartsNumb
   EXPECT_EQ(qcSender::MakeScreenId(0, 0, 0, 0x12345678), 0x5678);
 }
 
+// A port change made while transmitting is applied at Stop by reopening the
+// transport (new socket, identifier and deflate stream). Stop must first wait
+// for the engine's running step, which may be inside a deflate on that
+// stream; the sanitizers see it if not, and a datagram then fails to inflate.
+TEST(SenderUnderEngine, ReopeningAtEveryStopNeverMeetsARunningStep) {
+  // A screen that changes at every grab, so every step deflates.
+  struct Changing : test::FakeScreenSource {
+    Changing() : FakeScreenSource(1024, 256, 32) {}
+    bool GrabRows(int first, int end) override {
+      Fill(0, 0, 1024, 256, ++frames * 0x010203u);
+      return FakeScreenSource::GrabRows(first, end);
+    }
+    uint32_t frames = 0;
+  };
+  constexpr uint16_t kReopenPort = kPort + 20;
+  test::GroupSocket group(kReopenPort);
+  test::CountingSenderOwner senderOwner;
+  qcSender sender;
+  ASSERT_TRUE(group.Ok() && sender.Open(&senderOwner, kGroupAddress, kReopenPort));
+  test::FakeCaptureOwner owner(&sender);
+  qcCapture capture(std::make_unique<Changing>(), nullptr);
+  ASSERT_TRUE(capture.Init(&owner));
+  std::atomic<bool> ticking{true};
+  std::thread pollTimer([&] {
+    while (ticking) {
+      capture.OnPollTimer();
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  for (int i = 0; i < 60; ++i) {
+    capture.SetPolling(true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    capture.SetPolling(false);
+    capture.SendDisconnection();
+    ASSERT_TRUE(sender.Open(&senderOwner, kGroupAddress, kReopenPort));
+  }
+  ticking = false;
+  pollTimer.join();
+  int compressed = 0;
+  for (const Bytes& d : group.Drain()) {
+    CompressedHeader h;
+    if (!ParseCompressedHeader(d.data(), d.size(), h)) continue;
+    bool ok = false;
+    test::Inflate(Bytes(d.begin() + kCompressedHeaderSize, d.end()), ok);
+    EXPECT_TRUE(ok) << "datagram " << compressed << " of screen " << h.screenId;
+    ++compressed;
+  }
+  EXPECT_GT(compressed, 60);
+}
+
 }  // namespace
 }  // namespace qc
