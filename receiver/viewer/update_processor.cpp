@@ -32,14 +32,7 @@ bool UpdateProcessor::Begin(ViewerOwner* owner, ViewerSurface* surface) {
   expected_ = 0;
   processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = 0;
   cursor_.Reset();
-  stream_ = z_stream{};
-  int rc = inflateInit_(&stream_, kZlibVersion, static_cast<int>(sizeof(z_stream)));
-  if (rc != Z_OK) {
-    Log().Print("qvViewer: Failed to init zlib stream: %d:%s\n", rc,
-                stream_.msg ? stream_.msg : "");
-    return false;
-  }
-  streamActive_ = true;
+  if (!FreshStream()) return false;
   decoder_ = std::make_unique<StrDecoder>();
   return true;
 }
