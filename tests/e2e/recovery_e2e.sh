@@ -158,13 +158,15 @@ echo "EnableLogging=1" >"$WORK/e-tmp/nobody/config/Quillcast/Vorazudud.conf"
 mkdir -p "$WORK/e-tmp/root/config/Quillcast"
 cp "$WORK/e-tmp/nobody/config/Quillcast/Vorazudud.conf" "$WORK/e-tmp/root/config/Quillcast/"
 chown -R 65534:65534 "$WORK/e-tmp/nobody"
+# The program is copied in: the private /tmp hides a build folder under /tmp.
+cp "$QCSEND" "$WORK/e-tmp/qcsend" && chmod 755 "$WORK/e-tmp/qcsend"
 spawn_in e "$PYTHON" -u "$WORK/listen.py" "$PORT_E1" "$PORT_E2" >"$WORK/e-wire" 2>&1
 sender_as() {  # user-home port [setpriv arguments...]
   local home=$1 port=$2; shift 2
   env -u XDG_RUNTIME_DIR HOME="/tmp/$home" XDG_CONFIG_HOME="/tmp/$home/config" \
     DISPLAY="$DISPLAY_E" ip netns exec "$TAG-e" unshare -m sh -c \
     'mount --bind /tmp/.X11-unix "$1/.X11-unix" && mount --rbind "$1" /tmp && cd "/tmp/$2" && h=$2 && shift 2 && exec "$@" 2>"/tmp/$h/stderr"' \
-    sh "$WORK/e-tmp" "$home" "$@" "$QCSEND" --headless -start -port "$port" &
+    sh "$WORK/e-tmp" "$home" "$@" /tmp/qcsend --headless -start -port "$port" &
   PIDS+=($!)
 }
 sender_as root "$PORT_E1"
