@@ -3,6 +3,9 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qc {
 
@@ -10,28 +13,63 @@ namespace {
 
 constexpr uint32_t kOpaque = 0xff000000u;
 
-// The vertical pass keeps the three channel sums of a column in one 64-bit
-// accumulator, 22 bits apart (at most 100 x 255 = 25,500 each). The
-// horizontal pass multiplies by up to 100 again (2,550,000 plus the rounding
-// term, below 2^22): blue and green stay together in the low 44 bits, red
-// is summed on its own since its lane would pass bit 63.
-constexpr int kLane = 22;
-constexpr uint64_t kLaneMask = (uint64_t{1} << kLane) - 1;
-constexpr uint32_t kWeightSquare = 100 * 100;
+// The scaler works on the four bytes of a pixel as lanes of small vectors
+// (GCC/Clang vector extensions: SSE2 or NEON code, no intrinsics).
+// Vertical pass: a destination row's weights sum to 100, so a column's
+// channel sums stay at or below 100 x 255 = 25,500 and fit 16-bit lanes,
+// eight lanes (two pixels) per step. Horizontal pass: 32-bit lanes, at most
+// 100 x 25,500 per channel, divided by 100 x 100 with rounding.
+typedef uint8_t U8x8 __attribute__((vector_size(8)));
+typedef uint16_t U16x8 __attribute__((vector_size(16)));
+typedef uint16_t U16x4 __attribute__((vector_size(8)));
+typedef uint32_t U32x4 __attribute__((vector_size(16)));
+typedef int32_t I32x4 __attribute__((vector_size(16)));
+typedef float F32x4 __attribute__((vector_size(16)));
 
-inline uint64_t Spread(uint32_t rgb) {
-  return (rgb & 0xff) | (uint64_t{(rgb >> 8) & 0xff} << kLane) |
-         (uint64_t{(rgb >> 16) & 0xff} << (2 * kLane));
+// Sum the weighted source row `bytes` (span pixels of four bytes) into the
+// column sums; the first tap of a row stores instead of adding.
+inline void AccumulateRow(const uint8_t* bytes, int span, uint16_t weight, bool first,
+                          uint16_t* acc) {
+  const int lanes = span * 4;
+  int i = 0;
+  for (; i + 8 <= lanes; i += 8) {
+    U8x8 v;
+    std::memcpy(&v, bytes + i, 8);
+    U16x8 sum = __builtin_convertvector(v, U16x8) * weight;
+    if (!first) {
+      U16x8 old;
+      std::memcpy(&old, acc + i, 16);
+      sum += old;
+    }
+    std::memcpy(acc + i, &sum, 16);
+  }
+  for (; i < lanes; ++i) {
+    const auto term = static_cast<uint16_t>(bytes[i] * weight);
+    acc[i] = first ? term : static_cast<uint16_t>(acc[i] + term);
+  }
 }
 
-constexpr uint64_t kLowLanes = (uint64_t{1} << (2 * kLane)) - 1;
-
-inline uint32_t Gather(uint64_t blueGreen, uint64_t red) {
-  constexpr uint64_t kHalf = kWeightSquare / 2;
-  const auto b = static_cast<uint32_t>(((blueGreen & kLaneMask) + kHalf) / kWeightSquare);
-  const auto g = static_cast<uint32_t>((((blueGreen >> kLane) & kLaneMask) + kHalf) / kWeightSquare);
-  const auto r = static_cast<uint32_t>((red + kHalf) / kWeightSquare);
-  return kOpaque | (r << 16) | (g << 8) | b;
+// One destination pixel from `count` columns of sums. The horizontal pass
+// runs in float: every product and sum is an integer below 2^22, so it is
+// exact. (x + 5000) / 10000 is then rounded as float: the product is off by
+// less than 3e-5 and the 5e-5 bias keeps every quotient on the integer
+// division's side (checked over all of 0..2,550,000 by the painter's test).
+inline uint32_t Gather(const uint16_t* acc, const uint16_t* weights, int count) {
+  F32x4 sum = {0, 0, 0, 0};
+  for (int k = 0; k < count; ++k) {
+    U16x4 column;
+    std::memcpy(&column, acc + 4 * k, 8);
+    sum += __builtin_convertvector(__builtin_convertvector(column, U32x4), F32x4) *
+           static_cast<float>(weights[k]);
+  }
+  const I32x4 q = __builtin_convertvector((sum + 5000.0f) * 1e-4f + 5e-5f, I32x4);
+#if defined(__SSE2__)
+  const __m128i words = _mm_packs_epi32(reinterpret_cast<__m128i>(q), _mm_setzero_si128());
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))) | kOpaque;
+#else
+  return kOpaque | (static_cast<uint32_t>(q[2]) << 16) | (static_cast<uint32_t>(q[1]) << 8) |
+         static_cast<uint32_t>(q[0]);
+#endif
 }
 
 inline uint32_t Expand(uint32_t value, int bits) {
@@ -96,7 +134,7 @@ bool FramePainter::Bind(const FramebufferView& fb) {
   }
   converted_.fill(Qt::black);
   rowBuffer_.assign(static_cast<size_t>(width), 0);
-  accumulator_.assign(static_cast<size_t>(width), 0);
+  accumulator_.assign(static_cast<size_t>(width) * 4, 0);
   pixels_ = fb.pixels;
   width_ = width;
   height_ = height;
@@ -212,30 +250,26 @@ void FramePainter::ScaleRect(const QRect& dest) {
   const int firstColumn = columns_.first[dest.left()];
   const int lastColumn = columns_.first[dest.right()] + columns_.count[dest.right()];
   const int span = lastColumn - firstColumn;
-  uint32_t* row = rowBuffer_.data();
-  uint64_t* acc = accumulator_.data();
+  uint16_t* acc = accumulator_.data();
   for (int dy = dest.top(); dy <= dest.bottom(); ++dy) {
-    std::fill(acc, acc + span, uint64_t{0});
     const int rowTaps = rows_.count[dy];
     const uint16_t* rowWeights = &rows_.weights[rows_.offset[dy]];
     for (int k = 0; k < rowTaps; ++k) {
-      FetchRow(rows_.first[dy] + k, firstColumn, span, row);
-      const uint64_t w = rowWeights[k];
-      for (int i = 0; i < span; ++i) {
-        acc[i] += w * Spread(row[i]);
+      const int y = rows_.first[dy] + k;
+      const uint8_t* bytes;
+      if (layout_ == Layout::Xrgb32) {
+        // Read in place: the pad byte's lane is summed but never used.
+        bytes = pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(firstColumn)) * 4;
+      } else {
+        FetchRow(y, firstColumn, span, rowBuffer_.data());
+        bytes = reinterpret_cast<const uint8_t*>(rowBuffer_.data());
       }
+      AccumulateRow(bytes, span, rowWeights[k], k == 0, acc);
     }
     auto* out = reinterpret_cast<uint32_t*>(scaled_.scanLine(dy));
     for (int dx = dest.left(); dx <= dest.right(); ++dx) {
-      const uint64_t* a = acc + (columns_.first[dx] - firstColumn);
-      const uint16_t* w = &columns_.weights[columns_.offset[dx]];
-      uint64_t blueGreen = 0;
-      uint64_t red = 0;
-      for (int k = 0, n = columns_.count[dx]; k < n; ++k) {
-        blueGreen += w[k] * (a[k] & kLowLanes);
-        red += w[k] * (a[k] >> (2 * kLane));
-      }
-      out[dx] = Gather(blueGreen, red);
+      out[dx] = Gather(acc + 4 * (columns_.first[dx] - firstColumn),
+                       &columns_.weights[columns_.offset[dx]], columns_.count[dx]);
     }
   }
 }

@@ -84,7 +84,7 @@ class FramePainter {
   QImage scaled_;     // scaled image size
   Taps columns_, rows_;
   std::vector<uint32_t> rowBuffer_;   // one fetched source row span
-  std::vector<uint64_t> accumulator_; // per source column: three 22-bit channel sums
+  std::vector<uint16_t> accumulator_; // per source column: four byte-lane sums
 };
 
 }  // namespace qc
