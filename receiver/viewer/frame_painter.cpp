@@ -54,7 +54,12 @@ inline void AccumulateRow(const uint8_t* bytes, int span, uint16_t weight, bool 
 // exact. (x + 5000) / 10000 is then rounded as float: the product is off by
 // less than 3e-5 and the 5e-5 bias keeps every quotient on the integer
 // division's side (checked over all of 0..2,550,000 by the painter's test).
-inline uint32_t Gather(const uint16_t* acc, const uint16_t* weights, int count) {
+// Every destination pixel has the same number of taps (zero weights pad the
+// shorter ones), a constant where it is small: no branch that depends on
+// the pixel.
+template <int kFixed>
+inline uint32_t Gather(const uint16_t* acc, const uint16_t* weights, int runtimeCount) {
+  const int count = kFixed > 0 ? kFixed : runtimeCount;
   F32x4 sum = {0, 0, 0, 0};
   for (int k = 0; k < count; ++k) {
     U16x4 column;
@@ -190,8 +195,10 @@ void FramePainter::BuildTaps(int sourceExtent, int percent, Taps& taps) {
   taps.first.resize(dest);
   taps.count.resize(dest);
   taps.offset.resize(dest);
-  taps.weights.clear();
-  taps.weights.reserve(static_cast<size_t>(dest) * (100 / percent + 2));
+  // At most this many source pixels meet one destination pixel; every
+  // destination pixel gets that many weights, the missing ones zero.
+  taps.stride = (99 + percent - 1) / percent + 1;
+  taps.weights.assign(static_cast<size_t>(dest) * taps.stride, 0);
   // Destination pixel d covers [100 d, 100 d + 100) and source pixel i covers
   // [s i, s i + s), both in units of 1/(100 s) source pixel; the overlap is
   // the weight, so every destination pixel's weights sum to 100.
@@ -202,10 +209,10 @@ void FramePainter::BuildTaps(int sourceExtent, int percent, Taps& taps) {
     const int i1 = (hi - 1) / percent;
     taps.first[d] = i0;
     taps.count[d] = i1 - i0 + 1;
-    taps.offset[d] = static_cast<int>(taps.weights.size());
+    taps.offset[d] = d * taps.stride;
     for (int i = i0; i <= i1; ++i) {
       const int w = std::min(hi, percent * (i + 1)) - std::max(lo, percent * i);
-      taps.weights.push_back(static_cast<uint16_t>(w));
+      taps.weights[static_cast<size_t>(taps.offset[d] + i - i0)] = static_cast<uint16_t>(w);
     }
   }
 }
@@ -219,6 +226,8 @@ void FramePainter::SetScale(int percent) {
   }
   BuildTaps(width_, percent, columns_);
   BuildTaps(height_, percent, rows_);
+  // Padded taps read past the last column's sums (with weight zero).
+  accumulator_.assign(static_cast<size_t>(width_ + columns_.stride) * 4, 0);
   const int sw = static_cast<int>(columns_.first.size());
   const int sh = static_cast<int>(rows_.first.size());
   if (sw > 0 && sh > 0) {
@@ -267,10 +276,32 @@ void FramePainter::ScaleRect(const QRect& dest) {
       AccumulateRow(bytes, span, rowWeights[k], k == 0, acc);
     }
     auto* out = reinterpret_cast<uint32_t*>(scaled_.scanLine(dy));
-    for (int dx = dest.left(); dx <= dest.right(); ++dx) {
-      out[dx] = Gather(acc + 4 * (columns_.first[dx] - firstColumn),
-                       &columns_.weights[columns_.offset[dx]], columns_.count[dx]);
+    switch (columns_.stride) {
+      case 2:
+        GatherRow<2>(acc, firstColumn, dest.left(), dest.right(), out);
+        break;
+      case 3:
+        GatherRow<3>(acc, firstColumn, dest.left(), dest.right(), out);
+        break;
+      case 4:
+        GatherRow<4>(acc, firstColumn, dest.left(), dest.right(), out);
+        break;
+      default:
+        GatherRow<0>(acc, firstColumn, dest.left(), dest.right(), out);
+        break;
     }
+  }
+}
+
+template <int kFixed>
+void FramePainter::GatherRow(const uint16_t* acc, int firstColumn, int left, int right,
+                             uint32_t* out) const {
+  const int stride = columns_.stride;
+  const uint16_t* weights = columns_.weights.data();
+  const int* first = columns_.first.data();
+  for (int dx = left; dx <= right; ++dx) {
+    out[dx] = Gather<kFixed>(acc + 4 * (first[dx] - firstColumn),
+                             weights + static_cast<size_t>(dx) * stride, stride);
   }
 }
 

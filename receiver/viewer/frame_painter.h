@@ -62,12 +62,15 @@ class FramePainter {
     std::vector<int> count;     // number of source indices contributing
     std::vector<int> offset;    // into weights
     std::vector<uint16_t> weights;  // sum to 100 per destination index
+    int stride = 1;                 // weights per destination index (zero padded)
   };
 
   void FetchRow(int y, int x0, int count, uint32_t* out) const;
   uint32_t ToRgb32(uint32_t value) const;
   void ConvertRect(const QRect& source);
   void ScaleRect(const QRect& dest);
+  template <int kFixed>
+  void GatherRow(const uint16_t* acc, int firstColumn, int left, int right, uint32_t* out) const;
   static void BuildTaps(int sourceExtent, int percent, Taps& taps);
   static Channel ChannelFor(uint32_t mask);
 
