@@ -350,6 +350,11 @@ void ViewerWindow::ScheduleFrame() {
   }
 }
 
+bool ViewerWindow::PaintPending() {
+  std::lock_guard<std::mutex> lock(callMutex_);
+  return !stopping_ && (frameDue_ || pendingCount_ > 0);
+}
+
 void ViewerWindow::PaintFrame() {
   int count;
   uint64_t target;

@@ -98,6 +98,8 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   // the window was made.
   int FrameIntervalMs() const { return frameIntervalMs_; }
   uint64_t FramesPainted() const { return framesPainted_; }
+  // True while invalidated areas wait for their frame.
+  bool PaintPending();
 
   // ViewerSurface (see viewer_surface.h for the threads).
   void ViewerStarted() override;
