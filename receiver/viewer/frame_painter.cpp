@@ -3,9 +3,6 @@
 #include <QPainter>
 #include <algorithm>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace qc {
 
@@ -14,22 +11,23 @@ namespace {
 constexpr uint32_t kOpaque = 0xff000000u;
 
 // The scaler works on the four bytes of a pixel as lanes of small vectors
-// (GCC/Clang vector extensions: SSE2 or NEON code, no intrinsics).
-// Vertical pass: a destination row's weights sum to 100, so a column's
-// channel sums stay at or below 100 x 255 = 25,500 and fit 16-bit lanes,
-// eight lanes (two pixels) per step. Horizontal pass: 32-bit lanes, at most
-// 100 x 25,500 per channel, divided by 100 x 100 with rounding.
+// (GCC/Clang vector extensions: SSE2 or NEON code, no intrinsics). Both
+// passes run on 16-bit lanes: the weights of one destination index sum to
+// 100, so a weighted sum of bytes stays at or below 100 x 255 = 25,500. The
+// vertical pass rounds its column sums back to bytes, the horizontal pass
+// sums those; the two roundings put a channel at most 1 away from the exact
+// area average, which no one sees and which spares the 32-bit sums.
+typedef uint8_t U8x4 __attribute__((vector_size(4)));
 typedef uint8_t U8x8 __attribute__((vector_size(8)));
-typedef uint16_t U16x8 __attribute__((vector_size(16)));
+typedef uint8_t U8x16 __attribute__((vector_size(16)));
 typedef uint16_t U16x4 __attribute__((vector_size(8)));
-typedef uint32_t U32x4 __attribute__((vector_size(16)));
-typedef int32_t I32x4 __attribute__((vector_size(16)));
-typedef float F32x4 __attribute__((vector_size(16)));
+typedef uint16_t U16x8 __attribute__((vector_size(16)));
 
-// Sum the weighted source row `bytes` (span pixels of four bytes) into the
-// column sums; the first tap of a row stores instead of adding.
-inline void AccumulateRow(const uint8_t* bytes, int span, uint16_t weight, bool first,
-                          uint16_t* acc) {
+// Sums the weighted source row `bytes` (span pixels of four bytes) into
+// the column sums `acc`; the first tap of a row stores instead of adding,
+// the last one rounds the sums to the bytes `out` instead.
+inline void AccumulateRow(const uint8_t* bytes, int span, uint16_t weight, bool first, bool last,
+                          uint16_t* acc, uint8_t* out) {
   const int lanes = span * 4;
   int i = 0;
   for (; i + 8 <= lanes; i += 8) {
@@ -41,40 +39,55 @@ inline void AccumulateRow(const uint8_t* bytes, int span, uint16_t weight, bool 
       std::memcpy(&old, acc + i, 16);
       sum += old;
     }
-    std::memcpy(acc + i, &sum, 16);
+    if (last) {
+      const U8x8 rounded = __builtin_convertvector((sum + 50) / 100, U8x8);
+      std::memcpy(out + i, &rounded, 8);
+    } else {
+      std::memcpy(acc + i, &sum, 16);
+    }
   }
   for (; i < lanes; ++i) {
     const auto term = static_cast<uint16_t>(bytes[i] * weight);
-    acc[i] = first ? term : static_cast<uint16_t>(acc[i] + term);
+    const auto sum = static_cast<uint16_t>(first ? term : acc[i] + term);
+    acc[i] = sum;
+    if (last) {
+      out[i] = static_cast<uint8_t>((sum + 50) / 100);
+    }
   }
 }
 
-// One destination pixel from `count` columns of sums. The horizontal pass
-// runs in float: every product and sum is an integer below 2^22, so it is
-// exact. (x + 5000) / 10000 is then rounded as float: the product is off by
-// less than 3e-5 and the 5e-5 bias keeps every quotient on the integer
-// division's side (checked over all of 0..2,550,000 by the painter's test).
-// Every destination pixel has the same number of taps (zero weights pad the
-// shorter ones), a constant where it is small: no branch that depends on
-// the pixel.
-template <int kFixed>
-inline uint32_t Gather(const uint16_t* acc, const uint16_t* weights, int runtimeCount) {
-  const int count = kFixed > 0 ? kFixed : runtimeCount;
-  F32x4 sum = {0, 0, 0, 0};
-  for (int k = 0; k < count; ++k) {
-    U16x4 column;
-    std::memcpy(&column, acc + 4 * k, 8);
-    sum += __builtin_convertvector(__builtin_convertvector(column, U32x4), F32x4) *
-           static_cast<float>(weights[k]);
+// One destination pixel from the column bytes at `columns`: up to four taps
+// (zero weights pad the shorter ones) from one 16-byte load with the weights
+// spread over the lanes (kTaps 4), otherwise tap by tap (kTaps 0).
+template <int kTaps>
+inline uint32_t Gather(const uint8_t* columns, const uint16_t* lanes, const uint16_t* weights,
+                       int taps) {
+  U16x4 sum;
+  if constexpr (kTaps > 0) {
+    U8x16 v;
+    std::memcpy(&v, columns, 16);
+    const U16x8 low =
+        __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7), U16x8);
+    const U16x8 high =
+        __builtin_convertvector(__builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15), U16x8);
+    U16x8 wLow, wHigh;
+    std::memcpy(&wLow, lanes, 16);
+    std::memcpy(&wHigh, lanes + 8, 16);
+    const U16x8 both = low * wLow + high * wHigh;
+    sum = __builtin_shufflevector(both, both, 0, 1, 2, 3) +
+          __builtin_shufflevector(both, both, 4, 5, 6, 7);
+  } else {
+    sum = U16x4{0, 0, 0, 0};
+    for (int k = 0; k < taps; ++k) {
+      U8x4 v;
+      std::memcpy(&v, columns + 4 * k, 4);
+      sum += __builtin_convertvector(v, U16x4) * weights[k];
+    }
   }
-  const I32x4 q = __builtin_convertvector((sum + 5000.0f) * 1e-4f + 5e-5f, I32x4);
-#if defined(__SSE2__)
-  const __m128i words = _mm_packs_epi32(reinterpret_cast<__m128i>(q), _mm_setzero_si128());
-  return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))) | kOpaque;
-#else
-  return kOpaque | (static_cast<uint32_t>(q[2]) << 16) | (static_cast<uint32_t>(q[1]) << 8) |
-         static_cast<uint32_t>(q[0]);
-#endif
+  const U8x4 bytes = __builtin_convertvector((sum + 50) / 100, U8x4);
+  uint32_t pixel;
+  std::memcpy(&pixel, &bytes, 4);
+  return pixel | kOpaque;
 }
 
 inline uint32_t Expand(uint32_t value, int bits) {
@@ -226,8 +239,17 @@ void FramePainter::SetScale(int percent) {
   }
   BuildTaps(width_, percent, columns_);
   BuildTaps(height_, percent, rows_);
-  // Padded taps read past the last column's sums (with weight zero).
-  accumulator_.assign(static_cast<size_t>(width_ + columns_.stride) * 4, 0);
+  // The gather reads 16 bytes from a pixel's first tap: padded taps read
+  // past the last column (with weight zero).
+  columnBytes_.assign(static_cast<size_t>(width_ + 4) * 4, 0);
+  laneWeights_.assign(columns_.stride <= 4 ? columns_.first.size() * 16 : 0, 0);
+  for (size_t d = 0; d < laneWeights_.size() / 16; ++d) {
+    for (int k = 0; k < columns_.stride; ++k) {
+      for (int lane = 0; lane < 4; ++lane) {
+        laneWeights_[d * 16 + 4 * k + lane] = columns_.weights[d * columns_.stride + k];
+      }
+    }
+  }
   const int sw = static_cast<int>(columns_.first.size());
   const int sh = static_cast<int>(rows_.first.size());
   if (sw > 0 && sh > 0) {
@@ -260,6 +282,7 @@ void FramePainter::ScaleRect(const QRect& dest) {
   const int lastColumn = columns_.first[dest.right()] + columns_.count[dest.right()];
   const int span = lastColumn - firstColumn;
   uint16_t* acc = accumulator_.data();
+  uint8_t* columns = columnBytes_.data();
   for (int dy = dest.top(); dy <= dest.bottom(); ++dy) {
     const int rowTaps = rows_.count[dy];
     const uint16_t* rowWeights = &rows_.weights[rows_.offset[dy]];
@@ -273,35 +296,28 @@ void FramePainter::ScaleRect(const QRect& dest) {
         FetchRow(y, firstColumn, span, rowBuffer_.data());
         bytes = reinterpret_cast<const uint8_t*>(rowBuffer_.data());
       }
-      AccumulateRow(bytes, span, rowWeights[k], k == 0, acc);
+      AccumulateRow(bytes, span, rowWeights[k], k == 0, k == rowTaps - 1, acc, columns);
     }
     auto* out = reinterpret_cast<uint32_t*>(scaled_.scanLine(dy));
-    switch (columns_.stride) {
-      case 2:
-        GatherRow<2>(acc, firstColumn, dest.left(), dest.right(), out);
-        break;
-      case 3:
-        GatherRow<3>(acc, firstColumn, dest.left(), dest.right(), out);
-        break;
-      case 4:
-        GatherRow<4>(acc, firstColumn, dest.left(), dest.right(), out);
-        break;
-      default:
-        GatherRow<0>(acc, firstColumn, dest.left(), dest.right(), out);
-        break;
+    if (columns_.stride <= 4) {
+      GatherRow<4>(columns, firstColumn, dest.left(), dest.right(), out);
+    } else {
+      GatherRow<0>(columns, firstColumn, dest.left(), dest.right(), out);
     }
   }
 }
 
-template <int kFixed>
-void FramePainter::GatherRow(const uint16_t* acc, int firstColumn, int left, int right,
+template <int kTaps>
+void FramePainter::GatherRow(const uint8_t* columns, int firstColumn, int left, int right,
                              uint32_t* out) const {
   const int stride = columns_.stride;
   const uint16_t* weights = columns_.weights.data();
+  const uint16_t* lanes = laneWeights_.data();
   const int* first = columns_.first.data();
   for (int dx = left; dx <= right; ++dx) {
-    out[dx] = Gather<kFixed>(acc + 4 * (first[dx] - firstColumn),
-                             weights + static_cast<size_t>(dx) * stride, stride);
+    out[dx] = Gather<kTaps>(columns + 4 * (first[dx] - firstColumn),
+                            lanes + static_cast<size_t>(dx) * 16,
+                            weights + static_cast<size_t>(dx) * stride, stride);
   }
 }
 

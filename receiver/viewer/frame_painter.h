@@ -69,8 +69,9 @@ class FramePainter {
   uint32_t ToRgb32(uint32_t value) const;
   void ConvertRect(const QRect& source);
   void ScaleRect(const QRect& dest);
-  template <int kFixed>
-  void GatherRow(const uint16_t* acc, int firstColumn, int left, int right, uint32_t* out) const;
+  template <int kTaps>
+  void GatherRow(const uint8_t* columns, int firstColumn, int left, int right,
+                 uint32_t* out) const;
   static void BuildTaps(int sourceExtent, int percent, Taps& taps);
   static Channel ChannelFor(uint32_t mask);
 
@@ -88,6 +89,8 @@ class FramePainter {
   Taps columns_, rows_;
   std::vector<uint32_t> rowBuffer_;   // one fetched source row span
   std::vector<uint16_t> accumulator_; // per source column: four byte-lane sums
+  std::vector<uint8_t> columnBytes_;  // per source column: the rounded sums
+  std::vector<uint16_t> laneWeights_; // per destination column: 4 taps x 4 lanes
 };
 
 }  // namespace qc
