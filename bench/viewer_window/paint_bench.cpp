@@ -1,15 +1,19 @@
 // Paint cost of a 1920 x 1080 x 32 framebuffer: the whole frame unscaled and
 // scaled to fit 1280 x 1024, and a band of 30 rows (one typical update).
-// Paints into an RGB32 image like the X11 backing store.
+// Paints into an RGB32 image like the X11 backing store. The program runs on
+// a private 1280 x 1024 Xvfb, which the window benchmarks
+// (window_stream_bench.cpp) need.
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QPainter>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "receiver/viewer/frame_painter.h"
 #include "receiver/viewer/viewer_geometry.h"
+#include "tests/support/xvfb_server.h"
 
 namespace {
 
@@ -102,8 +106,14 @@ BENCHMARK(BM_FullFrame16BitScaled1280x1024)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QGuiApplication app(argc, argv);
+  qc::test::XvfbServer xvfb("1280x1024x24");
+  if (!xvfb.Ready()) {
+    fprintf(stderr, "Xvfb did not start\n");
+    return 1;
+  }
+  setenv("DISPLAY", xvfb.Display().c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
