@@ -75,6 +75,7 @@ class TerminalStream : public qc::ViewerSource {
   }
   std::mutex& CursorLock() override { return cursor_.Lock(); }
   qc::RemoteCursorState& CursorState() override { return cursor_.State(); }
+  uint64_t Bands() const { return bands_.load(); }
 
  private:
   void Run() {
@@ -96,6 +97,7 @@ class TerminalStream : public qc::ViewerSource {
       for (int top = 0; top < kHeight && running_; top += kLineRows) {
         surface_->InvalidateFramebufferRect({0, top - 1, kWidth, top + kLineRows + 1});
         surface_->UpdateWindow();
+        ++bands_;
       }
     }
   }
@@ -105,6 +107,7 @@ class TerminalStream : public qc::ViewerSource {
   qc::ViewerSurface* surface_ = nullptr;
   std::thread thread_;
   std::atomic<bool> running_{false};
+  std::atomic<uint64_t> bands_{0};
 };
 
 double ThreadCpuMs() {
@@ -128,11 +131,15 @@ void Stream(benchmark::State& state, bool fullScreen) {
     // Let the window appear and settle before measuring.
     RunEventLoop(1000);
     const double cpuBefore = ThreadCpuMs();
+    const uint64_t framesBefore = window.FramesPainted();
+    const uint64_t bandsBefore = stream.Bands();
     QElapsedTimer clock;
     clock.start();
     RunEventLoop(kStreamMs);
     const double cpuMs = ThreadCpuMs() - cpuBefore;
     const double seconds = clock.elapsed() / 1000.0;
+    state.counters["frames_per_s"] = (window.FramesPainted() - framesBefore) / seconds;
+    state.counters["bands_per_s"] = (stream.Bands() - bandsBefore) / seconds;
     window.SetRestarting();
     window.Stop();
     state.SetIterationTime(seconds);
