@@ -1,15 +1,19 @@
 // Paint cost of a 1920 x 1080 x 32 framebuffer: the whole frame unscaled and
 // scaled to fit 1280 x 1024, and a band of 30 rows (one typical update).
-// Paints into an RGB32 image like the X11 backing store.
+// Paints into an RGB32 image like the X11 backing store. The program runs on
+// a private 1280 x 1024 Xvfb, which the window benchmarks
+// (window_stream_bench.cpp) need.
 #include <benchmark/benchmark.h>
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QPainter>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "receiver/viewer/frame_painter.h"
 #include "receiver/viewer/viewer_geometry.h"
+#include "tests/support/xvfb_server.h"
 
 namespace {
 
@@ -72,6 +76,19 @@ void Run(benchmark::State& state, int bits, bool scaled, int rows) {
   }
 }
 
+// Qt's own smooth (area-averaging) scaler on the same frame, for comparison
+// (it spreads the work over its thread pool: CPU of the whole process).
+void BM_QtSmoothScaleFullFrame(benchmark::State& state) {
+  const QImage source(reinterpret_cast<const uchar*>(Data().pixels.data()), kWidth, kHeight,
+                      QImage::Format_RGB32);
+  const auto fit = qc::FullScreenTransform({kWidth, kHeight}, {1280, 1024});
+  const QSize size(kWidth * fit.sx / 100, kHeight * fit.sx / 100);
+  for (auto _ : state) {
+    QImage scaled = source.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    benchmark::DoNotOptimize(scaled.constBits());
+  }
+}
+
 void BM_FullFrameUnscaled(benchmark::State& s) { Run(s, 32, false, 0); }
 void BM_FullFrameScaled1280x1024(benchmark::State& s) { Run(s, 32, true, 0); }
 void BM_Band30RowsUnscaled(benchmark::State& s) { Run(s, 32, false, kBandRows); }
@@ -81,6 +98,7 @@ void BM_FullFrame16BitScaled1280x1024(benchmark::State& s) { Run(s, 16, true, 0)
 
 BENCHMARK(BM_FullFrameUnscaled)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FullFrameScaled1280x1024)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QtSmoothScaleFullFrame)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Band30RowsUnscaled)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Band30RowsScaled1280x1024)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FullFrame16BitUnscaled)->Unit(benchmark::kMillisecond);
@@ -89,8 +107,14 @@ BENCHMARK(BM_FullFrame16BitScaled1280x1024)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QGuiApplication app(argc, argv);
+  qc::test::XvfbServer xvfb("1280x1024x24");
+  if (!xvfb.Ready()) {
+    fprintf(stderr, "Xvfb did not start\n");
+    return 1;
+  }
+  setenv("DISPLAY", xvfb.Display().c_str(), 1);
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

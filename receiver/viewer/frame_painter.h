@@ -62,12 +62,16 @@ class FramePainter {
     std::vector<int> count;     // number of source indices contributing
     std::vector<int> offset;    // into weights
     std::vector<uint16_t> weights;  // sum to 100 per destination index
+    int stride = 1;                 // weights per destination index (zero padded)
   };
 
   void FetchRow(int y, int x0, int count, uint32_t* out) const;
   uint32_t ToRgb32(uint32_t value) const;
   void ConvertRect(const QRect& source);
   void ScaleRect(const QRect& dest);
+  template <int kTaps>
+  void GatherRow(const uint8_t* columns, int firstColumn, int left, int right,
+                 uint32_t* out) const;
   static void BuildTaps(int sourceExtent, int percent, Taps& taps);
   static Channel ChannelFor(uint32_t mask);
 
@@ -84,7 +88,9 @@ class FramePainter {
   QImage scaled_;     // scaled image size
   Taps columns_, rows_;
   std::vector<uint32_t> rowBuffer_;   // one fetched source row span
-  std::vector<uint64_t> accumulator_; // per source column: three 22-bit channel sums
+  std::vector<uint16_t> accumulator_; // per source column: four byte-lane sums
+  std::vector<uint8_t> columnBytes_;  // per source column: the rounded sums
+  std::vector<uint16_t> laneWeights_; // per destination column: 4 taps x 4 lanes
 };
 
 }  // namespace qc

@@ -34,10 +34,11 @@ class ViewerSurface {
   // with the cursor lock held, so it must never wait for the GUI thread.
   virtual void InvalidateFramebufferRect(const Rect& r) = 0;
 
-  // Update thread, after every datagram of the transmission: paint what was
-  // invalidated and return when it was painted (so decoding never runs more
-  // than one datagram ahead of the screen), or return at once when the
-  // surface is stopping or hidden.
+  // Update thread, after every datagram of the transmission: have what was
+  // invalidated painted with the next display frame. It may return before
+  // the paint; it waits only when the surface has fallen more than a few
+  // frames behind, so decoding never runs far ahead of the screen. Returns
+  // at once when the surface is stopping or hidden.
   virtual void UpdateWindow() = 0;
 };
 

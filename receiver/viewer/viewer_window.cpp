@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QWindow>
 #include <sys/eventfd.h>
@@ -42,6 +43,11 @@ int RequestFor(int sliderAction) {
       return -1;  // anything else: no movement
   }
 }
+
+// A frame the update thread asked for that is this many frame periods
+// overdue makes it wait for the paint: the GUI thread is busy elsewhere, and
+// decoding further would only widen the gap between picture and screen.
+constexpr int kMaxFramesBehind = 2;
 
 QRect ToQRect(const Rect& r) {
   return QRect(r.left, r.top, r.Width(), r.Height());
@@ -105,6 +111,15 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
   } else {
     Log().Print("qvViewer: Unable to create the window's wake-up event\n");
   }
+  // Paints of invalidated areas follow the display's refresh; a screen that
+  // reports no sensible rate gets 60 Hz.
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const double hz = screen != nullptr ? screen->refreshRate() : 0.0;
+  frameIntervalMs_ = hz >= 20.0 && hz <= 240.0 ? static_cast<int>(1000.0 / hz) : 16;
+  frameTimer_ = new QTimer(this);
+  frameTimer_->setSingleShot(true);
+  frameTimer_->setTimerType(Qt::PreciseTimer);
+  connect(frameTimer_, &QTimer::timeout, this, [this] { PaintFrame(); });
   hide();
 }
 
@@ -204,7 +219,9 @@ void ViewerWindow::ViewerStarted() {
   std::lock_guard<std::mutex> lock(callMutex_);
   stopping_ = false;
   placeRequested_ = false;
-  paintRequested_ = paintServed_ = 0;
+  placeTicket_ = placeServed_ = 0;
+  frameDue_ = false;
+  frameRequested_ = frameServed_ = 0;
   pendingCount_ = 0;
 }
 
@@ -213,6 +230,7 @@ void ViewerWindow::ViewerStopping() {
     std::lock_guard<std::mutex> lock(callMutex_);
     stopping_ = true;
     placeRequested_ = false;
+    frameDue_ = false;
     pendingCount_ = 0;
   }
   callDone_.notify_all();
@@ -226,11 +244,11 @@ void ViewerWindow::PlaceWindow() {
       return;
     }
     placeRequested_ = true;
-    ticket = ++paintRequested_;
+    ticket = ++placeTicket_;
   }
   Wake();
   std::unique_lock<std::mutex> lock(callMutex_);
-  callDone_.wait(lock, [&] { return stopping_ || paintServed_ >= ticket; });
+  callDone_.wait(lock, [&] { return stopping_ || placeServed_ >= ticket; });
 }
 
 void ViewerWindow::InvalidateFramebufferRect(const Rect& r) {
@@ -259,22 +277,29 @@ void ViewerWindow::InvalidateFramebufferRect(const Rect& r) {
 }
 
 void ViewerWindow::UpdateWindow() {
-  uint64_t ticket;
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    if (stopping_) {
-      return;
-    }
-    if (!shown_.load(std::memory_order_relaxed)) {
-      // Hidden: nothing to paint; showing the window repaints all of it.
-      pendingCount_ = 0;
-      return;
-    }
-    ticket = ++paintRequested_;
-  }
-  Wake();
+  const auto now = std::chrono::steady_clock::now();
   std::unique_lock<std::mutex> lock(callMutex_);
-  callDone_.wait(lock, [&] { return stopping_ || paintServed_ >= ticket; });
+  if (stopping_) {
+    return;
+  }
+  if (!shown_.load(std::memory_order_relaxed)) {
+    // Hidden: nothing to paint; showing the window repaints all of it.
+    pendingCount_ = 0;
+    return;
+  }
+  if (!frameDue_) {
+    frameDue_ = true;
+    frameDueSince_ = now;
+    ++frameRequested_;
+    lock.unlock();
+    Wake();
+    return;
+  }
+  if (now - frameDueSince_ < std::chrono::milliseconds(kMaxFramesBehind * frameIntervalMs_)) {
+    return;
+  }
+  const uint64_t ticket = frameRequested_;
+  callDone_.wait(lock, [&] { return stopping_ || frameServed_ >= ticket; });
 }
 
 void ViewerWindow::Wake() {
@@ -293,20 +318,54 @@ void ViewerWindow::ServeRequests() {
   [[maybe_unused]] ssize_t n = read(wakeFd_, &counter, sizeof counter);
 
   bool place;
-  uint64_t target;
-  int count;
-  Rect rects[kPendingRects];
+  uint64_t ticket;
   {
     std::lock_guard<std::mutex> lock(callMutex_);
     place = placeRequested_ && !stopping_;
     placeRequested_ = false;
-    target = paintRequested_;
-    count = stopping_ ? 0 : pendingCount_;
-    std::copy(pending_, pending_ + count, rects);
-    pendingCount_ = 0;
+    ticket = placeTicket_;
   }
   if (place) {
     DoPlaceWindow();
+  }
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    placeServed_ = std::max(placeServed_, ticket);
+  }
+  callDone_.notify_all();
+  ScheduleFrame();
+}
+
+void ViewerWindow::ScheduleFrame() {
+  if (frameTimer_->isActive()) {
+    return;  // the coming frame takes whatever arrived meanwhile
+  }
+  const auto since = std::chrono::steady_clock::now() - lastFrame_;
+  const auto interval = std::chrono::milliseconds(frameIntervalMs_);
+  if (since >= interval) {
+    PaintFrame();
+  } else {
+    frameTimer_->start(
+        std::chrono::duration_cast<std::chrono::milliseconds>(interval - since).count() + 1);
+  }
+}
+
+bool ViewerWindow::PaintPending() {
+  std::lock_guard<std::mutex> lock(callMutex_);
+  return !stopping_ && (frameDue_ || pendingCount_ > 0);
+}
+
+void ViewerWindow::PaintFrame() {
+  int count;
+  uint64_t target;
+  Rect rects[kPendingRects];
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    count = stopping_ ? 0 : pendingCount_;
+    std::copy(pending_, pending_ + count, rects);
+    pendingCount_ = 0;
+    target = frameRequested_;
+    frameDue_ = false;
   }
   if (count > 0 && placed_ && isVisible()) {
     QRegion region;
@@ -315,12 +374,14 @@ void ViewerWindow::ServeRequests() {
       region += ToQRect(FramebufferToWindow(rects[i], transform_)) & client;
     }
     if (!region.isEmpty()) {
+      lastFrame_ = std::chrono::steady_clock::now();
+      ++framesPainted_;
       viewport()->repaint(region);
     }
   }
   {
     std::lock_guard<std::mutex> lock(callMutex_);
-    paintServed_ = std::max(paintServed_, target);
+    frameServed_ = std::max(frameServed_, target);
   }
   callDone_.notify_all();
 }

@@ -25,17 +25,23 @@
 // messages; the window never acts on them itself (ids: receiver_commands.h).
 //
 // Threads: every public method except the ViewerSurface ones runs on the
-// GUI thread. PlaceWindow and UpdateWindow (update thread) are served by
-// the GUI thread while the update thread waits; the wait ends at once when
-// the viewer is stopping (ViewerStopping), so Stop can never deadlock with
-// an update thread inside them. InvalidateFramebufferRect only records the
-// rectangle and wakes the GUI thread; it never waits.
+// GUI thread. PlaceWindow (update thread) is served by the GUI thread while
+// the update thread waits; the wait ends at once when the viewer is stopping
+// (ViewerStopping), so Stop can never deadlock with an update thread inside
+// it. InvalidateFramebufferRect and UpdateWindow only record what is to be
+// painted and wake the GUI thread: invalidated rectangles accumulate and are
+// painted together once per display frame (FrameIntervalMs), so a flood of
+// datagrams costs one paint per frame, not one per datagram. UpdateWindow
+// waits only when the frame it asked for is overdue by more than two frame
+// periods (a busy GUI thread): decoding never runs far ahead of the screen,
+// and a band caught half-decoded by one frame is repainted by the next.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QRect>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -48,6 +54,7 @@
 
 class QMenu;
 class QSocketNotifier;
+class QTimer;
 
 namespace qc {
 
@@ -86,6 +93,14 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   // Scrolls the client area by (dx, dy), clamped; false when nothing moved.
   bool ScrollBy(int dx, int dy);
 
+  // The pacing of invalidated-area paints: the primary screen's refresh
+  // period (16 ms at 60 Hz), and how many such frames were painted since
+  // the window was made.
+  int FrameIntervalMs() const { return frameIntervalMs_; }
+  uint64_t FramesPainted() const { return framesPainted_; }
+  // True while invalidated areas wait for their frame.
+  bool PaintPending();
+
   // ViewerSurface (see viewer_surface.h for the threads).
   void ViewerStarted() override;
   void ViewerStopping() override;
@@ -113,6 +128,8 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
 
   void Wake();
   void ServeRequests();
+  void ScheduleFrame();
+  void PaintFrame();
   void DoPlaceWindow();
   void EnterFullScreen(bool logIt);
   void LeaveFullScreen();
@@ -144,13 +161,22 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   QRect savedGeometry_;
   QImage cursorImage_;           // the remote cursor's inverting pixels, white on transparent
 
+  QTimer* frameTimer_ = nullptr;  // single shot: the next frame is due
+  int frameIntervalMs_ = 16;
+  std::chrono::steady_clock::time_point lastFrame_{};
+  uint64_t framesPainted_ = 0;
+
   // Shared with the update thread.
   std::mutex callMutex_;
   std::condition_variable callDone_;
   bool stopping_ = true;         // between ViewerStopping and ViewerStarted
   bool placeRequested_ = false;
-  uint64_t paintRequested_ = 0;  // UpdateWindow tickets
-  uint64_t paintServed_ = 0;
+  uint64_t placeTicket_ = 0;
+  uint64_t placeServed_ = 0;
+  bool frameDue_ = false;        // UpdateWindow asked for a frame not yet painted
+  std::chrono::steady_clock::time_point frameDueSince_{};
+  uint64_t frameRequested_ = 0;  // frame tickets
+  uint64_t frameServed_ = 0;
   int pendingCount_ = 0;
   Rect pending_[kPendingRects];
   std::atomic<bool> shown_{false};

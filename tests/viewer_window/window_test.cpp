@@ -3,6 +3,8 @@
 // edges), scroll bars, keys, the context menu, closing and restarting.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <QAction>
 #include <QKeyEvent>
 #include <QMenu>
@@ -70,6 +72,10 @@ class WindowTest : public testing::Test {
   void TearDown() override {
     if (window_) { window_->SetRestarting(); window_->Stop(); }
   }
+  // One update-thread step, and the frame that paints it.
+  bool Step() {
+    return gate_.Run() && ProcessUntil([&] { return !window_->PaintPending(); });
+  }
   void Settle(int ms = 100) { ProcessUntil([] { return false; }, ms); }
   QImage GrabClient() { return GrabFromScreen(*window_, window_->viewport()->geometry()); }
   QPoint Scroll() const {
@@ -98,7 +104,7 @@ class WindowTest : public testing::Test {
 };
 
 // The cursor is 16 x 16 at (100, 50), inverting in its left half.
-TEST_F(WindowTest, AnUpdatedBandAndTheCursorArePaintedBeforeUpdateWindowReturns) {
+TEST_F(WindowTest, AnUpdatedBandAndTheCursorArePaintedWithTheNextFrame) {
   src_.GiveCursorImage(16, true);
   src_.SetStep(gate_.Stepping([](FakeViewerSource& s, ViewerSurface& surface) {
     for (int y = 100; y < 130; ++y)
@@ -108,7 +114,7 @@ TEST_F(WindowTest, AnUpdatedBandAndTheCursorArePaintedBeforeUpdateWindowReturns)
     s.MoveCursor(surface, 100, 50);
   }));
   StartWith(640, 480, false);
-  ASSERT_TRUE(gate_.Run());
+  ASSERT_TRUE(Step());
   const QImage shot = GrabClient();
   EXPECT_EQ(At(shot, 0, 100), kWhite);
   EXPECT_EQ(At(shot, 639, 129), kWhite);
@@ -117,6 +123,37 @@ TEST_F(WindowTest, AnUpdatedBandAndTheCursorArePaintedBeforeUpdateWindowReturns)
   EXPECT_EQ(At(shot, 103, 55), Pattern(103, 55) ^ 0x00ffffffu);
   EXPECT_EQ(At(shot, 110, 55), Pattern(110, 55));
   EXPECT_EQ(At(shot, 99, 55), Pattern(99, 55));
+}
+
+// A flood of updates is painted once per frame at most, without waiting for
+// each paint, and once it stops the window shows the framebuffer exactly.
+TEST_F(WindowTest, AFloodIsPaintedAtTheFrameRateAndEndsExact) {
+  std::atomic<bool> flood{true};
+  src_.SetStep([&](FakeViewerSource& s, ViewerSurface& surface) {
+    const bool last = !flood;  // the last step restores the pattern everywhere
+    const int top = last ? 0 : static_cast<int>(s.Steps() * 7 % 400);
+    const int rows = last ? 430 : 30;
+    for (int y = top; y < top + rows; ++y)
+      for (int x = 0; x < s.Width(); ++x)
+        s.Pixels()[y * s.Width() + x] = last ? Pattern(x, y) : static_cast<uint32_t>(s.Steps() * 977 + x);
+    surface.InvalidateFramebufferRect({0, top - 1, s.Width(), top + rows + 1});
+    surface.UpdateWindow();
+    return !last;
+  });
+  StartWith(640, 480, false);
+  const uint64_t framesBefore = window_->FramesPainted();
+  const uint64_t stepsBefore = src_.Steps();
+  QElapsedTimer clock;
+  clock.start();
+  Settle(400);
+  flood = false;
+  const int64_t ms = clock.elapsed();
+  const uint64_t frames = window_->FramesPainted() - framesBefore;
+  ASSERT_TRUE(ProcessUntil([&] { return src_.StepsDone() && !window_->PaintPending(); }));
+  EXPECT_GT(src_.Steps() - stepsBefore, 2 * frames);
+  EXPECT_GE(frames, 2u);
+  EXPECT_LE(frames, static_cast<uint64_t>(ms / window_->FrameIntervalMs() + 2));
+  ExpectClientShowsFramebuffer();
 }
 
 TEST_F(WindowTest, SmallFramebufferIsCentredUnscrolledAndHiddenLetsUpdatesPass) {
@@ -257,12 +294,12 @@ TEST_F(WindowTest, CursorOverTheImageEdgeLeavesNoTraceInTheMargin) {
         for (int x = c.margin.left(); x <= c.margin.right(); ++x)
           ASSERT_EQ(At(shot, x, y), kBlack) << x << "," << y;
     };
-    ASSERT_TRUE(gate_.Run());
+    ASSERT_TRUE(Step());
     QImage shot = GrabFromScreen(*window_, kScreen);
     EXPECT_EQ(At(shot, c.white.x(), c.white.y()), kWhite);
     marginIsBlack(shot);
     where = 1;
-    ASSERT_TRUE(gate_.Run());
+    ASSERT_TRUE(Step());
     shot = GrabFromScreen(*window_, kScreen);
     EXPECT_NE(At(shot, c.white.x(), c.white.y()), kWhite);
     marginIsBlack(shot);
