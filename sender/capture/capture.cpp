@@ -97,6 +97,7 @@ bool qcCapture::SetUpScreen() {
   originX_ = format.originX;
   originY_ = format.originY;
   partialArea_ = format.partial;
+  areaFellBack_ = format.fellBack;
   bytesPerPixel_ = bitsPerPixel / 8;
 
   init_ = InitMessage{};

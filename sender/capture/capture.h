@@ -94,6 +94,9 @@ class qcCapture {
   void SetPaused(bool paused);
   bool IsPaused() const;
   bool IsPolling() const;
+  // Whether the screen source shares the primary monitor instead of the
+  // chosen area (after Init).
+  bool AreaFellBack() const { return areaFellBack_; }
 
   // Timer and display-change handlers (GUI thread).
   void OnPollTimer();
@@ -166,6 +169,7 @@ class qcCapture {
   int originX_ = 0;
   int originY_ = 0;
   bool partialArea_ = false;
+  bool areaFellBack_ = false;
   InitMessage init_;  // the screen identifier is filled in when sent
   uint8_t* frame_ = nullptr;  // owned by the screen source
   std::vector<uint8_t> backBuffer_;

@@ -29,6 +29,8 @@ struct ScreenFormat {
   int originX = 0;
   int originY = 0;
   bool partial = false;
+  // The choice could not be honoured; the primary monitor is shared.
+  bool fellBack = false;
 };
 
 class ScreenSource {

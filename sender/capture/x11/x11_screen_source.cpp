@@ -180,6 +180,7 @@ bool X11ScreenSource::Open(ScreenFormat& format) {
   format.originX = area_.x;
   format.originY = area_.y;
   format.partial = area_ != ScreenRect{0, 0, screenWidth_, screenHeight_};
+  format.fellBack = fellBack_;
   format.bitsPerPixel = bits;
   if (bits >= 16) {
     format.redMask = visual->red_mask;
