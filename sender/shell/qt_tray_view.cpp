@@ -112,7 +112,11 @@ void QtTrayView::SetMenu(const TrayMenu& menu) {
   quit_->setEnabled(menu.quitEnabled);
   if (share_->isEmpty() || menu.monitors != shareLabels_) {
     shareLabels_ = menu.monitors;
-    share_->clear();
+    // Later: the menu may be rebuilt from the slot of one of its items.
+    for (QAction* old : share_->actions()) {
+      share_->removeAction(old);
+      old->deleteLater();
+    }
     for (int k = 0; k <= static_cast<int>(shareLabels_.size()); ++k) {
       QAction* item = share_->addAction(
           k == 0 ? QString("Whole screen") : QString::fromStdString(shareLabels_[k - 1]));
