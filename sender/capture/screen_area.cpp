@@ -52,11 +52,16 @@ ResolvedArea ResolveArea(int screenWidth, int screenHeight,
                          const std::vector<MonitorInfo>& monitors, const AreaChoice& choice,
                          int maxWidth, int maxHeight) {
   const ScreenRect screen{0, 0, screenWidth, screenHeight};
+  // The primary monitor, cut to what the wire can address when it is
+  // itself too large (a server that reports one monitor for everything).
   auto primary = [&]() -> ScreenRect {
     auto it = std::find_if(monitors.begin(), monitors.end(),
                            [](const MonitorInfo& m) { return m.primary; });
     if (it == monitors.end() && !monitors.empty()) it = monitors.begin();
-    return it == monitors.end() ? screen : it->rect.Intersect(screen);
+    ScreenRect r = it == monitors.end() ? screen : it->rect.Intersect(screen);
+    r.width = std::min(r.width, maxWidth);
+    r.height = std::min(r.height, maxHeight);
+    return r;
   };
   if (!choice.region.Empty()) {
     ScreenRect r = choice.region.Intersect(screen);

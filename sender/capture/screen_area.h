@@ -56,7 +56,8 @@ std::string MonitorLabel(const MonitorInfo& monitor);
 // The area to share on a screen of screenWidth x screenHeight. A whole screen
 // wider than maxWidth or taller than maxHeight (what the wire can address),
 // or a monitor that is not in the list, gives the primary monitor (the first
-// when none is marked primary), with a log line. Every result lies inside
+// when none is marked primary; its top-left part when it is itself too
+// large), with a log line. Every result lies inside
 // the screen; an empty result means the choice cannot be shared at all.
 ResolvedArea ResolveArea(int screenWidth, int screenHeight,
                          const std::vector<MonitorInfo>& monitors, const AreaChoice& choice,

@@ -52,7 +52,7 @@ inline constexpr int kKeepAliveTimerMs = 700;
 inline constexpr int kPausedIcon = 4;
 // Added to the tip while the chosen area could not be shared and the primary
 // monitor is sent instead.
-inline constexpr char kTipFallbackNotice[] = "\n(primary monitor only)";
+inline constexpr char kTipFallbackNotice[] = " (primary monitor only)";
 
 class qcTray : public SenderOwner, public ListenOwner {
  public:

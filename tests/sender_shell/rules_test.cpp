@@ -146,7 +146,9 @@ TEST(ShareAreaTest, ResolvesTheChoiceOnTheScreen) {
     EXPECT_EQ(r.rect, c.area) << c.name;
     EXPECT_EQ(r.fellBack, c.fellBack) << c.name;
   }
-  EXPECT_EQ(ResolveArea(5000, 100, {}, {}, 4096, 32767).rect, (ScreenRect{0, 0, 5000, 100}));
+  // One monitor for everything: its part the wire can address.
+  EXPECT_EQ(ResolveArea(5000, 100, {{"S", {0, 0, 5000, 100}, false}}, {}, 4096, 32767).rect,
+            (ScreenRect{0, 0, 4096, 100}));
   EXPECT_EQ(MonitorLabel(two[1]), "B (1920x1080)");
 }
 
