@@ -202,7 +202,10 @@ bool X11ScreenSource::Open(ScreenFormat& format) {
     if (version) {
       randrEvent_ = randr->first_event;
       haveRandr_ = true;
-      xcb_randr_select_input(conn_, root_, XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+      xcb_randr_select_input(conn_, root_,
+                             XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE |
+                                 XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                 XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
     }
   }
 
@@ -286,6 +289,7 @@ void X11ScreenSource::MarkRows(int first, int end) {
 
 void X11ScreenSource::ProcessEvents() {
   bool damaged = false;
+  bool monitorsChanged = false;
   while (xcb_generic_event_t* raw = xcb_poll_for_event(conn_)) {
     XcbPtr<xcb_generic_event_t> event(raw);
     uint8_t type = event->response_type & 0x7F;
@@ -298,14 +302,17 @@ void X11ScreenSource::ProcessEvents() {
       damaged = true;
     } else if (haveRandr_ && type == randrEvent_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
       auto* change = reinterpret_cast<xcb_randr_screen_change_notify_event_t*>(raw);
-      // A new screen size, or monitors plugged, unplugged or moved so that
-      // the chosen one now covers another area.
-      if (change->width != screenWidth_ || change->height != screenHeight_ ||
-          (options_.area.region.Empty() && area_ != ScreenRect{0, 0, width_, height_} &&
-           Resolve().rect != area_)) {
-        displayChanged_ = true;
-      }
+      if (change->width != screenWidth_ || change->height != screenHeight_) displayChanged_ = true;
+      monitorsChanged = true;
+    } else if (haveRandr_ && type == randrEvent_ + XCB_RANDR_NOTIFY) {
+      monitorsChanged = true;  // a CRTC or output changed
     }
+  }
+  // Monitors plugged, unplugged or moved so that the shared monitor (or the
+  // primary one taken in its place) now covers another area.
+  bool fromMonitor = options_.area.region.Empty() && (options_.area.monitor > 0 || fellBack_);
+  if (monitorsChanged && fromMonitor && !displayChanged_ && Resolve().rect != area_) {
+    displayChanged_ = true;
   }
   if (damaged) {
     // The server also collects the rectangles in the damage object's

@@ -10,8 +10,9 @@
 //
 // With the DAMAGE extension it records the rows drawn since their last grab,
 // so that the engine can skip a quarter in which nothing was drawn. A RandR
-// screen change to another size, or the loss of the connection, is reported
-// as a display change.
+// screen change to another size, monitors plugged, unplugged or moved so
+// that a shared monitor now covers another area, or the loss of the
+// connection, is reported as a display change.
 //
 // Only the chosen area (the whole screen, one RandR monitor or a rectangle)
 // is grabbed and tracked; the frame is the size of the area.
