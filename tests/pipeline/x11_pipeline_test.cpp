@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,8 +61,10 @@ Bytes Crop(const Bytes& screen, int W, int B, const ScreenRect& r) {
 }
 
 // Xvfb lists one monitor only: the test's two lie side by side, the right
-// one 1920 pixels wide, the left one primary.
+// one 1920 pixels wide, the left one primary; the right one can be unplugged.
+std::atomic<bool> rightUnplugged{false};
 std::vector<MonitorInfo> TwoMonitors(int W, int H) {
+  if (rightUnplugged) return {{"LEFT", {0, 0, W, H}, true}};
   return {{"LEFT", {0, 0, W - 1920, H}, true}, {"RIGHT", {W - 1920, 0, 1920, H}, false}};
 }
 
@@ -274,22 +277,32 @@ TEST(X11PipelineSetUp, EightBitScreenIsRefused) {
   EXPECT_EQ(p.owner.messageText, kUnsupportedScreenText);
 }
 
-TEST(X11PipelineSetUp, ScreenResizeEndsThroughFatalError) {
-  test::XvfbServer server("1024x768x24");
-  ASSERT_TRUE(server.Ready());
-  Pipeline p(server.Display());
-  ASSERT_TRUE(p.Open());
-  ASSERT_TRUE(p.Start());
-  ASSERT_TRUE(p.Steps(4));
-  const std::string command =
-      "DISPLAY=" + server.Display() + " xrandr --fb 800x600 >/dev/null 2>&1";
-  [[maybe_unused]] int rc = system(command.c_str());  // xrandr complains but resizes
-  // The notification arrives on the source's own connection; the engine
-  // sees it at one of the next steps.
-  p.StepUntil([&] { return p.capture->WorkThreadFinished(); }, 200);
-  EXPECT_TRUE(p.capture->WorkThreadFinished());
-  EXPECT_EQ(p.owner.fatalErrors.load(), 1);
-  EXPECT_FALSE(p.sender.IsOpen());
+TEST(X11PipelineSetUp, ScreenResizeOrTheSharedMonitorGoneEndsThroughFatalError) {
+  const struct {
+    const char* xrandr;
+    AreaChoice choice;
+  } cases[] = {{"--fb 800x600", {}}, {"--output screen --primary", {2, {}}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.xrandr);
+    test::XvfbServer server("3840x1080x24");
+    ASSERT_TRUE(server.Ready());
+    rightUnplugged = false;
+    Pipeline p(server.Display(), true, true, c.choice);
+    ASSERT_TRUE(p.Open());
+    ASSERT_TRUE(p.Start());
+    ASSERT_TRUE(p.Steps(4));
+    rightUnplugged = true;
+    const std::string command =
+        "DISPLAY=" + server.Display() + " xrandr " + c.xrandr + " >/dev/null 2>&1";
+    [[maybe_unused]] int rc = system(command.c_str());  // xrandr complains but resizes
+    // The notification arrives on the source's own connection; the engine
+    // sees it at one of the next steps.
+    p.StepUntil([&] { return p.capture->WorkThreadFinished(); }, 200);
+    EXPECT_TRUE(p.capture->WorkThreadFinished());
+    EXPECT_EQ(p.owner.fatalErrors.load(), 1);
+    EXPECT_FALSE(p.sender.IsOpen());
+  }
+  rightUnplugged = false;
 }
 
 TEST(X11PipelineSetUp, RandrMonitorListIsRead) {
