@@ -58,21 +58,16 @@ TEST_F(WidgetsTest, SettingsDialogShowsTheControllersSettings) {
 
 TEST_F(WidgetsTest, SettingsDialogSharesTheChosenMonitor) {
   tray_.SetMonitorLister([] { return std::vector<MonitorInfo>{{"DP-1", {0, 0, 800, 600}, true}}; });
-  SettingsDialog untouched(tray_);
-  ASSERT_EQ(untouched.ShareBox()->count(), 2);
-  EXPECT_EQ(untouched.ShareBox()->itemText(0), "Whole screen");
-  EXPECT_EQ(untouched.ShareBox()->itemText(1), "DP-1 (800x600)");
-  EXPECT_EQ(untouched.ShareBox()->currentIndex(), 0);
-  untouched.ShowBoxes(false);
-  untouched.OkButton()->click();
-  EXPECT_EQ(tray_.Settings().monitor, 0);
-
-  SettingsDialog dialog(tray_);
-  dialog.ShowBoxes(false);
-  dialog.ShareBox()->setCurrentIndex(1);
-  dialog.OkButton()->click();
-  EXPECT_EQ(tray_.Settings().monitor, 1);
-  EXPECT_EQ(view_.menu.shared, 1);
+  for (int pick : {-1, 1}) {  // -1: the choice left alone
+    SettingsDialog dialog(tray_);
+    QComboBox* box = dialog.ShareBox();
+    EXPECT_EQ(box->itemText(0) + "|" + box->itemText(1), "Whole screen|DP-1 (800x600)");
+    EXPECT_EQ(box->currentIndex(), 0);
+    if (pick >= 0) box->setCurrentIndex(pick);
+    dialog.ShowBoxes(false);
+    dialog.OkButton()->click();
+    EXPECT_EQ(tray_.Settings().monitor, std::max(pick, 0));
+  }
 }
 
 TEST_F(WidgetsTest, SpinsKeysAndOkShowTheRulesAnswersAndReachTheController) {
@@ -176,10 +171,8 @@ TEST_F(WidgetsTest, TrayMenuShowsTheControllersStateAndSendsItsCommands) {
   view.SetMenu(monitors);
   QList<QAction*> share = actions[3]->menu()->actions();
   ASSERT_EQ(share.size(), 3);
-  EXPECT_EQ(share[0]->text(), "Whole screen");
-  EXPECT_EQ(share[2]->text(), "HDMI-1 (1280x720)");
-  EXPECT_TRUE(share[1]->isChecked());
-  EXPECT_FALSE(share[0]->isChecked() || share[2]->isChecked());
+  EXPECT_EQ(share[0]->text() + "|" + share[2]->text(), "Whole screen|HDMI-1 (1280x720)");
+  EXPECT_TRUE(share[1]->isChecked() && !share[0]->isChecked() && !share[2]->isChecked());
 
   view.Attach(tray_);
   share[2]->trigger();
