@@ -368,9 +368,8 @@ void qcCapture::OrdinaryCursorStep() {
     return;
   }
   bool returning = cursorHidden_;
-  if (!haveCursorHandle_ || state.handle != lastCursorHandle_) {
-    if (CaptureCursorShape()) cursorHidden_ = false;
-  }
+  cursorHidden_ = false;
+  if (!haveCursorHandle_ || state.handle != lastCursorHandle_) CaptureCursorShape();
   if (returning || state.x != lastCursorX_ || state.y != lastCursorY_) {
     SendCursorPosition(state.x, state.y);
   }
@@ -384,7 +383,8 @@ void qcCapture::ClosingCursorStep() {
     if (partialArea_) HideCursor();
     return;
   }
-  if (CaptureCursorShape()) cursorHidden_ = false;
+  cursorHidden_ = false;
+  CaptureCursorShape();
   SendCursorPosition(state.x, state.y);
 }
 
