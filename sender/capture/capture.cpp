@@ -11,16 +11,10 @@
 #include "common/strip_format.h"
 #include "sender/capture/cursor_shape.h"
 #include "sender/capture/cursor_source.h"
+#include "sender/capture/screen_area.h"
 #include "sender/capture/screen_source.h"
 
 namespace qc {
-
-namespace {
-
-// Rows are addressed by a signed 16-bit number on the wire.
-constexpr int kMaxScreenHeight = 32767;
-
-}  // namespace
 
 void CaptureOwner::ShowErrorMessage(const char* caption, const char* text) {
   fprintf(stderr, "%s: %s\n", caption, text);
@@ -92,14 +86,18 @@ bool qcCapture::SetUpScreen() {
   Log().Print("qcCapture: Screen parameters: %d x %d x %d\n", format.width, format.height,
               bitsPerPixel);
   // The strip encoding addresses at most 4096 pixels a row and 32767 rows.
-  if (format.width > kMaxFrameWidth || format.height > kMaxScreenHeight) {
+  if (format.width > kMaxFrameWidth || format.height > kMaxScreenRows) {
     Log().Print("qcCapture: Screen larger than %d x %d is not supported\n", kMaxFrameWidth,
-                kMaxScreenHeight);
+                kMaxScreenRows);
     owner_->ShowErrorMessage(kUnsupportedScreenCaption, kUnsupportedScreenText);
     return false;
   }
   width_ = format.width;
   height_ = format.height;
+  originX_ = format.originX;
+  originY_ = format.originY;
+  partialArea_ = format.partial;
+  areaFellBack_ = format.fellBack;
   bytesPerPixel_ = bitsPerPixel / 8;
 
   init_ = InitMessage{};
@@ -342,18 +340,50 @@ void qcCapture::SendCursorPosition(int x, int y) {
   transport_->SendRaw(datagram, sizeof datagram);
 }
 
+bool qcCapture::InArea(CursorState& state) const {
+  state.x -= originX_;
+  state.y -= originY_;
+  return state.x >= 0 && state.y >= 0 && state.x < width_ && state.y < height_;
+}
+
+void qcCapture::HideCursor() {
+  CursorImage blank;
+  blank.width = blank.height = kFallbackCursorSize;
+  blank.pixels.assign(static_cast<size_t>(blank.width) * blank.height, 0);
+  std::vector<uint8_t> payload;
+  if (!BuildCursorShapePayload(blank, payload)) return;
+  if (transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape) ==
+      SendResult::Sent) {
+    cursorHidden_ = true;
+    // The real shape goes out again when the pointer returns.
+    haveCursorHandle_ = false;
+  }
+}
+
 void qcCapture::OrdinaryCursorStep() {
   CursorState state;
   if (!cursor_->Query(state)) return;
-  if (state.x < 0 || state.y < 0 || state.x >= width_ || state.y >= height_) return;
-  if (!state.showing) return;
+  if (!InArea(state) || !state.showing) {
+    if (partialArea_ && !cursorHidden_) HideCursor();
+    return;
+  }
+  bool returning = cursorHidden_;
+  cursorHidden_ = false;
   if (!haveCursorHandle_ || state.handle != lastCursorHandle_) CaptureCursorShape();
-  if (state.x != lastCursorX_ || state.y != lastCursorY_) SendCursorPosition(state.x, state.y);
+  if (returning || state.x != lastCursorX_ || state.y != lastCursorY_) {
+    SendCursorPosition(state.x, state.y);
+  }
 }
 
 void qcCapture::ClosingCursorStep() {
   CursorState state;
-  if (!cursor_->Query(state) || !state.showing) return;
+  if (!cursor_->Query(state)) return;
+  bool inArea = InArea(state);
+  if (!state.showing || (partialArea_ && !inArea)) {
+    if (partialArea_) HideCursor();
+    return;
+  }
+  cursorHidden_ = false;
   CaptureCursorShape();
   SendCursorPosition(state.x, state.y);
 }

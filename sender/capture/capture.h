@@ -40,6 +40,7 @@ namespace qc {
 class ScreenSource;
 class CursorSource;
 struct ScreenFormat;
+struct CursorState;
 
 // Text of the message box for a screen the engine cannot capture.
 inline constexpr char kUnsupportedScreenCaption[] = "Quillcast Error";
@@ -93,6 +94,9 @@ class qcCapture {
   void SetPaused(bool paused);
   bool IsPaused() const;
   bool IsPolling() const;
+  // Whether the screen source shares the primary monitor instead of the
+  // chosen area (after Init).
+  bool AreaFellBack() const { return areaFellBack_; }
 
   // Timer and display-change handlers (GUI thread).
   void OnPollTimer();
@@ -134,12 +138,19 @@ class qcCapture {
   // changed on every pass.
   void ClearRowTails(uint8_t* frame, int first, int end);
   // The cursor after each polling step: a new shape when the image
-  // changed, the position when it moved (inside the screen only).
+  // changed, the position when it moved (inside the area only). On a
+  // partial area a pointer that leaves it is hidden; when it returns, its
+  // shape and position are sent again.
   void OrdinaryCursorStep();
   // The cursor at the end of a full-screen update: shape and position
-  // always, so that new receivers get both.
+  // always (or the hidden cursor), so that new receivers get both.
   void ClosingCursorStep();
+  // Whether the queried pointer lies in the area; x and y become relative
+  // to the area.
+  bool InArea(CursorState& state) const;
   bool CaptureCursorShape();
+  // Sends a fully transparent shape: receivers then show no cursor.
+  void HideCursor();
   void SendCursorPosition(int x, int y);
   void FinishStep();
   // The disconnection datagram of the current screen identifier.
@@ -151,9 +162,14 @@ class qcCapture {
   std::unique_ptr<CursorSource> cursor_;
   CaptureTransport* transport_ = nullptr;
 
-  // Screen rectangle: (0, 0) to (width, height).
+  // The shared area: width x height pixels at (originX, originY) of the
+  // screen; partial when it is less than the whole screen.
   int width_ = 0;
   int height_ = 0;
+  int originX_ = 0;
+  int originY_ = 0;
+  bool partialArea_ = false;
+  bool areaFellBack_ = false;
   InitMessage init_;  // the screen identifier is filled in when sent
   uint8_t* frame_ = nullptr;  // owned by the screen source
   std::vector<uint8_t> backBuffer_;
@@ -164,6 +180,7 @@ class qcCapture {
   uint32_t lastCursorHandle_ = 0;
   int32_t lastCursorX_ = 0;
   int32_t lastCursorY_ = 0;
+  bool cursorHidden_ = false;  // the transparent shape was sent last
 
   AutoResetEvent pollingEvent_;
   std::atomic<bool> running_{false};

@@ -10,7 +10,7 @@
 
 namespace qc {
 
-// The screen as the platform reports it.
+// The shared area of the screen as the platform reports it.
 struct ScreenFormat {
   int width = 0;
   int height = 0;
@@ -23,6 +23,14 @@ struct ScreenFormat {
   uint32_t redMask = 0;
   uint32_t greenMask = 0;
   uint32_t blueMask = 0;
+  // Where the area lies on the screen (the cursor's position is sent
+  // relative to it), and whether it is less than the whole screen (a
+  // pointer outside it is then hidden from receivers).
+  int originX = 0;
+  int originY = 0;
+  bool partial = false;
+  // The choice could not be honoured; the primary monitor is shared.
+  bool fellBack = false;
 };
 
 class ScreenSource {

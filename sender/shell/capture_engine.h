@@ -25,6 +25,9 @@ class CaptureEngine {
   virtual void OnFullUpdateTimer() = 0;
   virtual void OnKeepAliveTimer() = 0;
   virtual void OnDisplayChange() = 0;
+  // Whether the chosen area could not be shared and the primary monitor is
+  // sent instead.
+  virtual bool AreaFellBack() const { return false; }
 };
 
 }  // namespace qc

@@ -30,6 +30,7 @@ class CaptureEngineAdapter : public CaptureEngine {
   void OnFullUpdateTimer() override { capture_.OnFullUpdateTimer(); }
   void OnKeepAliveTimer() override { capture_.OnKeepAliveTimer(); }
   void OnDisplayChange() override { capture_.OnDisplayChange(); }
+  bool AreaFellBack() const override { return capture_.AreaFellBack(); }
 
  private:
   // The engine's owner: forwards to the tray.

@@ -1,15 +1,41 @@
 #include "sender/shell/command_line.h"
 
+#include <cstdlib>
+#include <string_view>
 #include <vector>
 
 namespace qc {
 
 CommandLine ParseArguments(int argc, const char* const* argv) {
-  SplitArguments split = TakeLongOptions(std::vector<std::string>(argv + 1, argv + argc),
-                                         {{"--headless", "--help", "--version"}, {}});
-  ClassicScan scan = ScanClassicCommandLine(split.classic, /*takesStart=*/true);
   CommandLine result;
-  result.status = scan.status;
+  std::vector<std::string> rest;
+  bool areaOk = true;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg != "-monitor" && arg != "-region") {
+      rest.emplace_back(arg);
+      continue;
+    }
+    if (i + 1 >= argc) {
+      areaOk = false;
+      break;
+    }
+    std::string_view value = argv[++i];
+    if (arg == "-region") {
+      areaOk = areaOk && ParseRegion(value, result.region);
+    } else {
+      char* end = nullptr;
+      long k = strtol(argv[i], &end, 10);
+      areaOk = areaOk && !value.empty() && *end == '\0' && value[0] >= '0' && value[0] <= '9' &&
+               k <= 64;
+      result.monitor = static_cast<int>(k);
+    }
+  }
+  SplitArguments split =
+      TakeLongOptions(rest, {{"--headless", "--help", "--version"}, {}});
+  ClassicScan scan = ScanClassicCommandLine(split.classic, /*takesStart=*/true);
+  result.status = scan.status == ClassicScan::Status::Ok && !areaOk ? ClassicScan::Status::Usage
+                                                                     : scan.status;
   result.start = scan.start;
   result.port = scan.port;
   result.headless = split.Has("--headless");
@@ -20,7 +46,7 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
 
 std::string LongUsage(const std::string& settingsPath) {
   return std::string(
-             "Usage: qcsend [-start] [-port xxxx] [--headless]\n"
+             "Usage: qcsend [-start] [-port xxxx] [-monitor k | -region WxH+X+Y] [--headless]\n"
              "       qcsend --help | --version\n"
              "\n"
              "Shows this computer's screen on every Quillcast receiver (qvrecv) of the\n"
@@ -30,6 +56,10 @@ std::string LongUsage(const std::string& settingsPath) {
              "                other transmitter uses the port)\n"
              "  -port xxxx    data port for this run, an even number in 1024..65534; the\n"
              "                sender also listens on xxxx + 1 for refresh requests. Not stored.\n"
+             "  -monitor k    share monitor k (1, 2, ... as RandR lists them) only; 0 shares\n"
+             "                the whole screen. Replaces the \"Monitor\" setting for this run.\n"
+             "  -region WxH+X+Y\n"
+             "                share this rectangle of the screen only, for this run\n"
              "  --headless    no tray icon and no dialogs; messages go to standard error.\n"
              "                Stop it with SIGTERM or SIGINT (Ctrl+C).\n"
              "  --help        this text\n"

@@ -1,10 +1,13 @@
 // The sender's command line: the classic "-start" and "-port <n>" (scanned
 // as shell/command_line.h describes), plus the long options --headless,
-// --help and --version, which are taken out of the argument list first.
+// --help and --version and the area options "-monitor <k>" and
+// "-region WxH+X+Y", which are taken out of the argument list first (each
+// with the next argument as its value; a missing or bad value gives Usage).
 #pragma once
 
 #include <string>
 
+#include "sender/capture/screen_area.h"
 #include "shell/command_line.h"
 
 namespace qc {
@@ -17,6 +20,8 @@ struct CommandLine {
   bool headless = false;
   bool help = false;
   bool version = false;
+  int monitor = -1;    // -1: none given, the stored "Monitor" is used
+  ScreenRect region;   // empty: none given
 };
 
 inline constexpr char kUsageText[] = "QcSend.exe [-start] [-port xxxx]";

@@ -49,8 +49,11 @@ void Message(bool gui, const char* caption, const char* text, MessageIcon icon) 
   box.exec();
 }
 
-std::unique_ptr<CaptureEngine> MakeEngine() {
-  return std::make_unique<CaptureEngineAdapter>(std::make_unique<X11ScreenSource>(),
+// The engine on the area the tray chose.
+std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray) {
+  X11ScreenSource::Options options;
+  options.area = tray.ShareChoice();
+  return std::make_unique<CaptureEngineAdapter>(std::make_unique<X11ScreenSource>(options),
                                                 X11CursorSource::Create());
 }
 
@@ -116,8 +119,12 @@ int Run(int argc, char** argv) {
   }
   SettingsFile settings(settingsPath);
   UnsupportedAcceleration acceleration;
-  qcTray tray(*view, settings, acceleration, MakeEngine);
+  qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
+  qcTray tray(*view, settings, acceleration, [&trayPtr] { return MakeEngine(*trayPtr); });
+  trayPtr = &tray;
   view->Attach(tray);
+  tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);
+  tray.SetMonitorLister([] { return X11ScreenSource::ListMonitors({}); });
   // Installed before Init: a signal that comes early waits in the pipe
   // until the loop runs.
   SignalBridge quitSignals({SIGTERM, SIGINT, SIGHUP}, [&tray](int) { tray.OnCommand(ID_QUIT); });

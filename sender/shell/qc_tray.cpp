@@ -26,10 +26,14 @@ qcTray::~qcTray() {
 
 bool qcTray::Init(bool startFlag, int commandLinePort) {
   LoadSenderSettings(settingsFile_, settings_);
+  if (commandLineMonitor_ >= 0) {
+    settings_.monitor = commandLineMonitor_;
+    settings_.monitorFromCommandLine = true;
+  }
   updatePeriod_ = settings_.updatePeriod;
   iconIndex_ = 0;
   menu_ = TrayMenu{};
-  view_.SetMenu(menu_);
+  RefreshShareMenu();
   if (commandLinePort != 0) settings_.port = commandLinePort;
 
   if (!transport_.Open(this, kGroupAddress, static_cast<uint16_t>(settings_.port))) {
@@ -116,7 +120,9 @@ const char* qcTray::TipText() const {
 void qcTray::UpdateTrayIcon() {
   if (!trayIconAdded_) return;
   int index = iconIndex_.load();
-  if (!view_.SetTrayIcon(index, TipText()))
+  std::string tip = TipText();
+  if (engine_ && engine_->AreaFellBack()) tip += kTipFallbackNotice;
+  if (!view_.SetTrayIcon(index, tip.c_str()))
     Log().Print("qcTray: Unable to change tray icon %d\n", index);
 }
 
@@ -181,6 +187,7 @@ void qcTray::OnTimer(TimerId id) {
 
 void qcTray::OnDisplayChange() {
   if (engine_) engine_->OnDisplayChange();
+  RefreshShareMenu();  // monitors may have come or gone
 }
 
 void qcTray::OnHotKey(int index) {
@@ -242,13 +249,17 @@ void qcTray::EndStartCheck() {
     menu_.quitEnabled = true;
     warningShown_ = false;
   }
-  menu_.first = ID_STOP_TRANSMISSION;
   listener_.Signal();
+  ResumePolling();
+  Log().Print("qcTray: Transmission started\n");
+}
+
+void qcTray::ResumePolling() {
+  menu_.first = ID_STOP_TRANSMISSION;
   engine_->SetPolling(true);
   menu_.pauseEnabled = true;
   menu_.fullUpdateEnabled = true;
   view_.SetMenu(menu_);
-  Log().Print("qcTray: Transmission started\n");
 }
 
 void qcTray::StopTransmission() {
@@ -336,6 +347,7 @@ void qcTray::FatalError() {
 // ---- listen thread --------------------------------------------------------
 
 void qcTray::UpdateRequested() {
+  std::lock_guard<std::mutex> lock(engineMutex_);
   if (engine_) engine_->RequestRefresh();
 }
 
@@ -394,6 +406,53 @@ void qcTray::SetHotKey(int index, uint32_t code, bool enabled) {
   }
   if (enabled) RegisterHotKeyFor(index);
   storedEnabled = enabled;
+}
+
+std::vector<MonitorInfo> qcTray::Monitors() const {
+  return listMonitors_ ? listMonitors_() : std::vector<MonitorInfo>{};
+}
+
+void qcTray::RefreshShareMenu() {
+  menu_.monitors.clear();
+  for (const MonitorInfo& m : Monitors()) menu_.monitors.push_back(MonitorLabel(m));
+  menu_.shared = region_.Empty() ? settings_.monitor : -1;
+  view_.SetMenu(menu_);
+}
+
+void qcTray::SetMonitor(int monitor) {
+  bool sameArea = region_.Empty() && monitor == settings_.monitor;
+  settings_.monitor = monitor;
+  settings_.monitorFromCommandLine = false;
+  region_ = {};
+  RefreshShareMenu();
+  if (sameArea || !engine_) return;
+  if (monitor == 0) {
+    Log().Print("qcTray: Sharing the whole screen\n");
+  } else {
+    Log().Print("qcTray: Sharing monitor %d\n", monitor);
+  }
+  // The engine is made anew on the new area; receivers hear the end of the
+  // old transmission and get the init message of the new one.
+  bool running = PollingOrPaused();
+  if (running) StopTransmission();
+  std::unique_ptr<CaptureEngine> old;
+  {
+    std::lock_guard<std::mutex> lock(engineMutex_);
+    old = std::move(engine_);
+  }
+  old.reset();
+  std::unique_ptr<CaptureEngine> fresh = makeEngine_ ? makeEngine_() : nullptr;
+  if (!fresh || !fresh->Init(*this)) {
+    Log().Print("qcTray: Failed to init qcCapture\n");
+    FatalError();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(engineMutex_);
+    engine_ = std::move(fresh);
+  }
+  if (running) ResumePolling();
+  UpdateTrayIcon();
 }
 
 void qcTray::SaveSettings() { SaveSenderSettings(settingsFile_, settings_, Log().IsEnabled()); }

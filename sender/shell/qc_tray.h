@@ -14,8 +14,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "sender/capture/screen_area.h"
 #include "sender/capture/sender.h"
 #include "sender/shell/acceleration.h"
 #include "sender/shell/capture_engine.h"
@@ -47,10 +50,14 @@ inline constexpr int kStartCheckMs = 1500;
 inline constexpr int kFullUpdateTimerMs = 15000;
 inline constexpr int kKeepAliveTimerMs = 700;
 inline constexpr int kPausedIcon = 4;
+// Added to the tip while the chosen area could not be shared and the primary
+// monitor is sent instead.
+inline constexpr char kTipFallbackNotice[] = " (primary monitor only)";
 
 class qcTray : public SenderOwner, public ListenOwner {
  public:
   using EngineFactory = std::function<std::unique_ptr<CaptureEngine>()>;
+  using MonitorLister = std::function<std::vector<MonitorInfo>()>;
 
   enum class State { Idle, Starting, Transmitting, Paused };
 
@@ -70,6 +77,18 @@ class qcTray : public SenderOwner, public ListenOwner {
   void AbortInit();
   // Set by start-up when -port was given.
   void SetPortFromCommandLine() { settings_.portFromCommandLine = true; }
+  // Set by start-up before Init: -monitor (-1: none) and -region (empty:
+  // none) replace the stored "Monitor" for this run.
+  void SetAreaFromCommandLine(int monitor, const ScreenRect& region) {
+    commandLineMonitor_ = monitor;
+    region_ = region;
+  }
+  // Where the "Share" submenu and the settings dialog get the monitors
+  // from (RandR in the program); none set: only the whole screen is listed.
+  void SetMonitorLister(MonitorLister lister) { listMonitors_ = std::move(lister); }
+  std::vector<MonitorInfo> Monitors() const;
+  // What the engine made next shares (the engine factory reads it).
+  AreaChoice ShareChoice() const { return {settings_.monitor, region_}; }
   // After the event loop: tears down what Init built.
   void Shutdown();
 
@@ -87,6 +106,9 @@ class qcTray : public SenderOwner, public ListenOwner {
   void SetUpdatePeriod(int ms);
   void SetDisableAcceleration(bool on);
   void SetHotKey(int index, uint32_t code, bool enabled);
+  // Shares the whole screen (0) or monitor k from now on: a transmission
+  // ends in order (disconnection) and starts again at once on the new area.
+  void SetMonitor(int monitor);
   // Writes all settings (the dialog's SaveSettings).
   void SaveSettings();
   const SenderSettings& Settings() const { return settings_; }
@@ -129,6 +151,8 @@ class qcTray : public SenderOwner, public ListenOwner {
   bool PollingOrPaused() const;
   void RegisterHotKeyFor(int index);
   void RestoreAcceleration();
+  void RefreshShareMenu();
+  void ResumePolling();
 
   TrayView& view_;
   SettingsFile& settingsFile_;
@@ -138,7 +162,13 @@ class qcTray : public SenderOwner, public ListenOwner {
   std::atomic<int> updatePeriod_{10};
   std::atomic<int> checkPort_{kDefaultPort};  // the port of the running start check
   qcSender transport_;
+  // Replaced on the UI thread when the shared area changes; the listen
+  // thread reaches it under engineMutex_.
   std::unique_ptr<CaptureEngine> engine_;
+  std::mutex engineMutex_;
+  MonitorLister listMonitors_;
+  int commandLineMonitor_ = -1;
+  ScreenRect region_;
   ListenThread listener_;
   TrayMenu menu_;
 

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "common/log_file.h"
 #include "sender/shell/qc_tray.h"
@@ -84,6 +85,16 @@ SettingsDialog::SettingsDialog(qcTray& tray, QWidget* parent) : QDialog(parent),
   logging_->setChecked(Log().IsEnabled());
   grid->addWidget(acceleration_, 2, 0, 1, 4);
   grid->addWidget(logging_, 3, 0, 1, 4);
+  share_ = new QComboBox(general);
+  share_->addItem("Whole screen");
+  for (const MonitorInfo& m : tray.Monitors()) {
+    share_->addItem(QString::fromStdString(MonitorLabel(m)));
+  }
+  // A stored monitor that is not plugged in keeps its place in the list.
+  while (share_->count() <= s.monitor) share_->addItem(QString("Monitor %1").arg(share_->count()));
+  share_->setCurrentIndex(std::max(0, s.monitor));
+  grid->addWidget(new QLabel("Share:", general), 4, 0);
+  grid->addWidget(share_, 4, 1, 1, 3);
 
   auto* hotkeys = new QGroupBox("Hotkeys", this);
   auto* hgrid = new QGridLayout(hotkeys);
@@ -119,6 +130,7 @@ SettingsDialog::SettingsDialog(qcTray& tray, QWidget* parent) : QDialog(parent),
   // still steps it, for this run.
   if (s.portFromCommandLine) portBox_->setEnabled(false);
 
+  connect(share_, &QComboBox::currentIndexChanged, this, [this] { shareChanged_ = true; });
   connect(portSpin_, &StepButtons::Stepped, this, &SettingsDialog::OnPortStep);
   connect(periodSpin_, &StepButtons::Stepped, this, &SettingsDialog::OnPeriodStep);
   connect(periodBox_, &QLineEdit::editingFinished, this, &SettingsDialog::OnPeriodEdited);
@@ -187,6 +199,7 @@ void SettingsDialog::OnOk() {
   v.enableHotkeyStart = startEnabled_->isChecked();
   v.hotkeyPause = pauseHotkey_->Code();
   v.enableHotkeyPause = pauseEnabled_->isChecked();
+  if (shareChanged_) v.monitor = share_->currentIndex();
   if (auto correction = logic_.OnOk(v)) {
     Apply(*correction, portBox_);
     return;  // stay: the corrected port can be confirmed with a second OK

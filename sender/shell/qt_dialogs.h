@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -48,6 +49,8 @@ class SettingsDialog : public QDialog {
   StepButtons* PeriodSpin() const { return periodSpin_; }
   QCheckBox* AccelerationBox() const { return acceleration_; }
   QCheckBox* LoggingBox() const { return logging_; }
+  // "Whole screen", then one item per monitor.
+  QComboBox* ShareBox() const { return share_; }
   QCheckBox* StartHotkeyBox() const { return startEnabled_; }
   HotkeyEdit* StartHotkeyField() const { return startHotkey_; }
   QCheckBox* PauseHotkeyBox() const { return pauseEnabled_; }
@@ -75,6 +78,8 @@ class SettingsDialog : public QDialog {
   StepButtons* periodSpin_;
   QCheckBox* acceleration_;
   QCheckBox* logging_;
+  QComboBox* share_;
+  bool shareChanged_ = false;
   QCheckBox* startEnabled_;
   HotkeyEdit* startHotkey_;
   QCheckBox* pauseEnabled_;

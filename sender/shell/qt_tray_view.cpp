@@ -29,6 +29,7 @@ QtTrayView::QtTrayView() {
   pause_ = AddCommand("&Pause Transmission", ID_PAUSE_TRANSMISSION);
   pause_->setCheckable(true);
   fullUpdate_ = AddCommand("Send &Full-Screen Update", ID_SEND_FULL_UPDATE);
+  share_ = menu_->addMenu("Share");
   menu_->addSeparator();
   AddCommand("S&ettings...", ID_SETTINGS);
   AddCommand("&About Quillcast...", ID_ABOUT);
@@ -109,6 +110,24 @@ void QtTrayView::SetMenu(const TrayMenu& menu) {
   pause_->setChecked(menu.pauseChecked);
   fullUpdate_->setEnabled(menu.fullUpdateEnabled);
   quit_->setEnabled(menu.quitEnabled);
+  if (share_->isEmpty() || menu.monitors != shareLabels_) {
+    shareLabels_ = menu.monitors;
+    // Later: the menu may be rebuilt from the slot of one of its items.
+    for (QAction* old : share_->actions()) {
+      share_->removeAction(old);
+      old->deleteLater();
+    }
+    for (int k = 0; k <= static_cast<int>(shareLabels_.size()); ++k) {
+      QAction* item = share_->addAction(
+          k == 0 ? QString("Whole screen") : QString::fromStdString(shareLabels_[k - 1]));
+      item->setCheckable(true);
+      connect(item, &QAction::triggered, this, [this, k] {
+        if (tray_ != nullptr) tray_->SetMonitor(k);
+      });
+    }
+  }
+  const QList<QAction*> items = share_->actions();
+  for (int k = 0; k < items.size(); ++k) items[k]->setChecked(k == menu.shared);
 }
 
 void QtTrayView::ShowMessage(const char* caption, const std::string& text, MessageIcon icon) {

@@ -10,6 +10,8 @@
 #include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <string>
+#include <vector>
 
 #include "sender/shell/qt_dialogs.h"
 #include "sender/shell/qt_view_base.h"
@@ -48,6 +50,8 @@ class QtTrayView : public QtViewBase {
   QAction* pause_ = nullptr;
   QAction* fullUpdate_ = nullptr;
   QAction* quit_ = nullptr;
+  QMenu* share_ = nullptr;  // "Whole screen", then one item per monitor
+  std::vector<std::string> shareLabels_;
   QIcon icons_[5];
   QPointer<StartingDialog> starting_;
   bool shown_ = false;

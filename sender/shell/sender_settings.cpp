@@ -15,6 +15,7 @@ void LoadSenderSettings(SettingsFile& file, SenderSettings& s) {
   stored.Read("HotkeyPause", s.hotkeyPause);
   stored.Read("EnableHotkeyStart", s.enableHotkeyStart);
   stored.Read("EnableHotkeyPause", s.enableHotkeyPause);
+  stored.Read("Monitor", s.monitor);
   bool logging = false;
   if (stored.Read("EnableLogging", logging)) Log().Enable(logging);
 }
@@ -31,6 +32,7 @@ void SaveSenderSettings(SettingsFile& file, const SenderSettings& s, bool loggin
   file.Write("EnableHotkeyStart", s.enableHotkeyStart ? 1 : 0);
   file.Write("EnableHotkeyPause", s.enableHotkeyPause ? 1 : 0);
   file.Write("EnableLogging", loggingOn ? 1 : 0);
+  if (!s.monitorFromCommandLine) file.Write("Monitor", s.monitor);
   SaveStoredValues(file, "qcSettings");
 }
 

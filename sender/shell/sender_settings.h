@@ -1,4 +1,4 @@
-// The sender's eight settings, held in memory by the tray controller, loaded
+// The sender's nine settings, held in memory by the tray controller, loaded
 // once at start-up and written back after OK in the settings dialog. They live
 // in the settings file "Vorazudud.conf" (platform/settings_file.h).
 #pragma once
@@ -26,11 +26,14 @@ struct SenderSettings {
   uint32_t hotkeyPause = kDefaultHotkeyPause;  // "HotkeyPause"
   bool enableHotkeyStart = true;               // "EnableHotkeyStart"
   bool enableHotkeyPause = true;               // "EnableHotkeyPause"
+  int monitor = 0;  // "Monitor": 0 the whole screen, k the k-th RandR monitor
   // "EnableLogging" is held by the log object.
 
   // Set when -port was given: the command-line port is the port in memory
   // and "MulticastPort" is never written.
   bool portFromCommandLine = false;
+  // Set when -monitor was given: "Monitor" is then never written either.
+  bool monitorFromCommandLine = false;
 };
 
 // Reads every value that can be read into settings (the others keep their
@@ -38,8 +41,8 @@ struct SenderSettings {
 // A missing file logs "Cannot load registry settings" and changes nothing.
 void LoadSenderSettings(SettingsFile& file, SenderSettings& settings);
 
-// Writes all values (the port only when it did not come from the command
-// line) and the logging switch. Failures are only logged.
+// Writes all values (the port and the monitor only when they did not come
+// from the command line) and the logging switch. Failures are only logged.
 void SaveSenderSettings(SettingsFile& file, const SenderSettings& settings, bool loggingOn);
 
 }  // namespace qc

@@ -80,6 +80,7 @@ std::optional<BoxUpdate> qcSettings::OnOk(const SettingsDialogValues& values) {
       values.enableHotkeyPause != current.enableHotkeyPause) {
     tray_.SetHotKey(1, values.hotkeyPause, values.enableHotkeyPause);
   }
+  if (values.monitor >= 0) tray_.SetMonitor(values.monitor);
   tray_.SaveSettings();
   return std::nullopt;
 }

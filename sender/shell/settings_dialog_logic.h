@@ -35,6 +35,9 @@ struct SettingsDialogValues {
   bool enableHotkeyStart = false;
   uint32_t hotkeyPause = 0;
   bool enableHotkeyPause = false;
+  // The "Share" choice when the user changed it (0 the whole screen, k
+  // monitor k); -1 when untouched, which keeps a command-line area.
+  int monitor = -1;
 };
 
 // The answer to a user action: the text to put into the box, and the

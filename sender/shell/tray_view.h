@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "shell/view_types.h"
 
@@ -34,8 +35,9 @@ enum CommandId : int {
 enum class TimerId { StartCheck, Poll, FullUpdate, KeepAlive };
 
 // The popup menu: "&Start Transmission" or "&Stop Transmission" at position
-// 0 (the default item), then Pause, Send Full-Screen Update, a separator,
-// Settings, About, a separator and Quit.
+// 0 (the default item), then Pause, Send Full-Screen Update, the "Share"
+// submenu ("Whole screen" and one item per monitor, the shared one checked),
+// a separator, Settings, About, a separator and Quit.
 struct TrayMenu {
   int first = ID_START_TRANSMISSION;
   bool startEnabled = true;  // applies while first is ID_START_TRANSMISSION
@@ -43,6 +45,8 @@ struct TrayMenu {
   bool pauseChecked = false;
   bool fullUpdateEnabled = false;
   bool quitEnabled = true;
+  std::vector<std::string> monitors;  // labels, "name (WxH)"
+  int shared = 0;  // 0 the whole screen, k monitor k, -1 a command-line region
   bool operator==(const TrayMenu&) const = default;
 };
 

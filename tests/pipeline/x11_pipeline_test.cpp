@@ -6,7 +6,9 @@
 // capture_engine_test; a lossy link is covered end to end (tests/e2e).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,14 +50,38 @@ bool Shows(const qvViewer& viewer, const Bytes& screen, int width, int bytes) {
          test::CarriedBytesMatch(screen.data(), v.pixels, width, v.height, bytes);
 }
 
+// The rectangle r of a screen W pixels wide.
+Bytes Crop(const Bytes& screen, int W, int B, const ScreenRect& r) {
+  Bytes out;
+  for (int y = r.y; y < r.y + r.height; ++y) {
+    auto row = screen.begin() + (size_t(y) * W + r.x) * B;
+    out.insert(out.end(), row, row + size_t(r.width) * B);
+  }
+  return out;
+}
+
+// Xvfb lists one monitor only: the test's two lie side by side, the right
+// one 1920 pixels wide, the left one primary; the right one can be unplugged.
+std::atomic<bool> rightUnplugged{false};
+std::vector<MonitorInfo> TwoMonitors(int W, int H) {
+  if (rightUnplugged) return {{"LEFT", {0, 0, W, H}, true}};
+  return {{"LEFT", {0, 0, W - 1920, H}, true}, {"RIGHT", {W - 1920, 0, 1920, H}, false}};
+}
+
 // The engine on the X11 sources with the real transport; the test is its
 // timers.
 struct Pipeline {
-  explicit Pipeline(const std::string& display, bool shm = true, bool damage = true) {
+  explicit Pipeline(const std::string& display, bool shm = true, bool damage = true,
+                    AreaChoice area = {}) {
     X11ScreenSource::Options options;
     options.display = display;
     options.useShm = shm;
     options.useDamage = damage;
+    options.area = area;
+    options.monitors = [display] {
+      test::RootPainter painter(display);
+      return TwoMonitors(painter.Width(), painter.Height());
+    };
     auto s = std::make_unique<X11ScreenSource>(options);
     screen = s.get();
     capture = std::make_unique<qcCapture>(std::move(s), X11CursorSource::Create(display));
@@ -99,6 +125,8 @@ struct Case {
   int bits;  // of the frames sent
   Masks masks;
   bool shm, damage;
+  AreaChoice choice = {};
+  ScreenRect area = {};  // the area shared; empty: the whole screen
 };
 
 class X11Pipeline : public testing::TestWithParam<Case> {};
@@ -108,9 +136,12 @@ TEST_P(X11Pipeline, RebuildsTheScreenAndSendsOnlyWhatChanged) {
   test::XvfbServer server(c.geometry);
   ASSERT_TRUE(server.Ready()) << c.geometry;
   test::RootPainter screen(server.Display());
-  const int W = screen.Width(), H = screen.Height(), B = screen.BytesPerPixel();
+  const int SW = screen.Width(), B = screen.BytesPerPixel();
+  const ScreenRect area = c.area.Empty() ? ScreenRect{0, 0, SW, screen.Height()} : c.area;
+  const int W = area.width, H = area.height, X = area.x, Y = area.y;
+  auto shown = [&] { return Crop(screen.Read(), SW, B, area); };
   screen.Scene(1);
-  screen.MovePointer(100, 100);
+  screen.MovePointer(X + 100, Y + 100);
   test::LogReader log;
 
   // Two headless viewers share the port.
@@ -124,12 +155,14 @@ TEST_P(X11Pipeline, RebuildsTheScreenAndSendsOnlyWhatChanged) {
   test::GroupSocket group(kPort);
   ASSERT_TRUE(group.Ok());
 
-  Pipeline p(server.Display(), c.shm, c.damage);
+  Pipeline p(server.Display(), c.shm, c.damage, c.choice);
   ASSERT_TRUE(p.Open());
   ASSERT_TRUE(p.Start());
   EXPECT_EQ(p.screen->UsesShm(), c.shm);
   EXPECT_EQ(p.screen->TracksDamage(), c.damage);
-  Bytes picture = screen.Read();
+  EXPECT_EQ(p.screen->Area(), area);
+  EXPECT_EQ(p.screen->FellBack(), c.choice.monitor == 0 && !c.area.Empty());
+  Bytes picture = shown();
   ASSERT_TRUE(p.StepUntil([&] { return bothShow(picture); }));
   const InitMessage init = viewers[0].Transmission();
   EXPECT_EQ(init.screenId, p.sender.ScreenId());
@@ -151,19 +184,38 @@ TEST_P(X11Pipeline, RebuildsTheScreenAndSendsOnlyWhatChanged) {
 
   // A drawing in quarter 2 reaches both viewers.
   const int q2 = qcCapture::QuarterBound(H, 2);
-  screen.Fill(100, q2 + 20, 300, 40, 0x00FF00 & screen.Mask());
-  screen.Noise(700, q2 + 30, 64, 32, 99);
+  screen.Fill(X + 100, Y + q2 + 20, 300, 40, 0x00FF00 & screen.Mask());
+  screen.Noise(X + 700, Y + q2 + 30, 64, 32, 99);
   screen.Sync();
-  picture = screen.Read();
+  picture = shown();
   ASSERT_TRUE(p.StepUntil([&] { return bothShow(picture); }));
 
-  // The pointer's moves and the cursor's shape reach the wire.
-  screen.MovePointer(321, 123);
-  ASSERT_TRUE(p.StepUntil([&] {
+  // The pointer's moves and the cursor's shape reach the wire, relative to
+  // the area.
+  auto cursorAt = [&](int x, int y, bool visible) {
     std::lock_guard<std::mutex> lock(viewers[1].CursorLock());
     const RemoteCursorState& cursor = viewers[1].CursorState();
-    return cursor.hasImage && cursor.x == 321 && cursor.y == 123;
-  }));
+    const auto& px = cursor.image.argb;
+    bool opaque = std::any_of(px.begin(), px.end(), [](uint32_t v) { return v >> 24 != 0; });
+    return cursor.hasImage && opaque == visible && (!visible || (cursor.x == x && cursor.y == y));
+  };
+  screen.MovePointer(X + 321, Y + 123);
+  ASSERT_TRUE(p.StepUntil([&] { return cursorAt(321, 123, true); }));
+  if (X > 0) {
+    // Outside the area: drawing there sends nothing, the pointer there
+    // hides the cursor, and back inside it shows at its place.
+    group.Drain();
+    screen.Fill(0, 0, X, screen.Height(), 0xFF0000 & screen.Mask());
+    screen.Sync();
+    ASSERT_TRUE(p.Steps(8));
+    p.capture->OnKeepAliveTimer();
+    p.capture->OnKeepAliveTimer();
+    EXPECT_EQ(Types(group.Drain()), std::vector<uint16_t>{0xFFF7});
+    screen.MovePointer(X - 50, Y + 40);
+    ASSERT_TRUE(p.StepUntil([&] { return cursorAt(0, 0, false); }));
+    screen.MovePointer(X + 55, Y + 66);
+    ASSERT_TRUE(p.StepUntil([&] { return cursorAt(55, 66, true); }));
+  }
   group.Drain();
   screen.SetRootCursor(68);  // XC_left_ptr
   std::vector<Bytes> shape;
@@ -191,7 +243,7 @@ TEST_P(X11Pipeline, RebuildsTheScreenAndSendsOnlyWhatChanged) {
   ASSERT_TRUE(group.Send(kPort, Bytes(hostile.begin(), hostile.begin() + 3)));
   ASSERT_TRUE(group.Send(kPort, {}));
   screen.Scene(2);
-  picture = screen.Read();
+  picture = shown();
   ASSERT_TRUE(p.StepUntil([&] { return bothShow(picture); }));
   EXPECT_EQ(log.Count("qvViewer: Socket failure, network may be down\r\n"), 2);
 
@@ -207,7 +259,13 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"Depth16", "800x600x16", 16, k565, true, true},
                     Case{"Depth15", "800x600x15", 16, k555, true, true},
                     Case{"OddSizeDepth16WithoutShm", "1001x703x16", 16, k565, false, true},
-                    Case{"Depth24WithoutShmOrDamage", "1280x720x24", 32, k888, false, false}),
+                    Case{"Depth24WithoutShmOrDamage", "1280x720x24", 32, k888, false, false},
+                    Case{"SecondMonitor", "3840x1080x24", 32, k888, true, true, {2, {}},
+                         {1920, 0, 1920, 1080}},
+                    Case{"Region", "1280x720x16", 16, k565, true, true, {2, {200, 100, 1000, 500}},
+                         {200, 100, 1000, 500}},
+                    Case{"TooWideStartsOnPrimary", "4480x1440x24", 32, k888, true, true, {},
+                         {0, 0, 2560, 1440}}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST(X11PipelineSetUp, EightBitScreenIsRefused) {
@@ -219,22 +277,42 @@ TEST(X11PipelineSetUp, EightBitScreenIsRefused) {
   EXPECT_EQ(p.owner.messageText, kUnsupportedScreenText);
 }
 
-TEST(X11PipelineSetUp, ScreenResizeEndsThroughFatalError) {
-  test::XvfbServer server("1024x768x24");
+TEST(X11PipelineSetUp, ScreenResizeOrTheSharedMonitorGoneEndsThroughFatalError) {
+  const struct {
+    const char* xrandr;
+    AreaChoice choice;
+  } cases[] = {{"--fb 800x600", {}}, {"--output screen --primary", {2, {}}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.xrandr);
+    test::XvfbServer server("3840x1080x24");
+    ASSERT_TRUE(server.Ready());
+    rightUnplugged = false;
+    Pipeline p(server.Display(), true, true, c.choice);
+    ASSERT_TRUE(p.Open());
+    ASSERT_TRUE(p.Start());
+    ASSERT_TRUE(p.Steps(4));
+    rightUnplugged = true;
+    const std::string command =
+        "DISPLAY=" + server.Display() + " xrandr " + c.xrandr + " >/dev/null 2>&1";
+    [[maybe_unused]] int rc = system(command.c_str());  // xrandr complains but resizes
+    // The notification arrives on the source's own connection; the engine
+    // sees it at one of the next steps.
+    p.StepUntil([&] { return p.capture->WorkThreadFinished(); }, 200);
+    EXPECT_TRUE(p.capture->WorkThreadFinished());
+    EXPECT_EQ(p.owner.fatalErrors.load(), 1);
+    EXPECT_FALSE(p.sender.IsOpen());
+  }
+  rightUnplugged = false;
+}
+
+TEST(X11PipelineSetUp, RandrMonitorListIsRead) {
+  test::XvfbServer server("1280x720x24");
   ASSERT_TRUE(server.Ready());
-  Pipeline p(server.Display());
-  ASSERT_TRUE(p.Open());
-  ASSERT_TRUE(p.Start());
-  ASSERT_TRUE(p.Steps(4));
-  const std::string command =
-      "DISPLAY=" + server.Display() + " xrandr --fb 800x600 >/dev/null 2>&1";
-  [[maybe_unused]] int rc = system(command.c_str());  // xrandr complains but resizes
-  // The notification arrives on the source's own connection; the engine
-  // sees it at one of the next steps.
-  p.StepUntil([&] { return p.capture->WorkThreadFinished(); }, 200);
-  EXPECT_TRUE(p.capture->WorkThreadFinished());
-  EXPECT_EQ(p.owner.fatalErrors.load(), 1);
-  EXPECT_FALSE(p.sender.IsOpen());
+  const std::vector<MonitorInfo> monitors = X11ScreenSource::ListMonitors(server.Display());
+  ASSERT_EQ(monitors.size(), 1u);
+  EXPECT_EQ(monitors[0].rect, (ScreenRect{0, 0, 1280, 720}));
+  EXPECT_FALSE(monitors[0].name.empty());
+  EXPECT_TRUE(X11ScreenSource::ListMonitors(":none").empty());
 }
 
 TEST(X11Layout, DepthsMapToTheEnginesFramesAndCursorPixelsAreUnpremultiplied) {

@@ -35,6 +35,7 @@ class TrayTest : public testing::Test {
       auto engine = std::make_unique<FakeEngine>();
       engine->initResult = engineStarts;
       engine_ = engine.get();
+      ++enginesMade_;
       return engine;
     });
   }
@@ -76,8 +77,52 @@ class TrayTest : public testing::Test {
   SettingsFile file_{dir_.Path() + "/Quillcast/Vorazudud.conf"};
   test::GroupSocket peer_;
   FakeEngine* engine_ = nullptr;
+  int enginesMade_ = 0;
   std::unique_ptr<qcTray> tray_;
 };
+
+TEST_F(TrayTest, ShareMenuListsTheMonitorsAndAChangeRestartsTheTransmissionOnTheNewArea) {
+  Store("Monitor", 2);
+  tray_->SetMonitorLister([] {
+    return std::vector<MonitorInfo>{{"DP-1", {0, 0, 1920, 1080}, true},
+                                    {"HDMI-1", {1920, 0, 1280, 720}, false}};
+  });
+  Init();
+  EXPECT_EQ(view_.menu.monitors,
+            (std::vector<std::string>{"DP-1 (1920x1080)", "HDMI-1 (1280x720)"}));
+  EXPECT_EQ(view_.menu.shared, 2);
+  StartAndEndCheck();
+  tray_->SetMonitor(2);  // the same area: nothing restarts
+  EXPECT_EQ(enginesMade_, 1);
+
+  tray_->SetMonitor(1);
+  EXPECT_EQ(enginesMade_, 2);
+  EXPECT_EQ(tray_->ShareChoice().monitor, 1);
+  EXPECT_TRUE(engine_->polling && tray_->CurrentState() == State::Transmitting);
+  EXPECT_EQ(view_.menu.shared, 1);
+  EXPECT_TRUE(RequestServed(kDefaultPort + 1));  // the new engine serves requests
+  tray_->SaveSettings();
+  EXPECT_EQ(Stored("Monitor"), 1u);
+
+  // Idle, a change only makes the engine anew.
+  tray_->OnCommand(ID_STOP_TRANSMISSION);
+  tray_->SetMonitor(0);
+  EXPECT_EQ(enginesMade_, 3);
+  EXPECT_TRUE(tray_->CurrentState() == State::Idle && view_.menu.shared == 0);
+}
+
+TEST_F(TrayTest, CommandLineAreaIsSharedButNotStored) {
+  Store("Monitor", 2);
+  tray_->SetAreaFromCommandLine(1, {10, 20, 300, 200});
+  Init();
+  EXPECT_EQ(tray_->ShareChoice().monitor, 1);
+  EXPECT_EQ(tray_->ShareChoice().region, (ScreenRect{10, 20, 300, 200}));
+  // A region is none of the menu's items; without a lister only the whole
+  // screen is listed.
+  EXPECT_TRUE(view_.menu.shared == -1 && view_.menu.monitors.empty());
+  tray_->SaveSettings();
+  EXPECT_EQ(Stored("Monitor"), 2u);
+}
 
 TEST_F(TrayTest, InitShowsTheIdleIconRegistersTheHotkeysAndStartsTheEngineTimers) {
   Init();

@@ -100,5 +100,57 @@ TEST(SenderCommandLineTest, LongOptionsAndTheClassicPart) {
   EXPECT_NE(LongUsage("/x/Vorazudud.conf").find("/x/Vorazudud.conf"), std::string::npos);
 }
 
+TEST(SenderCommandLineTest, MonitorAndRegion) {
+  const char* both[] = {"qcsend", "-monitor", "2", "-start", "-region", "640x480+1920+10"};
+  CommandLine c = ParseArguments(6, both);
+  EXPECT_EQ(c.status, CommandLine::Status::Ok);
+  EXPECT_TRUE(c.start);
+  EXPECT_EQ(c.monitor, 2);
+  EXPECT_EQ(c.region, (ScreenRect{1920, 10, 640, 480}));
+  EXPECT_EQ(ParseArguments(1, both).monitor, -1);
+  auto status = [](const char* option, const char* value) {
+    const char* argv[] = {"qcsend", option, value};
+    return ParseArguments(3, argv).status;
+  };
+  for (const char* bad : {"x", "-1", "2a", "", "99"}) {
+    EXPECT_EQ(status("-monitor", bad), CommandLine::Status::Usage) << bad;
+  }
+  for (const char* bad : {"640x480", "640x480+1", "0x480+0+0", "6x4+-1+0", "640x480+0+0+1",
+                          "99999999999x1+0+0", "+6x4+0+0"}) {
+    EXPECT_EQ(status("-region", bad), CommandLine::Status::Usage) << bad;
+  }
+  const char* missing[] = {"qcsend", "-region"};
+  EXPECT_EQ(ParseArguments(2, missing).status, CommandLine::Status::Usage);
+}
+
+TEST(ShareAreaTest, ResolvesTheChoiceOnTheScreen) {
+  const std::vector<MonitorInfo> two = {{"A", {0, 0, 2560, 1440}, false},
+                                        {"B", {2560, 0, 1920, 1080}, true}};
+  struct Case {
+    const char* name;
+    int screenW, screenH;
+    AreaChoice choice;
+    ScreenRect area;
+    bool fellBack;
+  } cases[] = {
+      {"whole screen", 1920, 1080, {0, {}}, {0, 0, 1920, 1080}, false},
+      {"second monitor", 4480, 1440, {2, {}}, {2560, 0, 1920, 1080}, false},
+      {"gone monitor: primary", 4480, 1440, {3, {}}, {2560, 0, 1920, 1080}, true},
+      {"too wide: primary", 4480, 1440, {0, {}}, {2560, 0, 1920, 1080}, true},
+      {"region wins, clipped", 4480, 1440, {1, {4000, 1000, 800, 800}}, {4000, 1000, 480, 440},
+       false},
+      {"region off the screen", 1920, 1080, {0, {5000, 0, 10, 10}}, {}, false},
+  };
+  for (const Case& c : cases) {
+    ResolvedArea r = ResolveArea(c.screenW, c.screenH, two, c.choice, 4096, 32767);
+    EXPECT_EQ(r.rect, c.area) << c.name;
+    EXPECT_EQ(r.fellBack, c.fellBack) << c.name;
+  }
+  // One monitor for everything: its part the wire can address.
+  EXPECT_EQ(ResolveArea(5000, 100, {{"S", {0, 0, 5000, 100}, false}}, {}, 4096, 32767).rect,
+            (ScreenRect{0, 0, 4096, 100}));
+  EXPECT_EQ(MonitorLabel(two[1]), "B (1920x1080)");
+}
+
 }  // namespace
 }  // namespace qc

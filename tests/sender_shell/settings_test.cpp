@@ -75,7 +75,7 @@ TEST_F(SenderSettingsTest, StoredValuesAreUsedUncheckedAndUnreadableOnesKeepThei
   EXPECT_FALSE(FileExists(dir.Path() + "/Quillcast"));
 
   Store("MulticastPort=5983\nUpdatePeriod=2\nDisableVideoAcceleration=7\nEnableHotkeyPause=0\n"
-        "EnableLogging=1\nHotkeyStart=Alt+F12\nHotkeyPause=99999999999\n");
+        "EnableLogging=1\nHotkeyStart=Alt+F12\nHotkeyPause=99999999999\nMonitor=2\n");
   SenderSettings s;
   LoadSenderSettings(file, s);
   EXPECT_TRUE(Log().IsEnabled());
@@ -86,6 +86,7 @@ TEST_F(SenderSettingsTest, StoredValuesAreUsedUncheckedAndUnreadableOnesKeepThei
   EXPECT_TRUE(s.enableHotkeyStart);  // missing: default
   EXPECT_EQ(s.hotkeyStart, 0x047Bu);
   EXPECT_EQ(s.hotkeyPause, 0x047Au);
+  EXPECT_EQ(s.monitor, 2);
 }
 
 TEST_F(SenderSettingsTest, EverySaveWritesAllValuesButNeverACommandLinePort) {
@@ -93,15 +94,18 @@ TEST_F(SenderSettingsTest, EverySaveWritesAllValuesButNeverACommandLinePort) {
   SaveSenderSettings(file, s, false);
   EXPECT_EQ(ReadFile(path),
             "MulticastPort=5982\nUpdatePeriod=10\nDisableVideoAcceleration=0\nHotkeyStart=1147\n"
-            "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=0\n");
-  // A port from the command line is never written: the stored one stays.
+            "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=0\nMonitor=0\n");
+  // A port or monitor from the command line is never written: the stored
+  // ones stay.
   s.port = 7000;
   s.portFromCommandLine = true;
+  s.monitor = 2;
+  s.monitorFromCommandLine = true;
   s.updatePeriod = 40;
   SaveSenderSettings(file, s, true);
   EXPECT_EQ(ReadFile(path),
             "MulticastPort=5982\nUpdatePeriod=40\nDisableVideoAcceleration=0\nHotkeyStart=1147\n"
-            "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=1\n");
+            "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=1\nMonitor=0\n");
 
   std::system(("rm -r '" + dir.Path() + "/Quillcast'").c_str());
   std::ofstream(dir.Path() + "/Quillcast") << "x";  // a file where the folder should be

@@ -56,6 +56,20 @@ TEST_F(WidgetsTest, SettingsDialogShowsTheControllersSettings) {
   EXPECT_FALSE(dialog.StartHotkeyField()->isEnabled());
 }
 
+TEST_F(WidgetsTest, SettingsDialogSharesTheChosenMonitor) {
+  tray_.SetMonitorLister([] { return std::vector<MonitorInfo>{{"DP-1", {0, 0, 800, 600}, true}}; });
+  for (int pick : {-1, 1}) {  // -1: the choice left alone
+    SettingsDialog dialog(tray_);
+    QComboBox* box = dialog.ShareBox();
+    EXPECT_EQ(box->itemText(0) + "|" + box->itemText(1), "Whole screen|DP-1 (800x600)");
+    EXPECT_EQ(box->currentIndex(), 0);
+    if (pick >= 0) box->setCurrentIndex(pick);
+    dialog.ShowBoxes(false);
+    dialog.OkButton()->click();
+    EXPECT_EQ(tray_.Settings().monitor, std::max(pick, 0));
+  }
+}
+
 TEST_F(WidgetsTest, SpinsKeysAndOkShowTheRulesAnswersAndReachTheController) {
   SettingsDialog dialog(tray_);
   dialog.ShowBoxes(false);
@@ -130,8 +144,8 @@ TEST_F(WidgetsTest, TrayMenuShowsTheControllersStateAndSendsItsCommands) {
                                : a->text() + QLatin1Char('=') + QString::number(a->data().toInt()));
   }
   EXPECT_EQ(items.join(QLatin1Char('|')),
-            "&Start Transmission=40004|&Pause Transmission=40005|Send &Full-Screen Update=40007|-|"
-            "S&ettings...=40006|&About Quillcast...=40001|-|&Quit=40002");
+            "&Start Transmission=40004|&Pause Transmission=40005|Send &Full-Screen Update=40007|"
+            "Share=0|-|S&ettings...=40006|&About Quillcast...=40001|-|&Quit=40002");
   EXPECT_EQ(view.Menu()->defaultAction(), actions[0]);
   EXPECT_FALSE(actions[1]->isEnabled() || actions[2]->isEnabled());
 
@@ -149,9 +163,20 @@ TEST_F(WidgetsTest, TrayMenuShowsTheControllersStateAndSendsItsCommands) {
   warning.startEnabled = false;
   warning.quitEnabled = false;
   view.SetMenu(warning);
-  EXPECT_FALSE(actions[0]->isEnabled() || actions[7]->isEnabled());
+  EXPECT_FALSE(actions[0]->isEnabled() || actions[8]->isEnabled());
+
+  TrayMenu monitors;
+  monitors.monitors = {"DP-1 (1920x1080)", "HDMI-1 (1280x720)"};
+  monitors.shared = 1;
+  view.SetMenu(monitors);
+  QList<QAction*> share = actions[3]->menu()->actions();
+  ASSERT_EQ(share.size(), 3);
+  EXPECT_EQ(share[0]->text() + "|" + share[2]->text(), "Whole screen|HDMI-1 (1280x720)");
+  EXPECT_TRUE(share[1]->isChecked() && !share[0]->isChecked() && !share[2]->isChecked());
 
   view.Attach(tray_);
+  share[2]->trigger();
+  EXPECT_EQ(tray_.ShareChoice().monitor, 2);
   view.SetMenu(TrayMenu{});
   actions[0]->trigger();
   EXPECT_EQ(tray_.CurrentState(), qcTray::State::Starting);

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "common/log_file.h"
+#include "common/strip_format.h"
 #include "platform/xcb_reply.h"
 
 namespace qc {
@@ -38,7 +39,67 @@ const xcb_format_t* FindFormat(const xcb_setup_t* setup, int depth) {
   return nullptr;
 }
 
+// RandR 1.5 monitors of the root window's screen.
+std::vector<MonitorInfo> ReadMonitors(xcb_connection_t* conn, xcb_window_t root) {
+  std::vector<MonitorInfo> list;
+  const xcb_query_extension_reply_t* randr = xcb_get_extension_data(conn, &xcb_randr_id);
+  if (randr == nullptr || !randr->present) return list;
+  XcbPtr<xcb_randr_query_version_reply_t> version(
+      xcb_randr_query_version_reply(conn, xcb_randr_query_version(conn, 1, 5), nullptr));
+  if (!version || (version->major_version == 1 && version->minor_version < 5)) return list;
+  XcbPtr<xcb_randr_get_monitors_reply_t> reply(
+      xcb_randr_get_monitors_reply(conn, xcb_randr_get_monitors(conn, root, 1), nullptr));
+  if (!reply) return list;
+  for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
+       xcb_randr_monitor_info_next(&it)) {
+    MonitorInfo m;
+    m.rect = {it.data->x, it.data->y, it.data->width, it.data->height};
+    m.primary = it.data->primary != 0;
+    XcbPtr<xcb_get_atom_name_reply_t> name(
+        xcb_get_atom_name_reply(conn, xcb_get_atom_name(conn, it.data->name), nullptr));
+    if (name) {
+      m.name.assign(xcb_get_atom_name_name(name.get()),
+                    static_cast<size_t>(xcb_get_atom_name_name_length(name.get())));
+    }
+    if (m.name.empty()) m.name = "Monitor " + std::to_string(list.size() + 1);
+    list.push_back(std::move(m));
+  }
+  return list;
+}
+
+xcb_window_t FirstRoot(xcb_connection_t* conn, int screenNumber) {
+  auto roots = xcb_setup_roots_iterator(xcb_get_setup(conn));
+  for (int i = 0; i < screenNumber && roots.rem; ++i) xcb_screen_next(&roots);
+  return roots.rem ? roots.data->root : 0;
+}
+
 }  // namespace
+
+std::vector<MonitorInfo> X11ScreenSource::ListMonitors(const std::string& display) {
+  int screenNumber = 0;
+  xcb_connection_t* conn = xcb_connect(display.empty() ? nullptr : display.c_str(), &screenNumber);
+  std::vector<MonitorInfo> list;
+  if (!xcb_connection_has_error(conn)) {
+    xcb_window_t root = FirstRoot(conn, screenNumber);
+    if (root != 0) list = ReadMonitors(conn, root);
+  }
+  xcb_disconnect(conn);
+  return list;
+}
+
+std::vector<MonitorInfo> X11ScreenSource::Monitors() {
+  return options_.monitors ? options_.monitors() : ReadMonitors(conn_, root_);
+}
+
+ResolvedArea X11ScreenSource::Resolve() {
+  const AreaChoice& choice = options_.area;
+  // Only a monitor choice, or a whole screen too large to send, needs the list.
+  bool needList = choice.region.Empty() &&
+                  (choice.monitor > 0 || screenWidth_ > kMaxFrameWidth ||
+                   screenHeight_ > kMaxScreenRows);
+  return ResolveArea(screenWidth_, screenHeight_, needList ? Monitors() : std::vector<MonitorInfo>{},
+                     choice, kMaxFrameWidth, kMaxScreenRows);
+}
 
 X11ScreenSource::X11ScreenSource() : X11ScreenSource(Options{}) {}
 
@@ -92,9 +153,18 @@ bool X11ScreenSource::Open(ScreenFormat& format) {
   if (!roots.rem) return false;
   const xcb_screen_t* screen = roots.data;
   root_ = screen->root;
-  width_ = screen->width_in_pixels;
-  height_ = screen->height_in_pixels;
+  screenWidth_ = screen->width_in_pixels;
+  screenHeight_ = screen->height_in_pixels;
   depth_ = screen->root_depth;
+  ResolvedArea resolved = Resolve();
+  area_ = resolved.rect;
+  fellBack_ = resolved.fellBack;
+  if (area_.Empty()) {
+    Log().Print("qcCapture: Nothing of the chosen area lies on the screen\n");
+    return false;
+  }
+  width_ = area_.width;
+  height_ = area_.height;
 
   const xcb_format_t* pixmapFormat = FindFormat(setup, depth_);
   const xcb_visualtype_t* visual = FindVisual(screen, screen->root_visual);
@@ -107,6 +177,10 @@ bool X11ScreenSource::Open(ScreenFormat& format) {
   }
   format.width = width_;
   format.height = height_;
+  format.originX = area_.x;
+  format.originY = area_.y;
+  format.partial = area_ != ScreenRect{0, 0, screenWidth_, screenHeight_};
+  format.fellBack = fellBack_;
   format.bitsPerPixel = bits;
   if (bits >= 16) {
     format.redMask = visual->red_mask;
@@ -124,11 +198,14 @@ bool X11ScreenSource::Open(ScreenFormat& format) {
   const xcb_query_extension_reply_t* randr = xcb_get_extension_data(conn_, &xcb_randr_id);
   if (randr != nullptr && randr->present) {
     XcbPtr<xcb_randr_query_version_reply_t> version(
-        xcb_randr_query_version_reply(conn_, xcb_randr_query_version(conn_, 1, 2), nullptr));
+        xcb_randr_query_version_reply(conn_, xcb_randr_query_version(conn_, 1, 5), nullptr));
     if (version) {
       randrEvent_ = randr->first_event;
       haveRandr_ = true;
-      xcb_randr_select_input(conn_, root_, XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+      xcb_randr_select_input(conn_, root_,
+                             XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE |
+                                 XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                 XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
     }
   }
 
@@ -212,17 +289,30 @@ void X11ScreenSource::MarkRows(int first, int end) {
 
 void X11ScreenSource::ProcessEvents() {
   bool damaged = false;
+  bool monitorsChanged = false;
   while (xcb_generic_event_t* raw = xcb_poll_for_event(conn_)) {
     XcbPtr<xcb_generic_event_t> event(raw);
     uint8_t type = event->response_type & 0x7F;
     if (damage_ != 0 && type == damageEvent_ + XCB_DAMAGE_NOTIFY) {
       auto* notify = reinterpret_cast<xcb_damage_notify_event_t*>(raw);
-      MarkRows(notify->area.y, notify->area.y + notify->area.height);
+      ScreenRect drawn =
+          ScreenRect{notify->area.x, notify->area.y, notify->area.width, notify->area.height}
+              .Intersect(area_);
+      if (!drawn.Empty()) MarkRows(drawn.y - area_.y, drawn.y - area_.y + drawn.height);
       damaged = true;
     } else if (haveRandr_ && type == randrEvent_ + XCB_RANDR_SCREEN_CHANGE_NOTIFY) {
       auto* change = reinterpret_cast<xcb_randr_screen_change_notify_event_t*>(raw);
-      if (change->width != width_ || change->height != height_) displayChanged_ = true;
+      if (change->width != screenWidth_ || change->height != screenHeight_) displayChanged_ = true;
+      monitorsChanged = true;
+    } else if (haveRandr_ && type == randrEvent_ + XCB_RANDR_NOTIFY) {
+      monitorsChanged = true;  // a CRTC or output changed
     }
+  }
+  // Monitors plugged, unplugged or moved so that the shared monitor (or the
+  // primary one taken in its place) now covers another area.
+  bool fromMonitor = options_.area.region.Empty() && (options_.area.monitor > 0 || fellBack_);
+  if (monitorsChanged && fromMonitor && !displayChanged_ && Resolve().rect != area_) {
+    displayChanged_ = true;
   }
   if (damaged) {
     // The server also collects the rectangles in the damage object's
@@ -264,7 +354,8 @@ bool X11ScreenSource::GrabBand(int first, int rows) {
     uint32_t offset = static_cast<uint32_t>(direct ? rowBytes_ * first : scratchOffset_);
     XcbPtr<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(
         conn_,
-        xcb_shm_get_image(conn_, root_, 0, static_cast<int16_t>(first),
+        xcb_shm_get_image(conn_, root_, static_cast<int16_t>(area_.x),
+                          static_cast<int16_t>(area_.y + first),
                           static_cast<uint16_t>(width_), static_cast<uint16_t>(rows), planes,
                           XCB_IMAGE_FORMAT_Z_PIXMAP, shmSeg_, offset),
         nullptr));
@@ -280,7 +371,8 @@ bool X11ScreenSource::GrabBand(int first, int rows) {
   }
   XcbPtr<xcb_get_image_reply_t> reply(xcb_get_image_reply(
       conn_,
-      xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, 0, static_cast<int16_t>(first),
+      xcb_get_image(conn_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, static_cast<int16_t>(area_.x),
+                    static_cast<int16_t>(area_.y + first),
                     static_cast<uint16_t>(width_), static_cast<uint16_t>(rows), planes),
       nullptr));
   if (!reply) return false;

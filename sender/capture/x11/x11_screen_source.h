@@ -10,8 +10,12 @@
 //
 // With the DAMAGE extension it records the rows drawn since their last grab,
 // so that the engine can skip a quarter in which nothing was drawn. A RandR
-// screen change to another size, or the loss of the connection, is reported
-// as a display change.
+// screen change to another size, monitors plugged, unplugged or moved so
+// that a shared monitor now covers another area, or the loss of the
+// connection, is reported as a display change.
+//
+// Only the chosen area (the whole screen, one RandR monitor or a rectangle)
+// is grabbed and tracked; the frame is the size of the area.
 //
 // Threads: Open and CreateFrame on the thread that initialises the engine,
 // the rest on the capture work thread.
@@ -20,9 +24,11 @@
 #include <xcb/xcb.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "sender/capture/screen_area.h"
 #include "sender/capture/screen_source.h"
 
 namespace qc {
@@ -33,6 +39,10 @@ class X11ScreenSource : public ScreenSource {
     std::string display;    // empty: $DISPLAY
     bool useShm = true;     // false: always xcb_get_image
     bool useDamage = true;  // false: every quarter is grabbed on every tick
+    AreaChoice area;        // what to share; the whole screen by default
+    // The monitor list; empty: the RandR list of the display. Tests fill it
+    // where the X server cannot report several monitors.
+    std::function<std::vector<MonitorInfo>()> monitors;
   };
 
   X11ScreenSource();
@@ -60,7 +70,18 @@ class X11ScreenSource : public ScreenSource {
   // images).
   static int FrameBitsPerPixel(int depth, int pixmapBitsPerPixel, bool lsbFirst);
 
+  // The RandR 1.5 monitors of the display, in the server's order (empty
+  // when it cannot be reached or has no RandR 1.5).
+  static std::vector<MonitorInfo> ListMonitors(const std::string& display);
+
+  // The area shared since Open, on the screen, and whether the choice fell
+  // back to the primary monitor.
+  ScreenRect Area() const { return area_; }
+  bool FellBack() const { return fellBack_; }
+
  private:
+  std::vector<MonitorInfo> Monitors();
+  ResolvedArea Resolve();
   void ProcessEvents();
   void MarkRows(int first, int end);
   bool GrabBand(int first, int rows);
@@ -70,7 +91,11 @@ class X11ScreenSource : public ScreenSource {
   Options options_;
   xcb_connection_t* conn_ = nullptr;
   xcb_window_t root_ = 0;
-  int width_ = 0;
+  int screenWidth_ = 0;
+  int screenHeight_ = 0;
+  ScreenRect area_;
+  bool fellBack_ = false;
+  int width_ = 0;   // of the area
   int height_ = 0;
   int depth_ = 0;
   int bytesPerPixel_ = 0;
