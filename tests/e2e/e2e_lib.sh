@@ -214,8 +214,7 @@ for port in map(int, sys.argv[1:]):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.bind(("", port))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
-                 struct.pack("4s4s", socket.inet_aton("234.0.0.1"), socket.inet_aton("0.0.0.0")))
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, socket.inet_aton("234.0.0.1") + bytes(4))
     socks.append((s, port))
 start = time.time()
 print("listening", flush=True)

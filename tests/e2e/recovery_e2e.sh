@@ -99,17 +99,15 @@ write_listener "$WORK/listen.py"
 # file, then repeats the init on the group (bursts of ten every half
 # millisecond) for the given seconds.
 cat >"$WORK/repeat_init.py" <<'EOF'
-import os, socket, struct, sys, time
+import os, socket, sys, time
 port, seconds, trigger = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3]
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind(("", port))
-s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
-             struct.pack("4s4s", socket.inet_aton("234.0.0.1"), socket.inet_aton("0.0.0.0")))
-while True:
+s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, socket.inet_aton("234.0.0.1") + bytes(4))
+data = b""
+while len(data) < 24 or data[:2] != b"\xff\xff":
     data = s.recv(65536)
-    if len(data) >= 24 and data[:2] == b"\xff\xff":
-        break
 print("init seen", flush=True)
 while not os.path.exists(trigger):
     time.sleep(0.05)
