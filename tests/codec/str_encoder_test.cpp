@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "common/byte_order.h"
 #include "common/log_file.h"
 #include "tests/codec/codec_test_support.h"
+#include "tests/support/program_runner.h"
 
 namespace qc {
 namespace {
@@ -297,8 +296,7 @@ TEST(StrEncoderSplit, SplitsRecursivelyDownToSingleRecordsInOrder) {
 // What the test log received from offset `from` on, without the time
 // stamps ("HH:MM:SS ") that begin its lines.
 std::string LogSince(size_t from) {
-  std::ifstream in(test::LogPath(), std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  const std::string text = test::ReadFile(test::LogPath());
   std::string out;
   for (size_t at = std::min(from, text.size()), next; at < text.size(); at = next) {
     next = std::min(text.find('\n', at), text.size() - 1) + 1;

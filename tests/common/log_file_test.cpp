@@ -1,41 +1,28 @@
 #include "common/log_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
+
+#include "tests/support/program_runner.h"
 
 namespace qc {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 void WriteOld(const char* name) { std::ofstream(name) << "left by an earlier run\n"; }
 
 // Each test runs in a fresh working directory, since the log name is relative.
 class LogFileTest : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("qc-log-" + std::to_string(getpid()) + "-" +
-                                        testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  fs::path old_ = fs::current_path(), dir_;
+  void SetUp() override { fs::current_path(dir_.Path()); }
+  void TearDown() override { fs::current_path(old_); }
+  fs::path old_ = fs::current_path();
+  test::TempDir dir_;
 };
 
 std::string Format(const char* fmt, ...) {
@@ -60,7 +47,7 @@ TEST_F(LogFileTest, PrefixIsLocalTimeFirstEnableTruncatesNothingWhileDisabled) {
   log.Print("b\n");
   log.Enable(true);
   log.Print("c\n");
-  const std::string text = ReadAll("Quillcast.log");
+  const std::string text = test::ReadFile("Quillcast.log");
   ASSERT_EQ(text.size(), 28u + 12) << text;
   int h = -1, m = -1, sec = -1;
   ASSERT_EQ(sscanf(text.c_str(), "%2d:%2d:%2d ", &h, &m, &sec), 3) << text;
@@ -84,7 +71,7 @@ TEST_F(LogFileTest, PrefixIsLocalTimeFirstEnableTruncatesNothingWhileDisabled) {
 TEST_F(LogFileTest, SenderDeletesItsLogWhenDisabledAtExitReceiverNeverDeletes) {
   WriteOld("Quillview.log");
   { LogFile log("Quillview.log", LogFile::ExitPolicy::Keep); }
-  EXPECT_EQ(ReadAll("Quillview.log"), "left by an earlier run\n");
+  EXPECT_EQ(test::ReadFile("Quillview.log"), "left by an earlier run\n");
   WriteOld("Quillcast.log");
   { LogFile log("Quillcast.log", LogFile::ExitPolicy::DeleteWhenDisabled); }
   EXPECT_FALSE(fs::exists("Quillcast.log"));

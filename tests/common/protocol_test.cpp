@@ -18,19 +18,15 @@ Bytes Built(Build build) {
   return d;
 }
 
+// A 1920x1080 32-bit screen 0xBEEF with the masks FF0000, FF00, FF.
+const Bytes kInitBytes{0xFF, 0xFF, 0xEF, 0xBE, 0x80, 0x07, 0x38, 0x04, 0x20, 0x00, 0x00, 0x00,
+                       0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00};
+
 TEST(Protocol, DatagramAndCursorHeaderLayoutsAreLittleEndian) {
-  InitMessage init;
-  init.screenId = 0xBEEF;
-  init.width = 1920;
-  init.height = 1080;
-  init.bitsPerPixel = 32;
-  init.redMask = 0xFF0000;
-  init.greenMask = 0x00FF00;
-  init.blueMask = 0x0000FF;
-  const Bytes initBytes{0xFF, 0xFF, 0xEF, 0xBE, 0x80, 0x07, 0x38, 0x04, 0x20, 0x00, 0x00, 0x00,
-                        0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00};
+  const InitMessage init{.screenId = 0xBEEF, .width = 1920, .height = 1080, .bitsPerPixel = 32,
+                         .redMask = 0xFF0000, .greenMask = 0x00FF00, .blueMask = 0x0000FF};
   const std::pair<Bytes, Bytes> layouts[] = {
-      {Built<kInitSize>([&](uint8_t* d) { BuildInit(init, d); }), initBytes},
+      {Built<kInitSize>([&](uint8_t* d) { BuildInit(init, d); }), kInitBytes},
       {Built<4>([](uint8_t* d) { BuildDisconnection(0x1234, d); }), {0xFE, 0xFF, 0x34, 0x12}},
       {Built<kKeepAliveSize>([](uint8_t* d) { BuildKeepAlive(0x1234, d); }),
        {0xF7, 0xFF, 0x34, 0x12}},
@@ -74,8 +70,7 @@ TEST(Protocol, DatagramAndCursorHeaderLayoutsAreLittleEndian) {
 }
 
 TEST(Protocol, ParsersReadEveryFieldRefuseShortOrForeignDatagramsAndJudgeInits) {
-  Bytes d = {0xFF, 0xFF, 0xEF, 0xBE, 0x80, 0x07, 0x38, 0x04, 0x20, 0x00, 0x00, 0x00,
-             0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0x00, 0x00, 0x00};
+  Bytes d = kInitBytes;
   InitMessage init;
   ASSERT_TRUE(ParseInit(d.data(), kInitSize, init));
   EXPECT_EQ(Built<kInitSize>([&](uint8_t* out) { BuildInit(init, out); }), d);

@@ -61,11 +61,8 @@ start_receiver r4
 wait_for 30 r4 "Quillview - Receiving" 1 || fail "late receiver r4 did not catch up"
 in_ns s xsetroot -mod 7 5 -fg '#f0e060' -bg '#304070'
 sleep 2
-if pictures_match 90 r1 r2 r3 r4; then
-  say "every snapshot equals the screen (r3 with 5% loss, r4 started late)"
-else
+pictures_match 90 r1 r2 r3 r4 && say "every snapshot equals the screen (r3 with 5% loss, r4 started late)" ||
   fail "snapshots differ from the screen"
-fi
 say "r3 lost $(grep -c 'Lost packet' "$WORK/r3/Quillview.log" 2>/dev/null) packets on its lossy link"
 
 # --- 3. the sender stops, a new one starts ----------------------------------
@@ -83,25 +80,19 @@ for n in r1 r2 r3 r4; do
 done
 in_ns s xsetroot -mod 4 4 -fg '#e0e0e0' -bg '#803020'
 sleep 2
-if pictures_match 90 r1 r2 r3 r4; then
-  say "the new sender's picture is followed"
-else
+pictures_match 90 r1 r2 r3 r4 && say "the new sender's picture is followed" ||
   fail "snapshots differ after the new sender started"
-fi
 
 # --- 4. a second sender on the same port is refused ------------------------
 start_sender s2 sender3
-if wait_for 20 sender3 "Another transmitter detected at IP 10.77.0.1, port $PORT" 1; then
-  say "second sender refused: $(grep -m1 'Another transmitter' "$WORK/sender3/stderr")"
-else
+wait_for 20 sender3 "Another transmitter detected at IP 10.77.0.1, port $PORT" 1 &&
+  say "second sender refused: $(grep -m1 'Another transmitter' "$WORK/sender3/stderr")" ||
   fail "second sender was not refused"
-fi
 
 # --- the receivers end in order ------------------------------------------------
 for n in r1 r2 r3 r4; do
-  pid=$(eval echo "\$PID_$n")
-  kill -TERM "$pid"
-  wait "$pid"; rc=$?
+  pid=PID_$n
+  kill -TERM "${!pid}"; wait "${!pid}"; rc=$?
   [ "$rc" -eq 0 ] || fail "qvrecv $n ended with $rc on SIGTERM"
 done
 

@@ -34,12 +34,10 @@ int main(int argc, char** argv) {
     for (int x = 0; x < a.width(); ++x) {
       int ca[3] = {qRed(pa[x]), qGreen(pa[x]), qBlue(pa[x])};
       int cb[3] = {qRed(pb[x]), qGreen(pb[x]), qBlue(pb[x])};
+      static const int masks[3] = {0xF8, 0xFC, 0xF8};  // 5-6-5
       bool same = true;
-      if (depth == 16) {
-        static const int masks[3] = {0xF8, 0xFC, 0xF8};
-        for (int c = 0; c < 3; ++c) same = same && (ca[c] & masks[c]) == (cb[c] & masks[c]);
-      } else {
-        for (int c = 0; c < 3; ++c) same = same && abs(ca[c] - cb[c]) <= 7;
+      for (int c = 0; c < 3; ++c) {
+        same = same && (depth == 16 ? ((ca[c] ^ cb[c]) & masks[c]) == 0 : abs(ca[c] - cb[c]) <= 7);
       }
       if (!same && differing++ < 5) {
         printf("  pixel (%d,%d): (%d,%d,%d) vs (%d,%d,%d)\n", x, y, ca[0], ca[1], ca[2], cb[0], cb[1],

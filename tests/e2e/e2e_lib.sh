@@ -33,18 +33,15 @@ say() { printf '[%3ds] %s\n' "$(( $(date +%s) - START ))" "$*"; }
 fail() { say "FAIL: $*"; FAILED=1; }
 
 e2e_cleanup() {
-  local i n
-  for ((i=${#PIDS[@]}-1; i>=0; i--)); do kill -TERM "${PIDS[i]}" 2>/dev/null; done
-  sleep 0.5
-  for ((i=${#PIDS[@]}-1; i>=0; i--)); do kill -KILL "${PIDS[i]}" 2>/dev/null; done
+  local sig n
+  for sig in TERM KILL; do
+    for ((n=${#PIDS[@]}-1; n>=0; n--)); do kill -$sig "${PIDS[n]}" 2>/dev/null; done
+    [ $sig = TERM ] && sleep 0.5
+  done
   wait 2>/dev/null
   for n in "${NODES[@]}"; do ip netns del "$TAG-$n" 2>/dev/null; done
   ip netns del "$BRIDGE_NS" 2>/dev/null
-  if [ "$FAILED" -ne 0 ]; then
-    say "logs kept in $WORK"
-  else
-    rm -rf "$WORK"
-  fi
+  if [ "$FAILED" -ne 0 ]; then say "logs kept in $WORK"; else rm -rf "$WORK"; fi
 }
 
 in_ns() { local n=$1; shift; ip netns exec "$TAG-$n" "$@"; }
@@ -94,24 +91,21 @@ e2e_loss() {  # node probability
 # network socket (-nolisten tcp); the nodes reach it through its socket
 # file. -noreset: the screen keeps its picture when the last client leaves.
 start_xvfb() {  # WxHxD variable
-  local geometry=$1 var=$2 d pid
+  local d pid
   for d in $(seq 100 199); do
     [ -e "/tmp/.X$d-lock" ] && continue
-    (exec Xvfb ":$d" -nolisten tcp -noreset -screen 0 "$geometry" >>"$WORK/xvfb.log" 2>&1) &
+    (exec Xvfb ":$d" -nolisten tcp -noreset -screen 0 "$1" >>"$WORK/xvfb.log" 2>&1) &
     pid=$!
     for _ in $(seq 50); do
       kill -0 "$pid" 2>/dev/null || break
-      DISPLAY=:$d xset q >/dev/null 2>&1 && break
+      if DISPLAY=:$d xset q >/dev/null 2>&1; then
+        PIDS+=("$pid"); printf -v "$2" ':%s' "$d"; return 0
+      fi
       sleep 0.1
     done
-    if kill -0 "$pid" 2>/dev/null && DISPLAY=:$d xset q >/dev/null 2>&1; then
-      PIDS+=("$pid")
-      printf -v "$var" ':%s' "$d"
-      return 0
-    fi
     kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
   done
-  fail "no free display for Xvfb ($geometry) from :100 to :199"
+  fail "no free display for Xvfb ($1) from :100 to :199"
   exit 1
 }
 
@@ -165,11 +159,10 @@ wait_for() {  # seconds node-or-file text count
 # Asks a headless receiver for its picture (SIGUSR1) and waits up to 3 s for
 # WORK/NODE/snap.png; false when none was written.
 snapshot() {  # node
-  local n=$1 pid
-  pid=$(eval echo "\$PID_$n")
-  rm -f "$WORK/$n/snap.png"
-  kill -USR1 "$pid"
-  for _ in $(seq 30); do [ -s "$WORK/$n/snap.png" ] && return 0; sleep 0.1; done
+  local pid=PID_$1
+  rm -f "$WORK/$1/snap.png"
+  kill -USR1 "${!pid}"
+  for _ in $(seq 30); do [ -s "$WORK/$1/snap.png" ] && return 0; sleep 0.1; done
   return 1
 }
 
@@ -221,8 +214,7 @@ for port in map(int, sys.argv[1:]):
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.bind(("", port))
-    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
-                 struct.pack("4s4s", socket.inet_aton("234.0.0.1"), socket.inet_aton("0.0.0.0")))
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, socket.inet_aton("234.0.0.1") + bytes(4))
     socks.append((s, port))
 start = time.time()
 print("listening", flush=True)

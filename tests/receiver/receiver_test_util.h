@@ -10,9 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +20,7 @@
 #include "common/protocol.h"
 #include "receiver/viewer/viewer.h"
 #include "sender/capture/str_encoder.h"
+#include "tests/support/program_runner.h"
 #include "tests/support/recording_owner.h"
 
 namespace qc::test {
@@ -151,9 +150,9 @@ class LogReader {
     (void)entered;
     Mark();
   }
-  void Mark() { mark_ = ReadAll().size(); }
+  void Mark() { mark_ = ReadFile(Log().FileName()).size(); }
   std::string Since() const {
-    const std::string all = ReadAll();
+    const std::string all = ReadFile(Log().FileName());
     return mark_ < all.size() ? all.substr(mark_) : std::string();
   }
   int Count(const std::string& needle) const {
@@ -164,12 +163,6 @@ class LogReader {
   }
 
  private:
-  static std::string ReadAll() {
-    std::ifstream in(Log().FileName(), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
   size_t mark_ = 0;
 };
 

@@ -28,7 +28,6 @@ class TrayTest : public testing::Test {
     Requests(static_cast<uint16_t>(tray.Port() + 1));
     view.icons.clear();
   }
-  // The update thread sees the init message.
   void ExpectOneMessage(const char* caption, const char* text, MessageIcon icon) {
     EXPECT_EQ(view.messages.size(), 1u);
     view.ExpectMessage(0, caption, text, icon);
