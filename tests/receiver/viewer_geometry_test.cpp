@@ -15,14 +15,6 @@ ViewTransform Fit(int s, int offX, int offY) {
   return t;
 }
 
-TEST(ViewerGeometry, MulDivRoundsToNearestHalvesAwayFromZero) {
-  const struct { int a, b, c, q; } cases[] = {
-      {1350, 75, 100, 1013}, {75, 75, 100, 56}, {150, 75, 100, 113},
-      {-150, 75, 100, -113}, {1280, 100, 1920, 67}, {5, 5, 0, -1},
-  };
-  for (const auto& c : cases) EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.q) << c.a << "*" << c.b << "/" << c.c;
-}
-
 TEST(ViewerGeometry, FullScreenFitsTheWholeImageCentred) {
   const struct { Extent fb, screen; ViewTransform fit; } cases[] = {
       {{1024, 768}, {1280, 1024}, Fit(100, 128, 128)},  // smaller: centred unscaled
