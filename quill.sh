@@ -75,6 +75,7 @@ cmd_test() {
   cmake -S "$ROOT" -B "$ROOT/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQC_TSAN=ON \
     -DQC_BUILD_BENCH=OFF >/dev/null
   cmake --build "$ROOT/build/tsan" -j "$(nproc)" --target threaded_tests
+  QC_STRESS_CYCLES=40 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/tests/tsan.supp" \
     run_ctest "$ROOT/build/tsan" "race detector build" -L threads
   local passed=0 failed=0
