@@ -18,16 +18,10 @@
 #include <vector>
 
 #include "bench/codec/bench_frames.h"
-#include "common/log_file.h"
 #include "receiver/viewer/str_decoder.h"
 #include "sender/capture/str_encoder.h"
 
 namespace qc {
-
-LogFile& Log() {
-  static LogFile log("codec-bench.log", LogFile::ExitPolicy::Keep);
-  return log;
-}
 
 namespace {
 

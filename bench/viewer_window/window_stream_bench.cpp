@@ -21,15 +21,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/log_file.h"
 #include "receiver/viewer/viewer_window.h"
 
-namespace qc {
-LogFile& Log() {
-  static LogFile log("viewer-window-bench.log", LogFile::ExitPolicy::Keep);
-  return log;
-}
-}  // namespace qc
 
 namespace {
 
