@@ -43,6 +43,15 @@ WebGateway::WebGateway(WebViewer& viewer, QString token)
                        "'unsafe-inline'; connect-src 'self'; img-src data: blob:");
     return response;
   });
+  // The HTTP library hands a WebSocket upgrade over only when a route has
+  // taken the request; this one writes nothing for an upgrade (the socket
+  // then belongs to the WebSocket server) and 400 for anything else.
+  http_.route("/stream", QHttpServerRequest::Method::Get,
+              [](const QHttpServerRequest& request, QHttpServerResponder&& responder) {
+                if (request.value("upgrade").compare("websocket", Qt::CaseInsensitive) != 0) {
+                  responder.write(QHttpServerResponder::StatusCode::BadRequest);
+                }
+              });
   connect(&http_, &QAbstractHttpServer::newWebSocketConnection, this, &WebGateway::OnWebSocket);
   viewer_.SetListener(this);
 }
@@ -126,7 +135,7 @@ void WebGateway::Flush() {
   }
   if (stream_.State() != WebState::Receiving) return;
   QRegion region;
-  region.setRects(changes_.rects.data(), static_cast<int>(changes_.rects.size()));
+  for (const QRect& r : changes_.rects) region += r;
   stream_.AddChange(region);
   {
     std::lock_guard<std::mutex> lock(viewer.CursorLock());
