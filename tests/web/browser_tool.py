@@ -5,6 +5,7 @@ slow browsers, for the qvweb end-to-end test. Run with Debian's python3
   browser_tool.py open DEVPORT URL N        open N tabs on URL
   browser_tool.py canvas DEVPORT TAB OUT    write tab TAB's picture canvas as PNG
   browser_tool.py eval DEVPORT TAB EXPR     print the value of EXPR in tab TAB
+  browser_tool.py shot DEVPORT TAB OUT      write a screenshot of tab TAB as PNG
   browser_tool.py stall HOST PORT PATH      open the stream, then never read
   browser_tool.py garbage HOST PORT         send malformed HTTP and WebSocket input
 """
@@ -17,15 +18,19 @@ def tabs(devport):
         return sorted((t for t in json.load(r) if t["type"] == "page"), key=lambda t: t["id"])
 
 
-async def evaluate(devport, tab, expr):
+async def call(devport, tab, method, params):
     target = [t for t in tabs(devport) if t["url"].startswith("http")][int(tab)]
     async with websockets.connect(target["webSocketDebuggerUrl"], max_size=None) as ws:
-        await ws.send(json.dumps({"id": 1, "method": "Runtime.evaluate", "params": {
-            "expression": expr, "awaitPromise": True, "returnByValue": True}}))
+        await ws.send(json.dumps({"id": 1, "method": method, "params": params}))
         while True:
             reply = json.loads(await ws.recv())
             if reply.get("id") == 1:
-                return reply["result"]["result"].get("value")
+                return reply["result"]
+
+
+def evaluate(devport, tab, expr):
+    return asyncio.run(call(devport, tab, "Runtime.evaluate", {
+        "expression": expr, "awaitPromise": True, "returnByValue": True}))["result"].get("value")
 
 
 def raw_upgrade(host, port, path):
@@ -42,11 +47,15 @@ def main(cmd, *a):
             req = urllib.request.Request("http://127.0.0.1:%s/json/new?%s" % (a[0], a[1]), method="PUT")
             urllib.request.urlopen(req).read()
     elif cmd == "canvas":
-        data = asyncio.run(evaluate(a[0], a[1], "document.getElementById('picture').toDataURL()"))
+        data = evaluate(a[0], a[1], "document.getElementById('picture').toDataURL()")
         with open(a[2], "wb") as f:
             f.write(base64.b64decode(data.split(",", 1)[1]))
     elif cmd == "eval":
-        print(asyncio.run(evaluate(a[0], a[1], a[2])))
+        print(evaluate(a[0], a[1], a[2]))
+    elif cmd == "shot":
+        shot = asyncio.run(call(a[0], a[1], "Page.captureScreenshot", {"format": "png"}))
+        with open(a[2], "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
     elif cmd == "stall":
         s = raw_upgrade(a[0], a[1], a[2])
         s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
