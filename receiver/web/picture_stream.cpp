@@ -9,8 +9,9 @@ namespace qc {
 
 namespace {
 
-// zlib's fastest level: on screen content it is within a few per cent of
-// the default level's size at a third of its time.
+// zlib's fastest level: on a text screen its output is about 20% larger
+// than the default level's, in half the CPU time; the gateway's CPU is
+// shared by every browser, the bandwidth is a LAN's.
 constexpr int kDeflateLevel = 1;
 // A region of more rectangles than this is sent as its bounding rectangle:
 // fewer, larger messages cost less than many tiny ones.

@@ -16,9 +16,10 @@
 // A State message with a new size comes before any Rect of that picture; the
 // page resizes its canvas on it.
 //
-// Raw rows deflated beat PNG for this job: on a text screen they come out
-// about as small, and take a fraction of the CPU (PNG adds per-row filter
-// choice and CRCs; the browser inflates with DecompressionStream).
+// Deflated raw rows beat PNG (QImage) for this job: on a text screen
+// (bench/web/web_wire_bench) a full 1024 x 768 picture comes out 13% smaller
+// in a third of the CPU time, a 16-row band 12% smaller in 40% of the time.
+// The browser inflates with DecompressionStream.
 //
 // One thread: the gateway's (the GUI thread).
 #pragma once
