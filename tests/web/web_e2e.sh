@@ -43,7 +43,8 @@ start_sender s sender1
 
 # Every tab's canvas equals the screen within the time given (on a still
 # screen a lost last datagram is only noticed at the next one: a new cursor
-# shape is such a datagram, as in pictures_match).
+# shape is such a datagram, as in pictures_match; the sender may take up to
+# 15 s to answer the request, hence the budgets of the lossy link).
 canvases_match() {  # seconds
   local deadline=$(( $(date +%s) + $1 )) t ok
   while :; do
@@ -66,10 +67,10 @@ canvases_match() {  # seconds
 tab_state() { in_ns w "${TOOL[@]}" eval 9222 0 "window.qvweb.state" 2>/dev/null; }
 
 wait_for 45 w "Quillview - Receiving" 1 || fail "qvweb receives no transmission"
-canvases_match 30 && say "five tabs show the screen" || fail "first picture differs"
+canvases_match 90 && say "five tabs show the screen" || fail "first picture differs"
 convert -size 1024x768 gradient:'#203060-#e0a040' "$WORK/gradient.png"
 in_ns s display -window root "$WORK/gradient.png" >/dev/null 2>&1
-canvases_match 20 && say "a change is followed" || fail "picture differs after a change"
+canvases_match 90 && say "a change is followed" || fail "picture differs after a change"
 
 [ "$(in_ns w curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:8080/?token=wrong)" = 403 ] &&
 [ "$(in_ns w curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:8080/)" = 403 ] &&
@@ -90,20 +91,20 @@ in_ns s xsetroot -solid '#6f2b4a'
 rss1=$(rss_kb "$QVWEB_PID")
 say "qvweb memory with a stalled client: ${rss0} kB before, ${rss1} kB after 24 noise screens"
 [ $(( rss1 - rss0 )) -lt 32000 ] || fail "memory grew by $(( rss1 - rss0 )) kB"
-canvases_match 30 && say "the reading tabs stay current" || fail "tabs behind a stalled client"
+canvases_match 90 && say "the reading tabs stay current" || fail "tabs behind a stalled client"
 
 kill -TERM "$PID_sender1"; wait "$PID_sender1"
 for _ in $(seq 50); do [ "$(tab_state)" = stopped ] && break; sleep 0.2; done
 [ "$(tab_state)" = stopped ] && say "the page shows that the sender stopped" || fail "no stopped state"
 in_ns s xsetroot -mod 4 4 -fg '#e0e0e0' -bg '#803020'
 start_sender s sender2
-canvases_match 30 && say "the new sender's picture is shown" || fail "picture differs after restart"
+canvases_match 90 && say "the new sender's picture is shown" || fail "picture differs after restart"
 
 kill -TERM "$QVWEB_PID"; wait "$QVWEB_PID"; rc=$?
 [ "$rc" -eq 0 ] || fail "qvweb ended with $rc on SIGTERM"
 in_ns s xsetroot -solid '#405060'
 start_qvweb 2
-canvases_match 30 && say "the pages reconnect to a restarted gateway" || fail "no reconnection"
+canvases_match 90 && say "the pages reconnect to a restarted gateway" || fail "no reconnection"
 kill -TERM "$QVWEB_PID"; wait "$QVWEB_PID" || fail "qvweb ended with $? on SIGTERM"
 [ "$FAILED" -eq 0 ] && { say passed; exit 0; }
 tail -n 5 "$WORK/w/stderr" "$WORK/tool.log"
