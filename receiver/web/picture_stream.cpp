@@ -73,7 +73,8 @@ void PictureStream::AddChange(const QRegion& region) {
 
 void PictureStream::SetCursorShape(const RemoteCursorImage& image) {
   if (!shapeMessage_.isEmpty() && image.width == shape_.width && image.height == shape_.height &&
-      image.hotX == shape_.hotX && image.hotY == shape_.hotY && image.argb == shape_.argb) {
+      image.hotX == shape_.hotX && image.hotY == shape_.hotY && image.argb == shape_.argb &&
+      image.invert == shape_.invert) {
     return;
   }
   shape_ = image;
@@ -98,6 +99,9 @@ void PictureStream::SetCursorShape(const RemoteCursorImage& image) {
     shapeMessage_.append(static_cast<char>(straight((p >> 8) & 0xff)));
     shapeMessage_.append(static_cast<char>(straight(p & 0xff)));
     shapeMessage_.append(static_cast<char>(a));
+  }
+  if (usable && image.invert.size() == image.argb.size()) {
+    for (uint8_t v : image.invert) shapeMessage_.append(static_cast<char>(v != 0 ? 0xff : 0));
   }
 }
 

@@ -11,7 +11,9 @@
 //   2 Rect           u8 2, u16 x, u16 y, u16 w, u16 h, zlib stream of the
 //                    rectangle's RGBA rows (top-down, w x 4 bytes each)
 //   3 CursorShape    u8 3, u16 w, u16 h, i16 hotX, i16 hotY, RGBA rows
-//                    (straight alpha; w or h 0: no cursor)
+//                    (straight alpha; w or h 0: no cursor), then, when the
+//                    cursor inverts what lies below it, w x h bytes (255:
+//                    invert; the page draws them in "difference" blending)
 //   4 CursorPosition u8 4, i16 x, i16 y (the hot spot, picture pixels)
 // A State message with a new size comes before any Rect of that picture; the
 // page resizes its canvas on it.

@@ -136,15 +136,17 @@ TEST(PictureStream, CursorMessagesOnlyForRealChanges) {
   RemoteCursorImage shape;
   shape.width = 1, shape.height = 1, shape.hotX = 0, shape.hotY = 0;
   shape.argb = {0x80400000};  // half-transparent, premultiplied
+  shape.invert = {1};
   stream.SetCursorShape(shape);
   stream.SetCursorShape(shape);
   stream.SetCursorPosition(10, 20);
   stream.SetCursorPosition(10, 20);
   const std::vector<QByteArray> out = Take(stream, browser);
   ASSERT_EQ(out.size(), 2u);
-  ASSERT_EQ(out[0].size(), 9 + 4);
-  EXPECT_EQ(static_cast<uint8_t>(out[0][9]), 128);  // straight red
+  ASSERT_EQ(out[0].size(), 9 + 4 + 1);
+  EXPECT_EQ(static_cast<uint8_t>(out[0][9]), 128);   // straight red
   EXPECT_EQ(static_cast<uint8_t>(out[0][12]), 128);  // alpha
+  EXPECT_EQ(static_cast<uint8_t>(out[0][13]), 255);  // inverts
   EXPECT_EQ(U16(out[1], 1), 10);
   EXPECT_EQ(U16(out[1], 3), 20);
 }
