@@ -99,7 +99,9 @@ bool WebGateway::TokenAccepted(const QString& given) const {
   // nothing about the token.
   const QByteArray a = given.toUtf8(), b = token_.toUtf8();
   unsigned diff = a.size() == b.size() ? 0u : 1u;
-  for (qsizetype i = 0; i < b.size(); ++i) diff |= static_cast<unsigned>((i < a.size() ? a[i] : 0) ^ b[i]);
+  for (qsizetype i = 0; i < b.size(); ++i) {
+    diff |= static_cast<unsigned>((i < a.size() ? a[i] : 0) ^ b[i]);
+  }
   return diff == 0;
 }
 
@@ -169,7 +171,9 @@ void WebGateway::OnWebSocket() {
       continue;
     }
     clients_.push_back(Client{socket, stream_.AddBrowser()});
-    connect(socket, &QWebSocket::disconnected, this, [this, socket] { Drop(socket); });
+    // Queued: the list of browsers never changes under a loop that sends.
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] { Drop(socket); },
+            Qt::QueuedConnection);
     connect(socket, &QWebSocket::bytesWritten, this, [this, socket] {
       for (Client& c : clients_) {
         if (c.socket == socket) Pump(c);
