@@ -21,6 +21,7 @@ APT_PACKAGES=(
   iproute2 iptables
   xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick
   dpkg-dev file lintian
+  qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets
 )
 
 say() { printf '\n== %s\n' "$*"; }

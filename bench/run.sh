@@ -11,13 +11,18 @@ OUT=${2:-$BUILD/bench-results}
 mkdir -p "$OUT"
 cmake --build "$BUILD" --target bench
 for b in codec/codec_bench receiver/receiver_decode_bench viewer_window/viewer_window_bench \
-         capture/capture_bench receiver/receiver_intake_bench; do
+         capture/capture_bench receiver/receiver_intake_bench web/web_wire_bench; do
   exe=$BUILD/bench/$b
   [ -x "$exe" ] || { echo "skipped: $b (not built)"; continue; }
   name=$(basename "$b")
   echo "== $name"
   "$exe" --benchmark_out="$OUT/$name.json" --benchmark_out_format=json
 done
+if [ -x "$BUILD/receiver/web/qvweb" ]; then
+  echo "== web gateway"
+  cmake --build "$BUILD" --target qcsend qvweb
+  bash "$(dirname "$0")/web/gateway_bench.sh" "$BUILD" "$OUT"
+fi
 if [ "${QC_SOAK:-0}" = 1 ]; then
   echo "== soak"
   cmake --build "$BUILD" --target qcsend qvrecv qc_compare_png

@@ -39,6 +39,13 @@ foreach(program ${QC_USER_PROGRAMS})
   qc_gzip_for_package(${PROJECT_SOURCE_DIR}/resources/man/${program}.1 ${program}.1)
   install(FILES ${qc_package_stage}/${program}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
+# The web gateway: a program and its manual page (no desktop entry: it is a
+# service, started from a terminal or a unit).
+if(TARGET qvweb)
+  install(TARGETS qvweb RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+qc_gzip_for_package(${PROJECT_SOURCE_DIR}/resources/man/qvweb.1 qvweb.1)
+install(FILES ${qc_package_stage}/qvweb.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/qvrecv-autostart.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/quillcast/autostart)
 

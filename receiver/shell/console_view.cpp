@@ -9,7 +9,7 @@ bool ReceiverConsoleView::SetTrayIcon(TrayAction action, TrayImage, const char* 
 }
 
 void ReceiverConsoleView::ShowMessage(const char* caption, const char* text, MessageIcon) {
-  PrintMessage(kReceiverStderrPrefix, caption, text);
+  PrintMessage(prefix_, caption, text);
 }
 
 }  // namespace qc

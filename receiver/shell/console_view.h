@@ -11,6 +11,10 @@ namespace qc {
 
 class ReceiverConsoleView : public ReceiverQtViewBase {
  public:
+  // prefix: what starts every line (another program built on the receiver
+  // writes its own name).
+  explicit ReceiverConsoleView(const char* prefix = kReceiverStderrPrefix)
+      : prefix_(prefix), state_{prefix} {}
   bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override;
   void SetWindowItem(bool) override {}
   void EnableReceivingItems(bool) override {}
@@ -22,7 +26,8 @@ class ReceiverConsoleView : public ReceiverQtViewBase {
   void UnregisterHotKey() override {}
 
  private:
-  ConsoleStateLine state_{kReceiverStderrPrefix};
+  const char* prefix_;
+  ConsoleStateLine state_;
 };
 
 }  // namespace qc

@@ -45,6 +45,10 @@ for p in qcsend qvrecv; do
   done
 done
 
+for f in usr/bin/qvweb usr/share/man/man1/qvweb.1.gz; do
+  [ -s "$root/$f" ] || bad "missing: /$f"
+done
+
 # --- lintian: no errors and no warnings.
 if command -v lintian >/dev/null; then
   rc=0
@@ -65,7 +69,7 @@ mkdir -p "$inst/var/lib/dpkg/info" "$inst/var/lib/dpkg/updates"
 : >"$inst/var/lib/dpkg/status"
 if dpkg --root="$inst" --force-not-root --force-script-chrootless --force-depends \
         --log=/dev/null -i "$deb" >"$WORK/dpkg.log" 2>&1; then
-  for p in qcsend qvrecv; do
+  for p in qcsend qvrecv qvweb; do
     # The installed programs print their version without a display.
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY timeout 20 "$inst/usr/bin/$p" --version 2>&1) ||
       bad "installed $p --version failed: $out"

@@ -1,0 +1,66 @@
+#include "receiver/web/web_viewer.h"
+
+namespace qc {
+
+bool WebViewer::Init(qvTray& tray) {
+  return viewer_.Init(&tray, this, static_cast<uint16_t>(tray.Port()));
+}
+
+void WebViewer::ViewerStarted() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pending_ = Changes{};
+}
+
+void WebViewer::ViewerStopping() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_ = Changes{};
+  }
+  if (listener_ != nullptr) listener_->PictureStopping();
+}
+
+void WebViewer::PlaceWindow() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.newPicture = true;
+    pending_.rects.clear();
+  }
+  UpdateWindow();
+}
+
+void WebViewer::InvalidateFramebufferRect(const Rect& r) {
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  QRect rect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1));
+  if (!pending_.rects.empty()) {
+    // Consecutive bands of a scroll or a full update join up here already.
+    QRect& last = pending_.rects.back();
+    if (last.left() == rect.left() && last.right() == rect.right() &&
+        rect.top() <= last.bottom() + 1 && rect.bottom() >= last.top() - 1) {
+      last = last.united(rect);
+      return;
+    }
+  }
+  if (pending_.rects.size() >= kMaxPending) {
+    QRect all = rect;
+    for (const QRect& p : pending_.rects) all = all.united(p);
+    pending_.rects.assign(1, all);
+    return;
+  }
+  pending_.rects.push_back(rect);
+}
+
+void WebViewer::UpdateWindow() {
+  if (listener_ != nullptr && !woken_.exchange(true)) listener_->Wake();
+}
+
+void WebViewer::TakeChanges(Changes& out) {
+  woken_ = false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  out.newPicture = pending_.newPicture;
+  out.rects.swap(pending_.rects);
+  pending_.newPicture = false;
+  pending_.rects.clear();
+}
+
+}  // namespace qc
