@@ -1,0 +1,47 @@
+#include "sender/capture/full_update_budget.h"
+
+#include <algorithm>
+
+namespace qc {
+
+uint32_t FullUpdateBudget::GapFor(uint32_t bytes) {
+  const uint64_t ms = uint64_t{bytes} * 1000 / kShareBytesPerSecond;
+  return static_cast<uint32_t>(std::clamp<uint64_t>(ms, kMinGapMs, kMaxGapMs));
+}
+
+void FullUpdateBudget::Request(uint32_t nowMs) {
+  if (wanted_) return;  // the oldest request sets the gathering time
+  wanted_ = true;
+  wantedSinceMs_ = nowMs;
+}
+
+uint32_t FullUpdateBudget::NextStartMs(uint32_t nowMs) const {
+  if (running_ || immediate_ || !wanted_) return nowMs;
+  uint32_t wait = 0;
+  if (nowMs - wantedSinceMs_ < kGatherMs) wait = kGatherMs - (nowMs - wantedSinceMs_);
+  if (haveLast_ && nowMs - lastStartMs_ < gapMs_) {
+    wait = std::max(wait, gapMs_ - (nowMs - lastStartMs_));
+  }
+  return nowMs + wait;
+}
+
+bool FullUpdateBudget::ShouldStart(uint32_t nowMs) const {
+  if (running_ || immediate_) return true;
+  return wanted_ && NextStartMs(nowMs) == nowMs;
+}
+
+void FullUpdateBudget::Started(uint32_t nowMs) {
+  // Requests from now on come from receivers that may have missed its
+  // beginning: they are served by the next one.
+  immediate_ = wanted_ = false;
+  running_ = true;
+  lastStartMs_ = nowMs;
+}
+
+void FullUpdateBudget::Finished(uint32_t bytes) {
+  running_ = false;
+  haveLast_ = true;
+  gapMs_ = GapFor(bytes);
+}
+
+}  // namespace qc
