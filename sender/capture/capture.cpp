@@ -281,7 +281,7 @@ void qcCapture::ClearRowTails(uint8_t* frame, int first, int end) {
 }
 
 bool qcCapture::FullUpdateNow() {
-  if (refreshWanted_.exchange(false)) budget_.Request(clock_());
+  if (refreshWanted_.exchange(false)) budget_.Request();
   return budget_.ShouldStart(clock_());
 }
 

@@ -9,20 +9,12 @@ uint32_t FullUpdateBudget::GapFor(uint32_t bytes) {
   return static_cast<uint32_t>(std::clamp<uint64_t>(ms, kMinGapMs, kMaxGapMs));
 }
 
-void FullUpdateBudget::Request(uint32_t nowMs) {
-  if (wanted_) return;  // the oldest request sets the gathering time
-  wanted_ = true;
-  wantedSinceMs_ = nowMs;
-}
+void FullUpdateBudget::Request() { wanted_ = true; }
 
 uint32_t FullUpdateBudget::NextStartMs(uint32_t nowMs) const {
   if (running_ || immediate_ || !wanted_) return nowMs;
-  uint32_t wait = 0;
-  if (nowMs - wantedSinceMs_ < kGatherMs) wait = kGatherMs - (nowMs - wantedSinceMs_);
-  if (haveLast_ && nowMs - lastStartMs_ < gapMs_) {
-    wait = std::max(wait, gapMs_ - (nowMs - lastStartMs_));
-  }
-  return nowMs + wait;
+  if (haveLast_ && nowMs - lastStartMs_ < gapMs_) return lastStartMs_ + gapMs_;
+  return nowMs;
 }
 
 bool FullUpdateBudget::ShouldStart(uint32_t nowMs) const {

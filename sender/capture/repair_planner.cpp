@@ -99,7 +99,7 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
   if (haveLoss_ && nowMs - lossMs_ < kRollingMs && height_ > 0) {
     const uint32_t elapsed = std::min<uint32_t>(nowMs - rollMs_, kRollingCycleMs);
     const int slice = static_cast<int>(uint64_t{elapsed} * height_ / kRollingCycleMs);
-    if (slice > 0) {
+    if (elapsed >= kRollingSliceMs && slice > 0) {
       rollMs_ = nowMs;
       for (int i = 0; i < slice; ++i) {
         Mark(rollRow_, rollRow_);

@@ -34,6 +34,8 @@ class RepairPlanner {
   static constexpr uint32_t kHealDelayMs = 150;
   static constexpr uint32_t kRollingMs = 5000;
   static constexpr uint32_t kRollingCycleMs = 4000;
+  // Slices go out at most this often, so that they fill datagrams.
+  static constexpr uint32_t kRollingSliceMs = 100;
   // Requests held between two steps; more ask for a full-screen update.
   static constexpr int kInboxSize = 64;
 
