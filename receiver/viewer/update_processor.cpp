@@ -278,6 +278,7 @@ void UpdateProcessor::SequenceCheck(uint32_t sequence) {
 }
 
 void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen) {
+  if (requestedForThis_) return;  // the whole screen was asked for already
   const uint32_t now = TickCount();
   if (openGaps_ == kOpenGaps) {
     // Too many at once: one full-screen update mends them all.
