@@ -6,7 +6,7 @@
 #   bench/freshness.sh BUILD_DIR [OUT_DIR]     (root; Xvfb, xterm, ImageMagick)
 #   QCSEND, QVRECV, COMPARE   override the programs (e.g. an older build)
 #   FRESH_SAMPLES             samples per configuration (20)
-#   FRESH_CONFIGS             "receivers:loss%" list ("1:0 1:1 1:5 5:1 5:5")
+#   FRESH_CONFIGS             "receivers:loss%" list ("1:0 1:1 1:5 5:1 5:5"; "" for none)
 #   FRESH_JOIN=0              skip the join part
 #
 # Freshness, per configuration: a 1280x800 screen with an xterm that prints
@@ -32,7 +32,7 @@ QCSEND=${QCSEND:-$BUILD/sender/shell/qcsend}
 QVRECV=${QVRECV:-$BUILD/receiver/shell/qvrecv}
 COMPARE=${COMPARE:-$BUILD/tests/e2e/qc_compare_png}
 SAMPLES=${FRESH_SAMPLES:-20}
-CONFIGS=${FRESH_CONFIGS:-"1:0 1:1 1:5 5:1 5:5"}
+CONFIGS=${FRESH_CONFIGS-"1:0 1:1 1:5 5:1 5:5"}
 mkdir -p "$OUT"
 RECEIVERS=(r1 r2 r3 r4 r5)
 NODES=(s "${RECEIVERS[@]}" j)
@@ -141,6 +141,8 @@ for k in 1 2 3 4; do
   t0=$(date +%s.%N)
   start_receiver "$n"
   pid=PID_$n
+  # Its log is open once it takes signals.
+  for _ in $(seq 300); do [ -s "$WORK/$n/Quillview.log" ] && break; sleep 0.01; done
   while :; do
     rm -f "$WORK/$n/snap.png"; kill -USR1 "${!pid}" 2>/dev/null
     for _ in $(seq 10); do [ -s "$WORK/$n/snap.png" ] && break; sleep 0.02; done
