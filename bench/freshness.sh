@@ -141,8 +141,8 @@ for k in 1 2 3 4; do
   t0=$(date +%s.%N)
   start_receiver "$n"
   pid=PID_$n
-  # Its log is open once it takes signals.
-  for _ in $(seq 300); do [ -s "$WORK/$n/Quillview.log" ] && break; sleep 0.01; done
+  # It takes signals once it has shown its first state.
+  for _ in $(seq 300); do grep -q 'Quillview - ' "$WORK/$n/stderr" 2>/dev/null && break; sleep 0.01; done
   while :; do
     rm -f "$WORK/$n/snap.png"; kill -USR1 "${!pid}" 2>/dev/null
     for _ in $(seq 10); do [ -s "$WORK/$n/snap.png" ] && break; sleep 0.02; done

@@ -171,7 +171,10 @@ void qcCapture::SendDisconnection() {
   restartFullUpdate_ = true;
 }
 
-void qcCapture::RequestRefresh() { refreshWanted_ = true; }
+void qcCapture::RequestRefresh() {
+  refreshAskedMs_ = clock_ != nullptr ? clock_() : 0;
+  refreshWanted_ = true;
+}
 void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
   repairs_.Request(screenId, first, last);
 }
@@ -281,7 +284,7 @@ void qcCapture::ClearRowTails(uint8_t* frame, int first, int end) {
 }
 
 bool qcCapture::FullUpdateNow() {
-  if (refreshWanted_.exchange(false)) budget_.Request();
+  if (refreshWanted_.exchange(false)) budget_.Request(refreshAskedMs_);
   return budget_.ShouldStart(clock_());
 }
 

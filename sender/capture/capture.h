@@ -200,6 +200,7 @@ class qcCapture {
   std::atomic<bool> running_{false};
   std::atomic<bool> displayChanged_{false};
   std::atomic<bool> refreshWanted_{true};
+  std::atomic<uint32_t> refreshAskedMs_{0};  // when refreshWanted_ was last set
   uint32_t (*clock_)() = nullptr;
   SequenceRows sentRows_;
   RecordingTransport recording_;  // the encoder's and the engine's transport

@@ -9,12 +9,22 @@ uint32_t FullUpdateBudget::GapFor(uint32_t bytes) {
   return static_cast<uint32_t>(std::clamp<uint64_t>(ms, kMinGapMs, kMaxGapMs));
 }
 
-void FullUpdateBudget::Request() { wanted_ = true; }
+void FullUpdateBudget::Request(uint32_t requestMs) {
+  if (wanted_) return;  // the first request starts the gathering
+  wanted_ = true;
+  wantedSinceMs_ = requestMs;
+}
 
 uint32_t FullUpdateBudget::NextStartMs(uint32_t nowMs) const {
   if (running_ || immediate_ || !wanted_) return nowMs;
-  if (haveLast_ && nowMs - lastStartMs_ < gapMs_) return lastStartMs_ + gapMs_;
-  return nowMs;
+  // A request time read on another thread may lie a little after nowMs;
+  // it then counts as gathered.
+  const uint32_t since = nowMs - wantedSinceMs_;
+  uint32_t wait = since < kGatherMs ? kGatherMs - since : 0;
+  if (haveLast_ && nowMs - lastStartMs_ < gapMs_) {
+    wait = std::max(wait, gapMs_ - (nowMs - lastStartMs_));
+  }
+  return nowMs + wait;
 }
 
 bool FullUpdateBudget::ShouldStart(uint32_t nowMs) const {

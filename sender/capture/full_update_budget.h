@@ -2,8 +2,9 @@
 // when they join or lost more than a repair can mend; it is served at once
 // when none ran recently, and the pause after one grows with its size, so
 // that full-screen updates never take more than kShareBytesPerSecond of the
-// stream however many receivers ask. Requests that arrive while one runs or
-// soon after are served together by the next one.
+// stream however many receivers ask. Requests that arrive within kGatherMs
+// of the first, and those that arrive while one runs or soon after, are
+// served together by one update.
 //
 // A pure class: the caller passes the time (a ms tick count, wrapping) and
 // runs on one thread (the capture work thread).
@@ -22,12 +23,14 @@ class FullUpdateBudget {
   // Least and greatest time from one start to the next while asked.
   static constexpr uint32_t kMinGapMs = 500;
   static constexpr uint32_t kMaxGapMs = 15000;
+  // Receivers that a class starts together ask within a few hundred ms.
+  static constexpr uint32_t kGatherMs = 250;
 
   // Wanted at once, whatever ran before: a new transmission starts with a
   // full-screen update.
   void StartOver() { immediate_ = true; }
-  // A receiver asked (any request that needs the whole screen).
-  void Request();
+  // A receiver asked at requestMs (any request that needs the whole screen).
+  void Request(uint32_t requestMs);
   // Whether a full-screen update is to run now: one is under way, or one is
   // wanted and the budget allows it.
   bool ShouldStart(uint32_t nowMs) const;
@@ -48,6 +51,7 @@ class FullUpdateBudget {
   bool wanted_ = false;
   bool running_ = false;
   bool haveLast_ = false;
+  uint32_t wantedSinceMs_ = 0;
   uint32_t lastStartMs_ = 0;
   uint32_t gapMs_ = 0;
 };

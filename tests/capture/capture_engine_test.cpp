@@ -46,9 +46,9 @@ struct Rig {
     capture->SetPolling(true);
   }
   void Steps(int n = 1) { ASSERT_TRUE(test::Steps(*capture, n)); }
-  void Refresh() {  // long after the last full-screen update
-    g_now += FullUpdateBudget::kMaxGapMs;
+  void Refresh() {  // then long after the last full-screen update
     capture->RequestRefresh();
+    g_now += FullUpdateBudget::kMaxGapMs;
   }
   // A pattern that makes every row differ from its neighbours.
   void Paint(uint32_t seed) {
@@ -203,11 +203,17 @@ TEST(CaptureRequests, FullUpdatesFollowTheBudgetAndRequestsDuringOneAreServedTog
   g_now += 1;
   rig.Steps(8);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);
-  // Long after, a request is served at once.
+  // Long after, a request waits only for the others that come with it.
   g_now += FullUpdateBudget::kMaxGapMs;
   rig.capture->RequestRefresh();
-  rig.Steps();
-  EXPECT_EQ(rig.Take().at(0).type, kInit);
+  rig.Steps(2);
+  g_now += FullUpdateBudget::kGatherMs - 1;
+  rig.capture->RequestRefresh();
+  rig.Steps(2);
+  EXPECT_TRUE(rig.Take().empty());
+  g_now += 1;
+  rig.Steps(8);
+  EXPECT_EQ(Count(rig.Take(), kInit), 1);
   // The gap grows with the size: a text screen, a photo, a huge one.
   const std::pair<uint32_t, uint32_t> gaps[] = {
       {66000, FullUpdateBudget::kMinGapMs}, {1400000, 5600}, {10000000, FullUpdateBudget::kMaxGapMs}};

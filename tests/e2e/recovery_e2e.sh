@@ -241,7 +241,7 @@ for _ in $(seq 100); do [ -e "$WORK/f-go" ] || break; sleep 0.1; done
 grab fs "$DISPLAY_F" "$WORK/screenF.png"
 RECEIVER_CONF="MulticastPort=$PORT_F
 " start_receiver fj
-for _ in $(seq 100); do [ -s "$WORK/fj/Quillview.log" ] && break; sleep 0.05; done
+for _ in $(seq 100); do [ "$(count fj 'Quillview - ')" -gt 0 ] && break; sleep 0.05; done
 f_differs fj "$WORK/screenF.png" || case_failed f "a receiver started during the transmission, after 3 s: $WHY"
 f_full=$(count senderF/Quillcast.log 'Sending fullscreen update')
 for i in $(seq 10); do
