@@ -10,17 +10,23 @@ uint32_t FullUpdateBudget::GapFor(uint32_t bytes) {
 }
 
 void FullUpdateBudget::Request(uint32_t requestMs) {
-  if (wanted_) return;  // the first request starts the gathering
+  if (!wanted_) wantedSinceMs_ = requestMs;
   wanted_ = true;
-  wantedSinceMs_ = requestMs;
+  lastRequestMs_ = requestMs;
 }
 
 uint32_t FullUpdateBudget::NextStartMs(uint32_t nowMs) const {
   if (running_ || immediate_ || !wanted_) return nowMs;
   // A request time read on another thread may lie a little after nowMs;
   // it then counts as gathered.
+  const uint32_t quiet = nowMs - lastRequestMs_;
   const uint32_t since = nowMs - wantedSinceMs_;
-  uint32_t wait = since < kGatherMs ? kGatherMs - since : 0;
+  uint32_t wait = quiet < kGatherQuietMs ? kGatherQuietMs - quiet : 0;
+  if (since < kGatherMaxMs) {
+    wait = std::min(wait, kGatherMaxMs - since);
+  } else {
+    wait = 0;
+  }
   if (haveLast_ && nowMs - lastStartMs_ < gapMs_) {
     wait = std::max(wait, gapMs_ - (nowMs - lastStartMs_));
   }

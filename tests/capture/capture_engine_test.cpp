@@ -203,17 +203,26 @@ TEST(CaptureRequests, FullUpdatesFollowTheBudgetAndRequestsDuringOneAreServedTog
   g_now += 1;
   rig.Steps(8);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);
-  // Long after, a request waits only for the others that come with it.
+  // Long after, requests wait only while more follow closely, and at most
+  // for the gathering limit.
   g_now += FullUpdateBudget::kMaxGapMs;
+  rig.Steps(4);
+  rig.Take();
+  for (uint32_t waited = 0; waited < FullUpdateBudget::kGatherMaxMs;
+       waited += FullUpdateBudget::kGatherQuietMs - 1) {
+    rig.capture->RequestRefresh();
+    rig.Steps(2);
+    EXPECT_EQ(Count(rig.Take(), kInit), 0) << waited;
+    g_now += FullUpdateBudget::kGatherQuietMs - 1;
+  }
   rig.capture->RequestRefresh();
-  rig.Steps(2);
-  g_now += FullUpdateBudget::kGatherMs - 1;
-  rig.capture->RequestRefresh();
-  rig.Steps(2);
-  EXPECT_TRUE(rig.Take().empty());
-  g_now += 1;
   rig.Steps(8);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);
+  g_now += FullUpdateBudget::kMaxGapMs;
+  rig.capture->RequestRefresh();
+  g_now += FullUpdateBudget::kGatherQuietMs;
+  rig.Steps(8);
+  EXPECT_EQ(Count(rig.Take(), kInit), 1);  // a lone request after the quiet time
   // The gap grows with the size: a text screen, a photo, a huge one.
   const std::pair<uint32_t, uint32_t> gaps[] = {
       {66000, FullUpdateBudget::kMinGapMs}, {1400000, 5600}, {10000000, FullUpdateBudget::kMaxGapMs}};
