@@ -9,11 +9,11 @@
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
+#include "platform/tick_clock.h"
 #include "sender/capture/cursor_shape.h"
 #include "sender/capture/cursor_source.h"
 #include "sender/capture/screen_area.h"
 #include "sender/capture/screen_source.h"
-#include "platform/tick_clock.h"
 
 namespace qc {
 
@@ -51,9 +51,8 @@ bool qcCapture::Init(CaptureOwner* owner) {
   if (owner == nullptr || thread_.joinable()) return false;
   owner_ = owner;
   if (!SetUpScreen()) return false;
-  if (clock_ == nullptr) clock_ = &TickCount;
-  recording_.Bind(&owner->Sender(), &sentRows_, width_, bytesPerPixel_, clock_);
-  transport_ = &recording_;
+  ledger_.Bind(&owner->Sender(), &sentRows_, width_, bytesPerPixel_, clock_);
+  transport_ = &ledger_;
   repairs_.SetHeight(height_);
 
   encoder_ = std::make_unique<StrEncoder>();
@@ -172,7 +171,7 @@ void qcCapture::SendDisconnection() {
 }
 
 void qcCapture::RequestRefresh() {
-  refreshAskedMs_ = clock_ != nullptr ? clock_() : 0;
+  refreshAskedMs_ = clock_();
   refreshWanted_ = true;
 }
 void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
@@ -315,7 +314,7 @@ void qcCapture::FullScreenStep() {
 
 void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
-      repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, recording_);
+      repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
   if (plan.cursor) haveCursorHandle_ = false;  // the shape goes out again
   // The marked rows of the frame hold what was last grabbed there; making

@@ -32,6 +32,7 @@
 
 #include "common/protocol.h"
 #include "platform/auto_reset_event.h"
+#include "platform/tick_clock.h"
 #include "sender/capture/full_update_budget.h"
 #include "sender/capture/repair_ledger.h"
 #include "sender/capture/repair_planner.h"
@@ -201,9 +202,9 @@ class qcCapture {
   std::atomic<bool> displayChanged_{false};
   std::atomic<bool> refreshWanted_{true};
   std::atomic<uint32_t> refreshAskedMs_{0};  // when refreshWanted_ was last set
-  uint32_t (*clock_)() = nullptr;
+  uint32_t (*clock_)() = &TickCount;
   SequenceRows sentRows_;
-  RecordingTransport recording_;  // the encoder's and the engine's transport
+  LedgerTransport ledger_;  // the encoder's and the engine's transport
   RepairPlanner repairs_;
   FullUpdateBudget budget_;
   uint32_t fullStartBytes_ = 0;

@@ -21,7 +21,7 @@ SequenceRows::Entry* SequenceRows::Find(uint32_t sequence, uint32_t nowMs) {
   return &e;
 }
 
-void RecordingTransport::Bind(CaptureTransport* inner, SequenceRows* rows, int width,
+void LedgerTransport::Bind(CaptureTransport* inner, SequenceRows* rows, int width,
                               int bytesPerPixel, uint32_t (*clock)()) {
   inner_ = inner;
   rows_ = rows;
@@ -29,14 +29,14 @@ void RecordingTransport::Bind(CaptureTransport* inner, SequenceRows* rows, int w
   clock_ = clock;
 }
 
-bool RecordingTransport::ResetStream() {
+bool LedgerTransport::ResetStream() {
   next_ = 0;
   ++stream_;
   rows_->Clear();
   return inner_->ResetStream();
 }
 
-SendResult RecordingTransport::SendPayload(const uint8_t* payload, size_t length,
+SendResult LedgerTransport::SendPayload(const uint8_t* payload, size_t length,
                                            PacketType type) {
   const SendResult result = inner_->SendPayload(payload, length, type);
   if (result != SendResult::Sent) return result;
@@ -51,7 +51,7 @@ SendResult RecordingTransport::SendPayload(const uint8_t* payload, size_t length
   return result;
 }
 
-bool RecordingTransport::PayloadRows(const StripGeometry& g, const uint8_t* payload,
+bool LedgerTransport::PayloadRows(const StripGeometry& g, const uint8_t* payload,
                                      size_t length, int& first, int& last) {
   // Records are in increasing row order; walking their entries finds the
   // start of the last one.

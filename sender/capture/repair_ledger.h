@@ -5,7 +5,7 @@
 // size, holding the first and last row the datagram carried (or that it was
 // a cursor shape) and when it went out. Nothing is allocated per datagram.
 //
-// RecordingTransport stands between the capture engine and its transport:
+// LedgerTransport stands between the capture engine and its transport:
 // it passes everything through and, for every numbered datagram that went
 // out, notes its rows under the number the transport gave it (it keeps the
 // same count: 0 after ResetStream, one more per datagram sent).
@@ -51,7 +51,7 @@ class SequenceRows {
   Entry slots_[kSlots];
 };
 
-class RecordingTransport final : public CaptureTransport {
+class LedgerTransport final : public CaptureTransport {
  public:
   // The transport passed on to, the table written, the frame geometry that
   // the row records follow, and the clock (ms).

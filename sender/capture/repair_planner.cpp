@@ -40,7 +40,7 @@ void RepairPlanner::MarkEntry(const SequenceRows::Entry& e, Plan& plan) {
 }
 
 RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows,
-                                        const RecordingTransport& sent) {
+                                        const LedgerTransport& sent) {
   Plan plan;
   int count;
   {

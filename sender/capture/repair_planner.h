@@ -53,7 +53,7 @@ class RepairPlanner {
 
   // Work thread, at the start of a polling step: takes the requests and
   // marks the rows to send again (repairs, heal, rolling slice).
-  Plan Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows, const RecordingTransport& sent);
+  Plan Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows, const LedgerTransport& sent);
   // The next band of marked rows [first, end), unmarked on the way; false
   // when none is left.
   bool NextBand(int& first, int& end);
