@@ -8,8 +8,10 @@
 // (length of their type's header; usable geometry for init messages) and
 // dispatched by type. A compressed datagram that does not inflate, or whose
 // payload the decoder or the cursor reader rejects, is dropped with a log
-// line and answered with one update request, like a loss; the receiver goes
-// on. The sequence check follows every compressed datagram.
+// line and answered with one update request; the receiver goes on. The
+// sequence check follows every compressed datagram: a gap is answered with a
+// repair request for its numbers (CheckRepairs asks again while no later
+// datagram follows), anything a repair cannot mend with an update request.
 //
 // Threads: everything runs on the update thread, except the cursor state,
 // which paint reads under the cursor lock.

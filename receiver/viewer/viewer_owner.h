@@ -22,8 +22,9 @@ class ViewerOwner {
   virtual void UpdateTrayIcon(TrayState state) = 0;
 
   // Update thread: sends one update request (the two bytes F8 FF to
-  // group:port+1). Called once for every detected loss and every datagram
-  // that had to be dropped as damaged.
+  // group:port+1). Called for a loss that a repair cannot mend (numbers
+  // that go back, a gap too wide, a repair asked for in vain) and for every
+  // datagram that had to be dropped as damaged.
   virtual void SendUpdateRequest() = 0;
 
   // Update thread: asks the sender of screenId to send again the rows of
