@@ -107,6 +107,21 @@ bool IsUpdateRequest(const uint8_t* data, size_t length) {
   return length >= kUpdateRequestSize && ReadU16(data) == Code(PacketType::UpdateRequest);
 }
 
+void BuildRepairRequest(const RepairRequest& r, uint8_t out[kRepairRequestSize]) {
+  WriteU16(out, Code(PacketType::UpdateRequest));
+  WriteU16(out + 2, r.screenId);
+  WriteU32(out + 4, r.first);
+  WriteU32(out + 8, r.last);
+}
+
+bool ParseRepairRequest(const uint8_t* data, size_t length, RepairRequest& out) {
+  if (length != kRepairRequestSize || !IsUpdateRequest(data, length)) return false;
+  RepairRequest r{ReadU16(data + 2), ReadU32(data + 4), ReadU32(data + 8)};
+  if (r.last < r.first || r.last - r.first >= kMaxRepairSpan) return false;
+  out = r;
+  return true;
+}
+
 size_t CursorShapeHeader::ColorSize() const {
   if (colorWidth <= 0 || colorHeight <= 0 || colorBitsPerPixel == 0) return 0;
   return static_cast<size_t>(colorWidth) * static_cast<size_t>(colorHeight) *

@@ -112,9 +112,31 @@ void BuildCompressedHeader(const CompressedHeader& h, uint8_t out[kCompressedHea
 // False when the datagram is shorter than 8 bytes or of another type.
 bool ParseCompressedHeader(const uint8_t* data, size_t length, CompressedHeader& out);
 
-// PacketType::UpdateRequest: the type code alone.
+// PacketType::UpdateRequest: the type code alone asks for a full-screen
+// update. Every sender reads the first two bytes only, so a request may go
+// on: the repair request below adds the screen identifier and the inclusive
+// range of the sequence numbers a receiver missed. A sender that knows it
+// re-sends the rows of those datagrams; any other serves a full-screen
+// update as for the two bytes.
 void BuildUpdateRequest(uint8_t out[kUpdateRequestSize]);
 bool IsUpdateRequest(const uint8_t* data, size_t length);
+
+//   0 u16 type 0xFFF8    2 u16 screen identifier
+//   4 u32 first missing  8 u32 last missing (inclusive)
+inline constexpr size_t kRepairRequestSize = 12;
+// The longest range a repair request may name; a receiver that missed more
+// asks for a full-screen update instead.
+inline constexpr uint32_t kMaxRepairSpan = 256;
+struct RepairRequest {
+  uint16_t screenId = 0;
+  uint32_t first = 0;
+  uint32_t last = 0;
+};
+void BuildRepairRequest(const RepairRequest& r, uint8_t out[kRepairRequestSize]);
+// True for an update request of exactly 12 bytes whose range is ordered and
+// at most kMaxRepairSpan long. Any other update request (2 bytes, or an
+// extension that does not parse) asks for a full-screen update.
+bool ParseRepairRequest(const uint8_t* data, size_t length, RepairRequest& out);
 
 // The 34-byte header of a cursor shape payload. Both bitmaps are bottom-up.
 struct CursorShapeHeader {

@@ -94,6 +94,9 @@ void qvTray::ShowTrayIcon(TrayAction action, TrayState state) {
 }
 
 void qvTray::SendUpdateRequest() { service_.SendUpdateRequest(); }
+void qvTray::SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) {
+  service_.SendRepairRequest(screenId, first, last);
+}
 
 void qvTray::RestartViewer() {
   UpdateTrayIcon(TrayAction::Modify, TrayState::Disconnected);

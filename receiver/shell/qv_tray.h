@@ -88,6 +88,7 @@ class qvTray : public ViewerOwner {
   // Called by the viewer (any thread, see the header comment).
   void UpdateTrayIcon(TrayState state) override { UpdateTrayIcon(TrayAction::Modify, state); }
   void SendUpdateRequest() override;
+  void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) override;
   void RestartViewer() override;
   void FatalStop(bool showMessage) override;
   bool UpdateTrayIcon(TrayAction action, TrayState state);

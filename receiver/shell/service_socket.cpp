@@ -42,6 +42,13 @@ void ServiceSocket::SendUpdateRequest() {
   if (socket_.IsOpen()) socket_.SendTo(datagram, sizeof datagram, destination_);
 }
 
+void ServiceSocket::SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) {
+  uint8_t datagram[kRepairRequestSize];
+  BuildRepairRequest({screenId, first, last}, datagram);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (socket_.IsOpen()) socket_.SendTo(datagram, sizeof datagram, destination_);
+}
+
 void ServiceSocket::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
   socket_.Close();

@@ -1,9 +1,10 @@
-// The receiver's service socket: it sends the two-byte update request to
-// group:P+1. Opened by the tray at start-up and again at every viewer
+// The receiver's service socket: it sends the update requests (two bytes)
+// and the repair requests to group:P+1. Opened by the tray at start-up and again at every viewer
 // restart (GUI thread); Send may be called from the GUI thread and the
 // viewer's update thread at once.
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 
 #include "platform/udp_socket.h"
@@ -18,6 +19,8 @@ class ServiceSocket {
   bool Open(int port);
   // Sends one update request; the result is not examined.
   void SendUpdateRequest();
+  // Sends one repair request for first..last of screenId.
+  void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last);
   void Close();
 
  private:

@@ -30,6 +30,7 @@ bool UpdateProcessor::Begin(ViewerOwner* owner, ViewerSurface* surface) {
   surface_ = surface;
   screenId_ = 0;
   expected_ = 0;
+  openGaps_ = 0;
   processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = 0;
   cursor_.Reset();
   if (!FreshStream()) return false;
@@ -130,6 +131,7 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
       } else {
         Log().Print("qvViewer: Received init packet\n");
         expected_ = 0;
+        openGaps_ = 0;  // the full-screen update mends every gap
       }
       break;
     }
@@ -244,14 +246,74 @@ void UpdateProcessor::ApplyCursorShape(const CompressedHeader& header, const uin
 }
 
 void UpdateProcessor::SequenceCheck(uint32_t sequence) {
+  // Open gaps that a datagram numbered after them followed are answered:
+  // the sender had the request, or sends on and a new gap will tell.
+  const uint32_t now = TickCount();
+  for (int i = 0; i < openGaps_;) {
+    const Gap& g = gaps_[i];
+    if (sequence > g.seen && sequence - g.seen <= kMaxRepairSpan) {
+      Log().Print("qvViewer: Repair of packets %lu to %lu answered after %u ms\n",
+                  static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last),
+                  static_cast<unsigned>(now - g.sinceMs));
+      gaps_[i] = gaps_[--openGaps_];
+    } else {
+      ++i;
+    }
+  }
   if (sequence == expected_) {
     ++expected_;
     return;
   }
   lost_.fetch_add(1, std::memory_order_relaxed);
-  RequestUpdate();
+  const uint32_t first = expected_;
+  // A jump forward that a repair can mend asks for those rows only; a
+  // number behind (a new stream) or a wide gap asks for the whole screen.
+  if (sequence > first && sequence - first <= kMaxRepairSpan) {
+    AskForRepair(first, sequence - 1, sequence);
+  } else {
+    RequestUpdate();
+  }
   Log().Print("qvViewer: Lost packet %ld\n", static_cast<long>(expected_));
   expected_ = sequence + 1;
+}
+
+void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen) {
+  if (requestedForThis_) return;  // the whole screen was asked for already
+  const uint32_t now = TickCount();
+  if (openGaps_ == kOpenGaps) {
+    // Too many at once: one full-screen update mends them all.
+    RequestUpdate();
+    return;
+  }
+  gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1};
+  requests_.fetch_add(1, std::memory_order_relaxed);
+  requestedForThis_ = true;
+  owner_->SendRepairRequest(screenId_, first, last);
+}
+
+void UpdateProcessor::CheckRepairs(uint32_t nowMs) {
+  for (int i = 0; i < openGaps_;) {
+    Gap& g = gaps_[i];
+    if (nowMs - g.askedMs < (kRepairRetryMs << (g.tries - 1))) {
+      ++i;
+      continue;
+    }
+    if (g.tries >= kRepairTries) {
+      Log().Print("qvViewer: Packets %lu to %lu not repaired, asking for a full-screen update\n",
+                  static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last));
+      requests_.fetch_add(1, std::memory_order_relaxed);
+      owner_->SendUpdateRequest();
+      gaps_[i] = gaps_[--openGaps_];
+      continue;
+    }
+    ++g.tries;
+    g.askedMs = nowMs;
+    Log().Print("qvViewer: Asking again for packets %lu to %lu\n",
+                static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last));
+    requests_.fetch_add(1, std::memory_order_relaxed);
+    owner_->SendRepairRequest(screenId_, g.first, g.last);
+    ++i;
+  }
 }
 
 }  // namespace qc

@@ -8,8 +8,10 @@
 // (length of their type's header; usable geometry for init messages) and
 // dispatched by type. A compressed datagram that does not inflate, or whose
 // payload the decoder or the cursor reader rejects, is dropped with a log
-// line and answered with one update request, like a loss; the receiver goes
-// on. The sequence check follows every compressed datagram.
+// line and answered with one update request; the receiver goes on. The
+// sequence check follows every compressed datagram: a gap is answered with a
+// repair request for its numbers (CheckRepairs asks again while no later
+// datagram follows), anything a repair cannot mend with an update request.
 //
 // Threads: everything runs on the update thread, except the cursor state,
 // which paint reads under the cursor lock.
@@ -62,6 +64,19 @@ class UpdateProcessor {
   // viewer, as a disconnection datagram would.
   bool CheckSilence(uint32_t nowMs);
 
+  // Asks again for gaps that no later datagram followed within the retry
+  // time (the request or the whole repair was lost), a few times with
+  // growing pauses, then for a full-screen update. Update thread, a few
+  // times a second.
+  void CheckRepairs(uint32_t nowMs);
+
+  // A gap stays open until a datagram numbered after the one that revealed
+  // it arrives; it is asked for again after kRepairRetryMs, doubling, at
+  // most kRepairTries times in all.
+  static constexpr uint32_t kRepairRetryMs = 200;
+  static constexpr int kRepairTries = 4;
+  static constexpr int kOpenGaps = 8;
+
   bool HasFramebuffer() const { return framebufferReady_.load(std::memory_order_acquire); }
   Framebuffer& Picture() { return framebuffer_; }
   RemoteCursor& Cursor() { return cursor_; }
@@ -77,6 +92,8 @@ class UpdateProcessor {
   void ApplyUpdate(const CompressedHeader& header, const uint8_t* data, size_t length);
   void ApplyCursorShape(const CompressedHeader& header, const uint8_t* data, size_t length);
   void SequenceCheck(uint32_t sequence);
+  // A gap first..last revealed by datagram `seen`: one repair request.
+  void AskForRepair(uint32_t first, uint32_t last, uint32_t seen);
   // One update request for the current datagram at most.
   void RequestUpdate();
   void Reject(const char* what, uint16_t type, size_t length);
@@ -88,6 +105,12 @@ class UpdateProcessor {
   uint32_t lastHeardMs_ = 0;  // tick count of the last datagram of screenId_
   bool silenceReported_ = false;
   bool requestedForThis_ = false;
+  struct Gap {
+    uint32_t first, last, seen, askedMs, sinceMs;
+    int tries;
+  };
+  Gap gaps_[kOpenGaps] = {};
+  int openGaps_ = 0;
 
   z_stream stream_{};
   bool streamActive_ = false;

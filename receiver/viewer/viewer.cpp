@@ -219,6 +219,7 @@ void qvViewer::UpdateThread() {
         dataEvent_.WaitFor(kSilenceCheckMs);
       }
       processor_->CheckSilence(TickCount());
+      processor_->CheckRepairs(TickCount());
     }
   }
   Log().Print("qvViewer: Update thread finished\n");

@@ -2,6 +2,8 @@
 // qvrecv, a headless program, tests.
 #pragma once
 
+#include <cstdint>
+
 namespace qc {
 
 // States of the receiver's tray icon.
@@ -20,9 +22,18 @@ class ViewerOwner {
   virtual void UpdateTrayIcon(TrayState state) = 0;
 
   // Update thread: sends one update request (the two bytes F8 FF to
-  // group:port+1). Called once for every detected loss and every datagram
-  // that had to be dropped as damaged.
+  // group:port+1). Called for a loss that a repair cannot mend (numbers
+  // that go back, a gap too wide, a repair asked for in vain) and for every
+  // datagram that had to be dropped as damaged.
   virtual void SendUpdateRequest() = 0;
+
+  // Update thread: asks the sender of screenId to send again the rows of
+  // the datagrams numbered first..last (the repair request). A sender that
+  // does not know the extension serves a full-screen update instead.
+  virtual void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) {
+    (void)screenId, (void)first, (void)last;
+    SendUpdateRequest();
+  }
 
   // Update thread, on the transmission's disconnection datagram: show the
   // disconnected state and, on the owner's thread, Stop() and Init() the

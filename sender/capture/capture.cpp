@@ -9,6 +9,7 @@
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
+#include "platform/tick_clock.h"
 #include "sender/capture/cursor_shape.h"
 #include "sender/capture/cursor_source.h"
 #include "sender/capture/screen_area.h"
@@ -49,8 +50,10 @@ int qcCapture::QuarterBound(int height, int q) {
 bool qcCapture::Init(CaptureOwner* owner) {
   if (owner == nullptr || thread_.joinable()) return false;
   owner_ = owner;
-  transport_ = &owner->Sender();
   if (!SetUpScreen()) return false;
+  ledger_.Bind(&owner->Sender(), &sentRows_, width_, bytesPerPixel_, clock_);
+  transport_ = &ledger_;
+  repairs_.SetHeight(height_);
 
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
@@ -162,13 +165,18 @@ void qcCapture::SendDisconnectionDatagram() {
 void qcCapture::SendDisconnection() {
   if (transport_ != nullptr) SendDisconnectionDatagram();
   refreshWanted_ = true;
-  fullUpdateDue_ = true;
   // A full-screen update cut short by the stop starts over at quarter 0, so
   // that the next transmission begins with its init message.
   restartFullUpdate_ = true;
 }
 
-void qcCapture::RequestRefresh() { refreshWanted_ = true; }
+void qcCapture::RequestRefresh() {
+  refreshAskedMs_ = clock_();
+  refreshWanted_ = true;
+}
+void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
+  repairs_.Request(screenId, first, last);
+}
 void qcCapture::SetPaused(bool paused) { paused_ = paused; }
 bool qcCapture::IsPaused() const { return paused_; }
 bool qcCapture::IsPolling() const { return polling_; }
@@ -177,7 +185,8 @@ void qcCapture::OnPollTimer() {
   if (polling_) pollingEvent_.Set();
 }
 
-void qcCapture::OnFullUpdateTimer() { fullUpdateDue_ = true; }
+// Full-screen updates follow the budget (FullUpdateNow), not this tick.
+void qcCapture::OnFullUpdateTimer() {}
 
 void qcCapture::OnKeepAliveTimer() {
   if (transport_ == nullptr) return;
@@ -225,7 +234,10 @@ void qcCapture::WorkThread() {
       // progress.
       std::lock_guard<std::mutex> step(workMutex_);
       if (polling_) {
-        if (restartFullUpdate_.exchange(false)) fullQuarter_ = 0;
+        if (restartFullUpdate_.exchange(false)) {
+          fullQuarter_ = 0;
+          budget_.StartOver();
+        }
         // The source sees a mode change on its own connection; the handler
         // reports the ones the program hears of.
         if (displayChanged_ || screen_->DisplayChanged()) {
@@ -235,7 +247,7 @@ void qcCapture::WorkThread() {
           transport_->Close();
           closed = true;
           owner_->FatalError();
-        } else if (refreshWanted_ && fullUpdateDue_) {
+        } else if (FullUpdateNow()) {
           FullScreenStep();
         } else {
           PollingStep();
@@ -250,7 +262,6 @@ void qcCapture::WorkThread() {
   Log().Print("qcCapture: Work thread finished\n");
   if (!closed) SendDisconnectionDatagram();
   refreshWanted_ = true;
-  fullUpdateDue_ = true;
   finished_ = true;
   FinishStep();
 }
@@ -271,10 +282,17 @@ void qcCapture::ClearRowTails(uint8_t* frame, int first, int end) {
   }
 }
 
+bool qcCapture::FullUpdateNow() {
+  if (refreshWanted_.exchange(false)) budget_.Request(refreshAskedMs_);
+  return budget_.ShouldStart(clock_());
+}
+
 void qcCapture::FullScreenStep() {
   int k = fullQuarter_;
   if (k == 0) {
     Log().Print("qcCapture: Sending fullscreen update\n");
+    budget_.Started(clock_());
+    fullStartBytes_ = transport_->TotalBytesSent();
     // Every row now compares as changed (except a row of 0x01 bytes).
     std::memset(backBuffer_.data(), 0x01, backBuffer_.size());
     ClearRowTails(backBuffer_.data(), 0, height_);
@@ -288,14 +306,34 @@ void qcCapture::FullScreenStep() {
   encoder_->EncodeRows(quarters_[k].top, quarters_[k].bottom, PacketType::FullUpdate);
   if (++k == 4) {
     k = 0;
-    refreshWanted_ = false;
-    fullUpdateDue_ = false;
+    budget_.Finished(transport_->TotalBytesSent() - fullStartBytes_);
     if (!cursorOff_) ClosingCursorStep();
   }
   fullQuarter_ = k;
 }
 
+void qcCapture::ApplyRepairs() {
+  const RepairPlanner::Plan plan =
+      repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, ledger_);
+  if (plan.fullUpdate) RequestRefresh();
+  if (plan.cursor) haveCursorHandle_ = false;  // the shape goes out again
+  // The marked rows of the frame hold what was last grabbed there; making
+  // the reference differ in every carried byte makes the encoder send them
+  // whole. Every other row of the frame still equals the reference.
+  const size_t row = static_cast<size_t>(width_) * bytesPerPixel_;
+  int first = 0, end = 0;
+  while (repairs_.NextBand(first, end)) {
+    for (int y = first; y < end; ++y) {
+      const uint8_t* f = frame_ + row * y;
+      uint8_t* r = backBuffer_.data() + row * y;
+      for (size_t i = 0; i + tailBytes_ < row; ++i) r[i] = static_cast<uint8_t>(~f[i]);
+    }
+    encoder_->EncodeRows(first, end, PacketType::Update);
+  }
+}
+
 void qcCapture::PollingStep() {
+  ApplyRepairs();
   int p = pollQuarter_;
   // A quarter in which nothing was drawn since its last grab holds no
   // changed row: its frame rows already equal the back buffer.

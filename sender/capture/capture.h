@@ -32,6 +32,10 @@
 
 #include "common/protocol.h"
 #include "platform/auto_reset_event.h"
+#include "platform/tick_clock.h"
+#include "sender/capture/full_update_budget.h"
+#include "sender/capture/repair_ledger.h"
+#include "sender/capture/repair_planner.h"
 #include "sender/capture/str_encoder.h"
 #include "sender/capture/transport.h"
 
@@ -89,8 +93,14 @@ class qcCapture {
   void SetPolling(bool on);
   void RestartPollTimer();
   void SendDisconnection();
-  // refresh-wanted := true (listen thread, menu command).
+  // A full-screen update is wanted (listen thread, menu command); the
+  // budget decides when it starts.
   void RequestRefresh();
+  // A receiver of screenId missed the datagrams numbered first..last (any
+  // thread): their rows go out again at the next polling step.
+  void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last);
+  // The engine's clock (ms tick count); tests set their own before Init.
+  void SetClock(uint32_t (*clock)()) { clock_ = clock; }
   void SetPaused(bool paused);
   bool IsPaused() const;
   bool IsPolling() const;
@@ -125,8 +135,13 @@ class qcCapture {
 
   bool SetUpScreen();
   void WorkThread();
+  // Whether this step is (part of) a full-screen update.
+  bool FullUpdateNow();
   void FullScreenStep();
   void PollingStep();
+  // Sends again the rows the repair planner marked (repairs, heal, rolling
+  // refresh), as ordinary updates of the frame's content.
+  void ApplyRepairs();
   // Grabs quarter q; unless `always`, only when the source says something
   // may have been drawn there. Whether it grabbed.
   bool GrabQuarter(int q, bool always);
@@ -186,13 +201,19 @@ class qcCapture {
   std::atomic<bool> running_{false};
   std::atomic<bool> displayChanged_{false};
   std::atomic<bool> refreshWanted_{true};
+  std::atomic<uint32_t> refreshAskedMs_{0};  // when refreshWanted_ was last set
+  uint32_t (*clock_)() = &TickCount;
+  SequenceRows sentRows_;
+  LedgerTransport ledger_;  // the encoder's and the engine's transport
+  RepairPlanner repairs_;
+  FullUpdateBudget budget_;
+  uint32_t fullStartBytes_ = 0;
   std::atomic<bool> restartFullUpdate_{false};
   int bytesPerPixel_ = 0;
   Quarter quarters_[4];
   int pollQuarter_ = 0;
   int fullQuarter_ = 0;
   std::atomic<bool> polling_{false};
-  std::atomic<bool> fullUpdateDue_{true};
   std::atomic<bool> paused_{false};
   bool cursorOff_ = false;
 

@@ -3,6 +3,8 @@
 // controller's state machine is tested without a screen.
 #pragma once
 
+#include <cstdint>
+
 namespace qc {
 
 class qcTray;
@@ -18,6 +20,12 @@ class CaptureEngine {
   virtual void SendDisconnection() = 0;
   // refresh-wanted := true; any thread.
   virtual void RequestRefresh() = 0;
+  // A receiver missed datagrams first..last of screenId; any thread. An
+  // engine that cannot repair serves a full-screen update.
+  virtual void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
+    (void)screenId, (void)first, (void)last;
+    RequestRefresh();
+  }
   virtual void SetPaused(bool paused) = 0;
   virtual bool IsPaused() const = 0;   // any thread
   virtual bool IsPolling() const = 0;  // any thread

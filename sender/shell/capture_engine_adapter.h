@@ -23,6 +23,9 @@ class CaptureEngineAdapter : public CaptureEngine {
   void RestartPollTimer() override { capture_.RestartPollTimer(); }
   void SendDisconnection() override { capture_.SendDisconnection(); }
   void RequestRefresh() override { capture_.RequestRefresh(); }
+  void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) override {
+    capture_.RequestRepair(screenId, first, last);
+  }
   void SetPaused(bool paused) override { capture_.SetPaused(paused); }
   bool IsPaused() const override { return capture_.IsPaused(); }
   bool IsPolling() const override { return capture_.IsPolling(); }

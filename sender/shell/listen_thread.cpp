@@ -160,7 +160,13 @@ void ListenThread::Serve(const Current& cur) {
       if (n < 0 || (n == 0 && !IsCurrent(cur.socket))) break;
       if (n > 0 && IsUpdateRequest(buffer, static_cast<size_t>(n))) {
         Log().Print("qcTray: Update request received\n");
-        owner_.UpdateRequested();
+        // An extension that does not parse asks for the whole screen.
+        RepairRequest repair;
+        if (ParseRepairRequest(buffer, static_cast<size_t>(n), repair)) {
+          owner_.RepairRequested(repair.screenId, repair.first, repair.last);
+        } else {
+          owner_.UpdateRequested();
+        }
       }
     }
   }

@@ -36,6 +36,11 @@ class ListenOwner {
   virtual ~ListenOwner() = default;
   // An update request arrived on P + 1.
   virtual void UpdateRequested() = 0;
+  // A repair request arrived on P + 1; by default a full-screen update.
+  virtual void RepairRequested(uint16_t screenId, uint32_t first, uint32_t last) {
+    (void)screenId, (void)first, (void)last;
+    UpdateRequested();
+  }
   // A datagram arrived on P during the start check; address in host order.
   virtual void AnotherTransmitterDetected(uint32_t address) = 0;
 };

@@ -135,6 +135,7 @@ class qcTray : public SenderOwner, public ListenOwner {
 
   // ListenOwner.
   void UpdateRequested() override;
+  void RepairRequested(uint16_t screenId, uint32_t first, uint32_t last) override;
   void AnotherTransmitterDetected(uint32_t address) override;
 
  private:

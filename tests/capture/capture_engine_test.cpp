@@ -3,7 +3,9 @@
 // display changes, set-up, row tails, cursor steps, damage-driven grabbing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "common/protocol.h"
@@ -24,6 +26,10 @@ constexpr uint16_t kInit = 0xFFFF, kDisconnection = 0xFFFE, kFullUpdate = 0xFFFD
                    kUpdate = 0xFFFC, kCursorPosition = 0xFFFA, kCursorShape = 0xFFF9,
                    kKeepAlive = 0xFFF7;
 
+// The engines' clock: it moves only when a test moves it.
+std::atomic<uint32_t> g_now{1000};
+uint32_t Now() { return g_now.load(); }
+
 // One engine with its fakes.
 struct Rig {
   Rig(int width, int height, int bitsPerPixel, bool damage = false, bool withCursor = true) {
@@ -32,6 +38,7 @@ struct Rig {
     auto c = withCursor ? std::make_unique<test::FakeCursorSource>() : nullptr;
     cursor = c.get();
     capture = std::make_unique<qcCapture>(std::move(s), std::move(c));
+    capture->SetClock(&Now);
   }
   bool Init() { return capture->Init(&owner); }
   void Start() {
@@ -39,9 +46,9 @@ struct Rig {
     capture->SetPolling(true);
   }
   void Steps(int n = 1) { ASSERT_TRUE(test::Steps(*capture, n)); }
-  void Refresh() {
+  void Refresh() {  // then long after the last full-screen update
     capture->RequestRefresh();
-    capture->OnFullUpdateTimer();
+    g_now += FullUpdateBudget::kMaxGapMs;
   }
   // A pattern that makes every row differ from its neighbours.
   void Paint(uint32_t seed) {
@@ -181,27 +188,122 @@ TEST(CaptureFullUpdate, StopAndRestartSendsDisconnectionThenAFullUpdateFromQuart
   }
 }
 
-TEST(CaptureRequests, ServedOnceAndOnlyWhenAFullUpdateIsDue) {
+TEST(CaptureRequests, FullUpdatesFollowTheBudgetAndRequestsDuringOneAreServedTogetherByTheNext) {
   Rig rig(64, 40, 16);
   rig.Start();
-  // Requests during a full update cause no second one.
   rig.Steps(2);
   rig.capture->RequestRefresh();
   rig.capture->RequestRefresh();
   rig.Steps(10);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);
-  // A request waits for the 15-second tick; a tick without a request (the
-  // last one was used up) does nothing.
+  // Asked during the first one: the next starts once its gap has passed.
+  g_now += FullUpdateBudget::kMinGapMs - 1;
+  rig.Steps(4);
+  EXPECT_EQ(Count(rig.Take(), kInit), 0);
+  g_now += 1;
+  rig.Steps(8);
+  EXPECT_EQ(Count(rig.Take(), kInit), 1);
+  // Long after, requests wait only while more follow closely, and at most
+  // for the gathering limit.
+  g_now += FullUpdateBudget::kMaxGapMs;
+  rig.Steps(4);
+  rig.Take();
+  for (uint32_t waited = 0; waited < FullUpdateBudget::kGatherMaxMs;
+       waited += FullUpdateBudget::kGatherQuietMs - 1) {
+    rig.capture->RequestRefresh();
+    rig.Steps(2);
+    EXPECT_EQ(Count(rig.Take(), kInit), 0) << waited;
+    g_now += FullUpdateBudget::kGatherQuietMs - 1;
+  }
   rig.capture->RequestRefresh();
   rig.Steps(8);
-  EXPECT_EQ(Count(rig.Take(), kInit), 0);
-  rig.capture->OnFullUpdateTimer();
-  rig.Steps();
-  EXPECT_EQ(rig.Take().at(0).type, kInit);
-  rig.Steps(3);
-  rig.capture->OnFullUpdateTimer();
+  EXPECT_EQ(Count(rig.Take(), kInit), 1);
+  g_now += FullUpdateBudget::kMaxGapMs;
+  rig.capture->RequestRefresh();
+  g_now += FullUpdateBudget::kGatherQuietMs;
   rig.Steps(8);
-  EXPECT_EQ(Count(rig.Take(), kInit), 0);
+  EXPECT_EQ(Count(rig.Take(), kInit), 1);  // a lone request after the quiet time
+  // The gap grows with the size: a text screen, a photo, a huge one.
+  const std::pair<uint32_t, uint32_t> gaps[] = {
+      {66000, FullUpdateBudget::kMinGapMs}, {1400000, 5600}, {10000000, FullUpdateBudget::kMaxGapMs}};
+  for (auto [bytes, gap] : gaps) EXPECT_EQ(FullUpdateBudget::GapFor(bytes), gap) << bytes;
+}
+
+// The compressed datagrams of a step with their sequence numbers, counted
+// from the last init message as the transport numbers them.
+struct Numbered {
+  uint32_t sequence;
+  Datagram d;
+};
+std::vector<Numbered> Number(const std::vector<Datagram>& sent, uint32_t& next) {
+  std::vector<Numbered> out;
+  for (const auto& d : sent) {
+    if (d.type == kInit) next = 0;
+    if (d.type == kFullUpdate || d.type == kUpdate || d.type == kCursorShape) out.push_back({next++, d});
+  }
+  return out;
+}
+
+TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumbersGetAFullUpdate) {
+  Rig rig(64, 40, 32);
+  rig.Paint(7);
+  rig.Start();
+  Picture picture(*rig.screen);
+  uint32_t next = 0;
+  rig.Steps(4);
+  const auto full = rig.Take();
+  picture.Apply(full);
+  Number(full, next);
+  // Bands change in quarters 1 and 3: two datagrams, and the first is lost.
+  rig.screen->Fill(0, 12, 64, 15, 0x00F800);
+  rig.screen->Fill(0, 33, 64, 36, 0x0000F8);
+  rig.Steps(4);
+  const auto updates = Number(rig.Take(), next);
+  ASSERT_EQ(updates.size(), 2u);
+  picture.Apply({updates[1].d});
+  EXPECT_FALSE(picture.Matches());
+  // Still for the heal delay: the last datagram's rows once more, then
+  // nothing however long the screen stays still.
+  g_now += RepairPlanner::kHealDelayMs;
+  rig.Steps(4);
+  const auto heal = Number(rig.Take(), next);
+  ASSERT_EQ(heal.size(), 1u);
+  EXPECT_EQ(picture.Apply({heal[0].d}), std::make_pair(33, 35));
+  g_now += 10 * RepairPlanner::kHealDelayMs;
+  rig.Steps(4);
+  EXPECT_TRUE(rig.Take().empty());
+  // Two receivers ask for the lost one: its rows go out once.
+  const uint32_t lost = updates[0].sequence;
+  rig.capture->RequestRepair(0x1234, lost, lost);
+  rig.capture->RequestRepair(0x1234, lost, lost);
+  rig.Steps();
+  const auto repair = Number(rig.Take(), next);
+  ASSERT_EQ(repair.size(), 1u);
+  EXPECT_EQ(repair[0].d.type, kUpdate);
+  EXPECT_EQ(picture.Apply({repair[0].d}), std::make_pair(12, 14));
+  EXPECT_TRUE(picture.Matches());
+  // Asked before that repair arrived: the same loss. Asked later: again.
+  rig.capture->RequestRepair(0x1234, lost, lost);
+  rig.Steps();
+  EXPECT_TRUE(rig.Take().empty());
+  g_now += RepairPlanner::kHoldoffMs;
+  rig.capture->RequestRepair(0x1234, lost, lost);
+  rig.Steps();
+  bool again = false;
+  for (const auto& n : Number(rig.Take(), next)) {
+    again = again || picture.Apply({n.d}) == std::make_pair(12, 14);
+  }
+  EXPECT_TRUE(again);
+  // Numbers too old, not sent yet, or of another screen: a full-screen update.
+  for (auto [id, number, wait] : {std::tuple{0x1234, lost, SequenceRows::kKeepMs},
+                                  {0x1234, next + 5, 0u}, {0x4321, 0u, 0u}}) {
+    g_now += wait;
+    rig.capture->RequestRepair(static_cast<uint16_t>(id), number, number);
+    rig.Steps(8);
+    g_now += FullUpdateBudget::kMaxGapMs;
+    rig.Steps(8);
+    EXPECT_EQ(Count(rig.Take(), kInit), 1) << number;
+  }
 }
 
 TEST(CaptureKeepAlive, OnlyIntoSilenceWhileTransmittingOrPausedAndAPauseSendsNothingElse) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "common/byte_order.h"
@@ -31,6 +32,8 @@ TEST(Protocol, DatagramAndCursorHeaderLayoutsAreLittleEndian) {
       {Built<kKeepAliveSize>([](uint8_t* d) { BuildKeepAlive(0x1234, d); }),
        {0xF7, 0xFF, 0x34, 0x12}},
       {Built<kUpdateRequestSize>(BuildUpdateRequest), {0xF8, 0xFF}},
+      {Built<kRepairRequestSize>([](uint8_t* d) { BuildRepairRequest({0x1234, 7, 0x0102}, d); }),
+       {0xF8, 0xFF, 0x34, 0x12, 0x07, 0, 0, 0, 0x02, 0x01, 0, 0}},
       {Built<kCursorPositionSize>([](uint8_t* d) { BuildCursorPosition({0x0102, -5, 300}, d); }),
        {0xFA, 0xFF, 0x02, 0x01, 0xFB, 0xFF, 0x2C, 0x01}},
       {Built<kCompressedHeaderSize>(
@@ -86,6 +89,21 @@ TEST(Protocol, ParsersReadEveryFieldRefuseShortOrForeignDatagramsAndJudgeInits) 
   EXPECT_TRUE(IsUpdateRequest(Bytes{0xF8, 0xFF}.data(), 2));
   EXPECT_FALSE(IsUpdateRequest(Bytes{0xF8, 0xFF}.data(), 1));
   EXPECT_FALSE(IsUpdateRequest(c.data(), 4));
+  // Repair requests: every sender still reads one as an update request;
+  // a short, long, reversed or too wide one is not a repair.
+  Bytes r = Built<kRepairRequestSize>([](uint8_t* d) { BuildRepairRequest({9, 40, 41}, d); });
+  RepairRequest rr;
+  EXPECT_TRUE(IsUpdateRequest(r.data(), r.size()));
+  ASSERT_TRUE(ParseRepairRequest(r.data(), r.size(), rr));
+  EXPECT_EQ(std::make_tuple(rr.screenId, rr.first, rr.last), std::make_tuple(9, 40u, 41u));
+  EXPECT_FALSE(ParseRepairRequest(r.data(), r.size() - 1, rr));
+  r.push_back(0);
+  EXPECT_FALSE(ParseRepairRequest(r.data(), r.size(), rr));
+  for (auto [first, last, ok] : {std::tuple{5u, 4u, false}, {0u, kMaxRepairSpan - 1, true},
+                                  {0u, kMaxRepairSpan, false}, {0xFFFFFFF0u, 3u, false}}) {
+    BuildRepairRequest({9, first, last}, r.data());
+    EXPECT_EQ(ParseRepairRequest(r.data(), kRepairRequestSize, rr), ok) << first << " " << last;
+  }
   EXPECT_FALSE(PeekType(c.data(), 1).has_value());
   EXPECT_EQ(PeekType(c.data(), 2).value(), 0xFFFA);
   EXPECT_FALSE(PeekScreenId(c.data(), 3).has_value());

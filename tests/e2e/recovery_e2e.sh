@@ -18,7 +18,12 @@
 #     with -port N, must never show D, not even when D's init message comes
 #     while they start (D's init is repeated on the wire to make that likely);
 #  e. two users' senders on one host (root and nobody, neither with a
-#     runtime folder, one /tmp) must both transmit.
+#     runtime folder, one /tmp) must both transmit;
+#  f. two receivers, each behind its own 5% loss, must equal a terminal's
+#     screen within 3 s after it stops printing (lost rows are repaired, not
+#     left for a full-screen update); a receiver started during the
+#     transmission has its picture within 3 s; ten started at once cost at
+#     most two full-screen updates.
 # Each case prints "case X: passed" or "case X: FAILED: reason".
 set -uo pipefail
 # shellcheck source=e2e_lib.sh
@@ -28,10 +33,11 @@ QCSEND=$(readlink -f "${1:?QCSEND}")
 QVRECV=$(readlink -f "${2:?QVRECV}")
 COMPARE=$(readlink -f "${3:?COMPARE_TOOL (qc_compare_png)}")
 # a and b use the default port, 5982.
-PORT_C=5990 PORT_D=5986 PORT_D_CMD=5988 PORT_E1=5992 PORT_E2=5994
-NODES=(s r1 r2 cs cr ds d1 d2 d3 e)
+PORT_C=5990 PORT_D=5986 PORT_D_CMD=5988 PORT_E1=5992 PORT_E2=5994 PORT_F=5996
+NODES=(s r1 r2 cs cr ds d1 d2 d3 e fs f1 f2 fj)
 declare -A ADDR=([s]=10.78.0.1 [r1]=10.78.0.11 [r2]=10.78.0.12 [cs]=10.78.0.2 [cr]=10.78.0.21
-                 [ds]=10.78.0.3 [d1]=10.78.0.31 [d2]=10.78.0.32 [d3]=10.78.0.33 [e]=10.78.0.4)
+                 [ds]=10.78.0.3 [d1]=10.78.0.31 [d2]=10.78.0.32 [d3]=10.78.0.33 [e]=10.78.0.4
+                 [fs]=10.78.0.5 [f1]=10.78.0.51 [f2]=10.78.0.52 [fj]=10.78.0.53)
 DEPTH=24
 e2e_init qcr
 e2e_network
@@ -130,11 +136,26 @@ start_xvfb 800x600x24 DISPLAY_C
 start_xvfb 640x480x24 DISPLAY_D
 start_xvfb 640x480x24 DISPLAY_E
 start_xvfb 800x600x24 DISPLAY_DR
+start_xvfb 640x480x24 DISPLAY_F
 paint s "$DISPLAY_A" '#2b4a6f' '#e0c040'
 paint s "$DISPLAY_B" '#6f2b2b' '#40e0a0'
 paint cs "$DISPLAY_C" '#305030' '#f0f0f0'
 paint ds "$DISPLAY_D" '#503050' '#a0a0f0'
 on_screen r2 "$DISPLAY_R2" xsetroot -solid '#202020'
+
+# --- f: a terminal prints for 3 s whenever WORK/f-go appears ------------------
+on_screen fs "$DISPLAY_F" xsetroot -cursor "$WORK/blank.xbm" "$WORK/blank.xbm"
+(DISPLAY=$DISPLAY_F exec xterm -geometry 100x34+0+0 -e bash -c \
+  "i=0; while :; do if [ -e '$WORK/f-go' ]; then for k in \$(seq 150); do
+     echo \"line \$i \$RANDOM\$RANDOM the quick brown fox jumps over the lazy dog\"; i=\$((i+1));
+     sleep 0.02; done; rm -f '$WORK/f-go'; fi; sleep 0.05; done") 2>/dev/null &
+PIDS+=($!)
+for n in f1 f2; do e2e_loss "$n" 0.05; done
+RECEIVER_CONF="MulticastPort=$PORT_F
+" start_receiver f1
+RECEIVER_CONF="MulticastPort=$PORT_F
+" start_receiver f2
+DISPLAY=$DISPLAY_F start_sender fs senderF -port "$PORT_F"
 
 # --- receivers and senders of a, b, c, d -----------------------------------
 spawn_in cr "$PYTHON" -u "$WORK/listen.py" "$PORT_C" >"$WORK/c-wire" 2>&1
@@ -196,6 +217,53 @@ for n in d1 d2 d3; do
   sleep 0.7
 done
 
+# --- f: the lossy receivers after the terminal stopped; a late joiner ------------
+# Within 3 s, checked every 0.3 s; "" or why not.
+f_differs() {  # receiver screen.png
+  local end=$(( $(date +%s) + 3 ))
+  while :; do
+    WHY=$(snapshot_differs "$1" "$2")
+    [ -z "$WHY" ] && return 0
+    [ "$(date +%s)" -ge "$end" ] && return 1
+    sleep 0.3
+  done
+}
+# A lost init message leaves a receiver waiting for its next request (5 s).
+for n in f1 f2; do
+  wait_for 12 "$n" "Quillview - Receiving" 1 || case_failed f "$n (5% loss) got no picture"
+done
+touch "$WORK/f-go"
+for _ in 1 2; do
+  for _ in $(seq 100); do [ -e "$WORK/f-go" ] || break; sleep 0.1; done
+  grab fs "$DISPLAY_F" "$WORK/screenF.png"
+  for n in f1 f2; do
+    f_differs "$n" "$WORK/screenF.png" || case_failed f "$n (5% loss) 3 s after the screen stopped: $WHY"
+  done
+  touch "$WORK/f-go"
+done
+for _ in $(seq 100); do [ -e "$WORK/f-go" ] || break; sleep 0.1; done
+grab fs "$DISPLAY_F" "$WORK/screenF.png"
+RECEIVER_CONF="MulticastPort=$PORT_F
+" start_receiver fj
+if ! wait_for 3 fj "Quillview - Receiving" 1; then
+  case_failed f "a receiver started during the transmission had no picture after 3 s"
+elif ! f_differs fj "$WORK/screenF.png"; then
+  case_failed f "a receiver started during the transmission: $WHY"
+fi
+f_full=$(count senderF/Quillcast.log 'Sending fullscreen update')
+for i in $(seq 10); do
+  mkdir -p "$WORK/fj$i/config/Quillcast"
+  printf 'MulticastPort=%s\n' "$PORT_F" >"$WORK/fj$i/config/Quillcast/Receiver.conf"
+  (XDG_CONFIG_HOME=$WORK/fj$i/config exec ip netns exec "$TAG-fj" "$QVRECV" --headless \
+     2>"$WORK/fj$i/stderr") &
+  PIDS+=($!)
+done
+for i in $(seq 10); do wait_for 20 "fj$i" "Quillview - Receiving" 1 || case_failed f "joiner $i got no picture"; done
+f_full=$(( $(count senderF/Quillcast.log 'Sending fullscreen update') - f_full ))
+[ "$f_full" -le 2 ] || case_failed f "ten receivers started at once cost $f_full full-screen updates"
+say "f: ten receivers started at once cost $f_full full-screen updates"
+case_passed f
+
 # --- a, b: A vanishes, B starts on another screen -------------------------------
 kill -KILL "$PID_senderA"
 wait "$PID_senderA" 2>/dev/null
@@ -251,5 +319,5 @@ until_same $(( KILLED_AT + 30 )) window_differs "$WORK/screenB.png" ||
   case_failed b "30 s after A was killed, the window does not show B's screen: $WHY"
 case_passed b
 
-for c in a b c d e; do say "case $c: ${RESULT[$c]}"; done
+for c in a b c d e f; do say "case $c: ${RESULT[$c]}"; done
 [ "$FAILED" -eq 0 ] && say "passed"

@@ -85,6 +85,9 @@ struct Pipeline {
     auto s = std::make_unique<X11ScreenSource>(options);
     screen = s.get();
     capture = std::make_unique<qcCapture>(std::move(s), X11CursorSource::Create(display));
+    // A still clock: the engine re-sends nothing by itself (no heal after a
+    // quiet moment), so what reaches the wire is what the test drew.
+    capture->SetClock(+[] { return uint32_t{1000}; });
   }
   bool Open() { return sender.Open(&senderOwner, kGroupAddress, kPort); }
   bool Start() {

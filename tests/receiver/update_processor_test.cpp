@@ -86,6 +86,40 @@ TEST_F(UpdateProcessorTest, OneGapGivesOneLostLineAndOneRequestAndAnInitRestarts
   EXPECT_EQ(surface_.placed, 1);
 }
 
+TEST_F(UpdateProcessorTest, GapsAskForTheirNumbersAgainUntilALaterDatagramThenForTheWholeScreen) {
+  using Range = std::tuple<uint16_t, uint32_t, uint32_t>;
+  for (uint32_t seq : {0u, 1u, 4u}) Update(seq, seq * 10, seq * 10 + 10);
+  EXPECT_EQ(owner_.repairs, 1);
+  EXPECT_EQ(owner_.lastRepair, Range(kId, 2, 3));
+  EXPECT_EQ(log_.Count("qvViewer: Lost packet 2\r\n"), 1);
+  // A sender that ignores the extension sends nothing more: asked again
+  // with growing pauses, then for a full-screen update, once.
+  uint32_t t = TickCount();
+  proc_.CheckRepairs(t + UpdateProcessor::kRepairRetryMs / 2);
+  EXPECT_EQ(owner_.requests, 1);
+  for (int i = 1; i < UpdateProcessor::kRepairTries; ++i) {
+    t += UpdateProcessor::kRepairRetryMs << i;
+    proc_.CheckRepairs(t);
+  }
+  EXPECT_EQ(owner_.repairs, UpdateProcessor::kRepairTries);
+  EXPECT_EQ(log_.Count("qvViewer: Asking again for packets 2 to 3\r\n"), 3);
+  t += UpdateProcessor::kRepairRetryMs << UpdateProcessor::kRepairTries;
+  proc_.CheckRepairs(t);
+  proc_.CheckRepairs(t + 60000);
+  EXPECT_EQ(owner_.requests - owner_.repairs, 1);
+  EXPECT_EQ(log_.Count("qvViewer: Packets 2 to 3 not repaired"), 1);
+  // A later datagram answers a gap; numbers that go back or a gap too wide
+  // for a repair ask for the whole screen.
+  Update(6, 0, 10);
+  Update(7, 0, 10);
+  EXPECT_EQ(log_.Count("qvViewer: Repair of packets 5 to 5 answered after"), 1);
+  proc_.CheckRepairs(t + 120000);
+  const int repairs = owner_.repairs;
+  for (uint32_t seq : {3u, 4u + kMaxRepairSpan + 1}) Update(seq, 0, 10);
+  EXPECT_EQ(owner_.repairs, repairs);
+  EXPECT_EQ(owner_.requests - owner_.repairs, 3);
+}
+
 TEST_F(UpdateProcessorTest, ASilentTransmissionEndsOnceAndOnlyItsOwnDatagramsKeepItAlive) {
   const uint32_t start = TickCount();
   EXPECT_FALSE(proc_.CheckSilence(start + kKeepAliveIntervalMs * 4));

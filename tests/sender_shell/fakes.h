@@ -81,6 +81,10 @@ class FakeEngine : public CaptureEngine {
   void RestartPollTimer() override { ++pollTimerRestarts; }
   void SendDisconnection() override { ++disconnections; }
   void RequestRefresh() override { ++refreshes; }  // also from the listen thread
+  void RequestRepair(uint16_t id, uint32_t first, uint32_t last) override {
+    repairKey = (uint64_t{id} << 40) | (uint64_t{first} << 20) | last;
+    ++repairs;
+  }
   void SetPaused(bool p) override { paused = p; }
   bool IsPaused() const override { return paused; }
   bool IsPolling() const override { return polling; }
@@ -92,7 +96,8 @@ class FakeEngine : public CaptureEngine {
   qcTray* owner = nullptr;
   bool initResult = true;
   std::atomic<bool> polling{false}, paused{false};
-  std::atomic<int> refreshes{0};
+  std::atomic<int> refreshes{0}, repairs{0};
+  std::atomic<uint64_t> repairKey{0};  // id, first, last of the last repair
   int disconnections = 0, pollTimerRestarts = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <tuple>
 
 #include "receiver/viewer/viewer_owner.h"
 
@@ -15,6 +16,12 @@ class RecordingOwner : public ViewerOwner {
     if (state == TrayState::Receiving) ++receivingIcons;
   }
   void SendUpdateRequest() override { ++requests; }
+  // Counted as requests too; the last range is kept.
+  void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) override {
+    ++requests;
+    ++repairs;
+    lastRepair = {screenId, first, last};
+  }
   void RestartViewer() override {
     ++restarts;
     if (onRestart) onRestart();
@@ -26,6 +33,8 @@ class RecordingOwner : public ViewerOwner {
 
   std::atomic<int> receivingIcons{0};
   std::atomic<int> requests{0};
+  std::atomic<int> repairs{0};
+  std::tuple<uint16_t, uint32_t, uint32_t> lastRepair;  // update thread only
   std::atomic<int> restarts{0};
   std::atomic<int> fatals{0};
   std::atomic<bool> lastShowMessage{true};

@@ -1,0 +1,91 @@
+// What the sender remembers of the datagrams it numbered, so that a
+// receiver's repair request can be answered with the rows it missed.
+//
+// SequenceRows is a fixed ring: one slot per sequence number modulo its
+// size, holding the first and last row the datagram carried (or that it was
+// a cursor shape) and when it went out. Nothing is allocated per datagram.
+//
+// LedgerTransport stands between the capture engine and its transport:
+// it passes everything through and, for every numbered datagram that went
+// out, notes its rows under the number the transport gave it (it keeps the
+// same count: 0 after ResetStream, one more per datagram sent).
+//
+// Threads: both belong to the capture work thread, apart from the
+// pass-through calls the transport allows from the GUI thread (SendRaw,
+// ScreenId, the sent-since-tick flag).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "common/strip_format.h"
+#include "sender/capture/transport.h"
+
+namespace qc {
+
+class SequenceRows {
+ public:
+  // A few seconds of datagrams at full speed; a number older than either
+  // limit is no longer known.
+  static constexpr uint32_t kSlots = 4096;
+  static constexpr uint32_t kKeepMs = 5000;
+
+  enum class Kind : uint8_t { None, Rows, Cursor };
+  struct Entry {
+    uint32_t sequence = 0;
+    uint32_t sentMs = 0;
+    uint32_t repairedMs = 0;  // when the rows were last re-sent for a request
+    int16_t first = 0;        // rows first..last (inclusive)
+    int16_t last = -1;
+    Kind kind = Kind::None;
+    bool repaired = false;
+  };
+
+  // Forgets every number (the stream starts again at 0).
+  void Clear();
+  void Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last);
+  // The entry of a number sent less than kKeepMs ago, or null.
+  Entry* Find(uint32_t sequence, uint32_t nowMs);
+
+ private:
+  Entry slots_[kSlots];
+};
+
+class LedgerTransport final : public CaptureTransport {
+ public:
+  // The transport passed on to, the table written, the frame geometry that
+  // the row records follow, and the clock (ms).
+  void Bind(CaptureTransport* inner, SequenceRows* rows, int width, int bytesPerPixel,
+            uint32_t (*clock)());
+
+  SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override;
+  uint32_t TotalBytesSent() const override { return inner_->TotalBytesSent(); }
+  bool SendRaw(const uint8_t* data, size_t length) override { return inner_->SendRaw(data, length); }
+  bool ResetStream() override;
+  void Close() override { inner_->Close(); }
+  uint16_t ScreenId() const override { return inner_->ScreenId(); }
+  bool SentSinceTick() const override { return inner_->SentSinceTick(); }
+  void ClearSentSinceTick() override { inner_->ClearSentSinceTick(); }
+
+  // The number the next datagram gets; when the last one went out.
+  uint32_t NextSequence() const { return next_; }
+  uint32_t LastSentMs() const { return lastSentMs_; }
+  // Counts the stream resets: numbers of different streams are unrelated.
+  uint32_t Stream() const { return stream_; }
+
+  // First and last row of the records of an update payload; false when it
+  // holds none (or is cut short).
+  static bool PayloadRows(const StripGeometry& g, const uint8_t* payload, size_t length,
+                          int& first, int& last);
+
+ private:
+  CaptureTransport* inner_ = nullptr;
+  SequenceRows* rows_ = nullptr;
+  StripGeometry geometry_;
+  uint32_t (*clock_)() = nullptr;
+  uint32_t next_ = 0;
+  uint32_t lastSentMs_ = 0;
+  uint32_t stream_ = 0;
+};
+
+}  // namespace qc

@@ -1,0 +1,130 @@
+#include "sender/capture/repair_planner.h"
+
+#include <algorithm>
+
+#include "common/log_file.h"
+
+namespace qc {
+
+void RepairPlanner::SetHeight(int height) {
+  height_ = std::max(0, height);
+  marks_.assign(static_cast<size_t>(height_), 0);
+  anyMarked_ = false;
+  haveLoss_ = false;
+  rollRow_ = 0;
+}
+
+void RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The identifier is checked on the work thread, with the transport's.
+  if (inboxCount_ == kInboxSize) {
+    inboxFull_ = true;
+    return;
+  }
+  inbox_[inboxCount_++] = Range{screenId, first, last};
+}
+
+void RepairPlanner::Mark(int first, int last) {
+  first = std::max(first, 0);
+  last = std::min(last, height_ - 1);
+  for (int y = first; y <= last; ++y) marks_[static_cast<size_t>(y)] = 1;
+  if (first <= last) anyMarked_ = true;
+}
+
+void RepairPlanner::MarkEntry(const SequenceRows::Entry& e, Plan& plan) {
+  if (e.kind == SequenceRows::Kind::Cursor) {
+    plan.cursor = true;
+  } else {
+    Mark(e.first, e.last);
+  }
+}
+
+RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows,
+                                        const LedgerTransport& sent) {
+  Plan plan;
+  int count;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    count = inboxCount_;
+    for (int i = 0; i < count; ++i) {
+      taken_[i] = inbox_[i];
+      if (inbox_[i].screenId != screenId) plan.fullUpdate = true;
+    }
+    plan.fullUpdate = plan.fullUpdate || inboxFull_;
+    inboxCount_ = 0;
+    inboxFull_ = false;
+  }
+  if (count > 0 || plan.fullUpdate) {
+    if (!haveLoss_ || nowMs - lossMs_ >= kRollingMs) rollMs_ = nowMs;  // a new rolling pass
+    haveLoss_ = true;
+    lossMs_ = nowMs;
+  }
+  for (int i = 0; i < count && !plan.fullUpdate; ++i) {
+    const Range r = taken_[i];
+    int marked = 0;
+    for (uint32_t s = r.first;; ++s) {
+      SequenceRows::Entry* e = rows.Find(s, nowMs);
+      if (e == nullptr || s >= sent.NextSequence()) {
+        plan.fullUpdate = true;
+        Log().Print("qcCapture: Packet %lu is not known any more, sending fullscreen update\n",
+                    static_cast<unsigned long>(s));
+        break;
+      }
+      if (!e->repaired || nowMs - e->repairedMs >= kHoldoffMs) {
+        e->repaired = true;
+        e->repairedMs = nowMs;
+        MarkEntry(*e, plan);
+        ++marked;
+      }
+      if (s == r.last) break;
+    }
+    if (marked > 0) {
+      plan.repaired += marked;
+      Log().Print("qcCapture: Repairing packets %lu to %lu\n",
+                  static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last));
+    }
+  }
+
+  // Heal: the last datagram again, once, when nothing followed it.
+  if (sent.Stream() != healStream_) {
+    healStream_ = sent.Stream();
+    healFrom_ = 0;
+  }
+  if (sent.NextSequence() > healFrom_ && nowMs - sent.LastSentMs() >= kHealDelayMs) {
+    if (SequenceRows::Entry* e = rows.Find(sent.NextSequence() - 1, nowMs)) MarkEntry(*e, plan);
+    healFrom_ = sent.NextSequence() + 1;  // the heal's own datagram needs none
+  }
+
+  // Rolling refresh while losses are being reported.
+  if (haveLoss_ && nowMs - lossMs_ < kRollingMs && height_ > 0) {
+    const uint32_t elapsed = std::min<uint32_t>(nowMs - rollMs_, kRollingCycleMs);
+    const int slice = static_cast<int>(uint64_t{elapsed} * height_ / kRollingCycleMs);
+    if (elapsed >= kRollingSliceMs && slice > 0) {
+      rollMs_ = nowMs;
+      for (int i = 0; i < slice; ++i) {
+        Mark(rollRow_, rollRow_);
+        rollRow_ = (rollRow_ + 1) % height_;
+      }
+    }
+  }
+  return plan;
+}
+
+bool RepairPlanner::NextBand(int& first, int& end) {
+  if (!anyMarked_) return false;
+  while (scan_ < height_ && marks_[static_cast<size_t>(scan_)] == 0) ++scan_;
+  if (scan_ >= height_) {
+    scan_ = 0;
+    anyMarked_ = false;
+    return false;
+  }
+  first = scan_;
+  while (scan_ < height_ && marks_[static_cast<size_t>(scan_)] != 0) {
+    marks_[static_cast<size_t>(scan_)] = 0;
+    ++scan_;
+  }
+  end = scan_;
+  return true;
+}
+
+}  // namespace qc

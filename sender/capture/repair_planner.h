@@ -1,0 +1,88 @@
+// RepairPlanner: which rows the capture engine sends again, and why.
+//
+// - Repair requests: a receiver names the sequence numbers it missed; the
+//   rows those datagrams carried are sent again with their current content
+//   (as ordinary updates). Requests from many receivers for the same numbers
+//   cause one repair; numbers the sender no longer knows (too old, from
+//   another stream, never sent) or another screen identifier ask for a
+//   full-screen update instead.
+// - Healing: a receiver notices a loss only when a later numbered datagram
+//   arrives, so the last datagram of a burst could be lost unnoticed. Once
+//   nothing was sent for kHealDelayMs, the rows of the last datagram are
+//   sent once more; on a screen that stays still nothing else follows.
+// - Rolling refresh: while receivers reported losses in the last
+//   kRollingMs, a thin slice of rows is sent again on every step, the whole
+//   screen every kRollingCycleMs, to mend what no request reported.
+//
+// Threads: Request from any thread (the listen thread); everything else on
+// the capture work thread. Nothing is allocated after SetHeight.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "sender/capture/repair_ledger.h"
+
+namespace qc {
+
+class RepairPlanner {
+ public:
+  // A request for a number repaired this recently was sent before the
+  // repair arrived (the same loss seen by another receiver, or a repeat).
+  static constexpr uint32_t kHoldoffMs = 100;
+  static constexpr uint32_t kHealDelayMs = 150;
+  static constexpr uint32_t kRollingMs = 5000;
+  static constexpr uint32_t kRollingCycleMs = 4000;
+  // Slices go out at most this often, so that they fill datagrams.
+  static constexpr uint32_t kRollingSliceMs = 100;
+  // Requests held between two steps; more ask for a full-screen update.
+  static constexpr int kInboxSize = 64;
+
+  struct Plan {
+    bool fullUpdate = false;  // a full-screen update is wanted
+    bool cursor = false;      // the cursor shape is to be sent again
+    int repaired = 0;         // datagrams whose rows were marked
+  };
+
+  // Rows of the screen; forgets everything. Before the work thread starts.
+  void SetHeight(int height);
+
+  // Any thread: a receiver of screenId missed first..last.
+  void Request(uint16_t screenId, uint32_t first, uint32_t last);
+
+  // Work thread, at the start of a polling step: takes the requests and
+  // marks the rows to send again (repairs, heal, rolling slice).
+  Plan Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows, const LedgerTransport& sent);
+  // The next band of marked rows [first, end), unmarked on the way; false
+  // when none is left.
+  bool NextBand(int& first, int& end);
+
+ private:
+  struct Range {
+    uint16_t screenId;
+    uint32_t first, last;
+  };
+  void Mark(int first, int last);
+  void MarkEntry(const SequenceRows::Entry& e, Plan& plan);
+
+  std::mutex mutex_;  // guards the inbox
+  Range inbox_[kInboxSize] = {};
+  int inboxCount_ = 0;
+  bool inboxFull_ = false;  // a request did not fit, or named another screen
+
+  Range taken_[kInboxSize] = {};
+  std::vector<uint8_t> marks_;  // one per row
+  int height_ = 0;
+  int scan_ = 0;  // NextBand's position
+  bool anyMarked_ = false;
+
+  uint32_t healFrom_ = 0;       // datagrams below this number are healed
+  uint32_t healStream_ = 0;     // the stream healFrom_ belongs to
+  bool haveLoss_ = false;
+  uint32_t lossMs_ = 0;         // last loss report
+  uint32_t rollMs_ = 0;         // last rolling slice
+  int rollRow_ = 0;
+};
+
+}  // namespace qc
