@@ -38,6 +38,8 @@ std::string SocketAddress::ToString() const {
   return text;
 }
 
+const int UdpSocket::kDatagramTooLong = EMSGSIZE;
+
 UdpSocket::~UdpSocket() { Close(); }
 
 bool UdpSocket::Create() {
@@ -52,7 +54,7 @@ bool UdpSocket::Create() {
 }
 
 bool UdpSocket::SetIntOption(int level, int name, int value) {
-  if (setsockopt(fd_.load(), level, name, &value, sizeof value) != 0) {
+  if (setsockopt(static_cast<int>(fd_.load()), level, name, &value, sizeof value) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -65,7 +67,7 @@ bool UdpSocket::SetReuseAddress(bool on) { return SetIntOption(SOL_SOCKET, SO_RE
 
 bool UdpSocket::SetMulticastTtl(int ttl) {
   unsigned char value = static_cast<unsigned char>(ttl);
-  if (setsockopt(fd_.load(), IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) != 0) {
+  if (setsockopt(static_cast<int>(fd_.load()), IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -76,7 +78,7 @@ bool UdpSocket::Membership(int op, uint32_t group) {
   ip_mreq mreq{};
   mreq.imr_multiaddr.s_addr = htonl(group);
   mreq.imr_interface.s_addr = htonl(INADDR_ANY);
-  if (setsockopt(fd_.load(), IPPROTO_IP, op, &mreq, sizeof mreq) != 0) {
+  if (setsockopt(static_cast<int>(fd_.load()), IPPROTO_IP, op, &mreq, sizeof mreq) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -88,7 +90,7 @@ bool UdpSocket::DropGroup(uint32_t group) { return Membership(IP_DROP_MEMBERSHIP
 
 bool UdpSocket::Bind(uint16_t port) {
   sockaddr_in sa = ToSockaddr(SocketAddress{INADDR_ANY, port});
-  if (bind(fd_.load(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  if (bind(static_cast<int>(fd_.load()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -98,13 +100,13 @@ bool UdpSocket::Bind(uint16_t port) {
 uint16_t UdpSocket::LocalPort() const {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  if (getsockname(fd_.load(), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  if (getsockname(static_cast<int>(fd_.load()), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
   return ntohs(sa.sin_port);
 }
 
-int UdpSocket::Enter() {
+intptr_t UdpSocket::Enter() {
   inUse_.fetch_add(1);
-  int fd = fd_.load();
+  int fd = static_cast<int>(fd_.load());
   if (fd < 0) {
     Leave();
     lastError_ = EBADF;
@@ -121,7 +123,7 @@ void UdpSocket::Leave() {
 }
 
 bool UdpSocket::SendTo(const void* data, size_t length, const SocketAddress& to) {
-  int fd = Enter();
+  int fd = static_cast<int>(Enter());
   if (fd < 0) return false;
   sockaddr_in sa = ToSockaddr(to);
   ssize_t n = sendto(fd, data, length, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
@@ -135,7 +137,7 @@ bool UdpSocket::SendTo(const void* data, size_t length, const SocketAddress& to)
 }
 
 long UdpSocket::Receive(void* buffer, size_t capacity, SocketAddress* from) {
-  int fd = Enter();
+  int fd = static_cast<int>(Enter());
   if (fd < 0) return -1;
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
@@ -165,7 +167,7 @@ long UdpSocket::Receive(void* buffer, size_t capacity, SocketAddress* from) {
 }
 
 long UdpSocket::ReceiveFor(void* buffer, size_t capacity, int timeoutMs, SocketAddress* from) {
-  int fd = Enter();
+  int fd = static_cast<int>(Enter());
   if (fd < 0) return -1;
   pollfd p{fd, POLLIN, 0};
   int r = poll(&p, 1, timeoutMs);
@@ -180,7 +182,7 @@ long UdpSocket::ReceiveFor(void* buffer, size_t capacity, int timeoutMs, SocketA
 }
 
 void UdpSocket::Close() {
-  int fd = fd_.exchange(-1);
+  int fd = static_cast<int>(fd_.exchange(kNoSocket));
   if (fd < 0) return;
   shutdown(fd, SHUT_RDWR);  // wakes a thread blocked in recvfrom on this socket
   // Calls that took the descriptor before the exchange return promptly on a

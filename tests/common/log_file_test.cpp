@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/program_runner.h"
+#include "tests/support/temp_dir.h"
 
 namespace qc {
 namespace {
