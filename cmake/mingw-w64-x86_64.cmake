@@ -21,9 +21,3 @@ set(ZLIB_USE_STATIC_LIBS ON)
 
 # -static takes winpthread's static archive too, not only libgcc/libstdc++.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-# Test executables run under Wine.
-find_program(QC_WINE NAMES wine64 wine PATHS /usr/lib/wine)
-if(QC_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QC_WINE})
-endif()

@@ -20,6 +20,8 @@ sockaddr_in ToSockaddr(const SocketAddress& a) {
   return sa;
 }
 
+int Descriptor(const std::atomic<intptr_t>& fd) { return static_cast<int>(fd.load()); }
+
 }  // namespace
 
 bool SocketAddress::FromDotted(const char* dotted, uint16_t port, SocketAddress& out) {
@@ -54,7 +56,7 @@ bool UdpSocket::Create() {
 }
 
 bool UdpSocket::SetIntOption(int level, int name, int value) {
-  if (setsockopt(static_cast<int>(fd_.load()), level, name, &value, sizeof value) != 0) {
+  if (setsockopt(Descriptor(fd_), level, name, &value, sizeof value) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -67,7 +69,7 @@ bool UdpSocket::SetReuseAddress(bool on) { return SetIntOption(SOL_SOCKET, SO_RE
 
 bool UdpSocket::SetMulticastTtl(int ttl) {
   unsigned char value = static_cast<unsigned char>(ttl);
-  if (setsockopt(static_cast<int>(fd_.load()), IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) != 0) {
+  if (setsockopt(Descriptor(fd_), IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -78,7 +80,7 @@ bool UdpSocket::Membership(int op, uint32_t group) {
   ip_mreq mreq{};
   mreq.imr_multiaddr.s_addr = htonl(group);
   mreq.imr_interface.s_addr = htonl(INADDR_ANY);
-  if (setsockopt(static_cast<int>(fd_.load()), IPPROTO_IP, op, &mreq, sizeof mreq) != 0) {
+  if (setsockopt(Descriptor(fd_), IPPROTO_IP, op, &mreq, sizeof mreq) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -90,7 +92,7 @@ bool UdpSocket::DropGroup(uint32_t group) { return Membership(IP_DROP_MEMBERSHIP
 
 bool UdpSocket::Bind(uint16_t port) {
   sockaddr_in sa = ToSockaddr(SocketAddress{INADDR_ANY, port});
-  if (bind(static_cast<int>(fd_.load()), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  if (bind(Descriptor(fd_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -100,13 +102,13 @@ bool UdpSocket::Bind(uint16_t port) {
 uint16_t UdpSocket::LocalPort() const {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  if (getsockname(static_cast<int>(fd_.load()), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  if (getsockname(Descriptor(fd_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
   return ntohs(sa.sin_port);
 }
 
 intptr_t UdpSocket::Enter() {
   inUse_.fetch_add(1);
-  int fd = static_cast<int>(fd_.load());
+  int fd = Descriptor(fd_);
   if (fd < 0) {
     Leave();
     lastError_ = EBADF;

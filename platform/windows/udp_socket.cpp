@@ -96,7 +96,9 @@ bool UdpSocket::SetIntOption(int level, int name, int value) {
 
 bool UdpSocket::SetSendBuffer(int bytes) { return SetIntOption(SOL_SOCKET, SO_SNDBUF, bytes); }
 bool UdpSocket::SetReceiveBuffer(int bytes) { return SetIntOption(SOL_SOCKET, SO_RCVBUF, bytes); }
-bool UdpSocket::SetReuseAddress(bool on) { return SetIntOption(SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0); }
+bool UdpSocket::SetReuseAddress(bool on) {
+  return SetIntOption(SOL_SOCKET, SO_REUSEADDR, on ? 1 : 0);
+}
 // Winsock 2 takes the TTL as a DWORD.
 bool UdpSocket::SetMulticastTtl(int ttl) { return SetIntOption(IPPROTO_IP, IP_MULTICAST_TTL, ttl); }
 

@@ -14,7 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void WriteOld(const char* name) { std::ofstream(name) << "left by an earlier run\n"; }
+void WriteOld(const char* name) {
+  std::ofstream(name, std::ios::binary) << "left by an earlier run\n";
+}
 
 // Each test runs in a fresh working directory, since the log name is relative.
 class LogFileTest : public testing::Test {

@@ -35,8 +35,9 @@ TEST_F(RegistryTest, KeysAreUnderSoftwareQuillcastAndValuesAreDwords) {
   file.Write("HotkeyHide", -1);
   ASSERT_TRUE(file.Save());
   DWORD type = 0, value = 0, size = sizeof value;
-  ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, kKey, "MulticastPort", RRF_RT_ANY, &type, &value, &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegGetValueA(HKEY_CURRENT_USER, kKey, "MulticastPort", RRF_RT_ANY, &type, &value, &size),
+      ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(size, 4u);
   EXPECT_EQ(value, 5984u);

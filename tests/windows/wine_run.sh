@@ -15,15 +15,17 @@ fi
 
 export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 shift
-WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+# Debian's wine64 keeps its loader and server out of PATH.
+WINE=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver64
 case "$1" in
   --boot)
-    [ -d "$WINEPREFIX" ] && { wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
+    [ -d "$WINEPREFIX" ] && { "$WINESERVER" -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
     mkdir -p "$WINEPREFIX"
     "$WINE" wineboot -i >/dev/null 2>&1
-    wineserver -w ;;
+    "$WINESERVER" -w ;;
   --remove)
-    wineserver -k 2>/dev/null || true
+    "$WINESERVER" -k 2>/dev/null || true
     rm -rf "$WINEPREFIX" ;;
   *)
     exec "$WINE" "$@" ;;
