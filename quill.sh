@@ -2,8 +2,10 @@
 # Quillcast's one entry script.
 #   ./quill.sh demo    install what is missing, build, run the demo broadcast
 #   ./quill.sh test    install what is missing, build, run every test twice
-#                      (normal build and AddressSanitizer+UBSan build), and
-#                      the threaded tests a third time under ThreadSanitizer
+#                      (normal build and AddressSanitizer+UBSan build), the
+#                      threaded tests a third time under ThreadSanitizer, and
+#                      the portable core's tests cross-built for Windows
+#                      under Wine
 #   ./quill.sh build   install and build only (build/release)
 #   ./quill.sh bench   build and run the benchmarks
 set -euo pipefail
@@ -22,6 +24,8 @@ APT_PACKAGES=(
   xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick
   dpkg-dev file lintian
   qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest
+  wine64
 )
 
 say() { printf '\n== %s\n' "$*"; }
@@ -79,6 +83,11 @@ cmd_test() {
   QC_STRESS_CYCLES=40 \
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/tests/tsan.supp" \
     run_ctest "$ROOT/build/tsan" "race detector build" -L threads
+  say "build: Windows cross build (MinGW-w64), tests under Wine"
+  cmake -S "$ROOT" -B "$ROOT/build/windows" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
+  cmake --build "$ROOT/build/windows" -j "$(nproc)"
+  run_ctest "$ROOT/build/windows" "Windows build under Wine"
   local passed=0 failed=0
   while read -r p f; do passed=$((passed + p)); failed=$((failed + f)); done < "$SUMMARY"
   rm -f "$SUMMARY"

@@ -1,8 +1,5 @@
 #include "common/log_file.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -18,24 +15,15 @@ constexpr int kPrefix = 9;
 constexpr int kMaxMessage = 1013;
 constexpr int kMaxLine = 1022;
 
-void LocalTimePrefix(char out[kPrefix + 1]) {
-  time_t now = time(nullptr);
-  struct tm local;
-  if (localtime_r(&now, &local) == nullptr ||
-      strftime(out, kPrefix + 1, "%H:%M:%S ", &local) != static_cast<size_t>(kPrefix)) {
-    memcpy(out, "00:00:00 ", kPrefix + 1);
-  }
-}
-
 }  // namespace
 
 LogFile::LogFile(const char* fileName, ExitPolicy policy) : fileName_(fileName), policy_(policy) {}
 
 LogFile::~LogFile() {
-  int fd = fd_.exchange(-1);
-  if (fd >= 0) close(fd);
+  FileHandle file = fd_.exchange(kNoFile);
+  if (file != kNoFile) CloseFile(file);
   if (policy_ == ExitPolicy::DeleteWhenDisabled && !enabled_.load()) {
-    unlink(fileName_.c_str());
+    DeleteNamedFile(fileName_.c_str());
   }
 }
 
@@ -64,11 +52,8 @@ void LogFile::Print(const char* format, ...) {
   va_start(args, format);
   int n = FormatLine(line, prefix, format, args);
   va_end(args);
-  int fd = fd_.load(std::memory_order_relaxed);
-  if (fd >= 0) {
-    ssize_t ignored = write(fd, line, static_cast<size_t>(n));
-    (void)ignored;  // a failed write is ignored
-  }
+  FileHandle file = fd_.load(std::memory_order_relaxed);
+  if (file != kNoFile) WriteLine(file, line, n);  // a failed write is ignored
 }
 
 void LogFile::Enable(bool on) {
@@ -76,13 +61,7 @@ void LogFile::Enable(bool on) {
   if (on && !opened_.exchange(true)) {
     // Created or truncated once per process; a failure leaves the program
     // working without a log, silently, for the rest of the run.
-    int fd = open(fileName_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      if (ftruncate(fd, 0) != 0) {
-        // Nothing to report: the log is best effort.
-      }
-      fd_.store(fd);
-    }
+    fd_.store(OpenTruncated(fileName_.c_str()));
   }
 }
 

@@ -4,12 +4,14 @@
 // or truncates the file, later ones go on writing after what was written.
 //
 // Print may be called from any thread without a lock: each line is built in
-// a stack buffer and written with one write() call, so lines never interleave
-// and nothing is allocated per line.
+// a stack buffer and written with one system call, so lines never interleave
+// and nothing is allocated per line. While the file is open, other programs
+// may read it; on Windows they may not write or delete it.
 #pragma once
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 
 namespace qc {
@@ -42,7 +44,17 @@ class LogFile {
   std::string fileName_;
   ExitPolicy policy_;
   std::atomic<bool> enabled_{false};
-  std::atomic<int> fd_{-1};
+  // The operating system's part (log_file_io.cpp, one per platform). A file
+  // is a descriptor or a HANDLE; kNoFile when it could not be opened.
+  using FileHandle = intptr_t;
+  static constexpr FileHandle kNoFile = -1;
+  static void LocalTimePrefix(char out[10]);  // "HH:MM:SS " and a terminator
+  static FileHandle OpenTruncated(const char* fileName);
+  static void WriteLine(FileHandle file, const char* line, int length);
+  static void CloseFile(FileHandle file);
+  static void DeleteNamedFile(const char* fileName);
+
+  std::atomic<FileHandle> fd_{kNoFile};
   std::atomic<bool> opened_{false};
 };
 

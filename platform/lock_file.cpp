@@ -30,14 +30,14 @@ LockFile::Result LockFile::Acquire(const std::string& path) {
     close(fd);
     return error == EWOULDBLOCK ? Result::HeldElsewhere : Result::Failed;
   }
-  fd_ = fd;
+  handle_ = fd;
   return Result::Acquired;
 }
 
 void LockFile::Release() {
-  if (fd_ >= 0) {
-    close(fd_);  // drops the lock; the file stays for the next run
-    fd_ = -1;
+  if (handle_ >= 0) {
+    close(static_cast<int>(handle_));  // drops the lock; the file stays for the next run
+    handle_ = -1;
   }
 }
 

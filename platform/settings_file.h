@@ -1,10 +1,13 @@
-// A per-user settings file: one "Name=value" line per value, values as
-// decimal 32-bit integers. Both programs keep their settings this way, in
-// $XDG_CONFIG_HOME/Quillcast/<file> ($XDG_CONFIG_HOME defaults to ~/.config).
+// A program's stored settings: named 32-bit values. On POSIX a per-user
+// settings file, one "Name=value" line per value, values as decimal 32-bit
+// integers, in $XDG_CONFIG_HOME/Quillcast/<file> ($XDG_CONFIG_HOME defaults
+// to ~/.config). On Windows REG_DWORD values under a key of
+// HKEY_CURRENT_USER; the path is then the key.
 //
-// A value that is missing, or whose text is not a valid 32-bit integer,
-// cannot be read: the caller keeps its default. Lines this class does not
-// understand are kept as they are when the file is written back.
+// A value that is missing, or whose text is not a valid 32-bit integer (in
+// the registry: whose data is longer than 4 bytes), cannot be read: the
+// caller keeps its default. Lines this class does not understand are kept as
+// they are when the file is written back.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +22,7 @@ class SettingsFile {
   explicit SettingsFile(std::string path) : path_(std::move(path)) {}
 
   // $XDG_CONFIG_HOME/Quillcast/<fileName>, or ~/.config/Quillcast/<fileName>.
+  // On Windows the key "Software\\Quillcast\\<fileName without extension>\\".
   static std::string DefaultPath(const char* fileName);
 
   // Reads the file. False when it does not exist or cannot be read; the
@@ -33,6 +37,7 @@ class SettingsFile {
 
   // Writes every line to the file (through a temporary file and a rename,
   // so a crash never leaves half a file), creating the folder if needed.
+  // On Windows: creates the key if needed and writes every readable value.
   bool Save() const;
 
   const std::string& Path() const { return path_; }

@@ -20,6 +20,8 @@ sockaddr_in ToSockaddr(const SocketAddress& a) {
   return sa;
 }
 
+int Descriptor(const std::atomic<intptr_t>& fd) { return static_cast<int>(fd.load()); }
+
 }  // namespace
 
 bool SocketAddress::FromDotted(const char* dotted, uint16_t port, SocketAddress& out) {
@@ -38,6 +40,8 @@ std::string SocketAddress::ToString() const {
   return text;
 }
 
+const int UdpSocket::kDatagramTooLong = EMSGSIZE;
+
 UdpSocket::~UdpSocket() { Close(); }
 
 bool UdpSocket::Create() {
@@ -52,7 +56,7 @@ bool UdpSocket::Create() {
 }
 
 bool UdpSocket::SetIntOption(int level, int name, int value) {
-  if (setsockopt(fd_.load(), level, name, &value, sizeof value) != 0) {
+  if (setsockopt(Descriptor(fd_), level, name, &value, sizeof value) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -65,7 +69,7 @@ bool UdpSocket::SetReuseAddress(bool on) { return SetIntOption(SOL_SOCKET, SO_RE
 
 bool UdpSocket::SetMulticastTtl(int ttl) {
   unsigned char value = static_cast<unsigned char>(ttl);
-  if (setsockopt(fd_.load(), IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) != 0) {
+  if (setsockopt(Descriptor(fd_), IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -76,7 +80,7 @@ bool UdpSocket::Membership(int op, uint32_t group) {
   ip_mreq mreq{};
   mreq.imr_multiaddr.s_addr = htonl(group);
   mreq.imr_interface.s_addr = htonl(INADDR_ANY);
-  if (setsockopt(fd_.load(), IPPROTO_IP, op, &mreq, sizeof mreq) != 0) {
+  if (setsockopt(Descriptor(fd_), IPPROTO_IP, op, &mreq, sizeof mreq) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -88,7 +92,7 @@ bool UdpSocket::DropGroup(uint32_t group) { return Membership(IP_DROP_MEMBERSHIP
 
 bool UdpSocket::Bind(uint16_t port) {
   sockaddr_in sa = ToSockaddr(SocketAddress{INADDR_ANY, port});
-  if (bind(fd_.load(), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+  if (bind(Descriptor(fd_), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
     lastError_ = errno;
     return false;
   }
@@ -98,13 +102,13 @@ bool UdpSocket::Bind(uint16_t port) {
 uint16_t UdpSocket::LocalPort() const {
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  if (getsockname(fd_.load(), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
+  if (getsockname(Descriptor(fd_), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
   return ntohs(sa.sin_port);
 }
 
-int UdpSocket::Enter() {
+intptr_t UdpSocket::Enter() {
   inUse_.fetch_add(1);
-  int fd = fd_.load();
+  int fd = Descriptor(fd_);
   if (fd < 0) {
     Leave();
     lastError_ = EBADF;
@@ -121,7 +125,7 @@ void UdpSocket::Leave() {
 }
 
 bool UdpSocket::SendTo(const void* data, size_t length, const SocketAddress& to) {
-  int fd = Enter();
+  int fd = static_cast<int>(Enter());
   if (fd < 0) return false;
   sockaddr_in sa = ToSockaddr(to);
   ssize_t n = sendto(fd, data, length, 0, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
@@ -135,7 +139,7 @@ bool UdpSocket::SendTo(const void* data, size_t length, const SocketAddress& to)
 }
 
 long UdpSocket::Receive(void* buffer, size_t capacity, SocketAddress* from) {
-  int fd = Enter();
+  int fd = static_cast<int>(Enter());
   if (fd < 0) return -1;
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
@@ -165,7 +169,7 @@ long UdpSocket::Receive(void* buffer, size_t capacity, SocketAddress* from) {
 }
 
 long UdpSocket::ReceiveFor(void* buffer, size_t capacity, int timeoutMs, SocketAddress* from) {
-  int fd = Enter();
+  int fd = static_cast<int>(Enter());
   if (fd < 0) return -1;
   pollfd p{fd, POLLIN, 0};
   int r = poll(&p, 1, timeoutMs);
@@ -180,7 +184,7 @@ long UdpSocket::ReceiveFor(void* buffer, size_t capacity, int timeoutMs, SocketA
 }
 
 void UdpSocket::Close() {
-  int fd = fd_.exchange(-1);
+  int fd = static_cast<int>(fd_.exchange(kNoSocket));
   if (fd < 0) return;
   shutdown(fd, SHUT_RDWR);  // wakes a thread blocked in recvfrom on this socket
   // Calls that took the descriptor before the exchange return promptly on a

@@ -6,6 +6,10 @@
 //   then fails; later calls fail at once.
 // - A datagram longer than the receive buffer is a failed receive (the
 //   datagram is discarded whole), never a silently cut one.
+//
+// One implementation per operating system (POSIX sockets, Winsock 2), chosen
+// by the build; error numbers are the system's own (errno, WSAGetLastError).
+// One thread at a time receives on a socket; any thread may send or close.
 #pragma once
 
 #include <atomic>
@@ -35,8 +39,9 @@ class UdpSocket {
 
   // Each call returns false on failure and leaves the reason in LastError().
   bool Create();
-  bool IsOpen() const { return fd_.load() >= 0; }
-  int Handle() const { return fd_.load(); }
+  bool IsOpen() const { return fd_.load() != kNoSocket; }
+  // The system's handle, for log lines.
+  int Handle() const { return static_cast<int>(fd_.load()); }
 
   bool SetSendBuffer(int bytes);
   bool SetReceiveBuffer(int bytes);
@@ -53,7 +58,7 @@ class UdpSocket {
   bool SendTo(const void* data, size_t length, const SocketAddress& to);
   // Blocks for one datagram. Returns its length, or -1 on failure: socket
   // closed (also by another thread), error, or a datagram longer than
-  // capacity (LastError() is then EMSGSIZE).
+  // capacity (LastError() is then kDatagramTooLong).
   long Receive(void* buffer, size_t capacity, SocketAddress* from = nullptr);
   // Like Receive, but gives up after timeoutMs; returns -2 on time-out.
   long ReceiveFor(void* buffer, size_t capacity, int timeoutMs, SocketAddress* from = nullptr);
@@ -66,20 +71,28 @@ class UdpSocket {
   void Close();
 
   int LastError() const { return lastError_.load(); }
+  // The error of an over-long datagram (EMSGSIZE, WSAEMSGSIZE).
+  static const int kDatagramTooLong;
 
  private:
   bool SetIntOption(int level, int name, int value);
   bool Membership(int op, uint32_t group);
-  // Marks a send or receive as running on the descriptor it returns (-1 when
-  // closed: nothing is marked then); Leave ends the mark.
-  int Enter();
+  // Marks a send or receive as running on the descriptor it returns
+  // (kNoSocket when closed: nothing is marked then); Leave ends the mark.
+  intptr_t Enter();
   void Leave();
 
-  std::atomic<int> fd_{-1};
+  // A descriptor or a Winsock SOCKET, which is pointer-sized.
+  static constexpr intptr_t kNoSocket = -1;
+  std::atomic<intptr_t> fd_{kNoSocket};
   std::atomic<int> inUse_{0};
   std::mutex closeMutex_;
   std::condition_variable released_;
   std::atomic<int> lastError_{0};
+  // Winsock: the event a pending receive completes on, and the one Close
+  // sets to abandon it. Unused on POSIX.
+  void* receiveEvent_ = nullptr;
+  void* closeEvent_ = nullptr;
 };
 
 }  // namespace qc

@@ -4,14 +4,10 @@
 // UpdateProcessor.
 #include "receiver/viewer/viewer.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <system_error>
 
 #include "common/log_file.h"
+#include "platform/process_info.h"
 #include "platform/tick_clock.h"
 #include "receiver/viewer/update_processor.h"
 
@@ -119,10 +115,9 @@ bool qvViewer::OpenDataSocket() {
 void qvViewer::RaiseReadThreadPriority() {
   // Best effort: a higher scheduling priority for this thread only, so the
   // socket is drained even while the update thread decodes.
-  pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
-  if (setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -10) != 0) {
-    Log().Print("qvViewer: Unable to raise read thread priority (error 0x%lx)\n",
-                static_cast<unsigned long>(errno));
+  unsigned long error = 0;
+  if (!RaiseCurrentThreadPriority(error)) {
+    Log().Print("qvViewer: Unable to raise read thread priority (error 0x%lx)\n", error);
   }
 }
 

@@ -1,15 +1,11 @@
 #include "sender/capture/sender.h"
 
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "common/byte_order.h"
 #include "common/log_file.h"
+#include "platform/process_info.h"
 #include "platform/tick_clock.h"
 
 namespace qc {
@@ -23,22 +19,6 @@ constexpr int kLevel = 9;
 constexpr int kWindowBits = 15;
 constexpr int kMemLevel = 9;
 constexpr char kZlibVersion[] = "1.1.4";
-
-// First IPv4 address of the local host name, its four bytes read in stored
-// (network) order as a little-endian number; 0 when it cannot be looked up.
-uint32_t LocalHostAddress() {
-  char name[256] = {};
-  if (gethostname(name, sizeof name - 1) != 0) return 0;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  addrinfo* result = nullptr;
-  if (getaddrinfo(name, nullptr, &hints, &result) != 0 || result == nullptr) return 0;
-  uint32_t address = 0;
-  const auto* sa = reinterpret_cast<const sockaddr_in*>(result->ai_addr);
-  address = ReadU32(reinterpret_cast<const uint8_t*>(&sa->sin_addr.s_addr));
-  freeaddrinfo(result);
-  return address;
-}
 
 }  // namespace
 
@@ -56,7 +36,7 @@ bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
   uint32_t address = LocalHostAddress();
   srand(TickCount());
   uint32_t random = static_cast<uint32_t>(rand());
-  uint16_t id = MakeScreenId(address, static_cast<uint32_t>(getpid()), random, TickCount());
+  uint16_t id = MakeScreenId(address, CurrentProcessId(), random, TickCount());
   screenId_ = id;
 
   socket_.Close();

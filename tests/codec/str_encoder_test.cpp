@@ -9,7 +9,7 @@
 #include "common/byte_order.h"
 #include "common/log_file.h"
 #include "tests/codec/codec_test_support.h"
-#include "tests/support/program_runner.h"
+#include "tests/support/temp_dir.h"
 
 namespace qc {
 namespace {

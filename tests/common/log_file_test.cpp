@@ -7,14 +7,16 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/program_runner.h"
+#include "tests/support/temp_dir.h"
 
 namespace qc {
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteOld(const char* name) { std::ofstream(name) << "left by an earlier run\n"; }
+void WriteOld(const char* name) {
+  std::ofstream(name, std::ios::binary) << "left by an earlier run\n";
+}
 
 // Each test runs in a fresh working directory, since the log name is relative.
 class LogFileTest : public testing::Test {

@@ -3,13 +3,13 @@
 // (the owner is tests/support/recording_owner.h), and a log reader.
 #pragma once
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -20,7 +20,7 @@
 #include "common/protocol.h"
 #include "receiver/viewer/viewer.h"
 #include "sender/capture/str_encoder.h"
-#include "tests/support/program_runner.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/recording_owner.h"
 
 namespace qc::test {
@@ -138,13 +138,9 @@ class LogReader {
  public:
   LogReader() {
     static const bool entered = [] {
-      static char dir[] = "/tmp/qv-receiver-test-XXXXXX";
-      if (mkdtemp(dir) == nullptr || chdir(dir) != 0) std::abort();
+      static TempDir dir;
+      std::filesystem::current_path(dir.Path());
       Log().Enable(true);
-      atexit([] {
-        unlink((std::string(dir) + "/" + Log().FileName()).c_str());
-        rmdir(dir);
-      });
       return true;
     }();
     (void)entered;

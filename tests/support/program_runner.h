@@ -18,30 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace qc::test {
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-// A temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/qc-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 class ProgramRun {
  public:

@@ -1,0 +1,15 @@
+# The Windows build's modules: the portable core (common, platform with its
+# Windows implementation, the shells' shared rules, the capture core without
+# its X11 sources, the viewer core without the Qt window) and, with
+# QC_BUILD_TESTS, its unit tests. No Qt, no X11.
+set(QC_BUILD_GUI OFF)
+add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+
+foreach(dir common platform shell sender/capture receiver/viewer)
+  add_subdirectory(${dir})
+endforeach()
+
+if(QC_BUILD_TESTS)
+  enable_testing()
+  add_subdirectory(tests)
+endif()

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Runs a cross-built test executable under wine64.
+#   wine_run.sh PREFIX EXE [ARGS...]   run EXE in the Wine prefix PREFIX
+#   wine_run.sh PREFIX --boot          make a fresh prefix (wineboot -i)
+#   wine_run.sh PREFIX --remove        stop its wineserver, delete the prefix
+# Everything runs inside a private network namespace made here (only lo, with
+# multicast routed to it): Wine's sockets are made by the wineserver, so the
+# server too is started inside; a prefix is only ever used from such a
+# namespace, which keeps every datagram on this machine.
+set -eu
+if [ "${QC_WINE_NETNS:-}" != "$$" ]; then
+  exec unshare -n sh -c 'ip link set lo up && ip link set lo multicast on &&
+    ip route add 224.0.0.0/4 dev lo && QC_WINE_NETNS=$$ exec "$0" "$@"' "$0" "$@"
+fi
+
+export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+shift
+# Debian's wine64 keeps its loader and server out of PATH.
+WINE=/usr/lib/wine/wine64
+export WINESERVER=/usr/lib/wine/wineserver64
+case "$1" in
+  --boot)
+    [ -d "$WINEPREFIX" ] && { "$WINESERVER" -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
+    mkdir -p "$WINEPREFIX"
+    "$WINE" wineboot -i >/dev/null 2>&1
+    "$WINESERVER" -w ;;
+  --remove)
+    "$WINESERVER" -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX" ;;
+  *)
+    exec "$WINE" "$@" ;;
+esac
