@@ -16,6 +16,16 @@
 
 namespace qc {
 
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
 void CaptureOwner::ShowErrorMessage(const char* caption, const char* text) {
   fprintf(stderr, "%s: %s\n", caption, text);
 }
@@ -29,7 +39,7 @@ qcCapture::qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<Curso
 qcCapture::~qcCapture() {
   if (thread_.joinable()) {
     running_ = false;
-    pollingEvent_.Set();
+    Wake();
     thread_.join();
   }
   // The encoder writes its statistics now that the work thread is gone.
@@ -55,10 +65,12 @@ bool qcCapture::Init(CaptureOwner* owner) {
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
 
-  // The poll timer runs from now on with the full period; it signals
+  // A poll timer runs from now on with the full period; it signals
   // nothing until polling is on. The full-update and keep-alive timers are
   // the owner's, at the two constants.
-  owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod()));
+  selfPaced_ = !owner_->RunsPollTimer();
+  periodMs_ = std::max(1, owner_->UpdatePeriod());
+  if (!selfPaced_) owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod()));
 
   running_ = true;
   try {
@@ -140,7 +152,10 @@ void qcCapture::SetPolling(bool on) {
     std::lock_guard<std::mutex> idle(workMutex_);
   }
   if (owner_ == nullptr) return;
-  if (on) {
+  periodMs_ = std::max(1, owner_->UpdatePeriod());
+  if (selfPaced_) {
+    if (on) Wake();
+  } else if (on) {
     owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
   } else {
     owner_->StopPollTimer();
@@ -149,8 +164,19 @@ void qcCapture::SetPolling(bool on) {
 
 void qcCapture::RestartPollTimer() {
   if (owner_ == nullptr) return;
+  periodMs_ = std::max(1, owner_->UpdatePeriod());
+  if (selfPaced_) return;  // read at the next step
   owner_->StopPollTimer();
   owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
+}
+
+void qcCapture::Wake() {
+  pollingEvent_.Set();
+  if (screen_ != nullptr) screen_->Wake();
+}
+
+bool qcCapture::FullUpdateWanted(int64_t /*now*/) const {
+  return refreshWanted_ && fullUpdateDue_;
 }
 
 void qcCapture::SendDisconnectionDatagram() {
@@ -168,7 +194,10 @@ void qcCapture::SendDisconnection() {
   restartFullUpdate_ = true;
 }
 
-void qcCapture::RequestRefresh() { refreshWanted_ = true; }
+void qcCapture::RequestRefresh() {
+  refreshWanted_ = true;
+  if (selfPaced_ && fullUpdateDue_) Wake();
+}
 void qcCapture::SetPaused(bool paused) { paused_ = paused; }
 bool qcCapture::IsPaused() const { return paused_; }
 bool qcCapture::IsPolling() const { return polling_; }
@@ -177,7 +206,10 @@ void qcCapture::OnPollTimer() {
   if (polling_) pollingEvent_.Set();
 }
 
-void qcCapture::OnFullUpdateTimer() { fullUpdateDue_ = true; }
+void qcCapture::OnFullUpdateTimer() {
+  fullUpdateDue_ = true;
+  if (selfPaced_ && refreshWanted_) Wake();
+}
 
 void qcCapture::OnKeepAliveTimer() {
   if (transport_ == nullptr) return;
@@ -191,7 +223,10 @@ void qcCapture::OnKeepAliveTimer() {
 }
 
 void qcCapture::OnDisplayChange() {
-  if (polling_ || paused_) displayChanged_ = true;
+  if (polling_ || paused_) {
+    displayChanged_ = true;
+    if (selfPaced_) Wake();
+  }
 }
 
 uint64_t qcCapture::StepsDone() const {
@@ -217,8 +252,11 @@ void qcCapture::WorkThread() {
   pollingEvent_.Wait();
   Log().Print("qcCapture: Work thread started\n");
   bool closed = false;
+  int64_t pacedPeriod = 0;
   while (running_ && !closed) {
     bool stepped = false;
+    int sleepMs = 0;
+    bool waitForDamage = false;
     {
       // Steps run only while polling (a poll signal may still be pending
       // after a stop); SetPolling(false) waits on this lock for the step in
@@ -235,17 +273,39 @@ void qcCapture::WorkThread() {
           transport_->Close();
           closed = true;
           owner_->FatalError();
-        } else if (refreshWanted_ && fullUpdateDue_) {
-          FullScreenStep();
         } else {
-          PollingStep();
+          const auto begin = std::chrono::steady_clock::now();
+          const int64_t start = NowMs();
+          if (selfPaced_ && pacedPeriod != periodMs_) {
+            pacedPeriod = periodMs_;
+            pacer_.Reset(periodMs_, start);
+          }
+          transport_->SetLevel(pacer_.Level());
+          if (FullUpdateWanted(start)) {
+            FullScreenStep();
+            sleepMs = pacer_.TickMs();
+          } else if (selfPaced_ && screen_->TracksDamage()) {
+            sleepMs = PacedStep(start, waitForDamage);
+          } else {
+            PollingStep();
+            sleepMs = pacer_.TickMs();
+          }
+          if (selfPaced_) {
+            const std::chrono::duration<double, std::milli> busy =
+                std::chrono::steady_clock::now() - begin;
+            pacer_.Worked(NowMs(), busy.count());
+          }
         }
         stepped = !closed;
       }
     }
     if (closed) break;
     if (stepped) FinishStep();
-    pollingEvent_.Wait();
+    if (selfPaced_ && polling_) {
+      SleepUntilNextStep(sleepMs, waitForDamage);
+    } else {
+      pollingEvent_.Wait();
+    }
   }
   Log().Print("qcCapture: Work thread finished\n");
   if (!closed) SendDisconnectionDatagram();
@@ -285,7 +345,11 @@ void qcCapture::FullScreenStep() {
     transport_->SendRaw(datagram, sizeof datagram);
   }
   GrabQuarter(k, true);
+  // Each payload is its own stream: they are deflated on all cores and
+  // sent in order.
+  transport_->BeginBatch();
   encoder_->EncodeRows(quarters_[k].top, quarters_[k].bottom, PacketType::FullUpdate);
+  transport_->EndBatch();
   if (++k == 4) {
     k = 0;
     refreshWanted_ = false;
@@ -304,6 +368,37 @@ void qcCapture::PollingStep() {
   }
   pollQuarter_ = (p + 1) % 4;
   if (!cursorOff_) OrdinaryCursorStep();
+}
+
+int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
+  int64_t next = now + periodMs_;  // the cursor is queried once a period
+  bool pending = false;
+  for (int q = 0; q < 4; ++q) {
+    const Quarter& quarter = quarters_[q];
+    if (!screen_->MayHaveChanged(quarter.top, quarter.bottom)) continue;
+    if (now < pacer_.NotBefore(q)) {
+      // Drawn again too soon: grabbed when its time comes, so its latest
+      // state still goes out.
+      pending = true;
+      next = std::min(next, pacer_.NotBefore(q));
+      continue;
+    }
+    GrabQuarter(q, true);
+    if (encoder_->EncodeRows(quarter.top, quarter.bottom, PacketType::Update)) {
+      pacer_.Sent(q, now);
+    }
+  }
+  if (!cursorOff_) OrdinaryCursorStep();
+  waitForDamage = !pending;
+  return static_cast<int>(std::max<int64_t>(1, next - now));
+}
+
+void qcCapture::SleepUntilNextStep(int ms, bool waitForDamage) {
+  if (waitForDamage) {
+    screen_->WaitForDamage(ms);
+  } else {
+    pollingEvent_.WaitFor(ms);
+  }
 }
 
 bool qcCapture::CaptureCursorShape() {

@@ -3,7 +3,7 @@
 // in-memory fake (tests/support/fake_sources.h).
 //
 // Threads: Open and CreateFrame run on the thread that calls qcCapture::Init;
-// everything else runs on the capture work thread only, after Init.
+// everything else but Wake runs on the capture work thread only, after Init.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +59,13 @@ class ScreenSource {
 
   // Whether the source tracks drawing at all (MayHaveChanged can say no).
   virtual bool TracksDamage() const = 0;
+
+  // Sleeps until something may have been drawn, Wake is called or timeoutMs
+  // passed, whichever comes first. Only for sources that track damage; the
+  // default returns at once.
+  virtual void WaitForDamage(int /*timeoutMs*/) {}
+  // Ends a WaitForDamage in progress, or the next one. Any thread.
+  virtual void Wake() {}
 
   // Whether the screen's mode changed since Open (the frame no longer
   // matches the screen).

@@ -1,7 +1,10 @@
 #include "sender/capture/x11/x11_screen_source.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 #include <xcb/damage.h>
 #include <xcb/randr.h>
 #include <xcb/shm.h>
@@ -103,9 +106,12 @@ ResolvedArea X11ScreenSource::Resolve() {
 
 X11ScreenSource::X11ScreenSource() : X11ScreenSource(Options{}) {}
 
-X11ScreenSource::X11ScreenSource(Options options) : options_(std::move(options)) {}
+X11ScreenSource::X11ScreenSource(Options options) : options_(std::move(options)) {
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
 
 X11ScreenSource::~X11ScreenSource() {
+  if (wakeFd_ >= 0) close(wakeFd_);
   if (conn_ != nullptr) {
     if (damage_ != 0) xcb_damage_destroy(conn_, damage_);
     ReleaseShm();
@@ -332,6 +338,28 @@ bool X11ScreenSource::MayHaveChanged(int first, int end) {
   first = std::max(first, 0);
   end = std::min(end, height_);
   return std::find(dirty_.begin() + first, dirty_.begin() + end, 1) != dirty_.begin() + end;
+}
+
+void X11ScreenSource::WaitForDamage(int timeoutMs) {
+  if (conn_ == nullptr || damage_ == 0) return;
+  // Drains what xcb already read: poll() sees only what is still unread.
+  ProcessEvents();
+  if (displayChanged_ || std::find(dirty_.begin(), dirty_.end(), 1) != dirty_.end()) return;
+  xcb_flush(conn_);
+  pollfd fds[2] = {{xcb_get_file_descriptor(conn_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  poll(fds, wakeFd_ >= 0 ? 2 : 1, std::max(0, timeoutMs));
+  if (wakeFd_ >= 0 && (fds[1].revents & POLLIN) != 0) {
+    uint64_t count = 0;
+    ssize_t n = read(wakeFd_, &count, sizeof count);
+    (void)n;
+  }
+}
+
+void X11ScreenSource::Wake() {
+  if (wakeFd_ < 0) return;
+  uint64_t one = 1;
+  ssize_t n = write(wakeFd_, &one, sizeof one);
+  (void)n;
 }
 
 bool X11ScreenSource::DisplayChanged() {

@@ -56,6 +56,9 @@ class X11ScreenSource : public ScreenSource {
   bool GrabRows(int first, int end) override;
   bool MayHaveChanged(int first, int end) override;
   bool TracksDamage() const override { return damage_ != 0; }
+  // Polls the X connection and a wake-up eventfd.
+  void WaitForDamage(int timeoutMs) override;
+  void Wake() override;
   bool DisplayChanged() override;
 
   bool UsesShm() const { return shmSeg_ != 0; }
@@ -120,6 +123,7 @@ class X11ScreenSource : public ScreenSource {
   std::vector<uint8_t> dirty_;  // per row: drawn since its last grab
   bool displayChanged_ = false;
   bool grabFailureLogged_ = false;
+  int wakeFd_ = -1;  // eventfd written by Wake
 };
 
 }  // namespace qc
