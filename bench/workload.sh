@@ -6,6 +6,7 @@
 #   bench/workload.sh BUILD_DIR [OUT_DIR]   (root; Xvfb, xterm, xlogo, xdotool)
 #   PHASE_SECONDS   length of each phase (10)
 #   RECEIVER_SETS   receiver counts to run ("1 4")
+#   PHASES          phases to run ("idle typing lines fast")
 #
 # The scene: Xvfb 1920x1080x24, an xterm of 110x45 characters and two static
 # windows. Per phase and receiver count it prints one line:
@@ -25,6 +26,7 @@ BUILD=$(readlink -f "${1:?usage: bench/workload.sh BUILD_DIR [OUT_DIR]}")
 OUT=$(readlink -f "${2:-$BUILD/bench-results}")
 PHASE_SECONDS=${PHASE_SECONDS:-10}
 RECEIVER_SETS=${RECEIVER_SETS:-"1 4"}
+PHASES=${PHASES:-"idle typing lines fast"}
 QCSEND=$BUILD/sender/shell/qcsend
 QVRECV=$BUILD/receiver/shell/qvrecv
 for p in "$QCSEND" "$QVRECV"; do [ -x "$p" ] || { echo "not built: $p"; exit 1; }; done
@@ -121,6 +123,7 @@ run_phase() {  # receivers phase
   case $phase in
     idle) sleep "$PHASE_SECONDS" ;;
     typing)
+      xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null
       local end=$(( $(date +%s) + PHASE_SECONDS ))
       while [ "$(date +%s)" -lt "$end" ]; do
         echo "$EPOCHREALTIME" >>"$WORK/marks"; xdotool type --delay 0 x; sleep 0.1
@@ -152,9 +155,10 @@ for nrecv in $RECEIVER_SETS; do
     wait_for 30 "$n" "Quillview - Receiving" 1 || fail "$n did not receive the transmission"
   done
   sleep 3  # the first full-screen update is out
-  for phase in idle typing lines fast; do run_phase "$nrecv" "$phase"; done
+  for phase in $PHASES; do run_phase "$nrecv" "$phase"; done
   kill "$PID_sender"; wait "$PID_sender" 2>/dev/null
   for n in "${RECV[@]}"; do pid=PID_$n; kill "${!pid}"; wait "${!pid}" 2>/dev/null; done
   sleep 1
 done
 say "results: $RESULTS"
+[ -n "${KEEP_PROBE:-}" ] && cp "$WORK/probe.log" "$WORK/marks" "$OUT/"

@@ -374,8 +374,9 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
   int64_t next = now + periodMs_;  // the cursor is queried once a period
   bool pending = false;
   for (int q = 0; q < 4; ++q) {
-    const Quarter& quarter = quarters_[q];
-    if (!screen_->MayHaveChanged(quarter.top, quarter.bottom)) continue;
+    int from = 0, to = 0;
+    screen_->DrawnBand(quarters_[q].top, quarters_[q].bottom, from, to);
+    if (from >= to) continue;
     if (now < pacer_.NotBefore(q)) {
       // Drawn again too soon: grabbed when its time comes, so its latest
       // state still goes out.
@@ -383,8 +384,11 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
       next = std::min(next, pacer_.NotBefore(q));
       continue;
     }
-    GrabQuarter(q, true);
-    if (encoder_->EncodeRows(quarter.top, quarter.bottom, PacketType::Update)) {
+    // Only the drawn rows: every other row of the frame already equals the
+    // back buffer, as the encoder requires.
+    screen_->GrabRows(from, to);
+    ClearRowTails(frame_, from, to);
+    if (encoder_->EncodeRows(from, to, PacketType::Update)) {
       pacer_.Sent(q, now);
     }
   }

@@ -26,10 +26,10 @@ class Pacer {
   // Sends in a row, each at most two update periods after the quarter was
   // allowed again, that make a quarter busy.
   static constexpr int kBusyStreak = 3;
-  // Rates of a busy quarter: 25 pictures a second, 12.5 over budget; both
+  // Rates of a busy quarter: 25 pictures a second, about 16 over budget; both
   // keep the picture less than 100 ms behind the screen.
   static constexpr int kBusyIntervalMs = 40;
-  static constexpr int kSlowIntervalMs = 80;
+  static constexpr int kSlowIntervalMs = 60;
   // Share of one core the steps may take, measured over kDutyWindowMs.
   static constexpr double kDutyBudget = 0.06;
   static constexpr int kDutyWindowMs = 500;

@@ -57,6 +57,14 @@ class ScreenSource {
   // were last grabbed. A source that cannot tell returns true.
   virtual bool MayHaveChanged(int first, int end) = 0;
 
+  // The rows of first..end-1 that may have been drawn since their last
+  // grab, as one band from..to-1 (from == to: none). The default is the
+  // whole range when MayHaveChanged says so.
+  virtual void DrawnBand(int first, int end, int& from, int& to) {
+    from = first;
+    to = MayHaveChanged(first, end) ? end : first;
+  }
+
   // Whether the source tracks drawing at all (MayHaveChanged can say no).
   virtual bool TracksDamage() const = 0;
 

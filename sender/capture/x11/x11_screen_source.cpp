@@ -362,6 +362,24 @@ void X11ScreenSource::Wake() {
   (void)n;
 }
 
+void X11ScreenSource::DrawnBand(int first, int end, int& from, int& to) {
+  first = std::max(first, 0);
+  end = std::max(first, std::min(end, height_));
+  from = to = first;
+  if (damage_ == 0) {
+    to = end;
+    return;
+  }
+  ProcessEvents();
+  auto begin = dirty_.begin();
+  auto top = std::find(begin + first, begin + end, 1);
+  if (top == begin + end) return;
+  auto bottom = std::find(std::make_reverse_iterator(begin + end),
+                          std::make_reverse_iterator(top), 1);
+  from = static_cast<int>(top - begin);
+  to = static_cast<int>(bottom.base() - begin);
+}
+
 bool X11ScreenSource::DisplayChanged() {
   if (conn_ == nullptr) return false;
   ProcessEvents();

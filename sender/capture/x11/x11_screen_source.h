@@ -55,6 +55,7 @@ class X11ScreenSource : public ScreenSource {
   uint8_t* CreateFrame() override;
   bool GrabRows(int first, int end) override;
   bool MayHaveChanged(int first, int end) override;
+  void DrawnBand(int first, int end, int& from, int& to) override;
   bool TracksDamage() const override { return damage_ != 0; }
   // Polls the X connection and a wake-up eventfd.
   void WaitForDamage(int timeoutMs) override;
