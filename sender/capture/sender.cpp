@@ -121,10 +121,10 @@ void qcSender::EndStream() {
   }
 }
 
-bool qcSender::StartStream() {
+bool qcSender::StartStream(int level) {
   EndStream();
-  int rc = InitStream(stream_, level_);
-  streamLevel_ = level_;
+  int rc = InitStream(stream_, level);
+  streamLevel_ = level;
   if (rc != Z_OK) {
     Log().Print("qcSender: Re-initializing zlib stream failed: %d:%s\n", rc,
                 stream_.msg ? stream_.msg : "");
@@ -138,7 +138,7 @@ bool qcSender::StartStream() {
 
 bool qcSender::ResetStream() {
   sequence_ = 0;
-  if (!StartStream()) return false;
+  if (!StartStream(level_)) return false;
   sentSinceTick_ = false;
   return true;
 }
@@ -191,7 +191,7 @@ SendResult qcSender::SendPayload(const uint8_t* payload, size_t length, PacketTy
     std::memcpy(slot.payload, payload, length);
     slot.length = length;
     slot.type = type;
-    slot.level = level_;
+    slot.level = NextLevel();
     {
       std::lock_guard<std::mutex> lock(batchMutex_);
       slot.state = Slot::Queued;
@@ -205,8 +205,9 @@ SendResult qcSender::SendPayload(const uint8_t* payload, size_t length, PacketTy
 
   // deflateReset gives the state of a new stream with the same parameters.
   int rc = Z_OK;
-  if (!streamActive_ || streamLevel_ != level_) {
-    if (!StartStream()) return SendResult::Failed;
+  const int level = NextLevel();
+  if (!streamActive_ || streamLevel_ != level) {
+    if (!StartStream(level)) return SendResult::Failed;
   } else {
     rc = deflateReset(&stream_);
   }
@@ -223,6 +224,7 @@ SendResult qcSender::SendPayload(const uint8_t* payload, size_t length, PacketTy
   // 59992 bytes makes a datagram that every receiver discards. Either way
   // the caller must split the payload: send nothing.
   if (produced > kMaxCompressedData) return SendResult::TooLarge;
+  Learn(length, produced);
   return SendDatagram(type, packet_, produced, length) ? SendResult::Sent : SendResult::Failed;
 }
 
@@ -335,6 +337,7 @@ void qcSender::DrainOne() {
       Log().Print("qcSender: Batched payload did not fit (%d bytes)\n",
                   static_cast<int>(slot->length));
     } else if (socket_.IsOpen()) {
+      Learn(slot->length, slot->produced);
       SendDatagram(slot->type, slot->packet, slot->produced, slot->length);
     }
     std::lock_guard<std::mutex> lock(batchMutex_);

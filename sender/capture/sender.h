@@ -72,6 +72,10 @@ class qcSender final : public CaptureTransport {
   // A payload up to this long always fits one datagram: stored blocks add
   // at most a few bytes per 32 KiB, the zlib header 2 and the flush 5.
   static constexpr size_t kSurelyFits = kMaxCompressedData - 64;
+  // Payloads that deflate to more than half their size (photographs,
+  // video) gain about 2% from any level above 1 at twice its cost or more:
+  // after such a payload the next one is deflated at level 1.
+  static constexpr int kPoorLevel = 1;
   // Slots of the batch ring (each a payload and its datagram).
   static constexpr int kBatchSlots = 8;
   // Closes the socket; later sends return false at once, without a log line.
@@ -104,13 +108,16 @@ class qcSender final : public CaptureTransport {
     uint8_t packet[kCompressedHeaderSize + kMaxPayload];
   };
 
-  bool StartStream();
+  bool StartStream(int level);
   void EndStream();
   void AfterSend(size_t datagramLength);
   // Deflates into out (kMaxPayload bytes); the zlib return code.
   int Deflate(z_stream& stream, const uint8_t* payload, size_t length, uint8_t* out,
               size_t& produced);
   bool SendDatagram(PacketType type, const uint8_t* data, size_t produced, size_t length);
+  // The level for the next payload, and what the last one taught.
+  int NextLevel() const { return poorRatio_ ? kPoorLevel : level_; }
+  void Learn(size_t length, size_t produced) { poorRatio_ = produced * 2 > length; }
   void HelperThread();
   // Deflates the oldest queued slot on this thread, or waits for a helper
   // to finish one; then sends every finished slot at the head of the ring.
@@ -132,6 +139,7 @@ class qcSender final : public CaptureTransport {
   std::atomic<bool> sentSinceTick_{false};
   int level_ = kDefaultLevel;
   int streamLevel_ = kDefaultLevel;
+  bool poorRatio_ = false;
 
   // The batch ring: slots head_..head_+pending_-1 are in flight, in order.
   bool batching_ = false;
