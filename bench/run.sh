@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs every benchmark of a build folder and keeps the results as JSON.
 #   bench/run.sh BUILD_DIR [OUT_DIR]
-# With QC_SOAK=1 the soak run (bench/soak.sh, 10 minutes; SOAK_SECONDS
-# shortens it) follows the benchmarks.
+# The sender workload (bench/workload.sh: idle, typing, 50 lines/s, as fast
+# as possible, 1 and 4 receivers; about 3 minutes) follows the benchmarks;
+# QC_WORKLOAD=0 skips it. With QC_SOAK=1 the soak run (bench/soak.sh,
+# 10 minutes; SOAK_SECONDS shortens it) comes last.
 # The capture and intake benchmarks start a private Xvfb and private network
 # namespaces of their own (root needed); nothing leaves the machine.
 set -euo pipefail
@@ -18,6 +20,11 @@ for b in codec/codec_bench receiver/receiver_decode_bench viewer_window/viewer_w
   echo "== $name"
   "$exe" --benchmark_out="$OUT/$name.json" --benchmark_out_format=json
 done
+if [ "${QC_WORKLOAD:-1}" != 0 ]; then
+  echo "== workload"
+  cmake --build "$BUILD" --target qcsend qvrecv
+  bash "$(dirname "$0")/workload.sh" "$BUILD" "$OUT"
+fi
 if [ "${QC_SOAK:-0}" = 1 ]; then
   echo "== soak"
   cmake --build "$BUILD" --target qcsend qvrecv qc_compare_png
