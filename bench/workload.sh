@@ -23,7 +23,8 @@ set -uo pipefail
 . "$(dirname "$0")/../tests/e2e/e2e_lib.sh"
 
 BUILD=$(readlink -f "${1:?usage: bench/workload.sh BUILD_DIR [OUT_DIR]}")
-OUT=$(readlink -f "${2:-$BUILD/bench-results}")
+OUT=${2:-$BUILD/bench-results}
+mkdir -p "$OUT" && OUT=$(readlink -f "$OUT")
 PHASE_SECONDS=${PHASE_SECONDS:-10}
 RECEIVER_SETS=${RECEIVER_SETS:-"1 4"}
 PHASES=${PHASES:-"idle typing lines fast"}
@@ -31,7 +32,6 @@ QCSEND=$BUILD/sender/shell/qcsend
 QVRECV=$BUILD/receiver/shell/qvrecv
 for p in "$QCSEND" "$QVRECV"; do [ -x "$p" ] || { echo "not built: $p"; exit 1; }; done
 [ -n "$PYTHON" ] || { echo "python3 is needed for the probe"; exit 1; }
-mkdir -p "$OUT"
 NODES=(s p r1 r2 r3 r4)
 declare -A ADDR=([s]=10.81.0.1 [p]=10.81.0.2 [r1]=10.81.0.11 [r2]=10.81.0.12 [r3]=10.81.0.13
                  [r4]=10.81.0.14)

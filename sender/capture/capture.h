@@ -214,7 +214,7 @@ class qcCapture {
   std::atomic<bool> fullUpdateDue_{true};
   std::atomic<bool> paused_{false};
   bool cursorOff_ = false;
-  bool selfPaced_ = false;
+  std::atomic<bool> selfPaced_{false};  // set in Init
   std::atomic<int> periodMs_{10};  // the update period, read by the work thread
   Pacer pacer_;
 
