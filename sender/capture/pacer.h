@@ -34,7 +34,7 @@ class Pacer {
   static constexpr double kDutyBudget = 0.06;
   static constexpr int kDutyWindowMs = 500;
   // Deflate levels: kNormalLevel is the transport's default; kBusyLevel
-  // takes about a third of its time for about 15% more bytes.
+  // takes about a third of its time for about 20% more bytes.
   static constexpr int kNormalLevel = 6;
   static constexpr int kBusyLevel = 1;
 

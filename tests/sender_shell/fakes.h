@@ -70,21 +70,13 @@ class FakeEngine : public CaptureEngine {
     owner = &tray;
     return initResult;
   }
-  void SetPolling(bool on) override {
-    polling = on;
-    if (on) {
-      owner->StartPollTimer(owner->UpdatePeriod() / 4);
-    } else {
-      owner->StopPollTimer();
-    }
-  }
+  void SetPolling(bool on) override { polling = on; }
   void RestartPollTimer() override { ++pollTimerRestarts; }
   void SendDisconnection() override { ++disconnections; }
   void RequestRefresh() override { ++refreshes; }  // also from the listen thread
   void SetPaused(bool p) override { paused = p; }
   bool IsPaused() const override { return paused; }
   bool IsPolling() const override { return polling; }
-  void OnPollTimer() override {}
   void OnFullUpdateTimer() override {}
   void OnKeepAliveTimer() override {}
   void OnDisplayChange() override {}
