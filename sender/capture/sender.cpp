@@ -242,8 +242,11 @@ void qcSender::BeginBatch() {
       // Fewer helpers (or none: the work thread then deflates every slot).
     }
   }
-  head_ = 0;
-  pending_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(batchMutex_);
+    head_ = 0;
+    pending_ = 0;
+  }
   batching_ = true;
 }
 
