@@ -13,8 +13,9 @@
 #   sender CPU %, X server CPU %, receiver CPU % (mean per receiver), Mbit/s
 #   leaving the sender, and the change-to-wire latency: for typing, from each
 #   key press to the first update datagram after it (p50/p95, ms); for the
-#   printing phases, from the end of the printing to the last update datagram
-#   (how far the picture was behind the screen, ms).
+#   printing phases, the gaps between update datagrams while printing (p95
+#   and max: how old the receivers' picture of a changing screen gets, ms)
+#   and the time from the end of the printing to the last update datagram.
 # Latencies are read by a probe that timestamps every datagram in a node of
 # its own; receivers decode in well under a millisecond more. Hosts are
 # network namespaces on a private bridge; nothing leaves the machine.
@@ -106,9 +107,12 @@ if mode == "keys":
         if after: lat.append((after[0] - t) * 1000)
     print("p50 %.1f ms  p95 %.1f ms  (%d of %d keys seen)" % (pct(lat, .5), pct(lat, .95), len(lat), len(ts)))
 else:
-    t = ts[-1]
+    t0, t = ts[0], ts[-1]
+    during = [u for u in upd if t0 + 0.5 <= u < t]
+    gaps = [(b - a) * 1000 for a, b in zip(during, during[1:])]
     after = [u for u in upd if t <= u < t + 3.0]
-    print("behind %.0f ms" % ((after[-1] - t) * 1000 if after else 0.0))
+    print("gaps p95 %.0f max %.0f ms, last %.0f ms after" % (pct(gaps, .95), max(gaps or [0]),
+          (after[-1] - t) * 1000 if after else 0.0))
 EOF
 
 RESULTS=$OUT/workload.txt
@@ -128,7 +132,7 @@ run_phase() {  # receivers phase
       while [ "$(date +%s)" -lt "$end" ]; do
         echo "$EPOCHREALTIME" >>"$WORK/marks"; xdotool type --delay 0 x; sleep 0.1
       done ;;
-    lines|fast) echo "$phase" >"$MODE"; sleep "$PHASE_SECONDS" ;;
+    lines|fast) echo "$EPOCHREALTIME" >>"$WORK/marks"; echo "$phase" >"$MODE"; sleep "$PHASE_SECONDS" ;;
   esac
   s1=$(ticks "$PID_sender"); x1=$(ticks "$XVFB_PID"); b1=$(txbytes); t1=$EPOCHREALTIME
   for n in "${RECV[@]}"; do pid=PID_$n; r1=$((r1 + $(ticks "${!pid}"))); done
