@@ -371,7 +371,10 @@ void qcCapture::PollingStep() {
 }
 
 int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
-  int64_t next = now + periodMs_;  // the cursor is queried once a period
+  // Without pointer events the cursor is queried once a period; with them a
+  // move ends the wait, and only the backstop bounds it.
+  const bool pointerEvents = screen_->TracksPointer();
+  int64_t next = now + (pointerEvents ? kPointerBackstopMs : periodMs_.load());
   bool pending = false;
   for (int q = 0; q < 4; ++q) {
     int from = 0, to = 0;
@@ -392,9 +395,32 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
       pacer_.Sent(q, now);
     }
   }
-  if (!cursorOff_) OrdinaryCursorStep();
+  // A wait for a quarter's turn is not on the X connection: the pointer's
+  // events are read at the latest a period later.
+  if (pending) next = std::min(next, now + periodMs_);
+  if (!pointerEvents) {
+    if (!cursorOff_) OrdinaryCursorStep();
+  } else if (screen_->TakePointerEvent() || pointerDue_) {
+    // All moves since the last query make one, at most once a tick.
+    pointerDue_ = true;
+    const int64_t allowed = lastPointerQuery_ + pacer_.TickMs();
+    if (now < allowed) {
+      pending = true;
+      next = std::min(next, allowed);
+    } else {
+      PointerQuery(now);
+    }
+  } else if (now >= lastPointerQuery_ + kPointerBackstopMs) {
+    PointerQuery(now);
+  }
   waitForDamage = !pending;
   return static_cast<int>(std::max<int64_t>(1, next - now));
+}
+
+void qcCapture::PointerQuery(int64_t now) {
+  pointerDue_ = false;
+  lastPointerQuery_ = now;
+  if (!cursorOff_) OrdinaryCursorStep();
 }
 
 void qcCapture::SleepUntilNextStep(int ms, bool waitForDamage) {

@@ -5,8 +5,11 @@
 //
 // Pacing. In the program the work thread paces itself (see Pacer): with
 // damage tracking it grabs the quarters drawn in, as soon as their pace
-// allows, queries the cursor once per update period, and otherwise sleeps
-// in the screen source until something is drawn. A full-screen update runs
+// allows, and otherwise sleeps in the screen source until something is
+// drawn. When the source also wakes it for pointer moves and cursor shape
+// changes, it queries the cursor at once (at most once a tick), and
+// otherwise only every kPointerBackstopMs; without those events, once per
+// update period. A full-screen update runs
 // one quarter per tick, its payloads deflated on all cores. An owner that
 // runs a poll timer instead (tests, benchmarks: CaptureOwner::RunsPollTimer)
 // gets one step, one quarter in turn, per OnPollTimer call. The full-update
@@ -82,6 +85,9 @@ class qcCapture {
   // Intervals of the two timers that run for the engine's whole life.
   static constexpr int kFullUpdateIntervalMs = 15000;  // the full-update timer
   static constexpr int kKeepAliveIntervalMs = ::qc::kKeepAliveIntervalMs;  // the keep-alive timer
+  // With pointer events, how often an idle engine still queries the cursor:
+  // a warped pointer makes no event.
+  static constexpr int kPointerBackstopMs = 500;
 
   // cursor may be null (no cursor capture: cursor-off, nothing of the
   // cursor is ever sent).
@@ -146,6 +152,8 @@ class qcCapture {
   // may sleep in the screen source until something is drawn.
   int PacedStep(int64_t now, bool& waitForDamage);
   void SleepUntilNextStep(int ms, bool waitForDamage);
+  // The cursor step of a self-paced step with pointer events.
+  void PointerQuery(int64_t now);
   // Grabs quarter q; unless `always`, only when the source says something
   // may have been drawn there. Whether it grabbed.
   bool GrabQuarter(int q, bool always);
@@ -217,6 +225,8 @@ class qcCapture {
   std::atomic<bool> selfPaced_{false};  // set in Init
   std::atomic<int> periodMs_{10};  // the update period, read by the work thread
   Pacer pacer_;
+  bool pointerDue_ = false;       // a pointer event awaits its query
+  int64_t lastPointerQuery_ = 0;  // ms, of the self-paced cursor queries
 
   std::thread thread_;
   std::atomic<bool> finished_{false};

@@ -75,6 +75,13 @@ class ScreenSource {
   // Ends a WaitForDamage in progress, or the next one. Any thread.
   virtual void Wake() {}
 
+  // Whether WaitForDamage also ends when the pointer moves or the cursor
+  // changes its shape. Without it the engine queries the pointer once per
+  // update period.
+  virtual bool TracksPointer() const { return false; }
+  // Whether the pointer moved or the cursor changed since the last call.
+  virtual bool TakePointerEvent() { return false; }
+
   // Whether the screen's mode changed since Open (the frame no longer
   // matches the screen).
   virtual bool DisplayChanged() = 0;
