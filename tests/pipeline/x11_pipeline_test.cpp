@@ -315,6 +315,74 @@ TEST(X11PipelineSetUp, RandrMonitorListIsRead) {
   EXPECT_TRUE(X11ScreenSource::ListMonitors(":none").empty());
 }
 
+// Polls the recording until a datagram satisfies `match` (false after ~10 s).
+bool AwaitDatagram(test::RecordingTransport& transport,
+                   std::vector<test::RecordingTransport::Datagram>& seen,
+                   const std::function<bool(const test::RecordingTransport::Datagram&)>& match) {
+  for (int i = 0; i < 1000; ++i) {
+    for (auto& d : transport.Take()) seen.push_back(std::move(d));
+    if (std::any_of(seen.begin(), seen.end(), match)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+// A pointer moved through XTEST makes raw motion: it ends the source's wait
+// for damage, and the self-paced engine, asleep on a still screen, sends
+// the new position with nothing drawn.
+TEST(X11PipelineSetUp, PointerMoveWakesTheSelfPacedEngine) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "xdotool missing";
+  test::XvfbServer server("640x480x24");
+  ASSERT_TRUE(server.Ready());
+  const std::string xdotool = "DISPLAY=" + server.Display() + " xdotool ";
+  ASSERT_EQ(std::system((xdotool + "mousemove 100 100").c_str()), 0);
+  X11ScreenSource::Options options;
+  options.display = server.Display();
+  {
+    X11ScreenSource source(options);
+    ScreenFormat format;
+    ASSERT_TRUE(source.Open(format));
+    ASSERT_NE(source.CreateFrame(), nullptr);
+    ASSERT_TRUE(source.TracksPointer());
+    ASSERT_EQ(std::system((xdotool + "mousemove_relative 3 3").c_str()), 0);
+    bool moved = false;
+    for (int i = 0; i < 10 && !moved; ++i) {
+      ASSERT_TRUE(source.GrabRows(0, format.height));  // nothing left drawn
+      source.WaitForDamage(2000);
+      moved = source.TakePointerEvent();
+    }
+    EXPECT_TRUE(moved);
+    EXPECT_FALSE(source.TakePointerEvent());
+  }
+
+  struct SelfPacedOwner : test::FakeCaptureOwner {
+    using FakeCaptureOwner::FakeCaptureOwner;
+    bool RunsPollTimer() const override { return false; }
+  };
+  test::RecordingTransport transport;
+  SelfPacedOwner owner(&transport);
+  qcCapture capture(std::make_unique<X11ScreenSource>(options),
+                    X11CursorSource::Create(server.Display()));
+  ASSERT_TRUE(capture.Init(&owner));
+  capture.SetPolling(true);
+  const auto at = [](int x, int y) {
+    return [x, y](const test::RecordingTransport::Datagram& d) {
+      CursorPosition pos;
+      return ParseCursorPosition(d.bytes.data(), d.bytes.size(), pos) && pos.x == x &&
+             pos.y == y;
+    };
+  };
+  std::vector<test::RecordingTransport::Datagram> seen;
+  // The full-screen update ends with the cursor where it is.
+  ASSERT_TRUE(AwaitDatagram(transport, seen, at(103, 103)));
+  seen.clear();
+  ASSERT_EQ(std::system((xdotool + "mousemove_relative 7 5").c_str()), 0);
+  EXPECT_TRUE(AwaitDatagram(transport, seen, at(110, 108)));
+  for (const auto& d : seen) {
+    EXPECT_EQ(d.type, static_cast<uint16_t>(PacketType::CursorPosition));
+  }
+}
+
 TEST(X11Layout, DepthsMapToTheEnginesFramesAndCursorPixelsAreUnpremultiplied) {
   const struct {
     int depth, pixmapBits;
