@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # The sender's workload: what one transmission costs while a terminal is
-# idle, typed into, printing 50 lines a second and printing as fast as it
-# can, with 1 and with 4 headless receivers.
+# idle, typed into, the mouse moved over it, the terminal printing 50 lines a
+# second and printing as fast as it can, with 1 and with 4 headless receivers.
 #
 #   bench/workload.sh BUILD_DIR [OUT_DIR]   (root; Xvfb, xterm, xlogo, xdotool)
 #   PHASE_SECONDS   length of each phase (10)
 #   RECEIVER_SETS   receiver counts to run ("1 4")
-#   PHASES          phases to run ("idle typing lines fast")
+#   PHASES          phases to run ("idle typing pointer lines fast")
 #
 # The scene: Xvfb 1920x1080x24, an xterm of 110x45 characters and two static
 # windows. Per phase and receiver count it prints one line:
 #   sender CPU %, X server CPU %, receiver CPU % (mean per receiver), Mbit/s
 #   leaving the sender, and the change-to-wire latency: for typing, from each
 #   key press to the first update datagram after it (p50/p95, ms); for the
+#   pointer, from each move (XTEST, as a mouse would) to the first cursor
+#   position datagram after it; for the
 #   printing phases, the gaps between update datagrams while printing (p95
 #   and max: how old the receivers' picture of a changing screen gets, ms)
 #   and the time from the end of the printing to the last update datagram.
@@ -28,7 +30,7 @@ OUT=${2:-$BUILD/bench-results}
 mkdir -p "$OUT" && OUT=$(readlink -f "$OUT")
 PHASE_SECONDS=${PHASE_SECONDS:-10}
 RECEIVER_SETS=${RECEIVER_SETS:-"1 4"}
-PHASES=${PHASES:-"idle typing lines fast"}
+PHASES=${PHASES:-"idle typing pointer lines fast"}
 QCSEND=$BUILD/sender/shell/qcsend
 QVRECV=$BUILD/receiver/shell/qvrecv
 for p in "$QCSEND" "$QVRECV"; do [ -x "$p" ] || { echo "not built: $p"; exit 1; }; done
@@ -91,21 +93,24 @@ ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 txbytes() { in_ns s cat /sys/class/net/eth0/statistics/tx_bytes; }
 HZ=$(getconf CLK_TCK)
 
-# Summary of the probe's update datagrams (type fffc / fffd) as latencies.
+# Summary of the probe's update datagrams (type fffc / fffd; cursor
+# positions, fffa, for the pointer) as latencies.
 cat >"$WORK/latency.py" <<'EOF'
 import sys
 probe, marks, mode = sys.argv[1], sys.argv[2], sys.argv[3]
-upd = [float(l.split()[0]) for l in open(probe) if l.split()[1] in ("fffc", "fffd")]
+kinds = ("fffa",) if mode == "pointer" else ("fffc", "fffd")
+upd = [float(l.split()[0]) for l in open(probe) if l.split()[1] in kinds]
 ts = [float(l) for l in open(marks) if l.strip()]
 def pct(v, p):
     v = sorted(v); return v[min(len(v) - 1, int(p * len(v)))] if v else float("nan")
-if mode == "keys":
+if mode in ("keys", "pointer"):
     lat = []
     for i, t in enumerate(ts):
         end = ts[i + 1] if i + 1 < len(ts) else t + 1.0
         after = [u for u in upd if t <= u < end]
         if after: lat.append((after[0] - t) * 1000)
-    print("p50 %.1f ms  p95 %.1f ms  (%d of %d keys seen)" % (pct(lat, .5), pct(lat, .95), len(lat), len(ts)))
+    print("p50 %.1f ms  p95 %.1f ms  (%d of %d %s seen)" % (pct(lat, .5), pct(lat, .95), len(lat),
+          len(ts), "moves" if mode == "pointer" else "keys"))
 else:
     t0, t = ts[0], ts[-1]
     during = [u for u in upd if t0 + 0.5 <= u < t]
@@ -132,6 +137,12 @@ run_phase() {  # receivers phase
       while [ "$(date +%s)" -lt "$end" ]; do
         echo "$EPOCHREALTIME" >>"$WORK/marks"; xdotool type --delay 0 x; sleep 0.1
       done ;;
+    pointer)  # relative moves: raw motion, as a mouse makes (absolute ones are warps)
+      local end=$(( $(date +%s) + PHASE_SECONDS )) dx=4
+      while [ "$(date +%s)" -lt "$end" ]; do
+        echo "$EPOCHREALTIME" >>"$WORK/marks"; xdotool mousemove_relative -- "$dx" 0; sleep 0.1
+        dx=$((-dx))
+      done ;;
     lines|fast) echo "$EPOCHREALTIME" >>"$WORK/marks"; echo "$phase" >"$MODE"; sleep "$PHASE_SECONDS" ;;
   esac
   s1=$(ticks "$PID_sender"); x1=$(ticks "$XVFB_PID"); b1=$(txbytes); t1=$EPOCHREALTIME
@@ -141,12 +152,13 @@ run_phase() {  # receivers phase
   fi
   case $phase in
     typing) sleep 1; lat=$("$PYTHON" "$WORK/latency.py" "$WORK/probe.log" "$WORK/marks" keys) ;;
+    pointer) sleep 1; lat=$("$PYTHON" "$WORK/latency.py" "$WORK/probe.log" "$WORK/marks" pointer) ;;
     lines|fast) lat=$("$PYTHON" "$WORK/latency.py" "$WORK/probe.log" "$WORK/marks" end) ;;
   esac
   awk -v n="$nrecv" -v p="$phase" -v s=$((s1 - s0)) -v x=$((x1 - x0)) -v r=$((r1 - r0)) \
       -v b=$((b1 - b0)) -v t0="$t0" -v t1="$t1" -v hz="$HZ" -v lat="$lat" 'BEGIN {
     d = t1 - t0
-    printf "%d recv  %-6s  sender %5.1f%%  X %5.1f%%  receiver %5.1f%%  %6.2f Mbit/s  %s\n",
+    printf "%d recv  %-7s  sender %5.2f%%  X %5.2f%%  receiver %5.1f%%  %6.2f Mbit/s  %s\n",
       n, p, 100 * s / hz / d, 100 * x / hz / d, 100 * r / hz / d / n, b * 8 / d / 1e6, lat
   }' | tee -a "$RESULTS"
 }
