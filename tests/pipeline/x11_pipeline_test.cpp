@@ -315,18 +315,6 @@ TEST(X11PipelineSetUp, RandrMonitorListIsRead) {
   EXPECT_TRUE(X11ScreenSource::ListMonitors(":none").empty());
 }
 
-// Polls the recording until a datagram satisfies `match` (false after ~10 s).
-bool AwaitDatagram(test::RecordingTransport& transport,
-                   std::vector<test::RecordingTransport::Datagram>& seen,
-                   const std::function<bool(const test::RecordingTransport::Datagram&)>& match) {
-  for (int i = 0; i < 1000; ++i) {
-    for (auto& d : transport.Take()) seen.push_back(std::move(d));
-    if (std::any_of(seen.begin(), seen.end(), match)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
 // A pointer moved through XTEST makes raw motion: it ends the source's wait
 // for damage, and the self-paced engine, asleep on a still screen, sends
 // the new position with nothing drawn.
@@ -341,8 +329,7 @@ TEST(X11PipelineSetUp, PointerMoveWakesTheSelfPacedEngine) {
   {
     X11ScreenSource source(options);
     ScreenFormat format;
-    ASSERT_TRUE(source.Open(format));
-    ASSERT_NE(source.CreateFrame(), nullptr);
+    ASSERT_TRUE(source.Open(format) && source.CreateFrame() != nullptr);
     ASSERT_TRUE(source.TracksPointer());
     ASSERT_EQ(std::system((xdotool + "mousemove_relative 3 3").c_str()), 0);
     bool moved = false;
@@ -365,22 +352,25 @@ TEST(X11PipelineSetUp, PointerMoveWakesTheSelfPacedEngine) {
                     X11CursorSource::Create(server.Display()));
   ASSERT_TRUE(capture.Init(&owner));
   capture.SetPolling(true);
-  const auto at = [](int x, int y) {
-    return [x, y](const test::RecordingTransport::Datagram& d) {
-      CursorPosition pos;
-      return ParseCursorPosition(d.bytes.data(), d.bytes.size(), pos) && pos.x == x &&
-             pos.y == y;
-    };
+  // Everything sent until the cursor is at (x, y), for at most ~10 s.
+  const auto sentUntilAt = [&](int x, int y) {
+    std::vector<uint16_t> types;
+    for (int i = 0; i < 1000; ++i) {
+      for (const auto& d : transport.Take()) {
+        types.push_back(d.type);
+        CursorPosition pos;
+        if (ParseCursorPosition(d.bytes.data(), d.bytes.size(), pos) && pos.x == x && pos.y == y)
+          return types;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::vector<uint16_t>{};
   };
-  std::vector<test::RecordingTransport::Datagram> seen;
   // The full-screen update ends with the cursor where it is.
-  ASSERT_TRUE(AwaitDatagram(transport, seen, at(103, 103)));
-  seen.clear();
+  ASSERT_FALSE(sentUntilAt(103, 103).empty());
   ASSERT_EQ(std::system((xdotool + "mousemove_relative 7 5").c_str()), 0);
-  EXPECT_TRUE(AwaitDatagram(transport, seen, at(110, 108)));
-  for (const auto& d : seen) {
-    EXPECT_EQ(d.type, static_cast<uint16_t>(PacketType::CursorPosition));
-  }
+  const uint16_t position = static_cast<uint16_t>(PacketType::CursorPosition);
+  EXPECT_EQ(sentUntilAt(110, 108), std::vector<uint16_t>{position});
 }
 
 TEST(X11Layout, DepthsMapToTheEnginesFramesAndCursorPixelsAreUnpremultiplied) {
