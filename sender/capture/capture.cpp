@@ -413,6 +413,7 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
   } else if (now >= lastPointerQuery_ + kPointerBackstopMs) {
     PointerQuery(now);
   }
+  if (pointerEvents) next = std::min(next, lastPointerQuery_ + kPointerBackstopMs);
   waitForDamage = !pending;
   return static_cast<int>(std::max<int64_t>(1, next - now));
 }

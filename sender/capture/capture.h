@@ -9,8 +9,8 @@
 // drawn. When the source also wakes it for pointer moves and cursor shape
 // changes, it queries the cursor at once (at most once a tick), and
 // otherwise only every kPointerBackstopMs; without those events, once per
-// update period. A full-screen update runs
-// one quarter per tick, its payloads deflated on all cores. An owner that
+// update period. A full-screen update runs one quarter per tick, its
+// payloads deflated on all cores. An owner that
 // runs a poll timer instead (tests, benchmarks: CaptureOwner::RunsPollTimer)
 // gets one step, one quarter in turn, per OnPollTimer call. The full-update
 // and keep-alive timers and the display-change handler are the owner's
