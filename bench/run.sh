@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs every benchmark of a build folder and keeps the results as JSON.
 #   bench/run.sh BUILD_DIR [OUT_DIR]
-# With QC_SOAK=1 the soak run (bench/soak.sh, 10 minutes; SOAK_SECONDS
-# shortens it) follows the benchmarks.
+# The sender workload (bench/workload.sh: idle, typing, 50 lines/s, as fast
+# as possible, 1 and 4 receivers; about 3 minutes) follows the benchmarks;
+# QC_WORKLOAD=0 skips it. With QC_SOAK=1 the soak run (bench/soak.sh,
+# 10 minutes; SOAK_SECONDS shortens it) comes last.
 # The capture and intake benchmarks start a private Xvfb and private network
 # namespaces of their own (root needed); nothing leaves the machine.
 set -euo pipefail
@@ -22,6 +24,11 @@ if [ -x "$BUILD/receiver/web/qvweb" ]; then
   echo "== web gateway"
   cmake --build "$BUILD" --target qcsend qvweb
   bash "$(dirname "$0")/web/gateway_bench.sh" "$BUILD" "$OUT"
+fi
+if [ "${QC_WORKLOAD:-1}" != 0 ]; then
+  echo "== workload"
+  cmake --build "$BUILD" --target qcsend qvrecv
+  bash "$(dirname "$0")/workload.sh" "$BUILD" "$OUT"
 fi
 if [ "${QC_SOAK:-0}" = 1 ]; then
   echo "== soak"

@@ -10,6 +10,12 @@
 //
 // Scenarios: an idle screen with and without damage tracking, a terminal
 // that scrolls text continuously, and the time of one quarter grab.
+//
+// BM_FullScreenUpdate/content/level/batch: the strip encoding and the
+// transport of one full-screen update of a generated 1920x1080 screen
+// (0 text, 1 desktop, 2 photo), quarter by quarter as the engine sends it,
+// at a deflate level, serially (batch 0) or deflated on all cores (1).
+// Wall time per update; counters: sent kB and CPU ms per update.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -24,9 +30,11 @@
 #include <string>
 #include <thread>
 
+#include "bench/codec/bench_frames.h"
 #include "common/protocol.h"
 #include "sender/capture/capture.h"
 #include "sender/capture/sender.h"
+#include "sender/capture/str_encoder.h"
 #include "sender/capture/x11/x11_cursor_source.h"
 #include "sender/capture/x11/x11_screen_source.h"
 #include "tests/support/xvfb_server.h"
@@ -232,6 +240,40 @@ void BM_QuarterGrab(benchmark::State& state) {
   state.SetLabel(options.useShm ? "MIT-SHM" : "xcb_get_image");
 }
 
+void BM_FullScreenUpdate(benchmark::State& state) {
+  const auto content = static_cast<bench::Content>(state.range(0));
+  const int level = static_cast<int>(state.range(1));
+  const bool batch = state.range(2) != 0;
+  constexpr int kWidth = 1920, kHeight = 1080;
+  std::vector<uint8_t> frame = bench::MakeFrame(content, kWidth, kHeight, 4);
+  std::vector<uint8_t> reference(frame.size());
+  NoOwner senderOwner;
+  qcSender sender;
+  if (!sender.Open(&senderOwner, kGroupAddress, kDefaultPort)) {
+    state.SkipWithError("transport did not open");
+    return;
+  }
+  sender.SetLevel(level);
+  StrEncoder encoder;
+  encoder.Init(kWidth, 4, frame.data(), reference.data(), &sender);
+  double cpu = 0;
+  for (auto _ : state) {
+    double cpu0 = ProcessCpuSeconds();
+    std::fill(reference.begin(), reference.end(), 0x01);
+    for (int q = 0; q < 4; ++q) {
+      if (batch) sender.BeginBatch();
+      encoder.EncodeRows(qcCapture::QuarterBound(kHeight, q),
+                         qcCapture::QuarterBound(kHeight, q + 1), PacketType::FullUpdate);
+      if (batch) sender.EndBatch();
+    }
+    cpu += ProcessCpuSeconds() - cpu0;
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["sent_kB"] = sender.TotalBytesSent() / 1024.0 / n;
+  state.counters["cpu_ms"] = 1000.0 * cpu / n;
+  state.SetLabel(bench::ContentName(content));
+}
+
 BENCHMARK(BM_IdleWithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_IdleWithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Terminal80x24WithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -239,6 +281,10 @@ BENCHMARK(BM_Terminal80x24WithoutDamage)->Iterations(5)->Unit(benchmark::kMillis
 BENCHMARK(BM_Terminal200x70WithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Terminal200x70WithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_QuarterGrab)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullScreenUpdate)
+    ->ArgsProduct({{0, 1, 2}, {9, 6, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace qc

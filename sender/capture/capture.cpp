@@ -17,6 +17,16 @@
 
 namespace qc {
 
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
 void CaptureOwner::ShowErrorMessage(const char* caption, const char* text) {
   fprintf(stderr, "%s: %s\n", caption, text);
 }
@@ -30,7 +40,7 @@ qcCapture::qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<Curso
 qcCapture::~qcCapture() {
   if (thread_.joinable()) {
     running_ = false;
-    pollingEvent_.Set();
+    Wake();
     thread_.join();
   }
   // The encoder writes its statistics now that the work thread is gone.
@@ -58,10 +68,12 @@ bool qcCapture::Init(CaptureOwner* owner) {
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
 
-  // The poll timer runs from now on with the full period; it signals
+  // A poll timer runs from now on with the full period; it signals
   // nothing until polling is on. The full-update and keep-alive timers are
   // the owner's, at the two constants.
-  owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod()));
+  selfPaced_ = !owner_->RunsPollTimer();
+  periodMs_ = std::max(1, owner_->UpdatePeriod());
+  if (!selfPaced_) owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod()));
 
   running_ = true;
   try {
@@ -143,7 +155,10 @@ void qcCapture::SetPolling(bool on) {
     std::lock_guard<std::mutex> idle(workMutex_);
   }
   if (owner_ == nullptr) return;
-  if (on) {
+  periodMs_ = std::max(1, owner_->UpdatePeriod());
+  if (selfPaced_) {
+    if (on) Wake();
+  } else if (on) {
     owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
   } else {
     owner_->StopPollTimer();
@@ -152,8 +167,15 @@ void qcCapture::SetPolling(bool on) {
 
 void qcCapture::RestartPollTimer() {
   if (owner_ == nullptr) return;
+  periodMs_ = std::max(1, owner_->UpdatePeriod());
+  if (selfPaced_) return;  // read at the next step
   owner_->StopPollTimer();
   owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
+}
+
+void qcCapture::Wake() {
+  pollingEvent_.Set();
+  if (screen_ != nullptr) screen_->Wake();
 }
 
 void qcCapture::SendDisconnectionDatagram() {
@@ -173,9 +195,13 @@ void qcCapture::SendDisconnection() {
 void qcCapture::RequestRefresh() {
   refreshAskedMs_ = clock_();
   refreshWanted_ = true;
+  // The work thread hands the request to the budget, which may start the
+  // update at once.
+  if (selfPaced_) Wake();
 }
 void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
   repairs_.Request(screenId, first, last);
+  if (selfPaced_) Wake();
 }
 void qcCapture::SetPaused(bool paused) { paused_ = paused; }
 bool qcCapture::IsPaused() const { return paused_; }
@@ -200,7 +226,10 @@ void qcCapture::OnKeepAliveTimer() {
 }
 
 void qcCapture::OnDisplayChange() {
-  if (polling_ || paused_) displayChanged_ = true;
+  if (polling_ || paused_) {
+    displayChanged_ = true;
+    if (selfPaced_) Wake();
+  }
 }
 
 uint64_t qcCapture::StepsDone() const {
@@ -226,8 +255,11 @@ void qcCapture::WorkThread() {
   pollingEvent_.Wait();
   Log().Print("qcCapture: Work thread started\n");
   bool closed = false;
+  int64_t pacedPeriod = 0;
   while (running_ && !closed) {
     bool stepped = false;
+    int sleepMs = 0;
+    bool waitForDamage = false;
     {
       // Steps run only while polling (a poll signal may still be pending
       // after a stop); SetPolling(false) waits on this lock for the step in
@@ -247,17 +279,43 @@ void qcCapture::WorkThread() {
           transport_->Close();
           closed = true;
           owner_->FatalError();
-        } else if (FullUpdateNow()) {
-          FullScreenStep();
         } else {
-          PollingStep();
+          const auto begin = std::chrono::steady_clock::now();
+          const int64_t start = NowMs();
+          if (selfPaced_ && pacedPeriod != periodMs_) {
+            pacedPeriod = periodMs_;
+            pacer_.Reset(periodMs_, start);
+          }
+          transport_->SetLevel(pacer_.Level());
+          if (FullUpdateNow()) {
+            FullScreenStep();
+            sleepMs = pacer_.TickMs();
+          } else if (selfPaced_ && screen_->TracksDamage()) {
+            sleepMs = PacedStep(start, waitForDamage);
+          } else {
+            PollingStep();
+            sleepMs = pacer_.TickMs();
+          }
+          if (selfPaced_) {
+            // The budget's next start and the planner's heal or rolling
+            // slice end the sleep too.
+            const int pending = PendingWorkMs();
+            if (pending >= 0) sleepMs = std::max(1, std::min(sleepMs, pending));
+            const std::chrono::duration<double, std::milli> busy =
+                std::chrono::steady_clock::now() - begin;
+            pacer_.Worked(NowMs(), busy.count());
+          }
         }
         stepped = !closed;
       }
     }
     if (closed) break;
     if (stepped) FinishStep();
-    pollingEvent_.Wait();
+    if (selfPaced_ && polling_) {
+      SleepUntilNextStep(sleepMs, waitForDamage);
+    } else {
+      pollingEvent_.Wait();
+    }
   }
   Log().Print("qcCapture: Work thread finished\n");
   if (!closed) SendDisconnectionDatagram();
@@ -303,7 +361,11 @@ void qcCapture::FullScreenStep() {
     transport_->SendRaw(datagram, sizeof datagram);
   }
   GrabQuarter(k, true);
+  // Each payload is its own stream: they are deflated on all cores and
+  // sent in order.
+  transport_->BeginBatch();
   encoder_->EncodeRows(quarters_[k].top, quarters_[k].bottom, PacketType::FullUpdate);
+  transport_->EndBatch();
   if (++k == 4) {
     k = 0;
     budget_.Finished(transport_->TotalBytesSent() - fullStartBytes_);
@@ -312,11 +374,24 @@ void qcCapture::FullScreenStep() {
   fullQuarter_ = k;
 }
 
+int qcCapture::PendingWorkMs() {
+  const uint32_t now = clock_();
+  int wait = repairs_.WaitMs(now, ledger_);
+  if (budget_.Wanted()) {
+    const int start = static_cast<int>(budget_.NextStartMs(now) - now);
+    if (wait < 0 || start < wait) wait = start;
+  }
+  return wait;
+}
+
 void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
       repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
-  if (plan.cursor) haveCursorHandle_ = false;  // the shape goes out again
+  if (plan.cursor) {
+    haveCursorHandle_ = false;  // the shape goes out again
+    pointerDue_ = true;         // at this step's cursor query
+  }
   // The marked rows of the frame hold what was last grabbed there; making
   // the reference differ in every carried byte makes the encoder send them
   // whole. Every other row of the frame still equals the reference.
@@ -342,6 +417,69 @@ void qcCapture::PollingStep() {
   }
   pollQuarter_ = (p + 1) % 4;
   if (!cursorOff_) OrdinaryCursorStep();
+}
+
+int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
+  // Without pointer events the cursor is queried once a period; with them a
+  // move ends the wait, and only the backstop bounds it.
+  ApplyRepairs();
+  const bool pointerEvents = screen_->TracksPointer();
+  int64_t next = now + (pointerEvents ? kPointerBackstopMs : periodMs_.load());
+  bool pending = false;
+  for (int q = 0; q < 4; ++q) {
+    int from = 0, to = 0;
+    screen_->DrawnBand(quarters_[q].top, quarters_[q].bottom, from, to);
+    if (from >= to) continue;
+    if (now < pacer_.NotBefore(q)) {
+      // Drawn again too soon: grabbed when its time comes, so its latest
+      // state still goes out.
+      pending = true;
+      next = std::min(next, pacer_.NotBefore(q));
+      continue;
+    }
+    // Only the drawn rows: every other row of the frame already equals the
+    // back buffer, as the encoder requires.
+    screen_->GrabRows(from, to);
+    ClearRowTails(frame_, from, to);
+    if (encoder_->EncodeRows(from, to, PacketType::Update)) {
+      pacer_.Sent(q, now);
+    }
+  }
+  // A wait for a quarter's turn is not on the X connection: the pointer's
+  // events are read at the latest a period later.
+  if (pending) next = std::min(next, now + periodMs_);
+  if (!pointerEvents) {
+    if (!cursorOff_) OrdinaryCursorStep();
+  } else if (screen_->TakePointerEvent() || pointerDue_) {
+    // All moves since the last query make one, at most once a tick.
+    pointerDue_ = true;
+    const int64_t allowed = lastPointerQuery_ + pacer_.TickMs();
+    if (now < allowed) {
+      pending = true;
+      next = std::min(next, allowed);
+    } else {
+      PointerQuery(now);
+    }
+  } else if (now >= lastPointerQuery_ + kPointerBackstopMs) {
+    PointerQuery(now);
+  }
+  if (pointerEvents) next = std::min(next, lastPointerQuery_ + kPointerBackstopMs);
+  waitForDamage = !pending;
+  return static_cast<int>(std::max<int64_t>(1, next - now));
+}
+
+void qcCapture::PointerQuery(int64_t now) {
+  pointerDue_ = false;
+  lastPointerQuery_ = now;
+  if (!cursorOff_) OrdinaryCursorStep();
+}
+
+void qcCapture::SleepUntilNextStep(int ms, bool waitForDamage) {
+  if (waitForDamage) {
+    screen_->WaitForDamage(ms);
+  } else {
+    pollingEvent_.WaitFor(ms);
+  }
 }
 
 bool qcCapture::CaptureCursorShape() {

@@ -1,15 +1,23 @@
-// qcCapture: the sender's engine. A work thread, paced by the poll timer,
-// grabs one quarter of the screen per tick, lets the strip encoder send the
-// rows that changed, keeps the cursor current, and runs the full-screen
-// updates that let new and damaged receivers start over. It also sends the
-// keep-alives and the disconnection.
+// qcCapture: the sender's engine. A work thread grabs the screen quarter by
+// quarter, lets the strip encoder send the rows that changed, keeps the
+// cursor current, and runs the full-screen updates that let new and damaged
+// receivers start over. It also sends the keep-alives and the disconnection.
 //
-// The engine owns no timers: the program calls the three timer handlers and
-// the display-change handler from its GUI thread (QTimer), tests call them
-// directly. Init, SetPolling and RestartPollTimer tell the owner to start
-// or stop the poll timer; the destructor does not call back into the owner,
-// which stops its timers itself. The owner's FatalError may be
-// called on the work thread and must not destroy the engine there.
+// Pacing. In the program the work thread paces itself (see Pacer): with
+// damage tracking it grabs the quarters drawn in, as soon as their pace
+// allows, and otherwise sleeps in the screen source until something is
+// drawn. When the source also wakes it for pointer moves and cursor shape
+// changes, it queries the cursor at once (at most once a tick), and
+// otherwise only every kPointerBackstopMs; without those events, once per
+// update period. A full-screen update runs one quarter per tick, its
+// payloads deflated on all cores. An owner that
+// runs a poll timer instead (tests, benchmarks: CaptureOwner::RunsPollTimer)
+// gets one step, one quarter in turn, per OnPollTimer call. The full-update
+// and keep-alive timers and the display-change handler are the owner's
+// (GUI thread). Init, SetPolling and RestartPollTimer tell a timer-running
+// owner to start or stop its poll timer; the destructor does not call back
+// into the owner, which stops its timers itself. The owner's FatalError may
+// be called on the work thread and must not destroy the engine there.
 //
 // The screen source reports display changes it sees itself (an X RandR
 // resize), whenever they happen; OnDisplayChange adds those the program
@@ -34,6 +42,7 @@
 #include "platform/auto_reset_event.h"
 #include "platform/tick_clock.h"
 #include "sender/capture/full_update_budget.h"
+#include "sender/capture/pacer.h"
 #include "sender/capture/repair_ledger.h"
 #include "sender/capture/repair_planner.h"
 #include "sender/capture/str_encoder.h"
@@ -63,9 +72,13 @@ class CaptureOwner {
   virtual int UpdatePeriod() const = 0;
   // The single fatal path; may be called from the work thread.
   virtual void FatalError() = 0;
+  // Whether the owner runs a poll timer that calls OnPollTimer for each
+  // step; otherwise (the program) the engine paces itself and never starts
+  // it.
+  virtual bool RunsPollTimer() const { return false; }
   // The poll timer: (re)start with the given interval, or stop. GUI thread.
-  virtual void StartPollTimer(int intervalMs) = 0;
-  virtual void StopPollTimer() = 0;
+  virtual void StartPollTimer(int /*intervalMs*/) {}
+  virtual void StopPollTimer() {}
   // An error message box without owner. The default writes it to standard
   // error; the program shows it as well. Called from Init only.
   virtual void ShowErrorMessage(const char* caption, const char* text);
@@ -76,6 +89,9 @@ class qcCapture {
   // Intervals of the two timers that run for the engine's whole life.
   static constexpr int kFullUpdateIntervalMs = 15000;  // the full-update timer
   static constexpr int kKeepAliveIntervalMs = ::qc::kKeepAliveIntervalMs;  // the keep-alive timer
+  // With pointer events, how often an idle engine still queries the cursor:
+  // a warped pointer makes no event.
+  static constexpr int kPointerBackstopMs = 500;
 
   // cursor may be null (no cursor capture: cursor-off, nothing of the
   // cursor is ever sent).
@@ -137,11 +153,23 @@ class qcCapture {
   void WorkThread();
   // Whether this step is (part of) a full-screen update.
   bool FullUpdateNow();
+  // Wakes the work thread from any wait.
+  void Wake();
   void FullScreenStep();
   void PollingStep();
   // Sends again the rows the repair planner marked (repairs, heal, rolling
   // refresh), as ordinary updates of the frame's content.
   void ApplyRepairs();
+  // Self-paced: ms until the full-update budget or the repair planner wants
+  // a step, or -1 when neither does.
+  int PendingWorkMs();
+  // One self-paced step: every drawn quarter whose pace allows it, then
+  // the cursor. Returns how long the thread may sleep (ms), and whether it
+  // may sleep in the screen source until something is drawn.
+  int PacedStep(int64_t now, bool& waitForDamage);
+  void SleepUntilNextStep(int ms, bool waitForDamage);
+  // The cursor step of a self-paced step with pointer events.
+  void PointerQuery(int64_t now);
   // Grabs quarter q; unless `always`, only when the source says something
   // may have been drawn there. Whether it grabbed.
   bool GrabQuarter(int q, bool always);
@@ -216,6 +244,11 @@ class qcCapture {
   std::atomic<bool> polling_{false};
   std::atomic<bool> paused_{false};
   bool cursorOff_ = false;
+  std::atomic<bool> selfPaced_{false};  // set in Init
+  std::atomic<int> periodMs_{10};  // the update period, read by the work thread
+  Pacer pacer_;
+  bool pointerDue_ = false;       // a pointer event awaits its query
+  int64_t lastPointerQuery_ = 0;  // ms, of the self-paced cursor queries
 
   std::thread thread_;
   std::atomic<bool> finished_{false};

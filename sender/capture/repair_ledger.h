@@ -63,6 +63,11 @@ class LedgerTransport final : public CaptureTransport {
   bool SendRaw(const uint8_t* data, size_t length) override { return inner_->SendRaw(data, length); }
   bool ResetStream() override;
   void Close() override { inner_->Close(); }
+  void SetLevel(int level) override { inner_->SetLevel(level); }
+  // A batched payload answers Sent when handed over and keeps the number it
+  // was counted under, even if it fails later (see qcSender).
+  void BeginBatch() override { inner_->BeginBatch(); }
+  void EndBatch() override { inner_->EndBatch(); }
   uint16_t ScreenId() const override { return inner_->ScreenId(); }
   bool SentSinceTick() const override { return inner_->SentSinceTick(); }
   void ClearSentSinceTick() override { inner_->ClearSentSinceTick(); }

@@ -39,6 +39,21 @@ void RepairPlanner::MarkEntry(const SequenceRows::Entry& e, Plan& plan) {
   }
 }
 
+int RepairPlanner::WaitMs(uint32_t nowMs, const LedgerTransport& sent) const {
+  int wait = -1;
+  const uint32_t healFrom = sent.Stream() == healStream_ ? healFrom_ : 0;
+  if (sent.NextSequence() > healFrom) {
+    const uint32_t quiet = nowMs - sent.LastSentMs();
+    wait = quiet >= kHealDelayMs ? 0 : static_cast<int>(kHealDelayMs - quiet);
+  }
+  if (haveLoss_ && nowMs - lossMs_ < kRollingMs && height_ > 0) {
+    const uint32_t since = nowMs - rollMs_;
+    const int slice = since >= kRollingSliceMs ? 0 : static_cast<int>(kRollingSliceMs - since);
+    if (wait < 0 || slice < wait) wait = slice;
+  }
+  return wait;
+}
+
 RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows,
                                         const LedgerTransport& sent) {
   Plan plan;

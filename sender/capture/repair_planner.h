@@ -54,6 +54,9 @@ class RepairPlanner {
   // Work thread, at the start of a polling step: takes the requests and
   // marks the rows to send again (repairs, heal, rolling slice).
   Plan Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows, const LedgerTransport& sent);
+  // Work thread: ms until Take has something to send without a new request
+  // (the heal of the last datagram, the next rolling slice); -1: nothing.
+  int WaitMs(uint32_t nowMs, const LedgerTransport& sent) const;
   // The next band of marked rows [first, end), unmarked on the way; false
   // when none is left.
   bool NextBand(int& first, int& end);

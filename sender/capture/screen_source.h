@@ -3,7 +3,7 @@
 // in-memory fake (tests/support/fake_sources.h).
 //
 // Threads: Open and CreateFrame run on the thread that calls qcCapture::Init;
-// everything else runs on the capture work thread only, after Init.
+// everything else but Wake runs on the capture work thread only, after Init.
 #pragma once
 
 #include <cstdint>
@@ -57,8 +57,30 @@ class ScreenSource {
   // were last grabbed. A source that cannot tell returns true.
   virtual bool MayHaveChanged(int first, int end) = 0;
 
+  // The rows of first..end-1 that may have been drawn since their last
+  // grab, as one band from..to-1 (from == to: none). The default is the
+  // whole range when MayHaveChanged says so.
+  virtual void DrawnBand(int first, int end, int& from, int& to) {
+    from = first;
+    to = MayHaveChanged(first, end) ? end : first;
+  }
+
   // Whether the source tracks drawing at all (MayHaveChanged can say no).
   virtual bool TracksDamage() const = 0;
+
+  // Sleeps until something may have been drawn, Wake is called or timeoutMs
+  // passed, whichever comes first. Only for sources that track damage; the
+  // default returns at once.
+  virtual void WaitForDamage(int /*timeoutMs*/) {}
+  // Ends a WaitForDamage in progress, or the next one. Any thread.
+  virtual void Wake() {}
+
+  // Whether WaitForDamage also ends when the pointer moves or the cursor
+  // changes its shape. Without it the engine queries the pointer once per
+  // update period.
+  virtual bool TracksPointer() const { return false; }
+  // Whether the pointer moved or the cursor changed since the last call.
+  virtual bool TakePointerEvent() { return false; }
 
   // Whether the screen's mode changed since Open (the frame no longer
   // matches the screen).

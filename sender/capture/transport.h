@@ -31,6 +31,17 @@ class PayloadSink {
   virtual SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) = 0;
   // Datagram bytes sent since the transport was opened (for the statistics).
   virtual uint32_t TotalBytesSent() const = 0;
+  // The deflate level of the payloads that follow (1..9). The level changes
+  // only how small a datagram is and what it costs, never what it inflates
+  // to. Sinks that do not compress ignore it.
+  virtual void SetLevel(int /*level*/) {}
+  // Between BeginBatch and EndBatch the sink may deflate payloads on other
+  // cores and send them later, still in order and numbered as handed over;
+  // SendPayload then may answer Sent for a payload that goes out in
+  // EndBatch. Payloads that might not fit one datagram are never deferred,
+  // so TooLarge is still answered at once.
+  virtual void BeginBatch() {}
+  virtual void EndBatch() {}
 };
 
 class CaptureTransport : public PayloadSink {

@@ -12,10 +12,11 @@ class qcTray;
 class CaptureEngine {
  public:
   virtual ~CaptureEngine() = default;  // stops the work thread
-  // The engine reaches the transport, the update period, the poll timer
-  // and the fatal path through the tray.
+  // The engine reaches the transport, the update period and the fatal path
+  // through the tray.
   virtual bool Init(qcTray& tray) = 0;
   virtual void SetPolling(bool on) = 0;
+  // The update period changed: the engine paces itself by the new one.
   virtual void RestartPollTimer() = 0;
   virtual void SendDisconnection() = 0;
   // refresh-wanted := true; any thread.
@@ -29,7 +30,6 @@ class CaptureEngine {
   virtual void SetPaused(bool paused) = 0;
   virtual bool IsPaused() const = 0;   // any thread
   virtual bool IsPolling() const = 0;  // any thread
-  virtual void OnPollTimer() = 0;
   virtual void OnFullUpdateTimer() = 0;
   virtual void OnKeepAliveTimer() = 0;
   virtual void OnDisplayChange() = 0;

@@ -23,10 +23,6 @@ bool CaptureEngineAdapter::Init(qcTray& tray) {
 qcSender& CaptureEngineAdapter::Owner::Sender() { return tray->Sender(); }
 int CaptureEngineAdapter::Owner::UpdatePeriod() const { return tray->UpdatePeriod(); }
 void CaptureEngineAdapter::Owner::FatalError() { tray->FatalError(); }
-void CaptureEngineAdapter::Owner::StartPollTimer(int intervalMs) {
-  tray->StartPollTimer(intervalMs);
-}
-void CaptureEngineAdapter::Owner::StopPollTimer() { tray->StopPollTimer(); }
 void CaptureEngineAdapter::Owner::ShowErrorMessage(const char* caption, const char* text) {
   tray->ShowErrorMessage(caption, text);
 }

@@ -29,7 +29,6 @@ class CaptureEngineAdapter : public CaptureEngine {
   void SetPaused(bool paused) override { capture_.SetPaused(paused); }
   bool IsPaused() const override { return capture_.IsPaused(); }
   bool IsPolling() const override { return capture_.IsPolling(); }
-  void OnPollTimer() override { capture_.OnPollTimer(); }
   void OnFullUpdateTimer() override { capture_.OnFullUpdateTimer(); }
   void OnKeepAliveTimer() override { capture_.OnKeepAliveTimer(); }
   void OnDisplayChange() override { capture_.OnDisplayChange(); }
@@ -42,8 +41,6 @@ class CaptureEngineAdapter : public CaptureEngine {
     qcSender& Sender() override;
     int UpdatePeriod() const override;
     void FatalError() override;
-    void StartPollTimer(int intervalMs) override;
-    void StopPollTimer() override;
     void ShowErrorMessage(const char* caption, const char* text) override;
     qcTray* tray = nullptr;
   };

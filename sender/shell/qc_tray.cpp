@@ -81,7 +81,6 @@ void qcTray::Shutdown() {
   }
   listener_.Shutdown();
   view_.StopTimer(TimerId::StartCheck);
-  view_.StopTimer(TimerId::Poll);
   view_.StopTimer(TimerId::FullUpdate);
   view_.StopTimer(TimerId::KeepAlive);
   view_.CloseStartingDialog();
@@ -173,9 +172,6 @@ void qcTray::OnCommand(int id) {
 void qcTray::OnTimer(TimerId id) {
   switch (id) {
     case TimerId::StartCheck: EndStartCheck(); break;
-    case TimerId::Poll:
-      if (engine_) engine_->OnPollTimer();
-      break;
     case TimerId::FullUpdate:
       if (engine_) engine_->OnFullUpdateTimer();
       break;

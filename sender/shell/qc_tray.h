@@ -122,8 +122,6 @@ class qcTray : public SenderOwner, public ListenOwner {
   // What the capture engine reaches through its owner.
   qcSender& Sender() { return transport_; }
   int UpdatePeriod() const { return updatePeriod_.load(); }  // any thread
-  void StartPollTimer(int intervalMs) { view_.StartTimer(TimerId::Poll, intervalMs); }
-  void StopPollTimer() { view_.StopTimer(TimerId::Poll); }
   // The engine's set-up boxes (unsupported screen); UI thread, from Init.
   void ShowErrorMessage(const char* caption, const char* text) {
     view_.ShowMessage(caption, text, MessageIcon::Error);

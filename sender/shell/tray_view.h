@@ -31,8 +31,9 @@ enum CommandId : int {
 };
 
 // The controller's timers: the end of the start check, and the capture
-// engine's poll, full-update and keep-alive timers.
-enum class TimerId { StartCheck, Poll, FullUpdate, KeepAlive };
+// engine's full-update and keep-alive timers (the engine paces its polling
+// itself).
+enum class TimerId { StartCheck, FullUpdate, KeepAlive };
 
 // The popup menu: "&Start Transmission" or "&Stop Transmission" at position
 // 0 (the default item), then Pause, Send Full-Screen Update, the "Share"

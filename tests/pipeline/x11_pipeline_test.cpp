@@ -318,6 +318,64 @@ TEST(X11PipelineSetUp, RandrMonitorListIsRead) {
   EXPECT_TRUE(X11ScreenSource::ListMonitors(":none").empty());
 }
 
+// A pointer moved through XTEST makes raw motion: it ends the source's wait
+// for damage, and the self-paced engine, asleep on a still screen, sends
+// the new position with nothing drawn.
+TEST(X11PipelineSetUp, PointerMoveWakesTheSelfPacedEngine) {
+  if (std::system("command -v xdotool >/dev/null") != 0) GTEST_SKIP() << "xdotool missing";
+  test::XvfbServer server("640x480x24");
+  ASSERT_TRUE(server.Ready());
+  const std::string xdotool = "DISPLAY=" + server.Display() + " xdotool ";
+  ASSERT_EQ(std::system((xdotool + "mousemove 100 100").c_str()), 0);
+  X11ScreenSource::Options options;
+  options.display = server.Display();
+  {
+    X11ScreenSource source(options);
+    ScreenFormat format;
+    ASSERT_TRUE(source.Open(format) && source.CreateFrame() != nullptr);
+    ASSERT_TRUE(source.TracksPointer());
+    ASSERT_EQ(std::system((xdotool + "mousemove_relative 3 3").c_str()), 0);
+    bool moved = false;
+    for (int i = 0; i < 10 && !moved; ++i) {
+      ASSERT_TRUE(source.GrabRows(0, format.height));  // nothing left drawn
+      source.WaitForDamage(2000);
+      moved = source.TakePointerEvent();
+    }
+    EXPECT_TRUE(moved);
+    EXPECT_FALSE(source.TakePointerEvent());
+  }
+
+  struct SelfPacedOwner : test::FakeCaptureOwner {
+    using FakeCaptureOwner::FakeCaptureOwner;
+    bool RunsPollTimer() const override { return false; }
+  };
+  test::RecordingTransport transport;
+  SelfPacedOwner owner(&transport);
+  qcCapture capture(std::make_unique<X11ScreenSource>(options),
+                    X11CursorSource::Create(server.Display()));
+  ASSERT_TRUE(capture.Init(&owner));
+  capture.SetPolling(true);
+  // Everything sent until the cursor is at (x, y), for at most ~10 s.
+  const auto sentUntilAt = [&](int x, int y) {
+    std::vector<uint16_t> types;
+    for (int i = 0; i < 1000; ++i) {
+      for (const auto& d : transport.Take()) {
+        types.push_back(d.type);
+        CursorPosition pos;
+        if (ParseCursorPosition(d.bytes.data(), d.bytes.size(), pos) && pos.x == x && pos.y == y)
+          return types;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::vector<uint16_t>{};
+  };
+  // The full-screen update ends with the cursor where it is.
+  ASSERT_FALSE(sentUntilAt(103, 103).empty());
+  ASSERT_EQ(std::system((xdotool + "mousemove_relative 7 5").c_str()), 0);
+  const uint16_t position = static_cast<uint16_t>(PacketType::CursorPosition);
+  EXPECT_EQ(sentUntilAt(110, 108), std::vector<uint16_t>{position});
+}
+
 TEST(X11Layout, DepthsMapToTheEnginesFramesAndCursorPixelsAreUnpremultiplied) {
   const struct {
     int depth, pixmapBits;

@@ -70,14 +70,7 @@ class FakeEngine : public CaptureEngine {
     owner = &tray;
     return initResult;
   }
-  void SetPolling(bool on) override {
-    polling = on;
-    if (on) {
-      owner->StartPollTimer(owner->UpdatePeriod() / 4);
-    } else {
-      owner->StopPollTimer();
-    }
-  }
+  void SetPolling(bool on) override { polling = on; }
   void RestartPollTimer() override { ++pollTimerRestarts; }
   void SendDisconnection() override { ++disconnections; }
   void RequestRefresh() override { ++refreshes; }  // also from the listen thread
@@ -88,7 +81,6 @@ class FakeEngine : public CaptureEngine {
   void SetPaused(bool p) override { paused = p; }
   bool IsPaused() const override { return paused; }
   bool IsPolling() const override { return polling; }
-  void OnPollTimer() override {}
   void OnFullUpdateTimer() override {}
   void OnKeepAliveTimer() override {}
   void OnDisplayChange() override {}

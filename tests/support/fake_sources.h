@@ -235,11 +235,13 @@ inline bool Steps(qcCapture& capture, int n, int timeoutMs = 30000) {
   return true;
 }
 
-// An owner that records what the engine asks of it.
+// An owner that records what the engine asks of it. It runs the poll timer
+// (the caller's OnPollTimer calls): one step per call.
 class FakeCaptureOwner : public CaptureOwner {
  public:
   explicit FakeCaptureOwner(CaptureTransport* transport) : transport_(transport) {}
   CaptureTransport& Sender() override { return *transport_; }
+  bool RunsPollTimer() const override { return true; }
   int UpdatePeriod() const override { return updatePeriod; }
   void FatalError() override { ++fatalErrors; }
   void StartPollTimer(int intervalMs) override { pollTimerInterval = intervalMs; }

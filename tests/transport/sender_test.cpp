@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
+#include "bench/codec/bench_frames.h"
 #include "common/log_file.h"
+#include "sender/capture/str_encoder.h"
 #include "tests/codec/codec_test_support.h"
 #include "tests/support/fake_sources.h"
 #include "tests/support/group_socket.h"
@@ -111,6 +113,73 @@ TEST_F(SenderTest, IncompressiblePayloadIsRefusedNotCut) {
   CompressedHeader h;
   EXPECT_LE(Next(&h).size(), kMaxDatagram);
   EXPECT_EQ(h.sequence, 0u);
+}
+
+// Batched payloads up to kSurelyFits bytes are never refused, even when they
+// do not compress at all, at any level.
+TEST_F(SenderTest, BatchedIncompressiblePayloadsThatSurelyFitGoOutWhole) {
+  Bytes payload(qcSender::kSurelyFits);
+  std::mt19937 rng(11);
+  for (auto& b : payload) b = static_cast<uint8_t>(rng());
+  for (int level : {1, 6, 9}) {
+    sender_.SetLevel(level);
+    sender_.BeginBatch();
+    ASSERT_EQ(Send(payload, PacketType::FullUpdate), SendResult::Sent) << level;
+    sender_.EndBatch();
+    bool ok = false;
+    Bytes d = Next();
+    EXPECT_LE(d.size(), kMaxDatagram);
+    EXPECT_EQ(test::Inflate(Bytes(d.begin() + kCompressedHeaderSize, d.end()), ok), payload);
+    EXPECT_TRUE(ok) << level;
+  }
+}
+
+// A full-screen update inflates to the same payloads, numbered in order,
+// whatever the level and whether its datagrams were deflated in parallel;
+// a reset stream deflates a payload to the same bytes as a new one.
+TEST_F(SenderTest, FullScreenPayloadsAreTheSameAtEveryLevelSerialOrParallel) {
+  constexpr int kW = 640, kH = 360;
+  for (auto content : {bench::Content::Text, bench::Content::Desktop, bench::Content::Photo}) {
+    SCOPED_TRACE(bench::ContentName(content));
+    const Bytes frame = bench::MakeFrame(content, kW, kH, 4);
+    std::vector<Bytes> serial9;
+    for (auto [level, batch] : {std::pair{9, false}, {6, true}, {1, true}, {6, false}}) {
+      sender_.SetLevel(level);
+      ASSERT_TRUE(sender_.ResetStream());
+      Bytes reference(frame.size(), 0x01);
+      StrEncoder encoder;
+      encoder.Init(kW, 4, frame.data(), reference.data(), &sender_);
+      std::vector<Bytes> payloads, bodies;
+      for (int q = 0; q < 4; ++q) {
+        if (batch) sender_.BeginBatch();
+        encoder.EncodeRows(q * kH / 4, (q + 1) * kH / 4, PacketType::FullUpdate);
+        if (batch) sender_.EndBatch();
+        for (const Bytes& d : group_.Drain(100)) {
+          CompressedHeader h;
+          ASSERT_TRUE(ParseCompressedHeader(d.data(), d.size(), h));
+          EXPECT_EQ(h.sequence, payloads.size());
+          bool ok = false;
+          bodies.emplace_back(d.begin() + kCompressedHeaderSize, d.end());
+          payloads.push_back(test::Inflate(bodies.back(), ok));
+          EXPECT_TRUE(ok);
+        }
+      }
+      EXPECT_EQ(reference, frame);
+      if (serial9.empty()) {
+        serial9 = payloads;
+        ASSERT_GE(payloads.size(), 2u);
+        // The second datagram came from a reset stream: deflating its
+        // payload in a new stream at that level gives the same bytes.
+        if (content != bench::Content::Text) continue;
+        ASSERT_TRUE(sender_.ResetStream());
+        ASSERT_EQ(Send(payloads[1]), SendResult::Sent);
+        Bytes again = Next();
+        EXPECT_EQ(Bytes(again.begin() + kCompressedHeaderSize, again.end()), bodies[1]);
+      } else {
+        EXPECT_EQ(payloads, serial9) << level << (batch ? " parallel" : " serial");
+      }
+    }
+  }
 }
 
 // Sends after Close fail quietly; every Open makes a new identifier.

@@ -1,15 +1,21 @@
 #include "sender/capture/x11/x11_screen_source.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 #include <xcb/damage.h>
 #include <xcb/randr.h>
 #include <xcb/shm.h>
+#include <xcb/xfixes.h>
+#include <xcb/xinput.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
@@ -103,9 +109,12 @@ ResolvedArea X11ScreenSource::Resolve() {
 
 X11ScreenSource::X11ScreenSource() : X11ScreenSource(Options{}) {}
 
-X11ScreenSource::X11ScreenSource(Options options) : options_(std::move(options)) {}
+X11ScreenSource::X11ScreenSource(Options options) : options_(std::move(options)) {
+  wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
 
 X11ScreenSource::~X11ScreenSource() {
+  if (wakeFd_ >= 0) close(wakeFd_);
   if (conn_ != nullptr) {
     if (damage_ != 0) xcb_damage_destroy(conn_, damage_);
     ReleaseShm();
@@ -229,9 +238,50 @@ bool X11ScreenSource::Open(ScreenFormat& format) {
   }
   if (damage_ == 0) {
     Log().Print("qcCapture: No damage tracking, every quarter is grabbed on every tick\n");
+  } else if (options_.usePointerEvents) {
+    // Only a source that sleeps on its connection needs to hear of the pointer.
+    SelectPointerEvents();
   }
   xcb_flush(conn_);
   return true;
+}
+
+void X11ScreenSource::SelectPointerEvents() {
+  const xcb_query_extension_reply_t* xinput = xcb_get_extension_data(conn_, &xcb_input_id);
+  if (xinput != nullptr && xinput->present) {
+    XcbPtr<xcb_input_xi_query_version_reply_t> version(xcb_input_xi_query_version_reply(
+        conn_, xcb_input_xi_query_version(conn_, 2, 2), nullptr));
+    if (version && version->major_version >= 2) {
+      // XInput 2.0 reports raw motion of the physical (slave) devices only.
+      struct {
+        xcb_input_event_mask_t head;
+        uint32_t bits;
+      } mask{};
+      mask.head.deviceid = version->minor_version >= 1 ? XCB_INPUT_DEVICE_ALL_MASTER
+                                                       : XCB_INPUT_DEVICE_ALL;
+      mask.head.mask_len = 1;
+      mask.bits = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION;
+      XcbPtr<xcb_generic_error_t> error(xcb_request_check(
+          conn_, xcb_input_xi_select_events_checked(conn_, root_, 1, &mask.head)));
+      if (!error) {
+        xinputOpcode_ = xinput->major_opcode;
+        pointerEvents_ = true;
+      }
+    }
+  }
+  if (!pointerEvents_) {
+    Log().Print("qcCapture: No XInput 2, the pointer is queried every update period\n");
+    return;
+  }
+  // A new cursor shape without a move (a busy cursor, say) wakes too.
+  const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(conn_, &xcb_xfixes_id);
+  if (xfixes == nullptr || !xfixes->present) return;
+  XcbPtr<xcb_xfixes_query_version_reply_t> version(
+      xcb_xfixes_query_version_reply(conn_, xcb_xfixes_query_version(conn_, 4, 0), nullptr));
+  if (!version || version->major_version < 2) return;
+  xfixesEvent_ = xfixes->first_event;
+  haveXfixes_ = true;
+  xcb_xfixes_select_cursor_input(conn_, root_, XCB_XFIXES_CURSOR_NOTIFY_MASK_DISPLAY_CURSOR);
 }
 
 uint8_t* X11ScreenSource::CreateFrame() {
@@ -306,6 +356,11 @@ void X11ScreenSource::ProcessEvents() {
       monitorsChanged = true;
     } else if (haveRandr_ && type == randrEvent_ + XCB_RANDR_NOTIFY) {
       monitorsChanged = true;  // a CRTC or output changed
+    } else if (pointerEvents_ && type == XCB_GE_GENERIC &&
+               reinterpret_cast<xcb_ge_generic_event_t*>(raw)->extension == xinputOpcode_) {
+      pointerMoved_ = true;  // raw motion: the only XInput event selected
+    } else if (haveXfixes_ && type == xfixesEvent_ + XCB_XFIXES_CURSOR_NOTIFY) {
+      pointerMoved_ = true;
     }
   }
   // Monitors plugged, unplugged or moved so that the shared monitor (or the
@@ -332,6 +387,55 @@ bool X11ScreenSource::MayHaveChanged(int first, int end) {
   first = std::max(first, 0);
   end = std::min(end, height_);
   return std::find(dirty_.begin() + first, dirty_.begin() + end, 1) != dirty_.begin() + end;
+}
+
+void X11ScreenSource::WaitForDamage(int timeoutMs) {
+  if (conn_ == nullptr || damage_ == 0) return;
+  // Drains what xcb already read: poll() sees only what is still unread.
+  ProcessEvents();
+  if (displayChanged_ || pointerMoved_ ||
+      std::find(dirty_.begin(), dirty_.end(), 1) != dirty_.end()) {
+    return;
+  }
+  xcb_flush(conn_);
+  pollfd fds[2] = {{xcb_get_file_descriptor(conn_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  poll(fds, wakeFd_ >= 0 ? 2 : 1, std::max(0, timeoutMs));
+  if (wakeFd_ >= 0 && (fds[1].revents & POLLIN) != 0) {
+    uint64_t count = 0;
+    ssize_t n = read(wakeFd_, &count, sizeof count);
+    (void)n;
+  }
+}
+
+bool X11ScreenSource::TakePointerEvent() {
+  if (conn_ == nullptr || !pointerEvents_) return false;
+  ProcessEvents();
+  return std::exchange(pointerMoved_, false);
+}
+
+void X11ScreenSource::Wake() {
+  if (wakeFd_ < 0) return;
+  uint64_t one = 1;
+  ssize_t n = write(wakeFd_, &one, sizeof one);
+  (void)n;
+}
+
+void X11ScreenSource::DrawnBand(int first, int end, int& from, int& to) {
+  first = std::max(first, 0);
+  end = std::max(first, std::min(end, height_));
+  from = to = first;
+  if (damage_ == 0) {
+    to = end;
+    return;
+  }
+  ProcessEvents();
+  auto begin = dirty_.begin();
+  auto top = std::find(begin + first, begin + end, 1);
+  if (top == begin + end) return;
+  auto bottom = std::find(std::make_reverse_iterator(begin + end),
+                          std::make_reverse_iterator(top), 1);
+  from = static_cast<int>(top - begin);
+  to = static_cast<int>(bottom.base() - begin);
 }
 
 bool X11ScreenSource::DisplayChanged() {

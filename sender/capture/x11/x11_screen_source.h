@@ -14,6 +14,12 @@
 // that a shared monitor now covers another area, or the loss of the
 // connection, is reported as a display change.
 //
+// With XInput 2 it also hears of every pointer move (raw motion events,
+// whichever window the pointer is over) and, through XFixes, of every change
+// of the cursor's shape, so that the engine sleeping in WaitForDamage wakes
+// for them. Warps of the pointer make no raw motion; the engine's slow
+// backstop query catches those.
+//
 // Only the chosen area (the whole screen, one RandR monitor or a rectangle)
 // is grabbed and tracked; the frame is the size of the area.
 //
@@ -39,6 +45,7 @@ class X11ScreenSource : public ScreenSource {
     std::string display;    // empty: $DISPLAY
     bool useShm = true;     // false: always xcb_get_image
     bool useDamage = true;  // false: every quarter is grabbed on every tick
+    bool usePointerEvents = true;  // false: no XInput 2 (the pointer is polled)
     AreaChoice area;        // what to share; the whole screen by default
     // The monitor list; empty: the RandR list of the display. Tests fill it
     // where the X server cannot report several monitors.
@@ -55,7 +62,13 @@ class X11ScreenSource : public ScreenSource {
   uint8_t* CreateFrame() override;
   bool GrabRows(int first, int end) override;
   bool MayHaveChanged(int first, int end) override;
+  void DrawnBand(int first, int end, int& from, int& to) override;
   bool TracksDamage() const override { return damage_ != 0; }
+  // Polls the X connection and a wake-up eventfd.
+  void WaitForDamage(int timeoutMs) override;
+  void Wake() override;
+  bool TracksPointer() const override { return pointerEvents_; }
+  bool TakePointerEvent() override;
   bool DisplayChanged() override;
 
   bool UsesShm() const { return shmSeg_ != 0; }
@@ -83,6 +96,7 @@ class X11ScreenSource : public ScreenSource {
   std::vector<MonitorInfo> Monitors();
   ResolvedArea Resolve();
   void ProcessEvents();
+  void SelectPointerEvents();
   void MarkRows(int first, int end);
   bool GrabBand(int first, int rows);
   void ClearPadBytes(int first, int end);
@@ -117,9 +131,15 @@ class X11ScreenSource : public ScreenSource {
   uint8_t damageEvent_ = 0;
   uint8_t randrEvent_ = 0;
   bool haveRandr_ = false;
+  bool pointerEvents_ = false;  // raw motion selected
+  uint8_t xinputOpcode_ = 0;
+  uint8_t xfixesEvent_ = 0;
+  bool haveXfixes_ = false;
+  bool pointerMoved_ = false;  // or the cursor changed, since the last take
   std::vector<uint8_t> dirty_;  // per row: drawn since its last grab
   bool displayChanged_ = false;
   bool grabFailureLogged_ = false;
+  int wakeFd_ = -1;  // eventfd written by Wake
 };
 
 }  // namespace qc
