@@ -3,7 +3,9 @@
 #   bench/run.sh BUILD_DIR [OUT_DIR]
 # The sender workload (bench/workload.sh: idle, typing, 50 lines/s, as fast
 # as possible, 1 and 4 receivers; about 3 minutes) follows the benchmarks;
-# QC_WORKLOAD=0 skips it. With QC_SOAK=1 the soak run (bench/soak.sh,
+# QC_WORKLOAD=0 skips it. Then the web gateway's cost (bench/web/) and the
+# freshness and join workload (bench/freshness.sh, lossy links and late
+# joiners; QC_FRESHNESS=0 skips it). With QC_SOAK=1 the soak run (bench/soak.sh,
 # 10 minutes; SOAK_SECONDS shortens it) comes last.
 # The capture and intake benchmarks start a private Xvfb and private network
 # namespaces of their own (root needed); nothing leaves the machine.
@@ -29,6 +31,11 @@ if [ "${QC_WORKLOAD:-1}" != 0 ]; then
   echo "== workload"
   cmake --build "$BUILD" --target qcsend qvrecv
   bash "$(dirname "$0")/workload.sh" "$BUILD" "$OUT"
+fi
+if [ "${QC_FRESHNESS:-1}" != 0 ]; then
+  echo "== freshness"
+  cmake --build "$BUILD" --target qcsend qvrecv qc_compare_png
+  bash "$(dirname "$0")/freshness.sh" "$BUILD" "$OUT"
 fi
 if [ "${QC_SOAK:-0}" = 1 ]; then
   echo "== soak"

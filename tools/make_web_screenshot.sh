@@ -7,21 +7,8 @@
 set -euo pipefail
 QCSEND=$(readlink -f "$1"); QVWEB=$(readlink -f "$2"); OUT=$(readlink -f "$3")
 TOOL=(/usr/bin/python3 "$(dirname "$(readlink -f "$0")")/../tests/web/browser_tool.py")
-if [ -z "${QC_SHOT_IN_NETNS:-}" ]; then
-  export QC_SHOT_IN_NETNS=1
-  exec unshare -n -- "$0" "$@"
-fi
-ip link set lo up; ip link set lo multicast on; ip route add 224.0.0.0/4 dev lo
-WORK=$(mktemp -d)
-PIDS=()
-cleanup() {
-  for ((i=${#PIDS[@]}-1; i>=0; i--)); do kill "${PIDS[i]}" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-export XDG_CONFIG_HOME=$WORK/config XDG_RUNTIME_DIR=$WORK/run
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
+# shellcheck source=tools/shot_env.sh
+source "$(dirname "$(readlink -f "$0")")/shot_env.sh"
 D=87; while [ -e "/tmp/.X$D-lock" ]; do D=$((D + 1)); done
 export DISPLAY=:$D
 Xvfb "$DISPLAY" -nolisten tcp -noreset -screen 0 800x500x24 >/dev/null 2>&1 & PIDS+=($!)
