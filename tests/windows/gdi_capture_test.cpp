@@ -1,0 +1,93 @@
+// The GDI screen and cursor sources under Wine, which reads a private Xvfb:
+// wine_run.sh painted its root QC_XVFB_PAINT and moved the pointer to
+// QC_XVFB_POINTER before starting this test.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "sender/capture/cursor_shape.h"
+#include "sender/capture/windows/gdi_cursor_source.h"
+#include "sender/capture/windows/gdi_screen_source.h"
+
+namespace qc {
+namespace {
+
+TEST(GdiScreenSourceTest, OpensTheXvfbScreenAndGrabsOnlyTheRequestedRows) {
+  int w = 0, h = 0, depth = 0;
+  ASSERT_EQ(std::sscanf(std::getenv("QC_WINE_XVFB"), "%dx%dx%d", &w, &h, &depth), 3);
+  uint32_t paint = std::strtoul(std::getenv("QC_XVFB_PAINT") + 1, nullptr, 16);
+  GdiScreenSource source;
+  ScreenFormat format;
+  ASSERT_TRUE(source.Open(format));
+  EXPECT_EQ(format.width, w);
+  EXPECT_EQ(format.height, h);
+  EXPECT_FALSE(format.partial);
+  EXPECT_EQ(format.bitsPerPixel, 32);
+  EXPECT_EQ(format.redMask, 0xFF0000u);
+  EXPECT_EQ(format.greenMask, 0x00FF00u);
+  EXPECT_EQ(format.blueMask, 0x0000FFu);
+  auto* frame = reinterpret_cast<const uint32_t*>(source.CreateFrame());
+  ASSERT_NE(frame, nullptr);
+  ASSERT_TRUE(source.GrabRows(h / 4, h / 2));
+  EXPECT_EQ(std::count(frame + w * (h / 4), frame + w * (h / 2), paint), w * (h / 2 - h / 4));
+  EXPECT_EQ(std::count(frame, frame + w * h, 0u), w * (h - h / 2 + h / 4));
+  EXPECT_TRUE(source.MayHaveChanged(0, h));
+  EXPECT_FALSE(source.DisplayChanged());
+}
+
+TEST(GdiScreenSourceTest, SharesAChosenRegionOnly) {
+  GdiScreenSource::Options options;
+  options.area.region = {10, 20, 30, 8};
+  GdiScreenSource source(options);
+  ScreenFormat format;
+  ASSERT_TRUE(source.Open(format));
+  EXPECT_EQ(format.width, 30);
+  EXPECT_EQ(format.height, 8);
+  EXPECT_EQ(format.originY, 20);
+  EXPECT_TRUE(format.partial);
+  auto* frame = reinterpret_cast<const uint32_t*>(source.CreateFrame());
+  ASSERT_TRUE(frame != nullptr && source.GrabRows(0, 8));
+  EXPECT_EQ(frame[30 * 8 - 1], std::strtoul(std::getenv("QC_XVFB_PAINT") + 1, nullptr, 16));
+}
+
+TEST(GdiCursorSourceTest, FindsThePointerWhereItWasMovedAndReadsItsImage) {
+  int x = 0, y = 0;
+  ASSERT_EQ(std::sscanf(std::getenv("QC_XVFB_POINTER"), "%d %d", &x, &y), 2);
+  // The cursor is that of the foreground thread: show a window under the
+  // pointer and bring it to the front.
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.lpszClassName = "gdi_capture_test";
+  RegisterClassA(&wc);
+  HWND window = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, x - 5, y - 5,
+                                10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  SetForegroundWindow(window);
+  SetCursor(wc.hCursor);
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  GdiCursorSource cursor;
+  CursorState state;
+  ASSERT_TRUE(cursor.Query(state));
+  EXPECT_TRUE(state.showing);
+  EXPECT_EQ(state.x, x);
+  EXPECT_EQ(state.y, y);
+  CursorImage image;
+  ASSERT_TRUE(cursor.ReadImage(image));
+  EXPECT_EQ(image.handle, state.handle);
+  ASSERT_EQ(image.pixels.size(), static_cast<size_t>(image.width) * image.height);
+  auto opaque = std::count_if(image.pixels.begin(), image.pixels.end(),
+                              [](uint32_t p) { return p >> 24 == 0xFF; });
+  EXPECT_GT(opaque, 0);
+  EXPECT_LT(opaque, static_cast<long>(image.pixels.size()));
+  std::vector<uint8_t> payload;
+  EXPECT_TRUE(BuildCursorShapePayload(image, payload));
+}
+
+}  // namespace
+}  // namespace qc
