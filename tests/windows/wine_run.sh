@@ -5,7 +5,9 @@
 #   wine_run.sh PREFIX --remove        stop its wineserver, delete the prefix
 # With QC_WINE_XVFB=WxHxDEPTH a run gets its own Xvfb as DISPLAY (Wine's GDI
 # reads it), its root painted QC_XVFB_PAINT (#rrggbb) and the pointer moved
-# to QC_XVFB_POINTER ("X Y").
+# to QC_XVFB_POINTER ("X Y"). Wine's desktop process keeps the display its
+# server started with, so such a run stops the prefix's server before and
+# after it; its test must run alone (RUN_SERIAL).
 # Everything runs inside a private network namespace made here (only lo, with
 # multicast routed to it): Wine's sockets are made by the wineserver, so the
 # server too is started inside; a prefix is only ever used from such a
@@ -32,6 +34,7 @@ case "$1" in
     rm -rf "$WINEPREFIX" ;;
   *)
     [ -n "${QC_WINE_XVFB:-}" ] || exec "$WINE" "$@"
+    { "$WINESERVER" -k && "$WINESERVER" -w; } 2>/dev/null || true
     fifo=$(mktemp -u) && mkfifo "$fifo"
     Xvfb -displayfd 5 -nolisten tcp -noreset -screen 0 "$QC_WINE_XVFB" 5>"$fifo" 2>/dev/null &
     xvfb=$!
