@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "sender/capture/cursor_shape.h"
 #include "sender/capture/windows/gdi_cursor_source.h"
@@ -16,42 +18,76 @@
 namespace qc {
 namespace {
 
+// The painted colour as a pixel with the format's masks (channels cut to
+// their top bits, as the X server stores them).
+uint32_t PaintedPixel(const ScreenFormat& format) {
+  uint32_t rgb = std::strtoul(std::getenv("QC_XVFB_PAINT") + 1, nullptr, 16);
+  uint32_t pixel = 0;
+  int shift = 16;
+  for (uint32_t mask : {format.redMask, format.greenMask, format.blueMask}) {
+    uint32_t channel = rgb >> shift & 0xFF;
+    int bits = std::popcount(mask);
+    pixel |= (channel >> (8 - bits)) << std::countr_zero(mask);
+    shift -= 8;
+  }
+  return pixel;
+}
+
+// How many pixels of rows first..end-1 of a frame hold value.
+int CountPixels(const uint8_t* frame, int width, int bytes, int first, int end, uint32_t value) {
+  int count = 0;
+  for (size_t i = size_t(first) * width; i < size_t(end) * width; ++i) {
+    uint32_t pixel = 0;
+    std::memcpy(&pixel, frame + i * bytes, bytes);
+    count += pixel == value;
+  }
+  return count;
+}
+
 TEST(GdiScreenSourceTest, OpensTheXvfbScreenAndGrabsOnlyTheRequestedRows) {
   int w = 0, h = 0, depth = 0;
   ASSERT_EQ(std::sscanf(std::getenv("QC_WINE_XVFB"), "%dx%dx%d", &w, &h, &depth), 3);
-  uint32_t paint = std::strtoul(std::getenv("QC_XVFB_PAINT") + 1, nullptr, 16);
   GdiScreenSource source;
   ScreenFormat format;
   ASSERT_TRUE(source.Open(format));
   EXPECT_EQ(format.width, w);
   EXPECT_EQ(format.height, h);
   EXPECT_FALSE(format.partial);
-  EXPECT_EQ(format.bitsPerPixel, 32);
-  EXPECT_EQ(format.redMask, 0xFF0000u);
-  EXPECT_EQ(format.greenMask, 0x00FF00u);
-  EXPECT_EQ(format.blueMask, 0x0000FFu);
-  auto* frame = reinterpret_cast<const uint32_t*>(source.CreateFrame());
+  int bytes = depth == 16 ? 2 : 4;
+  EXPECT_EQ(format.bitsPerPixel, bytes * 8);
+  if (depth == 16) {  // 5-6-5 or 5-5-5: the painted pixels below show which
+    EXPECT_EQ(format.blueMask, 0x001Fu);
+    uint32_t all = format.redMask | format.greenMask | format.blueMask;
+    EXPECT_EQ(all, format.redMask >> 15 ? 0xFFFFu : 0x7FFFu);
+  } else {
+    EXPECT_EQ(format.redMask, 0xFF0000u);
+    EXPECT_EQ(format.greenMask, 0x00FF00u);
+    EXPECT_EQ(format.blueMask, 0x0000FFu);
+  }
+  const uint8_t* frame = source.CreateFrame();
   ASSERT_NE(frame, nullptr);
   ASSERT_TRUE(source.GrabRows(h / 4, h / 2));
-  EXPECT_EQ(std::count(frame + w * (h / 4), frame + w * (h / 2), paint), w * (h / 2 - h / 4));
-  EXPECT_EQ(std::count(frame, frame + w * h, 0u), w * (h - h / 2 + h / 4));
+  EXPECT_EQ(CountPixels(frame, w, bytes, h / 4, h / 2, PaintedPixel(format)), w * (h / 2 - h / 4));
+  EXPECT_EQ(CountPixels(frame, w, bytes, 0, h / 4, 0), w * (h / 4));
+  EXPECT_EQ(CountPixels(frame, w, bytes, h / 2, h, 0), w * (h - h / 2));
   EXPECT_TRUE(source.MayHaveChanged(0, h));
   EXPECT_FALSE(source.DisplayChanged());
 }
 
 TEST(GdiScreenSourceTest, SharesAChosenRegionOnly) {
   GdiScreenSource::Options options;
-  options.area.region = {10, 20, 30, 8};
+  options.area.region = {10, 20, 31, 8};
   GdiScreenSource source(options);
   ScreenFormat format;
   ASSERT_TRUE(source.Open(format));
-  EXPECT_EQ(format.width, 30);
+  EXPECT_EQ(format.width, 31);
   EXPECT_EQ(format.height, 8);
   EXPECT_EQ(format.originY, 20);
   EXPECT_TRUE(format.partial);
-  auto* frame = reinterpret_cast<const uint32_t*>(source.CreateFrame());
+  const uint8_t* frame = source.CreateFrame();
   ASSERT_TRUE(frame != nullptr && source.GrabRows(0, 8));
-  EXPECT_EQ(frame[30 * 8 - 1], std::strtoul(std::getenv("QC_XVFB_PAINT") + 1, nullptr, 16));
+  int bytes = format.bitsPerPixel / 8;
+  EXPECT_EQ(CountPixels(frame, 31, bytes, 0, 8, PaintedPixel(format)), 31 * 8);
 }
 
 TEST(GdiCursorSourceTest, FindsThePointerWhereItWasMovedAndReadsItsImage) {
