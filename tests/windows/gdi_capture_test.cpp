@@ -55,22 +55,15 @@ TEST(GdiScreenSourceTest, OpensTheXvfbScreenAndGrabsOnlyTheRequestedRows) {
   EXPECT_FALSE(format.partial);
   int bytes = depth == 16 ? 2 : 4;
   EXPECT_EQ(format.bitsPerPixel, bytes * 8);
-  if (depth == 16) {  // 5-6-5 or 5-5-5: the painted pixels below show which
-    EXPECT_EQ(format.blueMask, 0x001Fu);
-    uint32_t all = format.redMask | format.greenMask | format.blueMask;
-    EXPECT_EQ(all, format.redMask >> 15 ? 0xFFFFu : 0x7FFFu);
-  } else {
-    EXPECT_EQ(format.redMask, 0xFF0000u);
-    EXPECT_EQ(format.greenMask, 0x00FF00u);
-    EXPECT_EQ(format.blueMask, 0x0000FFu);
-  }
+  // 8-8-8, or 5-6-5 / 5-5-5; the painted pixels below check the split.
+  uint32_t all = format.redMask | format.greenMask | format.blueMask;
+  EXPECT_EQ(all, depth != 16 ? 0xFFFFFFu : format.redMask >> 15 ? 0xFFFFu : 0x7FFFu);
+  EXPECT_EQ(format.blueMask, depth == 16 ? 0x1Fu : 0xFFu);
   const uint8_t* frame = source.CreateFrame();
   ASSERT_NE(frame, nullptr);
   ASSERT_TRUE(source.GrabRows(h / 4, h / 2));
   EXPECT_EQ(CountPixels(frame, w, bytes, h / 4, h / 2, PaintedPixel(format)), w * (h / 2 - h / 4));
-  EXPECT_EQ(CountPixels(frame, w, bytes, 0, h / 4, 0), w * (h / 4));
-  EXPECT_EQ(CountPixels(frame, w, bytes, h / 2, h, 0), w * (h - h / 2));
-  EXPECT_TRUE(source.MayHaveChanged(0, h));
+  EXPECT_EQ(CountPixels(frame, w, bytes, 0, h, 0), w * (h - h / 2 + h / 4));
   EXPECT_FALSE(source.DisplayChanged());
 }
 
@@ -80,10 +73,7 @@ TEST(GdiScreenSourceTest, SharesAChosenRegionOnly) {
   GdiScreenSource source(options);
   ScreenFormat format;
   ASSERT_TRUE(source.Open(format));
-  EXPECT_EQ(format.width, 31);
-  EXPECT_EQ(format.height, 8);
-  EXPECT_EQ(format.originY, 20);
-  EXPECT_TRUE(format.partial);
+  EXPECT_TRUE(format.width == 31 && format.height == 8 && format.originY == 20 && format.partial);
   const uint8_t* frame = source.CreateFrame();
   ASSERT_TRUE(frame != nullptr && source.GrabRows(0, 8));
   int bytes = format.bitsPerPixel / 8;
@@ -93,20 +83,11 @@ TEST(GdiScreenSourceTest, SharesAChosenRegionOnly) {
 TEST(GdiCursorSourceTest, FindsThePointerWhereItWasMovedAndReadsItsImage) {
   int x = 0, y = 0;
   ASSERT_EQ(std::sscanf(std::getenv("QC_XVFB_POINTER"), "%d %d", &x, &y), 2);
-  // The cursor is that of the foreground thread: show a window under the
-  // pointer and bring it to the front.
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = DefWindowProcA;
-  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-  wc.lpszClassName = "gdi_capture_test";
-  RegisterClassA(&wc);
-  HWND window = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP | WS_VISIBLE, x - 5, y - 5,
-                                10, 10, nullptr, nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  SetForegroundWindow(window);
-  SetCursor(wc.hCursor);
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  // The cursor is the foreground thread's: bring a window of ours forward.
+  HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, x - 5, y - 5, 10, 10,
+                                nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(window != nullptr && SetForegroundWindow(window));
+  SetCursor(LoadCursor(nullptr, IDC_ARROW));
   GdiCursorSource cursor;
   CursorState state;
   ASSERT_TRUE(cursor.Query(state));
@@ -116,11 +97,9 @@ TEST(GdiCursorSourceTest, FindsThePointerWhereItWasMovedAndReadsItsImage) {
   CursorImage image;
   ASSERT_TRUE(cursor.ReadImage(image));
   EXPECT_EQ(image.handle, state.handle);
-  ASSERT_EQ(image.pixels.size(), static_cast<size_t>(image.width) * image.height);
   auto opaque = std::count_if(image.pixels.begin(), image.pixels.end(),
                               [](uint32_t p) { return p >> 24 == 0xFF; });
-  EXPECT_GT(opaque, 0);
-  EXPECT_LT(opaque, static_cast<long>(image.pixels.size()));
+  EXPECT_TRUE(opaque > 0 && opaque < image.width * image.height);
   std::vector<uint8_t> payload;
   EXPECT_TRUE(BuildCursorShapePayload(image, payload));
 }

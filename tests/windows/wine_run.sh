@@ -37,15 +37,12 @@ case "$1" in
     { "$WINESERVER" -k && "$WINESERVER" -w; } 2>/dev/null || true
     fifo=$(mktemp -u) && mkfifo "$fifo"
     Xvfb -displayfd 5 -nolisten tcp -noreset -screen 0 "$QC_WINE_XVFB" 5>"$fifo" 2>/dev/null &
-    xvfb=$!
-    trap 'kill $xvfb 2>/dev/null; rm -f "$fifo"' EXIT
+    xvfb=$! && trap 'kill $xvfb 2>/dev/null; rm -f "$fifo"' EXIT
     read -r display <"$fifo"
     export DISPLAY=":$display"
     xsetroot -solid "${QC_XVFB_PAINT:-black}"
-    # shellcheck disable=SC2086
     xdotool mousemove ${QC_XVFB_POINTER:-0 0}
-    rc=0
-    "$WINE" "$@" || rc=$?
+    rc=0; "$WINE" "$@" || rc=$?
     "$WINESERVER" -k 2>/dev/null || true
     exit $rc ;;
 esac
