@@ -77,6 +77,8 @@ bool GdiScreenSource::Open(ScreenFormat& format) {
     info_.header.biBitCount = 32;
     info_.header.biCompression = BI_RGB;
   }
+  format.width = screenWidth_;
+  format.height = screenHeight_;
   format.bitsPerPixel = bits;
   if (info_.header.biCompression == BI_BITFIELDS) {
     format.redMask = info_.masks[0];
