@@ -3,6 +3,11 @@
 #   wine_run.sh PREFIX EXE [ARGS...]   run EXE in the Wine prefix PREFIX
 #   wine_run.sh PREFIX --boot          make a fresh prefix (wineboot -i)
 #   wine_run.sh PREFIX --remove        stop its wineserver, delete the prefix
+# With QC_WINE_XVFB=WxHxDEPTH a run gets its own Xvfb as DISPLAY (Wine's GDI
+# reads it), its root painted QC_XVFB_PAINT (#rrggbb) and the pointer moved
+# to QC_XVFB_POINTER ("X Y"). Wine's desktop process keeps the display its
+# server started with, so such a run stops the prefix's server before and
+# after it; its test must run alone (RUN_SERIAL).
 # Everything runs inside a private network namespace made here (only lo, with
 # multicast routed to it): Wine's sockets are made by the wineserver, so the
 # server too is started inside; a prefix is only ever used from such a
@@ -28,5 +33,16 @@ case "$1" in
     "$WINESERVER" -k 2>/dev/null || true
     rm -rf "$WINEPREFIX" ;;
   *)
-    exec "$WINE" "$@" ;;
+    [ -n "${QC_WINE_XVFB:-}" ] || exec "$WINE" "$@"
+    { "$WINESERVER" -k && "$WINESERVER" -w; } 2>/dev/null || true
+    fifo=$(mktemp -u) && mkfifo "$fifo"
+    Xvfb -displayfd 5 -nolisten tcp -noreset -screen 0 "$QC_WINE_XVFB" 5>"$fifo" 2>/dev/null &
+    xvfb=$! && trap 'kill $xvfb 2>/dev/null; rm -f "$fifo"' EXIT
+    read -r display <"$fifo"
+    export DISPLAY=":$display"
+    xsetroot -solid "${QC_XVFB_PAINT:-black}"
+    xdotool mousemove ${QC_XVFB_POINTER:-0 0}
+    rc=0; "$WINE" "$@" || rc=$?
+    "$WINESERVER" -k 2>/dev/null || true
+    exit $rc ;;
 esac
