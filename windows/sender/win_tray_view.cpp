@@ -82,7 +82,7 @@ void WinTrayView::StopTimer(TimerId id) { KillTimer(hwnd_, TimerKey(id)); }
 
 bool WinTrayView::SetTrayIcon(int iconIndex, const char* tip) {
   if (headless_) {
-    PrintMessage("", "qcsend", tip);
+    state_.Show(tip);  // each change of state once, as on Linux
     return true;
   }
   NOTIFYICONDATAA data{};

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "sender/shell/tray_view.h"
+#include "shell/console_output.h"
 
 namespace qc {
 
@@ -65,6 +66,7 @@ class WinTrayView : public TrayView {
   qcTray* tray_ = nullptr;
   TrayMenu menu_;
   bool iconAdded_ = false;
+  ConsoleStateLine state_{""};  // the headless state line
   std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;
 };
