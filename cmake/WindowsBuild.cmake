@@ -5,7 +5,7 @@
 set(QC_BUILD_GUI OFF)
 add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 
-foreach(dir common platform shell sender/capture receiver/viewer)
+foreach(dir common platform shell sender/capture sender/shell receiver/viewer windows/sender)
   add_subdirectory(${dir})
 endforeach()
 

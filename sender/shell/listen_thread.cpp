@@ -1,6 +1,8 @@
 #include "sender/shell/listen_thread.h"
 
+#ifndef _WIN32
 #include <sys/socket.h>
+#endif
 
 #include "common/log_file.h"
 #include "common/protocol.h"
@@ -13,7 +15,13 @@ namespace {
 // Wakes a thread blocked in a receive on sock without closing the
 // descriptor; the last owner closes it.
 void WakeReceiver(const std::shared_ptr<UdpSocket>& sock) {
+#ifdef _WIN32
+  // Winsock has no such wake-up; there the socket's close wakes its
+  // blocked receive (platform/windows/udp_socket.cpp).
+  if (sock) sock->Close();
+#else
   if (sock && sock->IsOpen()) shutdown(sock->Handle(), SHUT_RDWR);
+#endif
 }
 
 }  // namespace
