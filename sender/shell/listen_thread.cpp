@@ -1,9 +1,5 @@
 #include "sender/shell/listen_thread.h"
 
-#ifndef _WIN32
-#include <sys/socket.h>
-#endif
-
 #include "common/log_file.h"
 #include "common/protocol.h"
 #include "platform/udp_socket.h"
@@ -12,16 +8,10 @@ namespace qc {
 
 namespace {
 
-// Wakes a thread blocked in a receive on sock without closing the
-// descriptor; the last owner closes it.
+// Wakes a thread blocked in a receive on sock: the socket's close does that
+// on every system, and waits until the woken receive has left.
 void WakeReceiver(const std::shared_ptr<UdpSocket>& sock) {
-#ifdef _WIN32
-  // Winsock has no such wake-up; there the socket's close wakes its
-  // blocked receive (platform/windows/udp_socket.cpp).
   if (sock) sock->Close();
-#else
-  if (sock && sock->IsOpen()) shutdown(sock->Handle(), SHUT_RDWR);
-#endif
 }
 
 }  // namespace
@@ -163,8 +153,9 @@ void ListenThread::Serve(const Current& cur) {
   } else {
     while (listening_) {
       long n = cur.socket->Receive(buffer, sizeof buffer);
-      // A shut-down socket reads as an empty datagram: the next Start or
-      // Shutdown has replaced it. A real empty datagram is ignored.
+      // A socket closed under the receive reads as a failure or an empty
+      // datagram: the next Start or Shutdown has replaced it. A real empty
+      // datagram is ignored.
       if (n < 0 || (n == 0 && !IsCurrent(cur.socket))) break;
       if (n > 0 && IsUpdateRequest(buffer, static_cast<size_t>(n))) {
         Log().Print("qcTray: Update request received\n");
