@@ -25,7 +25,7 @@ APT_PACKAGES=(
   dpkg-dev file lintian
   qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest
-  wine64
+  wine64 nsis icoutils zip
 )
 
 say() { printf '\n== %s\n' "$*"; }
