@@ -3,6 +3,7 @@
 #   wine_run.sh PREFIX EXE [ARGS...]   run EXE in the Wine prefix PREFIX
 #   wine_run.sh PREFIX --boot          make a fresh prefix (wineboot -i)
 #   wine_run.sh PREFIX --remove        stop its wineserver, delete the prefix
+#   wine_run.sh PREFIX --wait          wait until every program in it has ended
 # With QC_WINE_XVFB=WxHxDEPTH a run gets its own Xvfb as DISPLAY (Wine's GDI
 # reads it), its root painted QC_XVFB_PAINT (#rrggbb) and the pointer moved
 # to QC_XVFB_POINTER ("X Y"). Wine's desktop process keeps the display its
@@ -28,6 +29,8 @@ case "$1" in
     [ -d "$WINEPREFIX" ] && { "$WINESERVER" -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
     mkdir -p "$WINEPREFIX"
     "$WINE" wineboot -i >/dev/null 2>&1
+    "$WINESERVER" -w ;;
+  --wait)
     "$WINESERVER" -w ;;
   --remove)
     "$WINESERVER" -k 2>/dev/null || true
