@@ -101,8 +101,10 @@ class SettingsDialog {
     EnableWindow(GetDlgItem(dialog_, IDC_HOTKEY_PAUSE), s.enableHotkeyPause);
 
     // The port given on the command line cannot be typed over; its spin
-    // still steps it, for this run.
-    if (s.portFromCommandLine) EnableWindow(GetDlgItem(dialog_, IDC_PORT), FALSE);
+    // still steps it, for this run. The box is made read-only rather than
+    // disabled: an up-down control ignores its arrows while its buddy is
+    // disabled.
+    if (s.portFromCommandLine) SendDlgItemMessageA(dialog_, IDC_PORT, EM_SETREADONLY, TRUE, 0);
     SetForegroundWindow(dialog_);
   }
 
