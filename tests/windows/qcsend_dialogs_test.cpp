@@ -28,10 +28,12 @@ namespace {
 
 constexpr char kKey[] = "Software\\Quillcast\\Vorazudud";
 
-// A top-level dialog of this process with the caption; waits up to 10 s.
+// A top-level dialog with the caption, once shown (a modal dialog is shown
+// after its initialisation); waits up to 20 s.
 HWND WaitForDialog(const char* caption) {
-  for (int i = 0; i < 1000; ++i) {
-    if (HWND w = FindWindowA("#32770", caption)) return w;
+  for (int i = 0; i < 2000; ++i) {
+    HWND w = FindWindowA("#32770", caption);
+    if (w != nullptr && IsWindowVisible(w)) return w;
     Sleep(10);
   }
   return nullptr;
@@ -148,9 +150,8 @@ TEST_F(SettingsDialogTest, RejectedValuesAreCorrectedAndCancelKeepsTheRegistry) 
 
     SetDlgItemTextA(d, IDC_PORT, "80");
     PostMessageA(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
-    HWND box = WaitForDialog("Invalid Value");
+    WaitForDialog("Invalid Value");
     portWhileBoxOpen = Stored("MulticastPort");
-    (void)box;
     portMessage = TakeInvalidValueBox();
     port = Text(d, IDC_PORT);
     PostMessageA(GetDlgItem(d, IDCANCEL), BM_CLICK, 0, 0);
