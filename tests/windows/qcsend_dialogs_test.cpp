@@ -2,8 +2,9 @@
 // (on a private Xvfb): a second thread finds the dialog, types, steps the
 // spins, sets the hot-key fields and presses the buttons, while this thread
 // runs it modally; the results are read back from the registry with the
-// registry API. Also the display driver's "Acceleration.Level" switch, as
-// far as Wine's registry can show it.
+// registry API. Also a registered hot key fired by synthesised keys, and the
+// display driver's "Acceleration.Level" switch, as far as Wine's registry
+// can show it.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -22,6 +23,7 @@
 #include "windows/sender/resource_ids.h"
 #include "windows/sender/win_acceleration.h"
 #include "windows/sender/win_dialogs.h"
+#include "windows/sender/win_tray_view.h"
 
 namespace qc {
 namespace {
@@ -182,6 +184,33 @@ TEST_F(SettingsDialogTest, CommandLinePortIsSteppedButNotStored) {
   EXPECT_EQ(tray_.Settings().port, 5984);  // the spin's upper half: one step up
   EXPECT_FALSE(Stored("MulticastPort"));
   EXPECT_EQ(Stored("UpdatePeriod"), 10u);
+}
+
+// A stored hot-key code (the hot-key control's flags) registered by the tray
+// view fires on the keys it names: Shift and Alt are swapped into
+// RegisterHotKey's modifiers.
+TEST(WinHotKeyTest, TheStoredCodesKeysFireIt) {
+  WinTrayView view(true);
+  view.RegisterHotKey(1, MAKEWORD(VK_F9, HOTKEYF_SHIFT | HOTKEYF_CONTROL));
+  std::vector<INPUT> keys;
+  for (WORD key : {VK_SHIFT, VK_CONTROL, VK_F9, VK_F9, VK_CONTROL, VK_SHIFT}) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = key;
+    if (keys.size() >= 3) in.ki.dwFlags = KEYEVENTF_KEYUP;
+    keys.push_back(in);
+  }
+  ASSERT_EQ(SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)), keys.size());
+  MSG msg{};
+  bool fired = false;
+  for (int i = 0; i < 200 && !fired; ++i) {
+    fired = PeekMessageA(&msg, nullptr, WM_HOTKEY, WM_HOTKEY, PM_REMOVE);
+    if (!fired) Sleep(10);
+  }
+  ASSERT_TRUE(fired);
+  EXPECT_EQ(msg.wParam, 1u);
+  EXPECT_EQ(msg.lParam, MAKELPARAM(MOD_SHIFT | MOD_CONTROL, VK_F9));
+  view.UnregisterHotKey(1);
 }
 
 // Wine keeps a device map and a driver key like Windows, so the level's
