@@ -2,6 +2,7 @@
 # Windows implementation, the shells' shared rules, the capture core without
 # its X11 sources, the viewer core without the Qt window) and, with
 # QC_BUILD_TESTS, its unit tests. No Qt, no X11.
+include(${CMAKE_CURRENT_LIST_DIR}/WindowsResources.cmake)
 set(QC_BUILD_GUI OFF)
 add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 

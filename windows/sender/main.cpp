@@ -12,12 +12,12 @@
 #include "platform/settings_file.h"
 #include "sender/capture/windows/gdi_cursor_source.h"
 #include "sender/capture/windows/gdi_screen_source.h"
-#include "sender/shell/acceleration.h"
 #include "sender/shell/capture_engine_adapter.h"
 #include "sender/shell/command_line.h"
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/sender_settings.h"
 #include "shell/console_output.h"
+#include "windows/sender/win_acceleration.h"
 #include "windows/sender/win_tray_view.h"
 
 namespace qc {
@@ -107,7 +107,7 @@ int Run(int argc, char** argv) {
     return -1;
   }
   SettingsFile settings(settingsPath);
-  UnsupportedAcceleration acceleration;
+  RegistryAcceleration acceleration;  // the display driver's "Acceleration.Level"
   qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
   qcTray tray(view, settings, acceleration, [&trayPtr] { return MakeEngine(*trayPtr); });
   trayPtr = &tray;

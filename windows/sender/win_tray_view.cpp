@@ -1,5 +1,6 @@
 #include "windows/sender/win_tray_view.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 
 #include "sender/shell/qc_tray.h"
 #include "shell/console_output.h"
+#include "windows/sender/resource_ids.h"
 
 namespace qc {
 
@@ -34,16 +36,27 @@ WinTrayView::WinTrayView(bool headless) : headless_(headless) {
   // WM_DISPLAYCHANGE broadcast.
   hwnd_ = CreateWindowExA(0, kWindowClass, "Quillcast", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
                           nullptr, instance, this);
+  // At the notification area's size; the icon files hold several sizes.
+  int size = GetSystemMetrics(SM_CXSMICON);
+  for (int i = 0; i < 5; ++i) {
+    icons_[i] = static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(IDI_FRAME0 + i), IMAGE_ICON, size, size, 0));
+  }
 }
 
 WinTrayView::~WinTrayView() {
   RemoveTrayIcon();
+  starting_.Close();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+  for (HICON icon : icons_) {
+    if (icon != nullptr) DestroyIcon(icon);
+  }
 }
 
 int WinTrayView::Run() {
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (starting_.IsMessage(msg)) continue;  // Esc in the Starting dialog
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
@@ -91,9 +104,8 @@ bool WinTrayView::SetTrayIcon(int iconIndex, const char* tip) {
   data.uID = kTrayIconId;
   data.uFlags = NIF_ICON | NIF_TIP | NIF_MESSAGE;
   data.uCallbackMessage = kTrayMessage;
-  // The frames have no pictures of their own yet: the paused icon is the
-  // system's warning icon, every other one the application icon.
-  data.hIcon = LoadIconA(nullptr, iconIndex == 4 ? IDI_WARNING : IDI_APPLICATION);
+  if (iconIndex < 0 || iconIndex > 4) return false;
+  data.hIcon = icons_[iconIndex];
   snprintf(data.szTip, sizeof data.szTip, "%s", tip);
   bool ok = Shell_NotifyIconA(iconAdded_ ? NIM_MODIFY : NIM_ADD, &data) != FALSE;
   if (ok) iconAdded_ = true;
@@ -162,18 +174,25 @@ void WinTrayView::ShowMessage(const char* caption, const std::string& text, Mess
   MessageBoxA(nullptr, text.c_str(), caption, type);
 }
 
-// The wait dialog is not built yet; its text goes to standard error.
+// Without a screen the dialogs' texts go to standard error, as on Linux.
 void WinTrayView::ShowStartingDialog() {
+  if (!headless_) {
+    starting_.Show();
+    return;
+  }
   PrintMessage("", "Quillcast Starting...", "Checking if it's safe to start transmission.");
 }
 
-// The settings dialog is not built yet.
-void WinTrayView::RunSettingsDialog(qcTray&) {
-  fprintf(stderr, "qcsend: no settings dialog in this build; edit the registry values\n");
+void WinTrayView::RunSettingsDialog(qcTray& tray) {
+  if (!headless_) {
+    qc::RunSettingsDialog(tray);
+    return;
+  }
+  fprintf(stderr, "qcsend: no settings dialog without a tray; edit the registry values\n");
 }
 
-// The About box is not built yet: its version line only, on standard error.
 int WinTrayView::RunAboutBox() {
+  if (!headless_) return qc::RunAboutBox();
   fprintf(stderr, "Quillcast version 1.1.0\n");
   return 2;
 }
@@ -183,13 +202,8 @@ void WinTrayView::OpenUrl(const std::string& url) {
 }
 
 UINT WinTrayView::HotKeyModifiers(uint32_t code) {
-  uint32_t flags = (code >> 8) & 0xFF;
-  UINT mods = 0;
-  if (flags & 0x01) mods |= MOD_SHIFT;
-  if (flags & 0x02) mods |= MOD_CONTROL;
-  if (flags & 0x04) mods |= MOD_ALT;
-  if (flags & 0x08) mods |= MOD_WIN;
-  return mods;
+  uint32_t m = (code >> 8) & 0xFF;
+  return ((m & HOTKEYF_SHIFT) << 2) | ((m & HOTKEYF_ALT) >> 2) | (m & 0xFAu);
 }
 
 void WinTrayView::RegisterHotKey(int index, uint32_t code) {

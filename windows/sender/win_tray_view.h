@@ -1,8 +1,9 @@
 // The sender's Win32 view: a hidden top-level window whose message loop runs
 // the controller. Posted tasks, timers, hotkeys, the tray icon's clicks and
 // WM_DISPLAYCHANGE arrive as window messages and go to the attached qcTray.
-// With headless set there is no tray icon and message boxes only go to
-// standard error (as the Linux --headless view does).
+// The icons and dialogs come from qcsend.rc. With headless set there is no
+// tray icon and no dialog, and message boxes only go to standard error (as
+// the Linux --headless view does).
 #pragma once
 
 #include <windows.h>
@@ -14,6 +15,7 @@
 
 #include "sender/shell/tray_view.h"
 #include "shell/console_output.h"
+#include "windows/sender/win_dialogs.h"
 
 namespace qc {
 
@@ -42,8 +44,8 @@ class WinTrayView : public TrayView {
   void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) override;
 
   void ShowStartingDialog() override;
-  void HideStartingDialog() override {}
-  void CloseStartingDialog() override {}
+  void HideStartingDialog() override { starting_.Hide(); }
+  void CloseStartingDialog() override { starting_.Close(); }
   void RunSettingsDialog(qcTray& tray) override;
   int RunAboutBox() override;
   void OpenUrl(const std::string& url) override;
@@ -51,8 +53,10 @@ class WinTrayView : public TrayView {
   void RegisterHotKey(int index, uint32_t code) override;
   void UnregisterHotKey(int index) override;
 
-  // The RegisterHotKey modifiers of a stored hot-key code (modifier flags
-  // in the high byte: 0x01 Shift, 0x02 Control, 0x04 Alt, 0x08 Windows).
+  // The RegisterHotKey modifiers of a stored hot-key code (the hot-key
+  // control's flags in the high byte: 0x01 Shift, 0x02 Control, 0x04 Alt,
+  // 0x08 extended key). Shift and Alt swap places; every other bit passes
+  // unchanged, so 0x08 becomes MOD_WIN.
   static UINT HotKeyModifiers(uint32_t code);
 
  private:
@@ -66,6 +70,8 @@ class WinTrayView : public TrayView {
   qcTray* tray_ = nullptr;
   TrayMenu menu_;
   bool iconAdded_ = false;
+  HICON icons_[5] = {};  // resources 103 to 107: frames 0 to 3, paused
+  StartingDialog starting_;
   ConsoleStateLine state_{""};  // the headless state line
   std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;
