@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <vector>
 
 #include "common/log_file.h"
@@ -367,6 +368,7 @@ void WinViewerWindow::PaintFrame() {
     const Rect all{client.left, client.top, client.right, client.bottom};
     bool any = false;
     for (int i = 0; i < count; ++i) {
+      if (transform_.scaled) UpdateScaled(rects[i]);
       const Rect w = Intersect(FramebufferToWindow(rects[i], transform_), all);
       if (w.IsEmpty()) continue;
       const RECT r = ToRECT(w);
@@ -530,6 +532,20 @@ void WinViewerWindow::EnterFullScreen(bool logIt) {
   const int sw = GetSystemMetrics(SM_CXSCREEN);
   const int sh = GetSystemMetrics(SM_CYSCREEN);
   transform_ = FullScreenTransform(framebuffer_, {sw, sh});
+  if (transform_.scaled) {
+    const Rect image = ImageRect();
+    uint32_t* bits = nullptr;
+    if (MakeDib(image.Width(), image.Height(), scaledDc_, scaledBitmap_, scaledOld_, bits)) {
+      scaledSize_ = {image.Width(), image.Height()};
+      scaledStale_ = true;
+    } else {
+      // Without the memory for it the image is shown unscaled.
+      ReleaseScaled();
+      transform_ = FullScreenTransform(framebuffer_, framebuffer_);
+      transform_.offX = std::max(0, (sw - framebuffer_.width) / 2);
+      transform_.offY = std::max(0, (sh - framebuffer_.height) / 2);
+    }
+  }
   SetForegroundWindow(hwnd_);
   SetWindowPos(hwnd_, HWND_TOP, 0, 0, sw, sh, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
   WINDOWPLACEMENT placement{};
@@ -549,6 +565,7 @@ void WinViewerWindow::LeaveFullScreen() {
   SetWindowLongA(hwnd_, GWL_STYLE, style | static_cast<LONG>(kFrameStyle));
   fullScreen_ = false;
   transform_ = ViewTransform{};
+  ReleaseScaled();
   barsHidden_ = false;  // the bars came back with the style
   WINDOWPLACEMENT placement{};
   placement.length = sizeof placement;
@@ -599,6 +616,7 @@ bool WinViewerWindow::MakeFramebufferBitmap(const FramebufferView& fb) {
 }
 
 void WinViewerWindow::ReleaseBitmaps() {
+  ReleaseScaled();
   FreeDib(fbDc_, fbBitmap_, fbOld_);
   fbBits_ = nullptr;
   fbView_ = FramebufferView{};
@@ -691,21 +709,46 @@ void WinViewerWindow::PaintImage(const Rect& p) {
     BitBlt(backDc_, d.left, d.top, d.Width(), d.Height(), fbDc_, sx, sy, SRCCOPY);
     return;
   }
-  // The framebuffer part under d, rounded out (plus the filter's reach),
-  // brought up to date; the whole image is stretched with d as the clip, so
-  // every paint of a pixel gives the same result.
-  const int l = std::max(0, (d.left - image.left) * 100 / transform_.sx - 2);
-  const int t = std::max(0, (d.top - image.top) * 100 / transform_.sy - 2);
-  const int r = (d.right - image.left) * 100 / transform_.sx + 3;
-  const int b = (d.bottom - image.top) * 100 / transform_.sy + 3;
-  CopyToBitmap({l, t, r, b});
-  const int saved = SaveDC(backDc_);
-  IntersectClipRect(backDc_, d.left, d.top, d.right, d.bottom);
-  SetStretchBltMode(backDc_, HALFTONE);
-  SetBrushOrgEx(backDc_, 0, 0, nullptr);
-  StretchBlt(backDc_, image.left, image.top, image.Width(), image.Height(), fbDc_, 0, 0,
-             framebuffer_.width, framebuffer_.height, SRCCOPY);
-  RestoreDC(backDc_, saved);
+  if (scaledStale_) UpdateScaled({0, 0, framebuffer_.width, framebuffer_.height});
+  BitBlt(backDc_, d.left, d.top, d.Width(), d.Height(), scaledDc_, d.left - image.left,
+         d.top - image.top, SRCCOPY);
+}
+
+void WinViewerWindow::UpdateScaled(const Rect& source) {
+  if (scaledDc_ == nullptr) return;
+  const int W = framebuffer_.width;
+  const int H = framebuffer_.height;
+  const Rect whole{0, 0, W, H};
+  Rect r = Intersect(source, whole);
+  if (scaledStale_) {
+    r = whole;
+    scaledStale_ = false;
+  }
+  if (r.IsEmpty()) return;
+  // Whole blocks around r, one more on every side for the filter's reach.
+  const int g = std::gcd(transform_.sx, 100);
+  const int from = 100 / g;
+  const int to = transform_.sx / g;
+  const int bl = std::max(0, r.left / from - 1);
+  const int bt = std::max(0, r.top / from - 1);
+  const int br = (r.right + from - 1) / from + 1;
+  const int bb = (r.bottom + from - 1) / from + 1;
+  const Rect s{bl * from, bt * from, std::min(W, br * from), std::min(H, bb * from)};
+  // The last, partial block ends where the shown image ends.
+  const Rect d{bl * to, bt * to, s.right == W ? scaledSize_.width : br * to,
+               s.bottom == H ? scaledSize_.height : bb * to};
+  if (s.IsEmpty() || d.IsEmpty()) return;
+  CopyToBitmap(s);
+  SetStretchBltMode(scaledDc_, HALFTONE);
+  SetBrushOrgEx(scaledDc_, 0, 0, nullptr);
+  StretchBlt(scaledDc_, d.left, d.top, d.Width(), d.Height(), fbDc_, s.left, s.top, s.Width(),
+             s.Height(), SRCCOPY);
+}
+
+void WinViewerWindow::ReleaseScaled() {
+  FreeDib(scaledDc_, scaledBitmap_, scaledOld_);
+  scaledSize_ = {};
+  scaledStale_ = false;
 }
 
 void WinViewerWindow::PaintCursor(const Rect& p) {
@@ -789,6 +832,7 @@ LRESULT WinViewerWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         // The whole window is painted on show; older rectangles are covered.
         std::lock_guard<std::mutex> lock(callMutex_);
         pendingCount_ = 0;
+        scaledStale_ = true;  // changes made while hidden were not stretched
       }
       shown_.store(visible, std::memory_order_relaxed);
       SizeChanged();

@@ -121,6 +121,8 @@ class WinViewerWindow : public ViewerSurface {
   void PostCommand(int id);
   void Paint();
   void CopyToBitmap(const Rect& source);
+  void UpdateScaled(const Rect& source);
+  void ReleaseScaled();
   void PaintImage(const Rect& p);
   void PaintCursor(const Rect& p);
   void WindowGone();
@@ -160,6 +162,16 @@ class WinViewerWindow : public ViewerSurface {
   HGDIOBJ fbOld_ = nullptr;
   uint8_t* fbBits_ = nullptr;
   int fbStride_ = 0;
+  // Full screen, scaled: the image at its shown size, kept up to date by
+  // stretching whole blocks of the framebuffer (a block of 100/g source
+  // pixels maps onto exactly sx/g shown ones, g = gcd(sx, 100)), so that a
+  // pixel comes out the same whichever update stretched it; paints copy
+  // from it. Stale after a time hidden: rebuilt whole by the next paint.
+  HDC scaledDc_ = nullptr;
+  HBITMAP scaledBitmap_ = nullptr;
+  HGDIOBJ scaledOld_ = nullptr;
+  Extent scaledSize_;
+  bool scaledStale_ = false;
   HDC backDc_ = nullptr;
   HBITMAP backBitmap_ = nullptr;
   HGDIOBJ backOld_ = nullptr;

@@ -1,0 +1,130 @@
+#!/bin/sh
+# The Linux qcsend to qvrecv.exe under Wine: the sender multicasts a
+# patterned Xvfb screen, the Windows receiver shows it on a second Xvfb.
+#  1. Windowed on a larger screen: the viewer window's client area (Wine
+#     maps it as the X window named "Quillview") equals the sender's screen
+#     pixel for pixel.
+#  2. Full screen (registry value FullScreen = 1) on a screen of 75 % of the
+#     picture's size: the whole screen holds the picture scaled down, within
+#     a tolerance against ImageMagick's own scaling.
+#   interop_recv.sh PREFIX QVRECV_EXE QCSEND COMPARE_PNG
+# Runs in a private network namespace (only lo, multicast routed to it);
+# the Wine server is started inside it, so no datagram leaves the machine.
+set -eu
+if [ "${QC_INTEROP_NETNS:-}" != "$$" ]; then
+  exec unshare -n sh -c 'ip link set lo up && ip link set lo multicast on &&
+    ip route add 224.0.0.0/4 dev lo && QC_INTEROP_NETNS=$$ exec "$0" "$@"' "$0" "$@"
+fi
+export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINESERVER=/usr/lib/wine/wineserver64
+WINE=/usr/lib/wine/wine64
+EXE=$2 QCSEND=$3 COMPARE=$4
+KEY='HKCU\Software\Quillcast\Receiver'
+WORK=$(mktemp -d)
+pids=""
+receiver=""
+cleanup() {
+  [ -z "$receiver" ] || kill "$receiver" 2>/dev/null || true
+  # The prefix is shared with the other tests: leave no receiver setting.
+  [ -z "${rdisplay:-}" ] || DISPLAY=$rdisplay "$WINE" reg delete "$KEY" /f >/dev/null 2>&1 || true
+  "$WINESERVER" -k 2>/dev/null || true
+  for p in $pids; do kill "$p" 2>/dev/null || true; done
+  [ -n "${QC_KEEP_WORK:-}" ] && echo "kept $WORK" || rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# An Xvfb screen of the size given; its display lands in the variable named.
+xvfb() {
+  rm -f "$WORK/fifo" && mkfifo "$WORK/fifo"
+  Xvfb -displayfd 5 -nolisten tcp -noreset -screen 0 "$2" 5>"$WORK/fifo" 2>/dev/null &
+  pids="$pids $!"
+  read -r d <"$WORK/fifo"
+  eval "$1=:$d"
+}
+
+# qvrecv.exe on the receiver screen rdisplay. Wine's desktop keeps the
+# display its server started with: a fresh server each time.
+start_receiver() {
+  { "$WINESERVER" -k && "$WINESERVER" -w; } 2>/dev/null || true
+  DISPLAY=$rdisplay "$WINE" reg add "$KEY" /v FullScreen /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+  (cd "$WORK" && DISPLAY=$rdisplay exec "$WINE" "$EXE" >"$WORK/qvrecv.log" 2>&1) &
+  receiver=$!
+}
+
+stop_receiver() {
+  kill "$receiver" 2>/dev/null || true
+  wait "$receiver" 2>/dev/null || true
+  receiver=""
+}
+
+fail() {
+  echo "FAIL: $1"
+  cat "$WORK/result" "$WORK/qcsend.log" "$WORK/qvrecv.log" 2>/dev/null | tail -20
+  exit 1
+}
+
+# The sender: a plaid of two colours (rows and columns both change along the
+# screen) and a cursor without a single visible pixel, so that the remote
+# cursor the receiver draws covers nothing.
+xvfb sdisplay 320x240x24
+printf '#define b_width 8\n#define b_height 1\n#define b_x_hot 0\n#define b_y_hot 0\n%s\n%s\n' \
+  'static unsigned char b_bits[] = {' '0x00 };' >"$WORK/blank.xbm"
+DISPLAY=$sdisplay xsetroot -mod 5 3 -fg '#cc3366' -bg '#33aa77'
+DISPLAY=$sdisplay xsetroot -cursor "$WORK/blank.xbm" "$WORK/blank.xbm"
+mkdir -p "$WORK/config" "$WORK/run" && chmod 700 "$WORK/run"
+(cd "$WORK" && DISPLAY=$sdisplay XDG_CONFIG_HOME=$WORK/config XDG_RUNTIME_DIR=$WORK/run \
+  exec "$QCSEND" --headless -start 2>"$WORK/qcsend.log") &
+pids="$pids $!"
+
+# 1. Windowed, unscaled.
+xvfb rdisplay 640x480x24
+start_receiver 0
+ok=""
+for _ in $(seq 30); do
+  sleep 1
+  geometry=$(DISPLAY=$rdisplay xwininfo -name Quillview 2>/dev/null |
+    awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+         /Width:/ {w=$NF} /Height:/ {h=$NF} END {if (w) print w "x" h "+" x "+" y}') || true
+  [ -n "$geometry" ] || continue
+  DISPLAY=$sdisplay import -window root "$WORK/screen.png"
+  DISPLAY=$rdisplay import -window root -crop "$geometry" +repage "$WORK/window.png"
+  if "$COMPARE" "$WORK/window.png" "$WORK/screen.png" 24 >"$WORK/result" 2>&1; then
+    ok=1
+    break
+  fi
+done
+[ -n "$ok" ] || fail "the viewer window never showed the sender's screen (window $geometry)"
+echo "windowed: the viewer window ($geometry) equals the sender's screen"
+stop_receiver
+
+# 2. Full screen, scaled to 75 %: a checkerboard of 16-pixel squares, so
+# that the comparison measures placement and scale, not how the two filters
+# treat fine lines.
+{
+  printf '#define c_width 32\n#define c_height 32\nstatic unsigned char c_bits[] = {\n'
+  for row in $(seq 32); do
+    if [ "$row" -le 16 ]; then printf '0xff,0xff,0x00,0x00,\n'; else printf '0x00,0x00,0xff,0xff,\n'; fi
+  done
+  printf '};\n'
+} >"$WORK/checker.xbm"
+DISPLAY=$sdisplay xsetroot -bitmap "$WORK/checker.xbm" -fg '#cc3366' -bg '#33aa77'
+xvfb rdisplay 240x180x24
+start_receiver 1
+ok=""
+for _ in $(seq 30); do
+  sleep 1
+  DISPLAY=$sdisplay import -window root "$WORK/screen.png"
+  DISPLAY=$rdisplay import -window root "$WORK/full.png"
+  convert "$WORK/screen.png" -resize '240x180!' "$WORK/expected.png"
+  # Normalised root-mean-square error, 0..1, in parentheses.
+  error=$(compare -metric RMSE "$WORK/full.png" "$WORK/expected.png" null: 2>&1 |
+    sed -n 's/.*(\(.*\)).*/\1/p')
+  echo "RMSE $error" >"$WORK/result"
+  if [ -n "$error" ] && awk -v e="$error" 'BEGIN {exit !(e < 0.04)}'; then
+    ok=1
+    break
+  fi
+done
+[ -n "$ok" ] || fail "the full screen never showed the scaled picture"
+echo "full screen: the scaled picture covers the screen (RMSE $error)"
+exit 0
