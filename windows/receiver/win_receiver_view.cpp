@@ -37,9 +37,10 @@ WinReceiverView::WinReceiverView(bool headless)
   wc.hIconSm = LoadIconA(nullptr, IDI_APPLICATION);
   RegisterClassExA(&wc);
   // Never shown: it carries the icon's callbacks, the timers, the hot key
-  // and the commands.
+  // and the commands. Headless, a message-only window: it needs no display.
   hwnd_ = CreateWindowExA(0, kTrayClass, kTrayClass, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                          CW_USEDEFAULT, 200, 200, nullptr, nullptr, instance, this);
+                          CW_USEDEFAULT, 200, 200, headless ? HWND_MESSAGE : nullptr, nullptr,
+                          instance, this);
   if (hwnd_ == nullptr) {
     Log().Print("qvTray: Failed to create dummy window\n");
     return;
