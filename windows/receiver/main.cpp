@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include "shell/console_output.h"
 #include "windows/receiver/win_receiver_view.h"
 #include "windows/receiver/win_viewer_window.h"
+#include "windows/startup.h"
 
 namespace qc {
 
@@ -30,9 +32,6 @@ LogFile& Log() {
 }
 
 namespace {
-
-WinReceiverView* g_view = nullptr;
-qvTray* g_tray = nullptr;
 
 // The receiving side shown in the viewer window.
 class WindowViewer : public ViewerControl {
@@ -97,18 +96,6 @@ void PrintHelp() {
       qvSettings::DefaultPath().c_str());
 }
 
-// Ctrl+C, Ctrl+Break, the console's close box, log-off and shut-down: the
-// controller quits on its own thread. For the events after which the system
-// ends the process, the handler waits a little so that the quit can run.
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  if (g_view == nullptr || g_tray == nullptr) return FALSE;
-  g_view->Post([] { g_tray->OnCommand(ID_QUIT); });
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    Sleep(2000);
-  }
-  return TRUE;
-}
-
 int Run(int argc, char** argv) {
   // The log object exists from the start, so that its exit step runs.
   Log();
@@ -127,8 +114,8 @@ int Run(int argc, char** argv) {
       const bool usage = cl.action == CommandLineAction::Usage;
       const char* caption = usage ? kReceiverUsageCaption : kInvalidValueCaption;
       const char* text = usage ? kReceiverUsageText : kInvalidPortText;
-      PrintMessage(kReceiverStderrPrefix, caption, text);
-      if (!cl.headless) MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
+      StartupMessage(kReceiverStderrPrefix, !cl.headless, caption, text,
+                     MessageIcon::Information);
       return 0;
     }
     case CommandLineAction::Run:
@@ -155,18 +142,17 @@ int Run(int argc, char** argv) {
     return -1;
   }
   qvTray tray(view, *viewer, store);
-  g_view = &view;
-  g_tray = &tray;
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  // The controller quits on its own thread.
+  QuitOnConsoleEvents([&] { view.Post([&tray] { tray.OnCommand(ID_QUIT); }); });
 
   if (!tray.Init(cl.port)) {
-    g_tray = nullptr;
+    QuitOnConsoleEvents(nullptr);
     view.ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);
     return -1;
   }
   const int code = view.Run();
+  QuitOnConsoleEvents(nullptr);
   tray.Shutdown();
-  g_tray = nullptr;
   return code;
 }
 
