@@ -3,7 +3,8 @@
 # patterned Xvfb screen, the Windows receiver shows it on a second Xvfb.
 #  1. Windowed on a larger screen: the viewer window's client area (Wine
 #     maps it as the X window named "Quillview") equals the sender's screen
-#     pixel for pixel.
+#     pixel for pixel; again after the sender has ended (the window goes)
+#     and started anew.
 #  2. Full screen (registry value FullScreen = 1) on a screen of 75 % of the
 #     picture's size: the whole screen holds the picture scaled down, within
 #     a tolerance against ImageMagick's own scaling.
@@ -72,29 +73,51 @@ printf '#define b_width 8\n#define b_height 1\n#define b_x_hot 0\n#define b_y_ho
 DISPLAY=$sdisplay xsetroot -mod 5 3 -fg '#cc3366' -bg '#33aa77'
 DISPLAY=$sdisplay xsetroot -cursor "$WORK/blank.xbm" "$WORK/blank.xbm"
 mkdir -p "$WORK/config" "$WORK/run" && chmod 700 "$WORK/run"
-(cd "$WORK" && DISPLAY=$sdisplay XDG_CONFIG_HOME=$WORK/config XDG_RUNTIME_DIR=$WORK/run \
-  exec "$QCSEND" --headless -start 2>"$WORK/qcsend.log") &
-pids="$pids $!"
+start_sender() {
+  (cd "$WORK" && DISPLAY=$sdisplay XDG_CONFIG_HOME=$WORK/config XDG_RUNTIME_DIR=$WORK/run \
+    exec "$QCSEND" --headless -start 2>>"$WORK/qcsend.log") &
+  sender=$!
+  pids="$pids $sender"
+}
+start_sender
+
+# The viewer window shown on the receiver screen (WxH+X+Y; empty when none).
+viewer_geometry() {
+  DISPLAY=$rdisplay xwininfo -name Quillview 2>/dev/null |
+    awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
+         /Width:/ {w=$NF} /Height:/ {h=$NF} /Map State: IsViewable/ {v=1}
+         END {if (v) print w "x" h "+" x "+" y}' || true
+}
+
+# True once the viewer window's client area equals the sender's screen.
+window_matches() {
+  for _ in $(seq 30); do
+    sleep 1
+    geometry=$(viewer_geometry)
+    [ -n "$geometry" ] || continue
+    DISPLAY=$sdisplay import -window root "$WORK/screen.png"
+    DISPLAY=$rdisplay import -window root -crop "$geometry" +repage "$WORK/window.png"
+    "$COMPARE" "$WORK/window.png" "$WORK/screen.png" 24 >"$WORK/result" 2>&1 && return 0
+  done
+  return 1
+}
 
 # 1. Windowed, unscaled.
 xvfb rdisplay 640x480x24
 start_receiver 0
-ok=""
-for _ in $(seq 30); do
-  sleep 1
-  geometry=$(DISPLAY=$rdisplay xwininfo -name Quillview 2>/dev/null |
-    awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF}
-         /Width:/ {w=$NF} /Height:/ {h=$NF} END {if (w) print w "x" h "+" x "+" y}') || true
-  [ -n "$geometry" ] || continue
-  DISPLAY=$sdisplay import -window root "$WORK/screen.png"
-  DISPLAY=$rdisplay import -window root -crop "$geometry" +repage "$WORK/window.png"
-  if "$COMPARE" "$WORK/window.png" "$WORK/screen.png" 24 >"$WORK/result" 2>&1; then
-    ok=1
-    break
-  fi
-done
-[ -n "$ok" ] || fail "the viewer window never showed the sender's screen (window $geometry)"
+window_matches || fail "the viewer window never showed the sender's screen (window $geometry)"
 echo "windowed: the viewer window ($geometry) equals the sender's screen"
+
+# The sender ends (its disconnection datagram hides the window and restarts
+# the viewer) and comes back with other colours: a new window shows them.
+kill -TERM "$sender"
+wait "$sender" 2>/dev/null || true
+for _ in $(seq 20); do [ -z "$(viewer_geometry)" ] && break; sleep 0.5; done
+[ -z "$(viewer_geometry)" ] || fail "the viewer window stayed after the sender ended"
+DISPLAY=$sdisplay xsetroot -mod 5 3 -fg '#3366cc' -bg '#ffcc00'
+start_sender
+window_matches || fail "the viewer window never showed the restarted sender's screen"
+echo "sender restarted: the new viewer window ($geometry) equals its screen"
 stop_receiver
 
 # 2. Full screen, scaled to 75 %: a checkerboard of 16-pixel squares, so
