@@ -4,7 +4,7 @@
 #  1. Windowed on a larger screen: the viewer window's client area (Wine
 #     maps it as the X window named "Quillview") equals the sender's screen
 #     pixel for pixel; again after the sender has ended (the window goes)
-#     and started anew.
+#     and started anew. Alt+Enter, Escape and Alt+F4 in the window.
 #  2. Full screen (registry value FullScreen = 1) on a screen of 75 % of the
 #     picture's size: the whole screen holds the picture scaled down, within
 #     a tolerance against ImageMagick's own scaling.
@@ -50,12 +50,6 @@ start_receiver() {
   DISPLAY=$rdisplay "$WINE" reg add "$KEY" /v FullScreen /t REG_DWORD /d "$1" /f >/dev/null 2>&1
   (cd "$WORK" && DISPLAY=$rdisplay exec "$WINE" "$EXE" >"$WORK/qvrecv.log" 2>&1) &
   receiver=$!
-}
-
-stop_receiver() {
-  kill "$receiver" 2>/dev/null || true
-  wait "$receiver" 2>/dev/null || true
-  receiver=""
 }
 
 fail() {
@@ -118,7 +112,30 @@ DISPLAY=$sdisplay xsetroot -mod 5 3 -fg '#3366cc' -bg '#ffcc00'
 start_sender
 window_matches || fail "the viewer window never showed the restarted sender's screen"
 echo "sender restarted: the new viewer window ($geometry) equals its screen"
-stop_receiver
+
+# Keys of the viewer window (Return is released before Alt, as a hand does):
+# Alt+Enter shows the picture full screen, unscaled and centred; Escape goes
+# back to the window as it was; Alt+F4 ends the program.
+viewer_keys() {
+  DISPLAY=$rdisplay xdotool search --name '^Quillview$' windowfocus "$@"
+}
+windowed=$geometry
+viewer_keys keydown alt keydown Return keyup Return keyup alt
+for _ in $(seq 20); do [ "$(viewer_geometry)" = 640x480+0+0 ] && break; sleep 0.5; done
+[ "$(viewer_geometry)" = 640x480+0+0 ] || fail "Alt+Enter: window $(viewer_geometry)"
+DISPLAY=$rdisplay import -window root -crop 320x240+160+120 +repage "$WORK/window.png"
+"$COMPARE" "$WORK/window.png" "$WORK/screen.png" 24 >"$WORK/result" 2>&1 ||
+  fail "full screen: the picture is not in the middle of the screen"
+viewer_keys key Escape
+for _ in $(seq 20); do [ "$(viewer_geometry)" = "$windowed" ] && break; sleep 0.5; done
+[ "$(viewer_geometry)" = "$windowed" ] || fail "Escape: window $(viewer_geometry), not $windowed"
+viewer_keys keydown alt keydown F4 keyup F4 keyup alt
+for _ in $(seq 20); do kill -0 "$receiver" 2>/dev/null || break; sleep 0.5; done
+code=0
+wait "$receiver" || code=$?
+receiver=""
+[ "$code" -eq 0 ] || fail "Alt+F4: qvrecv.exe ended with $code"
+echo "keys: Alt+Enter, Escape and Alt+F4 work"
 
 # 2. Full screen, scaled to 75 %: a checkerboard of 16-pixel squares, so
 # that the comparison measures placement and scale, not how the two filters
