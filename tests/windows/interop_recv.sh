@@ -8,6 +8,7 @@
 #  2. Full screen (registry value FullScreen = 1) on a screen of 75 % of the
 #     picture's size: the whole screen holds the picture scaled down, within
 #     a tolerance against ImageMagick's own scaling.
+#  3. Windowed again, from a 16-bit sender screen.
 #   interop_recv.sh PREFIX QVRECV_EXE QCSEND COMPARE_PNG
 # Runs in a private network namespace (only lo, multicast routed to it);
 # the Wine server is started inside it, so no datagram leaves the machine.
@@ -91,7 +92,8 @@ window_matches() {
     [ -n "$geometry" ] || continue
     DISPLAY=$sdisplay import -window root "$WORK/screen.png"
     DISPLAY=$rdisplay import -window root -crop "$geometry" +repage "$WORK/window.png"
-    "$COMPARE" "$WORK/window.png" "$WORK/screen.png" 24 >"$WORK/result" 2>&1 && return 0
+    "$COMPARE" "$WORK/window.png" "$WORK/screen.png" "${depth:-24}" >"$WORK/result" 2>&1 &&
+      return 0
   done
   return 1
 }
@@ -167,4 +169,17 @@ for _ in $(seq 30); do
 done
 [ -n "$ok" ] || fail "the full screen never showed the scaled picture"
 echo "full screen: the scaled picture covers the screen (RMSE $error)"
+
+# 3. A 16-bit sender screen (5-6-5 pixels), shown windowed.
+kill "$receiver" "$sender" 2>/dev/null || true
+wait "$sender" 2>/dev/null || true
+xvfb sdisplay 336x200x16
+DISPLAY=$sdisplay xsetroot -mod 5 3 -fg '#cc3366' -bg '#33aa77'
+DISPLAY=$sdisplay xsetroot -cursor "$WORK/blank.xbm" "$WORK/blank.xbm"
+start_sender
+xvfb rdisplay 640x480x24
+start_receiver 0
+depth=16
+window_matches || fail "the viewer window never showed the 16-bit screen (window $geometry)"
+echo "16 bits: the viewer window ($geometry) equals the sender's screen"
 exit 0
