@@ -1,7 +1,8 @@
 // qvrecv.exe's settings dialog, run modally from its resource template and
 // filled in through its controls (by their ids) from a timer while it is up:
-// OK stores the receiver's five registry values, Cancel stores nothing, and a
-// command-line port greys the port field and is never stored.
+// OK stores the receiver's five registry values, Cancel stores nothing, an
+// odd port is replaced with the dialog still open, and a command-line port
+// greys the port field and is never stored.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -37,6 +38,14 @@ void CALLBACK Drive(HWND, UINT, UINT_PTR id, DWORD) {
   if (dialog == nullptr || !IsWindowVisible(dialog)) return;
   KillTimer(nullptr, id);
   g_fill(dialog);
+}
+
+// Answers the invalid-port box with OK once it is there.
+void CALLBACK CloseInvalidValueBox(HWND, UINT, UINT_PTR id, DWORD) {
+  HWND box = FindWindowA(nullptr, "Invalid Value");
+  if (box == nullptr || !IsWindowVisible(box)) return;
+  KillTimer(nullptr, id);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
 void RunDialog(qvTray& tray, std::function<void(HWND)> fill) {
@@ -94,6 +103,25 @@ TEST_F(ReceiverDialogTest, TheDialogShowsTheSettingsAndCancelStoresNothing) {
   EXPECT_EQ(hotkeyEnabled, static_cast<UINT>(BST_CHECKED));
   EXPECT_FALSE(Stored("MulticastPort").has_value());
   EXPECT_FALSE(Stored("FullScreen").has_value());
+  EXPECT_EQ(tray.Port(), 5982);
+}
+
+TEST_F(ReceiverDialogTest, AnOddPortIsReplacedAndTheDialogStaysOpen) {
+  qvTray tray(view, viewer, store);
+  char shown[16] = {};
+  bool stillOpen = false;
+  RunDialog(tray, [&](HWND d) {
+    SetDlgItemTextA(d, IDC_PORT, "5983");
+    const UINT_PTR timer = SetTimer(nullptr, 0, 50, CloseInvalidValueBox);
+    SendMessageA(d, WM_COMMAND, IDOK, 0);  // returns once the box is closed
+    KillTimer(nullptr, timer);
+    GetDlgItemTextA(d, IDC_PORT, shown, sizeof shown);
+    stillOpen = IsWindow(d) && IsWindowVisible(d);
+    SendMessageA(d, WM_COMMAND, IDCANCEL, 0);
+  });
+  EXPECT_STREQ(shown, "5984");
+  EXPECT_TRUE(stillOpen);
+  EXPECT_FALSE(Stored("MulticastPort").has_value());
   EXPECT_EQ(tray.Port(), 5982);
 }
 
