@@ -4,7 +4,8 @@
 #  1. Windowed on a larger screen: the viewer window's client area (Wine
 #     maps it as the X window named "Quillview") equals the sender's screen
 #     pixel for pixel; again after the sender has ended (the window goes)
-#     and started anew. Alt+Enter, Escape and Alt+F4 in the window.
+#     and started anew. Alt+Enter, Escape and Alt+F4 in the window, a
+#     double click on the tray icon.
 #  2. Full screen (registry value FullScreen = 1) on a screen of 75 % of the
 #     picture's size: the whole screen holds the picture scaled down, within
 #     a tolerance against ImageMagick's own scaling.
@@ -131,13 +132,22 @@ DISPLAY=$rdisplay import -window root -crop 320x240+160+120 +repage "$WORK/windo
 viewer_keys key Escape
 for _ in $(seq 20); do [ "$(viewer_geometry)" = "$windowed" ] && break; sleep 0.5; done
 [ "$(viewer_geometry)" = "$windowed" ] || fail "Escape: window $(viewer_geometry), not $windowed"
+# A double click on the tray icon (the only one in Wine's own tray window)
+# toggles full screen too.
+tray=$(DISPLAY=$rdisplay xwininfo -name 'Wine System Tray' 2>/dev/null |
+  awk '/Absolute upper-left X/ {x=$NF} /Absolute upper-left Y/ {y=$NF} END {print x + 10, y + 10}')
+DISPLAY=$rdisplay xdotool mousemove $tray click --repeat 2 --delay 80 1
+for _ in $(seq 20); do [ "$(viewer_geometry)" = 640x480+0+0 ] && break; sleep 0.5; done
+[ "$(viewer_geometry)" = 640x480+0+0 ] || fail "tray double click: window $(viewer_geometry)"
+viewer_keys key Escape
+for _ in $(seq 20); do [ "$(viewer_geometry)" = "$windowed" ] && break; sleep 0.5; done
 viewer_keys keydown alt keydown F4 keyup F4 keyup alt
 for _ in $(seq 20); do kill -0 "$receiver" 2>/dev/null || break; sleep 0.5; done
 code=0
 wait "$receiver" || code=$?
 receiver=""
 [ "$code" -eq 0 ] || fail "Alt+F4: qvrecv.exe ended with $code"
-echo "keys: Alt+Enter, Escape and Alt+F4 work"
+echo "keys: Alt+Enter, Escape, the tray icon's double click and Alt+F4 work"
 
 # 2. Full screen, scaled to 75 %: a checkerboard of 16-pixel squares, so
 # that the comparison measures placement and scale, not how the two filters
