@@ -5,7 +5,8 @@
 #     maps it as the X window named "Quillview") equals the sender's screen
 #     pixel for pixel; again after the sender has ended (the window goes)
 #     and started anew. Alt+Enter, Escape and Alt+F4 in the window, a
-#     double click on the tray icon.
+#     double click on the tray icon. The remote cursor where the sender's
+#     pointer is.
 #  2. Full screen (registry value FullScreen = 1) on a screen of 75 % of the
 #     picture's size: the whole screen holds the picture scaled down, within
 #     a tolerance against ImageMagick's own scaling.
@@ -115,6 +116,23 @@ DISPLAY=$sdisplay xsetroot -mod 5 3 -fg '#3366cc' -bg '#ffcc00'
 start_sender
 window_matches || fail "the viewer window never showed the restarted sender's screen"
 echo "sender restarted: the new viewer window ($geometry) equals its screen"
+
+# The sender's cursor is drawn into the picture: a visible one at (100, 100)
+# changes some pixels next to that point and nothing elsewhere.
+DISPLAY=$sdisplay xsetroot -cursor_name left_ptr
+DISPLAY=$sdisplay xdotool mousemove 100 100
+for _ in $(seq 20); do
+  sleep 0.5
+  DISPLAY=$rdisplay import -window root -crop "$geometry" +repage "$WORK/window.png"
+  "$COMPARE" "$WORK/window.png" "$WORK/screen.png" 24 >"$WORK/result" 2>&1 || break
+done
+awk '/pixel \(/ {split($2, p, /[(,)]/); if (p[2] < 90 || p[2] > 140 || p[3] < 90 || p[3] > 140) bad = 1}
+     / pixels differ/ {n = $1}
+     END {exit !(n >= 20 && n <= 1200 && !bad)}' "$WORK/result" ||
+  fail "the remote cursor is not where the sender's pointer is"
+DISPLAY=$sdisplay xsetroot -cursor "$WORK/blank.xbm" "$WORK/blank.xbm"
+window_matches || fail "the remote cursor left a trace"
+echo "cursor: drawn at the sender's pointer, and gone without a trace"
 
 # Keys of the viewer window (Return is released before Alt, as a hand does):
 # Alt+Enter shows the picture full screen, unscaled and centred; Escape goes
