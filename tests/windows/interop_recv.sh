@@ -5,12 +5,15 @@
 #     maps it as the X window named "Quillview") equals the sender's screen
 #     pixel for pixel; again after the sender has ended (the window goes)
 #     and started anew. Alt+Enter, Escape and Alt+F4 in the window, a
-#     double click on the tray icon. The remote cursor where the sender's
-#     pointer is.
+#     double click on the tray icon.
 #  2. Full screen (registry value FullScreen = 1) on a screen of 75 % of the
 #     picture's size: the whole screen holds the picture scaled down, within
 #     a tolerance against ImageMagick's own scaling.
 #  3. Windowed again, from a 16-bit sender screen.
+#  4. Windowed on a screen smaller than the picture: scroll bars, the
+#     picture's top-left part, scrolling with the mouse wheel.
+#  5. The remote cursor where the sender's pointer is, and no trace of it
+#     where it was.
 #   interop_recv.sh PREFIX QVRECV_EXE QCSEND COMPARE_PNG
 # Runs in a private network namespace (only lo, multicast routed to it);
 # the Wine server is started inside it, so no datagram leaves the machine.
@@ -117,23 +120,6 @@ start_sender
 window_matches || fail "the viewer window never showed the restarted sender's screen"
 echo "sender restarted: the new viewer window ($geometry) equals its screen"
 
-# The sender's cursor is drawn into the picture: a visible one at (100, 100)
-# changes some pixels next to that point and nothing elsewhere.
-DISPLAY=$sdisplay xsetroot -cursor_name left_ptr
-DISPLAY=$sdisplay xdotool mousemove 100 100
-for _ in $(seq 20); do
-  sleep 0.5
-  DISPLAY=$rdisplay import -window root -crop "$geometry" +repage "$WORK/window.png"
-  "$COMPARE" "$WORK/window.png" "$WORK/screen.png" 24 >"$WORK/result" 2>&1 || break
-done
-awk '/pixel \(/ {split($2, p, /[(,)]/); if (p[2] < 90 || p[2] > 140 || p[3] < 90 || p[3] > 140) bad = 1}
-     / pixels differ/ {n = $1}
-     END {exit !(n >= 20 && n <= 1200 && !bad)}' "$WORK/result" ||
-  fail "the remote cursor is not where the sender's pointer is"
-DISPLAY=$sdisplay xsetroot -cursor "$WORK/blank.xbm" "$WORK/blank.xbm"
-window_matches || fail "the remote cursor left a trace"
-echo "cursor: drawn at the sender's pointer, and gone without a trace"
-
 # Keys of the viewer window (Return is released before Alt, as a hand does):
 # Alt+Enter shows the picture full screen, unscaled and centred; Escape goes
 # back to the window as it was; Alt+F4 ends the program.
@@ -202,7 +188,8 @@ echo "full screen: the scaled picture covers the screen (RMSE $error)"
 kill "$receiver" "$sender" 2>/dev/null || true
 wait "$sender" 2>/dev/null || true
 xvfb sdisplay 336x200x16
-DISPLAY=$sdisplay xsetroot -mod 5 3 -fg '#cc3366' -bg '#33aa77'
+# Lines 16 pixels apart: a picture scrolled by 6 rows is another picture.
+DISPLAY=$sdisplay xsetroot -mod 16 16 -fg '#cc3366' -bg '#33aa77'
 DISPLAY=$sdisplay xsetroot -cursor "$WORK/blank.xbm" "$WORK/blank.xbm"
 start_sender
 xvfb rdisplay 640x480x24
@@ -210,4 +197,60 @@ start_receiver 0
 depth=16
 window_matches || fail "the viewer window never showed the 16-bit screen (window $geometry)"
 echo "16 bits: the viewer window ($geometry) equals the sender's screen"
+
+# 4. A receiver screen smaller than the picture: the window fills the work
+# area with scroll bars and shows the picture's top-left part; a turn of the
+# mouse wheel scrolls it down by 6 rows.
+xvfb rdisplay 200x150x24
+start_receiver 0
+part_matches() {  # dy
+  for _ in $(seq 20); do
+    sleep 0.5
+    geometry=$(viewer_geometry)
+    [ -n "$geometry" ] || continue
+    w=${geometry%%x*} rest=${geometry#*x} h=${rest%%+*} at=${geometry#*+}
+    inner=$((w - 24))x$((h - 24))
+    DISPLAY=$sdisplay import -window root -crop "$inner+0+$1" +repage "$WORK/screen.png"
+    DISPLAY=$rdisplay import -window root -crop "$inner+${at%+*}+${at#*+}" +repage "$WORK/window.png"
+    "$COMPARE" "$WORK/window.png" "$WORK/screen.png" 16 >"$WORK/result" 2>&1 && return 0
+  done
+  return 1
+}
+part_matches 0 || fail "the small window does not show the picture's top-left part ($geometry)"
+DISPLAY=$rdisplay xdotool mousemove $((${at%+*} + 20)) $((${at#*+} + 20)) click 5
+part_matches 6 || fail "the mouse wheel did not scroll the picture by 6 rows"
+echo "scrolling: the window ($geometry) shows the top-left part, the wheel scrolls it"
+
+# 5. The sender's cursor is drawn into the picture: a visible one (shown
+# from the sender's start) changes some pixels next to the pointer and
+# nothing elsewhere, and when the pointer moves it leaves no trace.
+kill "$receiver" "$sender" 2>/dev/null || true
+wait "$sender" 2>/dev/null || true
+xvfb sdisplay 320x240x24
+DISPLAY=$sdisplay xsetroot -mod 5 3 -fg '#cc3366' -bg '#33aa77'
+DISPLAY=$sdisplay xsetroot -cursor_name left_ptr
+DISPLAY=$sdisplay xdotool mousemove 100 100
+start_sender
+xvfb rdisplay 640x480x24
+start_receiver 0
+depth=24
+cursor_near() {  # x y: the window differs from the screen only around (x, y)
+  for _ in $(seq 30); do
+    sleep 1
+    geometry=$(viewer_geometry)
+    [ -n "$geometry" ] || continue
+    DISPLAY=$sdisplay import -window root "$WORK/screen.png"
+    DISPLAY=$rdisplay import -window root -crop "$geometry" +repage "$WORK/window.png"
+    "$COMPARE" "$WORK/window.png" "$WORK/screen.png" 24 >"$WORK/result" 2>&1 || true
+    awk -v x="$1" -v y="$2" '/pixel \(/ {split($2, p, /[(,)]/)
+         if (p[2] < x - 10 || p[2] > x + 40 || p[3] < y - 10 || p[3] > y + 40) bad = 1}
+       / pixels differ/ {n = $1}
+       END {exit !(n >= 20 && n <= 1200 && !bad)}' "$WORK/result" && return 0
+  done
+  return 1
+}
+cursor_near 100 100 || fail "the remote cursor is not at the sender's pointer (100, 100)"
+DISPLAY=$sdisplay xdotool mousemove 200 150
+cursor_near 200 150 || fail "the remote cursor did not move cleanly to (200, 150)"
+echo "cursor: drawn at the sender's pointer, moved without a trace"
 exit 0
