@@ -6,7 +6,8 @@ include(${CMAKE_CURRENT_LIST_DIR}/WindowsResources.cmake)
 set(QC_BUILD_GUI OFF)
 add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 
-foreach(dir common platform shell sender/capture sender/shell receiver/viewer windows/sender)
+foreach(dir common platform shell sender/capture sender/shell receiver/viewer receiver/shell
+    windows/sender windows/receiver)
   add_subdirectory(${dir})
 endforeach()
 

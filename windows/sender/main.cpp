@@ -19,6 +19,7 @@
 #include "shell/console_output.h"
 #include "windows/sender/win_acceleration.h"
 #include "windows/sender/win_tray_view.h"
+#include "windows/startup.h"
 
 namespace qc {
 
@@ -32,31 +33,6 @@ LogFile& Log() {
 namespace {
 
 constexpr char kInstanceName[] = "QC_Win32_Instance";
-
-WinTrayView* g_view = nullptr;
-qcTray* g_tray = nullptr;
-
-// A box without owner (none with --headless) and the same text on
-// standard error.
-void Message(bool gui, const char* caption, const char* text, MessageIcon icon) {
-  PrintMessage("", caption, text);
-  if (!gui) return;
-  MessageBoxA(nullptr, text, caption,
-              MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION));
-}
-
-// Ctrl+C, Ctrl+Break, the console's close box, log-off and shut-down: the
-// controller quits on its own thread (its Quit sends the disconnection
-// datagram). For the events after which the system ends the process, the
-// handler waits a little so that the quit can run.
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  if (g_view == nullptr || g_tray == nullptr) return FALSE;
-  g_view->PostToUi([] { g_tray->OnCommand(ID_QUIT); });
-  if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
-    Sleep(2000);
-  }
-  return TRUE;
-}
 
 // The engine on the area the tray chose.
 std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray) {
@@ -82,11 +58,11 @@ int Run(int argc, char** argv) {
   }
   bool gui = !cmd.headless;
   if (cmd.status == CommandLine::Status::Usage) {
-    Message(gui, kUsageCaption, kUsageText, MessageIcon::Information);
+    StartupMessage("", gui, kUsageCaption, kUsageText, MessageIcon::Information);
     return 0;
   }
   if (cmd.status == CommandLine::Status::InvalidPort) {
-    Message(gui, kInvalidValueCaption, kInvalidPortText, MessageIcon::Information);
+    StartupMessage("", gui, kInvalidValueCaption, kInvalidPortText, MessageIcon::Information);
     return 0;
   }
 
@@ -94,16 +70,16 @@ int Run(int argc, char** argv) {
   switch (instance.Acquire(LockFile::DefaultPath(kInstanceName))) {
     case LockFile::Result::Acquired: break;
     case LockFile::Result::Failed:
-      Message(gui, kErrorCaption, "Cannot create mutex.", MessageIcon::Error);
+      StartupMessage("", gui, kErrorCaption, "Cannot create mutex.", MessageIcon::Error);
       return 0;
     case LockFile::Result::HeldElsewhere:
-      Message(gui, kErrorCaption, "Quillcast is already running.", MessageIcon::Error);
+      StartupMessage("", gui, kErrorCaption, "Quillcast is already running.", MessageIcon::Error);
       return 0;
   }
 
   WinTrayView view(cmd.headless);
   if (!view.Created()) {
-    Message(gui, kErrorCaption, "Cannot start Quillcast.", MessageIcon::Error);
+    StartupMessage("", gui, kErrorCaption, "Cannot start Quillcast.", MessageIcon::Error);
     return -1;
   }
   SettingsFile settings(settingsPath);
@@ -114,14 +90,15 @@ int Run(int argc, char** argv) {
   view.Attach(tray);
   tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);
   tray.SetMonitorLister([] { return GdiScreenSource::ListMonitors(); });
-  g_view = &view;
-  g_tray = &tray;
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  // Ctrl+C, Ctrl+Break, closing the console, log-off and shut-down: the
+  // controller quits on its own thread (its Quit sends the disconnection
+  // datagram).
+  QuitOnConsoleEvents([&] { view.PostToUi([&tray] { tray.OnCommand(ID_QUIT); }); });
 
   if (!tray.Init(cmd.start, cmd.port)) {
+    QuitOnConsoleEvents(nullptr);
     tray.AbortInit();
-    g_tray = nullptr;
-    Message(gui, kErrorCaption,
+    StartupMessage("", gui, kErrorCaption,
             "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.",
             MessageIcon::Error);
     return -1;
@@ -129,8 +106,8 @@ int Run(int argc, char** argv) {
   if (cmd.port != 0) tray.SetPortFromCommandLine();
 
   view.Run();
+  QuitOnConsoleEvents(nullptr);
   tray.Shutdown();
-  g_tray = nullptr;
   return 0;
 }
 

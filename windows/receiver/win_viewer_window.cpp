@@ -1,0 +1,899 @@
+#include "windows/receiver/win_viewer_window.h"
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+#include "common/log_file.h"
+#include "receiver/viewer/receiver_commands.h"
+#include "windows/receiver/resource.h"
+
+namespace qc {
+
+namespace {
+
+constexpr char kViewerClass[] = "Quillview viewer class";
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_VSCROLL | WS_HSCROLL |
+                               WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+// Taken away in full screen, given back when it ends.
+constexpr DWORD kFrameStyle = WS_CAPTION | WS_VSCROLL | WS_HSCROLL | WS_THICKFRAME;
+constexpr UINT kWakeMessage = WM_APP + 1;     // the update thread has requests
+constexpr UINT kCommandMessage = WM_APP + 2;  // a window command for the handler
+constexpr UINT_PTR kFrameTimer = 1;
+
+// A frame the update thread asked for that is this many frame periods
+// overdue makes it wait for the paint: the GUI thread is busy elsewhere, and
+// decoding further would only widen the gap between picture and screen.
+constexpr int kMaxFramesBehind = 2;
+
+RECT ToRECT(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
+
+Rect Intersect(const Rect& a, const Rect& b) {
+  return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+              std::min(a.bottom, b.bottom)};
+}
+
+// The cursor shown over the focused viewer: 32 x 32, every pixel
+// transparent, so that only the sender's cursor drawn into the image is seen.
+HCURSOR TransparentCursor() {
+  static HCURSOR cursor = [] {
+    uint8_t andMask[32 * 4];
+    uint8_t xorMask[32 * 4];
+    std::memset(andMask, 0xFF, sizeof andMask);
+    std::memset(xorMask, 0x00, sizeof xorMask);
+    return CreateCursor(GetModuleHandleA(nullptr), 15, 15, 32, 32, andMask, xorMask);
+  }();
+  return cursor;
+}
+
+// A top-down 32-bit DIB section, selected into dc (made when null).
+bool MakeDib(int width, int height, HDC& dc, HBITMAP& bitmap, HGDIOBJ& old, uint32_t*& bits) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* pixels = nullptr;
+  bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  if (bitmap == nullptr) return false;
+  if (dc == nullptr) dc = CreateCompatibleDC(nullptr);
+  if (dc == nullptr) {
+    DeleteObject(bitmap);
+    bitmap = nullptr;
+    return false;
+  }
+  HGDIOBJ previous = SelectObject(dc, bitmap);
+  if (old == nullptr) old = previous;
+  bits = static_cast<uint32_t*>(pixels);
+  return true;
+}
+
+void FreeDib(HDC& dc, HBITMAP& bitmap, HGDIOBJ& old) {
+  if (dc != nullptr && old != nullptr) SelectObject(dc, old);
+  if (bitmap != nullptr) DeleteObject(bitmap);
+  if (dc != nullptr) DeleteDC(dc);
+  dc = nullptr;
+  bitmap = nullptr;
+  old = nullptr;
+}
+
+using Channel = ColourField;
+
+Channel ChannelFor(uint32_t mask) {
+  Channel c;
+  c.mask = mask;
+  if (mask == 0) return c;
+  int low = 0;
+  while (((mask >> low) & 1u) == 0) ++low;
+  int high = low;
+  while (high < 31 && ((mask >> (high + 1)) & 1u) != 0) ++high;
+  c.bits = high - low + 1;
+  c.shift = high - 7;
+  return c;
+}
+
+// A field scaled to 8 bits, its top bits repeated into the low ones.
+uint32_t Expand(uint32_t value, const Channel& c) {
+  if (c.bits == 0) return 0;
+  uint32_t v = value & c.mask;
+  v = c.shift >= 0 ? v >> c.shift : v << -c.shift;
+  v &= 0xFFu;
+  for (int have = c.bits; have < 8; have *= 2) v |= v >> have;
+  return v & 0xFFu;
+}
+
+}  // namespace
+
+WinViewerWindow::WinViewerWindow(ViewerSource& source) : source_(source) {
+  static const bool registered = [] {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(IDI_RED_GREEN));
+    wc.hCursor = TransparentCursor();
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    wc.lpszClassName = kViewerClass;
+    return RegisterClassExA(&wc) != 0;
+  }();
+  (void)registered;
+  // Paints of invalidated areas follow the display's refresh; a display
+  // that reports no sensible rate gets 60 Hz.
+  HDC screen = GetDC(nullptr);
+  const int hz = screen != nullptr ? GetDeviceCaps(screen, VREFRESH) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  frameIntervalMs_ = hz >= 20 && hz <= 240 ? 1000 / hz : 16;
+}
+
+WinViewerWindow::~WinViewerWindow() {
+  if (started_) {
+    ViewerStopping();
+    source_.Stop();
+    started_ = false;
+  }
+  windowGone_ = true;  // the program is ending already
+  if (hwnd_ != nullptr && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  hwnd_ = nullptr;
+  ReleaseBitmaps();
+  FreeDib(backDc_, backBitmap_, backOld_);
+  FreeDib(cursorDc_, cursorBitmap_, cursorOld_);
+  FreeDib(invertDc_, invertBitmap_, invertOld_);
+}
+
+// ---------------------------------------------------------------------------
+// Life of a cycle (GUI thread).
+
+bool WinViewerWindow::CreateViewerWindow() {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  hwnd_ = CreateWindowExA(WS_EX_WINDOWEDGE, kViewerClass, "Quillview", kWindowStyle,
+                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
+                          nullptr, instance, this);
+  if (hwnd_ == nullptr) {
+    Log().Print("qvViewer: Unable to create main window\n");
+    return false;
+  }
+  ShowWindow(hwnd_, SW_HIDE);
+  HMENU system = GetSystemMenu(hwnd_, FALSE);
+  if (system != nullptr) {
+    AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(system, MF_STRING, ID_FULL_SCREEN, "Full Screen\tAlt+Enter");
+    AppendMenuA(system, MF_STRING, ID_HIDE_WINDOW, "Hide Window");
+    AppendMenuA(system, MF_STRING, ID_REQUEST_REFRESH, "Request Refresh");
+    AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(system, MF_STRING, ID_SETTINGS, "Settings...");
+    AppendMenuA(system, MF_STRING, ID_ABOUT, "About Quillview...");
+  }
+  barsHidden_ = false;
+  return true;
+}
+
+bool WinViewerWindow::Start(ViewerOwner* owner, uint16_t port, bool fullScreenSetting) {
+  owner_ = owner;
+  fullScreenSetting_ = fullScreenSetting;
+  fullScreen_ = false;
+  placed_ = false;
+  windowGone_ = false;
+  restarting_ = false;
+  transform_ = ViewTransform{};
+  framebuffer_ = {};
+  started_ = true;
+  if (!CreateViewerWindow()) return false;
+  ViewerStarted();
+  return source_.Init(owner, this, port);
+}
+
+void WinViewerWindow::Stop() {
+  if (!started_) return;
+  // Release an update thread waiting in PlaceWindow or UpdateWindow before
+  // the source waits for it.
+  ViewerStopping();
+  source_.Stop();
+  started_ = false;
+  placed_ = false;
+  fullScreen_ = false;
+  transform_ = ViewTransform{};
+  ReleaseBitmaps();
+  if (hwnd_ != nullptr) {
+    if (frameTimerActive_) KillTimer(hwnd_, kFrameTimer);
+    frameTimerActive_ = false;
+    // WM_DESTROY decides whether the program ends (WindowGone).
+    if (IsWindow(hwnd_)) DestroyWindow(hwnd_);
+    hwnd_ = nullptr;
+  }
+  WindowGone();
+}
+
+void WinViewerWindow::WindowGone() {
+  shown_.store(false, std::memory_order_relaxed);
+  if (windowGone_) return;
+  windowGone_ = true;
+  if (restarting_) {
+    restarting_ = false;
+  } else if (owner_ != nullptr) {
+    owner_->FatalStop(false);
+  }
+}
+
+void WinViewerWindow::ShowViewer(bool show) {
+  if (hwnd_ == nullptr) return;
+  if (!show) {
+    ShowWindow(hwnd_, SW_HIDE);
+    return;
+  }
+  if (!placed_) return;
+  ShowWindow(hwnd_, SW_SHOW);
+  SetForegroundWindow(hwnd_);
+}
+
+// ---------------------------------------------------------------------------
+// The surface, update-thread side.
+
+void WinViewerWindow::ViewerStarted() {
+  std::lock_guard<std::mutex> lock(callMutex_);
+  stopping_ = false;
+  placeRequested_ = false;
+  placeTicket_ = placeServed_ = 0;
+  frameDue_ = false;
+  frameRequested_ = frameServed_ = 0;
+  pendingCount_ = 0;
+  wakePosted_.store(false);
+}
+
+void WinViewerWindow::ViewerStopping() {
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    stopping_ = true;
+    placeRequested_ = false;
+    frameDue_ = false;
+    pendingCount_ = 0;
+  }
+  callDone_.notify_all();
+}
+
+void WinViewerWindow::PlaceWindow() {
+  uint64_t ticket;
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    if (stopping_) return;
+    placeRequested_ = true;
+    ticket = ++placeTicket_;
+  }
+  Wake();
+  std::unique_lock<std::mutex> lock(callMutex_);
+  callDone_.wait(lock, [&] { return stopping_ || placeServed_ >= ticket; });
+}
+
+void WinViewerWindow::InvalidateFramebufferRect(const Rect& r) {
+  if (r.IsEmpty()) return;
+  bool first;
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    if (stopping_) return;
+    first = pendingCount_ == 0;
+    if (pendingCount_ < kPendingRects) {
+      pending_[pendingCount_++] = r;
+    } else {
+      Rect& last = pending_[kPendingRects - 1];
+      last = Rect{std::min(last.left, r.left), std::min(last.top, r.top),
+                  std::max(last.right, r.right), std::max(last.bottom, r.bottom)};
+    }
+  }
+  // Painted at the GUI thread's next chance even without UpdateWindow.
+  if (first && shown_.load(std::memory_order_relaxed)) Wake();
+}
+
+void WinViewerWindow::UpdateWindow() {
+  const auto now = std::chrono::steady_clock::now();
+  std::unique_lock<std::mutex> lock(callMutex_);
+  if (stopping_) return;
+  if (!shown_.load(std::memory_order_relaxed)) {
+    // Hidden: nothing to paint; showing the window repaints all of it.
+    pendingCount_ = 0;
+    return;
+  }
+  if (!frameDue_) {
+    frameDue_ = true;
+    frameDueSince_ = now;
+    ++frameRequested_;
+    lock.unlock();
+    Wake();
+    return;
+  }
+  if (now - frameDueSince_ < std::chrono::milliseconds(kMaxFramesBehind * frameIntervalMs_)) {
+    return;
+  }
+  const uint64_t ticket = frameRequested_;
+  callDone_.wait(lock, [&] { return stopping_ || frameServed_ >= ticket; });
+}
+
+void WinViewerWindow::Wake() {
+  // One message in the queue at a time: the handler serves everything that
+  // is waiting. A window already gone drops the message.
+  if (!wakePosted_.exchange(true)) PostMessageA(hwnd_, kWakeMessage, 0, 0);
+}
+
+// ---------------------------------------------------------------------------
+// The surface, GUI-thread side.
+
+void WinViewerWindow::ServeRequests() {
+  wakePosted_.store(false);
+  bool place;
+  uint64_t ticket;
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    place = placeRequested_ && !stopping_;
+    placeRequested_ = false;
+    ticket = placeTicket_;
+  }
+  if (place) DoPlaceWindow();
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    placeServed_ = std::max(placeServed_, ticket);
+  }
+  callDone_.notify_all();
+  ScheduleFrame();
+}
+
+void WinViewerWindow::ScheduleFrame() {
+  if (frameTimerActive_) return;  // the coming frame takes whatever arrived meanwhile
+  const auto since = std::chrono::steady_clock::now() - lastFrame_;
+  const auto interval = std::chrono::milliseconds(frameIntervalMs_);
+  if (since >= interval) {
+    PaintFrame();
+    return;
+  }
+  const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(interval - since);
+  frameTimerActive_ = SetTimer(hwnd_, kFrameTimer, static_cast<UINT>(wait.count()) + 1, nullptr) != 0;
+  if (!frameTimerActive_) PaintFrame();
+}
+
+void WinViewerWindow::PaintFrame() {
+  int count;
+  uint64_t target;
+  Rect rects[kPendingRects];
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    count = stopping_ ? 0 : pendingCount_;
+    std::copy(pending_, pending_ + count, rects);
+    pendingCount_ = 0;
+    target = frameRequested_;
+    frameDue_ = false;
+  }
+  if (count > 0 && placed_ && IsWindowVisible(hwnd_)) {
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    const Rect all{client.left, client.top, client.right, client.bottom};
+    bool any = false;
+    for (int i = 0; i < count; ++i) {
+      if (transform_.scaled) UpdateScaled(rects[i]);
+      const Rect w = Intersect(FramebufferToWindow(rects[i], transform_), all);
+      if (w.IsEmpty()) continue;
+      const RECT r = ToRECT(w);
+      InvalidateRect(hwnd_, &r, FALSE);
+      any = true;
+    }
+    if (any) {
+      lastFrame_ = std::chrono::steady_clock::now();
+      ::UpdateWindow(hwnd_);
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(callMutex_);
+    frameServed_ = std::max(frameServed_, target);
+  }
+  callDone_.notify_all();
+}
+
+void WinViewerWindow::DoPlaceWindow() {
+  const FramebufferView fb = source_.FramebufferInfo();
+  if (hwnd_ == nullptr || !MakeFramebufferBitmap(fb)) return;
+  framebuffer_ = {fb.width, fb.height};
+  transform_ = ViewTransform{};
+  placed_ = true;
+
+  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  // The outer size of a client area of W x H without scroll bars.
+  RECT outer{0, 0, fb.width, fb.height};
+  const DWORD style = static_cast<DWORD>(GetWindowLongA(hwnd_, GWL_STYLE));
+  const DWORD exStyle = static_cast<DWORD>(GetWindowLongA(hwnd_, GWL_EXSTYLE));
+  AdjustWindowRectEx(&outer, style & ~(WS_VSCROLL | WS_HSCROLL), FALSE, exStyle);
+  maxOuter_ = {outer.right - outer.left, outer.bottom - outer.top};
+  const Rect place =
+      PlaceCentred({work.left, work.top, work.right, work.bottom}, maxOuter_);
+  SetWindowPos(hwnd_, HWND_TOP, place.left, place.top, place.Width(), place.Height(),
+               SWP_SHOWWINDOW);
+  SetForegroundWindow(hwnd_);
+  SizeChanged();
+  if (fullScreenSetting_) EnterFullScreen(false);
+  InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+// ---------------------------------------------------------------------------
+// Sizing, scrolling, full screen (GUI thread).
+
+void WinViewerWindow::SizeChanged() {
+  if (fullScreen_ || !placed_ || inSizeChange_ || hwnd_ == nullptr) return;
+  inSizeChange_ = true;
+  RECT outer;
+  GetWindowRect(hwnd_, &outer);
+  const bool hide =
+      ScrollBarsHidden({outer.right - outer.left, outer.bottom - outer.top}, maxOuter_);
+  // Setting a bar's range may show it again: the visibility is settled
+  // after the bars are set, and the client size read after that.
+  SetScrollBars();
+  if (hide != barsHidden_ ||
+      ((GetWindowLongA(hwnd_, GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL)) != 0) == hide) {
+    barsHidden_ = hide;
+    ShowScrollBar(hwnd_, SB_BOTH, hide ? FALSE : TRUE);
+  }
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  client_ = {client.right, client.bottom};
+  const int x = ClampScrollPosition(transform_.scrollX, framebuffer_.width, client_.width);
+  const int y = ClampScrollPosition(transform_.scrollY, framebuffer_.height, client_.height);
+  if (x != transform_.scrollX || y != transform_.scrollY) {
+    ScrollWindowEx(hwnd_, transform_.scrollX - x, transform_.scrollY - y, nullptr, nullptr,
+                   nullptr, nullptr, SW_INVALIDATE);
+    transform_.scrollX = x;
+    transform_.scrollY = y;
+  }
+  SetScrollBars();
+  inSizeChange_ = false;
+}
+
+void WinViewerWindow::SetScrollBars() {
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+  info.nMin = 0;
+  info.nMax = framebuffer_.width;
+  info.nPage = static_cast<UINT>(std::max(client_.width, 0));
+  info.nPos = transform_.scrollX;
+  SetScrollInfo(hwnd_, SB_HORZ, &info, TRUE);
+  info.nMax = framebuffer_.height;
+  info.nPage = static_cast<UINT>(std::max(client_.height, 0));
+  info.nPos = transform_.scrollY;
+  SetScrollInfo(hwnd_, SB_VERT, &info, TRUE);
+}
+
+void WinViewerWindow::LimitDrag(WPARAM edge, RECT& r) const {
+  const int mw = maxOuter_.width;
+  const int mh = maxOuter_.height;
+  switch (edge) {
+    case WMSZ_LEFT: case WMSZ_TOPLEFT: case WMSZ_BOTTOMLEFT:
+      r.left = std::max(r.left, r.right - mw);
+      break;
+    case WMSZ_RIGHT: case WMSZ_TOPRIGHT: case WMSZ_BOTTOMRIGHT:
+      r.right = std::min(r.right, r.left + mw + 1);
+      break;
+    default:
+      break;
+  }
+  switch (edge) {
+    case WMSZ_TOP: case WMSZ_TOPLEFT: case WMSZ_TOPRIGHT:
+      r.top = std::max(r.top, r.bottom - mh);
+      break;
+    case WMSZ_BOTTOM: case WMSZ_BOTTOMLEFT: case WMSZ_BOTTOMRIGHT:
+      r.bottom = std::min(r.bottom, r.top + mh);
+      break;
+    default:
+      break;
+  }
+}
+
+void WinViewerWindow::OnScroll(bool horizontal, WPARAM wp) {
+  if (fullScreen_ || !placed_) return;
+  const int request = LOWORD(wp);
+  const int track = HIWORD(wp);
+  const int client = horizontal ? client_.width : client_.height;
+  const int pos = horizontal ? transform_.scrollX : transform_.scrollY;
+  const int delta = ScrollRequestDelta(request, client, track, pos);
+  if (horizontal) {
+    ScrollBy(delta, 0);
+  } else {
+    ScrollBy(0, delta);
+  }
+}
+
+bool WinViewerWindow::ScrollBy(int dx, int dy) {
+  // Full screen shows the whole image from (0, 0).
+  if (!placed_ || fullScreen_ || hwnd_ == nullptr) return false;
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  const ScrollDelta d = ScrollByDelta({dx, dy}, transform_.scrollX, transform_.scrollY,
+                                      framebuffer_, {client.right, client.bottom});
+  if (d.dx == 0 && d.dy == 0) return false;
+  transform_.scrollX += d.dx;
+  transform_.scrollY += d.dy;
+  ScrollWindowEx(hwnd_, -d.dx, -d.dy, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
+  SetScrollBars();
+  ::UpdateWindow(hwnd_);  // the uncovered strip at once
+  return true;
+}
+
+void WinViewerWindow::SetFullScreen(bool on) {
+  if (!placed_ || on == fullScreen_) return;
+  if (on) {
+    EnterFullScreen(true);
+  } else {
+    LeaveFullScreen();
+  }
+}
+
+void WinViewerWindow::EnterFullScreen(bool logIt) {
+  fullScreen_ = true;
+  GetWindowRect(hwnd_, &savedRect_);
+  const LONG style = GetWindowLongA(hwnd_, GWL_STYLE);
+  SetWindowLongA(hwnd_, GWL_STYLE, style & ~static_cast<LONG>(kFrameStyle));
+  const int sw = GetSystemMetrics(SM_CXSCREEN);
+  const int sh = GetSystemMetrics(SM_CYSCREEN);
+  transform_ = FullScreenTransform(framebuffer_, {sw, sh});
+  if (transform_.scaled) {
+    const Rect image = ImageRect();
+    uint32_t* bits = nullptr;
+    if (MakeDib(image.Width(), image.Height(), scaledDc_, scaledBitmap_, scaledOld_, bits)) {
+      scaledSize_ = {image.Width(), image.Height()};
+      scaledStale_ = true;
+    } else {
+      // Without the memory for it the image is shown unscaled.
+      ReleaseScaled();
+      transform_ = FullScreenTransform(framebuffer_, framebuffer_);
+      transform_.offX = std::max(0, (sw - framebuffer_.width) / 2);
+      transform_.offY = std::max(0, (sh - framebuffer_.height) / 2);
+    }
+  }
+  SetForegroundWindow(hwnd_);
+  SetWindowPos(hwnd_, HWND_TOP, 0, 0, sw, sh, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  GetWindowPlacement(hwnd_, &placement);
+  placement.showCmd = SW_SHOWMAXIMIZED;
+  SetWindowPlacement(hwnd_, &placement);
+  // A maximised window may have been given the work area only.
+  SetWindowPos(hwnd_, HWND_TOP, 0, 0, sw, sh, SWP_NOACTIVATE);
+  InvalidateRect(hwnd_, nullptr, FALSE);
+  ::UpdateWindow(hwnd_);
+  if (logIt) Log().Print("qvViewer: Activated full-screen mode\n");
+}
+
+void WinViewerWindow::LeaveFullScreen() {
+  const LONG style = GetWindowLongA(hwnd_, GWL_STYLE);
+  SetWindowLongA(hwnd_, GWL_STYLE, style | static_cast<LONG>(kFrameStyle));
+  fullScreen_ = false;
+  transform_ = ViewTransform{};
+  ReleaseScaled();
+  barsHidden_ = false;  // the bars came back with the style
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  GetWindowPlacement(hwnd_, &placement);
+  placement.showCmd = SW_SHOWNORMAL;
+  placement.rcNormalPosition = savedRect_;
+  SetWindowPlacement(hwnd_, &placement);
+  SetWindowPos(hwnd_, HWND_TOP, savedRect_.left, savedRect_.top, savedRect_.right - savedRect_.left,
+               savedRect_.bottom - savedRect_.top, SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+  InvalidateRect(hwnd_, nullptr, FALSE);
+  SizeChanged();
+  ::UpdateWindow(hwnd_);
+}
+
+// ---------------------------------------------------------------------------
+// Painting (GUI thread).
+
+bool WinViewerWindow::MakeFramebufferBitmap(const FramebufferView& fb) {
+  ReleaseBitmaps();
+  if (fb.pixels == nullptr || fb.width <= 0 || fb.height <= 0 ||
+      (fb.bitsPerPixel != 16 && fb.bitsPerPixel != 32)) {
+    return false;
+  }
+  uint32_t* bits = nullptr;
+  if (!MakeDib(fb.width, fb.height, fbDc_, fbBitmap_, fbOld_, bits)) {
+    Log().Print("qvViewer: Unable to create compatible DC\n");
+    ReleaseBitmaps();
+    return false;
+  }
+  fbBits_ = reinterpret_cast<uint8_t*>(bits);
+  fbStride_ = fb.width * 4;
+  fbView_ = fb;
+  const Channel red = ChannelFor(fb.EffectiveRedMask());
+  const Channel green = ChannelFor(fb.EffectiveGreenMask());
+  const Channel blue = ChannelFor(fb.EffectiveBlueMask());
+  plainCopy_ = fb.bitsPerPixel == 32 && red.mask == 0xFF0000u && green.mask == 0x00FF00u &&
+               blue.mask == 0x0000FFu;
+  red_ = red;
+  green_ = green;
+  blue_ = blue;
+  if (fb.bitsPerPixel == 16) {
+    lut16_.resize(65536);
+    for (uint32_t v = 0; v < 65536; ++v) {
+      lut16_[v] = Expand(v, red) << 16 | Expand(v, green) << 8 | Expand(v, blue);
+    }
+  }
+  return true;
+}
+
+void WinViewerWindow::ReleaseBitmaps() {
+  ReleaseScaled();
+  FreeDib(fbDc_, fbBitmap_, fbOld_);
+  fbBits_ = nullptr;
+  fbView_ = FramebufferView{};
+  lut16_.clear();
+  lut16_.shrink_to_fit();
+}
+
+void WinViewerWindow::CopyToBitmap(const Rect& wanted) {
+  const Rect r = Intersect(wanted, {0, 0, fbView_.width, fbView_.height});
+  if (r.IsEmpty() || fbBits_ == nullptr) return;
+  const int bpp = fbView_.bitsPerPixel / 8;
+  for (int y = r.top; y < r.bottom; ++y) {
+    const uint8_t* src = fbView_.pixels + static_cast<size_t>(y) * fbView_.bytesPerRow +
+                         static_cast<size_t>(r.left) * bpp;
+    auto* dst = reinterpret_cast<uint32_t*>(fbBits_ + static_cast<size_t>(y) * fbStride_) + r.left;
+    const int n = r.Width();
+    if (plainCopy_) {
+      std::memcpy(dst, src, static_cast<size_t>(n) * 4);
+    } else if (bpp == 2) {
+      for (int x = 0; x < n; ++x) dst[x] = lut16_[src[2 * x] | src[2 * x + 1] << 8];
+    } else {
+      for (int x = 0; x < n; ++x) {
+        const uint32_t v = static_cast<uint32_t>(src[4 * x]) | src[4 * x + 1] << 8 |
+                           src[4 * x + 2] << 16 | static_cast<uint32_t>(src[4 * x + 3]) << 24;
+        dst[x] = Expand(v, red_) << 16 | Expand(v, green_) << 8 | Expand(v, blue_);
+      }
+    }
+  }
+}
+
+Rect WinViewerWindow::ImageRect() const {
+  const int w = transform_.scaled ? framebuffer_.width * transform_.sx / 100 : framebuffer_.width;
+  const int h = transform_.scaled ? framebuffer_.height * transform_.sy / 100 : framebuffer_.height;
+  const int left = transform_.offX - transform_.scrollX;
+  const int top = transform_.offY - transform_.scrollY;
+  return {left, top, left + w, top + h};
+}
+
+void WinViewerWindow::Paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd_, &ps);
+  const Rect p{ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom};
+  if (p.IsEmpty()) {
+    EndPaint(hwnd_, &ps);
+    return;
+  }
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  const bool ready = placed_ && fbBits_ != nullptr && source_.IsReceiving() &&
+                     EnsureBackBuffer({client.right, client.bottom});
+  if (!ready) {
+    FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    EndPaint(hwnd_, &ps);
+    return;
+  }
+  PaintImage(p);
+  PaintCursor(p);
+  BitBlt(dc, p.left, p.top, p.Width(), p.Height(), backDc_, p.left, p.top, SRCCOPY);
+  EndPaint(hwnd_, &ps);
+}
+
+bool WinViewerWindow::EnsureBackBuffer(Extent client) {
+  if (backDc_ != nullptr && backSize_.width >= client.width &&
+      backSize_.height >= client.height) {
+    return true;
+  }
+  const Extent size{std::max({client.width, backSize_.width, 1}),
+                    std::max({client.height, backSize_.height, 1})};
+  FreeDib(backDc_, backBitmap_, backOld_);
+  backSize_ = {};
+  uint32_t* bits = nullptr;
+  if (!MakeDib(size.width, size.height, backDc_, backBitmap_, backOld_, bits)) {
+    FreeDib(backDc_, backBitmap_, backOld_);
+    return false;
+  }
+  backSize_ = size;
+  return true;
+}
+
+void WinViewerWindow::PaintImage(const Rect& p) {
+  const RECT all = ToRECT(p);
+  FillRect(backDc_, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  const Rect image = ImageRect();
+  const Rect d = Intersect(p, image);
+  if (d.IsEmpty()) return;
+  if (!transform_.scaled) {
+    const int sx = d.left - image.left;
+    const int sy = d.top - image.top;
+    CopyToBitmap({sx, sy, sx + d.Width(), sy + d.Height()});
+    BitBlt(backDc_, d.left, d.top, d.Width(), d.Height(), fbDc_, sx, sy, SRCCOPY);
+    return;
+  }
+  if (scaledStale_) UpdateScaled({0, 0, framebuffer_.width, framebuffer_.height});
+  BitBlt(backDc_, d.left, d.top, d.Width(), d.Height(), scaledDc_, d.left - image.left,
+         d.top - image.top, SRCCOPY);
+}
+
+void WinViewerWindow::UpdateScaled(const Rect& source) {
+  if (scaledDc_ == nullptr) return;
+  const int W = framebuffer_.width;
+  const int H = framebuffer_.height;
+  const Rect whole{0, 0, W, H};
+  Rect r = Intersect(source, whole);
+  if (scaledStale_) {
+    r = whole;
+    scaledStale_ = false;
+  }
+  if (r.IsEmpty()) return;
+  // Whole blocks around r, one more on every side for the filter's reach.
+  const int g = std::gcd(transform_.sx, 100);
+  const int from = 100 / g;
+  const int to = transform_.sx / g;
+  const int bl = std::max(0, r.left / from - 1);
+  const int bt = std::max(0, r.top / from - 1);
+  const int br = (r.right + from - 1) / from + 1;
+  const int bb = (r.bottom + from - 1) / from + 1;
+  const Rect s{bl * from, bt * from, std::min(W, br * from), std::min(H, bb * from)};
+  // The last, partial block ends where the shown image ends.
+  const Rect d{bl * to, bt * to, s.right == W ? scaledSize_.width : br * to,
+               s.bottom == H ? scaledSize_.height : bb * to};
+  if (s.IsEmpty() || d.IsEmpty()) return;
+  CopyToBitmap(s);
+  SetStretchBltMode(scaledDc_, HALFTONE);
+  SetBrushOrgEx(scaledDc_, 0, 0, nullptr);
+  StretchBlt(scaledDc_, d.left, d.top, d.Width(), d.Height(), fbDc_, s.left, s.top, s.Width(),
+             s.Height(), SRCCOPY);
+}
+
+void WinViewerWindow::ReleaseScaled() {
+  FreeDib(scaledDc_, scaledBitmap_, scaledOld_);
+  scaledSize_ = {};
+  scaledStale_ = false;
+}
+
+void WinViewerWindow::PaintCursor(const Rect& p) {
+  std::lock_guard<std::mutex> lock(source_.CursorLock());
+  RemoteCursorState& s = source_.CursorState();
+  const CursorDraw d = TakeCursorForPaint(s, transform_.scrollX, transform_.scrollY);
+  const RemoteCursorImage& image = s.image;
+  const size_t pixels = static_cast<size_t>(std::max(image.width, 0)) *
+                        static_cast<size_t>(std::max(image.height, 0));
+  if (!s.hasImage || pixels == 0 || image.argb.size() < pixels) return;
+  const Rect target = PlaceCursor(d.originX, d.originY, d.width, d.height, transform_);
+  // Nothing of the cursor lands in the margins: drawing stops at the
+  // image's edges, so a cursor over the edge of a letter-boxed image leaves
+  // no trace there when it moves on.
+  const Rect clip = Intersect(Intersect(target, ImageRect()), p);
+  if (clip.IsEmpty()) return;
+  if (cursorSize_.width != image.width || cursorSize_.height != image.height) {
+    FreeDib(cursorDc_, cursorBitmap_, cursorOld_);
+    FreeDib(invertDc_, invertBitmap_, invertOld_);
+    cursorSize_ = {};
+    if (!MakeDib(image.width, image.height, cursorDc_, cursorBitmap_, cursorOld_, cursorBits_) ||
+        !MakeDib(image.width, image.height, invertDc_, invertBitmap_, invertOld_, invertBits_)) {
+      FreeDib(cursorDc_, cursorBitmap_, cursorOld_);
+      FreeDib(invertDc_, invertBitmap_, invertOld_);
+      return;
+    }
+    cursorSize_ = {image.width, image.height};
+  }
+  std::memcpy(cursorBits_, image.argb.data(), pixels * 4);
+  const bool inverts = image.invert.size() >= pixels;
+  if (inverts) {
+    for (size_t i = 0; i < pixels; ++i) invertBits_[i] = image.invert[i] ? 0x00FFFFFFu : 0u;
+  }
+  const int saved = SaveDC(backDc_);
+  IntersectClipRect(backDc_, clip.left, clip.top, clip.right, clip.bottom);
+  BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  AlphaBlend(backDc_, target.left, target.top, target.Width(), target.Height(), cursorDc_, 0, 0,
+             image.width, image.height, blend);
+  if (inverts) {
+    // Inverting pixels (text cursors): XOR white over the picture.
+    SetStretchBltMode(backDc_, COLORONCOLOR);
+    StretchBlt(backDc_, target.left, target.top, target.Width(), target.Height(), invertDc_, 0, 0,
+               image.width, image.height, SRCINVERT);
+  }
+  RestoreDC(backDc_, saved);
+}
+
+// ---------------------------------------------------------------------------
+// Messages (GUI thread).
+
+void WinViewerWindow::PostCommand(int id) {
+  PostMessageA(hwnd_, kCommandMessage, static_cast<WPARAM>(id), 0);
+}
+
+LRESULT CALLBACK WinViewerWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* window = reinterpret_cast<WinViewerWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (window == nullptr || window->hwnd_ != hwnd) return DefWindowProcA(hwnd, msg, wp, lp);
+  return window->Handle(msg, wp, lp);
+}
+
+LRESULT WinViewerWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CREATE:
+      return 0;
+    case WM_DESTROY:
+      WindowGone();
+      return 0;
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // every paint covers its whole rectangle
+    case WM_WINDOWPOSCHANGED:
+    case WM_SIZE: {
+      const bool visible = IsWindowVisible(hwnd_) && !IsIconic(hwnd_);
+      if (visible && !shown_.load(std::memory_order_relaxed)) {
+        // The whole window is painted on show; older rectangles are covered.
+        std::lock_guard<std::mutex> lock(callMutex_);
+        pendingCount_ = 0;
+        scaledStale_ = true;  // changes made while hidden were not stretched
+      }
+      shown_.store(visible, std::memory_order_relaxed);
+      SizeChanged();
+      return 0;
+    }
+    case WM_SIZING:
+      LimitDrag(wp, *reinterpret_cast<RECT*>(lp));
+      return TRUE;
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+      OnScroll(msg == WM_HSCROLL, wp);
+      return 0;
+    case WM_MOUSEWHEEL: {
+      // Three lines of two pixels per notch, as the scroll bar's arrows.
+      const int notches = GET_WHEEL_DELTA_WPARAM(wp) / WHEEL_DELTA;
+      ScrollBy(0, -notches * 3 * 2);
+      return 0;
+    }
+    case WM_SETCURSOR:
+      if (GetFocus() == hwnd_) return DefWindowProcA(hwnd_, msg, wp, lp);
+      SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+      return 0;
+    case WM_KEYUP:
+      if (wp == VK_ESCAPE && fullScreen_) PostCommand(ID_FULL_SCREEN);
+      return 0;
+    case WM_SYSKEYUP:
+      if (wp == VK_RETURN) PostCommand(ID_FULL_SCREEN);
+      return 0;
+    case WM_CHAR:
+    case WM_SYSCHAR:
+      return 0;
+    case WM_COMMAND:
+    case WM_SYSCOMMAND:
+      switch (LOWORD(wp)) {
+        case ID_ABOUT:
+        case ID_HIDE_WINDOW:
+        case ID_FULL_SCREEN:
+        case ID_SETTINGS:
+        case ID_REQUEST_REFRESH:
+          PostCommand(LOWORD(wp));
+          break;
+        default:
+          break;
+      }
+      return DefWindowProcA(hwnd_, msg, wp, lp);
+    case WM_TIMER:
+      if (wp == kFrameTimer) {
+        KillTimer(hwnd_, kFrameTimer);
+        frameTimerActive_ = false;
+        PaintFrame();
+      }
+      return 0;
+    case kWakeMessage:
+      ServeRequests();
+      return 0;
+    case kCommandMessage:
+      if (commandHandler_) commandHandler_(static_cast<int>(wp));
+      return 0;
+    default:
+      return DefWindowProcA(hwnd_, msg, wp, lp);
+  }
+}
+
+}  // namespace qc

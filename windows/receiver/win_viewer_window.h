@@ -1,0 +1,206 @@
+// WinViewerWindow: the receiver's viewer window on Windows ("Quillview
+// viewer class"). It shows the sender's screen at its own pixel size with
+// scroll bars, or full screen scaled down to fit (half-tone stretching) and
+// centred, with the sender's cursor drawn over it, and it is the viewer
+// core's ViewerSurface.
+//
+// Use from qvrecv.exe (all on the GUI thread):
+//
+//   qc::qvViewer viewer;
+//   qc::WinViewerWindow window(viewer);       // the viewer outlives the window
+//   window.SetCommandHandler([&](int id) { tray.OnCommand(id); });
+//   window.Start(&tray, port, fullScreenSetting);   // window + qvViewer::Init
+//   window.ShowViewer(false / true);          // ID_HIDE_WINDOW / ID_SHOW_WINDOW
+//   window.SetFullScreen(on);                 // ID_FULL_SCREEN
+//   window.SetRestarting(); window.Stop();    // restart: Stop, then Start again
+//   window.Stop();                            // program end
+//
+// Start creates the window, hidden until the first init message has arrived
+// (the update thread's PlaceWindow); Stop ends the viewer and destroys the
+// window. A window destroyed without SetRestarting() (the user closed it, or
+// the program ends) ends the program through the owner's FatalStop(false).
+// The window's own commands (system menu: "Full Screen\tAlt+Enter", "Hide
+// Window", "Request Refresh", "Settings...", "About Quillview..."; Escape
+// in full screen and Alt+Enter: ID_FULL_SCREEN) are posted and reach the
+// command handler from the message loop; the window never acts on them
+// itself.
+//
+// Threads: every public method except the ViewerSurface ones runs on the
+// GUI thread. PlaceWindow (update thread) is served by the GUI thread while
+// the update thread waits; the wait ends at once when the viewer is stopping
+// (ViewerStopping), so Stop never deadlocks with an update thread inside it.
+// InvalidateFramebufferRect and UpdateWindow only record what is to be
+// painted and wake the GUI thread with a posted message: invalidated
+// rectangles accumulate and are painted together at most once per display
+// frame, so a flood of datagrams costs one paint per frame, not one per
+// datagram. UpdateWindow waits only when the frame it asked for is overdue
+// by more than two frame periods (a busy GUI thread).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "receiver/viewer/viewer_geometry.h"
+#include "receiver/viewer/viewer_source.h"
+
+namespace qc {
+
+// One colour field of the framebuffer's pixels: the right shift that brings
+// its top bit to bit 7, its width and its mask.
+struct ColourField {
+  int shift = 0;
+  int bits = 0;
+  uint32_t mask = 0;
+};
+
+class WinViewerWindow : public ViewerSurface {
+ public:
+  // source: the receiving side (qvViewer); not owned, it must outlive the
+  // window.
+  explicit WinViewerWindow(ViewerSource& source);
+  ~WinViewerWindow() override;
+  WinViewerWindow(const WinViewerWindow&) = delete;
+  WinViewerWindow& operator=(const WinViewerWindow&) = delete;
+
+  // Starts a cycle: creates the window (hidden) and initialises the source
+  // with this window as its surface. False when a step failed (logged);
+  // Stop() is still needed.
+  bool Start(ViewerOwner* owner, uint16_t port, bool fullScreenSetting);
+  // Ends the cycle: stops the source, destroys the window. Harmless when
+  // not started.
+  void Stop();
+  // The coming Stop is a restart: the window's end must not end the program.
+  void SetRestarting() { restarting_ = true; }
+
+  bool IsFullScreen() const { return fullScreen_; }
+  // Show (in the current mode) or hide the window; showing waits for the
+  // first init message's placement.
+  void ShowViewer(bool show);
+  // Enters or leaves full screen (only once placed).
+  void SetFullScreen(bool on);
+  void SetCommandHandler(std::function<void(int)> handler) { commandHandler_ = std::move(handler); }
+
+  // Scrolls the client area by (dx, dy), clamped; false when nothing moved.
+  bool ScrollBy(int dx, int dy);
+
+  // ViewerSurface (see viewer_surface.h for the threads).
+  void ViewerStarted() override;
+  void ViewerStopping() override;
+  void PlaceWindow() override;
+  void InvalidateFramebufferRect(const Rect& r) override;
+  void UpdateWindow() override;
+
+ private:
+  static constexpr int kPendingRects = 16;
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+  bool CreateViewerWindow();
+  void Wake();
+  void ServeRequests();
+  void ScheduleFrame();
+  void PaintFrame();
+  void DoPlaceWindow();
+  bool MakeFramebufferBitmap(const FramebufferView& fb);
+  void ReleaseBitmaps();
+  bool EnsureBackBuffer(Extent client);
+  Rect ImageRect() const;
+  void EnterFullScreen(bool logIt);
+  void LeaveFullScreen();
+  void SizeChanged();
+  void SetScrollBars();
+  void LimitDrag(WPARAM edge, RECT& r) const;
+  void OnScroll(bool horizontal, WPARAM wp);
+  void PostCommand(int id);
+  void Paint();
+  void CopyToBitmap(const Rect& source);
+  void UpdateScaled(const Rect& source);
+  void ReleaseScaled();
+  void PaintImage(const Rect& p);
+  void PaintCursor(const Rect& p);
+  void WindowGone();
+
+  ViewerSource& source_;
+  ViewerOwner* owner_ = nullptr;
+  std::function<void(int)> commandHandler_;
+  HWND hwnd_ = nullptr;  // set before the source's threads start, kept until they end
+
+  // GUI thread state.
+  ViewTransform transform_;
+  Extent framebuffer_;
+  Extent maxOuter_;  // mw x mh
+  Extent client_;    // cw x ch
+  bool fullScreenSetting_ = false;
+  bool fullScreen_ = false;
+  bool placed_ = false;
+  bool started_ = false;
+  bool windowGone_ = true;
+  bool restarting_ = false;
+  bool barsHidden_ = false;
+  bool inSizeChange_ = false;
+  bool frameTimerActive_ = false;
+  RECT savedRect_{};
+  int frameIntervalMs_ = 16;
+  std::chrono::steady_clock::time_point lastFrame_{};
+
+  // The framebuffer's copy as 32-bit RGB (a DIB section), brought up to date
+  // for the part each paint shows; the client-sized back buffer painting
+  // composes in; the cursor images.
+  FramebufferView fbView_;
+  bool plainCopy_ = false;  // 32-bit 8-8-8: rows are copied as they are
+  ColourField red_, green_, blue_;
+  std::vector<uint32_t> lut16_;  // 16-bit pixel -> 0x00RRGGBB
+  HDC fbDc_ = nullptr;
+  HBITMAP fbBitmap_ = nullptr;
+  HGDIOBJ fbOld_ = nullptr;
+  uint8_t* fbBits_ = nullptr;
+  int fbStride_ = 0;
+  // Full screen, scaled: the image at its shown size, kept up to date by
+  // stretching whole blocks of the framebuffer (a block of 100/g source
+  // pixels maps onto exactly sx/g shown ones, g = gcd(sx, 100)), so that a
+  // pixel comes out the same whichever update stretched it; paints copy
+  // from it. Stale after a time hidden: rebuilt whole by the next paint.
+  HDC scaledDc_ = nullptr;
+  HBITMAP scaledBitmap_ = nullptr;
+  HGDIOBJ scaledOld_ = nullptr;
+  Extent scaledSize_;
+  bool scaledStale_ = false;
+  HDC backDc_ = nullptr;
+  HBITMAP backBitmap_ = nullptr;
+  HGDIOBJ backOld_ = nullptr;
+  Extent backSize_;
+  HDC cursorDc_ = nullptr;
+  HBITMAP cursorBitmap_ = nullptr;   // premultiplied ARGB
+  HGDIOBJ cursorOld_ = nullptr;
+  HDC invertDc_ = nullptr;
+  HBITMAP invertBitmap_ = nullptr;   // white where the cursor inverts
+  HGDIOBJ invertOld_ = nullptr;
+  uint32_t* cursorBits_ = nullptr;
+  uint32_t* invertBits_ = nullptr;
+  Extent cursorSize_;
+
+  // Shared with the update thread.
+  std::mutex callMutex_;
+  std::condition_variable callDone_;
+  bool stopping_ = true;
+  bool placeRequested_ = false;
+  uint64_t placeTicket_ = 0;
+  uint64_t placeServed_ = 0;
+  bool frameDue_ = false;
+  std::chrono::steady_clock::time_point frameDueSince_{};
+  uint64_t frameRequested_ = 0;
+  uint64_t frameServed_ = 0;
+  int pendingCount_ = 0;
+  Rect pending_[kPendingRects];
+  std::atomic<bool> shown_{false};
+  std::atomic<bool> wakePosted_{false};
+};
+
+}  // namespace qc
