@@ -286,6 +286,14 @@ QC_LIVE_PIXELS void FramePainter::ConvertRect(const QRect& source) {
   }
 }
 
+const void* FramePainter::Rgb32Rows(int top, int count) {
+  if (layout_ == Layout::Xrgb32) {
+    return pixels_ + static_cast<size_t>(top) * width_ * 4;
+  }
+  ConvertRect(QRect(0, top, width_, count));
+  return converted_.constScanLine(top);
+}
+
 QC_LIVE_PIXELS void FramePainter::ScaleRect(const QRect& dest) {
   const int firstColumn = columns_.first[dest.left()];
   const int lastColumn = columns_.first[dest.right()] + columns_.count[dest.right()];

@@ -35,6 +35,14 @@ class FramePainter {
   bool Bind(const FramebufferView& framebuffer);
   void Unbind();
   bool IsBound() const { return pixels_ != nullptr; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  // Rows [top, top + count) of the bound framebuffer as 32-bit pixels
+  // 0x??RRGGBB (byte 3 is no alpha), Width() apart: the framebuffer itself
+  // when it holds that layout, else the rows converted into the painter's
+  // image. For the OpenGL view's texture uploads.
+  const void* Rgb32Rows(int top, int count);
 
   // Scale percentage 1..100 (100: unscaled); builds the filter tables.
   void SetScale(int percent);

@@ -48,6 +48,7 @@
 #include <mutex>
 
 #include "receiver/viewer/frame_painter.h"
+#include "receiver/viewer/gl_frame_view.h"
 #include "receiver/viewer/receiver_commands.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
@@ -100,6 +101,9 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   uint64_t FramesPainted() const { return framesPainted_; }
   // True while invalidated areas wait for their frame.
   bool PaintPending();
+  // The OpenGL view when the window draws with it (GlFrameView::Chosen when
+  // the window was made), else null: the CPU path (FramePainter).
+  GlFrameView* GlView() const { return glView_; }
 
   // ViewerSurface (see viewer_surface.h for the threads).
   void ViewerStarted() override;
@@ -109,6 +113,7 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   void UpdateWindow() override;
 
  protected:
+  bool viewportEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
@@ -138,6 +143,8 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   void OnScrollAction(Qt::Orientation orientation, int action);
   void PostCommand(int id);
   void PaintCursor(QPainter& painter);
+  void FillGlScene(GlFrameView::Scene& scene);
+  void ScrollPicture(int dx, int dy);
   void UpdatePointer();
   void WindowGone();
   FrameMargins CurrentFrameMargins() const;
@@ -148,7 +155,8 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   QMenu* menu_ = nullptr;
 
   // GUI thread state.
-  FramePainter painter_;
+  FramePainter painter_;          // the CPU path; the GL view's pixel source
+  GlFrameView* glView_ = nullptr;  // the viewport when drawing with OpenGL
   ViewTransform transform_;      // scroll position, scale, offsets
   Extent framebuffer_;           // W x H once placed
   Extent maxOuter_;              // mw x mh
