@@ -9,6 +9,8 @@ namespace qc {
 namespace {
 
 constexpr uint32_t kOpaque = 0xff000000u;
+// Destination rows with up to this many source rows are blended in one pass.
+constexpr int kFusedTaps = 4;
 
 // The framebuffer's pixels are read here while the update thread may write
 // them (a frame may show a band half old, half new; the next frame, which
@@ -63,6 +65,45 @@ QC_LIVE_PIXELS inline void AccumulateRow(const uint8_t* bytes, int span, uint16_
   }
 }
 
+// The same sums for one destination row whose kTaps (1..4) source rows are
+// all at hand: each 16-byte column chunk of every row is loaded once, summed
+// in registers and rounded at once, with no column sums kept in memory.
+template <int kTaps>
+QC_LIVE_PIXELS inline void BlendRows(const uint8_t* const* rows, const uint16_t* weights, int lanes,
+                                     uint8_t* out) {
+  // Held in locals: `out` may alias anything, which would reload them.
+  const uint8_t* row[kTaps];
+  U16x8 weight[kTaps];
+  for (int k = 0; k < kTaps; ++k) {
+    row[k] = rows[k];
+    weight[k] = U16x8{} + weights[k];
+  }
+  int i = 0;
+  for (; i + 16 <= lanes; i += 16) {
+    U16x8 low = {}, high = {};
+    for (int k = 0; k < kTaps; ++k) {
+      U8x16 v;
+      std::memcpy(&v, row[k] + i, 16);
+      low += __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7), U16x8) *
+             weight[k];
+      high += __builtin_convertvector(
+                  __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15), U16x8) *
+              weight[k];
+    }
+    const U8x8 a = __builtin_convertvector((low + 50) / 100, U8x8);
+    const U8x8 b = __builtin_convertvector((high + 50) / 100, U8x8);
+    const U8x16 both = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    std::memcpy(out + i, &both, 16);
+  }
+  for (; i < lanes; ++i) {
+    unsigned sum = 0;
+    for (int k = 0; k < kTaps; ++k) {
+      sum += row[k][i] * weights[k];
+    }
+    out[i] = static_cast<uint8_t>((sum + 50) / 100);
+  }
+}
+
 // One destination pixel from the column bytes at `columns`: up to four taps
 // (zero weights pad the shorter ones) from one 16-byte load with the weights
 // spread over the lanes (kTaps 4), otherwise tap by tap (kTaps 0).
@@ -95,6 +136,33 @@ QC_LIVE_PIXELS inline uint32_t Gather(const uint8_t* columns, const uint16_t* la
   uint32_t pixel;
   std::memcpy(&pixel, &bytes, 4);
   return pixel | kOpaque;
+}
+
+// Two neighbouring destination pixels of up to four taps each, as Gather<4>
+// does for one: the two sums share one rounding, one pack and one store.
+QC_LIVE_PIXELS inline void GatherPair(const uint8_t* columnsA, const uint8_t* columnsB,
+                                      const uint16_t* lanes, uint32_t* out) {
+  U8x16 a, b;
+  std::memcpy(&a, columnsA, 16);
+  std::memcpy(&b, columnsB, 16);
+  U16x8 w[4];
+  std::memcpy(w, lanes, sizeof w);
+  const U16x8 sumA =
+      __builtin_convertvector(__builtin_shufflevector(a, a, 0, 1, 2, 3, 4, 5, 6, 7), U16x8) * w[0] +
+      __builtin_convertvector(__builtin_shufflevector(a, a, 8, 9, 10, 11, 12, 13, 14, 15), U16x8) *
+          w[1];
+  const U16x8 sumB =
+      __builtin_convertvector(__builtin_shufflevector(b, b, 0, 1, 2, 3, 4, 5, 6, 7), U16x8) * w[2] +
+      __builtin_convertvector(__builtin_shufflevector(b, b, 8, 9, 10, 11, 12, 13, 14, 15), U16x8) *
+          w[3];
+  // Taps 0 + 2 and 1 + 3 of A in the low half, of B in the high half.
+  const U16x8 sum = __builtin_shufflevector(sumA, sumB, 0, 1, 2, 3, 8, 9, 10, 11) +
+                    __builtin_shufflevector(sumA, sumB, 4, 5, 6, 7, 12, 13, 14, 15);
+  const U8x8 bytes = __builtin_convertvector((sum + 50) / 100, U8x8);
+  uint64_t pixels;
+  std::memcpy(&pixels, &bytes, 8);
+  pixels |= 0xff000000ff000000ull;
+  std::memcpy(out, &pixels, 8);
 }
 
 inline uint32_t Expand(uint32_t value, int bits) {
@@ -158,7 +226,7 @@ bool FramePainter::Bind(const FramebufferView& fb) {
     return false;
   }
   converted_.fill(Qt::black);
-  rowBuffer_.assign(static_cast<size_t>(width), 0);
+  rowBuffer_.assign(static_cast<size_t>(width) * kFusedTaps, 0);
   accumulator_.assign(static_cast<size_t>(width) * 4, 0);
   pixels_ = fb.pixels;
   width_ = width;
@@ -300,20 +368,38 @@ QC_LIVE_PIXELS void FramePainter::ScaleRect(const QRect& dest) {
   const int span = lastColumn - firstColumn;
   uint16_t* acc = accumulator_.data();
   uint8_t* columns = columnBytes_.data();
+  // Source row y's span as bytes: read in place from a framebuffer of the
+  // right layout (the pad byte's lane is summed but never used), else
+  // fetched into row buffer `slot`.
+  auto sourceRow = [&](int y, int slot) QC_LIVE_PIXELS -> const uint8_t* {
+    if (layout_ == Layout::Xrgb32) {
+      return pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(firstColumn)) * 4;
+    }
+    uint32_t* buffer = rowBuffer_.data() + static_cast<size_t>(slot) * width_;
+    FetchRow(y, firstColumn, span, buffer);
+    return reinterpret_cast<const uint8_t*>(buffer);
+  };
   for (int dy = dest.top(); dy <= dest.bottom(); ++dy) {
     const int rowTaps = rows_.count[dy];
+    const int firstRow = rows_.first[dy];
     const uint16_t* rowWeights = &rows_.weights[rows_.offset[dy]];
-    for (int k = 0; k < rowTaps; ++k) {
-      const int y = rows_.first[dy] + k;
-      const uint8_t* bytes;
-      if (layout_ == Layout::Xrgb32) {
-        // Read in place: the pad byte's lane is summed but never used.
-        bytes = pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(firstColumn)) * 4;
-      } else {
-        FetchRow(y, firstColumn, span, rowBuffer_.data());
-        bytes = reinterpret_cast<const uint8_t*>(rowBuffer_.data());
+    if (rowTaps <= kFusedTaps) {
+      const uint8_t* rows[kFusedTaps];
+      for (int k = 0; k < rowTaps; ++k) {
+        rows[k] = sourceRow(firstRow + k, k);
       }
-      AccumulateRow(bytes, span, rowWeights[k], k == 0, k == rowTaps - 1, acc, columns);
+      switch (rowTaps) {
+        case 1: BlendRows<1>(rows, rowWeights, span * 4, columns); break;
+        case 2: BlendRows<2>(rows, rowWeights, span * 4, columns); break;
+        case 3: BlendRows<3>(rows, rowWeights, span * 4, columns); break;
+        default: BlendRows<4>(rows, rowWeights, span * 4, columns); break;
+      }
+    } else {
+      // Below 34 %: row by row through the column sums.
+      for (int k = 0; k < rowTaps; ++k) {
+        AccumulateRow(sourceRow(firstRow + k, 0), span, rowWeights[k], k == 0, k == rowTaps - 1,
+                      acc, columns);
+      }
     }
     auto* out = reinterpret_cast<uint32_t*>(scaled_.scanLine(dy));
     if (columns_.stride <= 4) {
@@ -331,7 +417,14 @@ QC_LIVE_PIXELS void FramePainter::GatherRow(const uint8_t* columns, int firstCol
   const uint16_t* weights = columns_.weights.data();
   const uint16_t* lanes = laneWeights_.data();
   const int* first = columns_.first.data();
-  for (int dx = left; dx <= right; ++dx) {
+  int dx = left;
+  if constexpr (kTaps == 4) {
+    for (; dx + 1 <= right; dx += 2) {
+      GatherPair(columns + 4 * (first[dx] - firstColumn), columns + 4 * (first[dx + 1] - firstColumn),
+                 lanes + static_cast<size_t>(dx) * 16, out + dx);
+    }
+  }
+  for (; dx <= right; ++dx) {
     out[dx] = Gather<kTaps>(columns + 4 * (first[dx] - firstColumn),
                             lanes + static_cast<size_t>(dx) * 16,
                             weights + static_cast<size_t>(dx) * stride, stride);

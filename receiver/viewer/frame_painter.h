@@ -95,7 +95,7 @@ class FramePainter {
   int scale_ = 100;
   QImage scaled_;     // scaled image size
   Taps columns_, rows_;
-  std::vector<uint32_t> rowBuffer_;   // one fetched source row span
+  std::vector<uint32_t> rowBuffer_;   // up to four fetched source row spans
   std::vector<uint16_t> accumulator_; // per source column: four byte-lane sums
   std::vector<uint8_t> columnBytes_;  // per source column: the rounded sums
   std::vector<uint16_t> laneWeights_; // per destination column: 4 taps x 4 lanes
