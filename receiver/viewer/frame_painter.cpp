@@ -2,7 +2,11 @@
 
 #include <QPainter>
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace qc {
 
@@ -11,6 +15,10 @@ namespace {
 constexpr uint32_t kOpaque = 0xff000000u;
 // Destination rows with up to this many source rows are blended in one pass.
 constexpr int kFusedTaps = 4;
+// Scaled paints of at least this many pixels (about 200 rows of a full
+// screen) are split over two threads; a band of a few text lines is not
+// worth the hand-over.
+constexpr int64_t kSplitPixels = 256 * 1024;
 
 // The framebuffer's pixels are read here while the update thread may write
 // them (a frame may show a band half old, half new; the next frame, which
@@ -178,6 +186,65 @@ inline uint32_t Expand(uint32_t value, int bits) {
 
 }  // namespace
 
+// The helper thread of split paints: runs one job at a time, handed over
+// and waited for under its mutex (which orders the job's writes before the
+// paint that uses them).
+class FramePainter::HelperThread {
+ public:
+  // Rows of the scaled image: which, and where it lies.
+  struct Job {
+    QRect dest;
+    uint8_t* bits = nullptr;
+    size_t bytesPerLine = 0;
+  };
+  explicit HelperThread(std::function<void(const Job&)> work)
+      : work_(std::move(work)), thread_([this] { Run(); }) {}
+  ~HelperThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  void Start(const Job& job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = job;
+      pending_ = true;
+    }
+    wake_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return !pending_; });
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return quit_ || pending_; });
+      if (quit_) {
+        return;
+      }
+      lock.unlock();
+      work_(job_);
+      lock.lock();
+      pending_ = false;
+      done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  const std::function<void(const Job&)> work_;
+  Job job_;
+  bool pending_ = false;
+  bool quit_ = false;
+  std::thread thread_;  // last: starts once the rest is ready
+};
+
 FramePainter::FramePainter() = default;
 FramePainter::~FramePainter() = default;
 
@@ -226,8 +293,10 @@ bool FramePainter::Bind(const FramebufferView& fb) {
     return false;
   }
   converted_.fill(Qt::black);
-  rowBuffer_.assign(static_cast<size_t>(width) * kFusedTaps, 0);
-  accumulator_.assign(static_cast<size_t>(width) * 4, 0);
+  for (Scratch& scratch : scratch_) {
+    scratch.rowBuffer.assign(static_cast<size_t>(width) * kFusedTaps, 0);
+    scratch.accumulator.assign(static_cast<size_t>(width) * 4, 0);
+  }
   pixels_ = fb.pixels;
   width_ = width;
   height_ = height;
@@ -318,7 +387,9 @@ void FramePainter::SetScale(int percent) {
   BuildTaps(height_, percent, rows_);
   // The gather reads 16 bytes from a pixel's first tap: padded taps read
   // past the last column (with weight zero).
-  columnBytes_.assign(static_cast<size_t>(width_ + 4) * 4, 0);
+  for (Scratch& scratch : scratch_) {
+    scratch.columnBytes.assign(static_cast<size_t>(width_ + 4) * 4, 0);
+  }
   laneWeights_.assign(columns_.stride <= 4 ? columns_.first.size() * 16 : 0, 0);
   for (size_t d = 0; d < laneWeights_.size() / 16; ++d) {
     for (int k = 0; k < columns_.stride; ++k) {
@@ -362,12 +433,36 @@ const void* FramePainter::Rgb32Rows(int top, int count) {
   return converted_.constScanLine(top);
 }
 
-QC_LIVE_PIXELS void FramePainter::ScaleRect(const QRect& dest) {
+void FramePainter::ScaleRect(const QRect& dest) {
+  // Rows are written through a pointer taken here: QImage::scanLine() is
+  // not for two threads at once.
+  uint8_t* bits = scaled_.bits();
+  const auto bytesPerLine = static_cast<size_t>(scaled_.bytesPerLine());
+  if (static_cast<int64_t>(dest.width()) * dest.height() < kSplitPixels ||
+      std::thread::hardware_concurrency() < 2) {
+    ScaleRows(dest, scratch_[0], bits, bytesPerLine);
+    return;
+  }
+  if (helper_ == nullptr) {
+    helper_ = std::make_unique<HelperThread>([this](const HelperThread::Job& job) {
+      ScaleRows(job.dest, scratch_[1], job.bits, job.bytesPerLine);
+    });
+  }
+  const int middle = dest.top() + dest.height() / 2;
+  const QRect top(dest.left(), dest.top(), dest.width(), middle - dest.top());
+  const QRect bottom(dest.left(), middle, dest.width(), dest.bottom() + 1 - middle);
+  helper_->Start({bottom, bits, bytesPerLine});
+  ScaleRows(top, scratch_[0], bits, bytesPerLine);
+  helper_->Wait();
+}
+
+QC_LIVE_PIXELS void FramePainter::ScaleRows(const QRect& dest, Scratch& scratch,
+                                            uint8_t* scaledBits, size_t bytesPerLine) const {
   const int firstColumn = columns_.first[dest.left()];
   const int lastColumn = columns_.first[dest.right()] + columns_.count[dest.right()];
   const int span = lastColumn - firstColumn;
-  uint16_t* acc = accumulator_.data();
-  uint8_t* columns = columnBytes_.data();
+  uint16_t* acc = scratch.accumulator.data();
+  uint8_t* columns = scratch.columnBytes.data();
   // Source row y's span as bytes: read in place from a framebuffer of the
   // right layout (the pad byte's lane is summed but never used), else
   // fetched into row buffer `slot`.
@@ -375,7 +470,7 @@ QC_LIVE_PIXELS void FramePainter::ScaleRect(const QRect& dest) {
     if (layout_ == Layout::Xrgb32) {
       return pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(firstColumn)) * 4;
     }
-    uint32_t* buffer = rowBuffer_.data() + static_cast<size_t>(slot) * width_;
+    uint32_t* buffer = scratch.rowBuffer.data() + static_cast<size_t>(slot) * width_;
     FetchRow(y, firstColumn, span, buffer);
     return reinterpret_cast<const uint8_t*>(buffer);
   };
@@ -401,7 +496,7 @@ QC_LIVE_PIXELS void FramePainter::ScaleRect(const QRect& dest) {
                       acc, columns);
       }
     }
-    auto* out = reinterpret_cast<uint32_t*>(scaled_.scanLine(dy));
+    auto* out = reinterpret_cast<uint32_t*>(scaledBits + static_cast<size_t>(dy) * bytesPerLine);
     if (columns_.stride <= 4) {
       GatherRow<4>(columns, firstColumn, dest.left(), dest.right(), out);
     } else {

@@ -8,12 +8,15 @@
 // that follows the update corrects.
 //
 // Nothing is allocated per paint: Bind() and SetScale() size the conversion
-// image, the scaled image and the filter tables once.
+// image, the scaled image and the filter tables once. A scaled paint of a
+// large area (a full frame) runs half of its rows on a helper thread and
+// returns when both halves are done.
 #pragma once
 
 #include <QImage>
 #include <QRect>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "receiver/viewer/framebuffer.h"
@@ -76,7 +79,17 @@ class FramePainter {
   void FetchRow(int y, int x0, int count, uint32_t* out) const;
   uint32_t ToRgb32(uint32_t value) const;
   void ConvertRect(const QRect& source);
+  // Per-thread working rows of the scaler.
+  struct Scratch {
+    std::vector<uint32_t> rowBuffer;    // up to four fetched source row spans
+    std::vector<uint16_t> accumulator;  // per source column: four byte-lane sums
+    std::vector<uint8_t> columnBytes;   // per source column: the rounded sums
+  };
+  class HelperThread;
+
   void ScaleRect(const QRect& dest);
+  void ScaleRows(const QRect& dest, Scratch& scratch, uint8_t* scaledBits,
+                 size_t bytesPerLine) const;
   template <int kTaps>
   void GatherRow(const uint8_t* columns, int firstColumn, int left, int right,
                  uint32_t* out) const;
@@ -95,10 +108,12 @@ class FramePainter {
   int scale_ = 100;
   QImage scaled_;     // scaled image size
   Taps columns_, rows_;
-  std::vector<uint32_t> rowBuffer_;   // up to four fetched source row spans
-  std::vector<uint16_t> accumulator_; // per source column: four byte-lane sums
-  std::vector<uint8_t> columnBytes_;  // per source column: the rounded sums
   std::vector<uint16_t> laneWeights_; // per destination column: 4 taps x 4 lanes
+  // Large scaled paints are split in two: the top half here, the bottom
+  // half on a helper thread (started with the first such paint, on
+  // machines with more than one core).
+  Scratch scratch_[2];
+  std::unique_ptr<HelperThread> helper_;
 };
 
 }  // namespace qc

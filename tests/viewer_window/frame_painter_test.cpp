@@ -162,5 +162,24 @@ TEST(FramePainter, ScaledPaintsMatchInPiecesAndAtSixteenBits) {
   EXPECT_EQ(PaintInto(f16, {48, 24}, {0, 0, 48, 24}), PaintInto(f32, {48, 24}, {0, 0, 48, 24}));
 }
 
+// A large scaled paint is split over two threads; its rows come out as
+// when painted band by band on one.
+TEST(FramePainter, ALargeScaledPaintEqualsItsBands) {
+  std::vector<uint32_t> px(1000 * 800);
+  test::FillPattern32(reinterpret_cast<uint8_t*>(px.data()), 1000, 800);
+  FramePainter fp;
+  ASSERT_TRUE(Bind(fp, px.data(), 1000, 800, 32));
+  fp.SetScale(67);
+  const QRect all(0, 0, 670, 536);
+  const QImage whole = PaintInto(fp, all.size(), all);
+  QImage bands(all.size(), QImage::Format_RGB32);
+  bands.fill(Qt::red);
+  {
+    QPainter p(&bands);
+    for (int y = 0; y < all.height(); y += 41) fp.Paint(p, QRect(0, y, 670, 41) & all, 0, 0, 0, 0);
+  }
+  EXPECT_EQ(whole, bands);
+}
+
 }  // namespace
 }  // namespace qc
