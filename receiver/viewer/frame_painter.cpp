@@ -39,6 +39,7 @@ typedef uint8_t U8x8 __attribute__((vector_size(8)));
 typedef uint8_t U8x16 __attribute__((vector_size(16)));
 typedef uint16_t U16x4 __attribute__((vector_size(8)));
 typedef uint16_t U16x8 __attribute__((vector_size(16)));
+typedef uint32_t U32x4 __attribute__((vector_size(16)));
 
 // Sums the weighted source row `bytes` (span pixels of four bytes) into
 // the column sums `acc`; the first tap of a row stores instead of adding,
@@ -323,15 +324,24 @@ QC_LIVE_PIXELS void FramePainter::FetchRow(int y, int x0, int count, uint32_t* o
   const uint8_t* src =
       pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(x0)) * bytesPerPixel_;
   switch (layout_) {
-    case Layout::Xrgb32:
-      // The pad byte is not alpha: force the result opaque. Pixel by pixel
-      // (not one memcpy call), so that the reads stay plain loads.
-      for (int i = 0; i < count; ++i) {
+    case Layout::Xrgb32: {
+      // The pad byte is not alpha: force the result opaque. Four pixels at
+      // a time in plain vector loads (not one memcpy call, so that the
+      // reads stay plain loads).
+      int i = 0;
+      for (; i + 4 <= count; i += 4) {
+        U32x4 v;
+        std::memcpy(&v, src + 4 * i, 16);
+        v |= kOpaque;
+        std::memcpy(out + i, &v, 16);
+      }
+      for (; i < count; ++i) {
         uint32_t v;
         std::memcpy(&v, src + 4 * i, 4);
         out[i] = v | kOpaque;
       }
       break;
+    }
     case Layout::Lut16:
       for (int i = 0; i < count; ++i) {
         uint16_t v;
