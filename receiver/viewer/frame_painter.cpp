@@ -436,11 +436,14 @@ QC_LIVE_PIXELS void FramePainter::ConvertRect(const QRect& source) {
 }
 
 const void* FramePainter::Rgb32Rows(int top, int count) {
-  if (layout_ == Layout::Xrgb32) {
-    return pixels_ + static_cast<size_t>(top) * width_ * 4;
-  }
   ConvertRect(QRect(0, top, width_, count));
   return converted_.constScanLine(top);
+}
+
+QC_LIVE_PIXELS void FramePainter::CopyRgb32Rows(int top, int count, uint32_t* out) const {
+  for (int y = top; y < top + count; ++y, out += width_) {
+    FetchRow(y, 0, width_, out);
+  }
 }
 
 void FramePainter::ScaleRect(const QRect& dest) {

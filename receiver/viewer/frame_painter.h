@@ -41,11 +41,13 @@ class FramePainter {
   int Width() const { return width_; }
   int Height() const { return height_; }
 
-  // Rows [top, top + count) of the bound framebuffer as 32-bit pixels
-  // 0x??RRGGBB (byte 3 is no alpha), Width() apart: the framebuffer itself
-  // when it holds that layout, else the rows converted into the painter's
-  // image. For the OpenGL view's texture uploads.
+  // Rows [top, top + count) of the bound framebuffer converted to 32-bit
+  // pixels 0xffRRGGBB in the painter's image, Width() apart, valid until the
+  // next paint. For the OpenGL view's texture uploads: the GL driver copies
+  // from this snapshot, never from the framebuffer the update thread writes.
   const void* Rgb32Rows(int top, int count);
+  // The same rows converted into `out` (count x Width() pixels).
+  void CopyRgb32Rows(int top, int count, uint32_t* out) const;
 
   // Scale percentage 1..100 (100: unscaled); builds the filter tables.
   void SetScale(int percent);

@@ -172,7 +172,10 @@ void GlFrameView::ReleaseGl() {
   if (vertexArray_ != 0) {
     glDeleteVertexArrays(1, &vertexArray_);
   }
-  picture_ = cursorColour_ = cursorInvert_ = vertexArray_ = 0;
+  if (unpackBuffer_ != 0) {
+    glDeleteBuffers(1, &unpackBuffer_);
+  }
+  picture_ = cursorColour_ = cursorInvert_ = vertexArray_ = unpackBuffer_ = 0;
   delete program_;
   program_ = nullptr;
   textureWidth_ = textureHeight_ = 0;
@@ -226,6 +229,7 @@ void GlFrameView::initializeGL() {
   }
   glBindTexture(GL_TEXTURE_2D, 0);
   glGenVertexArrays(1, &vertexArray_);
+  glGenBuffers(1, &unpackBuffer_);
   reload_ = true;
   ready_ = true;
 }
@@ -283,12 +287,38 @@ void GlFrameView::Upload() {
     while (end < dirtyBottom_ && dirtyRows_[static_cast<size_t>(end)]) {
       dirtyRows_[static_cast<size_t>(end++)] = 0;
     }
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, y, width, end - y, GL_RGBA, GL_UNSIGNED_BYTE,
-                    pixels_.Rgb32Rows(y, end - y));
+    UploadRows(y, end - y);
     rowsUploaded_ += static_cast<uint64_t>(end - y);
     y = end;
   }
   dirtyTop_ = dirtyBottom_ = 0;
+}
+
+void GlFrameView::UploadRows(int top, int count) {
+  // The rows are converted straight into a fresh pixel buffer (the old one
+  // may still feed an upload in flight), from which the driver copies them
+  // into the texture on its own time.
+  const int width = pixels_.Width();
+  const auto bytes = static_cast<qsizetype>(width) * count * 4;
+  glBindBuffer(GL_PIXEL_UNPACK_BUFFER, unpackBuffer_);
+  glBufferData(GL_PIXEL_UNPACK_BUFFER, bytes, nullptr, GL_STREAM_DRAW);
+  void* mapped = glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, bytes,
+                                  GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
+  if (mapped != nullptr) {
+    pixels_.CopyRgb32Rows(top, count, static_cast<uint32_t*>(mapped));
+    const bool kept = glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER) == GL_TRUE;
+    if (kept) {
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, top, width, count, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    }
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    if (kept) {
+      return;
+    }
+  }
+  glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+  // No mapping: from the painter's converted copy.
+  glTexSubImage2D(GL_TEXTURE_2D, 0, 0, top, width, count, GL_RGBA, GL_UNSIGNED_BYTE,
+                  pixels_.Rgb32Rows(top, count));
 }
 
 void GlFrameView::paintGL() {

@@ -2,8 +2,8 @@
 // window's viewport when the display has a hardware GL driver.
 //
 // The framebuffer lives in a texture of its own size. Only the rows the
-// window marks as changed are uploaded (glTexSubImage2D of whole rows, which
-// are contiguous in the framebuffer), at the next paint. Every paint draws
+// window marks as changed are uploaded, at the next paint: each run of them
+// converted into a pixel buffer object, then glTexSubImage2D from it. Every paint draws
 // the whole viewport in one pass of one fragment shader: black outside the
 // image, the image unscaled (texel for texel, exact) or scaled down with the
 // same area average as the CPU scaler (every source texel weighted by its
@@ -12,10 +12,10 @@
 // channel of FramePainter's), and the remote cursor over it, clipped to the
 // image as FramePainter's window does.
 //
-// GUI thread only. The texture's rows are read from the framebuffer without
-// a lock while the update thread may write them, as FramePainter does: a band
-// caught half-decoded is marked again by the update that follows and
-// uploaded with the next frame.
+// GUI thread only. The rows are read from the framebuffer without a lock
+// while the update thread may write them, as FramePainter does (the driver
+// only ever reads the converted copy): a band caught half-decoded is marked
+// again by the update that follows and uploaded with the next frame.
 #pragma once
 
 #include <QOpenGLExtraFunctions>
@@ -78,6 +78,7 @@ class GlFrameView : public QOpenGLWidget, protected QOpenGLExtraFunctions {
 
  private:
   void Upload();
+  void UploadRows(int top, int count);
   void ReleaseGl();
 
   FramePainter& pixels_;
@@ -89,6 +90,7 @@ class GlFrameView : public QOpenGLWidget, protected QOpenGLExtraFunctions {
   unsigned cursorColour_ = 0;
   unsigned cursorInvert_ = 0;
   unsigned vertexArray_ = 0;
+  unsigned unpackBuffer_ = 0;  // pixel buffer the changed rows go through
   int textureWidth_ = 0;
   int textureHeight_ = 0;
   bool reload_ = true;
