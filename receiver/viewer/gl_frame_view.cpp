@@ -159,6 +159,9 @@ GlFrameView::GlFrameView(FramePainter& pixels, SceneSource scene, QWidget* paren
 }
 
 GlFrameView::~GlFrameView() {
+  // QOpenGLWidget's destructor destroys the context: this part of the view
+  // is gone by then.
+  disconnect(contextGone_);
   if (ready_) {
     makeCurrent();
     ReleaseGl();

@@ -70,6 +70,9 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
   // the viewport is a plain widget painted by FramePainter.
   if (GlFrameView::Chosen()) {
     glView_ = new GlFrameView(painter_, [this](GlFrameView::Scene& scene) { FillGlScene(scene); });
+    // Its frames reach the screen when the window's composition is swapped,
+    // which may come after repaint() returns.
+    connect(glView_, &QOpenGLWidget::frameSwapped, this, [this] { glFrameShown_ = true; });
     setViewport(glView_);
   }
   // Every paint covers its whole rectangle (image or black margin).
@@ -358,7 +361,7 @@ void ViewerWindow::ScheduleFrame() {
 
 bool ViewerWindow::PaintPending() {
   std::lock_guard<std::mutex> lock(callMutex_);
-  return !stopping_ && (frameDue_ || pendingCount_ > 0);
+  return !stopping_ && (frameDue_ || pendingCount_ > 0 || !glFrameShown_);
 }
 
 void ViewerWindow::PaintFrame() {
@@ -390,6 +393,7 @@ void ViewerWindow::PaintFrame() {
       ++framesPainted_;
       // The GL view draws all of itself in one pass.
       if (glView_ != nullptr) {
+        glFrameShown_ = false;
         viewport()->repaint();
       } else {
         viewport()->repaint(region);
@@ -782,6 +786,7 @@ void ViewerWindow::showEvent(QShowEvent* event) {
 void ViewerWindow::hideEvent(QHideEvent* event) {
   QAbstractScrollArea::hideEvent(event);
   shown_.store(false, std::memory_order_relaxed);
+  glFrameShown_ = true;  // a hidden window's frame is never swapped
 }
 
 }  // namespace qc

@@ -99,7 +99,8 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   // the window was made.
   int FrameIntervalMs() const { return frameIntervalMs_; }
   uint64_t FramesPainted() const { return framesPainted_; }
-  // True while invalidated areas wait for their frame.
+  // True while invalidated areas wait for their frame, and on the OpenGL
+  // view until that frame was swapped to the screen.
   bool PaintPending();
   // The OpenGL view when the window draws with it (GlFrameView::Chosen when
   // the window was made), else null: the CPU path (FramePainter).
@@ -157,6 +158,7 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   // GUI thread state.
   FramePainter painter_;          // the CPU path; the GL view's pixel source
   GlFrameView* glView_ = nullptr;  // the viewport when drawing with OpenGL
+  bool glFrameShown_ = true;       // its last frame was swapped (or it was hidden)
   ViewTransform transform_;      // scroll position, scale, offsets
   Extent framebuffer_;           // W x H once placed
   Extent maxOuter_;              // mw x mh
