@@ -1,7 +1,9 @@
 #include "receiver/viewer/frame_painter.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -195,8 +197,7 @@ class FramePainter::HelperThread {
   // Rows of the scaled image: which, and where it lies.
   struct Job {
     QRect dest;
-    uint8_t* bits = nullptr;
-    size_t bytesPerLine = 0;
+    Target target;
   };
   explicit HelperThread(std::function<void(const Job&)> work)
       : work_(std::move(work)), thread_([this] { Run(); }) {}
@@ -446,31 +447,27 @@ QC_LIVE_PIXELS void FramePainter::CopyRgb32Rows(int top, int count, uint32_t* ou
   }
 }
 
-void FramePainter::ScaleRect(const QRect& dest) {
-  // Rows are written through a pointer taken here: QImage::scanLine() is
-  // not for two threads at once.
-  uint8_t* bits = scaled_.bits();
-  const auto bytesPerLine = static_cast<size_t>(scaled_.bytesPerLine());
+void FramePainter::ScaleRect(const QRect& dest, const Target& target) {
   if (static_cast<int64_t>(dest.width()) * dest.height() < kSplitPixels ||
       std::thread::hardware_concurrency() < 2) {
-    ScaleRows(dest, scratch_[0], bits, bytesPerLine);
+    ScaleRows(dest, scratch_[0], target);
     return;
   }
   if (helper_ == nullptr) {
     helper_ = std::make_unique<HelperThread>([this](const HelperThread::Job& job) {
-      ScaleRows(job.dest, scratch_[1], job.bits, job.bytesPerLine);
+      ScaleRows(job.dest, scratch_[1], job.target);
     });
   }
   const int middle = dest.top() + dest.height() / 2;
   const QRect top(dest.left(), dest.top(), dest.width(), middle - dest.top());
   const QRect bottom(dest.left(), middle, dest.width(), dest.bottom() + 1 - middle);
-  helper_->Start({bottom, bits, bytesPerLine});
-  ScaleRows(top, scratch_[0], bits, bytesPerLine);
+  helper_->Start({bottom, target});
+  ScaleRows(top, scratch_[0], target);
   helper_->Wait();
 }
 
 QC_LIVE_PIXELS void FramePainter::ScaleRows(const QRect& dest, Scratch& scratch,
-                                            uint8_t* scaledBits, size_t bytesPerLine) const {
+                                            const Target& target) const {
   const int firstColumn = columns_.first[dest.left()];
   const int lastColumn = columns_.first[dest.right()] + columns_.count[dest.right()];
   const int span = lastColumn - firstColumn;
@@ -509,7 +506,9 @@ QC_LIVE_PIXELS void FramePainter::ScaleRows(const QRect& dest, Scratch& scratch,
                       acc, columns);
       }
     }
-    auto* out = reinterpret_cast<uint32_t*>(scaledBits + static_cast<size_t>(dy) * bytesPerLine);
+    auto* out = reinterpret_cast<uint32_t*>(
+        target.bits + static_cast<size_t>(dy - target.origin.y()) * target.bytesPerLine +
+        static_cast<size_t>(dest.left() - target.origin.x()) * 4);
     if (columns_.stride <= 4) {
       GatherRow<4>(columns, firstColumn, dest.left(), dest.right(), out);
     } else {
@@ -529,11 +528,11 @@ QC_LIVE_PIXELS void FramePainter::GatherRow(const uint8_t* columns, int firstCol
   if constexpr (kTaps == 4) {
     for (; dx + 1 <= right; dx += 2) {
       GatherPair(columns + 4 * (first[dx] - firstColumn), columns + 4 * (first[dx + 1] - firstColumn),
-                 lanes + static_cast<size_t>(dx) * 16, out + dx);
+                 lanes + static_cast<size_t>(dx) * 16, out + (dx - left));
     }
   }
   for (; dx <= right; ++dx) {
-    out[dx] = Gather<kTaps>(columns + 4 * (first[dx] - firstColumn),
+    out[dx - left] = Gather<kTaps>(columns + 4 * (first[dx] - firstColumn),
                             lanes + static_cast<size_t>(dx) * 16,
                             weights + static_cast<size_t>(dx) * stride, stride);
   }
@@ -570,13 +569,64 @@ void FramePainter::Paint(QPainter& painter, const QRect& area, int scrollX, int 
         Qt::black);
   }
   const QRect source = part.translated(-image.topLeft());
+  Target direct;
+  if (DirectTarget(painter, part, direct)) {
+    // Straight into the painter's image: the source rectangle's top left
+    // lands at the part's.
+    direct.origin = source.topLeft();
+    if (scale_ == 100) {
+      for (int y = source.top(); y <= source.bottom(); ++y) {
+        FetchRow(y, source.left(), source.width(),
+                 reinterpret_cast<uint32_t*>(direct.bits + static_cast<size_t>(y - source.top()) *
+                                                               direct.bytesPerLine));
+      }
+    } else {
+      ScaleRect(source, direct);
+    }
+    return;
+  }
   if (scale_ == 100) {
     ConvertRect(source);
     painter.drawImage(part.topLeft(), converted_, source);
   } else {
-    ScaleRect(source);
+    // Rows are written through a pointer taken here: QImage::scanLine() is
+    // not for two threads at once.
+    ScaleRect(source, {scaled_.bits(), static_cast<size_t>(scaled_.bytesPerLine()), QPoint(0, 0)});
     painter.drawImage(part.topLeft(), scaled_, source);
   }
+}
+
+bool FramePainter::DirectTarget(QPainter& painter, const QRect& rect, Target& target) {
+  // Only where writing the pixels is exactly what drawing them would do: a
+  // raster engine on a 32-bit image of its own (not shared: writing must
+  // not detach it), moved but not scaled, no clip of the caller's, full
+  // opacity, and the (opaque) picture drawn over what is there.
+  QPaintEngine* engine = painter.paintEngine();
+  if (engine == nullptr || engine->type() != QPaintEngine::Raster || engine->paintDevice() == nullptr ||
+      engine->paintDevice()->devType() != QInternal::Image || painter.hasClipping() ||
+      painter.opacity() != 1.0 || painter.compositionMode() != QPainter::CompositionMode_SourceOver) {
+    return false;
+  }
+  auto* image = static_cast<QImage*>(engine->paintDevice());
+  const QImage::Format format = image->format();
+  if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
+       format != QImage::Format_ARGB32) ||
+      image->devicePixelRatio() != 1.0 || !image->isDetached()) {
+    return false;
+  }
+  const QTransform& transform = painter.deviceTransform();
+  if (transform.type() > QTransform::TxTranslate || transform.dx() != std::floor(transform.dx()) ||
+      transform.dy() != std::floor(transform.dy())) {
+    return false;
+  }
+  const QRect onDevice = rect.translated(static_cast<int>(transform.dx()), static_cast<int>(transform.dy()));
+  if (!image->rect().contains(onDevice)) {
+    return false;
+  }
+  target.bytesPerLine = static_cast<size_t>(image->bytesPerLine());
+  target.bits = image->bits() + static_cast<size_t>(onDevice.top()) * target.bytesPerLine +
+                static_cast<size_t>(onDevice.left()) * 4;
+  return true;
 }
 
 }  // namespace qc

@@ -59,7 +59,9 @@ class FramePainter {
   QRect ImageRect(int scrollX, int scrollY, int offX, int offY) const;
 
   // Paints the client-area rectangle `area`: the part of the image inside
-  // it and black everywhere else.
+  // it and black everywhere else. The image is written straight into the
+  // painter's own 32-bit image where that is what drawing would do (a
+  // widget's backing store), else drawn from the painter's images.
   void Paint(QPainter& painter, const QRect& area, int scrollX, int scrollY, int offX,
              int offY);
 
@@ -87,11 +89,20 @@ class FramePainter {
     std::vector<uint16_t> accumulator;  // per source column: four byte-lane sums
     std::vector<uint8_t> columnBytes;   // per source column: the rounded sums
   };
+  // Where scaled pixels go: destination pixel (x, y) at `bits` +
+  // (y - origin.y) rows + (x - origin.x) pixels.
+  struct Target {
+    uint8_t* bits = nullptr;
+    size_t bytesPerLine = 0;
+    QPoint origin;
+  };
   class HelperThread;
 
-  void ScaleRect(const QRect& dest);
-  void ScaleRows(const QRect& dest, Scratch& scratch, uint8_t* scaledBits,
-                 size_t bytesPerLine) const;
+  void ScaleRect(const QRect& dest, const Target& target);
+  void ScaleRows(const QRect& dest, Scratch& scratch, const Target& target) const;
+  // The painter's own image at `rect` (painter coordinates), when the
+  // picture can be written there instead of drawn.
+  static bool DirectTarget(QPainter& painter, const QRect& rect, Target& target);
   template <int kTaps>
   void GatherRow(const uint8_t* columns, int firstColumn, int left, int right,
                  uint32_t* out) const;
