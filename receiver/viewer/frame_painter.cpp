@@ -448,8 +448,8 @@ QC_LIVE_PIXELS void FramePainter::CopyRgb32Rows(int top, int count, uint32_t* ou
 }
 
 void FramePainter::ScaleRect(const QRect& dest, const Target& target) {
-  if (static_cast<int64_t>(dest.width()) * dest.height() < kSplitPixels ||
-      std::thread::hardware_concurrency() < 2) {
+  static const bool kOneCore = std::thread::hardware_concurrency() < 2;
+  if (static_cast<int64_t>(dest.width()) * dest.height() < kSplitPixels || kOneCore) {
     ScaleRows(dest, scratch_[0], target);
     return;
   }
