@@ -16,7 +16,7 @@ ROOT=$PWD
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config clang
   zlib1g-dev
-  qt6-base-dev qt6-base-dev-tools
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl1-mesa-dri
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev
   libxcb-xinput-dev libxcb-keysyms1-dev libx11-xcb-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -1,14 +1,26 @@
 #include "receiver/viewer/frame_painter.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <algorithm>
+#include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 namespace qc {
 
 namespace {
 
 constexpr uint32_t kOpaque = 0xff000000u;
+// Destination rows with up to this many source rows are blended in one pass.
+constexpr int kFusedTaps = 4;
+// Scaled paints of at least this many pixels (about 200 rows of a full
+// screen) are split over two threads; a band of a few text lines is not
+// worth the hand-over.
+constexpr int64_t kSplitPixels = 256 * 1024;
 
 // The framebuffer's pixels are read here while the update thread may write
 // them (a frame may show a band half old, half new; the next frame, which
@@ -29,6 +41,7 @@ typedef uint8_t U8x8 __attribute__((vector_size(8)));
 typedef uint8_t U8x16 __attribute__((vector_size(16)));
 typedef uint16_t U16x4 __attribute__((vector_size(8)));
 typedef uint16_t U16x8 __attribute__((vector_size(16)));
+typedef uint32_t U32x4 __attribute__((vector_size(16)));
 
 // Sums the weighted source row `bytes` (span pixels of four bytes) into
 // the column sums `acc`; the first tap of a row stores instead of adding,
@@ -60,6 +73,45 @@ QC_LIVE_PIXELS inline void AccumulateRow(const uint8_t* bytes, int span, uint16_
     if (last) {
       out[i] = static_cast<uint8_t>((sum + 50) / 100);
     }
+  }
+}
+
+// The same sums for one destination row whose kTaps (1..4) source rows are
+// all at hand: each 16-byte column chunk of every row is loaded once, summed
+// in registers and rounded at once, with no column sums kept in memory.
+template <int kTaps>
+QC_LIVE_PIXELS inline void BlendRows(const uint8_t* const* rows, const uint16_t* weights, int lanes,
+                                     uint8_t* out) {
+  // Held in locals: `out` may alias anything, which would reload them.
+  const uint8_t* row[kTaps];
+  U16x8 weight[kTaps];
+  for (int k = 0; k < kTaps; ++k) {
+    row[k] = rows[k];
+    weight[k] = U16x8{} + weights[k];
+  }
+  int i = 0;
+  for (; i + 16 <= lanes; i += 16) {
+    U16x8 low = {}, high = {};
+    for (int k = 0; k < kTaps; ++k) {
+      U8x16 v;
+      std::memcpy(&v, row[k] + i, 16);
+      low += __builtin_convertvector(__builtin_shufflevector(v, v, 0, 1, 2, 3, 4, 5, 6, 7), U16x8) *
+             weight[k];
+      high += __builtin_convertvector(
+                  __builtin_shufflevector(v, v, 8, 9, 10, 11, 12, 13, 14, 15), U16x8) *
+              weight[k];
+    }
+    const U8x8 a = __builtin_convertvector((low + 50) / 100, U8x8);
+    const U8x8 b = __builtin_convertvector((high + 50) / 100, U8x8);
+    const U8x16 both = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    std::memcpy(out + i, &both, 16);
+  }
+  for (; i < lanes; ++i) {
+    unsigned sum = 0;
+    for (int k = 0; k < kTaps; ++k) {
+      sum += row[k][i] * weights[k];
+    }
+    out[i] = static_cast<uint8_t>((sum + 50) / 100);
   }
 }
 
@@ -97,6 +149,33 @@ QC_LIVE_PIXELS inline uint32_t Gather(const uint8_t* columns, const uint16_t* la
   return pixel | kOpaque;
 }
 
+// Two neighbouring destination pixels of up to four taps each, as Gather<4>
+// does for one: the two sums share one rounding, one pack and one store.
+QC_LIVE_PIXELS inline void GatherPair(const uint8_t* columnsA, const uint8_t* columnsB,
+                                      const uint16_t* lanes, uint32_t* out) {
+  U8x16 a, b;
+  std::memcpy(&a, columnsA, 16);
+  std::memcpy(&b, columnsB, 16);
+  U16x8 w[4];
+  std::memcpy(w, lanes, sizeof w);
+  const U16x8 sumA =
+      __builtin_convertvector(__builtin_shufflevector(a, a, 0, 1, 2, 3, 4, 5, 6, 7), U16x8) * w[0] +
+      __builtin_convertvector(__builtin_shufflevector(a, a, 8, 9, 10, 11, 12, 13, 14, 15), U16x8) *
+          w[1];
+  const U16x8 sumB =
+      __builtin_convertvector(__builtin_shufflevector(b, b, 0, 1, 2, 3, 4, 5, 6, 7), U16x8) * w[2] +
+      __builtin_convertvector(__builtin_shufflevector(b, b, 8, 9, 10, 11, 12, 13, 14, 15), U16x8) *
+          w[3];
+  // Taps 0 + 2 and 1 + 3 of A in the low half, of B in the high half.
+  const U16x8 sum = __builtin_shufflevector(sumA, sumB, 0, 1, 2, 3, 8, 9, 10, 11) +
+                    __builtin_shufflevector(sumA, sumB, 4, 5, 6, 7, 12, 13, 14, 15);
+  const U8x8 bytes = __builtin_convertvector((sum + 50) / 100, U8x8);
+  uint64_t pixels;
+  std::memcpy(&pixels, &bytes, 8);
+  pixels |= 0xff000000ff000000ull;
+  std::memcpy(out, &pixels, 8);
+}
+
 inline uint32_t Expand(uint32_t value, int bits) {
   if (bits <= 0) {
     return 0;
@@ -109,6 +188,64 @@ inline uint32_t Expand(uint32_t value, int bits) {
 }
 
 }  // namespace
+
+// The helper thread of split paints: runs one job at a time, handed over
+// and waited for under its mutex (which orders the job's writes before the
+// paint that uses them).
+class FramePainter::HelperThread {
+ public:
+  // Rows of the scaled image: which, and where it lies.
+  struct Job {
+    QRect dest;
+    Target target;
+  };
+  explicit HelperThread(std::function<void(const Job&)> work)
+      : work_(std::move(work)), thread_([this] { Run(); }) {}
+  ~HelperThread() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  void Start(const Job& job) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = job;
+      pending_ = true;
+    }
+    wake_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return !pending_; });
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return quit_ || pending_; });
+      if (quit_) {
+        return;
+      }
+      lock.unlock();
+      work_(job_);
+      lock.lock();
+      pending_ = false;
+      done_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  const std::function<void(const Job&)> work_;
+  Job job_;
+  bool pending_ = false;
+  bool quit_ = false;
+  std::thread thread_;  // last: starts once the rest is ready
+};
 
 FramePainter::FramePainter() = default;
 FramePainter::~FramePainter() = default;
@@ -158,8 +295,10 @@ bool FramePainter::Bind(const FramebufferView& fb) {
     return false;
   }
   converted_.fill(Qt::black);
-  rowBuffer_.assign(static_cast<size_t>(width), 0);
-  accumulator_.assign(static_cast<size_t>(width) * 4, 0);
+  for (Scratch& scratch : scratch_) {
+    scratch.rowBuffer.assign(static_cast<size_t>(width) * kFusedTaps, 0);
+    scratch.accumulator.assign(static_cast<size_t>(width) * 4, 0);
+  }
   pixels_ = fb.pixels;
   width_ = width;
   height_ = height;
@@ -186,15 +325,24 @@ QC_LIVE_PIXELS void FramePainter::FetchRow(int y, int x0, int count, uint32_t* o
   const uint8_t* src =
       pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(x0)) * bytesPerPixel_;
   switch (layout_) {
-    case Layout::Xrgb32:
-      // The pad byte is not alpha: force the result opaque. Pixel by pixel
-      // (not one memcpy call), so that the reads stay plain loads.
-      for (int i = 0; i < count; ++i) {
+    case Layout::Xrgb32: {
+      // The pad byte is not alpha: force the result opaque. Four pixels at
+      // a time in plain vector loads (not one memcpy call, so that the
+      // reads stay plain loads).
+      int i = 0;
+      for (; i + 4 <= count; i += 4) {
+        U32x4 v;
+        std::memcpy(&v, src + 4 * i, 16);
+        v |= kOpaque;
+        std::memcpy(out + i, &v, 16);
+      }
+      for (; i < count; ++i) {
         uint32_t v;
         std::memcpy(&v, src + 4 * i, 4);
         out[i] = v | kOpaque;
       }
       break;
+    }
     case Layout::Lut16:
       for (int i = 0; i < count; ++i) {
         uint16_t v;
@@ -250,7 +398,9 @@ void FramePainter::SetScale(int percent) {
   BuildTaps(height_, percent, rows_);
   // The gather reads 16 bytes from a pixel's first tap: padded taps read
   // past the last column (with weight zero).
-  columnBytes_.assign(static_cast<size_t>(width_ + 4) * 4, 0);
+  for (Scratch& scratch : scratch_) {
+    scratch.columnBytes.assign(static_cast<size_t>(width_ + 4) * 4, 0);
+  }
   laneWeights_.assign(columns_.stride <= 4 ? columns_.first.size() * 16 : 0, 0);
   for (size_t d = 0; d < laneWeights_.size() / 16; ++d) {
     for (int k = 0; k < columns_.stride; ++k) {
@@ -286,28 +436,79 @@ QC_LIVE_PIXELS void FramePainter::ConvertRect(const QRect& source) {
   }
 }
 
-QC_LIVE_PIXELS void FramePainter::ScaleRect(const QRect& dest) {
+const void* FramePainter::Rgb32Rows(int top, int count) {
+  ConvertRect(QRect(0, top, width_, count));
+  return converted_.constScanLine(top);
+}
+
+QC_LIVE_PIXELS void FramePainter::CopyRgb32Rows(int top, int count, uint32_t* out) const {
+  for (int y = top; y < top + count; ++y, out += width_) {
+    FetchRow(y, 0, width_, out);
+  }
+}
+
+void FramePainter::ScaleRect(const QRect& dest, const Target& target) {
+  static const bool kOneCore = std::thread::hardware_concurrency() < 2;
+  if (static_cast<int64_t>(dest.width()) * dest.height() < kSplitPixels || kOneCore) {
+    ScaleRows(dest, scratch_[0], target);
+    return;
+  }
+  if (helper_ == nullptr) {
+    helper_ = std::make_unique<HelperThread>([this](const HelperThread::Job& job) {
+      ScaleRows(job.dest, scratch_[1], job.target);
+    });
+  }
+  const int middle = dest.top() + dest.height() / 2;
+  const QRect top(dest.left(), dest.top(), dest.width(), middle - dest.top());
+  const QRect bottom(dest.left(), middle, dest.width(), dest.bottom() + 1 - middle);
+  helper_->Start({bottom, target});
+  ScaleRows(top, scratch_[0], target);
+  helper_->Wait();
+}
+
+QC_LIVE_PIXELS void FramePainter::ScaleRows(const QRect& dest, Scratch& scratch,
+                                            const Target& target) const {
   const int firstColumn = columns_.first[dest.left()];
   const int lastColumn = columns_.first[dest.right()] + columns_.count[dest.right()];
   const int span = lastColumn - firstColumn;
-  uint16_t* acc = accumulator_.data();
-  uint8_t* columns = columnBytes_.data();
+  uint16_t* acc = scratch.accumulator.data();
+  uint8_t* columns = scratch.columnBytes.data();
+  // Source row y's span as bytes: read in place from a framebuffer of the
+  // right layout (the pad byte's lane is summed but never used), else
+  // fetched into row buffer `slot`.
+  auto sourceRow = [&](int y, int slot) QC_LIVE_PIXELS -> const uint8_t* {
+    if (layout_ == Layout::Xrgb32) {
+      return pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(firstColumn)) * 4;
+    }
+    uint32_t* buffer = scratch.rowBuffer.data() + static_cast<size_t>(slot) * width_;
+    FetchRow(y, firstColumn, span, buffer);
+    return reinterpret_cast<const uint8_t*>(buffer);
+  };
   for (int dy = dest.top(); dy <= dest.bottom(); ++dy) {
     const int rowTaps = rows_.count[dy];
+    const int firstRow = rows_.first[dy];
     const uint16_t* rowWeights = &rows_.weights[rows_.offset[dy]];
-    for (int k = 0; k < rowTaps; ++k) {
-      const int y = rows_.first[dy] + k;
-      const uint8_t* bytes;
-      if (layout_ == Layout::Xrgb32) {
-        // Read in place: the pad byte's lane is summed but never used.
-        bytes = pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(firstColumn)) * 4;
-      } else {
-        FetchRow(y, firstColumn, span, rowBuffer_.data());
-        bytes = reinterpret_cast<const uint8_t*>(rowBuffer_.data());
+    if (rowTaps <= kFusedTaps) {
+      const uint8_t* rows[kFusedTaps];
+      for (int k = 0; k < rowTaps; ++k) {
+        rows[k] = sourceRow(firstRow + k, k);
       }
-      AccumulateRow(bytes, span, rowWeights[k], k == 0, k == rowTaps - 1, acc, columns);
+      switch (rowTaps) {
+        case 1: BlendRows<1>(rows, rowWeights, span * 4, columns); break;
+        case 2: BlendRows<2>(rows, rowWeights, span * 4, columns); break;
+        case 3: BlendRows<3>(rows, rowWeights, span * 4, columns); break;
+        default: BlendRows<4>(rows, rowWeights, span * 4, columns); break;
+      }
+    } else {
+      // Below 34 %: row by row through the column sums.
+      for (int k = 0; k < rowTaps; ++k) {
+        AccumulateRow(sourceRow(firstRow + k, 0), span, rowWeights[k], k == 0, k == rowTaps - 1,
+                      acc, columns);
+      }
     }
-    auto* out = reinterpret_cast<uint32_t*>(scaled_.scanLine(dy));
+    auto* out = reinterpret_cast<uint32_t*>(
+        target.bits + static_cast<size_t>(dy - target.origin.y()) * target.bytesPerLine +
+        static_cast<size_t>(dest.left() - target.origin.x()) * 4);
     if (columns_.stride <= 4) {
       GatherRow<4>(columns, firstColumn, dest.left(), dest.right(), out);
     } else {
@@ -323,8 +524,15 @@ QC_LIVE_PIXELS void FramePainter::GatherRow(const uint8_t* columns, int firstCol
   const uint16_t* weights = columns_.weights.data();
   const uint16_t* lanes = laneWeights_.data();
   const int* first = columns_.first.data();
-  for (int dx = left; dx <= right; ++dx) {
-    out[dx] = Gather<kTaps>(columns + 4 * (first[dx] - firstColumn),
+  int dx = left;
+  if constexpr (kTaps == 4) {
+    for (; dx + 1 <= right; dx += 2) {
+      GatherPair(columns + 4 * (first[dx] - firstColumn), columns + 4 * (first[dx + 1] - firstColumn),
+                 lanes + static_cast<size_t>(dx) * 16, out + (dx - left));
+    }
+  }
+  for (; dx <= right; ++dx) {
+    out[dx - left] = Gather<kTaps>(columns + 4 * (first[dx] - firstColumn),
                             lanes + static_cast<size_t>(dx) * 16,
                             weights + static_cast<size_t>(dx) * stride, stride);
   }
@@ -361,13 +569,64 @@ void FramePainter::Paint(QPainter& painter, const QRect& area, int scrollX, int 
         Qt::black);
   }
   const QRect source = part.translated(-image.topLeft());
+  Target direct;
+  if (DirectTarget(painter, part, direct)) {
+    // Straight into the painter's image: the source rectangle's top left
+    // lands at the part's.
+    direct.origin = source.topLeft();
+    if (scale_ == 100) {
+      for (int y = source.top(); y <= source.bottom(); ++y) {
+        FetchRow(y, source.left(), source.width(),
+                 reinterpret_cast<uint32_t*>(direct.bits + static_cast<size_t>(y - source.top()) *
+                                                               direct.bytesPerLine));
+      }
+    } else {
+      ScaleRect(source, direct);
+    }
+    return;
+  }
   if (scale_ == 100) {
     ConvertRect(source);
     painter.drawImage(part.topLeft(), converted_, source);
   } else {
-    ScaleRect(source);
+    // Rows are written through a pointer taken here: QImage::scanLine() is
+    // not for two threads at once.
+    ScaleRect(source, {scaled_.bits(), static_cast<size_t>(scaled_.bytesPerLine()), QPoint(0, 0)});
     painter.drawImage(part.topLeft(), scaled_, source);
   }
+}
+
+bool FramePainter::DirectTarget(QPainter& painter, const QRect& rect, Target& target) {
+  // Only where writing the pixels is exactly what drawing them would do: a
+  // raster engine on a 32-bit image of its own (not shared: writing must
+  // not detach it), moved but not scaled, no clip of the caller's, full
+  // opacity, and the (opaque) picture drawn over what is there.
+  QPaintEngine* engine = painter.paintEngine();
+  if (engine == nullptr || engine->type() != QPaintEngine::Raster || engine->paintDevice() == nullptr ||
+      engine->paintDevice()->devType() != QInternal::Image || painter.hasClipping() ||
+      painter.opacity() != 1.0 || painter.compositionMode() != QPainter::CompositionMode_SourceOver) {
+    return false;
+  }
+  auto* image = static_cast<QImage*>(engine->paintDevice());
+  const QImage::Format format = image->format();
+  if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
+       format != QImage::Format_ARGB32) ||
+      image->devicePixelRatio() != 1.0 || !image->isDetached()) {
+    return false;
+  }
+  const QTransform& transform = painter.deviceTransform();
+  if (transform.type() > QTransform::TxTranslate || transform.dx() != std::floor(transform.dx()) ||
+      transform.dy() != std::floor(transform.dy())) {
+    return false;
+  }
+  const QRect onDevice = rect.translated(static_cast<int>(transform.dx()), static_cast<int>(transform.dy()));
+  if (!image->rect().contains(onDevice)) {
+    return false;
+  }
+  target.bytesPerLine = static_cast<size_t>(image->bytesPerLine());
+  target.bits = image->bits() + static_cast<size_t>(onDevice.top()) * target.bytesPerLine +
+                static_cast<size_t>(onDevice.left()) * 4;
+  return true;
 }
 
 }  // namespace qc

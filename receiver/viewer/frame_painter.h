@@ -8,12 +8,15 @@
 // that follows the update corrects.
 //
 // Nothing is allocated per paint: Bind() and SetScale() size the conversion
-// image, the scaled image and the filter tables once.
+// image, the scaled image and the filter tables once. A scaled paint of a
+// large area (a full frame) runs half of its rows on a helper thread and
+// returns when both halves are done.
 #pragma once
 
 #include <QImage>
 #include <QRect>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "receiver/viewer/framebuffer.h"
@@ -35,6 +38,16 @@ class FramePainter {
   bool Bind(const FramebufferView& framebuffer);
   void Unbind();
   bool IsBound() const { return pixels_ != nullptr; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+
+  // Rows [top, top + count) of the bound framebuffer converted to 32-bit
+  // pixels 0xffRRGGBB in the painter's image, Width() apart, valid until the
+  // next paint. For the OpenGL view's texture uploads: the GL driver copies
+  // from this snapshot, never from the framebuffer the update thread writes.
+  const void* Rgb32Rows(int top, int count);
+  // The same rows converted into `out` (count x Width() pixels).
+  void CopyRgb32Rows(int top, int count, uint32_t* out) const;
 
   // Scale percentage 1..100 (100: unscaled); builds the filter tables.
   void SetScale(int percent);
@@ -46,7 +59,9 @@ class FramePainter {
   QRect ImageRect(int scrollX, int scrollY, int offX, int offY) const;
 
   // Paints the client-area rectangle `area`: the part of the image inside
-  // it and black everywhere else.
+  // it and black everywhere else. The image is written straight into the
+  // painter's own 32-bit image where that is what drawing would do (a
+  // widget's backing store), else drawn from the painter's images.
   void Paint(QPainter& painter, const QRect& area, int scrollX, int scrollY, int offX,
              int offY);
 
@@ -68,7 +83,26 @@ class FramePainter {
   void FetchRow(int y, int x0, int count, uint32_t* out) const;
   uint32_t ToRgb32(uint32_t value) const;
   void ConvertRect(const QRect& source);
-  void ScaleRect(const QRect& dest);
+  // Per-thread working rows of the scaler.
+  struct Scratch {
+    std::vector<uint32_t> rowBuffer;    // up to four fetched source row spans
+    std::vector<uint16_t> accumulator;  // per source column: four byte-lane sums
+    std::vector<uint8_t> columnBytes;   // per source column: the rounded sums
+  };
+  // Where scaled pixels go: destination pixel (x, y) at `bits` +
+  // (y - origin.y) rows + (x - origin.x) pixels.
+  struct Target {
+    uint8_t* bits = nullptr;
+    size_t bytesPerLine = 0;
+    QPoint origin;
+  };
+  class HelperThread;
+
+  void ScaleRect(const QRect& dest, const Target& target);
+  void ScaleRows(const QRect& dest, Scratch& scratch, const Target& target) const;
+  // The painter's own image at `rect` (painter coordinates), when the
+  // picture can be written there instead of drawn.
+  static bool DirectTarget(QPainter& painter, const QRect& rect, Target& target);
   template <int kTaps>
   void GatherRow(const uint8_t* columns, int firstColumn, int left, int right,
                  uint32_t* out) const;
@@ -87,10 +121,12 @@ class FramePainter {
   int scale_ = 100;
   QImage scaled_;     // scaled image size
   Taps columns_, rows_;
-  std::vector<uint32_t> rowBuffer_;   // one fetched source row span
-  std::vector<uint16_t> accumulator_; // per source column: four byte-lane sums
-  std::vector<uint8_t> columnBytes_;  // per source column: the rounded sums
   std::vector<uint16_t> laneWeights_; // per destination column: 4 taps x 4 lanes
+  // Large scaled paints are split in two: the top half here, the bottom
+  // half on a helper thread (started with the first such paint, on
+  // machines with more than one core).
+  Scratch scratch_[2];
+  std::unique_ptr<HelperThread> helper_;
 };
 
 }  // namespace qc

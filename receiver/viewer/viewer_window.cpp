@@ -66,6 +66,15 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
   black.setColor(QPalette::Window, Qt::black);
   black.setColor(QPalette::Base, Qt::black);
   setPalette(black);
+  // A hardware GL driver draws the picture (scaling on the GPU); otherwise
+  // the viewport is a plain widget painted by FramePainter.
+  if (GlFrameView::Chosen()) {
+    glView_ = new GlFrameView(painter_, [this](GlFrameView::Scene& scene) { FillGlScene(scene); });
+    // Its frames reach the screen when the window's composition is swapped,
+    // which may come after repaint() returns.
+    connect(glView_, &QOpenGLWidget::frameSwapped, this, [this] { glFrameShown_ = true; });
+    setViewport(glView_);
+  }
   // Every paint covers its whole rectangle (image or black margin).
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   viewport()->setAutoFillBackground(false);
@@ -352,7 +361,7 @@ void ViewerWindow::ScheduleFrame() {
 
 bool ViewerWindow::PaintPending() {
   std::lock_guard<std::mutex> lock(callMutex_);
-  return !stopping_ && (frameDue_ || pendingCount_ > 0);
+  return !stopping_ && (frameDue_ || pendingCount_ > 0 || !glFrameShown_);
 }
 
 void ViewerWindow::PaintFrame() {
@@ -367,6 +376,12 @@ void ViewerWindow::PaintFrame() {
     target = frameRequested_;
     frameDue_ = false;
   }
+  if (count > 0 && placed_ && glView_ != nullptr) {
+    // The texture takes the rows whether or not they are seen now.
+    for (int i = 0; i < count; ++i) {
+      glView_->MarkRows(rects[i].top, rects[i].bottom);
+    }
+  }
   if (count > 0 && placed_ && isVisible()) {
     QRegion region;
     const QRect client = viewport()->rect();
@@ -376,7 +391,13 @@ void ViewerWindow::PaintFrame() {
     if (!region.isEmpty()) {
       lastFrame_ = std::chrono::steady_clock::now();
       ++framesPainted_;
-      viewport()->repaint(region);
+      // The GL view draws all of itself in one pass.
+      if (glView_ != nullptr) {
+        glFrameShown_ = false;
+        viewport()->repaint();
+      } else {
+        viewport()->repaint(region);
+      }
     }
   }
   {
@@ -399,6 +420,9 @@ void ViewerWindow::DoPlaceWindow() {
   const FramebufferView fb = source_.FramebufferInfo();
   if (!painter_.Bind(fb)) {
     return;
+  }
+  if (glView_ != nullptr) {
+    glView_->Reload();
   }
   framebuffer_ = {fb.width, fb.height};
   transform_ = ViewTransform{};
@@ -453,7 +477,7 @@ void ViewerWindow::SizeChanged() {
   const int x = ClampScrollPosition(transform_.scrollX, framebuffer_.width, client.width());
   const int y = ClampScrollPosition(transform_.scrollY, framebuffer_.height, client.height());
   if (x != transform_.scrollX || y != transform_.scrollY) {
-    viewport()->scroll(transform_.scrollX - x, transform_.scrollY - y);
+    ScrollPicture(transform_.scrollX - x, transform_.scrollY - y);
     transform_.scrollX = x;
     transform_.scrollY = y;
   }
@@ -513,17 +537,31 @@ bool ViewerWindow::ScrollBy(int dx, int dy) {
   }
   transform_.scrollX += d.dx;
   transform_.scrollY += d.dy;
-  viewport()->scroll(-d.dx, -d.dy);
+  ScrollPicture(-d.dx, -d.dy);
   if (!fullScreen_) {
     SetScrollBars();
   }
-  // Paint the uncovered strip at once.
+  // Paint the uncovered strip (the GL view: all of it) at once.
   const QRect all = viewport()->rect();
   const QRegion uncovered = QRegion(all) - QRegion(all.translated(-d.dx, -d.dy) & all);
   if (!uncovered.isEmpty() && isVisible()) {
-    viewport()->repaint(uncovered);
+    if (glView_ != nullptr) {
+      viewport()->repaint();
+    } else {
+      viewport()->repaint(uncovered);
+    }
   }
   return true;
+}
+
+void ViewerWindow::ScrollPicture(int dx, int dy) {
+  // The GL view redraws everything from its texture; the CPU path moves
+  // what is on screen and paints the strip uncovered.
+  if (glView_ != nullptr) {
+    viewport()->update();
+  } else {
+    viewport()->scroll(dx, dy);
+  }
 }
 
 void ViewerWindow::SetFullScreen(bool on) {
@@ -574,6 +612,45 @@ void ViewerWindow::LeaveFullScreen() {
 
 // ---------------------------------------------------------------------------
 // Painting (GUI thread).
+
+bool ViewerWindow::viewportEvent(QEvent* event) {
+  // The GL view paints itself (paintGL), asking FillGlScene what to show.
+  if (glView_ != nullptr && event->type() == QEvent::Paint) {
+    return false;
+  }
+  return QAbstractScrollArea::viewportEvent(event);
+}
+
+void ViewerWindow::FillGlScene(GlFrameView::Scene& scene) {
+  if (!placed_ || !painter_.IsBound() || !source_.IsReceiving()) {
+    return;
+  }
+  scene.picture = true;
+  scene.image =
+      painter_.ImageRect(transform_.scrollX, transform_.scrollY, transform_.offX, transform_.offY);
+  scene.scale = painter_.Scale();
+  std::lock_guard<std::mutex> lock(source_.CursorLock());
+  RemoteCursorState& s = source_.CursorState();
+  const CursorDraw d = TakeCursorForPaint(s, transform_.scrollX, transform_.scrollY);
+  const RemoteCursorImage& image = s.image;
+  const size_t pixels = static_cast<size_t>(std::max(image.width, 0)) *
+                        static_cast<size_t>(std::max(image.height, 0));
+  if (!s.hasImage || pixels == 0 || image.argb.size() < pixels) {
+    return;
+  }
+  scene.cursorTarget = ToQRect(PlaceCursor(d.originX, d.originY, d.width, d.height, transform_));
+  scene.cursorWidth = image.width;
+  scene.cursorHeight = image.height;
+  // Copied under the lock (a few kB, storage reused): the upload follows
+  // after it is released.
+  scene.cursorArgb.assign(image.argb.begin(), image.argb.begin() + static_cast<ptrdiff_t>(pixels));
+  if (image.invert.size() >= pixels) {
+    scene.cursorInvert.assign(image.invert.begin(),
+                              image.invert.begin() + static_cast<ptrdiff_t>(pixels));
+  } else {
+    scene.cursorInvert.clear();
+  }
+}
 
 void ViewerWindow::paintEvent(QPaintEvent* event) {
   QPainter p(viewport());
@@ -699,6 +776,9 @@ void ViewerWindow::showEvent(QShowEvent* event) {
     std::lock_guard<std::mutex> lock(callMutex_);
     pendingCount_ = 0;
   }
+  if (glView_ != nullptr && painter_.IsBound()) {
+    glView_->Reload();  // rows changed while hidden were never marked
+  }
   shown_.store(true, std::memory_order_relaxed);
   UpdatePointer();
 }
@@ -706,6 +786,7 @@ void ViewerWindow::showEvent(QShowEvent* event) {
 void ViewerWindow::hideEvent(QHideEvent* event) {
   QAbstractScrollArea::hideEvent(event);
   shown_.store(false, std::memory_order_relaxed);
+  glFrameShown_ = true;  // a hidden window's frame is never swapped
 }
 
 }  // namespace qc

@@ -48,6 +48,7 @@
 #include <mutex>
 
 #include "receiver/viewer/frame_painter.h"
+#include "receiver/viewer/gl_frame_view.h"
 #include "receiver/viewer/receiver_commands.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
@@ -98,8 +99,12 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   // the window was made.
   int FrameIntervalMs() const { return frameIntervalMs_; }
   uint64_t FramesPainted() const { return framesPainted_; }
-  // True while invalidated areas wait for their frame.
+  // True while invalidated areas wait for their frame, and on the OpenGL
+  // view until that frame was swapped to the screen.
   bool PaintPending();
+  // The OpenGL view when the window draws with it (GlFrameView::Chosen when
+  // the window was made), else null: the CPU path (FramePainter).
+  GlFrameView* GlView() const { return glView_; }
 
   // ViewerSurface (see viewer_surface.h for the threads).
   void ViewerStarted() override;
@@ -109,6 +114,7 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   void UpdateWindow() override;
 
  protected:
+  bool viewportEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
@@ -138,6 +144,8 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   void OnScrollAction(Qt::Orientation orientation, int action);
   void PostCommand(int id);
   void PaintCursor(QPainter& painter);
+  void FillGlScene(GlFrameView::Scene& scene);
+  void ScrollPicture(int dx, int dy);
   void UpdatePointer();
   void WindowGone();
   FrameMargins CurrentFrameMargins() const;
@@ -148,7 +156,9 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   QMenu* menu_ = nullptr;
 
   // GUI thread state.
-  FramePainter painter_;
+  FramePainter painter_;          // the CPU path; the GL view's pixel source
+  GlFrameView* glView_ = nullptr;  // the viewport when drawing with OpenGL
+  bool glFrameShown_ = true;       // its last frame was swapped (or it was hidden)
   ViewTransform transform_;      // scroll position, scale, offsets
   Extent framebuffer_;           // W x H once placed
   Extent maxOuter_;              // mw x mh

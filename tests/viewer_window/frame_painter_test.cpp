@@ -115,7 +115,9 @@ TEST(FramePainter, DownscalingAveragesAreas) {
 
 TEST(FramePainter, ScaledPaintsMatchInPiecesAndAtSixteenBits) {
   // Repainting a band must not leave seams: every window pixel depends on
-  // its position only, not on the painted rectangle.
+  // its position only, not on the painted rectangle. The pieces are painted
+  // under a clip, so they are drawn from the painter's scaled image, the
+  // whole written straight into the target.
   std::vector<uint32_t> px(333 * 217);
   test::FillPattern32(reinterpret_cast<uint8_t*>(px.data()), 333, 217);
   FramePainter fp;
@@ -128,7 +130,11 @@ TEST(FramePainter, ScaledPaintsMatchInPiecesAndAtSixteenBits) {
   {
     QPainter p(&pieces);
     for (int y = 0; y < 160; y += 13)
-      for (int x = 0; x < 240; x += 37) fp.Paint(p, QRect(x, y, 37, 13) & QRect(0, 0, 240, 160), 0, 0, 5, 7);
+      for (int x = 0; x < 240; x += 37) {
+        const QRect piece = QRect(x, y, 37, 13) & QRect(0, 0, 240, 160);
+        p.setClipRect(piece);
+        fp.Paint(p, piece, 0, 0, 5, 7);
+      }
   }
   EXPECT_EQ(whole, pieces);
   // Against the exact area average: at most 1 off per channel.
@@ -160,6 +166,25 @@ TEST(FramePainter, ScaledPaintsMatchInPiecesAndAtSixteenBits) {
   f16.SetScale(75);
   f32.SetScale(75);
   EXPECT_EQ(PaintInto(f16, {48, 24}, {0, 0, 48, 24}), PaintInto(f32, {48, 24}, {0, 0, 48, 24}));
+}
+
+// A large scaled paint is split over two threads; its rows come out as
+// when painted band by band on one.
+TEST(FramePainter, ALargeScaledPaintEqualsItsBands) {
+  std::vector<uint32_t> px(1000 * 800);
+  test::FillPattern32(reinterpret_cast<uint8_t*>(px.data()), 1000, 800);
+  FramePainter fp;
+  ASSERT_TRUE(Bind(fp, px.data(), 1000, 800, 32));
+  fp.SetScale(67);
+  const QRect all(0, 0, 670, 536);
+  const QImage whole = PaintInto(fp, all.size(), all);
+  QImage bands(all.size(), QImage::Format_RGB32);
+  bands.fill(Qt::red);
+  {
+    QPainter p(&bands);
+    for (int y = 0; y < all.height(); y += 41) fp.Paint(p, QRect(0, y, 670, 41) & all, 0, 0, 0, 0);
+  }
+  EXPECT_EQ(whole, bands);
 }
 
 }  // namespace

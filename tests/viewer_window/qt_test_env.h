@@ -11,7 +11,9 @@
 #include <QScreen>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -21,9 +23,14 @@
 
 namespace qc::test {
 
+// True when the run asks for the OpenGL view (QV_RENDERER=gl).
+inline bool GlForced() { return qgetenv("QV_RENDERER") == "gl"; }
+
 class QtEnvironment : public testing::Environment {
  public:
-  explicit QtEnvironment(bool onXvfb) : onXvfb_(onXvfb) {}
+  // The OpenGL view (QV_RENDERER=gl) needs a display with GLX: such runs
+  // always get the Xvfb.
+  explicit QtEnvironment(bool onXvfb) : onXvfb_(onXvfb || GlForced()) {}
   void SetUp() override {
     if (onXvfb_) {
       xvfb_ = std::make_unique<XvfbServer>("1280x1024x24");
@@ -85,6 +92,20 @@ inline QImage GrabFromScreen(QWidget& window, const QRect& rect) {
       ->grabWindow(window.winId(), rect.x(), rect.y(), rect.width(), rect.height())
       .toImage()
       .convertToFormat(QImage::Format_RGB32);
+}
+
+// The largest difference of one colour channel between two images of one
+// size (256 when the sizes differ).
+inline int MaxChannelDifference(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return 256;
+  int most = 0;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x) {
+      const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+      most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                       std::abs(qBlue(p) - qBlue(q))});
+    }
+  return most;
 }
 
 // The test pattern: every pixel different in its neighbourhood.

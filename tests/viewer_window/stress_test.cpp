@@ -1,7 +1,7 @@
 // Stopping the window while its update thread works flat out: every Stop
 // returns (no deadlock with an update thread waiting for a paint) and
 // nothing is painted from a released framebuffer (run under ASan too).
-// Offscreen platform: no X server needed.
+// Offscreen platform (no X server needed), or Xvfb for the OpenGL view.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -55,6 +55,7 @@ TEST(StressTest, RestartingManyTimesWhileUpdatesRunNeverHangs) {
   for (int i = 0; i < kCycles; ++i) {
     const uint64_t before = src.Steps();
     ASSERT_TRUE(window.Start(&owner, 5982, i % 3 == 0));
+    ASSERT_EQ(window.GlView() != nullptr, GlForced());  // QV_RENDERER=gl: the OpenGL view
     src.GiveCursorImage();
     // The window serves the update thread: it gets past the placement.
     ASSERT_TRUE(ProcessUntil([&] { return src.Steps() > before; }));
