@@ -26,6 +26,16 @@ inline constexpr int kMaxSubstringPixels = 512;
 inline constexpr int kMaxFrameWidth = 8 * kMaxSubstringPixels;
 inline constexpr int kSubstringsPerRow = 8;
 
+// The frame width a sender sends for a shared area of `width` pixels: the
+// next multiple of 8. Substrings then start on pixel boundaries and every
+// byte of a row is carried; otherwise palette entries would read pixels
+// across their boundaries, a Raw color entry would drop the wrong bits and
+// the bytes between substrings would never reach receivers. Receivers show
+// the added columns black.
+constexpr int SentFrameWidth(int width) {
+  return (width + kSubstringsPerRow - 1) / kSubstringsPerRow * kSubstringsPerRow;
+}
+
 // Entry tags. A tag with bit 6 set is a Copy (bit 0 picks the source);
 // otherwise its low six bits are the number of colours, 1..32, or 33 for
 // Raw color. Writers emit only these values.

@@ -107,7 +107,8 @@ bool qcCapture::SetUpScreen() {
     owner_->ShowErrorMessage(kUnsupportedScreenCaption, kUnsupportedScreenText);
     return false;
   }
-  width_ = format.width;
+  areaWidth_ = format.width;
+  width_ = SentFrameWidth(format.width);
   height_ = format.height;
   originX_ = format.originX;
   originY_ = format.originY;
@@ -130,14 +131,24 @@ bool qcCapture::SetUpScreen() {
   pollQuarter_ = 0;
   fullQuarter_ = 0;
 
-  frame_ = screen_->CreateFrame();
-  if (frame_ == nullptr) {
+  sourceFrame_ = screen_->CreateFrame();
+  if (sourceFrame_ == nullptr) {
     Log().Print("qcCapture: Unable to create DIB section\n");
     return false;
   }
   screenBytes_ = static_cast<size_t>(height_) * width_ * bytesPerPixel_;
-  size_t rowBytes = static_cast<size_t>(width_) * bytesPerPixel_;
-  tailBytes_ = rowBytes - rowBytes / kSubstringsPerRow * kSubstringsPerRow;
+  frame_ = sourceFrame_;
+  if (width_ != areaWidth_) {
+    // The sent frame is wider than the source's: grabbed rows are copied
+    // into it, its added columns stay 0.
+    try {
+      paddedFrame_.assign(screenBytes_, 0);
+    } catch (const std::bad_alloc&) {
+      Log().Print("qcCapture: Unable to allocate back buffer\n");
+      return false;
+    }
+    frame_ = paddedFrame_.data();
+  }
   try {
     backBuffer_.assign(screenBytes_, 0);
   } catch (const std::bad_alloc&) {
@@ -327,16 +338,17 @@ void qcCapture::WorkThread() {
 bool qcCapture::GrabQuarter(int q, bool always) {
   const Quarter& quarter = quarters_[q];
   if (!always && !screen_->MayHaveChanged(quarter.top, quarter.bottom)) return false;
-  screen_->GrabRows(quarter.top, quarter.bottom);
-  ClearRowTails(frame_, quarter.top, quarter.bottom);
+  GrabRows(quarter.top, quarter.bottom);
   return true;
 }
 
-void qcCapture::ClearRowTails(uint8_t* frame, int first, int end) {
-  if (tailBytes_ == 0) return;
-  size_t row = static_cast<size_t>(width_) * bytesPerPixel_;
+void qcCapture::GrabRows(int first, int end) {
+  screen_->GrabRows(first, end);
+  if (frame_ == sourceFrame_) return;
+  const size_t from = static_cast<size_t>(areaWidth_) * bytesPerPixel_;
+  const size_t to = static_cast<size_t>(width_) * bytesPerPixel_;
   for (int y = first; y < end; ++y) {
-    std::memset(frame + row * (y + 1) - tailBytes_, 0, tailBytes_);
+    std::memcpy(frame_ + to * y, sourceFrame_ + from * y, from);
   }
 }
 
@@ -353,7 +365,6 @@ void qcCapture::FullScreenStep() {
     fullStartBytes_ = transport_->TotalBytesSent();
     // Every row now compares as changed (except a row of 0x01 bytes).
     std::memset(backBuffer_.data(), 0x01, backBuffer_.size());
-    ClearRowTails(backBuffer_.data(), 0, height_);
     transport_->ResetStream();
     init_.screenId = transport_->ScreenId();
     uint8_t datagram[kInitSize];
@@ -401,7 +412,7 @@ void qcCapture::ApplyRepairs() {
     for (int y = first; y < end; ++y) {
       const uint8_t* f = frame_ + row * y;
       uint8_t* r = backBuffer_.data() + row * y;
-      for (size_t i = 0; i + tailBytes_ < row; ++i) r[i] = static_cast<uint8_t>(~f[i]);
+      for (size_t i = 0; i < row; ++i) r[i] = static_cast<uint8_t>(~f[i]);
     }
     encoder_->EncodeRows(first, end, PacketType::Update);
   }
@@ -439,8 +450,7 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
     }
     // Only the drawn rows: every other row of the frame already equals the
     // back buffer, as the encoder requires.
-    screen_->GrabRows(from, to);
-    ClearRowTails(frame_, from, to);
+    GrabRows(from, to);
     if (encoder_->EncodeRows(from, to, PacketType::Update)) {
       pacer_.Sent(q, now);
     }
@@ -519,7 +529,7 @@ void qcCapture::SendCursorPosition(int x, int y) {
 bool qcCapture::InArea(CursorState& state) const {
   state.x -= originX_;
   state.y -= originY_;
-  return state.x >= 0 && state.y >= 0 && state.x < width_ && state.y < height_;
+  return state.x >= 0 && state.y >= 0 && state.x < areaWidth_ && state.y < height_;
 }
 
 void qcCapture::HideCursor() {

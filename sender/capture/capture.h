@@ -173,13 +173,8 @@ class qcCapture {
   // Grabs quarter q; unless `always`, only when the source says something
   // may have been drawn there. Whether it grabbed.
   bool GrabQuarter(int q, bool always);
-  // Zeroes the last bytes of rows first..end-1 that no substring holds
-  // (row lengths not a multiple of 8). Receivers never get them and hold 0
-  // there; holding 0 in the frame and the back buffer too keeps the Copy
-  // entries that read across a row's end (0x40 in substring 0) equal on
-  // both sides, and stops those bytes from making every row compare as
-  // changed on every pass.
-  void ClearRowTails(uint8_t* frame, int first, int end);
+  // Grabs rows first..end-1 of the screen into the sent frame.
+  void GrabRows(int first, int end);
   // The cursor after each polling step: a new shape when the image
   // changed, the position when it moved (inside the area only). On a
   // partial area a pointer that leaves it is hidden; when it returns, its
@@ -205,8 +200,10 @@ class qcCapture {
   std::unique_ptr<CursorSource> cursor_;
   CaptureTransport* transport_ = nullptr;
 
-  // The shared area: width x height pixels at (originX, originY) of the
-  // screen; partial when it is less than the whole screen.
+  // The shared area: areaWidth x height pixels at (originX, originY) of the
+  // screen; partial when it is less than the whole screen. Frames go out
+  // width_ pixels wide.
+  int areaWidth_ = 0;
   int width_ = 0;
   int height_ = 0;
   int originX_ = 0;
@@ -214,10 +211,14 @@ class qcCapture {
   bool partialArea_ = false;
   bool areaFellBack_ = false;
   InitMessage init_;  // the screen identifier is filled in when sent
-  uint8_t* frame_ = nullptr;  // owned by the screen source
+  // The frame the encoder reads: the source's own, or a copy of it padded
+  // to the sent width (SentFrameWidth) when the area's width is not a
+  // multiple of 8.
+  uint8_t* frame_ = nullptr;
+  uint8_t* sourceFrame_ = nullptr;  // owned by the screen source
+  std::vector<uint8_t> paddedFrame_;
   std::vector<uint8_t> backBuffer_;
   size_t screenBytes_ = 0;
-  size_t tailBytes_ = 0;  // per row, held by no substring
 
   bool haveCursorHandle_ = false;  // false: no shape sent yet
   uint32_t lastCursorHandle_ = 0;

@@ -80,8 +80,10 @@ int Count(const std::vector<Datagram>& sent, uint16_t type) {
 // The receiver's side: decodes update payloads into a framebuffer.
 struct Picture {
   explicit Picture(const test::FakeScreenSource& s)
-      : screen(s), pixels(s.Screen().size(), 0) {
-    EXPECT_TRUE(decoder.Init(pixels.data(), s.BytesPerPixel(), s.Width(), s.Height()));
+      : screen(s),
+        width(SentFrameWidth(s.Width())),
+        pixels(size_t(width) * s.Height() * s.BytesPerPixel(), 0) {
+    EXPECT_TRUE(decoder.Init(pixels.data(), s.BytesPerPixel(), width, s.Height()));
   }
   // Applies every update payload; the lowest and highest row touched.
   std::pair<int, int> Apply(const std::vector<Datagram>& sent) {
@@ -96,11 +98,15 @@ struct Picture {
     }
     return {low, high};
   }
-  bool Matches() const {
-    return test::CarriedBytesMatch(screen.Screen().data(), pixels.data(), screen.Width(),
-                                   screen.Height(), screen.BytesPerPixel());
+  // The screen, with black columns up to the sent width.
+  ::testing::AssertionResult Matches() const {
+    const int B = screen.BytesPerPixel();
+    const test::Bytes want =
+        test::SentFrame(screen.Screen().data(), screen.Width(), screen.Height(), B);
+    return test::CarriedBytesMatch(want.data(), pixels.data(), width, screen.Height(), B);
   }
   const test::FakeScreenSource& screen;
+  int width;  // as sent
   std::vector<uint8_t> pixels;
   StrDecoder decoder;
 };
@@ -422,26 +428,38 @@ TEST(CaptureSetUp, UnusableScreensFailInitAndThePollTimerFollowsTheUpdatePeriod)
   EXPECT_EQ(rig.owner.pollTimerInterval, 0);
 }
 
-TEST(CaptureRowTails, WidthsNotAMultipleOfEightRebuildTheCarriedPixelsAndIdleQuietly) {
-  // 30 pixels at 32 bits: substrings of 15 bytes hold 3 pixels (12 bytes);
-  // 36 pixels at 16 bits: substrings of 9 bytes hold 4 pixels (8 bytes);
-  // 33 pixels at 16 bits: rows of 66 bytes, 2 bytes left over. One colour
-  // everywhere invites Copy entries that read the bytes before substring 0,
-  // which include the previous row's uncarried bytes.
+TEST(CaptureOddWidths, FramesGoOutPaddedToAMultipleOfEightAndRebuildEveryPixel) {
+  // Unpadded, 30 pixels at 32 bits would make substrings of 15 bytes that
+  // start inside pixels (Raw color would then drop the wrong bits), 36 at
+  // 16 bits substrings of 9 bytes, and 33 at 16 bits rows of 66 bytes with
+  // 2 bytes in no substring. Noise makes Raw color entries at 32 bits; one
+  // colour everywhere invites Copy entries that read across rows.
   const struct {
     int w, bits;
-    bool uniform;
-  } cases[] = {{30, 32, false}, {36, 16, false}, {33, 16, false}, {33, 16, true}};
+    bool uniform, noise;
+  } cases[] = {{30, 32, false, false}, {30, 32, false, true}, {36, 16, false, false},
+               {33, 16, false, false}, {33, 16, true, false}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.w << "x" << c.bits << (c.uniform ? " uniform" : ""));
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.bits << (c.uniform ? " uniform" : "")
+                                    << (c.noise ? " noise" : ""));
     Rig rig(c.w, 16, c.bits);
     for (int y = 0; y < 16; ++y)
       for (int x = 0; x < c.w; ++x)
-        rig.screen->SetPixel(x, y, c.uniform ? 0x1F1F : ((x / 5 + y / 3) % 3) * 0x00404040u);
+        rig.screen->SetPixel(x, y, c.uniform ? 0x1F1F
+                                   : c.noise ? (x * 2654435761u) ^ (y * 40503u)
+                                             : ((x / 5 + y / 3) % 3) * 0x00404040u);
     rig.Start();
     rig.Steps(4);
+    auto sent = rig.Take();
+    InitMessage init;
+    ASSERT_GT(Count(sent, kInit), 0);
+    for (const auto& d : sent) {
+      if (d.type != kInit) continue;
+      ASSERT_TRUE(ParseInit(d.bytes.data(), d.bytes.size(), init));
+    }
+    EXPECT_EQ(init.width, (c.w + 7) / 8 * 8);
     Picture picture(*rig.screen);
-    picture.Apply(rig.Take());
+    picture.Apply(sent);
     EXPECT_TRUE(picture.Matches());
     for (int round = 1; round < 6; ++round) {
       rig.screen->Fill(round, round * 2, c.w - round, round * 2 + 3, round * 0x00101010u);
@@ -449,8 +467,7 @@ TEST(CaptureRowTails, WidthsNotAMultipleOfEightRebuildTheCarriedPixelsAndIdleQui
       EXPECT_EQ(picture.Apply(rig.Take()), std::make_pair(round * 2, round * 2 + 2)) << round;
       EXPECT_TRUE(picture.Matches()) << round;
     }
-    // Nothing while idle, although the uncarried bytes never reach the
-    // back buffer.
+    // Nothing while idle: the added columns never differ.
     rig.Steps(8);
     EXPECT_TRUE(rig.Take().empty());
   }

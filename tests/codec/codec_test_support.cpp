@@ -38,6 +38,13 @@ std::string LogPath() { return Log().FileName(); }
   return ::testing::AssertionSuccess();
 }
 
+Bytes SentFrame(const uint8_t* rows, int width, int height, int B) {
+  const size_t from = size_t(width) * B, to = size_t(SentFrameWidth(width)) * B;
+  Bytes out(to * height, 0);
+  for (int y = 0; y < height; ++y) std::memcpy(out.data() + to * y, rows + from * y, from);
+  return out;
+}
+
 Bytes Inflate(const Bytes& compressed, bool& ok) {
   z_stream s{};
   ok = inflateInit(&s) == Z_OK;

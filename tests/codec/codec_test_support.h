@@ -26,6 +26,10 @@ std::string LogPath();
 ::testing::AssertionResult CarriedBytesMatch(const uint8_t* want, const uint8_t* got, int width,
                                              int height, int bytesPerPixel);
 
+// A screen's rows as a sender sends them: padded with black columns to
+// SentFrameWidth(width).
+Bytes SentFrame(const uint8_t* rows, int width, int height, int bytesPerPixel);
+
 // Inflates a stream as a receiver does (fresh stream, one inflate call into
 // 60000 bytes, Z_OK required). Empty and ok=false on failure.
 Bytes Inflate(const Bytes& compressed, bool& ok);

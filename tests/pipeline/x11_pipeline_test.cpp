@@ -41,13 +41,16 @@ constexpr Masks k888 = {0xFF0000, 0x00FF00, 0x0000FF};
 constexpr Masks k565 = {0xF800, 0x07E0, 0x001F};
 constexpr Masks k555 = {0x7C00, 0x03E0, 0x001F};
 
-// Whether the viewer shows the screen in every byte the strip encoding
-// carries.
-bool Shows(const qvViewer& viewer, const Bytes& screen, int width, int bytes) {
+// Whether the viewer shows the area (width pixels a row), with black
+// columns up to the sent width.
+bool Shows(const qvViewer& viewer, const Bytes& area, int width, int bytes) {
   const FramebufferView v = viewer.FramebufferInfo();
-  return v.pixels != nullptr && size_t(v.bytesPerRow) == size_t(width) * bytes &&
-         size_t(v.bytesPerRow) * v.height == screen.size() &&
-         test::CarriedBytesMatch(screen.data(), v.pixels, width, v.height, bytes);
+  if (v.pixels == nullptr || size_t(v.bytesPerRow) != size_t(SentFrameWidth(width)) * bytes ||
+      size_t(width) * bytes * v.height != area.size()) {
+    return false;
+  }
+  const Bytes sent = test::SentFrame(area.data(), width, v.height, bytes);
+  return test::CarriedBytesMatch(sent.data(), v.pixels, SentFrameWidth(width), v.height, bytes);
 }
 
 // The rectangle r of a screen W pixels wide.
@@ -169,13 +172,13 @@ TEST_P(X11Pipeline, RebuildsTheScreenAndSendsOnlyWhatChanged) {
   ASSERT_TRUE(p.StepUntil([&] { return bothShow(picture); }));
   const InitMessage init = viewers[0].Transmission();
   EXPECT_EQ(init.screenId, p.sender.ScreenId());
-  EXPECT_EQ(init.width, W);
+  EXPECT_EQ(init.width, SentFrameWidth(W));
   EXPECT_EQ(init.height, H);
   EXPECT_EQ(init.bitsPerPixel, c.bits);
   EXPECT_EQ((Masks{init.redMask, init.greenMask, init.blueMask}), c.masks);
   char line[128];
-  snprintf(line, sizeof line, "qvViewer: Received server init message, screen %dx%d, id %d\r\n", W,
-           H, static_cast<int>(static_cast<int16_t>(init.screenId)));
+  snprintf(line, sizeof line, "qvViewer: Received server init message, screen %dx%d, id %d\r\n",
+           SentFrameWidth(W), H, static_cast<int>(static_cast<int16_t>(init.screenId)));
   EXPECT_EQ(log.Count(line), 2);
 
   // An idle real screen sends nothing but a keep-alive into the silence.
