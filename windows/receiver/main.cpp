@@ -14,6 +14,7 @@
 
 #include "common/log_file.h"
 #include "receiver/shell/command_line.h"
+#include "receiver/shell/headless_viewer.h"
 #include "receiver/shell/program.h"
 #include "receiver/shell/qv_tray.h"
 #include "receiver/shell/receiver_settings.h"
@@ -56,27 +57,6 @@ class WindowViewer : public ViewerControl {
   qvViewer viewer_;  // outlives the window
   WinViewerWindow window_{viewer_};
   std::atomic<bool> restarting_{false};
-};
-
-// --headless: the receiving side drawing into nothing. The full-screen flag
-// is kept so that the toggle and its stored setting behave as with a window.
-class HeadlessViewer : public ViewerControl {
- public:
-  bool Init(qvTray& tray) override {
-    fullScreen_ = tray.FullScreenSetting();
-    return viewer_.Init(&tray, &surface_, static_cast<uint16_t>(tray.Port()));
-  }
-  void Stop() override { viewer_.Stop(); }
-  bool IsReceiving() const override { return viewer_.IsReceiving(); }
-  bool IsFullScreen() const override { return fullScreen_; }
-  void SetRestarting() override {}
-  void ShowWindow(bool) override {}
-  void SetFullScreen(bool on) override { fullScreen_ = on; }
-
- private:
-  qvViewer viewer_;
-  NullSurface surface_;
-  bool fullScreen_ = false;
 };
 
 void PrintHelp() {
