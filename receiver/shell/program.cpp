@@ -14,8 +14,8 @@
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/receiver_settings.h"
 #include "receiver/shell/snapshot.h"
-#include "receiver/viewer/viewer_window.h"
 #include "receiver/shell/qv_tray.h"
+#include "receiver/viewer/viewer_window.h"
 
 namespace qc {
 
