@@ -10,11 +10,12 @@
 #include "common/log_file.h"
 #include "platform/qt/signal_bridge.h"
 #include "receiver/shell/console_view.h"
-#include "receiver/shell/program_viewer.h"
+#include "receiver/shell/program_viewers.h"
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/receiver_settings.h"
 #include "receiver/shell/snapshot.h"
 #include "receiver/shell/qv_tray.h"
+#include "receiver/viewer/viewer_window.h"
 
 namespace qc {
 
@@ -39,7 +40,7 @@ int RunReceiver(const ReceiverCommandLine& cl) {
     viewer = std::make_unique<HeadlessViewer>();
   } else {
     view = std::make_unique<ReceiverQtTrayView>(/*hotkeys=*/true);
-    viewer = std::make_unique<WindowViewer>();
+    viewer = std::make_unique<WindowViewer<ViewerWindow>>();
   }
   qvTray tray(*view, *viewer, store);
   tray.SetClosingHook([&] { Snapshot(*viewer, cl.snapshotPath); });

@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -15,9 +14,9 @@
 #include "common/log_file.h"
 #include "receiver/shell/command_line.h"
 #include "receiver/shell/program.h"
+#include "receiver/shell/program_viewers.h"
 #include "receiver/shell/qv_tray.h"
 #include "receiver/shell/receiver_settings.h"
-#include "receiver/viewer/viewer.h"
 #include "shell/console_output.h"
 #include "windows/receiver/win_receiver_view.h"
 #include "windows/receiver/win_viewer_window.h"
@@ -32,52 +31,6 @@ LogFile& Log() {
 }
 
 namespace {
-
-// The receiving side shown in the viewer window.
-class WindowViewer : public ViewerControl {
- public:
-  bool Init(qvTray& tray) override {
-    window_.SetCommandHandler([&tray](int id) { tray.OnCommand(id); });
-    return window_.Start(&tray, static_cast<uint16_t>(tray.Port()), tray.FullScreenSetting());
-  }
-  void Stop() override {
-    // The restart mark may come from the update thread; the window takes it
-    // here, on the GUI thread, right before it is stopped.
-    if (restarting_.exchange(false)) window_.SetRestarting();
-    window_.Stop();
-  }
-  bool IsReceiving() const override { return viewer_.IsReceiving(); }
-  bool IsFullScreen() const override { return window_.IsFullScreen(); }
-  void SetRestarting() override { restarting_ = true; }
-  void ShowWindow(bool show) override { window_.ShowViewer(show); }
-  void SetFullScreen(bool on) override { window_.SetFullScreen(on); }
-
- private:
-  qvViewer viewer_;  // outlives the window
-  WinViewerWindow window_{viewer_};
-  std::atomic<bool> restarting_{false};
-};
-
-// --headless: the receiving side drawing into nothing. The full-screen flag
-// is kept so that the toggle and its stored setting behave as with a window.
-class HeadlessViewer : public ViewerControl {
- public:
-  bool Init(qvTray& tray) override {
-    fullScreen_ = tray.FullScreenSetting();
-    return viewer_.Init(&tray, &surface_, static_cast<uint16_t>(tray.Port()));
-  }
-  void Stop() override { viewer_.Stop(); }
-  bool IsReceiving() const override { return viewer_.IsReceiving(); }
-  bool IsFullScreen() const override { return fullScreen_; }
-  void SetRestarting() override {}
-  void ShowWindow(bool) override {}
-  void SetFullScreen(bool on) override { fullScreen_ = on; }
-
- private:
-  qvViewer viewer_;
-  NullSurface surface_;
-  bool fullScreen_ = false;
-};
 
 void PrintHelp() {
   printf(
@@ -135,7 +88,7 @@ int Run(int argc, char** argv) {
   if (cl.headless) {
     viewer = std::make_unique<HeadlessViewer>();
   } else {
-    viewer = std::make_unique<WindowViewer>();
+    viewer = std::make_unique<WindowViewer<WinViewerWindow>>();
   }
   if (!view.Created()) {
     view.ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);

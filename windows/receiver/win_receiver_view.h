@@ -7,14 +7,9 @@
 // --headless view does).
 #pragma once
 
-#include <windows.h>
-
-#include <deque>
-#include <functional>
-#include <mutex>
-
 #include "receiver/shell/tray_view.h"
 #include "shell/console_output.h"
+#include "windows/tray_window.h"
 
 namespace qc {
 
@@ -26,13 +21,12 @@ class WinReceiverView : public ReceiverTrayView {
   WinReceiverView& operator=(const WinReceiverView&) = delete;
 
   // False when the window or the menu could not be made (logged).
-  bool Created() const { return hwnd_ != nullptr && menu_ != nullptr; }
+  bool Created() const { return window_.Handle() != nullptr && menu_ != nullptr; }
   // Runs the message loop until Quit; returns its exit code.
-  int Run();
-  HWND Window() const { return hwnd_; }
+  int Run() { return window_.Run(); }
 
   void Attach(qvTray& tray) override { tray_ = &tray; }
-  void Post(std::function<void()> fn) override;
+  void Post(std::function<void()> fn) override { window_.Post(std::move(fn)); }
   void StartTimers() override;
   bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override;
   void SetWindowItem(bool hideItem) override;
@@ -45,24 +39,17 @@ class WinReceiverView : public ReceiverTrayView {
   void UnregisterHotKey() override;
   void Quit(int exitCode) override { PostQuitMessage(exitCode); }
 
-  // RegisterHotKey's modifiers for a stored code's flags (bits 8-15): Alt
-  // 0x04 becomes MOD_ALT, Shift 0x01 MOD_SHIFT, every other bit passes.
-  static UINT HotKeyModifiers(uint32_t code);
-
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
-  void RunTasks();
+  bool Handle(UINT msg, WPARAM wp, LPARAM lp);
   void ShowMenu();
 
   bool headless_;
-  HWND hwnd_ = nullptr;
   HMENU menu_ = nullptr;   // the tray menu resource
   HMENU popup_ = nullptr;  // its one pop-up
   qvTray* tray_ = nullptr;
   ConsoleStateLine state_;  // the headless state line
-  std::mutex mutex_;
-  std::deque<std::function<void()>> tasks_;
+  // Last: destroyed first, while the members its handler uses still live.
+  TrayWindow window_;
 };
 
 }  // namespace qc

@@ -1,10 +1,8 @@
 #include "windows/sender/win_tray_view.h"
 
-#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstdio>
-#include <cstring>
 
 #include "sender/shell/qc_tray.h"
 #include "shell/console_output.h"
@@ -14,8 +12,6 @@ namespace qc {
 
 namespace {
 
-constexpr char kWindowClass[] = "QC_Win32_TrayWindow";
-constexpr UINT kTaskMessage = WM_APP + 1;  // posted tasks are waiting
 constexpr UINT kTrayMessage = WM_APP + 2;  // a mouse event on the tray icon
 constexpr UINT kTrayIconId = 1;
 // The "Share" submenu's items: kShareBase + k for choice k (0 whole screen).
@@ -25,17 +21,13 @@ UINT TimerKey(TimerId id) { return static_cast<UINT>(id) + 1; }
 
 }  // namespace
 
-WinTrayView::WinTrayView(bool headless) : headless_(headless) {
+// A hidden top-level window (not message-only): only those receive the
+// WM_DISPLAYCHANGE broadcast.
+WinTrayView::WinTrayView(bool headless)
+    : headless_(headless),
+      window_("QC_Win32_TrayWindow", "Quillcast", false,
+              [this](UINT msg, WPARAM wp, LPARAM lp) { return Handle(msg, wp, lp); }) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA wc{};
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = instance;
-  wc.lpszClassName = kWindowClass;
-  RegisterClassA(&wc);
-  // A hidden top-level window (not message-only): only those receive the
-  // WM_DISPLAYCHANGE broadcast.
-  hwnd_ = CreateWindowExA(0, kWindowClass, "Quillcast", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
-                          nullptr, instance, this);
   // At the notification area's size; the icon files hold several sizes.
   int size = GetSystemMetrics(SM_CXSMICON);
   for (int i = 0; i < 5; ++i) {
@@ -47,78 +39,36 @@ WinTrayView::WinTrayView(bool headless) : headless_(headless) {
 WinTrayView::~WinTrayView() {
   RemoveTrayIcon();
   starting_.Close();
-  if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   for (HICON icon : icons_) {
     if (icon != nullptr) DestroyIcon(icon);
   }
 }
 
 int WinTrayView::Run() {
-  MSG msg;
-  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-    if (starting_.IsMessage(msg)) continue;  // Esc in the Starting dialog
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-  return static_cast<int>(msg.wParam);
-}
-
-void WinTrayView::PostToUi(std::function<void()> task) {
-  bool first;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    first = tasks_.empty();
-    tasks_.push_back(std::move(task));
-  }
-  // One message per batch: the handler drains the queue.
-  if (first) PostMessageA(hwnd_, kTaskMessage, 0, 0);
-}
-
-void WinTrayView::RunTasks() {
-  for (;;) {
-    std::function<void()> task;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (tasks_.empty()) return;
-      task = std::move(tasks_.front());
-      tasks_.pop_front();
-    }
-    task();
-  }
+  return window_.Run([this](MSG& msg) { return starting_.IsMessage(msg); });  // Esc in Starting
 }
 
 void WinTrayView::StartTimer(TimerId id, int intervalMs) {
-  SetTimer(hwnd_, TimerKey(id), static_cast<UINT>(intervalMs), nullptr);
+  SetTimer(window_.Handle(), TimerKey(id), static_cast<UINT>(intervalMs), nullptr);
 }
 
-void WinTrayView::StopTimer(TimerId id) { KillTimer(hwnd_, TimerKey(id)); }
+void WinTrayView::StopTimer(TimerId id) { KillTimer(window_.Handle(), TimerKey(id)); }
 
 bool WinTrayView::SetTrayIcon(int iconIndex, const char* tip) {
   if (headless_) {
     state_.Show(tip);  // each change of state once, as on Linux
     return true;
   }
-  NOTIFYICONDATAA data{};
-  data.cbSize = sizeof data;
-  data.hWnd = hwnd_;
-  data.uID = kTrayIconId;
-  data.uFlags = NIF_ICON | NIF_TIP | NIF_MESSAGE;
-  data.uCallbackMessage = kTrayMessage;
   if (iconIndex < 0 || iconIndex > 4) return false;
-  data.hIcon = icons_[iconIndex];
-  snprintf(data.szTip, sizeof data.szTip, "%s", tip);
-  bool ok = Shell_NotifyIconA(iconAdded_ ? NIM_MODIFY : NIM_ADD, &data) != FALSE;
+  bool ok = window_.NotifyIcon(iconAdded_ ? NIM_MODIFY : NIM_ADD, kTrayIconId, kTrayMessage,
+                               icons_[iconIndex], tip);
   if (ok) iconAdded_ = true;
   return ok;
 }
 
 void WinTrayView::RemoveTrayIcon() {
   if (!iconAdded_) return;
-  NOTIFYICONDATAA data{};
-  data.cbSize = sizeof data;
-  data.hWnd = hwnd_;
-  data.uID = kTrayIconId;
-  Shell_NotifyIconA(NIM_DELETE, &data);
+  window_.NotifyIcon(NIM_DELETE, kTrayIconId, 0, nullptr, "");
   iconAdded_ = false;
 }
 
@@ -148,13 +98,7 @@ void WinTrayView::ShowMenu() {
   AppendMenuA(menu, flags(menu_.quitEnabled), ID_QUIT, "&Quit");
   SetMenuDefaultItem(menu, 0, TRUE);
 
-  POINT at;
-  GetCursorPos(&at);
-  // The menu closes on a click elsewhere only if our window is in front.
-  SetForegroundWindow(hwnd_);
-  UINT chosen = static_cast<UINT>(TrackPopupMenu(
-      menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_, nullptr));
-  PostMessageA(hwnd_, WM_NULL, 0, 0);
+  UINT chosen = window_.TrackMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON);
   DestroyMenu(menu);  // also destroys the submenu
   if (chosen == 0 || tray_ == nullptr) return;
   if (chosen >= kShareBase && chosen <= kShareBase + menu_.monitors.size()) {
@@ -201,51 +145,27 @@ void WinTrayView::OpenUrl(const std::string& url) {
   ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-UINT WinTrayView::HotKeyModifiers(uint32_t code) {
-  uint32_t m = (code >> 8) & 0xFF;
-  return ((m & HOTKEYF_SHIFT) << 2) | ((m & HOTKEYF_ALT) >> 2) | (m & 0xFAu);
-}
-
-void WinTrayView::RegisterHotKey(int index, uint32_t code) {
-  ::RegisterHotKey(hwnd_, index, HotKeyModifiers(code), code & 0xFF);
-}
-
-void WinTrayView::UnregisterHotKey(int index) { ::UnregisterHotKey(hwnd_, index); }
-
-LRESULT CALLBACK WinTrayView::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  auto* view = reinterpret_cast<WinTrayView*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (view == nullptr || view->hwnd_ != hwnd) return DefWindowProcA(hwnd, msg, wp, lp);
-  return view->Handle(msg, wp, lp);
-}
-
-LRESULT WinTrayView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+bool WinTrayView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
-    case kTaskMessage:
-      RunTasks();
-      return 0;
     case WM_TIMER:
       if (tray_ != nullptr) tray_->OnTimer(static_cast<TimerId>(wp - 1));
-      return 0;
+      return true;
     case WM_HOTKEY:
       if (tray_ != nullptr) tray_->OnHotKey(static_cast<int>(wp));
-      return 0;
+      return true;
     case WM_DISPLAYCHANGE:
       if (tray_ != nullptr) tray_->OnDisplayChange();
-      return 0;
+      return true;
     case kTrayMessage:
       if (lp == WM_LBUTTONDBLCLK && tray_ != nullptr) tray_->OnTrayDoubleClick();
       if (lp == WM_RBUTTONUP || lp == WM_CONTEXTMENU) ShowMenu();
-      return 0;
+      return true;
     case WM_CLOSE:
     case WM_ENDSESSION:
       if (tray_ != nullptr && (msg == WM_CLOSE || wp != 0)) tray_->OnCommand(ID_QUIT);
-      return 0;
+      return true;
     default:
-      return DefWindowProcA(hwnd_, msg, wp, lp);
+      return false;
   }
 }
 

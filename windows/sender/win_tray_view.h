@@ -6,16 +6,12 @@
 // the Linux --headless view does).
 #pragma once
 
-#include <windows.h>
-
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <string>
 
 #include "sender/shell/tray_view.h"
 #include "shell/console_output.h"
 #include "windows/sender/win_dialogs.h"
+#include "windows/tray_window.h"
 
 namespace qc {
 
@@ -27,12 +23,12 @@ class WinTrayView : public TrayView {
   WinTrayView& operator=(const WinTrayView&) = delete;
 
   // False when the window could not be made.
-  bool Created() const { return hwnd_ != nullptr; }
+  bool Created() const { return window_.Handle() != nullptr; }
   void Attach(qcTray& tray) { tray_ = &tray; }
   // Runs the message loop until Quit.
   int Run();
 
-  void PostToUi(std::function<void()> task) override;
+  void PostToUi(std::function<void()> task) override { window_.Post(std::move(task)); }
   void StartTimer(TimerId id, int intervalMs) override;
   void StopTimer(TimerId id) override;
   void Quit() override { PostQuitMessage(0); }
@@ -50,31 +46,22 @@ class WinTrayView : public TrayView {
   int RunAboutBox() override;
   void OpenUrl(const std::string& url) override;
 
-  void RegisterHotKey(int index, uint32_t code) override;
-  void UnregisterHotKey(int index) override;
-
-  // The RegisterHotKey modifiers of a stored hot-key code (the hot-key
-  // control's flags in the high byte: 0x01 Shift, 0x02 Control, 0x04 Alt,
-  // 0x08 extended key). Shift and Alt swap places; every other bit passes
-  // unchanged, so 0x08 becomes MOD_WIN.
-  static UINT HotKeyModifiers(uint32_t code);
+  void RegisterHotKey(int index, uint32_t code) override { window_.RegisterHotKey(index, code); }
+  void UnregisterHotKey(int index) override { window_.UnregisterHotKey(index); }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
-  void RunTasks();
+  bool Handle(UINT msg, WPARAM wp, LPARAM lp);
   void ShowMenu();
 
   bool headless_;
-  HWND hwnd_ = nullptr;
   qcTray* tray_ = nullptr;
   TrayMenu menu_;
   bool iconAdded_ = false;
   HICON icons_[5] = {};  // resources 103 to 107: frames 0 to 3, paused
   StartingDialog starting_;
   ConsoleStateLine state_{""};  // the headless state line
-  std::mutex mutex_;
-  std::deque<std::function<void()>> tasks_;
+  // Last: destroyed first, while the members its handler uses still live.
+  TrayWindow window_;
 };
 
 }  // namespace qc

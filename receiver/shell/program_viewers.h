@@ -1,13 +1,13 @@
-// The program's two viewers behind the controller's ViewerControl: the Qt
-// viewer window (windowed and full screen) and the headless one (qvViewer
-// drawing into nothing). Both hand out the received picture for snapshots.
+// The program's two viewers behind the controller's ViewerControl: a viewer
+// window (windowed and full screen; the Qt or the Win32 one) and the
+// headless one (qvViewer drawing into nothing). Both hand out the received
+// picture for snapshots. No Qt here: both receivers use them.
 #pragma once
 
 #include <atomic>
 
 #include "receiver/shell/qv_tray.h"
 #include "receiver/viewer/viewer.h"
-#include "receiver/viewer/viewer_window.h"
 
 namespace qc {
 
@@ -40,6 +40,8 @@ class HeadlessViewer : public ProgramViewer {
   bool fullScreen_ = false;
 };
 
+// Window: a viewer window made from the qvViewer it shows.
+template <class Window>
 class WindowViewer : public ProgramViewer {
  public:
   bool Init(qvTray& tray) override {
@@ -52,17 +54,16 @@ class WindowViewer : public ProgramViewer {
     if (restarting_.exchange(false)) window_.SetRestarting();
     window_.Stop();
   }
-  bool IsReceiving() const override { return window_.IsReceiving(); }
+  bool IsReceiving() const override { return viewer_.IsReceiving(); }
   bool IsFullScreen() const override { return window_.IsFullScreen(); }
   void SetRestarting() override { restarting_ = true; }
   void ShowWindow(bool show) override { window_.ShowViewer(show); }
   void SetFullScreen(bool on) override { window_.SetFullScreen(on); }
   qc::FramebufferView Picture() const override { return viewer_.FramebufferInfo(); }
-  qc::ViewerWindow& Window() { return window_; }
 
  private:
   qc::qvViewer viewer_;  // outlives the window
-  qc::ViewerWindow window_{viewer_};
+  Window window_{viewer_};
   std::atomic<bool> restarting_{false};
 };
 

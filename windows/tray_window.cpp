@@ -1,0 +1,120 @@
+#include "windows/tray_window.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+
+namespace qc {
+
+namespace {
+
+constexpr UINT kRunTasks = WM_APP + 1;  // posted tasks are waiting
+
+// RegisterHotKey's modifiers for the hot-key control's flags (0x01 Shift,
+// 0x02 Control, 0x04 Alt, 0x08 extended key): Shift and Alt swap places;
+// every other bit passes unchanged, so 0x08 becomes MOD_WIN.
+UINT HotKeyModifiers(uint32_t flags) {
+  return ((flags & HOTKEYF_SHIFT) << 2) | ((flags & HOTKEYF_ALT) >> 2) | (flags & 0xFAu);
+}
+
+}  // namespace
+
+TrayWindow::TrayWindow(const char* className, const char* title, bool messageOnly,
+                       Handler handler, HICON icon)
+    : handler_(std::move(handler)) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  WNDCLASSEXA wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = instance;
+  wc.hIcon = icon;
+  wc.lpszClassName = className;
+  RegisterClassExA(&wc);
+  hwnd_ = CreateWindowExA(0, className, title, WS_OVERLAPPED, 0, 0, 0, 0,
+                          messageOnly ? HWND_MESSAGE : nullptr, nullptr, instance, this);
+}
+
+TrayWindow::~TrayWindow() {
+  if (hwnd_ != nullptr) DestroyWindow(hwnd_);
+}
+
+int TrayWindow::Run(const std::function<bool(MSG&)>& filter) {
+  MSG msg;
+  while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    if (filter && filter(msg)) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return static_cast<int>(msg.wParam);
+}
+
+void TrayWindow::Post(std::function<void()> task) {
+  bool first;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    first = tasks_.empty();
+    tasks_.push_back(std::move(task));
+  }
+  // One message per batch: the handler drains the queue.
+  if (first) PostMessageA(hwnd_, kRunTasks, 0, 0);
+}
+
+void TrayWindow::RunTasks() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (tasks_.empty()) return;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+}
+
+bool TrayWindow::NotifyIcon(DWORD action, UINT id, UINT callbackMessage, HICON icon,
+                            const char* tip, bool firstShellLayout) {
+  NOTIFYICONDATAA data{};
+  data.cbSize = firstShellLayout ? NOTIFYICONDATAA_V1_SIZE : sizeof data;
+  data.hWnd = hwnd_;
+  data.uID = id;
+  if (action != NIM_DELETE) {
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    data.uCallbackMessage = callbackMessage;
+    data.hIcon = icon;
+    snprintf(data.szTip, firstShellLayout ? 64 : sizeof data.szTip, "%s", tip);
+  }
+  return Shell_NotifyIconA(action, &data) != FALSE;
+}
+
+UINT TrayWindow::TrackMenu(HMENU menu, UINT flags) {
+  POINT at;
+  GetCursorPos(&at);
+  // The menu closes on a click elsewhere only while this window is in front.
+  SetForegroundWindow(hwnd_);
+  auto chosen = static_cast<UINT>(TrackPopupMenu(menu, flags, at.x, at.y, 0, hwnd_, nullptr));
+  PostMessageA(hwnd_, WM_NULL, 0, 0);
+  return chosen;
+}
+
+bool TrayWindow::RegisterHotKey(int id, uint32_t code) {
+  return ::RegisterHotKey(hwnd_, id, HotKeyModifiers((code >> 8) & 0xFF), code & 0xFF) != FALSE;
+}
+
+LRESULT CALLBACK TrayWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* window = reinterpret_cast<TrayWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  // Until CreateWindowEx returns, the owner is not ready for messages.
+  if (window == nullptr || window->hwnd_ != hwnd) return DefWindowProcA(hwnd, msg, wp, lp);
+  if (msg == kRunTasks) {
+    window->RunTasks();
+    return 0;
+  }
+  return window->handler_(msg, wp, lp) ? 0 : DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+}  // namespace qc
