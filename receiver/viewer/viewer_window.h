@@ -86,8 +86,8 @@ class ViewerWindow : public QAbstractScrollArea, public PacedSurface {
   // Scrolls the client area by (dx, dy), clamped; false when nothing moved.
   bool ScrollBy(int dx, int dy);
 
-  // FrameIntervalMs (the primary screen's refresh period) and FramesPainted
-  // (since the window was made) pace the paints of invalidated areas.
+  // FrameIntervalMs (PacedSurface) is the primary screen's refresh period;
+  // FramesPainted counts the frames painted since the window was made.
   // True while invalidated areas wait for their frame, and on the OpenGL
   // view until that frame was swapped to the screen.
   bool PaintPending();
