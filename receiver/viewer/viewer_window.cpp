@@ -44,11 +44,6 @@ int RequestFor(int sliderAction) {
   }
 }
 
-// A frame the update thread asked for that is this many frame periods
-// overdue makes it wait for the paint: the GUI thread is busy elsewhere, and
-// decoding further would only widen the gap between picture and screen.
-constexpr int kMaxFramesBehind = 2;
-
 QRect ToQRect(const Rect& r) {
   return QRect(r.left, r.top, r.Width(), r.Height());
 }
@@ -123,12 +118,11 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
   // Paints of invalidated areas follow the display's refresh; a screen that
   // reports no sensible rate gets 60 Hz.
   const QScreen* screen = QGuiApplication::primaryScreen();
-  const double hz = screen != nullptr ? screen->refreshRate() : 0.0;
-  frameIntervalMs_ = hz >= 20.0 && hz <= 240.0 ? static_cast<int>(1000.0 / hz) : 16;
+  SetRefreshRate(screen != nullptr ? screen->refreshRate() : 0.0);
   frameTimer_ = new QTimer(this);
   frameTimer_->setSingleShot(true);
   frameTimer_->setTimerType(Qt::PreciseTimer);
-  connect(frameTimer_, &QTimer::timeout, this, [this] { PaintFrame(); });
+  connect(frameTimer_, &QTimer::timeout, this, [this] { ServeFrame(); });
   hide();
 }
 
@@ -222,94 +216,8 @@ void ViewerWindow::ShowViewer(bool show) {
 }
 
 // ---------------------------------------------------------------------------
-// The surface, update-thread side.
-
-void ViewerWindow::ViewerStarted() {
-  std::lock_guard<std::mutex> lock(callMutex_);
-  stopping_ = false;
-  placeRequested_ = false;
-  placeTicket_ = placeServed_ = 0;
-  frameDue_ = false;
-  frameRequested_ = frameServed_ = 0;
-  pendingCount_ = 0;
-}
-
-void ViewerWindow::ViewerStopping() {
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    stopping_ = true;
-    placeRequested_ = false;
-    frameDue_ = false;
-    pendingCount_ = 0;
-  }
-  callDone_.notify_all();
-}
-
-void ViewerWindow::PlaceWindow() {
-  uint64_t ticket;
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    if (stopping_) {
-      return;
-    }
-    placeRequested_ = true;
-    ticket = ++placeTicket_;
-  }
-  Wake();
-  std::unique_lock<std::mutex> lock(callMutex_);
-  callDone_.wait(lock, [&] { return stopping_ || placeServed_ >= ticket; });
-}
-
-void ViewerWindow::InvalidateFramebufferRect(const Rect& r) {
-  if (r.IsEmpty()) {
-    return;
-  }
-  bool first;
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    if (stopping_) {
-      return;
-    }
-    first = pendingCount_ == 0;
-    if (pendingCount_ < kPendingRects) {
-      pending_[pendingCount_++] = r;
-    } else {
-      Rect& last = pending_[kPendingRects - 1];
-      last = Rect{std::min(last.left, r.left), std::min(last.top, r.top),
-                  std::max(last.right, r.right), std::max(last.bottom, r.bottom)};
-    }
-  }
-  // Painted at the GUI thread's next chance even without UpdateWindow.
-  if (first && shown_.load(std::memory_order_relaxed)) {
-    Wake();
-  }
-}
-
-void ViewerWindow::UpdateWindow() {
-  const auto now = std::chrono::steady_clock::now();
-  std::unique_lock<std::mutex> lock(callMutex_);
-  if (stopping_) {
-    return;
-  }
-  if (!shown_.load(std::memory_order_relaxed)) {
-    // Hidden: nothing to paint; showing the window repaints all of it.
-    pendingCount_ = 0;
-    return;
-  }
-  if (!frameDue_) {
-    frameDue_ = true;
-    frameDueSince_ = now;
-    ++frameRequested_;
-    lock.unlock();
-    Wake();
-    return;
-  }
-  if (now - frameDueSince_ < std::chrono::milliseconds(kMaxFramesBehind * frameIntervalMs_)) {
-    return;
-  }
-  const uint64_t ticket = frameRequested_;
-  callDone_.wait(lock, [&] { return stopping_ || frameServed_ >= ticket; });
-}
+// The surface's platform part: the wake-up (any thread), serving and
+// painting (GUI thread).
 
 void ViewerWindow::Wake() {
   if (wakeFd_ >= 0) {
@@ -319,29 +227,10 @@ void ViewerWindow::Wake() {
   }
 }
 
-// ---------------------------------------------------------------------------
-// The surface, GUI-thread side.
-
 void ViewerWindow::ServeRequests() {
   uint64_t counter;
   [[maybe_unused]] ssize_t n = read(wakeFd_, &counter, sizeof counter);
-
-  bool place;
-  uint64_t ticket;
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    place = placeRequested_ && !stopping_;
-    placeRequested_ = false;
-    ticket = placeTicket_;
-  }
-  if (place) {
-    DoPlaceWindow();
-  }
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    placeServed_ = std::max(placeServed_, ticket);
-  }
-  callDone_.notify_all();
+  ServePlacement();
   ScheduleFrame();
 }
 
@@ -349,48 +238,31 @@ void ViewerWindow::ScheduleFrame() {
   if (frameTimer_->isActive()) {
     return;  // the coming frame takes whatever arrived meanwhile
   }
-  const auto since = std::chrono::steady_clock::now() - lastFrame_;
-  const auto interval = std::chrono::milliseconds(frameIntervalMs_);
-  if (since >= interval) {
-    PaintFrame();
+  const int delay = FrameDelayMs();
+  if (delay == 0) {
+    ServeFrame();
   } else {
-    frameTimer_->start(
-        std::chrono::duration_cast<std::chrono::milliseconds>(interval - since).count() + 1);
+    frameTimer_->start(delay);
   }
 }
 
-bool ViewerWindow::PaintPending() {
-  std::lock_guard<std::mutex> lock(callMutex_);
-  return !stopping_ && (frameDue_ || pendingCount_ > 0 || !glFrameShown_);
-}
+bool ViewerWindow::PaintPending() { return PaintQueued(!glFrameShown_); }
 
-void ViewerWindow::PaintFrame() {
-  int count;
-  uint64_t target;
-  Rect rects[kPendingRects];
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    count = stopping_ ? 0 : pendingCount_;
-    std::copy(pending_, pending_ + count, rects);
-    pendingCount_ = 0;
-    target = frameRequested_;
-    frameDue_ = false;
-  }
-  if (count > 0 && placed_ && glView_ != nullptr) {
+void ViewerWindow::PaintRects(std::span<const Rect> rects) {
+  if (placed_ && glView_ != nullptr) {
     // The texture takes the rows whether or not they are seen now.
-    for (int i = 0; i < count; ++i) {
-      glView_->MarkRows(rects[i].top, rects[i].bottom);
+    for (const Rect& r : rects) {
+      glView_->MarkRows(r.top, r.bottom);
     }
   }
-  if (count > 0 && placed_ && isVisible()) {
+  if (placed_ && isVisible()) {
     QRegion region;
     const QRect client = viewport()->rect();
-    for (int i = 0; i < count; ++i) {
-      region += ToQRect(FramebufferToWindow(rects[i], transform_)) & client;
+    for (const Rect& r : rects) {
+      region += ToQRect(FramebufferToWindow(r, transform_)) & client;
     }
     if (!region.isEmpty()) {
-      lastFrame_ = std::chrono::steady_clock::now();
-      ++framesPainted_;
+      FramePainted();
       // The GL view draws all of itself in one pass.
       if (glView_ != nullptr) {
         glFrameShown_ = false;
@@ -400,11 +272,6 @@ void ViewerWindow::PaintFrame() {
       }
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    frameServed_ = std::max(frameServed_, target);
-  }
-  callDone_.notify_all();
 }
 
 FrameMargins ViewerWindow::CurrentFrameMargins() const {
@@ -771,21 +638,17 @@ void ViewerWindow::UpdatePointer() {
 
 void ViewerWindow::showEvent(QShowEvent* event) {
   QAbstractScrollArea::showEvent(event);
-  {
-    // The whole window is painted on show; older rectangles are covered.
-    std::lock_guard<std::mutex> lock(callMutex_);
-    pendingCount_ = 0;
-  }
+  DropPending();  // the whole window is painted on show
   if (glView_ != nullptr && painter_.IsBound()) {
     glView_->Reload();  // rows changed while hidden were never marked
   }
-  shown_.store(true, std::memory_order_relaxed);
+  SetShown(true);
   UpdatePointer();
 }
 
 void ViewerWindow::hideEvent(QHideEvent* event) {
   QAbstractScrollArea::hideEvent(event);
-  shown_.store(false, std::memory_order_relaxed);
+  SetShown(false);
   glFrameShown_ = true;  // a hidden window's frame is never swapped
 }
 

@@ -28,27 +28,19 @@
 // GUI thread. PlaceWindow (update thread) is served by the GUI thread while
 // the update thread waits; the wait ends at once when the viewer is stopping
 // (ViewerStopping), so Stop can never deadlock with an update thread inside
-// it. InvalidateFramebufferRect and UpdateWindow only record what is to be
-// painted and wake the GUI thread: invalidated rectangles accumulate and are
-// painted together once per display frame (FrameIntervalMs), so a flood of
-// datagrams costs one paint per frame, not one per datagram. UpdateWindow
-// waits only when the frame it asked for is overdue by more than two frame
-// periods (a busy GUI thread): decoding never runs far ahead of the screen,
-// and a band caught half-decoded by one frame is repainted by the next.
+// it. Invalidated rectangles are painted together once per display frame
+// (FrameIntervalMs); PacedSurface has the rules.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <QRect>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 
 #include "receiver/viewer/frame_painter.h"
 #include "receiver/viewer/gl_frame_view.h"
+#include "receiver/viewer/paced_surface.h"
 #include "receiver/viewer/receiver_commands.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
@@ -59,7 +51,7 @@ class QTimer;
 
 namespace qc {
 
-class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
+class ViewerWindow : public QAbstractScrollArea, public PacedSurface {
   Q_OBJECT
 
  public:
@@ -94,24 +86,14 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   // Scrolls the client area by (dx, dy), clamped; false when nothing moved.
   bool ScrollBy(int dx, int dy);
 
-  // The pacing of invalidated-area paints: the primary screen's refresh
-  // period (16 ms at 60 Hz), and how many such frames were painted since
-  // the window was made.
-  int FrameIntervalMs() const { return frameIntervalMs_; }
-  uint64_t FramesPainted() const { return framesPainted_; }
+  // FrameIntervalMs (PacedSurface) is the primary screen's refresh period;
+  // FramesPainted counts the frames painted since the window was made.
   // True while invalidated areas wait for their frame, and on the OpenGL
   // view until that frame was swapped to the screen.
   bool PaintPending();
   // The OpenGL view when the window draws with it (GlFrameView::Chosen when
   // the window was made), else null: the CPU path (FramePainter).
   GlFrameView* GlView() const { return glView_; }
-
-  // ViewerSurface (see viewer_surface.h for the threads).
-  void ViewerStarted() override;
-  void ViewerStopping() override;
-  void PlaceWindow() override;
-  void InvalidateFramebufferRect(const Rect& r) override;
-  void UpdateWindow() override;
 
  protected:
   bool viewportEvent(QEvent* event) override;
@@ -128,15 +110,11 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   void hideEvent(QHideEvent* event) override;
 
  private:
-  // Rectangles recorded by InvalidateFramebufferRect and not yet painted;
-  // more than fit here merge into the last one.
-  static constexpr int kPendingRects = 16;
-
-  void Wake();
+  void Wake() override;
   void ServeRequests();
   void ScheduleFrame();
-  void PaintFrame();
-  void DoPlaceWindow();
+  void PaintRects(std::span<const Rect> rects) override;
+  void DoPlaceWindow() override;
   void EnterFullScreen(bool logIt);
   void LeaveFullScreen();
   void SizeChanged();
@@ -172,24 +150,6 @@ class ViewerWindow : public QAbstractScrollArea, public ViewerSurface {
   QImage cursorImage_;           // the remote cursor's inverting pixels, white on transparent
 
   QTimer* frameTimer_ = nullptr;  // single shot: the next frame is due
-  int frameIntervalMs_ = 16;
-  std::chrono::steady_clock::time_point lastFrame_{};
-  uint64_t framesPainted_ = 0;
-
-  // Shared with the update thread.
-  std::mutex callMutex_;
-  std::condition_variable callDone_;
-  bool stopping_ = true;         // between ViewerStopping and ViewerStarted
-  bool placeRequested_ = false;
-  uint64_t placeTicket_ = 0;
-  uint64_t placeServed_ = 0;
-  bool frameDue_ = false;        // UpdateWindow asked for a frame not yet painted
-  std::chrono::steady_clock::time_point frameDueSince_{};
-  uint64_t frameRequested_ = 0;  // frame tickets
-  uint64_t frameServed_ = 0;
-  int pendingCount_ = 0;
-  Rect pending_[kPendingRects];
-  std::atomic<bool> shown_{false};
   int wakeFd_ = -1;              // eventfd: update thread -> GUI thread
   QSocketNotifier* wakeNotifier_ = nullptr;
 };

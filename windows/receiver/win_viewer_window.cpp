@@ -22,11 +22,6 @@ constexpr UINT kWakeMessage = WM_APP + 1;     // the update thread has requests
 constexpr UINT kCommandMessage = WM_APP + 2;  // a window command for the handler
 constexpr UINT_PTR kFrameTimer = 1;
 
-// A frame the update thread asked for that is this many frame periods
-// overdue makes it wait for the paint: the GUI thread is busy elsewhere, and
-// decoding further would only widen the gap between picture and screen.
-constexpr int kMaxFramesBehind = 2;
-
 RECT ToRECT(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
 Rect Intersect(const Rect& a, const Rect& b) {
@@ -125,7 +120,7 @@ WinViewerWindow::WinViewerWindow(ViewerSource& source) : source_(source) {
   HDC screen = GetDC(nullptr);
   const int hz = screen != nullptr ? GetDeviceCaps(screen, VREFRESH) : 0;
   if (screen != nullptr) ReleaseDC(nullptr, screen);
-  frameIntervalMs_ = hz >= 20 && hz <= 240 ? 1000 / hz : 16;
+  SetRefreshRate(hz);
 }
 
 WinViewerWindow::~WinViewerWindow() {
@@ -180,6 +175,7 @@ bool WinViewerWindow::Start(ViewerOwner* owner, uint16_t port, bool fullScreenSe
   transform_ = ViewTransform{};
   framebuffer_ = {};
   started_ = true;
+  wakePosted_.store(false);
   if (!CreateViewerWindow()) return false;
   ViewerStarted();
   return source_.Init(owner, this, port);
@@ -207,7 +203,7 @@ void WinViewerWindow::Stop() {
 }
 
 void WinViewerWindow::WindowGone() {
-  shown_.store(false, std::memory_order_relaxed);
+  SetShown(false);
   if (windowGone_) return;
   windowGone_ = true;
   if (restarting_) {
@@ -229,85 +225,8 @@ void WinViewerWindow::ShowViewer(bool show) {
 }
 
 // ---------------------------------------------------------------------------
-// The surface, update-thread side.
-
-void WinViewerWindow::ViewerStarted() {
-  std::lock_guard<std::mutex> lock(callMutex_);
-  stopping_ = false;
-  placeRequested_ = false;
-  placeTicket_ = placeServed_ = 0;
-  frameDue_ = false;
-  frameRequested_ = frameServed_ = 0;
-  pendingCount_ = 0;
-  wakePosted_.store(false);
-}
-
-void WinViewerWindow::ViewerStopping() {
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    stopping_ = true;
-    placeRequested_ = false;
-    frameDue_ = false;
-    pendingCount_ = 0;
-  }
-  callDone_.notify_all();
-}
-
-void WinViewerWindow::PlaceWindow() {
-  uint64_t ticket;
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    if (stopping_) return;
-    placeRequested_ = true;
-    ticket = ++placeTicket_;
-  }
-  Wake();
-  std::unique_lock<std::mutex> lock(callMutex_);
-  callDone_.wait(lock, [&] { return stopping_ || placeServed_ >= ticket; });
-}
-
-void WinViewerWindow::InvalidateFramebufferRect(const Rect& r) {
-  if (r.IsEmpty()) return;
-  bool first;
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    if (stopping_) return;
-    first = pendingCount_ == 0;
-    if (pendingCount_ < kPendingRects) {
-      pending_[pendingCount_++] = r;
-    } else {
-      Rect& last = pending_[kPendingRects - 1];
-      last = Rect{std::min(last.left, r.left), std::min(last.top, r.top),
-                  std::max(last.right, r.right), std::max(last.bottom, r.bottom)};
-    }
-  }
-  // Painted at the GUI thread's next chance even without UpdateWindow.
-  if (first && shown_.load(std::memory_order_relaxed)) Wake();
-}
-
-void WinViewerWindow::UpdateWindow() {
-  const auto now = std::chrono::steady_clock::now();
-  std::unique_lock<std::mutex> lock(callMutex_);
-  if (stopping_) return;
-  if (!shown_.load(std::memory_order_relaxed)) {
-    // Hidden: nothing to paint; showing the window repaints all of it.
-    pendingCount_ = 0;
-    return;
-  }
-  if (!frameDue_) {
-    frameDue_ = true;
-    frameDueSince_ = now;
-    ++frameRequested_;
-    lock.unlock();
-    Wake();
-    return;
-  }
-  if (now - frameDueSince_ < std::chrono::milliseconds(kMaxFramesBehind * frameIntervalMs_)) {
-    return;
-  }
-  const uint64_t ticket = frameRequested_;
-  callDone_.wait(lock, [&] { return stopping_ || frameServed_ >= ticket; });
-}
+// The surface's platform part: the wake-up (any thread), serving and
+// painting (GUI thread).
 
 void WinViewerWindow::Wake() {
   // One message in the queue at a time: the handler serves everything that
@@ -315,76 +234,42 @@ void WinViewerWindow::Wake() {
   if (!wakePosted_.exchange(true)) PostMessageA(hwnd_, kWakeMessage, 0, 0);
 }
 
-// ---------------------------------------------------------------------------
-// The surface, GUI-thread side.
-
 void WinViewerWindow::ServeRequests() {
   wakePosted_.store(false);
-  bool place;
-  uint64_t ticket;
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    place = placeRequested_ && !stopping_;
-    placeRequested_ = false;
-    ticket = placeTicket_;
-  }
-  if (place) DoPlaceWindow();
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    placeServed_ = std::max(placeServed_, ticket);
-  }
-  callDone_.notify_all();
+  ServePlacement();
   ScheduleFrame();
 }
 
 void WinViewerWindow::ScheduleFrame() {
   if (frameTimerActive_) return;  // the coming frame takes whatever arrived meanwhile
-  const auto since = std::chrono::steady_clock::now() - lastFrame_;
-  const auto interval = std::chrono::milliseconds(frameIntervalMs_);
-  if (since >= interval) {
-    PaintFrame();
+  const int delay = FrameDelayMs();
+  if (delay == 0) {
+    ServeFrame();
     return;
   }
-  const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(interval - since);
-  frameTimerActive_ = SetTimer(hwnd_, kFrameTimer, static_cast<UINT>(wait.count()) + 1, nullptr) != 0;
-  if (!frameTimerActive_) PaintFrame();
+  frameTimerActive_ = SetTimer(hwnd_, kFrameTimer, static_cast<UINT>(delay), nullptr) != 0;
+  if (!frameTimerActive_) ServeFrame();
 }
 
-void WinViewerWindow::PaintFrame() {
-  int count;
-  uint64_t target;
-  Rect rects[kPendingRects];
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    count = stopping_ ? 0 : pendingCount_;
-    std::copy(pending_, pending_ + count, rects);
-    pendingCount_ = 0;
-    target = frameRequested_;
-    frameDue_ = false;
-  }
-  if (count > 0 && placed_ && IsWindowVisible(hwnd_)) {
+void WinViewerWindow::PaintRects(std::span<const Rect> rects) {
+  if (placed_ && IsWindowVisible(hwnd_)) {
     RECT client;
     GetClientRect(hwnd_, &client);
     const Rect all{client.left, client.top, client.right, client.bottom};
     bool any = false;
-    for (int i = 0; i < count; ++i) {
-      if (transform_.scaled) UpdateScaled(rects[i]);
-      const Rect w = Intersect(FramebufferToWindow(rects[i], transform_), all);
+    for (const Rect& rect : rects) {
+      if (transform_.scaled) UpdateScaled(rect);
+      const Rect w = Intersect(FramebufferToWindow(rect, transform_), all);
       if (w.IsEmpty()) continue;
       const RECT r = ToRECT(w);
       InvalidateRect(hwnd_, &r, FALSE);
       any = true;
     }
     if (any) {
-      lastFrame_ = std::chrono::steady_clock::now();
+      FramePainted();
       ::UpdateWindow(hwnd_);
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(callMutex_);
-    frameServed_ = std::max(frameServed_, target);
-  }
-  callDone_.notify_all();
 }
 
 void WinViewerWindow::DoPlaceWindow() {
@@ -828,13 +713,11 @@ LRESULT WinViewerWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_WINDOWPOSCHANGED:
     case WM_SIZE: {
       const bool visible = IsWindowVisible(hwnd_) && !IsIconic(hwnd_);
-      if (visible && !shown_.load(std::memory_order_relaxed)) {
-        // The whole window is painted on show; older rectangles are covered.
-        std::lock_guard<std::mutex> lock(callMutex_);
-        pendingCount_ = 0;
+      if (visible && !Shown()) {
+        DropPending();        // the whole window is painted on show
         scaledStale_ = true;  // changes made while hidden were not stretched
       }
-      shown_.store(visible, std::memory_order_relaxed);
+      SetShown(visible);
       SizeChanged();
       return 0;
     }
@@ -882,7 +765,7 @@ LRESULT WinViewerWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kFrameTimer) {
         KillTimer(hwnd_, kFrameTimer);
         frameTimerActive_ = false;
-        PaintFrame();
+        ServeFrame();
       }
       return 0;
     case kWakeMessage:

@@ -29,24 +29,19 @@
 // GUI thread. PlaceWindow (update thread) is served by the GUI thread while
 // the update thread waits; the wait ends at once when the viewer is stopping
 // (ViewerStopping), so Stop never deadlocks with an update thread inside it.
-// InvalidateFramebufferRect and UpdateWindow only record what is to be
-// painted and wake the GUI thread with a posted message: invalidated
-// rectangles accumulate and are painted together at most once per display
-// frame, so a flood of datagrams costs one paint per frame, not one per
-// datagram. UpdateWindow waits only when the frame it asked for is overdue
-// by more than two frame periods (a busy GUI thread).
+// The update thread wakes the GUI thread with a posted message; invalidated
+// rectangles are painted together at most once per display frame
+// (PacedSurface has the rules).
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <vector>
 
+#include "receiver/viewer/paced_surface.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
 
@@ -60,7 +55,7 @@ struct ColourField {
   uint32_t mask = 0;
 };
 
-class WinViewerWindow : public ViewerSurface {
+class WinViewerWindow : public PacedSurface {
  public:
   // source: the receiving side (qvViewer); not owned, it must outlive the
   // window.
@@ -90,24 +85,16 @@ class WinViewerWindow : public ViewerSurface {
   // Scrolls the client area by (dx, dy), clamped; false when nothing moved.
   bool ScrollBy(int dx, int dy);
 
-  // ViewerSurface (see viewer_surface.h for the threads).
-  void ViewerStarted() override;
-  void ViewerStopping() override;
-  void PlaceWindow() override;
-  void InvalidateFramebufferRect(const Rect& r) override;
-  void UpdateWindow() override;
 
  private:
-  static constexpr int kPendingRects = 16;
-
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
   bool CreateViewerWindow();
-  void Wake();
+  void Wake() override;
   void ServeRequests();
   void ScheduleFrame();
-  void PaintFrame();
-  void DoPlaceWindow();
+  void PaintRects(std::span<const Rect> rects) override;
+  void DoPlaceWindow() override;
   bool MakeFramebufferBitmap(const FramebufferView& fb);
   void ReleaseBitmaps();
   bool EnsureBackBuffer(Extent client);
@@ -147,8 +134,6 @@ class WinViewerWindow : public ViewerSurface {
   bool inSizeChange_ = false;
   bool frameTimerActive_ = false;
   RECT savedRect_{};
-  int frameIntervalMs_ = 16;
-  std::chrono::steady_clock::time_point lastFrame_{};
 
   // The framebuffer's copy as 32-bit RGB (a DIB section), brought up to date
   // for the part each paint shows; the client-sized back buffer painting
@@ -186,21 +171,7 @@ class WinViewerWindow : public ViewerSurface {
   uint32_t* invertBits_ = nullptr;
   Extent cursorSize_;
 
-  // Shared with the update thread.
-  std::mutex callMutex_;
-  std::condition_variable callDone_;
-  bool stopping_ = true;
-  bool placeRequested_ = false;
-  uint64_t placeTicket_ = 0;
-  uint64_t placeServed_ = 0;
-  bool frameDue_ = false;
-  std::chrono::steady_clock::time_point frameDueSince_{};
-  uint64_t frameRequested_ = 0;
-  uint64_t frameServed_ = 0;
-  int pendingCount_ = 0;
-  Rect pending_[kPendingRects];
-  std::atomic<bool> shown_{false};
-  std::atomic<bool> wakePosted_{false};
+  std::atomic<bool> wakePosted_{false};  // a wake message is in the queue
 };
 
 }  // namespace qc
