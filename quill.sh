@@ -84,7 +84,7 @@ cmd_test() {
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/tests/tsan.supp" \
     run_ctest "$ROOT/build/tsan" "race detector build" -L threads
   say "build: Windows cross build (MinGW-w64), tests under Wine"
-  cmake -S "$ROOT" -B "$ROOT/build/windows" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake -S "$ROOT" -B "$ROOT/build/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
   cmake --build "$ROOT/build/windows" -j "$(nproc)"
   run_ctest "$ROOT/build/windows" "Windows build under Wine"
