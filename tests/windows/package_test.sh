@@ -27,6 +27,7 @@ file "$setup" | grep -q 'PE32+ executable (GUI) x86-64' || fail "installer is no
 programs_dir="$PREFIX/drive_c/Program Files/Quillcast"
 rm -rf "$programs_dir"
 "$WINE_RUN" "$PREFIX" "$setup" /S || fail "installer failed"
+"$WINE_RUN" "$PREFIX" --wait
 for pair in "$@"; do
   program=${pair%%=*} entry=${pair#*=}
   [ -f "$programs_dir/$program.exe" ] || fail "$program.exe not installed in Program Files"
