@@ -43,74 +43,65 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-configure_and_build() {  # dir, extra cmake args...
-  local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+configure_and_build() {  # preset
+  cmake --preset "$1"
+  cmake --build --preset "$1" -j "$(nproc)"
 }
 
-# Runs ctest in a build folder; appends "passed failed" to $SUMMARY.
-run_ctest() {  # dir, label, extra ctest args...
-  local dir=$1 label=$2 log
-  shift 2
+# Builds one tree of CMakePresets.json and runs its tests; appends
+# "label passed failed" to $SUMMARY and leaves build/<preset>/junit.xml.
+# A tree that runs no test at all counts as failed.
+run_tree() {  # preset, label
+  local preset=$1 label=$2 log total failed
+  say "build: $label"
+  configure_and_build "$preset"
   log=$(mktemp)
   say "tests: $label"
   set +e
-  (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 "$@") 2>&1 | tee "$log"
+  ctest --preset "$preset" -j "$(nproc)" --output-junit "$ROOT/build/$preset/junit.xml" 2>&1 | tee "$log"
   set -e
-  local total failed
   total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$log" | tail -1)
   failed=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' "$log" | tail -1)
-  if [ -z "$total" ]; then total=0; failed=1; fi
-  echo "$((total - failed)) $failed" >> "$SUMMARY"
+  if [ -z "$total" ] || [ "$total" -eq 0 ]; then total=0; failed=1; fi
+  printf '%s\t%s\t%s\n' "$label" "$((total - failed))" "$failed" >> "$SUMMARY"
   rm -f "$log"
 }
 
+# Four trees, in this order: the Windows tree's interop tests run the
+# programs of build/release.
 cmd_test() {
   install_packages
   SUMMARY=$(mktemp)
-  say "build: normal"
-  configure_and_build "$ROOT/build/release"
-  run_ctest "$ROOT/build/release" "normal build"
-  say "build: AddressSanitizer + UndefinedBehaviorSanitizer"
-  configure_and_build "$ROOT/build/asan" -DQC_SANITIZE=ON -DQC_BUILD_BENCH=OFF
-  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    run_ctest "$ROOT/build/asan" "sanitizer build"
-  say "build: ThreadSanitizer (threaded tests only)"
-  cmake -S "$ROOT" -B "$ROOT/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQC_TSAN=ON \
-    -DQC_BUILD_BENCH=OFF >/dev/null
-  cmake --build "$ROOT/build/tsan" -j "$(nproc)" --target threaded_tests
-  QC_STRESS_CYCLES=40 \
-  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/tests/tsan.supp" \
-    run_ctest "$ROOT/build/tsan" "race detector build" -L threads
-  say "build: Windows cross build (MinGW-w64), tests under Wine"
-  cmake -S "$ROOT" -B "$ROOT/build/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" >/dev/null
-  cmake --build "$ROOT/build/windows" -j "$(nproc)"
-  run_ctest "$ROOT/build/windows" "Windows build under Wine"
-  local passed=0 failed=0
-  while read -r p f; do passed=$((passed + p)); failed=$((failed + f)); done < "$SUMMARY"
-  rm -f "$SUMMARY"
+  run_tree release "normal build"
+  run_tree asan "sanitizer build"
+  run_tree tsan "race detector build"
+  run_tree windows "Windows build under Wine"
+  local passed=0 failed=0 label p f
   echo
+  while IFS=$'\t' read -r label p f; do
+    printf '%-26s %4d passed, %d failed\n' "$label:" "$p" "$f"
+    passed=$((passed + p)); failed=$((failed + f))
+  done < "$SUMMARY"
+  rm -f "$SUMMARY"
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ]
 }
 
 cmd_build() {
   install_packages
-  configure_and_build "$ROOT/build/release"
+  configure_and_build release
 }
 
 cmd_bench() {
   install_packages
-  configure_and_build "$ROOT/build/release"
+  configure_and_build release
   if [ -x "$ROOT/bench/run.sh" ]; then "$ROOT/bench/run.sh" "$ROOT/build/release"; else
     echo "no benchmarks yet"; fi
 }
 
 cmd_demo() {
   install_packages
-  configure_and_build "$ROOT/build/release"
+  configure_and_build release
   if [ -x "$ROOT/tools/demo.sh" ]; then exec "$ROOT/tools/demo.sh" "$ROOT/build/release"; fi
   echo "Built in build/release. The demo broadcast arrives with the programs."
 }

@@ -28,6 +28,7 @@ while(qc_index LESS qc_count)
   endif()
 endwhile()
 install(FILES ${PROJECT_SOURCE_DIR}/resources/windows/README.txt DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
 
 set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_NAME Quillcast)
@@ -58,7 +59,7 @@ set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MODIFY_PATH OFF)
 set(CPACK_NSIS_URL_INFO_ABOUT "https://quillcast.invalid/")
 set(CPACK_NSIS_CONTACT "dev@quillcast.invalid")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/resources/windows/LICENSE.txt)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 include(CPack)
 
 add_custom_target(windows_packages

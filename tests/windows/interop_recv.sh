@@ -26,6 +26,9 @@ export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINESERVER=/usr/lib/wine/wineserver64
 WINE=/usr/lib/wine/wine64
 EXE=$2 QCSEND=$3 COMPARE=$4
+for prog in "$QCSEND" "$COMPARE"; do
+  [ -x "$prog" ] || { echo "missing $prog: build the native tree (build/release) first" >&2; exit 1; }
+done
 KEY='HKCU\Software\Quillcast\Receiver'
 WORK=$(mktemp -d)
 pids=""

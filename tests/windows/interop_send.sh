@@ -13,6 +13,9 @@ fi
 export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINESERVER=/usr/lib/wine/wineserver64
 EXE=$2 QVRECV=$3 COMPARE=$4
+for prog in "$QVRECV" "$COMPARE"; do
+  [ -x "$prog" ] || { echo "missing $prog: build the native tree (build/release) first" >&2; exit 1; }
+done
 WORK=$(mktemp -d)
 pids=""
 cleanup() {

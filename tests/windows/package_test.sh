@@ -21,7 +21,9 @@ for pair in "$@"; do
   program=${pair%%=*}
   echo "$listing" | grep -qx "$top/$program.exe" || fail "$program.exe not in the zip"
 done
-echo "$listing" | grep -qx "$top/README.txt" || fail "README.txt not in the zip"
+for doc in README.txt LICENSE.txt; do
+  echo "$listing" | grep -qx "$top/$doc" || fail "$doc not in the zip"
+done
 file "$setup" | grep -q 'PE32+ executable (GUI) x86-64' || fail "installer is not a 64-bit program"
 
 programs_dir="$PREFIX/drive_c/Program Files/Quillcast"
