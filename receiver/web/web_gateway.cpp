@@ -6,6 +6,7 @@
 #include <QHttpServerResponder>
 #include <QHttpServerResponse>
 #include <QNetworkInterface>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QUrlQuery>
 #include <cstdio>
@@ -197,6 +198,7 @@ bool WebGateway::AcceptStream(const QHttpServerRequest& request, QTcpSocket* soc
     return false;
   }
   server_->Upgraded(socket);
+  if (auto* tls = qobject_cast<QSslSocket*>(socket)) upgrading_.emplace_back(tls);
   return true;
 }
 
@@ -246,7 +248,10 @@ void WebGateway::Flush() {
 
 void WebGateway::Pump(Client& c) {
   if (c.socket->state() != QAbstractSocket::ConnectedState) return;
-  if (c.socket->bytesToWrite() >= kBrowserBudget) return;
+  // Over TLS the WebSocket counts only what waits to be encrypted; the
+  // encrypted bytes wait in the TLS socket's own buffer.
+  const qint64 encrypted = c.tls.isNull() ? 0 : c.tls->encryptedBytesToWrite();
+  if (c.socket->bytesToWrite() + encrypted >= kBrowserBudget) return;
   messages_.clear();
   stream_.TakeMessages(*c.backlog, messages_);
   for (const QByteArray& m : messages_) c.socket->sendBinaryMessage(m);
@@ -269,7 +274,22 @@ void WebGateway::OnWebSocket() {
       socket->deleteLater();
       continue;
     }
-    clients_.push_back(Client{socket, stream_.AddBrowser(), peer, sinceStart_.elapsed()});
+    QPointer<QSslSocket> tls;
+    for (auto it = upgrading_.begin(); it != upgrading_.end();) {
+      if (!it->isNull() && (*it)->peerPort() == socket->peerPort() &&
+          (*it)->peerAddress() == socket->peerAddress()) {
+        tls = *it;
+      }
+      it = it->isNull() || tls == *it ? upgrading_.erase(it) : std::next(it);
+    }
+    clients_.push_back(Client{socket, stream_.AddBrowser(), peer, sinceStart_.elapsed(), tls});
+    if (!tls.isNull()) {
+      connect(tls, &QSslSocket::encryptedBytesWritten, this, [this, socket] {
+        for (Client& c : clients_) {
+          if (c.socket == socket) Pump(c);
+        }
+      });
+    }
     connect(socket, &QWebSocket::pong, this, [this, socket] {
       for (Client& c : clients_) {
         if (c.socket == socket) c.lastPong = sinceStart_.elapsed();

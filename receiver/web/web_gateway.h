@@ -26,6 +26,8 @@
 #include <QAbstractHttpServer>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QPointer>
+#include <QSslSocket>
 #include <QSslConfiguration>
 #include <QString>
 #include <QTimer>
@@ -80,6 +82,7 @@ class WebGateway : public QAbstractHttpServer, public WebViewer::Listener {
     PictureStream::Backlog* backlog = nullptr;
     QHostAddress peer;
     qint64 lastPong = 0;  // ms on sinceStart_
+    QPointer<QSslSocket> tls;  // the connection under it, with TLS
   };
 
   bool ServePage(const QHttpServerRequest& request, QTcpSocket* socket);
@@ -103,6 +106,9 @@ class WebGateway : public QAbstractHttpServer, public WebViewer::Listener {
   quint16 port_ = 0;
   PictureStream stream_;
   std::list<Client> clients_;
+  // TLS connections accepted as WebSockets, until the WebSocket server hands
+  // them over (matched by peer address and port).
+  std::vector<QPointer<QSslSocket>> upgrading_;
   WebViewer::Changes changes_;
   std::vector<QByteArray> messages_;
   std::atomic<bool> flushQueued_{false};
