@@ -7,6 +7,8 @@ slow browsers, for the qvweb end-to-end test. Run with Debian's python3
   browser_tool.py eval DEVPORT TAB EXPR     print the value of EXPR in tab TAB
   browser_tool.py shot DEVPORT TAB OUT      write a screenshot of tab TAB as PNG
   browser_tool.py cookies DEVPORT TAB       print the tab's cookies (JSON)
+  browser_tool.py firstpicture DEVPORT URL  open URL in a new tab; print the seconds
+                                            until its first picture is painted
   browser_tool.py stall HOST PORT PATH      open the stream, then never read
   browser_tool.py garbage HOST PORT         send malformed HTTP and WebSocket input
 and plays a hostile host (each prints one line of figures):
@@ -17,6 +19,8 @@ and plays a hostile host (each prints one line of figures):
                                             gateway took and when it hung up
   browser_tool.py bigbody HOST PORT MB      a GET announcing 500 MB of body
   browser_tool.py stalls HOST PORT PATH N   N WebSockets that never read
+  browser_tool.py cross HOST PORT PATH      the stream from another site's page, and
+                                            under a foreign Host name: served or not
   browser_tool.py guess HOST PORT SECONDS   wrong tokens as fast as answered, on one
                                             connection; prints the tokens compared
                                             per second (answers other than 429)
@@ -117,6 +121,27 @@ def main(cmd, *a):
         print(evaluate(a[0], a[1], a[2]))
     elif cmd == "cookies":
         print(json.dumps(asyncio.run(call(a[0], a[1], "Network.getCookies", {}))["cookies"]))
+    elif cmd == "firstpicture":
+        t0 = time.time()
+        req = urllib.request.Request("http://127.0.0.1:%s/json/new?%s" % (a[0], a[1]), method="PUT")
+        target = json.load(urllib.request.urlopen(req))
+        async def poll():
+            async with websockets.connect(target["webSocketDebuggerUrl"], max_size=None) as ws:
+                n = 0
+                while time.time() - t0 < 30:
+                    n += 1
+                    await ws.send(json.dumps({"id": n, "method": "Runtime.evaluate", "params": {
+                        "expression": "!!(window.qvweb && window.qvweb.rects > 0)",
+                        "returnByValue": True}}))
+                    while True:
+                        reply = json.loads(await ws.recv())
+                        if reply.get("id") == n:
+                            break
+                    if reply.get("result", {}).get("result", {}).get("value"):
+                        return "%.2f s" % (time.time() - t0)
+                    await asyncio.sleep(0.05)
+                return "never (30 s)"
+        print(asyncio.run(poll()), flush=True)
     elif cmd == "shot":
         shot = asyncio.run(call(a[0], a[1], "Page.captureScreenshot", {"format": "png"}))
         with open(a[2], "wb") as f:
@@ -155,6 +180,21 @@ def main(cmd, *a):
             s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         print("stalled %d" % len(held), flush=True)
         time.sleep(3600)
+    elif cmd == "cross":
+        async def attempt(origin, host):
+            headers = {"Host": host} if host else {}
+            try:
+                async with websockets.connect("%s://%s:%s%s" % ("wss" if TLS else "ws", a[0], a[1], a[2]),
+                                              origin=origin, extra_headers=headers,
+                                              ssl=ssl._create_unverified_context() if TLS else None) as ws:
+                    await asyncio.wait_for(ws.recv(), 5)
+                    return "picture served"
+            except Exception:
+                return "refused"
+        print("cross-origin WebSocket: %s; foreign Host: %s" % (
+            asyncio.run(attempt("https://attacker.example", None)),
+            asyncio.run(attempt("http://attacker.example:%s" % a[1], "attacker.example:%s" % a[1]))),
+            flush=True)
     elif cmd == "guess":
         if TLS:
             conn = http.client.HTTPSConnection(a[0], int(a[1]),
