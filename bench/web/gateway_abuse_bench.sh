@@ -44,8 +44,10 @@ SH
 spawn_in s xterm -geometry 120x46+0+0 -e bash "$WORK/scroller.sh"
 
 mkdir -p "$WORK/w/config"
+# Started as from a desktop session: a soft open-file limit of 1024.
 (cd "$WORK/w" && XDG_CONFIG_HOME=$WORK/w/config exec ip netns exec "$TAG-w" \
-   "$QVWEB" --http 0.0.0.0:8080 --token s3cret 2>"$WORK/w/stderr") &
+   prlimit --nofile=1024:"$(ulimit -Hn)" "$QVWEB" --http 0.0.0.0:8080 --token s3cret \
+   2>"$WORK/w/stderr") &
 PIDS+=($!); QVWEB_PID=$!
 start_sender s sender
 wait_for 30 w "Quillview - Receiving" 1 || { fail "qvweb receives nothing"; exit 1; }

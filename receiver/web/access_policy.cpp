@@ -35,7 +35,10 @@ QString AccessPolicy::HostOf(const QByteArray& hostHeader) {
   // QUrl splits host and port and validates the host, brackets included.
   const QUrl url(QStringLiteral("http://") + QString::fromLatin1(hostHeader.trimmed()) +
                  QStringLiteral("/"));
-  if (!url.isValid() || !url.userInfo().isEmpty() || url.host().isEmpty()) return {};
+  if (!url.isValid() || !url.userInfo().isEmpty() || url.host().isEmpty() ||
+      url.path() != QStringLiteral("/") || url.hasQuery() || url.hasFragment()) {
+    return {};
+  }
   return Canonical(url.host());
 }
 

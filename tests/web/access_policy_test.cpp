@@ -20,7 +20,7 @@ TEST(AccessPolicyTest, HostMustNameTheGateway) {
   // Rebinding names, look-alikes, user info and broken values.
   for (const char* bad : {"attacker.example", "teacher-pc.attacker.example", "10.0.0.50",
                           "attacker.example@10.0.0.5", "10.0.0.5@attacker.example", "",
-                          ":8080", "[::1", "10.0.0.5:80/x", "::ffff:10.0.0.6"}) {
+                          ":8080", "[::1", "10.0.0.5:80/x", "10.0.0.5?x", "10.0.0.5#x", "::ffff:10.0.0.6"}) {
     EXPECT_FALSE(policy.HostAllowed(bad)) << bad;
   }
   // An address written as IPv4 mapped into IPv6 is the same host.
