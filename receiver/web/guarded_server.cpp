@@ -13,6 +13,11 @@ GuardedServer::GuardedServer(int maxConnections, std::optional<QSslConfiguration
   sweep_.setInterval(1000);
   connect(&sweep_, &QTimer::timeout, this, &GuardedServer::Sweep);
   sweep_.start();
+  // Out of descriptors (or another resource), Qt stops accepting for good;
+  // the sweep frees descriptors, so accepting resumes shortly after.
+  connect(this, &QTcpServer::acceptError, this, [this] {
+    QTimer::singleShot(200, this, [this] { resumeAccepting(); });
+  });
 }
 
 int GuardedServer::ConnectionsFrom(const QHostAddress& address) const {

@@ -4,7 +4,8 @@
 // - at most kMaxPerAddress connections from one address and maxConnections
 //   in all; a connection beyond either is closed as soon as it is accepted
 //   (accepting it keeps the listening socket from staying readable, which
-//   would spin the event loop);
+//   would spin the event loop); should accepting fail (no descriptor left),
+//   it resumes after a moment instead of stopping for good;
 // - each socket buffers at most kMaxRequestBytes of what the peer sent. The
 //   HTTP library keeps a request's bytes until the request is complete, so
 //   this bounds the request line, the headers and any body together: a
