@@ -51,7 +51,7 @@ class WebGateway : public QAbstractHttpServer, public WebViewer::Listener {
   static constexpr int kFrameMs = 30;
   static constexpr qint64 kBrowserBudget = 512 * 1024;
   static constexpr int kMaxBrowsers = 128;
-  static constexpr int kBrowsersPerAddress = 8;
+  static constexpr int kBrowsersPerAddress = 16;
   static constexpr qint64 kMaxIncoming = 1024;
   // Every browser is pinged each kPingMs; one that has not answered for
   // kPongMs (its socket is full, or it is gone without a word) is dropped.
