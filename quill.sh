@@ -23,7 +23,7 @@ APT_PACKAGES=(
   iproute2 iptables
   xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick
   dpkg-dev file lintian
-  qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets
+  qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets openssl
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest
   wine64 nsis icoutils zip
 )

@@ -105,6 +105,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quillcast.invalid/")
 # run time, which no linker dependency shows; both programs need it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# qvweb --tls-self-signed makes its certificate with the openssl tool.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "openssl")
 # Synopsis under 80 characters. CPack puts it before the extended text and
 # indents each extended line by one space (an empty line becomes " ."), so
 # these lines stay under 79 characters.

@@ -39,13 +39,17 @@ done
 SH
 spawn_in s xterm -geometry 120x46+0+0 -e bash "$WORK/scroller.sh" "$WORK"
 cat >"$WORK/reader.py" <<'PY'
-import asyncio, sys, websockets
+import asyncio, os, sys, websockets
 async def main(url, path):
     total = 0
-    async with websockets.connect(url, max_size=None) as ws:
+    async with websockets.connect(url, max_size=None, origin="http://127.0.0.1:8080") as ws:
         async def report():
             while True:
-                open(path, "w").write("%d\n" % total); await asyncio.sleep(0.5)
+                # Replaced whole, so that the shell never reads it half written.
+                tmp = os.path.join(os.path.dirname(path), "." + os.path.basename(path))
+                open(tmp, "w").write("%d\n" % total)
+                os.replace(tmp, path)
+                await asyncio.sleep(0.5)
         asyncio.ensure_future(report())
         async for m in ws:
             total += len(m)
@@ -54,7 +58,7 @@ PY
 
 mkdir -p "$WORK/w/config"
 (cd "$WORK/w" && XDG_CONFIG_HOME=$WORK/w/config exec ip netns exec "$TAG-w" \
-   "$QVWEB" --http 127.0.0.1:8080 2>"$WORK/w/stderr") &
+   "$QVWEB" --http 127.0.0.1:8080 --public 2>"$WORK/w/stderr") &
 PIDS+=($!); QVWEB_PID=$!
 start_sender s sender
 wait_for 30 w "Quillview - Receiving" 1 || { fail "qvweb receives nothing"; exit 1; }

@@ -3,9 +3,16 @@
 // and a viewer whose surface is the web gateway. SIGTERM, SIGINT and SIGHUP
 // end it in order.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHostAddress>
+#include <QHostInfo>
+#include <QLoggingCategory>
+#include <QNetworkInterface>
+#include <QRandomGenerator>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +22,8 @@
 #include "receiver/shell/console_view.h"
 #include "receiver/shell/qv_tray.h"
 #include "receiver/shell/receiver_settings.h"
+#include "receiver/web/access_policy.h"
+#include "receiver/web/tls_identity.h"
 #include "receiver/web/web_gateway.h"
 #include "receiver/web/web_viewer.h"
 #include "shell/command_line.h"
@@ -32,10 +41,14 @@ LogFile& Log() {
 namespace {
 
 constexpr char kPrefix[] = "qvweb: ";
+constexpr char kUsage[] =
+    "Usage: qvweb [-port xxxx] [--http ADDRESS:PORT] [--token TOKEN | --public]\n"
+    "             [--allow-host NAME[,NAME...]]\n"
+    "             [--tls-cert FILE --tls-key FILE | --tls-self-signed]\n";
 
 void PrintHelp() {
   printf(
-      "Usage: qvweb [-port xxxx] [--http ADDRESS:PORT] [--token TOKEN]\n"
+      "%s"
       "       qvweb --help | --version\n"
       "\n"
       "Receives the screen that a Quillcast sender broadcasts and shows it live to\n"
@@ -43,12 +56,71 @@ void PrintHelp() {
       "\n"
       "  -port xxxx            data port for this run (even, 1024..65534); not stored\n"
       "  --http ADDRESS:PORT   where the web server listens (default 0.0.0.0:8080)\n"
-      "  --token TOKEN         browsers need ?token=TOKEN in the address\n"
+      "  --token TOKEN         the session token browsers need (default: a random one,\n"
+      "                        printed in the address to open)\n"
+      "  --public              no token: anyone who reaches the gateway may watch\n"
+      "  --allow-host NAMES    host names (comma-separated) the gateway also answers\n"
+      "                        for, besides its addresses and the machine's name\n"
+      "  --tls-cert FILE       serve HTTPS with this PEM certificate (and its chain)\n"
+      "  --tls-key FILE        ... and this unencrypted PEM key\n"
+      "  --tls-self-signed     serve HTTPS with a self-signed certificate, made on the\n"
+      "                        first start and kept beside the settings; its SHA-256\n"
+      "                        fingerprint is printed\n"
       "  --help                show this text\n"
       "  --version             show the version\n"
       "\n"
       "Settings (data port): %s\n",
-      qc::qvSettings::DefaultPath().c_str());
+      kUsage, qc::qvSettings::DefaultPath().c_str());
+}
+
+int UsageError(const char* why) {
+  if (why != nullptr) fprintf(stderr, "%s%s\n", kPrefix, why);
+  fprintf(stderr, "%s", kUsage);
+  return 2;
+}
+
+// 16 random bytes, URL-safe.
+QString RandomToken() {
+  quint32 words[4];
+  QRandomGenerator::system()->fillRange(words);
+  return QString::fromLatin1(
+      QByteArray(reinterpret_cast<const char*>(words), sizeof words)
+          .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+// The names a browser may use for the gateway: the address it listens on
+// (every address of the machine when that is "any"), the machine's names,
+// and the admin's.
+QStringList HostNames(const QHostAddress& address, const QStringList& allowed) {
+  QStringList names = {QHostInfo::localHostName()};
+  if (!QHostInfo::localDomainName().isEmpty()) {
+    names << QHostInfo::localHostName() + QLatin1Char('.') + QHostInfo::localDomainName();
+  }
+  if (address == QHostAddress::Any || address == QHostAddress::AnyIPv4 ||
+      address == QHostAddress::AnyIPv6) {
+    for (const QHostAddress& a : QNetworkInterface::allAddresses()) {
+      names << qc::PlainAddress(a).toString();
+    }
+    names << QStringLiteral("localhost");
+  } else {
+    names << address.toString();
+    if (address.isLoopback()) names << QStringLiteral("localhost");
+  }
+  return names + allowed;
+}
+
+// Open files: every connection is one. The soft limit (often 1024) goes up
+// to the hard one; connections are capped below what is had.
+int RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  const rlim_t room = limit.rlim_cur > 256 ? limit.rlim_cur - 128 : limit.rlim_cur / 2;
+  return static_cast<int>(std::min<rlim_t>(room, 4096));
 }
 
 // "ADDRESS:PORT", ":PORT" or "PORT"; an IPv6 address in brackets.
@@ -75,8 +147,19 @@ bool ParseHttp(const std::string& text, QHostAddress& address, quint16& port) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  qc::SplitArguments split =
-      qc::TakeLongOptions(args, {{"--help", "--version"}, {"--http", "--token"}});
+  qc::SplitArguments split = qc::TakeLongOptions(args, {{
+                                                            "--help",
+                                                            "--version",
+                                                            "--public",
+                                                            "--tls-self-signed",
+                                                        },
+                                                        {
+                                                            "--http",
+                                                            "--token",
+                                                            "--allow-host",
+                                                            "--tls-cert",
+                                                            "--tls-key",
+                                                        }});
   if (split.Has("--help")) {
     PrintHelp();
     return 0;
@@ -85,6 +168,10 @@ int main(int argc, char** argv) {
     printf("qvweb (Quillcast) version 1.1.0\n");
     return 0;
   }
+  auto option = [&split](const char* name) {
+    auto it = split.options.find(name);
+    return it == split.options.end() ? QString() : QString::fromStdString(it->second);
+  };
   qc::ClassicScan scan = qc::ScanClassicCommandLine(split.classic, /*takesStart=*/false);
   if (scan.status == qc::ClassicScan::Status::InvalidPort) {
     qc::PrintMessage(kPrefix, qc::kInvalidValueCaption, qc::kInvalidPortText);
@@ -93,25 +180,57 @@ int main(int argc, char** argv) {
   QHostAddress address(QHostAddress::AnyIPv4);
   quint16 httpPort = 8080;
   if (scan.status != qc::ClassicScan::Status::Ok ||
-      (split.Has("--http") &&
-       !ParseHttp(split.options.find("--http")->second, address, httpPort))) {
-    fprintf(stderr, "%sUsage: qvweb [-port xxxx] [--http ADDRESS:PORT] [--token TOKEN]\n",
-            kPrefix);
-    return 2;
+      (split.Has("--http") && !ParseHttp(split.options.find("--http")->second, address, httpPort))) {
+    return UsageError(nullptr);
   }
-  const QString token = split.Has("--token")
-                            ? QString::fromStdString(split.options.find("--token")->second)
-                            : QString();
+  if (split.Has("--token") && option("--token").isEmpty()) {
+    return UsageError("--token needs a value (or --public for a gateway without one)");
+  }
+  if (split.Has("--token") && split.Has("--public")) {
+    return UsageError("--token and --public exclude each other");
+  }
+  if (split.Has("--tls-cert") != split.Has("--tls-key") ||
+      (split.Has("--tls-cert") && split.Has("--tls-self-signed"))) {
+    return UsageError("TLS takes --tls-cert with --tls-key, or --tls-self-signed");
+  }
+  const QString token = split.Has("--public")  ? QString()
+                        : split.Has("--token") ? option("--token")
+                                               : RandomToken();
+  const int maxConnections = RaiseOpenFileLimit();
 
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   QCoreApplication app(qtArgc, qtArgv);
   app.setApplicationName(QStringLiteral("qvweb"));
+  // The HTTP library warns on every refused WebSocket; under a flood of
+  // them that would flood the console.
+  QLoggingCategory::setFilterRules(QStringLiteral("qt.httpserver.warning=false"));
+
+  const QStringList hosts =
+      HostNames(address, option("--allow-host").split(QLatin1Char(','), Qt::SkipEmptyParts));
+  std::optional<QSslConfiguration> tls;
+  if (split.Has("--tls-cert") || split.Has("--tls-self-signed")) {
+    QString error;
+    const qc::TlsIdentity identity =
+        split.Has("--tls-cert")
+            ? qc::TlsIdentity::Load(option("--tls-cert"), option("--tls-key"), error)
+            : qc::TlsIdentity::SelfSigned(
+                  QFileInfo(QString::fromStdString(qc::qvSettings::DefaultPath())).path(), hosts,
+                  error);
+    if (identity.IsNull()) {
+      fprintf(stderr, "%s%s\n", kPrefix, error.toUtf8().constData());
+      return 1;
+    }
+    fprintf(stderr, "%sTLS certificate SHA-256 fingerprint %s\n", kPrefix,
+            identity.Sha256Fingerprint().toUtf8().constData());
+    tls = identity.Configuration();
+  }
 
   qc::qvSettings store(qc::qvSettings::DefaultPath());
   qc::ReceiverConsoleView view(kPrefix);
   qc::WebViewer viewer;
-  qc::WebGateway gateway(viewer, token);
+  qc::WebGateway gateway(viewer, qc::AccessPolicy(token, hosts, tls.has_value()), tls,
+                         maxConnections);
   if (!gateway.Listen(address, httpPort)) {
     fprintf(stderr, "%scannot listen on %s:%u for HTTP\n", kPrefix,
             address.toString().toUtf8().constData(), static_cast<unsigned>(httpPort));
