@@ -75,31 +75,6 @@ void FreeDib(HDC& dc, HBITMAP& bitmap, HGDIOBJ& old) {
   old = nullptr;
 }
 
-using Channel = ColourField;
-
-Channel ChannelFor(uint32_t mask) {
-  Channel c;
-  c.mask = mask;
-  if (mask == 0) return c;
-  int low = 0;
-  while (((mask >> low) & 1u) == 0) ++low;
-  int high = low;
-  while (high < 31 && ((mask >> (high + 1)) & 1u) != 0) ++high;
-  c.bits = high - low + 1;
-  c.shift = high - 7;
-  return c;
-}
-
-// A field scaled to 8 bits, its top bits repeated into the low ones.
-uint32_t Expand(uint32_t value, const Channel& c) {
-  if (c.bits == 0) return 0;
-  uint32_t v = value & c.mask;
-  v = c.shift >= 0 ? v >> c.shift : v << -c.shift;
-  v &= 0xFFu;
-  for (int have = c.bits; have < 8; have *= 2) v |= v >> have;
-  return v & 0xFFu;
-}
-
 }  // namespace
 
 WinViewerWindow::WinViewerWindow(ViewerSource& source) : source_(source) {
@@ -470,10 +445,7 @@ void WinViewerWindow::LeaveFullScreen() {
 
 bool WinViewerWindow::MakeFramebufferBitmap(const FramebufferView& fb) {
   ReleaseBitmaps();
-  if (fb.pixels == nullptr || fb.width <= 0 || fb.height <= 0 ||
-      (fb.bitsPerPixel != 16 && fb.bitsPerPixel != 32)) {
-    return false;
-  }
+  if (!format_.Bind(fb)) return false;
   uint32_t* bits = nullptr;
   if (!MakeDib(fb.width, fb.height, fbDc_, fbBitmap_, fbOld_, bits)) {
     Log().Print("qvViewer: Unable to create compatible DC\n");
@@ -482,21 +454,6 @@ bool WinViewerWindow::MakeFramebufferBitmap(const FramebufferView& fb) {
   }
   fbBits_ = reinterpret_cast<uint8_t*>(bits);
   fbStride_ = fb.width * 4;
-  fbView_ = fb;
-  const Channel red = ChannelFor(fb.EffectiveRedMask());
-  const Channel green = ChannelFor(fb.EffectiveGreenMask());
-  const Channel blue = ChannelFor(fb.EffectiveBlueMask());
-  plainCopy_ = fb.bitsPerPixel == 32 && red.mask == 0xFF0000u && green.mask == 0x00FF00u &&
-               blue.mask == 0x0000FFu;
-  red_ = red;
-  green_ = green;
-  blue_ = blue;
-  if (fb.bitsPerPixel == 16) {
-    lut16_.resize(65536);
-    for (uint32_t v = 0; v < 65536; ++v) {
-      lut16_[v] = Expand(v, red) << 16 | Expand(v, green) << 8 | Expand(v, blue);
-    }
-  }
   return true;
 }
 
@@ -504,31 +461,16 @@ void WinViewerWindow::ReleaseBitmaps() {
   ReleaseScaled();
   FreeDib(fbDc_, fbBitmap_, fbOld_);
   fbBits_ = nullptr;
-  fbView_ = FramebufferView{};
-  lut16_.clear();
-  lut16_.shrink_to_fit();
+  format_.Unbind();
 }
 
 void WinViewerWindow::CopyToBitmap(const Rect& wanted) {
-  const Rect r = Intersect(wanted, {0, 0, fbView_.width, fbView_.height});
+  const Rect r = Intersect(wanted, {0, 0, format_.Width(), format_.Height()});
   if (r.IsEmpty() || fbBits_ == nullptr) return;
-  const int bpp = fbView_.bitsPerPixel / 8;
   for (int y = r.top; y < r.bottom; ++y) {
-    const uint8_t* src = fbView_.pixels + static_cast<size_t>(y) * fbView_.bytesPerRow +
-                         static_cast<size_t>(r.left) * bpp;
-    auto* dst = reinterpret_cast<uint32_t*>(fbBits_ + static_cast<size_t>(y) * fbStride_) + r.left;
-    const int n = r.Width();
-    if (plainCopy_) {
-      std::memcpy(dst, src, static_cast<size_t>(n) * 4);
-    } else if (bpp == 2) {
-      for (int x = 0; x < n; ++x) dst[x] = lut16_[src[2 * x] | src[2 * x + 1] << 8];
-    } else {
-      for (int x = 0; x < n; ++x) {
-        const uint32_t v = static_cast<uint32_t>(src[4 * x]) | src[4 * x + 1] << 8 |
-                           src[4 * x + 2] << 16 | static_cast<uint32_t>(src[4 * x + 3]) << 24;
-        dst[x] = Expand(v, red_) << 16 | Expand(v, green_) << 8 | Expand(v, blue_);
-      }
-    }
+    format_.ConvertRow(y, r.left, r.Width(),
+                       reinterpret_cast<uint32_t*>(fbBits_ + static_cast<size_t>(y) * fbStride_) +
+                           r.left);
   }
 }
 

@@ -42,18 +42,11 @@
 #include <vector>
 
 #include "receiver/viewer/paced_surface.h"
+#include "receiver/viewer/pixel_format.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
 
 namespace qc {
-
-// One colour field of the framebuffer's pixels: the right shift that brings
-// its top bit to bit 7, its width and its mask.
-struct ColourField {
-  int shift = 0;
-  int bits = 0;
-  uint32_t mask = 0;
-};
 
 class WinViewerWindow : public PacedSurface {
  public:
@@ -138,10 +131,7 @@ class WinViewerWindow : public PacedSurface {
   // The framebuffer's copy as 32-bit RGB (a DIB section), brought up to date
   // for the part each paint shows; the client-sized back buffer painting
   // composes in; the cursor images.
-  FramebufferView fbView_;
-  bool plainCopy_ = false;  // 32-bit 8-8-8: rows are copied as they are
-  ColourField red_, green_, blue_;
-  std::vector<uint32_t> lut16_;  // 16-bit pixel -> 0x00RRGGBB
+  PixelFormat format_;  // the bound framebuffer
   HDC fbDc_ = nullptr;
   HBITMAP fbBitmap_ = nullptr;
   HGDIOBJ fbOld_ = nullptr;
