@@ -44,6 +44,7 @@
 #include "receiver/viewer/receiver_commands.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
+#include "receiver/viewer/viewer_window_model.h"
 
 class QMenu;
 class QSocketNotifier;
@@ -70,10 +71,10 @@ class ViewerWindow : public QAbstractScrollArea, public PacedSurface {
   // owner's FatalStop(false). Harmless when not started.
   void Stop();
   // The coming Stop is a restart: the window's end must not end the program.
-  void SetRestarting() { restarting_ = true; }
+  void SetRestarting() { model_.SetRestarting(); }
 
   bool IsReceiving() const { return source_.IsReceiving(); }
-  bool IsFullScreen() const { return fullScreen_; }
+  bool IsFullScreen() const { return model_.IsFullScreen(); }
   // Show (in the current mode) or hide the window. Only meaningful while
   // receiving; the window stays hidden before the first init message.
   void ShowViewer(bool show);
@@ -125,11 +126,9 @@ class ViewerWindow : public QAbstractScrollArea, public PacedSurface {
   void FillGlScene(GlFrameView::Scene& scene);
   void ScrollPicture(int dx, int dy);
   void UpdatePointer();
-  void WindowGone();
   FrameMargins CurrentFrameMargins() const;
 
   ViewerSource& source_;
-  ViewerOwner* owner_ = nullptr;
   std::function<void(int)> commandHandler_;
   QMenu* menu_ = nullptr;
 
@@ -137,15 +136,7 @@ class ViewerWindow : public QAbstractScrollArea, public PacedSurface {
   FramePainter painter_;          // the CPU path; the GL view's pixel source
   GlFrameView* glView_ = nullptr;  // the viewport when drawing with OpenGL
   bool glFrameShown_ = true;       // its last frame was swapped (or it was hidden)
-  ViewTransform transform_;      // scroll position, scale, offsets
-  Extent framebuffer_;           // W x H once placed
-  Extent maxOuter_;              // mw x mh
-  bool fullScreenSetting_ = false;
-  bool fullScreen_ = false;
-  bool placed_ = false;
-  bool started_ = false;
-  bool windowGone_ = false;      // the window ended this cycle (closed or stopped)
-  bool restarting_ = false;
+  ViewerWindowModel model_;       // the cycle, placement, transform, scrolling
   QRect savedGeometry_;
   QImage cursorImage_;           // the remote cursor's inverting pixels, white on transparent
 

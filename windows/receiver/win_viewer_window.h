@@ -45,6 +45,7 @@
 #include "receiver/viewer/pixel_format.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
+#include "receiver/viewer/viewer_window_model.h"
 
 namespace qc {
 
@@ -65,9 +66,9 @@ class WinViewerWindow : public PacedSurface {
   // not started.
   void Stop();
   // The coming Stop is a restart: the window's end must not end the program.
-  void SetRestarting() { restarting_ = true; }
+  void SetRestarting() { model_.SetRestarting(); }
 
-  bool IsFullScreen() const { return fullScreen_; }
+  bool IsFullScreen() const { return model_.IsFullScreen(); }
   // Show (in the current mode) or hide the window; showing waits for the
   // first init message's placement.
   void ShowViewer(bool show);
@@ -91,12 +92,10 @@ class WinViewerWindow : public PacedSurface {
   bool MakeFramebufferBitmap(const FramebufferView& fb);
   void ReleaseBitmaps();
   bool EnsureBackBuffer(Extent client);
-  Rect ImageRect() const;
   void EnterFullScreen(bool logIt);
   void LeaveFullScreen();
   void SizeChanged();
   void SetScrollBars();
-  void LimitDrag(WPARAM edge, RECT& r) const;
   void OnScroll(bool horizontal, WPARAM wp);
   void PostCommand(int id);
   void Paint();
@@ -108,21 +107,12 @@ class WinViewerWindow : public PacedSurface {
   void WindowGone();
 
   ViewerSource& source_;
-  ViewerOwner* owner_ = nullptr;
   std::function<void(int)> commandHandler_;
   HWND hwnd_ = nullptr;  // set before the source's threads start, kept until they end
 
   // GUI thread state.
-  ViewTransform transform_;
-  Extent framebuffer_;
-  Extent maxOuter_;  // mw x mh
-  Extent client_;    // cw x ch
-  bool fullScreenSetting_ = false;
-  bool fullScreen_ = false;
-  bool placed_ = false;
-  bool started_ = false;
-  bool windowGone_ = true;
-  bool restarting_ = false;
+  ViewerWindowModel model_;
+  Extent client_;  // cw x ch at the last size change
   bool barsHidden_ = false;
   bool inSizeChange_ = false;
   bool frameTimerActive_ = false;
