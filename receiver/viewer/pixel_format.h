@@ -67,6 +67,7 @@ class PixelFormat {
  private:
   enum class Layout { Xrgb32, Masks32, Lut16 };
 
+  uint32_t At(const uint8_t* src, int i) const;  // pixel i from src as 0xffRRGGBB
   const uint8_t* Row(int y, int x0) const {
     return view_.pixels + static_cast<size_t>(y) * static_cast<size_t>(view_.bytesPerRow) +
            static_cast<size_t>(x0) * static_cast<size_t>(view_.bitsPerPixel / 8);

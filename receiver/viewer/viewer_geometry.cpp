@@ -6,6 +6,11 @@
 
 namespace qc {
 
+Rect Intersect(const Rect& a, const Rect& b) {
+  return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+          std::min(a.bottom, b.bottom)};
+}
+
 int MulDiv(int a, int b, int c) {
   if (c == 0) return -1;
   int64_t product = static_cast<int64_t>(a) * b;

@@ -41,6 +41,9 @@ struct FrameMargins {
   int bottom = 0;
 };
 
+// The rectangle both cover (empty when they do not meet).
+Rect Intersect(const Rect& a, const Rect& b);
+
 // a * b / c computed in 64 bits and rounded to nearest, halves away from
 // zero. Returns -1 when c is 0 or the result does not fit 32 bits.
 int MulDiv(int a, int b, int c);

@@ -308,8 +308,8 @@ void ViewerWindow::SetScrollBars() {
     QScrollBar* bar;
     ScrollBarRange range;
   } bars[] = {
-      {horizontalScrollBar(), model_.HorizontalBar(client.width())},
-      {verticalScrollBar(), model_.VerticalBar(client.height())},
+      {horizontalScrollBar(), model_.Bar(true, client.width())},
+      {verticalScrollBar(), model_.Bar(false, client.height())},
   };
   for (const auto& b : bars) {
     b.bar->setRange(0, b.range.maximum);

@@ -16,13 +16,10 @@
 //
 // The window stays hidden from Start until the first init message has
 // arrived (the update thread's PlaceWindow). Stop ends the viewer and hides
-// the window ("destroys" it): unless SetRestarting() was called before, that
-// ends the program through the owner's FatalStop(false), as does the user
-// closing the window. The window's own commands (context menu: "Full
-// Screen\tAlt+Enter", "Hide Window", "Request Refresh", "Settings...",
-// "About Quillview..."; Escape in full screen and Alt+Enter: ID_FULL_SCREEN)
-// reach the command handler later, from the event loop, like posted
-// messages; the window never acts on them itself (ids: receiver_commands.h).
+// the window ("destroys" it); what that and closing it mean for the program,
+// and every other decision, is ViewerWindowModel's. The window's commands
+// (its context menu, kViewerWindowMenu; Escape and Alt+Enter) reach the
+// command handler later, from the event loop, like posted messages.
 //
 // Threads: every public method except the ViewerSurface ones runs on the
 // GUI thread. PlaceWindow (update thread) is served by the GUI thread while

@@ -71,12 +71,9 @@ ScrollDelta ViewerWindowModel::ClientResized(Extent client) {
   return moved;
 }
 
-ScrollBarRange ViewerWindowModel::HorizontalBar(int clientWidth) const {
-  return ScrollBarFor(framebuffer_.width, clientWidth, transform_.scrollX);
-}
-
-ScrollBarRange ViewerWindowModel::VerticalBar(int clientHeight) const {
-  return ScrollBarFor(framebuffer_.height, clientHeight, transform_.scrollY);
+ScrollBarRange ViewerWindowModel::Bar(bool horizontal, int client) const {
+  return horizontal ? ScrollBarFor(framebuffer_.width, client, transform_.scrollX)
+                    : ScrollBarFor(framebuffer_.height, client, transform_.scrollY);
 }
 
 Rect ViewerWindowModel::LimitDrag(Rect r, bool left, bool top, bool right, bool bottom) const {
@@ -125,10 +122,7 @@ bool ViewerWindowModel::TakeCursorFrame(RemoteCursorState& state, CursorFrame& f
   if (!state.hasImage || pixels == 0 || image.argb.size() < pixels) return false;
   frame.image = &image;
   frame.target = PlaceCursor(d.originX, d.originY, d.width, d.height, transform_);
-  const Rect area = ImageRect();
-  frame.clip = {std::max(frame.target.left, area.left), std::max(frame.target.top, area.top),
-                std::min(frame.target.right, area.right),
-                std::min(frame.target.bottom, area.bottom)};
+  frame.clip = Intersect(frame.target, ImageRect());
   frame.inverts = image.invert.size() >= pixels;
   return !frame.clip.IsEmpty();
 }

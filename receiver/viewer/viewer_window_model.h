@@ -1,18 +1,10 @@
-// ViewerWindowModel: what the viewer window decides, on every platform. It
-// keeps the cycle (started, placed, restarting, the window gone), the
-// placement, the transform (scroll position, full-screen scale and
-// centring), and decides the scroll bars, scrolling, the keys that toggle
-// full screen and where the remote cursor is drawn. The Qt and the Win32
-// windows hold one each and only paint and translate their events; the
-// geometry it applies is viewer_geometry.h's.
-//
-// The cycle, as the windows run it:
-//
-//   model.Start(owner, fullScreenSetting);     // Start: windowed, not placed
-//   Rect outer = model.Place(fb, frame, work); // PlaceWindow: move the window
-//   if (model.FullScreenSetting()) model.EnterFullScreen(screen);
-//   ...
-//   model.Stop(); ... model.WindowGone();      // Stop, or the user closed it
+// ViewerWindowModel: what the viewer window decides, on every platform: the
+// cycle (started, placed, restarting, the window gone), the placement, the
+// transform (scroll position, full-screen scale and centring), the scroll
+// bars, scrolling, the keys that toggle full screen and where the remote
+// cursor is drawn. The Qt and the Win32 windows hold one each and only
+// paint and translate their events (Start, Place at the placement, then
+// EnterFullScreen when FullScreenSetting(); Stop, then WindowGone).
 //
 // GUI thread only; no platform calls, no threads.
 #pragma once
@@ -77,9 +69,8 @@ class ViewerWindowModel {
   // nothing beyond the framebuffer shows. Returns how far the shown content
   // moves (old position - new), (0, 0) when it stays.
   ScrollDelta ClientResized(Extent client);
-  // The horizontal and the vertical bar for that client area.
-  ScrollBarRange HorizontalBar(int clientWidth) const;
-  ScrollBarRange VerticalBar(int clientHeight) const;
+  // The horizontal or the vertical bar for a client extent.
+  ScrollBarRange Bar(bool horizontal, int client) const;
   // A drag of the window's edges (outer rectangle, screen coordinates)
   // limited so that the window grows no larger than MaxOuter(): a left or
   // top edge stops at that size, a right edge one pixel later.

@@ -91,7 +91,7 @@ TEST(ViewerWindowModel, SizeChangesAndScrollRequestsKeepThePictureInRange) {
   EXPECT_EQ(m.ClientResized(client), (ScrollDelta{0, 0}));
   EXPECT_EQ(m.ScrollBy({5000, 0}, client), (ScrollDelta{920, 0}));  // clamped at the end
   EXPECT_EQ(m.ScrollBy({2, 0}, client), (ScrollDelta{0, 0}));
-  EXPECT_EQ(m.HorizontalBar(client.width), (ScrollBarRange{920, 1000, 920}));
+  EXPECT_EQ(m.Bar(true, client.width), (ScrollBarRange{920, 1000, 920}));
   EXPECT_EQ(m.Request(true, ScrollRequest::LineForward, client.width, 0), (ScrollDelta{2, 0}));
   EXPECT_EQ(m.Request(true, ScrollRequest::ThumbTrack, client.width, 100), (ScrollDelta{-820, 0}));
   EXPECT_EQ(m.Request(false, ScrollRequest::PageForward, client.height, 0), (ScrollDelta{0, 200}));

@@ -24,11 +24,6 @@ constexpr UINT_PTR kFrameTimer = 1;
 
 RECT ToRECT(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
-Rect Intersect(const Rect& a, const Rect& b) {
-  return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-              std::min(a.bottom, b.bottom)};
-}
-
 // The cursor shown over the focused viewer: 32 x 32, every pixel
 // transparent, so that only the sender's cursor drawn into the image is seen.
 HCURSOR TransparentCursor() {
@@ -283,14 +278,13 @@ void WinViewerWindow::SetScrollBars() {
   info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
   info.nMin = 0;
   const Extent fb = model_.Framebuffer();
-  const ScrollBarRange bars[2] = {model_.HorizontalBar(client_.width),
-                                  model_.VerticalBar(client_.height)};
-  for (int vertical = 0; vertical < 2; ++vertical) {
+  for (const bool horizontal : {true, false}) {
     // The range is the whole framebuffer; the page the client area.
-    info.nMax = vertical ? fb.height : fb.width;
-    info.nPage = static_cast<UINT>(bars[vertical].page);
-    info.nPos = bars[vertical].value;
-    SetScrollInfo(hwnd_, vertical ? SB_VERT : SB_HORZ, &info, TRUE);
+    const ScrollBarRange bar = model_.Bar(horizontal, horizontal ? client_.width : client_.height);
+    info.nMax = horizontal ? fb.width : fb.height;
+    info.nPage = static_cast<UINT>(bar.page);
+    info.nPos = bar.value;
+    SetScrollInfo(hwnd_, horizontal ? SB_HORZ : SB_VERT, &info, TRUE);
   }
 }
 

@@ -1,37 +1,13 @@
 // WinViewerWindow: the receiver's viewer window on Windows ("Quillview
-// viewer class"). It shows the sender's screen at its own pixel size with
-// scroll bars, or full screen scaled down to fit (half-tone stretching) and
-// centred, with the sender's cursor drawn over it, and it is the viewer
-// core's ViewerSurface.
+// viewer class"), the Win32 twin of ViewerWindow (viewer_window.h): the same
+// public calls, the same cycle and decisions (ViewerWindowModel), and it is
+// the viewer core's ViewerSurface. Start creates the window (hidden until
+// the placement), Stop destroys it; its commands come from the system menu
+// and reach the command handler from the message loop. The image is kept as
+// a 32-bit DIB section and, full screen scaled, stretched with half-tone.
 //
-// Use from qvrecv.exe (all on the GUI thread):
-//
-//   qc::qvViewer viewer;
-//   qc::WinViewerWindow window(viewer);       // the viewer outlives the window
-//   window.SetCommandHandler([&](int id) { tray.OnCommand(id); });
-//   window.Start(&tray, port, fullScreenSetting);   // window + qvViewer::Init
-//   window.ShowViewer(false / true);          // ID_HIDE_WINDOW / ID_SHOW_WINDOW
-//   window.SetFullScreen(on);                 // ID_FULL_SCREEN
-//   window.SetRestarting(); window.Stop();    // restart: Stop, then Start again
-//   window.Stop();                            // program end
-//
-// Start creates the window, hidden until the first init message has arrived
-// (the update thread's PlaceWindow); Stop ends the viewer and destroys the
-// window. A window destroyed without SetRestarting() (the user closed it, or
-// the program ends) ends the program through the owner's FatalStop(false).
-// The window's own commands (system menu: "Full Screen\tAlt+Enter", "Hide
-// Window", "Request Refresh", "Settings...", "About Quillview..."; Escape
-// in full screen and Alt+Enter: ID_FULL_SCREEN) are posted and reach the
-// command handler from the message loop; the window never acts on them
-// itself.
-//
-// Threads: every public method except the ViewerSurface ones runs on the
-// GUI thread. PlaceWindow (update thread) is served by the GUI thread while
-// the update thread waits; the wait ends at once when the viewer is stopping
-// (ViewerStopping), so Stop never deadlocks with an update thread inside it.
-// The update thread wakes the GUI thread with a posted message; invalidated
-// rectangles are painted together at most once per display frame
-// (PacedSurface has the rules).
+// Threads: as ViewerWindow's; the update thread wakes the GUI thread with a
+// posted message.
 #pragma once
 
 #include <windows.h>
