@@ -329,7 +329,8 @@ void ViewerWindow::OnScrollAction(Qt::Orientation orientation, int action) {
   QScrollBar* bar = horizontal ? horizontalScrollBar() : verticalScrollBar();
   if (model_.Scrollable()) {
     const int client = horizontal ? viewport()->width() : viewport()->height();
-    const ScrollDelta d = model_.Request(horizontal, RequestFor(action), client, bar->sliderPosition());
+    const ScrollDelta d =
+        model_.Request(horizontal, RequestFor(action), client, bar->sliderPosition());
     ScrollBy(d.dx, d.dy);
   }
   // The bar shows where the view is, not where its own step would go.
