@@ -57,7 +57,8 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
   // A hardware GL driver draws the picture (scaling on the GPU); otherwise
   // the viewport is a plain widget painted by FramePainter.
   if (GlFrameView::Chosen()) {
-    glView_ = new GlFrameView(painter_.Format(), [this](GlFrameView::Scene& scene) { FillGlScene(scene); });
+    glView_ = new GlFrameView(painter_.Format(),
+                              [this](GlFrameView::Scene& scene) { FillGlScene(scene); });
     // Its frames reach the screen when the window's composition is swapped,
     // which may come after repaint() returns.
     connect(glView_, &QOpenGLWidget::frameSwapped, this, [this] { glFrameShown_ = true; });

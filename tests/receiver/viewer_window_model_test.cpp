@@ -133,7 +133,9 @@ TEST(ViewerWindowModel, KeysAndTheMenuHandTheirCommandsToTheTray) {
   for (int id : {ID_FULL_SCREEN, ID_HIDE_WINDOW, ID_REQUEST_REFRESH, ID_SETTINGS, ID_ABOUT}) {
     EXPECT_TRUE(IsViewerWindowCommand(id)) << id;
   }
-  for (int id : {0, int{ID_QUIT}, int{ID_SHOW_WINDOW}}) EXPECT_FALSE(IsViewerWindowCommand(id)) << id;
+  for (int id : {0, int{ID_QUIT}, int{ID_SHOW_WINDOW}}) {
+    EXPECT_FALSE(IsViewerWindowCommand(id)) << id;
+  }
 }
 
 TEST(ViewerWindowModel, TheCursorIsScaledWithThePictureAndClippedToIt) {
