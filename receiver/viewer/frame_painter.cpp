@@ -22,13 +22,6 @@ constexpr int kFusedTaps = 4;
 // worth the hand-over.
 constexpr int64_t kSplitPixels = 256 * 1024;
 
-// The framebuffer's pixels are read here while the update thread may write
-// them (a frame may show a band half old, half new; the next frame, which
-// that write has asked for, mends it). These reads are not checked by the
-// race detector: they are the picture's designed lock-free hand-over, and
-// checking every pixel of every frame would stall the threaded tests.
-#define QC_LIVE_PIXELS __attribute__((no_sanitize("thread")))
-
 // The scaler works on the four bytes of a pixel as lanes of small vectors
 // (GCC/Clang vector extensions: SSE2 or NEON code, no intrinsics). Both
 // passes run on 16-bit lanes: the weights of one destination index sum to
@@ -176,17 +169,6 @@ QC_LIVE_PIXELS inline void GatherPair(const uint8_t* columnsA, const uint8_t* co
   std::memcpy(out, &pixels, 8);
 }
 
-inline uint32_t Expand(uint32_t value, int bits) {
-  if (bits <= 0) {
-    return 0;
-  }
-  if (bits >= 8) {
-    return (value >> (bits - 8)) & 0xff;
-  }
-  const uint32_t max = (1u << bits) - 1;
-  return (value * 255 + max / 2) / max;
-}
-
 }  // namespace
 
 // The helper thread of split paints: runs one job at a time, handed over
@@ -250,114 +232,30 @@ class FramePainter::HelperThread {
 FramePainter::FramePainter() = default;
 FramePainter::~FramePainter() = default;
 
-FramePainter::Channel FramePainter::ChannelFor(uint32_t mask) {
-  Channel c;
-  c.mask = mask;
-  if (mask == 0) {
-    return c;
-  }
-  c.shift = __builtin_ctz(mask);
-  c.bits = 32 - __builtin_clz(mask) - c.shift;
-  return c;
-}
-
 bool FramePainter::Bind(const FramebufferView& fb) {
   Unbind();
-  // The framebuffer's size was checked with its init message; the depth
-  // decides how pixels are read, so it is checked here again.
-  if (fb.pixels == nullptr || fb.width < 1 || fb.height < 1 ||
-      (fb.bitsPerPixel != 16 && fb.bitsPerPixel != 32)) {
+  if (!format_.Bind(fb)) {
     return false;
   }
-  const uint32_t redMask = fb.EffectiveRedMask();
-  const uint32_t greenMask = fb.EffectiveGreenMask();
-  const uint32_t blueMask = fb.EffectiveBlueMask();
-  const int bitsPerPixel = fb.bitsPerPixel;
-  const int width = fb.width;
-  const int height = fb.height;
-  red_ = ChannelFor(redMask);
-  green_ = ChannelFor(greenMask);
-  blue_ = ChannelFor(blueMask);
-  bytesPerPixel_ = bitsPerPixel / 8;
-  if (bitsPerPixel == 16) {
-    layout_ = Layout::Lut16;
-    lut16_.resize(65536);
-    for (uint32_t v = 0; v < 65536; ++v) {
-      lut16_[v] = ToRgb32(v);
-    }
-  } else if (redMask == 0xff0000 && greenMask == 0x00ff00 && blueMask == 0x0000ff) {
-    layout_ = Layout::Xrgb32;
-  } else {
-    layout_ = Layout::Masks32;
-  }
-  converted_ = QImage(width, height, QImage::Format_RGB32);
+  converted_ = QImage(fb.width, fb.height, QImage::Format_RGB32);
   if (converted_.isNull()) {
+    format_.Unbind();
     return false;
   }
   converted_.fill(Qt::black);
   for (Scratch& scratch : scratch_) {
-    scratch.rowBuffer.assign(static_cast<size_t>(width) * kFusedTaps, 0);
-    scratch.accumulator.assign(static_cast<size_t>(width) * 4, 0);
+    scratch.rowBuffer.assign(static_cast<size_t>(fb.width) * kFusedTaps, 0);
+    scratch.accumulator.assign(static_cast<size_t>(fb.width) * 4, 0);
   }
-  pixels_ = fb.pixels;
-  width_ = width;
-  height_ = height;
   SetScale(100);
   return true;
 }
 
 void FramePainter::Unbind() {
-  pixels_ = nullptr;
-  width_ = height_ = 0;
+  format_.Unbind();
   converted_ = QImage();
   scaled_ = QImage();
   scale_ = 100;
-}
-
-uint32_t FramePainter::ToRgb32(uint32_t value) const {
-  const uint32_t r = Expand((value & red_.mask) >> red_.shift, red_.bits);
-  const uint32_t g = Expand((value & green_.mask) >> green_.shift, green_.bits);
-  const uint32_t b = Expand((value & blue_.mask) >> blue_.shift, blue_.bits);
-  return kOpaque | (r << 16) | (g << 8) | b;
-}
-
-QC_LIVE_PIXELS void FramePainter::FetchRow(int y, int x0, int count, uint32_t* out) const {
-  const uint8_t* src =
-      pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(x0)) * bytesPerPixel_;
-  switch (layout_) {
-    case Layout::Xrgb32: {
-      // The pad byte is not alpha: force the result opaque. Four pixels at
-      // a time in plain vector loads (not one memcpy call, so that the
-      // reads stay plain loads).
-      int i = 0;
-      for (; i + 4 <= count; i += 4) {
-        U32x4 v;
-        std::memcpy(&v, src + 4 * i, 16);
-        v |= kOpaque;
-        std::memcpy(out + i, &v, 16);
-      }
-      for (; i < count; ++i) {
-        uint32_t v;
-        std::memcpy(&v, src + 4 * i, 4);
-        out[i] = v | kOpaque;
-      }
-      break;
-    }
-    case Layout::Lut16:
-      for (int i = 0; i < count; ++i) {
-        uint16_t v;
-        std::memcpy(&v, src + 2 * i, 2);
-        out[i] = lut16_[v];
-      }
-      break;
-    case Layout::Masks32:
-      for (int i = 0; i < count; ++i) {
-        uint32_t v;
-        std::memcpy(&v, src + 4 * i, 4);
-        out[i] = ToRgb32(v);
-      }
-      break;
-  }
 }
 
 void FramePainter::BuildTaps(int sourceExtent, int percent, Taps& taps) {
@@ -394,12 +292,12 @@ void FramePainter::SetScale(int percent) {
     scaled_ = QImage();
     return;
   }
-  BuildTaps(width_, percent, columns_);
-  BuildTaps(height_, percent, rows_);
+  BuildTaps(Width(), percent, columns_);
+  BuildTaps(Height(), percent, rows_);
   // The gather reads 16 bytes from a pixel's first tap: padded taps read
   // past the last column (with weight zero).
   for (Scratch& scratch : scratch_) {
-    scratch.columnBytes.assign(static_cast<size_t>(width_ + 4) * 4, 0);
+    scratch.columnBytes.assign(static_cast<size_t>(Width() + 4) * 4, 0);
   }
   laneWeights_.assign(columns_.stride <= 4 ? columns_.first.size() * 16 : 0, 0);
   for (size_t d = 0; d < laneWeights_.size() / 16; ++d) {
@@ -424,7 +322,7 @@ QRect FramePainter::ImageRect(int scrollX, int scrollY, int offX, int offY) cons
     return {};
   }
   if (scale_ == 100) {
-    return {offX - scrollX, offY - scrollY, width_, height_};
+    return {offX - scrollX, offY - scrollY, Width(), Height()};
   }
   return {offX, offY, scaled_.width(), scaled_.height()};
 }
@@ -432,18 +330,7 @@ QRect FramePainter::ImageRect(int scrollX, int scrollY, int offX, int offY) cons
 QC_LIVE_PIXELS void FramePainter::ConvertRect(const QRect& source) {
   for (int y = source.top(); y <= source.bottom(); ++y) {
     auto* line = reinterpret_cast<uint32_t*>(converted_.scanLine(y));
-    FetchRow(y, source.left(), source.width(), line + source.left());
-  }
-}
-
-const void* FramePainter::Rgb32Rows(int top, int count) {
-  ConvertRect(QRect(0, top, width_, count));
-  return converted_.constScanLine(top);
-}
-
-QC_LIVE_PIXELS void FramePainter::CopyRgb32Rows(int top, int count, uint32_t* out) const {
-  for (int y = top; y < top + count; ++y, out += width_) {
-    FetchRow(y, 0, width_, out);
+    format_.ConvertRow(y, source.left(), source.width(), line + source.left());
   }
 }
 
@@ -477,11 +364,12 @@ QC_LIVE_PIXELS void FramePainter::ScaleRows(const QRect& dest, Scratch& scratch,
   // right layout (the pad byte's lane is summed but never used), else
   // fetched into row buffer `slot`.
   auto sourceRow = [&](int y, int slot) QC_LIVE_PIXELS -> const uint8_t* {
-    if (layout_ == Layout::Xrgb32) {
-      return pixels_ + (static_cast<size_t>(y) * width_ + static_cast<size_t>(firstColumn)) * 4;
+    if (format_.IsXrgb32()) {
+      return format_.View().pixels +
+             (static_cast<size_t>(y) * Width() + static_cast<size_t>(firstColumn)) * 4;
     }
-    uint32_t* buffer = scratch.rowBuffer.data() + static_cast<size_t>(slot) * width_;
-    FetchRow(y, firstColumn, span, buffer);
+    uint32_t* buffer = scratch.rowBuffer.data() + static_cast<size_t>(slot) * Width();
+    format_.ConvertRow(y, firstColumn, span, buffer);
     return reinterpret_cast<const uint8_t*>(buffer);
   };
   for (int dy = dest.top(); dy <= dest.bottom(); ++dy) {
@@ -576,7 +464,7 @@ void FramePainter::Paint(QPainter& painter, const QRect& area, int scrollX, int 
     direct.origin = source.topLeft();
     if (scale_ == 100) {
       for (int y = source.top(); y <= source.bottom(); ++y) {
-        FetchRow(y, source.left(), source.width(),
+        format_.ConvertRow(y, source.left(), source.width(),
                  reinterpret_cast<uint32_t*>(direct.bits + static_cast<size_t>(y - source.top()) *
                                                                direct.bytesPerLine));
       }

@@ -1,7 +1,7 @@
 // FramePainter: turns the receiver's framebuffer (the sender's 16- or 32-bit
-// pixels with its colour masks, top-down, rows W x B bytes apart) into what
-// the viewer window shows: the image unscaled or scaled down with an
-// area-averaging filter, and black margins around it.
+// pixels with its colour masks, top-down, rows W x B bytes apart; read
+// through PixelFormat) into what the viewer window shows: the image unscaled
+// or scaled down with an area-averaging filter, and black margins around it.
 //
 // GUI thread only. The framebuffer is read without a lock while the update
 // thread writes it; a paint may show a half-decoded band, which the paint
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "receiver/viewer/framebuffer.h"
+#include "receiver/viewer/pixel_format.h"
 
 class QPainter;
 
@@ -37,17 +38,13 @@ class FramePainter {
   // framebuffer or a depth other than 16 and 32 bits.
   bool Bind(const FramebufferView& framebuffer);
   void Unbind();
-  bool IsBound() const { return pixels_ != nullptr; }
-  int Width() const { return width_; }
-  int Height() const { return height_; }
+  bool IsBound() const { return format_.IsBound(); }
+  int Width() const { return format_.Width(); }
+  int Height() const { return format_.Height(); }
 
-  // Rows [top, top + count) of the bound framebuffer converted to 32-bit
-  // pixels 0xffRRGGBB in the painter's image, Width() apart, valid until the
-  // next paint. For the OpenGL view's texture uploads: the GL driver copies
-  // from this snapshot, never from the framebuffer the update thread writes.
-  const void* Rgb32Rows(int top, int count);
-  // The same rows converted into `out` (count x Width() pixels).
-  void CopyRgb32Rows(int top, int count, uint32_t* out) const;
+  // The bound framebuffer's format: the OpenGL view converts the rows it
+  // uploads through it.
+  const PixelFormat& Format() const { return format_; }
 
   // Scale percentage 1..100 (100: unscaled); builds the filter tables.
   void SetScale(int percent);
@@ -66,12 +63,6 @@ class FramePainter {
              int offY);
 
  private:
-  enum class Layout { Xrgb32, Masks32, Lut16 };
-  struct Channel {
-    int shift = 0;  // right shift that brings the top bit of the field to bit 7
-    int bits = 0;
-    uint32_t mask = 0;
-  };
   struct Taps {
     std::vector<int> first;     // first source index per destination index
     std::vector<int> count;     // number of source indices contributing
@@ -80,8 +71,6 @@ class FramePainter {
     int stride = 1;                 // weights per destination index (zero padded)
   };
 
-  void FetchRow(int y, int x0, int count, uint32_t* out) const;
-  uint32_t ToRgb32(uint32_t value) const;
   void ConvertRect(const QRect& source);
   // Per-thread working rows of the scaler.
   struct Scratch {
@@ -107,15 +96,8 @@ class FramePainter {
   void GatherRow(const uint8_t* columns, int firstColumn, int left, int right,
                  uint32_t* out) const;
   static void BuildTaps(int sourceExtent, int percent, Taps& taps);
-  static Channel ChannelFor(uint32_t mask);
 
-  const uint8_t* pixels_ = nullptr;
-  int width_ = 0;
-  int height_ = 0;
-  int bytesPerPixel_ = 0;
-  Layout layout_ = Layout::Xrgb32;
-  Channel red_, green_, blue_;
-  std::vector<uint32_t> lut16_;  // 16-bit value -> 0xffRRGGBB
+  PixelFormat format_;  // the bound framebuffer
 
   QImage converted_;  // framebuffer size, 0xffRRGGBB, refreshed per painted rectangle
   int scale_ = 100;

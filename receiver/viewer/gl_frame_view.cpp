@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "receiver/viewer/frame_painter.h"
+#include "receiver/viewer/pixel_format.h"
 
 namespace qc {
 
@@ -152,7 +152,7 @@ bool GlFrameView::Chosen(QString* renderer) {
   return probe.usable && probe.hardware;
 }
 
-GlFrameView::GlFrameView(FramePainter& pixels, SceneSource scene, QWidget* parent)
+GlFrameView::GlFrameView(const PixelFormat& pixels, SceneSource scene, QWidget* parent)
     : QOpenGLWidget(parent), pixels_(pixels), sceneSource_(std::move(scene)) {
   // Every paint draws the whole view.
   setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
@@ -308,7 +308,7 @@ void GlFrameView::UploadRows(int top, int count) {
   void* mapped = glMapBufferRange(GL_PIXEL_UNPACK_BUFFER, 0, bytes,
                                   GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT);
   if (mapped != nullptr) {
-    pixels_.CopyRgb32Rows(top, count, static_cast<uint32_t*>(mapped));
+    ConvertRows(top, count, static_cast<uint32_t*>(mapped));
     const bool kept = glUnmapBuffer(GL_PIXEL_UNPACK_BUFFER) == GL_TRUE;
     if (kept) {
       glTexSubImage2D(GL_TEXTURE_2D, 0, 0, top, width, count, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
@@ -319,9 +319,17 @@ void GlFrameView::UploadRows(int top, int count) {
     }
   }
   glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
-  // No mapping: from the painter's converted copy.
+  // No mapping: from a converted copy of our own.
+  const size_t words = static_cast<size_t>(width) * static_cast<size_t>(count);
+  if (fallbackRows_.size() < words) fallbackRows_.resize(words);
+  ConvertRows(top, count, fallbackRows_.data());
   glTexSubImage2D(GL_TEXTURE_2D, 0, 0, top, width, count, GL_RGBA, GL_UNSIGNED_BYTE,
-                  pixels_.Rgb32Rows(top, count));
+                  fallbackRows_.data());
+}
+
+void GlFrameView::ConvertRows(int top, int count, uint32_t* out) const {
+  const int width = pixels_.Width();
+  for (int y = top; y < top + count; ++y, out += width) pixels_.ConvertRow(y, 0, width, out);
 }
 
 void GlFrameView::paintGL() {

@@ -30,7 +30,7 @@ class QOpenGLShaderProgram;
 
 namespace qc {
 
-class FramePainter;
+class PixelFormat;
 
 class GlFrameView : public QOpenGLWidget, protected QOpenGLExtraFunctions {
  public:
@@ -58,10 +58,10 @@ class GlFrameView : public QOpenGLWidget, protected QOpenGLExtraFunctions {
   // Probed once per process; `renderer` receives GL_RENDERER.
   static bool Chosen(QString* renderer = nullptr);
 
-  // pixels: the window's FramePainter, bound to the framebuffer while the
-  // picture is shown; it hands out rows as 32-bit pixels. scene: called at
-  // every paint. Both must outlive the view.
-  GlFrameView(FramePainter& pixels, SceneSource scene, QWidget* parent = nullptr);
+  // pixels: the framebuffer's format (the window's painter binds it while
+  // the picture is shown); the rows are converted through it. scene: called
+  // at every paint. Both must outlive the view.
+  GlFrameView(const PixelFormat& pixels, SceneSource scene, QWidget* parent = nullptr);
   ~GlFrameView() override;
 
   // The framebuffer was (re)bound: the next paint sizes the texture and
@@ -79,9 +79,10 @@ class GlFrameView : public QOpenGLWidget, protected QOpenGLExtraFunctions {
  private:
   void Upload();
   void UploadRows(int top, int count);
+  void ConvertRows(int top, int count, uint32_t* out) const;
   void ReleaseGl();
 
-  FramePainter& pixels_;
+  const PixelFormat& pixels_;
   SceneSource sceneSource_;
   Scene scene_;
   QOpenGLShaderProgram* program_ = nullptr;
@@ -99,6 +100,7 @@ class GlFrameView : public QOpenGLWidget, protected QOpenGLExtraFunctions {
   int dirtyTop_ = 0;                // dirty rows lie in [dirtyTop_, dirtyBottom_)
   int dirtyBottom_ = 0;
   uint64_t rowsUploaded_ = 0;
+  std::vector<uint32_t> fallbackRows_;  // converted rows when no buffer can be mapped
   // Uniform locations.
   int viewHeightAt_ = -1, imageAt_ = -1, percentAt_ = -1, cursorRectAt_ = -1,
       cursorSizeAt_ = -1, cursorModeAt_ = -1;

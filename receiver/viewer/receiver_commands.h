@@ -15,4 +15,27 @@ enum ReceiverCommand : int {
   ID_REQUEST_REFRESH = 40007,
 };
 
+// The viewer window's menu (the system menu on Windows, the context menu
+// with Qt), in order; a null text is a separator. These are the only
+// commands the window hands to the tray; it never acts on them itself.
+struct ViewerMenuItem {
+  const char* text;
+  int id;
+};
+inline constexpr ViewerMenuItem kViewerWindowMenu[] = {
+    {"Full Screen\tAlt+Enter", ID_FULL_SCREEN},
+    {"Hide Window", ID_HIDE_WINDOW},
+    {"Request Refresh", ID_REQUEST_REFRESH},
+    {nullptr, 0},
+    {"Settings...", ID_SETTINGS},
+    {"About Quillview...", ID_ABOUT},
+};
+
+inline bool IsViewerWindowCommand(int id) {
+  for (const ViewerMenuItem& item : kViewerWindowMenu) {
+    if (item.text != nullptr && item.id == id) return true;
+  }
+  return false;
+}
+
 }  // namespace qc

@@ -6,6 +6,7 @@
 #include "common/byte_order.h"
 #include "common/log_file.h"
 #include "common/protocol.h"
+#include "receiver/viewer/pixel_format.h"
 #include "receiver/viewer/viewer_surface.h"
 
 namespace qc {
@@ -49,19 +50,14 @@ bool LayRows(const uint8_t* data, size_t size, int width, int height, int bitsPe
 
 bool Bit(const uint8_t* row, int x) { return (row[x >> 3] >> (7 - (x & 7))) & 1; }
 
-// Scales the bits of value under mask to 0..255.
-uint32_t Channel(uint32_t value, uint32_t mask) {
-  if (mask == 0) return 0;
-  int shift = __builtin_ctz(mask);
-  uint32_t max = mask >> shift;
-  uint32_t v = (value & mask) >> shift;
-  return max == 0 ? 0 : (v * 255 + max / 2) / max;
-}
-
 struct ColourFormat {
   int bitsPerPixel = 0;
-  uint32_t red = 0, green = 0, blue = 0;
+  ColourChannel red, green, blue;
   bool alphaInByte3 = false;
+
+  uint32_t Rgb(uint32_t v) const {
+    return red.Expand(v) << 16 | green.Expand(v) << 8 | blue.Expand(v);
+  }
 };
 
 // Colour pixel x of a row as 0x00RRGGBB, and its straight alpha (32 bits).
@@ -71,15 +67,14 @@ uint32_t ReadColour(const uint8_t* row, int x, const ColourFormat& f, uint32_t& 
     case 32: {
       uint32_t v = ReadU32(row + static_cast<size_t>(x) * 4);
       if (f.alphaInByte3) alpha = v >> 24;
-      return Channel(v, f.red) << 16 | Channel(v, f.green) << 8 | Channel(v, f.blue);
+      return f.Rgb(v);
     }
     case 24: {
       const uint8_t* p = row + static_cast<size_t>(x) * 3;
       return static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
     }
     default: {  // 16
-      uint32_t v = ReadU16(row + static_cast<size_t>(x) * 2);
-      return Channel(v, f.red) << 16 | Channel(v, f.green) << 8 | Channel(v, f.blue);
+      return f.Rgb(ReadU16(row + static_cast<size_t>(x) * 2));
     }
   }
 }
@@ -133,21 +128,20 @@ bool BuildCursorImage(const uint8_t* payload, size_t length, RemoteCursorImage& 
     bool supported = format.bitsPerPixel == 16 || format.bitsPerPixel == 24 ||
                      format.bitsPerPixel == 32;
     if (supported) {
+      uint32_t red = 0xFF0000, green = 0x00FF00, blue = 0x0000FF;
       if (h.colorRedMask != 0 && h.colorGreenMask != 0 && h.colorBlueMask != 0) {
-        format.red = h.colorRedMask;
-        format.green = h.colorGreenMask;
-        format.blue = h.colorBlueMask;
+        red = h.colorRedMask;
+        green = h.colorGreenMask;
+        blue = h.colorBlueMask;
       } else if (format.bitsPerPixel == 16) {
-        format.red = 0x7C00;
-        format.green = 0x03E0;
-        format.blue = 0x001F;
-      } else {
-        format.red = 0xFF0000;
-        format.green = 0x00FF00;
-        format.blue = 0x0000FF;
+        red = 0x7C00;
+        green = 0x03E0;
+        blue = 0x001F;
       }
-      format.alphaInByte3 = format.bitsPerPixel == 32 &&
-                            ((format.red | format.green | format.blue) & 0xFF000000u) == 0;
+      format.red = ColourChannel::FromMask(red);
+      format.green = ColourChannel::FromMask(green);
+      format.blue = ColourChannel::FromMask(blue);
+      format.alphaInByte3 = format.bitsPerPixel == 32 && ((red | green | blue) & 0xFF000000u) == 0;
       hasColour = LayRows(colourData, colourSize, h.colorWidth, h.colorHeight,
                           format.bitsPerPixel, colour);
     }

@@ -6,6 +6,11 @@
 
 namespace qc {
 
+Rect Intersect(const Rect& a, const Rect& b) {
+  return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+          std::min(a.bottom, b.bottom)};
+}
+
 int MulDiv(int a, int b, int c) {
   if (c == 0) return -1;
   int64_t product = static_cast<int64_t>(a) * b;
@@ -122,16 +127,17 @@ int ClampScrollPosition(int pos, int extent, int client) {
   return std::max(0, std::min(pos, extent - std::max(client, 0)));
 }
 
-int ScrollRequestDelta(int request, int client, int track, int pos) {
+int ScrollRequestDelta(ScrollRequest request, int client, int track, int pos) {
   switch (request) {
-    case 0: return -2;
-    case 1: return 2;
-    case 2: return -(client / 4);
-    case 3: return client / 4;
-    case 4:
-    case 5: return track - pos;
-    default: return 0;
+    case ScrollRequest::LineBack: return -2;
+    case ScrollRequest::LineForward: return 2;
+    case ScrollRequest::PageBack: return -(client / 4);
+    case ScrollRequest::PageForward: return client / 4;
+    case ScrollRequest::ThumbPosition:
+    case ScrollRequest::ThumbTrack: return track - pos;
+    case ScrollRequest::Other: break;
   }
+  return 0;
 }
 
 namespace {

@@ -41,6 +41,9 @@ struct FrameMargins {
   int bottom = 0;
 };
 
+// The rectangle both cover (empty when they do not meet).
+Rect Intersect(const Rect& a, const Rect& b);
+
 // a * b / c computed in 64 bits and rounded to nearest, halves away from
 // zero. Returns -1 when c is 0 or the result does not fit 32 bits.
 int MulDiv(int a, int b, int c);
@@ -104,9 +107,20 @@ ScrollBarRange ScrollBarFor(int framebufferExtent, int clientExtent, int positio
 // max(0, min(pos, extent - max(client, 0))).
 int ClampScrollPosition(int pos, int extent, int client);
 
-// Delta of a scroll-bar request: line (0/1) = -2/+2, page (2/3) = -/+ client/4,
-// thumb position/track (4/5) = track - pos, anything else 0.
-int ScrollRequestDelta(int request, int client, int track, int pos);
+// What a scroll bar asks for: back is left or up, forward right or down.
+enum class ScrollRequest {
+  LineBack,
+  LineForward,
+  PageBack,
+  PageForward,
+  ThumbPosition,  // the thumb released at `track`
+  ThumbTrack,     // the thumb dragged to `track`
+  Other,          // moves nothing
+};
+
+// Delta of a scroll-bar request: a line -2/+2, a page -/+ client/4, the
+// thumb track - pos, anything else 0.
+int ScrollRequestDelta(ScrollRequest request, int client, int track, int pos);
 
 // A scroll by (dx, dy) limited so that the position stays within
 // 0..framebuffer - client, and at 0 when the client area is larger than the

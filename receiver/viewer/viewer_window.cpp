@@ -26,21 +26,14 @@ namespace qc {
 
 namespace {
 
-// Scroll bar requests in the numbering ScrollRequestDelta uses.
-int RequestFor(int sliderAction) {
+ScrollRequest RequestFor(int sliderAction) {
   switch (sliderAction) {
-    case QAbstractSlider::SliderSingleStepSub:
-      return 0;  // line left / up
-    case QAbstractSlider::SliderSingleStepAdd:
-      return 1;  // line right / down
-    case QAbstractSlider::SliderPageStepSub:
-      return 2;  // page left / up
-    case QAbstractSlider::SliderPageStepAdd:
-      return 3;  // page right / down
-    case QAbstractSlider::SliderMove:
-      return 5;  // thumb track
-    default:
-      return -1;  // anything else: no movement
+    case QAbstractSlider::SliderSingleStepSub: return ScrollRequest::LineBack;
+    case QAbstractSlider::SliderSingleStepAdd: return ScrollRequest::LineForward;
+    case QAbstractSlider::SliderPageStepSub: return ScrollRequest::PageBack;
+    case QAbstractSlider::SliderPageStepAdd: return ScrollRequest::PageForward;
+    case QAbstractSlider::SliderMove: return ScrollRequest::ThumbTrack;
+    default: return ScrollRequest::Other;
   }
 }
 
@@ -64,7 +57,8 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
   // A hardware GL driver draws the picture (scaling on the GPU); otherwise
   // the viewport is a plain widget painted by FramePainter.
   if (GlFrameView::Chosen()) {
-    glView_ = new GlFrameView(painter_, [this](GlFrameView::Scene& scene) { FillGlScene(scene); });
+    glView_ = new GlFrameView(painter_.Format(),
+                              [this](GlFrameView::Scene& scene) { FillGlScene(scene); });
     // Its frames reach the screen when the window's composition is swapped,
     // which may come after repaint() returns.
     connect(glView_, &QOpenGLWidget::frameSwapped, this, [this] { glFrameShown_ = true; });
@@ -85,18 +79,7 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
           [this](int action) { OnScrollAction(Qt::Vertical, action); });
 
   menu_ = new QMenu(this);
-  const struct {
-    const char* text;
-    int id;
-  } items[] = {
-      {"Full Screen\tAlt+Enter", ID_FULL_SCREEN},
-      {"Hide Window", ID_HIDE_WINDOW},
-      {"Request Refresh", ID_REQUEST_REFRESH},
-      {nullptr, 0},
-      {"Settings...", ID_SETTINGS},
-      {"About Quillview...", ID_ABOUT},
-  };
-  for (const auto& item : items) {
+  for (const ViewerMenuItem& item : kViewerWindowMenu) {
     if (item.text == nullptr) {
       menu_->addSeparator();
       continue;
@@ -127,11 +110,11 @@ ViewerWindow::ViewerWindow(ViewerSource& source) : source_(source) {
 }
 
 ViewerWindow::~ViewerWindow() {
-  if (started_) {
+  if (model_.Started()) {
     ViewerStopping();
     source_.Stop();
-    started_ = false;
   }
+  model_.EndQuietly();
   delete wakeNotifier_;
   wakeNotifier_ = nullptr;
   if (wakeFd_ >= 0) {
@@ -143,59 +126,36 @@ ViewerWindow::~ViewerWindow() {
 // Life of a cycle (GUI thread).
 
 bool ViewerWindow::Start(ViewerOwner* owner, uint16_t port, bool fullScreenSetting) {
-  owner_ = owner;
-  fullScreenSetting_ = fullScreenSetting;
-  fullScreen_ = false;
-  placed_ = false;
-  windowGone_ = false;
-  restarting_ = false;
-  transform_ = ViewTransform{};
-  framebuffer_ = {};
+  model_.Start(owner, fullScreenSetting);
   painter_.Unbind();
-  started_ = true;
   ViewerStarted();
   return source_.Init(owner, this, port);
 }
 
 void ViewerWindow::Stop() {
-  if (!started_) {
+  if (!model_.Started()) {
     return;
   }
   // Release an update thread waiting in PlaceWindow or UpdateWindow before
   // the source waits for it.
   ViewerStopping();
   source_.Stop();
-  started_ = false;
   painter_.Unbind();
-  placed_ = false;
-  if (fullScreen_) {
-    fullScreen_ = false;
+  if (model_.IsFullScreen()) {
     setWindowState(windowState() & ~Qt::WindowFullScreen);
   }
-  transform_ = ViewTransform{};
+  model_.Stop();
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   hide();
-  WindowGone();
-}
-
-void ViewerWindow::WindowGone() {
-  if (windowGone_) {
-    return;
-  }
-  windowGone_ = true;
-  if (restarting_) {
-    restarting_ = false;
-  } else if (owner_ != nullptr) {
-    owner_->FatalStop(false);
-  }
+  model_.WindowGone();
 }
 
 void ViewerWindow::closeEvent(QCloseEvent* event) {
   // The user closed the window: it is gone for this cycle, and unless a
   // restart is under way the program ends.
   event->accept();
-  WindowGone();
+  model_.WindowGone();
 }
 
 void ViewerWindow::ShowViewer(bool show) {
@@ -203,10 +163,10 @@ void ViewerWindow::ShowViewer(bool show) {
     hide();
     return;
   }
-  if (!placed_) {
+  if (!model_.Placed()) {
     return;
   }
-  if (fullScreen_) {
+  if (model_.IsFullScreen()) {
     showFullScreen();
   } else {
     showNormal();
@@ -249,17 +209,17 @@ void ViewerWindow::ScheduleFrame() {
 bool ViewerWindow::PaintPending() { return PaintQueued(!glFrameShown_); }
 
 void ViewerWindow::PaintRects(std::span<const Rect> rects) {
-  if (placed_ && glView_ != nullptr) {
+  if (model_.Placed() && glView_ != nullptr) {
     // The texture takes the rows whether or not they are seen now.
     for (const Rect& r : rects) {
       glView_->MarkRows(r.top, r.bottom);
     }
   }
-  if (placed_ && isVisible()) {
+  if (model_.Placed() && isVisible()) {
     QRegion region;
     const QRect client = viewport()->rect();
     for (const Rect& r : rects) {
-      region += ToQRect(FramebufferToWindow(r, transform_)) & client;
+      region += ToQRect(model_.ToWindow(r)) & client;
     }
     if (!region.isEmpty()) {
       FramePainted();
@@ -291,27 +251,22 @@ void ViewerWindow::DoPlaceWindow() {
   if (glView_ != nullptr) {
     glView_->Reload();
   }
-  framebuffer_ = {fb.width, fb.height};
-  transform_ = ViewTransform{};
-  placed_ = true;
-
-  // The window manager applies the maximum size to every edge it drags:
-  // the client area grows to W x H at most.
-  setMaximumSize(framebuffer_.width, framebuffer_.height);
   const FrameMargins frame = CurrentFrameMargins();
-  maxOuter_ = MaxOuterSize(framebuffer_, frame);
   const QScreen* screen = QGuiApplication::primaryScreen();
   const QRect work = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-  const Rect outer =
-      PlaceCentred({work.left(), work.top(), work.left() + work.width(), work.top() + work.height()},
-                   maxOuter_);
+  const Rect outer = model_.Place(
+      {fb.width, fb.height}, frame,
+      {work.left(), work.top(), work.left() + work.width(), work.top() + work.height()});
+  // The window manager applies the maximum size to every edge it drags:
+  // the client area grows to W x H at most.
+  setMaximumSize(fb.width, fb.height);
   setGeometry(outer.left + frame.left, outer.top + frame.top,
               outer.Width() - frame.left - frame.right, outer.Height() - frame.top - frame.bottom);
   show();
   raise();
   activateWindow();
   SizeChanged();
-  if (fullScreenSetting_) {
+  if (model_.FullScreenSetting()) {
     EnterFullScreen(false);
   }
   viewport()->update();
@@ -326,13 +281,13 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void ViewerWindow::SizeChanged() {
-  if (fullScreen_ || !placed_) {
+  if (!model_.Scrollable()) {
     return;
   }
   // The window manager's frame may have become known since the placement.
-  maxOuter_ = MaxOuterSize(framebuffer_, CurrentFrameMargins());
+  model_.SetFrame(CurrentFrameMargins());
   const QSize outer = frameGeometry().size();
-  const Qt::ScrollBarPolicy policy = ScrollBarsHidden({outer.width(), outer.height()}, maxOuter_)
+  const Qt::ScrollBarPolicy policy = model_.BarsHidden({outer.width(), outer.height()})
                                          ? Qt::ScrollBarAlwaysOff
                                          : Qt::ScrollBarAlwaysOn;
   if (horizontalScrollBarPolicy() != policy || verticalScrollBarPolicy() != policy) {
@@ -341,12 +296,9 @@ void ViewerWindow::SizeChanged() {
     setVerticalScrollBarPolicy(policy);
   }
   const QSize client = viewport()->size();
-  const int x = ClampScrollPosition(transform_.scrollX, framebuffer_.width, client.width());
-  const int y = ClampScrollPosition(transform_.scrollY, framebuffer_.height, client.height());
-  if (x != transform_.scrollX || y != transform_.scrollY) {
-    ScrollPicture(transform_.scrollX - x, transform_.scrollY - y);
-    transform_.scrollX = x;
-    transform_.scrollY = y;
+  const ScrollDelta moved = model_.ClientResized({client.width(), client.height()});
+  if (moved.dx != 0 || moved.dy != 0) {
+    ScrollPicture(moved.dx, moved.dy);
   }
   SetScrollBars();
 }
@@ -357,8 +309,8 @@ void ViewerWindow::SetScrollBars() {
     QScrollBar* bar;
     ScrollBarRange range;
   } bars[] = {
-      {horizontalScrollBar(), ScrollBarFor(framebuffer_.width, client.width(), transform_.scrollX)},
-      {verticalScrollBar(), ScrollBarFor(framebuffer_.height, client.height(), transform_.scrollY)},
+      {horizontalScrollBar(), model_.Bar(true, client.width())},
+      {verticalScrollBar(), model_.Bar(false, client.height())},
   };
   for (const auto& b : bars) {
     b.bar->setRange(0, b.range.maximum);
@@ -376,38 +328,25 @@ void ViewerWindow::scrollContentsBy(int, int) {
 void ViewerWindow::OnScrollAction(Qt::Orientation orientation, int action) {
   const bool horizontal = orientation == Qt::Horizontal;
   QScrollBar* bar = horizontal ? horizontalScrollBar() : verticalScrollBar();
-  if (!fullScreen_ && placed_) {
-    const int request = RequestFor(action);
+  if (model_.Scrollable()) {
     const int client = horizontal ? viewport()->width() : viewport()->height();
-    const int pos = horizontal ? transform_.scrollX : transform_.scrollY;
-    const int delta = ScrollRequestDelta(request, client, bar->sliderPosition(), pos);
-    if (horizontal) {
-      ScrollBy(delta, 0);
-    } else {
-      ScrollBy(0, delta);
-    }
+    const ScrollDelta d =
+        model_.Request(horizontal, RequestFor(action), client, bar->sliderPosition());
+    ScrollBy(d.dx, d.dy);
   }
   // The bar shows where the view is, not where its own step would go.
-  bar->setSliderPosition(horizontal ? transform_.scrollX : transform_.scrollY);
+  const ViewTransform& t = model_.Transform();
+  bar->setSliderPosition(horizontal ? t.scrollX : t.scrollY);
 }
 
 bool ViewerWindow::ScrollBy(int dx, int dy) {
-  // Full screen shows the whole image from (0, 0).
-  if (!placed_ || fullScreen_) {
-    return false;
-  }
   const QSize client = viewport()->size();
-  const ScrollDelta d = ScrollByDelta({dx, dy}, transform_.scrollX, transform_.scrollY,
-                                      framebuffer_, {client.width(), client.height()});
+  const ScrollDelta d = model_.ScrollBy({dx, dy}, {client.width(), client.height()});
   if (d.dx == 0 && d.dy == 0) {
     return false;
   }
-  transform_.scrollX += d.dx;
-  transform_.scrollY += d.dy;
   ScrollPicture(-d.dx, -d.dy);
-  if (!fullScreen_) {
-    SetScrollBars();
-  }
+  SetScrollBars();
   // Paint the uncovered strip (the GL view: all of it) at once.
   const QRect all = viewport()->rect();
   const QRegion uncovered = QRegion(all) - QRegion(all.translated(-d.dx, -d.dy) & all);
@@ -432,7 +371,7 @@ void ViewerWindow::ScrollPicture(int dx, int dy) {
 }
 
 void ViewerWindow::SetFullScreen(bool on) {
-  if (!placed_ || on == fullScreen_) {
+  if (!model_.FullScreenChanges(on)) {
     return;
   }
   if (on) {
@@ -443,14 +382,14 @@ void ViewerWindow::SetFullScreen(bool on) {
 }
 
 void ViewerWindow::EnterFullScreen(bool logIt) {
-  fullScreen_ = true;
   savedGeometry_ = geometry();
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   const QScreen* screen = QGuiApplication::primaryScreen();
   const QRect area = screen != nullptr ? screen->geometry() : QRect(0, 0, 1024, 768);
-  transform_ = FullScreenTransform(framebuffer_, {area.width(), area.height()});
-  painter_.SetScale(transform_.scaled ? transform_.sx : 100);
+  // Full screen first: the size changes that follow leave the bars off.
+  model_.EnterFullScreen({area.width(), area.height()});
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  painter_.SetScale(model_.Transform().scaled ? model_.Transform().sx : 100);
   setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   // A borderless window covering the screen: the full-screen state for the
   // window manager, and the geometry for when there is none.
@@ -465,13 +404,13 @@ void ViewerWindow::EnterFullScreen(bool logIt) {
 }
 
 void ViewerWindow::LeaveFullScreen() {
-  fullScreen_ = false;
-  transform_ = ViewTransform{};
+  model_.LeaveFullScreen();
   painter_.SetScale(100);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   showNormal();
-  setMaximumSize(framebuffer_.width, framebuffer_.height);
+  const Extent fb = model_.Framebuffer();
+  setMaximumSize(fb.width, fb.height);
   setGeometry(savedGeometry_);
   viewport()->update();
   SizeChanged();
@@ -489,31 +428,27 @@ bool ViewerWindow::viewportEvent(QEvent* event) {
 }
 
 void ViewerWindow::FillGlScene(GlFrameView::Scene& scene) {
-  if (!placed_ || !painter_.IsBound() || !source_.IsReceiving()) {
+  if (!model_.Placed() || !painter_.IsBound() || !source_.IsReceiving()) {
     return;
   }
   scene.picture = true;
-  scene.image =
-      painter_.ImageRect(transform_.scrollX, transform_.scrollY, transform_.offX, transform_.offY);
+  scene.image = ToQRect(model_.ImageRect());
   scene.scale = painter_.Scale();
   std::lock_guard<std::mutex> lock(source_.CursorLock());
-  RemoteCursorState& s = source_.CursorState();
-  const CursorDraw d = TakeCursorForPaint(s, transform_.scrollX, transform_.scrollY);
-  const RemoteCursorImage& image = s.image;
-  const size_t pixels = static_cast<size_t>(std::max(image.width, 0)) *
-                        static_cast<size_t>(std::max(image.height, 0));
-  if (!s.hasImage || pixels == 0 || image.argb.size() < pixels) {
+  ViewerWindowModel::CursorFrame cursor;
+  if (!model_.TakeCursorFrame(source_.CursorState(), cursor)) {
     return;
   }
-  scene.cursorTarget = ToQRect(PlaceCursor(d.originX, d.originY, d.width, d.height, transform_));
+  const RemoteCursorImage& image = *cursor.image;
+  const auto pixels = static_cast<ptrdiff_t>(image.width) * image.height;
+  scene.cursorTarget = ToQRect(cursor.target);
   scene.cursorWidth = image.width;
   scene.cursorHeight = image.height;
   // Copied under the lock (a few kB, storage reused): the upload follows
   // after it is released.
-  scene.cursorArgb.assign(image.argb.begin(), image.argb.begin() + static_cast<ptrdiff_t>(pixels));
-  if (image.invert.size() >= pixels) {
-    scene.cursorInvert.assign(image.invert.begin(),
-                              image.invert.begin() + static_cast<ptrdiff_t>(pixels));
+  scene.cursorArgb.assign(image.argb.begin(), image.argb.begin() + pixels);
+  if (cursor.inverts) {
+    scene.cursorInvert.assign(image.invert.begin(), image.invert.begin() + pixels);
   } else {
     scene.cursorInvert.clear();
   }
@@ -521,45 +456,35 @@ void ViewerWindow::FillGlScene(GlFrameView::Scene& scene) {
 
 void ViewerWindow::paintEvent(QPaintEvent* event) {
   QPainter p(viewport());
-  if (!placed_ || !painter_.IsBound() || !source_.IsReceiving()) {
+  if (!model_.Placed() || !painter_.IsBound() || !source_.IsReceiving()) {
     p.fillRect(event->rect(), Qt::black);
     return;
   }
+  const ViewTransform& t = model_.Transform();
   for (const QRect& r : event->region()) {
-    painter_.Paint(p, r, transform_.scrollX, transform_.scrollY, transform_.offX,
-                   transform_.offY);
+    painter_.Paint(p, r, t.scrollX, t.scrollY, t.offX, t.offY);
   }
   PaintCursor(p);
 }
 
 void ViewerWindow::PaintCursor(QPainter& p) {
   std::lock_guard<std::mutex> lock(source_.CursorLock());
-  RemoteCursorState& s = source_.CursorState();
-  const CursorDraw d = TakeCursorForPaint(s, transform_.scrollX, transform_.scrollY);
-  const RemoteCursorImage& image = s.image;
-  const size_t pixels = static_cast<size_t>(std::max(image.width, 0)) *
-                        static_cast<size_t>(std::max(image.height, 0));
-  if (!s.hasImage || pixels == 0 || image.argb.size() < pixels) {
+  ViewerWindowModel::CursorFrame cursor;
+  if (!model_.TakeCursorFrame(source_.CursorState(), cursor)) {
     return;
   }
-  const QRect target = ToQRect(PlaceCursor(d.originX, d.originY, d.width, d.height, transform_));
-  if (target.isEmpty()) {
-    return;
-  }
+  const RemoteCursorImage& image = *cursor.image;
+  const QRect target = ToQRect(cursor.target);
   p.save();
-  // Nothing of the cursor lands in the margins: drawing stops at the
-  // image's edges, so a cursor over the edge of a letter-boxed image leaves
-  // no trace there when it moves on.
-  p.setClipRect(
-      painter_.ImageRect(transform_.scrollX, transform_.scrollY, transform_.offX, transform_.offY),
-      Qt::IntersectClip);
-  if (transform_.scaled) {
+  // Nothing of the cursor lands in the margins (cursor.clip).
+  p.setClipRect(ToQRect(cursor.clip), Qt::IntersectClip);
+  if (model_.Transform().scaled) {
     p.setRenderHint(QPainter::SmoothPixmapTransform);
   }
   const QImage argb(reinterpret_cast<const uchar*>(image.argb.data()), image.width, image.height,
                     image.width * 4, QImage::Format_ARGB32_Premultiplied);
   p.drawImage(target, argb);
-  if (image.invert.size() >= pixels) {
+  if (cursor.inverts) {
     // Inverting pixels (text cursors): XOR white over the picture.
     if (cursorImage_.width() != image.width || cursorImage_.height() != image.height) {
       cursorImage_ = QImage(image.width, image.height, QImage::Format_ARGB32_Premultiplied);
@@ -592,16 +517,16 @@ void ViewerWindow::keyReleaseEvent(QKeyEvent* event) {
     return;
   }
   const int key = event->key();
-  if (key == Qt::Key_Escape && fullScreen_) {
-    PostCommand(ID_FULL_SCREEN);
-  } else if ((key == Qt::Key_Return || key == Qt::Key_Enter) &&
-             (event->modifiers() & Qt::AltModifier)) {
+  const ViewerKey viewerKey = key == Qt::Key_Escape                             ? ViewerKey::Escape
+                              : key == Qt::Key_Return || key == Qt::Key_Enter ? ViewerKey::Return
+                                                                              : ViewerKey::Other;
+  if (model_.TogglesFullScreen(viewerKey, event->modifiers() & Qt::AltModifier)) {
     PostCommand(ID_FULL_SCREEN);
   }
 }
 
 void ViewerWindow::wheelEvent(QWheelEvent* event) {
-  if (fullScreen_) {
+  if (model_.IsFullScreen()) {
     event->accept();
     return;
   }

@@ -16,13 +16,10 @@
 //
 // The window stays hidden from Start until the first init message has
 // arrived (the update thread's PlaceWindow). Stop ends the viewer and hides
-// the window ("destroys" it): unless SetRestarting() was called before, that
-// ends the program through the owner's FatalStop(false), as does the user
-// closing the window. The window's own commands (context menu: "Full
-// Screen\tAlt+Enter", "Hide Window", "Request Refresh", "Settings...",
-// "About Quillview..."; Escape in full screen and Alt+Enter: ID_FULL_SCREEN)
-// reach the command handler later, from the event loop, like posted
-// messages; the window never acts on them itself (ids: receiver_commands.h).
+// the window ("destroys" it); what that and closing it mean for the program,
+// and every other decision, is ViewerWindowModel's. The window's commands
+// (its context menu, kViewerWindowMenu; Escape and Alt+Enter) reach the
+// command handler later, from the event loop, like posted messages.
 //
 // Threads: every public method except the ViewerSurface ones runs on the
 // GUI thread. PlaceWindow (update thread) is served by the GUI thread while
@@ -44,6 +41,7 @@
 #include "receiver/viewer/receiver_commands.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
+#include "receiver/viewer/viewer_window_model.h"
 
 class QMenu;
 class QSocketNotifier;
@@ -70,10 +68,10 @@ class ViewerWindow : public QAbstractScrollArea, public PacedSurface {
   // owner's FatalStop(false). Harmless when not started.
   void Stop();
   // The coming Stop is a restart: the window's end must not end the program.
-  void SetRestarting() { restarting_ = true; }
+  void SetRestarting() { model_.SetRestarting(); }
 
   bool IsReceiving() const { return source_.IsReceiving(); }
-  bool IsFullScreen() const { return fullScreen_; }
+  bool IsFullScreen() const { return model_.IsFullScreen(); }
   // Show (in the current mode) or hide the window. Only meaningful while
   // receiving; the window stays hidden before the first init message.
   void ShowViewer(bool show);
@@ -125,11 +123,9 @@ class ViewerWindow : public QAbstractScrollArea, public PacedSurface {
   void FillGlScene(GlFrameView::Scene& scene);
   void ScrollPicture(int dx, int dy);
   void UpdatePointer();
-  void WindowGone();
   FrameMargins CurrentFrameMargins() const;
 
   ViewerSource& source_;
-  ViewerOwner* owner_ = nullptr;
   std::function<void(int)> commandHandler_;
   QMenu* menu_ = nullptr;
 
@@ -137,15 +133,7 @@ class ViewerWindow : public QAbstractScrollArea, public PacedSurface {
   FramePainter painter_;          // the CPU path; the GL view's pixel source
   GlFrameView* glView_ = nullptr;  // the viewport when drawing with OpenGL
   bool glFrameShown_ = true;       // its last frame was swapped (or it was hidden)
-  ViewTransform transform_;      // scroll position, scale, offsets
-  Extent framebuffer_;           // W x H once placed
-  Extent maxOuter_;              // mw x mh
-  bool fullScreenSetting_ = false;
-  bool fullScreen_ = false;
-  bool placed_ = false;
-  bool started_ = false;
-  bool windowGone_ = false;      // the window ended this cycle (closed or stopped)
-  bool restarting_ = false;
+  ViewerWindowModel model_;       // the cycle, placement, transform, scrolling
   QRect savedGeometry_;
   QImage cursorImage_;           // the remote cursor's inverting pixels, white on transparent
 

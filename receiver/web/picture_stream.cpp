@@ -161,7 +161,7 @@ QByteArray PictureStream::EncodeRect(const QRect& r) {
   const size_t rowBytes = static_cast<size_t>(r.width()) * 4;
   rows_.resize(rowBytes * r.height());
   for (int y = 0; y < r.height(); ++y) {
-    converter_.ConvertRow(r.y() + y, r.x(), r.width(), rows_.data() + rowBytes * y);
+    converter_.ConvertRowRgba(r.y() + y, r.x(), r.width(), rows_.data() + rowBytes * y);
   }
   QByteArray m;
   m.append(static_cast<char>(WebMessage::Rect));

@@ -32,8 +32,8 @@
 #include <list>
 #include <vector>
 
+#include "receiver/viewer/pixel_format.h"
 #include "receiver/viewer/remote_cursor.h"
-#include "receiver/web/pixel_converter.h"
 
 namespace qc {
 
@@ -81,7 +81,7 @@ class PictureStream {
 
   std::list<Backlog> backlogs_;
   WebState state_ = WebState::Waiting;
-  PixelConverter converter_;
+  PixelFormat converter_;  // the framebuffer's rows as RGBA
   QRect bounds_;
   uint32_t stateSerial_ = 1;
   uint32_t shapeSerial_ = 1;

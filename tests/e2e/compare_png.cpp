@@ -6,6 +6,8 @@
 // pictures come from a 5-6-5 screen, widened to 8 bits by whichever tool
 // wrote them). DEPTH 24: equal when no channel differs by more than 7 (the
 // sender's 32-bit colour reduction drops the low 3 bits of each channel).
+// DEPTH exact: equal when every channel is equal (a 5-6-5 screen widened to
+// the nearest 8-bit values by both tools).
 // Prints the number of differing pixels and the first few; exit 0 when equal.
 #include <QImage>
 #include <cstdio>
@@ -18,7 +20,8 @@ int main(int argc, char** argv) {
   }
   QImage a = QImage(QString::fromLocal8Bit(argv[1])).convertToFormat(QImage::Format_RGB32);
   QImage b = QImage(QString::fromLocal8Bit(argv[2])).convertToFormat(QImage::Format_RGB32);
-  int depth = atoi(argv[3]);
+  const bool exact = QByteArray(argv[3]) == "exact";
+  const int depth = atoi(argv[3]);
   if (a.isNull() || b.isNull()) {
     printf("cannot read %s\n", a.isNull() ? argv[1] : argv[2]);
     return 1;
@@ -37,7 +40,9 @@ int main(int argc, char** argv) {
       static const int masks[3] = {0xF8, 0xFC, 0xF8};  // 5-6-5
       bool same = true;
       for (int c = 0; c < 3; ++c) {
-        same = same && (depth == 16 ? ((ca[c] ^ cb[c]) & masks[c]) == 0 : abs(ca[c] - cb[c]) <= 7);
+        same = same && (exact         ? ca[c] == cb[c]
+                        : depth == 16 ? ((ca[c] ^ cb[c]) & masks[c]) == 0
+                                      : abs(ca[c] - cb[c]) <= 7);
       }
       if (!same && differing++ < 5) {
         printf("  pixel (%d,%d): (%d,%d,%d) vs (%d,%d,%d)\n", x, y, ca[0], ca[1], ca[2], cb[0], cb[1],

@@ -68,13 +68,16 @@ TEST(ViewerGeometry, ScrollBarsShowOnlyWhileSomethingIsHiddenAndScrollsStayInRan
   EXPECT_EQ(ScrollBarFor(1920, 1000, 300), (ScrollBarRange{920, 1000, 300}));
   EXPECT_EQ(ScrollBarFor(800, 1000, 0), (ScrollBarRange{0, 1000, 0}));
   EXPECT_EQ(ScrollBarFor(800, -5, 0), (ScrollBarRange{800, 0, 0}));
-  const struct { int request, page, thumb, pos, delta; } requests[] = {
-      {0, 1000, 0, 50, -2},   {1, 1000, 0, 50, 2},     {2, 1003, 0, 50, -250},
-      {3, 1003, 0, 50, 250},  {4, 1000, 10, 50, -40},  {5, 1000, 700, 50, 650},
-      {8, 1000, 10, 50, 0},
+  using R = ScrollRequest;
+  const struct { R request; int page, thumb, pos, delta; } requests[] = {
+      {R::LineBack, 1000, 0, 50, -2},       {R::LineForward, 1000, 0, 50, 2},
+      {R::PageBack, 1003, 0, 50, -250},     {R::PageForward, 1003, 0, 50, 250},
+      {R::ThumbPosition, 1000, 10, 50, -40}, {R::ThumbTrack, 1000, 700, 50, 650},
+      {R::Other, 1000, 10, 50, 0},
   };
   for (const auto& c : requests) {
-    EXPECT_EQ(ScrollRequestDelta(c.request, c.page, c.thumb, c.pos), c.delta) << c.request;
+    EXPECT_EQ(ScrollRequestDelta(c.request, c.page, c.thumb, c.pos), c.delta)
+        << static_cast<int>(c.request);
   }
   EXPECT_EQ(ClampScrollPosition(500, 1920, 1600), 320);
   EXPECT_EQ(ClampScrollPosition(500, 1920, 2560), 0);  // client wider than the framebuffer

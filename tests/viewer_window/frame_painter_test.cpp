@@ -1,6 +1,7 @@
-// FramePainter: the framebuffer's pixel formats, scaled paints, black
-// margins. Paints into QImages on the offscreen platform; unscaled and
-// scrolled paints are checked on a real X server in window_test.
+// FramePainter: scaled paints, black margins (the pixel formats are
+// PixelFormat's, tested with the viewer core). Paints into QImages on the
+// offscreen platform; unscaled and scrolled paints are checked on a real X
+// server in window_test.
 #include "receiver/viewer/frame_painter.h"
 
 #include <gtest/gtest.h>
@@ -43,35 +44,6 @@ QImage PaintInto(FramePainter& fp, QSize target, QRect area, int scrollX = 0, in
 
 uint32_t Px(const QImage& img, int x, int y) {
   return reinterpret_cast<const uint32_t*>(img.constScanLine(y))[x];
-}
-
-TEST(FramePainter, PixelFormatsFollowTheirMasksAndOthersAreRefused) {
-  struct Case { const char* name; int bpp; uint32_t r, g, b; std::vector<uint32_t> in, rgb; } cases[] = {
-      {"5-6-5", 16, 0xf800, 0x07e0, 0x1f, {0xf800, 0x07e0, 0x001f, 0xffff, 0x0000},
-       {0xffff0000, 0xff00ff00, 0xff0000ff, 0xffffffff, 0xff000000}},
-      {"no masks: 5-5-5", 16, 0, 0, 0, {0x7c00, 0x03e0, 0x001f, 0x4210},
-       {0xffff0000, 0xff00ff00, 0xff0000ff, 0xff848484}},  // 16 of 31
-      {"32 bits, blue high", 32, 0xff, 0xff00, 0xff0000, {0x000000ff, 0x0000ff00, 0x00ff0000},
-       {0xffff0000, 0xff00ff00, 0xff0000ff}},
-      // The pad byte is no alpha: every pixel opaque.
-      {"pad byte", 32, 0, 0, 0, {0xff123456, 0x00123456, 0x7f123456, 0x80123456},
-       {0xff123456, 0xff123456, 0xff123456, 0xff123456}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const int n = static_cast<int>(c.in.size());
-    std::vector<uint8_t> px(c.in.size() * c.bpp / 8);
-    for (int i = 0; i < n; ++i) std::memcpy(&px[i * c.bpp / 8], &c.in[i], c.bpp / 8);  // little-endian
-    FramePainter fp;
-    ASSERT_TRUE(Bind(fp, px.data(), n, 1, c.bpp, c.r, c.g, c.b));
-    const QImage out = PaintInto(fp, {n, 1}, {0, 0, n, 1});
-    for (int x = 0; x < n; ++x) EXPECT_EQ(Px(out, x, 0), c.rgb[x]) << x;
-  }
-  // 24-bit pixels and a missing framebuffer are refused.
-  FramePainter fp;
-  EXPECT_FALSE(Bind(fp, &cases, 1, 1, 24));
-  EXPECT_FALSE(Bind(fp, nullptr, 1, 1, 32));
-  EXPECT_FALSE(fp.IsBound());
 }
 
 TEST(FramePainter, MarginsAroundACentredImageArePaintedBlack) {

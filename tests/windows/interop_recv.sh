@@ -9,7 +9,10 @@
 #  2. Full screen (registry value FullScreen = 1) on a screen of 75 % of the
 #     picture's size: the whole screen holds the picture scaled down, within
 #     a tolerance against ImageMagick's own scaling.
-#  3. Windowed again, from a 16-bit sender screen.
+#  3. Windowed again, from a 16-bit sender screen: every channel exactly
+#     the nearest 8-bit value of the sender's 5- or 6-bit one, as the
+#     screen's own picture has it (bit replication would put the green 13
+#     of '#cc3366' at 52, not 53).
 #  4. Windowed on a screen smaller than the picture: scroll bars, the
 #     picture's top-left part, scrolling with the mouse wheel.
 #  5. The remote cursor where the sender's pointer is, and no trace of it
@@ -197,7 +200,7 @@ DISPLAY=$sdisplay xsetroot -cursor "$WORK/blank.xbm" "$WORK/blank.xbm"
 start_sender
 xvfb rdisplay 640x480x24
 start_receiver 0
-depth=16
+depth=exact
 window_matches || fail "the viewer window never showed the 16-bit screen (window $geometry)"
 echo "16 bits: the viewer window ($geometry) equals the sender's screen"
 

@@ -24,11 +24,6 @@ constexpr UINT_PTR kFrameTimer = 1;
 
 RECT ToRECT(const Rect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
-Rect Intersect(const Rect& a, const Rect& b) {
-  return Rect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-              std::min(a.bottom, b.bottom)};
-}
-
 // The cursor shown over the focused viewer: 32 x 32, every pixel
 // transparent, so that only the sender's cursor drawn into the image is seen.
 HCURSOR TransparentCursor() {
@@ -75,31 +70,6 @@ void FreeDib(HDC& dc, HBITMAP& bitmap, HGDIOBJ& old) {
   old = nullptr;
 }
 
-using Channel = ColourField;
-
-Channel ChannelFor(uint32_t mask) {
-  Channel c;
-  c.mask = mask;
-  if (mask == 0) return c;
-  int low = 0;
-  while (((mask >> low) & 1u) == 0) ++low;
-  int high = low;
-  while (high < 31 && ((mask >> (high + 1)) & 1u) != 0) ++high;
-  c.bits = high - low + 1;
-  c.shift = high - 7;
-  return c;
-}
-
-// A field scaled to 8 bits, its top bits repeated into the low ones.
-uint32_t Expand(uint32_t value, const Channel& c) {
-  if (c.bits == 0) return 0;
-  uint32_t v = value & c.mask;
-  v = c.shift >= 0 ? v >> c.shift : v << -c.shift;
-  v &= 0xFFu;
-  for (int have = c.bits; have < 8; have *= 2) v |= v >> have;
-  return v & 0xFFu;
-}
-
 }  // namespace
 
 WinViewerWindow::WinViewerWindow(ViewerSource& source) : source_(source) {
@@ -124,12 +94,11 @@ WinViewerWindow::WinViewerWindow(ViewerSource& source) : source_(source) {
 }
 
 WinViewerWindow::~WinViewerWindow() {
-  if (started_) {
+  if (model_.Started()) {
     ViewerStopping();
     source_.Stop();
-    started_ = false;
   }
-  windowGone_ = true;  // the program is ending already
+  model_.EndQuietly();  // the program is ending already
   if (hwnd_ != nullptr && IsWindow(hwnd_)) DestroyWindow(hwnd_);
   hwnd_ = nullptr;
   ReleaseBitmaps();
@@ -154,27 +123,17 @@ bool WinViewerWindow::CreateViewerWindow() {
   HMENU system = GetSystemMenu(hwnd_, FALSE);
   if (system != nullptr) {
     AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(system, MF_STRING, ID_FULL_SCREEN, "Full Screen\tAlt+Enter");
-    AppendMenuA(system, MF_STRING, ID_HIDE_WINDOW, "Hide Window");
-    AppendMenuA(system, MF_STRING, ID_REQUEST_REFRESH, "Request Refresh");
-    AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
-    AppendMenuA(system, MF_STRING, ID_SETTINGS, "Settings...");
-    AppendMenuA(system, MF_STRING, ID_ABOUT, "About Quillview...");
+    for (const ViewerMenuItem& item : kViewerWindowMenu) {
+      AppendMenuA(system, item.text != nullptr ? MF_STRING : MF_SEPARATOR,
+                  static_cast<UINT_PTR>(item.id), item.text);
+    }
   }
   barsHidden_ = false;
   return true;
 }
 
 bool WinViewerWindow::Start(ViewerOwner* owner, uint16_t port, bool fullScreenSetting) {
-  owner_ = owner;
-  fullScreenSetting_ = fullScreenSetting;
-  fullScreen_ = false;
-  placed_ = false;
-  windowGone_ = false;
-  restarting_ = false;
-  transform_ = ViewTransform{};
-  framebuffer_ = {};
-  started_ = true;
+  model_.Start(owner, fullScreenSetting);
   wakePosted_.store(false);
   if (!CreateViewerWindow()) return false;
   ViewerStarted();
@@ -182,15 +141,12 @@ bool WinViewerWindow::Start(ViewerOwner* owner, uint16_t port, bool fullScreenSe
 }
 
 void WinViewerWindow::Stop() {
-  if (!started_) return;
+  if (!model_.Started()) return;
   // Release an update thread waiting in PlaceWindow or UpdateWindow before
   // the source waits for it.
   ViewerStopping();
   source_.Stop();
-  started_ = false;
-  placed_ = false;
-  fullScreen_ = false;
-  transform_ = ViewTransform{};
+  model_.Stop();
   ReleaseBitmaps();
   if (hwnd_ != nullptr) {
     if (frameTimerActive_) KillTimer(hwnd_, kFrameTimer);
@@ -204,13 +160,7 @@ void WinViewerWindow::Stop() {
 
 void WinViewerWindow::WindowGone() {
   SetShown(false);
-  if (windowGone_) return;
-  windowGone_ = true;
-  if (restarting_) {
-    restarting_ = false;
-  } else if (owner_ != nullptr) {
-    owner_->FatalStop(false);
-  }
+  model_.WindowGone();
 }
 
 void WinViewerWindow::ShowViewer(bool show) {
@@ -219,7 +169,7 @@ void WinViewerWindow::ShowViewer(bool show) {
     ShowWindow(hwnd_, SW_HIDE);
     return;
   }
-  if (!placed_) return;
+  if (!model_.Placed()) return;
   ShowWindow(hwnd_, SW_SHOW);
   SetForegroundWindow(hwnd_);
 }
@@ -252,14 +202,14 @@ void WinViewerWindow::ScheduleFrame() {
 }
 
 void WinViewerWindow::PaintRects(std::span<const Rect> rects) {
-  if (placed_ && IsWindowVisible(hwnd_)) {
+  if (model_.Placed() && IsWindowVisible(hwnd_)) {
     RECT client;
     GetClientRect(hwnd_, &client);
     const Rect all{client.left, client.top, client.right, client.bottom};
     bool any = false;
     for (const Rect& rect : rects) {
-      if (transform_.scaled) UpdateScaled(rect);
-      const Rect w = Intersect(FramebufferToWindow(rect, transform_), all);
+      if (model_.Transform().scaled) UpdateScaled(rect);
+      const Rect w = Intersect(model_.ToWindow(rect), all);
       if (w.IsEmpty()) continue;
       const RECT r = ToRECT(w);
       InvalidateRect(hwnd_, &r, FALSE);
@@ -275,25 +225,22 @@ void WinViewerWindow::PaintRects(std::span<const Rect> rects) {
 void WinViewerWindow::DoPlaceWindow() {
   const FramebufferView fb = source_.FramebufferInfo();
   if (hwnd_ == nullptr || !MakeFramebufferBitmap(fb)) return;
-  framebuffer_ = {fb.width, fb.height};
-  transform_ = ViewTransform{};
-  placed_ = true;
-
   RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-  // The outer size of a client area of W x H without scroll bars.
+  // The frame around a client area without scroll bars.
   RECT outer{0, 0, fb.width, fb.height};
   const DWORD style = static_cast<DWORD>(GetWindowLongA(hwnd_, GWL_STYLE));
   const DWORD exStyle = static_cast<DWORD>(GetWindowLongA(hwnd_, GWL_EXSTYLE));
   AdjustWindowRectEx(&outer, style & ~(WS_VSCROLL | WS_HSCROLL), FALSE, exStyle);
-  maxOuter_ = {outer.right - outer.left, outer.bottom - outer.top};
-  const Rect place =
-      PlaceCentred({work.left, work.top, work.right, work.bottom}, maxOuter_);
+  const FrameMargins frame{-outer.left, -outer.top, outer.right - fb.width,
+                           outer.bottom - fb.height};
+  const Rect place = model_.Place({fb.width, fb.height}, frame,
+                                  {work.left, work.top, work.right, work.bottom});
   SetWindowPos(hwnd_, HWND_TOP, place.left, place.top, place.Width(), place.Height(),
                SWP_SHOWWINDOW);
   SetForegroundWindow(hwnd_);
   SizeChanged();
-  if (fullScreenSetting_) EnterFullScreen(false);
+  if (model_.FullScreenSetting()) EnterFullScreen(false);
   InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
@@ -301,12 +248,11 @@ void WinViewerWindow::DoPlaceWindow() {
 // Sizing, scrolling, full screen (GUI thread).
 
 void WinViewerWindow::SizeChanged() {
-  if (fullScreen_ || !placed_ || inSizeChange_ || hwnd_ == nullptr) return;
+  if (!model_.Scrollable() || inSizeChange_ || hwnd_ == nullptr) return;
   inSizeChange_ = true;
   RECT outer;
   GetWindowRect(hwnd_, &outer);
-  const bool hide =
-      ScrollBarsHidden({outer.right - outer.left, outer.bottom - outer.top}, maxOuter_);
+  const bool hide = model_.BarsHidden({outer.right - outer.left, outer.bottom - outer.top});
   // Setting a bar's range may show it again: the visibility is settled
   // after the bars are set, and the client size read after that.
   SetScrollBars();
@@ -318,13 +264,9 @@ void WinViewerWindow::SizeChanged() {
   RECT client;
   GetClientRect(hwnd_, &client);
   client_ = {client.right, client.bottom};
-  const int x = ClampScrollPosition(transform_.scrollX, framebuffer_.width, client_.width);
-  const int y = ClampScrollPosition(transform_.scrollY, framebuffer_.height, client_.height);
-  if (x != transform_.scrollX || y != transform_.scrollY) {
-    ScrollWindowEx(hwnd_, transform_.scrollX - x, transform_.scrollY - y, nullptr, nullptr,
-                   nullptr, nullptr, SW_INVALIDATE);
-    transform_.scrollX = x;
-    transform_.scrollY = y;
+  const ScrollDelta moved = model_.ClientResized(client_);
+  if (moved.dx != 0 || moved.dy != 0) {
+    ScrollWindowEx(hwnd_, moved.dx, moved.dy, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
   }
   SetScrollBars();
   inSizeChange_ = false;
@@ -335,65 +277,40 @@ void WinViewerWindow::SetScrollBars() {
   info.cbSize = sizeof info;
   info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
   info.nMin = 0;
-  info.nMax = framebuffer_.width;
-  info.nPage = static_cast<UINT>(std::max(client_.width, 0));
-  info.nPos = transform_.scrollX;
-  SetScrollInfo(hwnd_, SB_HORZ, &info, TRUE);
-  info.nMax = framebuffer_.height;
-  info.nPage = static_cast<UINT>(std::max(client_.height, 0));
-  info.nPos = transform_.scrollY;
-  SetScrollInfo(hwnd_, SB_VERT, &info, TRUE);
-}
-
-void WinViewerWindow::LimitDrag(WPARAM edge, RECT& r) const {
-  const int mw = maxOuter_.width;
-  const int mh = maxOuter_.height;
-  switch (edge) {
-    case WMSZ_LEFT: case WMSZ_TOPLEFT: case WMSZ_BOTTOMLEFT:
-      r.left = std::max(r.left, r.right - mw);
-      break;
-    case WMSZ_RIGHT: case WMSZ_TOPRIGHT: case WMSZ_BOTTOMRIGHT:
-      r.right = std::min(r.right, r.left + mw + 1);
-      break;
-    default:
-      break;
-  }
-  switch (edge) {
-    case WMSZ_TOP: case WMSZ_TOPLEFT: case WMSZ_TOPRIGHT:
-      r.top = std::max(r.top, r.bottom - mh);
-      break;
-    case WMSZ_BOTTOM: case WMSZ_BOTTOMLEFT: case WMSZ_BOTTOMRIGHT:
-      r.bottom = std::min(r.bottom, r.top + mh);
-      break;
-    default:
-      break;
+  const Extent fb = model_.Framebuffer();
+  for (const bool horizontal : {true, false}) {
+    // The range is the whole framebuffer; the page the client area.
+    const ScrollBarRange bar = model_.Bar(horizontal, horizontal ? client_.width : client_.height);
+    info.nMax = horizontal ? fb.width : fb.height;
+    info.nPage = static_cast<UINT>(bar.page);
+    info.nPos = bar.value;
+    SetScrollInfo(hwnd_, horizontal ? SB_HORZ : SB_VERT, &info, TRUE);
   }
 }
 
 void WinViewerWindow::OnScroll(bool horizontal, WPARAM wp) {
-  if (fullScreen_ || !placed_) return;
-  const int request = LOWORD(wp);
-  const int track = HIWORD(wp);
-  const int client = horizontal ? client_.width : client_.height;
-  const int pos = horizontal ? transform_.scrollX : transform_.scrollY;
-  const int delta = ScrollRequestDelta(request, client, track, pos);
-  if (horizontal) {
-    ScrollBy(delta, 0);
-  } else {
-    ScrollBy(0, delta);
+  if (!model_.Scrollable()) return;
+  ScrollRequest request = ScrollRequest::Other;
+  switch (LOWORD(wp)) {
+    case SB_LINEUP: request = ScrollRequest::LineBack; break;
+    case SB_LINEDOWN: request = ScrollRequest::LineForward; break;
+    case SB_PAGEUP: request = ScrollRequest::PageBack; break;
+    case SB_PAGEDOWN: request = ScrollRequest::PageForward; break;
+    case SB_THUMBPOSITION: request = ScrollRequest::ThumbPosition; break;
+    case SB_THUMBTRACK: request = ScrollRequest::ThumbTrack; break;
+    default: break;
   }
+  const ScrollDelta d = model_.Request(horizontal, request,
+                                       horizontal ? client_.width : client_.height, HIWORD(wp));
+  ScrollBy(d.dx, d.dy);
 }
 
 bool WinViewerWindow::ScrollBy(int dx, int dy) {
-  // Full screen shows the whole image from (0, 0).
-  if (!placed_ || fullScreen_ || hwnd_ == nullptr) return false;
+  if (hwnd_ == nullptr) return false;
   RECT client;
   GetClientRect(hwnd_, &client);
-  const ScrollDelta d = ScrollByDelta({dx, dy}, transform_.scrollX, transform_.scrollY,
-                                      framebuffer_, {client.right, client.bottom});
+  const ScrollDelta d = model_.ScrollBy({dx, dy}, {client.right, client.bottom});
   if (d.dx == 0 && d.dy == 0) return false;
-  transform_.scrollX += d.dx;
-  transform_.scrollY += d.dy;
   ScrollWindowEx(hwnd_, -d.dx, -d.dy, nullptr, nullptr, nullptr, nullptr, SW_INVALIDATE);
   SetScrollBars();
   ::UpdateWindow(hwnd_);  // the uncovered strip at once
@@ -401,7 +318,7 @@ bool WinViewerWindow::ScrollBy(int dx, int dy) {
 }
 
 void WinViewerWindow::SetFullScreen(bool on) {
-  if (!placed_ || on == fullScreen_) return;
+  if (!model_.FullScreenChanges(on)) return;
   if (on) {
     EnterFullScreen(true);
   } else {
@@ -410,15 +327,15 @@ void WinViewerWindow::SetFullScreen(bool on) {
 }
 
 void WinViewerWindow::EnterFullScreen(bool logIt) {
-  fullScreen_ = true;
+  const int sw = GetSystemMetrics(SM_CXSCREEN);
+  const int sh = GetSystemMetrics(SM_CYSCREEN);
+  // Full screen first: the size changes that follow leave the bars alone.
+  model_.EnterFullScreen({sw, sh});
   GetWindowRect(hwnd_, &savedRect_);
   const LONG style = GetWindowLongA(hwnd_, GWL_STYLE);
   SetWindowLongA(hwnd_, GWL_STYLE, style & ~static_cast<LONG>(kFrameStyle));
-  const int sw = GetSystemMetrics(SM_CXSCREEN);
-  const int sh = GetSystemMetrics(SM_CYSCREEN);
-  transform_ = FullScreenTransform(framebuffer_, {sw, sh});
-  if (transform_.scaled) {
-    const Rect image = ImageRect();
+  if (model_.Transform().scaled) {
+    const Rect image = model_.ImageRect();
     uint32_t* bits = nullptr;
     if (MakeDib(image.Width(), image.Height(), scaledDc_, scaledBitmap_, scaledOld_, bits)) {
       scaledSize_ = {image.Width(), image.Height()};
@@ -426,9 +343,7 @@ void WinViewerWindow::EnterFullScreen(bool logIt) {
     } else {
       // Without the memory for it the image is shown unscaled.
       ReleaseScaled();
-      transform_ = FullScreenTransform(framebuffer_, framebuffer_);
-      transform_.offX = std::max(0, (sw - framebuffer_.width) / 2);
-      transform_.offY = std::max(0, (sh - framebuffer_.height) / 2);
+      model_.ShowUnscaled({sw, sh});
     }
   }
   SetForegroundWindow(hwnd_);
@@ -448,8 +363,7 @@ void WinViewerWindow::EnterFullScreen(bool logIt) {
 void WinViewerWindow::LeaveFullScreen() {
   const LONG style = GetWindowLongA(hwnd_, GWL_STYLE);
   SetWindowLongA(hwnd_, GWL_STYLE, style | static_cast<LONG>(kFrameStyle));
-  fullScreen_ = false;
-  transform_ = ViewTransform{};
+  model_.LeaveFullScreen();
   ReleaseScaled();
   barsHidden_ = false;  // the bars came back with the style
   WINDOWPLACEMENT placement{};
@@ -470,10 +384,7 @@ void WinViewerWindow::LeaveFullScreen() {
 
 bool WinViewerWindow::MakeFramebufferBitmap(const FramebufferView& fb) {
   ReleaseBitmaps();
-  if (fb.pixels == nullptr || fb.width <= 0 || fb.height <= 0 ||
-      (fb.bitsPerPixel != 16 && fb.bitsPerPixel != 32)) {
-    return false;
-  }
+  if (!format_.Bind(fb)) return false;
   uint32_t* bits = nullptr;
   if (!MakeDib(fb.width, fb.height, fbDc_, fbBitmap_, fbOld_, bits)) {
     Log().Print("qvViewer: Unable to create compatible DC\n");
@@ -482,21 +393,6 @@ bool WinViewerWindow::MakeFramebufferBitmap(const FramebufferView& fb) {
   }
   fbBits_ = reinterpret_cast<uint8_t*>(bits);
   fbStride_ = fb.width * 4;
-  fbView_ = fb;
-  const Channel red = ChannelFor(fb.EffectiveRedMask());
-  const Channel green = ChannelFor(fb.EffectiveGreenMask());
-  const Channel blue = ChannelFor(fb.EffectiveBlueMask());
-  plainCopy_ = fb.bitsPerPixel == 32 && red.mask == 0xFF0000u && green.mask == 0x00FF00u &&
-               blue.mask == 0x0000FFu;
-  red_ = red;
-  green_ = green;
-  blue_ = blue;
-  if (fb.bitsPerPixel == 16) {
-    lut16_.resize(65536);
-    for (uint32_t v = 0; v < 65536; ++v) {
-      lut16_[v] = Expand(v, red) << 16 | Expand(v, green) << 8 | Expand(v, blue);
-    }
-  }
   return true;
 }
 
@@ -504,40 +400,17 @@ void WinViewerWindow::ReleaseBitmaps() {
   ReleaseScaled();
   FreeDib(fbDc_, fbBitmap_, fbOld_);
   fbBits_ = nullptr;
-  fbView_ = FramebufferView{};
-  lut16_.clear();
-  lut16_.shrink_to_fit();
+  format_.Unbind();
 }
 
 void WinViewerWindow::CopyToBitmap(const Rect& wanted) {
-  const Rect r = Intersect(wanted, {0, 0, fbView_.width, fbView_.height});
+  const Rect r = Intersect(wanted, {0, 0, format_.Width(), format_.Height()});
   if (r.IsEmpty() || fbBits_ == nullptr) return;
-  const int bpp = fbView_.bitsPerPixel / 8;
   for (int y = r.top; y < r.bottom; ++y) {
-    const uint8_t* src = fbView_.pixels + static_cast<size_t>(y) * fbView_.bytesPerRow +
-                         static_cast<size_t>(r.left) * bpp;
-    auto* dst = reinterpret_cast<uint32_t*>(fbBits_ + static_cast<size_t>(y) * fbStride_) + r.left;
-    const int n = r.Width();
-    if (plainCopy_) {
-      std::memcpy(dst, src, static_cast<size_t>(n) * 4);
-    } else if (bpp == 2) {
-      for (int x = 0; x < n; ++x) dst[x] = lut16_[src[2 * x] | src[2 * x + 1] << 8];
-    } else {
-      for (int x = 0; x < n; ++x) {
-        const uint32_t v = static_cast<uint32_t>(src[4 * x]) | src[4 * x + 1] << 8 |
-                           src[4 * x + 2] << 16 | static_cast<uint32_t>(src[4 * x + 3]) << 24;
-        dst[x] = Expand(v, red_) << 16 | Expand(v, green_) << 8 | Expand(v, blue_);
-      }
-    }
+    format_.ConvertRow(y, r.left, r.Width(),
+                       reinterpret_cast<uint32_t*>(fbBits_ + static_cast<size_t>(y) * fbStride_) +
+                           r.left);
   }
-}
-
-Rect WinViewerWindow::ImageRect() const {
-  const int w = transform_.scaled ? framebuffer_.width * transform_.sx / 100 : framebuffer_.width;
-  const int h = transform_.scaled ? framebuffer_.height * transform_.sy / 100 : framebuffer_.height;
-  const int left = transform_.offX - transform_.scrollX;
-  const int top = transform_.offY - transform_.scrollY;
-  return {left, top, left + w, top + h};
 }
 
 void WinViewerWindow::Paint() {
@@ -550,7 +423,7 @@ void WinViewerWindow::Paint() {
   }
   RECT client;
   GetClientRect(hwnd_, &client);
-  const bool ready = placed_ && fbBits_ != nullptr && source_.IsReceiving() &&
+  const bool ready = model_.Placed() && fbBits_ != nullptr && source_.IsReceiving() &&
                      EnsureBackBuffer({client.right, client.bottom});
   if (!ready) {
     FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
@@ -584,25 +457,25 @@ bool WinViewerWindow::EnsureBackBuffer(Extent client) {
 void WinViewerWindow::PaintImage(const Rect& p) {
   const RECT all = ToRECT(p);
   FillRect(backDc_, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-  const Rect image = ImageRect();
+  const Rect image = model_.ImageRect();
   const Rect d = Intersect(p, image);
   if (d.IsEmpty()) return;
-  if (!transform_.scaled) {
+  if (!model_.Transform().scaled) {
     const int sx = d.left - image.left;
     const int sy = d.top - image.top;
     CopyToBitmap({sx, sy, sx + d.Width(), sy + d.Height()});
     BitBlt(backDc_, d.left, d.top, d.Width(), d.Height(), fbDc_, sx, sy, SRCCOPY);
     return;
   }
-  if (scaledStale_) UpdateScaled({0, 0, framebuffer_.width, framebuffer_.height});
+  if (scaledStale_) UpdateScaled({0, 0, format_.Width(), format_.Height()});
   BitBlt(backDc_, d.left, d.top, d.Width(), d.Height(), scaledDc_, d.left - image.left,
          d.top - image.top, SRCCOPY);
 }
 
 void WinViewerWindow::UpdateScaled(const Rect& source) {
   if (scaledDc_ == nullptr) return;
-  const int W = framebuffer_.width;
-  const int H = framebuffer_.height;
+  const int W = format_.Width();
+  const int H = format_.Height();
   const Rect whole{0, 0, W, H};
   Rect r = Intersect(source, whole);
   if (scaledStale_) {
@@ -611,9 +484,10 @@ void WinViewerWindow::UpdateScaled(const Rect& source) {
   }
   if (r.IsEmpty()) return;
   // Whole blocks around r, one more on every side for the filter's reach.
-  const int g = std::gcd(transform_.sx, 100);
+  const int scale = model_.Transform().sx;
+  const int g = std::gcd(scale, 100);
   const int from = 100 / g;
-  const int to = transform_.sx / g;
+  const int to = scale / g;
   const int bl = std::max(0, r.left / from - 1);
   const int bt = std::max(0, r.top / from - 1);
   const int br = (r.right + from - 1) / from + 1;
@@ -638,17 +512,11 @@ void WinViewerWindow::ReleaseScaled() {
 
 void WinViewerWindow::PaintCursor(const Rect& p) {
   std::lock_guard<std::mutex> lock(source_.CursorLock());
-  RemoteCursorState& s = source_.CursorState();
-  const CursorDraw d = TakeCursorForPaint(s, transform_.scrollX, transform_.scrollY);
-  const RemoteCursorImage& image = s.image;
-  const size_t pixels = static_cast<size_t>(std::max(image.width, 0)) *
-                        static_cast<size_t>(std::max(image.height, 0));
-  if (!s.hasImage || pixels == 0 || image.argb.size() < pixels) return;
-  const Rect target = PlaceCursor(d.originX, d.originY, d.width, d.height, transform_);
-  // Nothing of the cursor lands in the margins: drawing stops at the
-  // image's edges, so a cursor over the edge of a letter-boxed image leaves
-  // no trace there when it moves on.
-  const Rect clip = Intersect(Intersect(target, ImageRect()), p);
+  ViewerWindowModel::CursorFrame cursor;
+  if (!model_.TakeCursorFrame(source_.CursorState(), cursor)) return;
+  const RemoteCursorImage& image = *cursor.image;
+  const Rect& target = cursor.target;
+  const Rect clip = Intersect(cursor.clip, p);
   if (clip.IsEmpty()) return;
   if (cursorSize_.width != image.width || cursorSize_.height != image.height) {
     FreeDib(cursorDc_, cursorBitmap_, cursorOld_);
@@ -662,9 +530,9 @@ void WinViewerWindow::PaintCursor(const Rect& p) {
     }
     cursorSize_ = {image.width, image.height};
   }
+  const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
   std::memcpy(cursorBits_, image.argb.data(), pixels * 4);
-  const bool inverts = image.invert.size() >= pixels;
-  if (inverts) {
+  if (cursor.inverts) {
     for (size_t i = 0; i < pixels; ++i) invertBits_[i] = image.invert[i] ? 0x00FFFFFFu : 0u;
   }
   const int saved = SaveDC(backDc_);
@@ -672,7 +540,7 @@ void WinViewerWindow::PaintCursor(const Rect& p) {
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   AlphaBlend(backDc_, target.left, target.top, target.Width(), target.Height(), cursorDc_, 0, 0,
              image.width, image.height, blend);
-  if (inverts) {
+  if (cursor.inverts) {
     // Inverting pixels (text cursors): XOR white over the picture.
     SetStretchBltMode(backDc_, COLORONCOLOR);
     StretchBlt(backDc_, target.left, target.top, target.Width(), target.Height(), invertDc_, 0, 0,
@@ -721,9 +589,17 @@ LRESULT WinViewerWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       SizeChanged();
       return 0;
     }
-    case WM_SIZING:
-      LimitDrag(wp, *reinterpret_cast<RECT*>(lp));
+    case WM_SIZING: {
+      RECT& r = *reinterpret_cast<RECT*>(lp);
+      const Rect limited = model_.LimitDrag(
+          {r.left, r.top, r.right, r.bottom},
+          wp == WMSZ_LEFT || wp == WMSZ_TOPLEFT || wp == WMSZ_BOTTOMLEFT,
+          wp == WMSZ_TOP || wp == WMSZ_TOPLEFT || wp == WMSZ_TOPRIGHT,
+          wp == WMSZ_RIGHT || wp == WMSZ_TOPRIGHT || wp == WMSZ_BOTTOMRIGHT,
+          wp == WMSZ_BOTTOM || wp == WMSZ_BOTTOMLEFT || wp == WMSZ_BOTTOMRIGHT);
+      r = ToRECT(limited);
       return TRUE;
+    }
     case WM_HSCROLL:
     case WM_VSCROLL:
       OnScroll(msg == WM_HSCROLL, wp);
@@ -739,27 +615,21 @@ LRESULT WinViewerWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       SetCursor(LoadCursorA(nullptr, IDC_ARROW));
       return 0;
     case WM_KEYUP:
-      if (wp == VK_ESCAPE && fullScreen_) PostCommand(ID_FULL_SCREEN);
+    case WM_SYSKEYUP: {
+      // Alt+Escape is the system's: with Alt, only Return counts.
+      const bool alt = msg == WM_SYSKEYUP;
+      const ViewerKey key = wp == VK_RETURN              ? ViewerKey::Return
+                            : wp == VK_ESCAPE && !alt ? ViewerKey::Escape
+                                                      : ViewerKey::Other;
+      if (model_.TogglesFullScreen(key, alt)) PostCommand(ID_FULL_SCREEN);
       return 0;
-    case WM_SYSKEYUP:
-      if (wp == VK_RETURN) PostCommand(ID_FULL_SCREEN);
-      return 0;
+    }
     case WM_CHAR:
     case WM_SYSCHAR:
       return 0;
     case WM_COMMAND:
     case WM_SYSCOMMAND:
-      switch (LOWORD(wp)) {
-        case ID_ABOUT:
-        case ID_HIDE_WINDOW:
-        case ID_FULL_SCREEN:
-        case ID_SETTINGS:
-        case ID_REQUEST_REFRESH:
-          PostCommand(LOWORD(wp));
-          break;
-        default:
-          break;
-      }
+      if (IsViewerWindowCommand(LOWORD(wp))) PostCommand(LOWORD(wp));
       return DefWindowProcA(hwnd_, msg, wp, lp);
     case WM_TIMER:
       if (wp == kFrameTimer) {

@@ -1,37 +1,13 @@
 // WinViewerWindow: the receiver's viewer window on Windows ("Quillview
-// viewer class"). It shows the sender's screen at its own pixel size with
-// scroll bars, or full screen scaled down to fit (half-tone stretching) and
-// centred, with the sender's cursor drawn over it, and it is the viewer
-// core's ViewerSurface.
+// viewer class"), the Win32 twin of ViewerWindow (viewer_window.h): the same
+// public calls, the same cycle and decisions (ViewerWindowModel), and it is
+// the viewer core's ViewerSurface. Start creates the window (hidden until
+// the placement), Stop destroys it; its commands come from the system menu
+// and reach the command handler from the message loop. The image is kept as
+// a 32-bit DIB section and, full screen scaled, stretched with half-tone.
 //
-// Use from qvrecv.exe (all on the GUI thread):
-//
-//   qc::qvViewer viewer;
-//   qc::WinViewerWindow window(viewer);       // the viewer outlives the window
-//   window.SetCommandHandler([&](int id) { tray.OnCommand(id); });
-//   window.Start(&tray, port, fullScreenSetting);   // window + qvViewer::Init
-//   window.ShowViewer(false / true);          // ID_HIDE_WINDOW / ID_SHOW_WINDOW
-//   window.SetFullScreen(on);                 // ID_FULL_SCREEN
-//   window.SetRestarting(); window.Stop();    // restart: Stop, then Start again
-//   window.Stop();                            // program end
-//
-// Start creates the window, hidden until the first init message has arrived
-// (the update thread's PlaceWindow); Stop ends the viewer and destroys the
-// window. A window destroyed without SetRestarting() (the user closed it, or
-// the program ends) ends the program through the owner's FatalStop(false).
-// The window's own commands (system menu: "Full Screen\tAlt+Enter", "Hide
-// Window", "Request Refresh", "Settings...", "About Quillview..."; Escape
-// in full screen and Alt+Enter: ID_FULL_SCREEN) are posted and reach the
-// command handler from the message loop; the window never acts on them
-// itself.
-//
-// Threads: every public method except the ViewerSurface ones runs on the
-// GUI thread. PlaceWindow (update thread) is served by the GUI thread while
-// the update thread waits; the wait ends at once when the viewer is stopping
-// (ViewerStopping), so Stop never deadlocks with an update thread inside it.
-// The update thread wakes the GUI thread with a posted message; invalidated
-// rectangles are painted together at most once per display frame
-// (PacedSurface has the rules).
+// Threads: as ViewerWindow's; the update thread wakes the GUI thread with a
+// posted message.
 #pragma once
 
 #include <windows.h>
@@ -42,18 +18,12 @@
 #include <vector>
 
 #include "receiver/viewer/paced_surface.h"
+#include "receiver/viewer/pixel_format.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "receiver/viewer/viewer_source.h"
+#include "receiver/viewer/viewer_window_model.h"
 
 namespace qc {
-
-// One colour field of the framebuffer's pixels: the right shift that brings
-// its top bit to bit 7, its width and its mask.
-struct ColourField {
-  int shift = 0;
-  int bits = 0;
-  uint32_t mask = 0;
-};
 
 class WinViewerWindow : public PacedSurface {
  public:
@@ -72,9 +42,9 @@ class WinViewerWindow : public PacedSurface {
   // not started.
   void Stop();
   // The coming Stop is a restart: the window's end must not end the program.
-  void SetRestarting() { restarting_ = true; }
+  void SetRestarting() { model_.SetRestarting(); }
 
-  bool IsFullScreen() const { return fullScreen_; }
+  bool IsFullScreen() const { return model_.IsFullScreen(); }
   // Show (in the current mode) or hide the window; showing waits for the
   // first init message's placement.
   void ShowViewer(bool show);
@@ -98,12 +68,10 @@ class WinViewerWindow : public PacedSurface {
   bool MakeFramebufferBitmap(const FramebufferView& fb);
   void ReleaseBitmaps();
   bool EnsureBackBuffer(Extent client);
-  Rect ImageRect() const;
   void EnterFullScreen(bool logIt);
   void LeaveFullScreen();
   void SizeChanged();
   void SetScrollBars();
-  void LimitDrag(WPARAM edge, RECT& r) const;
   void OnScroll(bool horizontal, WPARAM wp);
   void PostCommand(int id);
   void Paint();
@@ -115,21 +83,12 @@ class WinViewerWindow : public PacedSurface {
   void WindowGone();
 
   ViewerSource& source_;
-  ViewerOwner* owner_ = nullptr;
   std::function<void(int)> commandHandler_;
   HWND hwnd_ = nullptr;  // set before the source's threads start, kept until they end
 
   // GUI thread state.
-  ViewTransform transform_;
-  Extent framebuffer_;
-  Extent maxOuter_;  // mw x mh
-  Extent client_;    // cw x ch
-  bool fullScreenSetting_ = false;
-  bool fullScreen_ = false;
-  bool placed_ = false;
-  bool started_ = false;
-  bool windowGone_ = true;
-  bool restarting_ = false;
+  ViewerWindowModel model_;
+  Extent client_;  // cw x ch at the last size change
   bool barsHidden_ = false;
   bool inSizeChange_ = false;
   bool frameTimerActive_ = false;
@@ -138,10 +97,7 @@ class WinViewerWindow : public PacedSurface {
   // The framebuffer's copy as 32-bit RGB (a DIB section), brought up to date
   // for the part each paint shows; the client-sized back buffer painting
   // composes in; the cursor images.
-  FramebufferView fbView_;
-  bool plainCopy_ = false;  // 32-bit 8-8-8: rows are copied as they are
-  ColourField red_, green_, blue_;
-  std::vector<uint32_t> lut16_;  // 16-bit pixel -> 0x00RRGGBB
+  PixelFormat format_;  // the bound framebuffer
   HDC fbDc_ = nullptr;
   HBITMAP fbBitmap_ = nullptr;
   HGDIOBJ fbOld_ = nullptr;
