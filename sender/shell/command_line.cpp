@@ -32,8 +32,12 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
     }
   }
   SplitArguments split =
-      TakeLongOptions(rest, {{"--headless", "--help", "--version"}, {}});
+      TakeLongOptions(rest, {{"--headless", "--help", "--version"}, {"--capture"}});
   ClassicScan scan = ScanClassicCommandLine(split.classic, /*takesStart=*/true);
+  auto capture = split.options.find("--capture");
+  if (capture != split.options.end()) {
+    areaOk = areaOk && ParseCaptureBackend(capture->second, result.capture);
+  }
   result.status = scan.status == ClassicScan::Status::Ok && !areaOk ? ClassicScan::Status::Usage
                                                                      : scan.status;
   result.start = scan.start;
@@ -47,6 +51,7 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
 std::string LongUsage(const std::string& settingsPath) {
   return std::string(
              "Usage: qcsend [-start] [-port xxxx] [-monitor k | -region WxH+X+Y] [--headless]\n"
+             "              [--capture x11|wlr]\n"
              "       qcsend --help | --version\n"
              "\n"
              "Shows this computer's screen on every Quillcast receiver (qvrecv) of the\n"
@@ -62,6 +67,13 @@ std::string LongUsage(const std::string& settingsPath) {
              "                share this rectangle of the screen only, for this run\n"
              "  --headless    no tray icon and no dialogs; messages go to standard error.\n"
              "                Stop it with SIGTERM or SIGINT (Ctrl+C).\n"
+             "  --capture x11|wlr\n"
+             "                how the screen is captured: x11 (an X11 session) or wlr (the\n"
+             "                wlr-screencopy protocol of sway and other wlroots compositors).\n"
+             "                By default x11 in an X11 session, and wlr on Wayland when the\n"
+             "                compositor offers it; the log and standard error say which.\n"
+             "                On wlr, -monitor k is the k-th output, the cursor is drawn\n"
+             "                into the picture.\n"
              "  --help        this text\n"
              "  --version     the version\n"
              "\n"

@@ -14,9 +14,11 @@
 #include "platform/lock_file.h"
 #include "platform/qt/signal_bridge.h"
 #include "platform/settings_file.h"
+#include "sender/capture/wayland/wlr_screen_source.h"
 #include "sender/capture/x11/x11_cursor_source.h"
 #include "sender/capture/x11/x11_screen_source.h"
 #include "sender/shell/acceleration.h"
+#include "sender/shell/capture_choice.h"
 #include "sender/shell/capture_engine_adapter.h"
 #include "sender/shell/command_line.h"
 #include "sender/shell/console_view.h"
@@ -49,8 +51,15 @@ void Message(bool gui, const char* caption, const char* text, MessageIcon icon) 
   box.exec();
 }
 
-// The engine on the area the tray chose.
-std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray) {
+// The engine on the area the tray chose, with the capture chosen at start.
+std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray, CaptureBackend backend) {
+  if (backend == CaptureBackend::Wlr) {
+    WlrScreenSource::Options options;
+    options.area = tray.ShareChoice();
+    // The compositor draws the cursor into the frames: no cursor source.
+    return std::make_unique<CaptureEngineAdapter>(std::make_unique<WlrScreenSource>(options),
+                                                  nullptr);
+  }
   X11ScreenSource::Options options;
   options.area = tray.ShareChoice();
   return std::make_unique<CaptureEngineAdapter>(std::make_unique<X11ScreenSource>(options),
@@ -111,6 +120,14 @@ int Run(int argc, char** argv) {
       return 0;
   }
 
+  auto env = [](const char* name) { const char* v = getenv(name); return v ? v : ""; };
+  SessionEnvironment session{env("XDG_SESSION_TYPE"), getenv("DISPLAY") != nullptr,
+                             getenv("WAYLAND_DISPLAY") != nullptr};
+  const CaptureChoice capture =
+      ChooseCapture(cmd.capture, session, [] { return WlrScreenSource::Available({}); });
+  Log().Print("qcsend: %s\n", capture.reason.c_str());
+  if (cmd.headless) fprintf(stderr, "qcsend: %s\n", capture.reason.c_str());
+
   std::unique_ptr<QtViewBase> view;
   if (gui) {
     view = std::make_unique<QtTrayView>();
@@ -120,11 +137,14 @@ int Run(int argc, char** argv) {
   SettingsFile settings(settingsPath);
   UnsupportedAcceleration acceleration;
   qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
-  qcTray tray(*view, settings, acceleration, [&trayPtr] { return MakeEngine(*trayPtr); });
+  qcTray tray(*view, settings, acceleration, [&trayPtr, &capture] { return MakeEngine(*trayPtr, capture.backend); });
   trayPtr = &tray;
   view->Attach(tray);
   tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);
-  tray.SetMonitorLister([] { return X11ScreenSource::ListMonitors({}); });
+  tray.SetMonitorLister([&capture] {
+    return capture.backend == CaptureBackend::Wlr ? WlrScreenSource::ListMonitors({})
+                                                  : X11ScreenSource::ListMonitors({});
+  });
   // Installed before Init: a signal that comes early waits in the pipe
   // until the loop runs.
   SignalBridge quitSignals({SIGTERM, SIGINT, SIGHUP}, [&tray](int) { tray.OnCommand(ID_QUIT); });
