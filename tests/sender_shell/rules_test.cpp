@@ -123,6 +123,49 @@ TEST(SenderCommandLineTest, MonitorAndRegion) {
   EXPECT_EQ(ParseArguments(2, missing).status, CommandLine::Status::Usage);
 }
 
+TEST(SenderCommandLineTest, CaptureChoice) {
+  auto parse = [](const char* value) {
+    const char* argv[] = {"qcsend", "--capture", value, "-start"};
+    return ParseArguments(4, argv);
+  };
+  EXPECT_EQ(parse("wlr").capture, CaptureBackend::Wlr);
+  EXPECT_TRUE(parse("wlr").start);
+  EXPECT_EQ(parse("x11").capture, CaptureBackend::X11);
+  for (const char* bad : {"", "X11", "portal", "wayland"}) {
+    EXPECT_EQ(parse(bad).status, CommandLine::Status::Usage) << bad;
+  }
+  const char* none[] = {"qcsend"};
+  EXPECT_EQ(ParseArguments(1, none).capture, CaptureBackend::Auto);
+
+  // Forced wins; a Wayland session takes wlr when the compositor has it,
+  // else XWayland's X11 (said so), else wlr (which then reports why).
+  bool probed = false;
+  auto wlr = [&probed](bool has) {
+    return [&probed, has] {
+      probed = true;
+      return has;
+    };
+  };
+  SessionEnvironment x11{"x11", true, true};
+  SessionEnvironment wayland{"wayland", true, true};
+  SessionEnvironment bareWayland{"", false, true};
+  EXPECT_EQ(ChooseCapture(CaptureBackend::Auto, x11, wlr(true)).backend, CaptureBackend::X11);
+  EXPECT_FALSE(probed);
+  EXPECT_EQ(ChooseCapture(CaptureBackend::Wlr, x11, wlr(false)).backend, CaptureBackend::Wlr);
+  EXPECT_EQ(ChooseCapture(CaptureBackend::X11, wayland, wlr(true)).backend, CaptureBackend::X11);
+  EXPECT_FALSE(probed);
+  EXPECT_EQ(ChooseCapture(CaptureBackend::Auto, wayland, wlr(true)).backend, CaptureBackend::Wlr);
+  EXPECT_TRUE(probed);
+  CaptureChoice xwayland = ChooseCapture(CaptureBackend::Auto, wayland, wlr(false));
+  EXPECT_EQ(xwayland.backend, CaptureBackend::X11);
+  EXPECT_NE(xwayland.reason.find("XWayland"), std::string::npos);
+  EXPECT_EQ(ChooseCapture(CaptureBackend::Auto, bareWayland, wlr(true)).backend,
+            CaptureBackend::Wlr);
+  EXPECT_EQ(ChooseCapture(CaptureBackend::Auto, SessionEnvironment{"", true, false}, wlr(true))
+                .backend,
+            CaptureBackend::X11);
+}
+
 TEST(ShareAreaTest, ResolvesTheChoiceOnTheScreen) {
   const std::vector<MonitorInfo> two = {{"A", {0, 0, 2560, 1440}, false},
                                         {"B", {2560, 0, 1920, 1080}, true}};
