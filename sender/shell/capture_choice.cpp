@@ -5,6 +5,8 @@ namespace qc {
 bool ParseCaptureBackend(std::string_view text, CaptureBackend& backend) {
   if (text == "x11") {
     backend = CaptureBackend::X11;
+  } else if (text == "portal") {
+    backend = CaptureBackend::Portal;
   } else if (text == "wlr") {
     backend = CaptureBackend::Wlr;
   } else {
@@ -16,6 +18,7 @@ bool ParseCaptureBackend(std::string_view text, CaptureBackend& backend) {
 const char* CaptureBackendName(CaptureBackend backend) {
   switch (backend) {
     case CaptureBackend::X11: return "x11";
+    case CaptureBackend::Portal: return "portal";
     case CaptureBackend::Wlr: return "wlr";
     case CaptureBackend::Auto: break;
   }
@@ -23,24 +26,31 @@ const char* CaptureBackendName(CaptureBackend backend) {
 }
 
 CaptureChoice ChooseCapture(CaptureBackend forced, const SessionEnvironment& env,
-                            const std::function<bool()>& wlrAvailable) {
-  if (forced == CaptureBackend::X11) return {CaptureBackend::X11, "X11 capture (--capture x11)"};
-  if (forced == CaptureBackend::Wlr) {
-    return {CaptureBackend::Wlr, "Wayland wlr-screencopy capture (--capture wlr)"};
+                            const std::function<bool()>& wlrAvailable,
+                            const std::function<bool()>& portalAvailable) {
+  switch (forced) {
+    case CaptureBackend::X11: return {CaptureBackend::X11, "X11 capture (--capture x11)"};
+    case CaptureBackend::Portal:
+      return {CaptureBackend::Portal, "ScreenCast portal capture (--capture portal)"};
+    case CaptureBackend::Wlr:
+      return {CaptureBackend::Wlr, "Wayland wlr-screencopy capture (--capture wlr)"};
+    case CaptureBackend::Auto: break;
   }
   bool wayland = env.sessionType == "wayland" || (env.sessionType != "x11" && env.waylandDisplay);
   if (!wayland) return {CaptureBackend::X11, "X11 capture (X11 session)"};
-  if (wlrAvailable()) {
+  if (env.waylandDisplay && wlrAvailable()) {
     return {CaptureBackend::Wlr, "Wayland wlr-screencopy capture (Wayland session)"};
+  }
+  if (portalAvailable()) {
+    return {CaptureBackend::Portal, "ScreenCast portal capture (Wayland session)"};
   }
   if (env.x11Display) {
     return {CaptureBackend::X11,
-            "X11 capture through XWayland: the compositor offers no wlr-screencopy, so only "
-            "X11 programs are seen"};
+            "X11 capture through XWayland: the desktop offers neither wlr-screencopy nor a "
+            "ScreenCast portal, so only X11 programs are seen"};
   }
-  return {CaptureBackend::Wlr,
-          "Wayland wlr-screencopy capture (Wayland session without X11; the compositor does "
-          "not seem to offer it)"};
+  return {CaptureBackend::Portal,
+          "ScreenCast portal capture (Wayland session without X11; no portal answers yet)"};
 }
 
 }  // namespace qc

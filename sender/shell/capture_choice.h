@@ -1,6 +1,7 @@
-// Which screen capture the sender uses: X11 (an X11 session, or forced), or
-// on a Wayland desktop a wlroots compositor's wlr-screencopy. The rule is
-// pure; main.cpp feeds it the environment and a probe of the compositor.
+// Which screen capture the sender uses: X11 (an X11 session), or on a
+// Wayland desktop the compositor's wlr-screencopy (sway and other wlroots
+// compositors) or the desktop's ScreenCast portal (GNOME, KDE). The rule is
+// pure; main.cpp feeds it the environment and probes of the desktop.
 //
 // Threads: any (no state).
 #pragma once
@@ -11,9 +12,9 @@
 
 namespace qc {
 
-enum class CaptureBackend { Auto, X11, Wlr };
+enum class CaptureBackend { Auto, X11, Portal, Wlr };
 
-// "x11" or "wlr"; false for anything else.
+// "x11", "portal" or "wlr"; false for anything else.
 bool ParseCaptureBackend(std::string_view text, CaptureBackend& backend);
 const char* CaptureBackendName(CaptureBackend backend);
 
@@ -28,12 +29,14 @@ struct CaptureChoice {
   std::string reason;  // one line for the log and standard error
 };
 
-// A forced backend is taken as it is. Otherwise: a Wayland session
+// A forced backend is taken as it is. Otherwise a Wayland session
 // (XDG_SESSION_TYPE=wayland, or WAYLAND_DISPLAY without an X11 session
-// type) uses wlr-screencopy when wlrAvailable() says the compositor offers
-// it, and else X11 (which then sees only XWayland's programs: the reason
-// says so); any other session uses X11.
+// type) uses wlr-screencopy when the compositor offers it (it needs no
+// consent and no portal), else the ScreenCast portal when one answers, else
+// X11 through XWayland (which sees only X11 programs: the reason says so);
+// any other session uses X11. Probes run only when needed.
 CaptureChoice ChooseCapture(CaptureBackend forced, const SessionEnvironment& env,
-                            const std::function<bool()>& wlrAvailable);
+                            const std::function<bool()>& wlrAvailable,
+                            const std::function<bool()>& portalAvailable);
 
 }  // namespace qc

@@ -14,6 +14,7 @@
 #include "platform/lock_file.h"
 #include "platform/qt/signal_bridge.h"
 #include "platform/settings_file.h"
+#include "sender/capture/wayland/portal_screen_source.h"
 #include "sender/capture/wayland/wlr_screen_source.h"
 #include "sender/capture/x11/x11_cursor_source.h"
 #include "sender/capture/x11/x11_screen_source.h"
@@ -52,7 +53,16 @@ void Message(bool gui, const char* caption, const char* text, MessageIcon icon) 
 }
 
 // The engine on the area the tray chose, with the capture chosen at start.
-std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray, CaptureBackend backend) {
+std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray, CaptureBackend backend,
+                                          const std::string& tokenPath) {
+  if (backend == CaptureBackend::Portal) {
+    PortalScreenSource::Options options;
+    options.area = tray.ShareChoice();
+    options.tokenPath = tokenPath;
+    auto screen = std::make_unique<PortalScreenSource>(options);
+    auto cursor = screen->MakeCursorSource();
+    return std::make_unique<CaptureEngineAdapter>(std::move(screen), std::move(cursor));
+  }
   if (backend == CaptureBackend::Wlr) {
     WlrScreenSource::Options options;
     options.area = tray.ShareChoice();
@@ -124,7 +134,11 @@ int Run(int argc, char** argv) {
   SessionEnvironment session{env("XDG_SESSION_TYPE"), getenv("DISPLAY") != nullptr,
                              getenv("WAYLAND_DISPLAY") != nullptr};
   const CaptureChoice capture =
-      ChooseCapture(cmd.capture, session, [] { return WlrScreenSource::Available({}); });
+      ChooseCapture(cmd.capture, session, [] { return WlrScreenSource::Available({}); },
+                    [] { return PortalScreenSource::Available(); });
+  // The portal's permission to share, next to the settings.
+  const std::string tokenPath =
+      settingsPath.substr(0, settingsPath.find_last_of('/') + 1) + "ScreenCastToken";
   Log().Print("qcsend: %s\n", capture.reason.c_str());
   if (cmd.headless) fprintf(stderr, "qcsend: %s\n", capture.reason.c_str());
 
@@ -137,7 +151,9 @@ int Run(int argc, char** argv) {
   SettingsFile settings(settingsPath);
   UnsupportedAcceleration acceleration;
   qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
-  qcTray tray(*view, settings, acceleration, [&trayPtr, &capture] { return MakeEngine(*trayPtr, capture.backend); });
+  qcTray tray(*view, settings, acceleration, [&trayPtr, &capture, &tokenPath] {
+    return MakeEngine(*trayPtr, capture.backend, tokenPath);
+  });
   trayPtr = &tray;
   view->Attach(tray);
   tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);

@@ -131,39 +131,49 @@ TEST(SenderCommandLineTest, CaptureChoice) {
   EXPECT_EQ(parse("wlr").capture, CaptureBackend::Wlr);
   EXPECT_TRUE(parse("wlr").start);
   EXPECT_EQ(parse("x11").capture, CaptureBackend::X11);
-  for (const char* bad : {"", "X11", "portal", "wayland"}) {
+  EXPECT_EQ(parse("portal").capture, CaptureBackend::Portal);
+  for (const char* bad : {"", "X11", "pipewire", "wayland"}) {
     EXPECT_EQ(parse(bad).status, CommandLine::Status::Usage) << bad;
   }
   const char* none[] = {"qcsend"};
   EXPECT_EQ(ParseArguments(1, none).capture, CaptureBackend::Auto);
 
-  // Forced wins; a Wayland session takes wlr when the compositor has it,
-  // else XWayland's X11 (said so), else wlr (which then reports why).
-  bool probed = false;
-  auto wlr = [&probed](bool has) {
-    return [&probed, has] {
-      probed = true;
+  // Forced wins; a Wayland session takes wlr-screencopy when the
+  // compositor has it, else the portal, else XWayland's X11 (said so).
+  // Probes run only where the answer matters.
+  std::string probed;
+  auto probe = [&probed](const char* name, bool has) {
+    return [&probed, name, has] {
+      probed += name;
       return has;
     };
   };
-  SessionEnvironment x11{"x11", true, true};
-  SessionEnvironment wayland{"wayland", true, true};
-  SessionEnvironment bareWayland{"", false, true};
-  EXPECT_EQ(ChooseCapture(CaptureBackend::Auto, x11, wlr(true)).backend, CaptureBackend::X11);
-  EXPECT_FALSE(probed);
-  EXPECT_EQ(ChooseCapture(CaptureBackend::Wlr, x11, wlr(false)).backend, CaptureBackend::Wlr);
-  EXPECT_EQ(ChooseCapture(CaptureBackend::X11, wayland, wlr(true)).backend, CaptureBackend::X11);
-  EXPECT_FALSE(probed);
-  EXPECT_EQ(ChooseCapture(CaptureBackend::Auto, wayland, wlr(true)).backend, CaptureBackend::Wlr);
-  EXPECT_TRUE(probed);
-  CaptureChoice xwayland = ChooseCapture(CaptureBackend::Auto, wayland, wlr(false));
+  auto choose = [&](CaptureBackend forced, const SessionEnvironment& env, bool wlr,
+                    bool portal) {
+    probed.clear();
+    return ChooseCapture(forced, env, probe("w", wlr), probe("p", portal));
+  };
+  const SessionEnvironment x11{"x11", true, true};
+  const SessionEnvironment wayland{"wayland", true, true};
+  const SessionEnvironment bareWayland{"", false, true};
+  EXPECT_EQ(choose(CaptureBackend::Auto, x11, true, true).backend, CaptureBackend::X11);
+  EXPECT_EQ(probed, "");
+  EXPECT_EQ(choose(CaptureBackend::Auto, SessionEnvironment{"", true, false}, true, true).backend,
+            CaptureBackend::X11);
+  EXPECT_EQ(choose(CaptureBackend::Wlr, x11, false, false).backend, CaptureBackend::Wlr);
+  EXPECT_EQ(choose(CaptureBackend::Portal, x11, false, false).backend, CaptureBackend::Portal);
+  EXPECT_EQ(choose(CaptureBackend::X11, wayland, true, true).backend, CaptureBackend::X11);
+  EXPECT_EQ(probed, "");
+  EXPECT_EQ(choose(CaptureBackend::Auto, wayland, true, true).backend, CaptureBackend::Wlr);
+  EXPECT_EQ(probed, "w");
+  EXPECT_EQ(choose(CaptureBackend::Auto, bareWayland, false, true).backend,
+            CaptureBackend::Portal);
+  EXPECT_EQ(probed, "wp");
+  CaptureChoice xwayland = choose(CaptureBackend::Auto, wayland, false, false);
   EXPECT_EQ(xwayland.backend, CaptureBackend::X11);
   EXPECT_NE(xwayland.reason.find("XWayland"), std::string::npos);
-  EXPECT_EQ(ChooseCapture(CaptureBackend::Auto, bareWayland, wlr(true)).backend,
-            CaptureBackend::Wlr);
-  EXPECT_EQ(ChooseCapture(CaptureBackend::Auto, SessionEnvironment{"", true, false}, wlr(true))
-                .backend,
-            CaptureBackend::X11);
+  EXPECT_EQ(choose(CaptureBackend::Auto, bareWayland, false, false).backend,
+            CaptureBackend::Portal);
 }
 
 TEST(ShareAreaTest, ResolvesTheChoiceOnTheScreen) {
