@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -59,6 +60,10 @@ std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray, CaptureBackend bac
     PortalScreenSource::Options options;
     options.area = tray.ShareChoice();
     options.tokenPath = tokenPath;
+    // How long the desktop's dialog may wait for an answer (seconds).
+    if (const char* wait = getenv("QC_PORTAL_ANSWER_TIMEOUT"); wait != nullptr && atoi(wait) > 0) {
+      options.answerTimeoutMs = std::min(atoi(wait), 3600) * 1000;
+    }
     auto screen = std::make_unique<PortalScreenSource>(options);
     auto cursor = screen->MakeCursorSource();
     return std::make_unique<CaptureEngineAdapter>(std::move(screen), std::move(cursor));
