@@ -116,6 +116,36 @@ wait_for 10 pattern.out "shown 1" 1 || fail "the pattern client did not redraw"
 matches_pattern 20 && say "... also after a band of rows changed" ||
   fail "the picture differs after a band of rows changed"
 
+# --- 1b. a pointer appears: its cursor comes as metadata -----------------------
+# Mutter's remote-desktop API gives the headless session a pointer; the
+# helper keeps its session until it is ended.
+cat >"$WORK/pointer.py" <<'EOF_POINTER'
+import sys, time, dbus
+bus = dbus.SessionBus()
+mutter = bus.get_object("org.gnome.Mutter.RemoteDesktop", "/org/gnome/Mutter/RemoteDesktop")
+path = mutter.CreateSession(dbus_interface="org.gnome.Mutter.RemoteDesktop")
+session = dbus.Interface(bus.get_object("org.gnome.Mutter.RemoteDesktop", path),
+                         "org.gnome.Mutter.RemoteDesktop.Session")
+session.Start()
+for step in range(int(sys.argv[1])):
+    session.NotifyPointerMotionRelative(dbus.Double(7.0), dbus.Double(5.0))
+    time.sleep(0.05)
+print("moved", flush=True)
+time.sleep(3600)
+EOF_POINTER
+lines=$(wc -l <"$WORK/wire")
+spawn_in s /usr/bin/python3 -u "$WORK/pointer.py" 20 >"$WORK/pointer.out" 2>&1
+wait_for 10 pointer.out "moved" 1 || fail "no pointer: $(tail -1 "$WORK/pointer.out")"
+sleep 1
+shapes=$(tail -n +"$((lines + 1))" "$WORK/wire" | awk '$3 == "fff9"' | wc -l)
+moves=$(tail -n +"$((lines + 1))" "$WORK/wire" | awk '$3 == "fffa"' | wc -l)
+if [ "$shapes" -lt 1 ] || [ "$moves" -lt 5 ]; then
+  fail "the pointer's cursor: $shapes shapes and $moves positions sent"
+fi
+# Metadata, not drawn in: the picture is still the client's alone.
+matches_pattern 10 && say "the cursor goes out as its own shape and $moves positions, not in the picture" ||
+  fail "the picture differs from the client's once a pointer exists"
+
 # --- 2. a still screen: keep-alives only ------------------------------------------
 sleep 1
 lines=$(wc -l <"$WORK/wire")

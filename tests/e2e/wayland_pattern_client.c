@@ -3,7 +3,8 @@
  * are a function of their place. It writes what it shows to PPM (the
  * reference the receiver's picture must equal) and prints "shown N" once
  * the compositor has the picture. SIGUSR1 redraws the second quarter of
- * the rows with the next pattern (only that band is damaged).
+ * the rows with the next pattern (only that band is damaged). Over the
+ * window the pointer shows a 24 x 24 cursor of known pixels, hot spot (3, 2).
  *
  *   qc_wayland_pattern OUT.ppm
  */
@@ -25,6 +26,9 @@
 static struct wl_compositor* compositor;
 static struct wl_shm* shm;
 static struct xdg_wm_base* wm_base;
+static struct wl_seat* seat;
+static struct wl_pointer* pointer;
+static struct wl_surface* cursor_surface;
 static int width, height, configured;
 static uint32_t configure_serial;
 static int signal_pipe[2];
@@ -43,6 +47,8 @@ static void global(void* data, struct wl_registry* registry, uint32_t name, cons
     compositor = wl_registry_bind(registry, name, &wl_compositor_interface, 4);
   } else if (strcmp(interface, wl_shm_interface.name) == 0) {
     shm = wl_registry_bind(registry, name, &wl_shm_interface, 1);
+  } else if (strcmp(interface, wl_seat_interface.name) == 0 && seat == NULL) {
+    seat = wl_registry_bind(registry, name, &wl_seat_interface, 1);
   } else if (strcmp(interface, xdg_wm_base_interface.name) == 0) {
     wm_base = wl_registry_bind(registry, name, &xdg_wm_base_interface, 1);
     xdg_wm_base_add_listener(wm_base, &wm_listener, NULL);
@@ -54,6 +60,85 @@ static void global_remove(void* data, struct wl_registry* registry, uint32_t nam
   (void)name;
 }
 static const struct wl_registry_listener registry_listener = {global, global_remove};
+
+static void pointer_enter(void* data, struct wl_pointer* p, uint32_t serial,
+                          struct wl_surface* surface, wl_fixed_t x, wl_fixed_t y) {
+  (void)data;
+  (void)surface;
+  (void)x;
+  (void)y;
+  wl_pointer_set_cursor(p, serial, cursor_surface, 3, 2);
+}
+static void pointer_leave(void* data, struct wl_pointer* p, uint32_t serial,
+                          struct wl_surface* surface) {
+  (void)data;
+  (void)p;
+  (void)serial;
+  (void)surface;
+}
+static void pointer_motion(void* data, struct wl_pointer* p, uint32_t time, wl_fixed_t x,
+                           wl_fixed_t y) {
+  (void)data;
+  (void)p;
+  (void)time;
+  (void)x;
+  (void)y;
+}
+static void pointer_button(void* data, struct wl_pointer* p, uint32_t serial, uint32_t time,
+                           uint32_t button, uint32_t state) {
+  (void)data;
+  (void)p;
+  (void)serial;
+  (void)time;
+  (void)button;
+  (void)state;
+}
+static void pointer_axis(void* data, struct wl_pointer* p, uint32_t time, uint32_t axis,
+                         wl_fixed_t value) {
+  (void)data;
+  (void)p;
+  (void)time;
+  (void)axis;
+  (void)value;
+}
+/* The seat is bound at version 1: later events never come. */
+static const struct wl_pointer_listener pointer_listener = {
+    .enter = pointer_enter,
+    .leave = pointer_leave,
+    .motion = pointer_motion,
+    .button = pointer_button,
+    .axis = pointer_axis,
+};
+
+static void seat_capabilities(void* data, struct wl_seat* s, uint32_t capabilities) {
+  (void)data;
+  if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && pointer == NULL) {
+    pointer = wl_seat_get_pointer(s);
+    wl_pointer_add_listener(pointer, &pointer_listener, NULL);
+  }
+}
+static const struct wl_seat_listener seat_listener = {.capabilities = seat_capabilities};
+
+/* The cursor: a white-bordered red square with a transparent corner. */
+static struct wl_buffer* make_cursor(void) {
+  const int size = 24, stride = size * 4;
+  int fd = memfd_create("cursor", MFD_CLOEXEC);
+  if (fd < 0 || ftruncate(fd, stride * size) != 0) return NULL;
+  uint32_t* p = mmap(NULL, (size_t)(stride * size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (p == MAP_FAILED) return NULL;
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      int border = x < 2 || y < 2 || x >= size - 2 || y >= size - 2;
+      p[y * size + x] = x + y < 6 ? 0 : border ? 0xFFFFFFFFu : 0xFFC02020u;
+    }
+  }
+  struct wl_shm_pool* pool = wl_shm_create_pool(shm, fd, stride * size);
+  struct wl_buffer* b =
+      wl_shm_pool_create_buffer(pool, 0, size, size, stride, WL_SHM_FORMAT_ARGB8888);
+  wl_shm_pool_destroy(pool);
+  close(fd);
+  return b;
+}
 
 static void surface_configure(void* data, struct xdg_surface* surface, uint32_t serial) {
   (void)data;
@@ -140,6 +225,15 @@ int main(int argc, char** argv) {
   if (compositor == NULL || shm == NULL || wm_base == NULL) {
     fprintf(stderr, "the compositor lacks wl_compositor, wl_shm or xdg_wm_base\n");
     return 1;
+  }
+  if (seat != NULL) {
+    cursor_surface = wl_compositor_create_surface(compositor);
+    struct wl_buffer* cursor = make_cursor();
+    if (cursor == NULL) return 1;
+    wl_surface_attach(cursor_surface, cursor, 0, 0);
+    wl_surface_damage(cursor_surface, 0, 0, 24, 24);
+    wl_surface_commit(cursor_surface);
+    wl_seat_add_listener(seat, &seat_listener, NULL);
   }
   struct wl_surface* surface = wl_compositor_create_surface(compositor);
   struct xdg_surface* xsurface = xdg_wm_base_get_xdg_surface(wm_base, surface);

@@ -267,7 +267,6 @@ void PortalScreenSource::State::ReadCursor(spa_buffer* buffer) {
   CursorState next = cursor;
   next.x = streamX + meta->position.x;
   next.y = streamY + meta->position.y;
-  next.showing = true;
   if (meta->bitmap_offset >= sizeof(spa_meta_cursor) &&
       meta->bitmap_offset + sizeof(spa_meta_bitmap) <= whole->size) {
     auto* bitmap = SPA_PTROFF(meta, meta->bitmap_offset, spa_meta_bitmap);
@@ -281,6 +280,7 @@ void PortalScreenSource::State::ReadCursor(spa_buffer* buffer) {
       next.showing = false;  // an empty cursor: the pointer is hidden
     } else if (known && w <= QC_PW_CURSOR_MAX && h <= QC_PW_CURSOR_MAX && stride >= w * 4 &&
                end <= whole->size) {
+      next.showing = true;
       const uint8_t* pixels = SPA_PTROFF(bitmap, bitmap->offset, const uint8_t);
       cursorImage.width = static_cast<int>(w);
       cursorImage.height = static_cast<int>(h);
