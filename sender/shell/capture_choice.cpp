@@ -1,5 +1,7 @@
 #include "sender/shell/capture_choice.h"
 
+#include <cstdlib>
+
 namespace qc {
 
 bool ParseCaptureBackend(std::string_view text, CaptureBackend& backend) {
@@ -25,6 +27,16 @@ const char* CaptureBackendName(CaptureBackend backend) {
   return "auto";
 }
 
+SessionEnvironment CurrentSession() {
+  const char* type = getenv("XDG_SESSION_TYPE");
+  return {type != nullptr ? type : "", getenv("DISPLAY") != nullptr,
+          getenv("WAYLAND_DISPLAY") != nullptr};
+}
+
+bool IsWaylandSession(const SessionEnvironment& env) {
+  return env.sessionType == "wayland" || (env.sessionType != "x11" && env.waylandDisplay);
+}
+
 CaptureChoice ChooseCapture(CaptureBackend forced, const SessionEnvironment& env,
                             const std::function<bool()>& wlrAvailable,
                             const std::function<bool()>& portalAvailable) {
@@ -36,8 +48,7 @@ CaptureChoice ChooseCapture(CaptureBackend forced, const SessionEnvironment& env
       return {CaptureBackend::Wlr, "Wayland wlr-screencopy capture (--capture wlr)"};
     case CaptureBackend::Auto: break;
   }
-  bool wayland = env.sessionType == "wayland" || (env.sessionType != "x11" && env.waylandDisplay);
-  if (!wayland) return {CaptureBackend::X11, "X11 capture (X11 session)"};
+  if (!IsWaylandSession(env)) return {CaptureBackend::X11, "X11 capture (X11 session)"};
   if (env.waylandDisplay && wlrAvailable()) {
     return {CaptureBackend::Wlr, "Wayland wlr-screencopy capture (Wayland session)"};
   }

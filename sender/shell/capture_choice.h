@@ -24,6 +24,13 @@ struct SessionEnvironment {
   bool waylandDisplay = false;  // $WAYLAND_DISPLAY set
 };
 
+// The environment of this process.
+SessionEnvironment CurrentSession();
+// XDG_SESSION_TYPE=wayland, or WAYLAND_DISPLAY without an X11 session type.
+// There global hotkeys (grabbed through X11) work only while an XWayland
+// window has the focus.
+bool IsWaylandSession(const SessionEnvironment& env);
+
 struct CaptureChoice {
   CaptureBackend backend = CaptureBackend::X11;
   std::string reason;  // one line for the log and standard error

@@ -135,9 +135,7 @@ int Run(int argc, char** argv) {
       return 0;
   }
 
-  auto env = [](const char* name) { const char* v = getenv(name); return v ? v : ""; };
-  SessionEnvironment session{env("XDG_SESSION_TYPE"), getenv("DISPLAY") != nullptr,
-                             getenv("WAYLAND_DISPLAY") != nullptr};
+  const SessionEnvironment session = CurrentSession();
   const CaptureChoice capture =
       ChooseCapture(cmd.capture, session, [] { return WlrScreenSource::Available({}); },
                     [] { return PortalScreenSource::Available(); });
@@ -146,6 +144,10 @@ int Run(int argc, char** argv) {
       settingsPath.substr(0, settingsPath.find_last_of('/') + 1) + "ScreenCastToken";
   Log().Print("qcsend: %s\n", capture.reason.c_str());
   if (cmd.headless) fprintf(stderr, "qcsend: %s\n", capture.reason.c_str());
+  if (IsWaylandSession(session)) {
+    Log().Print("qcsend: Wayland session: global hotkeys work only over X11 windows; use the "
+                "tray menu\n");
+  }
 
   std::unique_ptr<QtViewBase> view;
   if (gui) {
