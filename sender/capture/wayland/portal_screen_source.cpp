@@ -197,7 +197,10 @@ class PortalCursorSource : public CursorSource {
 
 PortalScreenSource::State::~State() {
   if (thread != nullptr) pw_thread_loop_stop(thread);
-  if (stream != nullptr) pw_stream_destroy(stream);
+  if (stream != nullptr) {
+    spa_hook_remove(&streamHook);  // its end now is ours, not the desktop's
+    pw_stream_destroy(stream);
+  }
   if (core != nullptr) pw_core_disconnect(core);
   if (context != nullptr) pw_context_destroy(context);
   if (thread != nullptr) pw_thread_loop_destroy(thread);

@@ -421,7 +421,12 @@ void WlrScreenSource::State::FrameFailed() {
 bool WlrScreenSource::State::Pump(int timeoutMs, bool wakeable) {
   if (display == nullptr) return false;
   while (wl_display_prepare_read(display) != 0) {
-    if (wl_display_dispatch_pending(display) < 0) break;
+    if (wl_display_dispatch_pending(display) < 0) {
+      if (!lostLogged) Log().Print("qcCapture: Lost the connection to the Wayland compositor\n");
+      lostLogged = true;
+      displayChanged = true;
+      return false;
+    }
   }
   wl_display_flush(display);
   pollfd fds[2] = {{wl_display_get_fd(display), POLLIN, 0}, {wakeFd, POLLIN, 0}};
