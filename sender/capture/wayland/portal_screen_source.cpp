@@ -19,6 +19,7 @@
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
+#include "sender/capture/wayland/pixel_copy.h"
 #include "sender/capture/wayland/pipewire_params.h"
 #include "sender/capture/wayland/portal_screen_cast.h"
 
@@ -367,8 +368,7 @@ void PortalScreenSource::State::OnBuffer(spa_buffer* buffer) {
     const uint8_t* in = base + stride * static_cast<size_t>(crop.y + y) +
                         static_cast<size_t>(crop.x) * 4;
     uint8_t* target = compare ? row.data() : staging.data() + rowBytes * y;
-    std::memcpy(target, in, rowBytes);
-    for (size_t b = 3; b < rowBytes; b += 4) target[b] = 0;
+    CopyPixelsClearingPad(target, in, static_cast<size_t>(crop.width));
     if (compare) {
       uint8_t* out = staging.data() + rowBytes * y;
       if (haveFrame && std::memcmp(out, target, rowBytes) == 0) continue;
@@ -394,8 +394,6 @@ std::unique_ptr<CursorSource> PortalScreenSource::MakeCursorSource() {
 }
 
 bool PortalScreenSource::Available() { return PortalScreenCast::Available(); }
-
-bool PortalScreenSource::TracksPointer() const { return s_->cursorMetadata; }
 
 bool PortalScreenSource::TakePointerEvent() {
   State::Lock lock(*s_);

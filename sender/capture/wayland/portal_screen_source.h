@@ -64,7 +64,9 @@ class PortalScreenSource : public ScreenSource {
   bool TracksDamage() const override { return true; }
   void WaitForDamage(int timeoutMs) override;
   void Wake() override;
-  bool TracksPointer() const override;
+  // The cursor comes as metadata or drawn into the frames: either way its
+  // moves wake WaitForDamage.
+  bool TracksPointer() const override { return true; }
   bool TakePointerEvent() override;
   bool DisplayChanged() override;
 

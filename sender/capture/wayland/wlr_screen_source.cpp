@@ -13,6 +13,7 @@
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
+#include "sender/capture/wayland/pixel_copy.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -585,10 +586,7 @@ bool WlrScreenSource::GrabRows(int first, int end) {
     int bufferRow = s.yInvert ? h - 1 - outputRow : outputRow;
     const uint8_t* in = s.data + static_cast<size_t>(bufferRow) * s.stride +
                         static_cast<size_t>(s.crop.x) * 4;
-    uint8_t* out = s.image.data() + rowBytes * r;
-    std::memcpy(out, in, rowBytes);
-    // Byte 3 is padding (or alpha nobody shows): always 0 in the frame.
-    for (size_t b = 3; b < rowBytes; b += 4) out[b] = 0;
+    CopyPixelsClearingPad(s.image.data() + rowBytes * r, in, static_cast<size_t>(s.crop.width));
   }
   return true;
 }

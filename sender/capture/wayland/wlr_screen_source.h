@@ -55,6 +55,8 @@ class WlrScreenSource : public ScreenSource {
   bool MayHaveChanged(int first, int end) override;
   void DrawnBand(int first, int end, int& from, int& to) override;
   bool TracksDamage() const override { return true; }
+  // The cursor is drawn into the frames: its moves arrive as damage.
+  bool TracksPointer() const override { return true; }
   // Polls the Wayland socket and a wake-up eventfd.
   void WaitForDamage(int timeoutMs) override;
   void Wake() override;
