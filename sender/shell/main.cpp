@@ -165,8 +165,11 @@ int Run(int argc, char** argv) {
   view->Attach(tray);
   tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);
   tray.SetMonitorLister([&capture] {
-    return capture.backend == CaptureBackend::Wlr ? WlrScreenSource::ListMonitors({})
-                                                  : X11ScreenSource::ListMonitors({});
+    switch (capture.backend) {
+      case CaptureBackend::Wlr: return WlrScreenSource::ListMonitors({});
+      case CaptureBackend::Portal: return std::vector<MonitorInfo>{};  // the dialog chooses
+      default: return X11ScreenSource::ListMonitors({});
+    }
   });
   // Installed before Init: a signal that comes early waits in the pipe
   // until the loop runs.
