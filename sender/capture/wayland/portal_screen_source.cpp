@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 #include <vector>
@@ -45,6 +46,9 @@ std::string ReadToken(const std::string& path) {
 
 void WriteToken(const std::string& path, const std::string& token) {
   if (path.empty()) return;
+  // The settings folder may not exist yet (nothing saved so far).
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
   std::string temp = path + ".new";
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {
