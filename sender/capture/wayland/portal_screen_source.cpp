@@ -185,7 +185,7 @@ class PortalCursorSource : public CursorSource {
       return true;
     }
     state = s_->cursor;
-    return true;
+      return true;
   }
   bool ReadImage(CursorImage& image) override {
     PortalScreenSource::State::Lock lock(*s_);
