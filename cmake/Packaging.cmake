@@ -107,8 +107,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # Sending from a GNOME or KDE Wayland desktop goes through the ScreenCast
 # portal and PipeWire; their libraries come from dpkg-shlibdeps, the
-# services that answer are recommended (X11 and wlroots desktops need none).
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-desktop-portal, pipewire")
+# services that answer are recommended (X11 and wlroots desktops need none),
+# and so is Qt's Wayland platform for a tray where no XWayland runs.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-desktop-portal, pipewire, qt6-wayland")
 # Synopsis under 80 characters. CPack puts it before the extended text and
 # indents each extended line by one space (an empty line becomes " ."), so
 # these lines stay under 79 characters.
