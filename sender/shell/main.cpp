@@ -54,12 +54,15 @@ void Message(bool gui, const char* caption, const char* text, MessageIcon icon) 
 }
 
 // The engine on the area the tray chose, with the capture chosen at start.
+// A portal that does not share the screen says why in `refusal`.
 std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray, CaptureBackend backend,
-                                          const std::string& tokenPath) {
+                                          const std::string& tokenPath, std::string& refusal) {
   if (backend == CaptureBackend::Portal) {
     PortalScreenSource::Options options;
     options.area = tray.ShareChoice();
     options.tokenPath = tokenPath;
+    refusal.clear();
+    options.refused = [&refusal](const std::string& why) { refusal = why; };
     // How long the desktop's dialog may wait for an answer (seconds).
     if (const char* wait = getenv("QC_PORTAL_ANSWER_TIMEOUT"); wait != nullptr && atoi(wait) > 0) {
       options.answerTimeoutMs = std::min(atoi(wait), 3600) * 1000;
@@ -157,9 +160,10 @@ int Run(int argc, char** argv) {
   }
   SettingsFile settings(settingsPath);
   UnsupportedAcceleration acceleration;
+  std::string refusal;  // why the desktop did not share the screen, if it did not
   qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
-  qcTray tray(*view, settings, acceleration, [&trayPtr, &capture, &tokenPath] {
-    return MakeEngine(*trayPtr, capture.backend, tokenPath);
+  qcTray tray(*view, settings, acceleration, [&trayPtr, &capture, &tokenPath, &refusal] {
+    return MakeEngine(*trayPtr, capture.backend, tokenPath, refusal);
   });
   trayPtr = &tray;
   view->Attach(tray);
@@ -177,9 +181,10 @@ int Run(int argc, char** argv) {
 
   if (!tray.Init(cmd.start, cmd.port)) {
     tray.AbortInit();
-    Message(gui, kErrorCaption,
-            "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.",
-            MessageIcon::Error);
+    const std::string text =
+        refusal.empty() ? "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details."
+                        : "Cannot start Quillcast.\n" + refusal;
+    Message(gui, kErrorCaption, text.c_str(), MessageIcon::Error);
     return -1;
   }
   if (cmd.port != 0) tray.SetPortFromCommandLine();

@@ -195,6 +195,8 @@ else
 fi
 grep -q "Nobody answered the desktop's screen-sharing dialog" "$WORK/sender3/Quillcast.log" ||
   fail "the log does not say why: $(tail -2 "$WORK/sender3/Quillcast.log")"
+grep -q "Nobody answered the desktop's screen-sharing dialog in time" "$WORK/sender3/stderr" ||
+  fail "the error message does not say why: $(tail -2 "$WORK/sender3/stderr")"
 wait_for 5 bus.log "screen cast session owned by .* closed" $((closed_before + 1)) ||
   fail "the portal session was not closed"
 [ "$(count r1 "Quillview - Receiving")" -eq 2 ] || fail "r1 received from the refused sender"

@@ -29,7 +29,7 @@ namespace qc {
 namespace {
 
 // How long Open waits for the stream's first frame once the portal agreed.
-constexpr int kFirstFrameMs = 5000;
+constexpr int kFirstFrameMs = 15000;
 
 std::string ReadToken(const std::string& path) {
   if (path.empty()) return {};
@@ -409,23 +409,31 @@ bool PortalScreenSource::Open(ScreenFormat& format) {
   const std::string stored = ReadToken(options_.tokenPath);
   using Result = PortalScreenCast::Result;
   Result result = s.portal.Start(stored, options_.answerTimeoutMs);
+  auto refused = [this](const char* why) {
+    if (options_.refused) options_.refused(why);
+  };
   switch (result) {
     case Result::Started: break;
     case Result::NoPortal:
       Log().Print("qcCapture: No ScreenCast portal on the session bus (%s)\n",
                   s.portal.Error().c_str());
+      refused("This desktop offers no screen sharing (no ScreenCast portal answers).");
       return false;
     case Result::Refused:
       Log().Print("qcCapture: The desktop refused to share the screen; start again to be asked "
                   "again\n");
+      refused("The desktop did not allow sharing the screen.\nStart again to be asked again.");
       return false;
     case Result::TimedOut:
       Log().Print("qcCapture: Nobody answered the desktop's screen-sharing dialog in time (%s); "
                   "start again to be asked again\n",
                   s.portal.Error().c_str());
+      refused("Nobody answered the desktop's screen-sharing dialog in time.\n"
+              "Start again to be asked again.");
       return false;
     case Result::Failed:
       Log().Print("qcCapture: The ScreenCast portal failed: %s\n", s.portal.Error().c_str());
+      refused("The desktop's screen sharing failed; see the log file (Quillcast.log).");
       return false;
   }
   if (!s.portal.RestoreToken().empty() && s.portal.RestoreToken() != stored) {

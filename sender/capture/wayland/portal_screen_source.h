@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,6 +46,9 @@ class PortalScreenSource : public ScreenSource {
     AreaChoice area;          // only a region is honoured
     std::string tokenPath;    // where the restore token is kept; empty: nowhere
     int answerTimeoutMs = 120000;  // for the user's answer in the dialog
+    // Told, on the opening thread, why the desktop did not share the screen
+    // (one or two sentences for the user), when Open fails for that reason.
+    std::function<void(const std::string&)> refused;
   };
 
   explicit PortalScreenSource(Options options);

@@ -30,7 +30,7 @@ constexpr uint32_t kFormatXbgr = WL_SHM_FORMAT_XBGR8888;
 // Failed copies in a row after which the output counts as gone.
 constexpr int kMaxFailures = 3;
 // How long Open waits for the first frame.
-constexpr int kFirstFrameMs = 3000;
+constexpr int kFirstFrameMs = 10000;
 
 struct Output {
   WlrScreenSource::State* state = nullptr;
