@@ -55,11 +55,16 @@ spawn_in s "${SESSION[@]}" dbus-daemon --session --nofork --address="$DBUS_SESSI
   >"$WORK/bus.log" 2>&1
 for _ in $(seq 50); do [ -S "$RT/bus" ] && break; sleep 0.1; done
 spawn_in s "${SESSION[@]}" pipewire >"$WORK/pipewire.log" 2>&1
+# WirePlumber gives up when PipeWire's socket is not there yet.
+for _ in $(seq 100); do [ -S "$RT/pipewire-0" ] && break; sleep 0.1; done
 spawn_in s "${SESSION[@]}" wireplumber >"$WORK/wireplumber.log" 2>&1
+PID_wireplumber=$SPAWNED
 spawn_in s "${SESSION[@]}" mutter --headless --virtual-monitor 640x480 --wayland --no-x11 \
   >"$WORK/mutter.log" 2>&1
 for _ in $(seq 100); do [ -S "$RT/wayland-0" ] && break; sleep 0.1; done
 [ -S "$RT/wayland-0" ] || { fail "mutter did not start: $(tail -3 "$WORK/mutter.log")"; exit 1; }
+kill -0 "$PID_wireplumber" 2>/dev/null ||
+  { fail "WirePlumber ended: $(tail -1 "$WORK/wireplumber.log")"; exit 1; }
 in_ns s dbus-update-activation-environment WAYLAND_DISPLAY=wayland-0 >/dev/null 2>&1
 spawn_in s "${SESSION[@]}" WAYLAND_DISPLAY=wayland-0 "$PATTERN" "$WORK/pattern.ppm" \
   >"$WORK/pattern.out" 2>&1
