@@ -19,6 +19,9 @@ APT_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl1-mesa-dri
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev
   libxcb-xinput-dev libxcb-keysyms1-dev libx11-xcb-dev libx11-dev
+  libwayland-dev wayland-protocols sway swaybg grim
+  libpipewire-0.3-dev libsystemd-dev mutter xdg-desktop-portal xdg-desktop-portal-gnome pipewire
+  wireplumber dbus python3-dbus libglib2.0-bin foot
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iptables
   xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick

@@ -7,10 +7,13 @@
 #   PHASE_SECONDS   length of each phase (10)
 #   RECEIVER_SETS   receiver counts to run ("1 4")
 #   PHASES          phases to run ("idle typing pointer lines fast")
+#   SCENE           x11 (default) or wlr: the same terminal in foot on a headless
+#                   sway (run as nobody), sent with --capture wlr; only the idle,
+#                   lines and fast phases (xdotool drives X11 only)
 #
 # The scene: Xvfb 1920x1080x24, an xterm of 110x45 characters and two static
 # windows. Per phase and receiver count it prints one line:
-#   sender CPU %, X server CPU %, receiver CPU % (mean per receiver), Mbit/s
+#   sender CPU %, display server CPU % (Xvfb or sway), receiver CPU % (mean per receiver), Mbit/s
 #   leaving the sender, and the change-to-wire latency: for typing, from each
 #   key press to the first update datagram after it (p50/p95, ms); for the
 #   pointer, from each move (XTEST, as a mouse would) to the first cursor
@@ -42,10 +45,7 @@ e2e_init qcwork
 e2e_network
 
 # --- the scene ---------------------------------------------------------------
-start_xvfb 1920x1080x24 DISPLAY
-export DISPLAY
-XVFB_PID=${PIDS[-1]}
-xsetroot -solid '#30506f'
+SCENE=${SCENE:-x11}
 MODE=$WORK/mode
 echo idle >"$MODE"
 # The terminal's program follows the mode file: idle (echoes what is typed),
@@ -65,14 +65,43 @@ while :; do
 done
 EOF
 mkfifo "$WORK/nap"
-xterm -geometry 110x45+40+40 -title term -e bash "$WORK/term.sh" "$MODE" "$WORK/nap" &
-PIDS+=($!)
-xlogo -geometry 300x300+1300+80 & PIDS+=($!)
-xlogo -geometry 400x250+1200+600 -bg '#804020' & PIDS+=($!)
-xdotool search --sync --name '^term$' >/dev/null
-TERM_WIN=$(xdotool search --name '^term$' | head -1)
-xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null
-xdotool mousemove 900 900
+SENDER_ARGS=()
+if [ "$SCENE" = wlr ]; then
+  # sway refuses root: it and the terminal run as nobody, which must reach WORK.
+  chmod 711 "$WORK"; chmod 644 "$WORK/term.sh" "$MODE"; chmod 666 "$WORK/nap"
+  RT=$WORK/rt
+  mkdir "$RT" && chown nobody:nogroup "$RT" && chmod 700 "$RT"
+  printf '%s\n' "output HEADLESS-1 resolution 1920x1080 position 0 0 bg #30506f solid_color" \
+    "default_border none" \
+    "for_window [app_id=\"term\"] floating enable, move position 40 40" \
+    "exec foot --app-id term -o font=monospace:pixelsize=13:antialias=false -W 110x45 bash $WORK/term.sh $MODE $WORK/nap" \
+    >"$WORK/sway.conf"
+  chmod 644 "$WORK/sway.conf"
+  (exec setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin \
+     HOME="$RT" XDG_RUNTIME_DIR="$RT" WLR_BACKENDS=headless WLR_RENDERER=pixman \
+     WLR_LIBINPUT_NO_DEVICES=1 sway -c "$WORK/sway.conf" >"$WORK/sway.log" 2>&1) &
+  PIDS+=($!)
+  SERVER_PID=$!
+  for _ in $(seq 50); do [ -S "$RT/wayland-1" ] && break; sleep 0.1; done
+  export WAYLAND_DISPLAY=$RT/wayland-1
+  unset DISPLAY
+  sleep 2  # foot and the background are up
+  SENDER_ARGS=(--capture wlr)
+  PHASES=${PHASES//typing/}; PHASES=${PHASES//pointer/}
+else
+  start_xvfb 1920x1080x24 DISPLAY
+  export DISPLAY
+  SERVER_PID=${PIDS[-1]}
+  xsetroot -solid '#30506f'
+  xterm -geometry 110x45+40+40 -title term -e bash "$WORK/term.sh" "$MODE" "$WORK/nap" &
+  PIDS+=($!)
+  xlogo -geometry 300x300+1300+80 & PIDS+=($!)
+  xlogo -geometry 400x250+1200+600 -bg '#804020' & PIDS+=($!)
+  xdotool search --sync --name '^term$' >/dev/null
+  TERM_WIN=$(xdotool search --name '^term$' | head -1)
+  xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null
+  xdotool mousemove 900 900
+fi
 
 # The probe: one line per datagram, absolute time, port, type, length.
 cat >"$WORK/probe.py" <<'EOF'
@@ -128,7 +157,7 @@ run_phase() {  # receivers phase
   local nrecv=$1 phase=$2 s0 x0 b0 s1 x1 b1 r0=0 r1=0 n pid t0 t1 lat=""
   : >"$WORK/marks"
   for n in "${RECV[@]}"; do pid=PID_$n; r0=$((r0 + $(ticks "${!pid}"))); done
-  s0=$(ticks "$PID_sender"); x0=$(ticks "$XVFB_PID"); b0=$(txbytes); t0=$EPOCHREALTIME
+  s0=$(ticks "$PID_sender"); x0=$(ticks "$SERVER_PID"); b0=$(txbytes); t0=$EPOCHREALTIME
   case $phase in
     idle) sleep "$PHASE_SECONDS" ;;
     typing)
@@ -145,7 +174,7 @@ run_phase() {  # receivers phase
       done ;;
     lines|fast) echo "$EPOCHREALTIME" >>"$WORK/marks"; echo "$phase" >"$MODE"; sleep "$PHASE_SECONDS" ;;
   esac
-  s1=$(ticks "$PID_sender"); x1=$(ticks "$XVFB_PID"); b1=$(txbytes); t1=$EPOCHREALTIME
+  s1=$(ticks "$PID_sender"); x1=$(ticks "$SERVER_PID"); b1=$(txbytes); t1=$EPOCHREALTIME
   for n in "${RECV[@]}"; do pid=PID_$n; r1=$((r1 + $(ticks "${!pid}"))); done
   if [ "$phase" = lines ] || [ "$phase" = fast ]; then
     echo idle >"$MODE"; echo "$EPOCHREALTIME" >>"$WORK/marks"; sleep 3
@@ -166,7 +195,7 @@ run_phase() {  # receivers phase
 for nrecv in $RECEIVER_SETS; do
   RECV=()
   for ((i = 1; i <= nrecv; i++)); do RECV+=("r$i"); start_receiver "r$i"; done
-  start_sender s sender
+  start_sender s sender "${SENDER_ARGS[@]}"
   for n in "${RECV[@]}"; do
     wait_for 30 "$n" "Quillview - Receiving" 1 || fail "$n did not receive the transmission"
   done

@@ -106,7 +106,11 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quillcast.invalid/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # qvweb --tls-self-signed makes its certificate with the openssl tool.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "openssl")
+# Sending from a GNOME or KDE Wayland desktop goes through the ScreenCast
+# portal and PipeWire; their libraries come from dpkg-shlibdeps, the
+# services that answer are recommended (X11 and wlroots desktops need none),
+# and so is Qt's Wayland platform for a tray where no XWayland runs.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "openssl, xdg-desktop-portal, pipewire, qt6-wayland")
 # Synopsis under 80 characters. CPack puts it before the extended text and
 # indents each extended line by one space (an empty line becomes " ."), so
 # these lines stay under 79 characters.
@@ -114,7 +118,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "live screen broadcast to the computers of
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillcast shows one computer's screen live on any number of computers of the
 same local network: a teacher's desktop, a presentation, a lab demonstration.
 
-qcsend captures the X11 screen and multicasts the rows that changed, each
+qcsend captures the screen (X11; on Wayland through the desktop's ScreenCast
+portal or wlr-screencopy) and multicasts the rows that changed, each
 datagram compressed on its own. qvrecv shows the picture in a window or full
 screen, with the sender's cursor. Both programs run in the system tray.")
 include(CPack)

@@ -6,6 +6,28 @@
 
 namespace qc {
 
+namespace {
+// Windows has one way to capture: there --capture is an unknown option.
+#ifdef _WIN32
+constexpr std::string_view kCaptureOption = "--capture-is-not-an-option-on-windows";
+constexpr char kCaptureUsage[] = "";
+constexpr char kCaptureHelp[] = "";
+#else
+constexpr std::string_view kCaptureOption = "--capture";
+constexpr char kCaptureUsage[] = "              [--capture x11|portal|wlr]\n";
+constexpr char kCaptureHelp[] =
+    "  --capture x11|portal|wlr\n"
+    "                how the screen is captured: x11 (an X11 session), portal (the\n"
+    "                desktop's ScreenCast portal: GNOME, KDE) or wlr (wlr-screencopy:\n"
+    "                sway and other wlroots compositors). By default x11 in an X11\n"
+    "                session; on Wayland wlr when the compositor offers it, else the\n"
+    "                portal. The log and standard error say which. The portal asks\n"
+    "                once which monitor to share (-monitor cannot choose it) and\n"
+    "                keeps the permission in ScreenCastToken next to the settings.\n"
+    "                On wlr, -monitor k is the k-th output, the cursor is drawn in.\n";
+#endif
+}  // namespace
+
 CommandLine ParseArguments(int argc, const char* const* argv) {
   CommandLine result;
   std::vector<std::string> rest;
@@ -32,8 +54,12 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
     }
   }
   SplitArguments split =
-      TakeLongOptions(rest, {{"--headless", "--help", "--version"}, {}});
+      TakeLongOptions(rest, {{"--headless", "--help", "--version"}, {kCaptureOption}});
   ClassicScan scan = ScanClassicCommandLine(split.classic, /*takesStart=*/true);
+  auto capture = split.options.find("--capture");
+  if (capture != split.options.end()) {
+    areaOk = areaOk && ParseCaptureBackend(capture->second, result.capture);
+  }
   result.status = scan.status == ClassicScan::Status::Ok && !areaOk ? ClassicScan::Status::Usage
                                                                      : scan.status;
   result.start = scan.start;
@@ -46,8 +72,9 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
 
 std::string LongUsage(const std::string& settingsPath) {
   return std::string(
-             "Usage: qcsend [-start] [-port xxxx] [-monitor k | -region WxH+X+Y] [--headless]\n"
-             "       qcsend --help | --version\n"
+             "Usage: qcsend [-start] [-port xxxx] [-monitor k | -region WxH+X+Y] [--headless]\n") +
+         kCaptureUsage +
+         "       qcsend --help | --version\n"
              "\n"
              "Shows this computer's screen on every Quillcast receiver (qvrecv) of the\n"
              "local network, through the multicast group 234.0.0.1.\n"
@@ -61,12 +88,13 @@ std::string LongUsage(const std::string& settingsPath) {
              "  -region WxH+X+Y\n"
              "                share this rectangle of the screen only, for this run\n"
              "  --headless    no tray icon and no dialogs; messages go to standard error.\n"
-             "                Stop it with SIGTERM or SIGINT (Ctrl+C).\n"
-             "  --help        this text\n"
+             "                Stop it with SIGTERM or SIGINT (Ctrl+C).\n" +
+         kCaptureHelp +
+         "  --help        this text\n"
              "  --version     the version\n"
              "\n"
              "Without a tray, the start/stop and pause hotkeys (default Alt+F12, Alt+F11)\n"
-             "still work. Settings file: ") +
+             "still work. Settings file: " +
          settingsPath +
          "\n"
          "The log file Quillcast.log is written to the current directory when logging\n"

@@ -1,6 +1,6 @@
 // The sender's command line: the classic "-start" and "-port <n>" (scanned
 // as shell/command_line.h describes), plus the long options --headless,
-// --help and --version and the area options "-monitor <k>" and
+// --help, --version and --capture x11|portal|wlr, and the area options "-monitor <k>" and
 // "-region WxH+X+Y", which are taken out of the argument list first (each
 // with the next argument as its value; a missing or bad value gives Usage).
 #pragma once
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "sender/capture/screen_area.h"
+#include "sender/shell/capture_choice.h"
 #include "shell/command_line.h"
 
 namespace qc {
@@ -22,6 +23,7 @@ struct CommandLine {
   bool version = false;
   int monitor = -1;    // -1: none given, the stored "Monitor" is used
   ScreenRect region;   // empty: none given
+  CaptureBackend capture = CaptureBackend::Auto;  // --capture
 };
 
 inline constexpr char kUsageText[] = "QcSend.exe [-start] [-port xxxx]";

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +15,12 @@
 #include "platform/lock_file.h"
 #include "platform/qt/signal_bridge.h"
 #include "platform/settings_file.h"
+#include "sender/capture/wayland/portal_screen_source.h"
+#include "sender/capture/wayland/wlr_screen_source.h"
 #include "sender/capture/x11/x11_cursor_source.h"
 #include "sender/capture/x11/x11_screen_source.h"
 #include "sender/shell/acceleration.h"
+#include "sender/shell/capture_choice.h"
 #include "sender/shell/capture_engine_adapter.h"
 #include "sender/shell/command_line.h"
 #include "sender/shell/console_view.h"
@@ -49,8 +53,31 @@ void Message(bool gui, const char* caption, const char* text, MessageIcon icon) 
   box.exec();
 }
 
-// The engine on the area the tray chose.
-std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray) {
+// The engine on the area the tray chose, with the capture chosen at start.
+// A portal that does not share the screen says why in `refusal`.
+std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray, CaptureBackend backend,
+                                          const std::string& tokenPath, std::string& refusal) {
+  if (backend == CaptureBackend::Portal) {
+    PortalScreenSource::Options options;
+    options.area = tray.ShareChoice();
+    options.tokenPath = tokenPath;
+    refusal.clear();
+    options.refused = [&refusal](const std::string& why) { refusal = why; };
+    // How long the desktop's dialog may wait for an answer (seconds).
+    if (const char* wait = getenv("QC_PORTAL_ANSWER_TIMEOUT"); wait != nullptr && atoi(wait) > 0) {
+      options.answerTimeoutMs = std::min(atoi(wait), 3600) * 1000;
+    }
+    auto screen = std::make_unique<PortalScreenSource>(options);
+    auto cursor = screen->MakeCursorSource();
+    return std::make_unique<CaptureEngineAdapter>(std::move(screen), std::move(cursor));
+  }
+  if (backend == CaptureBackend::Wlr) {
+    WlrScreenSource::Options options;
+    options.area = tray.ShareChoice();
+    // The compositor draws the cursor into the frames: no cursor source.
+    return std::make_unique<CaptureEngineAdapter>(std::make_unique<WlrScreenSource>(options),
+                                                  nullptr);
+  }
   X11ScreenSource::Options options;
   options.area = tray.ShareChoice();
   return std::make_unique<CaptureEngineAdapter>(std::make_unique<X11ScreenSource>(options),
@@ -111,6 +138,20 @@ int Run(int argc, char** argv) {
       return 0;
   }
 
+  const SessionEnvironment session = CurrentSession();
+  const CaptureChoice capture =
+      ChooseCapture(cmd.capture, session, [] { return WlrScreenSource::Available({}); },
+                    [] { return PortalScreenSource::Available(); });
+  // The portal's permission to share, next to the settings.
+  const std::string tokenPath =
+      settingsPath.substr(0, settingsPath.find_last_of('/') + 1) + "ScreenCastToken";
+  Log().Print("qcsend: %s\n", capture.reason.c_str());
+  if (cmd.headless) fprintf(stderr, "qcsend: %s\n", capture.reason.c_str());
+  if (IsWaylandSession(session)) {
+    Log().Print("qcsend: Wayland session: global hotkeys work only over X11 windows; use the "
+                "tray menu\n");
+  }
+
   std::unique_ptr<QtViewBase> view;
   if (gui) {
     view = std::make_unique<QtTrayView>();
@@ -119,21 +160,31 @@ int Run(int argc, char** argv) {
   }
   SettingsFile settings(settingsPath);
   UnsupportedAcceleration acceleration;
+  std::string refusal;  // why the desktop did not share the screen, if it did not
   qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
-  qcTray tray(*view, settings, acceleration, [&trayPtr] { return MakeEngine(*trayPtr); });
+  qcTray tray(*view, settings, acceleration, [&trayPtr, &capture, &tokenPath, &refusal] {
+    return MakeEngine(*trayPtr, capture.backend, tokenPath, refusal);
+  });
   trayPtr = &tray;
   view->Attach(tray);
   tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);
-  tray.SetMonitorLister([] { return X11ScreenSource::ListMonitors({}); });
+  tray.SetMonitorLister([&capture] {
+    switch (capture.backend) {
+      case CaptureBackend::Wlr: return WlrScreenSource::ListMonitors({});
+      case CaptureBackend::Portal: return std::vector<MonitorInfo>{};  // the dialog chooses
+      default: return X11ScreenSource::ListMonitors({});
+    }
+  });
   // Installed before Init: a signal that comes early waits in the pipe
   // until the loop runs.
   SignalBridge quitSignals({SIGTERM, SIGINT, SIGHUP}, [&tray](int) { tray.OnCommand(ID_QUIT); });
 
   if (!tray.Init(cmd.start, cmd.port)) {
     tray.AbortInit();
-    Message(gui, kErrorCaption,
-            "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.",
-            MessageIcon::Error);
+    const std::string text =
+        refusal.empty() ? "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details."
+                        : "Cannot start Quillcast.\n" + refusal;
+    Message(gui, kErrorCaption, text.c_str(), MessageIcon::Error);
     return -1;
   }
   if (cmd.port != 0) tray.SetPortFromCommandLine();

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "common/log_file.h"
+#include "sender/shell/capture_choice.h"
 #include "sender/shell/qc_tray.h"
 #include "shell/command_line.h"
 #include "shell/console_output.h"
@@ -112,6 +113,16 @@ SettingsDialog::SettingsDialog(qcTray& tray, QWidget* parent) : QDialog(parent),
   hgrid->addWidget(startHotkey_, 0, 1);
   hgrid->addWidget(pauseEnabled_, 1, 0);
   hgrid->addWidget(pauseHotkey_, 1, 1);
+  if (IsWaylandSession(CurrentSession())) {
+    // Hotkeys are grabbed through X11: on Wayland only XWayland windows
+    // pass them on.
+    auto* note = new QLabel(
+        "On this Wayland desktop the hotkeys work only while an X11 program has the "
+        "focus. Use the tray menu to start, stop and pause.",
+        hotkeys);
+    note->setWordWrap(true);
+    hgrid->addWidget(note, 2, 0, 1, 2);
+  }
 
   ok_ = new QPushButton("OK", this);
   ok_->setDefault(true);

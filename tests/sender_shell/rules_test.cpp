@@ -123,6 +123,59 @@ TEST(SenderCommandLineTest, MonitorAndRegion) {
   EXPECT_EQ(ParseArguments(2, missing).status, CommandLine::Status::Usage);
 }
 
+TEST(SenderCommandLineTest, CaptureChoice) {
+  auto parse = [](const char* value) {
+    const char* argv[] = {"qcsend", "--capture", value, "-start"};
+    return ParseArguments(4, argv);
+  };
+  EXPECT_EQ(parse("wlr").capture, CaptureBackend::Wlr);
+  EXPECT_TRUE(parse("wlr").start);
+  EXPECT_EQ(parse("x11").capture, CaptureBackend::X11);
+  EXPECT_EQ(parse("portal").capture, CaptureBackend::Portal);
+  for (const char* bad : {"", "X11", "pipewire", "wayland"}) {
+    EXPECT_EQ(parse(bad).status, CommandLine::Status::Usage) << bad;
+  }
+  const char* none[] = {"qcsend"};
+  EXPECT_EQ(ParseArguments(1, none).capture, CaptureBackend::Auto);
+
+  // Forced wins; a Wayland session takes wlr-screencopy when the
+  // compositor has it, else the portal, else XWayland's X11 (said so).
+  // Probes run only where the answer matters.
+  std::string probed;
+  auto probe = [&probed](const char* name, bool has) {
+    return [&probed, name, has] {
+      probed += name;
+      return has;
+    };
+  };
+  auto choose = [&](CaptureBackend forced, const SessionEnvironment& env, bool wlr,
+                    bool portal) {
+    probed.clear();
+    return ChooseCapture(forced, env, probe("w", wlr), probe("p", portal));
+  };
+  const SessionEnvironment x11{"x11", true, true};
+  const SessionEnvironment wayland{"wayland", true, true};
+  const SessionEnvironment bareWayland{"", false, true};
+  EXPECT_EQ(choose(CaptureBackend::Auto, x11, true, true).backend, CaptureBackend::X11);
+  EXPECT_EQ(probed, "");
+  EXPECT_EQ(choose(CaptureBackend::Auto, SessionEnvironment{"", true, false}, true, true).backend,
+            CaptureBackend::X11);
+  EXPECT_EQ(choose(CaptureBackend::Wlr, x11, false, false).backend, CaptureBackend::Wlr);
+  EXPECT_EQ(choose(CaptureBackend::Portal, x11, false, false).backend, CaptureBackend::Portal);
+  EXPECT_EQ(choose(CaptureBackend::X11, wayland, true, true).backend, CaptureBackend::X11);
+  EXPECT_EQ(probed, "");
+  EXPECT_EQ(choose(CaptureBackend::Auto, wayland, true, true).backend, CaptureBackend::Wlr);
+  EXPECT_EQ(probed, "w");
+  EXPECT_EQ(choose(CaptureBackend::Auto, bareWayland, false, true).backend,
+            CaptureBackend::Portal);
+  EXPECT_EQ(probed, "wp");
+  CaptureChoice xwayland = choose(CaptureBackend::Auto, wayland, false, false);
+  EXPECT_EQ(xwayland.backend, CaptureBackend::X11);
+  EXPECT_NE(xwayland.reason.find("XWayland"), std::string::npos);
+  EXPECT_EQ(choose(CaptureBackend::Auto, bareWayland, false, false).backend,
+            CaptureBackend::Portal);
+}
+
 TEST(ShareAreaTest, ResolvesTheChoiceOnTheScreen) {
   const std::vector<MonitorInfo> two = {{"A", {0, 0, 2560, 1440}, false},
                                         {"B", {2560, 0, 1920, 1080}, true}};
