@@ -24,7 +24,7 @@ APT_PACKAGES=(
   wireplumber dbus python3-dbus libglib2.0-bin foot
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iptables
-  xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick
+  xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick trayer
   dpkg-dev file lintian
   qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets openssl
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest

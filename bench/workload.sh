@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The sender's workload: what one transmission costs while a terminal is
 # idle, typed into, the mouse moved over it, the terminal printing 50 lines a
-# second and printing as fast as it can, with 1 and with 4 headless receivers.
+# second and printing as fast as it can, with 1 and with 4 headless receivers;
+# and idle again with the sender's icon in a tray on the screen (a teacher's
+# desktop has one).
 #
-#   bench/workload.sh BUILD_DIR [OUT_DIR]   (root; Xvfb, xterm, xlogo, xdotool)
+#   bench/workload.sh BUILD_DIR [OUT_DIR]   (root; Xvfb, xterm, xlogo, xdotool,
+#                                            trayer)
 #   PHASE_SECONDS   length of each phase (10)
 #   RECEIVER_SETS   receiver counts to run ("1 4")
-#   PHASES          phases to run ("idle typing pointer lines fast")
+#   PHASES          phases to run ("idle typing pointer lines fast tray")
 #   SCENE           x11 (default) or wlr: the same terminal in foot on a headless
 #                   sway (run as nobody), sent with --capture wlr; only the idle,
 #                   lines and fast phases (xdotool drives X11 only)
@@ -20,7 +23,10 @@
 #   position datagram after it; for the
 #   printing phases, the gaps between update datagrams while printing (p95
 #   and max: how old the receivers' picture of a changing screen gets, ms)
-#   and the time from the end of the printing to the last update datagram.
+#   and the time from the end of the printing to the last update datagram;
+#   for the idle phases, the update datagrams per second. The tray phase runs
+#   last: trayer at the screen's top right, the sender started again with its
+#   tray icon (not headless), 6 s to settle, then the phase.
 # Latencies are read by a probe that timestamps every datagram in a node of
 # its own; receivers decode in well under a millisecond more. Hosts are
 # network namespaces on a private bridge; nothing leaves the machine.
@@ -33,7 +39,7 @@ OUT=${2:-$BUILD/bench-results}
 mkdir -p "$OUT" && OUT=$(readlink -f "$OUT")
 PHASE_SECONDS=${PHASE_SECONDS:-10}
 RECEIVER_SETS=${RECEIVER_SETS:-"1 4"}
-PHASES=${PHASES:-"idle typing pointer lines fast"}
+PHASES=${PHASES:-"idle typing pointer lines fast tray"}
 QCSEND=$BUILD/sender/shell/qcsend
 QVRECV=$BUILD/receiver/shell/qvrecv
 for p in "$QCSEND" "$QVRECV"; do [ -x "$p" ] || { echo "not built: $p"; exit 1; }; done
@@ -87,7 +93,7 @@ if [ "$SCENE" = wlr ]; then
   unset DISPLAY
   sleep 2  # foot and the background are up
   SENDER_ARGS=(--capture wlr)
-  PHASES=${PHASES//typing/}; PHASES=${PHASES//pointer/}
+  PHASES=${PHASES//typing/}; PHASES=${PHASES//pointer/}; PHASES=${PHASES//tray/}
 else
   start_xvfb 1920x1080x24 DISPLAY
   export DISPLAY
@@ -159,7 +165,7 @@ run_phase() {  # receivers phase
   for n in "${RECV[@]}"; do pid=PID_$n; r0=$((r0 + $(ticks "${!pid}"))); done
   s0=$(ticks "$PID_sender"); x0=$(ticks "$SERVER_PID"); b0=$(txbytes); t0=$EPOCHREALTIME
   case $phase in
-    idle) sleep "$PHASE_SECONDS" ;;
+    idle|tray) sleep "$PHASE_SECONDS" ;;
     typing)
       xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null
       local end=$(( $(date +%s) + PHASE_SECONDS ))
@@ -183,6 +189,8 @@ run_phase() {  # receivers phase
     typing) sleep 1; lat=$("$PYTHON" "$WORK/latency.py" "$WORK/probe.log" "$WORK/marks" keys) ;;
     pointer) sleep 1; lat=$("$PYTHON" "$WORK/latency.py" "$WORK/probe.log" "$WORK/marks" pointer) ;;
     lines|fast) lat=$("$PYTHON" "$WORK/latency.py" "$WORK/probe.log" "$WORK/marks" end) ;;
+    idle|tray) lat=$(awk -v a="$t0" -v b="$t1" '$2 == "fffc" && $1 >= a && $1 < b { n++ }
+                       END { printf "%.1f updates/s", n / (b - a) }' "$WORK/probe.log") ;;
   esac
   awk -v n="$nrecv" -v p="$phase" -v s=$((s1 - s0)) -v x=$((x1 - x0)) -v r=$((r1 - r0)) \
       -v b=$((b1 - b0)) -v t0="$t0" -v t1="$t1" -v hz="$HZ" -v lat="$lat" 'BEGIN {
@@ -200,7 +208,18 @@ for nrecv in $RECEIVER_SETS; do
     wait_for 30 "$n" "Quillview - Receiving" 1 || fail "$n did not receive the transmission"
   done
   sleep 3  # the first full-screen update is out
-  for phase in $PHASES; do run_phase "$nrecv" "$phase"; done
+  for phase in $PHASES; do [ "$phase" = tray ] || run_phase "$nrecv" "$phase"; done
+  if [[ " $PHASES " == *" tray "* ]]; then
+    kill "$PID_sender"; wait "$PID_sender" 2>/dev/null
+    command -v trayer >/dev/null || { echo "trayer is needed for the tray phase"; exit 1; }
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true &
+    TRAYER_PID=$!; PIDS+=("$TRAYER_PID")
+    xdotool search --sync --class trayer >/dev/null
+    SENDER_HEADLESS= start_sender s sender
+    sleep 6  # the full-screen update, the icon embedded
+    run_phase "$nrecv" tray
+    kill "$TRAYER_PID"; wait "$TRAYER_PID" 2>/dev/null
+  fi
   kill "$PID_sender"; wait "$PID_sender" 2>/dev/null
   for n in "${RECV[@]}"; do pid=PID_$n; kill "${!pid}"; wait "${!pid}" 2>/dev/null; done
   sleep 1

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace qc {
 
@@ -86,6 +87,63 @@ bool TrayWindow::NotifyIcon(DWORD action, UINT id, UINT callbackMessage, HICON i
     snprintf(data.szTip, firstShellLayout ? 64 : sizeof data.szTip, "%s", tip);
   }
   return Shell_NotifyIconA(action, &data) != FALSE;
+}
+
+namespace {
+
+// Wine's X11 driver draws each notification icon in a window of this class
+// (docked in the X desktop's tray, or inside Wine's own tray window when
+// there is none), owned by Wine's shell process.
+constexpr char kWineTrayIconClass[] = "__winex11_tray_icon";
+
+BOOL CALLBACK AddIconWindow(HWND hwnd, LPARAM param) {
+  char name[sizeof kWineTrayIconClass + 1] = {};
+  RECT r;
+  if (GetClassNameA(hwnd, name, sizeof name) > 0 && strcmp(name, kWineTrayIconClass) == 0 &&
+      IsWindowVisible(hwnd) && GetWindowRect(hwnd, &r) && r.right > r.left && r.bottom > r.top) {
+    RECT& all = *reinterpret_cast<RECT*>(param);
+    if (all.right <= all.left) {
+      all = r;
+    } else {
+      UnionRect(&all, &all, &r);
+    }
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK AddIconWindowsBelow(HWND top, LPARAM param) {
+  AddIconWindow(top, param);
+  EnumChildWindows(top, AddIconWindow, param);
+  return TRUE;
+}
+
+}  // namespace
+
+bool TrayWindow::NotifyIconRect(UINT id, RECT& rect) const {
+  // Looked up, not linked: a shell without it must still start the program.
+  using GetRect = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER*, RECT*);
+  static const GetRect getRect = [] {
+    HMODULE shell = GetModuleHandleA("shell32.dll");
+    return shell != nullptr ? reinterpret_cast<GetRect>(reinterpret_cast<void*>(
+                                  GetProcAddress(shell, "Shell_NotifyIconGetRect")))
+                            : nullptr;
+  }();
+  if (getRect != nullptr) {
+    NOTIFYICONIDENTIFIER icon{};
+    icon.cbSize = sizeof icon;
+    icon.hWnd = hwnd_;
+    icon.uID = id;
+    if (SUCCEEDED(getRect(&icon, &rect)) && rect.right > rect.left && rect.bottom > rect.top) {
+      return true;
+    }
+  }
+  // Wine's shell does not tell (a stub); its icon windows do, but not
+  // whose icon each shows: all of them, usually this program's alone.
+  RECT all{};
+  EnumWindows(AddIconWindowsBelow, reinterpret_cast<LPARAM>(&all));
+  if (all.right <= all.left || all.bottom <= all.top) return false;
+  rect = all;
+  return true;
 }
 
 UINT TrayWindow::TrackMenu(HMENU menu, UINT flags) {

@@ -40,6 +40,11 @@ class TrayWindow {
   // with the tip cut to 63 characters.
   bool NotifyIcon(DWORD action, UINT id, UINT callbackMessage, HICON icon, const char* tip,
                   bool firstShellLayout = false);
+  // Where the shell draws this window's icon id, in screen pixels (virtual
+  // screen coordinates): Shell_NotifyIconGetRect (Windows 7 on), else, under
+  // Wine, the window its X11 driver draws this process's icon in. False
+  // when neither tells.
+  bool NotifyIconRect(UINT id, RECT& rect) const;
   // Shows menu at the cursor; returns TrackPopupMenu's result.
   UINT TrackMenu(HMENU menu, UINT flags);
 

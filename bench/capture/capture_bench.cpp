@@ -47,7 +47,6 @@ namespace {
 constexpr int kUpdatePeriodMs = 10;
 
 struct NoOwner : SenderOwner {
-  void AdvanceIcon() override {}
   void FatalError() override {}
 };
 

@@ -214,6 +214,33 @@ void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) 
   repairs_.Request(screenId, first, last);
   if (selfPaced_) Wake();
 }
+void qcCapture::SetOwnIconArea(const ScreenRect& screenArea) {
+  {
+    std::lock_guard<std::mutex> lock(iconMutex_);
+    if (iconArea_ == screenArea) return;
+    iconArea_ = screenArea;
+  }
+  iconAreaChanged_ = true;
+}
+
+void qcCapture::TakeOwnIconArea() {
+  ScreenRect area;
+  {
+    std::lock_guard<std::mutex> lock(iconMutex_);
+    area = iconArea_;
+  }
+  // Into frame pixels; an icon outside the shared area is never sent.
+  area.x -= originX_;
+  area.y -= originY_;
+  encoder_->SetQuietArea(area.Intersect(ScreenRect{0, 0, areaWidth_, height_}));
+}
+
+bool qcCapture::EncodeChanges(int first, int end) {
+  const bool sent = encoder_->EncodeRows(first, end, PacketType::Update);
+  if (encoder_->SentBeyondQuietArea()) ChangeSent();
+  return sent;
+}
+
 void qcCapture::SetPaused(bool paused) { paused_ = paused; }
 bool qcCapture::IsPaused() const { return paused_; }
 bool qcCapture::IsPolling() const { return polling_; }
@@ -298,6 +325,7 @@ void qcCapture::WorkThread() {
             pacer_.Reset(periodMs_, start);
           }
           transport_->SetLevel(pacer_.Level());
+          if (iconAreaChanged_.exchange(false)) TakeOwnIconArea();
           if (FullUpdateNow()) {
             FullScreenStep();
             sleepMs = pacer_.TickMs();
@@ -377,6 +405,7 @@ void qcCapture::FullScreenStep() {
   transport_->BeginBatch();
   encoder_->EncodeRows(quarters_[k].top, quarters_[k].bottom, PacketType::FullUpdate);
   transport_->EndBatch();
+  ChangeSent();
   if (++k == 4) {
     k = 0;
     budget_.Finished(transport_->TotalBytesSent() - fullStartBytes_);
@@ -423,9 +452,7 @@ void qcCapture::PollingStep() {
   int p = pollQuarter_;
   // A quarter in which nothing was drawn since its last grab holds no
   // changed row: its frame rows already equal the back buffer.
-  if (GrabQuarter(p, false)) {
-    encoder_->EncodeRows(quarters_[p].top, quarters_[p].bottom, PacketType::Update);
-  }
+  if (GrabQuarter(p, false)) EncodeChanges(quarters_[p].top, quarters_[p].bottom);
   pollQuarter_ = (p + 1) % 4;
   if (!cursorOff_) OrdinaryCursorStep();
 }
@@ -451,7 +478,7 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
     // Only the drawn rows: every other row of the frame already equals the
     // back buffer, as the encoder requires.
     GrabRows(from, to);
-    if (encoder_->EncodeRows(from, to, PacketType::Update)) {
+    if (EncodeChanges(from, to)) {
       pacer_.Sent(q, now);
     }
   }
@@ -514,7 +541,9 @@ bool qcCapture::CaptureCursorShape() {
       result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
     }
   }
-  return result == SendResult::Sent;
+  if (result != SendResult::Sent) return false;
+  ChangeSent();
+  return true;
 }
 
 void qcCapture::SendCursorPosition(int x, int y) {
@@ -523,7 +552,7 @@ void qcCapture::SendCursorPosition(int x, int y) {
   uint8_t datagram[kCursorPositionSize];
   BuildCursorPosition({transport_->ScreenId(), static_cast<int16_t>(x), static_cast<int16_t>(y)},
                       datagram);
-  transport_->SendRaw(datagram, sizeof datagram);
+  if (transport_->SendRaw(datagram, sizeof datagram)) ChangeSent();
 }
 
 bool qcCapture::InArea(CursorState& state) const {
@@ -543,6 +572,7 @@ void qcCapture::HideCursor() {
     cursorHidden_ = true;
     // The real shape goes out again when the pointer returns.
     haveCursorHandle_ = false;
+    ChangeSent();
   }
 }
 

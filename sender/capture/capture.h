@@ -45,6 +45,7 @@
 #include "sender/capture/pacer.h"
 #include "sender/capture/repair_ledger.h"
 #include "sender/capture/repair_planner.h"
+#include "sender/capture/screen_area.h"
 #include "sender/capture/str_encoder.h"
 #include "sender/capture/transport.h"
 
@@ -79,6 +80,13 @@ class CaptureOwner {
   // The poll timer: (re)start with the given interval, or stop. GUI thread.
   virtual void StartPollTimer(int /*intervalMs*/) {}
   virtual void StopPollTimer() {}
+  // A change went out that a watcher would call one: rows of the screen
+  // beyond the owner's own icon (SetOwnIconArea), a quarter of a full-screen
+  // update, the cursor's shape or position. Keep-alives, repairs and the
+  // disconnection are none. The tray icon animates on it: were its own
+  // frames counted, a tray on the shared screen would keep the sender
+  // sending for ever. Work thread.
+  virtual void ChangeSent() {}
   // An error message box without owner. The default writes it to standard
   // error; the program shows it as well. Called from Init only.
   virtual void ShowErrorMessage(const char* caption, const char* text);
@@ -117,6 +125,10 @@ class qcCapture {
   void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last);
   // The engine's clock (ms tick count); tests set their own before Init.
   void SetClock(uint32_t (*clock)()) { clock_ = clock; }
+  // Where the owner's tray icon lies, in screen pixels (empty: unknown or
+  // not shown). Changes confined to it are sent as any other but do not
+  // count for ChangeSent. Any thread; taken at the next step.
+  void SetOwnIconArea(const ScreenRect& screenArea);
   void SetPaused(bool paused);
   bool IsPaused() const;
   bool IsPolling() const;
@@ -191,6 +203,12 @@ class qcCapture {
   void HideCursor();
   void SendCursorPosition(int x, int y);
   void FinishStep();
+  // Hands a new icon area to the encoder, in frame pixels.
+  void TakeOwnIconArea();
+  // Encodes rows first..end-1 as an update; tells the owner when they held
+  // a change beyond its icon. Whether the last payload was sent.
+  bool EncodeChanges(int first, int end);
+  void ChangeSent() { owner_->ChangeSent(); }
   // The disconnection datagram of the current screen identifier.
   void SendDisconnectionDatagram();
 
@@ -225,6 +243,10 @@ class qcCapture {
   int32_t lastCursorX_ = 0;
   int32_t lastCursorY_ = 0;
   bool cursorHidden_ = false;  // the transparent shape was sent last
+
+  std::mutex iconMutex_;  // guards iconArea_
+  ScreenRect iconArea_;   // screen pixels
+  std::atomic<bool> iconAreaChanged_{false};
 
   AutoResetEvent pollingEvent_;
   std::atomic<bool> running_{false};

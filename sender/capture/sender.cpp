@@ -157,7 +157,6 @@ bool qcSender::SendDatagram(PacketType type, const uint8_t* packet, size_t produ
 
 void qcSender::AfterSend(size_t datagramLength) {
   totalBytes_.fetch_add(static_cast<uint32_t>(datagramLength), std::memory_order_relaxed);
-  if (owner_ != nullptr) owner_->AdvanceIcon();
   sentSinceTick_ = true;
 }
 

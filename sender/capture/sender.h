@@ -34,14 +34,14 @@
 
 namespace qc {
 
-// What the transport needs from its owner. Both calls run on the sending
-// thread.
+// What the transport needs from its owner (the tray icon's animation follows
+// the capture engine's ChangeSent, not the datagrams: keep-alives and the
+// icon's own frames are no sign of a live picture).
 class SenderOwner {
  public:
   virtual ~SenderOwner() = default;
-  // One datagram went out.
-  virtual void AdvanceIcon() = 0;
-  // The transport cannot go on (zlib failed); the program must end.
+  // The transport cannot go on (zlib failed); the program must end. On the
+  // sending thread.
   virtual void FatalError() = 0;
 };
 

@@ -73,6 +73,7 @@ void StrEncoder::Init(int width, int bytesPerPixel, const uint8_t* frame, uint8_
 
 bool StrEncoder::EncodeRows(int firstRow, int endRow, PacketType type) {
   bool lastResult = false;
+  beyondQuiet_ = false;
   if (frame_ == nullptr || reference_ == nullptr || sink_ == nullptr) return false;
   if (g_.bytesPerPixel == 4) {
     EncodeRowsOf<uint32_t>(firstRow, endRow, type, lastResult);
@@ -98,6 +99,7 @@ void StrEncoder::EncodeRowsOf(int firstRow, int endRow, PacketType type, bool& l
     for (int k = 0; k < kSubstringsPerRow; ++k) {
       const size_t offset = k * S;
       if (std::memcmp(f + offset, ref + offset, S) == 0) continue;
+      if (!beyondQuiet_) beyondQuiet_ = ChangedBeyondQuiet(y, k, f + offset, ref + offset);
       std::memcpy(ref + offset, f + offset, S);
       out = EncodeSubstring<Pixel>(f + offset, static_cast<int>(R - offset), y != 0, out);
       mask |= kBitTable[k];
@@ -111,6 +113,19 @@ void StrEncoder::EncodeRowsOf(int firstRow, int endRow, PacketType type, bool& l
     WriteU16(record + 1, static_cast<uint16_t>(y));
     AppendRecord(static_cast<size_t>(out - record), type, lastResult);
   }
+}
+
+bool StrEncoder::ChangedBeyondQuiet(int y, int k, const uint8_t* f, const uint8_t* ref) const {
+  if (quiet_.Empty() || y < quiet_.y || y >= quiet_.y + quiet_.height) return true;
+  // Byte offsets within the substring: [0, S) against the quiet columns.
+  const int B = g_.bytesPerPixel;
+  const int S = g_.substringBytes;
+  const int start = k * S;
+  const int quietFrom = std::clamp(quiet_.x * B - start, 0, S);
+  const int quietTo = std::clamp((quiet_.x + quiet_.width) * B - start, 0, S);
+  if (quietFrom >= quietTo) return true;  // the substring lies beside the area
+  return std::memcmp(f, ref, quietFrom) != 0 ||
+         std::memcmp(f + quietTo, ref + quietTo, S - quietTo) != 0;
 }
 
 template <class Pixel>

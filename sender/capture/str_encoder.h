@@ -17,6 +17,7 @@
 
 #include "common/protocol.h"
 #include "common/strip_format.h"
+#include "sender/capture/screen_area.h"
 #include "sender/capture/transport.h"
 
 namespace qc {
@@ -51,6 +52,14 @@ class StrEncoder {
   // was nothing to send.
   bool EncodeRows(int firstRow, int endRow, PacketType type);
 
+  // A rectangle of the frame (pixels) whose changes are sent like any other
+  // but told apart: SentBeyondQuietArea says whether the last EncodeRows
+  // encoded a changed pixel outside it. Empty (the default): every change
+  // counts as beyond it. The capture engine sets it to the sender's own
+  // tray icon, whose animation must not count as a change of the screen.
+  void SetQuietArea(const ScreenRect& area) { quiet_ = area; }
+  bool SentBeyondQuietArea() const { return beyondQuiet_; }
+
   // Substrings encoded as the kind, and the bytes their entries took (tag
   // included; Copy bytes are filled in when the statistics are written).
   uint32_t KindCount(Kind kind) const { return stats_[kind].count; }
@@ -71,6 +80,9 @@ class StrEncoder {
   // first when the record would take it past 60000 bytes.
   void AppendRecord(size_t recordLength, PacketType type, bool& lastResult);
   bool Flush(PacketType type);
+  // Whether substring k of row y (frame f, reference ref, which differ)
+  // holds a changed byte outside the quiet area.
+  bool ChangedBeyondQuiet(int y, int k, const uint8_t* f, const uint8_t* ref) const;
   bool SendRecords(int first, int end, PacketType type);
   void WriteStatistics();
 
@@ -79,6 +91,8 @@ class StrEncoder {
   uint8_t* reference_ = nullptr;
   PayloadSink* sink_ = nullptr;
   KindStats stats_[kKindCount];
+  ScreenRect quiet_;
+  bool beyondQuiet_ = false;
   size_t fill_ = 0;  // payload bytes in use
   int records_ = 0;  // records in the payload
   // Palette index of each pixel of the current substring.

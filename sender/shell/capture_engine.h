@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "sender/capture/screen_area.h"
+
 namespace qc {
 
 class qcTray;
@@ -27,6 +29,9 @@ class CaptureEngine {
     (void)screenId, (void)first, (void)last;
     RequestRefresh();
   }
+  // Where the tray icon lies on the screen (empty: unknown); changes
+  // confined to it do not advance the icon. UI thread.
+  virtual void SetOwnIconArea(const ScreenRect& /*screenArea*/) {}
   virtual void SetPaused(bool paused) = 0;
   virtual bool IsPaused() const = 0;   // any thread
   virtual bool IsPolling() const = 0;  // any thread

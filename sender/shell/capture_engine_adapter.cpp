@@ -23,6 +23,7 @@ bool CaptureEngineAdapter::Init(qcTray& tray) {
 qcSender& CaptureEngineAdapter::Owner::Sender() { return tray->Sender(); }
 int CaptureEngineAdapter::Owner::UpdatePeriod() const { return tray->UpdatePeriod(); }
 void CaptureEngineAdapter::Owner::FatalError() { tray->FatalError(); }
+void CaptureEngineAdapter::Owner::ChangeSent() { tray->AdvanceIcon(); }
 void CaptureEngineAdapter::Owner::ShowErrorMessage(const char* caption, const char* text) {
   tray->ShowErrorMessage(caption, text);
 }

@@ -26,6 +26,7 @@ class CaptureEngineAdapter : public CaptureEngine {
   void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) override {
     capture_.RequestRepair(screenId, first, last);
   }
+  void SetOwnIconArea(const ScreenRect& area) override { capture_.SetOwnIconArea(area); }
   void SetPaused(bool paused) override { capture_.SetPaused(paused); }
   bool IsPaused() const override { return capture_.IsPaused(); }
   bool IsPolling() const override { return capture_.IsPolling(); }
@@ -41,6 +42,7 @@ class CaptureEngineAdapter : public CaptureEngine {
     qcSender& Sender() override;
     int UpdatePeriod() const override;
     void FatalError() override;
+    void ChangeSent() override;
     void ShowErrorMessage(const char* caption, const char* text) override;
     qcTray* tray = nullptr;
   };

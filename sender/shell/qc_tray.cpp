@@ -123,6 +123,8 @@ void qcTray::UpdateTrayIcon() {
   if (engine_ && engine_->AreaFellBack()) tip += kTipFallbackNotice;
   if (!view_.SetTrayIcon(index, tip.c_str()))
     Log().Print("qcTray: Unable to change tray icon %d\n", index);
+  // The icon may have been placed (or moved) by its tray meanwhile.
+  if (engine_) engine_->SetOwnIconArea(view_.TrayIconArea());
 }
 
 // The paused icon while paused, else the next animation frame. Runs on the
@@ -278,8 +280,8 @@ void qcTray::StopTransmission() {
     transport_.Open(this, kGroupAddress, static_cast<uint16_t>(settings_.port));
     portChangePending_ = false;
   }
-  // The disconnection's send advances the icon; show the idle tip even when
-  // that send failed.
+  // The end of a transmission steps the icon once more, with the idle tip.
+  StepIcon();
   UpdateTrayIcon();
 }
 

@@ -5,8 +5,15 @@
 // Transmitting and Paused, and talks to the screen only through its
 // TrayView.
 //
-// Threads: everything runs on the UI thread except AdvanceIcon (the sending
-// thread), FatalError (any thread) and the ListenOwner calls (the listen
+// The icon animates while changes of the screen go out (AdvanceIcon, from
+// the capture engine's ChangeSent): not on keep-alives, and not on the
+// icon's own frames, which the engine tells apart by the icon's place on
+// the screen (TrayView::TrayIconArea). A tray on the shared screen would
+// otherwise capture each frame as a change, whose datagram would advance
+// the icon again, for ever.
+//
+// Threads: everything runs on the UI thread except AdvanceIcon (the capture
+// work thread), FatalError (any thread) and the ListenOwner calls (the listen
 // thread); those three only post work to the UI thread.
 #pragma once
 
@@ -129,7 +136,8 @@ class qcTray : public SenderOwner, public ListenOwner {
 
   // SenderOwner (and the engine's fatal path): any thread.
   void FatalError() override;
-  void AdvanceIcon() override;
+  // A change of the screen went out: the next animation frame. Work thread.
+  void AdvanceIcon();
 
   // ListenOwner.
   void UpdateRequested() override;

@@ -1,6 +1,8 @@
 #include "sender/shell/qt_tray_view.h"
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QtMath>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -93,6 +95,20 @@ bool QtTrayView::SetTrayIcon(int iconIndex, const char* tip) {
     icon_->show();
   }
   return true;
+}
+
+ScreenRect QtTrayView::TrayIconArea() const {
+  if (!shown_) return {};
+  // Empty for a tray that draws the icon itself (a StatusNotifier host):
+  // its place is not told.
+  const QRect r = icon_->geometry();
+  if (r.isEmpty()) return {};
+  // Qt's geometry is in device-independent pixels, the capture's in the
+  // screen's own.
+  const qreal ratio = qApp->devicePixelRatio();
+  const QRect px(QPoint(qFloor(r.left() * ratio), qFloor(r.top() * ratio)),
+                 QPoint(qCeil((r.right() + 1) * ratio) - 1, qCeil((r.bottom() + 1) * ratio) - 1));
+  return ScreenRect{px.x(), px.y(), px.width(), px.height()};
 }
 
 void QtTrayView::RemoveTrayIcon() {

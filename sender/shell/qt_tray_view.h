@@ -29,6 +29,7 @@ class QtTrayView : public QtViewBase {
 
   bool SetTrayIcon(int iconIndex, const char* tip) override;
   void RemoveTrayIcon() override;
+  ScreenRect TrayIconArea() const override;
   void SetMenu(const TrayMenu& menu) override;
   void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) override;
   void ShowStartingDialog() override;
@@ -55,7 +56,7 @@ class QtTrayView : public QtViewBase {
   QIcon icons_[5];
   QPointer<StartingDialog> starting_;
   bool shown_ = false;
-  // The animation advances with every datagram; the tray is repainted at
+  // The animation advances with every change sent; the tray is repainted at
   // most every kIconIntervalMs, with the latest frame.
   static constexpr int kIconIntervalMs = 50;
   int pendingIndex_ = 0;

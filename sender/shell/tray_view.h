@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "sender/capture/screen_area.h"
 #include "shell/view_types.h"
 
 namespace qc {
@@ -67,6 +68,9 @@ class TrayView {
   // frames (0 also idle), 4 the paused icon. False when it failed.
   virtual bool SetTrayIcon(int iconIndex, const char* tip) = 0;
   virtual void RemoveTrayIcon() = 0;
+  // Where the tray icon is drawn, in screen pixels; empty when that is not
+  // known (no tray, a tray that does not tell, no icon shown).
+  virtual ScreenRect TrayIconArea() const { return {}; }
   virtual void SetMenu(const TrayMenu& menu) = 0;
 
   // A modal message box; returns when it is closed. The text is also

@@ -220,6 +220,42 @@ TEST(StrEncoderRows, NothingToSendReturnsFalse) {
   EXPECT_EQ(sink.calls, 0u);
 }
 
+// The quiet area (the sender's tray icon): its changes are sent like any
+// other, but only changes outside it count, to the pixel, also within a
+// substring it shares with other pixels.
+TEST(StrEncoderRows, OnlyChangesBeyondTheQuietAreaCount) {
+  // 32-bit, W = 64 (P = 8): the area covers pixels 10..13 of rows 2..3,
+  // inside substring 1 (pixels 8..15).
+  Scene s(64, 6, 4);
+  s.ReferenceIsFrame();
+  struct Case {
+    int x, y;
+    bool beyond;
+  } cases[] = {{10, 2, false}, {13, 3, false},  // inside
+               {9, 2, true},   {14, 3, true},   // same substring, beside it
+               {30, 2, true},  {11, 4, true}};  // another substring, another row
+  for (const Case& c : cases) {
+    Scene t = s;
+    t.Pixel(c.x, c.y, 0x00ABCDEF);
+    test::RecordingTransport sink;
+    StrEncoder enc;
+    enc.Init(t.W, t.B, t.frame.data(), t.reference.data(), &sink);
+    enc.SetQuietArea(ScreenRect{10, 2, 4, 2});
+    EXPECT_TRUE(enc.EncodeRows(0, 6, PacketType::Update)) << c.x << "," << c.y;
+    EXPECT_EQ(enc.SentBeyondQuietArea(), c.beyond) << c.x << "," << c.y;
+    EXPECT_FALSE(enc.EncodeRows(0, 6, PacketType::Update));  // sent: nothing left
+    EXPECT_FALSE(enc.SentBeyondQuietArea());
+  }
+  // Without an area every change counts.
+  Scene t = s;
+  t.Pixel(11, 2, 1);
+  test::RecordingTransport sink;
+  StrEncoder enc;
+  enc.Init(t.W, t.B, t.frame.data(), t.reference.data(), &sink);
+  enc.EncodeRows(0, 6, PacketType::Update);
+  EXPECT_TRUE(enc.SentBeyondQuietArea());
+}
+
 TEST(StrEncoderRows, PayloadsAreCutBefore60000BytesAndTheLastOneGivesTheResult) {
   // Random 32-bit rows of 4096 pixels: every substring is Raw color and a
   // record takes 3 + 8 x (1 + 1024) = 8203 bytes; 7 fit in a payload.

@@ -129,16 +129,17 @@ start_receiver() {  # node [qvrecv arguments...]
   start_receiver_with "$n" --headless --snapshot "$WORK/$n/snap.png" "$@"
 }
 
-# qcsend --headless -start on the screen of $DISPLAY, logging, with its own
-# settings and runtime folder; extra arguments follow. The process id lands
-# in PID_<name>.
+# qcsend --headless -start on the screen of $DISPLAY (SENDER_HEADLESS set but
+# empty: with its tray icon), logging, with its own settings and runtime
+# folder; extra arguments follow. The process id lands in PID_<name>.
 start_sender() {  # node name [qcsend arguments...]
   local n=$1 name=$2; shift 2
   mkdir -p "$WORK/$name/config/Quillcast" "$WORK/$name/run"
   echo "EnableLogging=1" >"$WORK/$name/config/Quillcast/Vorazudud.conf"
   chmod 700 "$WORK/$name/run"
   (cd "$WORK/$name" && XDG_CONFIG_HOME=$WORK/$name/config XDG_RUNTIME_DIR=$WORK/$name/run \
-     exec ip netns exec "$TAG-$n" "$QCSEND" --headless -start "$@" 2>"$WORK/$name/stderr") &
+     exec ip netns exec "$TAG-$n" "$QCSEND" ${SENDER_HEADLESS---headless} -start "$@" \
+       2>"$WORK/$name/stderr") &
   PIDS+=($!)
   printf -v "PID_$name" '%s' "$!"
 }

@@ -217,11 +217,10 @@ class RecordingTransport : public CaptureTransport {
   std::atomic<bool> sentSinceTick_{false};
 };
 
-// A transport owner that counts the icon steps and fatal errors.
+// A transport owner that counts fatal errors.
 struct CountingSenderOwner : SenderOwner {
-  void AdvanceIcon() override { ++advances; }
   void FatalError() override { ++fatals; }
-  int advances = 0, fatals = 0;
+  int fatals = 0;
 };
 
 // Ticks of the engine's poll timer, each waited for; false when a step did

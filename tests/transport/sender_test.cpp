@@ -94,7 +94,6 @@ TEST_F(SenderTest, SequenceNumbersCountCompressedSendsOnlyBytesCountAll) {
   EXPECT_TRUE(sender_.SentSinceTick());
   sender_.ClearSentSinceTick();
   EXPECT_FALSE(sender_.SentSinceTick());
-  EXPECT_EQ(owner_.advances, 5);
   EXPECT_EQ(owner_.fatals, 0);
 }
 
@@ -192,7 +191,6 @@ TEST_F(SenderTest, ClosedSendsFailAndEveryOpenMakesANewIdentifierAndRestartsNumb
   EXPECT_EQ(Send(payload), SendResult::Failed);
   EXPECT_FALSE(sender_.SendRaw(payload.data(), payload.size()));
   Log().Enable(false);
-  EXPECT_EQ(owner_.advances, 1);
   EXPECT_EQ(owner_.fatals, 0);
   std::vector<uint16_t> ids{sender_.ScreenId()};
   for (int i = 0; i < 3; ++i) {

@@ -1,12 +1,17 @@
 // PictureStream as a browser sees it: the messages, applied to a model of
 // the page's canvas, must rebuild the picture; a browser that takes nothing
-// for a long time must get only the latest picture, not every state between.
+// for a long time must get only the latest picture, not every state between;
+// and every browser ends with the picture whatever the order in which it
+// joined, the picture changed, the changes were announced and the
+// transmission restarted.
 #include "receiver/web/picture_stream.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
+#include <memory>
+#include <random>
 
 namespace qc {
 namespace {
@@ -15,7 +20,9 @@ int U16(const QByteArray& m, int at) {
   return static_cast<uint8_t>(m[at]) | (static_cast<uint8_t>(m[at + 1]) << 8);
 }
 
-// The page's canvas: RGBA bytes, resized by State messages, written by Rects.
+// The page's canvas: RGBA bytes, written by Rects. As on the real page, a
+// State message clears it only when the size changes (to 0x77 bytes, which
+// no test picture holds): a reconnecting page keeps what it showed.
 struct Page {
   int width = 0, height = 0, state = -1, rects = 0;
   std::vector<uint8_t> rgba;
@@ -24,9 +31,9 @@ struct Page {
     for (const QByteArray& m : messages) {
       if (m[0] == 1) {
         state = m[1];
-        if (state == 1) {
+        if (state == 1 && (U16(m, 2) != width || U16(m, 4) != height)) {
           width = U16(m, 2), height = U16(m, 4);
-          rgba.assign(static_cast<size_t>(width) * height * 4, 0);
+          rgba.assign(static_cast<size_t>(width) * height * 4, 0x77);
         }
       } else if (m[0] == 2) {
         const int x = U16(m, 1), y = U16(m, 3), w = U16(m, 5), h = U16(m, 7);
@@ -127,6 +134,92 @@ TEST(PictureStream, NewTransmissionOfAnotherSizeIsSentWhole) {
   EXPECT_EQ(page.width, 16);
   EXPECT_EQ(page.height, 4);
   EXPECT_EQ(page.Pixel(15, 3), 0x0000BBu);
+}
+
+// The gateway's side of the viewer, played in random orders: the update
+// thread writes bands of the framebuffer and announces each later (pending
+// until a flush takes it); browsers join (showing an old picture of the same
+// size, as after a gateway restart), read, leave; the transmission restarts
+// (its changes then are void) with a new picture of the same size. Once the
+// last changes are announced and read, every browser shows the framebuffer.
+TEST(PictureStream, BrowsersEndWithThePictureWhateverTheOrderOfEvents) {
+  constexpr int W = 32, H = 24;
+  for (int seed = 0; seed < 1500; ++seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint32_t> fb(W * H, 0x111111);
+    uint32_t colour = 0x100;
+    PictureStream stream;
+    struct Browser {
+      PictureStream::Backlog* backlog;
+      Page page;
+    };
+    std::vector<std::unique_ptr<Browser>> browsers;
+    std::vector<QRect> written, announced;  // not yet announced; announced, not flushed
+    bool newPicture = true;
+    auto read = [&](Browser& b) { b.page.Apply(Take(stream, b.backlog)); };
+    auto flush = [&] {  // as the gateway's Flush
+      if (newPicture) stream.Receive(View(fb.data(), W, H, 32));
+      newPicture = false;
+      QRegion region;
+      for (const QRect& r : announced) region += r;
+      announced.clear();
+      stream.AddChange(region);
+      for (auto& b : browsers) read(*b);
+    };
+    for (int step = 0; step < 60; ++step) {
+      switch (rng() % 7) {
+        case 0: {
+          const int y = static_cast<int>(rng() % H), h = std::min<int>(1 + rng() % 5, H - y);
+          colour += 0x010203;
+          for (int i = y * W; i < (y + h) * W; ++i) fb[i] = colour;
+          written.emplace_back(0, y, W, h);
+          break;
+        }
+        case 1:
+          if (!written.empty()) {
+            announced.push_back(written.front());
+            written.erase(written.begin());
+          }
+          break;
+        case 2: flush(); break;
+        case 3:
+          browsers.push_back(std::make_unique<Browser>());
+          browsers.back()->backlog = stream.AddBrowser();
+          browsers.back()->page.width = W;
+          browsers.back()->page.height = H;
+          browsers.back()->page.rgba.assign(W * H * 4, 0x55);
+          read(*browsers.back());
+          break;
+        case 4:
+          if (!browsers.empty()) read(*browsers[rng() % browsers.size()]);
+          break;
+        case 5:
+          if (rng() % 4 == 0) {  // a restart: what was pending goes; a new picture follows
+            written.clear();
+            announced.clear();
+            stream.Stop(WebState::Stopped);
+            for (auto& b : browsers) read(*b);
+            newPicture = true;
+          }
+          break;
+        case 6:
+          if (!browsers.empty() && rng() % 3 == 0) {
+            const size_t i = rng() % browsers.size();
+            stream.RemoveBrowser(browsers[i]->backlog);
+            browsers.erase(browsers.begin() + static_cast<std::ptrdiff_t>(i));
+          }
+          break;
+      }
+    }
+    announced.insert(announced.end(), written.begin(), written.end());
+    flush();
+    for (const auto& b : browsers) {
+      ASSERT_EQ(b->page.state, 1) << "seed " << seed;
+      for (int i = 0; i < W * H; ++i) {
+        ASSERT_EQ(b->page.Pixel(i % W, i / W), fb[i]) << "seed " << seed << " pixel " << i;
+      }
+    }
+  }
 }
 
 TEST(PictureStream, CursorMessagesOnlyForRealChanges) {

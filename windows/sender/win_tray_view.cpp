@@ -66,6 +66,12 @@ bool WinTrayView::SetTrayIcon(int iconIndex, const char* tip) {
   return ok;
 }
 
+ScreenRect WinTrayView::TrayIconArea() const {
+  RECT r;
+  if (headless_ || !iconAdded_ || !window_.NotifyIconRect(kTrayIconId, r)) return {};
+  return ScreenRect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
 void WinTrayView::RemoveTrayIcon() {
   if (!iconAdded_) return;
   window_.NotifyIcon(NIM_DELETE, kTrayIconId, 0, nullptr, "");

@@ -35,6 +35,7 @@ class WinTrayView : public TrayView {
 
   bool SetTrayIcon(int iconIndex, const char* tip) override;
   void RemoveTrayIcon() override;
+  ScreenRect TrayIconArea() const override;
   void SetMenu(const TrayMenu& menu) override { menu_ = menu; }
 
   void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) override;
