@@ -352,15 +352,27 @@ void qcCapture::GrabRows(int first, int end) {
   }
 }
 
+void qcCapture::ObserveTraffic() { traffic_.Observe(clock_(), transport_->TotalBytesSent()); }
+
 bool qcCapture::FullUpdateNow() {
   if (refreshWanted_.exchange(false)) budget_.Request(refreshAskedMs_);
-  return budget_.ShouldStart(clock_());
+  if (!budget_.ShouldStart(clock_())) return false;
+  // One under way finishes; one that receivers asked for waits for the
+  // traffic budget.
+  if (fullQuarter_ != 0 || budget_.Immediate()) return true;
+  ObserveTraffic();
+  return traffic_.Allows();
 }
 
 void qcCapture::FullScreenStep() {
   int k = fullQuarter_;
+  const uint32_t startBytes = transport_->TotalBytesSent();
   if (k == 0) {
     Log().Print("qcCapture: Sending fullscreen update\n");
+    // The update that starts a transmission is owed to every receiver;
+    // those asked for later come out of the traffic budget.
+    chargeFull_ = !budget_.Immediate();
+    if (!chargeFull_) traffic_.Reset(clock_(), startBytes);
     budget_.Started(clock_());
     fullStartBytes_ = transport_->TotalBytesSent();
     // Every row now compares as changed (except a row of 0x01 bytes).
@@ -383,13 +395,20 @@ void qcCapture::FullScreenStep() {
     if (!cursorOff_) ClosingCursorStep();
   }
   fullQuarter_ = k;
+  if (chargeFull_) traffic_.Charge(transport_->TotalBytesSent() - startBytes);
 }
 
 int qcCapture::PendingWorkMs() {
   const uint32_t now = clock_();
   int wait = repairs_.WaitMs(now, ledger_);
+  if (repairs_.HasMarks() && (wait < 0 || traffic_.MsUntilAllowed() < wait)) {
+    wait = traffic_.MsUntilAllowed();
+  }
   if (budget_.Wanted()) {
-    const int start = static_cast<int>(budget_.NextStartMs(now) - now);
+    int start = static_cast<int>(budget_.NextStartMs(now) - now);
+    if (!budget_.Immediate() && fullQuarter_ == 0) {
+      start = std::max(start, traffic_.MsUntilAllowed());
+    }
     if (wait < 0 || start < wait) wait = start;
   }
   return wait;
@@ -403,6 +422,9 @@ void qcCapture::ApplyRepairs() {
     haveCursorHandle_ = false;  // the shape goes out again
     pointerDue_ = true;         // at this step's cursor query
   }
+  ObserveTraffic();
+  if (!repairs_.HasMarks() || !traffic_.Allows()) return;
+  const uint32_t startBytes = transport_->TotalBytesSent();
   // The marked rows of the frame hold what was last grabbed there; making
   // the reference differ in every carried byte makes the encoder send them
   // whole. Every other row of the frame still equals the reference.
@@ -416,6 +438,7 @@ void qcCapture::ApplyRepairs() {
     }
     encoder_->EncodeRows(first, end, PacketType::Update);
   }
+  traffic_.Charge(transport_->TotalBytesSent() - startBytes);
 }
 
 void qcCapture::PollingStep() {

@@ -46,6 +46,7 @@
 #include "sender/capture/repair_ledger.h"
 #include "sender/capture/repair_planner.h"
 #include "sender/capture/str_encoder.h"
+#include "sender/capture/traffic_budget.h"
 #include "sender/capture/transport.h"
 
 namespace qc {
@@ -158,8 +159,11 @@ class qcCapture {
   void FullScreenStep();
   void PollingStep();
   // Sends again the rows the repair planner marked (repairs, heal, rolling
-  // refresh), as ordinary updates of the frame's content.
+  // refresh), as ordinary updates of the frame's content, while the
+  // traffic budget allows; the marks wait otherwise.
   void ApplyRepairs();
+  // Brings the traffic budget up to now.
+  void ObserveTraffic();
   // Self-paced: ms until the full-update budget or the repair planner wants
   // a step, or -1 when neither does.
   int PendingWorkMs();
@@ -236,6 +240,10 @@ class qcCapture {
   LedgerTransport ledger_;  // the encoder's and the engine's transport
   RepairPlanner repairs_;
   FullUpdateBudget budget_;
+  // Bounds what requests make the engine send: repairs, heals, rolling
+  // slices and the full-screen updates receivers ask for.
+  TrafficBudget traffic_;
+  bool chargeFull_ = false;  // the running full-screen update was asked for
   uint32_t fullStartBytes_ = 0;
   std::atomic<bool> restartFullUpdate_{false};
   int bytesPerPixel_ = 0;

@@ -9,6 +9,9 @@ namespace qc {
 void RepairPlanner::SetHeight(int height) {
   height_ = std::max(0, height);
   marks_.assign(static_cast<size_t>(height_), 0);
+  answeredMs_.assign(static_cast<size_t>(height_), 0);
+  answered_.assign(static_cast<size_t>(height_), 0);
+  cursorAnswered_ = false;
   anyMarked_ = false;
   haveLoss_ = false;
   rollRow_ = 0;
@@ -29,6 +32,29 @@ void RepairPlanner::Mark(int first, int last) {
   last = std::min(last, height_ - 1);
   for (int y = first; y <= last; ++y) marks_[static_cast<size_t>(y)] = 1;
   if (first <= last) anyMarked_ = true;
+}
+
+int RepairPlanner::MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, Plan& plan) {
+  if (e.kind == SequenceRows::Kind::Cursor) {
+    if (cursorAnswered_ && nowMs - cursorAnsweredMs_ < kHoldoffMs) return 0;
+    cursorAnswered_ = true;
+    cursorAnsweredMs_ = nowMs;
+    plan.cursor = true;
+    return 1;
+  }
+  const int first = std::max<int>(e.first, 0);
+  const int last = std::min<int>(e.last, height_ - 1);
+  int marked = 0;
+  for (int y = first; y <= last; ++y) {
+    const size_t i = static_cast<size_t>(y);
+    if (answered_[i] && nowMs - answeredMs_[i] < kHoldoffMs) continue;
+    answered_[i] = 1;
+    answeredMs_[i] = nowMs;
+    marks_[i] = 1;
+    ++marked;
+  }
+  if (marked > 0) anyMarked_ = true;
+  return marked;
 }
 
 void RepairPlanner::MarkEntry(const SequenceRows::Entry& e, Plan& plan) {
@@ -57,47 +83,53 @@ int RepairPlanner::WaitMs(uint32_t nowMs, const LedgerTransport& sent) const {
 RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows,
                                         const LedgerTransport& sent) {
   Plan plan;
-  int count;
+  int count = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    count = inboxCount_;
-    for (int i = 0; i < count; ++i) {
-      taken_[i] = inbox_[i];
-      if (inbox_[i].screenId != screenId) plan.fullUpdate = true;
+    // Requests of another screen, and a flood that overran the inbox, ask
+    // for a full-screen update only, as a plain refresh request does.
+    for (int i = 0; i < inboxCount_; ++i) {
+      if (inbox_[i].screenId == screenId) {
+        taken_[count++] = inbox_[i];
+      } else {
+        plan.fullUpdate = true;
+      }
     }
     plan.fullUpdate = plan.fullUpdate || inboxFull_;
     inboxCount_ = 0;
     inboxFull_ = false;
   }
-  if (count > 0 || plan.fullUpdate) {
-    if (!haveLoss_ || nowMs - lossMs_ >= kRollingMs) rollMs_ = nowMs;  // a new rolling pass
-    haveLoss_ = true;
-    lossMs_ = nowMs;
-  }
-  for (int i = 0; i < count && !plan.fullUpdate; ++i) {
+  bool knownLoss = false;
+  bool unknownLogged = false;
+  for (int i = 0; i < count; ++i) {
     const Range r = taken_[i];
     int marked = 0;
     for (uint32_t s = r.first;; ++s) {
       SequenceRows::Entry* e = rows.Find(s, nowMs);
       if (e == nullptr || s >= sent.NextSequence()) {
         plan.fullUpdate = true;
-        Log().Print("qcCapture: Packet %lu is not known any more, sending fullscreen update\n",
-                    static_cast<unsigned long>(s));
+        if (!unknownLogged) {
+          Log().Print("qcCapture: Packet %lu is not known any more, sending fullscreen update\n",
+                      static_cast<unsigned long>(s));
+          unknownLogged = true;
+        }
         break;
       }
-      if (!e->repaired || nowMs - e->repairedMs >= kHoldoffMs) {
-        e->repaired = true;
-        e->repairedMs = nowMs;
-        MarkEntry(*e, plan);
-        ++marked;
-      }
+      knownLoss = true;
+      marked += MarkRequested(*e, nowMs, plan);
       if (s == r.last) break;
     }
     if (marked > 0) {
-      plan.repaired += marked;
+      ++plan.repaired;
       Log().Print("qcCapture: Repairing packets %lu to %lu\n",
                   static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last));
     }
+  }
+  // Only a loss of datagrams the sender knows starts the rolling refresh.
+  if (knownLoss) {
+    if (!haveLoss_ || nowMs - lossMs_ >= kRollingMs) rollMs_ = nowMs;  // a new rolling pass
+    haveLoss_ = true;
+    lossMs_ = nowMs;
   }
 
   // Heal: the last datagram again, once, when nothing followed it.
