@@ -127,8 +127,26 @@ void ListenThread::Serve(const Current& cur) {
   if (!cur.socket) return;  // the phase's socket could not be opened
   if (cur.phase == Phase::StartCheck) {
     SocketAddress from;
-    long n = cur.socket->Receive(buffer, sizeof buffer, &from);
-    if (n > 0 && listening_) {
+    bool noiseLogged = false;
+    for (;;) {
+      long n = cur.socket->Receive(buffer, sizeof buffer, &from);
+      // A failed receive: the check ended (or there was no socket); the UI
+      // thread has opened the next socket, or will, and signals.
+      if (n < 0 || !listening_ || (n == 0 && !IsCurrent(cur.socket))) break;
+      // Only a transmission counts: junk on the port (anyone may send it)
+      // must not keep a sender from starting.
+      if (!IsTransmissionDatagram(buffer, static_cast<size_t>(n))) {
+        if (!noiseLogged) {
+          Log().Print("qcTray: Ignoring a datagram that is no transmission (%ld bytes from "
+                      "%d.%d.%d.%d)\n",
+                      n, static_cast<int>(from.address >> 24),
+                      static_cast<int>((from.address >> 16) & 0xFF),
+                      static_cast<int>((from.address >> 8) & 0xFF),
+                      static_cast<int>(from.address & 0xFF));
+          noiseLogged = true;
+        }
+        continue;
+      }
       bool stillCurrent;
       {
         // Raise the conflict only for the check that is still running,
@@ -147,9 +165,8 @@ void ListenThread::Serve(const Current& cur) {
             static_cast<int>(from.address >> 24), static_cast<int>((from.address >> 16) & 0xFF),
             static_cast<int>((from.address >> 8) & 0xFF), static_cast<int>(from.address & 0xFF));
       }
+      break;
     }
-    // A failed receive: the check ended (or there was no socket); the UI
-    // thread has opened the next socket, or will, and signals.
   } else {
     while (listening_) {
       long n = cur.socket->Receive(buffer, sizeof buffer);
