@@ -1,5 +1,7 @@
 #include "receiver/shell/qv_tray.h"
 
+#include <cstdio>
+
 #include "common/log_file.h"
 
 namespace qc {
@@ -90,8 +92,18 @@ void qvTray::ShowTrayIcon(TrayAction action, TrayState state) {
   } else if (!iconAdded_ || closed_) {
     return;
   }
-  view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), TipFor(state));
+  const uint32_t a = source_.load();
+  if (state != TrayState::Receiving || a == 0) {
+    view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), TipFor(state));
+    return;
+  }
+  char tip[96];
+  std::snprintf(tip, sizeof tip, "%s from %u.%u.%u.%u", TipFor(state), a >> 24, (a >> 16) & 0xFF,
+                (a >> 8) & 0xFF, a & 0xFF);
+  view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), tip);
 }
+
+void qvTray::TransmissionFrom(uint32_t address, uint16_t /*port*/) { source_ = address; }
 
 void qvTray::SendUpdateRequest() { service_.SendUpdateRequest(); }
 void qvTray::SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) {

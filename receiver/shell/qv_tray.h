@@ -86,6 +86,7 @@ class qvTray : public ViewerOwner {
   void SetHotKey(int slot, uint32_t value, bool enabled);
 
   // Called by the viewer (any thread, see the header comment).
+  void TransmissionFrom(uint32_t address, uint16_t port) override;
   void UpdateTrayIcon(TrayState state) override { UpdateTrayIcon(TrayAction::Modify, state); }
   void SendUpdateRequest() override;
   void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) override;
@@ -141,6 +142,9 @@ class qvTray : public ViewerOwner {
   bool windowShown_ = true;
   std::atomic<bool> blinkPhase_{false};
   std::atomic<TrayState> state_{TrayState::Disconnected};
+  // The address the transmission comes from (host order, 0: none yet),
+  // named in the tip while receiving.
+  std::atomic<uint32_t> source_{0};
   std::atomic<bool> closing_{false};
   bool closed_ = false;
   bool viewerAlive_ = false;

@@ -34,6 +34,7 @@ bool qvViewer::Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) {
   port_ = port;
   init_ = InitMessage{};
   ring_.Reset();
+  source_.Reset();
   running_.store(false);
   receiving_.store(false);
 
@@ -128,14 +129,16 @@ void qvViewer::ReadThread() {
   bool failureReported = false;
 
   // Waiting for the init message: everything else is dropped.
+  SocketAddress from;
   for (;;) {
-    long n = socket_.Receive(scratch, kMaxDatagram);
+    long n = socket_.Receive(scratch, kMaxDatagram, &from);
     if (n >= 0) {
       failureReported = false;
       if (PeekType(scratch, static_cast<size_t>(n)) == static_cast<uint16_t>(PacketType::Init)) {
         InitMessage init;
         if (ParseInit(scratch, static_cast<size_t>(n), init) && IsUsableInit(init)) {
           init_ = init;
+          source_.Fix(from);
           break;
         }
         Log().Print("qvViewer: Ignoring unusable init message (%d bytes, screen %dx%d, %d bits)\n",
@@ -155,6 +158,7 @@ void qvViewer::ReadThread() {
     }
   }
 
+  owner_->TransmissionFrom(from.address, from.port);
   receiving_.store(true, std::memory_order_release);
   dataEvent_.Set();
   // The identifier is shown as the signed number it is on the wire.
@@ -168,9 +172,12 @@ void qvViewer::ReadThread() {
   bool fullReported = false;
   while (running_.load(std::memory_order_acquire)) {
     uint8_t* slot = ring_.WriteSlot();
-    long n = socket_.Receive(slot != nullptr ? slot : scratch, kMaxDatagram);
+    long n = socket_.Receive(slot != nullptr ? slot : scratch, kMaxDatagram, &from);
     if (n > 0) {
       failureReported = false;
+      // Only the init's source: what was received into the slot is not
+      // committed, and the next datagram overwrites it.
+      if (!source_.Accept(from, TickCount())) continue;
       if (slot != nullptr) {
         ring_.Commit(static_cast<size_t>(n));
       } else if (!ring_.Store(scratch, static_cast<size_t>(n))) {
@@ -233,9 +240,18 @@ InitMessage qvViewer::Transmission() const {
   return receiving_.load(std::memory_order_acquire) ? init_ : InitMessage{};
 }
 
+SocketAddress qvViewer::TransmissionSource() const {
+  SocketAddress a;
+  if (!receiving_.load(std::memory_order_acquire)) return a;
+  a.address = source_.Address();
+  a.port = source_.Port();
+  return a;
+}
+
 ViewerStats qvViewer::Stats() const {
   ViewerStats s;
   processor_->FillStats(s);
+  s.foreign = source_.Dropped();
   s.stored = ring_.WrittenCount();
   s.ringFull = ring_.DroppedCount();
   return s;

@@ -11,6 +11,7 @@
 
 #include "tests/receiver_shell/fakes.h"
 #include "tests/support/group_socket.h"
+#include "tests/support/private_network.h"
 
 namespace qc {
 namespace {
@@ -34,6 +35,7 @@ class TrayTest : public testing::Test {
   }
   void Receive() {
     viewer.receiving = true;
+    tray.TransmissionFrom(test::kTestSourceAddress, 40000);  // the viewer's read thread
     tray.UpdateTrayIcon(TrayAction::Modify, TrayState::Receiving);
   }
   // The update requests that reached group:port since the last call.
@@ -87,7 +89,7 @@ TEST_F(TrayTest, BlinkingAlternatesTheImagesOfEachState) {
   tray.OnBlinkTimer();
   std::vector<std::pair<TrayImage, std::string>> shown;
   for (const auto& icon : view.icons) shown.emplace_back(icon.image, icon.tip);
-  const std::string off = "Quillview - Disconnected", on = "Quillview - Receiving",
+  const std::string off = "Quillview - Disconnected", on = "Quillview - Receiving from 192.0.2.7",
                     hidden = "Quillview - Hidden";
   EXPECT_EQ(shown, (std::vector<std::pair<TrayImage, std::string>>{
                        {TrayImage::RedRed, off}, {TrayImage::RedGreen, off},
