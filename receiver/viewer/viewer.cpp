@@ -4,6 +4,7 @@
 // UpdateProcessor.
 #include "receiver/viewer/viewer.h"
 
+#include <chrono>
 #include <system_error>
 
 #include "common/log_file.h"
@@ -15,6 +16,11 @@ namespace qc {
 
 namespace {
 NullSurface g_nullSurface;
+int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 // How often an idle update thread looks whether the transmission fell silent.
 constexpr int kSilenceCheckMs = 250;
 }  // namespace
@@ -35,6 +41,7 @@ bool qvViewer::Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) {
   init_ = InitMessage{};
   ring_.Reset();
   source_.Reset();
+  signed_.Reset();
   running_.store(false);
   receiving_.store(false);
 
@@ -83,6 +90,8 @@ void qvViewer::Stop() {
   Log().Print("qvViewer: Quillview stopped\n");
 }
 
+bool qvViewer::TrustSender(const PublicKey& key) { return signed_.Trust(key); }
+
 bool qvViewer::OpenDataSocket() {
   if (!socket_.Create()) {
     Log().Print("qvViewer: Unable to create socket (error 0x%lx)\n",
@@ -128,17 +137,34 @@ void qvViewer::ReadThread() {
   uint8_t* scratch = scratch_.get();
   bool failureReported = false;
 
-  // Waiting for the init message: everything else is dropped.
+  // Waiting for the init message: everything else is dropped. With a
+  // trusted key only a signed init counts, and signature lists are taken
+  // from any source until then.
   SocketAddress from;
+  bool unsignedReported = false;
   for (;;) {
     long n = socket_.Receive(scratch, kMaxDatagram, &from);
     if (n >= 0) {
       failureReported = false;
+      if (signed_.Required()) {
+        const SignedIntake::Verdict v =
+            signed_.Check(scratch, static_cast<size_t>(n), TickCount(), WallMs());
+        if (v != SignedIntake::Verdict::Take) {
+          if (v == SignedIntake::Verdict::Drop && !unsignedReported &&
+              IsTransmissionDatagram(scratch, static_cast<size_t>(n))) {
+            Log().Print("qvViewer: Waiting for a signed transmission; dropping unsigned "
+                        "datagrams\n");
+            unsignedReported = true;
+          }
+          continue;
+        }
+      }
       if (PeekType(scratch, static_cast<size_t>(n)) == static_cast<uint16_t>(PacketType::Init)) {
         InitMessage init;
         if (ParseInit(scratch, static_cast<size_t>(n), init) && IsUsableInit(init)) {
           init_ = init;
           source_.Fix(from);
+          if (signed_.Required()) signed_.FixTransmission();
           break;
         }
         Log().Print("qvViewer: Ignoring unusable init message (%d bytes, screen %dx%d, %d bits)\n",
@@ -178,6 +204,13 @@ void qvViewer::ReadThread() {
       // Only the init's source: what was received into the slot is not
       // committed, and the next datagram overwrites it.
       if (!source_.Accept(from, TickCount())) continue;
+      // Signed: lists are used up here, and only the datagrams they name
+      // go on.
+      if (signed_.Required() &&
+          signed_.Check(slot != nullptr ? slot : scratch, static_cast<size_t>(n), TickCount(),
+                        WallMs()) != SignedIntake::Verdict::Take) {
+        continue;
+      }
       if (slot != nullptr) {
         ring_.Commit(static_cast<size_t>(n));
       } else if (!ring_.Store(scratch, static_cast<size_t>(n))) {

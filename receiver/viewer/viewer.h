@@ -25,6 +25,7 @@
 #include "platform/auto_reset_event.h"
 #include "platform/udp_socket.h"
 #include "receiver/viewer/packet_ring.h"
+#include "receiver/viewer/signed_intake.h"
 #include "receiver/viewer/source_guard.h"
 #include "receiver/viewer/viewer_source.h"
 
@@ -54,6 +55,13 @@ class qvViewer final : public ViewerSource {
   ~qvViewer() override;  // Stop()
   qvViewer(const qvViewer&) = delete;
   qvViewer& operator=(const qvViewer&) = delete;
+
+  // Owner's thread, before Init: from the next cycle on, only datagrams
+  // signed by this key are taken (SignedIntake). False when the key cannot
+  // be used.
+  bool TrustSender(const PublicKey& key);
+  bool SigningRequired() const { return signed_.Required(); }
+  SignedIntakeCounters SigningCounters() const { return signed_.Counters(); }
 
   // Owner's thread. Inflate stream, data socket on port (joined to the
   // group), decoder, events, then the read and update threads. False (with
@@ -106,6 +114,7 @@ class qvViewer final : public ViewerSource {
 
   PacketRing ring_;
   SourceGuard source_;  // the read thread's
+  SignedIntake signed_;  // the read thread's while a cycle runs
   std::unique_ptr<UpdateProcessor> processor_;
 };
 
