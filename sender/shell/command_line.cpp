@@ -32,7 +32,7 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
     }
   }
   SplitArguments split =
-      TakeLongOptions(rest, {{"--headless", "--help", "--version"}, {}});
+      TakeLongOptions(rest, {{"--headless", "--help", "--version", "--new-key"}, {}});
   ClassicScan scan = ScanClassicCommandLine(split.classic, /*takesStart=*/true);
   result.status = scan.status == ClassicScan::Status::Ok && !areaOk ? ClassicScan::Status::Usage
                                                                      : scan.status;
@@ -41,13 +41,14 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
   result.headless = split.Has("--headless");
   result.help = split.Has("--help");
   result.version = split.Has("--version");
+  result.newKey = split.Has("--new-key");
   return result;
 }
 
 std::string LongUsage(const std::string& settingsPath) {
   return std::string(
              "Usage: qcsend [-start] [-port xxxx] [-monitor k | -region WxH+X+Y] [--headless]\n"
-             "       qcsend --help | --version\n"
+             "       qcsend --new-key | --help | --version\n"
              "\n"
              "Shows this computer's screen on every Quillcast receiver (qvrecv) of the\n"
              "local network, through the multicast group 234.0.0.1.\n"
@@ -62,6 +63,9 @@ std::string LongUsage(const std::string& settingsPath) {
              "                share this rectangle of the screen only, for this run\n"
              "  --headless    no tray icon and no dialogs; messages go to standard error.\n"
              "                Stop it with SIGTERM or SIGINT (Ctrl+C).\n"
+             "  --new-key     make a new signing key pair, print its public key for the\n"
+             "                receivers, and end. From then on every transmission of this\n"
+             "                account is signed (see \"Security\" in the README).\n"
              "  --help        this text\n"
              "  --version     the version\n"
              "\n"
