@@ -11,12 +11,14 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "common/transmission_signing.h"
 #include "receiver/shell/port_rules.h"
 #include "receiver/shell/receiver_settings.h"
 #include "receiver/shell/service_socket.h"
@@ -63,6 +65,9 @@ struct ReceiverDialogValues {
   bool logging = false;
   uint32_t hotkey = 0;
   bool hotkeyEnabled = false;
+  // The "Sender key" field as typed (empty: none); nothing: a dialog
+  // without the field, which leaves the key as it is.
+  std::optional<std::string> senderKey;
 };
 
 class qvTray : public ViewerOwner {
@@ -79,6 +84,14 @@ class qvTray : public ViewerOwner {
   // After the message loop: removes the icon, closes the service socket,
   // releases the hot key.
   void Shutdown();
+
+  // Before Init: the sender key of this run (--trust; a checked key text),
+  // never stored; the stored one is not read.
+  void TrustSenderForThisRun(const std::string& keyText);
+  // The key whose signed transmissions alone are shown; null: unsigned
+  // transmissions are followed as by the original receiver.
+  const PublicKey* TrustedSender() const { return trusted_ ? &*trusted_ : nullptr; }
+  bool TrustFromCommandLine() const { return trustFromCommandLine_; }
 
   // A new port: applied at once by a viewer restart when nothing is being
   // received, else kept for the next restart.
@@ -102,7 +115,10 @@ class qvTray : public ViewerOwner {
   void OnHotKey();
   void OnCommand(int id);
   // The settings dialog's OK. Returns the port check: when it is not valid
-  // nothing was applied and the dialog shows the replacement.
+  // nothing was applied and the dialog shows the replacement. The sender
+  // key must have been checked by the dialog (ParsePublicKeyText or empty);
+  // a new one is stored (unless --trust gave one) and applied at once by a
+  // viewer restart.
   PortCheck AcceptSettings(const ReceiverDialogValues& values);
   // Closing the program (the hidden window's WM_CLOSE and WM_DESTROY):
   // removes the icon, stops and destroys the viewer, ends the loop.
@@ -125,6 +141,7 @@ class qvTray : public ViewerOwner {
   // The icon and tip of a state in a blink phase.
   static TrayImage ImageFor(TrayState state, bool blinkPhase);
   static const char* TipFor(TrayState state);
+  static constexpr char kWaitingSignedTip[] = "Quillview - Waiting for a signed transmission";
 
  private:
   void ShowTrayIcon(TrayAction action, TrayState state);
@@ -156,6 +173,8 @@ class qvTray : public ViewerOwner {
   bool restartFailed_ = false;  // the last viewer restart failed
   ServiceSocket service_;
   std::function<void()> closingHook_;
+  std::optional<PublicKey> trusted_;
+  bool trustFromCommandLine_ = false;
 };
 
 }  // namespace qc

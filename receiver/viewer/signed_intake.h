@@ -48,6 +48,8 @@ class SignedIntake {
 
   // Loads the key; false when it cannot be used (logged).
   bool Trust(const PublicKey& key);
+  // Unsigned transmissions are followed again.
+  void Untrust() { required_ = false; }
   bool Required() const { return required_; }
   const PublicKey& Key() const { return verifier_.Key(); }
   // A new cycle: no transmission, no entries (the time of the latest list

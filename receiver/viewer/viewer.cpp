@@ -90,7 +90,13 @@ void qvViewer::Stop() {
   Log().Print("qvViewer: Quillview stopped\n");
 }
 
-bool qvViewer::TrustSender(const PublicKey& key) { return signed_.Trust(key); }
+bool qvViewer::TrustSender(const PublicKey* key) {
+  if (key == nullptr) {
+    signed_.Untrust();
+    return true;
+  }
+  return signed_.Trust(*key);
+}
 
 bool qvViewer::OpenDataSocket() {
   if (!socket_.Create()) {

@@ -57,9 +57,9 @@ class qvViewer final : public ViewerSource {
   qvViewer& operator=(const qvViewer&) = delete;
 
   // Owner's thread, before Init: from the next cycle on, only datagrams
-  // signed by this key are taken (SignedIntake). False when the key cannot
-  // be used.
-  bool TrustSender(const PublicKey& key);
+  // signed by this key are taken (SignedIntake); null: unsigned
+  // transmissions are followed. False when the key cannot be used.
+  bool TrustSender(const PublicKey* key);
   bool SigningRequired() const { return signed_.Required(); }
   SignedIntakeCounters SigningCounters() const { return signed_.Counters(); }
 

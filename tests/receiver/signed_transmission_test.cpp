@@ -63,8 +63,8 @@ TEST(SignedTransmission, OnlyReceiversWithTheKeyShowItAndReceiversWithoutAKeySee
   ASSERT_TRUE(sender.EnableSigning(key));
   test::RecordingOwner trusting, wrongKey, plain;
   qvViewer withKey, withOtherKey, withoutKey;
-  ASSERT_TRUE(withKey.TrustSender(key.publicKey));
-  ASSERT_TRUE(withOtherKey.TrustSender(other.publicKey));
+  ASSERT_TRUE(withKey.TrustSender(&key.publicKey));
+  ASSERT_TRUE(withOtherKey.TrustSender(&other.publicKey));
   ASSERT_TRUE(withKey.Init(&trusting, nullptr, kPort));
   ASSERT_TRUE(withOtherKey.Init(&wrongKey, nullptr, kPort));
   ASSERT_TRUE(withoutKey.Init(&plain, nullptr, kPort));
