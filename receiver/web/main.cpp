@@ -19,6 +19,7 @@
 #include "receiver/web/web_viewer.h"
 #include "shell/command_line.h"
 #include "shell/console_output.h"
+#include "shell/signing_keys.h"
 
 namespace qc {
 
@@ -35,7 +36,7 @@ constexpr char kPrefix[] = "qvweb: ";
 
 void PrintHelp() {
   printf(
-      "Usage: qvweb [-port xxxx] [--http ADDRESS:PORT] [--token TOKEN]\n"
+      "Usage: qvweb [-port xxxx] [--http ADDRESS:PORT] [--token TOKEN] [--trust KEY]\n"
       "       qvweb --help | --version\n"
       "\n"
       "Receives the screen that a Quillcast sender broadcasts and shows it live to\n"
@@ -44,6 +45,8 @@ void PrintHelp() {
       "  -port xxxx            data port for this run (even, 1024..65534); not stored\n"
       "  --http ADDRESS:PORT   where the web server listens (default 0.0.0.0:8080)\n"
       "  --token TOKEN         browsers need ?token=TOKEN in the address\n"
+      "  --trust KEY           show only transmissions signed with this sender key\n"
+      "                        (the text \"qcsend --new-key\" printed)\n"
       "  --help                show this text\n"
       "  --version             show the version\n"
       "\n"
@@ -76,7 +79,7 @@ bool ParseHttp(const std::string& text, QHostAddress& address, quint16& port) {
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   qc::SplitArguments split =
-      qc::TakeLongOptions(args, {{"--help", "--version"}, {"--http", "--token"}});
+      qc::TakeLongOptions(args, {{"--help", "--version"}, {"--http", "--token", "--trust"}});
   if (split.Has("--help")) {
     PrintHelp();
     return 0;
@@ -99,6 +102,12 @@ int main(int argc, char** argv) {
             kPrefix);
     return 2;
   }
+  qc::PublicKey trusted;
+  if (split.Has("--trust") &&
+      !qc::ParsePublicKeyText(split.options.find("--trust")->second, trusted)) {
+    qc::PrintMessage(kPrefix, qc::kInvalidValueCaption, qc::kBadKeyText);
+    return 2;
+  }
   const QString token = split.Has("--token")
                             ? QString::fromStdString(split.options.find("--token")->second)
                             : QString();
@@ -118,6 +127,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   qc::qvTray tray(view, viewer, store);
+  if (split.Has("--trust")) tray.TrustSenderForThisRun(split.options.find("--trust")->second);
   qc::SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP},
                                 [&](int) { tray.OnCommand(qc::ID_QUIT); });
   if (!tray.Init(scan.port)) {
