@@ -87,6 +87,18 @@ void qvViewer::Stop() {
   processor_->End();
   ring_.Reset();
   init_ = InitMessage{};
+  if (source_.Dropped() > 0) {
+    Log().Print("qvViewer: %lu datagrams from other sources dropped\n",
+                static_cast<unsigned long>(source_.Dropped()));
+  }
+  if (signed_.Required()) {
+    const SignedIntakeCounters c = signed_.Counters();
+    Log().Print("qvViewer: Signed: %lu lists verified, %lu forged, %lu replayed, %lu not "
+                "verified (too many), %lu unsigned datagrams dropped\n",
+                static_cast<unsigned long>(c.lists), static_cast<unsigned long>(c.forged),
+                static_cast<unsigned long>(c.replayed), static_cast<unsigned long>(c.rationed),
+                static_cast<unsigned long>(c.unsigned_));
+  }
   Log().Print("qvViewer: Quillview stopped\n");
 }
 

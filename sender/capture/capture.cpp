@@ -205,14 +205,12 @@ void qcCapture::SendDisconnection() {
 
 void qcCapture::RequestRefresh() {
   refreshAskedMs_ = clock_();
-  refreshWanted_ = true;
   // The work thread hands the request to the budget, which may start the
-  // update at once.
-  if (selfPaced_) Wake();
+  // update at once; requests before it took the flag need no new wake.
+  if (!refreshWanted_.exchange(true) && selfPaced_) Wake();
 }
 void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
-  repairs_.Request(screenId, first, last);
-  if (selfPaced_) Wake();
+  if (repairs_.Request(screenId, first, last) && selfPaced_) Wake();
 }
 void qcCapture::SetPaused(bool paused) { paused_ = paused; }
 bool qcCapture::IsPaused() const { return paused_; }
@@ -270,6 +268,7 @@ void qcCapture::WorkThread() {
   while (running_ && !closed) {
     bool stepped = false;
     int sleepMs = 0;
+    const int64_t stepStart = NowMs();
     bool waitForDamage = false;
     {
       // Steps run only while polling (a poll signal may still be pending
@@ -324,6 +323,13 @@ void qcCapture::WorkThread() {
     if (stepped) FinishStep();
     if (selfPaced_ && polling_) {
       SleepUntilNextStep(sleepMs, waitForDamage);
+      // Woken again within a tick of this step (requests arrive whenever
+      // anyone sends them): the next step waits for the tick, so that a
+      // flood of requests costs at most one step a tick.
+      const int64_t since = NowMs() - stepStart;
+      if (since < pacer_.TickMs()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pacer_.TickMs() - since));
+      }
     } else {
       pollingEvent_.Wait();
     }
@@ -384,11 +390,13 @@ void qcCapture::FullScreenStep() {
     transport_->SendRaw(datagram, sizeof datagram);
   }
   GrabQuarter(k, true);
+  if (chargeFull_) transport_->SetLevel(kExtraLevel);
   // Each payload is its own stream: they are deflated on all cores and
   // sent in order.
   transport_->BeginBatch();
   encoder_->EncodeRows(quarters_[k].top, quarters_[k].bottom, PacketType::FullUpdate);
   transport_->EndBatch();
+  transport_->SetLevel(pacer_.Level());
   if (++k == 4) {
     k = 0;
     budget_.Finished(transport_->TotalBytesSent() - fullStartBytes_);
@@ -425,6 +433,9 @@ void qcCapture::ApplyRepairs() {
   ObserveTraffic();
   if (!repairs_.HasMarks() || !traffic_.Allows()) return;
   const uint32_t startBytes = transport_->TotalBytesSent();
+  // Extra traffic is deflated at the cheapest level: it is paid for in
+  // budget bytes, and its CPU is what an attacker could make us spend.
+  transport_->SetLevel(kExtraLevel);
   // The marked rows of the frame hold what was last grabbed there; making
   // the reference differ in every carried byte makes the encoder send them
   // whole. Every other row of the frame still equals the reference.
@@ -438,6 +449,7 @@ void qcCapture::ApplyRepairs() {
     }
     encoder_->EncodeRows(first, end, PacketType::Update);
   }
+  transport_->SetLevel(pacer_.Level());
   traffic_.Charge(transport_->TotalBytesSent() - startBytes);
 }
 

@@ -93,6 +93,8 @@ class qcCapture {
   // With pointer events, how often an idle engine still queries the cursor:
   // a warped pointer makes no event.
   static constexpr int kPointerBackstopMs = 500;
+  // The deflate level of what the traffic budget pays for.
+  static constexpr int kExtraLevel = 1;
 
   // cursor may be null (no cursor capture: cursor-off, nothing of the
   // cursor is ever sent).

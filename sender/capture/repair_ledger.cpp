@@ -9,8 +9,8 @@ void SequenceRows::Clear() {
 }
 
 void SequenceRows::Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last) {
-  slots_[sequence % kSlots] =
-      Entry{sequence, nowMs, static_cast<int16_t>(first), static_cast<int16_t>(last), kind};
+  slots_[sequence % kSlots] = Entry{sequence, nowMs, 0, static_cast<int16_t>(first),
+                                    static_cast<int16_t>(last), kind, false};
 }
 
 SequenceRows::Entry* SequenceRows::Find(uint32_t sequence, uint32_t nowMs) {

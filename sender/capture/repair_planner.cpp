@@ -17,14 +17,16 @@ void RepairPlanner::SetHeight(int height) {
   rollRow_ = 0;
 }
 
-void RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
+bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
   std::lock_guard<std::mutex> lock(mutex_);
+  const bool wasEmpty = inboxCount_ == 0 && !inboxFull_;
   // The identifier is checked on the work thread, with the transport's.
   if (inboxCount_ == kInboxSize) {
     inboxFull_ = true;
-    return;
+    return false;
   }
   inbox_[inboxCount_++] = Range{screenId, first, last};
+  return wasEmpty;
 }
 
 void RepairPlanner::Mark(int first, int last) {
@@ -103,6 +105,13 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
   bool unknownLogged = false;
   for (int i = 0; i < count; ++i) {
     const Range r = taken_[i];
+    // The same range asked again since the last step (many receivers, or
+    // one asking again and again) was just answered.
+    bool repeat = false;
+    for (int k = 0; k < i && !repeat; ++k) {
+      repeat = taken_[k].first == r.first && taken_[k].last == r.last;
+    }
+    if (repeat) continue;
     int marked = 0;
     for (uint32_t s = r.first;; ++s) {
       SequenceRows::Entry* e = rows.Find(s, nowMs);
@@ -116,7 +125,13 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
         break;
       }
       knownLoss = true;
-      marked += MarkRequested(*e, nowMs, plan);
+      // Its rows were all answered (or held off) this recently: a request
+      // flood costs a lookup per number, not a pass over the rows.
+      if (!e->answered || nowMs - e->answeredMs >= kHoldoffMs) {
+        e->answered = true;
+        e->answeredMs = nowMs;
+        marked += MarkRequested(*e, nowMs, plan);
+      }
       if (s == r.last) break;
     }
     if (marked > 0) {

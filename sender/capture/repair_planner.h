@@ -48,8 +48,10 @@ class RepairPlanner {
   // Rows of the screen; forgets everything. Before the work thread starts.
   void SetHeight(int height);
 
-  // Any thread: a receiver of screenId missed first..last.
-  void Request(uint16_t screenId, uint32_t first, uint32_t last);
+  // Any thread: a receiver of screenId missed first..last. True when the
+  // inbox was empty: only then need the work thread be woken (a flood of
+  // requests wakes it once per step, not once per request).
+  bool Request(uint16_t screenId, uint32_t first, uint32_t last);
 
   // Work thread, at the start of a polling step: takes the requests and
   // marks the rows to send again (repairs, heal, rolling slice).

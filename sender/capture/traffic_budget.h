@@ -24,16 +24,21 @@ namespace qc {
 
 class TrafficBudget {
  public:
-  // 120 kB/s: a 1080p text screen's full-screen update (about 66 kB) each
-  // half second, or 60 repairs of a 2 kB datagram each second.
-  static constexpr int64_t kBaseBytesPerSecond = 120000;
-  // Half of the fresh stream: at 5% loss receivers ask for about 12% of it
-  // again (repairs, heals, slices), far less than this.
+  // 20 kB/s: a 1080p text screen's full-screen update (about 66 kB at
+  // level 6, 90 kB at level 1) every 4.5 s, or 10 repairs of a 2 kB
+  // datagram each second. Extra bytes cost the sender more CPU than fresh
+  // ones (whole rows are encoded and deflated again, a full-screen update's
+  // every row), even at level 1: spent in full on a terminal printing 50
+  // lines a second (about 250 kB/s), this budget costs about 4% of a core
+  // here (bench/attack.sh).
+  static constexpr int64_t kBaseBytesPerSecond = 20000;
+  // An eighth of the fresh stream: at 5% loss receivers ask for about 12%
+  // of it again (repairs, heals, slices); the burst covers the peaks.
   static constexpr int64_t kStreamShareNum = 1;
-  static constexpr int64_t kStreamShareDen = 2;
+  static constexpr int64_t kStreamShareDen = 8;
   // What may be spent at once after a quiet while: a joiner's full-screen
   // update and the repairs around it go out without waiting.
-  static constexpr int64_t kBurstBytes = 250000;
+  static constexpr int64_t kBurstBytes = 200000;
 
   // A new transmission: a full balance; the counter starts at totalBytes.
   void Reset(uint32_t nowMs, uint32_t totalBytes);

@@ -2,6 +2,7 @@
 
 #include "common/log_file.h"
 #include "common/protocol.h"
+#include "platform/tick_clock.h"
 #include "platform/udp_socket.h"
 
 namespace qc {
@@ -168,6 +169,13 @@ void ListenThread::Serve(const Current& cur) {
       break;
     }
   } else {
+    // Anyone can send requests: a flood of them must not flood the log. At
+    // most kLoggedPerSecond lines a second, then one with the count of the
+    // rest.
+    constexpr int kLoggedPerSecond = 20;
+    uint32_t second = TickCount();
+    int logged = 0;
+    unsigned long unlogged = 0;
     while (listening_) {
       long n = cur.socket->Receive(buffer, sizeof buffer);
       // A socket closed under the receive reads as a failure or an empty
@@ -175,7 +183,21 @@ void ListenThread::Serve(const Current& cur) {
       // datagram is ignored.
       if (n < 0 || (n == 0 && !IsCurrent(cur.socket))) break;
       if (n > 0 && IsUpdateRequest(buffer, static_cast<size_t>(n))) {
-        Log().Print("qcTray: Update request received\n");
+        const uint32_t now = TickCount();
+        if (now - second >= 1000) {
+          if (unlogged > 0) {
+            Log().Print("qcTray: %lu more update requests received\n", unlogged);
+          }
+          second = now;
+          logged = 0;
+          unlogged = 0;
+        }
+        if (logged < kLoggedPerSecond) {
+          Log().Print("qcTray: Update request received\n");
+          ++logged;
+        } else {
+          ++unlogged;
+        }
         // An extension that does not parse asks for the whole screen.
         RepairRequest repair;
         if (ParseRepairRequest(buffer, static_cast<size_t>(n), repair)) {
