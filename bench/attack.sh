@@ -131,9 +131,11 @@ for phase in $PHASES; do
   report "$(printf '%-13s %10.1f %9.1f %8.1f %8.1f %5d/2 %s' "$phase" \
     "$(echo "$bytes / $secs / 1000" | bc -l)" "$(pct "$c0" "$c1")" "$(pct "$r10" "$r11")" \
     "$(pct "$r20" "$r21")" "$exact" "$follow")"
-  [ "$SIGNED" = 1 ] && grep -h 'qvViewer: Signed' "$WORK"/r1/Quillview.log | tail -1 | sed 's/^/    r1 /' | tee -a "$RESULTS"
   kill "$PID_snd"; wait "$PID_snd" 2>/dev/null
   stop_receivers
+  # What the receivers' checks dropped (logged when they stop).
+  grep -h 'from other sources dropped\|qvViewer: Signed' "$WORK"/r1/Quillview.log |
+    sed 's/^[0-9:]* qvViewer: /    r1: /' | tee -a "$RESULTS"
   for n in r1 r2; do mv "$WORK/$n/Quillview.log" "$WORK/$n/Quillview-$kind-$rate.log" 2>/dev/null; done
   sleep 1
 done

@@ -70,6 +70,11 @@ void DatagramSigner::Flush() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (held_.lengths.empty()) return;
+    if (list_.empty()) {  // never started: nowhere to send
+      held_.bytes.clear();
+      held_.lengths.clear();
+      return;
+    }
     std::swap(held_, sending_);
     lastList_ = Clock::now();
     ++listsSent_;
