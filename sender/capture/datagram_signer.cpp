@@ -19,20 +19,20 @@ bool DatagramSigner::Load(const PrivateKey& key) {
 
 bool DatagramSigner::Start(UdpSocket* socket, const SocketAddress& to, uint16_t screenId) {
   Flush();
-  {
-    std::lock_guard<std::mutex> flush(flushMutex_);
-    nonce_ = RandomNonce();
-    number_ = 0;
-    nextIndex_ = 0;
-    if (list_.empty()) {
-      list_.resize(kMaxDatagram);
-      held_.bytes.reserve(kMaxHeldBytes);
-      held_.lengths.reserve(kMaxHeldDatagrams);
-      sending_.bytes.reserve(kMaxHeldBytes);
-      sending_.lengths.reserve(kMaxHeldDatagrams);
-    }
-  }
+  std::lock_guard<std::mutex> flush(flushMutex_);
+  nonce_ = RandomNonce();
+  number_ = 0;
+  nextIndex_ = 0;
   std::lock_guard<std::mutex> lock(mutex_);
+  if (list_.empty()) {
+    // Everything a transmission needs, once: nothing is allocated per
+    // datagram.
+    list_.resize(kMaxDatagram);
+    held_.bytes.reserve(kMaxHeldBytes);
+    held_.lengths.reserve(kMaxHeldDatagrams);
+    sending_.bytes.reserve(kMaxHeldBytes);
+    sending_.lengths.reserve(kMaxHeldDatagrams);
+  }
   socket_ = socket;
   to_ = to;
   screenId_ = screenId;
