@@ -409,7 +409,7 @@ void qcCapture::FullScreenStep() {
 int qcCapture::PendingWorkMs() {
   const uint32_t now = clock_();
   int wait = repairs_.WaitMs(now, ledger_);
-  if (repairs_.HasMarks() && (wait < 0 || traffic_.MsUntilAllowed() < wait)) {
+  if ((repairs_.HasMarks() || cursorRepair_) && (wait < 0 || traffic_.MsUntilAllowed() < wait)) {
     wait = traffic_.MsUntilAllowed();
   }
   if (budget_.Wanted()) {
@@ -426,12 +426,17 @@ void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
       repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
-  if (plan.cursor) {
+  if (plan.cursor) cursorRepair_ = true;
+  ObserveTraffic();
+  // What the budget cannot pay for now waits (the marks, the cursor).
+  if (!traffic_.Allows()) return;
+  if (cursorRepair_) {
+    cursorRepair_ = false;
     haveCursorHandle_ = false;  // the shape goes out again
     pointerDue_ = true;         // at this step's cursor query
+    traffic_.Charge(cursorShapeBytes_);
   }
-  ObserveTraffic();
-  if (!repairs_.HasMarks() || !traffic_.Allows()) return;
+  if (!repairs_.HasMarks()) return;
   const uint32_t startBytes = transport_->TotalBytesSent();
   // Extra traffic is deflated at the cheapest level: it is paid for in
   // budget bytes, and its CPU is what an attacker could make us spend.
@@ -448,6 +453,7 @@ void qcCapture::ApplyRepairs() {
       for (size_t i = 0; i < row; ++i) r[i] = static_cast<uint8_t>(~f[i]);
     }
     encoder_->EncodeRows(first, end, PacketType::Update);
+    repairs_.Repaired(first, end, clock_(), ledger_.NextSequence());
   }
   transport_->SetLevel(pacer_.Level());
   traffic_.Charge(transport_->TotalBytesSent() - startBytes);
@@ -540,6 +546,7 @@ bool qcCapture::CaptureCursorShape() {
   }
   lastCursorHandle_ = image.handle;
   haveCursorHandle_ = true;
+  const uint32_t before = transport_->TotalBytesSent();
   SendResult result =
       transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
   if (result == SendResult::TooLarge) {
@@ -549,6 +556,8 @@ bool qcCapture::CaptureCursorShape() {
       result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
     }
   }
+  // What sending it again for a request costs the traffic budget.
+  cursorShapeBytes_ = transport_->TotalBytesSent() - before;
   return result == SendResult::Sent;
 }
 

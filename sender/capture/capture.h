@@ -246,6 +246,8 @@ class qcCapture {
   // slices and the full-screen updates receivers ask for.
   TrafficBudget traffic_;
   bool chargeFull_ = false;  // the running full-screen update was asked for
+  bool cursorRepair_ = false;      // a request wants the shape again
+  uint32_t cursorShapeBytes_ = 0;  // what the last shape sent took
   uint32_t fullStartBytes_ = 0;
   std::atomic<bool> restartFullUpdate_{false};
   int bytesPerPixel_ = 0;

@@ -10,6 +10,7 @@ void RepairPlanner::SetHeight(int height) {
   height_ = std::max(0, height);
   marks_.assign(static_cast<size_t>(height_), 0);
   answeredMs_.assign(static_cast<size_t>(height_), 0);
+  answeredSeq_.assign(static_cast<size_t>(height_), 0);
   answered_.assign(static_cast<size_t>(height_), 0);
   cursorAnswered_ = false;
   anyMarked_ = false;
@@ -49,9 +50,11 @@ int RepairPlanner::MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, P
   int marked = 0;
   for (int y = first; y <= last; ++y) {
     const size_t i = static_cast<size_t>(y);
-    if (answered_[i] && nowMs - answeredMs_[i] < kHoldoffMs) continue;
-    answered_[i] = 1;
-    answeredMs_[i] = nowMs;
+    // Repaired recently, and after this datagram went out: the repair
+    // carried these rows as new as it did, or newer.
+    if (answered_[i] && nowMs - answeredMs_[i] < kHoldoffMs && e.sequence < answeredSeq_[i]) {
+      continue;
+    }
     marks_[i] = 1;
     ++marked;
   }
@@ -103,6 +106,12 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
   }
   bool knownLoss = false;
   bool unknownLogged = false;
+  // Numbers of another stream are unrelated: the stamps start over.
+  if (sent.Stream() != answeredStream_) {
+    answeredStream_ = sent.Stream();
+    std::fill(answered_.begin(), answered_.end(), 0);
+    cursorAnswered_ = false;
+  }
   for (int i = 0; i < count; ++i) {
     const Range r = taken_[i];
     // The same range asked again since the last step (many receivers, or
@@ -170,6 +179,15 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     }
   }
   return plan;
+}
+
+void RepairPlanner::Repaired(int first, int end, uint32_t nowMs, uint32_t nextSequence) {
+  for (int y = std::max(first, 0); y < end && y < height_; ++y) {
+    const size_t i = static_cast<size_t>(y);
+    answered_[i] = 1;
+    answeredMs_[i] = nowMs;
+    answeredSeq_[i] = nextSequence;
+  }
 }
 
 bool RepairPlanner::NextBand(int& first, int& end) {

@@ -62,6 +62,9 @@ class RepairPlanner {
   // The next band of marked rows [first, end), unmarked on the way; false
   // when none is left.
   bool NextBand(int& first, int& end);
+  // Work thread: the band's rows went out again for requests; the
+  // transport's next number is now nextSequence.
+  void Repaired(int first, int end, uint32_t nowMs, uint32_t nextSequence);
   // Whether rows are marked and wait for NextBand (the caller may hold them
   // back while its traffic budget is spent).
   bool HasMarks() const { return anyMarked_; }
@@ -72,8 +75,8 @@ class RepairPlanner {
     uint32_t first, last;
   };
   void Mark(int first, int last);
-  // Marks the rows (or the cursor) of a requested datagram that were not
-  // answered within the hold-off; how many rows it marked.
+  // Marks the rows (or the cursor) of a requested datagram that no repair
+  // sent after it within the hold-off covers. How many rows it marked.
   int MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, Plan& plan);
   void MarkEntry(const SequenceRows::Entry& e, Plan& plan);
 
@@ -84,9 +87,13 @@ class RepairPlanner {
 
   Range taken_[kInboxSize] = {};
   std::vector<uint8_t> marks_;  // one per row
-  // When each row was last marked for a request (valid where answered_).
+  // When each row was last repaired for a request and the number after
+  // that repair's datagrams (valid where answered_, within
+  // answeredStream_).
   std::vector<uint32_t> answeredMs_;
+  std::vector<uint32_t> answeredSeq_;
   std::vector<uint8_t> answered_;
+  uint32_t answeredStream_ = 0;
   bool cursorAnswered_ = false;
   uint32_t cursorAnsweredMs_ = 0;
   int height_ = 0;
