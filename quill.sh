@@ -15,7 +15,7 @@ ROOT=$PWD
 # Every Debian 12 package the project needs, in one place.
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config clang
-  zlib1g-dev
+  zlib1g-dev libgcrypt20-dev
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl1-mesa-dri
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev
   libxcb-xinput-dev libxcb-keysyms1-dev libx11-xcb-dev libx11-dev
@@ -27,7 +27,7 @@ APT_PACKAGES=(
   xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick trayer
   dpkg-dev file lintian
   qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets openssl
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev googletest
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev libgcrypt-mingw-w64-dev googletest
   wine64 nsis icoutils zip
 )
 

@@ -20,6 +20,10 @@ inline uint32_t ReadU32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+inline uint64_t ReadU64(const uint8_t* p) {
+  return static_cast<uint64_t>(ReadU32(p)) | (static_cast<uint64_t>(ReadU32(p + 4)) << 32);
+}
+
 inline void WriteU16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -34,6 +38,11 @@ inline void WriteU32(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
   p[2] = static_cast<uint8_t>(v >> 16);
   p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+inline void WriteU64(uint8_t* p, uint64_t v) {
+  WriteU32(p, static_cast<uint32_t>(v));
+  WriteU32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 }  // namespace qc

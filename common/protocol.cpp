@@ -30,6 +30,30 @@ bool IsCompressedType(uint16_t type) {
          type == Code(PacketType::CursorShape);
 }
 
+bool IsTransmissionDatagram(const uint8_t* data, size_t length) {
+  const std::optional<uint16_t> type = PeekType(data, length);
+  if (!type) return false;
+  switch (*type) {
+    case Code(PacketType::Init): {
+      InitMessage init;
+      return ParseInit(data, length, init) && IsUsableInit(init);
+    }
+    case Code(PacketType::KeepAlive):
+      return length == kKeepAliveSize;
+    case Code(PacketType::FullUpdate):
+    case Code(PacketType::Update):
+      // A zlib stream starts with a header whose 16-bit value is a
+      // multiple of 31 and names the deflate method.
+      return length > kCompressedHeaderSize + 2 && length <= kMaxDatagram &&
+             (data[kCompressedHeaderSize] & 0x0F) == 8 &&
+             ((data[kCompressedHeaderSize] << 8) | data[kCompressedHeaderSize + 1]) % 31 == 0;
+    case kSignatureListType:
+      return length >= kSignatureListOverhead && length <= kMaxDatagram;
+    default:
+      return false;
+  }
+}
+
 void BuildInit(const InitMessage& msg, uint8_t out[kInitSize]) {
   BuildTypeAndId(PacketType::Init, msg.screenId, out);
   WriteU16(out + 4, msg.width);

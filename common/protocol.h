@@ -22,6 +22,15 @@ enum class PacketType : uint16_t {
   KeepAlive = 0xFFF7,
 };
 
+// Signed transmissions add one datagram type (see docs/protocol.md
+// and common/signed_transmission.h): a signed list of the hashes of the
+// datagrams that follow it. Receivers of the original protocol ignore it.
+inline constexpr uint16_t kSignatureListType = 0xFFF4;
+// Its fixed fields and the Ed25519 signature.
+inline constexpr size_t kSignatureListHeaderSize = 40;
+inline constexpr size_t kSignatureSize = 64;
+inline constexpr size_t kSignatureListOverhead = kSignatureListHeaderSize + kSignatureSize;
+
 // Addressing. Sending sockets take the group as dotted text, joining sockets
 // as the host-order constant.
 inline constexpr char kGroupAddress[] = "234.0.0.1";
@@ -70,6 +79,12 @@ std::optional<uint16_t> PeekType(const uint8_t* data, size_t length);
 std::optional<uint16_t> PeekScreenId(const uint8_t* data, size_t length);
 // Whether a datagram of this type code is compressed and sequence-numbered.
 bool IsCompressedType(uint16_t type);
+// Whether a datagram heard on a data port comes from a transmission: a
+// usable init message, a keep-alive, a full-screen or incremental update
+// (header and the start of a zlib stream), or a signature list (0xFFF4,
+// with room for its fixed fields and signature). Anything
+// else is noise that no sender made.
+bool IsTransmissionDatagram(const uint8_t* data, size_t length);
 
 // PacketType::Init, the server init message.
 struct InitMessage {

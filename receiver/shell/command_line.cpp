@@ -1,10 +1,12 @@
 #include "receiver/shell/command_line.h"
 
+#include "common/transmission_signing.h"
+
 namespace qc {
 
 ReceiverCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   SplitArguments split =
-      TakeLongOptions(args, {{"--headless", "--help", "--version"}, {"--snapshot"}});
+      TakeLongOptions(args, {{"--headless", "--help", "--version"}, {"--snapshot", "--trust"}});
   ReceiverCommandLine result;
   result.headless = split.Has("--headless");
   if (split.Has("--snapshot")) result.snapshotPath = split.options.find("--snapshot")->second;
@@ -18,6 +20,13 @@ ReceiverCommandLine ParseCommandLine(const std::vector<std::string>& args) {
     if (scan.status == ClassicScan::Status::Usage) result.action = CommandLineAction::Usage;
     if (scan.status == ClassicScan::Status::InvalidPort) {
       result.action = CommandLineAction::InvalidPort;
+    }
+    PublicKey key;
+    if (split.Has("--trust")) {
+      result.trustKey = split.options.find("--trust")->second;
+      if (result.action == CommandLineAction::Run && !ParsePublicKeyText(result.trustKey, key)) {
+        result.action = CommandLineAction::InvalidKey;
+      }
     }
   }
   return result;

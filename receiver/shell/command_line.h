@@ -1,6 +1,6 @@
 // The receiver's command line: the classic "-port xxxx" (scanned as
 // shell/command_line.h describes), after the long options --headless,
-// --snapshot FILE, --help and --version have been taken out.
+// --snapshot FILE, --trust KEY, --help and --version have been taken out.
 #pragma once
 
 #include <string>
@@ -17,6 +17,7 @@ enum class CommandLineAction {
   Run,          // start the receiver
   Usage,        // show the usage box, exit 0
   InvalidPort,  // show the invalid-port box, exit 0
+  InvalidKey,   // --trust with a text that is no key: the "Invalid Value" box, exit 0
   Help,         // --help: print the usage to standard output, exit 0
   Version,      // --version: print the version, exit 0
 };
@@ -26,6 +27,7 @@ struct ReceiverCommandLine {
   int port = 0;  // 0: no -port option
   bool headless = false;
   std::string snapshotPath;  // empty: no --snapshot
+  std::string trustKey;      // --trust: the sender key of this run (text); empty: none
 };
 
 // args: without the program name. --help and --version win over anything

@@ -21,6 +21,7 @@
 #include "receiver/shell/qv_tray.h"
 #include "shell/command_line.h"
 #include "shell/console_output.h"
+#include "shell/signing_keys.h"
 
 namespace qc {
 
@@ -63,6 +64,34 @@ ReceiverSettingsDialog::ReceiverSettingsDialog(qvTray& tray, QWidget* parent) : 
   hotkeyRow->addWidget(hotkeyEnabled_);
   hotkeyRow->addWidget(hotkey_);
 
+  // Signed transmissions: the public key that "qcsend --new-key" printed.
+  auto* signing = new QGroupBox(QStringLiteral("Signed transmissions"));
+  senderKey_ = new QLineEdit(QString::fromStdString(
+      tray.TrustedSender() != nullptr ? PublicKeyText(*tray.TrustedSender()) : std::string()));
+  senderKey_->setObjectName(QStringLiteral("senderKey"));
+  senderKey_->setPlaceholderText(QStringLiteral("none: any transmission is shown"));
+  senderKey_->setMinimumWidth(340);
+  fingerprint_ = new QLabel;
+  auto* signingLayout = new QVBoxLayout(signing);
+  auto* keyRow = new QHBoxLayout;
+  keyRow->addWidget(new QLabel(QStringLiteral("Sender key:")));
+  keyRow->addWidget(senderKey_);
+  signingLayout->addLayout(keyRow);
+  signingLayout->addWidget(fingerprint_);
+  auto showFingerprint = [this] {
+    PublicKey key;
+    const std::string text = senderKey_->text().toStdString();
+    fingerprint_->setText(ParsePublicKeyText(text, key)
+                              ? QStringLiteral("Fingerprint: ") +
+                                    QString::fromStdString(Fingerprint(key))
+                              : text.empty() ? QStringLiteral("Unsigned transmissions are shown.")
+                                             : QStringLiteral("Not a sender key."));
+  };
+  showFingerprint();
+  connect(senderKey_, &QLineEdit::textChanged, this, showFingerprint);
+  // A key given with --trust holds for this run.
+  if (tray.TrustFromCommandLine()) senderKey_->setEnabled(false);
+
   auto* ok = new QPushButton(QStringLiteral("OK"));
   ok->setDefault(true);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"));
@@ -75,6 +104,7 @@ ReceiverSettingsDialog::ReceiverSettingsDialog(qvTray& tray, QWidget* parent) : 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(general);
   layout->addWidget(hotkeys);
+  layout->addWidget(signing);
   layout->addLayout(buttons);
 
   fullScreen_->setChecked(tray.FullScreenSetting());
@@ -107,6 +137,16 @@ bool ReceiverSettingsDialog::TryAccept() {
   v.logging = logging_->isChecked();
   v.hotkey = hotkey_->Code();
   v.hotkeyEnabled = hotkeyEnabled_->isChecked();
+  v.senderKey = senderKey_->text().toStdString();
+  PublicKey key;
+  if (!tray_.TrustFromCommandLine() && v.senderKey->find_first_not_of(" \t") != std::string::npos &&
+      !ParsePublicKeyText(*v.senderKey, key)) {
+    PrintMessage(kReceiverStderrPrefix, kInvalidValueCaption, kBadKeyText);
+    QMessageBox::critical(this, QString::fromUtf8(kInvalidValueCaption),
+                          QString::fromUtf8(kBadKeyText));
+    senderKey_->setFocus();
+    return false;
+  }
   PortCheck check = tray_.AcceptSettings(v);
   statePort_ = check.port;
   if (!check.valid) {

@@ -4,6 +4,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 
 namespace qc {
@@ -33,6 +34,8 @@ class ReceiverSettingsDialog : public QDialog {
   QCheckBox* LoggingBox() const { return logging_; }
   QCheckBox* HotKeyBox() const { return hotkeyEnabled_; }
   HotkeyEdit* HotKeyField() const { return hotkey_; }
+  QLineEdit* SenderKeyField() const { return senderKey_; }
+  QLabel* FingerprintLabel() const { return fingerprint_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -45,6 +48,8 @@ class ReceiverSettingsDialog : public QDialog {
   QCheckBox* logging_ = nullptr;
   QCheckBox* hotkeyEnabled_ = nullptr;
   HotkeyEdit* hotkey_ = nullptr;
+  QLineEdit* senderKey_ = nullptr;
+  QLabel* fingerprint_ = nullptr;
 };
 
 // "About Quillview": version, build time, "Check for Updates...".

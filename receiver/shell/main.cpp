@@ -18,6 +18,7 @@
 #include "receiver/shell/command_line.h"
 #include "receiver/shell/tray_view.h"
 #include "shell/console_output.h"
+#include "shell/signing_keys.h"
 #include "receiver/shell/program.h"
 #include "receiver/shell/receiver_settings.h"
 
@@ -34,7 +35,7 @@ namespace {
 
 void PrintHelp() {
   printf(
-      "Usage: qvrecv [-port xxxx] [--headless] [--snapshot FILE.png]\n"
+      "Usage: qvrecv [-port xxxx] [--headless] [--snapshot FILE.png] [--trust KEY]\n"
       "       qvrecv --help | --version\n"
       "\n"
       "Shows the screen that a Quillcast sender broadcasts on the local network.\n"
@@ -43,6 +44,9 @@ void PrintHelp() {
       "  --headless         run without window or tray icon; messages go to stderr\n"
       "  --snapshot FILE    write the received picture (without cursor) as PNG on\n"
       "                     SIGUSR1 and when the program ends\n"
+      "  --trust KEY        show only transmissions signed with this sender key (the\n"
+      "                     text \"qcsend --new-key\" printed), for this run; the\n"
+      "                     settings dialog's \"Sender key\" stores one\n"
       "  --help             show this text\n"
       "  --version          show the version\n"
       "\n"
@@ -77,10 +81,13 @@ int main(int argc, char** argv) {
       printf("Quillview version 1.1.0\n");
       return 0;
     case qc::CommandLineAction::Usage:
+    case qc::CommandLineAction::InvalidKey:
     case qc::CommandLineAction::InvalidPort: {
       bool usage = cl.action == qc::CommandLineAction::Usage;
       const char* caption = usage ? qc::kReceiverUsageCaption : qc::kInvalidValueCaption;
-      const char* text = usage ? qc::kReceiverUsageText : qc::kInvalidPortText;
+      const char* text = usage ? qc::kReceiverUsageText
+                         : cl.action == qc::CommandLineAction::InvalidKey ? qc::kBadKeyText
+                                                                          : qc::kInvalidPortText;
       qc::PrintMessage(qc::kReceiverStderrPrefix, caption, text);
       if (!cl.headless && HaveDisplay()) {
         QApplication app(qtArgc, qtArgv);

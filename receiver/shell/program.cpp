@@ -53,6 +53,7 @@ int RunReceiver(const ReceiverCommandLine& cl) {
     }
   });
 
+  if (!cl.trustKey.empty()) tray.TrustSenderForThisRun(cl.trustKey);
   if (!tray.Init(cl.port)) {
     view->ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);
     return -1;

@@ -22,6 +22,7 @@ class HeadlessViewer : public ProgramViewer {
  public:
   bool Init(qvTray& tray) override {
     fullScreen_ = tray.FullScreenSetting();
+    if (!viewer_.TrustSender(tray.TrustedSender())) return false;
     return viewer_.Init(&tray, &surface_, static_cast<uint16_t>(tray.Port()));
   }
   void Stop() override { viewer_.Stop(); }
@@ -46,6 +47,7 @@ class WindowViewer : public ProgramViewer {
  public:
   bool Init(qvTray& tray) override {
     window_.SetCommandHandler([&tray](int id) { tray.OnCommand(id); });
+    if (!viewer_.TrustSender(tray.TrustedSender())) return false;
     return window_.Start(&tray, static_cast<uint16_t>(tray.Port()), tray.FullScreenSetting());
   }
   void Stop() override {

@@ -1,6 +1,9 @@
 #include "receiver/shell/qv_tray.h"
 
+#include <cstdio>
+
 #include "common/log_file.h"
+#include "shell/signing_keys.h"
 
 namespace qc {
 
@@ -33,9 +36,32 @@ const char* qvTray::TipFor(TrayState state) {
   }
 }
 
+void qvTray::TrustSenderForThisRun(const std::string& keyText) {
+  PublicKey key;
+  if (!ParsePublicKeyText(keyText, key)) return;
+  trusted_ = key;
+  trustFromCommandLine_ = true;
+}
+
 bool qvTray::Init(int commandLinePort) {
   view_.Attach(*this);
   store_.Load(settings_);
+  if (!trustFromCommandLine_) {
+    PublicKey key;
+    std::string problem;
+    switch (LoadTrustedKey(key, problem)) {
+      case StoredKey::Loaded: trusted_ = key; break;
+      case StoredKey::None: break;
+      case StoredKey::Unusable:
+        // Falling back to unsigned transmissions would be unsafe.
+        Log().Print("qvTray: The stored sender key cannot be used: %s\n", problem.c_str());
+        return false;
+    }
+  }
+  if (trusted_) {
+    Log().Print("qvTray: Showing only transmissions signed with key %s\n",
+                Fingerprint(*trusted_).c_str());
+  }
   // In force before the data socket first opens, and never stored.
   if (commandLinePort != 0) {
     settings_.port = commandLinePort;
@@ -90,8 +116,22 @@ void qvTray::ShowTrayIcon(TrayAction action, TrayState state) {
   } else if (!iconAdded_ || closed_) {
     return;
   }
-  view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), TipFor(state));
+  const uint32_t a = source_.load();
+  if (state == TrayState::Disconnected && trusted_) {
+    view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), kWaitingSignedTip);
+    return;
+  }
+  if (state != TrayState::Receiving || a == 0) {
+    view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), TipFor(state));
+    return;
+  }
+  char tip[96];
+  std::snprintf(tip, sizeof tip, "%s from %u.%u.%u.%u", TipFor(state), a >> 24, (a >> 16) & 0xFF,
+                (a >> 8) & 0xFF, a & 0xFF);
+  view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), tip);
 }
+
+void qvTray::TransmissionFrom(uint32_t address, uint16_t /*port*/) { source_ = address; }
 
 void qvTray::SendUpdateRequest() { service_.SendUpdateRequest(); }
 void qvTray::SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) {
@@ -255,6 +295,22 @@ PortCheck qvTray::AcceptSettings(const ReceiverDialogValues& v) {
     SetHotKey(0, v.hotkey, v.hotkeyEnabled);
   }
   store_.Save(settings_, portFromCommandLine_);
+  if (!trustFromCommandLine_ && v.senderKey) {
+    PublicKey key;
+    const bool haveKey = ParsePublicKeyText(*v.senderKey, key);
+    std::optional<PublicKey> wanted;
+    if (haveKey) wanted = key;
+    if (wanted != trusted_) {
+      if (!StoreTrustedKey(haveKey ? *v.senderKey : std::string())) {
+        Log().Print("qvTray: The sender key cannot be stored\n");
+      }
+      trusted_ = wanted;
+      // The next cycle takes only what the new key signed (or anything).
+      UpdateTrayIcon(TrayAction::Modify, TrayState::Disconnected);
+      viewer_.SetRestarting();
+      OnViewerRestart();
+    }
+  }
   return check;
 }
 

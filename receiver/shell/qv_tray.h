@@ -11,12 +11,14 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "common/transmission_signing.h"
 #include "receiver/shell/port_rules.h"
 #include "receiver/shell/receiver_settings.h"
 #include "receiver/shell/service_socket.h"
@@ -63,6 +65,9 @@ struct ReceiverDialogValues {
   bool logging = false;
   uint32_t hotkey = 0;
   bool hotkeyEnabled = false;
+  // The "Sender key" field as typed (empty: none); nothing: a dialog
+  // without the field, which leaves the key as it is.
+  std::optional<std::string> senderKey;
 };
 
 class qvTray : public ViewerOwner {
@@ -80,12 +85,21 @@ class qvTray : public ViewerOwner {
   // releases the hot key.
   void Shutdown();
 
+  // Before Init: the sender key of this run (--trust; a checked key text),
+  // never stored; the stored one is not read.
+  void TrustSenderForThisRun(const std::string& keyText);
+  // The key whose signed transmissions alone are shown; null: unsigned
+  // transmissions are followed as by the original receiver.
+  const PublicKey* TrustedSender() const { return trusted_ ? &*trusted_ : nullptr; }
+  bool TrustFromCommandLine() const { return trustFromCommandLine_; }
+
   // A new port: applied at once by a viewer restart when nothing is being
   // received, else kept for the next restart.
   void SetPort(int port);
   void SetHotKey(int slot, uint32_t value, bool enabled);
 
   // Called by the viewer (any thread, see the header comment).
+  void TransmissionFrom(uint32_t address, uint16_t port) override;
   void UpdateTrayIcon(TrayState state) override { UpdateTrayIcon(TrayAction::Modify, state); }
   void SendUpdateRequest() override;
   void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) override;
@@ -101,7 +115,10 @@ class qvTray : public ViewerOwner {
   void OnHotKey();
   void OnCommand(int id);
   // The settings dialog's OK. Returns the port check: when it is not valid
-  // nothing was applied and the dialog shows the replacement.
+  // nothing was applied and the dialog shows the replacement. The sender
+  // key must have been checked by the dialog (ParsePublicKeyText or empty);
+  // a new one is stored (unless --trust gave one) and applied at once by a
+  // viewer restart.
   PortCheck AcceptSettings(const ReceiverDialogValues& values);
   // Closing the program (the hidden window's WM_CLOSE and WM_DESTROY):
   // removes the icon, stops and destroys the viewer, ends the loop.
@@ -124,6 +141,7 @@ class qvTray : public ViewerOwner {
   // The icon and tip of a state in a blink phase.
   static TrayImage ImageFor(TrayState state, bool blinkPhase);
   static const char* TipFor(TrayState state);
+  static constexpr char kWaitingSignedTip[] = "Quillview - Waiting for a signed transmission";
 
  private:
   void ShowTrayIcon(TrayAction action, TrayState state);
@@ -141,6 +159,9 @@ class qvTray : public ViewerOwner {
   bool windowShown_ = true;
   std::atomic<bool> blinkPhase_{false};
   std::atomic<TrayState> state_{TrayState::Disconnected};
+  // The address the transmission comes from (host order, 0: none yet),
+  // named in the tip while receiving.
+  std::atomic<uint32_t> source_{0};
   std::atomic<bool> closing_{false};
   bool closed_ = false;
   bool viewerAlive_ = false;
@@ -152,6 +173,8 @@ class qvTray : public ViewerOwner {
   bool restartFailed_ = false;  // the last viewer restart failed
   ServiceSocket service_;
   std::function<void()> closingHook_;
+  std::optional<PublicKey> trusted_;
+  bool trustFromCommandLine_ = false;
 };
 
 }  // namespace qc

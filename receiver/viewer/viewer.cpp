@@ -4,6 +4,7 @@
 // UpdateProcessor.
 #include "receiver/viewer/viewer.h"
 
+#include <chrono>
 #include <system_error>
 
 #include "common/log_file.h"
@@ -15,6 +16,11 @@ namespace qc {
 
 namespace {
 NullSurface g_nullSurface;
+int64_t WallMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 // How often an idle update thread looks whether the transmission fell silent.
 constexpr int kSilenceCheckMs = 250;
 }  // namespace
@@ -34,6 +40,8 @@ bool qvViewer::Init(ViewerOwner* owner, ViewerSurface* surface, uint16_t port) {
   port_ = port;
   init_ = InitMessage{};
   ring_.Reset();
+  source_.Reset();
+  signed_.Reset();
   running_.store(false);
   receiving_.store(false);
 
@@ -79,7 +87,27 @@ void qvViewer::Stop() {
   processor_->End();
   ring_.Reset();
   init_ = InitMessage{};
+  if (source_.Dropped() > 0) {
+    Log().Print("qvViewer: %lu datagrams from other sources dropped\n",
+                static_cast<unsigned long>(source_.Dropped()));
+  }
+  if (signed_.Required()) {
+    const SignedIntakeCounters c = signed_.Counters();
+    Log().Print("qvViewer: Signed: %lu lists verified, %lu forged, %lu replayed, %lu not "
+                "verified (too many), %lu unsigned datagrams dropped\n",
+                static_cast<unsigned long>(c.lists), static_cast<unsigned long>(c.forged),
+                static_cast<unsigned long>(c.replayed), static_cast<unsigned long>(c.rationed),
+                static_cast<unsigned long>(c.unsigned_));
+  }
   Log().Print("qvViewer: Quillview stopped\n");
+}
+
+bool qvViewer::TrustSender(const PublicKey* key) {
+  if (key == nullptr) {
+    signed_.Untrust();
+    return true;
+  }
+  return signed_.Trust(*key);
 }
 
 bool qvViewer::OpenDataSocket() {
@@ -127,15 +155,34 @@ void qvViewer::ReadThread() {
   uint8_t* scratch = scratch_.get();
   bool failureReported = false;
 
-  // Waiting for the init message: everything else is dropped.
+  // Waiting for the init message: everything else is dropped. With a
+  // trusted key only a signed init counts, and signature lists are taken
+  // from any source until then.
+  SocketAddress from;
+  bool unsignedReported = false;
   for (;;) {
-    long n = socket_.Receive(scratch, kMaxDatagram);
+    long n = socket_.Receive(scratch, kMaxDatagram, &from);
     if (n >= 0) {
       failureReported = false;
+      if (signed_.Required()) {
+        const SignedIntake::Verdict v =
+            signed_.Check(scratch, static_cast<size_t>(n), TickCount(), WallMs());
+        if (v != SignedIntake::Verdict::Take) {
+          if (v == SignedIntake::Verdict::Drop && !unsignedReported &&
+              IsTransmissionDatagram(scratch, static_cast<size_t>(n))) {
+            Log().Print("qvViewer: Waiting for a signed transmission; dropping unsigned "
+                        "datagrams\n");
+            unsignedReported = true;
+          }
+          continue;
+        }
+      }
       if (PeekType(scratch, static_cast<size_t>(n)) == static_cast<uint16_t>(PacketType::Init)) {
         InitMessage init;
         if (ParseInit(scratch, static_cast<size_t>(n), init) && IsUsableInit(init)) {
           init_ = init;
+          source_.Fix(from);
+          if (signed_.Required()) signed_.FixTransmission();
           break;
         }
         Log().Print("qvViewer: Ignoring unusable init message (%d bytes, screen %dx%d, %d bits)\n",
@@ -155,6 +202,7 @@ void qvViewer::ReadThread() {
     }
   }
 
+  owner_->TransmissionFrom(from.address, from.port);
   receiving_.store(true, std::memory_order_release);
   dataEvent_.Set();
   // The identifier is shown as the signed number it is on the wire.
@@ -168,9 +216,19 @@ void qvViewer::ReadThread() {
   bool fullReported = false;
   while (running_.load(std::memory_order_acquire)) {
     uint8_t* slot = ring_.WriteSlot();
-    long n = socket_.Receive(slot != nullptr ? slot : scratch, kMaxDatagram);
+    long n = socket_.Receive(slot != nullptr ? slot : scratch, kMaxDatagram, &from);
     if (n > 0) {
       failureReported = false;
+      // Only the init's source: what was received into the slot is not
+      // committed, and the next datagram overwrites it.
+      if (!source_.Accept(from, TickCount())) continue;
+      // Signed: lists are used up here, and only the datagrams they name
+      // go on.
+      if (signed_.Required() &&
+          signed_.Check(slot != nullptr ? slot : scratch, static_cast<size_t>(n), TickCount(),
+                        WallMs()) != SignedIntake::Verdict::Take) {
+        continue;
+      }
       if (slot != nullptr) {
         ring_.Commit(static_cast<size_t>(n));
       } else if (!ring_.Store(scratch, static_cast<size_t>(n))) {
@@ -233,9 +291,18 @@ InitMessage qvViewer::Transmission() const {
   return receiving_.load(std::memory_order_acquire) ? init_ : InitMessage{};
 }
 
+SocketAddress qvViewer::TransmissionSource() const {
+  SocketAddress a;
+  if (!receiving_.load(std::memory_order_acquire)) return a;
+  a.address = source_.Address();
+  a.port = source_.Port();
+  return a;
+}
+
 ViewerStats qvViewer::Stats() const {
   ViewerStats s;
   processor_->FillStats(s);
+  s.foreign = source_.Dropped();
   s.stored = ring_.WrittenCount();
   s.ringFull = ring_.DroppedCount();
   return s;

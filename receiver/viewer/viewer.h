@@ -6,7 +6,9 @@
 //
 // Life: Init() starts a cycle (socket, threads); the read thread drops
 // everything until the first usable init message, which fixes the
-// transmission (identifier, size, pixel format); the update thread then
+// transmission (identifier, size, pixel format, and the address and port it
+// came from: datagrams from elsewhere are dropped, see SourceGuard); the
+// update thread then
 // creates the framebuffer, calls PlaceWindow, UpdateWindow and
 // UpdateTrayIcon(Receiving) and applies the transmission's datagrams. Stop()
 // ends the cycle; the owner restarts the viewer with Stop() and Init() on the
@@ -23,6 +25,8 @@
 #include "platform/auto_reset_event.h"
 #include "platform/udp_socket.h"
 #include "receiver/viewer/packet_ring.h"
+#include "receiver/viewer/signed_intake.h"
+#include "receiver/viewer/source_guard.h"
 #include "receiver/viewer/viewer_source.h"
 
 namespace qc {
@@ -35,6 +39,7 @@ struct ViewerStats {
   uint32_t ringFull = 0;        // datagrams dropped because the ring was full
   uint32_t processed = 0;       // datagrams of the transmission handled
   uint32_t ignored = 0;         // datagrams of other transmissions
+  uint32_t foreign = 0;         // datagrams from another source than the init's
   uint32_t rejected = 0;        // damaged datagrams dropped (short, bad zlib, bad payload)
   uint32_t lost = 0;            // gaps found by the sequence check
   uint32_t updateRequests = 0;  // update requests asked of the owner
@@ -50,6 +55,13 @@ class qvViewer final : public ViewerSource {
   ~qvViewer() override;  // Stop()
   qvViewer(const qvViewer&) = delete;
   qvViewer& operator=(const qvViewer&) = delete;
+
+  // Owner's thread, before Init: from the next cycle on, only datagrams
+  // signed by this key are taken (SignedIntake); null: unsigned
+  // transmissions are followed. False when the key cannot be used.
+  bool TrustSender(const PublicKey* key);
+  bool SigningRequired() const { return signed_.Required(); }
+  SignedIntakeCounters SigningCounters() const { return signed_.Counters(); }
 
   // Owner's thread. Inflate stream, data socket on port (joined to the
   // group), decoder, events, then the read and update threads. False (with
@@ -72,6 +84,8 @@ class qvViewer final : public ViewerSource {
 
   // The init message that started the transmission (zero before).
   InitMessage Transmission() const;
+  // Where the transmission comes from (zero before it started).
+  SocketAddress TransmissionSource() const;
   ViewerStats Stats() const;
 
  private:
@@ -99,6 +113,8 @@ class qvViewer final : public ViewerSource {
   std::unique_ptr<uint8_t[]> packet_;   // update thread: the datagram being handled
 
   PacketRing ring_;
+  SourceGuard source_;  // the read thread's
+  SignedIntake signed_;  // the read thread's while a cycle runs
   std::unique_ptr<UpdateProcessor> processor_;
 };
 

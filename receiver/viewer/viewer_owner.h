@@ -9,13 +9,19 @@ namespace qc {
 // States of the receiver's tray icon.
 enum class TrayState : int { Disconnected = 0, Receiving = 1, Hidden = 2 };
 
-// All four may run on the update thread while the owner's own thread works;
+// TransmissionFrom runs on the read thread, the others may run on the update
+// thread, while the owner's own thread works;
 // implementations must be thread-safe for that and must not call
 // qvViewer::Stop() or Init() from inside them (Stop() waits for the update
 // thread that is making the call): post the work to the owner's thread.
 class ViewerOwner {
  public:
   virtual ~ViewerOwner() = default;
+
+  // Read thread, once per transmission, before the update thread starts on
+  // it: the address and port (host order) the transmission comes from; its
+  // datagrams are taken from there only.
+  virtual void TransmissionFrom(uint32_t address, uint16_t port) { (void)address, (void)port; }
 
   // Update thread, once per transmission, right after the framebuffer was
   // created and the window placed: shows TrayState::Receiving.

@@ -28,6 +28,7 @@
 #include "receiver/web/web_viewer.h"
 #include "shell/command_line.h"
 #include "shell/console_output.h"
+#include "shell/signing_keys.h"
 
 namespace qc {
 
@@ -44,7 +45,7 @@ constexpr char kPrefix[] = "qvweb: ";
 constexpr char kUsage[] =
     "Usage: qvweb [-port xxxx] [--http ADDRESS:PORT] [--token TOKEN | --public]\n"
     "             [--allow-host NAME[,NAME...]]\n"
-    "             [--tls-cert FILE --tls-key FILE | --tls-self-signed]\n";
+    "             [--tls-cert FILE --tls-key FILE | --tls-self-signed] [--trust KEY]\n";
 
 void PrintHelp() {
   printf(
@@ -66,6 +67,8 @@ void PrintHelp() {
       "  --tls-self-signed     serve HTTPS with a self-signed certificate, made on the\n"
       "                        first start and kept beside the settings; its SHA-256\n"
       "                        fingerprint is printed\n"
+      "  --trust KEY           show only transmissions signed with this sender key\n"
+      "                        (the text \"qcsend --new-key\" printed)\n"
       "  --help                show this text\n"
       "  --version             show the version\n"
       "\n"
@@ -159,6 +162,7 @@ int main(int argc, char** argv) {
                                                             "--allow-host",
                                                             "--tls-cert",
                                                             "--tls-key",
+                                                            "--trust",
                                                         }});
   if (split.Has("--help")) {
     PrintHelp();
@@ -182,6 +186,12 @@ int main(int argc, char** argv) {
   if (scan.status != qc::ClassicScan::Status::Ok ||
       (split.Has("--http") && !ParseHttp(split.options.find("--http")->second, address, httpPort))) {
     return UsageError(nullptr);
+  }
+  qc::PublicKey trusted;
+  if (split.Has("--trust") &&
+      !qc::ParsePublicKeyText(split.options.find("--trust")->second, trusted)) {
+    qc::PrintMessage(kPrefix, qc::kInvalidValueCaption, qc::kBadKeyText);
+    return 2;
   }
   if (split.Has("--token") && option("--token").isEmpty()) {
     return UsageError("--token needs a value (or --public for a gateway without one)");
@@ -237,6 +247,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   qc::qvTray tray(view, viewer, store);
+  if (split.Has("--trust")) tray.TrustSenderForThisRun(split.options.find("--trust")->second);
   qc::SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP},
                                 [&](int) { tray.OnCommand(qc::ID_QUIT); });
   if (!tray.Init(scan.port)) {

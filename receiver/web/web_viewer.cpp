@@ -3,6 +3,7 @@
 namespace qc {
 
 bool WebViewer::Init(qvTray& tray) {
+  if (!viewer_.TrustSender(tray.TrustedSender())) return false;
   return viewer_.Init(&tray, this, static_cast<uint16_t>(tray.Port()));
 }
 

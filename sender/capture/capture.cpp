@@ -205,14 +205,12 @@ void qcCapture::SendDisconnection() {
 
 void qcCapture::RequestRefresh() {
   refreshAskedMs_ = clock_();
-  refreshWanted_ = true;
   // The work thread hands the request to the budget, which may start the
-  // update at once.
-  if (selfPaced_) Wake();
+  // update at once; requests before it took the flag need no new wake.
+  if (!refreshWanted_.exchange(true) && selfPaced_) Wake();
 }
 void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
-  repairs_.Request(screenId, first, last);
-  if (selfPaced_) Wake();
+  if (repairs_.Request(screenId, first, last) && selfPaced_) Wake();
 }
 void qcCapture::SetOwnIconArea(const ScreenRect& screenArea) {
   {
@@ -297,6 +295,7 @@ void qcCapture::WorkThread() {
   while (running_ && !closed) {
     bool stepped = false;
     int sleepMs = 0;
+    const int64_t stepStart = NowMs();
     bool waitForDamage = false;
     {
       // Steps run only while polling (a poll signal may still be pending
@@ -352,6 +351,13 @@ void qcCapture::WorkThread() {
     if (stepped) FinishStep();
     if (selfPaced_ && polling_) {
       SleepUntilNextStep(sleepMs, waitForDamage);
+      // Woken again within a tick of this step (requests arrive whenever
+      // anyone sends them): the next step waits for the tick, so that a
+      // flood of requests costs at most one step a tick.
+      const int64_t since = NowMs() - stepStart;
+      if (since < pacer_.TickMs()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pacer_.TickMs() - since));
+      }
     } else {
       pollingEvent_.Wait();
     }
@@ -380,15 +386,27 @@ void qcCapture::GrabRows(int first, int end) {
   }
 }
 
+void qcCapture::ObserveTraffic() { traffic_.Observe(clock_(), transport_->TotalBytesSent()); }
+
 bool qcCapture::FullUpdateNow() {
   if (refreshWanted_.exchange(false)) budget_.Request(refreshAskedMs_);
-  return budget_.ShouldStart(clock_());
+  if (!budget_.ShouldStart(clock_())) return false;
+  // One under way finishes; one that receivers asked for waits for the
+  // traffic budget.
+  if (fullQuarter_ != 0 || budget_.Immediate()) return true;
+  ObserveTraffic();
+  return traffic_.Allows();
 }
 
 void qcCapture::FullScreenStep() {
   int k = fullQuarter_;
+  const uint32_t startBytes = transport_->TotalBytesSent();
   if (k == 0) {
     Log().Print("qcCapture: Sending fullscreen update\n");
+    // The update that starts a transmission is owed to every receiver;
+    // those asked for later come out of the traffic budget.
+    chargeFull_ = !budget_.Immediate();
+    if (!chargeFull_) traffic_.Reset(clock_(), startBytes);
     budget_.Started(clock_());
     fullStartBytes_ = transport_->TotalBytesSent();
     // Every row now compares as changed (except a row of 0x01 bytes).
@@ -400,25 +418,34 @@ void qcCapture::FullScreenStep() {
     transport_->SendRaw(datagram, sizeof datagram);
   }
   GrabQuarter(k, true);
+  if (chargeFull_) transport_->SetLevel(kExtraLevel);
   // Each payload is its own stream: they are deflated on all cores and
   // sent in order.
   transport_->BeginBatch();
   encoder_->EncodeRows(quarters_[k].top, quarters_[k].bottom, PacketType::FullUpdate);
   transport_->EndBatch();
   ChangeSent();
+  transport_->SetLevel(pacer_.Level());
   if (++k == 4) {
     k = 0;
     budget_.Finished(transport_->TotalBytesSent() - fullStartBytes_);
     if (!cursorOff_) ClosingCursorStep();
   }
   fullQuarter_ = k;
+  if (chargeFull_) traffic_.Charge(transport_->TotalBytesSent() - startBytes);
 }
 
 int qcCapture::PendingWorkMs() {
   const uint32_t now = clock_();
   int wait = repairs_.WaitMs(now, ledger_);
+  if ((repairs_.HasMarks() || cursorRepair_) && (wait < 0 || traffic_.MsUntilAllowed() < wait)) {
+    wait = traffic_.MsUntilAllowed();
+  }
   if (budget_.Wanted()) {
-    const int start = static_cast<int>(budget_.NextStartMs(now) - now);
+    int start = static_cast<int>(budget_.NextStartMs(now) - now);
+    if (!budget_.Immediate() && fullQuarter_ == 0) {
+      start = std::max(start, traffic_.MsUntilAllowed());
+    }
     if (wait < 0 || start < wait) wait = start;
   }
   return wait;
@@ -428,10 +455,21 @@ void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
       repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
-  if (plan.cursor) {
+  if (plan.cursor) cursorRepair_ = true;
+  ObserveTraffic();
+  // What the budget cannot pay for now waits (the marks, the cursor).
+  if (!traffic_.Allows()) return;
+  if (cursorRepair_) {
+    cursorRepair_ = false;
     haveCursorHandle_ = false;  // the shape goes out again
     pointerDue_ = true;         // at this step's cursor query
+    traffic_.Charge(cursorShapeBytes_);
   }
+  if (!repairs_.HasMarks()) return;
+  const uint32_t startBytes = transport_->TotalBytesSent();
+  // Extra traffic is deflated at the cheapest level: it is paid for in
+  // budget bytes, and its CPU is what an attacker could make us spend.
+  transport_->SetLevel(kExtraLevel);
   // The marked rows of the frame hold what was last grabbed there; making
   // the reference differ in every carried byte makes the encoder send them
   // whole. Every other row of the frame still equals the reference.
@@ -444,7 +482,10 @@ void qcCapture::ApplyRepairs() {
       for (size_t i = 0; i < row; ++i) r[i] = static_cast<uint8_t>(~f[i]);
     }
     encoder_->EncodeRows(first, end, PacketType::Update);
+    repairs_.Repaired(first, end, clock_(), ledger_.NextSequence());
   }
+  transport_->SetLevel(pacer_.Level());
+  traffic_.Charge(transport_->TotalBytesSent() - startBytes);
 }
 
 void qcCapture::PollingStep() {
@@ -532,6 +573,7 @@ bool qcCapture::CaptureCursorShape() {
   }
   lastCursorHandle_ = image.handle;
   haveCursorHandle_ = true;
+  const uint32_t before = transport_->TotalBytesSent();
   SendResult result =
       transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
   if (result == SendResult::TooLarge) {
@@ -541,6 +583,8 @@ bool qcCapture::CaptureCursorShape() {
       result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
     }
   }
+  // What sending it again for a request costs the traffic budget.
+  cursorShapeBytes_ = transport_->TotalBytesSent() - before;
   if (result != SendResult::Sent) return false;
   ChangeSent();
   return true;

@@ -47,6 +47,7 @@
 #include "sender/capture/repair_planner.h"
 #include "sender/capture/screen_area.h"
 #include "sender/capture/str_encoder.h"
+#include "sender/capture/traffic_budget.h"
 #include "sender/capture/transport.h"
 
 namespace qc {
@@ -100,6 +101,8 @@ class qcCapture {
   // With pointer events, how often an idle engine still queries the cursor:
   // a warped pointer makes no event.
   static constexpr int kPointerBackstopMs = 500;
+  // The deflate level of what the traffic budget pays for.
+  static constexpr int kExtraLevel = 1;
 
   // cursor may be null (no cursor capture: cursor-off, nothing of the
   // cursor is ever sent).
@@ -170,8 +173,11 @@ class qcCapture {
   void FullScreenStep();
   void PollingStep();
   // Sends again the rows the repair planner marked (repairs, heal, rolling
-  // refresh), as ordinary updates of the frame's content.
+  // refresh), as ordinary updates of the frame's content, while the
+  // traffic budget allows; the marks wait otherwise.
   void ApplyRepairs();
+  // Brings the traffic budget up to now.
+  void ObserveTraffic();
   // Self-paced: ms until the full-update budget or the repair planner wants
   // a step, or -1 when neither does.
   int PendingWorkMs();
@@ -258,6 +264,12 @@ class qcCapture {
   LedgerTransport ledger_;  // the encoder's and the engine's transport
   RepairPlanner repairs_;
   FullUpdateBudget budget_;
+  // Bounds what requests make the engine send: repairs, heals, rolling
+  // slices and the full-screen updates receivers ask for.
+  TrafficBudget traffic_;
+  bool chargeFull_ = false;  // the running full-screen update was asked for
+  bool cursorRepair_ = false;      // a request wants the shape again
+  uint32_t cursorShapeBytes_ = 0;  // what the last shape sent took
   uint32_t fullStartBytes_ = 0;
   std::atomic<bool> restartFullUpdate_{false};
   int bytesPerPixel_ = 0;

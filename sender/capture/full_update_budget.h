@@ -41,6 +41,9 @@ class FullUpdateBudget {
   // or when nothing is wanted: then no deadline).
   uint32_t NextStartMs(uint32_t nowMs) const;
   bool Wanted() const { return immediate_ || wanted_; }
+  // Whether the wanted update is the one that starts a transmission (not
+  // asked for by a receiver).
+  bool Immediate() const { return immediate_; }
 
   void Started(uint32_t nowMs);
   // bytes: what the whole update sent.

@@ -34,11 +34,11 @@ class SequenceRows {
   struct Entry {
     uint32_t sequence = 0;
     uint32_t sentMs = 0;
-    uint32_t repairedMs = 0;  // when the rows were last re-sent for a request
+    uint32_t answeredMs = 0;  // when a request for it was last answered
     int16_t first = 0;        // rows first..last (inclusive)
     int16_t last = -1;
     Kind kind = Kind::None;
-    bool repaired = false;
+    bool answered = false;
   };
 
   // Forgets every number (the stream starts again at 0).

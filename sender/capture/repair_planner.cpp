@@ -9,19 +9,25 @@ namespace qc {
 void RepairPlanner::SetHeight(int height) {
   height_ = std::max(0, height);
   marks_.assign(static_cast<size_t>(height_), 0);
+  answeredMs_.assign(static_cast<size_t>(height_), 0);
+  answeredSeq_.assign(static_cast<size_t>(height_), 0);
+  answered_.assign(static_cast<size_t>(height_), 0);
+  cursorAnswered_ = false;
   anyMarked_ = false;
   haveLoss_ = false;
   rollRow_ = 0;
 }
 
-void RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
+bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
   std::lock_guard<std::mutex> lock(mutex_);
+  const bool wasEmpty = inboxCount_ == 0 && !inboxFull_;
   // The identifier is checked on the work thread, with the transport's.
   if (inboxCount_ == kInboxSize) {
     inboxFull_ = true;
-    return;
+    return false;
   }
   inbox_[inboxCount_++] = Range{screenId, first, last};
+  return wasEmpty;
 }
 
 void RepairPlanner::Mark(int first, int last) {
@@ -29,6 +35,31 @@ void RepairPlanner::Mark(int first, int last) {
   last = std::min(last, height_ - 1);
   for (int y = first; y <= last; ++y) marks_[static_cast<size_t>(y)] = 1;
   if (first <= last) anyMarked_ = true;
+}
+
+int RepairPlanner::MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, Plan& plan) {
+  if (e.kind == SequenceRows::Kind::Cursor) {
+    if (cursorAnswered_ && nowMs - cursorAnsweredMs_ < kHoldoffMs) return 0;
+    cursorAnswered_ = true;
+    cursorAnsweredMs_ = nowMs;
+    plan.cursor = true;
+    return 1;
+  }
+  const int first = std::max<int>(e.first, 0);
+  const int last = std::min<int>(e.last, height_ - 1);
+  int marked = 0;
+  for (int y = first; y <= last; ++y) {
+    const size_t i = static_cast<size_t>(y);
+    // Repaired recently, and after this datagram went out: the repair
+    // carried these rows as new as it did, or newer.
+    if (answered_[i] && nowMs - answeredMs_[i] < kHoldoffMs && e.sequence < answeredSeq_[i]) {
+      continue;
+    }
+    marks_[i] = 1;
+    ++marked;
+  }
+  if (marked > 0) anyMarked_ = true;
+  return marked;
 }
 
 void RepairPlanner::MarkEntry(const SequenceRows::Entry& e, Plan& plan) {
@@ -57,47 +88,72 @@ int RepairPlanner::WaitMs(uint32_t nowMs, const LedgerTransport& sent) const {
 RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows,
                                         const LedgerTransport& sent) {
   Plan plan;
-  int count;
+  int count = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    count = inboxCount_;
-    for (int i = 0; i < count; ++i) {
-      taken_[i] = inbox_[i];
-      if (inbox_[i].screenId != screenId) plan.fullUpdate = true;
+    // Requests of another screen, and a flood that overran the inbox, ask
+    // for a full-screen update only, as a plain refresh request does.
+    for (int i = 0; i < inboxCount_; ++i) {
+      if (inbox_[i].screenId == screenId) {
+        taken_[count++] = inbox_[i];
+      } else {
+        plan.fullUpdate = true;
+      }
     }
     plan.fullUpdate = plan.fullUpdate || inboxFull_;
     inboxCount_ = 0;
     inboxFull_ = false;
   }
-  if (count > 0 || plan.fullUpdate) {
-    if (!haveLoss_ || nowMs - lossMs_ >= kRollingMs) rollMs_ = nowMs;  // a new rolling pass
-    haveLoss_ = true;
-    lossMs_ = nowMs;
+  bool knownLoss = false;
+  bool unknownLogged = false;
+  // Numbers of another stream are unrelated: the stamps start over.
+  if (sent.Stream() != answeredStream_) {
+    answeredStream_ = sent.Stream();
+    std::fill(answered_.begin(), answered_.end(), 0);
+    cursorAnswered_ = false;
   }
-  for (int i = 0; i < count && !plan.fullUpdate; ++i) {
+  for (int i = 0; i < count; ++i) {
     const Range r = taken_[i];
+    // The same range asked again since the last step (many receivers, or
+    // one asking again and again) was just answered.
+    bool repeat = false;
+    for (int k = 0; k < i && !repeat; ++k) {
+      repeat = taken_[k].first == r.first && taken_[k].last == r.last;
+    }
+    if (repeat) continue;
     int marked = 0;
     for (uint32_t s = r.first;; ++s) {
       SequenceRows::Entry* e = rows.Find(s, nowMs);
       if (e == nullptr || s >= sent.NextSequence()) {
         plan.fullUpdate = true;
-        Log().Print("qcCapture: Packet %lu is not known any more, sending fullscreen update\n",
-                    static_cast<unsigned long>(s));
+        if (!unknownLogged) {
+          Log().Print("qcCapture: Packet %lu is not known any more, sending fullscreen update\n",
+                      static_cast<unsigned long>(s));
+          unknownLogged = true;
+        }
         break;
       }
-      if (!e->repaired || nowMs - e->repairedMs >= kHoldoffMs) {
-        e->repaired = true;
-        e->repairedMs = nowMs;
-        MarkEntry(*e, plan);
-        ++marked;
+      knownLoss = true;
+      // Its rows were all answered (or held off) this recently: a request
+      // flood costs a lookup per number, not a pass over the rows.
+      if (!e->answered || nowMs - e->answeredMs >= kHoldoffMs) {
+        e->answered = true;
+        e->answeredMs = nowMs;
+        marked += MarkRequested(*e, nowMs, plan);
       }
       if (s == r.last) break;
     }
     if (marked > 0) {
-      plan.repaired += marked;
+      ++plan.repaired;
       Log().Print("qcCapture: Repairing packets %lu to %lu\n",
                   static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last));
     }
+  }
+  // Only a loss of datagrams the sender knows starts the rolling refresh.
+  if (knownLoss) {
+    if (!haveLoss_ || nowMs - lossMs_ >= kRollingMs) rollMs_ = nowMs;  // a new rolling pass
+    haveLoss_ = true;
+    lossMs_ = nowMs;
   }
 
   // Heal: the last datagram again, once, when nothing followed it.
@@ -123,6 +179,15 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     }
   }
   return plan;
+}
+
+void RepairPlanner::Repaired(int first, int end, uint32_t nowMs, uint32_t nextSequence) {
+  for (int y = std::max(first, 0); y < end && y < height_; ++y) {
+    const size_t i = static_cast<size_t>(y);
+    answered_[i] = 1;
+    answeredMs_[i] = nowMs;
+    answeredSeq_[i] = nextSequence;
+  }
 }
 
 bool RepairPlanner::NextBand(int& first, int& end) {

@@ -28,8 +28,8 @@ namespace qc {
 
 class RepairPlanner {
  public:
-  // A request for a number repaired this recently was sent before the
-  // repair arrived (the same loss seen by another receiver, or a repeat).
+  // A request for rows repaired this recently was sent before the repair
+  // arrived (the same loss seen by another receiver, or a repeat).
   static constexpr uint32_t kHoldoffMs = 100;
   static constexpr uint32_t kHealDelayMs = 150;
   static constexpr uint32_t kRollingMs = 5000;
@@ -42,14 +42,16 @@ class RepairPlanner {
   struct Plan {
     bool fullUpdate = false;  // a full-screen update is wanted
     bool cursor = false;      // the cursor shape is to be sent again
-    int repaired = 0;         // datagrams whose rows were marked
+    int repaired = 0;         // requests whose rows were marked
   };
 
   // Rows of the screen; forgets everything. Before the work thread starts.
   void SetHeight(int height);
 
-  // Any thread: a receiver of screenId missed first..last.
-  void Request(uint16_t screenId, uint32_t first, uint32_t last);
+  // Any thread: a receiver of screenId missed first..last. True when the
+  // inbox was empty: only then need the work thread be woken (a flood of
+  // requests wakes it once per step, not once per request).
+  bool Request(uint16_t screenId, uint32_t first, uint32_t last);
 
   // Work thread, at the start of a polling step: takes the requests and
   // marks the rows to send again (repairs, heal, rolling slice).
@@ -60,6 +62,12 @@ class RepairPlanner {
   // The next band of marked rows [first, end), unmarked on the way; false
   // when none is left.
   bool NextBand(int& first, int& end);
+  // Work thread: the band's rows went out again for requests; the
+  // transport's next number is now nextSequence.
+  void Repaired(int first, int end, uint32_t nowMs, uint32_t nextSequence);
+  // Whether rows are marked and wait for NextBand (the caller may hold them
+  // back while its traffic budget is spent).
+  bool HasMarks() const { return anyMarked_; }
 
  private:
   struct Range {
@@ -67,6 +75,9 @@ class RepairPlanner {
     uint32_t first, last;
   };
   void Mark(int first, int last);
+  // Marks the rows (or the cursor) of a requested datagram that no repair
+  // sent after it within the hold-off covers. How many rows it marked.
+  int MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, Plan& plan);
   void MarkEntry(const SequenceRows::Entry& e, Plan& plan);
 
   std::mutex mutex_;  // guards the inbox
@@ -76,6 +87,15 @@ class RepairPlanner {
 
   Range taken_[kInboxSize] = {};
   std::vector<uint8_t> marks_;  // one per row
+  // When each row was last repaired for a request and the number after
+  // that repair's datagrams (valid where answered_, within
+  // answeredStream_).
+  std::vector<uint32_t> answeredMs_;
+  std::vector<uint32_t> answeredSeq_;
+  std::vector<uint8_t> answered_;
+  uint32_t answeredStream_ = 0;
+  bool cursorAnswered_ = false;
+  uint32_t cursorAnsweredMs_ = 0;
   int height_ = 0;
   int scan_ = 0;  // NextBand's position
   bool anyMarked_ = false;

@@ -52,6 +52,19 @@ uint16_t qcSender::MakeScreenId(uint32_t hostAddress, uint32_t pid, uint32_t ran
   return static_cast<uint16_t>((hostAddress ^ pid ^ randomValue ^ ticks) & 0xFFFF);
 }
 
+bool qcSender::EnableSigning(const PrivateKey& key) {
+  auto signer = std::make_unique<DatagramSigner>();
+  if (!signer->Load(key)) return false;
+  signer_ = std::move(signer);
+  return true;
+}
+
+bool qcSender::Transmit(const uint8_t* data, size_t length) {
+  if (signer_ == nullptr) return socket_.SendTo(data, length, destination_);
+  signer_->Queue(data, length);
+  return true;
+}
+
 bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
   uint32_t address = LocalHostAddress();
   srand(TickCount());
@@ -86,6 +99,10 @@ bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
     return false;
   }
   owner_ = owner;
+  if (signer_ != nullptr && !signer_->Start(&socket_, destination_, id)) {
+    socket_.Close();
+    return false;
+  }
   if (!ResetStream()) {
     socket_.Close();
     return false;
@@ -144,7 +161,7 @@ bool qcSender::SendDatagram(PacketType type, const uint8_t* packet, size_t produ
   BuildCompressedHeader({static_cast<uint16_t>(type), ScreenId(), sequence_},
                         const_cast<uint8_t*>(packet));
   size_t datagram = kCompressedHeaderSize + produced;
-  if (!socket_.SendTo(packet, datagram, destination_)) {
+  if (!Transmit(packet, datagram)) {
     if (!socket_.IsOpen()) return false;
     Log().Print("qcSender: Sending packet failed (%d bytes, error %ld)\n",
                 static_cast<int>(length & 0xFFFF), static_cast<long>(socket_.LastError()));
@@ -339,7 +356,7 @@ void qcSender::DrainBatch() {
 bool qcSender::SendRaw(const uint8_t* data, size_t length) {
   if (!socket_.IsOpen()) return false;
   size_t n = length & 0xFFFF;
-  if (!socket_.SendTo(data, n, destination_)) {
+  if (!Transmit(data, n)) {
     if (!socket_.IsOpen()) return false;
     Log().Print("qcSender: Sending raw packet failed (%d bytes, error %ld)\n",
                 static_cast<int>(n), static_cast<long>(socket_.LastError()));
@@ -349,6 +366,10 @@ bool qcSender::SendRaw(const uint8_t* data, size_t length) {
   return true;
 }
 
-void qcSender::Close() { socket_.Close(); }
+void qcSender::Close() {
+  // What is held for signing (the disconnection, last of all) goes first.
+  if (signer_ != nullptr) signer_->Flush();
+  socket_.Close();
+}
 
 }  // namespace qc

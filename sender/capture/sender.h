@@ -29,7 +29,9 @@
 #include <vector>
 
 #include "common/protocol.h"
+#include "common/transmission_signing.h"
 #include "platform/udp_socket.h"
+#include "sender/capture/datagram_signer.h"
 #include "sender/capture/transport.h"
 
 namespace qc {
@@ -51,6 +53,11 @@ class qcSender final : public CaptureTransport {
   ~qcSender() override;
   qcSender(const qcSender&) = delete;
   qcSender& operator=(const qcSender&) = delete;
+
+  // From the next Open on, every datagram goes out signed with the key
+  // (DatagramSigner). Before Open; false when the key cannot be used.
+  bool EnableSigning(const PrivateKey& key);
+  bool Signing() const { return signer_ != nullptr; }
 
   // Makes a new screen identifier, sets up the socket for group:port and
   // resets the stream and the byte counter.
@@ -115,6 +122,9 @@ class qcSender final : public CaptureTransport {
   int Deflate(z_stream& stream, const uint8_t* payload, size_t length, uint8_t* out,
               size_t& produced);
   bool SendDatagram(PacketType type, const uint8_t* data, size_t produced, size_t length);
+  // Every datagram leaves through here: to the socket, or to the signer.
+  // A new datagram type must not call the socket itself.
+  bool Transmit(const uint8_t* data, size_t length);
   // The level for the next payload, and what the last one taught.
   int NextLevel() const { return poorRatio_ ? kPoorLevel : level_; }
   void Learn(size_t length, size_t produced) { poorRatio_ = produced * 2 > length; }
@@ -126,6 +136,8 @@ class qcSender final : public CaptureTransport {
   void StopHelpers();
 
   UdpSocket socket_;
+  // Declared after the socket, which it sends through: destroyed first.
+  std::unique_ptr<DatagramSigner> signer_;
   SocketAddress destination_;
   SenderOwner* owner_ = nullptr;
   z_stream stream_{};

@@ -54,7 +54,7 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
     }
   }
   SplitArguments split =
-      TakeLongOptions(rest, {{"--headless", "--help", "--version"}, {kCaptureOption}});
+      TakeLongOptions(rest, {{"--headless", "--help", "--version", "--new-key"}, {kCaptureOption}});
   ClassicScan scan = ScanClassicCommandLine(split.classic, /*takesStart=*/true);
   auto capture = split.options.find("--capture");
   if (capture != split.options.end()) {
@@ -67,6 +67,7 @@ CommandLine ParseArguments(int argc, const char* const* argv) {
   result.headless = split.Has("--headless");
   result.help = split.Has("--help");
   result.version = split.Has("--version");
+  result.newKey = split.Has("--new-key");
   return result;
 }
 
@@ -74,7 +75,7 @@ std::string LongUsage(const std::string& settingsPath) {
   return std::string(
              "Usage: qcsend [-start] [-port xxxx] [-monitor k | -region WxH+X+Y] [--headless]\n") +
          kCaptureUsage +
-         "       qcsend --help | --version\n"
+         "       qcsend --new-key | --help | --version\n"
              "\n"
              "Shows this computer's screen on every Quillcast receiver (qvrecv) of the\n"
              "local network, through the multicast group 234.0.0.1.\n"
@@ -90,6 +91,9 @@ std::string LongUsage(const std::string& settingsPath) {
              "  --headless    no tray icon and no dialogs; messages go to standard error.\n"
              "                Stop it with SIGTERM or SIGINT (Ctrl+C).\n" +
          kCaptureHelp +
+         "  --new-key     make a new signing key pair, print its public key for the\n"
+         "                receivers, and end. From then on every transmission of this\n"
+         "                account is signed (see \"Security\" in the admin's guide).\n"
          "  --help        this text\n"
              "  --version     the version\n"
              "\n"

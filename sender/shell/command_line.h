@@ -1,6 +1,6 @@
 // The sender's command line: the classic "-start" and "-port <n>" (scanned
 // as shell/command_line.h describes), plus the long options --headless,
-// --help, --version and --capture x11|portal|wlr, and the area options "-monitor <k>" and
+// --help, --version, --new-key and --capture x11|portal|wlr, and the area options "-monitor <k>" and
 // "-region WxH+X+Y", which are taken out of the argument list first (each
 // with the next argument as its value; a missing or bad value gives Usage).
 #pragma once
@@ -21,6 +21,7 @@ struct CommandLine {
   bool headless = false;
   bool help = false;
   bool version = false;
+  bool newKey = false;  // --new-key: make a signing key pair and end
   int monitor = -1;    // -1: none given, the stored "Monitor" is used
   ScreenRect region;   // empty: none given
   CaptureBackend capture = CaptureBackend::Auto;  // --capture

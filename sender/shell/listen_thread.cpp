@@ -2,6 +2,7 @@
 
 #include "common/log_file.h"
 #include "common/protocol.h"
+#include "platform/tick_clock.h"
 #include "platform/udp_socket.h"
 
 namespace qc {
@@ -127,8 +128,26 @@ void ListenThread::Serve(const Current& cur) {
   if (!cur.socket) return;  // the phase's socket could not be opened
   if (cur.phase == Phase::StartCheck) {
     SocketAddress from;
-    long n = cur.socket->Receive(buffer, sizeof buffer, &from);
-    if (n > 0 && listening_) {
+    bool noiseLogged = false;
+    for (;;) {
+      long n = cur.socket->Receive(buffer, sizeof buffer, &from);
+      // A failed receive: the check ended (or there was no socket); the UI
+      // thread has opened the next socket, or will, and signals.
+      if (n < 0 || !listening_ || (n == 0 && !IsCurrent(cur.socket))) break;
+      // Only a transmission counts: junk on the port (anyone may send it)
+      // must not keep a sender from starting.
+      if (!IsTransmissionDatagram(buffer, static_cast<size_t>(n))) {
+        if (!noiseLogged) {
+          Log().Print("qcTray: Ignoring a datagram that is no transmission (%ld bytes from "
+                      "%d.%d.%d.%d)\n",
+                      n, static_cast<int>(from.address >> 24),
+                      static_cast<int>((from.address >> 16) & 0xFF),
+                      static_cast<int>((from.address >> 8) & 0xFF),
+                      static_cast<int>(from.address & 0xFF));
+          noiseLogged = true;
+        }
+        continue;
+      }
       bool stillCurrent;
       {
         // Raise the conflict only for the check that is still running,
@@ -147,10 +166,16 @@ void ListenThread::Serve(const Current& cur) {
             static_cast<int>(from.address >> 24), static_cast<int>((from.address >> 16) & 0xFF),
             static_cast<int>((from.address >> 8) & 0xFF), static_cast<int>(from.address & 0xFF));
       }
+      break;
     }
-    // A failed receive: the check ended (or there was no socket); the UI
-    // thread has opened the next socket, or will, and signals.
   } else {
+    // Anyone can send requests: a flood of them must not flood the log. At
+    // most kLoggedPerSecond lines a second, then one with the count of the
+    // rest.
+    constexpr int kLoggedPerSecond = 20;
+    uint32_t second = TickCount();
+    int logged = 0;
+    unsigned long unlogged = 0;
     while (listening_) {
       long n = cur.socket->Receive(buffer, sizeof buffer);
       // A socket closed under the receive reads as a failure or an empty
@@ -158,7 +183,21 @@ void ListenThread::Serve(const Current& cur) {
       // datagram is ignored.
       if (n < 0 || (n == 0 && !IsCurrent(cur.socket))) break;
       if (n > 0 && IsUpdateRequest(buffer, static_cast<size_t>(n))) {
-        Log().Print("qcTray: Update request received\n");
+        const uint32_t now = TickCount();
+        if (now - second >= 1000) {
+          if (unlogged > 0) {
+            Log().Print("qcTray: %lu more update requests received\n", unlogged);
+          }
+          second = now;
+          logged = 0;
+          unlogged = 0;
+        }
+        if (logged < kLoggedPerSecond) {
+          Log().Print("qcTray: Update request received\n");
+          ++logged;
+        } else {
+          ++unlogged;
+        }
         // An extension that does not parse asks for the whole screen.
         RepairRequest repair;
         if (ParseRepairRequest(buffer, static_cast<size_t>(n), repair)) {

@@ -1,7 +1,9 @@
 // The sender's listen thread. One socket, joined to 234.0.0.1, serves two
 // phases one after the other:
 // - the start check: bound to the data port P for the 1500 ms before a
-//   transmission starts; any datagram there comes from another transmitter;
+//   transmission starts; a datagram there that parses as a transmission's
+//   (init, keep-alive, update, signature list) comes from another
+//   transmitter; anything else is noise, logged once and ignored;
 // - the request phase: bound to P + 1, where receivers send their update
 //   requests, from the end of the check until the next Start (also while
 //   idle after a Stop).
@@ -41,7 +43,8 @@ class ListenOwner {
     (void)screenId, (void)first, (void)last;
     UpdateRequested();
   }
-  // A datagram arrived on P during the start check; address in host order.
+  // A transmission's datagram arrived on P during the start check; address
+  // in host order.
   virtual void AnotherTransmitterDetected(uint32_t address) = 0;
 };
 

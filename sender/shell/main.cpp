@@ -28,6 +28,7 @@
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/sender_settings.h"
 #include "shell/console_output.h"
+#include "shell/signing_keys.h"
 
 namespace qc {
 
@@ -97,6 +98,12 @@ int Run(int argc, char** argv) {
   if (cmd.status == CommandLine::Status::Ok && cmd.version) {
     puts("qcsend (Quillcast) 1.1.0");
     return 0;
+  }
+  if (cmd.status == CommandLine::Status::Ok && cmd.newKey) {
+    std::string report;
+    const bool made = MakeSenderKey(report);
+    fputs(report.c_str(), made ? stdout : stderr);
+    return made ? 0 : 1;
   }
 
   // Without a display the toolkit would abort: the command line's messages
@@ -178,6 +185,13 @@ int Run(int argc, char** argv) {
   // Installed before Init: a signal that comes early waits in the pipe
   // until the loop runs.
   SignalBridge quitSignals({SIGTERM, SIGINT, SIGHUP}, [&tray](int) { tray.OnCommand(ID_QUIT); });
+
+  std::string signing;
+  if (!tray.UseStoredSigningKey(signing)) {
+    Message(gui, kErrorCaption, signing.c_str(), MessageIcon::Error);
+    return -1;
+  }
+  if (!signing.empty()) PrintMessage("", "Quillcast", signing.c_str());
 
   if (!tray.Init(cmd.start, cmd.port)) {
     tray.AbortInit();

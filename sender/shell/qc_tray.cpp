@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "common/log_file.h"
+#include "shell/signing_keys.h"
 #include "common/protocol.h"
 #include "platform/settings_file.h"
 
@@ -22,6 +23,29 @@ qcTray::~qcTray() {
   // the transport.
   listener_.Shutdown();
   engine_.reset();
+}
+
+bool qcTray::UseStoredSigningKey(std::string& message) {
+  PrivateKey key;
+  std::string problem;
+  switch (LoadSenderKey(key, problem)) {
+    case StoredKey::None:
+      message.clear();
+      return true;
+    case StoredKey::Unusable:
+      message = "The signing key cannot be used: " + problem + ".";
+      Log().Print("qcTray: %s\n", message.c_str());
+      return false;
+    case StoredKey::Loaded:
+      break;
+  }
+  if (!transport_.EnableSigning(key)) {
+    message = "The signing key cannot be used.";
+    return false;
+  }
+  message = "Transmissions are signed, key " + Fingerprint(key.publicKey) + ".";
+  Log().Print("qcTray: %s\n", message.c_str());
+  return true;
 }
 
 bool qcTray::Init(bool startFlag, int commandLinePort) {

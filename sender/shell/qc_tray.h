@@ -126,6 +126,12 @@ class qcTray : public SenderOwner, public ListenOwner {
   bool PortChangePending() const { return portChangePending_; }
   bool AccelerationChangePending() const { return accelerationChangePending_; }
 
+  // Before Init: signs every transmission with the stored key pair, if
+  // there is one (qcsend --new-key made it). False when a stored key cannot
+  // be used: the program must not then transmit unsigned. message: what
+  // to tell the user either way ("" when there is no key).
+  bool UseStoredSigningKey(std::string& message);
+
   // What the capture engine reaches through its owner.
   qcSender& Sender() { return transport_; }
   int UpdatePeriod() const { return updatePeriod_.load(); }  // any thread

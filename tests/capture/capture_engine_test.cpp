@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <tuple>
 #include <vector>
@@ -310,6 +311,97 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
     rig.Steps(8);
     EXPECT_EQ(Count(rig.Take(), kInit), 1) << number;
   }
+}
+
+// Requests cost what the traffic budget allows, whoever sends them and
+// however many: the same scrolling screen run with and without a flood of
+// repair requests for the latest 256 numbers, plain refresh requests and
+// repairs naming another screen, about 1000 a second.
+TEST(CaptureRepairs, AFloodOfRequestsAddsNoMoreBytesThanTheTrafficBudgetEarns) {
+  constexpr int kSteps = 500;  // 10 ms each: 5 s
+  auto run = [](bool flood) {
+    g_now = 50000;
+    Rig rig(320, 240, 32);
+    rig.Paint(3);
+    rig.Start();
+    rig.Steps(4);
+    uint32_t next = 0;
+    Number(rig.Take(), next);
+    const uint32_t start = rig.transport.TotalBytesSent();
+    for (int i = 0; i < kSteps; ++i) {
+      rig.screen->Fill(0, (i * 3) % 240, 320, (i * 3) % 240 + 1, 0x102030u * (i + 1));
+      if (flood) {
+        for (int k = 0; k < 4; ++k) {
+          rig.capture->RequestRepair(0x1234, next > 256 ? next - 256 : 0, next > 0 ? next - 1 : 0);
+        }
+        for (int k = 0; k < 3; ++k) {
+          rig.capture->RequestRefresh();
+          rig.capture->RequestRepair(0x4321, 0, 255);
+        }
+      }
+      rig.Steps();
+      Number(rig.Take(), next);
+      g_now += 10;
+    }
+    return rig.transport.TotalBytesSent() - start;
+  };
+  const uint32_t quiet = run(false);
+  const uint32_t flooded = run(true);
+  // The budget's earnings over the run, plus one full-screen update of raw
+  // pixels that the last send may take it into debt by.
+  const int64_t earned = TrafficBudget::kBurstBytes +
+                         TrafficBudget::kBaseBytesPerSecond * kSteps * 10 / 1000 +
+                         int64_t{quiet} * TrafficBudget::kStreamShareNum /
+                             TrafficBudget::kStreamShareDen;
+  const int64_t oneFullUpdate = 320 * 240 * 4 + 4096;
+  EXPECT_GT(flooded, quiet);  // the flood was served, within the budget
+  std::printf("5 s: %u bytes quiet, %u flooded, budget %lld\n", quiet, flooded,
+              static_cast<long long>(earned));
+  EXPECT_LE(int64_t{flooded} - quiet, earned + oneFullUpdate) << quiet << " " << flooded;
+}
+
+// The hold-off is per row: a receiver that missed the repair and names its
+// new number within the hold-off gets nothing more; a request naming another
+// screen gets a full-screen update and nothing else.
+TEST(CaptureRepairs, RowsRepairedRecentlyAreNotResentUnderTheirNewNumbersAndAForeignIdCostsARefresh) {
+  Rig rig(64, 40, 32);
+  rig.Paint(7);
+  rig.Start();
+  uint32_t next = 0;
+  rig.Steps(4);
+  Number(rig.Take(), next);
+  rig.screen->Fill(0, 12, 64, 15, 0x00F800);
+  rig.Steps(4);
+  const auto update = Number(rig.Take(), next);
+  ASSERT_EQ(update.size(), 1u);
+  rig.capture->RequestRepair(0x1234, update[0].sequence, update[0].sequence);
+  rig.Steps();
+  const auto repair = Number(rig.Take(), next);
+  ASSERT_EQ(repair.size(), 1u);
+  for (int i = 0; i < 5; ++i) {
+    rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence);
+    rig.capture->RequestRepair(0x1234, update[0].sequence, repair[0].sequence);
+    rig.Steps();
+    EXPECT_TRUE(rig.Take().empty()) << i;
+    g_now += RepairPlanner::kHoldoffMs / 10;
+  }
+  g_now += RepairPlanner::kHealDelayMs + RepairPlanner::kRollingMs;
+  rig.Steps(4);
+  rig.Take();
+  rig.capture->RequestRepair(0x4321, 0, 255);
+  rig.Steps(8);
+  g_now += FullUpdateBudget::kMaxGapMs;
+  rig.Steps(8);
+  EXPECT_EQ(Count(rig.Take(), kInit), 1);
+  // No rolling refresh follows: on the still screen only the heal of the
+  // update's last datagram (its cursor shape) goes out.
+  for (int i = 0; i < 20; ++i) {
+    g_now += RepairPlanner::kRollingSliceMs;
+    rig.Steps();
+  }
+  const auto after = rig.Take();
+  EXPECT_EQ(Count(after, kUpdate), 0);
+  EXPECT_LE(after.size(), 1u);
 }
 
 TEST(CaptureKeepAlive, OnlyIntoSilenceWhileTransmittingOrPausedAndAPauseSendsNothingElse) {

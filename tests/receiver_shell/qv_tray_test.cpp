@@ -9,15 +9,22 @@
 #include <algorithm>
 #include <map>
 
+#include "shell/signing_keys.h"
 #include "tests/receiver_shell/fakes.h"
 #include "tests/support/group_socket.h"
+#include "tests/support/private_network.h"
+#include "tests/support/temp_dir.h"
 
 namespace qc {
 namespace {
 
 class TrayTest : public testing::Test {
  protected:
+  test::TempDir config;
   TrayTest() {
+    // The trusted sender key is kept beside the settings: a folder of the
+    // test's own.
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
     store.stored.port = 6100;
     for (uint16_t port : {6101, 6201, 6301}) listeners.try_emplace(port, port);
   }
@@ -34,6 +41,7 @@ class TrayTest : public testing::Test {
   }
   void Receive() {
     viewer.receiving = true;
+    tray.TransmissionFrom(test::kTestSourceAddress, 40000);  // the viewer's read thread
     tray.UpdateTrayIcon(TrayAction::Modify, TrayState::Receiving);
   }
   // The update requests that reached group:port since the last call.
@@ -87,7 +95,7 @@ TEST_F(TrayTest, BlinkingAlternatesTheImagesOfEachState) {
   tray.OnBlinkTimer();
   std::vector<std::pair<TrayImage, std::string>> shown;
   for (const auto& icon : view.icons) shown.emplace_back(icon.image, icon.tip);
-  const std::string off = "Quillview - Disconnected", on = "Quillview - Receiving",
+  const std::string off = "Quillview - Disconnected", on = "Quillview - Receiving from 192.0.2.7",
                     hidden = "Quillview - Hidden";
   EXPECT_EQ(shown, (std::vector<std::pair<TrayImage, std::string>>{
                        {TrayImage::RedRed, off}, {TrayImage::RedGreen, off},
@@ -199,7 +207,7 @@ TEST_F(TrayTest, PortChangeRestartsAtOnceWhileDisconnectedAndWaitsWhileReceiving
 
   Receive();
   view.duringSettings = [&] {
-    EXPECT_TRUE(tray.AcceptSettings({6300, false, false, 0x027B, true}).valid);
+    EXPECT_TRUE(tray.AcceptSettings({6300, false, false, 0x027B, true, {}}).valid);
     EXPECT_TRUE(view.messages.empty());  // only after the dialog
   };
   tray.OnCommand(ID_SETTINGS);
@@ -219,7 +227,7 @@ TEST_F(TrayTest, SettingsDialogOpensOnceAndInvalidPortsApplyNothing) {
   Start();
   view.duringSettings = [&] {
     tray.OnCommand(ID_SETTINGS);  // already open: nothing
-    PortCheck c = tray.AcceptSettings({5983, true, false, 0x027B, true});
+    PortCheck c = tray.AcceptSettings({5983, true, false, 0x027B, true, {}});
     EXPECT_FALSE(c.valid);
     EXPECT_EQ(c.port, 5984);
   };
@@ -237,7 +245,7 @@ TEST_F(TrayTest, SettingsDialogOpensOnceAndInvalidPortsApplyNothing) {
 TEST_F(TrayTest, AcceptedSettingsAreAppliedAndSaved) {
   Start(6300);  // a command-line port: the first socket already uses it
   EXPECT_EQ(viewer.ports, std::vector<int>{6300});
-  EXPECT_TRUE(tray.AcceptSettings({6300, true, false, 0x0441, true}).valid);
+  EXPECT_TRUE(tray.AcceptSettings({6300, true, false, 0x0441, true, {}}).valid);
   EXPECT_TRUE(tray.FullScreenSetting());
   EXPECT_FALSE(viewer.fullScreen);  // stored only
   EXPECT_EQ(view.hotkeys.back(), 0x0441u);
@@ -246,10 +254,10 @@ TEST_F(TrayTest, AcceptedSettingsAreAppliedAndSaved) {
   EXPECT_TRUE(store.saved.fullScreen);
   EXPECT_TRUE(store.savedSkippingPort);
 
-  tray.AcceptSettings({6300, true, false, 0x0441, false});  // unticked: released at once
+  tray.AcceptSettings({6300, true, false, 0x0441, false, {}});  // unticked: released at once
   EXPECT_FALSE(view.registered || tray.HotkeyEnabled());
   size_t registrations = view.hotkeys.size();
-  tray.AcceptSettings({6300, true, false, 0x0441, false});  // unchanged: untouched
+  tray.AcceptSettings({6300, true, false, 0x0441, false, {}});  // unchanged: untouched
   EXPECT_EQ(view.hotkeys.size(), registrations);
 }
 
@@ -290,6 +298,46 @@ TEST_F(TrayTest, QuitClosesInOrder) {
   EXPECT_EQ(std::count_if(view.icons.begin(), view.icons.end(), isDelete), 1);
   tray.SendUpdateRequest();  // socket closed: nothing goes out
   EXPECT_EQ(Requests(6101), 0);
+}
+
+TEST_F(TrayTest, ASenderKeyIsStoredFromTheDialogOrGivenForTheRunAndWhileWaitingTheTipSaysSo) {
+  PrivateKey key, other;
+  ASSERT_TRUE(GenerateKeyPair(key) && GenerateKeyPair(other));
+  const std::string text = PublicKeyText(key.publicKey);
+  Start();
+  EXPECT_EQ(tray.TrustedSender(), nullptr);
+  const int inits = viewer.inits;
+  EXPECT_TRUE(tray.AcceptSettings({6100, false, false, 0x027B, true, " " + text}).valid);
+  ASSERT_NE(tray.TrustedSender(), nullptr);
+  EXPECT_EQ(*tray.TrustedSender(), key.publicKey);
+  EXPECT_EQ(viewer.inits, inits + 1);  // the next cycle takes only signed datagrams
+  EXPECT_EQ(TrustedKeyText(), text);
+  ASSERT_FALSE(view.icons.empty());
+  EXPECT_EQ(view.icons.back().tip, qvTray::kWaitingSignedTip);
+  // A dialog without the field leaves the key; the same key restarts nothing.
+  EXPECT_TRUE(tray.AcceptSettings({6100, false, false, 0x027B, true, std::nullopt}).valid);
+  EXPECT_TRUE(tray.AcceptSettings({6100, false, false, 0x027B, true, text}).valid);
+  EXPECT_EQ(viewer.inits, inits + 1);
+
+  // The next start reads the stored key; --trust replaces it for the run
+  // and the dialog then changes nothing.
+  test::FakeViewer viewer2;
+  test::FakeView view2;
+  qvTray tray2(view2, viewer2, store);
+  tray2.TrustSenderForThisRun(PublicKeyText(other.publicKey));
+  ASSERT_TRUE(tray2.Init(0));
+  ASSERT_NE(tray2.TrustedSender(), nullptr);
+  EXPECT_EQ(*tray2.TrustedSender(), other.publicKey);
+  EXPECT_TRUE(tray2.AcceptSettings({6100, false, false, 0x027B, true, std::string()}).valid);
+  EXPECT_EQ(*tray2.TrustedSender(), other.publicKey);
+  EXPECT_EQ(TrustedKeyText(), text);
+  tray2.Close();
+
+  // Emptied in the dialog: unsigned transmissions are shown again.
+  EXPECT_TRUE(tray.AcceptSettings({6100, false, false, 0x027B, true, std::string()}).valid);
+  EXPECT_EQ(tray.TrustedSender(), nullptr);
+  EXPECT_EQ(TrustedKeyText(), "");
+  EXPECT_EQ(view.icons.back().tip, "Quillview - Disconnected");
 }
 
 }  // namespace

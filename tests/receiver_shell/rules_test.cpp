@@ -28,6 +28,12 @@ TEST(ReceiverCommandLineTest, LongOptionsTheClassicPartAndWhatWins) {
   // --help and --version win over a bad classic part.
   EXPECT_EQ(ParseCommandLine({"-port", "1", "--help"}).action, CommandLineAction::Help);
   EXPECT_EQ(ParseCommandLine({"x", "--version"}).action, CommandLineAction::Version);
+  // --trust takes a sender key, and nothing else.
+  const std::string key = "xDmh4VNapJcCnrIrVhs3O9CEA1PZoNA/O8+YWD4GMsw=";
+  EXPECT_EQ(ParseCommandLine({"--trust", key}).trustKey, key);
+  EXPECT_EQ(ParseCommandLine({"--trust=" + key}).action, CommandLineAction::Run);
+  EXPECT_EQ(ParseCommandLine({"--trust", key.substr(2)}).action, CommandLineAction::InvalidKey);
+  EXPECT_EQ(ParseCommandLine({"--trust"}).action, CommandLineAction::Usage);
 }
 
 TEST(ReceiverPortFieldTest, ReadingAndCheckingOnOk) {

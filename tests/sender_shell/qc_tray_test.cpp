@@ -248,6 +248,15 @@ TEST_F(TrayTest, AnotherTransmitterPreventsTheStartEvenWithALocalReceiverOnThePo
   ASSERT_TRUE(localReceiver.Ok());
   Init();
   tray_->OnCommand(ID_START_TRANSMISSION);
+  // Noise is no transmitter: junk, a request, a cut init, a keep-alive of
+  // the wrong length, an update whose data is no zlib stream.
+  for (const std::vector<uint8_t>& junk :
+       {std::vector<uint8_t>{0x12, 0x34, 0x56}, {0xF8, 0xFF}, {0xFF, 0xFF, 1, 2, 0x40, 1, 0x30},
+        {0xF7, 0xFF, 1, 2, 3}, {0xFC, 0xFF, 1, 2, 0, 0, 0, 0, 0x12, 0x34, 0x56}}) {
+    ASSERT_TRUE(peer_.Send(kDefaultPort, junk));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(view_.messages.empty());
   ASSERT_TRUE(peer_.Send(kDefaultPort, {0xF7, 0xFF, 1, 2}));  // another sender's keep-alive
   ASSERT_TRUE(Eventually([&] { return !view_.messages.empty(); }));
   view_.ExpectMessage(0, "Quillcast Error",

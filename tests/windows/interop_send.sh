@@ -2,7 +2,10 @@
 # qcsend.exe under Wine to the Linux qvrecv: the Windows sender captures a
 # patterned Xvfb screen through Wine's GDI and multicasts it; the Linux
 # receiver's snapshot must equal the screen pixel for pixel.
-#   interop_send.sh PREFIX QCSEND_EXE QVRECV COMPARE_PNG
+#   interop_send.sh PREFIX QCSEND_EXE QVRECV COMPARE_PNG [signed]
+# With "signed", qcsend.exe first makes a signing key (--new-key, stored in
+# the prefix's registry, removed at the end) and the receiver trusts only
+# that key (--trust).
 # Runs in a private network namespace (only lo, multicast routed to it);
 # the Wine server is started inside it, so no datagram leaves the machine.
 set -eu
@@ -12,7 +15,7 @@ if [ "${QC_INTEROP_NETNS:-}" != "$$" ]; then
 fi
 export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINESERVER=/usr/lib/wine/wineserver64
-EXE=$2 QVRECV=$3 COMPARE=$4
+EXE=$2 QVRECV=$3 COMPARE=$4 SIGNED=${5:-}
 for prog in "$QVRECV" "$COMPARE"; do
   [ -x "$prog" ] || { echo "missing $prog: build the native tree (build/release) first" >&2; exit 1; }
 done
@@ -20,6 +23,10 @@ WORK=$(mktemp -d)
 pids=""
 cleanup() {
   for p in $pids; do kill "$p" 2>/dev/null || true; done
+  if [ "$SIGNED" = signed ]; then
+    /usr/lib/wine/wine64 reg delete 'HKCU\Software\Quillcast\Vorazudud' /v SigningKey /f \
+      >/dev/null 2>&1 || true
+  fi
   "$WINESERVER" -k 2>/dev/null || true
   rm -rf "$WORK"
 }
@@ -36,8 +43,15 @@ export DISPLAY=":$display"
 xsetroot -mod 5 3 -fg '#cc3366' -bg '#33aa77'
 xdotool mousemove 300 220
 
+set --
+if [ "$SIGNED" = signed ]; then
+  key=$(/usr/lib/wine/wine64 "$EXE" --new-key 2>"$WORK/newkey.log" | tr -d '\r' |
+        awk 'NF == 1 && length($1) == 44 {print $1}')
+  [ -n "$key" ] || { echo "FAIL: qcsend.exe --new-key printed no key"; cat "$WORK/newkey.log"; exit 1; }
+  set -- --trust "$key"
+fi
 XDG_CONFIG_HOME=$WORK QT_QPA_PLATFORM=offscreen \
-  "$QVRECV" --headless --snapshot "$WORK/snap.png" 2>"$WORK/qvrecv.log" &
+  "$QVRECV" --headless --snapshot "$WORK/snap.png" "$@" 2>"$WORK/qvrecv.log" &
 qvrecv=$!
 pids="$pids $qvrecv"
 (cd "$WORK" && exec /usr/lib/wine/wine64 "$EXE" -start >"$WORK/qcsend.log" 2>&1) &
@@ -52,6 +66,9 @@ for _ in $(seq 25); do
   for _ in $(seq 20); do [ -s "$WORK/snap.png" ] && break; sleep 0.1; done
   if [ -s "$WORK/snap.png" ] && "$COMPARE" "$WORK/snap.png" "$WORK/screen.png" 24 \
       >"$WORK/compare" 2>&1; then
+    if [ "$SIGNED" = signed ] && ! grep -q "signed" "$WORK/qcsend.log"; then
+      echo "FAIL: qcsend.exe did not say it signs"; cat "$WORK/qcsend.log"; exit 1
+    fi
     echo "snapshot equals the screen"
     exit 0
   fi

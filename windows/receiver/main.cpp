@@ -18,6 +18,7 @@
 #include "receiver/shell/qv_tray.h"
 #include "receiver/shell/receiver_settings.h"
 #include "shell/console_output.h"
+#include "shell/signing_keys.h"
 #include "windows/receiver/win_receiver_view.h"
 #include "windows/receiver/win_viewer_window.h"
 #include "windows/startup.h"
@@ -34,13 +35,15 @@ namespace {
 
 void PrintHelp() {
   printf(
-      "Usage: qvrecv [-port xxxx] [--headless]\n"
+      "Usage: qvrecv [-port xxxx] [--headless] [--trust KEY]\n"
       "       qvrecv --help | --version\n"
       "\n"
       "Shows the screen that a Quillcast sender broadcasts on the local network.\n"
       "\n"
       "  -port xxxx         data port for this run (even, 1024..65534); not stored\n"
       "  --headless         run without window or tray icon; messages go to stderr\n"
+      "  --trust KEY        show only transmissions signed with this sender key, for\n"
+      "                     this run\n"
       "  --help             show this text\n"
       "  --version          show the version\n"
       "\n"
@@ -63,10 +66,13 @@ int Run(int argc, char** argv) {
       printf("Quillview version 1.1.0\n");
       return 0;
     case CommandLineAction::Usage:
+    case CommandLineAction::InvalidKey:
     case CommandLineAction::InvalidPort: {
       const bool usage = cl.action == CommandLineAction::Usage;
       const char* caption = usage ? kReceiverUsageCaption : kInvalidValueCaption;
-      const char* text = usage ? kReceiverUsageText : kInvalidPortText;
+      const char* text = usage ? kReceiverUsageText
+                         : cl.action == CommandLineAction::InvalidKey ? kBadKeyText
+                                                                          : kInvalidPortText;
       StartupMessage(kReceiverStderrPrefix, !cl.headless, caption, text,
                      MessageIcon::Information);
       return 0;
@@ -98,6 +104,7 @@ int Run(int argc, char** argv) {
   // The controller quits on its own thread.
   QuitOnConsoleEvents([&] { view.Post([&tray] { tray.OnCommand(ID_QUIT); }); });
 
+  if (!cl.trustKey.empty()) tray.TrustSenderForThisRun(cl.trustKey);
   if (!tray.Init(cl.port)) {
     QuitOnConsoleEvents(nullptr);
     view.ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);

@@ -22,6 +22,7 @@
 #define IDC_HOTKEY 1006
 #define IDC_PORT_SPIN 1009
 #define IDC_LOGGING 1010
+#define IDC_SENDER_KEY 1013
 
 // About box.
 #define IDC_CHECK_UPDATES 1000

@@ -11,6 +11,7 @@
 #include "receiver/shell/qv_tray.h"
 #include "shell/command_line.h"
 #include "shell/console_output.h"
+#include "shell/signing_keys.h"
 #include "windows/receiver/resource.h"
 
 namespace qc {
@@ -47,6 +48,12 @@ void InitSettings(HWND dialog, SettingsState& state) {
   EnableWindow(GetDlgItem(dialog, IDC_HOTKEY), tray.HotkeyEnabled());
   // A command-line port may still be changed with the arrows, not typed.
   if (tray.PortFromCommandLine()) EnableWindow(GetDlgItem(dialog, IDC_PORT), FALSE);
+  // The sender key whose signed transmissions alone are shown; a --trust
+  // key holds for this run.
+  const std::string key =
+      tray.TrustedSender() != nullptr ? PublicKeyText(*tray.TrustedSender()) : std::string();
+  SetDlgItemTextA(dialog, IDC_SENDER_KEY, key.c_str());
+  if (tray.TrustFromCommandLine()) EnableWindow(GetDlgItem(dialog, IDC_SENDER_KEY), FALSE);
   SetForegroundWindow(dialog);
 }
 
@@ -58,6 +65,17 @@ void AcceptSettings(HWND dialog, SettingsState& state) {
   v.hotkey = static_cast<uint32_t>(SendDlgItemMessageA(dialog, IDC_HOTKEY, HKM_GETHOTKEY, 0, 0)) &
              0xFFFF;
   v.hotkeyEnabled = IsDlgButtonChecked(dialog, IDC_HOTKEY_ENABLED) == BST_CHECKED;
+  char key[128] = {};
+  GetDlgItemTextA(dialog, IDC_SENDER_KEY, key, sizeof key);
+  v.senderKey = std::string(key);
+  PublicKey parsed;
+  if (!state.tray->TrustFromCommandLine() &&
+      v.senderKey->find_first_not_of(" \t") != std::string::npos &&
+      !ParsePublicKeyText(*v.senderKey, parsed)) {
+    PrintMessage(kReceiverStderrPrefix, kInvalidValueCaption, kBadKeyText);
+    MessageBoxA(dialog, kBadKeyText, kInvalidValueCaption, MB_OK | MB_ICONERROR);
+    return;  // the dialog stays open; nothing was applied
+  }
   PortCheck check = state.tray->AcceptSettings(v);
   state.port = check.port;
   if (!check.valid) {

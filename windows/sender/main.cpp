@@ -17,6 +17,7 @@
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/sender_settings.h"
 #include "shell/console_output.h"
+#include "shell/signing_keys.h"
 #include "windows/sender/win_acceleration.h"
 #include "windows/sender/win_tray_view.h"
 #include "windows/startup.h"
@@ -56,6 +57,12 @@ int Run(int argc, char** argv) {
     puts("qcsend (Quillcast) 1.1.0");
     return 0;
   }
+  if (cmd.status == CommandLine::Status::Ok && cmd.newKey) {
+    std::string report;
+    const bool made = MakeSenderKey(report);
+    fputs(report.c_str(), made ? stdout : stderr);
+    return made ? 0 : 1;
+  }
   bool gui = !cmd.headless;
   if (cmd.status == CommandLine::Status::Usage) {
     StartupMessage("", gui, kUsageCaption, kUsageText, MessageIcon::Information);
@@ -94,6 +101,13 @@ int Run(int argc, char** argv) {
   // controller quits on its own thread (its Quit sends the disconnection
   // datagram).
   QuitOnConsoleEvents([&] { view.PostToUi([&tray] { tray.OnCommand(ID_QUIT); }); });
+
+  std::string signing;
+  if (!tray.UseStoredSigningKey(signing)) {
+    StartupMessage("", gui, kErrorCaption, signing.c_str(), MessageIcon::Error);
+    return -1;
+  }
+  if (!signing.empty()) PrintMessage("", "Quillcast", signing.c_str());
 
   if (!tray.Init(cmd.start, cmd.port)) {
     QuitOnConsoleEvents(nullptr);
