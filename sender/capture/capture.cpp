@@ -307,9 +307,10 @@ void qcCapture::WorkThread() {
             PollingStep();
             sleepMs = pacer_.TickMs();
           }
+          transport_->FlushParity();
           if (selfPaced_) {
-            // The budget's next start and the planner's heal or rolling
-            // slice end the sleep too.
+            // The budget's next start, the planner's heal or rolling slice
+            // and an open parity group end the sleep too.
             const int pending = PendingWorkMs();
             if (pending >= 0) sleepMs = std::max(1, std::min(sleepMs, pending));
             const std::chrono::duration<double, std::milli> busy =
@@ -388,6 +389,8 @@ void qcCapture::FullScreenStep() {
 int qcCapture::PendingWorkMs() {
   const uint32_t now = clock_();
   int wait = repairs_.WaitMs(now, ledger_);
+  const int parity = transport_->ParityDueMs();
+  if (parity >= 0 && (wait < 0 || parity < wait)) wait = parity;
   if (budget_.Wanted()) {
     const int start = static_cast<int>(budget_.NextStartMs(now) - now);
     if (wait < 0 || start < wait) wait = start;
@@ -399,6 +402,7 @@ void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
       repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
+  transport_->NoteLosses(plan.repaired);
   if (plan.cursor) {
     haveCursorHandle_ = false;  // the shape goes out again
     pointerDue_ = true;         // at this step's cursor query
