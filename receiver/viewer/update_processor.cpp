@@ -227,21 +227,30 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   const uint32_t now = TickCount();
   parityHeard_ = true;
   parityHeardMs_ = now;
-  // Only a hole that datagrams are held behind is rebuilt: parity of a
-  // group this receiver never started, or whose loss it has given up on,
-  // changes nothing.
-  if (!holding_) return;
+  // Only a hole being waited for is rebuilt: the numbers held behind a
+  // loss, or the next number when the group ends with it (its loss shows no
+  // gap before the next datagram). Parity of a group this receiver never
+  // started, or whose loss it has given up on, changes nothing.
+  const uint32_t groupLast = h.first + h.count - 1u;
+  const bool endsWithNext = !holding_ && expected_ - h.first < h.count && groupLast == expected_;
+  if (!holding_ && !endsWithNext) return;
+  const uint32_t to = holding_ ? held_ : expected_;
   uint32_t rebuilt = 0;
-  switch (parity_.Rebuild(data, length, screenId_, expected_, held_, rebuilt)) {
+  switch (parity_.Rebuild(data, length, screenId_, expected_, to, rebuilt)) {
     case ParityDecoder::Result::Rebuilt:
       rebuilt_.fetch_add(1, std::memory_order_relaxed);
+      if (!holding_) {
+        holding_ = true;
+        holdSinceMs_ = now;
+        held_ = rebuilt;
+      }
       Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
                   static_cast<unsigned long>(rebuilt), static_cast<unsigned>(now - holdSinceMs_));
       Drain(false, false);
       break;
     case ParityDecoder::Result::TooMany:
       // No later parity covers this group's hole again: ask now.
-      if (expected_ - h.first < h.count) Drain(true, false);
+      if (holding_ && expected_ - h.first < h.count) Drain(true, false);
       break;
     case ParityDecoder::Result::Malformed:
       Reject("parity", kParityType, length);
@@ -395,7 +404,8 @@ void UpdateProcessor::SequenceCheck(uint32_t sequence) {
   const uint32_t now = TickCount();
   for (int i = 0; i < openGaps_;) {
     const Gap& g = gaps_[i];
-    if (sequence > g.seen && sequence - g.seen <= kMaxRepairSpan) {
+    // A request not sent yet cannot have been answered.
+    if (!g.pending && sequence > g.seen && sequence - g.seen <= kMaxRepairSpan) {
       Log().Print("qvViewer: Repair of packets %lu to %lu answered after %u ms\n",
                   static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last),
                   static_cast<unsigned>(now - g.sinceMs));
@@ -430,6 +440,9 @@ void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen)
     return;
   }
   requestedForThis_ = true;
+  // Datagrams held behind the gap were sent before any request: only one
+  // numbered after all of them answers it.
+  if (holding_ && held_ - seen <= kHoldSpan) seen = held_;
   if (owner_->HearsOtherReceivers()) {
     gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now};
     return;
@@ -447,6 +460,8 @@ void UpdateProcessor::AskDue(uint32_t nowMs) {
     g.askedMs = nowMs;
     if (owner_->HeardRepairRequest(screenId_, g.first, g.last, g.pendingMs)) {
       suppressed_.fetch_add(1, std::memory_order_relaxed);
+      Log().Print("qvViewer: Packets %lu to %lu asked for by another receiver\n",
+                  static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last));
       continue;
     }
     requests_.fetch_add(1, std::memory_order_relaxed);

@@ -342,7 +342,7 @@ class ParityProcessorTest : public UpdateProcessorTest {
 };
 
 TEST_F(ParityProcessorTest, ALossIsRebuiltFromParityAndAppliedInOrderWithoutAnyRequest) {
-  const auto ds = Stream(8);
+  const auto ds = Stream(10);
   for (int i = 0; i < 4; ++i) Feed(ds[i]);
   Feed(Parity(ds, 0, 4));  // parity is on from here
   // 5 is lost: 6 and 7 wait for the parity, then all three are applied.
@@ -350,8 +350,12 @@ TEST_F(ParityProcessorTest, ALossIsRebuiltFromParityAndAppliedInOrderWithoutAnyR
   EXPECT_TRUE(PictureIs(Expected(5)));
   Feed(Parity(ds, 4, 4));
   EXPECT_TRUE(PictureIs(Expected(8)));
+  // The last of a group lost: no gap shows, the parity mends it at once.
+  Feed(ds[8]);
+  Feed(Parity(ds, 8, 2));
+  EXPECT_TRUE(PictureIs(Expected(10)));
   EXPECT_EQ(owner_.requests, 0);
-  EXPECT_EQ(Stats().rebuilt, 1u);
+  EXPECT_EQ(Stats().rebuilt, 2u);
   EXPECT_EQ(Stats().lost, 0u);
   EXPECT_EQ(log_.Count("qvViewer: Rebuilt packet 5 from parity after"), 1);
   EXPECT_EQ(log_.Count("Lost packet"), 0);
