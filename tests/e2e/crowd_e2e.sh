@@ -22,7 +22,7 @@ NODES=(s "${RECEIVERS[@]}")
 declare -A ADDR=([s]=10.83.0.1)
 for i in $(seq 8); do ADDR[r$i]=10.83.0.$((10 + i)); done
 DEPTH=24
-e2e_init qccrowd
+e2e_init qcw  # short: interface names hold the tag and the node (15 characters)
 e2e_network
 start_xvfb 1280x800x24 DISPLAY
 export DISPLAY
