@@ -60,7 +60,6 @@ report() { echo "$*" | tee -a "$RESULTS"; }
 
 in_ns s iptables -A OUTPUT -p udp --dport 5982
 in_ns s iptables -A INPUT -p udp --dport 5983
-counter() { in_ns s iptables -L "$1" -v -x -n | awk -v f="$2" '/udp/ {print $f; exit}'; }
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 percentile() {  # p < numbers
   sort -n | awk -v p="$1" '{v[NR]=$1} END {if (NR==0) {print "-"; exit}
@@ -87,14 +86,21 @@ for config in $CONFIGS; do
   start_sender s snd
   sleep $((3 + n_r / 10))
   in_ns s iptables -Z OUTPUT; in_ns s iptables -Z INPUT
-  s_ticks0=$(ticks "$PID_snd") r_ticks0=0
-  for n in "${active[@]}"; do pid=PID_$n; r_ticks0=$((r_ticks0 + $(ticks "${!pid}"))); done
   repairs0=$(count snd/Quillcast.log 'Repairing packets')
-  for n in "${active[@]}"; do : >"$WORK/$n/mark"; wc -l <"$WORK/$n/Quillview.log" >"$WORK/$n/mark"; done
-  exact=0 total=0 t0=$(date +%s.%N)
+  for n in "${active[@]}"; do wc -l <"$WORK/$n/Quillview.log" >"$WORK/$n/mark"; done
+  # Measured while the terminal prints and for the second after it stops;
+  # not while the pictures are taken and compared.
+  exact=0 total=0 secs=0 s_ticks=0 r_ticks=0 out_b=0 out_d=0 in_d=0
   for _ in $(seq "$SAMPLES"); do
+    t0=$(date +%s.%N) s0=$(ticks "$PID_snd") r0=0
+    for n in "${active[@]}"; do pid=PID_$n; r0=$((r0 + $(ticks "${!pid}"))); done
     touch "$WORK/go"; sleep "$PRINT_S"; rm -f "$WORK/go"
     sleep 1
+    secs=$(echo "$secs + $(date +%s.%N) - $t0" | bc)
+    s_ticks=$((s_ticks + $(ticks "$PID_snd") - s0))
+    for n in "${active[@]}"; do pid=PID_$n; r_ticks=$((r_ticks + $(ticks "${!pid}"))); done
+    r_ticks=$((r_ticks - r0))
+    out=$(in_ns s iptables -L OUTPUT -v -x -n) in=$(in_ns s iptables -L INPUT -v -x -n)
     for n in "${active[@]}"; do pid=PID_$n; rm -f "$WORK/$n/snap.png"; kill -USR1 "${!pid}"; done
     in_ns s import -window root "$WORK/screen.png"
     for n in "${active[@]}"; do
@@ -102,13 +108,15 @@ for config in $CONFIGS; do
       total=$((total + 1))
       $COMPARE "$WORK/$n/snap.png" "$WORK/screen.png" "$DEPTH" >/dev/null 2>&1 && exact=$((exact + 1))
     done
+    # What the sender sent while the pictures were compared is not counted.
+    in_ns s iptables -Z OUTPUT; in_ns s iptables -Z INPUT
+    out_b=$((out_b + $(echo "$out" | awk '/udp/ {print $2; exit}')))
+    out_d=$((out_d + $(echo "$out" | awk '/udp/ {print $1; exit}')))
+    in_d=$((in_d + $(echo "$in" | awk '/udp/ {print $1; exit}')))
   done
-  secs=$(echo "$(date +%s.%N) - $t0" | bc)
-  s_cpu=$(echo "($(ticks "$PID_snd") - $s_ticks0) * 100 / $hz / $secs" | bc -l)
-  r_ticks=0
-  for n in "${active[@]}"; do pid=PID_$n; r_ticks=$((r_ticks + $(ticks "${!pid}"))); done
-  r_cpu=$(echo "($r_ticks - $r_ticks0) * 100 / $hz / $secs / $n_r" | bc -l)
-  bytes=$(counter OUTPUT 2) datagrams=$(counter OUTPUT 1) requests=$(counter INPUT 1)
+  s_cpu=$(echo "$s_ticks * 100 / $hz / $secs" | bc -l)
+  r_cpu=$(echo "$r_ticks * 100 / $hz / $secs / $n_r" | bc -l)
+  bytes=$out_b datagrams=$out_d requests=$in_d
   repairs=$(( $(count snd/Quillcast.log 'Repairing packets') - repairs0 ))
   rebuilt=0 suppressed=0 lat=""
   for n in "${active[@]}"; do
