@@ -85,9 +85,9 @@ class UpdateProcessor {
   static constexpr uint32_t kRepairRetryMs = 200;
   static constexpr int kRepairTries = 4;
   static constexpr int kOpenGaps = 8;
-  // The sender closes a parity group at most 30 ms after its first
+  // The sender closes a parity group at most 60 ms after its first
   // datagram; a loss then waits this long for its parity.
-  static constexpr uint32_t kHoldMs = 60;
+  static constexpr uint32_t kHoldMs = 100;
   // How far behind a loss datagrams are held (the parity slots hold the
   // group and these).
   static constexpr uint32_t kHoldSpan = 24;

@@ -112,14 +112,16 @@ TEST(ParityEncoderTest, TheGroupSizeFollowsTheReportsAndParityStopsOnAQuietNetwo
     }
   };
   enc.NoteLosses(1, now);
-  second(5, 50);  // 20% needed a repair: smaller groups
+  EXPECT_EQ(enc.GroupSize(), ParityEncoder::kFirstGroup);
+  // Nothing needed a repair: larger groups, up to the largest.
+  for (int i = 0; i < 4; ++i) second(0, 50);
+  EXPECT_EQ(enc.GroupSize(), ParityEncoder::kMaxGroup);
+  // 20% needed a repair: smaller groups, down to the smallest.
   second(5, 50);
-  EXPECT_EQ(enc.GroupSize(), ParityEncoder::kFirstGroup / 2);
+  second(5, 50);
+  EXPECT_LT(enc.GroupSize(), ParityEncoder::kMaxGroup);
   for (int i = 0; i < 4; ++i) second(5, 50);
   EXPECT_EQ(enc.GroupSize(), ParityEncoder::kMinGroup);
-  second(0, 50);  // nothing needed a repair: larger groups again
-  second(0, 50);
-  EXPECT_GT(enc.GroupSize(), ParityEncoder::kMinGroup);
   while (now < ParityEncoder::kQuietMs + 8000) second(0, 50);
   EXPECT_EQ(enc.GroupSize(), 0);
   const size_t sent = rec.parity.size();
