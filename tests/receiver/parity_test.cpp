@@ -122,7 +122,7 @@ TEST(ParityEncoderTest, TheGroupSizeFollowsTheReportsAndParityStopsOnAQuietNetwo
   EXPECT_LT(enc.GroupSize(), ParityEncoder::kMaxGroup);
   for (int i = 0; i < 4; ++i) second(5, 50);
   EXPECT_EQ(enc.GroupSize(), ParityEncoder::kMinGroup);
-  while (now < ParityEncoder::kQuietMs + 8000) second(0, 50);
+  for (uint32_t quiet = 0; quiet <= ParityEncoder::kQuietMs; quiet += 1000) second(0, 50);
   EXPECT_EQ(enc.GroupSize(), 0);
   const size_t sent = rec.parity.size();
   second(0, 50);
@@ -152,30 +152,33 @@ class ParityDecoderTest : public testing::Test {
 };
 
 TEST_F(ParityDecoderTest, AnyOneLostDatagramOfAGroupIsRebuiltByteForByte) {
-  for (int lost = 0; lost < 6; ++lost) {
+  constexpr int n = ParityEncoder::kFirstGroup;
+  for (int lost = 0; lost < n; ++lost) {
     SCOPED_TRACE(lost);
     dec_.Reset();
-    MakeGroup(1000, 6, 10 + lost);
-    for (int i = 0; i < 6; ++i) {
+    MakeGroup(1000, n, 10 + lost);
+    for (int i = 0; i < n; ++i) {
       if (i != lost) dec_.Keep(1000 + i, group_[i].data(), group_[i].size());
     }
     uint32_t rebuilt = 0;
-    ASSERT_EQ(Rebuild(1000, 1005, rebuilt), ParityDecoder::Result::Rebuilt);
+    ASSERT_EQ(Rebuild(1000, 1000 + n - 1, rebuilt), ParityDecoder::Result::Rebuilt);
     EXPECT_EQ(rebuilt, 1000u + lost);
     size_t n = 0;
     const uint8_t* d = dec_.Find(rebuilt, n);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(Bytes(d, d + n), group_[lost]);
-    EXPECT_EQ(Rebuild(1000, 1005, rebuilt), ParityDecoder::Result::Complete);
+    EXPECT_EQ(Rebuild(1000, 1000 + n - 1, rebuilt), ParityDecoder::Result::Complete);
   }
 }
 
 TEST_F(ParityDecoderTest, TwoLossesAGroupNeverStartedOrAHoleNotWaitedForAreLeftAlone) {
-  MakeGroup(50, 8, 3);
+  MakeGroup(50, ParityEncoder::kFirstGroup, 3);
   uint32_t rebuilt = 0;
   // A late joiner: none of the group.
   EXPECT_EQ(Rebuild(0, 100, rebuilt), ParityDecoder::Result::TooMany);
-  for (int i = 2; i < 8; ++i) dec_.Keep(50 + i, group_[i].data(), group_[i].size());
+  for (int i = 2; i < ParityEncoder::kFirstGroup; ++i) {
+    dec_.Keep(50 + i, group_[i].data(), group_[i].size());
+  }
   EXPECT_EQ(Rebuild(50, 57, rebuilt), ParityDecoder::Result::TooMany);  // 50 and 51
   dec_.Keep(50, group_[0].data(), group_[0].size());
   // 51 is missing, but the receiver waits for another number.
