@@ -8,25 +8,22 @@ namespace qc {
 void ParityEncoder::NoteLosses(int datagrams, uint32_t nowMs) {
   if (datagrams <= 0) return;
   lastLossMs_ = nowMs;
-  if (group_ == 0) {
-    group_ = kFirstGroup;
-    windowStartMs_ = nowMs;
-    windowSent_ = windowLost_ = 0;
-    return;
-  }
   windowLost_ += static_cast<uint32_t>(datagrams);
 }
 
 void ParityEncoder::Adapt(uint32_t nowMs) {
-  if (group_ == 0) return;
-  if (nowMs - lastLossMs_ >= kQuietMs) {
+  ++windowSent_;
+  if (group_ > 0 && nowMs - lastLossMs_ >= kQuietMs) {
     group_ = 0;
+    windowStartMs_ = nowMs;
+    windowSent_ = windowLost_ = 0;
     return;
   }
-  ++windowSent_;
   if (nowMs - windowStartMs_ < kWindowMs || windowSent_ < kWindowDatagrams) return;
   const double needed = static_cast<double>(windowLost_) / windowSent_;
-  if (needed > kShrinkAbove) {
+  if (group_ == 0) {
+    if (needed > kStartAbove) group_ = kFirstGroup;
+  } else if (needed > kShrinkAbove) {
     group_ = std::max(kMinGroup, group_ / 2);
   } else if (needed < kGrowBelow) {
     group_ = std::min(kMaxGroup, group_ * 2);

@@ -4,16 +4,20 @@
 // datagrams is followed by one XOR parity datagram (common/parity_format.h):
 // a receiver that lost any one datagram of a group rebuilds it without
 // asking, and one parity heals different losses at different receivers.
-// The group size follows what the reports say: parity starts at
-// kFirstGroup datagrams a group with the first loss report, the groups grow
-// (up to kMaxGroup) while fewer than kGrowBelow of the datagrams still
-// needed a repair (more than one loss in a group at some receiver), shrink
-// back while more than kShrinkAbove did, and parity stops kQuietMs after the
-// last report. A lossless network therefore never sees a parity datagram.
-// Groups never get smaller than kMinGroup: in a crowd some receiver fails
-// most groups whatever their size, and smaller groups then only add parity
-// (with 5% loss at each of 30 receivers, groups of 4 cost about 1.6 times
-// the lossless stream, groups of 2 about 1.8).
+// Parity starts when, over a window of at least kWindowMs and
+// kWindowDatagrams, receivers reported more than kStartAbove of the
+// datagrams lost: a crowd, where different receivers lose different
+// datagrams and one parity heals many of them. Below that (a receiver or
+// two with some loss) the repairs alone cost less than parity would (one
+// receiver at 5% loss: about 1.1 times the lossless stream with repairs,
+// 1.7 with parity). The groups start at kFirstGroup datagrams, grow (up to
+// kMaxGroup) while fewer than kGrowBelow of the datagrams still needed a
+// repair (more than one loss in a group at some receiver) and shrink back
+// while more than kShrinkAbove did, never below kMinGroup: in a crowd some
+// receiver fails most groups whatever their size, and smaller groups only
+// add parity (30 receivers at 5% loss: groups of 4 cost about 1.6 times the
+// lossless stream, groups of 2 about 2.1). Parity stops kQuietMs after the
+// last report; a lossless network never sees a parity datagram.
 //
 // A group closes when it holds its size, when the next datagram does not
 // continue its numbers (a stream reset, a failed send), and kGroupMs after
@@ -45,6 +49,7 @@ class ParityEncoder {
   // at least kWindowMs and kWindowDatagrams.
   static constexpr uint32_t kWindowMs = 1000;
   static constexpr uint32_t kWindowDatagrams = 24;
+  static constexpr double kStartAbove = 0.10;
   static constexpr double kShrinkAbove = 0.08;
   static constexpr double kGrowBelow = 0.02;
 

@@ -307,11 +307,13 @@ class ParityProcessorTest : public UpdateProcessorTest {
   // The parity of datagrams[from, from + n) as the sender makes it.
   std::vector<uint8_t> Parity(const std::vector<std::vector<uint8_t>>& ds, uint32_t from, int n) {
     ParityEncoder enc;
-    enc.NoteLosses(1, 0);
+    const uint32_t now = test::StartParity(enc, 0);
     std::vector<uint8_t> out;
     auto emit = [&](ParityEncoder::Datagram d) { out.assign(d.data, d.data + d.length); };
-    for (int i = 0; i < n; ++i) enc.Add(ds[from + i].data(), ds[from + i].size(), from + i, 0, emit);
-    enc.Flush(0, true, emit);
+    for (int i = 0; i < n; ++i) {
+      enc.Add(ds[from + i].data(), ds[from + i].size(), from + i, now, emit);
+    }
+    enc.Flush(now, true, emit);
     return out;
   }
   // The picture as datagrams 0..n-1 make it, in order.
