@@ -77,6 +77,7 @@ bool qvTray::Init(int commandLinePort) {
     Log().Print("qvTray: Failed to init service socket\n");
     return false;
   }
+  requests_.Start(settings_.port);  // without it, requests go out at once
   // A transmission may already have been seen by the viewer's threads; its
   // Receiving state must not be overwritten by the initial one.
   TrayState initial = viewer_.IsReceiving() ? TrayState::Receiving : TrayState::Disconnected;
@@ -91,6 +92,7 @@ bool qvTray::Init(int commandLinePort) {
 void qvTray::Shutdown() {
   if (iconAdded_) ShowTrayIcon(TrayAction::Delete, TrayState::Disconnected);
   service_.Close();
+  requests_.Stop();
   if (hotkeyRegistered_) view_.UnregisterHotKey();
   hotkeyRegistered_ = false;
 }
@@ -152,6 +154,7 @@ void qvTray::OnViewerRestart() {
   restartFailed_ = !viewer_.Init(*this);
   if (restartFailed_) Log().Print("qvTray: Failed to restart qvViewer, retrying\n");
   if (!service_.Open(settings_.port)) Log().Print("qvTray: Failed to init service socket\n");
+  requests_.Start(settings_.port);
   view_.SetWindowItem(true);
   windowShown_ = true;
 }

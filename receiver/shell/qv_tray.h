@@ -21,6 +21,7 @@
 #include "common/transmission_signing.h"
 #include "receiver/shell/port_rules.h"
 #include "receiver/shell/receiver_settings.h"
+#include "receiver/shell/request_listener.h"
 #include "receiver/shell/service_socket.h"
 #include "receiver/shell/tray_view.h"
 
@@ -103,6 +104,11 @@ class qvTray : public ViewerOwner {
   void UpdateTrayIcon(TrayState state) override { UpdateTrayIcon(TrayAction::Modify, state); }
   void SendUpdateRequest() override;
   void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) override;
+  bool HearsOtherReceivers() const override { return requests_.Listening(); }
+  bool HeardRepairRequest(uint16_t screenId, uint32_t first, uint32_t last,
+                          uint32_t sinceMs) override {
+    return requests_.Heard(screenId, first, last, sinceMs);
+  }
   void RestartViewer() override;
   void FatalStop(bool showMessage) override;
   bool UpdateTrayIcon(TrayAction action, TrayState state);
@@ -172,6 +178,7 @@ class qvTray : public ViewerOwner {
   bool portFromCommandLine_ = false;
   bool restartFailed_ = false;  // the last viewer restart failed
   ServiceSocket service_;
+  RequestListener requests_;  // the other receivers' repair requests
   std::function<void()> closingHook_;
   std::optional<PublicKey> trusted_;
   bool trustFromCommandLine_ = false;

@@ -1,6 +1,9 @@
 #include "receiver/viewer/update_processor.h"
 
+#include <algorithm>
+
 #include "common/log_file.h"
+#include "common/parity_format.h"
 #include "platform/tick_clock.h"
 #include "receiver/viewer/str_decoder.h"
 #include "receiver/viewer/viewer.h"
@@ -31,7 +34,11 @@ bool UpdateProcessor::Begin(ViewerOwner* owner, ViewerSurface* surface) {
   screenId_ = 0;
   expected_ = 0;
   openGaps_ = 0;
-  processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = 0;
+  processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = rebuilt_ = suppressed_ = 0;
+  parity_.Reset();
+  parityHeard_ = false;
+  holding_ = false;
+  random_ = (TickCount() ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)) | 1u;
   cursor_.Reset();
   if (!FreshStream()) return false;
   decoder_ = std::make_unique<StrDecoder>();
@@ -42,6 +49,8 @@ void UpdateProcessor::End() {
   framebufferReady_.store(false, std::memory_order_release);
   framebuffer_.Release();
   decoder_.reset();
+  parity_.Release();
+  holding_ = false;
   if (streamActive_) {
     inflateEnd(&stream_);
     streamActive_ = false;
@@ -56,6 +65,8 @@ void UpdateProcessor::FillStats(ViewerStats& s) const {
   s.lost = lost_.load(std::memory_order_relaxed);
   s.updateRequests = requests_.load(std::memory_order_relaxed);
   s.updatesApplied = applied_.load(std::memory_order_relaxed);
+  s.rebuilt = rebuilt_.load(std::memory_order_relaxed);
+  s.suppressed = suppressed_.load(std::memory_order_relaxed);
 }
 
 void UpdateProcessor::Start(const InitMessage& init) {
@@ -130,6 +141,10 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
         Reject("unusable init", type, length);
       } else {
         Log().Print("qvViewer: Received init packet\n");
+        // What is held belongs to the old stream: applied as it is, since
+        // the full-screen update that follows mends every hole.
+        if (holding_) Drain(true, true);
+        parity_.Reset();
         expected_ = 0;
         openGaps_ = 0;  // the full-screen update mends every gap
       }
@@ -145,13 +160,14 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
       CompressedHeader header;
       if (!ParseCompressedHeader(data, length, header)) {
         Reject("short", type, length);
-      } else if (type == Code(PacketType::CursorShape)) {
-        ApplyCursorShape(header, data + kCompressedHeaderSize, length - kCompressedHeaderSize);
       } else {
-        ApplyUpdate(header, data + kCompressedHeaderSize, length - kCompressedHeaderSize);
+        Numbered(type, header, data, length);
       }
       break;
     }
+    case kParityType:
+      OnParity(data, length);
+      break;
     case Code(PacketType::CursorPosition): {
       CursorPosition position;
       if (!ParseCursorPosition(data, length, position)) {
@@ -166,6 +182,143 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
       break;  // keep-alive, update requests, 0xFFFB, unknown codes
   }
   surface_->UpdateWindow();
+}
+
+void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, const uint8_t* data,
+                               size_t length) {
+  const uint32_t now = TickCount();
+  const bool active = ParityActive(now);
+  if (active) parity_.Keep(header.sequence, data, length);
+  const uint32_t ahead = header.sequence - expected_;
+  if (holding_) {
+    // Held too (ahead 0: the lost datagram itself, late), unless it cannot
+    // be: then what is held goes first.
+    if (active && ahead <= kHoldSpan) {
+      if (ahead > held_ - expected_) held_ = header.sequence;
+      Drain(false, false);
+      return;
+    }
+    Drain(true, false);
+  } else if (active && ahead > 0 && ahead <= kHoldSpan) {
+    // A loss: wait for the parity of its group.
+    holding_ = true;
+    holdSinceMs_ = now;
+    held_ = header.sequence;
+    return;
+  }
+  Apply(type, header, data, length);
+}
+
+void UpdateProcessor::Apply(uint16_t type, const CompressedHeader& header, const uint8_t* data,
+                            size_t length) {
+  if (type == Code(PacketType::CursorShape)) {
+    ApplyCursorShape(header, data + kCompressedHeaderSize, length - kCompressedHeaderSize);
+  } else {
+    ApplyUpdate(header, data + kCompressedHeaderSize, length - kCompressedHeaderSize);
+  }
+}
+
+void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
+  ParityHeader h;
+  if (!ParseParityHeader(data, length, h)) {
+    Reject("parity", kParityType, length);
+    return;
+  }
+  const uint32_t now = TickCount();
+  parityHeard_ = true;
+  parityHeardMs_ = now;
+  // Only a hole being waited for is rebuilt: the numbers held behind a
+  // loss, or the next number when the group ends with it (its loss shows no
+  // gap before the next datagram). Parity of a group this receiver never
+  // started, or whose loss it has given up on, changes nothing.
+  const uint32_t groupLast = h.first + h.count - 1u;
+  const bool endsWithNext = !holding_ && expected_ - h.first < h.count && groupLast == expected_;
+  if (!holding_ && !endsWithNext) return;
+  const uint32_t to = holding_ ? held_ : expected_;
+  uint32_t rebuilt = 0;
+  switch (parity_.Rebuild(data, length, screenId_, expected_, to, rebuilt)) {
+    case ParityDecoder::Result::Rebuilt:
+      rebuilt_.fetch_add(1, std::memory_order_relaxed);
+      if (!holding_) {
+        holding_ = true;
+        holdSinceMs_ = now;
+        held_ = rebuilt;
+      }
+      Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
+                  static_cast<unsigned long>(rebuilt), static_cast<unsigned>(now - holdSinceMs_));
+      Drain(false, false);
+      break;
+    case ParityDecoder::Result::TooMany:
+      // No later parity covers this group's hole again: ask now.
+      if (holding_ && expected_ - h.first < h.count) Drain(true, false);
+      break;
+    case ParityDecoder::Result::Malformed:
+      Reject("parity", kParityType, length);
+      break;
+    case ParityDecoder::Result::Complete:
+      break;
+  }
+}
+
+void UpdateProcessor::Drain(bool force, bool quiet) {
+  const uint32_t now = TickCount();
+  force = force || now - holdSinceMs_ >= kHoldMs;
+  bool advanced = false;
+  while (holding_) {
+    size_t n = 0;
+    const uint8_t* d = parity_.Find(expected_, n);
+    if (d == nullptr) {
+      const uint32_t left = held_ - expected_;
+      if (left > kHoldSpan) {  // expected_ went past what is held
+        holding_ = false;
+        break;
+      }
+      if (!force) {
+        if (advanced) holdSinceMs_ = now;  // the next hole waits for its parity afresh
+        break;
+      }
+      uint32_t next = expected_ + 1;
+      while (next != held_ && parity_.Find(next, n) == nullptr) ++next;
+      d = parity_.Find(next, n);
+      if (d == nullptr) {
+        holding_ = false;
+        break;
+      }
+      if (quiet) expected_ = next;
+    }
+    CompressedHeader header;
+    if (!ParseCompressedHeader(d, n, header)) {  // not reached: kept after parsing
+      holding_ = false;
+      break;
+    }
+    requestedForThis_ = false;
+    const bool last = header.sequence == held_;
+    Apply(ReadU16(d), header, d, n);
+    advanced = true;
+    if (last) holding_ = false;
+  }
+}
+
+int UpdateProcessor::WaitMs(uint32_t nowMs, int limitMs) const {
+  int wait = limitMs;
+  auto sooner = [&](uint32_t atMs) {
+    const int32_t left = static_cast<int32_t>(atMs - nowMs);
+    wait = std::min(wait, std::max(0, static_cast<int>(left)));
+  };
+  if (holding_) sooner(holdSinceMs_ + kHoldMs);
+  for (int i = 0; i < openGaps_; ++i) {
+    const Gap& g = gaps_[i];
+    sooner(g.pending ? g.dueMs : g.askedMs + (kRepairRetryMs << (g.tries - 1)));
+  }
+  return wait;
+}
+
+uint32_t UpdateProcessor::Backoff() {
+  // xorshift: requests of a crowd must not line up, nothing more.
+  random_ ^= random_ << 13;
+  random_ ^= random_ >> 17;
+  random_ ^= random_ << 5;
+  return random_ % (kBackoffMs + 1);
 }
 
 bool UpdateProcessor::FreshStream() {
@@ -251,7 +404,8 @@ void UpdateProcessor::SequenceCheck(uint32_t sequence) {
   const uint32_t now = TickCount();
   for (int i = 0; i < openGaps_;) {
     const Gap& g = gaps_[i];
-    if (sequence > g.seen && sequence - g.seen <= kMaxRepairSpan) {
+    // A request not sent yet cannot have been answered.
+    if (!g.pending && sequence > g.seen && sequence - g.seen <= kMaxRepairSpan) {
       Log().Print("qvViewer: Repair of packets %lu to %lu answered after %u ms\n",
                   static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last),
                   static_cast<unsigned>(now - g.sinceMs));
@@ -285,16 +439,42 @@ void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen)
     RequestUpdate();
     return;
   }
-  gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1};
-  requests_.fetch_add(1, std::memory_order_relaxed);
   requestedForThis_ = true;
+  // Datagrams held behind the gap were sent before any request: only one
+  // numbered after all of them answers it.
+  if (holding_ && held_ - seen <= kHoldSpan) seen = held_;
+  if (owner_->HearsOtherReceivers()) {
+    gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now};
+    return;
+  }
+  gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, false, now, now};
+  requests_.fetch_add(1, std::memory_order_relaxed);
   owner_->SendRepairRequest(screenId_, first, last);
 }
 
+void UpdateProcessor::AskDue(uint32_t nowMs) {
+  for (int i = 0; i < openGaps_; ++i) {
+    Gap& g = gaps_[i];
+    if (!g.pending || static_cast<int32_t>(nowMs - g.dueMs) < 0) continue;
+    g.pending = false;
+    g.askedMs = nowMs;
+    if (owner_->HeardRepairRequest(screenId_, g.first, g.last, g.pendingMs)) {
+      suppressed_.fetch_add(1, std::memory_order_relaxed);
+      Log().Print("qvViewer: Packets %lu to %lu asked for by another receiver\n",
+                  static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last));
+      continue;
+    }
+    requests_.fetch_add(1, std::memory_order_relaxed);
+    owner_->SendRepairRequest(screenId_, g.first, g.last);
+  }
+}
+
 void UpdateProcessor::CheckRepairs(uint32_t nowMs) {
+  if (holding_ && nowMs - holdSinceMs_ >= kHoldMs) Drain(true, false);
+  AskDue(nowMs);
   for (int i = 0; i < openGaps_;) {
     Gap& g = gaps_[i];
-    if (nowMs - g.askedMs < (kRepairRetryMs << (g.tries - 1))) {
+    if (g.pending || nowMs - g.askedMs < (kRepairRetryMs << (g.tries - 1))) {
       ++i;
       continue;
     }
@@ -310,8 +490,14 @@ void UpdateProcessor::CheckRepairs(uint32_t nowMs) {
     g.askedMs = nowMs;
     Log().Print("qvViewer: Asking again for packets %lu to %lu\n",
                 static_cast<unsigned long>(g.first), static_cast<unsigned long>(g.last));
-    requests_.fetch_add(1, std::memory_order_relaxed);
-    owner_->SendRepairRequest(screenId_, g.first, g.last);
+    if (owner_->HearsOtherReceivers()) {
+      g.pending = true;
+      g.pendingMs = nowMs;
+      g.dueMs = nowMs + Backoff();
+    } else {
+      requests_.fetch_add(1, std::memory_order_relaxed);
+      owner_->SendRepairRequest(screenId_, g.first, g.last);
+    }
     ++i;
   }
 }

@@ -13,6 +13,14 @@
 // repair request for its numbers (CheckRepairs asks again while no later
 // datagram follows), anything a repair cannot mend with an update request.
 //
+// Forward error correction: while the sender sends parity datagrams, a gap
+// does not ask at once. The datagrams after it are held (ParityDecoder)
+// until the parity of the group rebuilds the lost one, then applied in
+// order; only when no parity rebuilds it within kHoldMs are they applied
+// and the gap asked for. Requests wait a random back-off of up to
+// kBackoffMs and are not sent when another receiver asked for the same
+// numbers meanwhile (ViewerOwner::HeardRepairRequest).
+//
 // Threads: everything runs on the update thread, except the cursor state,
 // which paint reads under the cursor lock.
 #pragma once
@@ -27,6 +35,7 @@
 #include "common/protocol.h"
 #include "receiver/viewer/remote_cursor.h"
 #include "receiver/viewer/framebuffer.h"
+#include "receiver/viewer/parity_decoder.h"
 
 namespace qc {
 
@@ -76,6 +85,22 @@ class UpdateProcessor {
   static constexpr uint32_t kRepairRetryMs = 200;
   static constexpr int kRepairTries = 4;
   static constexpr int kOpenGaps = 8;
+  // The sender closes a parity group at most 60 ms after its first
+  // datagram; a loss then waits this long for its parity.
+  static constexpr uint32_t kHoldMs = 100;
+  // How far behind a loss datagrams are held (the parity slots hold the
+  // group and these).
+  static constexpr uint32_t kHoldSpan = 24;
+  // Parity counts as sent while one was heard this recently.
+  static constexpr uint32_t kParityActiveMs = 3000;
+  // Requests wait 0..kBackoffMs: on a LAN a request reaches every receiver
+  // within a millisecond or two, so most of a crowd missing the same
+  // datagram hears the first asker and stays quiet.
+  static constexpr uint32_t kBackoffMs = 30;
+
+  // ms until CheckRepairs has something to do (a held loss times out, a
+  // request's back-off ends), at most limitMs.
+  int WaitMs(uint32_t nowMs, int limitMs) const;
 
   bool HasFramebuffer() const { return framebufferReady_.load(std::memory_order_acquire); }
   Framebuffer& Picture() { return framebuffer_; }
@@ -92,6 +117,22 @@ class UpdateProcessor {
   void ApplyUpdate(const CompressedHeader& header, const uint8_t* data, size_t length);
   void ApplyCursorShape(const CompressedHeader& header, const uint8_t* data, size_t length);
   void SequenceCheck(uint32_t sequence);
+  // A numbered datagram whose header parsed: kept for parity, held behind
+  // a loss, or applied.
+  void Numbered(uint16_t type, const CompressedHeader& header, const uint8_t* data,
+                size_t length);
+  void Apply(uint16_t type, const CompressedHeader& header, const uint8_t* data, size_t length);
+  void OnParity(const uint8_t* data, size_t length);
+  // Applies the held datagrams that follow in order; past a hole only when
+  // force (or the hold timed out). quiet: holes are not reported (a new
+  // stream follows).
+  void Drain(bool force, bool quiet);
+  bool ParityActive(uint32_t nowMs) const {
+    return parityHeard_ && nowMs - parityHeardMs_ < kParityActiveMs;
+  }
+  uint32_t Backoff();
+  // Sends a due repair request unless another receiver asked for it.
+  void AskDue(uint32_t nowMs);
   // A gap first..last revealed by datagram `seen`: one repair request.
   void AskForRepair(uint32_t first, uint32_t last, uint32_t seen);
   // One update request for the current datagram at most.
@@ -108,9 +149,20 @@ class UpdateProcessor {
   struct Gap {
     uint32_t first, last, seen, askedMs, sinceMs;
     int tries;
+    bool pending;        // waiting for its back-off to end
+    uint32_t dueMs;      // when the back-off ends
+    uint32_t pendingMs;  // when it began (heard requests count from then)
   };
   Gap gaps_[kOpenGaps] = {};
   int openGaps_ = 0;
+
+  ParityDecoder parity_;
+  bool parityHeard_ = false;
+  uint32_t parityHeardMs_ = 0;
+  bool holding_ = false;
+  uint32_t holdSinceMs_ = 0;
+  uint32_t held_ = 0;  // highest number held
+  uint32_t random_ = 1;
 
   z_stream stream_{};
   bool streamActive_ = false;
@@ -126,6 +178,8 @@ class UpdateProcessor {
   std::atomic<uint32_t> lost_{0};
   std::atomic<uint32_t> requests_{0};
   std::atomic<uint32_t> applied_{0};
+  std::atomic<uint32_t> rebuilt_{0};
+  std::atomic<uint32_t> suppressed_{0};
 };
 
 }  // namespace qc

@@ -269,7 +269,7 @@ void qvViewer::UpdateThread() {
         processor_->Process(packet, length);
       } else if (!ring_.HasData()) {
         // Woken at least a few times a second, to notice a silent sender.
-        dataEvent_.WaitFor(kSilenceCheckMs);
+        dataEvent_.WaitFor(processor_->WaitMs(TickCount(), kSilenceCheckMs));
       }
       processor_->CheckSilence(TickCount());
       processor_->CheckRepairs(TickCount());

@@ -44,6 +44,8 @@ struct ViewerStats {
   uint32_t lost = 0;            // gaps found by the sequence check
   uint32_t updateRequests = 0;  // update requests asked of the owner
   uint32_t updatesApplied = 0;  // update datagrams decoded into the framebuffer
+  uint32_t rebuilt = 0;         // lost datagrams rebuilt from parity
+  uint32_t suppressed = 0;      // repair requests left to another receiver
 };
 
 class qvViewer final : public ViewerSource {

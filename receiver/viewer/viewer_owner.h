@@ -41,6 +41,17 @@ class ViewerOwner {
     SendUpdateRequest();
   }
 
+  // Whether the owner hears the other receivers' requests (it listens to
+  // the request port). Only then do repair requests wait a back-off.
+  virtual bool HearsOtherReceivers() const { return false; }
+  // Update thread: whether another receiver asked for all of first..last of
+  // screenId since sinceMs (a tick count), so that this one need not ask.
+  virtual bool HeardRepairRequest(uint16_t screenId, uint32_t first, uint32_t last,
+                                  uint32_t sinceMs) {
+    (void)screenId, (void)first, (void)last, (void)sinceMs;
+    return false;
+  }
+
   // Update thread, on the transmission's disconnection datagram: show the
   // disconnected state and, on the owner's thread, Stop() and Init() the
   // viewer so that the next init message starts a new transmission.

@@ -334,9 +334,10 @@ void qcCapture::WorkThread() {
             PollingStep();
             sleepMs = pacer_.TickMs();
           }
+          transport_->FlushParity();
           if (selfPaced_) {
-            // The budget's next start and the planner's heal or rolling
-            // slice end the sleep too.
+            // The budget's next start, the planner's heal or rolling slice
+            // and an open parity group end the sleep too.
             const int pending = PendingWorkMs();
             if (pending >= 0) sleepMs = std::max(1, std::min(sleepMs, pending));
             const std::chrono::duration<double, std::milli> busy =
@@ -441,6 +442,8 @@ int qcCapture::PendingWorkMs() {
   if ((repairs_.HasMarks() || cursorRepair_) && (wait < 0 || traffic_.MsUntilAllowed() < wait)) {
     wait = traffic_.MsUntilAllowed();
   }
+  const int parity = transport_->ParityDueMs();
+  if (parity >= 0 && (wait < 0 || parity < wait)) wait = parity;
   if (budget_.Wanted()) {
     int start = static_cast<int>(budget_.NextStartMs(now) - now);
     if (!budget_.Immediate() && fullQuarter_ == 0) {
@@ -455,6 +458,7 @@ void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
       repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
+  transport_->NoteLosses(plan.repaired);
   if (plan.cursor) cursorRepair_ = true;
   ObserveTraffic();
   // What the budget cannot pay for now waits (the marks, the cursor).

@@ -71,6 +71,9 @@ class LedgerTransport final : public CaptureTransport {
   uint16_t ScreenId() const override { return inner_->ScreenId(); }
   bool SentSinceTick() const override { return inner_->SentSinceTick(); }
   void ClearSentSinceTick() override { inner_->ClearSentSinceTick(); }
+  void NoteLosses(int datagrams) override { inner_->NoteLosses(datagrams); }
+  void FlushParity() override { inner_->FlushParity(); }
+  int ParityDueMs() const override { return inner_->ParityDueMs(); }
 
   // The number the next datagram gets; when the last one went out.
   uint32_t NextSequence() const { return next_; }

@@ -99,6 +99,7 @@ bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
     return false;
   }
   owner_ = owner;
+  parity_.Discard();  // its group was numbered under the old identifier
   if (signer_ != nullptr && !signer_->Start(&socket_, destination_, id)) {
     socket_.Close();
     return false;
@@ -134,6 +135,8 @@ bool qcSender::StartStream(int level) {
 }
 
 bool qcSender::ResetStream() {
+  // The open group's parity goes before the init message of the new stream.
+  parity_.Flush(TickCount(), true, [this](ParityEncoder::Datagram d) { SendParity(d); });
   sequence_ = 0;
   if (!StartStream(level_)) return false;
   sentSinceTick_ = false;
@@ -167,10 +170,29 @@ bool qcSender::SendDatagram(PacketType type, const uint8_t* packet, size_t produ
                 static_cast<int>(length & 0xFFFF), static_cast<long>(socket_.LastError()));
     return false;
   }
-  ++sequence_;
   AfterSend(datagram);
+  parity_.Add(packet, datagram, sequence_++, TickCount(),
+              [this](ParityEncoder::Datagram d) { SendParity(d); });
   return true;
 }
+
+void qcSender::SendParity(ParityEncoder::Datagram parity) {
+  if (!Transmit(parity.data, parity.length)) {
+    if (!socket_.IsOpen()) return;
+    Log().Print("qcSender: Sending parity packet failed (%d bytes, error %ld)\n",
+                static_cast<int>(parity.length), static_cast<long>(socket_.LastError()));
+    return;
+  }
+  AfterSend(parity.length);
+}
+
+void qcSender::NoteLosses(int datagrams) { parity_.NoteLosses(datagrams, TickCount()); }
+
+void qcSender::FlushParity() {
+  parity_.Flush(TickCount(), false, [this](ParityEncoder::Datagram d) { SendParity(d); });
+}
+
+int qcSender::ParityDueMs() const { return parity_.DueMs(TickCount()); }
 
 void qcSender::AfterSend(size_t datagramLength) {
   totalBytes_.fetch_add(static_cast<uint32_t>(datagramLength), std::memory_order_relaxed);

@@ -32,6 +32,7 @@
 #include "common/transmission_signing.h"
 #include "platform/udp_socket.h"
 #include "sender/capture/datagram_signer.h"
+#include "sender/capture/parity_encoder.h"
 #include "sender/capture/transport.h"
 
 namespace qc {
@@ -96,6 +97,10 @@ class qcSender final : public CaptureTransport {
   }
   bool SentSinceTick() const override { return sentSinceTick_.load(); }
   void ClearSentSinceTick() override { sentSinceTick_ = false; }
+  void NoteLosses(int datagrams) override;
+  void FlushParity() override;
+  int ParityDueMs() const override;
+  int ParityGroupSize() const { return parity_.GroupSize(); }
 
   // The identifier rule: low 16 bits of address ^ pid ^ rand ^ ticks.
   static uint16_t MakeScreenId(uint32_t hostAddress, uint32_t pid, uint32_t randomValue,
@@ -118,6 +123,7 @@ class qcSender final : public CaptureTransport {
   bool StartStream(int level);
   void EndStream();
   void AfterSend(size_t datagramLength);
+  void SendParity(ParityEncoder::Datagram parity);
   // Deflates into out (kMaxPayload bytes); the zlib return code.
   int Deflate(z_stream& stream, const uint8_t* payload, size_t length, uint8_t* out,
               size_t& produced);
@@ -152,6 +158,7 @@ class qcSender final : public CaptureTransport {
   int level_ = kDefaultLevel;
   int streamLevel_ = kDefaultLevel;
   bool poorRatio_ = false;
+  ParityEncoder parity_;
 
   // The batch ring: slots head_..head_+pending_-1 are in flight, in order.
   bool batching_ = false;

@@ -57,6 +57,14 @@ class CaptureTransport : public PayloadSink {
   // keep-alive timer sends a keep-alive only into silence.
   virtual bool SentSinceTick() const = 0;
   virtual void ClearSentSinceTick() = 0;
+
+  // Forward error correction (qcSender: parity_encoder.h). Receivers
+  // reported this many datagrams that needed a repair.
+  virtual void NoteLosses(int /*datagrams*/) {}
+  // Closes a parity group that has waited long enough; ParityDueMs is the
+  // time until one has (-1: none open). Both on the sending thread.
+  virtual void FlushParity() {}
+  virtual int ParityDueMs() const { return -1; }
 };
 
 }  // namespace qc

@@ -84,6 +84,15 @@ e2e_loss() {  # node probability
   in_ns "$1" iptables -A INPUT -m statistic --mode random --probability "$2" -j DROP
 }
 
+# Wi-Fi-like loss on what a node receives: qc_burst_loss (BURST_LOSS, its
+# path) serves the node's multicast input through NFQUEUE, with the random
+# loss given and bursts (1% of the time, ~20 ms each, 90% lost) besides.
+e2e_burst_loss() {  # node random-loss seed
+  in_ns "$1" iptables -A INPUT -p udp -d 224.0.0.0/4 -j NFQUEUE --queue-num 0 --queue-bypass
+  spawn_in "$1" "${BURST_LOSS:?BURST_LOSS}" 0 --random "$2" --bad-share 0.01 --burst-ms 20 \
+    --bad-loss 0.9 --seed "$3" >"$WORK/burst-$1.txt" 2>&1
+}
+
 # Starts an Xvfb screen and stores its display (":N") in the variable named.
 # It takes the first display from :100 on whose lock file is free (the
 # server's own lock settles a race with another run). It runs in the

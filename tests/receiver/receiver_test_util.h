@@ -19,6 +19,7 @@
 #include "common/log_file.h"
 #include "common/protocol.h"
 #include "receiver/viewer/viewer.h"
+#include "sender/capture/parity_encoder.h"
 #include "sender/capture/str_encoder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/recording_owner.h"
@@ -42,6 +43,23 @@ inline std::vector<uint8_t> Compressed(PacketType type, uint16_t id, uint32_t se
   out.resize(out.size() - s.avail_out);
   deflateEnd(&s);
   return out;
+}
+
+// Drives a parity encoder through one window (from nowMs on) in which
+// receivers reported every datagram lost, so that it sends parity from the
+// next datagram on; returns the time after the window. Nothing it makes is
+// kept.
+inline uint32_t StartParity(ParityEncoder& enc, uint32_t nowMs) {
+  std::vector<uint8_t> d(kCompressedHeaderSize + 16, 0);
+  auto discard = [](ParityEncoder::Datagram) {};
+  const uint32_t step = ParityEncoder::kWindowMs / (ParityEncoder::kWindowDatagrams - 1) + 1;
+  for (uint32_t i = 0; i < ParityEncoder::kWindowDatagrams; ++i, nowMs += step) {
+    BuildCompressedHeader({static_cast<uint16_t>(PacketType::Update), 0, 0x80000000u + i}, d.data());
+    enc.NoteLosses(1, nowMs);
+    enc.Add(d.data(), d.size(), 0x80000000u + i, nowMs, discard);
+  }
+  enc.Flush(nowMs, true, discard);
+  return nowMs;
 }
 
 // A datagram of n bytes written by one of common/protocol's builders.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/tick_clock.h"
+#include "sender/capture/parity_encoder.h"
 #include "tests/receiver/receiver_test_util.h"
 
 namespace qc {
@@ -290,6 +291,147 @@ TEST_F(UpdateProcessorTest, RandomDatagramsNeverCrashOrEndTheReceiver) {
   Feed(InitDatagram(kId, kW, kH, 32));
   for (uint32_t q = 0; q < 4; ++q) Update(q, q * kH / 4, (q + 1) * kH / 4, 21, PacketType::FullUpdate);
   EXPECT_TRUE(RowsEqual(0, kH));
+}
+
+
+// Forward error correction and request back-off, as the update thread sees
+// them (the byte-exact rebuild itself: parity_test.cpp).
+class ParityProcessorTest : public UpdateProcessorTest {
+ protected:
+  // Datagram seq: rows [first, first + 20) of the picture of seed seq + 1.
+  std::vector<uint8_t> Datagram(uint32_t seq, int first) {
+    return Compressed(PacketType::Update, kId, seq,
+                      test::EncodeRows(test::MakeFrame(kW, kH, 32, seq + 1), kW, 32, first,
+                                       first + 20));
+  }
+  // The parity of datagrams[from, from + n) as the sender makes it.
+  std::vector<uint8_t> Parity(const std::vector<std::vector<uint8_t>>& ds, uint32_t from, int n) {
+    ParityEncoder enc;
+    const uint32_t now = test::StartParity(enc, 0);
+    std::vector<uint8_t> out;
+    auto emit = [&](ParityEncoder::Datagram d) { out.assign(d.data, d.data + d.length); };
+    for (int i = 0; i < n; ++i) {
+      enc.Add(ds[from + i].data(), ds[from + i].size(), from + i, now, emit);
+    }
+    enc.Flush(now, true, emit);
+    return out;
+  }
+  // The picture as datagrams 0..n-1 make it, in order.
+  std::vector<uint8_t> Expected(int n) {
+    std::vector<uint8_t> picture(static_cast<size_t>(kW) * kH * 4, 0);
+    for (int seq = 0; seq < n; ++seq) {
+      const auto frame = test::MakeFrame(kW, kH, 32, seq + 1);
+      const size_t row = kW * 4, first = (seq % 3) * 10;
+      std::memcpy(picture.data() + first * row, frame.data() + first * row, 20 * row);
+    }
+    return picture;
+  }
+  bool PictureIs(const std::vector<uint8_t>& picture) {
+    return std::memcmp(proc_.Picture().Pixels(), picture.data(), picture.size()) == 0;
+  }
+  // Datagrams 0..n-1; seq % 3 picks rows 0, 10 or 20, so later datagrams
+  // overwrite parts of earlier ones: order matters.
+  std::vector<std::vector<uint8_t>> Stream(int n) {
+    std::vector<std::vector<uint8_t>> ds;
+    for (int seq = 0; seq < n; ++seq) ds.push_back(Datagram(seq, (seq % 3) * 10));
+    return ds;
+  }
+  ViewerStats Stats() {
+    ViewerStats s;
+    proc_.FillStats(s);
+    return s;
+  }
+};
+
+TEST_F(ParityProcessorTest, ALossIsRebuiltFromParityAndAppliedInOrderWithoutAnyRequest) {
+  const auto ds = Stream(10);
+  for (int i = 0; i < 4; ++i) Feed(ds[i]);
+  Feed(Parity(ds, 0, 4));  // parity is on from here
+  // 5 is lost: 6 and 7 wait for the parity, then all three are applied.
+  for (int i : {4, 6, 7}) Feed(ds[i]);
+  EXPECT_TRUE(PictureIs(Expected(5)));
+  Feed(Parity(ds, 4, 4));
+  EXPECT_TRUE(PictureIs(Expected(8)));
+  // The last of a group lost: no gap shows, the parity mends it at once.
+  Feed(ds[8]);
+  Feed(Parity(ds, 8, 2));
+  EXPECT_TRUE(PictureIs(Expected(10)));
+  EXPECT_EQ(owner_.requests, 0);
+  EXPECT_EQ(Stats().rebuilt, 2u);
+  EXPECT_EQ(Stats().lost, 0u);
+  EXPECT_EQ(log_.Count("qvViewer: Rebuilt packet 5 from parity after"), 1);
+  EXPECT_EQ(log_.Count("Lost packet"), 0);
+}
+
+TEST_F(ParityProcessorTest, MoreLossesThanTheParityMendsOrNoParityInTimeAskForARepair) {
+  const auto ds = Stream(16);
+  for (int i = 0; i < 4; ++i) Feed(ds[i]);
+  Feed(Parity(ds, 0, 4));
+  // 5 and 6 lost: the group's parity cannot help, the gap is asked for.
+  for (int i : {4, 7}) Feed(ds[i]);
+  Feed(Parity(ds, 4, 4));
+  EXPECT_EQ(owner_.repairs, 1);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 5, 6)));
+  // 9 lost and no parity follows: asked for once the hold ends.
+  for (int i : {8, 10, 11}) Feed(ds[i]);
+  EXPECT_EQ(owner_.repairs, 1);
+  const uint32_t now = TickCount();
+  EXPECT_LE(proc_.WaitMs(now, 250), static_cast<int>(UpdateProcessor::kHoldMs));
+  proc_.CheckRepairs(now + UpdateProcessor::kHoldMs);
+  EXPECT_EQ(owner_.repairs, 2);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 9, 9)));
+  EXPECT_EQ(Stats().rebuilt, 0u);
+  // What follows goes straight through again.
+  for (int i = 12; i < 15; ++i) Feed(ds[i]);
+  frame_ = test::MakeFrame(kW, kH, 32, 15);
+  EXPECT_TRUE(RowsEqual(20, 40));  // datagram 14's rows
+  EXPECT_EQ(owner_.repairs, 2);
+}
+
+TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
+  // A receiver that joined at the init message hears the parity of a group
+  // from before it: no hole is waited for, nothing is rebuilt or asked.
+  const auto ds = Stream(8);
+  Feed(Parity(ds, 0, 4));
+  Feed(Parity(ds, 4, 4));
+  for (int i = 0; i < 8; ++i) Feed(ds[i]);
+  EXPECT_TRUE(PictureIs(Expected(8)));
+  EXPECT_EQ(Stats().rebuilt, 0u);
+  EXPECT_EQ(Stats().rejected, 0u);
+  EXPECT_EQ(owner_.requests, 0);
+}
+
+class HearingOwner : public test::RecordingOwner {
+ public:
+  bool HearsOtherReceivers() const override { return true; }
+  bool HeardRepairRequest(uint16_t, uint32_t, uint32_t, uint32_t) override { return heard; }
+  bool heard = false;
+};
+
+TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMeanwhile) {
+  HearingOwner owner;
+  ASSERT_TRUE(proc_.Begin(&owner, &surface_));
+  proc_.Start(test::Format(kId, kW, kH, 32));
+  for (uint32_t seq : {0u, 1u, 3u}) Update(seq, 0, 10);
+  EXPECT_EQ(owner.requests, 0);  // not yet
+  uint32_t t = TickCount();
+  EXPECT_LE(proc_.WaitMs(t, 250), static_cast<int>(UpdateProcessor::kBackoffMs));
+  proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 1);
+  // The next gap: another receiver asked first.
+  owner.heard = true;
+  for (uint32_t seq : {5u}) Update(seq, 0, 10);
+  proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 1);
+  ViewerStats stats;
+  proc_.FillStats(stats);
+  EXPECT_EQ(stats.suppressed, 1u);
+  // Not repaired after all: asked again (after a back-off), by this one.
+  owner.heard = false;
+  t += UpdateProcessor::kBackoffMs + UpdateProcessor::kRepairRetryMs;
+  proc_.CheckRepairs(t);
+  proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 2);  // 4 (datagram 5 answered the gap at 2)
 }
 
 }  // namespace

@@ -7,10 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include "shell/signing_keys.h"
 #include "tests/receiver_shell/fakes.h"
+#include "platform/tick_clock.h"
+#include "receiver/viewer/update_processor.h"
+#include "tests/receiver/receiver_test_util.h"
 #include "tests/support/group_socket.h"
 #include "tests/support/private_network.h"
 #include "tests/support/temp_dir.h"
@@ -338,6 +343,64 @@ TEST_F(TrayTest, ASenderKeyIsStoredFromTheDialogOrGivenForTheRunAndWhileWaitingT
   EXPECT_EQ(tray.TrustedSender(), nullptr);
   EXPECT_EQ(TrustedKeyText(), "");
   EXPECT_EQ(view.icons.back().tip, "Quillview - Disconnected");
+}
+
+// Two receivers miss the same datagram; each waits its back-off, and the
+// one whose back-off ends later hears the other's request on the request
+// port and stays quiet: one repair request on the wire between them.
+TEST(RequestSuppressionTest, TwoReceiversMissingTheSameNumbersSendOneRequestBetweenThem) {
+  test::GroupSocket wire(6401);
+  ASSERT_TRUE(wire.Ok());
+  struct Receiver {
+    test::FakeView view;
+    test::FakeViewer viewer;
+    test::FakeStore store;
+    qvTray tray{view, viewer, store};
+    test::RecordingSurface surface;
+    UpdateProcessor proc;
+  };
+  Receiver a, b;
+  constexpr uint16_t kId = 0x0C0C;
+  const auto frame = test::MakeFrame(64, 40, 32, 3);
+  for (Receiver* r : {&a, &b}) {
+    r->store.stored.port = 6400;
+    ASSERT_TRUE(r->tray.Init());
+    ASSERT_TRUE(r->tray.HearsOtherReceivers());
+    ASSERT_TRUE(r->proc.Begin(&r->tray, &r->surface));
+    r->proc.Start(test::Format(kId, 64, 40, 32));
+    for (uint32_t seq : {0u, 1u, 3u}) {
+      const auto d = test::Compressed(PacketType::Update, kId, seq,
+                                      test::EncodeRows(frame, 64, 32, 0, 10));
+      r->proc.Process(d.data(), d.size());
+    }
+  }
+  auto repairs = [&] {
+    int n = 0;
+    for (const auto& d : wire.Drain()) {
+      RepairRequest r;
+      n += ParseRepairRequest(d.data(), d.size(), r) && r.screenId == kId && r.first == 2 &&
+           r.last == 2;
+    }
+    return n;
+  };
+  EXPECT_EQ(repairs(), 0);  // both wait
+  const uint32_t due = TickCount() + UpdateProcessor::kBackoffMs;
+  a.proc.CheckRepairs(due);
+  for (int i = 0; i < 200 && !b.tray.HeardRepairRequest(kId, 2, 2, due - 1000); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  b.proc.CheckRepairs(due);
+  EXPECT_EQ(repairs(), 1);
+  ViewerStats stats;
+  b.proc.FillStats(stats);
+  EXPECT_EQ(stats.suppressed, 1u);
+  // A request for other numbers does not silence a receiver.
+  EXPECT_FALSE(b.tray.HeardRepairRequest(kId, 2, 3, due - 1000));
+  EXPECT_FALSE(b.tray.HeardRepairRequest(kId + 1, 2, 2, due - 1000));
+  for (Receiver* r : {&a, &b}) {
+    r->proc.End();
+    r->tray.Shutdown();
+  }
 }
 
 }  // namespace

@@ -1,0 +1,60 @@
+// ParityDecoder: keeps copies of the last kSlots numbered datagrams of the
+// transmission and rebuilds a lost one from a parity datagram
+// (common/parity_format.h) when it holds every other datagram of the group.
+// The update processor holds what follows a loss here until the parity
+// comes, then applies everything in order.
+//
+// The slots (kSlots x 60000 bytes) are allocated with the first datagram
+// kept, that is once a sender has sent parity; nothing is allocated per
+// datagram. Threads: the update thread only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace qc {
+
+class ParityDecoder {
+ public:
+  // Room for the largest group and the datagrams held behind a loss.
+  static constexpr uint32_t kSlots = 48;
+
+  enum class Result {
+    Malformed,  // not a parity datagram, or inconsistent with the group
+    Complete,   // nothing of the group is missing
+    TooMany,    // more than one missing (or a group never seen): ignored
+    Rebuilt,
+  };
+
+  // A new stream (an init message): forgets every datagram.
+  void Reset();
+  // Gives back the slots (end of a viewer cycle).
+  void Release();
+
+  // A numbered datagram of the transmission, whole (at most 60000 bytes).
+  void Keep(uint32_t sequence, const uint8_t* datagram, size_t length);
+  // The kept datagram of this number, or null.
+  const uint8_t* Find(uint32_t sequence, size_t& length) const;
+  // Rebuilds the one missing datagram of the parity's group into its slot
+  // (rebuilt := its number) when that number lies in from..to, the hole
+  // being waited for; a missing number elsewhere counts as TooMany.
+  // screenId: the transmission's.
+  Result Rebuild(const uint8_t* parity, size_t length, uint16_t screenId, uint32_t from,
+                 uint32_t to, uint32_t& rebuilt);
+
+ private:
+  struct Slot {
+    uint32_t sequence = 0;
+    uint32_t length = 0;  // 0: empty
+  };
+  uint8_t* SlotData(uint32_t sequence) const {
+    return data_.get() + static_cast<size_t>(sequence % kSlots) * kSlotBytes;
+  }
+  static constexpr size_t kSlotBytes = 60000;
+
+  std::unique_ptr<uint8_t[]> data_;
+  Slot slots_[kSlots] = {};
+};
+
+}  // namespace qc

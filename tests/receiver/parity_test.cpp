@@ -1,0 +1,211 @@
+// Forward error correction: the sender's parity groups (when they are sent,
+// how they close, how their size follows the loss reports) and the
+// receiver's rebuild of a lost datagram from them, byte for byte.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "common/parity_format.h"
+#include "receiver/viewer/parity_decoder.h"
+#include "sender/capture/parity_encoder.h"
+#include "tests/receiver/receiver_test_util.h"
+
+namespace qc {
+namespace {
+
+constexpr uint16_t kId = 0x4321;
+using Bytes = std::vector<uint8_t>;
+
+// Numbered datagrams of assorted types and lengths (0 to a few kB of data,
+// one with the longest data a group may hold).
+std::vector<Bytes> Datagrams(uint32_t first, int n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::vector<Bytes> out;
+  for (int i = 0; i < n; ++i) {
+    const size_t data = i == 3 ? kMaxParityData : rng() % 5000;
+    Bytes d(kCompressedHeaderSize + data);
+    const PacketType type = i % 5 == 4 ? PacketType::CursorShape
+                            : i % 2    ? PacketType::Update
+                                       : PacketType::FullUpdate;
+    BuildCompressedHeader({static_cast<uint16_t>(type), kId, first + i}, d.data());
+    for (size_t b = kCompressedHeaderSize; b < d.size(); ++b) d[b] = static_cast<uint8_t>(rng());
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+struct Recorder {
+  std::vector<Bytes> parity;
+  auto Emit() {
+    return [this](ParityEncoder::Datagram d) { parity.emplace_back(d.data, d.data + d.length); };
+  }
+};
+
+void Feed(ParityEncoder& enc, Recorder& rec, const std::vector<Bytes>& ds, uint32_t first,
+          uint32_t nowMs) {
+  for (size_t i = 0; i < ds.size(); ++i) {
+    enc.Add(ds[i].data(), ds[i].size(), first + static_cast<uint32_t>(i), nowMs, rec.Emit());
+  }
+}
+
+TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenFullBrokenOrOld) {
+  ParityEncoder enc;
+  Recorder rec;
+  Feed(enc, rec, Datagrams(0, 40, 1), 0, 1000);
+  enc.Flush(5000, true, rec.Emit());
+  EXPECT_TRUE(rec.parity.empty());  // a lossless stream costs what it did
+  // A loss now and then (a lone receiver) is left to the repairs.
+  for (uint32_t t = 5000; t < 8000; t += 100) {
+    const auto d = Datagrams(t, 1, t);
+    enc.Add(d[0].data(), d[0].size(), t, t, rec.Emit());
+    if (t % 1000 == 0) enc.NoteLosses(1, t);
+  }
+  EXPECT_EQ(enc.GroupSize(), 0);
+  EXPECT_TRUE(rec.parity.empty());
+
+  const uint32_t now = test::StartParity(enc, 9000);
+  ASSERT_EQ(enc.GroupSize(), ParityEncoder::kFirstGroup);
+  const auto ds = Datagrams(100, ParityEncoder::kFirstGroup + 3, 2);
+  Feed(enc, rec, ds, 100, now);
+  ASSERT_EQ(rec.parity.size(), 1u);  // the full group
+  ParityHeader h;
+  ASSERT_TRUE(ParseParityHeader(rec.parity[0].data(), rec.parity[0].size(), h));
+  EXPECT_EQ(h.screenId, kId);
+  EXPECT_EQ(h.first, 100u);
+  EXPECT_EQ(h.count, ParityEncoder::kFirstGroup);
+  EXPECT_EQ(rec.parity[0].size(), kParityHeaderSize + kMaxParityData);  // as the longest
+
+  // The open group of three waits kGroupMs, then closes.
+  EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kGroupMs));
+  enc.Flush(now + ParityEncoder::kGroupMs - 1, false, rec.Emit());
+  EXPECT_EQ(rec.parity.size(), 1u);
+  enc.Flush(now + ParityEncoder::kGroupMs, false, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 2u);
+  ASSERT_TRUE(ParseParityHeader(rec.parity[1].data(), rec.parity[1].size(), h));
+  EXPECT_EQ(h.first, 100u + ParityEncoder::kFirstGroup);
+  EXPECT_EQ(h.count, 3);
+  EXPECT_EQ(enc.DueMs(now + 1000), -1);
+
+  // A number that does not follow (a send failed, a new stream) closes the
+  // open group first; data too long for a parity datagram joins none.
+  const auto more = Datagrams(200, 2, 3);
+  Feed(enc, rec, more, 200, now + 1000);
+  const auto gap = Datagrams(205, 1, 4);
+  enc.Add(gap[0].data(), gap[0].size(), 205, now + 1000, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 3u);
+  ASSERT_TRUE(ParseParityHeader(rec.parity[2].data(), rec.parity[2].size(), h));
+  EXPECT_EQ(h.first, 200u);
+  EXPECT_EQ(h.count, 2);
+  Bytes huge(kCompressedHeaderSize + kMaxParityData + 1, 7);
+  BuildCompressedHeader({static_cast<uint16_t>(PacketType::Update), kId, 206}, huge.data());
+  enc.Add(huge.data(), huge.size(), 206, now + 1000, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 4u);  // 205 alone
+  enc.Flush(now + 1000, true, rec.Emit());
+  EXPECT_EQ(rec.parity.size(), 4u);  // 206 is in no group
+}
+
+TEST(ParityEncoderTest, TheGroupSizeFollowsTheReportsAndParityStopsOnAQuietNetwork) {
+  ParityEncoder enc;
+  Recorder rec;
+  uint32_t now = 0;
+  uint32_t seq = 0;
+  auto second = [&](int lossesPerDatagram, int datagrams) {
+    // One second of datagrams with the given share needing a repair.
+    for (int i = 0; i < datagrams; ++i) {
+      const auto d = Datagrams(seq, 1, seq);
+      enc.Add(d[0].data(), d[0].size(), seq++, now, rec.Emit());
+      if (lossesPerDatagram > 0 && i % lossesPerDatagram == 0) enc.NoteLosses(1, now);
+      now += 1000 / datagrams;
+    }
+  };
+  now = test::StartParity(enc, now);
+  EXPECT_EQ(enc.GroupSize(), ParityEncoder::kFirstGroup);
+  // Nothing needed a repair: larger groups, up to the largest.
+  for (int i = 0; i < 4; ++i) second(0, 50);
+  EXPECT_EQ(enc.GroupSize(), ParityEncoder::kMaxGroup);
+  // 20% needed a repair: smaller groups, down to the smallest.
+  second(5, 50);
+  second(5, 50);
+  EXPECT_LT(enc.GroupSize(), ParityEncoder::kMaxGroup);
+  for (int i = 0; i < 4; ++i) second(5, 50);
+  EXPECT_EQ(enc.GroupSize(), ParityEncoder::kMinGroup);
+  for (uint32_t quiet = 0; quiet <= ParityEncoder::kQuietMs; quiet += 1000) second(0, 50);
+  EXPECT_EQ(enc.GroupSize(), 0);
+  const size_t sent = rec.parity.size();
+  second(0, 50);
+  enc.Flush(now + 1000, true, rec.Emit());
+  EXPECT_EQ(rec.parity.size(), sent);
+}
+
+class ParityDecoderTest : public testing::Test {
+ protected:
+  // One group of n from `first` through the encoder.
+  void MakeGroup(uint32_t first, int n, unsigned seed) {
+    group_ = Datagrams(first, n, seed);
+    ParityEncoder enc;
+    const uint32_t now = test::StartParity(enc, 0);
+    Recorder rec;
+    Feed(enc, rec, group_, first, now);
+    enc.Flush(now, true, rec.Emit());
+    ASSERT_EQ(rec.parity.size(), 1u);
+    parity_ = rec.parity[0];
+  }
+  ParityDecoder::Result Rebuild(uint32_t from, uint32_t to, uint32_t& rebuilt) {
+    return dec_.Rebuild(parity_.data(), parity_.size(), kId, from, to, rebuilt);
+  }
+  std::vector<Bytes> group_;
+  Bytes parity_;
+  ParityDecoder dec_;
+};
+
+TEST_F(ParityDecoderTest, AnyOneLostDatagramOfAGroupIsRebuiltByteForByte) {
+  constexpr int n = ParityEncoder::kFirstGroup;
+  for (int lost = 0; lost < n; ++lost) {
+    SCOPED_TRACE(lost);
+    dec_.Reset();
+    MakeGroup(1000, n, 10 + lost);
+    for (int i = 0; i < n; ++i) {
+      if (i != lost) dec_.Keep(1000 + i, group_[i].data(), group_[i].size());
+    }
+    uint32_t rebuilt = 0;
+    ASSERT_EQ(Rebuild(1000, 1000 + n - 1, rebuilt), ParityDecoder::Result::Rebuilt);
+    EXPECT_EQ(rebuilt, 1000u + lost);
+    size_t n = 0;
+    const uint8_t* d = dec_.Find(rebuilt, n);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(Bytes(d, d + n), group_[lost]);
+    EXPECT_EQ(Rebuild(1000, 1000 + n - 1, rebuilt), ParityDecoder::Result::Complete);
+  }
+}
+
+TEST_F(ParityDecoderTest, TwoLossesAGroupNeverStartedOrAHoleNotWaitedForAreLeftAlone) {
+  MakeGroup(50, ParityEncoder::kFirstGroup, 3);
+  uint32_t rebuilt = 0;
+  // A late joiner: none of the group.
+  EXPECT_EQ(Rebuild(0, 100, rebuilt), ParityDecoder::Result::TooMany);
+  for (int i = 2; i < ParityEncoder::kFirstGroup; ++i) {
+    dec_.Keep(50 + i, group_[i].data(), group_[i].size());
+  }
+  EXPECT_EQ(Rebuild(50, 57, rebuilt), ParityDecoder::Result::TooMany);  // 50 and 51
+  dec_.Keep(50, group_[0].data(), group_[0].size());
+  // 51 is missing, but the receiver waits for another number.
+  EXPECT_EQ(Rebuild(52, 60, rebuilt), ParityDecoder::Result::TooMany);
+  size_t n = 0;
+  EXPECT_EQ(dec_.Find(51, n), nullptr);
+  // Another transmission's parity, or parity that contradicts what arrived.
+  EXPECT_EQ(dec_.Rebuild(parity_.data(), parity_.size(), kId + 1, 50, 57, rebuilt),
+            ParityDecoder::Result::Malformed);
+  Bytes bad = parity_;
+  bad[12] ^= 0x0F;  // the types: 51's would be 0xFFF3
+  EXPECT_EQ(dec_.Rebuild(bad.data(), bad.size(), kId, 50, 57, rebuilt),
+            ParityDecoder::Result::Malformed);
+  Bytes cut(parity_.begin(), parity_.begin() + kParityHeaderSize + 10);
+  EXPECT_EQ(dec_.Rebuild(cut.data(), cut.size(), kId, 50, 57, rebuilt),
+            ParityDecoder::Result::Malformed);
+  EXPECT_EQ(Rebuild(50, 57, rebuilt), ParityDecoder::Result::Rebuilt);
+  EXPECT_EQ(rebuilt, 51u);
+}
+
+}  // namespace
+}  // namespace qc
