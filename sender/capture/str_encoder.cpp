@@ -68,6 +68,7 @@ void StrEncoder::Init(int width, int bytesPerPixel, const uint8_t* frame, uint8_
   sink_ = sink;
   fill_ = 0;
   records_ = 0;
+  lastRow_ = -1;
   std::memset(index_, 0, sizeof index_);
 }
 
@@ -101,7 +102,8 @@ void StrEncoder::EncodeRowsOf(int firstRow, int endRow, PacketType type, bool& l
       if (std::memcmp(f + offset, ref + offset, S) == 0) continue;
       if (!beyondQuiet_) beyondQuiet_ = ChangedBeyondQuiet(y, k, f + offset, ref + offset);
       std::memcpy(ref + offset, f + offset, S);
-      out = EncodeSubstring<Pixel>(f + offset, static_cast<int>(R - offset), y != 0, out);
+      out = EncodeSubstring<Pixel>(f + offset, static_cast<int>(R - offset),
+                                   MayCopyPrevious(y, k, mask), MayCopyAbove(y, k), out);
       mask |= kBitTable[k];
     }
     // The last R - 8 x S bytes belong to no substring. Take them into the
@@ -111,8 +113,50 @@ void StrEncoder::EncodeRowsOf(int firstRow, int endRow, PacketType type, bool& l
 
     record[0] = static_cast<uint8_t>(mask);
     WriteU16(record + 1, static_cast<uint16_t>(y));
-    AppendRecord(static_cast<size_t>(out - record), type, lastResult);
+    size_t length = static_cast<size_t>(out - record);
+    if (fill_ + length > kMaxPayload) {
+      // The payload is full: it goes, and the record opens the next one,
+      // encoded again, since its copies may not read the payload that went.
+      lastResult = Flush(type);
+      length = EncodeRecord<Pixel>(y, mask, payload_);
+    }
+    recordStart_[records_++] = static_cast<uint16_t>(fill_);
+    fill_ += length;
+    lastRow_ = y;
+    lastMask_ = mask;
   }
+}
+
+// A Copy entry reads bytes the receiver already has. They must come from
+// this payload: bytes that came in an earlier datagram may be missing at a
+// receiver that lost it, and repairing that datagram would not mend the
+// copy. The row above counts when it is this payload's previous record, and
+// only in the substrings that record carries. Row 0 never copies.
+bool StrEncoder::MayCopyPrevious(int y, int k, unsigned maskSoFar) const {
+  if (k > 0) return y != 0 && (maskSoFar & kBitTable[k - 1]) != 0;
+  return g_.tailBytes == 0 && MayCopyAbove(y, kSubstringsPerRow - 1);
+}
+
+bool StrEncoder::MayCopyAbove(int y, int k) const {
+  return y != 0 && lastRow_ == y - 1 && (lastMask_ & kBitTable[k]) != 0;
+}
+
+template <class Pixel>
+size_t StrEncoder::EncodeRecord(int y, unsigned mask, uint8_t* record) {
+  const size_t R = static_cast<size_t>(g_.rowBytes);
+  const size_t S = static_cast<size_t>(g_.substringBytes);
+  const uint8_t* f = frame_ + static_cast<size_t>(y) * R;
+  uint8_t* out = record + kRecordHeaderSize;
+  unsigned soFar = 0;
+  for (int k = 0; k < kSubstringsPerRow; ++k) {
+    if ((mask & kBitTable[k]) == 0) continue;
+    out = EncodeSubstring<Pixel>(f + k * S, static_cast<int>(R - k * S),
+                                 MayCopyPrevious(y, k, soFar), MayCopyAbove(y, k), out);
+    soFar |= kBitTable[k];
+  }
+  record[0] = static_cast<uint8_t>(mask);
+  WriteU16(record + 1, static_cast<uint16_t>(y));
+  return static_cast<size_t>(out - record);
 }
 
 bool StrEncoder::ChangedBeyondQuiet(int y, int k, const uint8_t* f, const uint8_t* ref) const {
@@ -129,19 +173,19 @@ bool StrEncoder::ChangedBeyondQuiet(int y, int k, const uint8_t* f, const uint8_
 }
 
 template <class Pixel>
-uint8_t* StrEncoder::EncodeSubstring(const uint8_t* f, int bytesLeftInRow, bool mayCopy,
-                                     uint8_t* out) {
+uint8_t* StrEncoder::EncodeSubstring(const uint8_t* f, int bytesLeftInRow, bool mayCopyPrevious,
+                                     bool mayCopyAbove, uint8_t* out) {
   const size_t S = static_cast<size_t>(g_.substringBytes);
   const int P = g_.pixels;
   constexpr int B = sizeof(Pixel);
 
   // Copy checks against the frame: the S bytes just before (previous
   // substring, or the end of the row above), then the substring above.
-  if (mayCopy) {
+  if (mayCopyPrevious || mayCopyAbove) {
     uint8_t tag = 0;
-    if (std::memcmp(f, f - S, S) == 0) {
+    if (mayCopyPrevious && std::memcmp(f, f - S, S) == 0) {
       tag = kTagCopyPrevious;
-    } else if (std::memcmp(f, f - g_.rowBytes, S) == 0) {
+    } else if (mayCopyAbove && std::memcmp(f, f - g_.rowBytes, S) == 0) {
       tag = kTagCopyAbove;
     }
     if (tag != 0) {
@@ -196,21 +240,12 @@ uint8_t* StrEncoder::EncodeSubstring(const uint8_t* f, int bytesLeftInRow, bool 
   return out;
 }
 
-void StrEncoder::AppendRecord(size_t recordLength, PacketType type, bool& lastResult) {
-  if (recordLength + fill_ > kMaxPayload) {
-    const size_t at = fill_;
-    lastResult = Flush(type);
-    std::memmove(payload_, payload_ + at, recordLength);
-  }
-  recordStart_[records_++] = static_cast<uint16_t>(fill_);
-  fill_ += recordLength;
-}
-
 bool StrEncoder::Flush(PacketType type) {
   recordStart_[records_] = static_cast<uint16_t>(fill_);
   const bool result = SendRecords(0, records_, type);
   fill_ = 0;
   records_ = 0;
+  lastRow_ = -1;
   return result;
 }
 

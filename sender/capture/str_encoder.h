@@ -46,8 +46,10 @@ class StrEncoder {
   void Init(int width, int bytesPerPixel, const uint8_t* frame, uint8_t* reference,
             PayloadSink* sink);
   // Encodes the changed rows firstRow..endRow-1 with the given packet type.
-  // Every row outside that band must hold what the receivers hold: Copy
-  // entries of row firstRow read row firstRow - 1 of the frame.
+  // Each payload decodes from its own bytes: its Copy entries read only
+  // substrings that it carries itself, so a receiver that lost an earlier
+  // datagram still draws this one right, and a repair of the lost one mends
+  // all it spoiled.
   // Returns whether the last payload handed over was sent; false when there
   // was nothing to send.
   bool EncodeRows(int firstRow, int endRow, PacketType type);
@@ -73,12 +75,18 @@ class StrEncoder {
 
   template <class Pixel>
   void EncodeRowsOf(int firstRow, int endRow, PacketType type, bool& lastResult);
+  // Writes the record of row y (the substrings in mask) at `record`; returns
+  // its length. For a record that opens a payload.
   template <class Pixel>
-  uint8_t* EncodeSubstring(const uint8_t* substring, int bytesLeftInRow, bool mayCopy,
-                           uint8_t* out);
-  // Appends the finished record at payload_ + fill_; hands the payload over
-  // first when the record would take it past 60000 bytes.
-  void AppendRecord(size_t recordLength, PacketType type, bool& lastResult);
+  size_t EncodeRecord(int y, unsigned mask, uint8_t* record);
+  // Whether substring k of row y may copy the bytes before it (maskSoFar:
+  // the substrings of row y already in its record) or the substring above:
+  // only bytes of the payload under construction.
+  bool MayCopyPrevious(int y, int k, unsigned maskSoFar) const;
+  bool MayCopyAbove(int y, int k) const;
+  template <class Pixel>
+  uint8_t* EncodeSubstring(const uint8_t* substring, int bytesLeftInRow, bool mayCopyPrevious,
+                           bool mayCopyAbove, uint8_t* out);
   bool Flush(PacketType type);
   // Whether substring k of row y (frame f, reference ref, which differ)
   // holds a changed byte outside the quiet area.
@@ -95,6 +103,9 @@ class StrEncoder {
   bool beyondQuiet_ = false;
   size_t fill_ = 0;  // payload bytes in use
   int records_ = 0;  // records in the payload
+  // The payload's last record: its row (-1: none yet) and substring mask.
+  int lastRow_ = -1;
+  unsigned lastMask_ = 0;
   // Palette index of each pixel of the current substring.
   uint8_t index_[kMaxSubstringPixels] = {};
   // Start of each record of the payload (records are at least 3 bytes), plus

@@ -53,11 +53,16 @@ TEST(StrEncoderFormat, WorkedExampleTenByteRecord) {
   s.ReferenceIsFrame();
   s.Set(s.reference, 0, 5, 0x1234);   // substring 0 of row 5 differs
   s.Set(s.reference, 26, 5, 0x4321);  // substring 3 of row 5 differs
+  s.Set(s.reference, 26, 4, 0x4321);  // and substring 3 of row 4, sent before it
   test::RecordingTransport sink;
   bool result = false;
   Bytes out = Encode(s, 0, 6, sink, &result);
   EXPECT_TRUE(result);
-  EXPECT_EQ(out, (Bytes{0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41}));
+  // Row 4: substring 3 alone, eight colours; then the ten-byte record.
+  ASSERT_EQ(out.size(), 3u + 1 + 16 + 4 + 10);  // 4-bit indices
+  EXPECT_EQ(Bytes(out.begin(), out.begin() + 4), (Bytes{0x10, 0x04, 0x00, 0x08}));
+  EXPECT_EQ(Bytes(out.end() - 10, out.end()),
+            (Bytes{0x90, 0x05, 0x00, 0x02, 0x1F, 0x00, 0xFF, 0xFF, 0x21, 0x41}));
   EXPECT_EQ(s.reference, s.frame);  // what was sent is in the reference
   EXPECT_EQ(sink.Payloads().size(), 1u);
 }
@@ -196,15 +201,18 @@ TEST(StrEncoderCopy, RulesForThePrecedingBytesTheRowAboveAndRowZero) {
   const Bytes zero = Encode(z, 0, 2, zeroSink);
   ASSERT_EQ(zero.size(), 3u + 8 * (1 + 16 + 2));
   for (int k = 0; k < 8; ++k) EXPECT_EQ(zero[3 + k * 19], 4);
-  // The same row as the first of a later band does take copies from above.
+  // The first row of a later band copies nothing: the row above and the
+  // unchanged substrings beside it came in other datagrams.
   Scene t(64, 2, 4);
   for (int y = 0; y < 2; ++y)
     for (int k = 0; k < 8; ++k) t.Substring(y, k, {1, 2, 3, 4, 1, 2, 3, 4});
   t.reference = t.frame;
-  t.Set(t.reference, 0, 1, 0xEE);
+  t.Set(t.reference, 8, 1, 0xEE);  // substring 1 of row 1 changed
   test::RecordingTransport sink2;
   Bytes out2 = Encode(t, 1, 2, sink2);
-  EXPECT_EQ(out2, (Bytes{0x80, 1, 0, 0x40}));
+  ASSERT_EQ(out2.size(), 3u + 1 + 16 + 2);
+  EXPECT_EQ(out2[0], 0x40);
+  EXPECT_EQ(out2[3], 4);  // four colours, not a Copy
 }
 
 TEST(StrEncoderRows, NothingToSendReturnsFalse) {
