@@ -67,6 +67,7 @@ bool qcCapture::Init(CaptureOwner* owner) {
 
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
+  video_.Init(width_, height_, init_, frame_, backBuffer_.data(), transport_);
 
   // A poll timer runs from now on with the full period; it signals
   // nothing until polling is on. The full-update and keep-alive timers are
@@ -342,14 +343,28 @@ bool qcCapture::GrabQuarter(int q, bool always) {
   return true;
 }
 
-void qcCapture::GrabRows(int first, int end) {
+void qcCapture::GrabRows(int first, int end, bool maskVideo) {
   screen_->GrabRows(first, end);
-  if (frame_ == sourceFrame_) return;
-  const size_t from = static_cast<size_t>(areaWidth_) * bytesPerPixel_;
-  const size_t to = static_cast<size_t>(width_) * bytesPerPixel_;
-  for (int y = first; y < end; ++y) {
-    std::memcpy(frame_ + to * y, sourceFrame_ + from * y, from);
+  if (frame_ != sourceFrame_) {
+    const size_t from = static_cast<size_t>(areaWidth_) * bytesPerPixel_;
+    const size_t to = static_cast<size_t>(width_) * bytesPerPixel_;
+    for (int y = first; y < end; ++y) {
+      std::memcpy(frame_ + to * y, sourceFrame_ + from * y, from);
+    }
   }
+  video_.AfterGrab(NowMs(), first, end, maskVideo);
+}
+
+void qcCapture::VideoStep() {
+  const int64_t now = NowMs();
+  int first = 0, end = 0;
+  if (video_.TakeChange(now, first, end)) {
+    // The rows the region left go out losslessly, whole.
+    GrabRows(first, end);
+    video_.ReleaseLeftArea();
+    encoder_->EncodeRows(first, end, PacketType::Update);
+  }
+  video_.SendFrameIfDue(now);
 }
 
 bool qcCapture::FullUpdateNow() {
@@ -371,7 +386,8 @@ void qcCapture::FullScreenStep() {
     BuildInit(init_, datagram);
     transport_->SendRaw(datagram, sizeof datagram);
   }
-  GrabQuarter(k, true);
+  // The region's real pixels too: new receivers start from them.
+  GrabRows(quarters_[k].top, quarters_[k].bottom, false);
   // Each payload is its own stream: they are deflated on all cores and
   // sent in order.
   transport_->BeginBatch();
@@ -427,6 +443,7 @@ void qcCapture::PollingStep() {
     encoder_->EncodeRows(quarters_[p].top, quarters_[p].bottom, PacketType::Update);
   }
   pollQuarter_ = (p + 1) % 4;
+  VideoStep();
   if (!cursorOff_) OrdinaryCursorStep();
 }
 
@@ -458,6 +475,10 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
   // A wait for a quarter's turn is not on the X connection: the pointer's
   // events are read at the latest a period later.
   if (pending) next = std::min(next, now + periodMs_);
+  VideoStep();
+  // A playing region is watched even when nothing is drawn: its end (the
+  // video stopped) must be seen to make the picture exact again.
+  if (video_.Active()) next = std::min<int64_t>(next, now + VideoRegion::kWatchMs);
   if (!pointerEvents) {
     if (!cursorOff_) OrdinaryCursorStep();
   } else if (screen_->TakePointerEvent() || pointerDue_) {
