@@ -56,6 +56,8 @@ void UpdateProcessor::FillStats(ViewerStats& s) const {
   s.lost = lost_.load(std::memory_order_relaxed);
   s.updateRequests = requests_.load(std::memory_order_relaxed);
   s.updatesApplied = applied_.load(std::memory_order_relaxed);
+  s.videoFrames = video_.FramesShown();
+  s.videoFramesLost = video_.FramesLost();
 }
 
 void UpdateProcessor::Start(const InitMessage& init) {
@@ -63,6 +65,7 @@ void UpdateProcessor::Start(const InitMessage& init) {
   expected_ = 0;
   lastHeardMs_ = TickCount();
   silenceReported_ = false;
+  video_.Reset();
   if (!framebuffer_.Create(init)) return;
   if (decoder_ == nullptr ||
       !decoder_->Init(framebuffer_.Pixels(), framebuffer_.BytesPerPixel(), framebuffer_.Width(),
@@ -159,6 +162,18 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
       } else {
         cursor_.SetPosition(position.x, position.y);
         cursor_.Update(false, *surface_);
+      }
+      break;
+    }
+    case kVideoRegionType: {
+      VideoHeader header;
+      Rect painted;
+      if (!ParseVideoHeader(data, length, header)) {
+        Reject("bad video", type, length);
+      } else if (framebuffer_.Pixels() != nullptr &&
+                 video_.Process(header, data + kVideoHeaderSize, length - kVideoHeaderSize,
+                                framebuffer_, painted)) {
+        surface_->InvalidateFramebufferRect(painted);
       }
       break;
     }

@@ -39,6 +39,8 @@ struct ViewerStats {
   uint32_t lost = 0;            // gaps found by the sequence check
   uint32_t updateRequests = 0;  // update requests asked of the owner
   uint32_t updatesApplied = 0;  // update datagrams decoded into the framebuffer
+  uint32_t videoFrames = 0;     // video-region frames painted
+  uint32_t videoFramesLost = 0;  // video-region frames that missed a fragment
 };
 
 class qvViewer final : public ViewerSource {

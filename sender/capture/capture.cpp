@@ -68,6 +68,7 @@ bool qcCapture::Init(CaptureOwner* owner) {
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
   video_.Init(width_, height_, init_, frame_, backBuffer_.data(), transport_);
+  videoTick_ = clock_();
 
   // A poll timer runs from now on with the full period; it signals
   // nothing until polling is on. The full-update and keep-alive timers are
@@ -352,11 +353,18 @@ void qcCapture::GrabRows(int first, int end, bool maskVideo) {
       std::memcpy(frame_ + to * y, sourceFrame_ + from * y, from);
     }
   }
-  video_.AfterGrab(NowMs(), first, end, maskVideo);
+  video_.AfterGrab(VideoNow(), first, end, maskVideo);
+}
+
+int64_t qcCapture::VideoNow() {
+  const uint32_t tick = clock_();
+  videoMs_ += static_cast<uint32_t>(tick - videoTick_);  // tick counts wrap
+  videoTick_ = tick;
+  return videoMs_;
 }
 
 void qcCapture::VideoStep() {
-  const int64_t now = NowMs();
+  const int64_t now = VideoNow();
   int first = 0, end = 0;
   if (video_.TakeChange(now, first, end)) {
     // The rows the region left go out losslessly, whole.

@@ -183,6 +183,8 @@ class qcCapture {
   void GrabRows(int first, int end, bool maskVideo = true);
   // The video region's step: its changes, then its frame when one is due.
   void VideoStep();
+  // The engine's clock as a count that never wraps (work thread).
+  int64_t VideoNow();
   // The cursor after each polling step: a new shape when the image
   // changed, the position when it moved (inside the area only). On a
   // partial area a pointer that leaves it is hidden; when it returns, its
@@ -257,6 +259,8 @@ class qcCapture {
   std::atomic<int> periodMs_{10};  // the update period, read by the work thread
   Pacer pacer_;
   VideoRegion video_;
+  int64_t videoMs_ = 0;
+  uint32_t videoTick_ = 0;
   bool pointerDue_ = false;       // a pointer event awaits its query
   int64_t lastPointerQuery_ = 0;  // ms, of the self-paced cursor queries
 

@@ -34,6 +34,7 @@ VideoEncoder::~VideoEncoder() = default;
 
 bool VideoEncoder::Open(int width, int height, int bitrateKbps) {
   Close();
+  av_log_set_level(AV_LOG_ERROR);  // x264's statistics are not for standard error
   const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
   if (!h264) {
     Log().Print("qcVideo: No H.264 encoder (libx264) in libavcodec\n");
