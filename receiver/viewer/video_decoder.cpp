@@ -125,7 +125,7 @@ bool VideoDecoder::Decode(const VideoHeader& h, Framebuffer& picture, Rect& pain
     if (fits && !corrupt && static_cast<int32_t>(h.frame - showFrom_) >= 0) {
       k.scaler = sws_getCachedContext(k.scaler, h.width, h.height,
                                       static_cast<AVPixelFormat>(k.picture->format), h.width,
-                                      h.height, AV_PIX_FMT_BGR0, SWS_POINT, nullptr, nullptr,
+                                      h.height, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr,
                                       nullptr);
       if (k.scaler) {
         uint8_t* dst[1] = {picture.Pixels() + static_cast<size_t>(v.bytesPerRow) * h.y +

@@ -73,7 +73,7 @@ bool VideoEncoder::Open(int width, int height, int bitrateKbps) {
   codec->picture->height = height;
   if (av_frame_get_buffer(codec->picture, 0) < 0) return false;
   codec->scaler = sws_getContext(width, height, AV_PIX_FMT_BGR0, width, height,
-                                 AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
+                                 AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (!codec->scaler) return false;
   codec_ = std::move(codec);
   Log().Print("qcVideo: H.264 encoder %dx%d at most %d kbit/s\n", width, height, bitrateKbps);
