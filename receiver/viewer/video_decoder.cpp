@@ -134,7 +134,10 @@ bool VideoDecoder::Decode(const VideoHeader& h, Framebuffer& picture, Rect& pain
         sws_scale(k.scaler, k.picture->data, k.picture->linesize, 0, h.height, dst, dstStride);
         painted = Rect{h.x, h.y, h.x + h.width, h.y + h.height};
         shown = true;
-        shown_.fetch_add(1, std::memory_order_relaxed);
+        const uint32_t count = shown_.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (count % 100 == 0) {
+          Log().Print("qvViewer: Video frames shown %u, lost %u\n", count, FramesLost());
+        }
       }
     }
     av_frame_unref(k.picture);

@@ -63,6 +63,7 @@ void VideoRegionDetector::Advance(int64_t slot) {
   for (TileState& t : tiles_) {
     t.changed = delta >= 32 ? 0 : t.changed << delta;
     t.photo = delta >= 32 ? 0 : t.photo << delta;
+    t.observed = delta >= 32 ? 0 : t.observed << delta;
   }
   slot_ = slot;
 }
@@ -85,6 +86,7 @@ void VideoRegionDetector::Observe(int64_t nowMs, const uint8_t* frame, int first
         const size_t index = static_cast<size_t>(ty) * tilesX_ + tx;
         TileState& t = tiles_[index];
         uint32_t& old = hashes_[index * kSamples + s];
+        if (t.seen) t.observed |= 1u;
         if (t.seen && old != h) {
           t.changed |= 1u;
           if (DistinctColours(p, pixels, bpp_) >= kPhotoColours) t.photo |= 1u;
@@ -109,12 +111,14 @@ void VideoRegionDetector::Tick(int64_t nowMs) {
 bool VideoRegionDetector::VideoLike(const TileState& t) const {
   constexpr uint32_t window = (1u << kWindowSlots) - 1;
   const uint32_t bits = mode_ == Mode::Auto ? (t.changed & t.photo) : t.changed;
-  return std::popcount(bits & window) >= kStartSlots;
+  const int changed = std::popcount(bits & window);
+  return changed >= kStartSlots && changed * 4 >= std::popcount(t.observed & window) * 3;
 }
 
 bool VideoRegionDetector::Following(const TileState& t) const {
   constexpr uint32_t window = (1u << kFollowWindow) - 1;
-  if (std::popcount(t.changed & window) < kFollowSlots) return false;
+  const int changed = std::popcount(t.changed & window);
+  if (changed == 0 || changed * 2 < std::popcount(t.observed & window)) return false;
   return mode_ == Mode::On || (t.photo & window) != 0;
 }
 
@@ -144,8 +148,9 @@ void VideoRegionDetector::ExtendEdges(int& tx0, int& ty0, int& tx1, int& ty1) co
   // the photographic test: a changing neighbour column or row joins.
   constexpr uint32_t window = (1u << kFollowWindow) - 1;
   auto changing = [&](int tx, int ty) {
-    return std::popcount(tiles_[static_cast<size_t>(ty) * tilesX_ + tx].changed & window) >=
-           kFollowSlots;
+    const TileState& t = tiles_[static_cast<size_t>(ty) * tilesX_ + tx];
+    const int changed = std::popcount(t.changed & window);
+    return changed > 0 && changed * 2 >= std::popcount(t.observed & window);
   };
   auto column = [&](int tx) {
     for (int ty = ty0; ty <= ty1; ++ty)

@@ -5,8 +5,8 @@
 // few sampled rows of every tile the grab covers and notes, per 50 ms slot,
 // whether the tile changed and whether its changed content looked
 // photographic (many distinct colours along a sampled row). A tile is
-// "video-like" when it changed in most slots of the last second with
-// photographic content. A region starts when the bounding box of the
+// "video-like" when it changed in most slots of the last second in which it
+// was grabbed, with photographic content. A region starts when the bounding box of the
 // video-like tiles is large enough, mostly filled and stable for a moment;
 // it then follows the tiles that keep changing (a moved or resized player
 // window) and ends when its tiles stop changing for kEndQuietMs.
@@ -39,11 +39,15 @@ class VideoRegionDetector {
   static constexpr int kTile = 16;          // pixels, square
   static constexpr int kSlotMs = 50;        // one change bit per tile and slot
   static constexpr int kWindowSlots = 20;   // one second of history
-  static constexpr int kStartSlots = 12;    // changed slots of a video-like tile
-  static constexpr int kFollowSlots = 3;    // ...of a tile a running region keeps
-  static constexpr int kFollowWindow = 6;   // within this many recent slots
+  // A video-like tile changed in at least kStartSlots slots of the last
+  // second and in at least 3 of 4 slots in which it was grabbed: the engine
+  // may grab a busy screen less often than the video plays.
+  static constexpr int kStartSlots = 6;
+  // A running region keeps the tiles that changed in at least half the
+  // slots they were grabbed in, within the last kFollowWindow slots.
+  static constexpr int kFollowWindow = 4;
   static constexpr int kConfirmMs = 300;    // a candidate stable this long starts
-  static constexpr int kEndQuietMs = 300;   // a region this long unchanged ends
+  static constexpr int kEndQuietMs = 200;   // a region this long unchanged ends
   static constexpr int kMinWidth = 128;     // smallest region, pixels
   static constexpr int kMinHeight = 96;
 
@@ -72,6 +76,7 @@ class VideoRegionDetector {
   struct TileState {
     uint32_t changed = 0;  // bit i: changed in the slot i slots ago
     uint32_t photo = 0;    // bit i: changed photographic content then
+    uint32_t observed = 0; // bit i: grabbed then
     bool seen = false;
   };
 
