@@ -8,6 +8,7 @@
 #   bench/video.sh BUILD_DIR [OUT_DIR]      (root; Xvfb, xterm, ffmpeg, ImageMagick)
 #   VIDEO_SECONDS     measured seconds per run (10)
 #   VIDEO_RECEIVERS   receiver counts ("1 4")
+#   VIDEO_MODES       VideoMode values ("0 2"); VIDEO_KEEP=1 keeps the logs
 #
 # Printed per run: sender CPU, mean receiver CPU (% of a core), Mbit/s the
 # sender sent, the region's frames per second at the first receiver (from
@@ -99,7 +100,7 @@ run() {  # mode receivers
   sleep 1
 }
 for nrecv in ${VIDEO_RECEIVERS:-1 4}; do
-  run 0 "$nrecv"
-  run 2 "$nrecv"
+  for mode in ${VIDEO_MODES:-0 2}; do run "$mode" "$nrecv"; done
 done
+[ -n "${VIDEO_KEEP:-}" ] && FAILED=1  # keeps the logs
 echo "results: $RESULTS"

@@ -462,11 +462,12 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
   const bool pointerEvents = screen_->TracksPointer();
   int64_t next = now + (pointerEvents ? kPointerBackstopMs : periodMs_.load());
   bool pending = false;
+  const int64_t videoNow = VideoNow();
   for (int q = 0; q < 4; ++q) {
     int from = 0, to = 0;
     screen_->DrawnBand(quarters_[q].top, quarters_[q].bottom, from, to);
     if (from >= to) continue;
-    if (now < pacer_.NotBefore(q)) {
+    if (now < pacer_.NotBefore(q) && !video_.WantsRows(videoNow, from, to)) {
       // Drawn again too soon: grabbed when its time comes, so its latest
       // state still goes out.
       pending = true;
@@ -486,7 +487,10 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
   VideoStep();
   // A playing region is watched even when nothing is drawn: its end (the
   // video stopped) must be seen to make the picture exact again.
-  if (video_.Active()) next = std::min<int64_t>(next, now + VideoRegion::kWatchMs);
+  if (video_.Active()) {
+    const int untilFrame = video_.MsUntilFrame(VideoNow());
+    next = std::min<int64_t>(next, now + (untilFrame > 0 ? untilFrame : VideoRegion::kWatchMs));
+  }
   if (!pointerEvents) {
     if (!cursorOff_) OrdinaryCursorStep();
   } else if (screen_->TakePointerEvent() || pointerDue_) {

@@ -126,10 +126,19 @@ void VideoRegion::ReleaseLeftArea() {
   left_ = {};
 }
 
+bool VideoRegion::WantsRows(int64_t nowMs, int first, int end) const {
+  if (region_.Empty() || first >= region_.y + region_.height || end <= region_.y) return false;
+  return MsUntilFrame(nowMs) == 0;
+}
+
+int VideoRegion::MsUntilFrame(int64_t nowMs) const {
+  return static_cast<int>(std::max<int64_t>(0, lastFrameMs_ + kFrameMs - 4 - nowMs));
+}
+
 void VideoRegion::SendFrameIfDue(int64_t nowMs) {
   if (region_.Empty() || !picturePending_) return;
   // A little slack: steps come at the pacer's ticks, not exactly a frame apart.
-  if (nowMs - lastFrameMs_ < kFrameMs - 4) return;
+  if (MsUntilFrame(nowMs) > 0) return;
   lastFrameMs_ = nowMs;
   picturePending_ = false;
   if (!encoder_.Encode(picture_.data(), static_cast<size_t>(region_.width) * 4, unit_)) {

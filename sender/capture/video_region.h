@@ -75,6 +75,13 @@ class VideoRegion {
   // were grabbed since the last one.
   void SendFrameIfDue(int64_t nowMs);
 
+  // Whether rows first..end-1 hold part of the region and its next frame is
+  // due: the engine then grabs them even before their pace allows, so the
+  // video keeps its frame rate beside busy lossless content.
+  bool WantsRows(int64_t nowMs, int first, int end) const;
+  // ms until the region's next frame is due (only while Active).
+  int MsUntilFrame(int64_t nowMs) const;
+
   // Whether a region goes out as video now (also read by the GUI thread).
   bool Active() const { return active_.load(std::memory_order_relaxed); }
   // The step may sleep no longer than this while a region is active (ms),

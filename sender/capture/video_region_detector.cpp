@@ -201,9 +201,24 @@ void VideoRegionDetector::Decide(int64_t nowMs) {
     }
     if (nowMs - candidateSinceMs_ >= kConfirmMs) {
       region_ = box;
-      lastRegionChangeMs_ = nowMs;
+      shrinkSinceMs_ = -1;
     }
     return;
+  }
+  // A region none of whose tiles changed for kEndQuietMs ends.
+  {
+    constexpr uint32_t quiet = (1u << (kEndQuietMs / kSlotMs)) - 1;
+    const int x1 = (region_.x + region_.width - 1) / kTile;
+    const int y1 = (region_.y + region_.height - 1) / kTile;
+    bool changed = false;
+    for (int ty = region_.y / kTile; ty <= y1 && !changed; ++ty)
+      for (int tx = region_.x / kTile; tx <= x1 && !changed; ++tx)
+        changed = (tiles_[static_cast<size_t>(ty) * tilesX_ + tx].changed & quiet) != 0;
+    if (!changed) {
+      region_ = {};
+      candidate_ = {};
+      return;
+    }
   }
   // A running region follows its changing tiles within a margin around it,
   // so that a moved or resized player is followed and other changes on the
@@ -221,14 +236,22 @@ void VideoRegionDetector::Decide(int64_t nowMs) {
     ExtendEdges(tx0, ty0, tx1, ty1);
     const VideoRect box = ToPixels(tx0, ty0, tx1, ty1);
     if (box.width >= kMinWidth && box.height >= kMinHeight && Overlaps(box, region_)) {
-      lastRegionChangeMs_ = nowMs;
-      region_ = box;
-      return;
+      const int x0 = std::min(box.x, region_.x), y0 = std::min(box.y, region_.y);
+      const int x1 = std::max(box.x + box.width, region_.x + region_.width);
+      const int y1 = std::max(box.y + box.height, region_.y + region_.height);
+      const VideoRect both{x0, y0, (x1 - x0) & ~1, (y1 - y0) & ~1};
+      if (!(both == region_)) {
+        region_ = both;  // grows at once
+        shrinkSinceMs_ = -1;
+      } else if (box == region_) {
+        shrinkSinceMs_ = -1;
+      } else if (shrinkSinceMs_ < 0) {
+        shrinkSinceMs_ = nowMs;
+      } else if (nowMs - shrinkSinceMs_ >= kShrinkMs) {
+        region_ = box;
+        shrinkSinceMs_ = -1;
+      }
     }
-  }
-  if (nowMs - lastRegionChangeMs_ >= kEndQuietMs) {
-    region_ = {};
-    candidate_ = {};
   }
 }
 

@@ -6,10 +6,11 @@
 // whether the tile changed and whether its changed content looked
 // photographic (many distinct colours along a sampled row). A tile is
 // "video-like" when it changed in most slots of the last second in which it
-// was grabbed, with photographic content. A region starts when the bounding box of the
-// video-like tiles is large enough, mostly filled and stable for a moment;
-// it then follows the tiles that keep changing (a moved or resized player
-// window) and ends when its tiles stop changing for kEndQuietMs.
+// was grabbed, with photographic content. A region starts when the bounding
+// box of the video-like tiles is large enough, mostly filled and stable for
+// a moment; it then follows the tiles that keep changing (a moved or resized
+// player window: it grows at once and shrinks after kShrinkMs) and ends when
+// none of its tiles changed for kEndQuietMs.
 //
 // Scrolling text and typing are not photographic; a dragged window or a
 // progress bar changes each tile only briefly; a blinking cursor is too
@@ -45,9 +46,13 @@ class VideoRegionDetector {
   static constexpr int kStartSlots = 6;
   // A running region keeps the tiles that changed in at least half the
   // slots they were grabbed in, within the last kFollowWindow slots.
-  static constexpr int kFollowWindow = 4;
+  static constexpr int kFollowWindow = 6;
   static constexpr int kConfirmMs = 300;    // a candidate stable this long starts
-  static constexpr int kEndQuietMs = 200;   // a region this long unchanged ends
+  static constexpr int kEndQuietMs = 300;   // a region this long unchanged ends
+  // A region grows at once to take in its changing tiles, and shrinks to
+  // them only when they stayed inside it this long: every change of size
+  // restarts the encoder and sends the area left losslessly.
+  static constexpr int kShrinkMs = 400;
   static constexpr int kMinWidth = 128;     // smallest region, pixels
   static constexpr int kMinHeight = 96;
 
@@ -104,7 +109,7 @@ class VideoRegionDetector {
   VideoRect candidate_;
   int64_t candidateSinceMs_ = 0;
   VideoRect region_;
-  int64_t lastRegionChangeMs_ = 0;
+  int64_t shrinkSinceMs_ = -1;   // since when its changing tiles fit a smaller box
 };
 
 }  // namespace qc

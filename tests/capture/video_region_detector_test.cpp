@@ -95,7 +95,7 @@ TEST(VideoRegionDetector, VideoBecomesARegionFollowsItsWindowAndEndsWhenItStops)
     run.screen.Photo(x, 80, 256, 160, 45 + f);
     EXPECT_FALSE(run.detector.Region().Empty()) << "frame " << f;
   });
-  run.Frames(15, [&](int f) { run.screen.Photo(x, 80, 256, 160, 75 + f); });
+  run.Frames(20, [&](int f) { run.screen.Photo(x, 80, 256, 160, 75 + f); });
   EXPECT_TRUE(Contains(run.detector.Region(), x, 80, 256, 160))
       << run.detector.Region().x << "," << run.detector.Region().y << " "
       << run.detector.Region().width << "x" << run.detector.Region().height << " x=" << x;
