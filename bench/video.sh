@@ -9,6 +9,7 @@
 #   VIDEO_SECONDS     measured seconds per run (10)
 #   VIDEO_RECEIVERS   receiver counts ("1 4")
 #   VIDEO_MODES       VideoMode values ("0 2"); VIDEO_KEEP=1 keeps the logs
+#   VIDEO_TERMINAL=0  no scrolling terminal beside the player
 #
 # Printed per run: sender CPU, mean receiver CPU (% of a core), Mbit/s the
 # sender sent, the region's frames per second at the first receiver (from
@@ -40,7 +41,7 @@ X=40 Y=40 W=1280 H=720
 say "making the clip"
 ffmpeg -loglevel error -y -f lavfi \
   -i "mandelbrot=s=2400x1350:maxiter=300:start_scale=0.015:start_x=-0.7436438:start_y=0.1318259:outer=normalized_iteration_count" \
-  -vf "noise=alls=8:allf=u" -frames:v 1 "$WORK/picture.png" &&
+  -vf "noise=alls=4:allf=u" -frames:v 1 "$WORK/picture.png" &&
 ffmpeg -loglevel error -y -loop 1 -framerate 30 -i "$WORK/picture.png" -t $((SECONDS_RUN + 15)) \
   -vf "crop=$W:$H:'200+t*20':'150+t*10',format=yuv420p" -c:v libx264 -preset ultrafast -crf 20 \
   -an "$WORK/clip.mp4" || { fail "could not make the clip"; exit 1; }
@@ -48,7 +49,7 @@ ffmpeg -loglevel error -y -loop 1 -framerate 30 -i "$WORK/picture.png" -t $((SEC
 start_xvfb "1920x1080x24" DISPLAY
 export DISPLAY
 in_ns s xsetroot -solid '#2b4a6f'
-(exec ip netns exec "$TAG-s" xterm -geometry 70x60+1360+40 -e bash -c \
+[ "${VIDEO_TERMINAL:-1}" = 0 ] || (exec ip netns exec "$TAG-s" xterm -geometry 70x60+1360+40 -e bash -c \
    'i=0; while :; do echo "line $i: the quick brown fox jumps over the lazy dog"; i=$((i+1)); sleep 0.02; done') &
 TERMINAL=$!
 PIDS+=("$TERMINAL")
