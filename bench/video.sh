@@ -49,10 +49,13 @@ ffmpeg -loglevel error -y -loop 1 -framerate 30 -i "$WORK/picture.png" -t $((SEC
 start_xvfb "1920x1080x24" DISPLAY
 export DISPLAY
 in_ns s xsetroot -solid '#2b4a6f'
-[ "${VIDEO_TERMINAL:-1}" = 0 ] || (exec ip netns exec "$TAG-s" xterm -geometry 70x60+1360+40 -e bash -c \
-   'i=0; while :; do echo "line $i: the quick brown fox jumps over the lazy dog"; i=$((i+1)); sleep 0.02; done') &
-TERMINAL=$!
-PIDS+=("$TERMINAL")
+TERMINAL=()
+if [ "${VIDEO_TERMINAL:-1}" != 0 ]; then
+  (exec ip netns exec "$TAG-s" xterm -geometry 70x60+1360+40 -e bash -c \
+     'i=0; while :; do echo "line $i: the quick brown fox jumps over the lazy dog"; i=$((i+1)); sleep 0.02; done') &
+  TERMINAL=($!)
+  PIDS+=("$!")
+fi
 
 RESULTS=$OUT/video.txt
 : >"$RESULTS"
@@ -74,7 +77,7 @@ run() {  # mode receivers
   s1=$(ticks "${!snd}"); b1=$(txbytes); f1=$(shown r1); t1=$EPOCHREALTIME
   for n in "${recv[@]}"; do pid=PID_$n; r1=$((r1 + $(ticks "${!pid}"))); done
   # Quality: the player stops on a frame, the receiver shows it.
-  kill -STOP "$player" "$TERMINAL"; sleep 0.1
+  kill -STOP "$player" "${TERMINAL[@]}"; sleep 0.1
   snapshot r1; in_ns s import -window root "$WORK/screen.png"
   convert "$WORK/r1/snap.png" -crop ${W}x${H}+$X+$Y +repage "$WORK/a.png"
   convert "$WORK/screen.png" -crop ${W}x${H}+$X+$Y +repage "$WORK/b.png"
@@ -88,7 +91,7 @@ run() {  # mode receivers
   sleep 0.5
   snapshot r1; in_ns s import -window root "$WORK/screen.png"
   if $COMPARE "$WORK/r1/snap.png" "$WORK/screen.png" 24 >/dev/null 2>&1; then exact=yes; else exact=no; fi
-  kill -CONT "$TERMINAL"
+  [ ${#TERMINAL[@]} -eq 0 ] || kill -CONT "${TERMINAL[@]}"
   awk -v m="$mode" -v n="$nrecv" -v s=$((s1 - s0)) -v r=$((r1 - r0)) -v b=$((b1 - b0)) \
       -v f=$(( ${f1:-0} - ${f0:-0} )) -v t0="$t0" -v t1="$t1" -v hz="$HZ" -v py="$py" \
       -v prgb="$prgb" -v ex="$exact" 'BEGIN {
