@@ -15,7 +15,7 @@ ROOT=$PWD
 # Every Debian 12 package the project needs, in one place.
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config clang
-  zlib1g-dev libgcrypt20-dev
+  zlib1g-dev libgcrypt20-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl1-mesa-dri
   libxcb1-dev libxcb-shm0-dev libxcb-xfixes0-dev libxcb-damage0-dev libxcb-randr0-dev
   libxcb-xinput-dev libxcb-keysyms1-dev libx11-xcb-dev libx11-dev

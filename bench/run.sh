@@ -37,6 +37,11 @@ if [ "${QC_FRESHNESS:-1}" != 0 ]; then
   cmake --build "$BUILD" --target qcsend qvrecv qc_compare_png
   bash "$(dirname "$0")/freshness.sh" "$BUILD" "$OUT"
 fi
+if [ "${QC_VIDEO:-1}" != 0 ]; then
+  echo "== video"
+  cmake --build "$BUILD" --target qcsend qvrecv qc_compare_png
+  bash "$(dirname "$0")/video.sh" "$BUILD" "$OUT"
+fi
 if [ "${QC_SOAK:-0}" = 1 ]; then
   echo "== soak"
   cmake --build "$BUILD" --target qcsend qvrecv qc_compare_png

@@ -104,6 +104,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://quillcast.invalid/")
 # The libraries come from dpkg-shlibdeps. Qt loads its X11 platform plugin at
 # run time, which no linker dependency shows; both programs need it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libavcodec, libavutil and libswscale (the video region's H.264, x264 with
+# them) come from dpkg-shlibdeps as well.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 # qvweb --tls-self-signed makes its certificate with the openssl tool.
 # Sending from a GNOME or KDE Wayland desktop goes through the ScreenCast

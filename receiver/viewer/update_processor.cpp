@@ -67,6 +67,8 @@ void UpdateProcessor::FillStats(ViewerStats& s) const {
   s.updatesApplied = applied_.load(std::memory_order_relaxed);
   s.rebuilt = rebuilt_.load(std::memory_order_relaxed);
   s.suppressed = suppressed_.load(std::memory_order_relaxed);
+  s.videoFrames = video_.FramesShown();
+  s.videoFramesLost = video_.FramesLost();
 }
 
 void UpdateProcessor::Start(const InitMessage& init) {
@@ -74,6 +76,7 @@ void UpdateProcessor::Start(const InitMessage& init) {
   expected_ = 0;
   lastHeardMs_ = TickCount();
   silenceReported_ = false;
+  video_.Reset();
   if (!framebuffer_.Create(init)) return;
   if (decoder_ == nullptr ||
       !decoder_->Init(framebuffer_.Pixels(), framebuffer_.BytesPerPixel(), framebuffer_.Width(),
@@ -175,6 +178,18 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
       } else {
         cursor_.SetPosition(position.x, position.y);
         cursor_.Update(false, *surface_);
+      }
+      break;
+    }
+    case kVideoRegionType: {
+      VideoHeader header;
+      Rect painted;
+      if (!ParseVideoHeader(data, length, header)) {
+        Reject("bad video", type, length);
+      } else if (framebuffer_.Pixels() != nullptr &&
+                 video_.Process(header, data + kVideoHeaderSize, length - kVideoHeaderSize,
+                                framebuffer_, painted)) {
+        surface_->InvalidateFramebufferRect(painted);
       }
       break;
     }

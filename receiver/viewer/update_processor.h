@@ -36,6 +36,7 @@
 #include "receiver/viewer/remote_cursor.h"
 #include "receiver/viewer/framebuffer.h"
 #include "receiver/viewer/parity_decoder.h"
+#include "receiver/viewer/video_decoder.h"
 
 namespace qc {
 
@@ -170,6 +171,7 @@ class UpdateProcessor {
   Framebuffer framebuffer_;
   std::atomic<bool> framebufferReady_{false};
   RemoteCursor cursor_;
+  VideoDecoder video_;  // the video region, painted into framebuffer_
   std::unique_ptr<uint8_t[]> out_;  // inflate output area, 60000 bytes
 
   std::atomic<uint32_t> processed_{0};

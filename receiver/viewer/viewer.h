@@ -46,6 +46,8 @@ struct ViewerStats {
   uint32_t updatesApplied = 0;  // update datagrams decoded into the framebuffer
   uint32_t rebuilt = 0;         // lost datagrams rebuilt from parity
   uint32_t suppressed = 0;      // repair requests left to another receiver
+  uint32_t videoFrames = 0;     // video-region frames painted
+  uint32_t videoFramesLost = 0;  // video-region frames that missed a fragment
 };
 
 class qvViewer final : public ViewerSource {

@@ -67,6 +67,8 @@ bool qcCapture::Init(CaptureOwner* owner) {
 
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
+  video_.Init(width_, height_, init_, frame_, backBuffer_.data(), transport_);
+  videoTick_ = clock_();
 
   // A poll timer runs from now on with the full period; it signals
   // nothing until polling is on. The full-update and keep-alive timers are
@@ -377,14 +379,35 @@ bool qcCapture::GrabQuarter(int q, bool always) {
   return true;
 }
 
-void qcCapture::GrabRows(int first, int end) {
+void qcCapture::GrabRows(int first, int end, bool maskVideo) {
   screen_->GrabRows(first, end);
-  if (frame_ == sourceFrame_) return;
-  const size_t from = static_cast<size_t>(areaWidth_) * bytesPerPixel_;
-  const size_t to = static_cast<size_t>(width_) * bytesPerPixel_;
-  for (int y = first; y < end; ++y) {
-    std::memcpy(frame_ + to * y, sourceFrame_ + from * y, from);
+  if (frame_ != sourceFrame_) {
+    const size_t from = static_cast<size_t>(areaWidth_) * bytesPerPixel_;
+    const size_t to = static_cast<size_t>(width_) * bytesPerPixel_;
+    for (int y = first; y < end; ++y) {
+      std::memcpy(frame_ + to * y, sourceFrame_ + from * y, from);
+    }
   }
+  video_.AfterGrab(VideoNow(), first, end, maskVideo);
+}
+
+int64_t qcCapture::VideoNow() {
+  const uint32_t tick = clock_();
+  videoMs_ += static_cast<uint32_t>(tick - videoTick_);  // tick counts wrap
+  videoTick_ = tick;
+  return videoMs_;
+}
+
+void qcCapture::VideoStep() {
+  const int64_t now = VideoNow();
+  int first = 0, end = 0;
+  if (video_.TakeChange(now, first, end)) {
+    // The rows the region left go out losslessly, whole.
+    GrabRows(first, end);
+    video_.ReleaseLeftArea();
+    encoder_->EncodeRows(first, end, PacketType::Update);
+  }
+  video_.SendFrameIfDue(now);
 }
 
 void qcCapture::ObserveTraffic() { traffic_.Observe(clock_(), transport_->TotalBytesSent()); }
@@ -418,7 +441,8 @@ void qcCapture::FullScreenStep() {
     BuildInit(init_, datagram);
     transport_->SendRaw(datagram, sizeof datagram);
   }
-  GrabQuarter(k, true);
+  // The region's real pixels too: new receivers start from them.
+  GrabRows(quarters_[k].top, quarters_[k].bottom, false);
   if (chargeFull_) transport_->SetLevel(kExtraLevel);
   // Each payload is its own stream: they are deflated on all cores and
   // sent in order.
@@ -499,6 +523,7 @@ void qcCapture::PollingStep() {
   // changed row: its frame rows already equal the back buffer.
   if (GrabQuarter(p, false)) EncodeChanges(quarters_[p].top, quarters_[p].bottom);
   pollQuarter_ = (p + 1) % 4;
+  VideoStep();
   if (!cursorOff_) OrdinaryCursorStep();
 }
 
@@ -509,11 +534,12 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
   const bool pointerEvents = screen_->TracksPointer();
   int64_t next = now + (pointerEvents ? kPointerBackstopMs : periodMs_.load());
   bool pending = false;
+  const int64_t videoNow = VideoNow();
   for (int q = 0; q < 4; ++q) {
     int from = 0, to = 0;
     screen_->DrawnBand(quarters_[q].top, quarters_[q].bottom, from, to);
     if (from >= to) continue;
-    if (now < pacer_.NotBefore(q)) {
+    if (now < pacer_.NotBefore(q) && !video_.WantsRows(videoNow, from, to)) {
       // Drawn again too soon: grabbed when its time comes, so its latest
       // state still goes out.
       pending = true;
@@ -530,6 +556,13 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
   // A wait for a quarter's turn is not on the X connection: the pointer's
   // events are read at the latest a period later.
   if (pending) next = std::min(next, now + periodMs_);
+  VideoStep();
+  // A playing region is watched even when nothing is drawn: its end (the
+  // video stopped) must be seen to make the picture exact again.
+  if (video_.Active()) {
+    const int untilFrame = video_.MsUntilFrame(VideoNow());
+    next = std::min<int64_t>(next, now + (untilFrame > 0 ? untilFrame : VideoRegion::kWatchMs));
+  }
   if (!pointerEvents) {
     if (!cursorOff_) OrdinaryCursorStep();
   } else if (screen_->TakePointerEvent() || pointerDue_) {

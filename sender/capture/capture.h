@@ -49,6 +49,7 @@
 #include "sender/capture/str_encoder.h"
 #include "sender/capture/traffic_budget.h"
 #include "sender/capture/transport.h"
+#include "sender/capture/video_region.h"
 
 namespace qc {
 
@@ -138,6 +139,10 @@ class qcCapture {
   // Whether the screen source shares the primary monitor instead of the
   // chosen area (after Init).
   bool AreaFellBack() const { return areaFellBack_; }
+  // The video region's settings; before Init (they hold for the engine's
+  // life). Whether a region goes out as video now: any thread.
+  void ConfigureVideo(const VideoSettings& settings) { video_.Configure(settings); }
+  bool VideoActive() const { return video_.Active(); }
 
   // Timer and display-change handlers (GUI thread).
   void OnPollTimer();
@@ -191,8 +196,13 @@ class qcCapture {
   // Grabs quarter q; unless `always`, only when the source says something
   // may have been drawn there. Whether it grabbed.
   bool GrabQuarter(int q, bool always);
-  // Grabs rows first..end-1 of the screen into the sent frame.
-  void GrabRows(int first, int end);
+  // Grabs rows first..end-1 of the screen into the sent frame. With
+  // maskVideo a video region's pixels are kept out of the lossless stream.
+  void GrabRows(int first, int end, bool maskVideo = true);
+  // The video region's step: its changes, then its frame when one is due.
+  void VideoStep();
+  // The engine's clock as a count that never wraps (work thread).
+  int64_t VideoNow();
   // The cursor after each polling step: a new shape when the image
   // changed, the position when it moved (inside the area only). On a
   // partial area a pointer that leaves it is hidden; when it returns, its
@@ -282,6 +292,9 @@ class qcCapture {
   std::atomic<bool> selfPaced_{false};  // set in Init
   std::atomic<int> periodMs_{10};  // the update period, read by the work thread
   Pacer pacer_;
+  VideoRegion video_;
+  int64_t videoMs_ = 0;
+  uint32_t videoTick_ = 0;
   bool pointerDue_ = false;       // a pointer event awaits its query
   int64_t lastPointerQuery_ = 0;  // ms, of the self-paced cursor queries
 

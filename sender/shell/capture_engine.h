@@ -41,6 +41,8 @@ class CaptureEngine {
   // Whether the chosen area could not be shared and the primary monitor is
   // sent instead.
   virtual bool AreaFellBack() const { return false; }
+  // Whether a video region goes out as H.264 now (any thread).
+  virtual bool VideoActive() const { return false; }
 };
 
 }  // namespace qc

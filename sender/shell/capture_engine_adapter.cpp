@@ -17,6 +17,12 @@ CaptureEngineAdapter::~CaptureEngineAdapter() = default;
 
 bool CaptureEngineAdapter::Init(qcTray& tray) {
   owner_.tray = &tray;
+  const SenderSettings& s = tray.Settings();
+  VideoSettings video;
+  video.mode = s.videoMode == 0 ? VideoMode::Off : s.videoMode == 1 ? VideoMode::On : VideoMode::Auto;
+  video.bitrateKbps = s.videoBitrate;
+  video.legacyRefresh = s.videoForOldReceivers;
+  capture_.ConfigureVideo(video);
   return capture_.Init(&owner_);
 }
 

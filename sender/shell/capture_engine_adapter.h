@@ -34,6 +34,7 @@ class CaptureEngineAdapter : public CaptureEngine {
   void OnKeepAliveTimer() override { capture_.OnKeepAliveTimer(); }
   void OnDisplayChange() override { capture_.OnDisplayChange(); }
   bool AreaFellBack() const override { return capture_.AreaFellBack(); }
+  bool VideoActive() const override { return capture_.VideoActive(); }
 
  private:
   // The engine's owner: forwards to the tray.

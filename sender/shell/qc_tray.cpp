@@ -145,6 +145,7 @@ void qcTray::UpdateTrayIcon() {
   int index = iconIndex_.load();
   std::string tip = TipText();
   if (engine_ && engine_->AreaFellBack()) tip += kTipFallbackNotice;
+  if (engine_ && engine_->VideoActive()) tip += kTipVideoNotice;
   if (!view_.SetTrayIcon(index, tip.c_str()))
     Log().Print("qcTray: Unable to change tray icon %d\n", index);
   // The icon may have been placed (or moved) by its tray meanwhile.

@@ -60,6 +60,7 @@ inline constexpr int kPausedIcon = 4;
 // Added to the tip while the chosen area could not be shared and the primary
 // monitor is sent instead.
 inline constexpr char kTipFallbackNotice[] = " (primary monitor only)";
+inline constexpr char kTipVideoNotice[] = " - a video goes out as H.264";
 
 class qcTray : public SenderOwner, public ListenOwner {
  public:

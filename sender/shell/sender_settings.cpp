@@ -16,6 +16,9 @@ void LoadSenderSettings(SettingsFile& file, SenderSettings& s) {
   stored.Read("EnableHotkeyStart", s.enableHotkeyStart);
   stored.Read("EnableHotkeyPause", s.enableHotkeyPause);
   stored.Read("Monitor", s.monitor);
+  stored.Read("VideoMode", s.videoMode);
+  stored.Read("VideoBitrate", s.videoBitrate);
+  stored.Read("VideoForOldReceivers", s.videoForOldReceivers);
   bool logging = false;
   if (stored.Read("EnableLogging", logging)) Log().Enable(logging);
 }
@@ -33,6 +36,9 @@ void SaveSenderSettings(SettingsFile& file, const SenderSettings& s, bool loggin
   file.Write("EnableHotkeyPause", s.enableHotkeyPause ? 1 : 0);
   file.Write("EnableLogging", loggingOn ? 1 : 0);
   if (!s.monitorFromCommandLine) file.Write("Monitor", s.monitor);
+  file.Write("VideoMode", s.videoMode);
+  file.Write("VideoBitrate", s.videoBitrate);
+  file.Write("VideoForOldReceivers", s.videoForOldReceivers ? 1 : 0);
   SaveStoredValues(file, "qcSettings");
 }
 

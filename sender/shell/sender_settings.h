@@ -1,4 +1,4 @@
-// The sender's nine settings, held in memory by the tray controller, loaded
+// The sender's settings, held in memory by the tray controller, loaded
 // once at start-up and written back after OK in the settings dialog. They live
 // in the settings file "Vorazudud.conf" (platform/settings_file.h).
 #pragma once
@@ -27,6 +27,13 @@ struct SenderSettings {
   bool enableHotkeyStart = true;               // "EnableHotkeyStart"
   bool enableHotkeyPause = true;               // "EnableHotkeyPause"
   int monitor = 0;  // "Monitor": 0 the whole screen, k the k-th RandR monitor
+  // A playing video's region as H.264: "VideoMode" 0 off, 1 on (any region
+  // changing at a video-like rate), 2 auto (...with photographic content);
+  // "VideoBitrate", its cap in kbit/s; "VideoForOldReceivers", the region
+  // also losslessly every 2 s for receivers that cannot decode it.
+  int videoMode = 2;
+  int videoBitrate = 3000;
+  bool videoForOldReceivers = false;
   // "EnableLogging" is held by the log object.
 
   // Set when -port was given: the command-line port is the port in memory

@@ -139,12 +139,13 @@ start_receiver() {  # node [qvrecv arguments...]
 }
 
 # qcsend --headless -start on the screen of $DISPLAY (SENDER_HEADLESS set but
-# empty: with its tray icon), logging, with its own settings and runtime
-# folder; extra arguments follow. The process id lands in PID_<name>.
+# empty: with its tray icon), logging, with its own settings (EnableLogging=1
+# and the lines of SENDER_CONF, if any) and runtime folder; extra arguments
+# follow. The process id lands in PID_<name>.
 start_sender() {  # node name [qcsend arguments...]
   local n=$1 name=$2; shift 2
   mkdir -p "$WORK/$name/config/Quillcast" "$WORK/$name/run"
-  echo "EnableLogging=1" >"$WORK/$name/config/Quillcast/Vorazudud.conf"
+  printf 'EnableLogging=1\n%s' "${SENDER_CONF:-}" >"$WORK/$name/config/Quillcast/Vorazudud.conf"
   chmod 700 "$WORK/$name/run"
   (cd "$WORK/$name" && XDG_CONFIG_HOME=$WORK/$name/config XDG_RUNTIME_DIR=$WORK/$name/run \
      exec ip netns exec "$TAG-$n" "$QCSEND" ${SENDER_HEADLESS---headless} -start "$@" \

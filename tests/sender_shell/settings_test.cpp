@@ -94,7 +94,8 @@ TEST_F(SenderSettingsTest, EverySaveWritesAllValuesButNeverACommandLinePort) {
   SaveSenderSettings(file, s, false);
   EXPECT_EQ(ReadFile(path),
             "MulticastPort=5982\nUpdatePeriod=10\nDisableVideoAcceleration=0\nHotkeyStart=1147\n"
-            "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=0\nMonitor=0\n");
+            "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=0\nMonitor=0\n"
+            "VideoMode=2\nVideoBitrate=3000\nVideoForOldReceivers=0\n");
   // A port or monitor from the command line is never written: the stored
   // ones stay.
   s.port = 7000;
@@ -105,7 +106,8 @@ TEST_F(SenderSettingsTest, EverySaveWritesAllValuesButNeverACommandLinePort) {
   SaveSenderSettings(file, s, true);
   EXPECT_EQ(ReadFile(path),
             "MulticastPort=5982\nUpdatePeriod=40\nDisableVideoAcceleration=0\nHotkeyStart=1147\n"
-            "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=1\nMonitor=0\n");
+            "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=1\nMonitor=0\n"
+            "VideoMode=2\nVideoBitrate=3000\nVideoForOldReceivers=0\n");
 
   std::system(("rm -r '" + dir.Path() + "/Quillcast'").c_str());
   std::ofstream(dir.Path() + "/Quillcast") << "x";  // a file where the folder should be
