@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Quillcast's one entry script.
 #   ./quill.sh demo    install what is missing, build, run the demo broadcast
 #   ./quill.sh test    install what is missing, build, run every test twice

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Attack bench: an ordinary host on the LAN against a transmission. A sender
 # shows a 1280x800 screen whose terminal prints 50 lines a second; two
 # honest headless receivers watch it; a third host (qc_attacker) forges a

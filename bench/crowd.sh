@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Crowd workload: what a class of receivers on a lossy network (Wi-Fi)
 # costs the sender and the network, and whether every picture is exact.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Freshness and join workload: how often, and how soon, receivers behind a
 # lossy network show the sender's screen exactly, and how long a receiver
 # started during a transmission waits for its first picture.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs every benchmark of a build folder and keeps the results as JSON.
 #   bench/run.sh BUILD_DIR [OUT_DIR]
 # The sender workload (bench/workload.sh: idle, typing, 50 lines/s, as fast

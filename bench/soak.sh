@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Soak run: a busy desktop broadcast for a long time to three receivers on
 # lossy links, the sender killed and restarted again and again, one display
 # resize in the middle. At the end every receiver must show the screen, and

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Video workload: a 1280x720, 30 frames/s clip (a slow pan over a colourful
 # picture with a photograph's grain, made with ffmpeg) plays in ffplay on a
 # 1920x1080 screen, beside an xterm that scrolls 50 lines a second. Run

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The sender's workload: what one transmission costs while a terminal is
 # idle, typed into, the mouse moved over it, the terminal printing 50 lines a
 # second and printing as fast as it can, with 1 and with 4 headless receivers;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installation layout and the Debian package (cpack -G DEB).
 #
 # The package follows Debian policy as lintian checks it: stripped programs,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows build's modules: the portable core (common, platform with its
 # Windows implementation, the shells' shared rules, the capture core without
 # its X11 sources, the viewer core without the Qt window) and, with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows packages (cpack in the cross build): a zip holding the programs
 # and a README, and an NSIS installer (Debian's makensis) that installs them
 # to Program Files, adds Start-menu entries and registers an uninstaller.

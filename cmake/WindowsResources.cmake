@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Resources of the Windows programs, made at build time.
 #
 # qc_windows_icon(target name png...) makes <name>.ico from the PNG images

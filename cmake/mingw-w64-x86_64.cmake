@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Cross build for 64-bit Windows with Debian's MinGW-w64 toolchain (the POSIX
 # thread model, so that std::thread and std::mutex work). The C and C++
 # runtimes and winpthread are linked statically: the programs need no DLL

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Little-endian field access for datagrams and encoded payloads.
 // Every multi-byte field on the wire is little-endian; these helpers read and
 // write it byte by byte, so no struct is ever cast over received bytes.

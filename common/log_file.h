@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process-wide diagnostic log. Each line is the local time "HH:MM:SS ",
 // then the caller's message; a message ending in LF is written with CR LF.
 // Logging is off until Enable(true); the first enable of the process creates

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // POSIX part of LogFile: local time through localtime_r, the file through a
 // descriptor opened for appending.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Parity datagrams (type 0xFFF6): one XOR parity over a group of
 // consecutively numbered compressed datagrams (FullUpdate, Update,
 // CursorShape), sent to the data port right after the group. A receiver

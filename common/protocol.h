@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The datagrams exchanged between qcsend and qvrecv: type codes, constants,
 // builders and length-checked parsers. Layouts are fixed by the wire format;
 // every field is little-endian (byte_order.h).

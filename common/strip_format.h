@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The strip encoding shared by StrEncoder (sender) and StrDecoder (receiver):
 // frame geometry, entry tags, the bit table, index packing and unpacking and
 // the 32-bit Raw color word.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/transmission_signing.h"
 
 #include <gcrypt.h>

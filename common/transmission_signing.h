@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signed transmissions: the keys (Ed25519, through libgcrypt), how a person
 // sees them (a base64 public key and a short fingerprint), the sender's key
 // file, and the signature list, the one datagram type signing adds:

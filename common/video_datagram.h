@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Video-region datagrams (type 0xFFF5): one fragment of one H.264 access
 // unit that covers a rectangle of the screen. Receivers that do not know the
 // type ignore it; the rectangle's lossless rows follow in ordinary updates

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An auto-reset event: Set() releases one waiter (or the next Wait() if none
 // is waiting) and the event resets itself. Sets that arrive while it is
 // already set collapse into one.

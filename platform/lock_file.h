@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A single-instance lock, held while the object lives and released by the
 // system when the process ends, however it ends. On POSIX: an exclusive flock
 // on a named file in the per-user runtime directory ($XDG_RUNTIME_DIR, else

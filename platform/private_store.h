@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A short text that only its user may read or change: the sender's signing
 // key, and the sender key a receiver trusts. One per (stem, name):
 // - POSIX: the file "<stem>.<name>" beside the settings file

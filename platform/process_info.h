@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the programs ask of the system about themselves: the host's address,
 // the process id, a higher priority for a time-critical thread.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A program's stored settings: named 32-bit values. On POSIX a per-user
 // settings file, one "Name=value" line per value, values as decimal 32-bit
 // integers, in $XDG_CONFIG_HOME/Quillcast/<file> ($XDG_CONFIG_HOME defaults

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The values of SettingsFile in memory, the same on every platform; where
 // they are stored is the platform's part (settings_file.cpp).
 #include "platform/settings_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Millisecond tick count from a monotonic clock; wraps like a 32-bit counter.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A UDP/IPv4 socket with the few options the system uses (buffer sizes,
 // multicast membership and TTL, address reuse).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Global hotkeys on X11: key grabs on the root window, through a connection
 // of their own. A hotkey is given as the stored 16-bit hot-key code of the
 // settings (virtual-key code in the low byte; modifier flags in the high

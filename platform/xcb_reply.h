@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ownership of xcb replies and events, which xcb allocates with malloc.
 #pragma once
 

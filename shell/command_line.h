@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line both programs read, in two steps. First the long options
 // ("--headless", "--help", ...), which are this port's own, are taken out of
 // the arguments; the rest is joined with single blanks into the one text the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/console_output.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard error as the programs use it: every message box's text is also
 // written there (so a terminal and the tests see it), and without a screen
 // (--headless) it stands in for the tray's tip and the boxes.

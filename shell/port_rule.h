@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data port rule both settings dialogs apply: an even number in
 // kMinPort..kMaxPort (the sender also listens on the port + 1).
 #pragma once

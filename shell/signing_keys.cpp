@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/signing_keys.h"
 
 #include "platform/private_store.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keys of signed transmissions as the programs' shells keep them: the
 // sender's key pair (qcsend --new-key makes it; with it the sender signs)
 // and the sender key a receiver trusts (qvrecv --trust or its settings

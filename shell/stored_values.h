@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stored settings as both programs read and write them, with the log
 // lines both write: "<tag>: Cannot load registry settings, using defaults"
 // when there is no file, "<tag>: Cannot restore <Name> value" for a value

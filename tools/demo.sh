@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The demo broadcast. Everything runs inside a private network namespace, so
 # no datagram reaches a real network.
 #

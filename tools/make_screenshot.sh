@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes docs/qvrecv-tray.png: a receiver (Qt tray view, windowed viewer) on
 # one Xvfb screen showing the transmission of a sender on another, with the
 # tray menu open. Runs in a private network namespace; displays :85 and :86.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes docs/qvweb-page.png: the page of qvweb in headless Chromium, showing a
 # sender's Xvfb screen (a terminal and a clock). Runs in a private network
 # namespace (root); displays are picked free from :87 on.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the screenshot makers: re-runs the calling script in a private
 # network namespace (root), with multicast on its loopback, a work folder and
 # private settings and runtime folders; PIDS holds background processes, which

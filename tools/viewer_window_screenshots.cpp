@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Makes the documentation's screenshots of the viewer window: a made-up
 // 1920 x 1080 sender desktop shown on a private 1280 x 1024 Xvfb, once
 // windowed (scroll bars, scrolled a little) and once full screen (scaled to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the start-up of both Windows programs shares: the message boxes of
 // the command-line check (also written to standard error), and the console
 // events that end the program in order.

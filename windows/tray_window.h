@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hidden window behind both programs' Win32 tray views: its class and
 // creation, the message loop, tasks posted from any thread, and helpers for
 // the notification icon, the pop-up menu and hot keys. The view's handler

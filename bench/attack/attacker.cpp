@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qc_attacker: plays an ordinary host on the LAN that tries to disturb a
 // transmission, for bench/attack.sh. It runs inside the bench's network
 // namespaces only.

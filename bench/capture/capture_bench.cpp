@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the capture engine on a private Xvfb at 1920x1080x24 with the
 // default update period (10 ms: a poll every 2 ms), sending through the real
 // transport inside a private network namespace.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synthetic 1920x1080 screens for the codec benchmarks, made to look like
 // what the sender really sees: a terminal full of text, a desktop with
 // windows and toolbars, and a photograph. Deterministic.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Strip codec speed on 1920x1080 screens (text, desktop, photo) at 32 and 16
 // bits per pixel:
 //   EncodeFullScreen  a full-screen update (reference all 0x01), four

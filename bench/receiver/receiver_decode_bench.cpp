@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decode-and-apply cost of one full-screen update of a 1920x1080x32 desktop
 // picture: inflate, strip decoding into the framebuffer and invalidation,
 // datagram by datagram as the update thread does it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast one receiver takes in full-size update datagrams over a veth
 // link without losing any: a sender namespace blasts pre-built 32-bit Raw
 // color updates (about 58 KB each, 40 fragments at MTU 1500) at a given

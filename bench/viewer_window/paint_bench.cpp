@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Paint cost of a 1920 x 1080 x 32 framebuffer: the whole frame unscaled and
 // scaled to fit 1280 x 1024, and a band of 30 rows (one typical update).
 // Paints into an RGB32 image like the X11 backing store. The program runs on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer window's CPU while a transmission plays: a sender's terminal
 // printing 50 lines a second on a 1920 x 1080 screen, shown in a 1280 x 1024
 // X screen (the benchmark's own Xvfb) unscaled with scroll bars, and full

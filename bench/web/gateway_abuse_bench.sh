@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # qvweb under abuse: one hostile host of the LAN (a namespace of its own)
 # attacks the gateway while it serves a scrolling terminal and a real
 # headless Chromium watches. Printed: the gateway's RSS and CPU in each

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # qvweb under load: the gateway's CPU and the bytes per browser, on an idle
 # terminal and on one scrolling 50 lines per second, with 1 and 10 browsers.
 # The browsers are WebSocket readers that take everything at once (a browser

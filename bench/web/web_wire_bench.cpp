@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture's wire format to browsers, measured on a terminal-like screen
 // (monospaced text, 1024 x 768): a 16-row band (one scrolled text line) and
 // the whole screen, as deflated RGBA rows (PictureStream's encoding, levels

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows part of LogFile: the local time from the system time and the
 // active time zone, formatted by GetTimeFormatA with quoted colons (so the
 // user's own time separator is not used); the file opened for writing with

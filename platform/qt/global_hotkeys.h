@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programs' global hotkeys: X11 grabs watched by the event loop where
 // the build has X11, nothing elsewhere. The X connection is opened at the
 // first grab; without a display no hotkey is grabbed and the programs stay

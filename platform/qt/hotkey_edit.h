@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A hot-key field: shows a stored hot-key code as "Ctrl + Alt + F12" and
 // takes the next key pressed with its modifiers as the new code. The code
 // has the virtual-key code in its low byte and the modifier flags in the

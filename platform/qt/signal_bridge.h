@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns POSIX signals into calls on the GUI thread: the handler only writes
 // the signal number into a pipe; a socket notifier reads it in the event
 // loop and runs the callback there, so a signal is handled like any other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The event loop's services as both programs' views use them: work posted
 // to the GUI thread, repeating timers by id, and the end of the loop.
 #pragma once

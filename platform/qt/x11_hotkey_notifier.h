@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The global hotkeys of X11Hotkeys in the Qt event loop: a socket notifier
 // watches the X connection and reports each press of a grabbed hotkey.
 #pragma once

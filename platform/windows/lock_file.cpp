@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows implementation of LockFile: a named mutex. The first process that
 // creates it holds the instance; Windows closes the handle when the process
 // ends, and the mutex goes with the last handle.

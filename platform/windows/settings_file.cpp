@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows implementation of SettingsFile's storage: REG_DWORD values under a
 // key of HKEY_CURRENT_USER. Each value is read as a 32-bit number whatever
 // its registry type, as long as its data fits in 4 bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Winsock 2 implementation of UdpSocket.
 //
 // A receive is an overlapped WSARecvFrom waited for together with the

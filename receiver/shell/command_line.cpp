@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiver/shell/command_line.h"
 
 #include "common/transmission_signing.h"

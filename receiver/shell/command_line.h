@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's command line: the classic "-port xxxx" (scanned as
 // shell/command_line.h describes), after the long options --headless,
 // --snapshot FILE, --trust KEY, --help and --version have been taken out.

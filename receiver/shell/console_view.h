@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray view of the headless receiver (qvrecv --headless): no window, no
 // tray icon, no dialogs, no hot key. Message boxes and changes of the
 // connection state go to standard error, so a terminal, a monitor script or

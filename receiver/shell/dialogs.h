@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's settings dialog and About box (Qt widgets).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvrecv: the receiver program. Reads the command line, starts the tray
 // controller with the Qt tray view (or the console view with --headless),
 // runs the event loop and shuts down in order. SIGTERM, SIGINT and SIGHUP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port field of the receiver's settings dialog, apart from any widget;
 // the rule itself is shell/port_rule.h.
 #pragma once

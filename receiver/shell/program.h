@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's run, after the command line was read and the Qt
 // application object exists: controller, view, viewer, signals, event loop,
 // orderly shutdown. Returns the process exit code.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's two viewers behind the controller's ViewerControl: a viewer
 // window (windowed and full screen; the Qt or the Win32 one) and the
 // headless one (qvViewer drawing into nothing). Both hand out the received

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray view of the windowed receiver: the notification-area icon with
 // its blinking images and tip, the popup menu, message boxes, the dialogs
 // and the hide/show hot key.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiver/shell/qt_view_base.h"
 
 #include "receiver/shell/qv_tray.h"

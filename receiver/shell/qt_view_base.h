@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the receiver's Qt tray view and its console view share: posting to
 // the GUI thread, the blink and request timers and the end of the event
 // loop, all reported to the attached qvTray.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvTray: the receiver's controller. It loads the settings, shows the
 // connection state in the tray with a blinking icon, offers the tray menu,
 // owns and restarts the viewer, and sends update requests to the sender

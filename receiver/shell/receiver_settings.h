@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's five stored settings, kept in
 // $XDG_CONFIG_HOME/Quillcast/Receiver.conf, one "Name=value" line each.
 #pragma once

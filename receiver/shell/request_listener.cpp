@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiver/shell/request_listener.h"
 
 #include "common/log_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RequestListener: the receiver's ear on the request port (group:P+1).
 // Receivers wait a short random back-off before they ask for a repair and
 // stay quiet when another receiver asked for the same numbers meanwhile

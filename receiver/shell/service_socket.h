@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's service socket: it sends the update requests (two bytes)
 // and the repair requests to group:P+1. Opened by the tray at start-up and again at every viewer
 // restart (GUI thread); Send may be called from the GUI thread and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The received picture as an image: the framebuffer as the receiver holds it,
 // without the remote cursor, converted to 8 bits per channel (a 5- or 6-bit
 // channel is widened by repeating its top bits).

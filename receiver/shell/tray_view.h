@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the receiver's tray controller (qvTray) asks of its user interface:
 // the Qt tray view in the program, a console view for --headless, a
 // recording fake in tests. Every call is made on the GUI thread unless it

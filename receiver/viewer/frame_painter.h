@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FramePainter: turns the receiver's framebuffer (the sender's 16- or 32-bit
 // pixels with its colour masks, top-down, rows W x B bytes apart; read
 // through PixelFormat) into what the viewer window shows: the image unscaled

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's copy of the sender's screen: a top-down pixel store in the
 // sender's own format (16 or 32 bits per pixel, the init message's colour
 // masks), rows of width x bytes-per-pixel bytes with no padding, so that the

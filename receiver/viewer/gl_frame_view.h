@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GlFrameView: the viewer window's picture drawn by OpenGL, used as the
 // window's viewport when the display has a hardware GL driver.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PacedSurface: the thread handoff every viewer window shares. The update
 // thread's surface calls only record what is wanted and wake the GUI thread
 // (the platform's Wake); the GUI thread serves them: the placement, while

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receive ring between the read thread (single writer) and the update
 // thread (single reader): 1,000,000 bytes of records, each a 16-bit
 // little-endian length L (1..60000) followed by the L bytes of one datagram

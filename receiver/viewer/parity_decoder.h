@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ParityDecoder: keeps copies of the last kSlots numbered datagrams of the
 // transmission and rebuilds a lost one from a parity datagram
 // (common/parity_format.h) when it holds every other datagram of the group.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PixelFormat: how the sender's pixels (16 or 32 bits, laid out by the init
 // message's colour masks) become the 8-bit channels every viewer shows: the
 // Qt painter and its OpenGL view (0xffRRGGBB words), the Win32 window (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's command identifiers: sent by the tray menu, the hot key,
 // the tray icon's double click and the viewer window's menu and keys, and
 // handled by the tray controller (qvTray::OnCommand).

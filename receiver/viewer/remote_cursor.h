@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote cursor: the sender's cursor drawn by the receiver over the
 // picture. A cursor shape payload (34-byte header, bottom-up colour bitmap,
 // bottom-up 1-bit mask) becomes a drawable image; position datagrams move it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SignedIntake: a receiver that trusts a sender's public key takes only the
 // datagrams that sender's signature lists name (common/
 // transmission_signing.h, sender/capture/datagram_signer.h).

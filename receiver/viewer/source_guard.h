@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SourceGuard: ties a transmission to the address and port its init message
 // came from. The screen identifier is on every datagram for anyone to copy;
 // the source of the sender's socket is not, on a LAN whose switches keep

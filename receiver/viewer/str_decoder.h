@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // StrDecoder: applies one inflated update payload to the receiver's
 // framebuffer (the sender's frame layout, byte for byte) and reports the
 // band of rows it touched. Runs on the update thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UpdateProcessor: the update thread's work on one datagram, apart from the
 // thread and the ring, so that tests can drive it directly. It keeps the
 // transmission's identifier, the framebuffer and its decoder, the remote

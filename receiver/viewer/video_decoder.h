@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VideoDecoder: the receiver's side of the video region. It reassembles the
 // fragments of each H.264 access unit (common/video_datagram.h), decodes it
 // (libavcodec) and paints the picture into the framebuffer at the region's

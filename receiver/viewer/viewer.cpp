@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvViewer: the cycle (Init, Stop), the read thread, which waits for the
 // first usable init message and then stores every datagram, untouched and in
 // arrival order, in the ring, and the update thread, which hands them to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvViewer: the receiving side of qvrecv, without any window. It owns the
 // multicast data socket and the read thread (datagrams into the ring), the
 // update thread (filter, inflate, decode, sequence check), the framebuffer

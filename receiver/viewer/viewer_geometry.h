@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pure geometry of the viewer and its window: how framebuffer rectangles map
 // onto the window under scrolling, full-screen offsets and scaling, where
 // the remote cursor is drawn, where the window is placed, when it shows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the viewer asks of the program that owns it: the tray controller in
 // qvrecv, a headless program, tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a surface needs of the receiving side to run a cycle and paint it:
 // qvViewer in the program; the window tests drive the window with a stand-in
 // whose update thread they control. Init and Stop run on the owner's (GUI)

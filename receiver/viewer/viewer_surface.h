@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the viewer shows the picture: the Qt viewer window in qvrecv,
 // nothing at all (NullSurface) in a headless receiver, tests and benchmarks.
 // The surface reads the picture back through its ViewerSource.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ViewerWindow: the receiver's viewer window (Qt). It shows the sender's
 // screen at its own pixel size with scroll bars, or full screen scaled down
 // to fit and centred, with the sender's cursor drawn over it, and it is the

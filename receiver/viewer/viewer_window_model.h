@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ViewerWindowModel: what the viewer window decides, on every platform: the
 // cycle (started, placed, restarting, the window gone), the placement, the
 // transform (scroll position, full-screen scale and centring), the scroll

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // AccessPolicy: who may watch through qvweb.
 // - Host: a request is answered only when its Host header names the gateway
 //   (one of its addresses, its host names, or a name the admin allowed), so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // GuardedServer: the listening socket of qvweb. It accepts every connection
 // itself, before the HTTP library sees it, so that one host on the network
 // cannot take the gateway's memory, descriptors or time:

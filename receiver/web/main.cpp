@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvweb: a receiver of the transmission that shows it in web browsers. It
 // runs the receiver's controller (qvTray) headless, with the console view
 // and a viewer whose surface is the web gateway. SIGTERM, SIGINT and SIGHUP

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PictureStream: what the gateway sends to each browser. It holds the latest
 // state of the transmission, the cursor and, per browser, a backlog: the
 // region of the picture changed since that browser was last sent it. A

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TlsIdentity: the certificate and key qvweb serves HTTPS with: read from the
 // admin's files, or a self-signed one that the gateway makes on its first
 // start with Debian's openssl tool (an ECDSA P-256 key, valid ten years, for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WebGateway: the web server of qvweb. It serves the page (GET /) and the
 // picture stream (a WebSocket on /stream) and keeps every browser current
 // through PictureStream.

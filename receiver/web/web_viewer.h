@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WebViewer: the gateway's receiver. It is the viewer the tray controller
 // (qvTray) drives, as in the headless qvrecv: qvViewer with its init,
 // sequence check, update requests and restarts. Its surface, instead of a

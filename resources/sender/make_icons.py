@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the five tray icon sources (32x32 SVG) and renders the PNG sizes
 the tray asks for. Frames 0-3 animate while datagrams go out (frame 0 is
 also the idle icon); paused.svg is shown while the transmission is paused.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcCapture: the sender's engine. A work thread grabs the screen quarter by
 // quarter, lets the strip encoder send the rows that changed, keeps the
 // cursor current, and runs the full-screen updates that let new and damaged

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The payload of a PacketType::CursorShape datagram, made from a cursor
 // image. Pure functions; the capture work thread calls them.
 #pragma once

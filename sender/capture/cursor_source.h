@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CursorSource: what the capture engine needs of the mouse cursor. The X11
 // source (sender/capture/x11/x11_cursor_source.h) is the program's; tests
 // use an in-memory fake (tests/support/fake_sources.h).

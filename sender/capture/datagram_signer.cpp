@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/capture/datagram_signer.h"
 
 #include <system_error>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // DatagramSigner: signs everything a sender transmits. The transport hands
 // it every datagram it would send (whatever the type: picture, cursor,
 // init, keep-alive, disconnection, and any type added later); the signer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // When the capture engine starts a full-screen update. Receivers ask for one
 // when they join or lost more than a repair can mend; it is served at once
 // when none ran recently, and the pause after one grows with its size, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pacer: when the self-paced capture engine may grab each quarter again, and
 // which deflate level it uses, from what it sent and how busy its work
 // thread was. Pure bookkeeping on times the caller passes in (ms of any

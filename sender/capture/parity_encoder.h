@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ParityEncoder: forward error correction for the numbered datagrams.
 //
 // While receivers report losses, every group of consecutively numbered

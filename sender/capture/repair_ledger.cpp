@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/capture/repair_ledger.h"
 
 #include "common/byte_order.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the sender remembers of the datagrams it numbered, so that a
 // receiver's repair request can be answered with the rows it missed.
 //

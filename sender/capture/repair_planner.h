@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RepairPlanner: which rows the capture engine sends again, and why.
 //
 // - Repair requests: a receiver names the sequence numbers it missed; the

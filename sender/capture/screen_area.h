@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The part of the screen the sender shares: the whole screen, one monitor or
 // a rectangle. Pure geometry; the X11 screen source resolves the choice when
 // it opens the screen, the shell parses and lists it.

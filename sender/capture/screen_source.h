@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ScreenSource: what the capture engine needs of the screen. The X11 source
 // (sender/capture/x11/x11_screen_source.h) is the program's; tests use an
 // in-memory fake (tests/support/fake_sources.h).

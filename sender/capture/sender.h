@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcSender: the sender's one way onto the network for picture data. It owns
 // the multicast socket, makes the screen identifier, deflates each payload
 // into one self-contained datagram (a zlib stream reset to its initial state

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // StrEncoder: turns the changed rows of the captured screen into update
 // payloads in the strip encoding and hands each payload to its PayloadSink
 // (qcSender in the program).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TrafficBudget: the bytes the sender may spend on traffic that nobody's
 // screen change caused: repairs, heals, rolling refresh slices and
 // full-screen updates asked for by receivers (and, through Charge, any

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two seams through which the sender's picture data leaves: PayloadSink
 // for the strip encoder, CaptureTransport (a PayloadSink with the small
 // datagrams and the stream control) for the capture engine. qcSender

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VideoEncoder: H.264 for the video region (libavcodec with x264): zero
 // latency, a bitrate cap, periodic intra refresh instead of key frames, so
 // that a receiver that joins late or lost a fragment decodes again within

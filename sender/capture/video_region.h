@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VideoRegion: the capture engine's video path. It watches the grabbed rows
 // with the VideoRegionDetector; while a region plays a video it keeps the
 // region's pixels out of the lossless stream and sends them as H.264 in

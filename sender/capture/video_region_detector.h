@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VideoRegionDetector: finds the rectangle of the shared screen in which a
 // video plays, from the rows the capture engine grabs.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Switching the display's hardware acceleration off while the sender runs.
 // The rule: switch off at start when the setting is on, remember the
 // previous level once, restore it at the end or when the setting is switched

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which screen capture the sender uses: X11 (an X11 session), or on a
 // Wayland desktop the compositor's wlr-screencopy (sway and other wlroots
 // compositors) or the desktop's ScreenCast portal (GNOME, KDE). The rule is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture engine as the tray controller sees it. The program adapts
 // qcCapture to it (capture_engine_adapter.h); tests use a fake, so the
 // controller's state machine is tested without a screen.

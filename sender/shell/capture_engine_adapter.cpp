@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/shell/capture_engine_adapter.h"
 
 #include "sender/capture/cursor_source.h"

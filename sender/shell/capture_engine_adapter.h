@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real capture engine (qcCapture on the X11 screen and cursor sources)
 // behind the tray controller's CaptureEngine interface.
 #pragma once

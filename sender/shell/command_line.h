@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sender's command line: the classic "-start" and "-port <n>" (scanned
 // as shell/command_line.h describes), plus the long options --headless,
 // --help, --version, --new-key and --capture x11|portal|wlr, and the area options "-monitor <k>" and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/shell/console_view.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The headless view (qcsend --headless): no tray icon and no dialogs, for
 // kiosks, servers and tests. Message boxes become lines on standard error
 // and return at once; the state changes are written there too, so a

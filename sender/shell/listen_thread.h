@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sender's listen thread. One socket, joined to 234.0.0.1, serves two
 // phases one after the other:
 // - the start check: bound to the data port P for the 1500 ms before a

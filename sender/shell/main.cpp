@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcsend: shows this computer's screen on every receiver of the local
 // network. Reads the command line, makes sure only one sender runs, creates
 // the tray controller with its view (the tray, or standard error with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/shell/qc_tray.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcTray: the sender's controller and the owner of everything else in it:
 // the settings, the transport, the capture engine, the listen thread and the
 // display-acceleration switch. It turns the user's commands (menu, double

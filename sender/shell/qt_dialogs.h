@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sender's dialogs in Qt: the Starting wait dialog, the About box and
 // the settings dialog. The settings dialog's rules live in qcSettings
 // (settings_dialog_logic.h); the widgets only feed it and show its answers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray view of the desktop program: the notification-area icon with its
 // animation frames, tip and popup menu, Qt message boxes and the dialogs.
 // Without a tray host the program keeps running (logged once) and stays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the sender's Qt tray view and its console view share: the event
 // loop's services behind TrayView (posting to the UI thread, timers,
 // quitting) and the global hotkeys, all reported to the attached qcTray.

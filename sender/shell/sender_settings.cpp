@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/shell/sender_settings.h"
 
 #include "common/log_file.h"

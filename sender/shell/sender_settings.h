@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sender's settings, held in memory by the tray controller, loaded
 // once at start-up and written back after OK in the settings dialog. They live
 // in the settings file "Vorazudud.conf" (platform/settings_file.h).

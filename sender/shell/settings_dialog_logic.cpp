@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/shell/settings_dialog_logic.h"
 
 #include "common/log_file.h"

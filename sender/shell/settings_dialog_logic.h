@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcSettings: the rules of the sender's settings dialog, apart from its
 // widgets: how the port and period boxes step and validate, and what OK
 // applies through the tray controller. The Qt dialog (qt_dialogs.h)

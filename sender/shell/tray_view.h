@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the tray controller (qcTray) needs from the program around it: the
 // tray icon and its menu, message boxes, the dialogs, timers, hotkeys and a
 // way to run work on the UI thread. The Qt tray view, the headless console

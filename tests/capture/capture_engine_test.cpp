@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcCapture driven step by step with in-memory sources and a recording
 // transport: full-screen updates, quarters, requests, keep-alives, pause,
 // display changes, set-up, row tails, cursor steps, damage-driven grabbing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion of a cursor image into the PacketType::CursorShape payload.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pacer: when quarters may be grabbed again and which deflate level is used,
 // on times given by the test.
 #include "sender/capture/pacer.h"

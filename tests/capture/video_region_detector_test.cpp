@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The video region detector on recorded change patterns: frames drawn as the
 // screen would show them, grabbed whole at 30 frames per second.
 #include "sender/capture/video_region_detector.h"

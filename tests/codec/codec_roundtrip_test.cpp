@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Frames through StrEncoder and StrDecoder: the receiver's framebuffer must
 // end up holding what the sender's frame holds, in every byte the format
 // carries.
@@ -85,7 +86,9 @@ TEST(CodecRoundTrip, ARepairOfTheLostPayloadMendsEveryRowAfterIt) {
   auto deliver = [&](bool lost) {
     for (const Bytes& p : sink.Payloads()) {
       int first = -1, last = -1;
-      if (!lost) ASSERT_TRUE(dec.Decode(p.data(), p.size(), first, last));
+      if (!lost) {
+        ASSERT_TRUE(dec.Decode(p.data(), p.size(), first, last));
+      }
     }
     sink.Take();
   };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the codec tests: the carried-bytes comparison, inflation as a
 // receiver does it, and frame and payload generators.
 #pragma once

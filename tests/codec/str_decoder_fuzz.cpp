@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for StrDecoder. The first input byte picks a frame
 // geometry, the rest is the payload. The framebuffer is allocated to its
 // exact size and libFuzzer passes the payload in an exactly sized buffer, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/log_file.h"
 
 #include <gtest/gtest.h>

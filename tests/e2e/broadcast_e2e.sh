@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Black-box broadcast test: one qcsend and several qvrecv, each in its own
 # network namespace, joined by veth links to a bridge that lives in a
 # namespace of its own. Nothing touches the machine's own network.

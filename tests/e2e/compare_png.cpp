@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Compares two pictures pixel by pixel (the end-to-end test's judge).
 //
 //   qc_compare_png A B DEPTH

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A small crowd on a lossy network: eight headless receivers, each in its
 # own network namespace on one bridge; four drop 5% of what they receive at
 # random, four lose it in Wi-Fi-like bursts (qc_burst_loss) and 1% besides.

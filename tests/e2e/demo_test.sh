@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the demo without a display and checks what it leaves behind.
 #   demo_test.sh DEMO_SCRIPT BUILD_DIR COMPARE_TOOL
 set -euo pipefail

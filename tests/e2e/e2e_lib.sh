@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash
 # Helpers shared by the end-to-end scripts and the soak benchmark; sourced,
 # never run. Every host is a network namespace of its own, joined by veth

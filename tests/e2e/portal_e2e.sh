@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sending from a GNOME desktop through the ScreenCast portal: a headless
 # mutter with xdg-desktop-portal(-gnome), PipeWire and WirePlumber on a
 # private session bus and runtime folder, qcsend, a headless qvrecv and a

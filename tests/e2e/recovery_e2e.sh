@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Black-box recovery test: a receiver is never left frozen on a transmission
 # that has ended, and a sender is never kept from starting by someone else's.
 # Every host is a network namespace on a private bridge (see e2e_lib.sh).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A video on the shared screen, end to end: qcsend on an Xvfb screen where
 # ffplay plays a short clip (a slow pan over a colourful picture), one
 # headless qvrecv, each in its own network namespace. While the clip plays

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sending from a wlroots desktop: qcsend on a headless sway (run as the
 # unprivileged user nobody, in a runtime folder of its own), a headless
 # qvrecv and a wire listener, each in its own network namespace.

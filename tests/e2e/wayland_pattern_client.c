@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* A Wayland client that covers the screen with a known picture, for the
  * Wayland end-to-end tests: one fullscreen xdg-shell window whose pixels
  * are a function of their place. It writes what it shows to PPM (the

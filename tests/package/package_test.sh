@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package of a build folder and checks it: lintian (no
 # error, no warning) judges its form; this script adds what lintian cannot
 # know: the files each program needs, the Qt platform plugins, installation

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sender's whole pipeline on a real X server: qcCapture on the X11
 // sources of a private Xvfb, qcSender on the test's private network, and
 // headless qvViewer receivers rebuilding the picture. One scenario runs over

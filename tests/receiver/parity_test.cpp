@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Forward error correction: the sender's parity groups (when they are sent,
 // how they close, how their size follows the loss reports) and the
 // receiver's rebuild of a lost datagram from them, byte for byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PixelFormat: every 5- and 6-bit channel value against the table of nearest
 // 8-bit values, through whole 16-bit formats, and the 32-bit layouts.
 #include "receiver/viewer/pixel_format.h"

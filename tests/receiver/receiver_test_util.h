@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the receiver tests: datagram builders (with the sender's zlib
 // settings), synthetic pictures and their row records, a recording surface
 // (the owner is tests/support/recording_owner.h), and a log reader.

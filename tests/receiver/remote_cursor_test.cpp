@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote cursor: shape payloads into drawable images, and the areas a
 // move invalidates.
 #include "receiver/viewer/remote_cursor.h"

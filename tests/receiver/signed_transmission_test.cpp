@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Signed transmissions on real sockets (private network namespace): a
 // signing qcSender and receivers with the sender's key, another key, and
 // none; then the datagrams heard on the wire, fed to a receiver's intake

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvViewer on real sockets (private network namespace): a transmission is
 // tied to the address and port of its init message. A second sender on the
 // same host and group (another port) forges a disconnection, an init and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update thread's handling of datagrams, driven directly: identifier
 // filter, dispatch, sequence check, invalidation, and damaged input.
 #include "receiver/viewer/update_processor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A video on the shared screen, from the capture engine to a receiver: the
 // engine runs with an in-memory screen and a recording transport, and what
 // it sends is fed to receivers' update processors. While a video plays, its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer's pure geometry, as tables of worked examples.
 #include "receiver/viewer/viewer_geometry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The viewer window's decisions, once for the Qt and the Win32 window: the
 // cycle and the program's end, placement, full screen, size changes,
 // scrolling, keys, the command table and the remote cursor's frame.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test doubles of the receiver controller's surroundings: a view that
 // records what it is asked to show, a viewer that only keeps its flags, and
 // a settings store in memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvrecv as a black box, inside this binary's private network namespace:
 // command-line messages and exit codes, the headless receiver's update
 // requests on the command-line port, a transmission's init message and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt side of the receiver shell under the offscreen platform: the
 // snapshot's pixel conversion and PNG file, and the wiring of the settings
 // dialog and the tray menu to the controller (whose rules are tested on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's tray controller through a recording view and a fake viewer.
 // The test binary runs in a private network namespace: the controller's
 // service socket really sends its update requests, and a listener on the

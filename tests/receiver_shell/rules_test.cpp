@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pure rules of the receiver: its command line around the shared scan, the
 // settings dialog's port field, and the settings store's file.
 #include <gtest/gtest.h>

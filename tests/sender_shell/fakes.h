@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test doubles of the tray controller's surroundings: a view that records
 // what it is asked to show, a capture engine that only keeps its flags, and
 // an acceleration backend in memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Global hotkeys on a private Xvfb: grabbing a stored hot-key code,
 // a press through XTEST (xdotool), the lock-key variants, a combination
 // held by another client, and the code-to-keysym table.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcsend as a black box, inside the test's private network namespace and on
 // a private Xvfb: command-line messages and exit codes, the single instance,
 // a failed start, a headless transmission on the wire, the disconnection and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tray controller's state machine through its view, with a fake engine
 // and the real transport and listen thread inside the test's private
 // network namespace; and the settings dialog's rules applied to it.

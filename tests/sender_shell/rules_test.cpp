@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pure rules of the sender: the acceleration switch, the settings dialog's
 // box numbers and period steps, and its command line.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file, the sender's settings store on top of it, and the
 // single-instance lock.
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # qcsend with its icon in a tray on the screen it shares (Debian's trayer on
 # Xvfb): an idle screen sends keep-alives only, however long it stays idle,
 # while a real change still goes out and moves the icon. The icon's frames

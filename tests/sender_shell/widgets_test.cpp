@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt dialogs and the tray menu, driven through their widgets on the
 // offscreen platform: the texts the user reads and the wiring of the widgets
 // to the dialog's rules and the controller (the rules themselves are tested

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rules both programs share: the classic command-line scan, the long
 // options taken out before it, and the data port rule of the dialogs.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keys as the shells keep them: a new sender key is stored for its user
 // only and loads back; a key file others may read, or a damaged one, is
 // refused; the receiver's trusted key takes only a real key text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // In-memory stand-ins for the capture engine's screen, cursor, transport and
 // owner, for tests of the engine.
 //

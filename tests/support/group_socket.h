@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A test's end of the multicast group: joins 234.0.0.1 on a port to hear
 // what a sender or receiver multicasts there, and sends datagrams to the
 // group (or to any port of it) as another host would. Only inside the test's

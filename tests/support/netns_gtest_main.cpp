@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // gtest entry point for test binaries that open sockets: the process enters a
 // private network namespace before any test (or thread) runs.
 #include <gtest/gtest.h>

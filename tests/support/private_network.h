@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test networking never leaves the machine: every test binary that opens a
 // socket first moves the whole process into a network namespace of its own,
 // with only a loopback interface that carries the multicast group.

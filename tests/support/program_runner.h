@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs one of the programs (qcsend, qvrecv) as a black box for the program
 // tests: in a folder of its own (working directory, settings under
 // folder/config, lock file in the folder), with standard output and error

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A viewer owner for tests: counts what the viewer and the window ask of it;
 // the optional restart hook runs on the calling thread (the update thread).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the test views of both programs share: work posted to the UI thread
 // (from any thread) waits until the test runs it, and message boxes are
 // recorded, with a hook that runs while the box is "open".

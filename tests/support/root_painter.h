@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test helper: a second X client that draws scenes on the root window of a
 // test X server and reads the screen back, unpadded.
 #pragma once

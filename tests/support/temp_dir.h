@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files and folders for tests, on every platform the tests build for.
 #pragma once
 

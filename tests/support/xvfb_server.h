@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A private Xvfb for tests and benchmarks: the server picks a free display
 // number itself (-displayfd), so parallel runs never collide. No TCP; killed
 // by the destructor or, should the test die first, by the kernel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcSender on a private network: datagram layout, numbering, byte count and
 // refusal of what does not fit (the encoder's split of a refused payload is
 // in str_encoder_test).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A stand-in for qvViewer behind the window: its own framebuffer and remote
 // cursor, and an update thread that calls the window's surface the way the
 // core does (PlaceWindow once, then invalidations and UpdateWindow after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FramePainter: scaled paints, black margins (the pixel formats are
 // PixelFormat's, tested with the viewer core). Paints into QImages on the
 // offscreen platform; unscaled and scrolled paints are checked on a real X

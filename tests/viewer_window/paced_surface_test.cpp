@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The paced surface calls without a window: what the update thread records
 // and what one served frame paints.
 #include "receiver/viewer/paced_surface.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Qt side of the viewer window tests: a QApplication on a private Xvfb
 // (1280 x 1024, 24 bits, xcb platform) or on the offscreen platform, event
 // loop helpers, screen grabs and the test pattern.

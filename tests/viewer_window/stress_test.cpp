@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stopping the window while its update thread works flat out: every Stop
 // returns (no deadlock with an update thread waiting for a paint) and
 // nothing is painted from a released framebuffer (run under ASan too).

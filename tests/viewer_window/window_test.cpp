@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real viewer window on a private Xvfb: what reaches the screen
 // (unscaled, scrolled, full screen scaled, the remote cursor at the image's
 // edges), scroll bars, keys, the context menu, closing and restarting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Who may watch through qvweb: the Host and Origin rules against the names
 // a hostile page can make a browser send, and the token with its throttle
 // over time.

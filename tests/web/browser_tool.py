@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Drives headless Chromium through its DevTools protocol, and plays bad or
 slow browsers, for the qvweb end-to-end test. Run with Debian's python3
 (it needs python3-websockets).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PictureStream as a browser sees it: the messages, applied to a model of
 // the page's canvas, must rebuild the picture; a browser that takes nothing
 // for a long time must get only the latest picture, not every state between;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # qvweb end-to-end: a sender on an Xvfb screen in one network namespace;
 # qvweb (HTTPS with its self-signed certificate, which Chromium is told to
 # trust) and headless Chromium (five tabs) in another, whose link drops 3% of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GDI screen and cursor sources under Wine, which reads a private Xvfb:
 // wine_run.sh painted its root QC_XVFB_PAINT and moved the pointer to
 // QC_XVFB_POINTER before starting this test.

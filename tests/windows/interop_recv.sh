@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Linux qcsend to qvrecv.exe under Wine: the sender multicasts a
 # patterned Xvfb screen, the Windows receiver shows it on a second Xvfb.
 #  1. Windowed on a larger screen: the viewer window's client area (Wine

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # qcsend.exe under Wine to the Linux qvrecv: the Windows sender captures a
 # patterned Xvfb screen through Wine's GDI and multicasts it; the Linux
 # receiver's snapshot must equal the screen pixel for pixel.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows packages: cpack makes the zip and the installer in
 # BUILD/packages; the zip must hold the programs and the README; the
 # installer, run silently under Wine, must put the programs in Program Files,

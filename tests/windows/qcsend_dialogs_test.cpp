@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcsend.exe's settings dialog driven through its real controls under Wine
 // (on a private Xvfb): a second thread finds the dialog, types, steps the
 // spins, sets the hot-key fields and presses the buttons, while this thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvrecv.exe's settings dialog, run modally from its resource template and
 // filled in through its controls (by their ids) from a timer while it is up:
 // OK stores the receiver's five registry values, Cancel stores nothing, an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows implementations of the platform seams, checked through the
 // system's own calls: registry values, the named mutex, the log file's
 // sharing.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a cross-built test executable under wine64.
 #   wine_run.sh PREFIX EXE [ARGS...]   run EXE in the Wine prefix PREFIX
 #   wine_run.sh PREFIX --boot          make a fresh prefix (wineboot -i)

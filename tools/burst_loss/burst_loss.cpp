@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qc_burst_loss: drops datagrams the way a busy Wi-Fi cell does, for the
 // benchmarks and the crowd test (the kernels here have no netem). It serves
 // one NFQUEUE queue of the network namespace it runs in:

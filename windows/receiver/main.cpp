@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qvrecv.exe: the Windows receiver. Reads the command line, creates the tray
 // controller with its Win32 view and the viewer (the Win32 viewer window, or
 // nothing with --headless), runs the message loop and shuts the controller

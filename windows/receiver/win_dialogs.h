@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's two modal dialogs from the resource script: "Quillview
 // Settings" (resource 112) and "About Quillview" (resource 111). Both run
 // without an owner on the GUI thread; the controller keeps a second copy

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The receiver's Win32 tray view: the hidden window "Quillview Tray Class"
 // whose message loop runs the controller. The tray icon's clicks (callback
 // message WM_USER + 1), the menu's commands, the blink and request timers,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WinViewerWindow: the receiver's viewer window on Windows ("Quillview
 // viewer class"), the Win32 twin of ViewerWindow (viewer_window.h): the same
 // public calls, the same cycle and decisions (ViewerWindowModel), and it is

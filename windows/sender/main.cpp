@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcsend.exe: the Windows sender. Reads the command line, makes sure only one
 // sender runs (a named mutex), creates the tray controller with its Win32
 // view and the GDI capture sources, runs the message loop and shuts the

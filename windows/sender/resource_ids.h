@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Identifiers of qcsend.exe's resources (qcsend.rc), shared by the resource
 // script and the views. The numbers are the ones the tray controller's
 // commands and the dialog code use; windres reads this file too, so it holds

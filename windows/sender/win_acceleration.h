@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The display driver's hardware-acceleration switch on Windows: the
 // "Acceleration.Level" REG_DWORD value in the driver's registry key, which
 // the device map (HKEY_LOCAL_MACHINE\Hardware\DeviceMap\Video, value

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // qcsend.exe's dialogs, from the templates of qcsend.rc: the settings dialog,
 // the About box and the "Quillcast Starting..." wait dialog. The settings
 // dialog's rules live in qcSettings (settings_dialog_logic.h), shared with

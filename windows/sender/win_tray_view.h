@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sender's Win32 view: a hidden top-level window whose message loop runs
 // the controller. Posted tasks, timers, hotkeys, the tray icon's clicks and
 // WM_DISPLAYCHANGE arrive as window messages and go to the attached qcTray.

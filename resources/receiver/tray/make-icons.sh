@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the six tray images of the receiver as SVG sources and renders them
 # to PNG at the sizes the tray asks for. The frame colour gives the state
 # (red: disconnected, green: receiving, yellow: hidden); the centre

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* The PipeWire parameters the portal source offers and reads: built with
  * SPA's pod builder, whose macros are C only (compound literals), hence a
  * C file. Threads: any (no state). */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Row copies shared by the Wayland screen sources. Threads: any.
 #pragma once
 

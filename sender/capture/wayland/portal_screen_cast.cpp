@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/capture/wayland/portal_screen_cast.h"
 
 #include <fcntl.h>

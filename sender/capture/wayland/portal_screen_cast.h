@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's ScreenCast portal (org.freedesktop.portal.ScreenCast) on the
 // session bus, through sd-bus: CreateSession, SelectSources (one monitor,
 // the cursor as metadata when offered, persist_mode 2 with the stored

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Wayland desktop's monitor (GNOME, KDE Plasma, any desktop with a
 // ScreenCast portal) as the capture engine's ScreenSource, with its cursor
 // as a CursorSource.

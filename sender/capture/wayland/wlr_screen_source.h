@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A wlroots compositor's output (sway, labwc, a kiosk's cage) as the capture
 // engine's ScreenSource, through the wlr-screencopy protocol.
 //

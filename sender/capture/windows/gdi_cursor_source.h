@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows mouse cursor as the capture engine's CursorSource.
 //
 // GetCursorInfo gives the handle, visibility and hot-spot position;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Windows screen as the capture engine's ScreenSource, through GDI.
 //
 // The frame is a top-down DIB section selected into a memory context; a grab

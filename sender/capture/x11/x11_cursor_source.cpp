@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/capture/x11/x11_cursor_source.h"
 
 #include <xcb/xfixes.h>

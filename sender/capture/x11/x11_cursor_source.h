@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The X11 mouse cursor as the capture engine's CursorSource, through XFixes.
 //
 // The cursor serial plays the role of the cursor handle: XFixes gives every

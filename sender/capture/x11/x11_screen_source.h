@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The X11 screen as the capture engine's ScreenSource.
 //
 // It keeps its own xcb connection to the display. Rows are grabbed from the
