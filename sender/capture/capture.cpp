@@ -510,8 +510,9 @@ void qcCapture::ApplyRepairs() {
       uint8_t* r = backBuffer_.data() + row * y;
       for (size_t i = 0; i < row; ++i) r[i] = static_cast<uint8_t>(~f[i]);
     }
+    const uint32_t repairFirst = ledger_.NextSequence();
     encoder_->EncodeRows(first, end, PacketType::Update);
-    repairs_.Repaired(first, end, clock_(), ledger_.NextSequence());
+    repairs_.Repaired(first, end, clock_(), repairFirst);
   }
   transport_->SetLevel(pacer_.Level());
   traffic_.Charge(transport_->TotalBytesSent() - startBytes);

@@ -51,8 +51,9 @@ int RepairPlanner::MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, P
   int marked = 0;
   for (int y = first; y <= last; ++y) {
     const size_t i = static_cast<size_t>(y);
-    // Repaired recently, and after this datagram went out: the repair
-    // carried these rows as new as it did, or newer.
+    // Repaired recently, after this datagram went out: the repair carried
+    // these rows as new as it did, or newer. A datagram of the repair
+    // itself is repaired again: whoever names it lost the repair.
     if (answered_[i] && nowMs - answeredMs_[i] < kHoldoffMs && e.sequence < answeredSeq_[i]) {
       continue;
     }
@@ -182,12 +183,12 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
   return plan;
 }
 
-void RepairPlanner::Repaired(int first, int end, uint32_t nowMs, uint32_t nextSequence) {
+void RepairPlanner::Repaired(int first, int end, uint32_t nowMs, uint32_t firstSequence) {
   for (int y = std::max(first, 0); y < end && y < height_; ++y) {
     const size_t i = static_cast<size_t>(y);
     answered_[i] = 1;
     answeredMs_[i] = nowMs;
-    answeredSeq_[i] = nextSequence;
+    answeredSeq_[i] = firstSequence;
   }
 }
 

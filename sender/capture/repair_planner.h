@@ -63,9 +63,11 @@ class RepairPlanner {
   // The next band of marked rows [first, end), unmarked on the way; false
   // when none is left.
   bool NextBand(int& first, int& end);
-  // Work thread: the band's rows went out again for requests; the
-  // transport's next number is now nextSequence.
-  void Repaired(int first, int end, uint32_t nowMs, uint32_t nextSequence);
+  // Work thread: the band's rows went out again for requests, in datagrams
+  // numbered from firstSequence on. Requests for these rows in datagrams
+  // sent before it are held off; a receiver that lost the repair itself
+  // names one of its own numbers and is served.
+  void Repaired(int first, int end, uint32_t nowMs, uint32_t firstSequence);
   // Whether rows are marked and wait for NextBand (the caller may hold them
   // back while its traffic budget is spent).
   bool HasMarks() const { return anyMarked_; }
@@ -88,7 +90,7 @@ class RepairPlanner {
 
   Range taken_[kInboxSize] = {};
   std::vector<uint8_t> marks_;  // one per row
-  // When each row was last repaired for a request and the number after
+  // When each row was last repaired for a request and the first number of
   // that repair's datagrams (valid where answered_, within
   // answeredStream_).
   std::vector<uint32_t> answeredMs_;

@@ -361,10 +361,11 @@ TEST(CaptureRepairs, AFloodOfRequestsAddsNoMoreBytesThanTheTrafficBudgetEarns) {
   EXPECT_LE(int64_t{flooded} - quiet, earned + oneFullUpdate) << quiet << " " << flooded;
 }
 
-// The hold-off is per row: a receiver that missed the repair and names its
-// new number within the hold-off gets nothing more; a request naming another
-// screen gets a full-screen update and nothing else.
-TEST(CaptureRepairs, RowsRepairedRecentlyAreNotResentUnderTheirNewNumbersAndAForeignIdCostsARefresh) {
+// The hold-off is per row: within it, requests naming datagrams sent before
+// the last repair of their rows get nothing; a receiver that lost the repair
+// itself names its number and gets the rows once more. A request naming
+// another screen gets a full-screen update and nothing else.
+TEST(CaptureRepairs, RowsRepairedRecentlyAreNotResentForOlderNumbersAndAForeignIdCostsARefresh) {
   Rig rig(64, 40, 32);
   rig.Paint(7);
   rig.Start();
@@ -379,6 +380,11 @@ TEST(CaptureRepairs, RowsRepairedRecentlyAreNotResentUnderTheirNewNumbersAndAFor
   rig.Steps();
   const auto repair = Number(rig.Take(), next);
   ASSERT_EQ(repair.size(), 1u);
+  rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence);
+  rig.Steps();
+  const auto again = Number(rig.Take(), next);
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].sequence, repair[0].sequence + 1);
   for (int i = 0; i < 5; ++i) {
     rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence);
     rig.capture->RequestRepair(0x1234, update[0].sequence, repair[0].sequence);
