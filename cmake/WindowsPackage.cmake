@@ -41,6 +41,11 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "live screen broadcast to the computers of
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Quillcast)
 set(CPACK_PACKAGE_EXECUTABLES ${qc_start_menu_entries})
 set(CPACK_STRIP_FILES ON)
+# Stripping a Windows program stamps its header with the time of the strip;
+# both packages strip with the one time fixed here (SOURCE_DATE_EPOCH when
+# set), so that the zip and the installer hold the same programs, byte for
+# byte, however long cpack takes between them.
+string(TIMESTAMP CPACK_QC_SOURCE_DATE_EPOCH "%s" UTC)
 # The zip unpacks into one folder named after the package (the installer
 # chooses its own folder: cmake/WindowsPackageGenerator.cmake).
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
