@@ -253,16 +253,31 @@ bool StrEncoder::Flush(PacketType type) {
 // Sends records first..end-1 as one payload. When its compressed form would
 // not fit one datagram, sends it as two payloads cut at the record boundary
 // nearest its middle, each split again as needed, so that every row still
-// arrives, in order.
+// arrives, in order. A piece that starts after a cut has its first record
+// encoded again without copies: they may read the record before the cut.
 bool StrEncoder::SendRecords(int first, int end, PacketType type) {
-  const size_t begin = recordStart_[first];
-  const size_t length = recordStart_[end] - begin;
-  const SendResult result = sink_->SendPayload(payload_ + begin, length, type);
+  const uint8_t* data = payload_ + recordStart_[first];
+  size_t length = recordStart_[end] - recordStart_[first];
+  if (first > 0) {
+    const uint8_t* record = payload_ + recordStart_[first];
+    const int row = ReadU16(record + 1);
+    const int keepRow = lastRow_;
+    lastRow_ = -1;
+    size_t opening = g_.bytesPerPixel == 4 ? EncodeRecord<uint32_t>(row, record[0], piece_)
+                                           : EncodeRecord<uint16_t>(row, record[0], piece_);
+    lastRow_ = keepRow;
+    const size_t rest = recordStart_[end] - recordStart_[first + 1];
+    std::memcpy(piece_ + opening, payload_ + recordStart_[first + 1], rest);
+    data = piece_;
+    length = opening + rest;
+  }
+  const SendResult result = sink_->SendPayload(data, length, type);
   if (result != SendResult::TooLarge) return result == SendResult::Sent;
   // One record (at most 8203 bytes) always fits; nothing more to cut.
   if (end - first < 2) return false;
 
-  const size_t middle = begin + length / 2;
+  const size_t begin = recordStart_[first];
+  const size_t middle = begin + (recordStart_[end] - begin) / 2;
   int cut = static_cast<int>(std::upper_bound(recordStart_ + first + 1, recordStart_ + end,
                                               static_cast<uint16_t>(middle)) -
                              recordStart_);

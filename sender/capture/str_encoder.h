@@ -115,6 +115,9 @@ class StrEncoder {
   // The payload under construction; the next record is built in place after
   // it, hence the room for one more record.
   uint8_t payload_[kMaxPayload + kMaxRecordSize] = {};
+  // A piece of a payload cut in two: its first record encoded again, then
+  // the rest of its records.
+  uint8_t piece_[kMaxPayload + kMaxRecordSize] = {};
 };
 
 }  // namespace qc
