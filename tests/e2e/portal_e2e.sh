@@ -14,7 +14,9 @@
 #  2. a still screen puts nothing but keep-alives on the wire;
 #  3. a second start with the token qcsend stored starts without a dialog;
 #  4. without a token nobody answers the dialog: qcsend gives up after its
-#     timeout, says why, closes the portal session and exits non-zero.
+#     timeout, says why, closes the portal session and exits non-zero;
+#  5. quitting while the dialog waits (the program's loop runs meanwhile)
+#     ends qcsend at once, in order, and closes the portal session.
 set -uo pipefail
 # shellcheck source=e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
@@ -207,6 +209,37 @@ wait_for 5 bus.log "screen cast session owned by .* closed" $((closed_before + 1
   fail "the portal session was not closed"
 [ "$(count r1 "Quillview - Receiving")" -eq 2 ] || fail "r1 received from the refused sender"
 say "unanswered dialog: qcsend gave up after its timeout and closed the session"
+
+# --- 5. quit while the dialog waits ---------------------------------------------
+# The GNOME portal's backend (43) ends when a session is closed while its
+# dialog is open; the bus starts it again on the next call, and it offers
+# ScreenCast only once it has found mutter again.
+for _ in $(seq 50); do
+  in_ns s busctl --user introspect org.freedesktop.impl.portal.desktop.gnome \
+    /org/freedesktop/portal/desktop 2>/dev/null | grep -q impl.portal.ScreenCast && break
+  sleep 0.2
+done
+closed_before=$(count bus.log "screen cast session owned by .* closed")
+export QC_PORTAL_ANSWER_TIMEOUT=120
+start_sender s sender4
+unset QC_PORTAL_ANSWER_TIMEOUT
+wait_for 10 sender4 "Waiting for the desktop's permission to share the screen" 1 ||
+  fail "qcsend does not say that it waits for the desktop: $(tail -2 "$WORK/sender4/stderr")"
+quit_at=$(date +%s%N)
+kill -TERM "$PID_sender4"
+for _ in $(seq 30); do kill -0 "$PID_sender4" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$PID_sender4" 2>/dev/null; then
+  fail "qcsend still waits for the dialog 3 s after SIGTERM"
+else
+  wait "$PID_sender4"; rc=$?
+  [ "$rc" -eq 0 ] || fail "qcsend ended with $rc on SIGTERM during the wait"
+  say "quit during the wait: qcsend ended after $(( ($(date +%s%N) - quit_at) / 1000000 )) ms"
+fi
+grep -q "Quit while waiting for the desktop's permission" "$WORK/sender4/Quillcast.log" ||
+  fail "the log does not say that the wait was ended: $(tail -2 "$WORK/sender4/Quillcast.log")"
+wait_for 5 bus.log "screen cast session owned by .* closed" $((closed_before + 1)) ||
+  fail "the portal session was not closed after the quit"
+[ "$(count r1 "Quillview - Receiving")" -eq 2 ] || fail "r1 received from the quitting sender"
 
 [ "$FAILED" -eq 0 ] && say "PASS" || say "FAILED"
 exit "$FAILED"
