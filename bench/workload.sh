@@ -7,13 +7,13 @@
 # desktop has one).
 #
 #   bench/workload.sh BUILD_DIR [OUT_DIR]   (root; Xvfb, xterm, xlogo, xdotool,
-#                                            trayer)
+#                                            trayer; for SCENE=wlr sway, foot, wtype)
 #   PHASE_SECONDS   length of each phase (10)
 #   RECEIVER_SETS   receiver counts to run ("1 4")
 #   PHASES          phases to run ("idle typing pointer lines fast tray")
 #   SCENE           x11 (default) or wlr: the same terminal in foot on a headless
-#                   sway (run as nobody), sent with --capture wlr; only the idle,
-#                   lines and fast phases (xdotool drives X11 only)
+#                   sway (run as nobody), sent with --capture wlr; the idle,
+#                   typing (wtype, a virtual keyboard), lines and fast phases
 #
 # The scene: Xvfb 1920x1080x24, an xterm of 110x45 characters and two static
 # windows. Per phase and receiver count it prints one line:
@@ -94,7 +94,9 @@ if [ "$SCENE" = wlr ]; then
   unset DISPLAY
   sleep 2  # foot and the background are up
   SENDER_ARGS=(--capture wlr)
-  PHASES=${PHASES//typing/}; PHASES=${PHASES//pointer/}; PHASES=${PHASES//tray/}
+  PHASES=${PHASES//pointer/}; PHASES=${PHASES//tray/}
+  focus_term() { :; }  # the only window has the focus
+  type_key() { wtype x; }
 else
   start_xvfb 1920x1080x24 DISPLAY
   export DISPLAY
@@ -108,6 +110,8 @@ else
   TERM_WIN=$(xdotool search --name '^term$' | head -1)
   xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null
   xdotool mousemove 900 900
+  focus_term() { xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null; }
+  type_key() { xdotool type --delay 0 x; }
 fi
 
 # The probe: one line per datagram, absolute time, port, type, length.
@@ -168,10 +172,10 @@ run_phase() {  # receivers phase
   case $phase in
     idle|tray) sleep "$PHASE_SECONDS" ;;
     typing)
-      xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null
+      focus_term
       local end=$(( $(date +%s) + PHASE_SECONDS ))
       while [ "$(date +%s)" -lt "$end" ]; do
-        echo "$EPOCHREALTIME" >>"$WORK/marks"; xdotool type --delay 0 x; sleep 0.1
+        echo "$EPOCHREALTIME" >>"$WORK/marks"; type_key; sleep 0.1
       done ;;
     pointer)  # relative moves: raw motion, as a mouse makes (absolute ones are warps)
       local end=$(( $(date +%s) + PHASE_SECONDS )) dx=4
