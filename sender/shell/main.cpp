@@ -165,10 +165,6 @@ int Run(int argc, char** argv) {
       settingsPath.substr(0, settingsPath.find_last_of('/') + 1) + "ScreenCastToken";
   Log().Print("qcsend: %s\n", capture.reason.c_str());
   if (cmd.headless) fprintf(stderr, "qcsend: %s\n", capture.reason.c_str());
-  if (IsWaylandSession(session)) {
-    Log().Print("qcsend: Wayland session: global hotkeys work only over X11 windows; use the "
-                "tray menu\n");
-  }
 
   std::unique_ptr<QtViewBase> view;
   if (gui) {
