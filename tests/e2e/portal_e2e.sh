@@ -35,61 +35,14 @@ e2e_init qcp
 e2e_network
 
 # --- the desktop ------------------------------------------------------------------
-RT=$WORK/rt
-mkdir -m 700 "$RT"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$RT/bus
-export WAYLAND_DISPLAY=$RT/wayland-0
-export XDG_SESSION_TYPE=wayland
-unset DISPLAY
-# The bus starts the portals with its own environment.
-SESSION=(env XDG_RUNTIME_DIR="$RT" XDG_CURRENT_DESKTOP=GNOME G_MESSAGES_DEBUG=all
-         GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1)
-# Processes the bus started are not in PIDS: they carry RT in their
-# environment.
-end_session() {
-  local p
-  for p in /proc/[0-9]*; do
-    grep -qsz "^XDG_RUNTIME_DIR=$RT\$" "$p/environ" && kill -TERM "${p#/proc/}" 2>/dev/null
-  done
-  e2e_cleanup
-}
-trap end_session EXIT
-spawn_in s "${SESSION[@]}" dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" \
-  >"$WORK/bus.log" 2>&1
-for _ in $(seq 50); do [ -S "$RT/bus" ] && break; sleep 0.1; done
-spawn_in s "${SESSION[@]}" pipewire >"$WORK/pipewire.log" 2>&1
-# WirePlumber gives up when PipeWire's socket is not there yet.
-for _ in $(seq 100); do [ -S "$RT/pipewire-0" ] && break; sleep 0.1; done
-spawn_in s "${SESSION[@]}" wireplumber >"$WORK/wireplumber.log" 2>&1
-PID_wireplumber=$SPAWNED
-spawn_in s "${SESSION[@]}" mutter --headless --virtual-monitor 640x480 --wayland --no-x11 \
-  >"$WORK/mutter.log" 2>&1
-for _ in $(seq 100); do [ -S "$RT/wayland-0" ] && break; sleep 0.1; done
-[ -S "$RT/wayland-0" ] || { fail "mutter did not start: $(tail -3 "$WORK/mutter.log")"; exit 1; }
-kill -0 "$PID_wireplumber" 2>/dev/null ||
-  { fail "WirePlumber ended: $(tail -1 "$WORK/wireplumber.log")"; exit 1; }
-in_ns s dbus-update-activation-environment WAYLAND_DISPLAY=wayland-0 >/dev/null 2>&1
+# shellcheck source=gnome_desktop.sh
+. "$(dirname "$0")/gnome_desktop.sh"
+gnome_desktop_start 640x480 || exit 1
 spawn_in s "${SESSION[@]}" WAYLAND_DISPLAY=wayland-0 "$PATTERN" "$WORK/pattern.ppm" \
   >"$WORK/pattern.out" 2>&1
 PID_pattern=$SPAWNED
 wait_for 20 pattern.out "shown 0" 1 || { fail "the pattern client showed nothing"; exit 1; }
-
-# Pre-approval: the permission store entry the portal would have written
-# after the user chose the (only) monitor in its dialog.
-in_ns s busctl --user --json=short call org.gnome.Mutter.DisplayConfig \
-  /org/gnome/Mutter/DisplayConfig org.gnome.Mutter.DisplayConfig GetCurrentState \
-  >"$WORK/display.json" 2>&1
-MONITOR=$("$PYTHON" -c 'import json,sys
-m = json.load(open(sys.argv[1]))["data"][1][0][0]
-print(":".join(m[1:4]))' "$WORK/display.json") || { fail "cannot read mutter's monitor"; exit 1; }
-TOKEN=$(cat /proc/sys/kernel/random/uuid)
-store() { in_ns s gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
-            --object-path /org/freedesktop/impl/portal/PermissionStore \
-            --method "org.freedesktop.impl.portal.PermissionStore.$1" "${@:2}" >/dev/null; }
-store SetPermission screencast true "$TOKEN" "" "['yes']" &&
-  store SetValue screencast true "$TOKEN" \
-    "<('GNOME', uint32 1, <(int64 0, int64 0, [(uint32 0, uint32 1, <'$MONITOR'>)])>)>" ||
-  { fail "cannot pre-approve in the permission store"; exit 1; }
+gnome_screencast_approve || exit 1
 
 # The receiver's picture equals the client's.
 matches_pattern() {  # seconds
