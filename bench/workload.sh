@@ -11,6 +11,8 @@
 #   PHASE_SECONDS   length of each phase (10)
 #   RECEIVER_SETS   receiver counts to run ("1 4")
 #   PHASES          phases to run ("idle typing pointer lines fast tray")
+#   KEY_SECONDS     time between key presses in the typing phase (0.1; 0.3 in the
+#                   portal scene, whose frames can take longer than 0.1 s)
 #   SCENE           x11 (default); wlr: the same terminal in foot on a headless
 #                   sway (run as nobody), sent with --capture wlr, keys typed with
 #                   wtype (a virtual keyboard); portal: foot on a headless GNOME
@@ -110,6 +112,7 @@ EOF_KEYS
   PHASES=${PHASES//pointer/}; PHASES=${PHASES//tray/}
   focus_term() { :; }  # the only window has the focus
   type_key() { echo >&7; }
+  KEY_SECONDS=${KEY_SECONDS:-0.3}
 elif [ "$SCENE" = wlr ]; then
   # sway refuses root: it and the terminal run as nobody, which must reach WORK.
   chmod 711 "$WORK"; chmod 644 "$WORK/term.sh" "$MODE"; chmod 666 "$WORK/nap"
@@ -212,7 +215,7 @@ run_phase() {  # receivers phase
       focus_term
       local end=$(( $(date +%s) + PHASE_SECONDS ))
       while [ "$(date +%s)" -lt "$end" ]; do
-        echo "$EPOCHREALTIME" >>"$WORK/marks"; type_key; sleep 0.1
+        echo "$EPOCHREALTIME" >>"$WORK/marks"; type_key; sleep "${KEY_SECONDS:-0.1}"
       done ;;
     pointer)  # relative moves: raw motion, as a mouse makes (absolute ones are warps)
       local end=$(( $(date +%s) + PHASE_SECONDS )) dx=4
