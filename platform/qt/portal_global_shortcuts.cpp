@@ -131,7 +131,10 @@ PortalGlobalShortcuts::PortalGlobalShortcuts(std::function<void(int)> pressed,
                                              const char* logPrefix)
     : pressed_(std::move(pressed)), names_(std::move(names)), logPrefix_(logPrefix) {}
 
-PortalGlobalShortcuts::~PortalGlobalShortcuts() { CloseSession(); }
+PortalGlobalShortcuts::~PortalGlobalShortcuts() {
+  WithdrawRequest();
+  CloseSession();
+}
 
 void PortalGlobalShortcuts::Bind(int index, uint32_t code) {
   wanted_[index] = code;
@@ -155,9 +158,15 @@ void PortalGlobalShortcuts::ScheduleRebind() {
   rebindScheduled_ = true;
   QTimer::singleShot(0, this, [this] {
     rebindScheduled_ = false;
-    if (step_ != Step::Idle) {
-      rebindPending_ = true;  // after the desktop's answer
+    if (step_ == Step::Creating) {
+      rebindPending_ = true;  // the session comes within a call's time
       return;
+    }
+    if (step_ == Step::Binding) {
+      // The desktop may wait for the user (KDE opens its shortcut
+      // settings): the old wish is withdrawn, the new one asked for.
+      WithdrawRequest();
+      step_ = Step::Idle;
     }
     Rebind();
   });
@@ -165,6 +174,16 @@ void PortalGlobalShortcuts::ScheduleRebind() {
 
 QString PortalGlobalShortcuts::NextToken() {
   return QStringLiteral("quillcast_keys_%1").arg(++counter_);
+}
+
+void PortalGlobalShortcuts::WithdrawRequest() {
+  if (requestPath_.isEmpty()) return;
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  bus.disconnect(kPortal, requestPath_, kRequest, QStringLiteral("Response"), this,
+                 SLOT(OnResponse(QDBusMessage)));
+  QDBusMessage close = QDBusMessage::createMethodCall(kPortal, requestPath_, kRequest, "Close");
+  bus.call(close, QDBus::Block, kCallTimeoutMs);
+  requestPath_.clear();
 }
 
 void PortalGlobalShortcuts::CloseSession() {

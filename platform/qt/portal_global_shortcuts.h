@@ -9,7 +9,9 @@
 // A session's shortcuts are bound once, so every change (Bind, Unbind)
 // makes a new session with all shortcuts wanted now and closes the old one.
 // Changes made in one turn of the event loop make one session; a change
-// while the desktop has not answered yet waits for its answer.
+// while the desktop waits for the user to confirm a binding withdraws that
+// request. KDE Plasma answers BindShortcuts only once the user confirmed
+// the keys in its shortcut settings, which it opens.
 //
 // Threads: the GUI thread (QtDBus delivers the portal's signals there).
 #pragma once
@@ -60,6 +62,8 @@ class PortalGlobalShortcuts : public QObject {
   void ScheduleRebind();
   void Rebind();
   void CloseSession();
+  // Withdraws the request waiting for its answer, if any.
+  void WithdrawRequest();
   // Sends a request whose answer comes as the Response signal on the
   // request's object path; false when the call failed.
   bool Send(const QString& method, const QList<QVariant>& arguments, const QString& token);

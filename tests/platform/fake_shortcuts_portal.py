@@ -5,7 +5,9 @@
 # (binding each shortcut to its preferred trigger) and Session.Close, each
 # written to the log file given as the first argument. After each binding
 # it presses every bound shortcut once (the Activated signal), after one
-# press of the same id in a session that is not the caller's.
+# press of the same id in a session that is not the caller's. A shortcut
+# without a preferred trigger makes it wait for a user who never comes: no
+# answer until the caller withdraws the request (Request.Close, logged).
 #
 #   fake_shortcuts_portal.py LOG
 import sys
@@ -25,6 +27,11 @@ class Request(dbus.service.Object):
     @dbus.service.signal("org.freedesktop.portal.Request", signature="ua{sv}")
     def Response(self, response, results):
         pass
+
+    @dbus.service.method("org.freedesktop.portal.Request", in_signature="", out_signature="")
+    def Close(self):
+        log.write("withdrawn %s\n" % self.__dbus_object_path__)
+        self.remove_from_connection()
 
 
 class Session(dbus.service.Object):
@@ -80,6 +87,10 @@ class Portal(dbus.service.Object):
                 {"description": props.get("description", ""),
                  "trigger_description": dbus.String(trigger or "unset")}, signature="sv"))))
         ids = [str(sid) for sid, _ in shortcuts]
+        if any("preferred_trigger" not in props for _, props in shortcuts):
+            request = Request(self.bus, "%s/request/%s/%s" % (PATH, caller(sender),
+                                                               options["handle_token"]))
+            return dbus.ObjectPath(request.__dbus_object_path__)
 
         def press():
             if ids:

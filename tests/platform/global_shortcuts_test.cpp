@@ -4,8 +4,9 @@
 // (fake_shortcuts_portal.py). Without a portal and without an X display
 // there are no hotkeys; with it the stored codes go to the desktop as
 // preferred triggers under the program's names, presses in the program's
-// own session reach it (a press in another session does not), and a change
-// binds anew in a fresh session and closes the old one.
+// own session reach it (a press in another session does not), a change
+// binds anew in a fresh session and closes the old one, and a change while
+// the desktop waits for the user withdraws the waiting request.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -140,6 +141,20 @@ TEST_F(PortalShortcutsTest, DesktopBindsPreferredKeysAndReportsOwnPressesAndRebi
   EXPECT_EQ(LinesStarting(Log(), "closed "), (std::vector<std::string>{"closed " + first}));
   EXPECT_EQ(LinesStarting(Log(), "bind " + second),
             (std::vector<std::string>{"bind " + second + " hotkey-0 ALT+F12 'Start or stop'"}));
+
+  // A key without a name here: the desktop asks the user, who does not
+  // answer; the next change does not wait for that.
+  keys.Grab(1, 0x04FF);
+  ASSERT_TRUE(PumpUntil([this] { return LinesStarting(Log(), "bind ").size() >= 5; })) << Log();
+  keys.Grab(1, 0x0341);
+  ASSERT_TRUE(PumpUntil([&pressed] { return pressed.size() >= 5; })) << Log();
+  EXPECT_EQ(LinesStarting(Log(), "withdrawn ").size(), 1u) << Log();
+  sessions = LinesStarting(Log(), "session ");
+  ASSERT_EQ(sessions.size(), 4u) << Log();
+  EXPECT_EQ(LinesStarting(Log(), "bind " + sessions[3].substr(8)),
+            (std::vector<std::string>{
+                "bind " + sessions[3].substr(8) + " hotkey-0 ALT+F12 'Start or stop'",
+                "bind " + sessions[3].substr(8) + " hotkey-1 CTRL+SHIFT+a 'Pause'"}));
 }
 
 }  // namespace
