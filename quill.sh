@@ -22,7 +22,7 @@ APT_PACKAGES=(
   libxcb-xinput-dev libxcb-keysyms1-dev libx11-xcb-dev libx11-dev
   libwayland-dev wayland-protocols sway swaybg grim
   libpipewire-0.3-dev libsystemd-dev mutter xdg-desktop-portal xdg-desktop-portal-gnome pipewire
-  wireplumber dbus python3-dbus libglib2.0-bin foot
+  wireplumber dbus python3-dbus python3-gi libglib2.0-bin foot wtype
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 iptables
   xvfb xauth xdotool xterm x11-apps x11-xserver-utils imagemagick trayer

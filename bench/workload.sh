@@ -7,13 +7,18 @@
 # desktop has one).
 #
 #   bench/workload.sh BUILD_DIR [OUT_DIR]   (root; Xvfb, xterm, xlogo, xdotool,
-#                                            trayer)
+#                                            trayer; for SCENE=wlr sway, foot, wtype)
 #   PHASE_SECONDS   length of each phase (10)
 #   RECEIVER_SETS   receiver counts to run ("1 4")
 #   PHASES          phases to run ("idle typing pointer lines fast tray")
-#   SCENE           x11 (default) or wlr: the same terminal in foot on a headless
-#                   sway (run as nobody), sent with --capture wlr; only the idle,
-#                   lines and fast phases (xdotool drives X11 only)
+#   KEY_SECONDS     time between key presses in the typing phase (0.1; 0.3 in the
+#                   portal scene, whose frames can take longer than 0.1 s)
+#   SCENE           x11 (default); wlr: the same terminal in foot on a headless
+#                   sway (run as nobody), sent with --capture wlr, keys typed with
+#                   wtype (a virtual keyboard); portal: foot on a headless GNOME
+#                   (mutter, PipeWire, the ScreenCast portal pre-approved), sent
+#                   with --capture portal, keys through mutter's remote-desktop
+#                   API. Wayland scenes run the idle, typing, lines and fast phases
 #
 # The scene: Xvfb 1920x1080x24, an xterm of 110x45 characters and two static
 # windows. Per phase and receiver count it prints one line:
@@ -73,7 +78,42 @@ done
 EOF
 mkfifo "$WORK/nap"
 SENDER_ARGS=()
-if [ "$SCENE" = wlr ]; then
+FOOT=(foot --app-id term -o font=monospace:pixelsize=13:antialias=false -W 110x45
+      bash "$WORK/term.sh" "$MODE" "$WORK/nap")
+if [ "$SCENE" = portal ]; then
+  # shellcheck source=../tests/e2e/gnome_desktop.sh
+  . "$(dirname "$0")/../tests/e2e/gnome_desktop.sh"
+  gnome_desktop_start 1920x1080 || exit 1
+  SERVER_PID=$(pgrep -f -n "mutter --headless --virtual-monitor 1920x1080")
+  spawn_in s "${SESSION[@]}" WAYLAND_DISPLAY=wayland-0 "${FOOT[@]}" >"$WORK/foot.log" 2>&1
+  gnome_screencast_approve || exit 1
+  mkdir -p "$WORK/sender/config/Quillcast"
+  echo "$TOKEN" >"$WORK/sender/config/Quillcast/ScreenCastToken"
+  # Keys through mutter's remote-desktop API, one per line written to the
+  # keys pipe (a helper keeps the session, so a key costs one D-Bus call).
+  cat >"$WORK/keys.py" <<'EOF_KEYS'
+import sys, dbus
+bus = dbus.SessionBus()
+mutter = bus.get_object("org.gnome.Mutter.RemoteDesktop", "/org/gnome/Mutter/RemoteDesktop")
+path = mutter.CreateSession(dbus_interface="org.gnome.Mutter.RemoteDesktop")
+session = dbus.Interface(bus.get_object("org.gnome.Mutter.RemoteDesktop", path),
+                         "org.gnome.Mutter.RemoteDesktop.Session")
+session.Start()
+keys = open(sys.argv[1])
+while keys.readline():
+    session.NotifyKeyboardKeysym(dbus.UInt32(0x78), True)   # x
+    session.NotifyKeyboardKeysym(dbus.UInt32(0x78), False)
+EOF_KEYS
+  mkfifo "$WORK/keys"
+  spawn_in s /usr/bin/python3 -u "$WORK/keys.py" "$WORK/keys" >"$WORK/keys.log" 2>&1
+  exec 7>"$WORK/keys"
+  sleep 3  # foot is up
+  SENDER_ARGS=(--capture portal)
+  PHASES=${PHASES//pointer/}; PHASES=${PHASES//tray/}
+  focus_term() { :; }  # the only window has the focus
+  type_key() { echo >&7; }
+  KEY_SECONDS=${KEY_SECONDS:-0.3}
+elif [ "$SCENE" = wlr ]; then
   # sway refuses root: it and the terminal run as nobody, which must reach WORK.
   chmod 711 "$WORK"; chmod 644 "$WORK/term.sh" "$MODE"; chmod 666 "$WORK/nap"
   RT=$WORK/rt
@@ -81,7 +121,7 @@ if [ "$SCENE" = wlr ]; then
   printf '%s\n' "output HEADLESS-1 resolution 1920x1080 position 0 0 bg #30506f solid_color" \
     "default_border none" \
     "for_window [app_id=\"term\"] floating enable, move position 40 40" \
-    "exec foot --app-id term -o font=monospace:pixelsize=13:antialias=false -W 110x45 bash $WORK/term.sh $MODE $WORK/nap" \
+    "exec ${FOOT[*]}" \
     >"$WORK/sway.conf"
   chmod 644 "$WORK/sway.conf"
   (exec setpriv --reuid=nobody --regid=nogroup --clear-groups env -i PATH=/usr/bin:/bin \
@@ -94,7 +134,9 @@ if [ "$SCENE" = wlr ]; then
   unset DISPLAY
   sleep 2  # foot and the background are up
   SENDER_ARGS=(--capture wlr)
-  PHASES=${PHASES//typing/}; PHASES=${PHASES//pointer/}; PHASES=${PHASES//tray/}
+  PHASES=${PHASES//pointer/}; PHASES=${PHASES//tray/}
+  focus_term() { :; }  # the only window has the focus
+  type_key() { wtype x; }
 else
   start_xvfb 1920x1080x24 DISPLAY
   export DISPLAY
@@ -108,6 +150,8 @@ else
   TERM_WIN=$(xdotool search --name '^term$' | head -1)
   xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null
   xdotool mousemove 900 900
+  focus_term() { xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null; }
+  type_key() { xdotool type --delay 0 x; }
 fi
 
 # The probe: one line per datagram, absolute time, port, type, length.
@@ -168,10 +212,10 @@ run_phase() {  # receivers phase
   case $phase in
     idle|tray) sleep "$PHASE_SECONDS" ;;
     typing)
-      xdotool windowfocus --sync "$TERM_WIN" 2>/dev/null
+      focus_term
       local end=$(( $(date +%s) + PHASE_SECONDS ))
       while [ "$(date +%s)" -lt "$end" ]; do
-        echo "$EPOCHREALTIME" >>"$WORK/marks"; xdotool type --delay 0 x; sleep 0.1
+        echo "$EPOCHREALTIME" >>"$WORK/marks"; type_key; sleep "${KEY_SECONDS:-0.1}"
       done ;;
     pointer)  # relative moves: raw motion, as a mouse makes (absolute ones are warps)
       local end=$(( $(date +%s) + PHASE_SECONDS )) dx=4

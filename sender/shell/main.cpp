@@ -24,6 +24,7 @@
 #include "sender/shell/capture_choice.h"
 #include "sender/shell/capture_engine_adapter.h"
 #include "sender/shell/command_line.h"
+#include "sender/shell/consent_wait.h"
 #include "sender/shell/console_view.h"
 #include "sender/shell/qt_tray_view.h"
 #include "sender/shell/qc_tray.h"
@@ -55,21 +56,30 @@ void Message(bool gui, const char* caption, const char* text, MessageIcon icon) 
   box.exec();
 }
 
+// How long the desktop's screen-sharing dialog may wait for an answer.
+int PortalAnswerTimeoutMs() {
+  if (const char* wait = getenv("QC_PORTAL_ANSWER_TIMEOUT"); wait != nullptr && atoi(wait) > 0) {
+    return std::min(atoi(wait), 3600) * 1000;  // seconds
+  }
+  return PortalScreenSource::Options{}.answerTimeoutMs;
+}
+
 // The engine on the area the tray chose, with the capture chosen at start.
-// A portal that does not share the screen says why in `refusal`.
+// The portal's source takes the session started while the tray waited, if
+// any; a portal that does not share the screen says why in `refusal`.
 std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray, CaptureBackend backend,
-                                          const std::string& tokenPath, std::string& refusal) {
+                                          const std::string& tokenPath,
+                                          std::unique_ptr<PortalScreenCast>& started,
+                                          std::string& refusal) {
   if (backend == CaptureBackend::Portal) {
     PortalScreenSource::Options options;
     options.area = tray.ShareChoice();
     options.tokenPath = tokenPath;
     refusal.clear();
     options.refused = [&refusal](const std::string& why) { refusal = why; };
-    // How long the desktop's dialog may wait for an answer (seconds).
-    if (const char* wait = getenv("QC_PORTAL_ANSWER_TIMEOUT"); wait != nullptr && atoi(wait) > 0) {
-      options.answerTimeoutMs = std::min(atoi(wait), 3600) * 1000;
-    }
-    auto screen = std::make_unique<PortalScreenSource>(options);
+    options.answerTimeoutMs = PortalAnswerTimeoutMs();
+    options.started = std::move(started);
+    auto screen = std::make_unique<PortalScreenSource>(std::move(options));
     auto cursor = screen->MakeCursorSource();
     return std::make_unique<CaptureEngineAdapter>(std::move(screen), std::move(cursor));
   }
@@ -155,10 +165,6 @@ int Run(int argc, char** argv) {
       settingsPath.substr(0, settingsPath.find_last_of('/') + 1) + "ScreenCastToken";
   Log().Print("qcsend: %s\n", capture.reason.c_str());
   if (cmd.headless) fprintf(stderr, "qcsend: %s\n", capture.reason.c_str());
-  if (IsWaylandSession(session)) {
-    Log().Print("qcsend: Wayland session: global hotkeys work only over X11 windows; use the "
-                "tray menu\n");
-  }
 
   std::unique_ptr<QtViewBase> view;
   if (gui) {
@@ -169,10 +175,12 @@ int Run(int argc, char** argv) {
   SettingsFile settings(settingsPath);
   UnsupportedAcceleration acceleration;
   std::string refusal;  // why the desktop did not share the screen, if it did not
+  std::unique_ptr<PortalScreenCast> started;  // asked for before Init, with the loop running
   qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
-  qcTray tray(*view, settings, acceleration, [&trayPtr, &capture, &tokenPath, &refusal] {
-    return MakeEngine(*trayPtr, capture.backend, tokenPath, refusal);
-  });
+  qcTray tray(*view, settings, acceleration,
+              [&trayPtr, &capture, &tokenPath, &started, &refusal] {
+                return MakeEngine(*trayPtr, capture.backend, tokenPath, started, refusal);
+              });
   trayPtr = &tray;
   view->Attach(tray);
   tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);
@@ -193,6 +201,20 @@ int Run(int argc, char** argv) {
     return -1;
   }
   if (!signing.empty()) PrintMessage("", "Quillcast", signing.c_str());
+
+  if (capture.backend == CaptureBackend::Portal) {
+    // The wait's log lines go where the settings say (Init reads them again).
+    SenderSettings stored;
+    LoadSenderSettings(settings, stored);
+    ConsentWaitResult consent = WaitForScreenConsent(gui, tokenPath, PortalAnswerTimeoutMs());
+    if (consent.quit) return 0;
+    if (!consent.cast) {
+      const std::string text = "Cannot start Quillcast.\n" + consent.reason;
+      Message(gui, kErrorCaption, text.c_str(), MessageIcon::Error);
+      return -1;
+    }
+    started = std::move(consent.cast);
+  }
 
   if (!tray.Init(cmd.start, cmd.port)) {
     tray.AbortInit();

@@ -13,7 +13,6 @@
 #include <algorithm>
 
 #include "common/log_file.h"
-#include "sender/shell/capture_choice.h"
 #include "sender/shell/qc_tray.h"
 #include "shell/command_line.h"
 #include "shell/console_output.h"
@@ -55,7 +54,8 @@ StepButtons::StepButtons(QWidget* parent) : QWidget(parent) {
 
 // ---- settings dialog ------------------------------------------------------
 
-SettingsDialog::SettingsDialog(qcTray& tray, QWidget* parent) : QDialog(parent), logic_(tray) {
+SettingsDialog::SettingsDialog(qcTray& tray, GlobalHotkeys::Route hotkeyRoute, QWidget* parent)
+    : QDialog(parent), logic_(tray) {
   setWindowTitle("Quillcast Settings");
   logic_.Open();
   const SenderSettings& s = tray.Settings();
@@ -114,15 +114,27 @@ SettingsDialog::SettingsDialog(qcTray& tray, QWidget* parent) : QDialog(parent),
   hgrid->addWidget(startHotkey_, 0, 1);
   hgrid->addWidget(pauseEnabled_, 1, 0);
   hgrid->addWidget(pauseHotkey_, 1, 1);
-  if (IsWaylandSession(CurrentSession())) {
-    // Hotkeys are grabbed through X11: on Wayland only XWayland windows
-    // pass them on.
-    auto* note = new QLabel(
-        "On this Wayland desktop the hotkeys work only while an X11 program has the "
-        "focus. Use the tray menu to start, stop and pause.",
-        hotkeys);
-    note->setWordWrap(true);
-    hgrid->addWidget(note, 2, 0, 1, 2);
+  const char* note = nullptr;
+  switch (hotkeyRoute) {
+    case GlobalHotkeys::Route::X11: break;
+    case GlobalHotkeys::Route::X11OnWayland:
+      // X11 grabs: on Wayland only XWayland windows pass the keys on.
+      note = "On this Wayland desktop the hotkeys work only while an X11 program has the "
+             "focus. Use the tray menu to start, stop and pause.";
+      break;
+    case GlobalHotkeys::Route::Portal:
+      note = "On this Wayland desktop the desktop binds the hotkeys: it may ask you to "
+             "confirm them, and its keyboard settings can change them.";
+      break;
+    case GlobalHotkeys::Route::None:
+      note = "This desktop offers no global hotkeys. Use the tray menu to start, stop and "
+             "pause.";
+      break;
+  }
+  if (note != nullptr) {
+    auto* label = new QLabel(note, hotkeys);
+    label->setWordWrap(true);
+    hgrid->addWidget(label, 2, 0, 1, 2);
   }
 
   ok_ = new QPushButton("OK", this);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/qt/global_hotkeys.h"
 #include "platform/qt/hotkey_edit.h"
 #include "sender/shell/settings_dialog_logic.h"
 
@@ -41,7 +42,11 @@ class StepButtons : public QWidget {
 class SettingsDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit SettingsDialog(qcTray& tray, QWidget* parent = nullptr);
+  // hotkeyRoute: how the hotkeys reach the program; the dialog says what that
+  // means for the user where it is not a plain X11 session.
+  explicit SettingsDialog(qcTray& tray,
+                          GlobalHotkeys::Route hotkeyRoute = GlobalHotkeys::Route::X11,
+                          QWidget* parent = nullptr);
 
   // For tests and screenshots.
   QLineEdit* PortBox() const { return portBox_; }

@@ -177,7 +177,7 @@ void QtTrayView::CloseStartingDialog() {
 }
 
 void QtTrayView::RunSettingsDialog(qcTray& tray) {
-  SettingsDialog dialog(tray);
+  SettingsDialog dialog(tray, HotkeyRoute());
   dialog.raise();
   dialog.activateWindow();
   dialog.exec();

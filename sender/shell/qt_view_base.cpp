@@ -10,7 +10,7 @@ QtViewBase::QtViewBase()
           [this](int index) {
             if (tray_ != nullptr) tray_->OnHotKey(index);
           },
-          "qcTray") {}
+          "qcTray", {"Start or stop the transmission", "Pause the transmission"}) {}
 
 void QtViewBase::StartTimer(TimerId id, int intervalMs) {
   loop_.StartTimer(static_cast<int>(id), intervalMs, [this, id] {

@@ -26,6 +26,8 @@ class QtViewBase : public QObject, public TrayView {
   void Quit() override { UiLoop::Quit(0); }
   void RegisterHotKey(int index, uint32_t code) override { hotkeys_.Grab(index, code); }
   void UnregisterHotKey(int index) override { hotkeys_.Ungrab(index); }
+  // How the hotkeys reach the program, for the settings dialog.
+  GlobalHotkeys::Route HotkeyRoute() { return hotkeys_.CurrentRoute(); }
 
  protected:
   qcTray* tray_ = nullptr;

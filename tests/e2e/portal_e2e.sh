@@ -14,7 +14,9 @@
 #  2. a still screen puts nothing but keep-alives on the wire;
 #  3. a second start with the token qcsend stored starts without a dialog;
 #  4. without a token nobody answers the dialog: qcsend gives up after its
-#     timeout, says why, closes the portal session and exits non-zero.
+#     timeout, says why, closes the portal session and exits non-zero;
+#  5. quitting while the dialog waits (the program's loop runs meanwhile)
+#     ends qcsend at once, in order, and closes the portal session.
 set -uo pipefail
 # shellcheck source=e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
@@ -33,61 +35,14 @@ e2e_init qcp
 e2e_network
 
 # --- the desktop ------------------------------------------------------------------
-RT=$WORK/rt
-mkdir -m 700 "$RT"
-export DBUS_SESSION_BUS_ADDRESS=unix:path=$RT/bus
-export WAYLAND_DISPLAY=$RT/wayland-0
-export XDG_SESSION_TYPE=wayland
-unset DISPLAY
-# The bus starts the portals with its own environment.
-SESSION=(env XDG_RUNTIME_DIR="$RT" XDG_CURRENT_DESKTOP=GNOME G_MESSAGES_DEBUG=all
-         GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1)
-# Processes the bus started are not in PIDS: they carry RT in their
-# environment.
-end_session() {
-  local p
-  for p in /proc/[0-9]*; do
-    grep -qsz "^XDG_RUNTIME_DIR=$RT\$" "$p/environ" && kill -TERM "${p#/proc/}" 2>/dev/null
-  done
-  e2e_cleanup
-}
-trap end_session EXIT
-spawn_in s "${SESSION[@]}" dbus-daemon --session --nofork --address="$DBUS_SESSION_BUS_ADDRESS" \
-  >"$WORK/bus.log" 2>&1
-for _ in $(seq 50); do [ -S "$RT/bus" ] && break; sleep 0.1; done
-spawn_in s "${SESSION[@]}" pipewire >"$WORK/pipewire.log" 2>&1
-# WirePlumber gives up when PipeWire's socket is not there yet.
-for _ in $(seq 100); do [ -S "$RT/pipewire-0" ] && break; sleep 0.1; done
-spawn_in s "${SESSION[@]}" wireplumber >"$WORK/wireplumber.log" 2>&1
-PID_wireplumber=$SPAWNED
-spawn_in s "${SESSION[@]}" mutter --headless --virtual-monitor 640x480 --wayland --no-x11 \
-  >"$WORK/mutter.log" 2>&1
-for _ in $(seq 100); do [ -S "$RT/wayland-0" ] && break; sleep 0.1; done
-[ -S "$RT/wayland-0" ] || { fail "mutter did not start: $(tail -3 "$WORK/mutter.log")"; exit 1; }
-kill -0 "$PID_wireplumber" 2>/dev/null ||
-  { fail "WirePlumber ended: $(tail -1 "$WORK/wireplumber.log")"; exit 1; }
-in_ns s dbus-update-activation-environment WAYLAND_DISPLAY=wayland-0 >/dev/null 2>&1
+# shellcheck source=gnome_desktop.sh
+. "$(dirname "$0")/gnome_desktop.sh"
+gnome_desktop_start 640x480 || exit 1
 spawn_in s "${SESSION[@]}" WAYLAND_DISPLAY=wayland-0 "$PATTERN" "$WORK/pattern.ppm" \
   >"$WORK/pattern.out" 2>&1
 PID_pattern=$SPAWNED
 wait_for 20 pattern.out "shown 0" 1 || { fail "the pattern client showed nothing"; exit 1; }
-
-# Pre-approval: the permission store entry the portal would have written
-# after the user chose the (only) monitor in its dialog.
-in_ns s busctl --user --json=short call org.gnome.Mutter.DisplayConfig \
-  /org/gnome/Mutter/DisplayConfig org.gnome.Mutter.DisplayConfig GetCurrentState \
-  >"$WORK/display.json" 2>&1
-MONITOR=$("$PYTHON" -c 'import json,sys
-m = json.load(open(sys.argv[1]))["data"][1][0][0]
-print(":".join(m[1:4]))' "$WORK/display.json") || { fail "cannot read mutter's monitor"; exit 1; }
-TOKEN=$(cat /proc/sys/kernel/random/uuid)
-store() { in_ns s gdbus call --session --dest org.freedesktop.impl.portal.PermissionStore \
-            --object-path /org/freedesktop/impl/portal/PermissionStore \
-            --method "org.freedesktop.impl.portal.PermissionStore.$1" "${@:2}" >/dev/null; }
-store SetPermission screencast true "$TOKEN" "" "['yes']" &&
-  store SetValue screencast true "$TOKEN" \
-    "<('GNOME', uint32 1, <(int64 0, int64 0, [(uint32 0, uint32 1, <'$MONITOR'>)])>)>" ||
-  { fail "cannot pre-approve in the permission store"; exit 1; }
+gnome_screencast_approve || exit 1
 
 # The receiver's picture equals the client's.
 matches_pattern() {  # seconds
@@ -207,6 +162,37 @@ wait_for 5 bus.log "screen cast session owned by .* closed" $((closed_before + 1
   fail "the portal session was not closed"
 [ "$(count r1 "Quillview - Receiving")" -eq 2 ] || fail "r1 received from the refused sender"
 say "unanswered dialog: qcsend gave up after its timeout and closed the session"
+
+# --- 5. quit while the dialog waits ---------------------------------------------
+# The GNOME portal's backend (43) ends when a session is closed while its
+# dialog is open; the bus starts it again on the next call, and it offers
+# ScreenCast only once it has found mutter again.
+for _ in $(seq 50); do
+  in_ns s busctl --user introspect org.freedesktop.impl.portal.desktop.gnome \
+    /org/freedesktop/portal/desktop 2>/dev/null | grep -q impl.portal.ScreenCast && break
+  sleep 0.2
+done
+closed_before=$(count bus.log "screen cast session owned by .* closed")
+export QC_PORTAL_ANSWER_TIMEOUT=120
+start_sender s sender4
+unset QC_PORTAL_ANSWER_TIMEOUT
+wait_for 10 sender4 "Waiting for the desktop's permission to share the screen" 1 ||
+  fail "qcsend does not say that it waits for the desktop: $(tail -2 "$WORK/sender4/stderr")"
+quit_at=$(date +%s%N)
+kill -TERM "$PID_sender4"
+for _ in $(seq 30); do kill -0 "$PID_sender4" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$PID_sender4" 2>/dev/null; then
+  fail "qcsend still waits for the dialog 3 s after SIGTERM"
+else
+  wait "$PID_sender4"; rc=$?
+  [ "$rc" -eq 0 ] || fail "qcsend ended with $rc on SIGTERM during the wait"
+  say "quit during the wait: qcsend ended after $(( ($(date +%s%N) - quit_at) / 1000000 )) ms"
+fi
+grep -q "Quit while waiting for the desktop's permission" "$WORK/sender4/Quillcast.log" ||
+  fail "the log does not say that the wait was ended: $(tail -2 "$WORK/sender4/Quillcast.log")"
+wait_for 5 bus.log "screen cast session owned by .* closed" $((closed_before + 1)) ||
+  fail "the portal session was not closed after the quit"
+[ "$(count r1 "Quillview - Receiving")" -eq 2 ] || fail "r1 received from the quitting sender"
 
 [ "$FAILED" -eq 0 ] && say "PASS" || say "FAILED"
 exit "$FAILED"

@@ -2,9 +2,13 @@
 #include "sender/capture/wayland/portal_screen_cast.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <systemd/sd-bus.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -99,8 +103,11 @@ int OnResponse(sd_bus_message* m, void* userdata, sd_bus_error*) {
 
 }  // namespace
 
+PortalScreenCast::PortalScreenCast() : cancelFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
 PortalScreenCast::~PortalScreenCast() {
   Close();
+  if (cancelFd_ >= 0) close(cancelFd_);
   if (fd_ >= 0) close(fd_);
   if (bus_ != nullptr) sd_bus_flush_close_unref(bus_);
 }
@@ -117,6 +124,14 @@ bool PortalScreenCast::Available() {
   return r >= 0 && version >= 1;
 }
 
+void PortalScreenCast::Cancel() {
+  cancelled_ = true;
+  const uint64_t one = 1;
+  if (cancelFd_ >= 0 && write(cancelFd_, &one, sizeof one) < 0) {
+    // The counter is full: a wake-up is pending anyway.
+  }
+}
+
 int PortalScreenCast::TakePipeWireFd() { return std::exchange(fd_, -1); }
 
 void PortalScreenCast::Close() {
@@ -130,7 +145,7 @@ void PortalScreenCast::Close() {
 
 // Sends one portal request and waits for its Response. Returns the
 // response code (0 success, 1 refused, 2 other), -1 on a failed call, -2 on
-// timeout.
+// timeout, -3 when cancelled.
 int PortalScreenCast::Request(const char* method, const std::string& token, int timeoutMs,
                               Pending& pending, const std::string& restoreToken) {
   pending.path = "/org/freedesktop/portal/desktop/request/" + sender_ + "/" + token;
@@ -168,16 +183,29 @@ int PortalScreenCast::Request(const char* method, const std::string& token, int 
   }
   sd_bus_message_unref(reply);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pending.answered) {
+  while (!pending.answered && !cancelled_) {
     r = sd_bus_process(bus_, nullptr);
     if (r < 0) break;
     if (r > 0) continue;
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) break;
+    // The bus's own deadline (a pending call's), on CLOCK_MONOTONIC.
+    uint64_t busUs = UINT64_MAX;
+    if (sd_bus_get_timeout(bus_, &busUs) >= 0 && busUs != UINT64_MAX) {
+      timespec now{};
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      const uint64_t nowUs = static_cast<uint64_t>(now.tv_sec) * 1000000u +
+                             static_cast<uint64_t>(now.tv_nsec) / 1000u;
+      const auto busMs = static_cast<long long>(busUs > nowUs ? (busUs - nowUs + 999) / 1000 : 0);
+      left = std::min<long long>(left, busMs);
+    }
+    pollfd fds[2] = {{sd_bus_get_fd(bus_), static_cast<short>(sd_bus_get_events(bus_)), 0},
+                     {cancelFd_, POLLIN, 0}};
     // A signal (SIGTERM while the dialog is open) ends only this wait.
-    int w = sd_bus_wait(bus_, static_cast<uint64_t>(left.count()));
-    if (w < 0 && w != -EINTR) break;
+    int w = poll(fds, cancelFd_ >= 0 ? 2 : 1, static_cast<int>(left));
+    if (w < 0 && errno != EINTR) break;
   }
   sd_bus_slot_unref(slot);
   if (!pending.answered) {
@@ -188,6 +216,10 @@ int PortalScreenCast::Request(const char* method, const std::string& token, int 
     // The request still waits for the user: withdraw it.
     sd_bus_call_method(bus_, kPortal, pending.path.c_str(), kRequest, "Close", nullptr, nullptr,
                        "");
+    if (cancelled_) {
+      error_ = std::string(method) + " was cancelled";
+      return -3;
+    }
     error_ = std::string("no answer to ") + method + " in time";
     return -2;
   }
@@ -231,7 +263,10 @@ PortalScreenCast::Result PortalScreenCast::Start(const std::string& restoreToken
 
   auto token = [this] { return "quillcast" + std::to_string(getpid()) + "_" + std::to_string(++counter_); };
   auto failed = [this](int r) {
-    return r == -2 ? Result::TimedOut : r == 1 ? Result::Refused : Result::Failed;
+    return r == -3   ? Result::Cancelled
+           : r == -2 ? Result::TimedOut
+           : r == 1  ? Result::Refused
+                     : Result::Failed;
   };
 
   // The portal's answers come within a call's time, but for Start's.

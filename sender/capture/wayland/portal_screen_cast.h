@@ -9,9 +9,12 @@
 // desktop's "share your screen" dialog; with one it answers at once. The
 // new token it returns replaces the stored one.
 //
-// Threads: one thread at a time (the engine's initialising thread).
+// Threads: Start, the accessors and Close on one thread at a time (the
+// thread that asks: PortalConsent's, or the engine's initialising thread);
+// Cancel on any thread.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +29,7 @@ class PortalScreenCast {
     NoPortal,   // no session bus or no ScreenCast portal on it
     Refused,    // the user (or the desktop) said no
     TimedOut,   // no answer in time (the dialog is still open)
+    Cancelled,  // Cancel was called while Start waited
     Failed,     // any other error; `error` says which
   };
 
@@ -35,7 +39,7 @@ class PortalScreenCast {
     int width = 0, height = 0;  // its size, if known
   };
 
-  PortalScreenCast() = default;
+  PortalScreenCast();
   ~PortalScreenCast();  // closes the session
   PortalScreenCast(const PortalScreenCast&) = delete;
   PortalScreenCast& operator=(const PortalScreenCast&) = delete;
@@ -57,6 +61,10 @@ class PortalScreenCast {
 
   // Ends the session (the desktop stops showing that the screen is shared).
   void Close();
+  // Makes a waiting (or the next) Start withdraw its request and return
+  // Cancelled at once; the session is closed by Close or the destructor.
+  // Any thread.
+  void Cancel();
 
   struct Pending;  // a request waiting for its Response; for the callback
 
@@ -72,6 +80,8 @@ class PortalScreenCast {
   bool cursorMetadata_ = false;
   uint32_t cursorMode_ = 0;
   int fd_ = -1;
+  int cancelFd_ = -1;  // an eventfd that Cancel signals
+  std::atomic<bool> cancelled_{false};
   int counter_ = 0;
   std::string error_;
 };

@@ -14,8 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <utility>
 #include <vector>
 
@@ -23,6 +21,7 @@
 #include "common/strip_format.h"
 #include "sender/capture/wayland/pixel_copy.h"
 #include "sender/capture/wayland/pipewire_params.h"
+#include "sender/capture/wayland/portal_consent.h"
 #include "sender/capture/wayland/portal_screen_cast.h"
 
 namespace qc {
@@ -31,39 +30,6 @@ namespace {
 
 // How long Open waits for the stream's first frame once the portal agreed.
 constexpr int kFirstFrameMs = 15000;
-
-std::string ReadToken(const std::string& path) {
-  if (path.empty()) return {};
-  std::ifstream in(path);
-  std::string token;
-  std::getline(in, token);
-  // A token is a short printable word; anything else is ignored.
-  if (token.size() > 256 ||
-      !std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 127; })) {
-    return {};
-  }
-  return token;
-}
-
-void WriteToken(const std::string& path, const std::string& token) {
-  if (path.empty()) return;
-  // The settings folder may not exist yet (nothing saved so far).
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-  std::string temp = path + ".new";
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    Log().Print("qcCapture: Cannot store the screen-sharing permission in %s\n", path.c_str());
-    return;
-  }
-  std::string line = token + "\n";
-  bool ok = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  ok = close(fd) == 0 && ok;
-  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    Log().Print("qcCapture: Cannot store the screen-sharing permission in %s\n", path.c_str());
-  }
-}
 
 // Premultiplied to straight alpha, 0xAARRGGBB.
 uint32_t Unpremultiply(uint32_t argb) {
@@ -77,7 +43,7 @@ uint32_t Unpremultiply(uint32_t argb) {
 }  // namespace
 
 struct PortalScreenSource::State {
-  PortalScreenCast portal;
+  std::unique_ptr<PortalScreenCast> portal;
   // PipeWire runs on its own thread; its callbacks run with the thread
   // loop's lock held, and everything below that they touch is read with
   // the lock held (Lock).
@@ -211,7 +177,7 @@ PortalScreenSource::State::~State() {
   if (context != nullptr) pw_context_destroy(context);
   if (thread != nullptr) pw_thread_loop_destroy(thread);
   if (noticeFd >= 0) close(noticeFd);
-  portal.Close();
+  if (portal) portal->Close();
   if (wakeFd >= 0) close(wakeFd);
 }
 
@@ -407,42 +373,19 @@ bool PortalScreenSource::TakePointerEvent() {
 
 bool PortalScreenSource::Open(ScreenFormat& format) {
   State& s = *s_;
-  const std::string stored = ReadToken(options_.tokenPath);
-  using Result = PortalScreenCast::Result;
-  Result result = s.portal.Start(stored, options_.answerTimeoutMs);
-  auto refused = [this](const char* why) {
-    if (options_.refused) options_.refused(why);
-  };
-  switch (result) {
-    case Result::Started: break;
-    case Result::NoPortal:
-      Log().Print("qcCapture: No ScreenCast portal on the session bus (%s)\n",
-                  s.portal.Error().c_str());
-      refused("This desktop offers no screen sharing (no ScreenCast portal answers).");
+  s.portal = std::move(options_.started);
+  if (!s.portal) {
+    // Nobody asked ahead (a restart): ask here, waiting for the answer.
+    PortalConsent consent(options_.tokenPath, options_.answerTimeoutMs);
+    if (!consent.Ask()) {
+      if (options_.refused) options_.refused(consent.Reason());
       return false;
-    case Result::Refused:
-      Log().Print("qcCapture: The desktop refused to share the screen; start again to be asked "
-                  "again\n");
-      refused("The desktop did not allow sharing the screen.\nStart again to be asked again.");
-      return false;
-    case Result::TimedOut:
-      Log().Print("qcCapture: Nobody answered the desktop's screen-sharing dialog in time (%s); "
-                  "start again to be asked again\n",
-                  s.portal.Error().c_str());
-      refused("Nobody answered the desktop's screen-sharing dialog in time.\n"
-              "Start again to be asked again.");
-      return false;
-    case Result::Failed:
-      Log().Print("qcCapture: The ScreenCast portal failed: %s\n", s.portal.Error().c_str());
-      refused("The desktop's screen sharing failed; see the log file (Quillcast.log).");
-      return false;
+    }
+    s.portal = consent.TakeCast();
   }
-  if (!s.portal.RestoreToken().empty() && s.portal.RestoreToken() != stored) {
-    WriteToken(options_.tokenPath, s.portal.RestoreToken());
-  }
-  s.cursorMetadata = s.portal.CursorAsMetadata();
-  s.streamX = s.portal.StreamInfo().x;
-  s.streamY = s.portal.StreamInfo().y;
+  s.cursorMetadata = s.portal->CursorAsMetadata();
+  s.streamX = s.portal->StreamInfo().x;
+  s.streamY = s.portal->StreamInfo().y;
 
   pw_init(nullptr, nullptr);
   s.thread = pw_thread_loop_new("quillcast-pw", nullptr);
@@ -452,7 +395,7 @@ bool PortalScreenSource::Open(ScreenFormat& format) {
   }
   State::Lock setUp(s);
   s.context = pw_context_new(pw_thread_loop_get_loop(s.thread), nullptr, 0);
-  int fd = s.portal.TakePipeWireFd();
+  int fd = s.portal->TakePipeWireFd();
   s.core = s.context ? pw_context_connect_fd(s.context, fd, nullptr, 0) : nullptr;
   if (s.core == nullptr) {
     if (s.context == nullptr && fd >= 0) close(fd);
@@ -466,7 +409,7 @@ bool PortalScreenSource::Open(ScreenFormat& format) {
   pw_stream_add_listener(s.stream, &s.streamHook, &kStreamEvents, &s);
   uint8_t buffer[1024];
   const spa_pod* params[1] = {qc_pw_format_param(buffer, sizeof buffer)};
-  if (pw_stream_connect(s.stream, PW_DIRECTION_INPUT, s.portal.StreamInfo().node,
+  if (pw_stream_connect(s.stream, PW_DIRECTION_INPUT, s.portal->StreamInfo().node,
                         static_cast<pw_stream_flags>(PW_STREAM_FLAG_AUTOCONNECT |
                                                      PW_STREAM_FLAG_MAP_BUFFERS),
                         params, 1) < 0) {

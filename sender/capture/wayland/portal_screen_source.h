@@ -3,10 +3,10 @@
 // ScreenCast portal) as the capture engine's ScreenSource, with its cursor
 // as a CursorSource.
 //
-// Open asks the portal for one monitor (PortalScreenCast), with the restore
-// token kept in a file next to the settings: only the first start shows the
-// desktop's dialog, and the token the portal returns replaces the stored
-// one. The monitor then comes as a PipeWire stream of shared-memory buffers
+// Open takes the portal session the program started ahead, or asks the
+// portal for one monitor itself (PortalConsent), with the restore token kept
+// in a file next to the settings: only the first start shows the desktop's
+// dialog, and the token the portal returns replaces the stored one. The monitor then comes as a PipeWire stream of shared-memory buffers
 // (BGRx, BGRA, RGBx or RGBA); each buffer's rows are copied into a staging
 // picture: the rows its damage metadata names, or, when the compositor sends
 // none, the rows that differ (the first frame is all damage). GrabRows
@@ -36,6 +36,7 @@
 #include <string>
 
 #include "sender/capture/cursor_source.h"
+#include "sender/capture/wayland/portal_screen_cast.h"
 #include "sender/capture/screen_area.h"
 #include "sender/capture/screen_source.h"
 
@@ -50,6 +51,9 @@ class PortalScreenSource : public ScreenSource {
     // Told, on the opening thread, why the desktop did not share the screen
     // (one or two sentences for the user), when Open fails for that reason.
     std::function<void(const std::string&)> refused;
+    // A session the program already started (PortalConsent, while its tray
+    // waited); null: Open asks itself and waits for the answer.
+    std::unique_ptr<PortalScreenCast> started;
   };
 
   explicit PortalScreenSource(Options options);
