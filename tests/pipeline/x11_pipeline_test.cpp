@@ -88,10 +88,9 @@ struct Pipeline {
     };
     auto s = std::make_unique<X11ScreenSource>(options);
     screen = s.get();
-    capture = std::make_unique<qcCapture>(std::move(s), X11CursorSource::Create(display));
-    // A still clock: the engine re-sends nothing by itself (no heal after a
-    // quiet moment), so what reaches the wire is what the test drew.
-    capture->SetClock(+[] { return uint32_t{1000}; });
+    capture =
+        std::make_unique<qcCapture>(std::move(s), X11CursorSource::Create(display), clock);
+    capture->SetStepHook(&gate);
   }
   bool Open() { return sender.Open(&senderOwner, kGroupAddress, kPort); }
   bool Start() {
@@ -99,14 +98,16 @@ struct Pipeline {
     capture->SetPolling(true);
     return true;
   }
-  bool Steps(int n) { return test::Steps(*capture, n); }
-  // Polls until the condition holds (a hung pipeline, not a slow one, runs
-  // out of polls). The full-update timer fires now and then, as it would,
-  // so that a datagram lost by a slow receiver (sanitizer builds) is mended.
+  // Steps on a still clock: the engine re-sends nothing by itself (no heal
+  // after a quiet moment), so what reaches the wire is what the test drew.
+  bool Steps(int n) { return test::Steps(*capture, gate, n); }
+  // Steps until the condition holds (a hung pipeline, not a slow one, runs
+  // out of steps), the clock 1 ms on before each: a quarter drawn again
+  // waits for its tick (2 ms).
   bool StepUntil(const std::function<bool()>& condition, int limit = 300) {
     for (int i = 0; i < limit; ++i) {
       if (condition()) return true;
-      if (i % 40 == 39) capture->OnFullUpdateTimer();
+      clock.Advance(1);
       if (!Steps(1)) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -117,6 +118,8 @@ struct Pipeline {
   qcSender sender;
   test::FakeCaptureOwner owner{&sender};
   X11ScreenSource* screen = nullptr;
+  test::ManualClock clock{1000};
+  test::StepGate gate;
   std::unique_ptr<qcCapture> capture;
 };
 
@@ -349,12 +352,8 @@ TEST(X11PipelineSetUp, PointerMoveWakesTheSelfPacedEngine) {
     EXPECT_FALSE(source.TakePointerEvent());
   }
 
-  struct SelfPacedOwner : test::FakeCaptureOwner {
-    using FakeCaptureOwner::FakeCaptureOwner;
-    bool RunsPollTimer() const override { return false; }
-  };
   test::RecordingTransport transport;
-  SelfPacedOwner owner(&transport);
+  test::FakeCaptureOwner owner(&transport);
   qcCapture capture(std::make_unique<X11ScreenSource>(options),
                     X11CursorSource::Create(server.Display()));
   ASSERT_TRUE(capture.Init(&owner));
