@@ -162,7 +162,7 @@ void RunEngine(benchmark::State& state, bool damage, const char* terminal) {
   std::thread timers([&] {
     auto next = std::chrono::steady_clock::now();
     while (!stop) {
-      next += std::chrono::milliseconds(qcCapture::kKeepAliveIntervalMs);
+      next += std::chrono::milliseconds(kKeepAliveIntervalMs);
       while (!stop && std::chrono::steady_clock::now() < next) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }

@@ -18,44 +18,30 @@ constexpr char kZlibVersion[] = "1.1.4";
 
 }  // namespace
 
-void BatchDeflater::Stream::End() {
-  if (ready_) deflateEnd(&z_);
-  ready_ = false;
-}
-
-int BatchDeflater::Stream::Deflate(const uint8_t* payload, size_t length, int level,
+int BatchDeflater::Stream::Deflate(const uint8_t* payload, size_t length, int atLevel,
                                    uint8_t* out, size_t& produced) {
   produced = 0;
   int rc = Z_OK;
-  if (!ready_ || level_ != level) {
-    End();
-    z_ = z_stream{};
-    rc = deflateInit2_(&z_, level, Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY,
+  if (!ready || level != atLevel) {
+    if (ready) deflateEnd(&z);
+    z = z_stream{};
+    rc = deflateInit2_(&z, atLevel, Z_DEFLATED, kWindowBits, kMemLevel, Z_DEFAULT_STRATEGY,
                        kZlibVersion, static_cast<int>(sizeof(z_stream)));
-    ready_ = rc == Z_OK;
-    level_ = level;
+    ready = rc == Z_OK;
+    level = atLevel;
   } else {
     // The state of a new stream with the same parameters.
-    rc = deflateReset(&z_);
+    rc = deflateReset(&z);
   }
   if (rc != Z_OK) return rc;
-  z_.next_in = const_cast<Bytef*>(payload);
-  z_.avail_in = static_cast<uInt>(length & 0xFFFF);
-  z_.next_out = out;
-  z_.avail_out = static_cast<uInt>(kMaxPayload);
-  rc = deflate(&z_, Z_FULL_FLUSH);
-  produced = kMaxPayload - z_.avail_out;
+  z.next_in = const_cast<Bytef*>(payload);
+  z.avail_in = static_cast<uInt>(length & 0xFFFF);
+  z.next_out = out;
+  z.avail_out = static_cast<uInt>(kMaxPayload);
+  rc = deflate(&z, Z_FULL_FLUSH);
+  produced = kMaxPayload - z.avail_out;
   return rc;
 }
-
-BatchDeflater::~BatchDeflater() { StopHelpers(); }
-
-int BatchDeflater::Deflate(const uint8_t* payload, size_t length, int level, uint8_t* out,
-                           size_t& produced) {
-  return own_.Deflate(payload, length, level, out, produced);
-}
-
-const char* BatchDeflater::Message() const { return own_.Message(); }
 
 void BatchDeflater::StopHelpers() {
   {

@@ -51,7 +51,7 @@ class BatchDeflater {
   };
 
   BatchDeflater() = default;
-  ~BatchDeflater();
+  ~BatchDeflater() { StopHelpers(); }
   BatchDeflater(const BatchDeflater&) = delete;
   BatchDeflater& operator=(const BatchDeflater&) = delete;
 
@@ -59,9 +59,11 @@ class BatchDeflater {
   // kMaxPayload-byte area. Z_OK, or the code of the step that failed
   // (Message() says more); produced is kMaxPayload when the area filled up
   // (the flush may be incomplete).
-  int Deflate(const uint8_t* payload, size_t length, int level, uint8_t* out, size_t& produced);
+  int Deflate(const uint8_t* payload, size_t length, int level, uint8_t* out, size_t& produced) {
+    return own_.Deflate(payload, length, level, out, produced);
+  }
   // zlib's message of the caller's stream, or "".
-  const char* Message() const;
+  const char* Message() const { return own_.Message(); }
 
   // Starts a batch: an empty ring, the helpers started on first use (one
   // per further core; none if threads cannot be made: Work then deflates
@@ -80,18 +82,16 @@ class BatchDeflater {
 
  private:
   // A deflate stream with the wire's parameters at one level.
-  class Stream {
-   public:
-    ~Stream() { End(); }
+  struct Stream {
+    ~Stream() {
+      if (ready) deflateEnd(&z);
+    }
     int Deflate(const uint8_t* payload, size_t length, int level, uint8_t* out,
                 size_t& produced);
-    const char* Message() const { return z_.msg != nullptr ? z_.msg : ""; }
-
-   private:
-    void End();
-    z_stream z_{};
-    int level_ = 0;
-    bool ready_ = false;
+    const char* Message() const { return z.msg != nullptr ? z.msg : ""; }
+    z_stream z{};
+    int level = 0;
+    bool ready = false;
   };
   enum class State { Free, Queued, Taken, Done };
 

@@ -123,18 +123,13 @@ bool qcCapture::SetUpScreen() {
   }
   screenBytes_ = static_cast<size_t>(height_) * width_ * bytesPerPixel_;
   frame_ = sourceFrame_;
-  if (width_ != areaWidth_) {
-    // The sent frame is wider than the source's: grabbed rows are copied
-    // into it, its added columns stay 0.
-    try {
-      paddedFrame_.assign(screenBytes_, 0);
-    } catch (const std::bad_alloc&) {
-      Log().Print("qcCapture: Unable to allocate back buffer\n");
-      return false;
-    }
-    frame_ = paddedFrame_.data();
-  }
   try {
+    if (width_ != areaWidth_) {
+      // The sent frame is wider than the source's: grabbed rows are copied
+      // into it, its added columns stay 0.
+      paddedFrame_.assign(screenBytes_, 0);
+      frame_ = paddedFrame_.data();
+    }
     backBuffer_.assign(screenBytes_, 0);
   } catch (const std::bad_alloc&) {
     Log().Print("qcCapture: Unable to allocate back buffer\n");
@@ -354,13 +349,6 @@ bool qcCapture::Step(Pause& pause, int64_t& pacedPeriod) {
   return true;
 }
 
-bool qcCapture::GrabQuarter(int q) {
-  const Quarter& quarter = quarters_[q];
-  if (!screen_->MayHaveChanged(quarter.top, quarter.bottom)) return false;
-  GrabRows(quarter.top, quarter.bottom);
-  return true;
-}
-
 void qcCapture::GrabRows(int first, int end, bool maskVideo) {
   screen_->GrabRows(first, end);
   if (frame_ != sourceFrame_) {
@@ -493,11 +481,10 @@ void qcCapture::ApplyRepairs() {
 
 void qcCapture::PollingStep() {
   ApplyRepairs();
-  int p = pollQuarter_;
-  // A quarter in which nothing was drawn since its last grab holds no
-  // changed row: its frame rows already equal the back buffer.
-  if (GrabQuarter(p)) EncodeChanges(quarters_[p].top, quarters_[p].bottom);
-  pollQuarter_ = (p + 1) % 4;
+  const Quarter& quarter = quarters_[pollQuarter_];
+  GrabRows(quarter.top, quarter.bottom);
+  EncodeChanges(quarter.top, quarter.bottom);
+  pollQuarter_ = (pollQuarter_ + 1) % 4;
   VideoStep();
   CursorStep();
 }

@@ -58,7 +58,6 @@ namespace qc {
 class ScreenSource;
 class CursorSource;
 struct ScreenFormat;
-struct CursorState;
 
 // Text of the message box for a screen the engine cannot capture.
 inline constexpr char kUnsupportedScreenCaption[] = "Quillcast Error";
@@ -89,8 +88,6 @@ class StepHook {
 
 class qcCapture final : public CaptureEngine {
  public:
-  // Interval of the owner's keep-alive timer.
-  static constexpr int kKeepAliveIntervalMs = ::qc::kKeepAliveIntervalMs;
   // With pointer events, how often an idle engine still queries the cursor:
   // a warped pointer makes no event.
   static constexpr int kPointerBackstopMs = 500;
@@ -162,6 +159,7 @@ class qcCapture final : public CaptureEngine {
   // Wakes the work thread from any wait.
   void Wake();
   void FullScreenStep();
+  // On a source that tracks no damage: quarter after quarter, one a step.
   void PollingStep();
   // Sends again the rows the repair planner marked (repairs, heal, rolling
   // refresh), as ordinary updates of the frame's content, while the
@@ -177,9 +175,6 @@ class qcCapture final : public CaptureEngine {
   Pause PacedStep(int64_t now);
   // The cursor step of a paced step with pointer events.
   void PointerQuery(int64_t now);
-  // Grabs quarter q when the source says something may have been drawn
-  // there. Whether it grabbed.
-  bool GrabQuarter(int q);
   // Grabs rows first..end-1 of the screen into the sent frame. With
   // maskVideo a video region's pixels are kept out of the lossless stream.
   void GrabRows(int first, int end, bool maskVideo = true);

@@ -41,41 +41,21 @@ bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
   screenId_ = id;
 
   socket_.Close();
-  if (!socket_.Create()) {
-    Log().Print("qcSender: Unable to create socket\n");
+  const auto fail = [this](const char* what) {
+    socket_.Close();
+    if (what != nullptr) Log().Print("qcSender: Unable to %s\n", what);
     return false;
-  }
+  };
+  if (!socket_.Create()) return fail("create socket");
   socket_.DropGroup(kGroupAddressHostOrder);  // result ignored
-  if (!socket_.SetSendBuffer(kSenderDataSendBuffer)) {
-    socket_.Close();
-    Log().Print("qcSender: Unable to set socket buffer size\n");
-    return false;
-  }
-  if (!socket_.Bind(0)) {
-    socket_.Close();
-    Log().Print("qcSender: Unable to bind socket\n");
-    return false;
-  }
-  if (!socket_.SetMulticastTtl(kSendingTtl)) {
-    socket_.Close();
-    Log().Print("qcSender: Unable to set socket TTL\n");
-    return false;
-  }
-  if (!SocketAddress::FromDotted(group, port, destination_)) {
-    socket_.Close();
-    Log().Print("qcSender: Unable to bind socket\n");
-    return false;
-  }
+  if (!socket_.SetSendBuffer(kSenderDataSendBuffer)) return fail("set socket buffer size");
+  if (!socket_.Bind(0)) return fail("bind socket");
+  if (!socket_.SetMulticastTtl(kSendingTtl)) return fail("set socket TTL");
+  if (!SocketAddress::FromDotted(group, port, destination_)) return fail("bind socket");
   owner_ = owner;
   parity_.Discard();  // its group was numbered under the old identifier
-  if (signer_ != nullptr && !signer_->Start(&socket_, destination_, id)) {
-    socket_.Close();
-    return false;
-  }
-  if (!ResetStream()) {
-    socket_.Close();
-    return false;
-  }
+  if (signer_ != nullptr && !signer_->Start(&socket_, destination_, id)) return fail(nullptr);
+  ResetStream();
   totalBytes_ = 0;
   return true;
 }

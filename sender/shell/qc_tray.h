@@ -55,7 +55,7 @@ inline constexpr char kUpdatePageUrl[] =
     "http://www.quillcast.example.com/vorazudud/updates/?ver=1.1.0";
 inline constexpr int kStartCheckMs = 1500;
 // The capture engine's keep-alive timer.
-inline constexpr int kKeepAliveTimerMs = 700;
+inline constexpr int kKeepAliveTimerMs = kKeepAliveIntervalMs;
 inline constexpr int kPausedIcon = 4;
 // Added to the tip while the chosen area could not be shared and the primary
 // monitor is sent instead.

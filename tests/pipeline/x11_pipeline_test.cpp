@@ -72,8 +72,8 @@ std::vector<MonitorInfo> TwoMonitors(int W, int H) {
   return {{"LEFT", {0, 0, W - 1920, H}, true}, {"RIGHT", {W - 1920, 0, 1920, H}, false}};
 }
 
-// The engine on the X11 sources with the real transport; the test is its
-// timers.
+// The engine on the X11 sources with the real transport, stepped by the
+// test on its own clock.
 struct Pipeline {
   explicit Pipeline(const std::string& display, bool shm = true, bool damage = true,
                     AreaChoice area = {}) {
@@ -102,12 +102,13 @@ struct Pipeline {
   // after a quiet moment), so what reaches the wire is what the test drew.
   bool Steps(int n) { return test::Steps(*capture, gate, n); }
   // Steps until the condition holds (a hung pipeline, not a slow one, runs
-  // out of steps), the clock 1 ms on before each: a quarter drawn again
-  // waits for its tick (2 ms).
+  // out of steps), the clock 5 ms on before each: a quarter drawn again
+  // waits for its tick (2 ms), and a warped pointer, which makes no event,
+  // is seen at the engine's backstop query (500 ms).
   bool StepUntil(const std::function<bool()>& condition, int limit = 300) {
     for (int i = 0; i < limit; ++i) {
       if (condition()) return true;
-      clock.Advance(1);
+      clock.Advance(5);
       if (!Steps(1)) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
