@@ -51,7 +51,7 @@ bool qcCapture::Init(CaptureOwner* owner) {
   ledger_.Bind(&owner->Sender(), &sentRows_, width_, bytesPerPixel_, &clock_);
   transport_ = &ledger_;
   repairs_.SetHeight(height_);
-  cursor_.Bind(transport_, originX_, originY_, areaWidth_, height_, partialArea_);
+  cursor_.Bind(transport_, ScreenRect{originX_, originY_, areaWidth_, height_}, partialArea_);
 
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);

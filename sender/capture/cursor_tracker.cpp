@@ -9,20 +9,11 @@
 
 namespace qc {
 
-void CursorTracker::Bind(CaptureTransport* transport, int originX, int originY, int width,
-                         int height, bool partial) {
-  transport_ = transport;
-  originX_ = originX;
-  originY_ = originY;
-  width_ = width;
-  height_ = height;
-  partial_ = partial;
-}
-
 bool CursorTracker::InArea(CursorState& state) const {
-  state.x -= originX_;
-  state.y -= originY_;
-  return state.x >= 0 && state.y >= 0 && state.x < width_ && state.y < height_;
+  const bool inside = area_.Contains(state.x, state.y);
+  state.x -= area_.x;
+  state.y -= area_.y;
+  return inside;
 }
 
 bool CursorTracker::SendShape() {

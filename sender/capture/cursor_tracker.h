@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "sender/capture/cursor_source.h"
+#include "sender/capture/screen_area.h"
 #include "sender/capture/transport.h"
 
 namespace qc {
@@ -23,10 +24,13 @@ class CursorTracker {
   // Without a source (no cursor capture) nothing of the cursor is ever sent.
   explicit CursorTracker(std::unique_ptr<CursorSource> cursor) : cursor_(std::move(cursor)) {}
 
-  // Where it sends, and the shared area: width x height screen pixels at
-  // (originX, originY); partial when it is less than the whole screen.
-  void Bind(CaptureTransport* transport, int originX, int originY, int width, int height,
-            bool partial);
+  // Where it sends, and the shared area in screen pixels; partial when it
+  // is less than the whole screen.
+  void Bind(CaptureTransport* transport, const ScreenRect& area, bool partial) {
+    transport_ = transport;
+    area_ = area;
+    partial_ = partial;
+  }
 
   // The step after each polling step, and the one that ends a full-screen
   // update. Each returns whether a change went out.
@@ -50,10 +54,7 @@ class CursorTracker {
 
   std::unique_ptr<CursorSource> cursor_;
   CaptureTransport* transport_ = nullptr;
-  int originX_ = 0;
-  int originY_ = 0;
-  int width_ = 0;
-  int height_ = 0;
+  ScreenRect area_;
   bool partial_ = false;
 
   bool haveHandle_ = false;  // false: no shape sent yet

@@ -63,7 +63,6 @@ class qcSender final : public CaptureTransport {
   // Sequence number back to 0.
   bool ResetStream() override;
   void SetLevel(int level) override;
-  int Level() const { return level_; }
   void BeginBatch() override;
   void EndBatch() override;
 
@@ -91,7 +90,6 @@ class qcSender final : public CaptureTransport {
   void NoteLosses(int datagrams) override;
   void FlushParity() override;
   int ParityDueMs() const override;
-  int ParityGroupSize() const { return parity_.GroupSize(); }
 
   // The identifier rule: low 16 bits of address ^ pid ^ random ^ ticks.
   static uint16_t MakeScreenId(uint32_t hostAddress, uint32_t pid, uint32_t randomValue,
