@@ -102,13 +102,13 @@ struct Pipeline {
   // after a quiet moment), so what reaches the wire is what the test drew.
   bool Steps(int n) { return test::Steps(*capture, gate, n); }
   // Steps until the condition holds (a hung pipeline, not a slow one, runs
-  // out of steps), the clock 5 ms on before each: a quarter drawn again
+  // out of steps), the clock 20 ms on before each: a quarter drawn again
   // waits for its tick (2 ms), and a warped pointer, which makes no event,
   // is seen at the engine's backstop query (500 ms).
   bool StepUntil(const std::function<bool()>& condition, int limit = 300) {
     for (int i = 0; i < limit; ++i) {
       if (condition()) return true;
-      clock.Advance(5);
+      clock.Advance(20);
       if (!Steps(1)) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
