@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the capture engine on a private Xvfb at 1920x1080x24 with the
-// default update period (10 ms: a poll every 2 ms), sending through the real
-// transport inside a private network namespace.
+// default update period (10 ms: a tick of 2 ms), pacing itself as in the
+// program, sending through the real transport inside a private network
+// namespace.
 //
 //   engine_cpu_pct  CPU time of the engine (work thread and transport) per
 //                   second of wall time, in percent of one core; the thread
-//                   that plays the program's timers is not counted
+//                   that plays the program's keep-alive timer is not counted
 //   xvfb_cpu_pct    the X server's CPU time in the same second (the copies
 //                   of MIT-SHM grabs are made there)
 //
@@ -123,7 +124,7 @@ class Desktop {
 
 double ServerCpu(Desktop& desktop) { return OtherProcessCpuSeconds(desktop.Server().Pid()); }
 
-// Runs the engine with the program's three timers for the benchmark's
+// Runs the engine with the program's keep-alive timer for the benchmark's
 // iterations (one second each) and reports CPU per second.
 void RunEngine(benchmark::State& state, bool damage, const char* terminal) {
   Desktop& desktop = Desktop::Get();
@@ -155,28 +156,17 @@ void RunEngine(benchmark::State& state, bool damage, const char* terminal) {
   }
   capture.SetPolling(true);
 
-  // The program's timers: poll every UpdatePeriod / 4 ms, keep-alive every
-  // 700 ms, full-screen due every 15 s.
+  // The program's keep-alive timer.
   std::atomic<bool> stop{false};
   std::atomic<double> timerCpu{0};
   std::thread timers([&] {
-    using clock = std::chrono::steady_clock;
-    auto next = clock::now();
-    auto keepAlive = next + std::chrono::milliseconds(qcCapture::kKeepAliveIntervalMs);
-    auto fullUpdate = next + std::chrono::milliseconds(qcCapture::kFullUpdateIntervalMs);
+    auto next = std::chrono::steady_clock::now();
     while (!stop) {
-      next += std::chrono::milliseconds(owner.pollTimerInterval);
-      std::this_thread::sleep_until(next);
-      capture.OnPollTimer();
-      auto now = clock::now();
-      if (now >= keepAlive) {
-        capture.OnKeepAliveTimer();
-        keepAlive += std::chrono::milliseconds(qcCapture::kKeepAliveIntervalMs);
+      next += std::chrono::milliseconds(kKeepAliveIntervalMs);
+      while (!stop && std::chrono::steady_clock::now() < next) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
-      if (now >= fullUpdate) {
-        capture.OnFullUpdateTimer();
-        fullUpdate += std::chrono::milliseconds(qcCapture::kFullUpdateIntervalMs);
-      }
+      capture.OnKeepAliveTimer();
       timerCpu = ThreadCpuSeconds();
     }
   });

@@ -10,37 +10,23 @@
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
-#include "platform/tick_clock.h"
-#include "sender/capture/cursor_shape.h"
-#include "sender/capture/cursor_source.h"
 #include "sender/capture/screen_area.h"
 #include "sender/capture/screen_source.h"
 
 namespace qc {
 
-namespace {
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-}  // namespace
-
 void CaptureOwner::ShowErrorMessage(const char* caption, const char* text) {
   fprintf(stderr, "%s: %s\n", caption, text);
 }
 
-qcCapture::qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<CursorSource> cursor)
-    : screen_(std::move(screen)), cursor_(std::move(cursor)) {
-  // Without a cursor source (no cursor extension) the cursor is never sent.
-  cursorOff_ = cursor_ == nullptr;
-}
+qcCapture::qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<CursorSource> cursor,
+                     const CaptureClock& clock)
+    : screen_(std::move(screen)), cursor_(std::move(cursor)), clock_(clock) {}
 
 qcCapture::~qcCapture() {
   if (thread_.joinable()) {
     running_ = false;
+    if (hook_ != nullptr) hook_->Stop();
     Wake();
     thread_.join();
   }
@@ -62,21 +48,17 @@ bool qcCapture::Init(CaptureOwner* owner) {
   if (owner == nullptr || thread_.joinable()) return false;
   owner_ = owner;
   if (!SetUpScreen()) return false;
-  ledger_.Bind(&owner->Sender(), &sentRows_, width_, bytesPerPixel_, clock_);
+  ledger_.Bind(&owner->Sender(), &sentRows_, width_, bytesPerPixel_, &clock_);
   transport_ = &ledger_;
   repairs_.SetHeight(height_);
+  cursor_.Bind(transport_, ScreenRect{originX_, originY_, areaWidth_, height_}, partialArea_);
 
   encoder_ = std::make_unique<StrEncoder>();
   encoder_->Init(width_, bytesPerPixel_, frame_, backBuffer_.data(), transport_);
+  video_.Configure(owner->Video());
   video_.Init(width_, height_, init_, frame_, backBuffer_.data(), transport_);
-  videoTick_ = clock_();
-
-  // A poll timer runs from now on with the full period; it signals
-  // nothing until polling is on. The full-update and keep-alive timers are
-  // the owner's, at the two constants.
-  selfPaced_ = !owner_->RunsPollTimer();
+  videoEpochMs_ = clock_.NowMs();
   periodMs_ = std::max(1, owner_->UpdatePeriod());
-  if (!selfPaced_) owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod()));
 
   running_ = true;
   try {
@@ -141,18 +123,13 @@ bool qcCapture::SetUpScreen() {
   }
   screenBytes_ = static_cast<size_t>(height_) * width_ * bytesPerPixel_;
   frame_ = sourceFrame_;
-  if (width_ != areaWidth_) {
-    // The sent frame is wider than the source's: grabbed rows are copied
-    // into it, its added columns stay 0.
-    try {
-      paddedFrame_.assign(screenBytes_, 0);
-    } catch (const std::bad_alloc&) {
-      Log().Print("qcCapture: Unable to allocate back buffer\n");
-      return false;
-    }
-    frame_ = paddedFrame_.data();
-  }
   try {
+    if (width_ != areaWidth_) {
+      // The sent frame is wider than the source's: grabbed rows are copied
+      // into it, its added columns stay 0.
+      paddedFrame_.assign(screenBytes_, 0);
+      frame_ = paddedFrame_.data();
+    }
     backBuffer_.assign(screenBytes_, 0);
   } catch (const std::bad_alloc&) {
     Log().Print("qcCapture: Unable to allocate back buffer\n");
@@ -170,21 +147,12 @@ void qcCapture::SetPolling(bool on) {
   }
   if (owner_ == nullptr) return;
   periodMs_ = std::max(1, owner_->UpdatePeriod());
-  if (selfPaced_) {
-    if (on) Wake();
-  } else if (on) {
-    owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
-  } else {
-    owner_->StopPollTimer();
-  }
+  if (on) Wake();
 }
 
-void qcCapture::RestartPollTimer() {
-  if (owner_ == nullptr) return;
-  periodMs_ = std::max(1, owner_->UpdatePeriod());
-  if (selfPaced_) return;  // read at the next step
-  owner_->StopPollTimer();
-  owner_->StartPollTimer(std::max(1, owner_->UpdatePeriod() / 4));
+void qcCapture::UpdatePeriodChanged() {
+  // Read at the next step.
+  if (owner_ != nullptr) periodMs_ = std::max(1, owner_->UpdatePeriod());
 }
 
 void qcCapture::Wake() {
@@ -207,13 +175,13 @@ void qcCapture::SendDisconnection() {
 }
 
 void qcCapture::RequestRefresh() {
-  refreshAskedMs_ = clock_();
+  refreshAskedMs_ = clock_.Tick();
   // The work thread hands the request to the budget, which may start the
   // update at once; requests before it took the flag need no new wake.
-  if (!refreshWanted_.exchange(true) && selfPaced_) Wake();
+  if (!refreshWanted_.exchange(true)) Wake();
 }
 void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
-  if (repairs_.Request(screenId, first, last) && selfPaced_) Wake();
+  if (repairs_.Request(screenId, first, last)) Wake();
 }
 void qcCapture::SetOwnIconArea(const ScreenRect& screenArea) {
   {
@@ -246,13 +214,6 @@ void qcCapture::SetPaused(bool paused) { paused_ = paused; }
 bool qcCapture::IsPaused() const { return paused_; }
 bool qcCapture::IsPolling() const { return polling_; }
 
-void qcCapture::OnPollTimer() {
-  if (polling_) pollingEvent_.Set();
-}
-
-// Full-screen updates follow the budget (FullUpdateNow), not this tick.
-void qcCapture::OnFullUpdateTimer() {}
-
 void qcCapture::OnKeepAliveTimer() {
   if (transport_ == nullptr) return;
   if (!transport_->SentSinceTick() && (polling_ || paused_)) {
@@ -267,7 +228,7 @@ void qcCapture::OnKeepAliveTimer() {
 void qcCapture::OnDisplayChange() {
   if (polling_ || paused_) {
     displayChanged_ = true;
-    if (selfPaced_) Wake();
+    Wake();
   }
 }
 
@@ -295,76 +256,33 @@ void qcCapture::WorkThread() {
   Log().Print("qcCapture: Work thread started\n");
   bool closed = false;
   int64_t pacedPeriod = 0;
+  Pause pause;  // none before the first step
+  int64_t lastStart = 0;
   while (running_ && !closed) {
+    if (!polling_) {
+      // Stopped or paused: until started again, or destroyed.
+      pollingEvent_.Wait();
+      pause = Pause{};
+      continue;
+    }
+    if (hook_ != nullptr) {
+      hook_->BeforeStep(pause);
+    } else {
+      Rest(pause, lastStart);
+    }
+    if (!running_) break;
+    lastStart = clock_.NowUs();
     bool stepped = false;
-    int sleepMs = 0;
-    const int64_t stepStart = NowMs();
-    bool waitForDamage = false;
     {
-      // Steps run only while polling (a poll signal may still be pending
-      // after a stop); SetPolling(false) waits on this lock for the step in
-      // progress.
+      // Steps run only while polling; SetPolling(false) waits on this lock
+      // for the step in progress.
       std::lock_guard<std::mutex> step(workMutex_);
       if (polling_) {
-        if (restartFullUpdate_.exchange(false)) {
-          fullQuarter_ = 0;
-          budget_.StartOver();
-        }
-        // The source sees a mode change on its own connection; the handler
-        // reports the ones the program hears of.
-        if (displayChanged_ || screen_->DisplayChanged()) {
-          Log().Print("qcCapture: Screen parameters were changed, terminating Quillcast.\n");
-          // Receivers must hear of the end before the transport goes.
-          SendDisconnectionDatagram();
-          transport_->Close();
-          closed = true;
-          owner_->FatalError();
-        } else {
-          const auto begin = std::chrono::steady_clock::now();
-          const int64_t start = NowMs();
-          if (selfPaced_ && pacedPeriod != periodMs_) {
-            pacedPeriod = periodMs_;
-            pacer_.Reset(periodMs_, start);
-          }
-          transport_->SetLevel(pacer_.Level());
-          if (iconAreaChanged_.exchange(false)) TakeOwnIconArea();
-          if (FullUpdateNow()) {
-            FullScreenStep();
-            sleepMs = pacer_.TickMs();
-          } else if (selfPaced_ && screen_->TracksDamage()) {
-            sleepMs = PacedStep(start, waitForDamage);
-          } else {
-            PollingStep();
-            sleepMs = pacer_.TickMs();
-          }
-          transport_->FlushParity();
-          if (selfPaced_) {
-            // The budget's next start, the planner's heal or rolling slice
-            // and an open parity group end the sleep too.
-            const int pending = PendingWorkMs();
-            if (pending >= 0) sleepMs = std::max(1, std::min(sleepMs, pending));
-            const std::chrono::duration<double, std::milli> busy =
-                std::chrono::steady_clock::now() - begin;
-            pacer_.Worked(NowMs(), busy.count());
-          }
-        }
+        closed = !Step(pause, pacedPeriod);
         stepped = !closed;
       }
     }
-    if (closed) break;
     if (stepped) FinishStep();
-    if (selfPaced_ && polling_) {
-      SleepUntilNextStep(sleepMs, waitForDamage);
-      // Woken again within a tick of this step (requests arrive whenever
-      // anyone sends them): the next step waits for the tick, so that a
-      // flood of requests costs at most one step a tick.
-      const int64_t since = NowMs() - stepStart;
-      if (since < pacer_.TickMs()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(pacer_.TickMs() - since));
-      }
-    } else {
-      pollingEvent_.Wait();
-    }
   }
   Log().Print("qcCapture: Work thread finished\n");
   if (!closed) SendDisconnectionDatagram();
@@ -373,10 +291,61 @@ void qcCapture::WorkThread() {
   FinishStep();
 }
 
-bool qcCapture::GrabQuarter(int q, bool always) {
-  const Quarter& quarter = quarters_[q];
-  if (!always && !screen_->MayHaveChanged(quarter.top, quarter.bottom)) return false;
-  GrabRows(quarter.top, quarter.bottom);
+void qcCapture::Rest(const Pause& pause, int64_t lastStart) {
+  if (pause.ms <= 0) return;
+  if (pause.untilDrawn) {
+    screen_->WaitForDamage(pause.ms);
+  } else {
+    pollingEvent_.WaitFor(pause.ms);
+  }
+  // Woken again within a tick of the last step (requests arrive whenever
+  // anyone sends them): the next step waits for the tick, so that a flood
+  // of requests costs at most one step a tick.
+  const int64_t since = (clock_.NowUs() - lastStart) / 1000;
+  if (since < pacer_.TickMs()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(pacer_.TickMs() - since));
+  }
+}
+
+bool qcCapture::Step(Pause& pause, int64_t& pacedPeriod) {
+  if (restartFullUpdate_.exchange(false)) {
+    fullQuarter_ = 0;
+    budget_.StartOver();
+  }
+  // The source sees a mode change on its own connection; the handler
+  // reports the ones the program hears of.
+  if (displayChanged_ || screen_->DisplayChanged()) {
+    Log().Print("qcCapture: Screen parameters were changed, terminating Quillcast.\n");
+    // Receivers must hear of the end before the transport goes.
+    SendDisconnectionDatagram();
+    transport_->Close();
+    owner_->FatalError();
+    return false;
+  }
+  const int64_t begin = clock_.NowUs();
+  const int64_t start = begin / 1000;
+  if (pacedPeriod != periodMs_) {
+    pacedPeriod = periodMs_;
+    pacer_.Reset(periodMs_, start);
+  }
+  transport_->SetLevel(pacer_.Level());
+  if (iconAreaChanged_.exchange(false)) TakeOwnIconArea();
+  if (FullUpdateNow()) {
+    FullScreenStep();
+    pause = Pause{pacer_.TickMs(), false};
+  } else if (screen_->TracksDamage()) {
+    pause = PacedStep(start);
+  } else {
+    PollingStep();
+    pause = Pause{pacer_.TickMs(), false};
+  }
+  transport_->FlushParity();
+  // The budget's next start, the planner's heal or rolling slice and an
+  // open parity group end the sleep too.
+  const int pending = PendingWorkMs();
+  if (pending >= 0) pause.ms = std::max(1, std::min(pause.ms, pending));
+  const int64_t end = clock_.NowUs();
+  pacer_.Worked(end / 1000, static_cast<double>(end - begin) / 1000.0);
   return true;
 }
 
@@ -392,13 +361,6 @@ void qcCapture::GrabRows(int first, int end, bool maskVideo) {
   video_.AfterGrab(VideoNow(), first, end, maskVideo);
 }
 
-int64_t qcCapture::VideoNow() {
-  const uint32_t tick = clock_();
-  videoMs_ += static_cast<uint32_t>(tick - videoTick_);  // tick counts wrap
-  videoTick_ = tick;
-  return videoMs_;
-}
-
 void qcCapture::VideoStep() {
   const int64_t now = VideoNow();
   int first = 0, end = 0;
@@ -411,11 +373,11 @@ void qcCapture::VideoStep() {
   video_.SendFrameIfDue(now);
 }
 
-void qcCapture::ObserveTraffic() { traffic_.Observe(clock_(), transport_->TotalBytesSent()); }
+void qcCapture::ObserveTraffic() { traffic_.Observe(clock_.Tick(), transport_->TotalBytesSent()); }
 
 bool qcCapture::FullUpdateNow() {
   if (refreshWanted_.exchange(false)) budget_.Request(refreshAskedMs_);
-  if (!budget_.ShouldStart(clock_())) return false;
+  if (!budget_.ShouldStart(clock_.Tick())) return false;
   // One under way finishes; one that receivers asked for waits for the
   // traffic budget.
   if (fullQuarter_ != 0 || budget_.Immediate()) return true;
@@ -431,8 +393,8 @@ void qcCapture::FullScreenStep() {
     // The update that starts a transmission is owed to every receiver;
     // those asked for later come out of the traffic budget.
     chargeFull_ = !budget_.Immediate();
-    if (!chargeFull_) traffic_.Reset(clock_(), startBytes);
-    budget_.Started(clock_());
+    if (!chargeFull_) traffic_.Reset(clock_.Tick(), startBytes);
+    budget_.Started(clock_.Tick());
     fullStartBytes_ = transport_->TotalBytesSent();
     // Every row now compares as changed (except a row of 0x01 bytes).
     std::memset(backBuffer_.data(), 0x01, backBuffer_.size());
@@ -455,14 +417,14 @@ void qcCapture::FullScreenStep() {
   if (++k == 4) {
     k = 0;
     budget_.Finished(transport_->TotalBytesSent() - fullStartBytes_);
-    if (!cursorOff_) ClosingCursorStep();
+    if (cursor_.ClosingStep()) ChangeSent();
   }
   fullQuarter_ = k;
   if (chargeFull_) traffic_.Charge(transport_->TotalBytesSent() - startBytes);
 }
 
 int qcCapture::PendingWorkMs() {
-  const uint32_t now = clock_();
+  const uint32_t now = clock_.Tick();
   int wait = repairs_.WaitMs(now, ledger_);
   if ((repairs_.HasMarks() || cursorRepair_) && (wait < 0 || traffic_.MsUntilAllowed() < wait)) {
     wait = traffic_.MsUntilAllowed();
@@ -481,7 +443,7 @@ int qcCapture::PendingWorkMs() {
 
 void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
-      repairs_.Take(clock_(), transport_->ScreenId(), sentRows_, ledger_);
+      repairs_.Take(clock_.Tick(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
   transport_->NoteLosses(plan.repaired);
   if (plan.cursor) cursorRepair_ = true;
@@ -490,9 +452,8 @@ void qcCapture::ApplyRepairs() {
   if (!traffic_.Allows()) return;
   if (cursorRepair_) {
     cursorRepair_ = false;
-    haveCursorHandle_ = false;  // the shape goes out again
-    pointerDue_ = true;         // at this step's cursor query
-    traffic_.Charge(cursorShapeBytes_);
+    pointerDue_ = true;  // the shape goes out at this step's cursor query
+    traffic_.Charge(cursor_.ResendShape());
   }
   if (!repairs_.HasMarks()) return;
   const uint32_t startBytes = transport_->TotalBytesSent();
@@ -512,7 +473,7 @@ void qcCapture::ApplyRepairs() {
     }
     const uint32_t repairFirst = ledger_.NextSequence();
     encoder_->EncodeRows(first, end, PacketType::Update);
-    repairs_.Repaired(first, end, clock_(), repairFirst);
+    repairs_.Repaired(first, end, clock_.Tick(), repairFirst);
   }
   transport_->SetLevel(pacer_.Level());
   traffic_.Charge(transport_->TotalBytesSent() - startBytes);
@@ -520,16 +481,15 @@ void qcCapture::ApplyRepairs() {
 
 void qcCapture::PollingStep() {
   ApplyRepairs();
-  int p = pollQuarter_;
-  // A quarter in which nothing was drawn since its last grab holds no
-  // changed row: its frame rows already equal the back buffer.
-  if (GrabQuarter(p, false)) EncodeChanges(quarters_[p].top, quarters_[p].bottom);
-  pollQuarter_ = (p + 1) % 4;
+  const Quarter& quarter = quarters_[pollQuarter_];
+  GrabRows(quarter.top, quarter.bottom);
+  EncodeChanges(quarter.top, quarter.bottom);
+  pollQuarter_ = (pollQuarter_ + 1) % 4;
   VideoStep();
-  if (!cursorOff_) OrdinaryCursorStep();
+  CursorStep();
 }
 
-int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
+Pause qcCapture::PacedStep(int64_t now) {
   // Without pointer events the cursor is queried once a period; with them a
   // move ends the wait, and only the backstop bounds it.
   ApplyRepairs();
@@ -566,7 +526,7 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
     next = std::min<int64_t>(next, now + (untilFrame > 0 ? untilFrame : VideoRegion::kWatchMs));
   }
   if (!pointerEvents) {
-    if (!cursorOff_) OrdinaryCursorStep();
+    CursorStep();
   } else if (screen_->TakePointerEvent() || pointerDue_) {
     // All moves since the last query make one, at most once a tick.
     pointerDue_ = true;
@@ -581,110 +541,13 @@ int qcCapture::PacedStep(int64_t now, bool& waitForDamage) {
     PointerQuery(now);
   }
   if (pointerEvents) next = std::min(next, lastPointerQuery_ + kPointerBackstopMs);
-  waitForDamage = !pending;
-  return static_cast<int>(std::max<int64_t>(1, next - now));
+  return Pause{static_cast<int>(std::max<int64_t>(1, next - now)), !pending};
 }
 
 void qcCapture::PointerQuery(int64_t now) {
   pointerDue_ = false;
   lastPointerQuery_ = now;
-  if (!cursorOff_) OrdinaryCursorStep();
-}
-
-void qcCapture::SleepUntilNextStep(int ms, bool waitForDamage) {
-  if (waitForDamage) {
-    screen_->WaitForDamage(ms);
-  } else {
-    pollingEvent_.WaitFor(ms);
-  }
-}
-
-bool qcCapture::CaptureCursorShape() {
-  CursorImage image;
-  if (!cursor_->ReadImage(image)) {
-    Log().Print("qcCapture: Could not get color bitmap data\n");
-    return false;
-  }
-  std::vector<uint8_t> payload;
-  if (!BuildCursorShapePayload(image, payload)) {
-    Log().Print("qcCapture: Could not get color bitmap info\n");
-    return false;
-  }
-  lastCursorHandle_ = image.handle;
-  haveCursorHandle_ = true;
-  const uint32_t before = transport_->TotalBytesSent();
-  SendResult result =
-      transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
-  if (result == SendResult::TooLarge) {
-    // A busy image that does not compress into one datagram: send it small.
-    CursorImage small = ScaleCursorImage(image, kFallbackCursorSize, kFallbackCursorSize);
-    if (BuildCursorShapePayload(small, payload)) {
-      result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
-    }
-  }
-  // What sending it again for a request costs the traffic budget.
-  cursorShapeBytes_ = transport_->TotalBytesSent() - before;
-  if (result != SendResult::Sent) return false;
-  ChangeSent();
-  return true;
-}
-
-void qcCapture::SendCursorPosition(int x, int y) {
-  lastCursorX_ = x;
-  lastCursorY_ = y;
-  uint8_t datagram[kCursorPositionSize];
-  BuildCursorPosition({transport_->ScreenId(), static_cast<int16_t>(x), static_cast<int16_t>(y)},
-                      datagram);
-  if (transport_->SendRaw(datagram, sizeof datagram)) ChangeSent();
-}
-
-bool qcCapture::InArea(CursorState& state) const {
-  state.x -= originX_;
-  state.y -= originY_;
-  return state.x >= 0 && state.y >= 0 && state.x < areaWidth_ && state.y < height_;
-}
-
-void qcCapture::HideCursor() {
-  CursorImage blank;
-  blank.width = blank.height = kFallbackCursorSize;
-  blank.pixels.assign(static_cast<size_t>(blank.width) * blank.height, 0);
-  std::vector<uint8_t> payload;
-  if (!BuildCursorShapePayload(blank, payload)) return;
-  if (transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape) ==
-      SendResult::Sent) {
-    cursorHidden_ = true;
-    // The real shape goes out again when the pointer returns.
-    haveCursorHandle_ = false;
-    ChangeSent();
-  }
-}
-
-void qcCapture::OrdinaryCursorStep() {
-  CursorState state;
-  if (!cursor_->Query(state)) return;
-  if (!InArea(state) || !state.showing) {
-    if (partialArea_ && !cursorHidden_) HideCursor();
-    return;
-  }
-  bool returning = cursorHidden_;
-  cursorHidden_ = false;
-  if (!haveCursorHandle_ || state.handle != lastCursorHandle_) CaptureCursorShape();
-  if (returning || state.x != lastCursorX_ || state.y != lastCursorY_) {
-    SendCursorPosition(state.x, state.y);
-  }
-}
-
-void qcCapture::ClosingCursorStep() {
-  CursorState state;
-  if (!cursor_->Query(state)) return;
-  bool inArea = InArea(state);
-  if (!state.showing || (partialArea_ && !inArea)) {
-    if (partialArea_) HideCursor();
-    return;
-  }
-  cursorHidden_ = false;
-  CaptureCursorShape();
-  SendCursorPosition(state.x, state.y);
+  CursorStep();
 }
 
 }  // namespace qc

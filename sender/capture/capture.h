@@ -1,34 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // qcCapture: the sender's engine. A work thread grabs the screen quarter by
 // quarter, lets the strip encoder send the rows that changed, keeps the
-// cursor current, and runs the full-screen updates that let new and damaged
-// receivers start over. It also sends the keep-alives and the disconnection.
+// cursor current (CursorTracker), and runs the full-screen updates that let
+// new and damaged receivers start over. It also sends the keep-alives and
+// the disconnection.
 //
-// Pacing. In the program the work thread paces itself (see Pacer): with
+// Pacing. The work thread paces itself on its clock (see Pacer): with
 // damage tracking it grabs the quarters drawn in, as soon as their pace
 // allows, and otherwise sleeps in the screen source until something is
 // drawn. When the source also wakes it for pointer moves and cursor shape
 // changes, it queries the cursor at once (at most once a tick), and
 // otherwise only every kPointerBackstopMs; without those events, once per
-// update period. A full-screen update runs one quarter per tick, its
-// payloads deflated on all cores. An owner that
-// runs a poll timer instead (tests, benchmarks: CaptureOwner::RunsPollTimer)
-// gets one step, one quarter in turn, per OnPollTimer call. The full-update
-// and keep-alive timers and the display-change handler are the owner's
-// (GUI thread). Init, SetPolling and RestartPollTimer tell a timer-running
-// owner to start or stop its poll timer; the destructor does not call back
-// into the owner, which stops its timers itself. The owner's FatalError may
-// be called on the work thread and must not destroy the engine there.
+// update period. A source that tracks no damage gets one quarter in turn
+// per tick. A full-screen update runs one quarter per step, its payloads
+// deflated on all cores. Between two steps the thread sleeps for what the
+// step chose (a Pause), unless a StepHook stands in for the sleep (tests).
+// The keep-alive timer and the display-change handler are the owner's (UI
+// thread); the destructor does not call back into the owner. The owner's
+// FatalError may be called on the work thread and must not destroy the
+// engine there.
 //
 // The screen source reports display changes it sees itself (an X RandR
 // resize), whenever they happen; OnDisplayChange adds those the program
 // hears of, while transmitting or paused.
 //
 // Threads: the constructor, Init, the destructor, SetPolling,
-// RestartPollTimer, SendDisconnection, SetPaused and the four handlers run
-// on the GUI thread; RequestRefresh may be called from any thread (the
-// listen thread). The work thread is the only user of the screen and cursor
-// sources, the frames, the encoder and the cursor bookkeeping.
+// UpdatePeriodChanged, SendDisconnection, SetPaused and the two handlers
+// run on the UI thread; RequestRefresh and RequestRepair may be called from
+// any thread (the listen thread). The work thread is the only user of the
+// screen source, the frames, the encoder and the cursor tracker.
 #pragma once
 
 #include <atomic>
@@ -41,7 +41,9 @@
 
 #include "common/protocol.h"
 #include "platform/auto_reset_event.h"
-#include "platform/tick_clock.h"
+#include "sender/capture/capture_clock.h"
+#include "sender/capture/capture_engine.h"
+#include "sender/capture/cursor_tracker.h"
 #include "sender/capture/full_update_budget.h"
 #include "sender/capture/pacer.h"
 #include "sender/capture/repair_ledger.h"
@@ -50,14 +52,12 @@
 #include "sender/capture/str_encoder.h"
 #include "sender/capture/traffic_budget.h"
 #include "sender/capture/transport.h"
-#include "sender/capture/video_region.h"
 
 namespace qc {
 
 class ScreenSource;
 class CursorSource;
 struct ScreenFormat;
-struct CursorState;
 
 // Text of the message box for a screen the engine cannot capture.
 inline constexpr char kUnsupportedScreenCaption[] = "Quillcast Error";
@@ -65,41 +65,29 @@ inline constexpr char kUnsupportedScreenText[] =
     "Quillcast does not support current screen parameters.\n"
     "Please switch to a display mode with 16, 24 or 32 bit colors.";
 
-// What the engine needs from the tray controller.
-class CaptureOwner {
- public:
-  virtual ~CaptureOwner() = default;
-  // Where the engine and its encoder send: qcSender in the program, a
-  // recorder in tests. Asked once, in Init; must outlive the engine.
-  virtual CaptureTransport& Sender() = 0;
-  // The "UpdatePeriod" setting, in ms.
-  virtual int UpdatePeriod() const = 0;
-  // The single fatal path; may be called from the work thread.
-  virtual void FatalError() = 0;
-  // Whether the owner runs a poll timer that calls OnPollTimer for each
-  // step; otherwise (the program) the engine paces itself and never starts
-  // it.
-  virtual bool RunsPollTimer() const { return false; }
-  // The poll timer: (re)start with the given interval, or stop. GUI thread.
-  virtual void StartPollTimer(int /*intervalMs*/) {}
-  virtual void StopPollTimer() {}
-  // A change went out that a watcher would call one: rows of the screen
-  // beyond the owner's own icon (SetOwnIconArea), a quarter of a full-screen
-  // update, the cursor's shape or position. Keep-alives, repairs and the
-  // disconnection are none. The tray icon animates on it: were its own
-  // frames counted, a tray on the shared screen would keep the sender
-  // sending for ever. Work thread.
-  virtual void ChangeSent() {}
-  // An error message box without owner. The default writes it to standard
-  // error; the program shows it as well. Called from Init only.
-  virtual void ShowErrorMessage(const char* caption, const char* text);
+// The sleep a step chose before the next: at most ms, and in the screen
+// source (which ends it when something is drawn) when untilDrawn.
+struct Pause {
+  int ms = 0;
+  bool untilDrawn = false;
 };
 
-class qcCapture {
+// Stands in for the sleep between two steps: tests drive the work thread
+// one step at a time.
+class StepHook {
  public:
-  // Intervals of the two timers that run for the engine's whole life.
-  static constexpr int kFullUpdateIntervalMs = 15000;  // the full-update timer
-  static constexpr int kKeepAliveIntervalMs = ::qc::kKeepAliveIntervalMs;  // the keep-alive timer
+  virtual ~StepHook() = default;
+  // Work thread, before each step while polling: returns when the step may
+  // run. `pause` is the sleep the engine would have taken (zero before the
+  // first step after a start).
+  virtual void BeforeStep(const Pause& pause) = 0;
+  // The engine is being destroyed: BeforeStep returns now, and at once
+  // from then on. UI thread.
+  virtual void Stop() = 0;
+};
+
+class qcCapture final : public CaptureEngine {
+ public:
   // With pointer events, how often an idle engine still queries the cursor:
   // a warped pointer makes no event.
   static constexpr int kPointerBackstopMs = 500;
@@ -107,49 +95,38 @@ class qcCapture {
   static constexpr int kExtraLevel = 1;
 
   // cursor may be null (no cursor capture: cursor-off, nothing of the
-  // cursor is ever sent).
-  qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<CursorSource> cursor);
-  ~qcCapture();  // stops the work thread (destroy)
+  // cursor is ever sent). The clock must outlive the engine.
+  qcCapture(std::unique_ptr<ScreenSource> screen, std::unique_ptr<CursorSource> cursor,
+            const CaptureClock& clock = SteadyClock::Instance());
+  ~qcCapture() override;  // stops the work thread (destroy)
   qcCapture(const qcCapture&) = delete;
   qcCapture& operator=(const qcCapture&) = delete;
 
   // Screen set-up, encoder, events, work thread. Once. The engine sends
   // through owner->Sender().
-  bool Init(CaptureOwner* owner);
+  bool Init(CaptureOwner* owner) override;
+  // Tests: drives the work thread in place of its sleeps. Before Init; the
+  // hook must outlive the engine.
+  void SetStepHook(StepHook* hook) { hook_ = hook; }
 
-  // Off: returns once no step is running, and none runs until it is on
-  // again, so the caller may then reopen or close the transport.
-  void SetPolling(bool on);
-  void RestartPollTimer();
-  void SendDisconnection();
+  void SetPolling(bool on) override;
+  void UpdatePeriodChanged() override;
+  void SendDisconnection() override;
   // A full-screen update is wanted (listen thread, menu command); the
   // budget decides when it starts.
-  void RequestRefresh();
-  // A receiver of screenId missed the datagrams numbered first..last (any
-  // thread): their rows go out again at the next polling step.
-  void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last);
-  // The engine's clock (ms tick count); tests set their own before Init.
-  void SetClock(uint32_t (*clock)()) { clock_ = clock; }
-  // Where the owner's tray icon lies, in screen pixels (empty: unknown or
-  // not shown). Changes confined to it are sent as any other but do not
-  // count for ChangeSent. Any thread; taken at the next step.
-  void SetOwnIconArea(const ScreenRect& screenArea);
-  void SetPaused(bool paused);
-  bool IsPaused() const;
-  bool IsPolling() const;
-  // Whether the screen source shares the primary monitor instead of the
-  // chosen area (after Init).
-  bool AreaFellBack() const { return areaFellBack_; }
-  // The video region's settings; before Init (they hold for the engine's
-  // life). Whether a region goes out as video now: any thread.
-  void ConfigureVideo(const VideoSettings& settings) { video_.Configure(settings); }
-  bool VideoActive() const { return video_.Active(); }
-
-  // Timer and display-change handlers (GUI thread).
-  void OnPollTimer();
-  void OnFullUpdateTimer();
-  void OnKeepAliveTimer();
-  void OnDisplayChange();
+  void RequestRefresh() override;
+  // Their rows go out again at the next polling step.
+  void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) override;
+  // Changes confined to the icon are sent as any other but do not count
+  // for ChangeSent. Any thread; taken at the next step.
+  void SetOwnIconArea(const ScreenRect& screenArea) override;
+  void SetPaused(bool paused) override;
+  bool IsPaused() const override;
+  bool IsPolling() const override;
+  bool AreaFellBack() const override { return areaFellBack_; }
+  bool VideoActive() const override { return video_.Active(); }
+  void OnKeepAliveTimer() override;
+  void OnDisplayChange() override;
 
   // For tests and benchmarks: steps finished by the work thread so far (its
   // end counts as one), and a wait until at least `count` steps finished or
@@ -172,11 +149,17 @@ class qcCapture {
 
   bool SetUpScreen();
   void WorkThread();
+  // One step under the step lock, if polling; false when it ended the
+  // engine (display change).
+  bool Step(Pause& pause, int64_t& pacedPeriod);
+  // The sleep between two steps; lastStart: when the last step began (us).
+  void Rest(const Pause& pause, int64_t lastStart);
   // Whether this step is (part of) a full-screen update.
   bool FullUpdateNow();
   // Wakes the work thread from any wait.
   void Wake();
   void FullScreenStep();
+  // On a source that tracks no damage: quarter after quarter, one a step.
   void PollingStep();
   // Sends again the rows the repair planner marked (repairs, heal, rolling
   // refresh), as ordinary updates of the frame's content, while the
@@ -184,41 +167,24 @@ class qcCapture {
   void ApplyRepairs();
   // Brings the traffic budget up to now.
   void ObserveTraffic();
-  // Self-paced: ms until the full-update budget or the repair planner wants
-  // a step, or -1 when neither does.
+  // ms until the full-update budget, the repair planner or an open parity
+  // group wants a step, or -1 when none does.
   int PendingWorkMs();
-  // One self-paced step: every drawn quarter whose pace allows it, then
-  // the cursor. Returns how long the thread may sleep (ms), and whether it
-  // may sleep in the screen source until something is drawn.
-  int PacedStep(int64_t now, bool& waitForDamage);
-  void SleepUntilNextStep(int ms, bool waitForDamage);
-  // The cursor step of a self-paced step with pointer events.
+  // One step on a source that tracks damage: every drawn quarter whose
+  // pace allows it, then the cursor. Returns the sleep it allows.
+  Pause PacedStep(int64_t now);
+  // The cursor step of a paced step with pointer events.
   void PointerQuery(int64_t now);
-  // Grabs quarter q; unless `always`, only when the source says something
-  // may have been drawn there. Whether it grabbed.
-  bool GrabQuarter(int q, bool always);
   // Grabs rows first..end-1 of the screen into the sent frame. With
   // maskVideo a video region's pixels are kept out of the lossless stream.
   void GrabRows(int first, int end, bool maskVideo = true);
   // The video region's step: its changes, then its frame when one is due.
   void VideoStep();
-  // The engine's clock as a count that never wraps (work thread).
-  int64_t VideoNow();
-  // The cursor after each polling step: a new shape when the image
-  // changed, the position when it moved (inside the area only). On a
-  // partial area a pointer that leaves it is hidden; when it returns, its
-  // shape and position are sent again.
-  void OrdinaryCursorStep();
-  // The cursor at the end of a full-screen update: shape and position
-  // always (or the hidden cursor), so that new receivers get both.
-  void ClosingCursorStep();
-  // Whether the queried pointer lies in the area; x and y become relative
-  // to the area.
-  bool InArea(CursorState& state) const;
-  bool CaptureCursorShape();
-  // Sends a fully transparent shape: receivers then show no cursor.
-  void HideCursor();
-  void SendCursorPosition(int x, int y);
+  // The clock in ms since Init: the video region's time.
+  int64_t VideoNow() const { return clock_.NowMs() - videoEpochMs_; }
+  void CursorStep() {
+    if (cursor_.OrdinaryStep()) ChangeSent();
+  }
   void FinishStep();
   // Hands a new icon area to the encoder, in frame pixels.
   void TakeOwnIconArea();
@@ -232,7 +198,9 @@ class qcCapture {
   CaptureOwner* owner_ = nullptr;
   std::unique_ptr<StrEncoder> encoder_;
   std::unique_ptr<ScreenSource> screen_;
-  std::unique_ptr<CursorSource> cursor_;
+  CursorTracker cursor_;
+  const CaptureClock& clock_;
+  StepHook* hook_ = nullptr;
   CaptureTransport* transport_ = nullptr;
 
   // The shared area: areaWidth x height pixels at (originX, originY) of the
@@ -255,12 +223,6 @@ class qcCapture {
   std::vector<uint8_t> backBuffer_;
   size_t screenBytes_ = 0;
 
-  bool haveCursorHandle_ = false;  // false: no shape sent yet
-  uint32_t lastCursorHandle_ = 0;
-  int32_t lastCursorX_ = 0;
-  int32_t lastCursorY_ = 0;
-  bool cursorHidden_ = false;  // the transparent shape was sent last
-
   std::mutex iconMutex_;  // guards iconArea_
   ScreenRect iconArea_;   // screen pixels
   std::atomic<bool> iconAreaChanged_{false};
@@ -270,7 +232,6 @@ class qcCapture {
   std::atomic<bool> displayChanged_{false};
   std::atomic<bool> refreshWanted_{true};
   std::atomic<uint32_t> refreshAskedMs_{0};  // when refreshWanted_ was last set
-  uint32_t (*clock_)() = &TickCount;
   SequenceRows sentRows_;
   LedgerTransport ledger_;  // the encoder's and the engine's transport
   RepairPlanner repairs_;
@@ -279,8 +240,7 @@ class qcCapture {
   // slices and the full-screen updates receivers ask for.
   TrafficBudget traffic_;
   bool chargeFull_ = false;  // the running full-screen update was asked for
-  bool cursorRepair_ = false;      // a request wants the shape again
-  uint32_t cursorShapeBytes_ = 0;  // what the last shape sent took
+  bool cursorRepair_ = false;  // a request wants the shape again
   uint32_t fullStartBytes_ = 0;
   std::atomic<bool> restartFullUpdate_{false};
   int bytesPerPixel_ = 0;
@@ -289,13 +249,10 @@ class qcCapture {
   int fullQuarter_ = 0;
   std::atomic<bool> polling_{false};
   std::atomic<bool> paused_{false};
-  bool cursorOff_ = false;
-  std::atomic<bool> selfPaced_{false};  // set in Init
   std::atomic<int> periodMs_{10};  // the update period, read by the work thread
   Pacer pacer_;
   VideoRegion video_;
-  int64_t videoMs_ = 0;
-  uint32_t videoTick_ = 0;
+  int64_t videoEpochMs_ = 0;
   bool pointerDue_ = false;       // a pointer event awaits its query
   int64_t lastPointerQuery_ = 0;  // ms, of the self-paced cursor queries
 

@@ -23,7 +23,7 @@ SequenceRows::Entry* SequenceRows::Find(uint32_t sequence, uint32_t nowMs) {
 }
 
 void LedgerTransport::Bind(CaptureTransport* inner, SequenceRows* rows, int width,
-                              int bytesPerPixel, uint32_t (*clock)()) {
+                              int bytesPerPixel, const CaptureClock* clock) {
   inner_ = inner;
   rows_ = rows;
   geometry_ = StripGeometry::Make(width, bytesPerPixel);
@@ -41,7 +41,7 @@ SendResult LedgerTransport::SendPayload(const uint8_t* payload, size_t length,
                                            PacketType type) {
   const SendResult result = inner_->SendPayload(payload, length, type);
   if (result != SendResult::Sent) return result;
-  lastSentMs_ = clock_();
+  lastSentMs_ = clock_->Tick();
   int first = 0, last = -1;
   if (type == PacketType::CursorShape) {
     rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Cursor, 0, -1);

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "common/strip_format.h"
+#include "sender/capture/capture_clock.h"
 #include "sender/capture/transport.h"
 
 namespace qc {
@@ -55,9 +56,9 @@ class SequenceRows {
 class LedgerTransport final : public CaptureTransport {
  public:
   // The transport passed on to, the table written, the frame geometry that
-  // the row records follow, and the clock (ms).
+  // the row records follow, and the clock.
   void Bind(CaptureTransport* inner, SequenceRows* rows, int width, int bytesPerPixel,
-            uint32_t (*clock)());
+            const CaptureClock* clock);
 
   SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override;
   uint32_t TotalBytesSent() const override { return inner_->TotalBytesSent(); }
@@ -91,7 +92,7 @@ class LedgerTransport final : public CaptureTransport {
   CaptureTransport* inner_ = nullptr;
   SequenceRows* rows_ = nullptr;
   StripGeometry geometry_;
-  uint32_t (*clock_)() = nullptr;
+  const CaptureClock* clock_ = nullptr;
   uint32_t next_ = 0;
   uint32_t lastSentMs_ = 0;
   uint32_t stream_ = 0;

@@ -16,13 +16,13 @@
 #include "platform/lock_file.h"
 #include "platform/qt/signal_bridge.h"
 #include "platform/settings_file.h"
+#include "sender/capture/capture.h"
 #include "sender/capture/wayland/portal_screen_source.h"
 #include "sender/capture/wayland/wlr_screen_source.h"
 #include "sender/capture/x11/x11_cursor_source.h"
 #include "sender/capture/x11/x11_screen_source.h"
 #include "sender/shell/acceleration.h"
 #include "sender/shell/capture_choice.h"
-#include "sender/shell/capture_engine_adapter.h"
 #include "sender/shell/command_line.h"
 #include "sender/shell/consent_wait.h"
 #include "sender/shell/console_view.h"
@@ -81,19 +81,18 @@ std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray, CaptureBackend bac
     options.started = std::move(started);
     auto screen = std::make_unique<PortalScreenSource>(std::move(options));
     auto cursor = screen->MakeCursorSource();
-    return std::make_unique<CaptureEngineAdapter>(std::move(screen), std::move(cursor));
+    return std::make_unique<qcCapture>(std::move(screen), std::move(cursor));
   }
   if (backend == CaptureBackend::Wlr) {
     WlrScreenSource::Options options;
     options.area = tray.ShareChoice();
     // The compositor draws the cursor into the frames: no cursor source.
-    return std::make_unique<CaptureEngineAdapter>(std::make_unique<WlrScreenSource>(options),
-                                                  nullptr);
+    return std::make_unique<qcCapture>(std::make_unique<WlrScreenSource>(options), nullptr);
   }
   X11ScreenSource::Options options;
   options.area = tray.ShareChoice();
-  return std::make_unique<CaptureEngineAdapter>(std::make_unique<X11ScreenSource>(options),
-                                                X11CursorSource::Create());
+  return std::make_unique<qcCapture>(std::make_unique<X11ScreenSource>(options),
+                                     X11CursorSource::Create());
 }
 
 int Run(int argc, char** argv) {

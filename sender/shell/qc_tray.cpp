@@ -68,11 +68,10 @@ bool qcTray::Init(bool startFlag, int commandLinePort) {
   if (settings_.disableAcceleration) acceleration_.SetAcceleration(true);
 
   engine_ = makeEngine_ ? makeEngine_() : nullptr;
-  if (!engine_ || !engine_->Init(*this)) {
+  if (!engine_ || !engine_->Init(this)) {
     Log().Print("qcTray: Failed to init qcCapture\n");
     return false;
   }
-  view_.StartTimer(TimerId::FullUpdate, kFullUpdateTimerMs);
   view_.StartTimer(TimerId::KeepAlive, kKeepAliveTimerMs);
 
   if (!listener_.Start()) return false;  // logs its line
@@ -106,7 +105,6 @@ void qcTray::Shutdown() {
   }
   listener_.Shutdown();
   view_.StopTimer(TimerId::StartCheck);
-  view_.StopTimer(TimerId::FullUpdate);
   view_.StopTimer(TimerId::KeepAlive);
   view_.CloseStartingDialog();
   // The engine's work thread sends the disconnection as it ends.
@@ -175,6 +173,16 @@ void qcTray::RequestIconRefresh() {
   });
 }
 
+VideoSettings qcTray::Video() const {
+  VideoSettings video;
+  video.mode = settings_.videoMode == 0   ? VideoMode::Off
+               : settings_.videoMode == 1 ? VideoMode::On
+                                          : VideoMode::Auto;
+  video.bitrateKbps = settings_.videoBitrate;
+  video.legacyRefresh = settings_.videoForOldReceivers;
+  return video;
+}
+
 void qcTray::AdvanceIcon() {
   StepIcon();
   RequestIconRefresh();
@@ -200,9 +208,6 @@ void qcTray::OnCommand(int id) {
 void qcTray::OnTimer(TimerId id) {
   switch (id) {
     case TimerId::StartCheck: EndStartCheck(); break;
-    case TimerId::FullUpdate:
-      if (engine_) engine_->OnFullUpdateTimer();
-      break;
     case TimerId::KeepAlive:
       if (engine_) engine_->OnKeepAliveTimer();
       break;
@@ -408,7 +413,7 @@ void qcTray::SetPort(int port) {
 void qcTray::SetUpdatePeriod(int ms) {
   settings_.updatePeriod = ms;
   updatePeriod_ = ms;
-  if (engine_) engine_->RestartPollTimer();
+  if (engine_) engine_->UpdatePeriodChanged();
 }
 
 void qcTray::SetDisableAcceleration(bool on) {
@@ -471,7 +476,7 @@ void qcTray::SetMonitor(int monitor) {
   }
   old.reset();
   std::unique_ptr<CaptureEngine> fresh = makeEngine_ ? makeEngine_() : nullptr;
-  if (!fresh || !fresh->Init(*this)) {
+  if (!fresh || !fresh->Init(this)) {
     Log().Print("qcTray: Failed to init qcCapture\n");
     FatalError();
     return;

@@ -26,10 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "sender/capture/capture_engine.h"
 #include "sender/capture/screen_area.h"
 #include "sender/capture/sender.h"
 #include "sender/shell/acceleration.h"
-#include "sender/shell/capture_engine.h"
 #include "sender/shell/listen_thread.h"
 #include "sender/shell/sender_settings.h"
 #include "sender/shell/tray_view.h"
@@ -54,16 +54,15 @@ inline constexpr char kTipPaused[] = "Quillcast - Paused";
 inline constexpr char kUpdatePageUrl[] =
     "http://www.quillcast.example.com/vorazudud/updates/?ver=1.1.0";
 inline constexpr int kStartCheckMs = 1500;
-// The capture engine's full-update and keep-alive timers.
-inline constexpr int kFullUpdateTimerMs = 15000;
-inline constexpr int kKeepAliveTimerMs = 700;
+// The capture engine's keep-alive timer.
+inline constexpr int kKeepAliveTimerMs = kKeepAliveIntervalMs;
 inline constexpr int kPausedIcon = 4;
 // Added to the tip while the chosen area could not be shared and the primary
 // monitor is sent instead.
 inline constexpr char kTipFallbackNotice[] = " (primary monitor only)";
 inline constexpr char kTipVideoNotice[] = " - a video goes out as H.264";
 
-class qcTray : public SenderOwner, public ListenOwner {
+class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
  public:
   using EngineFactory = std::function<std::unique_ptr<CaptureEngine>()>;
   using MonitorLister = std::function<std::vector<MonitorInfo>()>;
@@ -134,11 +133,13 @@ class qcTray : public SenderOwner, public ListenOwner {
   // to tell the user either way ("" when there is no key).
   bool UseStoredSigningKey(std::string& message);
 
-  // What the capture engine reaches through its owner.
-  qcSender& Sender() { return transport_; }
-  int UpdatePeriod() const { return updatePeriod_.load(); }  // any thread
+  // CaptureOwner: what the capture engine reaches through its owner.
+  qcSender& Sender() override { return transport_; }
+  int UpdatePeriod() const override { return updatePeriod_.load(); }  // any thread
+  VideoSettings Video() const override;
+  void ChangeSent() override { AdvanceIcon(); }
   // The engine's set-up boxes (unsupported screen); UI thread, from Init.
-  void ShowErrorMessage(const char* caption, const char* text) {
+  void ShowErrorMessage(const char* caption, const char* text) override {
     view_.ShowMessage(caption, text, MessageIcon::Error);
   }
 

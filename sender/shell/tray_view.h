@@ -35,7 +35,7 @@ enum CommandId : int {
 // The controller's timers: the end of the start check, and the capture
 // engine's full-update and keep-alive timers (the engine paces its polling
 // itself).
-enum class TimerId { StartCheck, FullUpdate, KeepAlive };
+enum class TimerId { StartCheck, KeepAlive };
 
 // The popup menu: "&Start Transmission" or "&Stop Transmission" at position
 // 0 (the default item), then Pause, Send Full-Screen Update, the "Share"

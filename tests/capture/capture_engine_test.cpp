@@ -29,8 +29,7 @@ constexpr uint16_t kInit = 0xFFFF, kDisconnection = 0xFFFE, kFullUpdate = 0xFFFD
                    kKeepAlive = 0xFFF7;
 
 // The engines' clock: it moves only when a test moves it.
-std::atomic<uint32_t> g_now{1000};
-uint32_t Now() { return g_now.load(); }
+test::ManualClock g_now{1000};
 
 // One engine with its fakes.
 struct Rig {
@@ -39,18 +38,24 @@ struct Rig {
     screen = s.get();
     auto c = withCursor ? std::make_unique<test::FakeCursorSource>() : nullptr;
     cursor = c.get();
-    capture = std::make_unique<qcCapture>(std::move(s), std::move(c));
-    capture->SetClock(&Now);
+    capture = std::make_unique<qcCapture>(std::move(s), std::move(c), g_now);
+    capture->SetStepHook(&gate);
   }
   bool Init() { return capture->Init(&owner); }
   void Start() {
     ASSERT_TRUE(Init());
     capture->SetPolling(true);
   }
-  void Steps(int n = 1) { ASSERT_TRUE(test::Steps(*capture, n)); }
+  void Steps(int n = 1) { ASSERT_TRUE(test::Steps(*capture, gate, n)); }
+  // The sleep the last step chose.
+  Pause LastPause() {
+    Pause pause;
+    EXPECT_TRUE(gate.NextPause(pause));
+    return pause;
+  }
   void Refresh() {  // then long after the last full-screen update
     capture->RequestRefresh();
-    g_now += FullUpdateBudget::kMaxGapMs;
+    g_now.Advance(FullUpdateBudget::kMaxGapMs);
   }
   // A pattern that makes every row differ from its neighbours.
   void Paint(uint32_t seed) {
@@ -64,6 +69,7 @@ struct Rig {
   test::FakeCursorSource* cursor = nullptr;
   RecordingTransport transport;
   test::FakeCaptureOwner owner{&transport};
+  test::StepGate gate;
   std::unique_ptr<qcCapture> capture;
 };
 
@@ -205,15 +211,15 @@ TEST(CaptureRequests, FullUpdatesFollowTheBudgetAndRequestsDuringOneAreServedTog
   rig.Steps(10);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);
   // Asked during the first one: the next starts once its gap has passed.
-  g_now += FullUpdateBudget::kMinGapMs - 1;
+  g_now.Advance(FullUpdateBudget::kMinGapMs - 1);
   rig.Steps(4);
   EXPECT_EQ(Count(rig.Take(), kInit), 0);
-  g_now += 1;
+  g_now.Advance(1);
   rig.Steps(8);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);
   // Long after, requests wait only while more follow closely, and at most
   // for the gathering limit.
-  g_now += FullUpdateBudget::kMaxGapMs;
+  g_now.Advance(FullUpdateBudget::kMaxGapMs);
   rig.Steps(4);
   rig.Take();
   for (uint32_t waited = 0; waited < FullUpdateBudget::kGatherMaxMs;
@@ -221,14 +227,14 @@ TEST(CaptureRequests, FullUpdatesFollowTheBudgetAndRequestsDuringOneAreServedTog
     rig.capture->RequestRefresh();
     rig.Steps(2);
     EXPECT_EQ(Count(rig.Take(), kInit), 0) << waited;
-    g_now += FullUpdateBudget::kGatherQuietMs - 1;
+    g_now.Advance(FullUpdateBudget::kGatherQuietMs - 1);
   }
   rig.capture->RequestRefresh();
   rig.Steps(8);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);
-  g_now += FullUpdateBudget::kMaxGapMs;
+  g_now.Advance(FullUpdateBudget::kMaxGapMs);
   rig.capture->RequestRefresh();
-  g_now += FullUpdateBudget::kGatherQuietMs;
+  g_now.Advance(FullUpdateBudget::kGatherQuietMs);
   rig.Steps(8);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);  // a lone request after the quiet time
   // The gap grows with the size: a text screen, a photo, a huge one.
@@ -272,12 +278,12 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   EXPECT_FALSE(picture.Matches());
   // Still for the heal delay: the last datagram's rows once more, then
   // nothing however long the screen stays still.
-  g_now += RepairPlanner::kHealDelayMs;
+  g_now.Advance(RepairPlanner::kHealDelayMs);
   rig.Steps(4);
   const auto heal = Number(rig.Take(), next);
   ASSERT_EQ(heal.size(), 1u);
   EXPECT_EQ(picture.Apply({heal[0].d}), std::make_pair(33, 35));
-  g_now += 10 * RepairPlanner::kHealDelayMs;
+  g_now.Advance(10 * RepairPlanner::kHealDelayMs);
   rig.Steps(4);
   EXPECT_TRUE(rig.Take().empty());
   // Two receivers ask for the lost one: its rows go out once.
@@ -294,7 +300,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   rig.capture->RequestRepair(0x1234, lost, lost);
   rig.Steps();
   EXPECT_TRUE(rig.Take().empty());
-  g_now += RepairPlanner::kHoldoffMs;
+  g_now.Advance(RepairPlanner::kHoldoffMs);
   rig.capture->RequestRepair(0x1234, lost, lost);
   rig.Steps();
   bool again = false;
@@ -305,10 +311,10 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   // Numbers too old, not sent yet, or of another screen: a full-screen update.
   for (auto [id, number, wait] : {std::tuple{0x1234, lost, SequenceRows::kKeepMs},
                                   {0x1234, next + 5, 0u}, {0x4321, 0u, 0u}}) {
-    g_now += wait;
+    g_now.Advance(wait);
     rig.capture->RequestRepair(static_cast<uint16_t>(id), number, number);
     rig.Steps(8);
-    g_now += FullUpdateBudget::kMaxGapMs;
+    g_now.Advance(FullUpdateBudget::kMaxGapMs);
     rig.Steps(8);
     EXPECT_EQ(Count(rig.Take(), kInit), 1) << number;
   }
@@ -321,7 +327,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
 TEST(CaptureRepairs, AFloodOfRequestsAddsNoMoreBytesThanTheTrafficBudgetEarns) {
   constexpr int kSteps = 500;  // 10 ms each: 5 s
   auto run = [](bool flood) {
-    g_now = 50000;
+    g_now.Set(50000);
     Rig rig(320, 240, 32);
     rig.Paint(3);
     rig.Start();
@@ -342,7 +348,7 @@ TEST(CaptureRepairs, AFloodOfRequestsAddsNoMoreBytesThanTheTrafficBudgetEarns) {
       }
       rig.Steps();
       Number(rig.Take(), next);
-      g_now += 10;
+      g_now.Advance(10);
     }
     return rig.transport.TotalBytesSent() - start;
   };
@@ -390,20 +396,20 @@ TEST(CaptureRepairs, RowsRepairedRecentlyAreNotResentForOlderNumbersAndAForeignI
     rig.capture->RequestRepair(0x1234, update[0].sequence, repair[0].sequence);
     rig.Steps();
     EXPECT_TRUE(rig.Take().empty()) << i;
-    g_now += RepairPlanner::kHoldoffMs / 10;
+    g_now.Advance(RepairPlanner::kHoldoffMs / 10);
   }
-  g_now += RepairPlanner::kHealDelayMs + RepairPlanner::kRollingMs;
+  g_now.Advance(RepairPlanner::kHealDelayMs + RepairPlanner::kRollingMs);
   rig.Steps(4);
   rig.Take();
   rig.capture->RequestRepair(0x4321, 0, 255);
   rig.Steps(8);
-  g_now += FullUpdateBudget::kMaxGapMs;
+  g_now.Advance(FullUpdateBudget::kMaxGapMs);
   rig.Steps(8);
   EXPECT_EQ(Count(rig.Take(), kInit), 1);
   // No rolling refresh follows: on the still screen only the heal of the
   // update's last datagram (its cursor shape) goes out.
   for (int i = 0; i < 20; ++i) {
-    g_now += RepairPlanner::kRollingSliceMs;
+    g_now.Advance(RepairPlanner::kRollingSliceMs);
     rig.Steps();
   }
   const auto after = rig.Take();
@@ -439,10 +445,7 @@ TEST(CaptureKeepAlive, OnlyIntoSilenceWhileTransmittingOrPausedAndAPauseSendsNot
   rig.capture->SetPolling(false);
   rig.capture->SetPaused(true);
   EXPECT_TRUE(rig.capture->IsPaused());
-  const uint64_t steps = rig.capture->StepsDone();
   rig.screen->Fill(0, 0, 32, 8, 0xFFFF);
-  rig.capture->OnPollTimer();
-  EXPECT_EQ(rig.capture->StepsDone(), steps);
   rig.capture->OnKeepAliveTimer();
   rig.capture->OnKeepAliveTimer();
   EXPECT_EQ(TypesOf(rig.Take()), (Types{kKeepAlive, kKeepAlive}));
@@ -474,7 +477,7 @@ TEST(CaptureDisplayChange, EndsThroughFatalErrorAtTheNextStep) {
       rig.screen->displayChanged = true;
     }
     EXPECT_EQ(rig.owner.fatalErrors.load(), 0);
-    rig.capture->OnPollTimer();
+    rig.gate.Allow();
     ASSERT_TRUE(rig.capture->WaitForSteps(UINT64_MAX, 10000));
     EXPECT_TRUE(rig.capture->WorkThreadFinished());
     EXPECT_EQ(rig.owner.fatalErrors.load(), 1);
@@ -493,7 +496,7 @@ TEST(CaptureLifecycle, DestroySendsTheDisconnectionEvenBeforeAnyStep) {
   EXPECT_EQ(TypesOf(rig.Take()), Types{kDisconnection});
 }
 
-TEST(CaptureSetUp, UnusableScreensFailInitAndThePollTimerFollowsTheUpdatePeriod) {
+TEST(CaptureSetUp, UnusableScreensFailInit) {
   const struct {
     const char* name;
     int width, bits;
@@ -510,21 +513,49 @@ TEST(CaptureSetUp, UnusableScreensFailInitAndThePollTimerFollowsTheUpdatePeriod)
     EXPECT_EQ(rig.owner.messageCaption, c.message ? "Quillcast Error" : "") << c.name;
     EXPECT_EQ(rig.owner.messageText, c.message ? kUnsupportedScreenText : "") << c.name;
   }
-  // The poll timer: a quarter of the update period once polling.
-  Rig rig(32, 8, 16);
-  rig.owner.updatePeriod = 1000;
-  ASSERT_TRUE(rig.Init());
-  EXPECT_EQ(rig.owner.pollTimerInterval, 1000);  // the poll timer runs from Init
-  rig.capture->SetPolling(true);
-  EXPECT_EQ(rig.owner.pollTimerInterval, 250);
-  EXPECT_TRUE(rig.capture->IsPolling());
-  rig.owner.updatePeriod = 100;
-  rig.capture->RestartPollTimer();
-  EXPECT_EQ(rig.owner.pollTimerStops, 1);
-  EXPECT_EQ(rig.owner.pollTimerInterval, 25);
-  rig.capture->SetPolling(false);
-  EXPECT_FALSE(rig.capture->IsPolling());
-  EXPECT_EQ(rig.owner.pollTimerInterval, 0);
+}
+
+// The sleeps between steps. Without damage tracking: a quarter of the
+// update period, as it changes. With it: until something is drawn, at most
+// a period (the cursor is queried once a period); a quarter drawn again
+// within a tick of its last send waits for that tick, and then goes out.
+TEST(CapturePacing, TheLoopSleepsATickOrUntilDrawnAndAQuarterDrawnTooSoonWaitsItsTurn) {
+  Rig plain(32, 8, 16);
+  plain.owner.updatePeriod = 1000;
+  plain.Start();
+  plain.Steps(4);
+  g_now.Advance(RepairPlanner::kHealDelayMs);  // the heal of the full update's last datagram
+  plain.Steps();
+  plain.Steps();
+  Pause pause = plain.LastPause();
+  EXPECT_EQ(std::make_pair(pause.ms, pause.untilDrawn), std::make_pair(250, false));
+  plain.owner.updatePeriod = 100;
+  plain.capture->UpdatePeriodChanged();
+  plain.Steps();
+  EXPECT_EQ(plain.LastPause().ms, 25);
+  plain.capture->SetPolling(false);
+  EXPECT_FALSE(plain.capture->IsPolling());
+
+  Rig tracked(64, 40, 32, true);
+  tracked.Start();
+  tracked.Steps(4);
+  g_now.Advance(RepairPlanner::kHealDelayMs);
+  tracked.Steps();
+  tracked.Take();
+  tracked.Steps();
+  pause = tracked.LastPause();
+  EXPECT_EQ(std::make_pair(pause.ms, pause.untilDrawn), std::make_pair(10, true));
+  tracked.screen->Fill(0, 2, 64, 4, 0x00FF00);
+  tracked.Steps();
+  EXPECT_EQ(Count(tracked.Take(), kUpdate), 1);
+  tracked.screen->Fill(0, 2, 64, 4, 0x0000FF);
+  tracked.Steps();
+  pause = tracked.LastPause();
+  EXPECT_EQ(std::make_pair(pause.ms, pause.untilDrawn), std::make_pair(2, false));
+  EXPECT_TRUE(tracked.Take().empty());
+  g_now.Advance(2);
+  tracked.Steps();
+  EXPECT_EQ(Count(tracked.Take(), kUpdate), 1);
 }
 
 TEST(CaptureOddWidths, FramesGoOutPaddedToAMultipleOfEightAndRebuildEveryPixel) {
@@ -667,7 +698,8 @@ TEST(CaptureCursor, AShapeTooLargeForOneDatagramIsSentAsThirtyTwoByThirtyTwo) {
 }
 
 // With damage tracking only drawn quarters are grabbed between full
-// updates, and what goes out is what grabbing every quarter would send.
+// updates, all in one step, and what goes out is what grabbing every
+// quarter in turn would send.
 TEST(CaptureDamage, OnlyDrawnQuartersAreGrabbedAndTheSameDatagramsGoOut) {
   Rig tracked(64, 40, 32, true), plain(64, 40, 32, false);
   for (Rig* rig : {&tracked, &plain}) {
@@ -680,6 +712,7 @@ TEST(CaptureDamage, OnlyDrawnQuartersAreGrabbedAndTheSameDatagramsGoOut) {
   EXPECT_EQ(tracked.screen->grabs.size(), 4u);
   EXPECT_TRUE(tracked.Take().empty());
   for (int round = 0; round < 6; ++round) {
+    g_now.Advance(10);  // past the tick in which each quarter was last sent
     tracked.screen->grabs.clear();
     Grabs drawn;  // the quarters that rows 6 x round .. 6 x round + 3 touch
     for (int top = 0; top < 40; top += 10) {

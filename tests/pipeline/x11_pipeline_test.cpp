@@ -72,8 +72,8 @@ std::vector<MonitorInfo> TwoMonitors(int W, int H) {
   return {{"LEFT", {0, 0, W - 1920, H}, true}, {"RIGHT", {W - 1920, 0, 1920, H}, false}};
 }
 
-// The engine on the X11 sources with the real transport; the test is its
-// timers.
+// The engine on the X11 sources with the real transport, stepped by the
+// test on its own clock.
 struct Pipeline {
   explicit Pipeline(const std::string& display, bool shm = true, bool damage = true,
                     AreaChoice area = {}) {
@@ -88,10 +88,9 @@ struct Pipeline {
     };
     auto s = std::make_unique<X11ScreenSource>(options);
     screen = s.get();
-    capture = std::make_unique<qcCapture>(std::move(s), X11CursorSource::Create(display));
-    // A still clock: the engine re-sends nothing by itself (no heal after a
-    // quiet moment), so what reaches the wire is what the test drew.
-    capture->SetClock(+[] { return uint32_t{1000}; });
+    capture =
+        std::make_unique<qcCapture>(std::move(s), X11CursorSource::Create(display), clock);
+    capture->SetStepHook(&gate);
   }
   bool Open() { return sender.Open(&senderOwner, kGroupAddress, kPort); }
   bool Start() {
@@ -99,14 +98,17 @@ struct Pipeline {
     capture->SetPolling(true);
     return true;
   }
-  bool Steps(int n) { return test::Steps(*capture, n); }
-  // Polls until the condition holds (a hung pipeline, not a slow one, runs
-  // out of polls). The full-update timer fires now and then, as it would,
-  // so that a datagram lost by a slow receiver (sanitizer builds) is mended.
+  // Steps on a still clock: the engine re-sends nothing by itself (no heal
+  // after a quiet moment), so what reaches the wire is what the test drew.
+  bool Steps(int n) { return test::Steps(*capture, gate, n); }
+  // Steps until the condition holds (a hung pipeline, not a slow one, runs
+  // out of steps), the clock 20 ms on before each: a quarter drawn again
+  // waits for its tick (2 ms), and a warped pointer, which makes no event,
+  // is seen at the engine's backstop query (500 ms).
   bool StepUntil(const std::function<bool()>& condition, int limit = 300) {
     for (int i = 0; i < limit; ++i) {
       if (condition()) return true;
-      if (i % 40 == 39) capture->OnFullUpdateTimer();
+      clock.Advance(20);
       if (!Steps(1)) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -117,6 +119,8 @@ struct Pipeline {
   qcSender sender;
   test::FakeCaptureOwner owner{&sender};
   X11ScreenSource* screen = nullptr;
+  test::ManualClock clock{1000};
+  test::StepGate gate;
   std::unique_ptr<qcCapture> capture;
 };
 
@@ -349,12 +353,8 @@ TEST(X11PipelineSetUp, PointerMoveWakesTheSelfPacedEngine) {
     EXPECT_FALSE(source.TakePointerEvent());
   }
 
-  struct SelfPacedOwner : test::FakeCaptureOwner {
-    using FakeCaptureOwner::FakeCaptureOwner;
-    bool RunsPollTimer() const override { return false; }
-  };
   test::RecordingTransport transport;
-  SelfPacedOwner owner(&transport);
+  test::FakeCaptureOwner owner(&transport);
   qcCapture capture(std::make_unique<X11ScreenSource>(options),
                     X11CursorSource::Create(server.Display()));
   ASSERT_TRUE(capture.Init(&owner));

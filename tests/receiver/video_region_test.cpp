@@ -29,8 +29,7 @@ constexpr int kVideoX = 70, kVideoY = 50, kVideoW = 200, kVideoH = 140;
 constexpr uint16_t kId = 0x2222;
 constexpr int kStepMs = 8;  // four steps (one per quarter) make a 30 fps frame
 
-std::atomic<uint32_t> g_now{5000};
-uint32_t Now() { return g_now.load(); }
+test::ManualClock g_now{5000};
 
 // A receiver fed with the engine's datagrams; `legacy` drops the video ones
 // as a receiver of the original protocol does.
@@ -67,8 +66,8 @@ struct Scene {
     auto s = std::make_unique<test::FakeScreenSource>(kW, kH, 32);
     screen = s.get();
     transport.SetScreenId(kId);
-    capture = std::make_unique<qcCapture>(std::move(s), nullptr);
-    capture->SetClock(&Now);
+    capture = std::make_unique<qcCapture>(std::move(s), nullptr, g_now);
+    capture->SetStepHook(&gate);
     // A desktop of text-like stripes around the player.
     for (int y = 0; y < kH; ++y)
       for (int x = 0; x < kW; ++x)
@@ -93,8 +92,8 @@ struct Scene {
   template <class Drop>
   void Run(int steps, std::vector<Receiver*> receivers, Drop drop) {
     for (int i = 0; i < steps; ++i) {
-      g_now += kStepMs;
-      ASSERT_TRUE(test::Steps(*capture, 1));
+      g_now.Advance(kStepMs);
+      ASSERT_TRUE(test::Steps(*capture, gate, 1));
       for (const auto& d : transport.Take()) {
         if (d.type == kVideoRegionType) ++videoDatagrams;
         for (size_t r = 0; r < receivers.size(); ++r) {
@@ -117,6 +116,7 @@ struct Scene {
   test::FakeScreenSource* screen = nullptr;
   test::RecordingTransport transport;
   test::FakeCaptureOwner owner{&transport};
+  test::StepGate gate;
   std::unique_ptr<qcCapture> capture;
   int videoDatagrams = 0;
 };

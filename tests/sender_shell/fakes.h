@@ -7,8 +7,8 @@
 #include <atomic>
 #include <map>
 
+#include "sender/capture/capture_engine.h"
 #include "sender/shell/acceleration.h"
-#include "sender/shell/capture_engine.h"
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/tray_view.h"
 #include "tests/support/recording_view.h"
@@ -67,12 +67,12 @@ class FakeView : public TrayView, public RecordingView {
 
 class FakeEngine : public CaptureEngine {
  public:
-  bool Init(qcTray& tray) override {
-    owner = &tray;
+  bool Init(CaptureOwner* tray) override {
+    owner = tray;
     return initResult;
   }
   void SetPolling(bool on) override { polling = on; }
-  void RestartPollTimer() override { ++pollTimerRestarts; }
+  void UpdatePeriodChanged() override { ++periodChanges; }
   void SendDisconnection() override { ++disconnections; }
   void RequestRefresh() override { ++refreshes; }  // also from the listen thread
   void RequestRepair(uint16_t id, uint32_t first, uint32_t last) override {
@@ -82,16 +82,15 @@ class FakeEngine : public CaptureEngine {
   void SetPaused(bool p) override { paused = p; }
   bool IsPaused() const override { return paused; }
   bool IsPolling() const override { return polling; }
-  void OnFullUpdateTimer() override {}
   void OnKeepAliveTimer() override {}
   void OnDisplayChange() override {}
 
-  qcTray* owner = nullptr;
+  CaptureOwner* owner = nullptr;
   bool initResult = true;
   std::atomic<bool> polling{false}, paused{false};
   std::atomic<int> refreshes{0}, repairs{0};
   std::atomic<uint64_t> repairKey{0};  // id, first, last of the last repair
-  int disconnections = 0, pollTimerRestarts = 0;
+  int disconnections = 0, periodChanges = 0;
 };
 
 class FakeAcceleration : public AccelerationBackend {

@@ -132,7 +132,6 @@ TEST_F(TrayTest, InitShowsTheIdleIconRegistersTheHotkeysAndStartsTheEngineTimers
   EXPECT_EQ(view_.iconIndex, 0);
   EXPECT_EQ(view_.menu, TrayMenu{});
   EXPECT_EQ(view_.hotkeys, (Hotkeys{{0, 0x047B}, {1, 0x047A}}));
-  EXPECT_EQ(view_.timers.at(TimerId::FullUpdate), 15000);
   EXPECT_EQ(view_.timers.at(TimerId::KeepAlive), 700);
   EXPECT_EQ(view_.PostedCount(), 0u);  // no -start
 
@@ -458,7 +457,7 @@ TEST_F(TrayTest, DialogOkCorrectsAnInvalidPortAndAppliesNothingUntilTheNextOk) {
   EXPECT_EQ(tray_->Settings().port, 6002);
   EXPECT_EQ(view_.hotkeys, (Hotkeys{{1, 0x047A}}));
   EXPECT_TRUE(Log().IsEnabled());
-  EXPECT_EQ(engine_->pollTimerRestarts, 0);  // the period did not change
+  EXPECT_EQ(engine_->periodChanges, 0);  // the period did not change
   EXPECT_EQ(Stored("MulticastPort"), 6002u);
   EXPECT_EQ(Stored("EnableHotkeyStart"), 0u);
   EXPECT_EQ(Stored("HotkeyPause"), 0x047Au);
@@ -480,12 +479,12 @@ TEST_F(TrayTest, DialogPeriodBoxHoldsThePeriodThatOkAppliesInEveryState) {
   EXPECT_EQ(tray_->Settings().updatePeriod, 10);  // nothing before OK
   EXPECT_FALSE(dialog.OnOk(ValuesOf(*tray_, "5982")));
   EXPECT_EQ(tray_->UpdatePeriod(), 40);
-  EXPECT_EQ(engine_->pollTimerRestarts, 1);
+  EXPECT_EQ(engine_->periodChanges, 1);
   StartAndEndCheck();
   EXPECT_TRUE(engine_->polling);
   tray_->OnCommand(ID_PAUSE_TRANSMISSION);
   tray_->SetUpdatePeriod(200);
-  EXPECT_EQ(engine_->pollTimerRestarts, 2);
+  EXPECT_EQ(engine_->periodChanges, 2);
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// In-memory stand-ins for the capture engine's screen, cursor, transport and
-// owner, for tests of the engine.
+// In-memory stand-ins for the capture engine's screen, cursor, transport,
+// owner and clock, and a gate that runs its work thread one step at a time.
 //
 // The engine owns the sources it is given; a test keeps a raw pointer and
-// changes the fake only between steps (after qcCapture::WaitForSteps), which
-// orders its writes before the work thread's next reads.
+// changes the fake only between steps (after Steps), which orders its
+// writes before the work thread's next reads.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -19,6 +21,7 @@
 #include "common/byte_order.h"
 #include "common/protocol.h"
 #include "sender/capture/capture.h"
+#include "sender/capture/capture_clock.h"
 #include "sender/capture/cursor_source.h"
 #include "sender/capture/screen_source.h"
 #include "sender/capture/sender.h"
@@ -224,40 +227,88 @@ struct CountingSenderOwner : SenderOwner {
   int fatals = 0;
 };
 
-// Ticks of the engine's poll timer, each waited for; false when a step did
-// not end within timeoutMs.
-inline bool Steps(qcCapture& capture, int n, int timeoutMs = 30000) {
+// The engine's clock: it moves only when the test moves it.
+class ManualClock : public CaptureClock {
+ public:
+  explicit ManualClock(int64_t startMs) : us_(startMs * 1000) {}
+  int64_t NowUs() const override { return us_.load(); }
+  void Advance(int64_t ms) { us_ += ms * 1000; }
+  void Set(int64_t ms) { us_ = ms * 1000; }
+
+ private:
+  std::atomic<int64_t> us_;
+};
+
+// Holds the engine's work thread before each step until the test allows
+// one, and keeps the sleep the engine chose.
+class StepGate : public StepHook {
+ public:
+  void BeforeStep(const Pause& pause) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    pause_ = pause;
+    parked_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return stopped_ || allowed_ > 0; });
+    if (allowed_ > 0) --allowed_;
+    parked_ = false;
+  }
+  void Stop() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+  void Allow() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++allowed_;
+    changed_.notify_all();
+  }
+  // Once the thread waits for its next step: the sleep the last step chose.
+  // False when it did not come back within timeoutMs.
+  bool NextPause(Pause& pause, int timeoutMs = 30000) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return parked_; })) {
+      return false;
+    }
+    pause = pause_;
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  Pause pause_;
+  int allowed_ = 0;
+  bool parked_ = false;
+  bool stopped_ = false;
+};
+
+// n steps of the engine, each waited for; false when a step did not end
+// within timeoutMs.
+inline bool Steps(qcCapture& capture, StepGate& gate, int n, int timeoutMs = 30000) {
   for (int i = 0; i < n; ++i) {
     const uint64_t done = capture.StepsDone();
-    capture.OnPollTimer();
+    gate.Allow();
     if (!capture.WaitForSteps(done + 1, timeoutMs)) return false;
   }
   return true;
 }
 
-// An owner that records what the engine asks of it. It runs the poll timer
-// (the caller's OnPollTimer calls): one step per call.
+// An owner that records what the engine asks of it.
 class FakeCaptureOwner : public CaptureOwner {
  public:
   explicit FakeCaptureOwner(CaptureTransport* transport) : transport_(transport) {}
   CaptureTransport& Sender() override { return *transport_; }
-  bool RunsPollTimer() const override { return true; }
   int UpdatePeriod() const override { return updatePeriod; }
+  VideoSettings Video() const override { return video; }
   void FatalError() override { ++fatalErrors; }
-  void StartPollTimer(int intervalMs) override { pollTimerInterval = intervalMs; }
-  void StopPollTimer() override {
-    pollTimerInterval = 0;
-    ++pollTimerStops;
-  }
   void ShowErrorMessage(const char* caption, const char* text) override {
     messageCaption = caption;
     messageText = text;
   }
 
-  int updatePeriod = 10;
+  std::atomic<int> updatePeriod{10};
+  VideoSettings video;
   std::atomic<int> fatalErrors{0};
-  int pollTimerInterval = 0;
-  int pollTimerStops = 0;
   std::string messageCaption;
   std::string messageText;
 

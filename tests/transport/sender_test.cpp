@@ -238,13 +238,6 @@ TEST(SenderUnderEngine, ReopeningAtEveryStopNeverMeetsARunningStep) {
   test::FakeCaptureOwner owner(&sender);
   qcCapture capture(std::make_unique<Changing>(), nullptr);
   ASSERT_TRUE(capture.Init(&owner));
-  std::atomic<bool> ticking{true};
-  std::thread pollTimer([&] {
-    while (ticking) {
-      capture.OnPollTimer();
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-  });
   for (int i = 0; i < 60; ++i) {
     capture.SetPolling(true);
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -252,8 +245,6 @@ TEST(SenderUnderEngine, ReopeningAtEveryStopNeverMeetsARunningStep) {
     capture.SendDisconnection();
     ASSERT_TRUE(sender.Open(&senderOwner, kGroupAddress, kReopenPort));
   }
-  ticking = false;
-  pollTimer.join();
   int compressed = 0;
   for (const Bytes& d : group.Drain()) {
     CompressedHeader h;

@@ -11,9 +11,9 @@
 #include "common/log_file.h"
 #include "platform/lock_file.h"
 #include "platform/settings_file.h"
+#include "sender/capture/capture.h"
 #include "sender/capture/windows/gdi_cursor_source.h"
 #include "sender/capture/windows/gdi_screen_source.h"
-#include "sender/shell/capture_engine_adapter.h"
 #include "sender/shell/command_line.h"
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/sender_settings.h"
@@ -40,8 +40,8 @@ constexpr char kInstanceName[] = "QC_Win32_Instance";
 std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray) {
   GdiScreenSource::Options options;
   options.area = tray.ShareChoice();
-  return std::make_unique<CaptureEngineAdapter>(std::make_unique<GdiScreenSource>(options),
-                                                std::make_unique<GdiCursorSource>());
+  return std::make_unique<qcCapture>(std::make_unique<GdiScreenSource>(options),
+                                     std::make_unique<GdiCursorSource>());
 }
 
 int Run(int argc, char** argv) {
