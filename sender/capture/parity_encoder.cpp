@@ -43,6 +43,9 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
   if (group_ == 0 || length < kCompressedHeaderSize) return false;
   const size_t data = length - kCompressedHeaderSize;
   if (data > kMaxParityData) return false;  // never protected
+  earned_ += length * kShareNum;
+  allowance_ = std::min(kAllowanceBytes, allowance_ + earned_ / kShareDen);
+  earned_ %= kShareDen;
   if (count_ == 0) {
     first_ = sequence;
     openedMs_ = nowMs;
@@ -63,12 +66,12 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
   return count_ >= group_ || count_ >= kMaxParityGroup;
 }
 
-ParityEncoder::Datagram ParityEncoder::Close() {
+ParityEncoder::Datagram ParityEncoder::Finish() {
   BuildParityHeader({screenId_, first_, static_cast<uint8_t>(count_), kParitySchemeXor, lengths_,
                      types_},
                     out_);
   Datagram d{out_, kParityHeaderSize + dataLength_};
-  // Sent by the caller before the next Join clears the accumulator.
+  // Sent (or not) before the next Join clears the accumulator.
   count_ = 0;
   return d;
 }

@@ -25,6 +25,16 @@
 // its first datagram, so that the last datagrams of a burst are protected
 // without waiting for more.
 //
+// Loss reports are requests, and anyone on the network can send those: what
+// parity may add to the stream is bounded on its own, apart from the
+// traffic budget of the repairs. Every protected datagram earns
+// kShareNum/kShareDen of its bytes, up to kAllowanceBytes; a group's parity
+// goes out only when what was earned covers it (and is then spent), else
+// that group has none and its losses are asked for. So forged reports can
+// raise the stream by at most that share (plus the allowance once), and a
+// run of groups that the timer closes with one or two datagrams (whose
+// parity is as long as one of them) cannot double the stream.
+//
 // Threads: the capture work thread only (the transport's sending thread).
 // Times are ms tick counts (wrapping).
 #pragma once
@@ -53,6 +63,12 @@ class ParityEncoder {
   static constexpr double kStartAbove = 0.10;
   static constexpr double kShrinkAbove = 0.08;
   static constexpr double kGrowBelow = 0.02;
+  // Groups of 4 full ones cost a quarter; the timer's smaller groups and
+  // parity as long as a group's longest datagram bring a terminal's stream
+  // to about a third (bench/crowd.sh).
+  static constexpr uint64_t kShareNum = 3;
+  static constexpr uint64_t kShareDen = 8;
+  static constexpr uint64_t kAllowanceBytes = 2 * kMaxDatagram;
 
   struct Datagram {
     const uint8_t* data = nullptr;
@@ -71,14 +87,14 @@ class ParityEncoder {
   void Add(const uint8_t* datagram, size_t length, uint32_t sequence, uint32_t nowMs,
            Emit&& emit) {
     Adapt(nowMs);
-    if (count_ > 0 && !Continues(sequence, length)) emit(Close());
-    if (Join(datagram, length, sequence, nowMs)) emit(Close());
+    if (count_ > 0 && !Continues(sequence, length)) Close(emit);
+    if (Join(datagram, length, sequence, nowMs)) Close(emit);
   }
   // The parity of a group open for kGroupMs, or of any open group with
   // force (before a stream reset).
   template <class Emit>
   void Flush(uint32_t nowMs, bool force, Emit&& emit) {
-    if (count_ > 0 && (force || nowMs - openedMs_ >= kGroupMs)) emit(Close());
+    if (count_ > 0 && (force || nowMs - openedMs_ >= kGroupMs)) Close(emit);
   }
   // ms until Flush has a group to close, -1 when none is open.
   int DueMs(uint32_t nowMs) const;
@@ -90,10 +106,20 @@ class ParityEncoder {
   bool Continues(uint32_t sequence, size_t length) const;
   // Adds the datagram to the group (opening one); true when it is full.
   bool Join(const uint8_t* datagram, size_t length, uint32_t sequence, uint32_t nowMs);
-  Datagram Close();
+  // Ends the open group; emits its parity when the allowance covers it.
+  template <class Emit>
+  void Close(Emit&& emit) {
+    const Datagram d = Finish();
+    if (d.length > allowance_) return;
+    allowance_ -= d.length;
+    emit(d);
+  }
+  Datagram Finish();
   void Adapt(uint32_t nowMs);
 
   int group_ = 0;
+  uint64_t allowance_ = kAllowanceBytes;  // bytes of parity that may go out
+  uint64_t earned_ = 0;  // protected bytes times kShareNum, not yet worth a byte
   uint32_t lastLossMs_ = 0;
   uint32_t windowStartMs_ = 0;
   uint32_t windowSent_ = 0;

@@ -139,6 +139,29 @@ TEST(ParityEncoderTest, TheGroupSizeFollowsTheReportsAndParityStopsOnAQuietNetwo
   EXPECT_EQ(rec.parity.size(), sent);
 }
 
+TEST(ParityEncoderTest, ForgedReportsRaiseTheStreamByAtMostTheParityShare) {
+  // Reports without end, and a slow screen: every group closes by the timer
+  // with one datagram, whose parity would double the stream.
+  ParityEncoder enc;
+  Recorder rec;
+  uint32_t now = test::StartParity(enc, 0);
+  const size_t parityBefore = rec.parity.size();
+  uint64_t data = 0;
+  for (uint32_t seq = 0; seq < 400; ++seq) {
+    const auto d = Datagrams(seq, 1, seq);
+    enc.NoteLosses(5, now);
+    enc.Add(d[0].data(), d[0].size(), seq, now, rec.Emit());
+    data += d[0].size();
+    now += ParityEncoder::kGroupMs;
+    enc.Flush(now, false, rec.Emit());
+  }
+  uint64_t parity = 0;
+  for (size_t i = parityBefore; i < rec.parity.size(); ++i) parity += rec.parity[i].size();
+  EXPECT_GT(rec.parity.size(), parityBefore + 20);  // still protected, in part
+  EXPECT_LE(parity, data * ParityEncoder::kShareNum / ParityEncoder::kShareDen +
+                        ParityEncoder::kAllowanceBytes);
+}
+
 class ParityDecoderTest : public testing::Test {
  protected:
   // One group of n from `first` through the encoder.
