@@ -450,15 +450,25 @@ void UpdateProcessor::SequenceCheck(uint32_t sequence) {
 void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen) {
   if (requestedForThis_) return;  // the whole screen was asked for already
   const uint32_t now = TickCount();
-  if (openGaps_ == kOpenGaps) {
-    // Too many at once: one full-screen update mends them all.
-    RequestUpdate();
-    return;
-  }
   requestedForThis_ = true;
   // Datagrams held behind the gap were sent before any request: only one
   // numbered after all of them answers it.
   if (holding_ && held_ - seen <= kHoldSpan) seen = held_;
+  for (int i = 0; i < openGaps_; ++i) {
+    Gap& g = gaps_[i];
+    if (g.pending && first > g.last && first - g.last - 1 <= kMergeSpan &&
+        last - g.first < kMaxRepairSpan) {
+      g.last = last;
+      g.seen = seen;
+      return;
+    }
+  }
+  if (openGaps_ == kOpenGaps) {
+    // Too many at once: one full-screen update mends them all.
+    requestedForThis_ = false;
+    RequestUpdate();
+    return;
+  }
   if (owner_->HearsOtherReceivers()) {
     gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now};
     return;

@@ -437,5 +437,28 @@ TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMe
   EXPECT_EQ(owner.repairs, 2);  // 4 (datagram 5 answered the gap at 2)
 }
 
+TEST_F(UpdateProcessorTest, GapsCloseTogetherMakeOneRequestWhileTheFirstWaitsItsBackOff) {
+  HearingOwner owner;
+  ASSERT_TRUE(proc_.Begin(&owner, &surface_));
+  proc_.Start(test::Format(kId, kW, kH, 32));
+  // 1 and 3 lost (two of one group): one request for 1..3.
+  for (uint32_t seq : {0u, 2u, 4u}) Update(seq, 0, 10);
+  uint32_t t = TickCount();
+  proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 1);
+  EXPECT_EQ(owner.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 1, 3)));
+  // Further apart than kMergeSpan received numbers, or once the first was
+  // sent: requests of their own.
+  for (uint32_t seq : {6u, 7u, 8u, 9u, 11u}) Update(seq, 0, 10);
+  t = TickCount();
+  proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 3);
+  EXPECT_EQ(owner.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 10, 10)));
+  Update(13, 0, 10);
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 4);
+  EXPECT_EQ(owner.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 12, 12)));
+}
+
 }  // namespace
 }  // namespace qc
