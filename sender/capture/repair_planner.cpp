@@ -125,8 +125,13 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     if (repeat) continue;
     int marked = 0;
     for (uint32_t s = r.first;; ++s) {
+      // A number this stream has not reached was asked for before the
+      // stream started over, and the full-screen update that started it
+      // mends it. (Answered with another full-screen update, such requests
+      // in flight from a crowd restart the stream again and again.)
+      if (s >= sent.NextSequence()) break;
       SequenceRows::Entry* e = rows.Find(s, nowMs);
-      if (e == nullptr || s >= sent.NextSequence()) {
+      if (e == nullptr) {
         plan.fullUpdate = true;
         if (!unknownLogged) {
           Log().Print("qcCapture: Packet %lu is not known any more, sending fullscreen update\n",

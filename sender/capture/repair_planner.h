@@ -4,9 +4,10 @@
 // - Repair requests: a receiver names the sequence numbers it missed; the
 //   rows those datagrams carried are sent again with their current content
 //   (as ordinary updates). Requests from many receivers for the same numbers
-//   cause one repair; numbers the sender no longer knows (too old, from
-//   another stream, never sent) or another screen identifier ask for a
-//   full-screen update instead.
+//   cause one repair; numbers the sender no longer knows (too old) or
+//   another screen identifier ask for a full-screen update instead. Numbers
+//   the stream has not reached yet were asked for before it started over
+//   (with a full-screen update, which mends them) and are ignored.
 // - Healing: a receiver notices a loss only when a later numbered datagram
 //   arrives, so the last datagram of a burst could be lost unnoticed. Once
 //   nothing was sent for kHealDelayMs, the rows of the last datagram are
