@@ -23,6 +23,11 @@ bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
   std::lock_guard<std::mutex> lock(mutex_);
   const bool wasEmpty = inboxCount_ == 0 && !inboxFull_;
   // The identifier is checked on the work thread, with the transport's.
+  // A crowd asks for the same numbers many times over: held once.
+  for (int i = 0; i < inboxCount_; ++i) {
+    const Range& r = inbox_[i];
+    if (r.screenId == screenId && r.first == first && r.last == last) return false;
+  }
   if (inboxCount_ == kInboxSize) {
     inboxFull_ = true;
     return false;

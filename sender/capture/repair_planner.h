@@ -38,8 +38,12 @@ class RepairPlanner {
   static constexpr uint32_t kRollingCycleMs = 4000;
   // Slices go out at most this often, so that they fill datagrams.
   static constexpr uint32_t kRollingSliceMs = 100;
-  // Requests held between two steps; more ask for a full-screen update.
-  static constexpr int kInboxSize = 64;
+  // Different requests held between two steps (a range asked again is
+  // held once); more ask for a full-screen update. Sixty receivers at 5%
+  // loss ask for a few dozen ranges after a full-screen update, during
+  // which no step takes them: 64 overflowed, and the full-screen update
+  // that followed made the next overflow.
+  static constexpr int kInboxSize = 256;
 
   struct Plan {
     bool fullUpdate = false;  // a full-screen update is wanted

@@ -314,6 +314,13 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
     rig.Steps(8);
     EXPECT_EQ(Count(rig.Take(), kInit), inits) << number;
   }
+  // A crowd asking for the same numbers, more often than the inbox holds
+  // requests between two steps: a repair, no full-screen update.
+  for (int i = 0; i < 2 * RepairPlanner::kInboxSize; ++i) rig.capture->RequestRepair(0x1234, 0, 0);
+  rig.Steps(8);
+  g_now += FullUpdateBudget::kMaxGapMs;
+  rig.Steps(8);
+  EXPECT_EQ(Count(rig.Take(), kInit), 0);
 }
 
 // Requests cost what the traffic budget allows, whoever sends them and
