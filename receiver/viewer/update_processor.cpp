@@ -145,12 +145,7 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
         Reject("unusable init", type, length);
       } else {
         Log().Print("qvViewer: Received init packet\n");
-        // What is held belongs to the old stream: applied as it is, since
-        // the full-screen update that follows mends every hole.
-        if (holding_) Drain(true, true);
-        parity_.Reset();
-        expected_ = 0;
-        openGaps_ = 0;  // the full-screen update mends every gap
+        StartNumbers();
       }
       break;
     }
@@ -202,6 +197,15 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
 
 void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, const uint8_t* data,
                                size_t length) {
+  if (type == Code(PacketType::FullUpdate) && header.sequence < expected_ &&
+      header.sequence < kMaxRepairSpan) {
+    // The numbers start over only with a full-screen update, after an init
+    // message: that one was lost. The update itself mends the picture, and
+    // what it lost is asked for by number, as after the init. (A request
+    // for the whole screen instead would start the numbers over again, and
+    // in a crowd someone always loses that init message too.)
+    StartNumbers();
+  }
   const uint32_t now = TickCount();
   const bool active = ParityActive(now);
   if (active) parity_.Keep(header.sequence, data, length);
@@ -223,6 +227,15 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
     return;
   }
   Apply(type, header, data, length);
+}
+
+void UpdateProcessor::StartNumbers() {
+  // What is held belongs to the old stream: applied as it is, since the
+  // full-screen update that follows mends every hole.
+  if (holding_) Drain(true, true);
+  parity_.Reset();
+  expected_ = 0;
+  openGaps_ = 0;  // the full-screen update mends every gap
 }
 
 void UpdateProcessor::Apply(uint16_t type, const CompressedHeader& header, const uint8_t* data,

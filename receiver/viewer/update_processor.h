@@ -127,6 +127,9 @@ class UpdateProcessor {
   void ApplyUpdate(const CompressedHeader& header, const uint8_t* data, size_t length);
   void ApplyCursorShape(const CompressedHeader& header, const uint8_t* data, size_t length);
   void SequenceCheck(uint32_t sequence);
+  // The numbers start over (a new stream: an init message, or the first
+  // datagrams of the full-screen update that follows a lost one).
+  void StartNumbers();
   // A numbered datagram whose header parsed: kept for parity, held behind
   // a loss, or applied.
   void Numbered(uint16_t type, const CompressedHeader& header, const uint8_t* data,

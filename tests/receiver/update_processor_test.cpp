@@ -86,6 +86,16 @@ TEST_F(UpdateProcessorTest, OneGapGivesOneLostLineAndOneRequestAndAnInitRestarts
   EXPECT_EQ(owner_.requests, 1);
   EXPECT_EQ(log_.Count("qvViewer: Received init packet\r\n"), 1);
   EXPECT_EQ(surface_.placed, 1);
+  // So does the full-screen update of the next stream when its init
+  // message was lost: what it lost is asked for by number.
+  for (uint32_t seq : {1u, 2u, 3u}) Update(seq, 0, 10);
+  Update(1, 0, 50, 3, PacketType::FullUpdate);
+  EXPECT_TRUE(RowsEqual(0, 50));
+  EXPECT_EQ(owner_.requests, 2);
+  EXPECT_EQ(owner_.repairs, 2);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 0, 0)));
+  Update(2, 0, 10);
+  EXPECT_EQ(owner_.requests, 2);
 }
 
 TEST_F(UpdateProcessorTest, GapsAskForTheirNumbersAgainUntilALaterDatagramThenForTheWholeScreen) {
