@@ -63,7 +63,8 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
   const uint8_t* in = datagram + kCompressedHeaderSize;
   for (size_t i = 0; i < data; ++i) acc[i] ^= in[i];
   dataLength_ = std::max(dataLength_, data);
-  return count_ >= group_ || count_ >= kMaxParityGroup;
+  return count_ >= group_ || count_ >= kMaxParityGroup ||
+         (count_ == 2 && nowMs - openedMs_ >= kGroupMs);
 }
 
 ParityEncoder::Datagram ParityEncoder::Finish() {
@@ -77,7 +78,7 @@ ParityEncoder::Datagram ParityEncoder::Finish() {
 }
 
 int ParityEncoder::DueMs(uint32_t nowMs) const {
-  if (count_ == 0) return -1;
+  if (count_ < 2) return -1;
   const uint32_t age = nowMs - openedMs_;
   return age >= kGroupMs ? 0 : static_cast<int>(kGroupMs - age);
 }

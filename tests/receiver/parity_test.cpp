@@ -87,6 +87,19 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.first, 100u + ParityEncoder::kFirstGroup);
   EXPECT_EQ(h.count, 3);
   EXPECT_EQ(enc.DueMs(now + 1000), -1);
+  // A lone datagram waits for the next (its parity would repeat it); past
+  // the group's time the two close at once.
+  const auto pair = Datagrams(110, 2, 5);
+  enc.Add(pair[0].data(), pair[0].size(), 110, now + 100, rec.Emit());
+  EXPECT_EQ(enc.DueMs(now + 400), -1);
+  enc.Flush(now + 400, false, rec.Emit());
+  EXPECT_EQ(rec.parity.size(), 2u);
+  enc.Add(pair[1].data(), pair[1].size(), 111, now + 400, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 3u);
+  ASSERT_TRUE(ParseParityHeader(rec.parity[2].data(), rec.parity[2].size(), h));
+  EXPECT_EQ(h.first, 110u);
+  EXPECT_EQ(h.count, 2);
+  rec.parity.pop_back();
 
   // A number that does not follow (a send failed, a new stream) closes the
   // open group first; data too long for a parity datagram joins none.
