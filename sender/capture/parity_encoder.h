@@ -103,7 +103,8 @@ class ParityEncoder {
   void Flush(uint32_t nowMs, bool force, Emit&& send) {
     if (count_ > 0 && (force || (count_ >= 2 && nowMs - openedMs_ >= kGroupMs))) Close(send);
   }
-  // ms until Flush has a group to close, -1 when none is open.
+  // ms until Flush has a group to close, -1 when none is open (or only a
+  // lone datagram, which waits for the next).
   int DueMs(uint32_t nowMs) const;
   // Forgets the open group without sending its parity (a new screen
   // identifier).
@@ -111,7 +112,8 @@ class ParityEncoder {
 
  private:
   bool Continues(uint32_t sequence, size_t length) const;
-  // Adds the datagram to the group (opening one); true when it is full.
+  // Adds the datagram to the group (opening one); true when the group is
+  // to close: full, or a lone datagram's partner came past kGroupMs.
   bool Join(const uint8_t* datagram, size_t length, uint32_t sequence, uint32_t nowMs);
   // Ends the open group; emits its parity when the allowance covers it.
   template <class Emit>
