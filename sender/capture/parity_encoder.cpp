@@ -78,9 +78,10 @@ ParityEncoder::Datagram ParityEncoder::Finish() {
 }
 
 int ParityEncoder::DueMs(uint32_t nowMs) const {
-  if (count_ < 2) return -1;
+  if (count_ == 0) return -1;
   const uint32_t age = nowMs - openedMs_;
-  return age >= kGroupMs ? 0 : static_cast<int>(kGroupMs - age);
+  const uint32_t limit = count_ == 1 ? kLoneMs : kGroupMs;
+  return age >= limit ? 0 : static_cast<int>(limit - age);
 }
 
 void ParityEncoder::Discard() { count_ = 0; }

@@ -26,8 +26,11 @@
 // without waiting for more. A lone datagram is no group: its parity would
 // only repeat it (groups of one were a third of the groups of a busy crowd
 // and doubled what they carried). Past kGroupMs it waits for the next
-// datagram (the heal follows the last of a burst), and the two close at
-// once: a receiver sees the loss of the first only when the second comes.
+// datagram, and the two close at once: a receiver sees the loss of the
+// first only when the second comes. Only the last datagram of a burst
+// waits in vain; the heal (150 ms later) is its partner, and when the
+// traffic budget holds the heal back, the lone parity goes out after
+// kLoneMs: nothing else would show its loss.
 //
 // Loss reports are requests, and anyone on the network can send those: what
 // parity may add to the stream is bounded on its own, apart from the
@@ -60,6 +63,7 @@ class ParityEncoder {
   // limit is 100 ms from the datagram that showed the loss), so a group
   // still open this long after its first datagram closes early.
   static constexpr uint32_t kGroupMs = 60;
+  static constexpr uint32_t kLoneMs = 200;
   static constexpr uint32_t kQuietMs = 10000;
   // The share of datagrams that needed a repair, measured over windows of
   // at least kWindowMs and kWindowDatagrams.
@@ -97,14 +101,14 @@ class ParityEncoder {
     if (count_ > 0 && !Continues(sequence, length)) Close(send);
     if (Join(datagram, length, sequence, nowMs)) Close(send);
   }
-  // The parity of a group of two or more open for kGroupMs, or of any open
-  // group with force (before a stream reset).
+  // The parity of a group of two or more open for kGroupMs, of a lone
+  // datagram after kLoneMs, or of any open group with force (before a
+  // stream reset).
   template <class Emit>
   void Flush(uint32_t nowMs, bool force, Emit&& send) {
-    if (count_ > 0 && (force || (count_ >= 2 && nowMs - openedMs_ >= kGroupMs))) Close(send);
+    if (count_ > 0 && (force || DueMs(nowMs) == 0)) Close(send);
   }
-  // ms until Flush has a group to close, -1 when none is open (or only a
-  // lone datagram, which waits for the next).
+  // ms until Flush has a group to close, -1 when none is open.
   int DueMs(uint32_t nowMs) const;
   // Forgets the open group without sending its parity (a new screen
   // identifier).

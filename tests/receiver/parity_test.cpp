@@ -88,18 +88,26 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.count, 3);
   EXPECT_EQ(enc.DueMs(now + 1000), -1);
   // A lone datagram waits for the next (its parity would repeat it); past
-  // the group's time the two close at once.
-  const auto pair = Datagrams(110, 2, 5);
-  enc.Add(pair[0].data(), pair[0].size(), 110, now + 100, rec.Emit());
-  EXPECT_EQ(enc.DueMs(now + 400), -1);
-  enc.Flush(now + 400, false, rec.Emit());
+  // the group's time the two close at once. Without a partner it closes
+  // after kLoneMs (the last datagram of a burst whose heal was held back).
+  const auto pair = Datagrams(110, 3, 5);
+  const uint32_t lone = now + 100;
+  enc.Add(pair[0].data(), pair[0].size(), 110, lone, rec.Emit());
+  enc.Flush(lone + ParityEncoder::kLoneMs - 1, false, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 2u);
-  enc.Add(pair[1].data(), pair[1].size(), 111, now + 400, rec.Emit());
+  enc.Add(pair[1].data(), pair[1].size(), 111, lone + ParityEncoder::kLoneMs - 1, rec.Emit());
   ASSERT_EQ(rec.parity.size(), 3u);
   ASSERT_TRUE(ParseParityHeader(rec.parity[2].data(), rec.parity[2].size(), h));
   EXPECT_EQ(h.first, 110u);
   EXPECT_EQ(h.count, 2);
-  rec.parity.pop_back();
+  enc.Add(pair[2].data(), pair[2].size(), 112, lone + 1000, rec.Emit());
+  EXPECT_EQ(enc.DueMs(lone + 1000), static_cast<int>(ParityEncoder::kLoneMs));
+  enc.Flush(lone + 1000 + ParityEncoder::kLoneMs, false, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 4u);
+  ASSERT_TRUE(ParseParityHeader(rec.parity[3].data(), rec.parity[3].size(), h));
+  EXPECT_EQ(h.first, 112u);
+  EXPECT_EQ(h.count, 1);
+  rec.parity.resize(2);
 
   // A number that does not follow (a send failed, a new stream) closes the
   // open group first; data too long for a parity datagram joins none.
