@@ -145,12 +145,7 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
         Reject("unusable init", type, length);
       } else {
         Log().Print("qvViewer: Received init packet\n");
-        // What is held belongs to the old stream: applied as it is, since
-        // the full-screen update that follows mends every hole.
-        if (holding_) Drain(true, true);
-        parity_.Reset();
-        expected_ = 0;
-        openGaps_ = 0;  // the full-screen update mends every gap
+        StartNumbers();
       }
       break;
     }
@@ -202,6 +197,15 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
 
 void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, const uint8_t* data,
                                size_t length) {
+  if (type == Code(PacketType::FullUpdate) && header.sequence < expected_ &&
+      header.sequence < kMaxRepairSpan) {
+    // The numbers start over only with a full-screen update, after an init
+    // message: that one was lost. The update itself mends the picture, and
+    // what it lost is asked for by number, as after the init. (A request
+    // for the whole screen instead would start the numbers over again, and
+    // in a crowd someone always loses that init message too.)
+    StartNumbers();
+  }
   const uint32_t now = TickCount();
   const bool active = ParityActive(now);
   if (active) parity_.Keep(header.sequence, data, length);
@@ -223,6 +227,15 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
     return;
   }
   Apply(type, header, data, length);
+}
+
+void UpdateProcessor::StartNumbers() {
+  // What is held belongs to the old stream: applied as it is, since the
+  // full-screen update that follows mends every hole.
+  if (holding_) Drain(true, true);
+  parity_.Reset();
+  expected_ = 0;
+  openGaps_ = 0;  // the full-screen update mends every gap
 }
 
 void UpdateProcessor::Apply(uint16_t type, const CompressedHeader& header, const uint8_t* data,
@@ -450,15 +463,25 @@ void UpdateProcessor::SequenceCheck(uint32_t sequence) {
 void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen) {
   if (requestedForThis_) return;  // the whole screen was asked for already
   const uint32_t now = TickCount();
-  if (openGaps_ == kOpenGaps) {
-    // Too many at once: one full-screen update mends them all.
-    RequestUpdate();
-    return;
-  }
   requestedForThis_ = true;
   // Datagrams held behind the gap were sent before any request: only one
   // numbered after all of them answers it.
   if (holding_ && held_ - seen <= kHoldSpan) seen = held_;
+  for (int i = 0; i < openGaps_; ++i) {
+    Gap& g = gaps_[i];
+    if (g.pending && first > g.last && first - g.last - 1 <= kMergeSpan &&
+        last - g.first < kMaxRepairSpan) {
+      g.last = last;
+      g.seen = seen;
+      return;
+    }
+  }
+  if (openGaps_ == kOpenGaps) {
+    // Too many at once: one full-screen update mends them all.
+    requestedForThis_ = false;
+    RequestUpdate();
+    return;
+  }
   if (owner_->HearsOtherReceivers()) {
     gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now};
     return;

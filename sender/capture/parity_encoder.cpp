@@ -43,6 +43,9 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
   if (group_ == 0 || length < kCompressedHeaderSize) return false;
   const size_t data = length - kCompressedHeaderSize;
   if (data > kMaxParityData) return false;  // never protected
+  earned_ += length * kShareNum;
+  allowance_ = std::min(kAllowanceBytes, allowance_ + earned_ / kShareDen);
+  earned_ %= kShareDen;
   if (count_ == 0) {
     first_ = sequence;
     openedMs_ = nowMs;
@@ -60,15 +63,16 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
   const uint8_t* in = datagram + kCompressedHeaderSize;
   for (size_t i = 0; i < data; ++i) acc[i] ^= in[i];
   dataLength_ = std::max(dataLength_, data);
-  return count_ >= group_ || count_ >= kMaxParityGroup;
+  return count_ >= group_ || count_ >= kMaxParityGroup ||
+         (count_ == 2 && nowMs - openedMs_ >= kGroupMs);
 }
 
-ParityEncoder::Datagram ParityEncoder::Close() {
+ParityEncoder::Datagram ParityEncoder::Finish() {
   BuildParityHeader({screenId_, first_, static_cast<uint8_t>(count_), kParitySchemeXor, lengths_,
                      types_},
                     out_);
   Datagram d{out_, kParityHeaderSize + dataLength_};
-  // Sent by the caller before the next Join clears the accumulator.
+  // Sent (or not) before the next Join clears the accumulator.
   count_ = 0;
   return d;
 }
@@ -76,7 +80,8 @@ ParityEncoder::Datagram ParityEncoder::Close() {
 int ParityEncoder::DueMs(uint32_t nowMs) const {
   if (count_ == 0) return -1;
   const uint32_t age = nowMs - openedMs_;
-  return age >= kGroupMs ? 0 : static_cast<int>(kGroupMs - age);
+  const uint32_t limit = count_ == 1 ? kLoneMs : kGroupMs;
+  return age >= limit ? 0 : static_cast<int>(limit - age);
 }
 
 void ParityEncoder::Discard() { count_ = 0; }

@@ -23,7 +23,24 @@
 // A group closes when it holds its size, when the next datagram does not
 // continue its numbers (a stream reset, a failed send), and kGroupMs after
 // its first datagram, so that the last datagrams of a burst are protected
-// without waiting for more.
+// without waiting for more. A lone datagram is no group: its parity would
+// only repeat it (groups of one were a third of the groups of a busy crowd
+// and doubled what they carried). Past kGroupMs it waits for the next
+// datagram, and the two close at once: a receiver sees the loss of the
+// first only when the second comes. Only the last datagram of a burst
+// waits in vain; the heal (150 ms later) is its partner, and when the
+// traffic budget holds the heal back, the lone parity goes out after
+// kLoneMs: nothing else would show its loss.
+//
+// Loss reports are requests, and anyone on the network can send those: what
+// parity may add to the stream is bounded on its own, apart from the
+// traffic budget of the repairs. Every protected datagram earns
+// kShareNum/kShareDen of its bytes, up to kAllowanceBytes; a group's parity
+// goes out only when what was earned covers it (and is then spent), else
+// that group has none and its losses are asked for. So forged reports can
+// raise the stream by at most that share (plus the allowance once), and a
+// run of groups that the timer closes with one or two datagrams (whose
+// parity is as long as one of them) cannot double the stream.
 //
 // Threads: the capture work thread only (the transport's sending thread).
 // Times are ms tick counts (wrapping).
@@ -43,8 +60,10 @@ class ParityEncoder {
   static constexpr int kMaxGroup = 16;
   // At the 50-60 datagrams/s of a busy screen a group of 4 fills in about
   // 70 ms; receivers hold what follows a loss until the parity comes (their
-  // limit is 100 ms), so a group that is still open after this closes early.
+  // limit is 100 ms from the datagram that showed the loss), so a group
+  // still open this long after its first datagram closes early.
   static constexpr uint32_t kGroupMs = 60;
+  static constexpr uint32_t kLoneMs = 200;
   static constexpr uint32_t kQuietMs = 10000;
   // The share of datagrams that needed a repair, measured over windows of
   // at least kWindowMs and kWindowDatagrams.
@@ -53,6 +72,14 @@ class ParityEncoder {
   static constexpr double kStartAbove = 0.10;
   static constexpr double kShrinkAbove = 0.08;
   static constexpr double kGrowBelow = 0.02;
+  // Full groups of 4 would cost a quarter; the timer's smaller groups and
+  // parity as long as a group's longest datagram bring a terminal's stream
+  // of a busy crowd to 35-45% (bench/crowd.sh). A group left without
+  // parity costs a request from nearly every receiver that lost one of its
+  // datagrams, so the share leaves room above that.
+  static constexpr uint64_t kShareNum = 1;
+  static constexpr uint64_t kShareDen = 2;
+  static constexpr uint64_t kAllowanceBytes = 2 * kMaxDatagram;
 
   struct Datagram {
     const uint8_t* data = nullptr;
@@ -65,20 +92,21 @@ class ParityEncoder {
   int GroupSize() const { return group_; }
 
   // A numbered datagram (whole, header included) went out. Emits through
-  // emit(Datagram) the parity of the open group when this datagram cannot
+  // send(Datagram) the parity of the open group when this datagram cannot
   // join it, and the parity of the group this one completes.
   template <class Emit>
   void Add(const uint8_t* datagram, size_t length, uint32_t sequence, uint32_t nowMs,
-           Emit&& emit) {
+           Emit&& send) {
     Adapt(nowMs);
-    if (count_ > 0 && !Continues(sequence, length)) emit(Close());
-    if (Join(datagram, length, sequence, nowMs)) emit(Close());
+    if (count_ > 0 && !Continues(sequence, length)) Close(send);
+    if (Join(datagram, length, sequence, nowMs)) Close(send);
   }
-  // The parity of a group open for kGroupMs, or of any open group with
-  // force (before a stream reset).
+  // The parity of a group of two or more open for kGroupMs, of a lone
+  // datagram after kLoneMs, or of any open group with force (before a
+  // stream reset).
   template <class Emit>
-  void Flush(uint32_t nowMs, bool force, Emit&& emit) {
-    if (count_ > 0 && (force || nowMs - openedMs_ >= kGroupMs)) emit(Close());
+  void Flush(uint32_t nowMs, bool force, Emit&& send) {
+    if (count_ > 0 && (force || DueMs(nowMs) == 0)) Close(send);
   }
   // ms until Flush has a group to close, -1 when none is open.
   int DueMs(uint32_t nowMs) const;
@@ -88,12 +116,23 @@ class ParityEncoder {
 
  private:
   bool Continues(uint32_t sequence, size_t length) const;
-  // Adds the datagram to the group (opening one); true when it is full.
+  // Adds the datagram to the group (opening one); true when the group is
+  // to close: full, or a lone datagram's partner came past kGroupMs.
   bool Join(const uint8_t* datagram, size_t length, uint32_t sequence, uint32_t nowMs);
-  Datagram Close();
+  // Ends the open group; emits its parity when the allowance covers it.
+  template <class Emit>
+  void Close(Emit&& send) {
+    const Datagram d = Finish();
+    if (d.length > allowance_) return;
+    allowance_ -= d.length;
+    send(d);
+  }
+  Datagram Finish();
   void Adapt(uint32_t nowMs);
 
   int group_ = 0;
+  uint64_t allowance_ = kAllowanceBytes;  // bytes of parity that may go out
+  uint64_t earned_ = 0;  // protected bytes times kShareNum, not yet worth a byte
   uint32_t lastLossMs_ = 0;
   uint32_t windowStartMs_ = 0;
   uint32_t windowSent_ = 0;

@@ -23,6 +23,11 @@ bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
   std::lock_guard<std::mutex> lock(mutex_);
   const bool wasEmpty = inboxCount_ == 0 && !inboxFull_;
   // The identifier is checked on the work thread, with the transport's.
+  // A crowd asks for the same numbers many times over: held once.
+  for (int i = 0; i < inboxCount_; ++i) {
+    const Range& r = inbox_[i];
+    if (r.screenId == screenId && r.first == first && r.last == last) return false;
+  }
   if (inboxCount_ == kInboxSize) {
     inboxFull_ = true;
     return false;
@@ -125,8 +130,13 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     if (repeat) continue;
     int marked = 0;
     for (uint32_t s = r.first;; ++s) {
+      // A number this stream has not reached was asked for before the
+      // stream started over, and the full-screen update that started it
+      // mends it. (Answered with another full-screen update, such requests
+      // in flight from a crowd restart the stream again and again.)
+      if (s >= sent.NextSequence()) break;
       SequenceRows::Entry* e = rows.Find(s, nowMs);
-      if (e == nullptr || s >= sent.NextSequence()) {
+      if (e == nullptr) {
         plan.fullUpdate = true;
         if (!unknownLogged) {
           Log().Print("qcCapture: Packet %lu is not known any more, sending fullscreen update\n",

@@ -308,16 +308,25 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
     again = again || picture.Apply({n.d}) == std::make_pair(12, 14);
   }
   EXPECT_TRUE(again);
-  // Numbers too old, not sent yet, or of another screen: a full-screen update.
-  for (auto [id, number, wait] : {std::tuple{0x1234, lost, SequenceRows::kKeepMs},
-                                  {0x1234, next + 5, 0u}, {0x4321, 0u, 0u}}) {
+  // Numbers too old, or of another screen: a full-screen update. Numbers
+  // not sent yet (asked before the stream started over): nothing.
+  for (auto [id, number, wait, inits] :
+       {std::tuple{0x1234, lost, SequenceRows::kKeepMs, 1}, {0x1234, next + 5, 0u, 0},
+        {0x4321, 0u, 0u, 1}}) {
     g_now.Advance(wait);
     rig.capture->RequestRepair(static_cast<uint16_t>(id), number, number);
     rig.Steps(8);
     g_now.Advance(FullUpdateBudget::kMaxGapMs);
     rig.Steps(8);
-    EXPECT_EQ(Count(rig.Take(), kInit), 1) << number;
+    EXPECT_EQ(Count(rig.Take(), kInit), inits) << number;
   }
+  // A crowd asking for the same numbers, more often than the inbox holds
+  // requests between two steps: a repair, no full-screen update.
+  for (int i = 0; i < 2 * RepairPlanner::kInboxSize; ++i) rig.capture->RequestRepair(0x1234, 0, 0);
+  rig.Steps(8);
+  g_now.Advance(FullUpdateBudget::kMaxGapMs);
+  rig.Steps(8);
+  EXPECT_EQ(Count(rig.Take(), kInit), 0);
 }
 
 // Requests cost what the traffic budget allows, whoever sends them and

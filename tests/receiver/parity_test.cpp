@@ -87,6 +87,27 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.first, 100u + ParityEncoder::kFirstGroup);
   EXPECT_EQ(h.count, 3);
   EXPECT_EQ(enc.DueMs(now + 1000), -1);
+  // A lone datagram waits for the next (its parity would repeat it); past
+  // the group's time the two close at once. Without a partner it closes
+  // after kLoneMs (the last datagram of a burst whose heal was held back).
+  const auto pair = Datagrams(110, 3, 5);
+  const uint32_t lone = now + 100;
+  enc.Add(pair[0].data(), pair[0].size(), 110, lone, rec.Emit());
+  enc.Flush(lone + ParityEncoder::kLoneMs - 1, false, rec.Emit());
+  EXPECT_EQ(rec.parity.size(), 2u);
+  enc.Add(pair[1].data(), pair[1].size(), 111, lone + ParityEncoder::kLoneMs - 1, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 3u);
+  ASSERT_TRUE(ParseParityHeader(rec.parity[2].data(), rec.parity[2].size(), h));
+  EXPECT_EQ(h.first, 110u);
+  EXPECT_EQ(h.count, 2);
+  enc.Add(pair[2].data(), pair[2].size(), 112, lone + 1000, rec.Emit());
+  EXPECT_EQ(enc.DueMs(lone + 1000), static_cast<int>(ParityEncoder::kLoneMs));
+  enc.Flush(lone + 1000 + ParityEncoder::kLoneMs, false, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 4u);
+  ASSERT_TRUE(ParseParityHeader(rec.parity[3].data(), rec.parity[3].size(), h));
+  EXPECT_EQ(h.first, 112u);
+  EXPECT_EQ(h.count, 1);
+  rec.parity.resize(2);
 
   // A number that does not follow (a send failed, a new stream) closes the
   // open group first; data too long for a parity datagram joins none.
@@ -137,6 +158,29 @@ TEST(ParityEncoderTest, TheGroupSizeFollowsTheReportsAndParityStopsOnAQuietNetwo
   second(0, 50);
   enc.Flush(now + 1000, true, rec.Emit());
   EXPECT_EQ(rec.parity.size(), sent);
+}
+
+TEST(ParityEncoderTest, ForgedReportsRaiseTheStreamByAtMostTheParityShare) {
+  // Reports without end, and a slow screen: every group closes by the timer
+  // with one datagram, whose parity would double the stream.
+  ParityEncoder enc;
+  Recorder rec;
+  uint32_t now = test::StartParity(enc, 0);
+  const size_t parityBefore = rec.parity.size();
+  uint64_t data = 0;
+  for (uint32_t seq = 0; seq < 400; ++seq) {
+    const auto d = Datagrams(seq, 1, seq);
+    enc.NoteLosses(5, now);
+    enc.Add(d[0].data(), d[0].size(), seq, now, rec.Emit());
+    data += d[0].size();
+    now += ParityEncoder::kGroupMs;
+    enc.Flush(now, false, rec.Emit());
+  }
+  uint64_t parity = 0;
+  for (size_t i = parityBefore; i < rec.parity.size(); ++i) parity += rec.parity[i].size();
+  EXPECT_GT(rec.parity.size(), parityBefore + 20);  // still protected, in part
+  EXPECT_LE(parity, data * ParityEncoder::kShareNum / ParityEncoder::kShareDen +
+                        ParityEncoder::kAllowanceBytes);
 }
 
 class ParityDecoderTest : public testing::Test {

@@ -86,6 +86,16 @@ TEST_F(UpdateProcessorTest, OneGapGivesOneLostLineAndOneRequestAndAnInitRestarts
   EXPECT_EQ(owner_.requests, 1);
   EXPECT_EQ(log_.Count("qvViewer: Received init packet\r\n"), 1);
   EXPECT_EQ(surface_.placed, 1);
+  // So does the full-screen update of the next stream when its init
+  // message was lost: what it lost is asked for by number.
+  for (uint32_t seq : {1u, 2u, 3u}) Update(seq, 0, 10);
+  Update(1, 0, 50, 3, PacketType::FullUpdate);
+  EXPECT_TRUE(RowsEqual(0, 50));
+  EXPECT_EQ(owner_.requests, 2);
+  EXPECT_EQ(owner_.repairs, 2);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 0, 0)));
+  Update(2, 0, 10);
+  EXPECT_EQ(owner_.requests, 2);
 }
 
 TEST_F(UpdateProcessorTest, GapsAskForTheirNumbersAgainUntilALaterDatagramThenForTheWholeScreen) {
@@ -435,6 +445,29 @@ TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMe
   proc_.CheckRepairs(t);
   proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
   EXPECT_EQ(owner.repairs, 2);  // 4 (datagram 5 answered the gap at 2)
+}
+
+TEST_F(UpdateProcessorTest, GapsCloseTogetherMakeOneRequestWhileTheFirstWaitsItsBackOff) {
+  HearingOwner owner;
+  ASSERT_TRUE(proc_.Begin(&owner, &surface_));
+  proc_.Start(test::Format(kId, kW, kH, 32));
+  // 1 and 3 lost (two of one group): one request for 1..3.
+  for (uint32_t seq : {0u, 2u, 4u}) Update(seq, 0, 10);
+  uint32_t t = TickCount();
+  proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 1);
+  EXPECT_EQ(owner.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 1, 3)));
+  // Further apart than kMergeSpan received numbers, or once the first was
+  // sent: requests of their own.
+  for (uint32_t seq : {6u, 7u, 8u, 9u, 11u}) Update(seq, 0, 10);
+  t = TickCount();
+  proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 3);
+  EXPECT_EQ(owner.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 10, 10)));
+  Update(13, 0, 10);
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 4);
+  EXPECT_EQ(owner.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 12, 12)));
 }
 
 }  // namespace
