@@ -1,28 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the start-up of both Windows programs shares: the message boxes of
-// the command-line check (also written to standard error), and the console
-// events that end the program in order.
+// What the start-up of both Windows programs shares beyond shell/startup.h:
+// the console events that end the program in order.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
-#include <string_view>
-
-#include "shell/console_output.h"
-#include "shell/view_types.h"
 
 namespace qc {
-
-// A box without owner (none when gui is false) and the same text on
-// standard error, each line starting with prefix.
-inline void StartupMessage(std::string_view prefix, bool gui, const char* caption,
-                           const char* text, MessageIcon icon) {
-  PrintMessage(prefix, caption, text);
-  if (!gui) return;
-  MessageBoxA(nullptr, text, caption,
-              MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION));
-}
 
 namespace detail {
 inline std::function<void()> g_consoleQuit;

@@ -3,8 +3,8 @@
 
 #include <signal.h>
 
-#include <QCoreApplication>
-#include <QMessageBox>
+#include <QApplication>
+#include <QIcon>
 #include <cstdio>
 #include <memory>
 
@@ -14,6 +14,7 @@
 #include "receiver/shell/program_viewers.h"
 #include "receiver/shell/qt_tray_view.h"
 #include "receiver/shell/receiver_settings.h"
+#include "receiver/shell/receiver_start.h"
 #include "receiver/shell/snapshot.h"
 #include "receiver/shell/qv_tray.h"
 #include "receiver/viewer/viewer_window.h"
@@ -32,7 +33,8 @@ void Snapshot(const ProgramViewer& viewer, const std::string& path) {
 
 }  // namespace
 
-int RunReceiver(const ReceiverCommandLine& cl) {
+int RunReceiver(UiServices& ui, const ReceiverCommandLine& cl) {
+  QCoreApplication::setApplicationName(QStringLiteral("Quillview"));
   qvSettings store(qvSettings::DefaultPath());
   std::unique_ptr<ReceiverTrayView> view;
   std::unique_ptr<ProgramViewer> viewer;
@@ -40,10 +42,11 @@ int RunReceiver(const ReceiverCommandLine& cl) {
     view = std::make_unique<ReceiverConsoleView>();
     viewer = std::make_unique<HeadlessViewer>();
   } else {
-    view = std::make_unique<ReceiverQtTrayView>(/*hotkeys=*/true);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/qvrecv/icons/qvrecv-64.png")));
+    view = std::make_unique<ReceiverQtTrayView>();
     viewer = std::make_unique<WindowViewer<ViewerWindow>>();
   }
-  qvTray tray(*view, *viewer, store);
+  qvTray tray(ui, *view, *viewer, store);
   tray.SetClosingHook([&] { Snapshot(*viewer, cl.snapshotPath); });
 
   SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&](int signo) {
@@ -56,7 +59,7 @@ int RunReceiver(const ReceiverCommandLine& cl) {
 
   if (!cl.trustKey.empty()) tray.TrustSenderForThisRun(cl.trustKey);
   if (!tray.Init(cl.port)) {
-    view->ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);
+    ui.ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);
     return -1;
   }
   int code = QCoreApplication::exec();

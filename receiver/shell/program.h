@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The receiver's run, after the command line was read and the Qt
-// application object exists: controller, view, viewer, signals, event loop,
-// orderly shutdown. Returns the process exit code.
+// The receiver's run on Linux, once RunQtProgram made the application
+// object and the UI services: controller, view, viewer, signals, event
+// loop, orderly shutdown. Returns the process exit code. Main thread.
 #pragma once
 
 #include "receiver/shell/command_line.h"
+#include "shell/ui_services.h"
 
 namespace qc {
 
-inline constexpr char kCannotStartText[] =
-    "Cannot start Quillview.\nSee the log file (Quillview.log) for details.";
-
-int RunReceiver(const ReceiverCommandLine& commandLine);
+int RunReceiver(UiServices& ui, const ReceiverCommandLine& commandLine);
 
 }  // namespace qc

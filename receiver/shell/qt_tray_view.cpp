@@ -2,10 +2,8 @@
 #include "receiver/shell/qt_tray_view.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include "common/log_file.h"
-#include "shell/console_output.h"
 #include "receiver/shell/dialogs.h"
 #include "receiver/shell/qv_tray.h"
 
@@ -29,16 +27,6 @@ QIcon TrayIconImage(TrayImage image) {
   return icon;
 }
 
-ReceiverQtTrayView::ReceiverQtTrayView(bool hotkeys, QObject* parent) : QObject(parent) {
-  if (hotkeys) {
-    hotkeys_ = std::make_unique<GlobalHotkeys>(
-        [this](int) {
-          if (tray_ != nullptr) tray_->OnHotKey();
-        },
-        nullptr);
-  }
-}
-
 ReceiverQtTrayView::~ReceiverQtTrayView() { icon_.hide(); }
 
 QAction* ReceiverQtTrayView::AddItem(const char* text, int id) {
@@ -48,7 +36,7 @@ QAction* ReceiverQtTrayView::AddItem(const char* text, int id) {
 }
 
 void ReceiverQtTrayView::Attach(qvTray& tray) {
-  ReceiverQtViewBase::Attach(tray);
+  tray_ = &tray;
   fullScreen_ = AddItem("&Full Screen", ID_FULL_SCREEN);
   fullScreen_->setCheckable(true);
   hide_ = AddItem("&Hide Window", ID_HIDE_WINDOW);
@@ -72,14 +60,10 @@ void ReceiverQtTrayView::Attach(qvTray& tray) {
   }
 }
 
-bool ReceiverQtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const char* tip) {
-  if (action == TrayAction::Delete) {
-    icon_.hide();
-    return true;
-  }
+void ReceiverQtTrayView::SetTrayIcon(TrayImage image, const char* tip) {
   icon_.setIcon(icons_[static_cast<int>(image)]);
   icon_.setToolTip(QString::fromUtf8(tip));
-  if (action == TrayAction::Add) {
+  if (!icon_.isVisible()) {
     if (!QSystemTrayIcon::isSystemTrayAvailable() && !trayMissingLogged_) {
       // Without a tray host the receiver still works: its window, the hot
       // key and the viewer's menu reach every command.
@@ -88,7 +72,6 @@ bool ReceiverQtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const c
     }
     icon_.show();
   }
-  return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void ReceiverQtTrayView::SetWindowItem(bool hideItem) {
@@ -102,13 +85,6 @@ void ReceiverQtTrayView::EnableReceivingItems(bool enabled) {
 
 void ReceiverQtTrayView::SetFullScreenChecked(bool checked) { fullScreen_->setChecked(checked); }
 
-void ReceiverQtTrayView::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
-  PrintMessage(kReceiverStderrPrefix, caption, text);
-  QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
-                  QString::fromUtf8(caption), QString::fromUtf8(text), QMessageBox::Ok);
-  box.exec();
-}
-
 void ReceiverQtTrayView::RunSettingsDialog() {
   ReceiverSettingsDialog dialog(*tray_);
   dialog.raise();
@@ -121,14 +97,6 @@ void ReceiverQtTrayView::RunAboutDialog() {
   dialog.raise();
   dialog.activateWindow();
   dialog.exec();
-}
-
-bool ReceiverQtTrayView::RegisterHotKey(uint32_t code) {
-  return hotkeys_ != nullptr && hotkeys_->Grab(0, code);
-}
-
-void ReceiverQtTrayView::UnregisterHotKey() {
-  if (hotkeys_ != nullptr) hotkeys_->Ungrab(0);
 }
 
 }  // namespace qc

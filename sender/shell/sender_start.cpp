@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "sender/shell/sender_start.h"
+
+#include "sender/shell/qc_tray.h"
+#include "shell/signing_keys.h"
+
+namespace qc {
+
+ProgramStart SenderStart() {
+  ProgramStart start;
+  start.style.hotkeyLog = "qcTray";
+  start.headlessHotkeys = true;  // a kiosk without a tray still pauses with Alt+F11
+  start.errorCaption = kErrorCaption;
+  start.instanceName = "QC_Win32_Instance";
+  start.instanceFailedText = "Cannot create mutex.";
+  start.alreadyRunningText = "Quillcast is already running.";
+  start.noDisplayLine =
+      "Quillcast Error: No display to show the tray on (DISPLAY is not set); see --headless.";
+  return start;
+}
+
+StartRequest SenderStartRequest(const CommandLine& cmd, const std::string& settingsPath) {
+  StartRequest request;
+  request.headless = cmd.headless;
+  switch (cmd.status) {
+    case CommandLine::Status::Usage:
+      request.action = StartRequest::Action::Message;
+      request.caption = kUsageCaption;
+      request.text = kUsageText;
+      return request;
+    case CommandLine::Status::InvalidPort:
+      request.action = StartRequest::Action::Message;
+      request.caption = kInvalidValueCaption;
+      request.text = kInvalidPortText;
+      return request;
+    case CommandLine::Status::Ok:
+      break;
+  }
+  if (cmd.help || cmd.version || cmd.newKey) request.action = StartRequest::Action::Print;
+  if (cmd.help) {
+    request.output = LongUsage(settingsPath);
+  } else if (cmd.version) {
+    request.output = "qcsend (Quillcast) 1.1.0\n";
+  } else if (cmd.newKey) {
+    request.failed = !MakeSenderKey(request.output);
+    request.exitCode = request.failed ? 1 : 0;
+  }
+  return request;
+}
+
+}  // namespace qc

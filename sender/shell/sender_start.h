@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The sender's start (shell/startup.h) on both platforms: one sender per
+// user, its texts, and what its command line asks for. Main thread.
+#pragma once
+
+#include <string>
+
+#include "sender/shell/command_line.h"
+#include "shell/startup.h"
+
+namespace qc {
+
+inline constexpr char kSenderCannotStartText[] =
+    "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.";
+
+ProgramStart SenderStart();
+
+// --help, --version and --new-key (which makes the key pair here) print and
+// end; a command line the sender does not take ends with its box.
+StartRequest SenderStartRequest(const CommandLine& cmd, const std::string& settingsPath);
+
+}  // namespace qc
