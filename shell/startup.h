@@ -33,8 +33,8 @@ struct StartRequest {
 
 // A program, and what its platform offers.
 struct ProgramStart {
-  UiStyle style;           // with a screen; headless takes it without boxes
-  bool headlessHotkeys = false;  // headless, hotkeys are grabbed still
+  UiStyle style;  // with a screen; headless without boxes
+  bool headlessHotkeys = false;  // headless, the hotkeys are still grabbed
   const char* errorCaption = "";
   // Held while the program runs (platform/lock_file.h); null: any number of
   // instances may run.

@@ -10,15 +10,10 @@
 namespace qc {
 
 QIcon TrayIconImage(TrayImage image) {
-  const char* name = "tray-red-green";
-  switch (image) {
-    case TrayImage::RedRed: name = "tray-red-red"; break;
-    case TrayImage::RedGreen: name = "tray-red-green"; break;
-    case TrayImage::GreenYellow: name = "tray-green-yellow"; break;
-    case TrayImage::GreenGreen: name = "tray-green-green"; break;
-    case TrayImage::YellowGreen: name = "tray-yellow-green"; break;
-    case TrayImage::YellowYellow: name = "tray-yellow-yellow"; break;
-  }
+  static const char* const kNames[kTrayImageCount] = {  // in TrayImage's order
+      "tray-red-red",     "tray-red-green",    "tray-green-yellow",
+      "tray-green-green", "tray-yellow-green", "tray-yellow-yellow"};
+  const char* name = kNames[static_cast<int>(image)];
   QIcon icon;
   for (int size : {16, 22, 32, 48}) {
     icon.addFile(QStringLiteral(":/qvrecv/tray/%1-%2.png").arg(QLatin1String(name)).arg(size),
@@ -54,10 +49,7 @@ void ReceiverQtTrayView::Attach(qvTray& tray) {
   connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
     if (r == QSystemTrayIcon::DoubleClick) tray_->OnTrayDoubleClick();
   });
-  for (TrayImage image : {TrayImage::RedRed, TrayImage::RedGreen, TrayImage::GreenYellow,
-                          TrayImage::GreenGreen, TrayImage::YellowGreen, TrayImage::YellowYellow}) {
-    icons_[static_cast<int>(image)] = TrayIconImage(image);
-  }
+  for (int i = 0; i < kTrayImageCount; ++i) icons_[i] = TrayIconImage(static_cast<TrayImage>(i));
 }
 
 void ReceiverQtTrayView::SetTrayIcon(TrayImage image, const char* tip) {

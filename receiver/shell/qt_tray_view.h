@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
-#include <map>
 
 #include "receiver/shell/tray_view.h"
 
@@ -46,7 +45,7 @@ class ReceiverQtTrayView : public QObject, public ReceiverTrayView {
   QAction* hide_ = nullptr;
   QAction* show_ = nullptr;
   QAction* refresh_ = nullptr;
-  std::map<int, QIcon> icons_;
+  QIcon icons_[kTrayImageCount];
   bool trayMissingLogged_ = false;
 };
 

@@ -40,30 +40,19 @@ std::string ReceiverHelp(bool snapshots, const std::string& settingsPlace) {
 }
 
 StartRequest ReceiverStartRequest(const ReceiverCommandLine& cl, std::string help) {
+  using Action = CommandLineAction;
   StartRequest request;
   request.headless = cl.headless;
-  switch (cl.action) {
-    case CommandLineAction::Help:
-      request.action = StartRequest::Action::Print;
-      request.output = std::move(help);
-      break;
-    case CommandLineAction::Version:
-      request.action = StartRequest::Action::Print;
-      request.output = "Quillview version 1.1.0\n";
-      break;
-    case CommandLineAction::Usage:
-      request.action = StartRequest::Action::Message;
-      request.caption = kReceiverUsageCaption;
-      request.text = kReceiverUsageText;
-      break;
-    case CommandLineAction::InvalidKey:
-    case CommandLineAction::InvalidPort:
-      request.action = StartRequest::Action::Message;
-      request.caption = kInvalidValueCaption;
-      request.text = cl.action == CommandLineAction::InvalidKey ? kBadKeyText : kInvalidPortText;
-      break;
-    case CommandLineAction::Run:
-      break;
+  if (cl.action == Action::Help || cl.action == Action::Version) {
+    request.action = StartRequest::Action::Print;
+    request.output = cl.action == Action::Help ? std::move(help) : "Quillview version 1.1.0\n";
+  } else if (cl.action != Action::Run) {
+    const bool usage = cl.action == Action::Usage;
+    request.action = StartRequest::Action::Message;
+    request.caption = usage ? kReceiverUsageCaption : kInvalidValueCaption;
+    request.text = usage                             ? kReceiverUsageText
+                   : cl.action == Action::InvalidKey ? kBadKeyText
+                                                     : kInvalidPortText;
   }
   return request;
 }

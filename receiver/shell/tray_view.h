@@ -22,6 +22,7 @@ enum class TrayImage {
   YellowGreen,   // Hidden, blink phase set
   YellowYellow,  // Hidden, blink phase clear
 };
+inline constexpr int kTrayImageCount = 6;
 
 class qvTray;
 

@@ -22,19 +22,12 @@ ProgramStart SenderStart() {
 StartRequest SenderStartRequest(const CommandLine& cmd, const std::string& settingsPath) {
   StartRequest request;
   request.headless = cmd.headless;
-  switch (cmd.status) {
-    case CommandLine::Status::Usage:
-      request.action = StartRequest::Action::Message;
-      request.caption = kUsageCaption;
-      request.text = kUsageText;
-      return request;
-    case CommandLine::Status::InvalidPort:
-      request.action = StartRequest::Action::Message;
-      request.caption = kInvalidValueCaption;
-      request.text = kInvalidPortText;
-      return request;
-    case CommandLine::Status::Ok:
-      break;
+  if (cmd.status != CommandLine::Status::Ok) {
+    const bool usage = cmd.status == CommandLine::Status::Usage;
+    request.action = StartRequest::Action::Message;
+    request.caption = usage ? kUsageCaption : kInvalidValueCaption;
+    request.text = usage ? kUsageText : kInvalidPortText;
+    return request;
   }
   if (cmd.help || cmd.version || cmd.newKey) request.action = StartRequest::Action::Print;
   if (cmd.help) {

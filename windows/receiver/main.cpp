@@ -86,16 +86,14 @@ int Run(int argc, char** argv) {
       return msg == WM_CLOSE || msg == WM_ENDSESSION;
     });
     // The controller quits on its own thread.
-    QuitOnConsoleEvents([&] { ui.Post([&tray] { tray.OnCommand(ID_QUIT); }); });
+    QuitOnConsoleEvents consoleQuit([&] { ui.Post([&tray] { tray.OnCommand(ID_QUIT); }); });
 
     if (!cl.trustKey.empty()) tray.TrustSenderForThisRun(cl.trustKey);
     if (!tray.Init(cl.port)) {
-      QuitOnConsoleEvents(nullptr);
       ui.ShowMessage(kReceiverErrorCaption, kCannotStartText, MessageIcon::Error);
       return -1;
     }
     const int code = window->Run();
-    QuitOnConsoleEvents(nullptr);
     tray.Shutdown();
     return code;
   });

@@ -15,18 +15,10 @@ namespace {
 constexpr UINT kTrayNotify = WM_USER + 1;  // the tray icon's mouse messages
 constexpr UINT kTrayIconId = 101;
 
-// The resource of each tray image.
-int ResourceOf(TrayImage image) {
-  switch (image) {
-    case TrayImage::RedRed: return IDI_RED_RED;
-    case TrayImage::GreenYellow: return IDI_GREEN_YELLOW;
-    case TrayImage::GreenGreen: return IDI_GREEN_GREEN;
-    case TrayImage::YellowGreen: return IDI_YELLOW_GREEN;
-    case TrayImage::YellowYellow: return IDI_YELLOW_YELLOW;
-    case TrayImage::RedGreen: break;
-  }
-  return IDI_RED_GREEN;
-}
+// The resources of the tray images, in TrayImage's order.
+constexpr int kImageResources[kTrayImageCount] = {IDI_RED_RED,     IDI_RED_GREEN,
+                                                  IDI_GREEN_YELLOW, IDI_GREEN_GREEN,
+                                                  IDI_YELLOW_GREEN, IDI_YELLOW_YELLOW};
 
 }  // namespace
 
@@ -45,7 +37,7 @@ WinReceiverView::~WinReceiverView() {
 }
 
 void WinReceiverView::SetTrayIcon(TrayImage image, const char* tip) {
-  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(ResourceOf(image)));
+  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kImageResources[static_cast<int>(image)]));
   // The first shell's structure: every shell knows it.
   window_.NotifyIcon(iconAdded_ ? NIM_MODIFY : NIM_ADD, kTrayIconId, kTrayNotify, icon, tip, true);
   iconAdded_ = true;

@@ -87,27 +87,25 @@ int Run(int argc, char** argv) {
     // Ctrl+C, Ctrl+Break, closing the console, log-off and shut-down: the
     // controller quits on its own thread (its Quit sends the disconnection
     // datagram).
-    QuitOnConsoleEvents([&] { ui.Post([&tray] { tray.OnCommand(ID_QUIT); }); });
+    QuitOnConsoleEvents consoleQuit([&] { ui.Post([&tray] { tray.OnCommand(ID_QUIT); }); });
 
     std::string signing;
     if (!tray.UseStoredSigningKey(signing)) {
-      QuitOnConsoleEvents(nullptr);
       ui.ShowMessage(kErrorCaption, signing, MessageIcon::Error);
       return -1;
     }
     if (!signing.empty()) PrintMessage("", "Quillcast", signing);
 
     if (!tray.Init(cmd.start, cmd.port)) {
-      QuitOnConsoleEvents(nullptr);
       tray.AbortInit();
       ui.ShowMessage(kErrorCaption, kSenderCannotStartText, MessageIcon::Error);
       return -1;
     }
     if (cmd.port != 0) tray.SetPortFromCommandLine();
 
-    const int code =
-        window->Run([trayView](MSG& msg) { return trayView != nullptr && trayView->TakesMessage(msg); });
-    QuitOnConsoleEvents(nullptr);
+    const int code = window->Run([trayView](MSG& msg) {
+      return trayView != nullptr && trayView->TakesMessage(msg);  // Esc in Starting
+    });
     tray.Shutdown();
     return code;
   });
