@@ -27,7 +27,6 @@
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/sender_settings.h"
 #include "sender/shell/sender_start.h"
-#include "shell/console_output.h"
 #include "shell/qt/qt_startup.h"
 
 namespace qc {
@@ -78,8 +77,8 @@ int Run(int argc, char** argv) {
   Log();
   const CommandLine cmd = ParseArguments(argc, argv);
   const std::string settingsPath = SettingsFile::DefaultPath(kSenderSettingsFile);
-  return RunQtProgram(SenderStart(), SenderStartRequest(cmd, settingsPath), argv[0],
-                      [&](UiServices& ui, bool headless) {
+  const StartRequest request = SenderStartRequest(cmd, settingsPath);
+  return RunQtProgram(SenderStart(), request, argv[0], [&](UiServices& ui, bool headless) {
     const SessionEnvironment session = CurrentSession();
     const CaptureChoice capture =
         ChooseCapture(cmd.capture, session, [] { return WlrScreenSource::Available({}); },
@@ -123,26 +122,7 @@ int Run(int argc, char** argv) {
     // until the loop runs.
     SignalBridge quitSignals({SIGTERM, SIGINT, SIGHUP}, [&tray](int) { tray.OnCommand(ID_QUIT); });
 
-    std::string signing;
-    if (!tray.UseStoredSigningKey(signing)) {
-      ui.ShowMessage(kErrorCaption, signing, MessageIcon::Error);
-      return -1;
-    }
-    if (!signing.empty()) PrintMessage("", "Quillcast", signing);
-
-    if (!tray.Init(cmd.start, cmd.port)) {
-      tray.AbortInit();
-      ui.ShowMessage(kErrorCaption,
-                     refusal.empty() ? std::string(kSenderCannotStartText)
-                                     : "Cannot start Quillcast.\n" + refusal,
-                     MessageIcon::Error);
-      return -1;
-    }
-    if (cmd.port != 0) tray.SetPortFromCommandLine();
-
-    const int code = QCoreApplication::exec();
-    tray.Shutdown();
-    return code;
+    return RunSenderTray(ui, tray, cmd, refusal, [] { return QCoreApplication::exec(); });
   });
 }
 

@@ -2,6 +2,7 @@
 #include "sender/shell/sender_start.h"
 
 #include "sender/shell/qc_tray.h"
+#include "shell/console_output.h"
 #include "shell/signing_keys.h"
 
 namespace qc {
@@ -39,6 +40,28 @@ StartRequest SenderStartRequest(const CommandLine& cmd, const std::string& setti
     request.exitCode = request.failed ? 1 : 0;
   }
   return request;
+}
+
+int RunSenderTray(UiServices& ui, qcTray& tray, const CommandLine& cmd, const std::string& refusal,
+                  const std::function<int()>& loop) {
+  std::string signing;
+  if (!tray.UseStoredSigningKey(signing)) {
+    ui.ShowMessage(kErrorCaption, signing, MessageIcon::Error);
+    return -1;
+  }
+  if (!signing.empty()) PrintMessage("", "Quillcast", signing);
+  if (!tray.Init(cmd.start, cmd.port)) {
+    tray.AbortInit();
+    ui.ShowMessage(kErrorCaption,
+                   refusal.empty() ? std::string(kSenderCannotStartText)
+                                   : "Cannot start Quillcast.\n" + refusal,
+                   MessageIcon::Error);
+    return -1;
+  }
+  if (cmd.port != 0) tray.SetPortFromCommandLine();
+  const int code = loop();
+  tray.Shutdown();
+  return code;
 }
 
 }  // namespace qc

@@ -19,7 +19,6 @@
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/sender_settings.h"
 #include "sender/shell/sender_start.h"
-#include "shell/console_output.h"
 #include "windows/sender/win_acceleration.h"
 #include "windows/sender/win_tray_view.h"
 #include "windows/startup.h"
@@ -57,8 +56,8 @@ int Run(int argc, char** argv) {
     window = std::make_unique<TrayWindow>("QC_Win32_TrayWindow", "Quillcast", false, style);
     return *window;
   };
-  return RunProgram(start, SenderStartRequest(cmd, settingsPath), [&](UiServices& ui,
-                                                                      bool headless) {
+  const StartRequest request = SenderStartRequest(cmd, settingsPath);
+  return RunProgram(start, request, [&](UiServices& ui, bool headless) {
     if (window->Handle() == nullptr) {
       ui.ShowMessage(kErrorCaption, "Cannot start Quillcast.", MessageIcon::Error);
       return -1;
@@ -89,25 +88,11 @@ int Run(int argc, char** argv) {
     // datagram).
     QuitOnConsoleEvents consoleQuit([&] { ui.Post([&tray] { tray.OnCommand(ID_QUIT); }); });
 
-    std::string signing;
-    if (!tray.UseStoredSigningKey(signing)) {
-      ui.ShowMessage(kErrorCaption, signing, MessageIcon::Error);
-      return -1;
-    }
-    if (!signing.empty()) PrintMessage("", "Quillcast", signing);
-
-    if (!tray.Init(cmd.start, cmd.port)) {
-      tray.AbortInit();
-      ui.ShowMessage(kErrorCaption, kSenderCannotStartText, MessageIcon::Error);
-      return -1;
-    }
-    if (cmd.port != 0) tray.SetPortFromCommandLine();
-
-    const int code = window->Run([trayView](MSG& msg) {
-      return trayView != nullptr && trayView->TakesMessage(msg);  // Esc in Starting
+    return RunSenderTray(ui, tray, cmd, "", [&window, trayView] {
+      return window->Run([trayView](MSG& msg) {
+        return trayView != nullptr && trayView->TakesMessage(msg);  // Esc in Starting
+      });
     });
-    tray.Shutdown();
-    return code;
   });
 }
 
