@@ -1,28 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the start-up of both Windows programs shares: the message boxes of
-// the command-line check (also written to standard error), and the console
-// events that end the program in order.
+// What the start-up of both Windows programs shares beyond shell/startup.h:
+// the console events that end the program in order.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
-#include <string_view>
-
-#include "shell/console_output.h"
-#include "shell/view_types.h"
 
 namespace qc {
-
-// A box without owner (none when gui is false) and the same text on
-// standard error, each line starting with prefix.
-inline void StartupMessage(std::string_view prefix, bool gui, const char* caption,
-                           const char* text, MessageIcon icon) {
-  PrintMessage(prefix, caption, text);
-  if (!gui) return;
-  MessageBoxA(nullptr, text, caption,
-              MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION));
-}
 
 namespace detail {
 inline std::function<void()> g_consoleQuit;
@@ -38,17 +23,24 @@ inline BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 }  // namespace detail
 
-// Ctrl+C, Ctrl+Break, the console's close box, log-off and shut-down call
-// quit (on the console's own thread: it must only post work to the GUI
-// thread). An empty function stops it; the system's default handling
-// applies again.
-inline void QuitOnConsoleEvents(std::function<void()> quit) {
-  // The handler is removed before the function is cleared and installed
-  // after it is set, so that the console's thread never finds it half made.
-  if (!quit) SetConsoleCtrlHandler(detail::OnConsoleEvent, FALSE);
-  const bool install = !detail::g_consoleQuit && quit;
-  detail::g_consoleQuit = std::move(quit);
-  if (install) SetConsoleCtrlHandler(detail::OnConsoleEvent, TRUE);
-}
+// While it lives, Ctrl+C, Ctrl+Break, the console's close box, log-off and
+// shut-down call quit (on the console's own thread: it must only post work
+// to the GUI thread); then the system's default handling applies again.
+// One at a time.
+class QuitOnConsoleEvents {
+ public:
+  // The handler is installed after the function is set and removed before
+  // it is cleared, so that the console's thread never finds it half made.
+  explicit QuitOnConsoleEvents(std::function<void()> quit) {
+    detail::g_consoleQuit = std::move(quit);
+    SetConsoleCtrlHandler(detail::OnConsoleEvent, TRUE);
+  }
+  ~QuitOnConsoleEvents() {
+    SetConsoleCtrlHandler(detail::OnConsoleEvent, FALSE);
+    detail::g_consoleQuit = nullptr;
+  }
+  QuitOnConsoleEvents(const QuitOnConsoleEvents&) = delete;
+  QuitOnConsoleEvents& operator=(const QuitOnConsoleEvents&) = delete;
+};
 
 }  // namespace qc

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "shell/console_output.h"
 
 namespace qc {
 
@@ -20,11 +23,14 @@ UINT HotKeyModifiers(uint32_t flags) {
   return ((flags & HOTKEYF_SHIFT) << 2) | ((flags & HOTKEYF_ALT) >> 2) | (flags & 0xFAu);
 }
 
+// SetTimer's id of a caller's timer id: never 0.
+int TimerKey(int id) { return id + 1; }
+
 }  // namespace
 
 TrayWindow::TrayWindow(const char* className, const char* title, bool messageOnly,
-                       Handler handler, HICON icon)
-    : handler_(std::move(handler)) {
+                       const UiStyle& style, HICON icon)
+    : style_(style) {
   HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSEXA wc{};
   wc.cbSize = sizeof wc;
@@ -38,6 +44,8 @@ TrayWindow::TrayWindow(const char* className, const char* title, bool messageOnl
 }
 
 TrayWindow::~TrayWindow() {
+  // The handlers' owners may be gone already; DestroyWindow sends messages.
+  handlers_.clear();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
 }
 
@@ -73,6 +81,51 @@ void TrayWindow::RunTasks() {
     }
     task();
   }
+}
+
+void TrayWindow::StartTimer(int id, int intervalMs, std::function<void()> tick) {
+  ticks_[TimerKey(id)] = std::move(tick);
+  SetTimer(hwnd_, static_cast<UINT_PTR>(TimerKey(id)), static_cast<UINT>(intervalMs < 0 ? 0 : intervalMs), nullptr);
+}
+
+void TrayWindow::StopTimer(int id) { KillTimer(hwnd_, static_cast<UINT_PTR>(TimerKey(id))); }
+
+bool TrayWindow::RegisterHotKey(HotKey id, uint32_t code, std::function<void()> pressed) {
+  if (!style_.hotkeys) return false;
+  hotkeys_[static_cast<int>(id)] = std::move(pressed);
+  return ::RegisterHotKey(hwnd_, static_cast<int>(id), HotKeyModifiers((code >> 8) & 0xFF),
+                          code & 0xFF) != FALSE;
+}
+
+void TrayWindow::UnregisterHotKey(HotKey id) {
+  if (!style_.hotkeys) return;
+  ::UnregisterHotKey(hwnd_, static_cast<int>(id));
+  hotkeys_.erase(static_cast<int>(id));
+}
+
+void TrayWindow::ShowMessage(std::string_view caption, std::string_view text, MessageIcon icon) {
+  PrintMessage(style_.stderrPrefix, caption, text);
+  if (!style_.boxes) return;
+  UINT type = MB_OK | MB_SETFOREGROUND;
+  type |= icon == MessageIcon::Error     ? MB_ICONERROR
+          : icon == MessageIcon::Warning ? MB_ICONWARNING
+                                         : MB_ICONINFORMATION;
+  MessageBoxA(nullptr, std::string(text).c_str(), std::string(caption).c_str(), type);
+}
+
+bool TrayWindow::Handle(UINT msg, WPARAM wp, LPARAM lp) {
+  if (msg == WM_TIMER || msg == WM_HOTKEY) {
+    const auto& calls = msg == WM_TIMER ? ticks_ : hotkeys_;
+    auto it = calls.find(static_cast<int>(wp));
+    if (it == calls.end()) return false;
+    std::function<void()> call = it->second;  // a copy: the call may replace itself
+    call();
+    return true;
+  }
+  for (const Handler& handler : handlers_) {
+    if (handler(msg, wp, lp)) return true;
+  }
+  return false;
 }
 
 bool TrayWindow::NotifyIcon(DWORD action, UINT id, UINT callbackMessage, HICON icon,
@@ -157,10 +210,6 @@ UINT TrayWindow::TrackMenu(HMENU menu, UINT flags) {
   return chosen;
 }
 
-bool TrayWindow::RegisterHotKey(int id, uint32_t code) {
-  return ::RegisterHotKey(hwnd_, id, HotKeyModifiers((code >> 8) & 0xFF), code & 0xFF) != FALSE;
-}
-
 LRESULT CALLBACK TrayWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTA*>(lp);
@@ -173,7 +222,7 @@ LRESULT CALLBACK TrayWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
     window->RunTasks();
     return 0;
   }
-  return window->handler_(msg, wp, lp) ? 0 : DefWindowProcA(hwnd, msg, wp, lp);
+  return window->Handle(msg, wp, lp) ? 0 : DefWindowProcA(hwnd, msg, wp, lp);
 }
 
 }  // namespace qc

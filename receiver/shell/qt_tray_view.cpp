@@ -2,41 +2,24 @@
 #include "receiver/shell/qt_tray_view.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include "common/log_file.h"
-#include "shell/console_output.h"
 #include "receiver/shell/dialogs.h"
 #include "receiver/shell/qv_tray.h"
 
 namespace qc {
 
 QIcon TrayIconImage(TrayImage image) {
-  const char* name = "tray-red-green";
-  switch (image) {
-    case TrayImage::RedRed: name = "tray-red-red"; break;
-    case TrayImage::RedGreen: name = "tray-red-green"; break;
-    case TrayImage::GreenYellow: name = "tray-green-yellow"; break;
-    case TrayImage::GreenGreen: name = "tray-green-green"; break;
-    case TrayImage::YellowGreen: name = "tray-yellow-green"; break;
-    case TrayImage::YellowYellow: name = "tray-yellow-yellow"; break;
-  }
+  static const char* const kNames[kTrayImageCount] = {  // in TrayImage's order
+      "tray-red-red",     "tray-red-green",    "tray-green-yellow",
+      "tray-green-green", "tray-yellow-green", "tray-yellow-yellow"};
+  const char* name = kNames[static_cast<int>(image)];
   QIcon icon;
   for (int size : {16, 22, 32, 48}) {
     icon.addFile(QStringLiteral(":/qvrecv/tray/%1-%2.png").arg(QLatin1String(name)).arg(size),
                  QSize(size, size));
   }
   return icon;
-}
-
-ReceiverQtTrayView::ReceiverQtTrayView(bool hotkeys, QObject* parent) : QObject(parent) {
-  if (hotkeys) {
-    hotkeys_ = std::make_unique<GlobalHotkeys>(
-        [this](int) {
-          if (tray_ != nullptr) tray_->OnHotKey();
-        },
-        nullptr);
-  }
 }
 
 ReceiverQtTrayView::~ReceiverQtTrayView() { icon_.hide(); }
@@ -48,7 +31,7 @@ QAction* ReceiverQtTrayView::AddItem(const char* text, int id) {
 }
 
 void ReceiverQtTrayView::Attach(qvTray& tray) {
-  ReceiverQtViewBase::Attach(tray);
+  tray_ = &tray;
   fullScreen_ = AddItem("&Full Screen", ID_FULL_SCREEN);
   fullScreen_->setCheckable(true);
   hide_ = AddItem("&Hide Window", ID_HIDE_WINDOW);
@@ -66,20 +49,13 @@ void ReceiverQtTrayView::Attach(qvTray& tray) {
   connect(&icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
     if (r == QSystemTrayIcon::DoubleClick) tray_->OnTrayDoubleClick();
   });
-  for (TrayImage image : {TrayImage::RedRed, TrayImage::RedGreen, TrayImage::GreenYellow,
-                          TrayImage::GreenGreen, TrayImage::YellowGreen, TrayImage::YellowYellow}) {
-    icons_[static_cast<int>(image)] = TrayIconImage(image);
-  }
+  for (int i = 0; i < kTrayImageCount; ++i) icons_[i] = TrayIconImage(static_cast<TrayImage>(i));
 }
 
-bool ReceiverQtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const char* tip) {
-  if (action == TrayAction::Delete) {
-    icon_.hide();
-    return true;
-  }
+void ReceiverQtTrayView::SetTrayIcon(TrayImage image, const char* tip) {
   icon_.setIcon(icons_[static_cast<int>(image)]);
   icon_.setToolTip(QString::fromUtf8(tip));
-  if (action == TrayAction::Add) {
+  if (!icon_.isVisible()) {
     if (!QSystemTrayIcon::isSystemTrayAvailable() && !trayMissingLogged_) {
       // Without a tray host the receiver still works: its window, the hot
       // key and the viewer's menu reach every command.
@@ -88,7 +64,6 @@ bool ReceiverQtTrayView::SetTrayIcon(TrayAction action, TrayImage image, const c
     }
     icon_.show();
   }
-  return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
 void ReceiverQtTrayView::SetWindowItem(bool hideItem) {
@@ -102,13 +77,6 @@ void ReceiverQtTrayView::EnableReceivingItems(bool enabled) {
 
 void ReceiverQtTrayView::SetFullScreenChecked(bool checked) { fullScreen_->setChecked(checked); }
 
-void ReceiverQtTrayView::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
-  PrintMessage(kReceiverStderrPrefix, caption, text);
-  QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
-                  QString::fromUtf8(caption), QString::fromUtf8(text), QMessageBox::Ok);
-  box.exec();
-}
-
 void ReceiverQtTrayView::RunSettingsDialog() {
   ReceiverSettingsDialog dialog(*tray_);
   dialog.raise();
@@ -121,14 +89,6 @@ void ReceiverQtTrayView::RunAboutDialog() {
   dialog.raise();
   dialog.activateWindow();
   dialog.exec();
-}
-
-bool ReceiverQtTrayView::RegisterHotKey(uint32_t code) {
-  return hotkeys_ != nullptr && hotkeys_->Grab(0, code);
-}
-
-void ReceiverQtTrayView::UnregisterHotKey() {
-  if (hotkeys_ != nullptr) hotkeys_->Ungrab(0);
 }
 
 }  // namespace qc

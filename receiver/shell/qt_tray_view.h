@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The tray view of the windowed receiver: the notification-area icon with
-// its blinking images and tip, the popup menu, message boxes, the dialogs
-// and the hide/show hot key.
+// its blinking images and tip, the popup menu and the dialogs. GUI thread
+// only.
 #pragma once
 
 #include <QAction>
@@ -9,34 +9,28 @@
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
-#include <map>
-#include <memory>
 
-#include "platform/qt/global_hotkeys.h"
-#include "receiver/shell/qt_view_base.h"
+#include "receiver/shell/tray_view.h"
 
 namespace qc {
 
-// The tray image of a resource number, from the program's resources.
+// A tray image, from the program's resources.
 QIcon TrayIconImage(TrayImage image);
 
-class ReceiverQtTrayView : public QObject, public ReceiverQtViewBase {
+class ReceiverQtTrayView : public QObject, public ReceiverTrayView {
   Q_OBJECT
  public:
-  // hotkeys: grab the hide/show hot key (the program); false: never (tests).
-  explicit ReceiverQtTrayView(bool hotkeys, QObject* parent = nullptr);
+  ReceiverQtTrayView() = default;
   ~ReceiverQtTrayView() override;
 
   void Attach(qvTray& tray) override;
-  bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override;
+  void SetTrayIcon(TrayImage image, const char* tip) override;
+  void RemoveTrayIcon() override { icon_.hide(); }
   void SetWindowItem(bool hideItem) override;
   void EnableReceivingItems(bool enabled) override;
   void SetFullScreenChecked(bool checked) override;
-  void ShowMessage(const char* caption, const char* text, MessageIcon icon) override;
   void RunSettingsDialog() override;
   void RunAboutDialog() override;
-  bool RegisterHotKey(uint32_t code) override;
-  void UnregisterHotKey() override;
 
   QMenu* Menu() { return &menu_; }
   QSystemTrayIcon* Icon() { return &icon_; }
@@ -44,14 +38,14 @@ class ReceiverQtTrayView : public QObject, public ReceiverQtViewBase {
  private:
   QAction* AddItem(const char* text, int id);
 
-  std::unique_ptr<GlobalHotkeys> hotkeys_;
+  qvTray* tray_ = nullptr;
   QSystemTrayIcon icon_;
   QMenu menu_;
   QAction* fullScreen_ = nullptr;
   QAction* hide_ = nullptr;
   QAction* show_ = nullptr;
   QAction* refresh_ = nullptr;
-  std::map<int, QIcon> icons_;
+  QIcon icons_[kTrayImageCount];
   bool trayMissingLogged_ = false;
 };
 

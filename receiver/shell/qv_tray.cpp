@@ -8,8 +8,13 @@
 
 namespace qc {
 
-qvTray::qvTray(ReceiverTrayView& view, ViewerControl& viewer, SettingsStore& store)
-    : view_(view), viewer_(viewer), store_(store), guiThread_(std::this_thread::get_id()) {}
+qvTray::qvTray(UiServices& ui, ReceiverTrayView& view, ViewerControl& viewer,
+               SettingsStore& store)
+    : ui_(ui),
+      view_(view),
+      viewer_(viewer),
+      store_(store),
+      guiThread_(std::this_thread::get_id()) {}
 
 qvTray::~qvTray() = default;
 
@@ -68,7 +73,10 @@ bool qvTray::Init(int commandLinePort) {
     settings_.port = commandLinePort;
     portFromCommandLine_ = true;
   }
-  view_.StartTimers();
+  ui_.StartTimer(static_cast<int>(ReceiverTimer::Blink), kBlinkTimerMs,
+                 [this] { OnBlinkTimer(); });
+  ui_.StartTimer(static_cast<int>(ReceiverTimer::Request), kRequestTimerMs,
+                 [this] { OnRequestTimer(); });
   viewerAlive_ = true;
   if (!viewer_.Init(*this)) {
     Log().Print("qvTray: Failed to init qvViewer\n");
@@ -86,7 +94,7 @@ bool qvTray::Init(int commandLinePort) {
   windowShown_ = true;
   UpdateTrayIcon(TrayAction::Add, initial);
   SendUpdateRequest();
-  if (settings_.hotkeyEnabled) hotkeyRegistered_ = view_.RegisterHotKey(settings_.hotkey);
+  if (settings_.hotkeyEnabled) SetHotKey(0, settings_.hotkey, true);
   return true;
 }
 
@@ -94,7 +102,7 @@ void qvTray::Shutdown() {
   if (iconAdded_) ShowTrayIcon(TrayAction::Delete, TrayState::Disconnected);
   service_.Close();
   requests_.Stop();
-  if (hotkeyRegistered_) view_.UnregisterHotKey();
+  if (hotkeyRegistered_) ui_.UnregisterHotKey(HotKey::HideShow);
   hotkeyRegistered_ = false;
 }
 
@@ -105,7 +113,7 @@ bool qvTray::UpdateTrayIcon(TrayAction action, TrayState state) {
   } else {
     // The icon belongs to the GUI thread; the state is already current, so
     // the posted call shows whatever state holds when it runs.
-    view_.Post([this, action] { ShowTrayIcon(action, state_.load()); });
+    ui_.Post([this, action] { ShowTrayIcon(action, state_.load()); });
   }
   return true;
 }
@@ -119,19 +127,23 @@ void qvTray::ShowTrayIcon(TrayAction action, TrayState state) {
   } else if (!iconAdded_ || closed_) {
     return;
   }
+  if (action == TrayAction::Delete) {
+    view_.RemoveTrayIcon();
+    return;
+  }
   const uint32_t a = source_.load();
   if (state == TrayState::Disconnected && trusted_) {
-    view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), kWaitingSignedTip);
+    view_.SetTrayIcon(ImageFor(state, blinkPhase_.load()), kWaitingSignedTip);
     return;
   }
   if (state != TrayState::Receiving || a == 0) {
-    view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), TipFor(state));
+    view_.SetTrayIcon(ImageFor(state, blinkPhase_.load()), TipFor(state));
     return;
   }
   char tip[96];
   std::snprintf(tip, sizeof tip, "%s from %u.%u.%u.%u", TipFor(state), a >> 24, (a >> 16) & 0xFF,
                 (a >> 8) & 0xFF, a & 0xFF);
-  view_.SetTrayIcon(action, ImageFor(state, blinkPhase_.load()), tip);
+  view_.SetTrayIcon(ImageFor(state, blinkPhase_.load()), tip);
 }
 
 void qvTray::TransmissionFrom(uint32_t address, uint16_t /*port*/) { source_ = address; }
@@ -144,7 +156,7 @@ void qvTray::SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last)
 void qvTray::RestartViewer() {
   UpdateTrayIcon(TrayAction::Modify, TrayState::Disconnected);
   viewer_.SetRestarting();
-  view_.Post([this] { OnViewerRestart(); });
+  ui_.Post([this] { OnViewerRestart(); });
 }
 
 void qvTray::OnViewerRestart() {
@@ -163,9 +175,9 @@ void qvTray::OnViewerRestart() {
 void qvTray::FatalStop(bool showMessage) {
   // Once only: the first caller wins, whichever thread it is on.
   if (closing_.exchange(true)) return;
-  view_.Post([this, showMessage] {
+  ui_.Post([this, showMessage] {
     viewer_.ShowWindow(false);
-    if (showMessage) view_.ShowMessage(kReceiverErrorCaption, kFatalText, MessageIcon::Error);
+    if (showMessage) ui_.ShowMessage(kReceiverErrorCaption, kFatalText, MessageIcon::Error);
     Close();
   });
 }
@@ -181,7 +193,7 @@ void qvTray::Close() {
     viewer_.Stop();
     viewerAlive_ = false;
   }
-  view_.Quit(0);
+  ui_.Quit(0);
 }
 
 void qvTray::SetPort(int port) {
@@ -195,9 +207,11 @@ void qvTray::SetPort(int port) {
 
 void qvTray::SetHotKey(int /*slot*/, uint32_t value, bool enabled) {
   settings_.hotkey = value;
-  if (hotkeyRegistered_) view_.UnregisterHotKey();
+  if (hotkeyRegistered_) ui_.UnregisterHotKey(HotKey::HideShow);
   hotkeyRegistered_ = false;
-  if (enabled) hotkeyRegistered_ = view_.RegisterHotKey(value);
+  if (enabled) {
+    hotkeyRegistered_ = ui_.RegisterHotKey(HotKey::HideShow, value, [this] { OnHotKey(); });
+  }
   settings_.hotkeyEnabled = enabled;
 }
 
@@ -224,7 +238,7 @@ void qvTray::OnTrayDoubleClick() { OnCommand(ID_FULL_SCREEN); }
 void qvTray::OnHotKey() {
   if (!viewer_.IsReceiving()) return;
   int id = windowShown_ ? ID_HIDE_WINDOW : ID_SHOW_WINDOW;
-  view_.Post([this, id] { OnCommand(id); });
+  ui_.Post([this, id] { OnCommand(id); });
 }
 
 void qvTray::OnCommand(int id) {
@@ -236,10 +250,10 @@ void qvTray::OnCommand(int id) {
         view_.SetFullScreenChecked(on);
         viewer_.SetFullScreen(on);
         settings_.fullScreen = on;
-        view_.Post([this] { OnCommand(ID_SHOW_WINDOW); });
+        ui_.Post([this] { OnCommand(ID_SHOW_WINDOW); });
       } else if (!waitingBoxShown_) {
         waitingBoxShown_ = true;
-        view_.ShowMessage(kReceiverInformationCaption, kWaitingText, MessageIcon::Information);
+        ui_.ShowMessage(kReceiverInformationCaption, kWaitingText, MessageIcon::Information);
         waitingBoxShown_ = false;
       }
       break;
@@ -269,7 +283,7 @@ void qvTray::OnCommand(int id) {
         settingsOpen_ = false;
       }
       if (restartNeeded_) {
-        view_.ShowMessage(kReceiverInformationCaption, kRestartNeededText, MessageIcon::Information);
+        ui_.ShowMessage(kReceiverInformationCaption, kRestartNeededText, MessageIcon::Information);
         restartNeeded_ = false;
       }
       break;
@@ -281,7 +295,7 @@ void qvTray::OnCommand(int id) {
       }
       break;
     case ID_QUIT:
-      view_.Post([this] { Close(); });
+      ui_.Post([this] { Close(); });
       break;
     default:
       break;

@@ -8,7 +8,7 @@
 // viewer's update thread makes (UpdateTrayIcon with Modify/Receiving,
 // SendUpdateRequest, RestartViewer, FatalStop), which are safe from any
 // thread: they touch only atomics and the service socket, and hand the rest
-// to the GUI thread through ReceiverTrayView::Post.
+// to the GUI thread through UiServices::Post.
 #pragma once
 
 #include <atomic>
@@ -25,6 +25,8 @@
 #include "receiver/shell/request_listener.h"
 #include "receiver/shell/service_socket.h"
 #include "receiver/shell/tray_view.h"
+#include "receiver/viewer/viewer.h"
+#include "shell/ui_services.h"
 
 namespace qc {
 
@@ -38,6 +40,15 @@ inline constexpr char kRestartNeededText[] =
 inline constexpr char kFatalText[] = "Fatal error. See the log file (Quillview.log) for details.";
 inline constexpr char kReceiverInformationCaption[] = "Quillview Information";
 inline constexpr char kReceiverErrorCaption[] = "Quillview Error";
+
+// The blink timer steps the tray icon's blink phase; the request timer asks
+// the sender for a full picture while nothing is received.
+enum class ReceiverTimer { Blink, Request };
+inline constexpr int kBlinkTimerMs = 500;
+inline constexpr int kRequestTimerMs = 5000;
+
+// What happens to the tray icon with a state.
+enum class TrayAction { Add, Modify, Delete };
 
 class qvTray;
 
@@ -74,7 +85,7 @@ struct ReceiverDialogValues {
 
 class qvTray : public ViewerOwner {
  public:
-  qvTray(ReceiverTrayView& view, ViewerControl& viewer, SettingsStore& store);
+  qvTray(UiServices& ui, ReceiverTrayView& view, ViewerControl& viewer, SettingsStore& store);
   ~qvTray() override;
   qvTray(const qvTray&) = delete;
   qvTray& operator=(const qvTray&) = delete;
@@ -155,6 +166,7 @@ class qvTray : public ViewerOwner {
   void OnViewerRestart();
   bool OnGuiThread() const { return std::this_thread::get_id() == guiThread_; }
 
+  UiServices& ui_;
   ReceiverTrayView& view_;
   ViewerControl& viewer_;
   SettingsStore& store_;

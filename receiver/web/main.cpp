@@ -29,6 +29,7 @@
 #include "receiver/web/web_viewer.h"
 #include "shell/command_line.h"
 #include "shell/console_output.h"
+#include "shell/qt/qt_ui_services.h"
 #include "shell/signing_keys.h"
 
 namespace qc {
@@ -238,6 +239,7 @@ int main(int argc, char** argv) {
   }
 
   qc::qvSettings store(qc::qvSettings::DefaultPath());
+  qc::QtUiServices ui({kPrefix, /*boxes=*/false, /*hotkeys=*/false, nullptr});
   qc::ReceiverConsoleView view(kPrefix);
   qc::WebViewer viewer;
   qc::WebGateway gateway(viewer, qc::AccessPolicy(token, hosts, tls.has_value()), tls,
@@ -247,7 +249,7 @@ int main(int argc, char** argv) {
             address.toString().toUtf8().constData(), static_cast<unsigned>(httpPort));
     return 1;
   }
-  qc::qvTray tray(view, viewer, store);
+  qc::qvTray tray(ui, view, viewer, store);
   if (split.Has("--trust")) tray.TrustSenderForThisRun(split.options.find("--trust")->second);
   qc::SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP},
                                 [&](int) { tray.OnCommand(qc::ID_QUIT); });

@@ -6,12 +6,8 @@
 namespace qc {
 
 bool ConsoleView::SetTrayIcon(int, const char* tip) {
-  state_.Show(tip);
+  state_.Show(tip);  // each change of state once, not every frame
   return true;
-}
-
-void ConsoleView::ShowMessage(const char* caption, const std::string& text, MessageIcon) {
-  PrintMessage("", caption, text);
 }
 
 void ConsoleView::ShowStartingDialog() {
@@ -19,12 +15,12 @@ void ConsoleView::ShowStartingDialog() {
 }
 
 void ConsoleView::RunSettingsDialog(qcTray&) {
-  fprintf(stderr, "qcsend: no settings dialog without a tray; edit the settings file\n");
+  fprintf(stderr, "qcsend: no settings dialog without a tray; edit %s\n", settingsStore_);
 }
 
-int ConsoleView::RunAboutBox() {
+AboutChoice ConsoleView::RunAboutBox() {
   fprintf(stderr, "Quillcast version 1.1.0\n");
-  return 2;
+  return AboutChoice::Close;
 }
 
 }  // namespace qc

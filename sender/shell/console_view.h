@@ -1,32 +1,35 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The headless view (qcsend --headless): no tray icon and no dialogs, for
-// kiosks, servers and tests. Message boxes become lines on standard error
-// and return at once; the state changes are written there too, so a
-// terminal shows what the tray would.
+// The headless view (qcsend --headless, on Linux and on Windows): no tray
+// icon and no dialogs, for kiosks, servers and tests. The state changes go
+// to standard error, so a terminal shows what the tray would; the dialogs
+// say there what they would have shown. UI thread only.
 #pragma once
 
 #include <string>
 
-#include "sender/shell/qt_view_base.h"
+#include "sender/shell/tray_view.h"
 #include "shell/console_output.h"
 
 namespace qc {
 
-class ConsoleView : public QtViewBase {
-  Q_OBJECT
+class ConsoleView : public TrayView {
  public:
+  // settingsStore: where the settings are edited instead ("the settings
+  // file", "the registry values").
+  explicit ConsoleView(const char* settingsStore) : settingsStore_(settingsStore) {}
+
   bool SetTrayIcon(int iconIndex, const char* tip) override;
   void RemoveTrayIcon() override {}
   void SetMenu(const TrayMenu&) override {}
-  void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) override;
   void ShowStartingDialog() override;
   void HideStartingDialog() override {}
   void CloseStartingDialog() override {}
   void RunSettingsDialog(qcTray& tray) override;
-  int RunAboutBox() override;
+  AboutChoice RunAboutBox() override;
   void OpenUrl(const std::string&) override {}
 
  private:
+  const char* settingsStore_;
   ConsoleStateLine state_{""};
 };
 

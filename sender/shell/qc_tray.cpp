@@ -10,9 +10,17 @@
 
 namespace qc {
 
-qcTray::qcTray(TrayView& view, SettingsFile& settingsFile, AccelerationBackend& acceleration,
-               EngineFactory makeEngine)
-    : view_(view),
+namespace {
+
+// The settings' hotkey index: 0 start/stop, 1 pause.
+HotKey HotKeyOf(int index) { return index == 0 ? HotKey::StartStop : HotKey::Pause; }
+
+}  // namespace
+
+qcTray::qcTray(UiServices& ui, TrayView& view, SettingsFile& settingsFile,
+               AccelerationBackend& acceleration, EngineFactory makeEngine)
+    : ui_(ui),
+      view_(view),
       settingsFile_(settingsFile),
       makeEngine_(std::move(makeEngine)),
       acceleration_(acceleration),
@@ -72,7 +80,7 @@ bool qcTray::Init(bool startFlag, int commandLinePort) {
     Log().Print("qcTray: Failed to init qcCapture\n");
     return false;
   }
-  view_.StartTimer(TimerId::KeepAlive, kKeepAliveTimerMs);
+  StartTimer(TimerId::KeepAlive, kKeepAliveTimerMs);
 
   if (!listener_.Start()) return false;  // logs its line
 
@@ -82,7 +90,7 @@ bool qcTray::Init(bool startFlag, int commandLinePort) {
   if (settings_.enableHotkeyStart) RegisterHotKeyFor(0);
   if (settings_.enableHotkeyPause) RegisterHotKeyFor(1);
 
-  if (startFlag) view_.PostToUi([this] { OnCommand(ID_START_TRANSMISSION); });
+  if (startFlag) ui_.Post([this] { OnCommand(ID_START_TRANSMISSION); });
   return true;
 }
 
@@ -104,14 +112,14 @@ void qcTray::Shutdown() {
     trayIconAdded_ = false;
   }
   listener_.Shutdown();
-  view_.StopTimer(TimerId::StartCheck);
-  view_.StopTimer(TimerId::KeepAlive);
+  StopTimer(TimerId::StartCheck);
+  StopTimer(TimerId::KeepAlive);
   view_.CloseStartingDialog();
   // The engine's work thread sends the disconnection as it ends.
   engine_.reset();
   transport_.Close();
   for (int index = 0; index < 2; ++index) {
-    if (hotkeyRegistered_[index]) view_.UnregisterHotKey(index);
+    if (hotkeyRegistered_[index]) ui_.UnregisterHotKey(HotKeyOf(index));
     hotkeyRegistered_[index] = false;
   }
 }
@@ -167,7 +175,7 @@ void qcTray::RequestIconRefresh() {
   // At most one refresh waits in the UI queue, however many datagrams go
   // out meanwhile.
   if (iconRefreshPosted_.exchange(true)) return;
-  view_.PostToUi([this] {
+  ui_.Post([this] {
     iconRefreshPosted_ = false;
     UpdateTrayIcon();
   });
@@ -223,9 +231,9 @@ void qcTray::OnHotKey(int index) {
   // Posted, so that hotkeys run in order with the menu commands.
   if (index == 0) {
     int id = PollingOrPaused() ? ID_STOP_TRANSMISSION : ID_START_TRANSMISSION;
-    view_.PostToUi([this, id] { OnCommand(id); });
+    ui_.Post([this, id] { OnCommand(id); });
   } else if (index == 1 && PollingOrPaused()) {
-    view_.PostToUi([this] { OnCommand(ID_PAUSE_TRANSMISSION); });
+    ui_.Post([this] { OnCommand(ID_PAUSE_TRANSMISSION); });
   }
 }
 
@@ -248,12 +256,12 @@ void qcTray::StartTransmission() {
   listener_.OpenListenSocket(static_cast<uint16_t>(settings_.port),
                              ListenThread::Phase::StartCheck);
   listener_.Signal();
-  view_.StartTimer(TimerId::StartCheck, kStartCheckMs);
+  StartTimer(TimerId::StartCheck, kStartCheckMs);
   view_.ShowStartingDialog();
 }
 
 void qcTray::EndStartCheck() {
-  view_.StopTimer(TimerId::StartCheck);
+  StopTimer(TimerId::StartCheck);
   if (!startCheckRunning_) return;
   startCheckRunning_ = false;
   // Another transmitter was heard: no transmission; the next Start begins a
@@ -273,7 +281,7 @@ void qcTray::EndStartCheck() {
              "Cannot listen for data packets on UDP port %d.\nThis is not a fatal error but data "
              "transmission may be unreliable.",
              requestPort);
-    view_.ShowMessage(kWarningCaption, text, MessageIcon::Warning);
+    ui_.ShowMessage(kWarningCaption, text, MessageIcon::Warning);
     menu_.startEnabled = true;
     menu_.quitEnabled = true;
     warningShown_ = false;
@@ -347,29 +355,29 @@ void qcTray::ShowSettings() {
     settingsOpen_ = false;
   }
   if (portChangePending_ || accelerationChangePending_) {
-    view_.ShowMessage(kInformationCaption, kPendingSettingsText, MessageIcon::Information);
+    ui_.ShowMessage(kInformationCaption, kPendingSettingsText, MessageIcon::Information);
   }
 }
 
 void qcTray::ShowAbout() {
   if (aboutOpen_) return;
   aboutOpen_ = true;
-  int result = view_.RunAboutBox();
+  const AboutChoice choice = view_.RunAboutBox();
   aboutOpen_ = false;
-  if (result == 1000) view_.OpenUrl(kUpdatePageUrl);
+  if (choice == AboutChoice::CheckForUpdates) view_.OpenUrl(kUpdatePageUrl);
 }
 
 void qcTray::Quit() {
   closing_ = true;
-  view_.Quit();
+  ui_.Quit(0);
 }
 
 void qcTray::FatalError() {
   // One box, however many threads report; none after Quit.
   if (closing_.exchange(true)) return;
-  view_.PostToUi([this] {
-    view_.ShowMessage(kErrorCaption, kFatalErrorText, MessageIcon::Error);
-    view_.Quit();
+  ui_.Post([this] {
+    ui_.ShowMessage(kErrorCaption, kFatalErrorText, MessageIcon::Error);
+    ui_.Quit(0);
   });
 }
 
@@ -387,7 +395,7 @@ void qcTray::RepairRequested(uint16_t screenId, uint32_t first, uint32_t last) {
 
 void qcTray::AnotherTransmitterDetected(uint32_t address) {
   int port = checkPort_.load();
-  view_.PostToUi([this, address, port] {
+  ui_.Post([this, address, port] {
     view_.HideStartingDialog();
     char text[256];
     snprintf(text, sizeof text,
@@ -395,7 +403,7 @@ void qcTray::AnotherTransmitterDetected(uint32_t address) {
              "program transmitting on a particular port.",
              static_cast<int>(address >> 24), static_cast<int>((address >> 16) & 0xFF),
              static_cast<int>((address >> 8) & 0xFF), static_cast<int>(address & 0xFF), port);
-    view_.ShowMessage(kErrorCaption, text, MessageIcon::Error);
+    ui_.ShowMessage(kErrorCaption, text, MessageIcon::Error);
   });
 }
 
@@ -425,8 +433,13 @@ void qcTray::SetDisableAcceleration(bool on) {
   }
 }
 
+void qcTray::StartTimer(TimerId id, int intervalMs) {
+  ui_.StartTimer(static_cast<int>(id), intervalMs, [this, id] { OnTimer(id); });
+}
+
 void qcTray::RegisterHotKeyFor(int index) {
-  view_.RegisterHotKey(index, index == 0 ? settings_.hotkeyStart : settings_.hotkeyPause);
+  ui_.RegisterHotKey(HotKeyOf(index), index == 0 ? settings_.hotkeyStart : settings_.hotkeyPause,
+                     [this, index] { OnHotKey(index); });
   hotkeyRegistered_[index] = true;
 }
 
@@ -435,7 +448,7 @@ void qcTray::SetHotKey(int index, uint32_t code, bool enabled) {
   bool& storedEnabled = index == 0 ? settings_.enableHotkeyStart : settings_.enableHotkeyPause;
   (index == 0 ? settings_.hotkeyStart : settings_.hotkeyPause) = code;
   if (hotkeyRegistered_[index]) {
-    view_.UnregisterHotKey(index);
+    ui_.UnregisterHotKey(HotKeyOf(index));
     hotkeyRegistered_[index] = false;
   }
   if (enabled) RegisterHotKeyFor(index);

@@ -4,7 +4,7 @@
 // display-acceleration switch. It turns the user's commands (menu, double
 // click, hotkeys, -start) into the transmission states Idle, Starting,
 // Transmitting and Paused, and talks to the screen only through its
-// TrayView.
+// TrayView and its UiServices.
 //
 // The icon animates while changes of the screen go out (AdvanceIcon, from
 // the capture engine's ChangeSent): not on keep-alives, and not on the
@@ -33,6 +33,7 @@
 #include "sender/shell/listen_thread.h"
 #include "sender/shell/sender_settings.h"
 #include "sender/shell/tray_view.h"
+#include "shell/ui_services.h"
 
 namespace qc {
 
@@ -69,8 +70,8 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
 
   enum class State { Idle, Starting, Transmitting, Paused };
 
-  qcTray(TrayView& view, SettingsFile& settingsFile, AccelerationBackend& acceleration,
-         EngineFactory makeEngine);
+  qcTray(UiServices& ui, TrayView& view, SettingsFile& settingsFile,
+         AccelerationBackend& acceleration, EngineFactory makeEngine);
   ~qcTray() override;
   qcTray(const qcTray&) = delete;
   qcTray& operator=(const qcTray&) = delete;
@@ -140,7 +141,7 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
   void ChangeSent() override { AdvanceIcon(); }
   // The engine's set-up boxes (unsupported screen); UI thread, from Init.
   void ShowErrorMessage(const char* caption, const char* text) override {
-    view_.ShowMessage(caption, text, MessageIcon::Error);
+    ui_.ShowMessage(caption, text, MessageIcon::Error);
   }
 
   // SenderOwner (and the engine's fatal path): any thread.
@@ -165,11 +166,14 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
   void UpdateTrayIcon();
   void RequestIconRefresh();
   bool PollingOrPaused() const;
+  void StartTimer(TimerId id, int intervalMs);
+  void StopTimer(TimerId id) { ui_.StopTimer(static_cast<int>(id)); }
   void RegisterHotKeyFor(int index);
   void RestoreAcceleration();
   void RefreshShareMenu();
   void ResumePolling();
 
+  UiServices& ui_;
   TrayView& view_;
   SettingsFile& settingsFile_;
   EngineFactory makeEngine_;

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QtMath>
-#include <QMessageBox>
 #include <QUrl>
 
 #include "common/log_file.h"
@@ -147,16 +146,6 @@ void QtTrayView::SetMenu(const TrayMenu& menu) {
   for (int k = 0; k < items.size(); ++k) items[k]->setChecked(k == menu.shared);
 }
 
-void QtTrayView::ShowMessage(const char* caption, const std::string& text, MessageIcon icon) {
-  PrintMessage("", caption, text);
-  QMessageBox::Icon qtIcon = icon == MessageIcon::Error     ? QMessageBox::Critical
-                             : icon == MessageIcon::Warning ? QMessageBox::Warning
-                                                            : QMessageBox::Information;
-  QMessageBox box(qtIcon, QString::fromUtf8(caption), QString::fromStdString(text),
-                  QMessageBox::Ok);
-  box.exec();
-}
-
 void QtTrayView::ShowStartingDialog() {
   if (!starting_) starting_ = new StartingDialog;
   starting_->show();
@@ -177,17 +166,18 @@ void QtTrayView::CloseStartingDialog() {
 }
 
 void QtTrayView::RunSettingsDialog(qcTray& tray) {
-  SettingsDialog dialog(tray, HotkeyRoute());
+  SettingsDialog dialog(tray, hotkeyRoute_ ? hotkeyRoute_() : GlobalHotkeys::Route::None);
   dialog.raise();
   dialog.activateWindow();
   dialog.exec();
 }
 
-int QtTrayView::RunAboutBox() {
+AboutChoice QtTrayView::RunAboutBox() {
   AboutBox box;
   box.raise();
   box.activateWindow();
-  return box.exec();
+  return box.exec() == AboutBox::kCheckForUpdates ? AboutChoice::CheckForUpdates
+                                                  : AboutChoice::Close;
 }
 
 void QtTrayView::OpenUrl(const std::string& url) {

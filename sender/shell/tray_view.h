@@ -1,21 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// What the tray controller (qcTray) needs from the program around it: the
-// tray icon and its menu, message boxes, the dialogs, timers, hotkeys and a
-// way to run work on the UI thread. The Qt tray view, the headless console
-// view and the tests' fake each implement it, so the controller's logic runs
-// the same with a screen, without one, and under test.
+// What the tray controller (qcTray) shows of itself: the tray icon and its
+// menu, and the program's dialogs (the event loop's services are its
+// UiServices). The Qt and the Win32 tray views, the console view
+// (--headless) and the tests' fake each implement it, so the controller's
+// logic runs the same with a screen, without one, and under test.
 //
-// Every call is made on the UI thread, except PostToUi, which any thread may
-// call.
+// Every call is made on the UI thread.
 #pragma once
 
-#include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "sender/capture/screen_area.h"
-#include "shell/view_types.h"
 
 namespace qc {
 
@@ -32,9 +28,8 @@ enum CommandId : int {
   ID_SEND_FULL_UPDATE = 40007,
 };
 
-// The controller's timers: the end of the start check, and the capture
-// engine's full-update and keep-alive timers (the engine paces its polling
-// itself).
+// The controller's timers (its ids in UiServices): the end of the start
+// check, and the keep-alive timer (the engine paces its capture itself).
 enum class TimerId { StartCheck, KeepAlive };
 
 // The popup menu: "&Start Transmission" or "&Stop Transmission" at position
@@ -53,17 +48,12 @@ struct TrayMenu {
   bool operator==(const TrayMenu&) const = default;
 };
 
+// How the About box was closed.
+enum class AboutChoice { Close, CheckForUpdates };
+
 class TrayView {
  public:
   virtual ~TrayView() = default;
-
-  // Runs task on the UI thread, later, in order. Any thread.
-  virtual void PostToUi(std::function<void()> task) = 0;
-  // (Re)starts a repeating timer; the view calls qcTray::OnTimer(id).
-  virtual void StartTimer(TimerId id, int intervalMs) = 0;
-  virtual void StopTimer(TimerId id) = 0;
-  // Ends the event loop (the program then shuts the controller down).
-  virtual void Quit() = 0;
 
   // Adds the tray icon or changes it: icon index 0-3 are the animation
   // frames (0 also idle), 4 the paused icon. False when it failed.
@@ -74,10 +64,6 @@ class TrayView {
   virtual ScreenRect TrayIconArea() const { return {}; }
   virtual void SetMenu(const TrayMenu& menu) = 0;
 
-  // A modal message box; returns when it is closed. The text is also
-  // written to standard error.
-  virtual void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) = 0;
-
   // The "Quillcast Starting..." wait dialog: shown (again, if only hidden),
   // hidden, closed.
   virtual void ShowStartingDialog() = 0;
@@ -86,14 +72,10 @@ class TrayView {
 
   // The settings dialog, modal; applies through the controller's setters.
   virtual void RunSettingsDialog(qcTray& tray) = 0;
-  // The About box, modal: 1000 for "Check for Updates...", 2 for Close
-  // Window, Esc or the close box, 1 for Enter.
-  virtual int RunAboutBox() = 0;
+  // The About box, modal: CheckForUpdates for "Check for Updates...", Close
+  // for Close Window, Enter, Esc or the close box.
+  virtual AboutChoice RunAboutBox() = 0;
   virtual void OpenUrl(const std::string& url) = 0;
-
-  // Global hotkeys; index 0 start/stop, 1 pause; code as stored.
-  virtual void RegisterHotKey(int index, uint32_t code) = 0;
-  virtual void UnregisterHotKey(int index) = 0;
 };
 
 }  // namespace qc

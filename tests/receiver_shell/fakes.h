@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Test doubles of the receiver controller's surroundings: a view that
 // records what it is asked to show, a viewer that only keeps its flags, and
-// a settings store in memory.
+// a settings store in memory (the UI services: FakeUiServices).
 #pragma once
 
 #include <vector>
 
 #include "receiver/shell/qv_tray.h"
-#include "tests/support/recording_view.h"
+#include "tests/support/fake_ui_services.h"
 
 namespace qc::test {
 
-class FakeView : public ReceiverTrayView, public RecordingView {
+class FakeView : public ReceiverTrayView {
  public:
+  // What the view was asked: Add for the first image, Modify for the next
+  // ones, Delete for the removal.
   struct Icon {
     TrayAction action;
     TrayImage image;
@@ -20,18 +22,17 @@ class FakeView : public ReceiverTrayView, public RecordingView {
   };
 
   void Attach(qvTray&) override {}
-  void Post(std::function<void()> fn) override { Queue(std::move(fn)); }
-  void StartTimers() override { timersStarted = true; }
-  bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override {
-    icons.push_back({action, image, tip});
-    return true;
+  void SetTrayIcon(TrayImage image, const char* tip) override {
+    icons.push_back({shown ? TrayAction::Modify : TrayAction::Add, image, tip});
+    shown = true;
+  }
+  void RemoveTrayIcon() override {
+    icons.push_back({TrayAction::Delete, TrayImage::RedGreen, ""});
+    shown = false;
   }
   void SetWindowItem(bool hide) override { hideItem = hide; }
   void EnableReceivingItems(bool enabled) override { itemsEnabled = enabled; }
   void SetFullScreenChecked(bool c) override { fullScreenChecked = c; }
-  void ShowMessage(const char* caption, const char* text, MessageIcon icon) override {
-    Record(caption, text, icon);
-  }
   void RunSettingsDialog() override {
     ++settingsRuns;
     if (duringSettings) duringSettings();
@@ -40,23 +41,11 @@ class FakeView : public ReceiverTrayView, public RecordingView {
     ++aboutRuns;
     if (duringAbout) duringAbout();
   }
-  bool RegisterHotKey(uint32_t code) override {
-    hotkeys.push_back(code);
-    registered = true;
-    return true;
-  }
-  void UnregisterHotKey() override { registered = false; }
-  void Quit(int code) override {
-    ++quits;
-    exitCode = code;
-  }
 
   std::vector<Icon> icons;
-  bool timersStarted = false, hideItem = true, itemsEnabled = true, fullScreenChecked = false;
+  bool shown = false, hideItem = true, itemsEnabled = true, fullScreenChecked = false;
   std::function<void()> duringSettings, duringAbout;
-  int settingsRuns = 0, aboutRuns = 0, quits = 0, exitCode = -7;
-  std::vector<uint32_t> hotkeys;
-  bool registered = false;
+  int settingsRuns = 0, aboutRuns = 0;
 };
 
 class FakeViewer : public ViewerControl {

@@ -92,10 +92,11 @@ class SettingsDialogTest : public testing::Test {
     return boxShown;
   }
 
+  test::FakeUiServices ui;
   test::FakeView view;
   test::FakeViewer viewer;
   test::FakeStore store;
-  qvTray tray{view, viewer, store};
+  qvTray tray{ui, view, viewer, store};
 };
 
 TEST_F(SettingsDialogTest, InvalidPortIsReplacedWithABoxAndTheDialogStays) {
@@ -148,10 +149,11 @@ TEST(AboutBox, TitleAndTheCompilersDateAndTime) {
 // ---- tray view -------------------------------------------------------------------
 
 TEST(QtTrayViewMenu, ItemsGreyingAndTheWindowItem) {
-  ReceiverQtTrayView view(/*hotkeys=*/false);
+  ReceiverQtTrayView view;
+  test::FakeUiServices ui;
   test::FakeViewer viewer;
   test::FakeStore store;
-  qvTray tray(view, viewer, store);
+  qvTray tray(ui, view, viewer, store);
   view.Attach(tray);
   QList<QAction*> actions = view.Menu()->actions();
   QStringList texts;

@@ -37,13 +37,13 @@ class TrayTest : public testing::Test {
   // Starts the controller and forgets the start-up traffic.
   void Start(int commandLinePort = 0) {
     ASSERT_TRUE(tray.Init(commandLinePort));
-    view.RunPosted();
+    ui.RunPosted();
     Requests(static_cast<uint16_t>(tray.Port() + 1));
     view.icons.clear();
   }
   void ExpectOneMessage(const char* caption, const char* text, MessageIcon icon) {
-    EXPECT_EQ(view.messages.size(), 1u);
-    view.ExpectMessage(0, caption, text, icon);
+    EXPECT_EQ(ui.messages.size(), 1u);
+    ui.ExpectMessage(0, caption, text, icon);
   }
   void Receive() {
     viewer.receiving = true;
@@ -59,24 +59,26 @@ class TrayTest : public testing::Test {
     return n;
   }
 
+  test::FakeUiServices ui;
   test::FakeView view;
   test::FakeViewer viewer;
   test::FakeStore store;
   // The request ports of the data ports the tests use.
   std::map<uint16_t, test::GroupSocket> listeners;
-  qvTray tray{view, viewer, store};
+  qvTray tray{ui, view, viewer, store};
 };
 
 TEST_F(TrayTest, InitLoadsSettingsAddsTheIconAsksForAnUpdateAndGrabsTheHotKey) {
   ASSERT_TRUE(tray.Init());
-  EXPECT_TRUE(view.timersStarted);
+  EXPECT_EQ(ui.TimerMs(ReceiverTimer::Blink), 500);
+  EXPECT_EQ(ui.TimerMs(ReceiverTimer::Request), 5000);
   EXPECT_EQ(viewer.ports, std::vector<int>{6100});
   ASSERT_EQ(view.icons.size(), 1u);
   EXPECT_EQ(view.icons[0].action, TrayAction::Add);
   EXPECT_EQ(view.icons[0].image, TrayImage::RedGreen);
   EXPECT_EQ(view.icons[0].tip, "Quillview - Disconnected");
   EXPECT_EQ(Requests(6101), 1);
-  EXPECT_EQ(view.hotkeys, std::vector<uint32_t>{0x027B});
+  EXPECT_EQ(ui.hotkeys, (std::map<int, uint32_t>{{static_cast<int>(HotKey::HideShow), 0x027B}}));
 }
 
 TEST_F(TrayTest, InitFailsWhenTheViewerCannotStartAndSkipsADisabledHotKey) {
@@ -87,18 +89,18 @@ TEST_F(TrayTest, InitFailsWhenTheViewerCannotStartAndSkipsADisabledHotKey) {
   EXPECT_EQ(Requests(6101), 0);
   viewer.initResult = true;
   ASSERT_TRUE(tray.Init());
-  EXPECT_TRUE(view.hotkeys.empty());
+  EXPECT_TRUE(ui.hotkeys.empty());
 }
 
 TEST_F(TrayTest, BlinkingAlternatesTheImagesOfEachState) {
   Start();
-  tray.OnBlinkTimer();
-  tray.OnBlinkTimer();
+  ui.Tick(ReceiverTimer::Blink);
+  ui.Tick(ReceiverTimer::Blink);
   Receive();
-  tray.OnBlinkTimer();
-  tray.OnBlinkTimer();
+  ui.Tick(ReceiverTimer::Blink);
+  ui.Tick(ReceiverTimer::Blink);
   tray.OnCommand(ID_HIDE_WINDOW);
-  tray.OnBlinkTimer();
+  ui.Tick(ReceiverTimer::Blink);
   std::vector<std::pair<TrayImage, std::string>> shown;
   for (const auto& icon : view.icons) shown.emplace_back(icon.image, icon.tip);
   const std::string off = "Quillview - Disconnected", on = "Quillview - Receiving from 192.0.2.7",
@@ -124,15 +126,15 @@ TEST_F(TrayTest, RequestTimerAsksForUpdatesOnlyWhileNothingIsReceived) {
 
 TEST_F(TrayTest, WaitingBoxIsShownOnceWhileOpen) {
   Start();
-  view.whileMessageOpen = [&] {
-    view.whileMessageOpen = nullptr;
+  ui.whileMessageOpen = [&] {
+    ui.whileMessageOpen = nullptr;
     tray.OnTrayDoubleClick();  // double clicks while the box is open do nothing
     tray.OnCommand(ID_FULL_SCREEN);
   };
   tray.OnTrayDoubleClick();
   ExpectOneMessage("Quillview Information", kWaitingText, MessageIcon::Information);
   tray.OnTrayDoubleClick();  // closed: shown again
-  EXPECT_EQ(view.messages.size(), 2u);
+  EXPECT_EQ(ui.messages.size(), 2u);
   EXPECT_FALSE(viewer.fullScreen);
 }
 
@@ -142,7 +144,7 @@ TEST_F(TrayTest, GreyedItemsHideShowAndTheHotKey) {
   EXPECT_FALSE(view.itemsEnabled);
   tray.OnHotKey();  // nothing while disconnected
   tray.OnCommand(ID_HIDE_WINDOW);
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_EQ(tray.State(), TrayState::Disconnected);
   EXPECT_TRUE(tray.WindowShown());
 
@@ -150,12 +152,12 @@ TEST_F(TrayTest, GreyedItemsHideShowAndTheHotKey) {
   tray.OnMenuAboutToShow();
   EXPECT_TRUE(view.itemsEnabled);
   viewer.shown = true;
-  tray.OnHotKey();
-  view.RunPosted();
+  ui.Press(HotKey::HideShow);
+  ui.RunPosted();
   EXPECT_EQ(tray.State(), TrayState::Hidden);
   EXPECT_FALSE(viewer.shown || view.hideItem || tray.WindowShown());
-  tray.OnHotKey();
-  view.RunPosted();
+  ui.Press(HotKey::HideShow);
+  ui.RunPosted();
   EXPECT_EQ(tray.State(), TrayState::Receiving);
   EXPECT_TRUE(viewer.shown && view.hideItem && tray.WindowShown());
 }
@@ -166,13 +168,13 @@ TEST_F(TrayTest, FullScreenTogglesAndShowsTheWindow) {
   tray.OnCommand(ID_HIDE_WINDOW);
   tray.OnTrayDoubleClick();
   EXPECT_TRUE(viewer.fullScreen && view.fullScreenChecked && tray.FullScreenSetting());
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_EQ(tray.State(), TrayState::Receiving);
   EXPECT_TRUE(viewer.shown);
   tray.OnCommand(ID_FULL_SCREEN);
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_FALSE(viewer.fullScreen || view.fullScreenChecked || tray.FullScreenSetting());
-  EXPECT_TRUE(view.messages.empty());
+  EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(TrayTest, DisconnectionRestartsTheViewerOnTheGuiThread) {
@@ -184,7 +186,7 @@ TEST_F(TrayTest, DisconnectionRestartsTheViewerOnTheGuiThread) {
   EXPECT_TRUE(viewer.restarting);
   EXPECT_EQ(view.icons.back().tip, "Quillview - Disconnected");
   EXPECT_EQ(viewer.stops, 0);  // not on the caller's thread
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_EQ(viewer.stops, 1);
   EXPECT_EQ(viewer.inits, 2);
   EXPECT_TRUE(view.hideItem && tray.WindowShown());
@@ -194,7 +196,7 @@ TEST_F(TrayTest, DisconnectionRestartsTheViewerOnTheGuiThread) {
   // A restart that fails is tried again at the next request tick.
   viewer.initResult = false;
   tray.RestartViewer();
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_EQ(viewer.inits, 3);
   viewer.initResult = true;
   tray.OnRequestTimer();
@@ -206,7 +208,7 @@ TEST_F(TrayTest, DisconnectionRestartsTheViewerOnTheGuiThread) {
 TEST_F(TrayTest, PortChangeRestartsAtOnceWhileDisconnectedAndWaitsWhileReceiving) {
   Start();
   tray.SetPort(6200);
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_EQ(viewer.ports, (std::vector<int>{6100, 6200}));
   tray.OnRequestTimer();
   EXPECT_EQ(Requests(6201), 1);
@@ -214,16 +216,16 @@ TEST_F(TrayTest, PortChangeRestartsAtOnceWhileDisconnectedAndWaitsWhileReceiving
   Receive();
   view.duringSettings = [&] {
     EXPECT_TRUE(tray.AcceptSettings({6300, false, false, 0x027B, true, {}}).valid);
-    EXPECT_TRUE(view.messages.empty());  // only after the dialog
+    EXPECT_TRUE(ui.messages.empty());  // only after the dialog
   };
   tray.OnCommand(ID_SETTINGS);
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_EQ(viewer.ports.back(), 6200);  // old port still in use
   ExpectOneMessage("Quillview Information", kRestartNeededText, MessageIcon::Information);
   EXPECT_EQ(store.saved.port, 6300);
 
   tray.RestartViewer();  // the sender disconnects: back on the new port
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_EQ(viewer.ports.back(), 6300);
   tray.SendUpdateRequest();
   EXPECT_EQ(Requests(6301), 1);
@@ -254,17 +256,17 @@ TEST_F(TrayTest, AcceptedSettingsAreAppliedAndSaved) {
   EXPECT_TRUE(tray.AcceptSettings({6300, true, false, 0x0441, true, {}}).valid);
   EXPECT_TRUE(tray.FullScreenSetting());
   EXPECT_FALSE(viewer.fullScreen);  // stored only
-  EXPECT_EQ(view.hotkeys.back(), 0x0441u);
+  EXPECT_EQ(ui.hotkeys.at(static_cast<int>(HotKey::HideShow)), 0x0441u);
   EXPECT_EQ(viewer.inits, 1);  // same port: no restart
   EXPECT_EQ(store.saved.hotkey, 0x0441u);
   EXPECT_TRUE(store.saved.fullScreen);
   EXPECT_TRUE(store.savedSkippingPort);
 
   tray.AcceptSettings({6300, true, false, 0x0441, false, {}});  // unticked: released at once
-  EXPECT_FALSE(view.registered || tray.HotkeyEnabled());
-  size_t registrations = view.hotkeys.size();
+  EXPECT_FALSE(!ui.hotkeys.empty() || tray.HotkeyEnabled());
+  const int registrations = ui.registrations;
   tray.AcceptSettings({6300, true, false, 0x0441, false, {}});  // unchanged: untouched
-  EXPECT_EQ(view.hotkeys.size(), registrations);
+  EXPECT_EQ(ui.registrations, registrations);
 }
 
 TEST_F(TrayTest, FatalStopRunsOnce) {
@@ -274,32 +276,32 @@ TEST_F(TrayTest, FatalStopRunsOnce) {
   tray.FatalStop(true);
   tray.FatalStop(true);
   tray.FatalStop(false);
-  view.RunPosted();
+  ui.RunPosted();
   ExpectOneMessage("Quillview Error", kFatalText, MessageIcon::Error);
   EXPECT_FALSE(viewer.shown);
   EXPECT_EQ(viewer.stops, 1);
-  EXPECT_EQ(view.quits, 1);
-  EXPECT_EQ(view.exitCode, 0);
+  EXPECT_EQ(ui.quits, 1);
+  EXPECT_EQ(ui.exitCode, 0);
   auto isDelete = [](const test::FakeView::Icon& i) { return i.action == TrayAction::Delete; };
   EXPECT_EQ(std::count_if(view.icons.begin(), view.icons.end(), isDelete), 1);
   tray.FatalStop(false);  // the window's destruction while closing: nothing
-  view.RunPosted();
-  EXPECT_EQ(view.quits, 1);
+  ui.RunPosted();
+  EXPECT_EQ(ui.quits, 1);
 }
 
 TEST_F(TrayTest, QuitClosesInOrder) {
   Start();
   tray.OnCommand(ID_QUIT);
-  EXPECT_EQ(view.quits, 0);  // posted
-  view.RunPosted();
-  EXPECT_EQ(view.quits, 1);
+  EXPECT_EQ(ui.quits, 0);  // posted
+  ui.RunPosted();
+  EXPECT_EQ(ui.quits, 1);
   EXPECT_EQ(viewer.stops, 1);
   EXPECT_TRUE(tray.Closing());
   tray.RestartViewer();  // queued behind the quit: the viewer stays down
-  view.RunPosted();
+  ui.RunPosted();
   EXPECT_EQ(viewer.inits, 1);
   tray.Shutdown();
-  EXPECT_FALSE(view.registered);
+  EXPECT_TRUE(ui.hotkeys.empty());
   auto isDelete = [](const test::FakeView::Icon& i) { return i.action == TrayAction::Delete; };
   EXPECT_EQ(std::count_if(view.icons.begin(), view.icons.end(), isDelete), 1);
   tray.SendUpdateRequest();  // socket closed: nothing goes out
@@ -329,7 +331,7 @@ TEST_F(TrayTest, ASenderKeyIsStoredFromTheDialogOrGivenForTheRunAndWhileWaitingT
   // and the dialog then changes nothing.
   test::FakeViewer viewer2;
   test::FakeView view2;
-  qvTray tray2(view2, viewer2, store);
+  qvTray tray2(ui, view2, viewer2, store);
   tray2.TrustSenderForThisRun(PublicKeyText(other.publicKey));
   ASSERT_TRUE(tray2.Init(0));
   ASSERT_NE(tray2.TrustedSender(), nullptr);
@@ -353,10 +355,11 @@ TEST(RequestSuppressionTest, TwoReceiversMissingTheSameNumbersSendOneRequestBetw
   test::GroupSocket wire(6401);
   ASSERT_TRUE(wire.Ok());
   struct Receiver {
+    test::FakeUiServices ui;
     test::FakeView view;
     test::FakeViewer viewer;
     test::FakeStore store;
-    qvTray tray{view, viewer, store};
+    qvTray tray{ui, view, viewer, store};
     test::RecordingSurface surface;
     UpdateProcessor proc;
   };

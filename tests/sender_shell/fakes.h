@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Test doubles of the tray controller's surroundings: a view that records
 // what it is asked to show, a capture engine that only keeps its flags, and
-// an acceleration backend in memory.
+// an acceleration backend in memory (the UI services: FakeUiServices).
 #pragma once
 
 #include <atomic>
@@ -11,17 +11,12 @@
 #include "sender/shell/acceleration.h"
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/tray_view.h"
-#include "tests/support/recording_view.h"
+#include "tests/support/fake_ui_services.h"
 
 namespace qc::test {
 
-class FakeView : public TrayView, public RecordingView {
+class FakeView : public TrayView {
  public:
-  void PostToUi(std::function<void()> task) override { Queue(std::move(task)); }
-  void StartTimer(TimerId id, int ms) override { timers[id] = ms; }
-  void StopTimer(TimerId id) override { timers.erase(id); }
-  bool TimerRunning(TimerId id) const { return timers.count(id) != 0; }
-  void Quit() override { ++quits; }
   bool SetTrayIcon(int index, const char* text) override {
     iconIndex = index;
     tip = text;
@@ -29,9 +24,6 @@ class FakeView : public TrayView, public RecordingView {
   }
   void RemoveTrayIcon() override { trayRemoved = true; }
   void SetMenu(const TrayMenu& m) override { menu = m; }
-  void ShowMessage(const char* caption, const std::string& text, MessageIcon icon) override {
-    Record(caption, text, icon);
-  }
   void ShowStartingDialog() override {
     startingVisible = true;
     ++startingShown;
@@ -45,24 +37,20 @@ class FakeView : public TrayView, public RecordingView {
     ++settingsRuns;
     if (settingsAction) settingsAction(tray);
   }
-  int RunAboutBox() override {
+  AboutChoice RunAboutBox() override {
     ++aboutRuns;
-    return aboutAction ? aboutAction() : 2;
+    return aboutAction ? aboutAction() : AboutChoice::Close;
   }
   void OpenUrl(const std::string& url) override { urls.push_back(url); }
-  void RegisterHotKey(int index, uint32_t code) override { hotkeys[index] = code; }
-  void UnregisterHotKey(int index) override { hotkeys.erase(index); }
 
-  std::map<TimerId, int> timers;
-  int quits = 0, iconIndex = -1;
+  int iconIndex = -1;
   std::string tip;
   bool trayRemoved = false, startingVisible = false;
   TrayMenu menu;
   int startingShown = 0, startingClosed = 0, settingsRuns = 0, aboutRuns = 0;
   std::function<void(qcTray&)> settingsAction;
-  std::function<int()> aboutAction;
+  std::function<AboutChoice()> aboutAction;
   std::vector<std::string> urls;
-  std::map<int, uint32_t> hotkeys;
 };
 
 class FakeEngine : public CaptureEngine {

@@ -32,7 +32,7 @@ class TrayTest : public testing::Test {
     Log().Enable(false);
   }
   void MakeTray(bool engineStarts) {
-    tray_ = std::make_unique<qcTray>(view_, file_, accel_, [this, engineStarts] {
+    tray_ = std::make_unique<qcTray>(ui_, view_, file_, accel_, [this, engineStarts] {
       auto engine = std::make_unique<FakeEngine>();
       engine->initResult = engineStarts;
       engine_ = engine.get();
@@ -53,14 +53,14 @@ class TrayTest : public testing::Test {
   }
   void StartAndEndCheck() {
     tray_->OnCommand(ID_START_TRANSMISSION);
-    tray_->OnTimer(TimerId::StartCheck);
+    ui_.Tick(TimerId::StartCheck);
     ASSERT_EQ(tray_->CurrentState(), State::Transmitting);
   }
   // Runs posted work until cond holds; the guard only stops a hang.
   template <typename Cond>
   bool Eventually(Cond cond) {
     for (int i = 0; i < 2000 && !cond(); ++i) {
-      view_.RunPosted();
+      ui_.RunPosted();
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return cond();
@@ -73,6 +73,7 @@ class TrayTest : public testing::Test {
   }
 
   test::TempDir dir_;
+  test::FakeUiServices ui_;
   test::FakeView view_;
   test::FakeAcceleration accel_;
   SettingsFile file_{dir_.Path() + "/Quillcast/Vorazudud.conf"};
@@ -131,14 +132,14 @@ TEST_F(TrayTest, InitShowsTheIdleIconRegistersTheHotkeysAndStartsTheEngineTimers
   EXPECT_EQ(view_.tip, "Quillcast - Idle");
   EXPECT_EQ(view_.iconIndex, 0);
   EXPECT_EQ(view_.menu, TrayMenu{});
-  EXPECT_EQ(view_.hotkeys, (Hotkeys{{0, 0x047B}, {1, 0x047A}}));
-  EXPECT_EQ(view_.timers.at(TimerId::KeepAlive), 700);
-  EXPECT_EQ(view_.PostedCount(), 0u);  // no -start
+  EXPECT_EQ(ui_.hotkeys, (Hotkeys{{0, 0x047B}, {1, 0x047A}}));
+  EXPECT_EQ(ui_.TimerMs(TimerId::KeepAlive), 700);
+  EXPECT_EQ(ui_.PostedCount(), 0u);  // no -start
 
   tray_->SetHotKey(1, 0x0341, true);  // Control+Shift+A
-  EXPECT_EQ(view_.hotkeys, (Hotkeys{{0, 0x047B}, {1, 0x0341}}));
+  EXPECT_EQ(ui_.hotkeys, (Hotkeys{{0, 0x047B}, {1, 0x0341}}));
   tray_->Shutdown();
-  EXPECT_TRUE(view_.hotkeys.empty());
+  EXPECT_TRUE(ui_.hotkeys.empty());
   EXPECT_TRUE(view_.trayRemoved);
 }
 
@@ -149,11 +150,11 @@ TEST_F(TrayTest, StartChecksThenTransmits) {
   EXPECT_EQ(view_.tip, "Quillcast - Starting");
   EXPECT_EQ(view_.iconIndex, 1);
   EXPECT_TRUE(view_.startingVisible);
-  EXPECT_EQ(view_.timers.at(TimerId::StartCheck), 1500);
+  EXPECT_EQ(ui_.TimerMs(TimerId::StartCheck), 1500);
 
   tray_->OnTimer(TimerId::StartCheck);
   EXPECT_EQ(tray_->CurrentState(), State::Transmitting);
-  EXPECT_FALSE(view_.TimerRunning(TimerId::StartCheck));
+  EXPECT_FALSE((ui_.TimerMs(TimerId::StartCheck) != -1));
   EXPECT_EQ(view_.startingClosed, 1);
   EXPECT_EQ(view_.menu.first, ID_STOP_TRANSMISSION);
   EXPECT_TRUE(view_.menu.pauseEnabled && view_.menu.fullUpdateEnabled);
@@ -162,11 +163,11 @@ TEST_F(TrayTest, StartChecksThenTransmits) {
   // The tip follows at the first datagram sent; frames 0-3 cycle.
   tray_->AdvanceIcon();
   tray_->AdvanceIcon();  // coalesced into one refresh
-  EXPECT_EQ(view_.RunPosted(), 1);
+  EXPECT_EQ(ui_.RunPosted(), 1);
   EXPECT_EQ(view_.tip, "Quillcast - Transmitting");
   EXPECT_EQ(view_.iconIndex, 3);
   tray_->AdvanceIcon();
-  view_.RunPosted();
+  ui_.RunPosted();
   EXPECT_EQ(view_.iconIndex, 0);
   tray_->OnCommand(ID_SEND_FULL_UPDATE);
   EXPECT_EQ(engine_->refreshes, 1);
@@ -182,7 +183,7 @@ TEST_F(TrayTest, PauseResumeAndStop) {
   EXPECT_FALSE(view_.menu.fullUpdateEnabled);
   EXPECT_FALSE(engine_->polling);
   tray_->AdvanceIcon();  // keep-alives while paused keep the paused icon
-  view_.RunPosted();
+  ui_.RunPosted();
   EXPECT_EQ(view_.iconIndex, 4);
 
   tray_->OnCommand(ID_PAUSE_TRANSMISSION);
@@ -206,19 +207,19 @@ TEST_F(TrayTest, PauseResumeAndStop) {
 TEST_F(TrayTest, HotkeysDoubleClickAndTheStartFlagFollowTheState) {
   Init(/*start=*/true);
   EXPECT_EQ(tray_->CurrentState(), State::Idle);  // -start once the loop runs
-  EXPECT_EQ(view_.RunPosted(), 1);
+  EXPECT_EQ(ui_.RunPosted(), 1);
   EXPECT_EQ(tray_->CurrentState(), State::Starting);
   tray_->OnTimer(TimerId::StartCheck);
 
-  tray_->OnHotKey(1);  // pause, posted
+  ui_.Press(HotKey::Pause);  // posted
   EXPECT_EQ(tray_->CurrentState(), State::Transmitting);
-  view_.RunPosted();
+  ui_.RunPosted();
   EXPECT_EQ(tray_->CurrentState(), State::Paused);
-  tray_->OnHotKey(0);  // start/stop while paused stops, it does not resume
-  view_.RunPosted();
+  ui_.Press(HotKey::StartStop);  // while paused it stops, it does not resume
+  ui_.RunPosted();
   EXPECT_EQ(tray_->CurrentState(), State::Idle);
-  tray_->OnHotKey(1);  // pause while idle: nothing
-  EXPECT_EQ(view_.PostedCount(), 0u);
+  ui_.Press(HotKey::Pause);  // while idle: nothing
+  EXPECT_EQ(ui_.PostedCount(), 0u);
 
   tray_->OnTrayDoubleClick();
   EXPECT_EQ(tray_->CurrentState(), State::Starting);
@@ -231,7 +232,7 @@ TEST_F(TrayTest, StartDuringARunningCheckIsIgnoredAndRequestsAreServedUntilTheNe
   Init();
   tray_->OnCommand(ID_START_TRANSMISSION);
   tray_->OnHotKey(0);
-  view_.RunPosted();
+  ui_.RunPosted();
   tray_->OnTrayDoubleClick();
   EXPECT_EQ(view_.startingShown, 1);
   tray_->OnTimer(TimerId::StartCheck);
@@ -256,10 +257,10 @@ TEST_F(TrayTest, AnotherTransmitterPreventsTheStartEvenWithALocalReceiverOnThePo
     ASSERT_TRUE(peer_.Send(kDefaultPort, junk));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_TRUE(ui_.messages.empty());
   ASSERT_TRUE(peer_.Send(kDefaultPort, {0xF7, 0xFF, 1, 2}));  // another sender's keep-alive
-  ASSERT_TRUE(Eventually([&] { return !view_.messages.empty(); }));
-  view_.ExpectMessage(0, "Quillcast Error",
+  ASSERT_TRUE(Eventually([&] { return !ui_.messages.empty(); }));
+  ui_.ExpectMessage(0, "Quillcast Error",
                       "Another transmitter detected at IP 192.0.2.7, port 5982.\nThere must be "
                       "exactly one program transmitting on a particular port.",
                       MessageIcon::Error);
@@ -276,7 +277,7 @@ TEST_F(TrayTest, AnotherTransmitterPreventsTheStartEvenWithALocalReceiverOnThePo
   EXPECT_EQ(view_.startingShown, 2);
   tray_->OnTimer(TimerId::StartCheck);
   EXPECT_EQ(tray_->CurrentState(), State::Transmitting);
-  EXPECT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages.size(), 1u);
 }
 
 TEST_F(TrayTest, AfterTheCheckOnlyUpdateRequestsOnThePortAboveCount) {
@@ -310,7 +311,7 @@ TEST_F(TrayTest, AfterTheCheckOnlyUpdateRequestsOnThePortAboveCount) {
   }
   ASSERT_TRUE(Eventually([&] { return engine_->refreshes == expected + 3; }));
   EXPECT_EQ(engine_->repairs, 1);
-  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_TRUE(ui_.messages.empty());
 }
 
 TEST_F(TrayTest, WarningBoxGraysStartAndQuitAndIgnoresTheHotkeyStart) {
@@ -318,14 +319,14 @@ TEST_F(TrayTest, WarningBoxGraysStartAndQuitAndIgnoresTheHotkeyStart) {
   UdpSocket holder;  // holds P + 1, so the request socket cannot bind
   ASSERT_TRUE(holder.Create() && holder.Bind(kDefaultPort + 1));
   bool checked = false;
-  view_.whileMessageOpen = [&] {
-    view_.ExpectMessage(0, "Quillcast Warning",
+  ui_.whileMessageOpen = [&] {
+    ui_.ExpectMessage(0, "Quillcast Warning",
                         "Cannot listen for data packets on UDP port 5983.\nThis is not a fatal "
                         "error but data transmission may be unreliable.",
                         MessageIcon::Warning);
     EXPECT_FALSE(view_.menu.startEnabled || view_.menu.quitEnabled);
     tray_->OnHotKey(0);
-    view_.RunPosted();
+    ui_.RunPosted();
     EXPECT_EQ(view_.startingShown, 1);  // the Start was ignored
     checked = true;
   };
@@ -349,7 +350,7 @@ TEST_F(TrayTest, PortAndAccelerationChangesApplyAtOnceWhenIdleAndAtTheNextStopOt
     t.SetDisableAcceleration(true);
   };
   tray_->OnCommand(ID_SETTINGS);
-  view_.ExpectMessage(0, "Quillcast Information",
+  ui_.ExpectMessage(0, "Quillcast Information",
                       "Some of the changed settings will take effect\nonly after stopping and "
                       "restarting the transmission.",
                       MessageIcon::Information);
@@ -357,13 +358,13 @@ TEST_F(TrayTest, PortAndAccelerationChangesApplyAtOnceWhenIdleAndAtTheNextStopOt
   EXPECT_TRUE(tray_->PortChangePending());
   view_.settingsAction = nullptr;
   tray_->OnCommand(ID_SETTINGS);  // shown again until Stop
-  EXPECT_EQ(view_.messages.size(), 2u);
+  EXPECT_EQ(ui_.messages.size(), 2u);
 
   tray_->OnCommand(ID_STOP_TRANSMISSION);
   EXPECT_FALSE(tray_->PortChangePending() || tray_->AccelerationChangePending());
   EXPECT_EQ(accel_.level, 5);
   tray_->OnCommand(ID_SETTINGS);
-  EXPECT_EQ(view_.messages.size(), 2u);
+  EXPECT_EQ(ui_.messages.size(), 2u);
   StartAndEndCheck();  // the new port is checked and served
   EXPECT_TRUE(RequestServed(6001));
 }
@@ -374,7 +375,7 @@ TEST_F(TrayTest, StoredSettingsApplyAndAccelerationIsPutBackAtExitAndAfterAFaile
   Store("HotkeyStart", 0x0270);
   accel_.level = 2;
   Init();
-  EXPECT_EQ(view_.hotkeys, (Hotkeys{{0, 0x0270}}));
+  EXPECT_EQ(ui_.hotkeys, (Hotkeys{{0, 0x0270}}));
   EXPECT_EQ(accel_.level, 5);  // off for the whole run
   StartAndEndCheck();
   tray_->SetDisableAcceleration(false);  // pending until Stop
@@ -394,23 +395,23 @@ TEST_F(TrayTest, OneFatalErrorBoxAndNoneAfterQuit) {
   std::thread other([this] { tray_->FatalError(); });
   other.join();
   tray_->FatalError();
-  view_.RunPosted();
-  ASSERT_EQ(view_.messages.size(), 1u);
-  view_.ExpectMessage(0, "Quillcast Error",
+  ui_.RunPosted();
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  ui_.ExpectMessage(0, "Quillcast Error",
                       "Fatal error. See the log file (Quillcast.log) for details.",
                       MessageIcon::Error);
-  EXPECT_EQ(view_.quits, 1);
+  EXPECT_EQ(ui_.quits, 1);
 
   MakeTray(true);
   Init();
   tray_->OnCommand(ID_START_TRANSMISSION);
   tray_->OnCommand(ID_QUIT);
-  EXPECT_EQ(view_.quits, 2);
+  EXPECT_EQ(ui_.quits, 2);
   tray_->FatalError();
-  view_.RunPosted();
-  EXPECT_EQ(view_.messages.size(), 1u);
+  ui_.RunPosted();
+  EXPECT_EQ(ui_.messages.size(), 1u);
   tray_->Shutdown();
-  EXPECT_FALSE(view_.startingVisible || view_.TimerRunning(TimerId::StartCheck));
+  EXPECT_FALSE(view_.startingVisible || (ui_.TimerMs(TimerId::StartCheck) != -1));
 }
 
 TEST_F(TrayTest, DialogsOpenOnceAndTheUpdatePageOnlyFromTheAboutButton) {
@@ -422,7 +423,7 @@ TEST_F(TrayTest, DialogsOpenOnceAndTheUpdatePageOnlyFromTheAboutButton) {
   EXPECT_TRUE(view_.urls.empty());
   view_.aboutAction = [&] {
     tray_->OnCommand(ID_ABOUT);  // while open: no second box
-    return 1000;
+    return AboutChoice::CheckForUpdates;
   };
   tray_->OnCommand(ID_ABOUT);
   EXPECT_EQ(view_.aboutRuns, 2);
@@ -450,12 +451,12 @@ TEST_F(TrayTest, DialogOkCorrectsAnInvalidPortAndAppliesNothingUntilTheNextOk) {
   EXPECT_STREQ(answer->message, kInvalidPortDialogText);
   EXPECT_EQ(tray_->Settings().port, 5982);
   EXPECT_FALSE(Stored("MulticastPort"));  // nothing saved
-  EXPECT_EQ(view_.hotkeys.size(), 2u);
+  EXPECT_EQ(ui_.hotkeys.size(), 2u);
 
   v.portText = answer->text;
   EXPECT_FALSE(dialog.OnOk(v));
   EXPECT_EQ(tray_->Settings().port, 6002);
-  EXPECT_EQ(view_.hotkeys, (Hotkeys{{1, 0x047A}}));
+  EXPECT_EQ(ui_.hotkeys, (Hotkeys{{1, 0x047A}}));
   EXPECT_TRUE(Log().IsEnabled());
   EXPECT_EQ(engine_->periodChanges, 0);  // the period did not change
   EXPECT_EQ(Stored("MulticastPort"), 6002u);

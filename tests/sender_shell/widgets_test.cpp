@@ -37,10 +37,11 @@ class WidgetsTest : public testing::Test {
   }
 
   test::TempDir dir_;
+  test::FakeUiServices ui_;
   test::FakeView view_;
   test::FakeAcceleration accel_;
   SettingsFile file_{dir_.Path() + "/Vorazudud.conf"};
-  qcTray tray_{view_, file_, accel_, [] { return std::make_unique<test::FakeEngine>(); }};
+  qcTray tray_{ui_, view_, file_, accel_, [] { return std::make_unique<test::FakeEngine>(); }};
 };
 
 TEST_F(WidgetsTest, SettingsDialogShowsTheControllersSettings) {
@@ -100,7 +101,7 @@ TEST_F(WidgetsTest, SpinsKeysAndOkShowTheRulesAnswersAndReachTheController) {
   dialog.OkButton()->click();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   EXPECT_EQ(tray_.Settings().updatePeriod, 5);
-  EXPECT_EQ(view_.hotkeys.count(1), 0u);
+  EXPECT_EQ(ui_.hotkeys.count(1), 0u);
 }
 
 TEST_F(WidgetsTest, CommandLinePortDisablesOnlyTheBox) {
@@ -175,7 +176,7 @@ TEST_F(WidgetsTest, TrayMenuShowsTheControllersStateAndSendsItsCommands) {
   EXPECT_EQ(share[0]->text() + "|" + share[2]->text(), "Whole screen|HDMI-1 (1280x720)");
   EXPECT_TRUE(share[1]->isChecked() && !share[0]->isChecked() && !share[2]->isChecked());
 
-  view.Attach(tray_);
+  view.Attach(tray_, {});
   share[2]->trigger();
   EXPECT_EQ(tray_.ShareChoice().monitor, 2);
   view.SetMenu(TrayMenu{});

@@ -24,7 +24,7 @@
 #include "windows/sender/resource_ids.h"
 #include "windows/sender/win_acceleration.h"
 #include "windows/sender/win_dialogs.h"
-#include "windows/sender/win_tray_view.h"
+#include "windows/tray_window.h"
 
 namespace qc {
 namespace {
@@ -90,10 +90,11 @@ class SettingsDialogTest : public testing::Test {
     return RegistryDword(HKEY_CURRENT_USER, kKey, name);
   }
 
+  test::FakeUiServices ui_;
   test::FakeView view_;
   SettingsFile file_{SettingsFile::DefaultPath(kSenderSettingsFile)};
   test::FakeAcceleration acceleration_;
-  qcTray tray_{view_, file_, acceleration_, [] { return std::make_unique<test::FakeEngine>(); }};
+  qcTray tray_{ui_, view_, file_, acceleration_, [] { return std::make_unique<test::FakeEngine>(); }};
 };
 
 void Step(HWND dialog, int box, bool up) {
@@ -134,9 +135,9 @@ TEST_F(SettingsDialogTest, OkWritesEveryValueAsDwordUnderTheSendersKey) {
   EXPECT_EQ(Stored("EnableHotkeyPause"), 0u);
   EXPECT_EQ(Stored("EnableLogging"), 0u);
   // Applied at once while idle: hot keys and the acceleration switch.
-  EXPECT_EQ(view_.hotkeys.count(1), 0u);
-  ASSERT_EQ(view_.hotkeys.count(0), 1u);
-  EXPECT_EQ(view_.hotkeys[0], kCtrlShiftF9);
+  EXPECT_EQ(ui_.hotkeys.count(1), 0u);
+  ASSERT_EQ(ui_.hotkeys.count(0), 1u);
+  EXPECT_EQ(ui_.hotkeys[0], kCtrlShiftF9);
   EXPECT_EQ(acceleration_.level, 5);
 }
 
@@ -187,12 +188,14 @@ TEST_F(SettingsDialogTest, CommandLinePortIsSteppedButNotStored) {
   EXPECT_EQ(Stored("UpdatePeriod"), 10u);
 }
 
-// A stored hot-key code (the hot-key control's flags) registered by the tray
-// view fires on the keys it names: Shift and Alt are swapped into
-// RegisterHotKey's modifiers.
+// A stored hot-key code (the hot-key control's flags) registered on the
+// hidden window fires on the keys it names: Shift and Alt are swapped into
+// RegisterHotKey's modifiers; the press reaches its callback.
 TEST(WinHotKeyTest, TheStoredCodesKeysFireIt) {
-  WinTrayView view(true);
-  view.RegisterHotKey(1, MAKEWORD(VK_F9, HOTKEYF_SHIFT | HOTKEYF_CONTROL));
+  TrayWindow window("QC_HotKeyTest", "", false, UiStyle{});
+  int presses = 0;
+  ASSERT_TRUE(window.RegisterHotKey(HotKey::Pause, MAKEWORD(VK_F9, HOTKEYF_SHIFT | HOTKEYF_CONTROL),
+                                    [&presses] { ++presses; }));
   std::vector<INPUT> keys;
   for (WORD key : {VK_SHIFT, VK_CONTROL, VK_F9, VK_F9, VK_CONTROL, VK_SHIFT}) {
     INPUT in{};
@@ -209,9 +212,10 @@ TEST(WinHotKeyTest, TheStoredCodesKeysFireIt) {
     if (!fired) Sleep(10);
   }
   ASSERT_TRUE(fired);
-  EXPECT_EQ(msg.wParam, 1u);
   EXPECT_EQ(msg.lParam, MAKELPARAM(MOD_SHIFT | MOD_CONTROL, VK_F9));
-  view.UnregisterHotKey(1);
+  DispatchMessageA(&msg);
+  EXPECT_EQ(presses, 1);
+  window.UnregisterHotKey(HotKey::Pause);
 }
 
 // Wine keeps a device map and a driver key like Windows, so the level's

@@ -65,13 +65,14 @@ class ReceiverDialogTest : public ::testing::Test {
   }
   void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
 
+  test::FakeUiServices ui;
   FakeView view;
   FakeViewer viewer;
   qvSettings store{qvSettings::DefaultPath()};
 };
 
 TEST_F(ReceiverDialogTest, OkStoresTheFiveValues) {
-  qvTray tray(view, viewer, store);
+  qvTray tray(ui, view, viewer, store);
   RunDialog(tray, [](HWND d) {
     SetDlgItemTextA(d, IDC_PORT, "6000");
     CheckDlgButton(d, IDC_FULL_SCREEN, BST_CHECKED);
@@ -88,7 +89,7 @@ TEST_F(ReceiverDialogTest, OkStoresTheFiveValues) {
 }
 
 TEST_F(ReceiverDialogTest, TheDialogShowsTheSettingsAndCancelStoresNothing) {
-  qvTray tray(view, viewer, store);
+  qvTray tray(ui, view, viewer, store);
   char port[16] = {};
   LRESULT hotkey = 0;
   UINT hotkeyEnabled = 0;
@@ -108,7 +109,7 @@ TEST_F(ReceiverDialogTest, TheDialogShowsTheSettingsAndCancelStoresNothing) {
 }
 
 TEST_F(ReceiverDialogTest, AnOddPortIsReplacedAndTheDialogStaysOpen) {
-  qvTray tray(view, viewer, store);
+  qvTray tray(ui, view, viewer, store);
   char shown[16] = {};
   bool stillOpen = false;
   RunDialog(tray, [&](HWND d) {
@@ -127,7 +128,7 @@ TEST_F(ReceiverDialogTest, AnOddPortIsReplacedAndTheDialogStaysOpen) {
 }
 
 TEST_F(ReceiverDialogTest, ACommandLinePortIsGreyedAndNotStored) {
-  qvTray tray(view, viewer, store);
+  qvTray tray(ui, view, viewer, store);
   ASSERT_TRUE(tray.Init(6000));
   BOOL portEnabled = TRUE;
   RunDialog(tray, [&](HWND d) {

@@ -7,33 +7,23 @@
 #include "receiver/shell/qv_tray.h"
 #include "windows/receiver/resource.h"
 #include "windows/receiver/win_dialogs.h"
-#include "windows/startup.h"
 
 namespace qc {
 
 namespace {
 
-constexpr char kTrayClass[] = "Quillview Tray Class";
 constexpr UINT kTrayNotify = WM_USER + 1;  // the tray icon's mouse messages
 constexpr UINT kTrayIconId = 101;
-constexpr UINT_PTR kBlinkTimer = 1;
-constexpr UINT_PTR kRequestTimer = 2;
-constexpr int kHotKeyId = 0;
+
+// The resources of the tray images, in TrayImage's order.
+constexpr int kImageResources[kTrayImageCount] = {IDI_RED_RED,     IDI_RED_GREEN,
+                                                  IDI_GREEN_YELLOW, IDI_GREEN_GREEN,
+                                                  IDI_YELLOW_GREEN, IDI_YELLOW_YELLOW};
 
 }  // namespace
 
-// Never shown: it carries the icon's callbacks, the timers, the hot key and
-// the commands. Headless, a message-only window: it needs no display.
-WinReceiverView::WinReceiverView(bool headless)
-    : headless_(headless),
-      state_(kReceiverStderrPrefix),
-      window_(kTrayClass, kTrayClass, headless,
-              [this](UINT msg, WPARAM wp, LPARAM lp) { return Handle(msg, wp, lp); },
-              LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_RED_GREEN))) {
-  if (window_.Handle() == nullptr) {
-    Log().Print("qvTray: Failed to create dummy window\n");
-    return;
-  }
+WinReceiverView::WinReceiverView(TrayWindow& window) : window_(window) {
+  window_.AddHandler([this](UINT msg, WPARAM wp, LPARAM lp) { return Handle(msg, wp, lp); });
   menu_ = LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_TRAY_MENU));
   if (menu_ == nullptr) {
     Log().Print("qvTray: Failed to create tray menu\n");
@@ -46,22 +36,16 @@ WinReceiverView::~WinReceiverView() {
   if (menu_ != nullptr) DestroyMenu(menu_);
 }
 
-void WinReceiverView::StartTimers() {
-  SetTimer(window_.Handle(), kBlinkTimer, kBlinkTimerMs, nullptr);
-  SetTimer(window_.Handle(), kRequestTimer, kRequestTimerMs, nullptr);
+void WinReceiverView::SetTrayIcon(TrayImage image, const char* tip) {
+  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(kImageResources[static_cast<int>(image)]));
+  // The first shell's structure: every shell knows it.
+  window_.NotifyIcon(iconAdded_ ? NIM_MODIFY : NIM_ADD, kTrayIconId, kTrayNotify, icon, tip, true);
+  iconAdded_ = true;
 }
 
-bool WinReceiverView::SetTrayIcon(TrayAction action, TrayImage image, const char* tip) {
-  if (headless_) {
-    if (action != TrayAction::Delete) state_.Show(tip);  // each change once
-    return true;
-  }
-  HICON icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(static_cast<int>(image)));
-  DWORD message = action == TrayAction::Add      ? NIM_ADD
-                  : action == TrayAction::Modify ? NIM_MODIFY
-                                                 : NIM_DELETE;
-  // The first shell's structure: every shell knows it.
-  return window_.NotifyIcon(message, kTrayIconId, kTrayNotify, icon, tip, true);
+void WinReceiverView::RemoveTrayIcon() {
+  window_.NotifyIcon(NIM_DELETE, kTrayIconId, kTrayNotify, nullptr, "", true);
+  iconAdded_ = false;
 }
 
 void WinReceiverView::SetWindowItem(bool hideItem) {
@@ -83,28 +67,11 @@ void WinReceiverView::SetFullScreenChecked(bool checked) {
   CheckMenuItem(popup_, ID_FULL_SCREEN, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
-void WinReceiverView::ShowMessage(const char* caption, const char* text, MessageIcon icon) {
-  StartupMessage(kReceiverStderrPrefix, !headless_, caption, text, icon);
-}
-
 void WinReceiverView::RunSettingsDialog() {
-  if (headless_ || tray_ == nullptr) return;
-  RunReceiverSettingsDialog(*tray_);
+  if (tray_ != nullptr) RunReceiverSettingsDialog(*tray_);
 }
 
-void WinReceiverView::RunAboutDialog() {
-  if (headless_) return;
-  RunReceiverAboutBox();
-}
-
-bool WinReceiverView::RegisterHotKey(uint32_t code) {
-  if (headless_) return false;
-  return window_.RegisterHotKey(kHotKeyId, code);
-}
-
-void WinReceiverView::UnregisterHotKey() {
-  if (!headless_) window_.UnregisterHotKey(kHotKeyId);
-}
+void WinReceiverView::RunAboutDialog() { RunReceiverAboutBox(); }
 
 void WinReceiverView::ShowMenu() {
   if (popup_ == nullptr || tray_ == nullptr) return;
@@ -116,10 +83,6 @@ void WinReceiverView::ShowMenu() {
 bool WinReceiverView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   if (tray_ == nullptr) return false;
   switch (msg) {
-    case WM_TIMER:
-      if (wp == kBlinkTimer) tray_->OnBlinkTimer();
-      if (wp == kRequestTimer) tray_->OnRequestTimer();
-      return true;
     case kTrayNotify:
       if (lp == WM_RBUTTONUP) {
         ShowMenu();
@@ -127,16 +90,8 @@ bool WinReceiverView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         tray_->OnTrayDoubleClick();
       }
       return true;
-    case WM_HOTKEY:
-      if (wp == kHotKeyId) tray_->OnHotKey();
-      return true;
     case WM_COMMAND:
       tray_->OnCommand(LOWORD(wp));
-      return true;
-    case WM_CLOSE:
-    case WM_ENDSESSION:
-      // The controller removes the icon, stops the viewer and ends the loop.
-      if (msg == WM_CLOSE || wp != 0) tray_->Close();
       return true;
     default:
       return false;

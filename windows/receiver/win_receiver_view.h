@@ -1,56 +1,45 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The receiver's Win32 tray view: the hidden window "Quillview Tray Class"
-// whose message loop runs the controller. The tray icon's clicks (callback
-// message WM_USER + 1), the menu's commands, the blink and request timers,
-// the hot key and posted tasks arrive as window messages and go to the
-// attached qvTray. With headless set there is no tray icon, no dialog and no
-// hot key, and message boxes only go to standard error (as the Linux
-// --headless view does).
+// The receiver's Win32 tray view: the notification icon on the program's
+// hidden window "Quillview Tray Class" (windows/tray_window.h), its clicks
+// (callback message WM_USER + 1), the menu of qvrecv.rc and its commands,
+// and the dialogs, all reported to the attached qvTray. Headless, the
+// program uses the portable console view instead. GUI thread only.
 #pragma once
 
 #include "receiver/shell/tray_view.h"
-#include "shell/console_output.h"
 #include "windows/tray_window.h"
 
 namespace qc {
 
 class WinReceiverView : public ReceiverTrayView {
  public:
-  explicit WinReceiverView(bool headless);
+  // Adds its handler to window, which must outlive the view.
+  explicit WinReceiverView(TrayWindow& window);
   ~WinReceiverView() override;
   WinReceiverView(const WinReceiverView&) = delete;
   WinReceiverView& operator=(const WinReceiverView&) = delete;
 
-  // False when the window or the menu could not be made (logged).
-  bool Created() const { return window_.Handle() != nullptr && menu_ != nullptr; }
-  // Runs the message loop until Quit; returns its exit code.
-  int Run() { return window_.Run(); }
+  // False when the menu could not be made (logged).
+  bool Created() const { return menu_ != nullptr; }
 
   void Attach(qvTray& tray) override { tray_ = &tray; }
-  void Post(std::function<void()> fn) override { window_.Post(std::move(fn)); }
-  void StartTimers() override;
-  bool SetTrayIcon(TrayAction action, TrayImage image, const char* tip) override;
+  void SetTrayIcon(TrayImage image, const char* tip) override;
+  void RemoveTrayIcon() override;
   void SetWindowItem(bool hideItem) override;
   void EnableReceivingItems(bool enabled) override;
   void SetFullScreenChecked(bool checked) override;
-  void ShowMessage(const char* caption, const char* text, MessageIcon icon) override;
   void RunSettingsDialog() override;
   void RunAboutDialog() override;
-  bool RegisterHotKey(uint32_t code) override;
-  void UnregisterHotKey() override;
-  void Quit(int exitCode) override { PostQuitMessage(exitCode); }
 
  private:
   bool Handle(UINT msg, WPARAM wp, LPARAM lp);
   void ShowMenu();
 
-  bool headless_;
+  TrayWindow& window_;
   HMENU menu_ = nullptr;   // the tray menu resource
   HMENU popup_ = nullptr;  // its one pop-up
   qvTray* tray_ = nullptr;
-  ConsoleStateLine state_;  // the headless state line
-  // Last: destroyed first, while the members its handler uses still live.
-  TrayWindow window_;
+  bool iconAdded_ = false;
 };
 
 }  // namespace qc

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// qcsend.exe: the Windows sender. Reads the command line, makes sure only one
-// sender runs (a named mutex), creates the tray controller with its Win32
-// view and the GDI capture sources, runs the message loop and shuts the
+// qcsend.exe: the Windows sender. Reads the command line, starts as
+// shell/startup.h says (one sender at a time: a named mutex), creates the
+// tray controller on its hidden window with the Win32 view (or the console
+// view) and the GDI capture sources, runs the message loop and shuts the
 // controller down. Settings live in the registry (HKEY_CURRENT_USER).
 #include <windows.h>
 
@@ -9,16 +10,15 @@
 #include <memory>
 
 #include "common/log_file.h"
-#include "platform/lock_file.h"
 #include "platform/settings_file.h"
 #include "sender/capture/capture.h"
 #include "sender/capture/windows/gdi_cursor_source.h"
 #include "sender/capture/windows/gdi_screen_source.h"
 #include "sender/shell/command_line.h"
+#include "sender/shell/console_view.h"
 #include "sender/shell/qc_tray.h"
 #include "sender/shell/sender_settings.h"
-#include "shell/console_output.h"
-#include "shell/signing_keys.h"
+#include "sender/shell/sender_start.h"
 #include "windows/sender/win_acceleration.h"
 #include "windows/sender/win_tray_view.h"
 #include "windows/startup.h"
@@ -34,8 +34,6 @@ LogFile& Log() {
 
 namespace {
 
-constexpr char kInstanceName[] = "QC_Win32_Instance";
-
 // The engine on the area the tray chose.
 std::unique_ptr<CaptureEngine> MakeEngine(const qcTray& tray) {
   GdiScreenSource::Options options;
@@ -48,82 +46,54 @@ int Run(int argc, char** argv) {
   // The log object exists from the start, so that its exit step (which
   // deletes a log left over while logging is off) always runs.
   Log();
-  CommandLine cmd = ParseArguments(argc, argv);
-  std::string settingsPath = SettingsFile::DefaultPath(kSenderSettingsFile);
-  if (cmd.status == CommandLine::Status::Ok && cmd.help) {
-    fputs(LongUsage(settingsPath).c_str(), stdout);
-    return 0;
-  }
-  if (cmd.status == CommandLine::Status::Ok && cmd.version) {
-    puts("qcsend (Quillcast) 1.1.0");
-    return 0;
-  }
-  if (cmd.status == CommandLine::Status::Ok && cmd.newKey) {
-    std::string report;
-    const bool made = MakeSenderKey(report);
-    fputs(report.c_str(), made ? stdout : stderr);
-    return made ? 0 : 1;
-  }
-  bool gui = !cmd.headless;
-  if (cmd.status == CommandLine::Status::Usage) {
-    StartupMessage("", gui, kUsageCaption, kUsageText, MessageIcon::Information);
-    return 0;
-  }
-  if (cmd.status == CommandLine::Status::InvalidPort) {
-    StartupMessage("", gui, kInvalidValueCaption, kInvalidPortText, MessageIcon::Information);
-    return 0;
-  }
+  const CommandLine cmd = ParseArguments(argc, argv);
+  const std::string settingsPath = SettingsFile::DefaultPath(kSenderSettingsFile);
+  std::unique_ptr<TrayWindow> window;
+  ProgramStart start = SenderStart();
+  start.makeUi = [&window](const UiStyle& style) -> UiServices& {
+    // A hidden top-level window (not message-only): only those receive the
+    // WM_DISPLAYCHANGE broadcast.
+    window = std::make_unique<TrayWindow>("QC_Win32_TrayWindow", "Quillcast", false, style);
+    return *window;
+  };
+  const StartRequest request = SenderStartRequest(cmd, settingsPath);
+  return RunProgram(start, request, [&](UiServices& ui, bool headless) {
+    if (window->Handle() == nullptr) {
+      ui.ShowMessage(kErrorCaption, "Cannot start Quillcast.", MessageIcon::Error);
+      return -1;
+    }
+    std::unique_ptr<TrayView> view;
+    WinTrayView* trayView = nullptr;
+    if (headless) {
+      view = std::make_unique<ConsoleView>("the registry values");
+    } else {
+      view = std::make_unique<WinTrayView>(*window);
+      trayView = static_cast<WinTrayView*>(view.get());
+    }
+    SettingsFile settings(settingsPath);
+    RegistryAcceleration acceleration;  // the display driver's "Acceleration.Level"
+    qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
+    qcTray tray(ui, *view, settings, acceleration, [&trayPtr] { return MakeEngine(*trayPtr); });
+    trayPtr = &tray;
+    if (trayView != nullptr) trayView->Attach(tray);
+    tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);
+    tray.SetMonitorLister([] { return GdiScreenSource::ListMonitors(); });
+    window->AddHandler([&tray](UINT msg, WPARAM wp, LPARAM) {
+      if (msg == WM_DISPLAYCHANGE) tray.OnDisplayChange();
+      if (msg == WM_CLOSE || (msg == WM_ENDSESSION && wp != 0)) tray.OnCommand(ID_QUIT);
+      return msg == WM_DISPLAYCHANGE || msg == WM_CLOSE || msg == WM_ENDSESSION;
+    });
+    // Ctrl+C, Ctrl+Break, closing the console, log-off and shut-down: the
+    // controller quits on its own thread (its Quit sends the disconnection
+    // datagram).
+    QuitOnConsoleEvents consoleQuit([&] { ui.Post([&tray] { tray.OnCommand(ID_QUIT); }); });
 
-  LockFile instance;
-  switch (instance.Acquire(LockFile::DefaultPath(kInstanceName))) {
-    case LockFile::Result::Acquired: break;
-    case LockFile::Result::Failed:
-      StartupMessage("", gui, kErrorCaption, "Cannot create mutex.", MessageIcon::Error);
-      return 0;
-    case LockFile::Result::HeldElsewhere:
-      StartupMessage("", gui, kErrorCaption, "Quillcast is already running.", MessageIcon::Error);
-      return 0;
-  }
-
-  WinTrayView view(cmd.headless);
-  if (!view.Created()) {
-    StartupMessage("", gui, kErrorCaption, "Cannot start Quillcast.", MessageIcon::Error);
-    return -1;
-  }
-  SettingsFile settings(settingsPath);
-  RegistryAcceleration acceleration;  // the display driver's "Acceleration.Level"
-  qcTray* trayPtr = nullptr;  // the factory runs from Init on, once the tray exists
-  qcTray tray(view, settings, acceleration, [&trayPtr] { return MakeEngine(*trayPtr); });
-  trayPtr = &tray;
-  view.Attach(tray);
-  tray.SetAreaFromCommandLine(cmd.monitor, cmd.region);
-  tray.SetMonitorLister([] { return GdiScreenSource::ListMonitors(); });
-  // Ctrl+C, Ctrl+Break, closing the console, log-off and shut-down: the
-  // controller quits on its own thread (its Quit sends the disconnection
-  // datagram).
-  QuitOnConsoleEvents([&] { view.PostToUi([&tray] { tray.OnCommand(ID_QUIT); }); });
-
-  std::string signing;
-  if (!tray.UseStoredSigningKey(signing)) {
-    StartupMessage("", gui, kErrorCaption, signing.c_str(), MessageIcon::Error);
-    return -1;
-  }
-  if (!signing.empty()) PrintMessage("", "Quillcast", signing.c_str());
-
-  if (!tray.Init(cmd.start, cmd.port)) {
-    QuitOnConsoleEvents(nullptr);
-    tray.AbortInit();
-    StartupMessage("", gui, kErrorCaption,
-            "Cannot start Quillcast.\nSee the log file (Quillcast.log) for details.",
-            MessageIcon::Error);
-    return -1;
-  }
-  if (cmd.port != 0) tray.SetPortFromCommandLine();
-
-  view.Run();
-  QuitOnConsoleEvents(nullptr);
-  tray.Shutdown();
-  return 0;
+    return RunSenderTray(ui, tray, cmd, "", [&window, trayView] {
+      return window->Run([trayView](MSG& msg) {
+        return trayView != nullptr && trayView->TakesMessage(msg);  // Esc in Starting
+      });
+    });
+  });
 }
 
 }  // namespace

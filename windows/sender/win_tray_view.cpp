@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "sender/shell/qc_tray.h"
-#include "shell/console_output.h"
 #include "windows/sender/resource_ids.h"
 
 namespace qc {
@@ -18,16 +17,10 @@ constexpr UINT kTrayIconId = 1;
 // The "Share" submenu's items: kShareBase + k for choice k (0 whole screen).
 constexpr UINT kShareBase = 41000;
 
-UINT TimerKey(TimerId id) { return static_cast<UINT>(id) + 1; }
-
 }  // namespace
 
-// A hidden top-level window (not message-only): only those receive the
-// WM_DISPLAYCHANGE broadcast.
-WinTrayView::WinTrayView(bool headless)
-    : headless_(headless),
-      window_("QC_Win32_TrayWindow", "Quillcast", false,
-              [this](UINT msg, WPARAM wp, LPARAM lp) { return Handle(msg, wp, lp); }) {
+WinTrayView::WinTrayView(TrayWindow& window) : window_(window) {
+  window_.AddHandler([this](UINT msg, WPARAM wp, LPARAM lp) { return Handle(msg, wp, lp); });
   HINSTANCE instance = GetModuleHandleA(nullptr);
   // At the notification area's size; the icon files hold several sizes.
   int size = GetSystemMetrics(SM_CXSMICON);
@@ -45,21 +38,7 @@ WinTrayView::~WinTrayView() {
   }
 }
 
-int WinTrayView::Run() {
-  return window_.Run([this](MSG& msg) { return starting_.IsMessage(msg); });  // Esc in Starting
-}
-
-void WinTrayView::StartTimer(TimerId id, int intervalMs) {
-  SetTimer(window_.Handle(), TimerKey(id), static_cast<UINT>(intervalMs), nullptr);
-}
-
-void WinTrayView::StopTimer(TimerId id) { KillTimer(window_.Handle(), TimerKey(id)); }
-
 bool WinTrayView::SetTrayIcon(int iconIndex, const char* tip) {
-  if (headless_) {
-    state_.Show(tip);  // each change of state once, as on Linux
-    return true;
-  }
   if (iconIndex < 0 || iconIndex > 4) return false;
   bool ok = window_.NotifyIcon(iconAdded_ ? NIM_MODIFY : NIM_ADD, kTrayIconId, kTrayMessage,
                                icons_[iconIndex], tip);
@@ -69,7 +48,7 @@ bool WinTrayView::SetTrayIcon(int iconIndex, const char* tip) {
 
 ScreenRect WinTrayView::TrayIconArea() const {
   RECT r;
-  if (headless_ || !iconAdded_ || !window_.NotifyIconRect(kTrayIconId, r)) return {};
+  if (!iconAdded_ || !window_.NotifyIconRect(kTrayIconId, r)) return {};
   return ScreenRect{r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
@@ -115,65 +94,19 @@ void WinTrayView::ShowMenu() {
   }
 }
 
-void WinTrayView::ShowMessage(const char* caption, const std::string& text, MessageIcon icon) {
-  PrintMessage("", caption, text);
-  if (headless_) return;
-  UINT type = MB_OK | MB_SETFOREGROUND;
-  type |= icon == MessageIcon::Error     ? MB_ICONERROR
-          : icon == MessageIcon::Warning ? MB_ICONWARNING
-                                         : MB_ICONINFORMATION;
-  MessageBoxA(nullptr, text.c_str(), caption, type);
-}
-
-// Without a screen the dialogs' texts go to standard error, as on Linux.
-void WinTrayView::ShowStartingDialog() {
-  if (!headless_) {
-    starting_.Show();
-    return;
-  }
-  PrintMessage("", "Quillcast Starting...", "Checking if it's safe to start transmission.");
-}
-
-void WinTrayView::RunSettingsDialog(qcTray& tray) {
-  if (!headless_) {
-    qc::RunSettingsDialog(tray);
-    return;
-  }
-  fprintf(stderr, "qcsend: no settings dialog without a tray; edit the registry values\n");
-}
-
-int WinTrayView::RunAboutBox() {
-  if (!headless_) return qc::RunAboutBox();
-  fprintf(stderr, "Quillcast version 1.1.0\n");
-  return 2;
+AboutChoice WinTrayView::RunAboutBox() {
+  return qc::RunAboutBox() == IDC_CHECK_UPDATES ? AboutChoice::CheckForUpdates : AboutChoice::Close;
 }
 
 void WinTrayView::OpenUrl(const std::string& url) {
   ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-bool WinTrayView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_TIMER:
-      if (tray_ != nullptr) tray_->OnTimer(static_cast<TimerId>(wp - 1));
-      return true;
-    case WM_HOTKEY:
-      if (tray_ != nullptr) tray_->OnHotKey(static_cast<int>(wp));
-      return true;
-    case WM_DISPLAYCHANGE:
-      if (tray_ != nullptr) tray_->OnDisplayChange();
-      return true;
-    case kTrayMessage:
-      if (lp == WM_LBUTTONDBLCLK && tray_ != nullptr) tray_->OnTrayDoubleClick();
-      if (lp == WM_RBUTTONUP || lp == WM_CONTEXTMENU) ShowMenu();
-      return true;
-    case WM_CLOSE:
-    case WM_ENDSESSION:
-      if (tray_ != nullptr && (msg == WM_CLOSE || wp != 0)) tray_->OnCommand(ID_QUIT);
-      return true;
-    default:
-      return false;
-  }
+bool WinTrayView::Handle(UINT msg, WPARAM, LPARAM lp) {
+  if (msg != kTrayMessage) return false;
+  if (lp == WM_LBUTTONDBLCLK && tray_ != nullptr) tray_->OnTrayDoubleClick();
+  if (lp == WM_RBUTTONUP || lp == WM_CONTEXTMENU) ShowMenu();
+  return true;
 }
 
 }  // namespace qc
