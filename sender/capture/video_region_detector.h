@@ -52,8 +52,13 @@ class VideoRegionDetector {
   static constexpr int kEndQuietMs = 300;   // a region this long unchanged ends
   // A region grows at once to take in its changing tiles, and shrinks to
   // them only when they stayed inside it this long: every change of size
-  // restarts the encoder and sends the area left losslessly.
-  static constexpr int kShrinkMs = 400;
+  // restarts the encoder (a fresh stream starts with a full intra picture
+  // at the same bitrate, so its first second looks poor) and sends the area
+  // left losslessly. Still parts of the picture itself (a dark sky, the
+  // black inside of a fractal) would otherwise shrink the region and then
+  // grow it again a moment later, every second or so; a player that moved
+  // or shrank is followed after this while.
+  static constexpr int kShrinkMs = 3000;
   static constexpr int kMinWidth = 128;     // smallest region, pixels
   static constexpr int kMinHeight = 96;
 
