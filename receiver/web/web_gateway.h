@@ -50,6 +50,9 @@ class WebGateway : public QAbstractHttpServer, public WebViewer::Listener {
   Q_OBJECT
  public:
   static constexpr int kFrameMs = 30;
+  // Browsers that do not decode the video region themselves are sent its
+  // pixels at most this often (a 720p region is about 2 MB each time).
+  static constexpr int kVideoRectsMs = 500;
   static constexpr qint64 kBrowserBudget = 512 * 1024;
   static constexpr int kMaxBrowsers = 128;
   static constexpr int kBrowsersPerAddress = 16;
@@ -115,6 +118,7 @@ class WebGateway : public QAbstractHttpServer, public WebViewer::Listener {
   std::atomic<bool> flushQueued_{false};
   QTimer frameTimer_;
   QTimer pingTimer_;
+  QTimer videoRectsTimer_;
   QElapsedTimer sinceFlush_;
   QElapsedTimer sinceStart_;
 };

@@ -169,6 +169,13 @@ void VideoRegionDetector::ExtendEdges(int& tx0, int& ty0, int& tx1, int& ty1) co
   if (ty1 + 1 < tilesY_ && row(ty1 + 1)) ++ty1;
 }
 
+bool VideoRegionDetector::WorthShrinking(const VideoRect& box) const {
+  const int slack = kShrinkSlackTiles * kTile;
+  return box.x - region_.x > slack || box.y - region_.y > slack ||
+         (region_.x + region_.width) - (box.x + box.width) > slack ||
+         (region_.y + region_.height) - (box.y + box.height) > slack;
+}
+
 VideoRect VideoRegionDetector::ToPixels(int tx0, int ty0, int tx1, int ty1) const {
   VideoRect r;
   r.x = tx0 * kTile;
@@ -244,7 +251,7 @@ void VideoRegionDetector::Decide(int64_t nowMs) {
       if (!(both == region_)) {
         region_ = both;  // grows at once
         shrinkSinceMs_ = -1;
-      } else if (box == region_) {
+      } else if (box == region_ || !WorthShrinking(box)) {
         shrinkSinceMs_ = -1;
       } else if (shrinkSinceMs_ < 0) {
         shrinkSinceMs_ = nowMs;

@@ -56,9 +56,11 @@ class VideoRegionDetector {
   // at the same bitrate, so its first second looks poor) and sends the area
   // left losslessly. Still parts of the picture itself (a dark sky, the
   // black inside of a fractal) would otherwise shrink the region and then
-  // grow it again a moment later, every second or so; a player that moved
-  // or shrank is followed after this while.
+  // grow it again a moment later, every second or so: a band of at most
+  // kShrinkSlackTiles tiles is never given up while the video plays, and a
+  // player that moved or shrank further is followed after kShrinkMs.
   static constexpr int kShrinkMs = 3000;
+  static constexpr int kShrinkSlackTiles = 3;
   static constexpr int kMinWidth = 128;     // smallest region, pixels
   static constexpr int kMinHeight = 96;
 
@@ -100,6 +102,8 @@ class VideoRegionDetector {
   bool Bounds(Test test, int& tx0, int& ty0, int& tx1, int& ty1, int& filled) const;
   void ExtendEdges(int& tx0, int& ty0, int& tx1, int& ty1) const;
   VideoRect ToPixels(int tx0, int ty0, int tx1, int ty1) const;
+  // Whether box (inside region_) leaves a band wider than the slack.
+  bool WorthShrinking(const VideoRect& box) const;
   void Decide(int64_t nowMs);
 
   Mode mode_ = Mode::Auto;
