@@ -59,11 +59,13 @@ bool VideoEncoder::Open(int width, int height, int bitrateKbps) {
   // frame is a burst (the bench's 720p clip, encoded alone: a buffer of 4
   // frames cost 0.6 dB against this one).
   c->rc_buffer_size = static_cast<int>(bits / 4);
-  // BT.601 with limited range is what swscale converts with here and at
-  // the receivers; saying so in the stream makes browsers convert alike.
+  // The BT.601 matrix with limited range is what swscale converts with
+  // here and at the receivers; the pixels are sRGB (BT.709 primaries, the
+  // sRGB curve). Saying so in the stream makes browsers convert alike and
+  // leave the colours as they are.
   c->colorspace = AVCOL_SPC_SMPTE170M;
-  c->color_primaries = AVCOL_PRI_SMPTE170M;
-  c->color_trc = AVCOL_TRC_SMPTE170M;
+  c->color_primaries = AVCOL_PRI_BT709;
+  c->color_trc = AVCOL_TRC_IEC61966_2_1;
   c->color_range = AVCOL_RANGE_MPEG;
   av_opt_set(c->priv_data, "preset", "ultrafast", 0);
   av_opt_set(c->priv_data, "tune", "zerolatency", 0);
