@@ -98,6 +98,7 @@ QByteArray PictureStream::VideoMessage(const VideoHeader& h, const uint8_t* unit
   m.append(static_cast<char>(info.profile));
   m.append(static_cast<char>(info.constraints));
   m.append(static_cast<char>(info.level));
+  m.append('\0');  // reserved: the unit starts at a multiple of 4
   m.append(reinterpret_cast<const char*>(unit), static_cast<qsizetype>(length));
   return m;
 }
@@ -135,6 +136,7 @@ void PictureStream::Receive(const FramebufferView& fb) {
   for (Backlog& b : backlogs_) {
     b.dirty = QRegion(bounds_);
     b.videoDirty = QRegion();
+    b.videoDue = QRegion();
     b.videoLive = false;
   }
 }
@@ -149,6 +151,7 @@ void PictureStream::Stop(WebState state) {
   for (Backlog& b : backlogs_) {
     b.dirty = QRegion();
     b.videoDirty = QRegion();
+    b.videoDue = QRegion();
     b.videoLive = false;
   }
 }
@@ -176,13 +179,7 @@ void PictureStream::AddVideoChange(const QRegion& region) {
 
 void PictureStream::ReleaseVideoChanges() {
   for (Backlog& b : backlogs_) {
-    if (b.videoDirty.isEmpty()) continue;
-    // A browser that shows the video itself needs the pixels only until
-    // its first key unit.
-    if (!b.videoLive) {
-      b.dirty += b.videoDirty;
-      cacheValid_ = false;
-    }
+    b.videoDue += b.videoDirty;
     b.videoDirty = QRegion();
   }
 }
@@ -274,6 +271,12 @@ void PictureStream::TakeMessages(Backlog& b, std::vector<QByteArray>& out) {
   // before it, always ends with the latest pixels (when the video ends,
   // the region's exact rows).
   if (b.decodesVideo && state_ == WebState::Receiving) AppendVideo(b, out);
+  // A browser that shows the video itself needs its pixels only until its
+  // first key unit.
+  if (!b.videoDue.isEmpty()) {
+    if (!b.videoLive) b.dirty += b.videoDue;
+    b.videoDue = QRegion();
+  }
   if (!b.dirty.isEmpty()) {
     AppendRects(b.dirty, out);
     b.dirty = QRegion();

@@ -19,8 +19,8 @@
 //   5 Video          u8 5, u8 flags (1: a key unit: an IDR picture or the
 //                    start of an intra refresh), u16 stream, u16 x, u16 y,
 //                    u16 w, u16 h, u32 frame, u8 profile, u8 constraints,
-//                    u8 level (of the stream's last sequence parameters),
-//                    then one H.264 access unit (Annex B) of the video
+//                    u8 level (of the unit's sequence parameters; 0: none
+//                    in this unit), u8 0, then one H.264 access unit (Annex B) of the video
 //                    region (common/video_datagram.h)
 // A State message with a new size comes before any Rect of that picture; the
 // page resizes its canvas on it.
@@ -93,7 +93,8 @@ class PictureStream {
     uint64_t nextUnit = 0;      // serial of the next unit to send
     uint16_t stream = 0;        // of the last unit sent
     uint32_t frame = 0;
-    QRegion videoDirty;         // painted from video, not yet sent as pixels
+    QRegion videoDirty;         // painted from video since the last release
+    QRegion videoDue;           // released, to be sent as pixels if not live
   };
 
   // The message for one access unit (any thread).
