@@ -9,6 +9,8 @@
 // browser's socket. A browser that stops reading is simply not sent more;
 // its backlog (a region) grows, and it gets the latest content when its
 // socket drains, so neither its memory nor the others' pace depend on it.
+// A page that decodes H.264 asks for "/stream?video=h264" and is forwarded
+// the video region's access units (PictureStream says how).
 //
 // Safety: browsers only watch; whatever they send is dropped (and a frame
 // larger than kMaxIncoming closes their socket). Connections are accepted by
