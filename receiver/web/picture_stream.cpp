@@ -133,6 +133,7 @@ void PictureStream::Receive(const FramebufferView& fb) {
   ++stateSerial_;
   cacheValid_ = false;
   units_.clear();
+  unitBytes_ = 0;
   for (Backlog& b : backlogs_) {
     b.dirty = QRegion(bounds_);
     b.videoDirty = QRegion();
@@ -148,6 +149,7 @@ void PictureStream::Stop(WebState state) {
   state_ = state;
   cacheValid_ = false;
   units_.clear();
+  unitBytes_ = 0;
   for (Backlog& b : backlogs_) {
     b.dirty = QRegion();
     b.videoDirty = QRegion();
@@ -167,8 +169,12 @@ void PictureStream::AddChange(const QRegion& region) {
 void PictureStream::AddVideoUnit(const QByteArray& message) {
   if (state_ != WebState::Receiving || message.size() < kVideoMessageHeader) return;
   units_.push_back(message);
+  unitBytes_ += message.size();
   ++unitsEnd_;
-  if (units_.size() > kMaxVideoUnits) units_.pop_front();
+  while (units_.size() > kMaxVideoUnits || unitBytes_ > kMaxVideoBytes) {
+    unitBytes_ -= units_.front().size();
+    units_.pop_front();
+  }
 }
 
 void PictureStream::AddVideoChange(const QRegion& region) {

@@ -79,8 +79,10 @@ enum class WebState : uint8_t { Waiting = 0, Receiving = 1, Stopped = 2 };
 
 class PictureStream {
  public:
-  // The video units kept for browsers that lag a little (3 s at 30 fps).
+  // The video units kept for browsers that lag a little (3 s at 30 fps),
+  // and at most so many bytes of them (a unit may have up to 4 MiB).
   static constexpr size_t kMaxVideoUnits = 90;
+  static constexpr qsizetype kMaxVideoBytes = 16 << 20;
 
   struct Backlog {
     uint32_t stateSerial = 0;  // serials as last sent; 0: nothing sent yet
@@ -154,6 +156,7 @@ class PictureStream {
   std::vector<uint8_t> rows_;  // RGBA of the rectangle being encoded
   std::deque<QByteArray> units_;  // the last video units, oldest first
   uint64_t unitsEnd_ = 0;         // serial of the next unit to come
+  qsizetype unitBytes_ = 0;       // in units_
 };
 
 }  // namespace qc

@@ -13,12 +13,14 @@ bool WebViewer::Init(qvTray& tray) {
 void WebViewer::ViewerStarted() {
   std::lock_guard<std::mutex> lock(mutex_);
   pending_ = Changes{};
+  pendingUnitBytes_ = 0;
 }
 
 void WebViewer::ViewerStopping() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     pending_ = Changes{};
+    pendingUnitBytes_ = 0;
   }
   if (listener_ != nullptr) listener_->PictureStopping();
 }
@@ -58,7 +60,12 @@ void WebViewer::VideoUnit(const VideoHeader& h, const uint8_t* unit, size_t leng
                           const Rect& painted) {
   QByteArray message = PictureStream::VideoMessage(h, unit, length);
   std::lock_guard<std::mutex> lock(mutex_);
-  if (pending_.videoUnits.size() >= kMaxPendingUnits) pending_.videoUnits.clear();
+  if (pending_.videoUnits.size() >= kMaxPendingUnits ||
+      pendingUnitBytes_ + message.size() > kMaxPendingUnitBytes) {
+    pending_.videoUnits.clear();
+    pendingUnitBytes_ = 0;
+  }
+  pendingUnitBytes_ += message.size();
   pending_.videoUnits.push_back(std::move(message));
   if (painted.IsEmpty()) return;
   const QRect rect(QPoint(painted.left, painted.top), QPoint(painted.right - 1, painted.bottom - 1));
@@ -84,6 +91,7 @@ void WebViewer::TakeChanges(Changes& out) {
   pending_.rects.clear();
   pending_.videoUnits.clear();
   pending_.videoRects.clear();
+  pendingUnitBytes_ = 0;
 }
 
 }  // namespace qc

@@ -69,12 +69,14 @@ class WebViewer : public ViewerControl, public ViewerSurface {
   // Units waiting for a gateway that lags are dropped beyond this many; the
   // browsers then wait for the next key unit.
   static constexpr size_t kMaxPendingUnits = 60;
+  static constexpr qsizetype kMaxPendingUnitBytes = 16 << 20;
 
   qvViewer viewer_;
   Listener* listener_ = nullptr;
   std::mutex mutex_;  // guards pending_
   Changes pending_;
   std::atomic<bool> woken_{false};
+  qsizetype pendingUnitBytes_ = 0;  // in pending_.videoUnits; guarded by mutex_
 };
 
 }  // namespace qc
