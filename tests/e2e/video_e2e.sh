@@ -76,10 +76,11 @@ frames=$(page 'window.qvweb.videoFrames')
 say "the page painted ${frames:-no} decoded video frames"
 [ "${frames:-0}" -gt 10 ] || fail "the page decoded no video"
 crop() { convert "$1" -crop ${W}x${H}+$X+$Y +repage "$2"; }
-# PSNR as video is measured, on luma; over R, G and B for the record (the
-# 4:2:0 chroma of any H.264 picture alone caps that near 35 dB here).
+# PSNR as video is measured, on luma as the stream codes it (the BT.601
+# matrix); over R, G and B for the record (the 4:2:0 chroma of any H.264
+# picture alone caps that near 35 dB here).
 psnr() { compare -metric PSNR "$1" "$2" null: 2>&1 | cut -d' ' -f1; }
-luma() { convert "$1" -colorspace Rec709Luma "$2"; }
+luma() { convert "$1" -colorspace Rec601Luma "$2"; }
 crop "$WORK/screen.png" "$WORK/screen-region.png"
 luma "$WORK/screen-region.png" "$WORK/screen-luma.png"
 # Around the player's window (a margin for the region's tile bounds) the
