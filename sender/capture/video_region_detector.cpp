@@ -65,6 +65,7 @@ void VideoRegionDetector::Reset(int width, int height, int bytesPerPixel, size_t
   tilesY_ = (height + kTile - 1) / kTile;
   tiles_.assign(static_cast<size_t>(tilesX_) * tilesY_, TileState{});
   hashes_.assign(tiles_.size() * kSamples, 0);
+  sampleSlot_.assign(static_cast<size_t>(tilesY_) * kSamples, -1);
   slot_ = -1;
   candidate_ = {};
   region_ = {};
@@ -91,6 +92,11 @@ void VideoRegionDetector::Observe(int64_t nowMs, const uint8_t* frame, int first
     for (int s = 0; s < kSamples; ++s) {
       const int y = ty * kTile + kSampleRows[s];
       if (y < first || y >= end) continue;
+      // A slot holds one bit per tile: a row hashed in this slot already
+      // has nothing to add (a busy screen is grabbed a dozen times a slot).
+      int64_t& hashedIn = sampleSlot_[static_cast<size_t>(ty) * kSamples + s];
+      if (hashedIn == slot_) continue;
+      hashedIn = slot_;
       const uint8_t* row = frame + stride_ * y;
       for (int tx = 0; tx < tilesX_; ++tx) {
         const int x = tx * kTile;

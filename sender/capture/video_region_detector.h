@@ -115,6 +115,7 @@ class VideoRegionDetector {
   int tilesY_ = 0;
   std::vector<TileState> tiles_;
   std::vector<uint32_t> hashes_;  // per tile, one per sampled row
+  std::vector<int64_t> sampleSlot_;  // per tile row and sample: slot last hashed
   int64_t slot_ = -1;
   VideoRect candidate_;
   int64_t candidateSinceMs_ = 0;

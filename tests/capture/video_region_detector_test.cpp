@@ -166,8 +166,9 @@ TEST(VideoRegionDetector, OnlyTheVideoBecomesARegion) {
 TEST(VideoRegionDetector, ModeOnTakesFastChangesWithoutPhotographicContent) {
   Recording run;
   run.detector.SetMode(VideoRegionDetector::Mode::On);
+  // A flat colour that changes every frame (an animation, a colour cycle).
   run.Frames(60, [&](int f) {
-    run.screen.Fill(200, 100, 200, 120, f % 2 ? 0xFF0000 : 0x0000FF);
+    run.screen.Fill(200, 100, 200, 120, 0x102030u + static_cast<uint32_t>(f) * 0x050709u);
   });
   EXPECT_FALSE(run.detector.Region().Empty());
 }
