@@ -41,7 +41,7 @@ enum class VideoMode {
 // The default cap: a 720p video at 30 frames/s with a photograph's detail
 // comes out near 35 dB (luma PSNR), and the whole stream stays under
 // 5 Mbit/s (bench/video.sh).
-inline constexpr int kDefaultVideoBitrateKbps = 4000;
+inline constexpr int kDefaultVideoBitrateKbps = 3500;
 
 struct VideoSettings {
   VideoMode mode = VideoMode::Auto;

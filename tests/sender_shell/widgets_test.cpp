@@ -77,7 +77,7 @@ TEST_F(WidgetsTest, SettingsDialogVideoChoicesReachTheController) {
   QComboBox* mode = dialog.VideoModeBox();
   ASSERT_EQ(mode->count(), 3);
   EXPECT_EQ(mode->currentIndex(), 2);  // auto
-  EXPECT_EQ(dialog.VideoBitrateBox()->text(), "4000");
+  EXPECT_EQ(dialog.VideoBitrateBox()->text(), "3500");
   mode->setCurrentIndex(0);
   dialog.VideoBitrateBox()->setText("99999");
   dialog.OkButton()->click();

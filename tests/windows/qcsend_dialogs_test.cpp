@@ -139,7 +139,7 @@ TEST_F(SettingsDialogTest, OkWritesEveryValueAsDwordUnderTheSendersKey) {
   EXPECT_EQ(Stored("EnableHotkeyPause"), 0u);
   EXPECT_EQ(Stored("EnableLogging"), 0u);
   EXPECT_EQ(modes, 3);
-  EXPECT_EQ(bitrate, "4000");
+  EXPECT_EQ(bitrate, "3500");
   EXPECT_EQ(Stored("VideoMode"), 1u);
   EXPECT_EQ(Stored("VideoBitrate"), 2500u);
   // Applied at once while idle: hot keys and the acceleration switch.
@@ -175,7 +175,7 @@ TEST_F(SettingsDialogTest, RejectedValuesAreCorrectedAndCancelKeepsTheRegistry) 
   });
   EXPECT_EQ(bitrateMessage, kInvalidVideoBitrateText);
   EXPECT_EQ(bitrate, "50000");
-  EXPECT_EQ(Stored("VideoBitrate"), 4000u);
+  EXPECT_EQ(Stored("VideoBitrate"), 3500u);
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(periodMessage, kInvalidPeriodText);
   EXPECT_EQ(period, "5");
