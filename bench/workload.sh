@@ -266,6 +266,10 @@ for nrecv in $RECEIVER_SETS; do
     kill "$TRAYER_PID"; wait "$TRAYER_PID" 2>/dev/null
   fi
   kill "$PID_sender"; wait "$PID_sender" 2>/dev/null
+  # Text is no video: with VideoMode auto (the default) no region may be
+  # found here (SENDER_CONF=VideoMode=0 runs the same without detection).
+  echo "$nrecv recv: video regions found: $(count sender/Quillcast.log 'qcVideo: Video region [0-9]')" |
+    tee -a "$RESULTS"
   for n in "${RECV[@]}"; do pid=PID_$n; kill "${!pid}"; wait "${!pid}" 2>/dev/null; done
   sleep 1
 done

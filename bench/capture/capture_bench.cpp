@@ -37,6 +37,7 @@
 #include "sender/capture/capture.h"
 #include "sender/capture/sender.h"
 #include "sender/capture/str_encoder.h"
+#include "sender/capture/video_region_detector.h"
 #include "sender/capture/x11/x11_cursor_source.h"
 #include "sender/capture/x11/x11_screen_source.h"
 #include "tests/support/xvfb_server.h"
@@ -230,6 +231,26 @@ void BM_QuarterGrab(benchmark::State& state) {
   state.SetLabel(options.useShm ? "MIT-SHM" : "xcb_get_image");
 }
 
+// What video detection adds to every grab (VideoMode auto): the detector
+// watching one quarter (1920 x 270) of a text screen that changes (two
+// frames in turn), per quarter grabbed.
+void BM_VideoDetectorQuarter(benchmark::State& state) {
+  constexpr int kWidth = 1920, kHeight = 1080, kQuarter = kHeight / 4;
+  const std::vector<uint8_t> frames[2] = {bench::MakeFrame(bench::Content::Text, kWidth, kHeight, 4),
+                                          bench::MakeFrame(bench::Content::Desktop, kWidth, kHeight, 4)};
+  VideoRegionDetector detector;
+  detector.Reset(kWidth, kHeight, 4, static_cast<size_t>(kWidth) * 4);
+  int64_t now = 0;
+  int turn = 0;
+  for (auto _ : state) {
+    const int q = turn % 4;
+    detector.Observe(now, frames[(turn / 4) % 2].data(), q * kQuarter, (q + 1) * kQuarter);
+    now += 3;
+    ++turn;
+  }
+  benchmark::DoNotOptimize(detector.Region());
+}
+
 void BM_FullScreenUpdate(benchmark::State& state) {
   const auto content = static_cast<bench::Content>(state.range(0));
   const int level = static_cast<int>(state.range(1));
@@ -271,6 +292,7 @@ BENCHMARK(BM_Terminal80x24WithoutDamage)->Iterations(5)->Unit(benchmark::kMillis
 BENCHMARK(BM_Terminal200x70WithDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Terminal200x70WithoutDamage)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_QuarterGrab)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_VideoDetectorQuarter)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FullScreenUpdate)
     ->ArgsProduct({{0, 1, 2}, {9, 6, 1}, {0, 1}})
     ->Unit(benchmark::kMillisecond)

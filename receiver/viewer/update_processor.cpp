@@ -182,10 +182,14 @@ void UpdateProcessor::Process(const uint8_t* data, size_t length) {
       Rect painted;
       if (!ParseVideoHeader(data, length, header)) {
         Reject("bad video", type, length);
-      } else if (framebuffer_.Pixels() != nullptr &&
-                 video_.Process(header, data + kVideoHeaderSize, length - kVideoHeaderSize,
-                                framebuffer_, painted)) {
-        surface_->InvalidateFramebufferRect(painted);
+      } else if (framebuffer_.Pixels() != nullptr) {
+        if (!video_.Process(header, data + kVideoHeaderSize, length - kVideoHeaderSize,
+                            framebuffer_, painted)) {
+          painted = Rect{};
+        }
+        if (video_.UnitCompleted()) {
+          surface_->VideoUnit(header, video_.Unit().data(), video_.Unit().size(), painted);
+        }
       }
       break;
     }

@@ -53,6 +53,7 @@ VideoDecoder::~VideoDecoder() = default;
 
 void VideoDecoder::Reset() {
   codec_.reset();
+  completed_ = false;
   haveStream_ = false;
   assembling_ = false;
   frameDone_ = false;
@@ -60,6 +61,7 @@ void VideoDecoder::Reset() {
 
 bool VideoDecoder::Process(const VideoHeader& h, const uint8_t* bytes, size_t length,
                            Framebuffer& picture, Rect& painted) {
+  completed_ = false;
   if (!haveStream_ || h.stream != stream_) {
     // A new stream (the region started or changed size): a fresh decoder,
     // and nothing shown until its first refresh cycle went by.
@@ -103,6 +105,7 @@ bool VideoDecoder::Process(const VideoHeader& h, const uint8_t* bytes, size_t le
   if (--missing_ > 0) return false;
   assembling_ = false;
   frameDone_ = true;
+  completed_ = true;
   return Decode(h, picture, painted);
 }
 

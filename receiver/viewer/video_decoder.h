@@ -47,6 +47,11 @@ class VideoDecoder {
   bool Process(const VideoHeader& h, const uint8_t* bytes, size_t length, Framebuffer& picture,
                Rect& painted);
 
+  // Right after Process: whether that datagram completed an access unit,
+  // and its bytes (valid until the next Process or Reset).
+  bool UnitCompleted() const { return completed_; }
+  const std::vector<uint8_t>& Unit() const { return unit_; }
+
   uint32_t FramesShown() const { return shown_.load(std::memory_order_relaxed); }
   uint32_t FramesLost() const { return lost_.load(std::memory_order_relaxed); }
 
@@ -61,6 +66,7 @@ class VideoDecoder {
   uint32_t frame_ = 0;         // the frame being assembled
   bool assembling_ = false;
   bool frameDone_ = false;     // frame_ was decoded (or given up)
+  bool completed_ = false;     // the last Process completed frame_
   uint32_t showFrom_ = 0;      // the first frame that may be painted
   std::vector<uint8_t> unit_;  // the access unit being assembled
   std::vector<uint8_t> got_;   // per fragment: received

@@ -4,6 +4,10 @@
 // The surface reads the picture back through its ViewerSource.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
+#include "common/video_datagram.h"
 #include "receiver/viewer/viewer_geometry.h"
 
 namespace qc {
@@ -41,6 +45,17 @@ class ViewerSurface {
   // frames behind, so decoding never runs far ahead of the screen. Returns
   // at once when the surface is stopping or hidden.
   virtual void UpdateWindow() = 0;
+
+  // Update thread: a whole access unit of the video region arrived (H.264,
+  // Annex B; the bytes are valid during the call), and the viewer painted
+  // it into the framebuffer at `painted` (empty: not shown, e.g. while the
+  // decoder recovers from a loss). Surfaces that show the framebuffer only
+  // repaint that rectangle; the browser gateway also forwards the unit.
+  virtual void VideoUnit(const VideoHeader& h, const uint8_t* unit, size_t length,
+                         const Rect& painted) {
+    (void)h, (void)unit, (void)length;
+    if (!painted.IsEmpty()) InvalidateFramebufferRect(painted);
+  }
 };
 
 // A surface that shows nothing.

@@ -23,7 +23,85 @@ void Put16(QByteArray& m, int v) {
   m.append(static_cast<char>((v >> 8) & 0xff));
 }
 
+void Put32(QByteArray& m, uint32_t v) {
+  Put16(m, static_cast<int>(v & 0xffff));
+  Put16(m, static_cast<int>(v >> 16));
+}
+
+constexpr int kNalIdr = 5, kNalSei = 6, kNalSps = 7;
+constexpr int kSeiRecoveryPoint = 6;
+constexpr qsizetype kVideoMessageHeader = 20;
+
+// Whether the SEI payload (after its NAL header) holds a recovery point.
+bool HasRecoveryPoint(const uint8_t* p, size_t n) {
+  size_t i = 0;
+  while (i < n && p[i] != 0x80) {  // 0x80: the trailing bits
+    int type = 0, size = 0;
+    while (i < n && p[i] == 0xff) type += p[i++];
+    if (i >= n) return false;
+    type += p[i++];
+    while (i < n && p[i] == 0xff) size += p[i++];
+    if (i >= n) return false;
+    size += p[i++];
+    if (type == kSeiRecoveryPoint) return true;
+    i += static_cast<size_t>(size);
+  }
+  return false;
+}
+
 }  // namespace
+
+H264UnitInfo InspectH264(const uint8_t* unit, size_t length) {
+  H264UnitInfo info;
+  // NAL units begin after each 00 00 01 and end at the next one.
+  size_t i = 0;
+  auto nextStart = [&](size_t from) {
+    for (size_t k = from; k + 3 <= length; ++k) {
+      if (unit[k] == 0 && unit[k + 1] == 0 && unit[k + 2] == 1) return k;
+    }
+    return length;
+  };
+  i = nextStart(0);
+  while (i < length) {
+    const size_t nal = i + 3;
+    const size_t end = nextStart(nal);
+    if (nal < end) {
+      const uint8_t* p = unit + nal;
+      const size_t n = end - nal;
+      const int type = p[0] & 0x1f;
+      if (type == kNalIdr) info.key = true;
+      if (type == kNalSei && HasRecoveryPoint(p + 1, n - 1)) info.key = true;
+      if (type == kNalSps && n >= 4) {
+        info.hasSps = true;
+        info.profile = p[1];
+        info.constraints = p[2];
+        info.level = p[3];
+      }
+    }
+    i = end;
+  }
+  return info;
+}
+
+QByteArray PictureStream::VideoMessage(const VideoHeader& h, const uint8_t* unit, size_t length) {
+  const H264UnitInfo info = InspectH264(unit, length);
+  QByteArray m;
+  m.reserve(kVideoMessageHeader + static_cast<qsizetype>(length));
+  m.append(static_cast<char>(WebMessage::Video));
+  m.append(static_cast<char>(info.key ? 1 : 0));
+  Put16(m, h.stream);
+  Put16(m, h.x);
+  Put16(m, h.y);
+  Put16(m, h.width);
+  Put16(m, h.height);
+  Put32(m, h.frame);
+  m.append(static_cast<char>(info.profile));
+  m.append(static_cast<char>(info.constraints));
+  m.append(static_cast<char>(info.level));
+  m.append('\0');  // reserved: the unit starts at a multiple of 4
+  m.append(reinterpret_cast<const char*>(unit), static_cast<qsizetype>(length));
+  return m;
+}
 
 PictureStream::PictureStream() {
   positionMessage_.append(static_cast<char>(WebMessage::CursorPosition));
@@ -32,9 +110,11 @@ PictureStream::PictureStream() {
   SetCursorShape(RemoteCursorImage{});
 }
 
-PictureStream::Backlog* PictureStream::AddBrowser() {
+PictureStream::Backlog* PictureStream::AddBrowser(bool decodesVideo) {
   backlogs_.emplace_back();
   Backlog& b = backlogs_.back();
+  b.decodesVideo = decodesVideo;
+  b.nextUnit = unitsEnd_;
   if (state_ == WebState::Receiving) b.dirty = QRegion(bounds_);
   return &b;
 }
@@ -52,7 +132,14 @@ void PictureStream::Receive(const FramebufferView& fb) {
   bounds_ = QRect(0, 0, fb.width, fb.height);
   ++stateSerial_;
   cacheValid_ = false;
-  for (Backlog& b : backlogs_) b.dirty = QRegion(bounds_);
+  units_.clear();
+  unitBytes_ = 0;
+  for (Backlog& b : backlogs_) {
+    b.dirty = QRegion(bounds_);
+    b.videoDirty = QRegion();
+    b.videoDue = QRegion();
+    b.videoLive = false;
+  }
 }
 
 void PictureStream::Stop(WebState state) {
@@ -61,7 +148,14 @@ void PictureStream::Stop(WebState state) {
   if (state_ != state) ++stateSerial_;
   state_ = state;
   cacheValid_ = false;
-  for (Backlog& b : backlogs_) b.dirty = QRegion();
+  units_.clear();
+  unitBytes_ = 0;
+  for (Backlog& b : backlogs_) {
+    b.dirty = QRegion();
+    b.videoDirty = QRegion();
+    b.videoDue = QRegion();
+    b.videoLive = false;
+  }
 }
 
 void PictureStream::AddChange(const QRegion& region) {
@@ -70,6 +164,53 @@ void PictureStream::AddChange(const QRegion& region) {
   if (clipped.isEmpty()) return;
   cacheValid_ = false;
   for (Backlog& b : backlogs_) b.dirty += clipped;
+}
+
+void PictureStream::AddVideoUnit(const QByteArray& message) {
+  if (state_ != WebState::Receiving || message.size() < kVideoMessageHeader) return;
+  units_.push_back(message);
+  unitBytes_ += message.size();
+  ++unitsEnd_;
+  while (units_.size() > kMaxVideoUnits || unitBytes_ > kMaxVideoBytes) {
+    unitBytes_ -= units_.front().size();
+    units_.pop_front();
+  }
+}
+
+void PictureStream::AddVideoChange(const QRegion& region) {
+  if (state_ != WebState::Receiving) return;
+  const QRegion clipped = region.intersected(bounds_);
+  for (Backlog& b : backlogs_) b.videoDirty += clipped;
+}
+
+void PictureStream::ReleaseVideoChanges() {
+  for (Backlog& b : backlogs_) {
+    b.videoDue += b.videoDirty;
+    b.videoDirty = QRegion();
+  }
+}
+
+void PictureStream::AppendVideo(Backlog& b, std::vector<QByteArray>& out) {
+  const uint64_t oldest = unitsEnd_ - units_.size();
+  if (b.nextUnit < oldest) b.videoLive = false;  // units it missed are gone
+  for (uint64_t serial = std::max(b.nextUnit, oldest); serial < unitsEnd_; ++serial) {
+    const QByteArray& m = units_[static_cast<size_t>(serial - oldest)];
+    const auto* p = reinterpret_cast<const uint8_t*>(m.constData());
+    const bool key = (p[1] & 1) != 0;
+    const uint16_t stream = static_cast<uint16_t>(p[2] | p[3] << 8);
+    const uint32_t frame = static_cast<uint32_t>(p[12] | p[13] << 8 | p[14] << 16) |
+                           static_cast<uint32_t>(p[15]) << 24;
+    // A unit that does not follow the last one sent (the gateway's viewer
+    // lost one, or a new stream began without its first picture) cannot be
+    // decoded until the next key unit.
+    if (b.videoLive && !key && (stream != b.stream || frame != b.frame + 1)) b.videoLive = false;
+    if (!b.videoLive && key) b.videoLive = true;
+    if (!b.videoLive) continue;
+    out.push_back(m);
+    b.stream = stream;
+    b.frame = frame;
+  }
+  b.nextUnit = unitsEnd_;
 }
 
 void PictureStream::SetCursorShape(const RemoteCursorImage& image) {
@@ -129,6 +270,18 @@ void PictureStream::TakeMessages(Backlog& b, std::vector<QByteArray>& out) {
   if (b.stateSerial != stateSerial_) {
     out.push_back(StateMessage());
     b.stateSerial = stateSerial_;
+  }
+  // Video units before the rectangles: a rectangle is encoded from the
+  // picture as it is now, never older than a unit the gateway received, so
+  // the page, which paints a rectangle only after the frames decoding
+  // before it, always ends with the latest pixels (when the video ends,
+  // the region's exact rows).
+  if (b.decodesVideo && state_ == WebState::Receiving) AppendVideo(b, out);
+  // A browser that shows the video itself needs its pixels only until its
+  // first key unit.
+  if (!b.videoDue.isEmpty()) {
+    if (!b.videoLive) b.dirty += b.videoDue;
+    b.videoDue = QRegion();
   }
   if (!b.dirty.isEmpty()) {
     AppendRects(b.dirty, out);

@@ -62,6 +62,11 @@ WebGateway::WebGateway(WebViewer& viewer, AccessPolicy policy,
   frameTimer_.setSingleShot(true);
   connect(&frameTimer_, &QTimer::timeout, this, [this] { Flush(); });
   connect(&pingTimer_, &QTimer::timeout, this, &WebGateway::PingBrowsers);
+  videoRectsTimer_.setSingleShot(true);
+  connect(&videoRectsTimer_, &QTimer::timeout, this, [this] {
+    stream_.ReleaseVideoChanges();
+    for (Client& c : clients_) Pump(c);
+  });
   pingTimer_.start(kPingMs);
   sinceFlush_.start();
   sinceStart_.start();
@@ -237,6 +242,13 @@ void WebGateway::Flush() {
   QRegion region;
   for (const QRect& r : changes_.rects) region += r;
   stream_.AddChange(region);
+  for (const QByteArray& unit : changes_.videoUnits) stream_.AddVideoUnit(unit);
+  QRegion video;
+  for (const QRect& r : changes_.videoRects) video += r;
+  if (!video.isEmpty()) {
+    stream_.AddVideoChange(video);
+    if (!videoRectsTimer_.isActive()) videoRectsTimer_.start(kVideoRectsMs);
+  }
   {
     std::lock_guard<std::mutex> lock(viewer.CursorLock());
     RemoteCursorState& cursor = viewer.CursorState();
@@ -283,7 +295,11 @@ void WebGateway::OnWebSocket() {
       }
       it = it->isNull() || tls == *it ? upgrading_.erase(it) : std::next(it);
     }
-    clients_.push_back(Client{socket, stream_.AddBrowser(), peer, sinceStart_.elapsed(), tls});
+    // The page asks for the video as H.264 when it can decode it.
+    const bool h264 =
+        QUrlQuery(socket->requestUrl()).queryItemValue(QStringLiteral("video")) == "h264";
+    clients_.push_back(
+        Client{socket, stream_.AddBrowser(h264), peer, sinceStart_.elapsed(), tls});
     if (!tls.isNull()) {
       connect(tls, &QSslSocket::encryptedBytesWritten, this, [this, socket] {
         for (Client& c : clients_) {

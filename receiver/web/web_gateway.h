@@ -9,6 +9,8 @@
 // browser's socket. A browser that stops reading is simply not sent more;
 // its backlog (a region) grows, and it gets the latest content when its
 // socket drains, so neither its memory nor the others' pace depend on it.
+// A page that decodes H.264 asks for "/stream?video=h264" and is forwarded
+// the video region's access units (PictureStream says how).
 //
 // Safety: browsers only watch; whatever they send is dropped (and a frame
 // larger than kMaxIncoming closes their socket). Connections are accepted by
@@ -50,6 +52,9 @@ class WebGateway : public QAbstractHttpServer, public WebViewer::Listener {
   Q_OBJECT
  public:
   static constexpr int kFrameMs = 30;
+  // Browsers that do not decode the video region themselves are sent its
+  // pixels at most this often (a 720p region is about 2 MB each time).
+  static constexpr int kVideoRectsMs = 500;
   static constexpr qint64 kBrowserBudget = 512 * 1024;
   static constexpr int kMaxBrowsers = 128;
   static constexpr int kBrowsersPerAddress = 16;
@@ -115,6 +120,7 @@ class WebGateway : public QAbstractHttpServer, public WebViewer::Listener {
   std::atomic<bool> flushQueued_{false};
   QTimer frameTimer_;
   QTimer pingTimer_;
+  QTimer videoRectsTimer_;
   QElapsedTimer sinceFlush_;
   QElapsedTimer sinceStart_;
 };

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiver/web/web_viewer.h"
 
+#include "receiver/web/picture_stream.h"
+
 namespace qc {
 
 bool WebViewer::Init(qvTray& tray) {
@@ -11,12 +13,14 @@ bool WebViewer::Init(qvTray& tray) {
 void WebViewer::ViewerStarted() {
   std::lock_guard<std::mutex> lock(mutex_);
   pending_ = Changes{};
+  pendingUnitBytes_ = 0;
 }
 
 void WebViewer::ViewerStopping() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     pending_ = Changes{};
+    pendingUnitBytes_ = 0;
   }
   if (listener_ != nullptr) listener_->PictureStopping();
 }
@@ -52,6 +56,26 @@ void WebViewer::InvalidateFramebufferRect(const Rect& r) {
   pending_.rects.push_back(rect);
 }
 
+void WebViewer::VideoUnit(const VideoHeader& h, const uint8_t* unit, size_t length,
+                          const Rect& painted) {
+  QByteArray message = PictureStream::VideoMessage(h, unit, length);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (pending_.videoUnits.size() >= kMaxPendingUnits ||
+      pendingUnitBytes_ + message.size() > kMaxPendingUnitBytes) {
+    pending_.videoUnits.clear();
+    pendingUnitBytes_ = 0;
+  }
+  pendingUnitBytes_ += message.size();
+  pending_.videoUnits.push_back(std::move(message));
+  if (painted.IsEmpty()) return;
+  const QRect rect(QPoint(painted.left, painted.top), QPoint(painted.right - 1, painted.bottom - 1));
+  // One region: its frames paint the same rectangle over and over.
+  if (pending_.videoRects.empty() || pending_.videoRects.back() != rect) {
+    if (pending_.videoRects.size() >= kMaxPending) pending_.videoRects.clear();
+    pending_.videoRects.push_back(rect);
+  }
+}
+
 void WebViewer::UpdateWindow() {
   if (listener_ != nullptr && !woken_.exchange(true)) listener_->Wake();
 }
@@ -61,8 +85,13 @@ void WebViewer::TakeChanges(Changes& out) {
   std::lock_guard<std::mutex> lock(mutex_);
   out.newPicture = pending_.newPicture;
   out.rects.swap(pending_.rects);
+  out.videoUnits.swap(pending_.videoUnits);
+  out.videoRects.swap(pending_.videoRects);
   pending_.newPicture = false;
   pending_.rects.clear();
+  pending_.videoUnits.clear();
+  pending_.videoRects.clear();
+  pendingUnitBytes_ = 0;
 }
 
 }  // namespace qc

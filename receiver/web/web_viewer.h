@@ -5,6 +5,7 @@
 // window, collects what changed for the gateway and wakes it.
 #pragma once
 
+#include <QByteArray>
 #include <QRect>
 #include <atomic>
 #include <mutex>
@@ -30,6 +31,10 @@ class WebViewer : public ViewerControl, public ViewerSurface {
   struct Changes {
     bool newPicture = false;   // a transmission started: the whole picture
     std::vector<QRect> rects;  // framebuffer pixels, possibly outside it
+    // The video region's access units (PictureStream::VideoMessage) and
+    // the rectangles painted from them.
+    std::vector<QByteArray> videoUnits;
+    std::vector<QRect> videoRects;
   };
 
   void SetListener(Listener* listener) { listener_ = listener; }
@@ -50,6 +55,8 @@ class WebViewer : public ViewerControl, public ViewerSurface {
   void PlaceWindow() override;
   void InvalidateFramebufferRect(const Rect& r) override;
   void UpdateWindow() override;
+  void VideoUnit(const VideoHeader& h, const uint8_t* unit, size_t length,
+                 const Rect& painted) override;
 
   // GUI thread: what changed since the last call.
   void TakeChanges(Changes& out);
@@ -59,12 +66,17 @@ class WebViewer : public ViewerControl, public ViewerSurface {
   // Beyond this many rectangles the pending ones are merged into their
   // bounding rectangle, so a gateway that lags keeps a bounded list.
   static constexpr size_t kMaxPending = 256;
+  // Units waiting for a gateway that lags are dropped beyond this many; the
+  // browsers then wait for the next key unit.
+  static constexpr size_t kMaxPendingUnits = 60;
+  static constexpr qsizetype kMaxPendingUnitBytes = 16 << 20;
 
   qvViewer viewer_;
   Listener* listener_ = nullptr;
   std::mutex mutex_;  // guards pending_
   Changes pending_;
   std::atomic<bool> woken_{false};
+  qsizetype pendingUnitBytes_ = 0;  // in pending_.videoUnits; guarded by mutex_
 };
 
 }  // namespace qc

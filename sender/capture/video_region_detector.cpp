@@ -16,22 +16,35 @@ constexpr int kSamples = 3;
 // photographic: text, flat widgets and gradients of a few steps have fewer.
 constexpr int kPhotoColours = 10;
 
+// Only "changed or not" is asked of it: eight bytes a step (a byte at a
+// time made the detector cost more than the grab itself on a busy screen).
 uint32_t HashBytes(const uint8_t* p, size_t n) {
-  uint32_t h = 2166136261u;  // FNV-1a
-  for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 16777619u;
-  return h;
+  uint64_t h = 0xcbf29ce484222325ull;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t v;
+    std::memcpy(&v, p + i, 8);
+    h = (h ^ v) * 0x100000001b3ull;
+    h ^= h >> 32;
+  }
+  for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
+  return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
 int DistinctColours(const uint8_t* p, int pixels, int bpp) {
   uint32_t seen[VideoRegionDetector::kTile];
   int count = 0;
+  uint32_t last = 0;
   for (int i = 0; i < pixels; ++i) {
     uint32_t v = 0;
     std::memcpy(&v, p + static_cast<size_t>(i) * bpp, bpp);
     if (bpp == 4) v &= 0xFFFFFFu;
+    if (i > 0 && v == last) continue;  // runs: text and flat areas are cheap
+    last = v;
     bool found = false;
     for (int j = 0; j < count && !found; ++j) found = seen[j] == v;
     if (!found) seen[count++] = v;
+    if (count >= kPhotoColours) break;  // photographic: enough
   }
   return count;
 }
@@ -52,6 +65,7 @@ void VideoRegionDetector::Reset(int width, int height, int bytesPerPixel, size_t
   tilesY_ = (height + kTile - 1) / kTile;
   tiles_.assign(static_cast<size_t>(tilesX_) * tilesY_, TileState{});
   hashes_.assign(tiles_.size() * kSamples, 0);
+  sampleSlot_.assign(static_cast<size_t>(tilesY_) * kSamples, -1);
   slot_ = -1;
   candidate_ = {};
   region_ = {};
@@ -78,6 +92,11 @@ void VideoRegionDetector::Observe(int64_t nowMs, const uint8_t* frame, int first
     for (int s = 0; s < kSamples; ++s) {
       const int y = ty * kTile + kSampleRows[s];
       if (y < first || y >= end) continue;
+      // A slot holds one bit per tile: a row hashed in this slot already
+      // has nothing to add (a busy screen is grabbed a dozen times a slot).
+      int64_t& hashedIn = sampleSlot_[static_cast<size_t>(ty) * kSamples + s];
+      if (hashedIn == slot_) continue;
+      hashedIn = slot_;
       const uint8_t* row = frame + stride_ * y;
       for (int tx = 0; tx < tilesX_; ++tx) {
         const int x = tx * kTile;
@@ -90,7 +109,10 @@ void VideoRegionDetector::Observe(int64_t nowMs, const uint8_t* frame, int first
         if (t.seen) t.observed |= 1u;
         if (t.seen && old != h) {
           t.changed |= 1u;
-          if (DistinctColours(p, pixels, bpp_) >= kPhotoColours) t.photo |= 1u;
+          // One photographic sample marks the slot; no need to count again.
+          if ((t.photo & 1u) == 0 && DistinctColours(p, pixels, bpp_) >= kPhotoColours) {
+            t.photo |= 1u;
+          }
         }
         old = h;
       }
@@ -169,6 +191,13 @@ void VideoRegionDetector::ExtendEdges(int& tx0, int& ty0, int& tx1, int& ty1) co
   if (ty1 + 1 < tilesY_ && row(ty1 + 1)) ++ty1;
 }
 
+bool VideoRegionDetector::WorthShrinking(const VideoRect& box) const {
+  const int slack = kShrinkSlackTiles * kTile;
+  return box.x - region_.x > slack || box.y - region_.y > slack ||
+         (region_.x + region_.width) - (box.x + box.width) > slack ||
+         (region_.y + region_.height) - (box.y + box.height) > slack;
+}
+
 VideoRect VideoRegionDetector::ToPixels(int tx0, int ty0, int tx1, int ty1) const {
   VideoRect r;
   r.x = tx0 * kTile;
@@ -244,7 +273,7 @@ void VideoRegionDetector::Decide(int64_t nowMs) {
       if (!(both == region_)) {
         region_ = both;  // grows at once
         shrinkSinceMs_ = -1;
-      } else if (box == region_) {
+      } else if (box == region_ || !WorthShrinking(box)) {
         shrinkSinceMs_ = -1;
       } else if (shrinkSinceMs_ < 0) {
         shrinkSinceMs_ = nowMs;

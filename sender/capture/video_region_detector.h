@@ -52,8 +52,15 @@ class VideoRegionDetector {
   static constexpr int kEndQuietMs = 300;   // a region this long unchanged ends
   // A region grows at once to take in its changing tiles, and shrinks to
   // them only when they stayed inside it this long: every change of size
-  // restarts the encoder and sends the area left losslessly.
-  static constexpr int kShrinkMs = 400;
+  // restarts the encoder (a fresh stream starts with a full intra picture
+  // at the same bitrate, so its first second looks poor) and sends the area
+  // left losslessly. Still parts of the picture itself (a dark sky, the
+  // black inside of a fractal) would otherwise shrink the region and then
+  // grow it again a moment later, every second or so: a band of at most
+  // kShrinkSlackTiles tiles is never given up while the video plays, and a
+  // player that moved or shrank further is followed after kShrinkMs.
+  static constexpr int kShrinkMs = 3000;
+  static constexpr int kShrinkSlackTiles = 3;
   static constexpr int kMinWidth = 128;     // smallest region, pixels
   static constexpr int kMinHeight = 96;
 
@@ -95,6 +102,8 @@ class VideoRegionDetector {
   bool Bounds(Test test, int& tx0, int& ty0, int& tx1, int& ty1, int& filled) const;
   void ExtendEdges(int& tx0, int& ty0, int& tx1, int& ty1) const;
   VideoRect ToPixels(int tx0, int ty0, int tx1, int ty1) const;
+  // Whether box (inside region_) leaves a band wider than the slack.
+  bool WorthShrinking(const VideoRect& box) const;
   void Decide(int64_t nowMs);
 
   Mode mode_ = Mode::Auto;
@@ -106,6 +115,7 @@ class VideoRegionDetector {
   int tilesY_ = 0;
   std::vector<TileState> tiles_;
   std::vector<uint32_t> hashes_;  // per tile, one per sampled row
+  std::vector<int64_t> sampleSlot_;  // per tile row and sample: slot last hashed
   int64_t slot_ = -1;
   VideoRect candidate_;
   int64_t candidateSinceMs_ = 0;

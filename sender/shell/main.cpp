@@ -87,7 +87,7 @@ int Run(int argc, char** argv) {
   const CommandLine cmd = ParseArguments(argc, argv);
   const std::string settingsPath = SettingsFile::DefaultPath(kSenderSettingsFile);
   const StartRequest request = SenderStartRequest(cmd, settingsPath);
-  return RunQtProgram(SenderStart(), request, argv[0], [&](UiServices& ui, bool headless) {
+  return RunQtProgram(SenderStart(), request, argv[0], [&](QtUiServices& ui, bool headless) {
     const SessionEnvironment session = CurrentSession();
     const CaptureChoice capture =
         ChooseCapture(cmd.capture, session, [] { return WlrScreenSource::Available({}); },

@@ -319,6 +319,10 @@ void qcTray::StopTransmission() {
     transport_.Open(this, kGroupAddress, static_cast<uint16_t>(settings_.port));
     portChangePending_ = false;
   }
+  if (videoChangePending_) {
+    videoChangePending_ = false;
+    RenewEngine();
+  }
   // The end of a transmission steps the icon once more, with the idle tip.
   StepIcon();
   UpdateTrayIcon();
@@ -354,7 +358,7 @@ void qcTray::ShowSettings() {
     view_.RunSettingsDialog(*this);
     settingsOpen_ = false;
   }
-  if (portChangePending_ || accelerationChangePending_) {
+  if (portChangePending_ || accelerationChangePending_ || videoChangePending_) {
     ui_.ShowMessage(kInformationCaption, kPendingSettingsText, MessageIcon::Information);
   }
 }
@@ -482,6 +486,12 @@ void qcTray::SetMonitor(int monitor) {
   // old transmission and get the init message of the new one.
   bool running = PollingOrPaused();
   if (running) StopTransmission();
+  if (!RenewEngine()) return;
+  if (running) ResumePolling();
+  UpdateTrayIcon();
+}
+
+bool qcTray::RenewEngine() {
   std::unique_ptr<CaptureEngine> old;
   {
     std::lock_guard<std::mutex> lock(engineMutex_);
@@ -492,14 +502,22 @@ void qcTray::SetMonitor(int monitor) {
   if (!fresh || !fresh->Init(this)) {
     Log().Print("qcTray: Failed to init qcCapture\n");
     FatalError();
-    return;
+    return false;
   }
-  {
-    std::lock_guard<std::mutex> lock(engineMutex_);
-    engine_ = std::move(fresh);
+  std::lock_guard<std::mutex> lock(engineMutex_);
+  engine_ = std::move(fresh);
+  return true;
+}
+
+void qcTray::SetVideo(int mode, int bitrateKbps) {
+  settings_.videoMode = mode;
+  settings_.videoBitrate = bitrateKbps;
+  // The engine takes them when it is made: now when idle, else at Stop.
+  if (PollingOrPaused() || starting_) {
+    videoChangePending_ = true;
+  } else if (engine_) {
+    RenewEngine();
   }
-  if (running) ResumePolling();
-  UpdateTrayIcon();
 }
 
 void qcTray::SaveSettings() { SaveSenderSettings(settingsFile_, settings_, Log().IsEnabled()); }

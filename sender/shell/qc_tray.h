@@ -118,6 +118,9 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
   // Shares the whole screen (0) or monitor k from now on: a transmission
   // ends in order (disconnection) and starts again at once on the new area.
   void SetMonitor(int monitor);
+  // VideoMode (0 off, 1 on, 2 auto) and VideoBitrate (kbit/s): the capture
+  // engine is made anew with them, at once when idle, else at the next Stop.
+  void SetVideo(int mode, int bitrateKbps);
   // Writes all settings (the dialog's SaveSettings).
   void SaveSettings();
   const SenderSettings& Settings() const { return settings_; }
@@ -127,6 +130,7 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
   const char* TipText() const;
   bool PortChangePending() const { return portChangePending_; }
   bool AccelerationChangePending() const { return accelerationChangePending_; }
+  bool VideoChangePending() const { return videoChangePending_; }
 
   // Before Init: signs every transmission with the stored key pair, if
   // there is one (qcsend --new-key made it). False when a stored key cannot
@@ -172,6 +176,9 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
   void RestoreAcceleration();
   void RefreshShareMenu();
   void ResumePolling();
+  // Replaces the capture engine with a fresh one (its Init reads the
+  // settings); false, through the fatal path, when it cannot be made.
+  bool RenewEngine();
 
   UiServices& ui_;
   TrayView& view_;
@@ -204,6 +211,7 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
   bool warningShown_ = false;
   bool portChangePending_ = false;
   bool accelerationChangePending_ = false;
+  bool videoChangePending_ = false;
   bool settingsOpen_ = false;
   bool aboutOpen_ = false;
   bool hotkeyRegistered_[2] = {false, false};

@@ -98,6 +98,21 @@ SettingsDialog::SettingsDialog(qcTray& tray, GlobalHotkeys::Route hotkeyRoute, Q
   grid->addWidget(new QLabel("Share:", general), 4, 0);
   grid->addWidget(share_, 4, 1, 1, 3);
 
+  // How a playing video goes out (as H.264, or losslessly) and its cap.
+  auto* video = new QGroupBox("Video", this);
+  auto* vgrid = new QGridLayout(video);
+  videoMode_ = new QComboBox(video);
+  for (const char* label : kVideoModeLabels) videoMode_->addItem(label);
+  videoMode_->setCurrentIndex(std::clamp(s.videoMode, 0, 2));
+  videoBitrate_ = new QLineEdit(QString::number(s.videoBitrate), video);
+  videoBitrate_->setValidator(digits);
+  videoBitrate_->setMaximumWidth(90);
+  vgrid->addWidget(new QLabel("Send videos as H.264:", video), 0, 0);
+  vgrid->addWidget(videoMode_, 0, 1, 1, 2);
+  vgrid->addWidget(new QLabel("Video bitrate, kbit/s:", video), 1, 0);
+  vgrid->addWidget(videoBitrate_, 1, 1);
+  vgrid->setColumnStretch(2, 1);
+
   auto* hotkeys = new QGroupBox("Hotkeys", this);
   auto* hgrid = new QGridLayout(hotkeys);
   startEnabled_ = new QCheckBox("Start/Stop hotkey:", hotkeys);
@@ -147,6 +162,7 @@ SettingsDialog::SettingsDialog(qcTray& tray, GlobalHotkeys::Route hotkeyRoute, Q
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(general);
+  layout->addWidget(video);
   layout->addWidget(hotkeys);
   layout->addLayout(buttons);
 
@@ -224,9 +240,11 @@ void SettingsDialog::OnOk() {
   v.hotkeyPause = pauseHotkey_->Code();
   v.enableHotkeyPause = pauseEnabled_->isChecked();
   if (shareChanged_) v.monitor = share_->currentIndex();
+  v.videoMode = videoMode_->currentIndex();
+  v.videoBitrateText = videoBitrate_->text().toStdString();
   if (auto correction = logic_.OnOk(v)) {
-    Apply(*correction, portBox_);
-    return;  // stay: the corrected port can be confirmed with a second OK
+    Apply(*correction, correction->videoBitrate ? videoBitrate_ : portBox_);
+    return;  // stay: the corrected value can be confirmed with a second OK
   }
   accept();
 }

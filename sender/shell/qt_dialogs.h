@@ -57,6 +57,9 @@ class SettingsDialog : public QDialog {
   QCheckBox* LoggingBox() const { return logging_; }
   // "Whole screen", then one item per monitor.
   QComboBox* ShareBox() const { return share_; }
+  // Off, On, Auto (VideoMode 0, 1, 2) and the bitrate cap in kbit/s.
+  QComboBox* VideoModeBox() const { return videoMode_; }
+  QLineEdit* VideoBitrateBox() const { return videoBitrate_; }
   QCheckBox* StartHotkeyBox() const { return startEnabled_; }
   HotkeyEdit* StartHotkeyField() const { return startHotkey_; }
   QCheckBox* PauseHotkeyBox() const { return pauseEnabled_; }
@@ -86,6 +89,8 @@ class SettingsDialog : public QDialog {
   QCheckBox* logging_;
   QComboBox* share_;
   bool shareChanged_ = false;
+  QComboBox* videoMode_;
+  QLineEdit* videoBitrate_;
   QCheckBox* startEnabled_;
   HotkeyEdit* startHotkey_;
   QCheckBox* pauseEnabled_;

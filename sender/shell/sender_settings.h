@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "common/protocol.h"
+#include "sender/capture/video_region.h"
 
 namespace qc {
 
@@ -33,7 +34,7 @@ struct SenderSettings {
   // "VideoBitrate", its cap in kbit/s; "VideoForOldReceivers", the region
   // also losslessly every 2 s for receivers that cannot decode it.
   int videoMode = 2;
-  int videoBitrate = 3000;
+  int videoBitrate = kDefaultVideoBitrateKbps;
   bool videoForOldReceivers = false;
   // "EnableLogging" is held by the log object.
 

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/shell/settings_dialog_logic.h"
 
+#include <algorithm>
+
 #include "common/log_file.h"
+#include "sender/capture/video_region.h"
 #include "sender/shell/qc_tray.h"
 
 namespace qc {
@@ -66,6 +69,13 @@ std::optional<BoxUpdate> qcSettings::OnOk(const SettingsDialogValues& values) {
     return BoxUpdate{std::to_string(port_), kInvalidPortDialogText};
   }
   port_ = static_cast<int>(p);
+  const int64_t bitrate = BoxNumber(values.videoBitrateText);
+  if (bitrate < VideoRegion::kMinBitrateKbps || bitrate > VideoRegion::kMaxBitrateKbps) {
+    const int64_t nearest = std::clamp<int64_t>(bitrate, VideoRegion::kMinBitrateKbps,
+                                                VideoRegion::kMaxBitrateKbps);
+    return BoxUpdate{std::to_string(nearest), kInvalidVideoBitrateText, true};
+  }
+  const int mode = std::clamp(values.videoMode, 0, 2);
   const SenderSettings& current = tray_.Settings();
   if (port_ != current.port) tray_.SetPort(port_);
   if (period_ != current.updatePeriod) tray_.SetUpdatePeriod(period_);
@@ -80,6 +90,9 @@ std::optional<BoxUpdate> qcSettings::OnOk(const SettingsDialogValues& values) {
   if (values.hotkeyPause != current.hotkeyPause ||
       values.enableHotkeyPause != current.enableHotkeyPause) {
     tray_.SetHotKey(1, values.hotkeyPause, values.enableHotkeyPause);
+  }
+  if (mode != current.videoMode || bitrate != current.videoBitrate) {
+    tray_.SetVideo(mode, static_cast<int>(bitrate));
   }
   if (values.monitor >= 0) tray_.SetMonitor(values.monitor);
   tray_.SaveSettings();

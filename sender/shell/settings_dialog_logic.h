@@ -18,6 +18,13 @@ class qcTray;
 inline constexpr char kInvalidPeriodText[] =
     "Invalid update period specified.\nIt must be no less than 5 milliseconds.";
 inline constexpr int kMinUpdatePeriod = 5;
+inline constexpr char kInvalidVideoBitrateText[] =
+    "Invalid video bitrate specified.\nIt must be in the range 200..50000 kbit/s.\n\n"
+    "Now it will be replaced with the nearest valid value.";
+// The choices of the "Video" list, in the order of the VideoMode values.
+inline constexpr const char* kVideoModeLabels[3] = {"Off: everything lossless",
+                                                    "On: any fast-changing area",
+                                                    "Auto: areas that play a video"};
 
 // A box's text as an unsigned decimal number; 0 when it holds none.
 // Digits after the first non-digit are ignored; a huge number saturates.
@@ -39,13 +46,17 @@ struct SettingsDialogValues {
   // The "Share" choice when the user changed it (0 the whole screen, k
   // monitor k); -1 when untouched, which keeps a command-line area.
   int monitor = -1;
+  int videoMode = 2;             // the "Video" list's position: VideoMode
+  std::string videoBitrateText;  // kbit/s
 };
 
 // The answer to a user action: the text to put into the box, and the
-// message to show (caption "Invalid Value", error icon), if any.
+// message to show (caption "Invalid Value", error icon), if any. From OnOk
+// the box is the port box, or the bitrate box when videoBitrate is set.
 struct BoxUpdate {
   std::string text;
   const char* message = nullptr;
+  bool videoBitrate = false;
 };
 
 class qcSettings {
@@ -62,7 +73,8 @@ class qcSettings {
   // The period box lost the focus. text is empty when nothing changes.
   std::optional<BoxUpdate> OnPeriodFocusLost(const std::string& boxText);
   // OK: nullopt when everything was applied and saved (the dialog closes);
-  // otherwise the corrected port and its message, and the dialog stays.
+  // otherwise the corrected port (or video bitrate) and its message, and
+  // the dialog stays.
   std::optional<BoxUpdate> OnOk(const SettingsDialogValues& values);
 
  private:

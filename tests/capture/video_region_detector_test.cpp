@@ -87,16 +87,23 @@ TEST(VideoRegionDetector, VideoBecomesARegionFollowsItsWindowAndEndsWhenItStops)
   EXPECT_EQ(found.width % 2, 0);
   EXPECT_EQ(found.height % 2, 0);
 
+  // A still band at the picture's edge (a dark part of the scene) for two
+  // seconds: the region keeps its size, its encoder runs on.
+  run.Frames(60, [&](int f) {
+    run.screen.Photo(96, 80, 256 - 80, 160, 45 + f);
+    EXPECT_EQ(run.detector.Region(), found) << "frame " << f;
+  });
+
   // The player window is dragged 150 pixels to the right while it plays,
   // then plays on there: the region follows without ending.
   int x = 96;
   run.Frames(30, [&](int f) {
     run.screen.Fill(x, 80, 256, 160, 0x303030);
     x += 5;
-    run.screen.Photo(x, 80, 256, 160, 45 + f);
+    run.screen.Photo(x, 80, 256, 160, 105 + f);
     EXPECT_FALSE(run.detector.Region().Empty()) << "frame " << f;
   });
-  run.Frames(20, [&](int f) { run.screen.Photo(x, 80, 256, 160, 75 + f); });
+  run.Frames(100, [&](int f) { run.screen.Photo(x, 80, 256, 160, 135 + f); });
   EXPECT_TRUE(Contains(run.detector.Region(), x, 80, 256, 160))
       << run.detector.Region().x << "," << run.detector.Region().y << " "
       << run.detector.Region().width << "x" << run.detector.Region().height << " x=" << x;
@@ -159,8 +166,9 @@ TEST(VideoRegionDetector, OnlyTheVideoBecomesARegion) {
 TEST(VideoRegionDetector, ModeOnTakesFastChangesWithoutPhotographicContent) {
   Recording run;
   run.detector.SetMode(VideoRegionDetector::Mode::On);
+  // A flat colour that changes every frame (an animation, a colour cycle).
   run.Frames(60, [&](int f) {
-    run.screen.Fill(200, 100, 200, 120, f % 2 ? 0xFF0000 : 0x0000FF);
+    run.screen.Fill(200, 100, 200, 120, 0x102030u + static_cast<uint32_t>(f) * 0x050709u);
   });
   EXPECT_FALSE(run.detector.Region().Empty());
 }

@@ -434,8 +434,62 @@ TEST_F(TrayTest, DialogsOpenOnceAndTheUpdatePageOnlyFromTheAboutButton) {
 
 SettingsDialogValues ValuesOf(const qcTray& tray, const std::string& port) {
   const SenderSettings& s = tray.Settings();
-  return {port, s.disableAcceleration, Log().IsEnabled(), s.hotkeyStart,
-          s.enableHotkeyStart, s.hotkeyPause, s.enableHotkeyPause};
+  SettingsDialogValues v;
+  v.portText = port;
+  v.disableAcceleration = s.disableAcceleration;
+  v.logging = Log().IsEnabled();
+  v.hotkeyStart = s.hotkeyStart;
+  v.enableHotkeyStart = s.enableHotkeyStart;
+  v.hotkeyPause = s.hotkeyPause;
+  v.enableHotkeyPause = s.enableHotkeyPause;
+  v.videoMode = s.videoMode;
+  v.videoBitrateText = std::to_string(s.videoBitrate);
+  return v;
+}
+
+TEST_F(TrayTest, DialogVideoChoicesAreCheckedAndTakeEffectWhenIdleOrAtTheNextStop) {
+  Init();
+  qcSettings dialog(*tray_);
+  dialog.Open();
+  SettingsDialogValues v = ValuesOf(*tray_, "5982");
+  const int made = enginesMade_;
+  for (auto [typed, nearest] : {std::pair{"90000", "50000"}, {"150", "200"}, {"", "200"}}) {
+    v.videoBitrateText = typed;
+    auto answer = dialog.OnOk(v);
+    ASSERT_TRUE(answer) << typed;
+    EXPECT_TRUE(answer->videoBitrate);
+    EXPECT_EQ(answer->text, nearest);
+    EXPECT_STREQ(answer->message, kInvalidVideoBitrateText);
+  }
+  EXPECT_EQ(tray_->Settings().videoBitrate, kDefaultVideoBitrateKbps);
+  EXPECT_FALSE(Stored("VideoBitrate"));  // nothing saved
+
+  // Idle: a fresh engine takes the new choice at once.
+  v.videoBitrateText = "2500";
+  v.videoMode = 0;
+  EXPECT_FALSE(dialog.OnOk(v));
+  EXPECT_EQ(enginesMade_, made + 1);
+  EXPECT_EQ(Stored("VideoMode"), 0u);
+  EXPECT_EQ(Stored("VideoBitrate"), 2500u);
+  EXPECT_FALSE(dialog.OnOk(v));  // nothing changed: nothing renewed
+  EXPECT_EQ(enginesMade_, made + 1);
+
+  // Transmitting: the receivers keep their stream until Stop.
+  StartAndEndCheck();
+  view_.settingsAction = [](qcTray& t) { t.SetVideo(2, 6000); };
+  tray_->OnCommand(ID_SETTINGS);
+  ui_.ExpectMessage(0, "Quillcast Information",
+                      "Some of the changed settings will take effect\nonly after stopping and "
+                      "restarting the transmission.",
+                      MessageIcon::Information);
+  EXPECT_TRUE(tray_->VideoChangePending());
+  EXPECT_EQ(enginesMade_, made + 1);
+  tray_->OnCommand(ID_STOP_TRANSMISSION);
+  EXPECT_FALSE(tray_->VideoChangePending());
+  EXPECT_EQ(enginesMade_, made + 2);
+  EXPECT_EQ(tray_->Settings().videoBitrate, 6000);
+  StartAndEndCheck();
+  EXPECT_TRUE(engine_->polling);
 }
 
 TEST_F(TrayTest, DialogOkCorrectsAnInvalidPortAndAppliesNothingUntilTheNextOk) {

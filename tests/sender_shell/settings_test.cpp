@@ -96,7 +96,7 @@ TEST_F(SenderSettingsTest, EverySaveWritesAllValuesButNeverACommandLinePort) {
   EXPECT_EQ(ReadFile(path),
             "MulticastPort=5982\nUpdatePeriod=10\nDisableVideoAcceleration=0\nHotkeyStart=1147\n"
             "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=0\nMonitor=0\n"
-            "VideoMode=2\nVideoBitrate=3000\nVideoForOldReceivers=0\n");
+            "VideoMode=2\nVideoBitrate=3500\nVideoForOldReceivers=0\n");
   // A port or monitor from the command line is never written: the stored
   // ones stay.
   s.port = 7000;
@@ -108,7 +108,7 @@ TEST_F(SenderSettingsTest, EverySaveWritesAllValuesButNeverACommandLinePort) {
   EXPECT_EQ(ReadFile(path),
             "MulticastPort=5982\nUpdatePeriod=40\nDisableVideoAcceleration=0\nHotkeyStart=1147\n"
             "HotkeyPause=1146\nEnableHotkeyStart=1\nEnableHotkeyPause=1\nEnableLogging=1\nMonitor=0\n"
-            "VideoMode=2\nVideoBitrate=3000\nVideoForOldReceivers=0\n");
+            "VideoMode=2\nVideoBitrate=3500\nVideoForOldReceivers=0\n");
 
   std::system(("rm -r '" + dir.Path() + "/Quillcast'").c_str());
   std::ofstream(dir.Path() + "/Quillcast") << "x";  // a file where the folder should be

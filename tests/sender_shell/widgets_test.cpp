@@ -72,6 +72,25 @@ TEST_F(WidgetsTest, SettingsDialogSharesTheChosenMonitor) {
   }
 }
 
+TEST_F(WidgetsTest, SettingsDialogVideoChoicesReachTheController) {
+  SettingsDialog dialog(tray_);
+  dialog.ShowBoxes(false);
+  QComboBox* mode = dialog.VideoModeBox();
+  ASSERT_EQ(mode->count(), 3);
+  EXPECT_EQ(mode->currentIndex(), 2);  // auto
+  EXPECT_EQ(dialog.VideoBitrateBox()->text(), "3500");
+  mode->setCurrentIndex(0);
+  dialog.VideoBitrateBox()->setText("99999");
+  dialog.OkButton()->click();
+  EXPECT_EQ(dialog.VideoBitrateBox()->text(), "50000");
+  EXPECT_EQ(dialog.LastMessage().toStdString(), kInvalidVideoBitrateText);
+  EXPECT_EQ(dialog.result(), 0);  // still open
+  dialog.OkButton()->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(tray_.Settings().videoMode, 0);
+  EXPECT_EQ(tray_.Settings().videoBitrate, 50000);
+}
+
 TEST_F(WidgetsTest, SpinsKeysAndOkShowTheRulesAnswersAndReachTheController) {
   SettingsDialog dialog(tray_);
   dialog.ShowBoxes(false);

@@ -223,6 +223,130 @@ TEST(PictureStream, BrowsersEndWithThePictureWhateverTheOrderOfEvents) {
   }
 }
 
+// An access unit as x264 writes them: sequence and picture parameters and a
+// recovery point before the slice of a key unit, or an IDR slice.
+std::vector<uint8_t> Unit(const char* kind) {
+  const std::string k = kind;
+  std::vector<uint8_t> u;
+  auto nal = [&](std::initializer_list<uint8_t> bytes) {
+    u.insert(u.end(), {0, 0, 0, 1});
+    u.insert(u.end(), bytes);
+  };
+  if (k != "delta") nal({0x67, 0x64, 0x00, 0x28, 0xAC, 0xD9});  // SPS: High, level 4.0
+  if (k == "refresh") nal({0x06, 0x05, 0x02, 0xAA, 0xBB, 0x06, 0x01, 0x84, 0x80});
+  nal({static_cast<uint8_t>(k == "idr" ? 0x65 : 0x41), 0x88, 0x84, 0x00});
+  return u;
+}
+
+QByteArray VideoMessage(uint16_t stream, uint32_t frame, const char* kind) {
+  VideoHeader h;
+  h.stream = stream;
+  h.x = 8, h.y = 8, h.width = 32, h.height = 16;
+  h.frame = frame;
+  const std::vector<uint8_t> u = Unit(kind);
+  return PictureStream::VideoMessage(h, u.data(), u.size());
+}
+
+// The video frames (stream << 32 | frame) and the rectangles in messages.
+struct Sent {
+  std::vector<uint64_t> frames;
+  int rects = 0;
+  bool videoFirst = true;  // no video after a rectangle
+};
+Sent Look(const std::vector<QByteArray>& messages) {
+  Sent s;
+  for (const QByteArray& m : messages) {
+    if (m[0] == 2) ++s.rects;
+    if (m[0] != 5) continue;
+    s.videoFirst = s.videoFirst && s.rects == 0;
+    uint32_t frame = 0;
+    memcpy(&frame, m.data() + 12, 4);
+    s.frames.push_back(static_cast<uint64_t>(U16(m, 2)) << 32 | frame);
+  }
+  return s;
+}
+
+TEST(PictureStream, KeyUnitsAndProfileAreFoundInTheAccessUnit) {
+  for (const char* kind : {"idr", "refresh", "delta"}) {
+    const std::vector<uint8_t> u = Unit(kind);
+    const H264UnitInfo info = InspectH264(u.data(), u.size());
+    EXPECT_EQ(info.key, std::string(kind) != "delta") << kind;
+    EXPECT_EQ(info.hasSps, std::string(kind) != "delta") << kind;
+    if (info.hasSps) {
+      EXPECT_EQ(info.profile << 16 | info.constraints << 8 | info.level, 0x640028);
+    }
+    const QByteArray m = VideoMessage(3, 7, kind);
+    EXPECT_EQ(m[0], 5);
+    EXPECT_EQ(m[1] & 1, info.key ? 1 : 0);
+    EXPECT_EQ(m.mid(20), QByteArray(reinterpret_cast<const char*>(u.data()), u.size()));
+  }
+  // A truncated unit or noise: no key, no crash.
+  const uint8_t noise[] = {0, 0, 1, 0x06, 0xFF, 0xFF, 0, 0, 1, 0x67, 0x64};
+  for (size_t n = 0; n <= sizeof noise; ++n) EXPECT_FALSE(InspectH264(noise, n).key);
+}
+
+TEST(PictureStream, VideoGoesAsH264ToDecodingBrowsersFromAKeyUnitAndAsPixelsToTheOthers) {
+  std::vector<uint32_t> fb(64 * 48, 0x00102030);
+  PictureStream stream;
+  PictureStream::Backlog* decoding = stream.AddBrowser(true);
+  PictureStream::Backlog* plain = stream.AddBrowser(false);
+  stream.Receive(View(fb.data(), 64, 48, 32));
+  Take(stream, decoding);
+  Take(stream, plain);
+  auto play = [&](uint16_t id, uint32_t frame, const char* kind) {
+    stream.AddVideoUnit(VideoMessage(id, frame, kind));
+    stream.AddVideoChange(QRegion(8, 8, 32, 16));  // the gateway's viewer painted it
+  };
+  const uint64_t s1 = 1ull << 32;
+
+  // Joined in the middle of a refresh cycle: nothing to decode yet; the
+  // painted pixels reach both browsers at the gateway's slow pace.
+  play(1, 5, "delta");
+  EXPECT_TRUE(Take(stream, decoding).empty());
+  EXPECT_TRUE(Take(stream, plain).empty());
+  stream.ReleaseVideoChanges();
+  EXPECT_EQ(Look(Take(stream, decoding)).rects, 1);
+  EXPECT_EQ(Look(Take(stream, plain)).rects, 1);
+
+  // From the next key unit on, the decoding browser gets every unit and no
+  // more pixels of the region; the other one gets pixels only.
+  play(1, 6, "refresh");
+  play(1, 7, "delta");
+  stream.ReleaseVideoChanges();
+  Sent d = Look(Take(stream, decoding)), p = Look(Take(stream, plain));
+  EXPECT_EQ(d.frames, (std::vector<uint64_t>{s1 | 6, s1 | 7}));
+  EXPECT_EQ(d.rects, 0);
+  EXPECT_TRUE(p.frames.empty());
+  EXPECT_EQ(p.rects, 1);
+
+  // A unit the gateway lost: the browser waits for the next key unit; a
+  // new stream starts with its IDR unit. Lossless changes go to both,
+  // after the units received before them.
+  play(1, 9, "delta");
+  play(1, 10, "delta");
+  EXPECT_TRUE(Look(Take(stream, decoding)).frames.empty());
+  play(1, 11, "refresh");
+  play(2, 0, "idr");
+  stream.AddChange(QRegion(0, 40, 64, 8));
+  d = Look(Take(stream, decoding));
+  EXPECT_EQ(d.frames, (std::vector<uint64_t>{s1 | 11, 2 * s1}));
+  EXPECT_EQ(d.rects, 1);
+  EXPECT_TRUE(d.videoFirst);
+  EXPECT_EQ(Look(Take(stream, plain)).rects, 1);
+
+  // A browser that read nothing while more units came than are kept
+  // starts again at a key unit.
+  for (uint32_t f = 1; f <= PictureStream::kMaxVideoUnits + 5; ++f) play(2, f, "delta");
+  EXPECT_TRUE(Look(Take(stream, decoding)).frames.empty());
+  play(2, 200, "refresh");
+  EXPECT_EQ(Look(Take(stream, decoding)).frames, (std::vector<uint64_t>{2 * s1 | 200}));
+
+  // A new transmission: units of the old one are never sent.
+  play(2, 201, "delta");
+  stream.Receive(View(fb.data(), 64, 48, 32));
+  EXPECT_TRUE(Look(Take(stream, decoding)).frames.empty());
+}
+
 TEST(PictureStream, CursorMessagesOnlyForRealChanges) {
   PictureStream stream;
   PictureStream::Backlog* browser = stream.AddBrowser();

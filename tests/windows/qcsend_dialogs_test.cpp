@@ -107,7 +107,8 @@ TEST_F(SettingsDialogTest, OkWritesEveryValueAsDwordUnderTheSendersKey) {
   ASSERT_EQ(SettingsFile::DefaultPath(kSenderSettingsFile), std::string(kKey) + "\\");
   constexpr WORD kCtrlShiftF9 = MAKEWORD(VK_F9, HOTKEYF_CONTROL | HOTKEYF_SHIFT);
   bool pauseFieldEnabled = true;
-  std::string port, period;
+  std::string port, period, bitrate;
+  int modes = 0;
   int result = Run([&](HWND d) {
     SetDlgItemTextA(d, IDC_PORT, "6101");
     Step(d, IDC_PORT, true);  // odd: first made 6102, then 6104
@@ -119,6 +120,10 @@ TEST_F(SettingsDialogTest, OkWritesEveryValueAsDwordUnderTheSendersKey) {
     SendDlgItemMessageA(d, IDC_HOTKEY_START, HKM_SETHOTKEY, kCtrlShiftF9, 0);
     SendDlgItemMessageA(d, IDC_ENABLE_HOTKEY_PAUSE, BM_CLICK, 0, 0);
     pauseFieldEnabled = IsWindowEnabled(GetDlgItem(d, IDC_HOTKEY_PAUSE));
+    modes = static_cast<int>(SendDlgItemMessageA(d, IDC_VIDEO_MODE, CB_GETCOUNT, 0, 0));
+    bitrate = Text(d, IDC_VIDEO_BITRATE);
+    SendDlgItemMessageA(d, IDC_VIDEO_MODE, CB_SETCURSEL, 1, 0);
+    SetDlgItemTextA(d, IDC_VIDEO_BITRATE, "2500");
     SendDlgItemMessageA(d, IDOK, BM_CLICK, 0, 0);
   });
   EXPECT_EQ(result, IDOK);
@@ -134,6 +139,10 @@ TEST_F(SettingsDialogTest, OkWritesEveryValueAsDwordUnderTheSendersKey) {
   EXPECT_EQ(Stored("EnableHotkeyStart"), 1u);
   EXPECT_EQ(Stored("EnableHotkeyPause"), 0u);
   EXPECT_EQ(Stored("EnableLogging"), 0u);
+  EXPECT_EQ(modes, 3);
+  EXPECT_EQ(bitrate, "3500");
+  EXPECT_EQ(Stored("VideoMode"), 1u);
+  EXPECT_EQ(Stored("VideoBitrate"), 2500u);
   // Applied at once while idle: hot keys and the acceleration switch.
   EXPECT_EQ(ui_.hotkeys.count(1), 0u);
   ASSERT_EQ(ui_.hotkeys.count(0), 1u);
@@ -143,7 +152,7 @@ TEST_F(SettingsDialogTest, OkWritesEveryValueAsDwordUnderTheSendersKey) {
 
 TEST_F(SettingsDialogTest, RejectedValuesAreCorrectedAndCancelKeepsTheRegistry) {
   tray_.SaveSettings();
-  std::string periodMessage, portMessage, period, port;
+  std::string periodMessage, portMessage, period, port, bitrateMessage, bitrate;
   std::optional<DWORD> portWhileBoxOpen;
   int result = Run([&](HWND d) {
     SendMessageA(d, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(d, IDC_PERIOD)), TRUE);
@@ -158,8 +167,16 @@ TEST_F(SettingsDialogTest, RejectedValuesAreCorrectedAndCancelKeepsTheRegistry) 
     portWhileBoxOpen = Stored("MulticastPort");
     portMessage = TakeInvalidValueBox();
     port = Text(d, IDC_PORT);
+
+    SetDlgItemTextA(d, IDC_VIDEO_BITRATE, "70000");
+    PostMessageA(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
+    bitrateMessage = TakeInvalidValueBox();
+    bitrate = Text(d, IDC_VIDEO_BITRATE);
     PostMessageA(GetDlgItem(d, IDCANCEL), BM_CLICK, 0, 0);
   });
+  EXPECT_EQ(bitrateMessage, kInvalidVideoBitrateText);
+  EXPECT_EQ(bitrate, "50000");
+  EXPECT_EQ(Stored("VideoBitrate"), 3500u);
   EXPECT_EQ(result, IDCANCEL);
   EXPECT_EQ(periodMessage, kInvalidPeriodText);
   EXPECT_EQ(period, "5");

@@ -29,6 +29,8 @@
 #define IDC_PERIOD_SPIN 1024
 #define IDC_ENABLE_LOGGING 1027
 #define IDC_SHARE 1040
+#define IDC_VIDEO_MODE 1042
+#define IDC_VIDEO_BITRATE 1043
 
 // The About box's controls.
 #define IDC_CHECK_UPDATES 1000

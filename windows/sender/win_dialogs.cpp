@@ -92,6 +92,13 @@ class SettingsDialog {
     }
     SendMessageA(share, CB_SETCURSEL, static_cast<WPARAM>(std::max(0, s.monitor)), 0);
 
+    HWND mode = GetDlgItem(dialog_, IDC_VIDEO_MODE);
+    for (const char* label : kVideoModeLabels) {
+      SendMessageA(mode, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+    }
+    SendMessageA(mode, CB_SETCURSEL, static_cast<WPARAM>(std::clamp(s.videoMode, 0, 2)), 0);
+    SetDlgItemTextA(dialog_, IDC_VIDEO_BITRATE, std::to_string(s.videoBitrate).c_str());
+
     SendDlgItemMessageA(dialog_, IDC_HOTKEY_START, HKM_SETHOTKEY, s.hotkeyStart & 0xFFFF, 0);
     SendDlgItemMessageA(dialog_, IDC_HOTKEY_PAUSE, HKM_SETHOTKEY, s.hotkeyPause & 0xFFFF, 0);
     CheckDlgButton(dialog_, IDC_ENABLE_HOTKEY_START,
@@ -176,9 +183,11 @@ class SettingsDialog {
     if (shareChanged_) {
       v.monitor = static_cast<int>(SendDlgItemMessageA(dialog_, IDC_SHARE, CB_GETCURSEL, 0, 0));
     }
+    v.videoMode = static_cast<int>(SendDlgItemMessageA(dialog_, IDC_VIDEO_MODE, CB_GETCURSEL, 0, 0));
+    v.videoBitrateText = ItemText(dialog_, IDC_VIDEO_BITRATE);
     if (auto correction = logic_.OnOk(v)) {
-      Apply(*correction, IDC_PORT);
-      return;  // stay: the corrected port can be confirmed with a second OK
+      Apply(*correction, correction->videoBitrate ? IDC_VIDEO_BITRATE : IDC_PORT);
+      return;  // stay: the corrected value can be confirmed with a second OK
     }
     End(IDOK);
   }
