@@ -53,7 +53,9 @@ void LogFile::Print(const char* format, ...) {
   va_start(args, format);
   int n = FormatLine(line, prefix, format, args);
   va_end(args);
-  FileHandle file = fd_.load(std::memory_order_relaxed);
+  // Acquire: pairs with Enable's store, so that a thread that sees the
+  // descriptor also sees it opened.
+  FileHandle file = fd_.load(std::memory_order_acquire);
   if (file != kNoFile) WriteLine(file, line, n);  // a failed write is ignored
 }
 
