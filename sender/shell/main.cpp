@@ -136,7 +136,8 @@ int Run(int argc, char** argv) {
       // The wait's log lines go where the settings say (Init reads them again).
       SenderSettings stored;
       LoadSenderSettings(settings, stored);
-      ConsentWaitResult consent = WaitForScreenConsent(!headless, tokenPath, PortalAnswerTimeoutMs());
+      ConsentWaitResult consent =
+          WaitForScreenConsent(!headless, tokenPath, PortalAnswerTimeoutMs());
       if (consent.quit) return 0;
       if (!consent.cast) {
         ui.ShowMessage(kErrorCaption, "Cannot start Quillcast.\n" + consent.reason,

@@ -31,7 +31,8 @@ int RunQtProgram(ProgramStart program, const StartRequest& request, char* argv0,
     ui = std::make_unique<QtUiServices>(style);
     return *ui;
   };
-  return RunProgram(program, request, [&](UiServices&, bool headless) { return run(*ui, headless); });
+  return RunProgram(program, request,
+                    [&](UiServices&, bool headless) { return run(*ui, headless); });
 }
 
 }  // namespace qc
