@@ -7,8 +7,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/WindowsResources.cmake)
 set(QC_BUILD_GUI OFF)
 add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
 
-foreach(dir common platform shell sender/capture sender/shell receiver/viewer receiver/shell
-    windows/sender windows/receiver)
+foreach(dir common platform shell sender/capture sender/shell receiver/viewer receiver/shell)
   add_subdirectory(${dir})
 endforeach()
 
@@ -17,3 +16,6 @@ if(QC_BUILD_TESTS)
   add_subdirectory(tests)
 endif()
 include(${PROJECT_SOURCE_DIR}/cmake/WindowsPackage.cmake)
+
+include(${PROJECT_SOURCE_DIR}/cmake/Layering.cmake)
+qc_check_layering()

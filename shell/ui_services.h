@@ -3,7 +3,7 @@
 // they run in: work posted to the UI thread, repeating timers, the end of
 // the loop, global hotkeys and message boxes. QtUiServices
 // (shell/qt/qt_ui_services.h) serves the Linux programs, the hidden window
-// of windows/tray_window.h the Windows ones, and the tests use a recording
+// of shell/windows/tray_window.h the Windows ones, and the tests use a recording
 // fake (tests/support/fake_ui_services.h). Built for the console
 // (--headless, the browser gateway), an implementation shows no boxes.
 //

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "receiver/viewer/viewer_window.h"
+#include "receiver/viewer/qt/viewer_window.h"
 #include "tests/viewer_window/fake_viewer_source.h"
 #include "tests/support/xvfb_server.h"
 

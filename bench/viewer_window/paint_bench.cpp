@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "receiver/viewer/frame_painter.h"
+#include "receiver/viewer/qt/frame_painter.h"
 #include "receiver/viewer/viewer_geometry.h"
 #include "tests/support/xvfb_server.h"
 

@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "receiver/viewer/viewer_window.h"
+#include "receiver/viewer/qt/viewer_window.h"
 
 
 namespace {

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/x11_hotkeys.h"
+#include "platform/x11/x11_hotkeys.h"
 
 namespace qc {
 

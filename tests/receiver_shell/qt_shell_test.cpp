@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "platform/qt/hotkey_edit.h"
-#include "receiver/shell/dialogs.h"
-#include "receiver/shell/qt_tray_view.h"
-#include "receiver/shell/snapshot.h"
+#include "receiver/shell/qt/dialogs.h"
+#include "receiver/shell/qt/qt_tray_view.h"
+#include "receiver/shell/qt/snapshot.h"
 #include "receiver/shell/qv_tray.h"
 #include "tests/receiver_shell/fakes.h"
 #include "tests/support/private_network.h"

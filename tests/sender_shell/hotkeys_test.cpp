@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/x11_hotkeys.h"
+#include "platform/x11/x11_hotkeys.h"
 #include "tests/support/xvfb_server.h"
 
 namespace qc {

@@ -13,8 +13,8 @@
 
 #include "common/log_file.h"
 #include "platform/settings_file.h"
-#include "sender/shell/qt_dialogs.h"
-#include "sender/shell/qt_tray_view.h"
+#include "sender/shell/qt/qt_dialogs.h"
+#include "sender/shell/qt/qt_tray_view.h"
 #include "sender/shell/qc_tray.h"
 #include "tests/sender_shell/fakes.h"
 #include "tests/support/private_network.h"

@@ -3,7 +3,7 @@
 // PixelFormat's, tested with the viewer core). Paints into QImages on the
 // offscreen platform; unscaled and scrolled paints are checked on a real X
 // server in window_test.
-#include "receiver/viewer/frame_painter.h"
+#include "receiver/viewer/qt/frame_painter.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "receiver/viewer/viewer_window.h"
+#include "receiver/viewer/qt/viewer_window.h"
 #include "tests/viewer_window/fake_viewer_source.h"
 
 namespace qc::test {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "receiver/viewer/viewer_window.h"
+#include "receiver/viewer/qt/viewer_window.h"
 #include "tests/receiver/receiver_test_util.h"
 #include "tests/viewer_window/fake_viewer_source.h"
 #include "tests/viewer_window/qt_test_env.h"

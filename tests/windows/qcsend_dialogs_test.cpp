@@ -21,10 +21,10 @@
 #include "sender/shell/sender_settings.h"
 #include "sender/shell/settings_dialog_logic.h"
 #include "tests/sender_shell/fakes.h"
-#include "windows/sender/resource_ids.h"
-#include "windows/sender/win_acceleration.h"
-#include "windows/sender/win_dialogs.h"
-#include "windows/tray_window.h"
+#include "sender/shell/windows/resource_ids.h"
+#include "sender/shell/windows/win_acceleration.h"
+#include "sender/shell/windows/win_dialogs.h"
+#include "shell/windows/tray_window.h"
 
 namespace qc {
 namespace {

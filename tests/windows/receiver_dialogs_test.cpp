@@ -13,8 +13,8 @@
 
 #include "receiver/shell/receiver_settings.h"
 #include "tests/receiver_shell/fakes.h"
-#include "windows/receiver/resource.h"
-#include "windows/receiver/win_dialogs.h"
+#include "receiver/shell/windows/resource.h"
+#include "receiver/shell/windows/win_dialogs.h"
 
 namespace qc::test {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "common/log_file.h"
-#include "platform/xcb_reply.h"
+#include "platform/x11/xcb_reply.h"
 
 namespace qc {
 

@@ -20,7 +20,7 @@
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
-#include "platform/xcb_reply.h"
+#include "platform/x11/xcb_reply.h"
 
 namespace qc {
 
