@@ -2,7 +2,8 @@
 # The layering rule, checked on every build: a file may include only headers
 # of its own target and of the targets that target links (directly or
 # through them). A header belongs to the target that compiles the source of
-# the same name, else to the targets with sources in its folder. So the
+# the same name (beside it, or in a system's child folder), else to the
+# targets with sources in its folder. So the
 # portable core cannot include a Qt or Win32 back-end, the sender and the
 # receiver cannot include each other. Product code only: tests, benchmarks
 # and tools may reach into any layer they test.
@@ -84,7 +85,7 @@ function(qc_check_layering)
     string(APPEND manifest "set(files_${t} \"${files}\")\nset(links_${t} \"${links}\")\n")
   endforeach()
   # The headers of every folder that holds sources, so a new include of an
-  # existing header is seen too.
+  # existing header is seen too; the build globs again when one comes or goes.
   set(dirs)
   foreach(f ${all_files})
     cmake_path(GET f PARENT_PATH d)
@@ -92,7 +93,7 @@ function(qc_check_layering)
   endforeach()
   list(REMOVE_DUPLICATES dirs)
   foreach(d ${dirs})
-    file(GLOB headers ${d}/*.h)
+    file(GLOB headers CONFIGURE_DEPENDS ${d}/*.h)
     list(APPEND all_files ${headers})
   endforeach()
   list(REMOVE_DUPLICATES all_files)

@@ -6,18 +6,21 @@
 cmake_minimum_required(VERSION 3.25)
 include(${MANIFEST})
 
-# Who owns what: a source and the header of the same name belong to the
-# targets that compile the source; any other header to the targets with
-# sources in its folder.
+# Who owns what: a source and the header of the same name (beside it, or in
+# the folder above for a system's implementation of a portable header)
+# belong to the targets that compile the source; any other header to the
+# targets with sources in its folder.
 set(files)
 foreach(t ${targets})
   foreach(f ${files_${t}})
     cmake_path(GET f PARENT_PATH d)
     cmake_path(GET f STEM stem)
     list(APPEND "own_${f}" ${t})
+    cmake_path(GET d PARENT_PATH up)
     list(APPEND "own_${d}/${stem}.h" ${t})
+    list(APPEND "own_${up}/${stem}.h" ${t})
     list(APPEND "dir_${d}" ${t})
-    list(APPEND files ${f} ${d}/${stem}.h)
+    list(APPEND files ${f} ${d}/${stem}.h ${up}/${stem}.h)
     file(GLOB headers ${d}/*.h)
     list(APPEND files ${headers})
   endforeach()

@@ -19,7 +19,7 @@
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
-#include "sender/capture/wayland/pixel_copy.h"
+#include "sender/capture/wayland/frame_rows.h"
 #include "sender/capture/wayland/pipewire_params.h"
 #include "sender/capture/wayland/portal_consent.h"
 #include "sender/capture/wayland/portal_screen_cast.h"
@@ -520,17 +520,8 @@ bool PortalScreenSource::MayHaveChanged(int first, int end) {
 
 void PortalScreenSource::DrawnBand(int first, int end, int& from, int& to) {
   State& s = *s_;
-  first = std::max(first, 0);
-  end = std::max(first, std::min(end, static_cast<int>(s.dirty.size())));
-  from = to = first;
   State::Lock lock(s);
-  auto begin = s.dirty.begin();
-  auto top = std::find(begin + first, begin + end, 1);
-  if (top == begin + end) return;
-  auto bottom =
-      std::find(std::make_reverse_iterator(begin + end), std::make_reverse_iterator(top), 1);
-  from = static_cast<int>(top - begin);
-  to = static_cast<int>(bottom.base() - begin);
+  DrawnRowBand(s.dirty, first, end, from, to);
 }
 
 void PortalScreenSource::WaitForDamage(int timeoutMs) {
@@ -538,10 +529,7 @@ void PortalScreenSource::WaitForDamage(int timeoutMs) {
   if (!s.opened) return;
   {
     State::Lock lock(s);
-    if (s.displayChanged || s.pointerEvent ||
-        std::find(s.dirty.begin(), s.dirty.end(), 1) != s.dirty.end()) {
-      return;
-    }
+    if (s.displayChanged || s.pointerEvent || AnyRowDrawn(s.dirty)) return;
   }
   // A notice that came since is still pending on its eventfd.
   s.WaitForNotice(timeoutMs, true);

@@ -14,7 +14,7 @@
 
 #include "common/log_file.h"
 #include "common/strip_format.h"
-#include "sender/capture/wayland/pixel_copy.h"
+#include "sender/capture/wayland/frame_rows.h"
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
@@ -600,26 +600,14 @@ bool WlrScreenSource::MayHaveChanged(int first, int end) {
 
 void WlrScreenSource::DrawnBand(int first, int end, int& from, int& to) {
   State& s = *s_;
-  first = std::max(first, 0);
-  end = std::max(first, std::min(end, static_cast<int>(s.dirty.size())));
-  from = to = first;
   s.Pump(0);
-  auto begin = s.dirty.begin();
-  auto top = std::find(begin + first, begin + end, 1);
-  if (top == begin + end) return;
-  auto bottom =
-      std::find(std::make_reverse_iterator(begin + end), std::make_reverse_iterator(top), 1);
-  from = static_cast<int>(top - begin);
-  to = static_cast<int>(bottom.base() - begin);
+  DrawnRowBand(s.dirty, first, end, from, to);
 }
 
 void WlrScreenSource::WaitForDamage(int timeoutMs) {
   State& s = *s_;
   if (!s.opened) return;
-  if (!s.Pump(0) || s.displayChanged ||
-      std::find(s.dirty.begin(), s.dirty.end(), 1) != s.dirty.end()) {
-    return;
-  }
+  if (!s.Pump(0) || s.displayChanged || AnyRowDrawn(s.dirty)) return;
   s.Pump(timeoutMs, true);
 }
 
