@@ -75,6 +75,12 @@ bool VideoDecoder::Decode(const VideoHeader& h, Framebuffer& picture, Rect& pain
   bool shown = false;
   YuvPicture decoded;
   while (codec_.Receive(decoded)) {
+    // A decoder that does not crop (Wine's) gives the whole macroblocks; the
+    // encoder's cropping is at the right and the bottom.
+    if (decoded.width == ((h.width + 15) & ~15) && decoded.height == ((h.height + 15) & ~15)) {
+      decoded.width = h.width;
+      decoded.height = h.height;
+    }
     const FramebufferView& v = picture.View();
     const bool fits = picture.Pixels() != nullptr && v.bitsPerPixel == 32 &&
                       v.EffectiveRedMask() == 0xFF0000 && v.EffectiveGreenMask() == 0xFF00 &&

@@ -114,7 +114,12 @@ TEST(VideoDecoderStream, EveryFrameIsPaintedCloseToItsSource) {
                               " gstreamer1.0-plugins-bad)"
 #endif
         ;
-    EXPECT_GT(s.Psnr(static_cast<int>(f)), 34.0) << "frame " << f;
+    const double psnr = s.Psnr(static_cast<int>(f));
+    EXPECT_GT(psnr, 34.0) << "frame " << f;
+    // The picture painted is this frame's, not one the decoder held back.
+    if (f > 0) {
+      EXPECT_GT(psnr, s.Psnr(static_cast<int>(f) - 1)) << "frame " << f;
+    }
   }
   EXPECT_TRUE(s.AroundUntouched());
   EXPECT_EQ(s.decoder.FramesShown(), static_cast<uint32_t>(test::kVectorFrames));

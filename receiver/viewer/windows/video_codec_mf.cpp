@@ -72,6 +72,12 @@ void Fail(const char* what, HRESULT hr) {
 // and later; older systems ignore the attribute.
 constexpr GUID kLowLatency = {0x9c27891a, 0xed7a, 0x40e1, {0x88, 0xe8, 0xb2, 0x27, 0x27, 0xa0, 0x24, 0xee}};
 
+// An access unit delimiter (primary_pic_type 7) after each unit. Stream
+// parsers (winegstreamer's h264parse) otherwise hold a unit back until the
+// next one's first bytes show where it ends: one frame late. Within the
+// stream it starts the next unit, where a delimiter belongs.
+constexpr uint8_t kDelimiter[] = {0, 0, 0, 1, 9, 0xF0};
+
 constexpr LONGLONG kFrameTicks = 10'000'000 / 30;  // 100 ns units
 
 }  // namespace
@@ -235,7 +241,7 @@ bool VideoCodec::Open() {
 }
 
 bool VideoCodec::Send(const uint8_t* unit, size_t length) {
-  if (!state_ || length == 0 || length > MAXDWORD) return false;
+  if (!state_ || length == 0 || length > MAXDWORD - sizeof kDelimiter) return false;
   State& s = *state_;
   s.Unlock();
   // A sample per access unit: the transform may keep it after ProcessInput.
@@ -244,15 +250,17 @@ bool VideoCodec::Send(const uint8_t* unit, size_t length) {
   HRESULT hr;
   BYTE* bytes = nullptr;
   if (FAILED(hr = MFCreateSample(sample.Put())) ||
-      FAILED(hr = MFCreateMemoryBuffer(static_cast<DWORD>(length), buffer.Put())) ||
+      FAILED(hr = MFCreateMemoryBuffer(static_cast<DWORD>(length + sizeof kDelimiter),
+                                          buffer.Put())) ||
       FAILED(hr = buffer->Lock(&bytes, nullptr, nullptr))) {
     Fail("an input sample", hr);
     state_.reset();
     return false;
   }
   std::memcpy(bytes, unit, length);
+  std::memcpy(bytes + length, kDelimiter, sizeof kDelimiter);
   buffer->Unlock();
-  buffer->SetCurrentLength(static_cast<DWORD>(length));
+  buffer->SetCurrentLength(static_cast<DWORD>(length + sizeof kDelimiter));
   sample->AddBuffer(buffer.Get());
   sample->SetSampleTime(s.time);
   sample->SetSampleDuration(kFrameTicks);
