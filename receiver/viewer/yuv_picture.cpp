@@ -2,42 +2,76 @@
 #include "receiver/viewer/yuv_picture.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace qc {
 namespace {
 
-// BT.601, limited range, 16 fractional bits:
+// BT.601, limited range:
 //   R = 1.164 (Y-16) + 1.596 (V-128)
 //   G = 1.164 (Y-16) - 0.391 (U-128) - 0.813 (V-128)
 //   B = 1.164 (Y-16) + 2.018 (U-128)
-constexpr int kY = 76309, kRV = 104597, kGU = 25675, kGV = 53279, kBU = 132201;
-constexpr int kRound = 1 << 15;
+// in 16-bit fixed point as vector units do it: each term is the high half
+// of a 16x16-bit product (pmulhw and its kin), giving 5 fractional bits;
+// the sum stays within 16 bits.
+inline int16_t Term(int16_t value, int16_t coefficient) {
+  return static_cast<int16_t>((static_cast<int32_t>(value) * coefficient) >> 16);
+}
+constexpr int16_t kY = 19071;  // 1.164 * 2^14, for (Y-16) << 7
+constexpr int16_t kRV = 13074;  // 1.596 * 2^13, for (V-128) << 8
+constexpr int16_t kGU = 3203;   // 0.391 * 2^13
+constexpr int16_t kGV = 6660;   // 0.813 * 2^13
+constexpr int16_t kBU = 16531;  // 2.018 * 2^13
 
-inline uint8_t Clamp(int v) { return static_cast<uint8_t>(std::clamp(v >> 16, 0, 255)); }
+inline int16_t Channel(int16_t sum) {
+  const int16_t v = static_cast<int16_t>((sum + 16) >> 5);
+  return v < 0 ? int16_t{0} : v > 255 ? int16_t{255} : v;
+}
 
-inline void Pixel(int luma, int r, int g, int b, uint8_t* out) {
-  const int l = (luma - 16) * kY + kRound;
-  out[0] = Clamp(l + b);
-  out[1] = Clamp(l + g);
-  out[2] = Clamp(l + r);
-  out[3] = 0;
+// Pixels converted at a time: the chroma terms of a chunk are spread to
+// one per pixel first, so that both loops are plain element-wise ones the
+// compiler turns into vector code.
+constexpr int kChunk = 256;
+
+template <int kStep>
+void SpreadChroma(const uint8_t* u, const uint8_t* v, int pairs, int16_t* r, int16_t* g,
+                  int16_t* b) {
+  for (int i = 0; i < pairs; ++i) {
+    const auto cu = static_cast<int16_t>((u[i * kStep] - 128) * 256);
+    const auto cv = static_cast<int16_t>((v[i * kStep] - 128) * 256);
+    r[2 * i] = r[2 * i + 1] = Term(cv, kRV);
+    g[2 * i] = g[2 * i + 1] = static_cast<int16_t>(-Term(cu, kGU) - Term(cv, kGV));
+    b[2 * i] = b[2 * i + 1] = Term(cu, kBU);
+  }
 }
 
 }  // namespace
 
 void YuvToBgr0(const YuvPicture& p, uint8_t* out, size_t outStride) {
-  for (int row = 0; row < p.height; ++row) {
-    const uint8_t* y = p.y + p.yStride * row;
-    const uint8_t* u = p.u + p.uvStride * (row / 2);
-    const uint8_t* v = p.v + p.uvStride * (row / 2);
-    uint8_t* o = out + outStride * row;
-    for (int x = 0; x < p.width; x += 2) {
-      const int cu = *u - 128, cv = *v - 128;
-      u += p.uvStep;
-      v += p.uvStep;
-      const int r = kRV * cv, g = -kGU * cu - kGV * cv, b = kBU * cu;
-      Pixel(y[x], r, g, b, o + x * 4);
-      if (x + 1 < p.width) Pixel(y[x + 1], r, g, b, o + x * 4 + 4);
+  int16_t r[kChunk], g[kChunk], b[kChunk];
+  uint32_t pixels[kChunk];
+  // Two rows share each chroma row.
+  for (int row = 0; row < p.height; row += 2) {
+    const size_t uvRow = p.uvStride * static_cast<size_t>(row / 2);
+    for (int x0 = 0; x0 < p.width; x0 += kChunk) {
+      const int n = std::min(kChunk, p.width - x0);
+      const size_t at = uvRow + static_cast<size_t>(x0 / 2) * p.uvStep;
+      if (p.uvStep == 2) {
+        SpreadChroma<2>(p.u + at, p.v + at, (n + 1) / 2, r, g, b);
+      } else {
+        SpreadChroma<1>(p.u + at, p.v + at, (n + 1) / 2, r, g, b);
+      }
+      for (int pair = row; pair < std::min(row + 2, p.height); ++pair) {
+        const uint8_t* y = p.y + p.yStride * pair + x0;
+        for (int i = 0; i < n; ++i) {
+          const int16_t l = Term(static_cast<int16_t>((y[i] - 16) * 128), kY);
+          pixels[i] = static_cast<uint32_t>(Channel(static_cast<int16_t>(l + b[i]))) |
+                      static_cast<uint32_t>(Channel(static_cast<int16_t>(l + g[i]))) << 8 |
+                      static_cast<uint32_t>(Channel(static_cast<int16_t>(l + r[i]))) << 16;
+        }
+        std::memcpy(out + outStride * pair + static_cast<size_t>(x0) * 4, pixels,
+                    static_cast<size_t>(n) * 4);
+      }
     }
   }
 }

@@ -23,7 +23,7 @@ struct YuvPicture {
   const uint8_t* v = nullptr;  // NV12: u + 1
   size_t yStride = 0;          // bytes from one row to the next
   size_t uvStride = 0;         // the same for the (half-height) chroma rows
-  int uvStep = 1;              // bytes between the chroma samples of a row: 1 I420, 2 NV12
+  int uvStep = 1;              // bytes between the chroma samples of a row: 1 (I420) or 2 (NV12)
 };
 
 // Writes the picture's width x height pixels to `out`, rows `outStride`
