@@ -308,7 +308,7 @@ bool VideoCodec::Receive(YuvPicture& out) {
       state_.reset();
       return false;
     }
-    if (!s.output || (data.dwStatus & MFT_OUTPUT_DATA_BUFFER_NO_SAMPLE)) continue;
+    if (!s.output || (data.dwStatus & MFT_OUTPUT_DATA_BUFFER_NO_SAMPLE)) return false;
     Com<IMFMediaBuffer> buffer;
     BYTE* base = nullptr;
     DWORD length = 0;
