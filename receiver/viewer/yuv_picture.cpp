@@ -23,9 +23,11 @@ constexpr int16_t kGU = 3203;   // 0.391 * 2^13
 constexpr int16_t kGV = 6660;   // 0.813 * 2^13
 constexpr int16_t kBU = 16531;  // 2.018 * 2^13
 
-inline int16_t Channel(int16_t sum) {
-  const int16_t v = static_cast<int16_t>((sum + 16) >> 5);
-  return v < 0 ? int16_t{0} : v > 255 ? int16_t{255} : v;
+// The channel in 0..255 from a sum with 5 fractional bits; clamped while
+// still 16 bits wide, which keeps the vector code in 16-bit lanes.
+inline uint32_t Channel(int16_t sum) {
+  const int16_t v = std::min<int16_t>(std::max<int16_t>(sum, 0), 255 << 5);
+  return static_cast<uint32_t>(static_cast<uint16_t>(v + 16) >> 5);
 }
 
 // Pixels converted at a time: the chroma terms of a chunk are spread to
@@ -49,7 +51,6 @@ void SpreadChroma(const uint8_t* u, const uint8_t* v, int pairs, int16_t* r, int
 
 void YuvToBgr0(const YuvPicture& p, uint8_t* out, size_t outStride) {
   int16_t r[kChunk], g[kChunk], b[kChunk];
-  uint32_t pixels[kChunk];
   // Two rows share each chroma row.
   for (int row = 0; row < p.height; row += 2) {
     const size_t uvRow = p.uvStride * static_cast<size_t>(row / 2);
@@ -63,14 +64,14 @@ void YuvToBgr0(const YuvPicture& p, uint8_t* out, size_t outStride) {
       }
       for (int pair = row; pair < std::min(row + 2, p.height); ++pair) {
         const uint8_t* y = p.y + p.yStride * pair + x0;
+        uint8_t* o = out + outStride * pair + static_cast<size_t>(x0) * 4;
         for (int i = 0; i < n; ++i) {
           const int16_t l = Term(static_cast<int16_t>((y[i] - 16) * 128), kY);
-          pixels[i] = static_cast<uint32_t>(Channel(static_cast<int16_t>(l + b[i]))) |
-                      static_cast<uint32_t>(Channel(static_cast<int16_t>(l + g[i]))) << 8 |
-                      static_cast<uint32_t>(Channel(static_cast<int16_t>(l + r[i]))) << 16;
+          const uint32_t pixel = Channel(static_cast<int16_t>(l + b[i])) |
+                                 Channel(static_cast<int16_t>(l + g[i])) << 8 |
+                                 Channel(static_cast<int16_t>(l + r[i])) << 16;
+          std::memcpy(o + static_cast<size_t>(i) * 4, &pixel, 4);
         }
-        std::memcpy(out + outStride * pair + static_cast<size_t>(x0) * 4, pixels,
-                    static_cast<size_t>(n) * 4);
       }
     }
   }
