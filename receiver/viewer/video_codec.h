@@ -25,8 +25,10 @@ class VideoCodec {
   VideoCodec& operator=(const VideoCodec&) = delete;
 
   // Prepares a decoder for a new stream. False when the system has none or
-  // it cannot be set up; the back-end logs why (once per process).
+  // it cannot be set up; the back-end logs why.
   bool Open();
+  // Lets the decoder go (Open makes a new one).
+  void Close();
   // Feeds one access unit. False on a decoder error.
   bool Send(const uint8_t* unit, size_t length);
   // The next decoded picture, if one is ready: valid until the next call.

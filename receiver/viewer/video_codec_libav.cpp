@@ -25,6 +25,8 @@ struct VideoCodec::State {
 VideoCodec::VideoCodec() = default;
 VideoCodec::~VideoCodec() = default;
 
+void VideoCodec::Close() { state_.reset(); }
+
 bool VideoCodec::Open() {
   state_.reset();
   // Damaged or hostile input is expected and counted; libavcodec's own

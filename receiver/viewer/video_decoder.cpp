@@ -12,6 +12,7 @@ VideoDecoder::VideoDecoder() = default;
 VideoDecoder::~VideoDecoder() = default;
 
 void VideoDecoder::Reset() {
+  codec_.Close();
   codecOpen_ = false;
   completed_ = false;
   haveStream_ = false;

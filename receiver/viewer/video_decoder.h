@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // VideoDecoder: the receiver's side of the video region. It reassembles the
 // fragments of each H.264 access unit (common/video_datagram.h), decodes it
-// (VideoCodec: libavcodec on Linux, Media Foundation on Windows) and paints the picture into the framebuffer at the region's
-// place, so the window's paint paths and the snapshot show it like any other
-// pixels. The lossless pixels around the region are never touched.
+// (VideoCodec: libavcodec on Linux, Media Foundation on Windows) and paints
+// the picture into the framebuffer at the region's place, so the window's
+// paint paths and the snapshot show it like any other pixels. The lossless
+// pixels around the region are never touched.
 //
 // Loss: a frame with a missing fragment is dropped, and the region is not
 // painted again until a whole intra-refresh cycle has gone by after it (or,

@@ -180,6 +180,8 @@ bool VideoCodec::State::MakeOutputSample() {
 VideoCodec::VideoCodec() = default;
 VideoCodec::~VideoCodec() = default;
 
+void VideoCodec::Close() { state_.reset(); }
+
 bool VideoCodec::Open() {
   state_.reset();
   static MediaFoundation mediaFoundation;
