@@ -302,8 +302,9 @@ for f in screen window; do
 done
 psnr=$(compare -metric PSNR "$WORK/window-video.png" "$WORK/screen-video.png" null: 2>&1 | cut -d' ' -f1)
 # The clip's grain (which makes it a video to the sender) holds H.264 near
-# 25 dB here; the picture from before the video scores about 6.
-awk -v p="$psnr" 'BEGIN { exit !(p == "inf" || p + 0 > 20) }' ||
+# 25 dB here, and a window one frame behind near 19 (the grain changes every
+# frame); the picture from before the video scores about 6.
+awk -v p="$psnr" 'BEGIN { exit !(p == "inf" || p + 0 > 14) }' ||
   fail "the video region in the window is not the sender's frame: PSNR $psnr dB"
 "$COMPARE" "$WORK/window-around.png" "$WORK/screen-around.png" 24 >"$WORK/result" 2>&1 ||
   fail "the picture around the video differs"

@@ -78,6 +78,11 @@ constexpr GUID kLowLatency = {0x9c27891a, 0xed7a, 0x40e1, {0x88, 0xe8, 0xb2, 0x2
 // stream it starts the next unit, where a delimiter belongs.
 constexpr uint8_t kDelimiter[] = {0, 0, 0, 1, 9, 0xF0};
 
+// Access units without a picture after which a transform counts as broken
+// (two seconds of video; under Wine, GStreamer without its H.264 decoder
+// takes every unit and puts out nothing).
+constexpr int kSilentUnits = 60;
+
 constexpr LONGLONG kFrameTicks = 10'000'000 / 30;  // 100 ns units
 
 }  // namespace
@@ -89,6 +94,7 @@ struct VideoCodec::State {
   Com<IMFSample> output;         // the sample the last picture lies in
   Com<IMFMediaBuffer> locked;    // its buffer while a picture is handed out
   LONGLONG time = 0;
+  int silent = 0;  // units sent since the last picture
   // The negotiated output.
   bool nv12 = false;
   UINT32 frameWidth = 0, frameHeight = 0;  // the planes' size
@@ -246,6 +252,11 @@ bool VideoCodec::Send(const uint8_t* unit, size_t length) {
   if (!state_ || length == 0 || length > MAXDWORD - sizeof kDelimiter) return false;
   State& s = *state_;
   s.Unlock();
+  if (++s.silent > kSilentUnits) {
+    Fail("putting out pictures", MF_E_TRANSFORM_NEED_MORE_INPUT);
+    state_.reset();
+    return false;
+  }
   // A sample per access unit: the transform may keep it after ProcessInput.
   Com<IMFSample> sample;
   Com<IMFMediaBuffer> buffer;
@@ -346,6 +357,7 @@ bool VideoCodec::Receive(YuvPicture& out) {
       out.u = chroma + out.uvStride * (s.top / 2) + s.left / 2;
       out.v = chroma + out.uvStride * (rows / 2) + out.uvStride * (s.top / 2) + s.left / 2;
     }
+    s.silent = 0;
     return true;
   }
 }
