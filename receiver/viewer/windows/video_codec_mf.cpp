@@ -50,13 +50,54 @@ class Com {
   T* p_ = nullptr;
 };
 
-// Media Foundation for the life of the process.
-struct MediaFoundation {
-  HRESULT started = MFStartup(MF_VERSION, MFSTARTUP_LITE);
-  ~MediaFoundation() {
-    if (SUCCEEDED(started)) MFShutdown();
+// Media Foundation for the life of the process. Its entry points are looked
+// up at run time: Windows' "N" editions have no MFPlat.dll, and the
+// receiver must start there too (the region then keeps its lossless
+// pixels).
+class MediaFoundation {
+ public:
+  decltype(&::MFCreateMediaType) createMediaType = nullptr;
+  decltype(&::MFCreateMemoryBuffer) createMemoryBuffer = nullptr;
+  decltype(&::MFCreateSample) createSample = nullptr;
+  decltype(&::MFTEnumEx) enumerate = nullptr;
+  HRESULT started = E_FAIL;  // failed: nothing above may be called
+
+  MediaFoundation() {
+    // From the system folder only, never from beside the program.
+    dll_ = LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!dll_) {
+      started = HRESULT_FROM_WIN32(GetLastError());
+      return;
+    }
+    const bool found = Find(createMediaType, "MFCreateMediaType") &&
+                       Find(createMemoryBuffer, "MFCreateMemoryBuffer") &&
+                       Find(createSample, "MFCreateSample") && Find(enumerate, "MFTEnumEx") &&
+                       Find(startup_, "MFStartup") && Find(shutdown_, "MFShutdown");
+    started = found ? startup_(MF_VERSION, MFSTARTUP_LITE) : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
   }
+  // The DLL stays loaded until the process ends.
+  ~MediaFoundation() {
+    if (SUCCEEDED(started)) shutdown_();
+  }
+
+ private:
+  template <class F>
+  bool Find(F& function, const char* name) {
+    // GetProcAddress's generic type goes through void (*)(), which converts
+    // to any function pointer type.
+    function = reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(dll_, name)));
+    return function != nullptr;
+  }
+
+  HMODULE dll_ = nullptr;
+  decltype(&::MFStartup) startup_ = nullptr;
+  decltype(&::MFShutdown) shutdown_ = nullptr;
 };
+
+MediaFoundation& Mf() {
+  static MediaFoundation mf;
+  return mf;
+}
 
 // Logs the first failure of the process only: a broken decoder would
 // otherwise repeat its line for every stream.
@@ -174,8 +215,8 @@ bool VideoCodec::State::MakeOutputSample() {
   outputSize = info.cbSize > planes ? info.cbSize : planes;
   if (providesSamples) return true;
   Com<IMFMediaBuffer> buffer;
-  if (FAILED(hr = MFCreateSample(output.Put())) ||
-      FAILED(hr = MFCreateMemoryBuffer(outputSize, buffer.Put())) ||
+  if (FAILED(hr = Mf().createSample(output.Put())) ||
+      FAILED(hr = Mf().createMemoryBuffer(outputSize, buffer.Put())) ||
       FAILED(hr = output->AddBuffer(buffer.Get()))) {
     Fail("an output sample", hr);
     return false;
@@ -190,9 +231,9 @@ void VideoCodec::Close() { state_.reset(); }
 
 bool VideoCodec::Open() {
   state_.reset();
-  static MediaFoundation mediaFoundation;
-  if (FAILED(mediaFoundation.started)) {
-    Fail("MFStartup", mediaFoundation.started);
+  MediaFoundation& mf = Mf();
+  if (FAILED(mf.started)) {
+    Fail("loading MFPlat.dll", mf.started);
     return false;
   }
   // The update thread joins the multithreaded apartment once; a thread
@@ -209,7 +250,7 @@ bool VideoCodec::Open() {
     MFT_REGISTER_TYPE_INFO in{MFMediaType_Video, MFVideoFormat_H264};
     IMFActivate** found = nullptr;
     UINT32 count = 0;
-    hr = MFTEnumEx(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER,
+    hr = mf.enumerate(MFT_CATEGORY_VIDEO_DECODER, MFT_ENUM_FLAG_SYNCMFT | MFT_ENUM_FLAG_SORTANDFILTER,
                    &in, nullptr, &found, &count);
     if (SUCCEEDED(hr)) {
       hr = MF_E_TOPO_CODEC_NOT_FOUND;
@@ -232,7 +273,7 @@ bool VideoCodec::Open() {
     attributes->SetUINT32(kLowLatency, TRUE);
   }
   Com<IMFMediaType> input;
-  if (FAILED(hr = MFCreateMediaType(input.Put())) ||
+  if (FAILED(hr = mf.createMediaType(input.Put())) ||
       FAILED(hr = input->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video)) ||
       FAILED(hr = input->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264)) ||
       FAILED(hr = input->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive)) ||
@@ -262,8 +303,8 @@ bool VideoCodec::Send(const uint8_t* unit, size_t length) {
   Com<IMFMediaBuffer> buffer;
   HRESULT hr;
   BYTE* bytes = nullptr;
-  if (FAILED(hr = MFCreateSample(sample.Put())) ||
-      FAILED(hr = MFCreateMemoryBuffer(static_cast<DWORD>(length + sizeof kDelimiter),
+  if (FAILED(hr = Mf().createSample(sample.Put())) ||
+      FAILED(hr = Mf().createMemoryBuffer(static_cast<DWORD>(length + sizeof kDelimiter),
                                           buffer.Put())) ||
       FAILED(hr = buffer->Lock(&bytes, nullptr, nullptr))) {
     Fail("an input sample", hr);
