@@ -111,7 +111,8 @@ void Fail(const char* what, HRESULT hr) {
 
 // MF_LOW_LATENCY, which mfapi.h declares only when building for Windows 8
 // and later; older systems ignore the attribute.
-constexpr GUID kLowLatency = {0x9c27891a, 0xed7a, 0x40e1, {0x88, 0xe8, 0xb2, 0x27, 0x27, 0xa0, 0x24, 0xee}};
+constexpr GUID kLowLatency = {0x9c27891a, 0xed7a, 0x40e1,
+                              {0x88, 0xe8, 0xb2, 0x27, 0x27, 0xa0, 0x24, 0xee}};
 
 // An access unit delimiter (primary_pic_type 7) after each unit. Stream
 // parsers (winegstreamer's h264parse) otherwise hold a unit back until the
@@ -119,9 +120,8 @@ constexpr GUID kLowLatency = {0x9c27891a, 0xed7a, 0x40e1, {0x88, 0xe8, 0xb2, 0x2
 // stream it starts the next unit, where a delimiter belongs.
 constexpr uint8_t kDelimiter[] = {0, 0, 0, 1, 9, 0xF0};
 
-// Access units without a picture after which a transform counts as broken
-// (two seconds of video; under Wine, GStreamer without its H.264 decoder
-// takes every unit and puts out nothing).
+// Access units without a picture after which a transform that takes units
+// but puts out nothing counts as broken (two seconds of video).
 constexpr int kSilentUnits = 60;
 
 constexpr LONGLONG kFrameTicks = 10'000'000 / 30;  // 100 ns units
