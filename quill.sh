@@ -29,7 +29,7 @@ APT_PACKAGES=(
   dpkg-dev file lintian
   qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets openssl
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev libgcrypt-mingw-w64-dev googletest
-  wine64 nsis icoutils zip
+  wine64 nsis icoutils zip gstreamer1.0-libav gstreamer1.0-plugins-bad
   libnetfilter-queue-dev
 )
 

@@ -1,58 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiver/viewer/video_decoder.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "common/log_file.h"
 
-#if QC_HAVE_LIBAV
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/log.h>
-#include <libswscale/swscale.h>
-}
-#endif
-
 namespace qc {
-
-#if QC_HAVE_LIBAV
-struct VideoDecoder::Codec {
-  AVCodecContext* context = nullptr;
-  AVPacket* packet = nullptr;
-  AVFrame* picture = nullptr;
-  SwsContext* scaler = nullptr;
-  ~Codec() {
-    sws_freeContext(scaler);
-    av_frame_free(&picture);
-    av_packet_free(&packet);
-    avcodec_free_context(&context);
-  }
-  bool Open() {
-    // Damaged or hostile input is expected and counted; libavcodec's own
-    // messages about it would only flood standard error.
-    av_log_set_level(AV_LOG_QUIET);
-    const AVCodec* h264 = avcodec_find_decoder(AV_CODEC_ID_H264);
-    if (!h264) return false;
-    context = avcodec_alloc_context3(h264);
-    packet = av_packet_alloc();
-    picture = av_frame_alloc();
-    if (!context || !packet || !picture) return false;
-    context->thread_count = 1;  // no frame threads: no added latency
-    context->flags |= AV_CODEC_FLAG_LOW_DELAY;
-    return avcodec_open2(context, h264, nullptr) >= 0;
-  }
-};
-#else
-struct VideoDecoder::Codec {
-  bool Open() { return false; }
-};
-#endif
 
 VideoDecoder::VideoDecoder() = default;
 VideoDecoder::~VideoDecoder() = default;
 
 void VideoDecoder::Reset() {
-  codec_.reset();
+  codec_.Close();
+  codecOpen_ = false;
   completed_ = false;
   haveStream_ = false;
   assembling_ = false;
@@ -66,9 +27,10 @@ bool VideoDecoder::Process(const VideoHeader& h, const uint8_t* bytes, size_t le
     // A new stream (the region started or changed size): a fresh decoder,
     // and nothing shown until its first refresh cycle went by.
     Reset();
-    codec_ = std::make_unique<Codec>();
-    if (!codec_->Open()) {
-      Log().Print("qvViewer: No H.264 decoder; the video region is not shown\n");
+    codecOpen_ = codec_.Open();
+    static std::atomic<bool> told{false};
+    if (!codecOpen_ && !told.exchange(true)) {
+      Log().Print("qvViewer: No H.264 decoder; the video region shows its lossless pixels\n");
     }
     haveStream_ = true;
     stream_ = h.stream;
@@ -110,49 +72,35 @@ bool VideoDecoder::Process(const VideoHeader& h, const uint8_t* bytes, size_t le
 }
 
 bool VideoDecoder::Decode(const VideoHeader& h, Framebuffer& picture, Rect& painted) {
-#if QC_HAVE_LIBAV
-  if (!codec_ || !codec_->context) return false;
-  Codec& k = *codec_;
-  k.packet->data = unit_.data();
-  k.packet->size = static_cast<int>(unit_.size());
-  if (avcodec_send_packet(k.context, k.packet) < 0) return false;
+  if (!codecOpen_ || !codec_.Send(unit_.data(), unit_.size())) return false;
   bool shown = false;
-  while (avcodec_receive_frame(k.context, k.picture) >= 0) {
+  YuvPicture decoded;
+  while (codec_.Receive(decoded)) {
+    // A decoder that does not crop (Wine's) gives the whole macroblocks; the
+    // encoder's cropping is at the right and the bottom.
+    if (decoded.width == ((h.width + 15) & ~15) && decoded.height == ((h.height + 15) & ~15)) {
+      decoded.width = h.width;
+      decoded.height = h.height;
+    }
     const FramebufferView& v = picture.View();
     const bool fits = picture.Pixels() != nullptr && v.bitsPerPixel == 32 &&
                       v.EffectiveRedMask() == 0xFF0000 && v.EffectiveGreenMask() == 0xFF00 &&
                       v.EffectiveBlueMask() == 0xFF && h.x + h.width <= v.width &&
-                      h.y + h.height <= v.height && k.picture->width == h.width &&
-                      k.picture->height == h.height;
-    const bool corrupt = (k.picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 ||
-                         k.picture->decode_error_flags != 0;
-    if (fits && !corrupt && static_cast<int32_t>(h.frame - showFrom_) >= 0) {
-      k.scaler = sws_getCachedContext(k.scaler, h.width, h.height,
-                                      static_cast<AVPixelFormat>(k.picture->format), h.width,
-                                      h.height, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr,
-                                      nullptr);
-      if (k.scaler) {
-        uint8_t* dst[1] = {picture.Pixels() + static_cast<size_t>(v.bytesPerRow) * h.y +
-                           static_cast<size_t>(h.x) * 4};
-        const int dstStride[1] = {v.bytesPerRow};
-        sws_scale(k.scaler, k.picture->data, k.picture->linesize, 0, h.height, dst, dstStride);
-        painted = Rect{h.x, h.y, h.x + h.width, h.y + h.height};
-        shown = true;
-        const uint32_t count = shown_.fetch_add(1, std::memory_order_relaxed) + 1;
-        if (count % 100 == 0) {
-          Log().Print("qvViewer: Video frames shown %u, lost %u\n", count, FramesLost());
-        }
-      }
+                      h.y + h.height <= v.height && decoded.width == h.width &&
+                      decoded.height == h.height;
+    if (!fits || static_cast<int32_t>(h.frame - showFrom_) < 0) continue;
+    YuvToBgr0(decoded,
+              picture.Pixels() + static_cast<size_t>(v.bytesPerRow) * h.y +
+                  static_cast<size_t>(h.x) * 4,
+              static_cast<size_t>(v.bytesPerRow));
+    painted = Rect{h.x, h.y, h.x + h.width, h.y + h.height};
+    shown = true;
+    const uint32_t count = shown_.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (count % 100 == 0) {
+      Log().Print("qvViewer: Video frames shown %u, lost %u\n", count, FramesLost());
     }
-    av_frame_unref(k.picture);
   }
   return shown;
-#else
-  (void)h;
-  (void)picture;
-  (void)painted;
-  return false;
-#endif
 }
 
 }  // namespace qc

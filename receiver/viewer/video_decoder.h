@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // VideoDecoder: the receiver's side of the video region. It reassembles the
 // fragments of each H.264 access unit (common/video_datagram.h), decodes it
-// (libavcodec) and paints the picture into the framebuffer at the region's
-// place, so the window's paint paths and the snapshot show it like any other
-// pixels. The lossless pixels around the region are never touched.
+// (VideoCodec: libavcodec on Linux, Media Foundation on Windows) and paints
+// the picture into the framebuffer at the region's place, so the window's
+// paint paths and the snapshot show it like any other pixels. The lossless
+// pixels around the region are never touched.
 //
 // Loss: a frame with a missing fragment is dropped, and the region is not
 // painted again until a whole intra-refresh cycle has gone by after it (or,
@@ -11,8 +12,8 @@
 // region shows its last good picture instead of a damaged one. Nothing is
 // ever asked of the sender.
 //
-// A build without libavcodec (Windows) decodes nothing: the region shows
-// what the lossless stream last carried.
+// Where no decoder can be made or it fails, the region shows what the
+// lossless stream last carried (logged once).
 //
 // Threads: the update thread only; the counters may be read from any thread.
 #pragma once
@@ -20,11 +21,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "common/video_datagram.h"
 #include "receiver/viewer/framebuffer.h"
+#include "receiver/viewer/video_codec.h"
 #include "receiver/viewer/viewer_geometry.h"
 
 namespace qc {
@@ -56,11 +57,11 @@ class VideoDecoder {
   uint32_t FramesLost() const { return lost_.load(std::memory_order_relaxed); }
 
  private:
-  struct Codec;
   // Decodes the assembled unit; paints when allowed.
   bool Decode(const VideoHeader& h, Framebuffer& picture, Rect& painted);
 
-  std::unique_ptr<Codec> codec_;
+  VideoCodec codec_;
+  bool codecOpen_ = false;
   bool haveStream_ = false;
   uint16_t stream_ = 0;
   uint32_t frame_ = 0;         // the frame being assembled
