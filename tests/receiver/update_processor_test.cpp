@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <random>
 #include <vector>
@@ -397,6 +399,41 @@ TEST_F(ParityProcessorTest, MoreLossesThanTheParityMendsOrNoParityInTimeAskForAR
   frame_ = test::MakeFrame(kW, kH, 32, 15);
   EXPECT_TRUE(RowsEqual(20, 40));  // datagram 14's rows
   EXPECT_EQ(owner_.repairs, 2);
+}
+
+TEST_F(ParityProcessorTest, OverlappingParitiesRebuildTwoLossesOfAGroupOrAskAtOnce) {
+  // One encoder over the whole stream: groups of 4, each parity covering
+  // its group and the one before ([0,4), [0,8), [4,12), [8,16), ...),
+  // emitted after the group's last datagram.
+  const auto ds = Stream(24);
+  ParityEncoder enc;
+  const uint32_t t = test::StartParity(enc, 0);
+  std::vector<std::vector<uint8_t>> parity(ds.size());  // by its group's last number
+  for (uint32_t i = 0; i < ds.size(); ++i) {
+    enc.Add(ds[i].data(), ds[i].size(), i, t, [&](ParityEncoder::Datagram d) {
+      parity[i].assign(d.data, d.data + d.length);
+    });
+  }
+  auto feed = [&](int from, int to, std::initializer_list<int> lost) {
+    for (int i = from; i < to; ++i) {
+      if (std::find(lost.begin(), lost.end(), i) == lost.end()) Feed(ds[i]);
+      if (!parity[i].empty() && std::find(lost.begin(), lost.end(), 100 + i) == lost.end()) {
+        Feed(parity[i]);
+      }
+    }
+  };
+  // 10 and 13 lost, and the parity of [4,12) that would have rebuilt 10:
+  // [8,16) finds both, [12,20) rebuilds 13, and then the kept [8,16)
+  // rebuilds 10. Nothing is asked, the picture is exact.
+  feed(0, 20, {10, 13, 100 + 11});
+  EXPECT_TRUE(PictureIs(Expected(20)));
+  EXPECT_EQ(Stats().rebuilt, 2u);
+  EXPECT_EQ(owner_.repairs, 0);
+  // Two losses of one group (21, 22) that no later parity can tell apart:
+  // asked for once the second parity over them finds both.
+  feed(20, 24, {21, 22});
+  EXPECT_EQ(owner_.repairs, 1);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 21, 22)));
 }
 
 TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
