@@ -546,7 +546,10 @@ void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen)
     return;
   }
   if (owner_->HearsOtherReceivers()) {
-    gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now};
+    // Requests heard since the loss could show count: receivers that lost
+    // the same numbers saw the gap up to a hold earlier or later, and the
+    // sender answers what they asked.
+    gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now - kHoldMs};
     return;
   }
   gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, false, now, now};

@@ -22,9 +22,9 @@
 // group and the one before): a parity that finds two holes is kept while a
 // later parity covers the later hole, and rebuilds the earlier one once
 // that later parity has rebuilt it. Requests wait a random back-off of up to
-// kBackoffMs and are not sent when another receiver asked for the same
-// numbers meanwhile (ViewerOwner::HeardRepairRequest); a gap that shows
-// close behind one still in its back-off joins that request.
+// kBackoffMs and are not sent when other receivers asked for all the
+// numbers since the loss could show (ViewerOwner::HeardRepairRequest); a
+// gap that shows close behind one still in its back-off joins that request.
 //
 // Threads: everything runs on the update thread, except the cursor state,
 // which paint reads under the cursor lock.
@@ -177,7 +177,7 @@ class UpdateProcessor {
     int tries;
     bool pending;        // waiting for its back-off to end
     uint32_t dueMs;      // when the back-off ends
-    uint32_t pendingMs;  // when it began (heard requests count from then)
+    uint32_t pendingMs;  // heard requests count from then
   };
   Gap gaps_[kOpenGaps] = {};
   int openGaps_ = 0;

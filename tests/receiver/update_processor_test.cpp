@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/tick_clock.h"
+#include "receiver/viewer/heard_requests.h"
 #include "sender/capture/parity_encoder.h"
 #include "tests/receiver/receiver_test_util.h"
 
@@ -452,8 +453,10 @@ TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
 class HearingOwner : public test::RecordingOwner {
  public:
   bool HearsOtherReceivers() const override { return true; }
-  bool HeardRepairRequest(uint16_t, uint32_t, uint32_t, uint32_t) override { return heard; }
-  bool heard = false;
+  bool HeardRepairRequest(uint16_t id, uint32_t first, uint32_t last, uint32_t sinceMs) override {
+    return heard.Covers(id, first, last, sinceMs);
+  }
+  HeardRequests heard;  // what the request port brought
 };
 
 TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMeanwhile) {
@@ -468,7 +471,7 @@ TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMe
   EXPECT_EQ(owner.repairs, 1);
   // The next gap: another receiver asked first. Its back-off runs from
   // when the gap was seen (a slow run may be well past t by then).
-  owner.heard = true;
+  owner.heard.Record(kId, 3, 4, TickCount());
   for (uint32_t seq : {5u}) Update(seq, 0, 10);
   t = TickCount();
   proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
@@ -476,12 +479,43 @@ TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMe
   ViewerStats stats;
   proc_.FillStats(stats);
   EXPECT_EQ(stats.suppressed, 1u);
-  // Not repaired after all: asked again (after a back-off), by this one.
-  owner.heard = false;
+  // Not repaired after all: asked again (after a back-off), by this one
+  // (the request heard before does not answer a retry).
   t += UpdateProcessor::kBackoffMs + UpdateProcessor::kRepairRetryMs;
   proc_.CheckRepairs(t);
   proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
   EXPECT_EQ(owner.repairs, 2);  // 4 (datagram 5 answered the gap at 2)
+}
+
+TEST_F(UpdateProcessorTest, RequestsHeardSinceTheLossCouldShowCoverAGapTogether) {
+  HearingOwner owner;
+  ASSERT_TRUE(proc_.Begin(&owner, &surface_));
+  proc_.Start(test::Format(kId, kW, kH, 32));
+  // 1 and 3 lost (one request for 1..3): two receivers asked for 0..1 and
+  // 2..3, one of them just before this one saw the loss.
+  uint32_t t = TickCount();
+  owner.heard.Record(kId, 0, 1, t - UpdateProcessor::kHoldMs / 2);
+  owner.heard.Record(kId, 2, 3, t);
+  for (uint32_t seq : {0u, 2u, 4u}) Update(seq, 0, 10);
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 0);
+  // 6 lost: a request for 6 heard before the loss could have shown (the
+  // same numbers of an earlier stream, or a long-answered one) does not
+  // count, and one for 5..6 and another screen's do not cover 6..8.
+  t = TickCount();
+  owner.heard.Record(kId, 6, 6, t - UpdateProcessor::kHoldMs - 100);
+  for (uint32_t seq : {5u, 7u}) Update(seq, 0, 10);
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 1);
+  owner.heard.Record(kId, 5, 6, TickCount());
+  owner.heard.Record(kId + 1, 7, 8, TickCount());
+  for (uint32_t seq : {9u, 11u}) Update(seq, 0, 10);  // 8 and 10: 8..10
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 2);
+  EXPECT_EQ(owner.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 8, 10)));
+  ViewerStats stats;
+  proc_.FillStats(stats);
+  EXPECT_EQ(stats.suppressed, 1u);
 }
 
 TEST_F(UpdateProcessorTest, GapsCloseTogetherMakeOneRequestWhileTheFirstWaitsItsBackOff) {
