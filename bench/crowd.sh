@@ -19,7 +19,9 @@
 # second, repairs the sender made, parity rebuilds and suppressed requests
 # at the receivers, the repair latency p50/p95 (a loss to its rebuild, or a
 # request to its answer, from the receivers' logs), the sender's CPU and
-# the receivers' mean CPU, and pictures exact 1 s after the screen stopped.
+# the receivers' mean CPU, and pictures exact 1 s after the screen stopped;
+# then the sender's bytes of the whole run against its fresh bytes (a ratio
+# that does not depend on how fast the terminal printed in the lossless run).
 set -uo pipefail
 # shellcheck source=../tests/e2e/e2e_lib.sh
 . "$(dirname "$0")/../tests/e2e/e2e_lib.sh"
@@ -144,6 +146,16 @@ for config in $CONFIGS; do
   kill "$PID_snd"
   for n in "${active[@]}"; do pid=PID_$n; kill "${!pid}"; done
   wait "$PID_snd" 2>/dev/null
+  # The sender's own account of the whole run (joining and comparisons
+  # too): its bytes against the screen's changes alone, whatever speed the
+  # terminal reached in this run.
+  sent=$(grep -a 'qcCapture: Sent' "$WORK/snd/Quillcast.log" | tail -n 1 |
+    sed -n 's/.*Sent \([0-9]*\) kB, of which \([0-9]*\) kB parity and \([0-9]*\) kB.*/\1 \2 \3/p')
+  if [ -n "$sent" ]; then
+    read -r s_all s_par s_ext <<<"$sent"
+    report "$(printf '  sender: %d kB sent, parity %d kB, repairs and refreshes %d kB: %.2fx its fresh bytes' \
+      "$s_all" "$s_par" "$s_ext" "$(echo "$s_all / ($s_all - $s_par - $s_ext + 1)" | bc -l)")"
+  fi
   for n in "${active[@]}"; do pid=PID_$n; wait "${!pid}" 2>/dev/null; done
   for p in "${burst_pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   sleep 1

@@ -76,6 +76,7 @@ class LedgerTransport final : public CaptureTransport {
   void NoteLosses(int datagrams) override { inner_->NoteLosses(datagrams); }
   void FlushParity() override { inner_->FlushParity(); }
   int ParityDueMs() const override { return inner_->ParityDueMs(); }
+  uint64_t ParityBytesSent() const override { return inner_->ParityBytesSent(); }
 
   // The number the next datagram gets; when the last one went out.
   uint32_t NextSequence() const { return next_; }
