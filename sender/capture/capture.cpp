@@ -469,6 +469,7 @@ void qcCapture::ApplyRepairs() {
   // Extra traffic is deflated at the cheapest level: it is paid for in
   // budget bytes, and its CPU is what an attacker could make us spend.
   transport_->SetLevel(kExtraLevel);
+  ledger_.SetExtra(true);
   // The marked rows of the frame hold what was last grabbed there; making
   // the reference differ in every carried byte makes the encoder send them
   // whole. Every other row of the frame still equals the reference.
@@ -484,6 +485,7 @@ void qcCapture::ApplyRepairs() {
     encoder_->EncodeRows(first, end, PacketType::Update);
     repairs_.Repaired(first, end, clock_.Tick(), repairFirst);
   }
+  ledger_.SetExtra(false);
   transport_->SetLevel(pacer_.Level());
   traffic_.Charge(transport_->TotalBytesSent() - startBytes);
 }
