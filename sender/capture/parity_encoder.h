@@ -149,10 +149,12 @@ class ParityEncoder {
   uint32_t windowSent_ = 0;
   uint32_t windowLost_ = 0;
 
-  // Whether the parity of the open group also covers the group before it.
+  // Whether the parity of the open group also covers the group before it:
+  // when the numbers run on, and when that makes the parity (as long as the
+  // longest datagram of both) at most a quarter longer than its own.
   bool SpansPrevious() const {
     return prevCount_ > 0 && prevFirst_ + static_cast<uint32_t>(prevCount_) == first_ &&
-           prevCount_ + count_ <= kMaxParityGroup;
+           prevCount_ + count_ <= kMaxParityGroup && prevLength_ <= dataLength_ + dataLength_ / 4;
   }
 
   int count_ = 0;

@@ -36,6 +36,13 @@ std::vector<Bytes> Datagrams(uint32_t first, int n, unsigned seed) {
   return out;
 }
 
+// Datagram seq with `data` bytes of data.
+Bytes Sized(uint32_t seq, size_t data) {
+  Bytes d = Datagrams(seq, 1, seq)[0];
+  d.resize(kCompressedHeaderSize + data, 0x5A);
+  return d;
+}
+
 struct Recorder {
   std::vector<Bytes> parity;
   auto Emit() {
@@ -77,23 +84,25 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.count, ParityEncoder::kFirstGroup);
   EXPECT_EQ(rec.parity[0].size(), kParityHeaderSize + kMaxParityData);  // as the longest
 
-  // The open group of three waits kGroupMs, then closes; its parity covers
-  // the group before it too (the numbers run on).
+  // The open group of three waits kGroupMs, then closes. Its parity does
+  // not cover the group before: that would make it as long as datagram
+  // 103, sixteen times its own.
   EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kGroupMs));
   enc.Flush(now + ParityEncoder::kGroupMs - 1, false, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 1u);
   enc.Flush(now + ParityEncoder::kGroupMs, false, rec.Emit());
   ASSERT_EQ(rec.parity.size(), 2u);
   ASSERT_TRUE(ParseParityHeader(rec.parity[1].data(), rec.parity[1].size(), h));
-  EXPECT_EQ(h.first, 100u);
-  EXPECT_EQ(h.count, ParityEncoder::kFirstGroup + 3);
+  EXPECT_EQ(h.first, 100u + ParityEncoder::kFirstGroup);
+  EXPECT_EQ(h.count, 3);
   EXPECT_EQ(enc.DueMs(now + 1000), -1);
   // A lone datagram after a gap in the numbers waits for the next (its
   // parity would repeat it); past the group's time the two close at once.
   // Without a partner it closes after kLoneMs (the last datagram of a
   // burst whose heal was held back). A lone datagram right after a group
-  // closes with that group after kGroupMs.
-  const auto pair = Datagrams(110, 3, 5);
+  // of datagrams as long closes with that group after kGroupMs: the parity
+  // covers both groups.
+  const std::vector<Bytes> pair = {Sized(110, 1000), Sized(111, 900), Sized(112, 1000)};
   const uint32_t lone = now + 100;
   enc.Add(pair[0].data(), pair[0].size(), 110, lone, rec.Emit());
   EXPECT_EQ(enc.DueMs(lone), static_cast<int>(ParityEncoder::kLoneMs));
@@ -111,10 +120,9 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   ASSERT_TRUE(ParseParityHeader(rec.parity[3].data(), rec.parity[3].size(), h));
   EXPECT_EQ(h.first, 110u);
   EXPECT_EQ(h.count, 3);
+  EXPECT_EQ(rec.parity[3].size(), kParityHeaderSize + 1000);
   rec.parity.resize(2);
 
-  // (A fresh encoder: the two parities over datagram 103, the longest
-  // possible, spent the parity allowance.)
   ParityEncoder fresh;
   const uint32_t later = test::StartParity(fresh, now + 1000);
 
