@@ -24,9 +24,10 @@
 // continue its numbers (a stream reset, a failed send), and kGroupMs after
 // its first datagram, so that the last datagrams of a burst are protected
 // without waiting for more. Each parity covers the group that closes and
-// the group before it when the numbers run on (overlapping groups: every
-// datagram is covered by two parities, for the same number of parity
-// datagrams). A receiver that lost two datagrams of one group rebuilds the
+// the group before it when the numbers run on and that makes it at most a
+// quarter longer (a parity is as long as the longest datagram it covers):
+// overlapping groups, every datagram covered by two parities for the same
+// number of parity datagrams. A receiver that lost two datagrams of one group rebuilds the
 // later one from the next parity, when that one holds no other loss, and
 // then the earlier one from the parity it kept: at 5% loss per receiver
 // this leaves about a third fewer datagrams to ask for than separate groups
