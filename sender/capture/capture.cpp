@@ -289,11 +289,12 @@ void qcCapture::WorkThread() {
   }
   Log().Print("qcCapture: Work thread finished\n");
   // What the transmission cost beyond the screen's changes (bench/crowd.sh).
+  const unsigned long long sentKb = (transport_->TotalBytesSent() - bytesAtStart) / 1000;
+  const unsigned long long parityKb = (transport_->ParityBytesSent() - parityAtStart) / 1000;
+  const unsigned long long extraKb = (traffic_.Charged() - chargedAtStart) / 1000;
   Log().Print("qcCapture: Sent %llu kB, of which %llu kB parity and %llu kB repairs, "
               "refreshes and requested full-screen updates\n",
-              static_cast<unsigned long long>((transport_->TotalBytesSent() - bytesAtStart) / 1000),
-              static_cast<unsigned long long>((transport_->ParityBytesSent() - parityAtStart) / 1000),
-              static_cast<unsigned long long>((traffic_.Charged() - chargedAtStart) / 1000));
+              sentKb, parityKb, extraKb);
   if (!closed) SendDisconnectionDatagram();
   refreshWanted_ = true;
   finished_ = true;
