@@ -19,7 +19,9 @@
 # second, repairs the sender made, parity rebuilds and suppressed requests
 # at the receivers, the repair latency p50/p95 (a loss to its rebuild, or a
 # request to its answer, from the receivers' logs), the sender's CPU and
-# the receivers' mean CPU, and pictures exact 1 s after the screen stopped.
+# the receivers' mean CPU, and pictures exact 1 s after the screen stopped;
+# then the sender's bytes of the whole run against its fresh bytes (a ratio
+# that does not depend on how fast the terminal printed in the lossless run).
 set -uo pipefail
 # shellcheck source=../tests/e2e/e2e_lib.sh
 . "$(dirname "$0")/../tests/e2e/e2e_lib.sh"
@@ -119,14 +121,15 @@ for config in $CONFIGS; do
   r_cpu=$(echo "$r_ticks * 100 / $hz / $secs / $n_r" | bc -l)
   bytes=$out_b datagrams=$out_d requests=$in_d
   repairs=$(( $(count snd/Quillcast.log 'Repairing packets') - repairs0 ))
-  rebuilt=0 suppressed=0 lat=""
+  rebuilt=0 suppressed=0 lat="" lat_p="" lat_a=""
   for n in "${active[@]}"; do
     tail -n +"$(( $(cat "$WORK/$n/mark") + 1 ))" "$WORK/$n/Quillview.log" >"$WORK/$n/run.log"
     rebuilt=$((rebuilt + $(grep -c 'from parity after' "$WORK/$n/run.log")))
     suppressed=$((suppressed + $(grep -c 'asked for by another receiver' "$WORK/$n/run.log")))
-    lat+=$(sed -n 's/.*answered after \([0-9]*\) ms.*/\1/p; s/.*from parity after \([0-9]*\) ms.*/\1/p' \
-      "$WORK/$n/run.log"; echo)$'\n'
+    lat_a+=$(sed -n 's/.*answered after \([0-9]*\) ms.*/\1/p' "$WORK/$n/run.log"; echo)$'\n'
+    lat_p+=$(sed -n 's/.*from parity after \([0-9]*\) ms.*/\1/p' "$WORK/$n/run.log"; echo)$'\n'
   done
+  lat=$lat_a$lat_p
   # Rates: the runs last a little more or less (the comparisons take time).
   rate=$(echo "$bytes / $secs" | bc -l) drate=$(echo "$datagrams / $secs" | bc -l)
   [ "$loss" = 0 ] && LOSSLESS[$n_r]=$rate:$drate
@@ -136,14 +139,25 @@ for config in $CONFIGS; do
       "$(echo "$drate / ${LOSSLESS[$n_r]##*:}" | bc -l)")
   fi
   [ "$exact" -lt "$total" ] && FAILED=1  # keeps the logs
-  report "$(printf '%d receivers, loss %s: %.0f kB/s, %.0f datagrams/s (%s), requests %.1f/s, repairs %d, rebuilt %d, suppressed %d, latency p50 %s p95 %s ms, sender CPU %.1f%%, receiver CPU %.1f%%, exact %d/%d' \
+  report "$(printf '%d receivers, loss %s: %.0f kB/s, %.0f datagrams/s (%s), requests %.1f/s (%.2f per datagram sent), repairs %d, rebuilt %d, suppressed %d, latency p50 %s p95 %s ms (p95 rebuilt %s, answered %s), sender CPU %.1f%%, receiver CPU %.1f%%, exact %d/%d' \
     "$n_r" "$loss" "$(echo "$bytes / $secs / 1000" | bc -l)" "$(echo "$datagrams / $secs" | bc -l)" \
-    "$ratio" "$(echo "$requests / $secs" | bc -l)" "$repairs" "$rebuilt" "$suppressed" \
+    "$ratio" "$(echo "$requests / $secs" | bc -l)" "$(echo "$requests / ($datagrams + 1)" | bc -l)" "$repairs" "$rebuilt" "$suppressed" \
     "$(echo "$lat" | grep . | percentile 50)" "$(echo "$lat" | grep . | percentile 95)" \
+    "$(echo "$lat_p" | grep . | percentile 95)" "$(echo "$lat_a" | grep . | percentile 95)" \
     "$s_cpu" "$r_cpu" "$exact" "$total")"
   kill "$PID_snd"
   for n in "${active[@]}"; do pid=PID_$n; kill "${!pid}"; done
   wait "$PID_snd" 2>/dev/null
+  # The sender's own account of the whole run (joining and comparisons
+  # too): its bytes against the screen's changes alone, whatever speed the
+  # terminal reached in this run.
+  sent=$(grep -a 'qcCapture: Sent' "$WORK/snd/Quillcast.log" | tail -n 1 |
+    sed -n 's/.*Sent \([0-9]*\) kB, of which \([0-9]*\) kB parity and \([0-9]*\) kB.*/\1 \2 \3/p')
+  if [ -n "$sent" ]; then
+    read -r s_all s_par s_ext <<<"$sent"
+    report "$(printf '  sender: %d kB sent, parity %d kB, repairs and refreshes %d kB: %.2fx its fresh bytes' \
+      "$s_all" "$s_par" "$s_ext" "$(echo "$s_all / ($s_all - $s_par - $s_ext + 1)" | bc -l)")"
+  fi
   for n in "${active[@]}"; do pid=PID_$n; wait "${!pid}" 2>/dev/null; done
   for p in "${burst_pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   sleep 1

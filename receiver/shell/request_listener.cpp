@@ -25,7 +25,7 @@ bool RequestListener::Start(int port) {
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (Entry& e : entries_) e = Entry{};
+    heard_.Clear();
   }
   listening_.store(true, std::memory_order_release);
   thread_ = std::thread(&RequestListener::Run, this);
@@ -51,21 +51,14 @@ void RequestListener::Run() {
     heardCount_.fetch_add(1, std::memory_order_relaxed);
     const uint32_t now = TickCount();
     std::lock_guard<std::mutex> lock(mutex_);
-    entries_[next_] = Entry{r.screenId, r.first, r.last, now, true};
-    next_ = (next_ + 1) % kRemembered;
+    heard_.Record(r.screenId, r.first, r.last, now);
   }
 }
 
 bool RequestListener::Heard(uint16_t screenId, uint32_t first, uint32_t last,
                             uint32_t sinceMs) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const Entry& e : entries_) {
-    if (e.used && e.screenId == screenId && e.first <= first && last <= e.last &&
-        static_cast<int32_t>(e.ms - sinceMs) >= 0) {
-      return true;
-    }
-  }
-  return false;
+  return heard_.Covers(screenId, first, last, sinceMs);
 }
 
 }  // namespace qc

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // RequestListener: the receiver's ear on the request port (group:P+1).
 // Receivers wait a short random back-off before they ask for a repair and
-// stay quiet when another receiver asked for the same numbers meanwhile
+// stay quiet when other receivers asked for all their numbers meanwhile
 // (UpdateProcessor); this records what was asked, by anyone, for that
 // check. Only repair requests are kept; everything else on the port (the
 // two-byte refresh requests, anything foreign) is ignored.
@@ -20,14 +20,12 @@
 #include <thread>
 
 #include "platform/udp_socket.h"
+#include "receiver/viewer/heard_requests.h"
 
 namespace qc {
 
 class RequestListener {
  public:
-  // Requests remembered: a crowd's worth for longer than any back-off.
-  static constexpr int kRemembered = 64;
-
   ~RequestListener() { Stop(); }
 
   // Listens on (port + 1) modulo 65536. False (logged) when the socket
@@ -36,27 +34,20 @@ class RequestListener {
   void Stop();
   bool Listening() const { return listening_.load(std::memory_order_acquire); }
 
-  // Whether a repair request of screenId naming all of first..last was heard
-  // at or after sinceMs (a tick count).
+  // Whether repair requests of screenId heard at or after sinceMs (a tick
+  // count) named all of first..last (HeardRequests::Covers).
   bool Heard(uint16_t screenId, uint32_t first, uint32_t last, uint32_t sinceMs) const;
   uint32_t HeardCount() const { return heardCount_.load(std::memory_order_relaxed); }
 
  private:
   void Run();
 
-  struct Entry {
-    uint16_t screenId = 0;
-    uint32_t first = 0, last = 0, ms = 0;
-    bool used = false;
-  };
-
   UdpSocket socket_;
   std::thread thread_;
   std::atomic<bool> listening_{false};
   std::atomic<uint32_t> heardCount_{0};
-  mutable std::mutex mutex_;  // guards the entries
-  Entry entries_[kRemembered];
-  int next_ = 0;
+  mutable std::mutex mutex_;  // guards heard_
+  HeardRequests heard_;
 };
 
 }  // namespace qc

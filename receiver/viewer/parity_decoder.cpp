@@ -14,6 +14,11 @@ static_assert(ParityDecoder::kSlots >= kMaxParityGroup + 16,
 
 void ParityDecoder::Reset() {
   for (Slot& s : slots_) s = Slot{};
+  for (uint32_t& n : parityLengths_) n = 0;
+}
+
+void ParityDecoder::Allocate() {
+  if (!data_) data_ = std::make_unique<uint8_t[]>((kSlots + kKeptParities) * kSlotBytes);
 }
 
 void ParityDecoder::Release() {
@@ -23,7 +28,7 @@ void ParityDecoder::Release() {
 
 void ParityDecoder::Keep(uint32_t sequence, const uint8_t* datagram, size_t length) {
   if (length < kCompressedHeaderSize || length > kSlotBytes) return;
-  if (!data_) data_ = std::make_unique<uint8_t[]>(kSlots * kSlotBytes);
+  Allocate();
   Slot& s = slots_[sequence % kSlots];
   std::memcpy(SlotData(sequence), datagram, length);
   s.sequence = sequence;
@@ -35,6 +40,21 @@ const uint8_t* ParityDecoder::Find(uint32_t sequence, size_t& length) const {
   if (!data_ || s.length == 0 || s.sequence != sequence) return nullptr;
   length = s.length;
   return SlotData(sequence);
+}
+
+void ParityDecoder::KeepParity(const uint8_t* parity, size_t length) {
+  if (length == 0 || length > kSlotBytes) return;
+  Allocate();
+  std::memcpy(data_.get() + (kSlots + static_cast<size_t>(nextParity_)) * kSlotBytes, parity,
+              length);
+  parityLengths_[nextParity_] = static_cast<uint32_t>(length);
+  nextParity_ = (nextParity_ + 1) % kKeptParities;
+}
+
+const uint8_t* ParityDecoder::KeptParity(int i, size_t& length) const {
+  if (!data_ || i < 0 || i >= kKeptParities || parityLengths_[i] == 0) return nullptr;
+  length = parityLengths_[i];
+  return data_.get() + (kSlots + static_cast<size_t>(i)) * kSlotBytes;
 }
 
 ParityDecoder::Result ParityDecoder::Rebuild(const uint8_t* parity, size_t length,

@@ -5,9 +5,13 @@
 // The update processor holds what follows a loss here until the parity
 // comes, then applies everything in order.
 //
-// The slots (kSlots x 60000 bytes) are allocated with the first datagram
-// kept, that is once a sender has sent parity; nothing is allocated per
-// datagram. Threads: the update thread only.
+// Parity datagrams that found two holes are kept too (the last
+// kKeptParities): when a later, overlapping parity rebuilds one hole, the
+// kept one rebuilds the other.
+//
+// The slots ((kSlots + kKeptParities) x 60000 bytes) are allocated with the
+// first datagram kept, that is once a sender has sent parity; nothing is
+// allocated per datagram. Threads: the update thread only.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +24,7 @@ class ParityDecoder {
  public:
   // Room for the largest group and the datagrams held behind a loss.
   static constexpr uint32_t kSlots = 48;
+  static constexpr int kKeptParities = 4;
 
   enum class Result {
     Malformed,  // not a parity datagram, or inconsistent with the group
@@ -28,7 +33,7 @@ class ParityDecoder {
     Rebuilt,
   };
 
-  // A new stream (an init message): forgets every datagram.
+  // A new stream (an init message): forgets every datagram and parity.
   void Reset();
   // Gives back the slots (end of a viewer cycle).
   void Release();
@@ -37,6 +42,11 @@ class ParityDecoder {
   void Keep(uint32_t sequence, const uint8_t* datagram, size_t length);
   // The kept datagram of this number, or null.
   const uint8_t* Find(uint32_t sequence, size_t& length) const;
+  // Keeps a parity datagram (at most 60000 bytes) for another try, in
+  // place of the oldest kept.
+  void KeepParity(const uint8_t* parity, size_t length);
+  // Kept parity i (0..kKeptParities-1), or null.
+  const uint8_t* KeptParity(int i, size_t& length) const;
   // Rebuilds the one missing datagram of the parity's group into its slot
   // (rebuilt := its number) when that number lies in from..to, the hole
   // being waited for; a missing number elsewhere counts as TooMany.
@@ -54,8 +64,12 @@ class ParityDecoder {
   }
   static constexpr size_t kSlotBytes = 60000;
 
+  void Allocate();
+
   std::unique_ptr<uint8_t[]> data_;
   Slot slots_[kSlots] = {};
+  uint32_t parityLengths_[kKeptParities] = {};  // 0: none
+  int nextParity_ = 0;
 };
 
 }  // namespace qc

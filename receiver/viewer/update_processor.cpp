@@ -37,6 +37,8 @@ bool UpdateProcessor::Begin(ViewerOwner* owner, ViewerSurface* surface) {
   openGaps_ = 0;
   processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = rebuilt_ = suppressed_ = 0;
   parity_.Reset();
+  lastParityEnd_ = 0;
+  overlapping_ = false;
   parityHeard_ = false;
   holding_ = false;
   random_ = (TickCount() ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)) | 1u;
@@ -238,6 +240,8 @@ void UpdateProcessor::StartNumbers() {
   // full-screen update that follows mends every hole.
   if (holding_) Drain(true, true);
   parity_.Reset();
+  lastParityEnd_ = 0;
+  overlapping_ = false;
   expected_ = 0;
   openGaps_ = 0;  // the full-screen update mends every gap
 }
@@ -260,37 +264,92 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   const uint32_t now = TickCount();
   parityHeard_ = true;
   parityHeardMs_ = now;
+  // Overlapping groups: the next parity's group begins where the previous
+  // parity's group ended, when that lies inside this group (after a lost
+  // parity, somewhere after this group's first number); with separate
+  // groups, after this one.
+  const uint32_t end = h.first + h.count;
+  uint32_t nextFirst = end;
+  const bool splitKnown = lastParityEnd_ - h.first - 1u < h.count - 1u;
+  if (splitKnown) {
+    nextFirst = lastParityEnd_;
+    overlapping_ = true;
+  } else if (overlapping_) {
+    nextFirst = h.first + 1u;
+  }
+  lastParityEnd_ = end;
   // Only a hole being waited for is rebuilt: the numbers held behind a
   // loss, or the next number when the group ends with it (its loss shows no
   // gap before the next datagram). Parity of a group this receiver never
   // started, or whose loss it has given up on, changes nothing.
-  const uint32_t groupLast = h.first + h.count - 1u;
+  const uint32_t groupLast = end - 1u;
   const bool endsWithNext = !holding_ && expected_ - h.first < h.count && groupLast == expected_;
   if (!holding_ && !endsWithNext) return;
+  if (TryParity(data, length, now) != ParityDecoder::Result::TooMany) return;
+  if (!holding_ || expected_ - h.first >= h.count) return;
+  // Two holes in this group, one of them the one waited for.
+  if (LaterParityMayHelp(h.first, h.count, nextFirst, splitKnown)) {
+    parity_.KeepParity(data, length);
+  } else {
+    Drain(true, false);  // no later parity mends this group: ask now
+  }
+}
+
+bool UpdateProcessor::LaterParityMayHelp(uint32_t first, uint32_t count, uint32_t nextFirst,
+                                         bool splitKnown) const {
+  // Two holes, the later one covered by the next parity (which then has it
+  // alone) and, where the split is known, the earlier one not (which this
+  // parity then has alone).
+  int holes = 0;
+  uint32_t lowest = 0, highest = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t s = first + i;
+    size_t n = 0;
+    if (parity_.Find(s, n) != nullptr) continue;
+    if (s - expected_ > held_ - expected_) return false;  // given up, or not held
+    if (holes++ == 0) lowest = s;
+    highest = s;
+  }
+  return holes == 2 && highest - first >= nextFirst - first &&
+         (!splitKnown || lowest - first < nextFirst - first);
+}
+
+ParityDecoder::Result UpdateProcessor::TryParity(const uint8_t* data, size_t length,
+                                                 uint32_t nowMs) {
   const uint32_t to = holding_ ? held_ : expected_;
   uint32_t rebuilt = 0;
-  switch (parity_.Rebuild(data, length, screenId_, expected_, to, rebuilt)) {
-    case ParityDecoder::Result::Rebuilt:
-      rebuilt_.fetch_add(1, std::memory_order_relaxed);
-      if (!holding_) {
-        holding_ = true;
-        holdSinceMs_ = now;
-        held_ = rebuilt;
+  const ParityDecoder::Result result = parity_.Rebuild(data, length, screenId_, expected_, to,
+                                                       rebuilt);
+  if (result == ParityDecoder::Result::Malformed) {
+    Reject("parity", kParityType, length);
+  } else if (result == ParityDecoder::Result::Rebuilt) {
+    rebuilt_.fetch_add(1, std::memory_order_relaxed);
+    if (!holding_) {
+      holding_ = true;
+      holdSinceMs_ = nowMs;
+      held_ = rebuilt;
+    }
+    Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
+                static_cast<unsigned long>(rebuilt), static_cast<unsigned>(nowMs - holdSinceMs_));
+    Drain(false, false);
+    // A kept parity may now miss only the hole still waited for.
+    for (int i = 0; holding_ && i < ParityDecoder::kKeptParities; ++i) {
+      size_t n = 0;
+      const uint8_t* kept = parity_.KeptParity(i, n);
+      uint32_t again = 0;
+      if (kept != nullptr &&
+          parity_.Rebuild(kept, n, screenId_, expected_, held_, again) ==
+              ParityDecoder::Result::Rebuilt) {
+        rebuilt_.fetch_add(1, std::memory_order_relaxed);
+        Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
+                    static_cast<unsigned long>(again),
+                    static_cast<unsigned>(nowMs - holdSinceMs_));
+        Drain(false, false);
+        i = -1;  // each rebuild may complete another kept group
       }
-      Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
-                  static_cast<unsigned long>(rebuilt), static_cast<unsigned>(now - holdSinceMs_));
-      Drain(false, false);
-      break;
-    case ParityDecoder::Result::TooMany:
-      // No later parity covers this group's hole again: ask now.
-      if (holding_ && expected_ - h.first < h.count) Drain(true, false);
-      break;
-    case ParityDecoder::Result::Malformed:
-      Reject("parity", kParityType, length);
-      break;
-    case ParityDecoder::Result::Complete:
-      break;
+    }
   }
+  return result;
 }
 
 void UpdateProcessor::Drain(bool force, bool quiet) {
@@ -487,7 +546,10 @@ void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen)
     return;
   }
   if (owner_->HearsOtherReceivers()) {
-    gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now};
+    // Requests heard since the loss could show count: receivers that lost
+    // the same numbers saw the gap up to a hold earlier or later, and the
+    // sender answers what they asked.
+    gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now - kHoldMs};
     return;
   }
   gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, false, now, now};

@@ -45,8 +45,9 @@ class ViewerOwner {
   // Whether the owner hears the other receivers' requests (it listens to
   // the request port). Only then do repair requests wait a back-off.
   virtual bool HearsOtherReceivers() const { return false; }
-  // Update thread: whether another receiver asked for all of first..last of
-  // screenId since sinceMs (a tick count), so that this one need not ask.
+  // Update thread: whether other receivers asked for all of first..last of
+  // screenId since sinceMs (a tick count; one request or several together),
+  // so that this one need not ask.
   virtual bool HeardRepairRequest(uint16_t screenId, uint32_t first, uint32_t last,
                                   uint32_t sinceMs) {
     (void)screenId, (void)first, (void)last, (void)sinceMs;

@@ -254,6 +254,9 @@ void qcCapture::FinishStep() {
 void qcCapture::WorkThread() {
   pollingEvent_.Wait();
   Log().Print("qcCapture: Work thread started\n");
+  const uint32_t bytesAtStart = transport_->TotalBytesSent();
+  const uint64_t parityAtStart = transport_->ParityBytesSent();
+  const uint64_t chargedAtStart = traffic_.Charged();
   bool closed = false;
   int64_t pacedPeriod = 0;
   Pause pause;  // none before the first step
@@ -285,6 +288,13 @@ void qcCapture::WorkThread() {
     if (stepped) FinishStep();
   }
   Log().Print("qcCapture: Work thread finished\n");
+  // What the transmission cost beyond the screen's changes (bench/crowd.sh).
+  const unsigned long long sentKb = (transport_->TotalBytesSent() - bytesAtStart) / 1000;
+  const unsigned long long parityKb = (transport_->ParityBytesSent() - parityAtStart) / 1000;
+  const unsigned long long extraKb = (traffic_.Charged() - chargedAtStart) / 1000;
+  Log().Print("qcCapture: Sent %llu kB, of which %llu kB parity and %llu kB repairs, "
+              "refreshes and requested full-screen updates\n",
+              sentKb, parityKb, extraKb);
   if (!closed) SendDisconnectionDatagram();
   refreshWanted_ = true;
   finished_ = true;
@@ -460,6 +470,7 @@ void qcCapture::ApplyRepairs() {
   // Extra traffic is deflated at the cheapest level: it is paid for in
   // budget bytes, and its CPU is what an attacker could make us spend.
   transport_->SetLevel(kExtraLevel);
+  ledger_.SetExtra(true);
   // The marked rows of the frame hold what was last grabbed there; making
   // the reference differ in every carried byte makes the encoder send them
   // whole. Every other row of the frame still equals the reference.
@@ -475,6 +486,7 @@ void qcCapture::ApplyRepairs() {
     encoder_->EncodeRows(first, end, PacketType::Update);
     repairs_.Repaired(first, end, clock_.Tick(), repairFirst);
   }
+  ledger_.SetExtra(false);
   transport_->SetLevel(pacer_.Level());
   traffic_.Charge(transport_->TotalBytesSent() - startBytes);
 }

@@ -46,20 +46,21 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
   earned_ += length * kShareNum;
   allowance_ = std::min(kAllowanceBytes, allowance_ + earned_ / kShareDen);
   earned_ %= kShareDen;
+  if (!acc_) acc_ = std::make_unique<uint8_t[]>(2 * kMaxParityData);  // zeroed
   if (count_ == 0) {
     first_ = sequence;
     openedMs_ = nowMs;
-    screenId_ = ReadU16(datagram + 2);
+    const uint16_t screenId = ReadU16(datagram + 2);
+    if (screenId != screenId_) prevCount_ = 0;
+    screenId_ = screenId;
     WriteU16(out_ + 2, screenId_);
     lengths_ = types_ = 0;
-    // The last group's parity has gone out: clear what it used.
-    std::memset(out_ + kParityHeaderSize, 0, dataLength_);
     dataLength_ = 0;
   }
   ++count_;
   lengths_ ^= static_cast<uint16_t>(length);
   types_ ^= ReadU16(datagram);
-  uint8_t* acc = out_ + kParityHeaderSize;
+  uint8_t* acc = Acc(open_);
   const uint8_t* in = datagram + kCompressedHeaderSize;
   for (size_t i = 0; i < data; ++i) acc[i] ^= in[i];
   dataLength_ = std::max(dataLength_, data);
@@ -68,22 +69,50 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
 }
 
 ParityEncoder::Datagram ParityEncoder::Finish() {
-  BuildParityHeader({screenId_, first_, static_cast<uint8_t>(count_), kParitySchemeXor, lengths_,
-                     types_},
-                    out_);
-  Datagram d{out_, kParityHeaderSize + dataLength_};
-  // Sent (or not) before the next Join clears the accumulator.
+  const uint8_t* acc = Acc(open_);
+  uint8_t* data = out_ + kParityHeaderSize;
+  size_t length = dataLength_;
+  ParityHeader h{screenId_, first_, static_cast<uint8_t>(count_), kParitySchemeXor, lengths_,
+                 types_};
+  if (SpansPrevious()) {
+    const uint8_t* prev = Acc(1 - open_);
+    length = std::max(dataLength_, prevLength_);
+    for (size_t i = 0; i < length; ++i) data[i] = static_cast<uint8_t>(acc[i] ^ prev[i]);
+    h.first = prevFirst_;
+    h.count = static_cast<uint8_t>(prevCount_ + count_);
+    h.lengths ^= prevLengths_;
+    h.types ^= prevTypes_;
+  } else {
+    std::memcpy(data, acc, dataLength_);
+  }
+  BuildParityHeader(h, out_);
+  // This group is the one before the next; the accumulator of the one
+  // before this is cleared for the next group.
+  std::memset(Acc(1 - open_), 0, prevLength_);
+  open_ = 1 - open_;
+  prevCount_ = count_;
+  prevFirst_ = first_;
+  prevLengths_ = lengths_;
+  prevTypes_ = types_;
+  prevLength_ = dataLength_;
   count_ = 0;
-  return d;
+  dataLength_ = 0;
+  return Datagram{out_, kParityHeaderSize + length};
 }
 
 int ParityEncoder::DueMs(uint32_t nowMs) const {
   if (count_ == 0) return -1;
   const uint32_t age = nowMs - openedMs_;
-  const uint32_t limit = count_ == 1 ? kLoneMs : kGroupMs;
+  // A lone datagram after a group is protected with that group.
+  const uint32_t limit = count_ == 1 && !SpansPrevious() ? kLoneMs : kGroupMs;
   return age >= limit ? 0 : static_cast<int>(limit - age);
 }
 
-void ParityEncoder::Discard() { count_ = 0; }
+void ParityEncoder::Discard() {
+  if (acc_) std::memset(acc_.get(), 0, 2 * kMaxParityData);
+  count_ = 0;
+  prevCount_ = 0;
+  dataLength_ = prevLength_ = 0;
+}
 
 }  // namespace qc

@@ -9,9 +9,10 @@ void SequenceRows::Clear() {
   for (Entry& e : slots_) e = Entry{};
 }
 
-void SequenceRows::Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last) {
+void SequenceRows::Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last,
+                          bool extra) {
   slots_[sequence % kSlots] = Entry{sequence, nowMs, 0, static_cast<int16_t>(first),
-                                    static_cast<int16_t>(last), kind, false};
+                                    static_cast<int16_t>(last), kind, false, extra};
 }
 
 SequenceRows::Entry* SequenceRows::Find(uint32_t sequence, uint32_t nowMs) {
@@ -44,9 +45,9 @@ SendResult LedgerTransport::SendPayload(const uint8_t* payload, size_t length,
   lastSentMs_ = clock_->Tick();
   int first = 0, last = -1;
   if (type == PacketType::CursorShape) {
-    rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Cursor, 0, -1);
+    rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Cursor, 0, -1, extra_);
   } else if (PayloadRows(geometry_, payload, length, first, last)) {
-    rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Rows, first, last);
+    rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Rows, first, last, extra_);
   }
   ++next_;
   return result;

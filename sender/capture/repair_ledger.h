@@ -41,11 +41,13 @@ class SequenceRows {
     int16_t last = -1;
     Kind kind = Kind::None;
     bool answered = false;
+    bool extra = false;  // rows sent again (a repair, heal or refresh slice)
   };
 
   // Forgets every number (the stream starts again at 0).
   void Clear();
-  void Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last);
+  void Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last,
+              bool extra = false);
   // The entry of a number sent less than kKeepMs ago, or null.
   Entry* Find(uint32_t sequence, uint32_t nowMs);
 
@@ -76,7 +78,11 @@ class LedgerTransport final : public CaptureTransport {
   void NoteLosses(int datagrams) override { inner_->NoteLosses(datagrams); }
   void FlushParity() override { inner_->FlushParity(); }
   int ParityDueMs() const override { return inner_->ParityDueMs(); }
+  uint64_t ParityBytesSent() const override { return inner_->ParityBytesSent(); }
 
+  // Whether the datagrams sent from now on carry rows sent again (repairs,
+  // heals, refresh slices) rather than changes.
+  void SetExtra(bool extra) { extra_ = extra; }
   // The number the next datagram gets; when the last one went out.
   uint32_t NextSequence() const { return next_; }
   uint32_t LastSentMs() const { return lastSentMs_; }
@@ -96,6 +102,7 @@ class LedgerTransport final : public CaptureTransport {
   uint32_t next_ = 0;
   uint32_t lastSentMs_ = 0;
   uint32_t stream_ = 0;
+  bool extra_ = false;
 };
 
 }  // namespace qc

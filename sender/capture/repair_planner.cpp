@@ -145,7 +145,10 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
         }
         break;
       }
-      knownLoss = true;
+      // Only the loss of a change keeps the rolling refresh going: in a
+      // lossy crowd someone loses part of every slice, and on a still
+      // screen the slices' own losses would keep it going for ever.
+      if (!e->extra) knownLoss = true;
       // Its rows were all answered (or held off) this recently: a request
       // flood costs a lookup per number, not a pass over the rows.
       if (!e->answered || nowMs - e->answeredMs >= kHoldoffMs) {

@@ -12,9 +12,10 @@
 //   arrives, so the last datagram of a burst could be lost unnoticed. Once
 //   nothing was sent for kHealDelayMs, the rows of the last datagram are
 //   sent once more; on a screen that stays still nothing else follows.
-// - Rolling refresh: while receivers reported losses in the last
-//   kRollingMs, a thin slice of rows is sent again on every step, the whole
-//   screen every kRollingCycleMs, to mend what no request reported.
+// - Rolling refresh: while receivers reported losses of changes (not of
+//   rows sent again) in the last kRollingMs, a thin slice of rows is sent
+//   again on every step, the whole screen every kRollingCycleMs, to mend
+//   what no request reported.
 //
 // Threads: Request from any thread (the listen thread); everything else on
 // the capture work thread. Nothing is allocated after SetHeight.

@@ -57,6 +57,7 @@ bool qcSender::Open(SenderOwner* owner, const char* group, uint16_t port) {
   if (signer_ != nullptr && !signer_->Start(&socket_, destination_, id)) return fail(nullptr);
   ResetStream();
   totalBytes_ = 0;
+  parityBytes_ = 0;
   return true;
 }
 
@@ -101,6 +102,7 @@ void qcSender::SendParity(ParityEncoder::Datagram parity) {
     return;
   }
   AfterSend(parity.length);
+  parityBytes_.fetch_add(parity.length, std::memory_order_relaxed);
 }
 
 void qcSender::NoteLosses(int datagrams) { parity_.NoteLosses(datagrams, TickCount()); }

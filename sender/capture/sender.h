@@ -90,6 +90,9 @@ class qcSender final : public CaptureTransport {
   void NoteLosses(int datagrams) override;
   void FlushParity() override;
   int ParityDueMs() const override;
+  uint64_t ParityBytesSent() const override {
+    return parityBytes_.load(std::memory_order_relaxed);
+  }
 
   // The identifier rule: low 16 bits of address ^ pid ^ random ^ ticks.
   static uint16_t MakeScreenId(uint32_t hostAddress, uint32_t pid, uint32_t randomValue,
@@ -120,6 +123,7 @@ class qcSender final : public CaptureTransport {
   BatchDeflater deflater_;
   bool batching_ = false;
   std::atomic<uint32_t> totalBytes_{0};
+  std::atomic<uint64_t> parityBytes_{0};
   // Room for the header (type, identifier, sequence) followed by the deflate
   // output area.
   uint8_t packet_[kCompressedHeaderSize + kMaxPayload] = {};

@@ -36,6 +36,7 @@ void TrafficBudget::Observe(uint32_t nowMs, uint32_t totalBytes) {
 void TrafficBudget::Charge(uint32_t bytes) {
   balance_ -= bytes;
   chargedSince_ += bytes;
+  charged_ += bytes;
 }
 
 int TrafficBudget::MsUntilAllowed() const {

@@ -52,6 +52,8 @@ class TrafficBudget {
   // Ms until the balance is positive again from time alone (0 when it is).
   int MsUntilAllowed() const;
   int64_t Balance() const { return balance_; }
+  // Extra bytes charged since construction.
+  uint64_t Charged() const { return charged_; }
 
  private:
   int64_t balance_ = kBurstBytes;
@@ -59,6 +61,7 @@ class TrafficBudget {
   uint32_t lastMs_ = 0;
   uint32_t lastTotal_ = 0;
   uint32_t chargedSince_ = 0;  // charged since the last Observe
+  uint64_t charged_ = 0;
 };
 
 }  // namespace qc

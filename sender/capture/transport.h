@@ -66,6 +66,8 @@ class CaptureTransport : public PayloadSink {
   // time until one has (-1: none open). Both on the sending thread.
   virtual void FlushParity() {}
   virtual int ParityDueMs() const { return -1; }
+  // Bytes of parity datagrams sent (any thread).
+  virtual uint64_t ParityBytesSent() const { return 0; }
 };
 
 }  // namespace qc

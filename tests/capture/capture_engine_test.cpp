@@ -286,6 +286,22 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   g_now.Advance(10 * RepairPlanner::kHealDelayMs);
   rig.Steps(4);
   EXPECT_TRUE(rig.Take().empty());
+  // A receiver lost the heal: its rows go out again (and are healed), and
+  // that is all. Only
+  // the loss of a change starts the rolling refresh (in a lossy crowd the
+  // losses of the slices themselves kept it going on a still screen).
+  rig.capture->RequestRepair(0x1234, heal[0].sequence, heal[0].sequence);
+  rig.Steps();
+  const auto healAgain = Number(rig.Take(), next);
+  ASSERT_EQ(healAgain.size(), 1u);
+  EXPECT_EQ(picture.Apply({healAgain[0].d}), std::make_pair(33, 35));
+  for (int i = 0; i < 10; ++i) {
+    g_now.Advance(RepairPlanner::kRollingSliceMs);
+    rig.Steps();
+  }
+  const auto still = rig.Take();  // the heal of that repair, no slices
+  ASSERT_EQ(still.size(), 1u);
+  EXPECT_EQ(picture.Apply(still), std::make_pair(33, 35));
   // Two receivers ask for the lost one: its rows go out once.
   const uint32_t lost = updates[0].sequence;
   rig.capture->RequestRepair(0x1234, lost, lost);

@@ -36,6 +36,13 @@ std::vector<Bytes> Datagrams(uint32_t first, int n, unsigned seed) {
   return out;
 }
 
+// Datagram seq with `data` bytes of data.
+Bytes Sized(uint32_t seq, size_t data) {
+  Bytes d = Datagrams(seq, 1, seq)[0];
+  d.resize(kCompressedHeaderSize + data, 0x5A);
+  return d;
+}
+
 struct Recorder {
   std::vector<Bytes> parity;
   auto Emit() {
@@ -77,7 +84,9 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.count, ParityEncoder::kFirstGroup);
   EXPECT_EQ(rec.parity[0].size(), kParityHeaderSize + kMaxParityData);  // as the longest
 
-  // The open group of three waits kGroupMs, then closes.
+  // The open group of three waits kGroupMs, then closes. Its parity does
+  // not cover the group before: that would make it as long as datagram
+  // 103, sixteen times its own.
   EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kGroupMs));
   enc.Flush(now + ParityEncoder::kGroupMs - 1, false, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 1u);
@@ -87,12 +96,16 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.first, 100u + ParityEncoder::kFirstGroup);
   EXPECT_EQ(h.count, 3);
   EXPECT_EQ(enc.DueMs(now + 1000), -1);
-  // A lone datagram waits for the next (its parity would repeat it); past
-  // the group's time the two close at once. Without a partner it closes
-  // after kLoneMs (the last datagram of a burst whose heal was held back).
-  const auto pair = Datagrams(110, 3, 5);
+  // A lone datagram after a gap in the numbers waits for the next (its
+  // parity would repeat it); past the group's time the two close at once.
+  // Without a partner it closes after kLoneMs (the last datagram of a
+  // burst whose heal was held back). A lone datagram right after a group
+  // of datagrams as long closes with that group after kGroupMs: the parity
+  // covers both groups.
+  const std::vector<Bytes> pair = {Sized(110, 1000), Sized(111, 900), Sized(112, 1000)};
   const uint32_t lone = now + 100;
   enc.Add(pair[0].data(), pair[0].size(), 110, lone, rec.Emit());
+  EXPECT_EQ(enc.DueMs(lone), static_cast<int>(ParityEncoder::kLoneMs));
   enc.Flush(lone + ParityEncoder::kLoneMs - 1, false, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 2u);
   enc.Add(pair[1].data(), pair[1].size(), 111, lone + ParityEncoder::kLoneMs - 1, rec.Emit());
@@ -101,29 +114,33 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.first, 110u);
   EXPECT_EQ(h.count, 2);
   enc.Add(pair[2].data(), pair[2].size(), 112, lone + 1000, rec.Emit());
-  EXPECT_EQ(enc.DueMs(lone + 1000), static_cast<int>(ParityEncoder::kLoneMs));
-  enc.Flush(lone + 1000 + ParityEncoder::kLoneMs, false, rec.Emit());
+  EXPECT_EQ(enc.DueMs(lone + 1000), static_cast<int>(ParityEncoder::kGroupMs));
+  enc.Flush(lone + 1000 + ParityEncoder::kGroupMs, false, rec.Emit());
   ASSERT_EQ(rec.parity.size(), 4u);
   ASSERT_TRUE(ParseParityHeader(rec.parity[3].data(), rec.parity[3].size(), h));
-  EXPECT_EQ(h.first, 112u);
-  EXPECT_EQ(h.count, 1);
+  EXPECT_EQ(h.first, 110u);
+  EXPECT_EQ(h.count, 3);
+  EXPECT_EQ(rec.parity[3].size(), kParityHeaderSize + 1000);
   rec.parity.resize(2);
+
+  ParityEncoder fresh;
+  const uint32_t later = test::StartParity(fresh, now + 1000);
 
   // A number that does not follow (a send failed, a new stream) closes the
   // open group first; data too long for a parity datagram joins none.
   const auto more = Datagrams(200, 2, 3);
-  Feed(enc, rec, more, 200, now + 1000);
+  Feed(fresh, rec, more, 200, later);
   const auto gap = Datagrams(205, 1, 4);
-  enc.Add(gap[0].data(), gap[0].size(), 205, now + 1000, rec.Emit());
+  fresh.Add(gap[0].data(), gap[0].size(), 205, later, rec.Emit());
   ASSERT_EQ(rec.parity.size(), 3u);
   ASSERT_TRUE(ParseParityHeader(rec.parity[2].data(), rec.parity[2].size(), h));
   EXPECT_EQ(h.first, 200u);
   EXPECT_EQ(h.count, 2);
   Bytes huge(kCompressedHeaderSize + kMaxParityData + 1, 7);
   BuildCompressedHeader({static_cast<uint16_t>(PacketType::Update), kId, 206}, huge.data());
-  enc.Add(huge.data(), huge.size(), 206, now + 1000, rec.Emit());
+  fresh.Add(huge.data(), huge.size(), 206, later, rec.Emit());
   ASSERT_EQ(rec.parity.size(), 4u);  // 205 alone
-  enc.Flush(now + 1000, true, rec.Emit());
+  fresh.Flush(later, true, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 4u);  // 206 is in no group
 }
 

@@ -58,6 +58,12 @@ inline uint32_t StartParity(ParityEncoder& enc, uint32_t nowMs) {
     BuildCompressedHeader({static_cast<uint16_t>(PacketType::Update), 0, 0x80000000u + i}, d.data());
     enc.NoteLosses(1, nowMs);
     enc.Add(d.data(), d.size(), 0x80000000u + i, nowMs, discard);
+    // Started: a window begins here, so the groups keep their first size
+    // for a while.
+    if (enc.GroupSize() > 0) {
+      nowMs += step;
+      break;
+    }
   }
   enc.Flush(nowMs, true, discard);
   return nowMs;

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <random>
 #include <vector>
 
 #include "platform/tick_clock.h"
+#include "receiver/viewer/heard_requests.h"
 #include "sender/capture/parity_encoder.h"
 #include "tests/receiver/receiver_test_util.h"
 
@@ -399,6 +402,41 @@ TEST_F(ParityProcessorTest, MoreLossesThanTheParityMendsOrNoParityInTimeAskForAR
   EXPECT_EQ(owner_.repairs, 2);
 }
 
+TEST_F(ParityProcessorTest, OverlappingParitiesRebuildTwoLossesOfAGroupOrAskAtOnce) {
+  // One encoder over the whole stream: groups of 4, each parity covering
+  // its group and the one before ([0,4), [0,8), [4,12), [8,16), ...),
+  // emitted after the group's last datagram.
+  const auto ds = Stream(24);
+  ParityEncoder enc;
+  const uint32_t t = test::StartParity(enc, 0);
+  std::vector<std::vector<uint8_t>> parity(ds.size());  // by its group's last number
+  for (uint32_t i = 0; i < ds.size(); ++i) {
+    enc.Add(ds[i].data(), ds[i].size(), i, t, [&](ParityEncoder::Datagram d) {
+      parity[i].assign(d.data, d.data + d.length);
+    });
+  }
+  auto feed = [&](int from, int to, std::initializer_list<int> lost) {
+    for (int i = from; i < to; ++i) {
+      if (std::find(lost.begin(), lost.end(), i) == lost.end()) Feed(ds[i]);
+      if (!parity[i].empty() && std::find(lost.begin(), lost.end(), 100 + i) == lost.end()) {
+        Feed(parity[i]);
+      }
+    }
+  };
+  // 10 and 13 lost, and the parity of [4,12) that would have rebuilt 10:
+  // [8,16) finds both, [12,20) rebuilds 13, and then the kept [8,16)
+  // rebuilds 10. Nothing is asked, the picture is exact.
+  feed(0, 20, {10, 13, 100 + 11});
+  EXPECT_TRUE(PictureIs(Expected(20)));
+  EXPECT_EQ(Stats().rebuilt, 2u);
+  EXPECT_EQ(owner_.repairs, 0);
+  // Two losses of one group (21, 22) that no later parity can tell apart:
+  // asked for once the second parity over them finds both.
+  feed(20, 24, {21, 22});
+  EXPECT_EQ(owner_.repairs, 1);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 21, 22)));
+}
+
 TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
   // A receiver that joined at the init message hears the parity of a group
   // from before it: no hole is waited for, nothing is rebuilt or asked.
@@ -415,8 +453,10 @@ TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
 class HearingOwner : public test::RecordingOwner {
  public:
   bool HearsOtherReceivers() const override { return true; }
-  bool HeardRepairRequest(uint16_t, uint32_t, uint32_t, uint32_t) override { return heard; }
-  bool heard = false;
+  bool HeardRepairRequest(uint16_t id, uint32_t first, uint32_t last, uint32_t sinceMs) override {
+    return heard.Covers(id, first, last, sinceMs);
+  }
+  HeardRequests heard;  // what the request port brought
 };
 
 TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMeanwhile) {
@@ -431,7 +471,7 @@ TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMe
   EXPECT_EQ(owner.repairs, 1);
   // The next gap: another receiver asked first. Its back-off runs from
   // when the gap was seen (a slow run may be well past t by then).
-  owner.heard = true;
+  owner.heard.Record(kId, 3, 4, TickCount());
   for (uint32_t seq : {5u}) Update(seq, 0, 10);
   t = TickCount();
   proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
@@ -439,12 +479,43 @@ TEST_F(UpdateProcessorTest, RequestsWaitABackOffAndAreLeftToAReceiverThatAskedMe
   ViewerStats stats;
   proc_.FillStats(stats);
   EXPECT_EQ(stats.suppressed, 1u);
-  // Not repaired after all: asked again (after a back-off), by this one.
-  owner.heard = false;
+  // Not repaired after all: asked again (after a back-off), by this one
+  // (the request heard before does not answer a retry).
   t += UpdateProcessor::kBackoffMs + UpdateProcessor::kRepairRetryMs;
   proc_.CheckRepairs(t);
   proc_.CheckRepairs(t + UpdateProcessor::kBackoffMs);
   EXPECT_EQ(owner.repairs, 2);  // 4 (datagram 5 answered the gap at 2)
+}
+
+TEST_F(UpdateProcessorTest, RequestsHeardSinceTheLossCouldShowCoverAGapTogether) {
+  HearingOwner owner;
+  ASSERT_TRUE(proc_.Begin(&owner, &surface_));
+  proc_.Start(test::Format(kId, kW, kH, 32));
+  // 1 and 3 lost (one request for 1..3): two receivers asked for 0..1 and
+  // 2..3, one of them just before this one saw the loss.
+  uint32_t t = TickCount();
+  owner.heard.Record(kId, 0, 1, t - UpdateProcessor::kHoldMs / 2);
+  owner.heard.Record(kId, 2, 3, t);
+  for (uint32_t seq : {0u, 2u, 4u}) Update(seq, 0, 10);
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 0);
+  // 6 lost: a request for 6 heard before the loss could have shown (the
+  // same numbers of an earlier stream, or a long-answered one) does not
+  // count, and one for 5..6 and another screen's do not cover 6..8.
+  t = TickCount();
+  owner.heard.Record(kId, 6, 6, t - UpdateProcessor::kHoldMs - 100);
+  for (uint32_t seq : {5u, 7u}) Update(seq, 0, 10);
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 1);
+  owner.heard.Record(kId, 5, 6, TickCount());
+  owner.heard.Record(kId + 1, 7, 8, TickCount());
+  for (uint32_t seq : {9u, 11u}) Update(seq, 0, 10);  // 8 and 10: 8..10
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kBackoffMs);
+  EXPECT_EQ(owner.repairs, 2);
+  EXPECT_EQ(owner.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 8, 10)));
+  ViewerStats stats;
+  proc_.FillStats(stats);
+  EXPECT_EQ(stats.suppressed, 1u);
 }
 
 TEST_F(UpdateProcessorTest, GapsCloseTogetherMakeOneRequestWhileTheFirstWaitsItsBackOff) {
