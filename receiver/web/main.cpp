@@ -239,7 +239,7 @@ int main(int argc, char** argv) {
   }
 
   qc::qvSettings store(qc::qvSettings::DefaultPath());
-  qc::QtUiServices ui({kPrefix, /*boxes=*/false, /*hotkeys=*/false, nullptr});
+  qc::QtUiServices ui({kPrefix, /*boxes=*/false, /*hotkeys=*/false, nullptr, {}});
   qc::ReceiverConsoleView view(kPrefix);
   qc::WebViewer viewer;
   qc::WebGateway gateway(viewer, qc::AccessPolicy(token, hosts, tls.has_value()), tls,
