@@ -117,7 +117,7 @@ class VideoRegion {
   uint16_t stream_ = 0;
   uint32_t frameNumber_ = 0;
   bool picturePending_ = false;
-  int64_t lastFrameMs_ = 0;
+  int64_t nextFrameMs_ = 0;  // when the next frame is due
   int64_t lastLegacyMs_ = 0;
   bool legacyNow_ = false;
   bool encoderFailed_ = false;
