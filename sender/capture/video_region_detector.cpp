@@ -67,6 +67,7 @@ void VideoRegionDetector::Reset(int width, int height, int bytesPerPixel, size_t
   hashes_.assign(tiles_.size() * kSamples, 0);
   sampleSlot_.assign(static_cast<size_t>(tilesY_) * kSamples, -1);
   slot_ = -1;
+  decidedSlot_ = -1;
   candidate_ = {};
   region_ = {};
 }
@@ -122,12 +123,22 @@ void VideoRegionDetector::Observe(int64_t nowMs, const uint8_t* frame, int first
       for (int tx = 0; tx < tilesX_; ++tx) tiles_[static_cast<size_t>(ty) * tilesX_ + tx].seen = true;
     }
   }
-  Decide(nowMs);
+  DecideIfDue(nowMs);
 }
 
 void VideoRegionDetector::Tick(int64_t nowMs) {
   if (tiles_.empty()) return;
   Advance(nowMs / kSlotMs);
+  DecideIfDue(nowMs);
+}
+
+void VideoRegionDetector::DecideIfDue(int64_t nowMs) {
+  // Without a region the whole screen's tiles are looked at, and a busy
+  // text screen is grabbed a dozen times a slot: once a slot is enough to
+  // find a video (the bits counted are whole slots but the current one).
+  // A running region is followed at every grab.
+  if (region_.Empty() && decidedSlot_ == slot_) return;
+  decidedSlot_ = slot_;
   Decide(nowMs);
 }
 

@@ -105,6 +105,7 @@ class VideoRegionDetector {
   // Whether box (inside region_) leaves a band wider than the slack.
   bool WorthShrinking(const VideoRect& box) const;
   void Decide(int64_t nowMs);
+  void DecideIfDue(int64_t nowMs);
 
   Mode mode_ = Mode::Auto;
   int width_ = 0;
@@ -117,6 +118,7 @@ class VideoRegionDetector {
   std::vector<uint32_t> hashes_;  // per tile, one per sampled row
   std::vector<int64_t> sampleSlot_;  // per tile row and sample: slot last hashed
   int64_t slot_ = -1;
+  int64_t decidedSlot_ = -1;  // the slot of the last decision
   VideoRect candidate_;
   int64_t candidateSinceMs_ = 0;
   VideoRect region_;
