@@ -39,8 +39,9 @@ enum class VideoMode {
 };
 
 // The default cap: a 720p video at 30 frames/s with a photograph's detail
-// comes out near 35 dB (luma PSNR), and the whole stream stays under
-// 5 Mbit/s (bench/video.sh).
+// comes out near 37 dB BT.709 luma PSNR against the screen (RGB is lower
+// on saturated, grainy colour: 4:2:0 chroma), and the whole stream stays
+// under 5 Mbit/s (bench/video.sh, docs/benchmarks.md).
 inline constexpr int kDefaultVideoBitrateKbps = 3500;
 
 struct VideoSettings {

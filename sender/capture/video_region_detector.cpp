@@ -16,21 +16,6 @@ constexpr int kSamples = 3;
 // photographic: text, flat widgets and gradients of a few steps have fewer.
 constexpr int kPhotoColours = 10;
 
-// Only "changed or not" is asked of it: eight bytes a step (a byte at a
-// time made the detector cost more than the grab itself on a busy screen).
-uint32_t HashBytes(const uint8_t* p, size_t n) {
-  uint64_t h = 0xcbf29ce484222325ull;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t v;
-    std::memcpy(&v, p + i, 8);
-    h = (h ^ v) * 0x100000001b3ull;
-    h ^= h >> 32;
-  }
-  for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
-  return static_cast<uint32_t>(h ^ (h >> 32));
-}
-
 int DistinctColours(const uint8_t* p, int pixels, int bpp) {
   uint32_t seen[VideoRegionDetector::kTile];
   int count = 0;
@@ -64,7 +49,7 @@ void VideoRegionDetector::Reset(int width, int height, int bytesPerPixel, size_t
   tilesX_ = (width + kTile - 1) / kTile;
   tilesY_ = (height + kTile - 1) / kTile;
   tiles_.assign(static_cast<size_t>(tilesX_) * tilesY_, TileState{});
-  hashes_.assign(tiles_.size() * kSamples, 0);
+  samples_.assign(static_cast<size_t>(tilesY_) * kSamples * width * bytesPerPixel, 0);
   sampleSlot_.assign(static_cast<size_t>(tilesY_) * kSamples, -1);
   slot_ = -1;
   decidedSlot_ = -1;
@@ -80,6 +65,7 @@ void VideoRegionDetector::Advance(int64_t slot) {
     t.changed = delta >= 32 ? 0 : t.changed << delta;
     t.photo = delta >= 32 ? 0 : t.photo << delta;
     t.observed = delta >= 32 ? 0 : t.observed << delta;
+    t.counted = 0;
   }
   slot_ = slot;
 }
@@ -93,32 +79,39 @@ void VideoRegionDetector::Observe(int64_t nowMs, const uint8_t* frame, int first
     for (int s = 0; s < kSamples; ++s) {
       const int y = ty * kTile + kSampleRows[s];
       if (y < first || y >= end) continue;
-      // A slot holds one bit per tile: a row hashed in this slot already
+      // A slot holds one bit per tile: a row compared in this slot already
       // has nothing to add (a busy screen is grabbed a dozen times a slot).
-      int64_t& hashedIn = sampleSlot_[static_cast<size_t>(ty) * kSamples + s];
-      if (hashedIn == slot_) continue;
-      hashedIn = slot_;
+      int64_t& comparedIn = sampleSlot_[static_cast<size_t>(ty) * kSamples + s];
+      if (comparedIn == slot_) continue;
+      comparedIn = slot_;
       const uint8_t* row = frame + stride_ * y;
+      // The row as last looked at: comparing with it is several times
+      // cheaper than hashing, and a row that did not change at all (most
+      // of a text screen's) is one comparison.
+      const size_t rowBytes = static_cast<size_t>(width_) * bpp_;
+      uint8_t* copy = samples_.data() + (static_cast<size_t>(ty) * kSamples + s) * rowBytes;
+      const bool rowSame = std::memcmp(copy, row, rowBytes) == 0;
+      TileState* tiles = tiles_.data() + static_cast<size_t>(ty) * tilesX_;
       for (int tx = 0; tx < tilesX_; ++tx) {
+        TileState& t = tiles[tx];
+        if (!t.seen) continue;
+        t.observed |= 1u;
+        if (rowSame) continue;
         const int x = tx * kTile;
         const int pixels = std::min(kTile, width_ - x);
-        const uint8_t* p = row + static_cast<size_t>(x) * bpp_;
-        const uint32_t h = HashBytes(p, static_cast<size_t>(pixels) * bpp_);
-        const size_t index = static_cast<size_t>(ty) * tilesX_ + tx;
-        TileState& t = tiles_[index];
-        uint32_t& old = hashes_[index * kSamples + s];
-        if (t.seen) t.observed |= 1u;
-        if (t.seen && old != h) {
-          t.changed |= 1u;
-          // One photographic sample marks the slot; no need to count again.
-          if ((t.photo & 1u) == 0 && DistinctColours(p, pixels, bpp_) >= kPhotoColours) {
-            t.photo |= 1u;
-          }
+        const size_t at = static_cast<size_t>(x) * bpp_, bytes = static_cast<size_t>(pixels) * bpp_;
+        if (std::memcmp(copy + at, row + at, bytes) == 0) continue;
+        t.changed |= 1u;
+        // One count a slot: a photographic sample marks it, and text,
+        // counted once, is no more photographic in its next row.
+        if ((t.counted & 1u) == 0) {
+          t.counted |= 1u;
+          if (DistinctColours(row + at, pixels, bpp_) >= kPhotoColours) t.photo |= 1u;
         }
-        old = h;
       }
+      if (!rowSame) std::memcpy(copy, row, rowBytes);
     }
-    // A tile counts as seen once all its sampled rows were hashed.
+    // A tile counts as seen once all its sampled rows were compared.
     if (std::min(end, height_) > ty * kTile + kSampleRows[kSamples - 1]) {
       for (int tx = 0; tx < tilesX_; ++tx) tiles_[static_cast<size_t>(ty) * tilesX_ + tx].seen = true;
     }
