@@ -137,15 +137,19 @@ void VideoRegionDetector::DecideIfDue(int64_t nowMs) {
 
 bool VideoRegionDetector::VideoLike(const TileState& t) const {
   constexpr uint32_t window = (1u << kWindowSlots) - 1;
-  const uint32_t bits = mode_ == Mode::Auto ? (t.changed & t.photo) : t.changed;
-  const int changed = std::popcount(bits & window);
+  const uint32_t bits = (mode_ == Mode::Auto ? (t.changed & t.photo) : t.changed) & window;
+  // Most tiles of a screen never changed photographically: no counting for
+  // them (std::popcount is a library call without the popcnt instruction).
+  if (bits == 0) return false;
+  const int changed = std::popcount(bits);
   return changed >= kStartSlots && changed * 4 >= std::popcount(t.observed & window) * 3;
 }
 
 bool VideoRegionDetector::Following(const TileState& t) const {
   constexpr uint32_t window = (1u << kFollowWindow) - 1;
+  if ((t.changed & window) == 0) return false;
   const int changed = std::popcount(t.changed & window);
-  if (changed == 0 || changed * 2 < std::popcount(t.observed & window)) return false;
+  if (changed * 2 < std::popcount(t.observed & window)) return false;
   return mode_ == Mode::On || (t.photo & window) != 0;
 }
 
