@@ -30,6 +30,7 @@ void VideoRegion::Init(int width, int height, const InitMessage& init, uint8_t* 
   left_ = {};
   encoder_.Close();
   encoderFailed_ = false;
+  nextFrameMs_ = 0;  // the engine's video clock starts again at Init
   active_ = false;
   if (!capable_) return;
   detector_.Reset(width, height, 4, rowBytes_);
