@@ -13,8 +13,7 @@
 #   VIDEO_TERMINAL=0  no scrolling terminal beside the player
 #
 # Printed per run: sender CPU, mean receiver CPU (% of a core), Mbit/s the
-# sender sent, the region's frames per second at the first receiver (from
-# its log), the region's PSNR against the screen (luma as the stream codes
+# sender sent, the region's frames per second (on the wire), the region's PSNR against the screen (luma as the stream codes
 # it, BT.601; BT.709 luma; RGB; with the player stopped on a frame), and whether the picture is exact 0.5 s after
 # the player is closed. Hosts are network namespaces on a private bridge.
 set -uo pipefail
@@ -28,20 +27,35 @@ QVRECV=${QVRECV:-$BUILD/receiver/shell/qvrecv}
 COMPARE=${COMPARE:-$BUILD/tests/e2e/qc_compare_png}
 SECONDS_RUN=${VIDEO_SECONDS:-10}
 mkdir -p "$OUT"
-NODES=(s r1 r2 r3 r4)
-declare -A ADDR=([s]=10.83.0.1 [r1]=10.83.0.11 [r2]=10.83.0.12 [r3]=10.83.0.13 [r4]=10.83.0.14)
+[ -n "$PYTHON" ] || { echo "python3 is needed for the probe"; exit 1; }
+NODES=(s p r1 r2 r3 r4)
+declare -A ADDR=([s]=10.83.0.1 [p]=10.83.0.2 [r1]=10.83.0.11 [r2]=10.83.0.12 [r3]=10.83.0.13
+                 [r4]=10.83.0.14)
 e2e_init qcvb
 e2e_network
 HZ=$(getconf CLK_TCK)
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
 txbytes() { in_ns s cat /sys/class/net/eth0/statistics/tx_bytes; }
-# Frames per second shown, from the receiver's log lines (one per 100
-# frames, stamped to the second) over the whole time the clip played.
-shown_fps() {
-  grep -o '^[0-9:]* qvViewer: Video frames shown [0-9]*' "$WORK/$1/Quillview.log" 2>/dev/null |
-    awk '{ split($1, t, ":"); s = t[1] * 3600 + t[2] * 60 + t[3]
-           if (!c++) { s0 = s; n0 = $6 } s1 = s; n1 = $6 }
-         END { if (s1 > s0) printf "%.1f", (n1 - n0) / (s1 - s0); else printf "0" }'
+# The region's frames per second on the wire over the measured time: a
+# probe in a node of its own writes the time of every frame's first
+# fragment (video datagram, fragment 0). Every receiver on the bridge gets
+# every frame (a receiver's log counts them too, but only per 100).
+cat >"$WORK/probe.py" <<'EOF'
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("", int(sys.argv[1])))
+s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, socket.inet_aton("234.0.0.1") + bytes(4))
+out = open(sys.argv[2], "w", buffering=1)
+while True:
+    data = s.recv(65536)
+    if len(data) >= 20 and data[0] == 0xF5 and data[1] == 0xFF and data[18] == 0 and data[19] == 0:
+        out.write("%.6f\n" % time.time())
+EOF
+spawn_in p "$PYTHON" "$WORK/probe.py" 5982 "$WORK/frames.log"
+wire_fps() {  # t0 t1
+  awk -v a="$1" -v b="$2" '$1 >= a && $1 < b { n++ } END { printf "%.1f", n / (b - a) }' \
+    "$WORK/frames.log"
 }
 psnr() { compare -metric PSNR "$1" "$2" null: 2>&1 | cut -d' ' -f1; }
 
@@ -82,7 +96,7 @@ run() {  # mode receivers
   for n in "${recv[@]}"; do pid=PID_$n; r0=$((r0 + $(ticks "${!pid}"))); done
   s0=$(ticks "${!snd}"); b0=$(txbytes); t0=$EPOCHREALTIME
   sleep "$SECONDS_RUN"
-  s1=$(ticks "${!snd}"); b1=$(txbytes); t1=$EPOCHREALTIME; fps=$(shown_fps r1)
+  s1=$(ticks "${!snd}"); b1=$(txbytes); t1=$EPOCHREALTIME; fps=$(wire_fps "$t0" "$t1")
   for n in "${recv[@]}"; do pid=PID_$n; r1=$((r1 + $(ticks "${!pid}"))); done
   # Quality: the player stops on a frame, the receiver shows it.
   kill -STOP "$player" "${TERMINAL[@]}"; sleep 0.1

@@ -30,6 +30,7 @@ void VideoRegion::Init(int width, int height, const InitMessage& init, uint8_t* 
   left_ = {};
   encoder_.Close();
   encoderFailed_ = false;
+  nextFrameMs_ = 0;  // the engine's video clock starts again at Init
   active_ = false;
   if (!capable_) return;
   detector_.Reset(width, height, 4, rowBytes_);
@@ -133,14 +134,19 @@ bool VideoRegion::WantsRows(int64_t nowMs, int first, int end) const {
 }
 
 int VideoRegion::MsUntilFrame(int64_t nowMs) const {
-  return static_cast<int>(std::max<int64_t>(0, lastFrameMs_ + kFrameMs - 4 - nowMs));
+  return static_cast<int>(std::max<int64_t>(0, nextFrameMs_ - nowMs));
 }
 
 void VideoRegion::SendFrameIfDue(int64_t nowMs) {
   if (region_.Empty() || !picturePending_) return;
-  // A little slack: steps come at the pacer's ticks, not exactly a frame apart.
   if (MsUntilFrame(nowMs) > 0) return;
-  lastFrameMs_ = nowMs;
+  // Frames keep their cadence: the next is due a frame after this one was,
+  // not after it went out. The step that grabs a frame's rows also sends
+  // the lossless rows beside it first, and the encoding takes its time;
+  // counted from the send, each frame came that much later (beside a
+  // scrolling terminal 40 ms apart instead of 33). A frame that went out
+  // more than half a frame late does not make the next one follow at once.
+  nextFrameMs_ = std::max(nextFrameMs_ + kFrameMs, nowMs + kFrameMs / 2);
   picturePending_ = false;
   if (!encoder_.Encode(picture_.data(), static_cast<size_t>(region_.width) * 4, unit_)) {
     Log().Print("qcVideo: H.264 encoding failed; the region goes out losslessly\n");

@@ -39,8 +39,9 @@ enum class VideoMode {
 };
 
 // The default cap: a 720p video at 30 frames/s with a photograph's detail
-// comes out near 35 dB (luma PSNR), and the whole stream stays under
-// 5 Mbit/s (bench/video.sh).
+// comes out near 37 dB BT.709 luma PSNR against the screen (RGB is lower
+// on saturated, grainy colour: 4:2:0 chroma), and the whole stream stays
+// under 5 Mbit/s (bench/video.sh, docs/benchmarks.md).
 inline constexpr int kDefaultVideoBitrateKbps = 3500;
 
 struct VideoSettings {
@@ -117,7 +118,7 @@ class VideoRegion {
   uint16_t stream_ = 0;
   uint32_t frameNumber_ = 0;
   bool picturePending_ = false;
-  int64_t lastFrameMs_ = 0;
+  int64_t nextFrameMs_ = 0;  // when the next frame is due
   int64_t lastLegacyMs_ = 0;
   bool legacyNow_ = false;
   bool encoderFailed_ = false;

@@ -16,21 +16,6 @@ constexpr int kSamples = 3;
 // photographic: text, flat widgets and gradients of a few steps have fewer.
 constexpr int kPhotoColours = 10;
 
-// Only "changed or not" is asked of it: eight bytes a step (a byte at a
-// time made the detector cost more than the grab itself on a busy screen).
-uint32_t HashBytes(const uint8_t* p, size_t n) {
-  uint64_t h = 0xcbf29ce484222325ull;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t v;
-    std::memcpy(&v, p + i, 8);
-    h = (h ^ v) * 0x100000001b3ull;
-    h ^= h >> 32;
-  }
-  for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001b3ull;
-  return static_cast<uint32_t>(h ^ (h >> 32));
-}
-
 int DistinctColours(const uint8_t* p, int pixels, int bpp) {
   uint32_t seen[VideoRegionDetector::kTile];
   int count = 0;
@@ -64,9 +49,10 @@ void VideoRegionDetector::Reset(int width, int height, int bytesPerPixel, size_t
   tilesX_ = (width + kTile - 1) / kTile;
   tilesY_ = (height + kTile - 1) / kTile;
   tiles_.assign(static_cast<size_t>(tilesX_) * tilesY_, TileState{});
-  hashes_.assign(tiles_.size() * kSamples, 0);
+  samples_.assign(static_cast<size_t>(tilesY_) * kSamples * width * bytesPerPixel, 0);
   sampleSlot_.assign(static_cast<size_t>(tilesY_) * kSamples, -1);
   slot_ = -1;
+  decidedSlot_ = -1;
   candidate_ = {};
   region_ = {};
 }
@@ -79,6 +65,7 @@ void VideoRegionDetector::Advance(int64_t slot) {
     t.changed = delta >= 32 ? 0 : t.changed << delta;
     t.photo = delta >= 32 ? 0 : t.photo << delta;
     t.observed = delta >= 32 ? 0 : t.observed << delta;
+    t.counted = 0;
   }
   slot_ = slot;
 }
@@ -92,56 +79,77 @@ void VideoRegionDetector::Observe(int64_t nowMs, const uint8_t* frame, int first
     for (int s = 0; s < kSamples; ++s) {
       const int y = ty * kTile + kSampleRows[s];
       if (y < first || y >= end) continue;
-      // A slot holds one bit per tile: a row hashed in this slot already
+      // A slot holds one bit per tile: a row compared in this slot already
       // has nothing to add (a busy screen is grabbed a dozen times a slot).
-      int64_t& hashedIn = sampleSlot_[static_cast<size_t>(ty) * kSamples + s];
-      if (hashedIn == slot_) continue;
-      hashedIn = slot_;
+      int64_t& comparedIn = sampleSlot_[static_cast<size_t>(ty) * kSamples + s];
+      if (comparedIn == slot_) continue;
+      comparedIn = slot_;
       const uint8_t* row = frame + stride_ * y;
+      // The row as last looked at: comparing with it is several times
+      // cheaper than hashing, and a row that did not change at all (most
+      // of a text screen's) is one comparison.
+      const size_t rowBytes = static_cast<size_t>(width_) * bpp_;
+      uint8_t* copy = samples_.data() + (static_cast<size_t>(ty) * kSamples + s) * rowBytes;
+      const bool rowSame = std::memcmp(copy, row, rowBytes) == 0;
+      TileState* tiles = tiles_.data() + static_cast<size_t>(ty) * tilesX_;
       for (int tx = 0; tx < tilesX_; ++tx) {
+        TileState& t = tiles[tx];
+        if (!t.seen) continue;
+        t.observed |= 1u;
+        if (rowSame) continue;
         const int x = tx * kTile;
         const int pixels = std::min(kTile, width_ - x);
-        const uint8_t* p = row + static_cast<size_t>(x) * bpp_;
-        const uint32_t h = HashBytes(p, static_cast<size_t>(pixels) * bpp_);
-        const size_t index = static_cast<size_t>(ty) * tilesX_ + tx;
-        TileState& t = tiles_[index];
-        uint32_t& old = hashes_[index * kSamples + s];
-        if (t.seen) t.observed |= 1u;
-        if (t.seen && old != h) {
-          t.changed |= 1u;
-          // One photographic sample marks the slot; no need to count again.
-          if ((t.photo & 1u) == 0 && DistinctColours(p, pixels, bpp_) >= kPhotoColours) {
-            t.photo |= 1u;
-          }
+        const size_t at = static_cast<size_t>(x) * bpp_, bytes = static_cast<size_t>(pixels) * bpp_;
+        if (std::memcmp(copy + at, row + at, bytes) == 0) continue;
+        t.changed |= 1u;
+        // One count a slot: a photographic sample marks it, and text,
+        // counted once, is no more photographic in its next row.
+        if ((t.counted & 1u) == 0) {
+          t.counted |= 1u;
+          if (DistinctColours(row + at, pixels, bpp_) >= kPhotoColours) t.photo |= 1u;
         }
-        old = h;
       }
+      if (!rowSame) std::memcpy(copy, row, rowBytes);
     }
-    // A tile counts as seen once all its sampled rows were hashed.
+    // A tile counts as seen once all its sampled rows were compared.
     if (std::min(end, height_) > ty * kTile + kSampleRows[kSamples - 1]) {
       for (int tx = 0; tx < tilesX_; ++tx) tiles_[static_cast<size_t>(ty) * tilesX_ + tx].seen = true;
     }
   }
-  Decide(nowMs);
+  DecideIfDue(nowMs);
 }
 
 void VideoRegionDetector::Tick(int64_t nowMs) {
   if (tiles_.empty()) return;
   Advance(nowMs / kSlotMs);
+  DecideIfDue(nowMs);
+}
+
+void VideoRegionDetector::DecideIfDue(int64_t nowMs) {
+  // Without a region the whole screen's tiles are looked at, and a busy
+  // text screen is grabbed a dozen times a slot: once a slot is enough to
+  // find a video (the bits counted are whole slots but the current one).
+  // A running region is followed at every grab.
+  if (region_.Empty() && decidedSlot_ == slot_) return;
+  decidedSlot_ = slot_;
   Decide(nowMs);
 }
 
 bool VideoRegionDetector::VideoLike(const TileState& t) const {
   constexpr uint32_t window = (1u << kWindowSlots) - 1;
-  const uint32_t bits = mode_ == Mode::Auto ? (t.changed & t.photo) : t.changed;
-  const int changed = std::popcount(bits & window);
+  const uint32_t bits = (mode_ == Mode::Auto ? (t.changed & t.photo) : t.changed) & window;
+  // Most tiles of a screen never changed photographically: no counting for
+  // them (std::popcount is a library call without the popcnt instruction).
+  if (bits == 0) return false;
+  const int changed = std::popcount(bits);
   return changed >= kStartSlots && changed * 4 >= std::popcount(t.observed & window) * 3;
 }
 
 bool VideoRegionDetector::Following(const TileState& t) const {
   constexpr uint32_t window = (1u << kFollowWindow) - 1;
+  if ((t.changed & window) == 0) return false;
   const int changed = std::popcount(t.changed & window);
-  if (changed == 0 || changed * 2 < std::popcount(t.observed & window)) return false;
+  if (changed * 2 < std::popcount(t.observed & window)) return false;
   return mode_ == Mode::On || (t.photo & window) != 0;
 }
 

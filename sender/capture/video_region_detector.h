@@ -2,8 +2,8 @@
 // VideoRegionDetector: finds the rectangle of the shared screen in which a
 // video plays, from the rows the capture engine grabs.
 //
-// The screen is cut into square tiles. For each grab the detector hashes a
-// few sampled rows of every tile the grab covers and notes, per 50 ms slot,
+// The screen is cut into square tiles. For each grab the detector compares a
+// few sampled rows of every tile the grab covers with their last state and notes, per 50 ms slot,
 // whether the tile changed and whether its changed content looked
 // photographic (many distinct colours along a sampled row). A tile is
 // "video-like" when it changed in most slots of the last second in which it
@@ -90,6 +90,7 @@ class VideoRegionDetector {
     uint32_t changed = 0;  // bit i: changed in the slot i slots ago
     uint32_t photo = 0;    // bit i: changed photographic content then
     uint32_t observed = 0; // bit i: grabbed then
+    uint32_t counted = 0;  // bit 0: its colours were counted in this slot
     bool seen = false;
   };
 
@@ -105,6 +106,7 @@ class VideoRegionDetector {
   // Whether box (inside region_) leaves a band wider than the slack.
   bool WorthShrinking(const VideoRect& box) const;
   void Decide(int64_t nowMs);
+  void DecideIfDue(int64_t nowMs);
 
   Mode mode_ = Mode::Auto;
   int width_ = 0;
@@ -114,9 +116,10 @@ class VideoRegionDetector {
   int tilesX_ = 0;
   int tilesY_ = 0;
   std::vector<TileState> tiles_;
-  std::vector<uint32_t> hashes_;  // per tile, one per sampled row
-  std::vector<int64_t> sampleSlot_;  // per tile row and sample: slot last hashed
+  std::vector<uint8_t> samples_;  // the sampled rows as last looked at
+  std::vector<int64_t> sampleSlot_;  // per tile row and sample: slot last compared
   int64_t slot_ = -1;
+  int64_t decidedSlot_ = -1;  // the slot of the last decision
   VideoRect candidate_;
   int64_t candidateSinceMs_ = 0;
   VideoRect region_;

@@ -92,10 +92,14 @@ struct Scene {
   template <class Drop>
   void Run(int steps, std::vector<Receiver*> receivers, Drop drop) {
     for (int i = 0; i < steps; ++i) {
-      g_now.Advance(kStepMs);
+      g_now.Advance(stepMs);
       ASSERT_TRUE(test::Steps(*capture, gate, 1));
       for (const auto& d : transport.Take()) {
-        if (d.type == kVideoRegionType) ++videoDatagrams;
+        if (d.type == kVideoRegionType) {
+          ++videoDatagrams;
+          VideoHeader h;
+          if (ParseVideoHeader(d.bytes.data(), d.bytes.size(), h) && h.fragment == 0) ++videoFrames;
+        }
         for (size_t r = 0; r < receivers.size(); ++r) {
           if (r == 0 && drop(d)) continue;
           receivers[r]->Feed(d);
@@ -118,7 +122,9 @@ struct Scene {
   test::FakeCaptureOwner owner{&transport};
   test::StepGate gate;
   std::unique_ptr<qcCapture> capture;
+  int stepMs = kStepMs;
   int videoDatagrams = 0;
+  int videoFrames = 0;  // access units sent
 };
 
 // PSNR of the receiver's rectangle against the screen's, over R, G and B.
@@ -178,7 +184,8 @@ TEST(VideoRegionPipeline, VideoGoesOutAsH264AndThePictureIsExactAgainAfterItStop
   ASSERT_TRUE(scene.capture->VideoActive());
 
   const VideoRect around{kVideoX - 32, kVideoY - 32, kVideoW + 64, kVideoH + 64};
-  EXPECT_GT(Psnr(scene, rx, kVideoX, kVideoY, kVideoW, kVideoH), 35.0);
+  // 39.8 dB with a bilinear chroma pair and x264's psycho-visual tuning.
+  EXPECT_GT(Psnr(scene, rx, kVideoX, kVideoY, kVideoW, kVideoH), 40.0);
   EXPECT_TRUE(ExactOutside(scene, rx, around));
   EXPECT_GE(rx.Stats().videoFrames, 40u);
   EXPECT_EQ(rx.Stats().videoFramesLost, 0u);
@@ -189,7 +196,7 @@ TEST(VideoRegionPipeline, VideoGoesOutAsH264AndThePictureIsExactAgainAfterItStop
   // and nothing was asked of the sender.
   EXPECT_EQ(lossy.Stats().videoFramesLost, 1u);
   EXPECT_GT(lossy.Stats().videoFrames, shownAtLoss + 5);
-  EXPECT_GT(Psnr(scene, lossy, kVideoX, kVideoY, kVideoW, kVideoH), 35.0);
+  EXPECT_GT(Psnr(scene, lossy, kVideoX, kVideoY, kVideoW, kVideoH), 40.0);
   EXPECT_TRUE(ExactOutside(scene, lossy, around));
   EXPECT_EQ(lossy.owner.requests, 0);
 
@@ -200,9 +207,35 @@ TEST(VideoRegionPipeline, VideoGoesOutAsH264AndThePictureIsExactAgainAfterItStop
   // The player closes: its area shows the desktop again. Within half a
   // second every receiver's picture is exact, the old one's included.
   scene.screen->Fill(kVideoX, kVideoY, kVideoX + kVideoW, kVideoY + kVideoH, 0xE8E8E0);
-  scene.Run(500 / kStepMs, all);
+  scene.Run(500 / scene.stepMs, all);
   EXPECT_FALSE(scene.capture->VideoActive());
   for (Receiver* r : all) EXPECT_TRUE(ExactOutside(scene, *r, {})) << "legacy " << r->legacy;
+}
+
+// Frames are due a frame apart whenever the steps come: steps that do not
+// fall on a frame's time (here 12 ms apart; beside busy lossless content
+// they come late) still make 30 frames a second, not one every third step.
+TEST(VideoRegionPipeline, FramesKeepTheirRateWhenStepsDoNotFallOnFrameTimes) {
+  Scene scene;
+  scene.stepMs = 12;
+  Receiver rx(false);
+  int frame = 0;
+  scene.Run(8, {&rx});
+  for (int i = 0; i < 100 && !scene.capture->VideoActive(); ++i) {
+    scene.PaintVideo(frame++);
+    scene.Run(1, {&rx});
+  }
+  ASSERT_TRUE(scene.capture->VideoActive());
+  const int framesBefore = scene.videoFrames;
+  constexpr int kSteps = 250;  // 3 s, the video changing at every step
+  for (int i = 0; i < kSteps; ++i) {
+    scene.PaintVideo(frame++);
+    scene.Run(1, {&rx});
+  }
+  const double fps = (scene.videoFrames - framesBefore) * 1000.0 / (kSteps * scene.stepMs);
+
+  EXPECT_GE(fps, 29.0);
+  EXPECT_LE(fps, 30.5);
 }
 
 TEST(VideoRegionPipeline, AFaultyVideoDatagramIsRejectedWithoutTouchingThePicture) {
