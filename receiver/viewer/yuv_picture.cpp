@@ -35,15 +35,36 @@ inline uint32_t Channel(int16_t sum) {
 // compiler turns into vector code.
 constexpr int kChunk = 256;
 
+// The sender takes each chroma sample as the mean of a 2x2 block, so the
+// sample sits at the block's centre. Each pixel's chroma is interpolated
+// from the four nearest samples, 3/4 of the nearer and 1/4 of the farther
+// in each direction (9:3:3:1), with four fractional bits. `near` and `far`
+// are the chroma rows above and below the pixel row in that order of
+// distance; `k0` is the chunk's first sample, `pairs` its samples.
 template <int kStep>
-void SpreadChroma(const uint8_t* u, const uint8_t* v, int pairs, int16_t* r, int16_t* g,
+void SpreadChroma(const uint8_t* uNear, const uint8_t* vNear, const uint8_t* uFar,
+                  const uint8_t* vFar, int k0, int pairs, int samples, int16_t* r, int16_t* g,
                   int16_t* b) {
+  // Vertical blend of the chunk's samples and one more on each side (the
+  // picture's edge repeats), x4.
+  int16_t cu[kChunk / 2 + 2], cv[kChunk / 2 + 2];
+  for (int i = -1; i <= pairs; ++i) {
+    const int k = std::clamp(k0 + i, 0, samples - 1) * kStep;
+    cu[i + 1] = static_cast<int16_t>(3 * uNear[k] + uFar[k]);
+    cv[i + 1] = static_cast<int16_t>(3 * vNear[k] + vFar[k]);
+  }
   for (int i = 0; i < pairs; ++i) {
-    const auto cu = static_cast<int16_t>((u[i * kStep] - 128) * 256);
-    const auto cv = static_cast<int16_t>((v[i * kStep] - 128) * 256);
-    r[2 * i] = r[2 * i + 1] = Term(cv, kRV);
-    g[2 * i] = g[2 * i + 1] = static_cast<int16_t>(-Term(cu, kGU) - Term(cv, kGV));
-    b[2 * i] = b[2 * i + 1] = Term(cu, kBU);
+    // Left pixel of the pair: its sample and the one before; right pixel:
+    // its sample and the one after. x16, centred, then <<4 to the 8
+    // fractional bits the terms take.
+    for (int side = 0; side < 2; ++side) {
+      const int other = side == 0 ? i : i + 2;
+      const auto u = static_cast<int16_t>((3 * cu[i + 1] + cu[other] - 2048) * 16);
+      const auto v = static_cast<int16_t>((3 * cv[i + 1] + cv[other] - 2048) * 16);
+      r[2 * i + side] = Term(v, kRV);
+      g[2 * i + side] = static_cast<int16_t>(-Term(u, kGU) - Term(v, kGV));
+      b[2 * i + side] = Term(u, kBU);
+    }
   }
 }
 
@@ -51,27 +72,32 @@ void SpreadChroma(const uint8_t* u, const uint8_t* v, int pairs, int16_t* r, int
 
 void YuvToBgr0(const YuvPicture& p, uint8_t* out, size_t outStride) {
   int16_t r[kChunk], g[kChunk], b[kChunk];
-  // Two rows share each chroma row.
-  for (int row = 0; row < p.height; row += 2) {
-    const size_t uvRow = p.uvStride * static_cast<size_t>(row / 2);
+  const int samples = (p.width + 1) / 2;
+  const int chromaRows = (p.height + 1) / 2;
+  for (int row = 0; row < p.height; ++row) {
+    // The chroma row of this pixel row and its other neighbour: above for
+    // the top row of a pair, below for the bottom one.
+    const int nearRow = row / 2;
+    const int farRow = std::clamp(row % 2 == 0 ? nearRow - 1 : nearRow + 1, 0, chromaRows - 1);
+    const size_t nearAt = p.uvStride * static_cast<size_t>(nearRow);
+    const size_t farAt = p.uvStride * static_cast<size_t>(farRow);
+    const uint8_t* y = p.y + p.yStride * row;
+    uint8_t* o = out + outStride * row;
     for (int x0 = 0; x0 < p.width; x0 += kChunk) {
       const int n = std::min(kChunk, p.width - x0);
-      const size_t at = uvRow + static_cast<size_t>(x0 / 2) * p.uvStep;
       if (p.uvStep == 2) {
-        SpreadChroma<2>(p.u + at, p.v + at, (n + 1) / 2, r, g, b);
+        SpreadChroma<2>(p.u + nearAt, p.v + nearAt, p.u + farAt, p.v + farAt, x0 / 2,
+                        (n + 1) / 2, samples, r, g, b);
       } else {
-        SpreadChroma<1>(p.u + at, p.v + at, (n + 1) / 2, r, g, b);
+        SpreadChroma<1>(p.u + nearAt, p.v + nearAt, p.u + farAt, p.v + farAt, x0 / 2,
+                        (n + 1) / 2, samples, r, g, b);
       }
-      for (int pair = row; pair < std::min(row + 2, p.height); ++pair) {
-        const uint8_t* y = p.y + p.yStride * pair + x0;
-        uint8_t* o = out + outStride * pair + static_cast<size_t>(x0) * 4;
-        for (int i = 0; i < n; ++i) {
-          const int16_t l = Term(static_cast<int16_t>((y[i] - 16) * 128), kY);
-          const uint32_t pixel = Channel(static_cast<int16_t>(l + b[i])) |
-                                 Channel(static_cast<int16_t>(l + g[i])) << 8 |
-                                 Channel(static_cast<int16_t>(l + r[i])) << 16;
-          std::memcpy(o + static_cast<size_t>(i) * 4, &pixel, 4);
-        }
+      for (int i = 0; i < n; ++i) {
+        const int16_t l = Term(static_cast<int16_t>((y[x0 + i] - 16) * 128), kY);
+        const uint32_t pixel = Channel(static_cast<int16_t>(l + b[i])) |
+                               Channel(static_cast<int16_t>(l + g[i])) << 8 |
+                               Channel(static_cast<int16_t>(l + r[i])) << 16;
+        std::memcpy(o + static_cast<size_t>(x0 + i) * 4, &pixel, 4);
       }
     }
   }

@@ -4,8 +4,9 @@
 // conversion to the framebuffer's 32-bit pixels (byte 0 blue, byte 3 zero).
 //
 // The colours are those the sender's encoder converts with (BT.601 matrix,
-// limited range), chroma taken from the sample of each 2x2 block, so every
-// decoder back-end paints the same pixels for the same stream.
+// limited range), each pixel's chroma interpolated from the samples around
+// it (the sender takes them as 2x2 means), so every decoder back-end paints
+// the same pixels for the same stream.
 //
 // Functions are pure; any thread.
 #pragma once
