@@ -62,13 +62,15 @@ ParityDecoder::Result ParityDecoder::Rebuild(const uint8_t* parity, size_t lengt
                                              uint32_t& rebuilt) {
   ParityHeader h;
   if (!ParseParityHeader(parity, length, h) || h.screenId != screenId) return Result::Malformed;
-  const size_t parityData = length - kParityHeaderSize;
+  if (length < h.DataOffset()) return Result::Malformed;
+  const size_t parityData = length - h.DataOffset();
   uint16_t lengths = h.lengths;
   uint16_t types = h.types;
   int missing = 0;
   uint32_t lost = 0;
   for (uint32_t i = 0; i < h.count; ++i) {
     const uint32_t s = h.first + i;
+    if (!h.IsMember(s)) continue;
     size_t n = 0;
     const uint8_t* d = Find(s, n);
     if (d == nullptr) {
@@ -90,10 +92,10 @@ ParityDecoder::Result ParityDecoder::Rebuild(const uint8_t* parity, size_t lengt
   }
   uint8_t* out = SlotData(lost);
   const size_t data = lengths - kCompressedHeaderSize;
-  std::memcpy(out + kCompressedHeaderSize, parity + kParityHeaderSize, data);
+  std::memcpy(out + kCompressedHeaderSize, parity + h.DataOffset(), data);
   for (uint32_t i = 0; i < h.count; ++i) {
     const uint32_t s = h.first + i;
-    if (s == lost) continue;
+    if (s == lost || !h.IsMember(s)) continue;
     size_t n = 0;
     const uint8_t* d = Find(s, n);
     const size_t common = n - kCompressedHeaderSize < data ? n - kCompressedHeaderSize : data;

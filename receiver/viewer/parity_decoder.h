@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ParityDecoder: keeps copies of the last kSlots numbered datagrams of the
 // transmission and rebuilds a lost one from a parity datagram
-// (common/parity_format.h) when it holds every other datagram of the group.
+// (common/parity_format.h) when it holds every other member of the parity.
 // The update processor holds what follows a loss here until the parity
 // comes, then applies everything in order.
 //
-// Parity datagrams that found two holes are kept too (the last
-// kKeptParities): when a later, overlapping parity rebuilds one hole, the
-// kept one rebuilds the other.
+// Parity datagrams that found two or more holes are kept too (the last
+// kKeptParities): when another parity rebuilds one hole, a kept one may
+// then rebuild the next.
 //
 // The slots ((kSlots + kKeptParities) x 60000 bytes) are allocated with the
 // first datagram kept, that is once a sender has sent parity; nothing is
@@ -24,12 +24,13 @@ class ParityDecoder {
  public:
   // Room for the largest group and the datagrams held behind a loss.
   static constexpr uint32_t kSlots = 48;
-  static constexpr int kKeptParities = 4;
+  // The parities of three groups reach back over two more.
+  static constexpr int kKeptParities = 8;
 
   enum class Result {
-    Malformed,  // not a parity datagram, or inconsistent with the group
-    Complete,   // nothing of the group is missing
-    TooMany,    // more than one missing (or a group never seen): ignored
+    Malformed,  // not a parity datagram, or inconsistent with its members
+    Complete,   // no member is missing
+    TooMany,    // more than one member missing (or a group never seen)
     Rebuilt,
   };
 
@@ -47,7 +48,7 @@ class ParityDecoder {
   void KeepParity(const uint8_t* parity, size_t length);
   // Kept parity i (0..kKeptParities-1), or null.
   const uint8_t* KeptParity(int i, size_t& length) const;
-  // Rebuilds the one missing datagram of the parity's group into its slot
+  // Rebuilds the one missing member of the parity into its slot
   // (rebuilt := its number) when that number lies in from..to, the hole
   // being waited for; a missing number elsewhere counts as TooMany.
   // screenId: the transmission's.

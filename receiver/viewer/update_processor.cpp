@@ -37,8 +37,6 @@ bool UpdateProcessor::Begin(ViewerOwner* owner, ViewerSurface* surface) {
   openGaps_ = 0;
   processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = rebuilt_ = suppressed_ = 0;
   parity_.Reset();
-  lastParityEnd_ = 0;
-  overlapping_ = false;
   parityHeard_ = false;
   holding_ = false;
   random_ = (TickCount() ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)) | 1u;
@@ -240,8 +238,6 @@ void UpdateProcessor::StartNumbers() {
   // full-screen update that follows mends every hole.
   if (holding_) Drain(true, true);
   parity_.Reset();
-  lastParityEnd_ = 0;
-  overlapping_ = false;
   expected_ = 0;
   openGaps_ = 0;  // the full-screen update mends every gap
 }
@@ -264,54 +260,36 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   const uint32_t now = TickCount();
   parityHeard_ = true;
   parityHeardMs_ = now;
-  // Overlapping groups: the next parity's group begins where the previous
-  // parity's group ended, when that lies inside this group (after a lost
-  // parity, somewhere after this group's first number); with separate
-  // groups, after this one.
-  const uint32_t end = h.first + h.count;
-  uint32_t nextFirst = end;
-  const bool splitKnown = lastParityEnd_ - h.first - 1u < h.count - 1u;
-  if (splitKnown) {
-    nextFirst = lastParityEnd_;
-    overlapping_ = true;
-  } else if (overlapping_) {
-    nextFirst = h.first + 1u;
-  }
-  lastParityEnd_ = end;
   // Only a hole being waited for is rebuilt: the numbers held behind a
-  // loss, or the next number when the group ends with it (its loss shows no
-  // gap before the next datagram). Parity of a group this receiver never
-  // started, or whose loss it has given up on, changes nothing.
-  const uint32_t groupLast = end - 1u;
-  const bool endsWithNext = !holding_ && expected_ - h.first < h.count && groupLast == expected_;
+  // loss, or the next number when it is the parity's last member (its loss
+  // shows no gap before the next datagram). Parity of a group this receiver
+  // never started, or whose loss it has given up on, changes nothing.
+  const uint32_t last = h.first + h.count - 1u;
+  const bool endsWithNext = !holding_ && expected_ - h.first < h.count && last == expected_;
   if (!holding_ && !endsWithNext) return;
-  if (TryParity(data, length, now) != ParityDecoder::Result::TooMany) return;
-  if (!holding_ || expected_ - h.first >= h.count) return;
-  // Two holes in this group, one of them the one waited for.
-  if (LaterParityMayHelp(h.first, h.count, nextFirst, splitKnown)) {
-    parity_.KeepParity(data, length);
-  } else {
-    Drain(true, false);  // no later parity mends this group: ask now
+  const ParityDecoder::Result result = TryParity(data, length, now);
+  if (!holding_ || result == ParityDecoder::Result::Malformed) return;
+  if (expected_ - h.first < h.count) {
+    // More than one hole: kept while every hole is still waited for, since
+    // another parity may rebuild all but one of them.
+    if (result == ParityDecoder::Result::TooMany && HolesWaitedFor(h)) {
+      parity_.KeepParity(data, length);
+    }
+  } else if (h.first - expected_ <= kHoldSpan) {
+    // The sender's parities have moved on past the hole waited for: none
+    // to come has it as a member, so ask now.
+    Drain(true, false);
   }
 }
 
-bool UpdateProcessor::LaterParityMayHelp(uint32_t first, uint32_t count, uint32_t nextFirst,
-                                         bool splitKnown) const {
-  // Two holes, the later one covered by the next parity (which then has it
-  // alone) and, where the split is known, the earlier one not (which this
-  // parity then has alone).
-  int holes = 0;
-  uint32_t lowest = 0, highest = 0;
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t s = first + i;
+bool UpdateProcessor::HolesWaitedFor(const ParityHeader& h) const {
+  for (uint32_t i = 0; i < h.count; ++i) {
+    const uint32_t s = h.first + i;
     size_t n = 0;
-    if (parity_.Find(s, n) != nullptr) continue;
+    if (!h.IsMember(s) || parity_.Find(s, n) != nullptr) continue;
     if (s - expected_ > held_ - expected_) return false;  // given up, or not held
-    if (holes++ == 0) lowest = s;
-    highest = s;
   }
-  return holes == 2 && highest - first >= nextFirst - first &&
-         (!splitKnown || lowest - first < nextFirst - first);
+  return true;
 }
 
 ParityDecoder::Result UpdateProcessor::TryParity(const uint8_t* data, size_t length,

@@ -16,12 +16,11 @@
 //
 // Forward error correction: while the sender sends parity datagrams, a gap
 // does not ask at once. The datagrams after it are held (ParityDecoder)
-// until the parity of the group rebuilds the lost one, then applied in
-// order; only when no parity rebuilds it within kHoldMs are they applied
-// and the gap asked for. A sender's parities may overlap (each covers its
-// group and the one before): a parity that finds two holes is kept while a
-// later parity covers the later hole, and rebuilds the earlier one once
-// that later parity has rebuilt it. Requests wait a random back-off of up to
+// until a parity rebuilds the lost one, then applied in order; only when
+// no parity rebuilds it within kHoldMs, or the parities have moved on past
+// it, are they applied and the gap asked for. A datagram is a member of
+// several parities: one that finds more than one hole is kept, and tried
+// again whenever another parity rebuilt a hole. Requests wait a random back-off of up to
 // kBackoffMs and are not sent when other receivers asked for all the
 // numbers since the loss could show (ViewerOwner::HeardRepairRequest); a
 // gap that shows close behind one still in its back-off joins that request.
@@ -37,6 +36,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "common/parity_format.h"
 #include "common/protocol.h"
 #include "receiver/viewer/remote_cursor.h"
 #include "receiver/viewer/framebuffer.h"
@@ -92,9 +92,9 @@ class UpdateProcessor {
   static constexpr int kRepairTries = 4;
   static constexpr int kOpenGaps = 8;
   // The sender closes a parity group at most 60 ms after its first
-  // datagram; a loss then waits this long for its parity, or for the next
-  // group's, which overlaps it.
-  static constexpr uint32_t kHoldMs = 130;
+  // datagram; a loss then waits this long for its group's parity, or for
+  // those of the next two groups, which may have it as a member too.
+  static constexpr uint32_t kHoldMs = 160;
   // How far behind a loss datagrams are held (the parity slots hold the
   // group and these).
   static constexpr uint32_t kHoldSpan = 24;
@@ -143,12 +143,8 @@ class UpdateProcessor {
   // Tries a parity on the hole waited for (rebuilt: logged, what follows
   // applied); on a rebuild the kept parities are tried again.
   ParityDecoder::Result TryParity(const uint8_t* data, size_t length, uint32_t nowMs);
-  // Whether a parity of the group first..first+count-1 that found more
-  // than one hole may still rebuild the waited one: it found two, both in
-  // the held span, the later from nextFirst on, where the next parity's
-  // group begins, and (splitKnown) the earlier before it.
-  bool LaterParityMayHelp(uint32_t first, uint32_t count, uint32_t nextFirst,
-                          bool splitKnown) const;
+  // Whether every member a parity misses lies in the held span.
+  bool HolesWaitedFor(const ParityHeader& h) const;
   // Applies the held datagrams that follow in order; past a hole only when
   // force (or the hold timed out). quiet: holes are not reported (a new
   // stream follows).
@@ -188,8 +184,6 @@ class UpdateProcessor {
   bool holding_ = false;
   uint32_t holdSinceMs_ = 0;
   uint32_t held_ = 0;  // highest number held
-  uint32_t lastParityEnd_ = 0;  // one past the last parity's group
-  bool overlapping_ = false;    // the sender's parities overlap
   uint32_t random_ = 1;
 
   z_stream stream_{};

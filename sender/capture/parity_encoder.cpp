@@ -33,86 +33,116 @@ void ParityEncoder::Adapt(uint32_t nowMs) {
   windowSent_ = windowLost_ = 0;
 }
 
+// Bit k: a member of the parity k groups on. Two places of a group always
+// differ, and in a group of up to 4 every place is a member of its own
+// group's parity (a single loss is rebuilt with no wait) and of another.
+uint8_t ParityEncoder::Column(int count, int place) {
+  static constexpr uint8_t kColumns[kMaxGroup][kMaxGroup] = {
+      {7}, {7, 3}, {7, 3, 5}, {7, 3, 5, 1}, {6, 7, 3, 5, 1}, {6, 2, 7, 3, 5, 1},
+      {6, 2, 4, 7, 3, 5, 1}};
+  return kColumns[count - 1][place];
+}
+
 bool ParityEncoder::Continues(uint32_t sequence, size_t length) const {
-  return group_ > 0 && sequence == first_ + static_cast<uint32_t>(count_) &&
+  const Group& g = groups_[0];
+  return group_ > 0 && sequence == g.first + static_cast<uint32_t>(g.count) &&
          length >= kCompressedHeaderSize && length - kCompressedHeaderSize <= kMaxParityData;
 }
 
 bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequence,
                          uint32_t nowMs) {
   if (group_ == 0 || length < kCompressedHeaderSize) return false;
-  const size_t data = length - kCompressedHeaderSize;
-  if (data > kMaxParityData) return false;  // never protected
+  if (length - kCompressedHeaderSize > kMaxParityData) return false;  // never protected
   earned_ += length * kShareNum;
   allowance_ = std::min(kAllowanceBytes, allowance_ + earned_ / kShareDen);
   earned_ %= kShareDen;
-  if (!acc_) acc_ = std::make_unique<uint8_t[]>(2 * kMaxParityData);  // zeroed
-  if (count_ == 0) {
-    first_ = sequence;
-    openedMs_ = nowMs;
+  if (!store_) store_ = std::make_unique<uint8_t[]>(kStoreSlots * kMaxDatagram);
+  Group& g = groups_[0];
+  if (g.count == 0) {
     const uint16_t screenId = ReadU16(datagram + 2);
-    if (screenId != screenId_) prevCount_ = 0;
+    if (screenId != screenId_) groups_[1].count = groups_[2].count = 0;
     screenId_ = screenId;
-    WriteU16(out_ + 2, screenId_);
-    lengths_ = types_ = 0;
-    dataLength_ = 0;
+    g = Group{sequence, 0, {}};
+    openedMs_ = nowMs;
   }
-  ++count_;
-  lengths_ ^= static_cast<uint16_t>(length);
-  types_ ^= ReadU16(datagram);
-  uint8_t* acc = Acc(open_);
-  const uint8_t* in = datagram + kCompressedHeaderSize;
-  for (size_t i = 0; i < data; ++i) acc[i] ^= in[i];
-  dataLength_ = std::max(dataLength_, data);
-  return count_ >= group_ || count_ >= kMaxParityGroup ||
-         (count_ == 2 && nowMs - openedMs_ >= kGroupMs);
+  ++g.count;
+  std::memcpy(StoreData(sequence), datagram, length);
+  StoredLength(sequence) = length;
+  return g.count >= group_ || (g.count == 2 && nowMs - openedMs_ >= kGroupMs);
+}
+
+bool ParityEncoder::Spans(int k) const {
+  for (int i = 1; i <= k; ++i) {
+    const Group& before = groups_[i];
+    const Group& after = groups_[i - 1];
+    if (before.count == 0 || before.first + static_cast<uint32_t>(before.count) != after.first) {
+      return false;
+    }
+  }
+  const size_t own = groups_[0].longest[0];
+  return groups_[k].longest[k] <= own + own / 4;
 }
 
 ParityEncoder::Datagram ParityEncoder::Finish() {
-  const uint8_t* acc = Acc(open_);
-  uint8_t* data = out_ + kParityHeaderSize;
-  size_t length = dataLength_;
-  ParityHeader h{screenId_, first_, static_cast<uint8_t>(count_), kParitySchemeXor, lengths_,
-                 types_};
-  if (SpansPrevious()) {
-    const uint8_t* prev = Acc(1 - open_);
-    length = std::max(dataLength_, prevLength_);
-    for (size_t i = 0; i < length; ++i) data[i] = static_cast<uint8_t>(acc[i] ^ prev[i]);
-    h.first = prevFirst_;
-    h.count = static_cast<uint8_t>(prevCount_ + count_);
-    h.lengths ^= prevLengths_;
-    h.types ^= prevTypes_;
-  } else {
-    std::memcpy(data, acc, dataLength_);
+  // The longest member of each group for each parity, now that the open
+  // group's size is known.
+  Group& open = groups_[0];
+  for (size_t& n : open.longest) n = 0;
+  for (int place = 0; place < open.count; ++place) {
+    const size_t data = StoredLength(open.first + static_cast<uint32_t>(place)) -
+                        kCompressedHeaderSize;
+    const uint8_t column = Column(open.count, place);
+    for (int k = 0; k < kSpan; ++k) {
+      if (column >> k & 1) open.longest[k] = std::max(open.longest[k], data);
+    }
+  }
+  ParityHeader h{screenId_, 0, 0, kParitySchemeMembers, 0, 0, 0};
+  uint32_t members[kSpan * kMaxGroup];
+  int n = 0;
+  size_t length = 0;
+  for (int k = kSpan - 1; k >= 0; --k) {  // in number order
+    const Group& g = groups_[k];
+    if (k > 0 && !Spans(k)) continue;
+    for (int place = 0; place < g.count; ++place) {
+      if ((Column(g.count, place) >> k & 1) == 0) continue;
+      members[n++] = g.first + static_cast<uint32_t>(place);
+    }
+    length = std::max(length, g.longest[k]);
+  }
+  h.first = members[0];
+  h.count = static_cast<uint8_t>(members[n - 1] - members[0] + 1);
+  uint8_t* data = out_ + h.DataOffset();
+  std::memset(data, 0, length);
+  for (int i = 0; i < n; ++i) {
+    const uint32_t s = members[i];
+    const size_t whole = StoredLength(s);
+    const uint8_t* d = StoreData(s);
+    h.members |= 1u << (s - h.first);
+    h.lengths ^= static_cast<uint16_t>(whole);
+    h.types ^= ReadU16(d);
+    const uint8_t* in = d + kCompressedHeaderSize;
+    for (size_t b = 0; b < whole - kCompressedHeaderSize; ++b) data[b] ^= in[b];
   }
   BuildParityHeader(h, out_);
-  // This group is the one before the next; the accumulator of the one
-  // before this is cleared for the next group.
-  std::memset(Acc(1 - open_), 0, prevLength_);
-  open_ = 1 - open_;
-  prevCount_ = count_;
-  prevFirst_ = first_;
-  prevLengths_ = lengths_;
-  prevTypes_ = types_;
-  prevLength_ = dataLength_;
-  count_ = 0;
-  dataLength_ = 0;
-  return Datagram{out_, kParityHeaderSize + length};
+  groups_[2] = groups_[1];
+  groups_[1] = open;
+  open.count = 0;
+  return Datagram{out_, h.DataOffset() + length};
 }
 
 int ParityEncoder::DueMs(uint32_t nowMs) const {
-  if (count_ == 0) return -1;
+  const Group& g = groups_[0];
+  if (g.count == 0) return -1;
   const uint32_t age = nowMs - openedMs_;
   // A lone datagram after a group is protected with that group.
-  const uint32_t limit = count_ == 1 && !SpansPrevious() ? kLoneMs : kGroupMs;
+  const bool after = groups_[1].count > 0 &&
+                     groups_[1].first + static_cast<uint32_t>(groups_[1].count) == g.first;
+  const uint32_t limit = g.count == 1 && !after ? kLoneMs : kGroupMs;
   return age >= limit ? 0 : static_cast<int>(limit - age);
 }
 
 void ParityEncoder::Discard() {
-  if (acc_) std::memset(acc_.get(), 0, 2 * kMaxParityData);
-  count_ = 0;
-  prevCount_ = 0;
-  dataLength_ = prevLength_ = 0;
+  for (Group& g : groups_) g.count = 0;
 }
 
 }  // namespace qc

@@ -26,16 +26,20 @@
 // A group closes when it holds its size, when the next datagram does not
 // continue its numbers (a stream reset, a failed send), and kGroupMs after
 // its first datagram, so that the last datagrams of a burst are protected
-// without waiting for more. Each parity covers the group that closes and
-// the group before it when the numbers run on and that makes it at most a
-// quarter longer (a parity is as long as the longest datagram it covers):
-// overlapping groups, every datagram covered by two parities for the same
-// number of parity datagrams. A receiver that lost two datagrams of one group rebuilds the
-// later one from the next parity, when that one holds no other loss, and
-// then the earlier one from the parity it kept: at 5% loss per receiver
-// this leaves about a third fewer datagrams to ask for than separate groups
-// of the same size (0.0077 against 0.0093 of the datagrams per receiver;
-// sixty receivers ask for 0.22 instead of 0.34 per datagram).
+// without waiting for more. Each datagram is a member of up to three
+// parities: its own group's, the next group's and the one after (named
+// members, common/parity_format.h). Which ones depends on its place in the
+// group (kColumns): every two datagrams of a group differ in at least one
+// of the three, so a receiver that lost two of a group rebuilds one from
+// the later parity that has it alone, then the other; and each datagram is
+// a member of two or three of them, so that one lost parity leaves it
+// covered. With groups of 3 to 4 at 5% loss per receiver this leaves about
+// a third to a half of the datagrams to ask for that groups which either
+// cover the whole group before or not at all left (a model of 60
+// receivers: 0.0010-0.0015 against 0.0032 of the datagrams per receiver).
+// The members of the groups before are left out when they are more than a
+// quarter longer than the longest of the group that closes (a parity is as
+// long as its longest member).
 // A lone datagram with no group before it is no group: its parity would
 // only repeat it. Past kGroupMs it waits for the next datagram, and the two
 // close at once: a receiver sees the loss of the first only when the
@@ -70,9 +74,11 @@ class ParityEncoder {
  public:
   static constexpr int kFirstGroup = 4;
   static constexpr int kMinGroup = 3;
-  // A parity spans two groups, so at most 16 datagrams: receivers hold up
-  // to 24 behind a loss.
-  static constexpr int kMaxGroup = 8;
+  // Three places in a group cover each of its datagrams differently, which
+  // makes seven (kColumns). A parity spans three groups, so at most 21
+  // datagrams: receivers hold up to 24 behind a loss.
+  static constexpr int kMaxGroup = 7;
+  static constexpr int kSpan = 3;
   // At the 50-60 datagrams/s of a busy screen a group of 4 fills in about
   // 70 ms; receivers hold what follows a loss until the parity comes (their
   // limit is 100 ms from the datagram that showed the loss), so a group
@@ -113,7 +119,7 @@ class ParityEncoder {
   void Add(const uint8_t* datagram, size_t length, uint32_t sequence, uint32_t nowMs,
            Emit&& send) {
     Adapt(nowMs);
-    if (count_ > 0 && !Continues(sequence, length)) Close(send);
+    if (groups_[0].count > 0 && !Continues(sequence, length)) Close(send);
     if (Join(datagram, length, sequence, nowMs)) Close(send);
   }
   // The parity of a group open for kGroupMs (a lone datagram that follows
@@ -121,7 +127,7 @@ class ParityEncoder {
   // reset).
   template <class Emit>
   void Flush(uint32_t nowMs, bool force, Emit&& send) {
-    if (count_ > 0 && (force || DueMs(nowMs) == 0)) Close(send);
+    if (groups_[0].count > 0 && (force || DueMs(nowMs) == 0)) Close(send);
   }
   // ms until Flush has a group to close, -1 when none is open.
   int DueMs(uint32_t nowMs) const;
@@ -130,6 +136,13 @@ class ParityEncoder {
   void Discard();
 
  private:
+  // A group's datagrams: their numbers, and the longest data of those that
+  // are members of parity k (0: its own, 1: the next, 2: the one after).
+  struct Group {
+    uint32_t first = 0;
+    int count = 0;  // 0: none
+    size_t longest[kSpan] = {};
+  };
   bool Continues(uint32_t sequence, size_t length) const;
   // Adds the datagram to the group (opening one); true when the group is
   // to close: full, or a lone datagram's partner came past kGroupMs.
@@ -144,6 +157,13 @@ class ParityEncoder {
   }
   Datagram Finish();
   void Adapt(uint32_t nowMs);
+  // Whether the open group's parity also covers groups_[k] (k 1, 2): their
+  // numbers run on to the open group's, and their members are at most a
+  // quarter longer than its longest.
+  bool Spans(int k) const;
+  // The parities (bit k: k groups on) a datagram at place `place` of a
+  // group of `count` is a member of.
+  static uint8_t Column(int count, int place);
 
   int group_ = 0;
   uint64_t allowance_ = kAllowanceBytes;  // bytes of parity that may go out
@@ -153,33 +173,20 @@ class ParityEncoder {
   uint32_t windowSent_ = 0;
   uint32_t windowLost_ = 0;
 
-  // Whether the parity of the open group also covers the group before it:
-  // when the numbers run on, and when that makes the parity (as long as the
-  // longest datagram of both) at most a quarter longer than its own.
-  bool SpansPrevious() const {
-    return prevCount_ > 0 && prevFirst_ + static_cast<uint32_t>(prevCount_) == first_ &&
-           prevCount_ + count_ <= kMaxParityGroup && prevLength_ <= dataLength_ + dataLength_ / 4;
-  }
-
-  int count_ = 0;
-  uint32_t first_ = 0;
+  // groups_[0] is the open group, groups_[1] and [2] the two closed before.
+  Group groups_[kSpan];
   uint32_t openedMs_ = 0;
   uint16_t screenId_ = 0;
-  uint16_t lengths_ = 0;
-  uint16_t types_ = 0;
-  size_t dataLength_ = 0;  // longest data so far
-  // The group closed before the open one (prevCount_ 0: none to span).
-  int prevCount_ = 0;
-  uint32_t prevFirst_ = 0;
-  uint16_t prevLengths_ = 0;
-  uint16_t prevTypes_ = 0;
-  size_t prevLength_ = 0;
-  // The XOR of the data of the open group (Acc(open_)) and of the group
-  // before it, allocated with the first group; the parity datagram is
+  // Copies of the datagrams of the three groups, by number modulo
+  // kStoreSlots (allocated with the first group), and the parity datagram
   // built in out_: header, then data.
-  uint8_t* Acc(int which) { return acc_.get() + static_cast<size_t>(which) * kMaxParityData; }
-  std::unique_ptr<uint8_t[]> acc_;
-  int open_ = 0;
+  static constexpr uint32_t kStoreSlots = kSpan * kMaxGroup;
+  uint8_t* StoreData(uint32_t sequence) {
+    return store_.get() + static_cast<size_t>(sequence % kStoreSlots) * kMaxDatagram;
+  }
+  size_t& StoredLength(uint32_t sequence) { return storedLength_[sequence % kStoreSlots]; }
+  std::unique_ptr<uint8_t[]> store_;
+  size_t storedLength_[kStoreSlots] = {};
   uint8_t out_[kMaxDatagram] = {};
 };
 

@@ -4,6 +4,7 @@
 // receiver's rebuild of a lost datagram from them, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -74,6 +75,7 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
 
   const uint32_t now = test::StartParity(enc, 9000);
   ASSERT_EQ(enc.GroupSize(), ParityEncoder::kFirstGroup);
+  static_assert(ParityEncoder::kFirstGroup == 4, "the places below are those of groups of 4");
   const auto ds = Datagrams(100, ParityEncoder::kFirstGroup + 3, 2);
   Feed(enc, rec, ds, 100, now);
   ASSERT_EQ(rec.parity.size(), 1u);  // the full group
@@ -82,26 +84,35 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.screenId, kId);
   EXPECT_EQ(h.first, 100u);
   EXPECT_EQ(h.count, ParityEncoder::kFirstGroup);
-  EXPECT_EQ(rec.parity[0].size(), kParityHeaderSize + kMaxParityData);  // as the longest
+  EXPECT_EQ(h.members, 0xFu);
+  EXPECT_EQ(rec.parity[0].size(), h.DataOffset() + kMaxParityData);  // as the longest
 
-  // The open group of three waits kGroupMs, then closes. Its parity does
-  // not cover the group before: that would make it as long as datagram
-  // 103, sixteen times its own.
+  // The open group of three waits kGroupMs, then closes. Its parity also
+  // has the first two of the group before, unless they are more than a
+  // quarter longer than its own longest.
   EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kGroupMs));
   enc.Flush(now + ParityEncoder::kGroupMs - 1, false, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 1u);
   enc.Flush(now + ParityEncoder::kGroupMs, false, rec.Emit());
   ASSERT_EQ(rec.parity.size(), 2u);
   ASSERT_TRUE(ParseParityHeader(rec.parity[1].data(), rec.parity[1].size(), h));
-  EXPECT_EQ(h.first, 100u + ParityEncoder::kFirstGroup);
-  EXPECT_EQ(h.count, 3);
+  size_t own = 0, before = 0;
+  for (int i = 0; i < 3; ++i) own = std::max(own, ds[4 + i].size() - kCompressedHeaderSize);
+  for (int i = 0; i < 2; ++i) before = std::max(before, ds[i].size() - kCompressedHeaderSize);
+  if (before <= own + own / 4) {
+    EXPECT_EQ(h.first, 100u);
+    EXPECT_EQ(h.members, 0b1110011u);
+  } else {
+    EXPECT_EQ(h.first, 104u);
+    EXPECT_EQ(h.members, 0b111u);
+  }
   EXPECT_EQ(enc.DueMs(now + 1000), -1);
   // A lone datagram after a gap in the numbers waits for the next (its
   // parity would repeat it); past the group's time the two close at once.
   // Without a partner it closes after kLoneMs (the last datagram of a
   // burst whose heal was held back). A lone datagram right after a group
-  // of datagrams as long closes with that group after kGroupMs: the parity
-  // covers both groups.
+  // of datagrams as long closes after kGroupMs, its parity with that group
+  // too.
   const std::vector<Bytes> pair = {Sized(110, 1000), Sized(111, 900), Sized(112, 1000)};
   const uint32_t lone = now + 100;
   enc.Add(pair[0].data(), pair[0].size(), 110, lone, rec.Emit());
@@ -120,7 +131,8 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   ASSERT_TRUE(ParseParityHeader(rec.parity[3].data(), rec.parity[3].size(), h));
   EXPECT_EQ(h.first, 110u);
   EXPECT_EQ(h.count, 3);
-  EXPECT_EQ(rec.parity[3].size(), kParityHeaderSize + 1000);
+  EXPECT_EQ(h.members, 0b111u);
+  EXPECT_EQ(rec.parity[3].size(), h.DataOffset() + 1000);
   rec.parity.resize(2);
 
   ParityEncoder fresh;
@@ -265,8 +277,49 @@ TEST_F(ParityDecoderTest, TwoLossesAGroupNeverStartedOrAHoleNotWaitedForAreLeftA
   Bytes cut(parity_.begin(), parity_.begin() + kParityHeaderSize + 10);
   EXPECT_EQ(dec_.Rebuild(cut.data(), cut.size(), kId, 50, 57, rebuilt),
             ParityDecoder::Result::Malformed);
+  // Named members: the first and the last number must be members, and no
+  // number past the count.
+  for (uint32_t members : {0b1110u, 0b0111u, 0b11111u}) {
+    Bytes named = parity_;
+    WriteU32(named.data() + kParityHeaderSize, members);
+    EXPECT_EQ(dec_.Rebuild(named.data(), named.size(), kId, 50, 57, rebuilt),
+              ParityDecoder::Result::Malformed);
+  }
   EXPECT_EQ(Rebuild(50, 57, rebuilt), ParityDecoder::Result::Rebuilt);
   EXPECT_EQ(rebuilt, 51u);
+}
+
+TEST_F(ParityDecoderTest, OnlyNamedMembersCountAndAreRebuilt) {
+  // A parity over 60, 62 and 63 (61 not a member), as three groups' places
+  // make them: the loss of 61 is none of its business, that of 62 it
+  // rebuilds byte for byte.
+  const auto ds = Datagrams(60, 4, 9);
+  ParityHeader h{kId, 60, 4, kParitySchemeMembers, 0, 0, 0b1101u};
+  Bytes parity(h.DataOffset() + kMaxParityData, 0);
+  size_t longest = 0;
+  for (int i : {0, 2, 3}) {
+    h.lengths ^= static_cast<uint16_t>(ds[i].size());
+    h.types ^= ReadU16(ds[i].data());
+    for (size_t b = kCompressedHeaderSize; b < ds[i].size(); ++b) {
+      parity[h.DataOffset() + b - kCompressedHeaderSize] ^= ds[i][b];
+    }
+    longest = std::max(longest, ds[i].size() - kCompressedHeaderSize);
+  }
+  parity.resize(h.DataOffset() + longest);
+  BuildParityHeader(h, parity.data());
+  for (int i : {0, 2, 3}) dec_.Keep(60 + i, ds[i].data(), ds[i].size());
+  uint32_t rebuilt = 0;
+  EXPECT_EQ(dec_.Rebuild(parity.data(), parity.size(), kId, 61, 63, rebuilt),
+            ParityDecoder::Result::Complete);
+  dec_.Reset();
+  for (int i : {0, 3}) dec_.Keep(60 + i, ds[i].data(), ds[i].size());
+  ASSERT_EQ(dec_.Rebuild(parity.data(), parity.size(), kId, 61, 63, rebuilt),
+            ParityDecoder::Result::Rebuilt);
+  EXPECT_EQ(rebuilt, 62u);
+  size_t n = 0;
+  const uint8_t* d = dec_.Find(62, n);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(Bytes(d, d + n), ds[2]);
 }
 
 }  // namespace

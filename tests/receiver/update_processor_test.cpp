@@ -378,35 +378,41 @@ TEST_F(ParityProcessorTest, ALossIsRebuiltFromParityAndAppliedInOrderWithoutAnyR
 }
 
 TEST_F(ParityProcessorTest, MoreLossesThanTheParityMendsOrNoParityInTimeAskForARepair) {
+  // Groups apart (one encoder each): nothing but its own parity has a
+  // datagram as a member.
   const auto ds = Stream(16);
   for (int i = 0; i < 4; ++i) Feed(ds[i]);
   Feed(Parity(ds, 0, 4));
-  // 5 and 6 lost: the group's parity cannot help, the gap is asked for.
+  // 5 and 6 lost: the group's parity finds both and is kept; the next
+  // group's shows that the parities moved on, and the gap is asked for.
   for (int i : {4, 7}) Feed(ds[i]);
   Feed(Parity(ds, 4, 4));
+  EXPECT_EQ(owner_.repairs, 0);
+  for (int i : {8, 9, 10, 11}) Feed(ds[i]);
+  Feed(Parity(ds, 8, 4));
   EXPECT_EQ(owner_.repairs, 1);
   EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 5, 6)));
-  // 9 lost and no parity follows: asked for once the hold ends.
-  for (int i : {8, 10, 11}) Feed(ds[i]);
+  // 13 lost and no parity follows: asked for once the hold ends.
+  for (int i : {12, 14}) Feed(ds[i]);
   EXPECT_EQ(owner_.repairs, 1);
   const uint32_t now = TickCount();
   EXPECT_LE(proc_.WaitMs(now, 250), static_cast<int>(UpdateProcessor::kHoldMs));
   proc_.CheckRepairs(now + UpdateProcessor::kHoldMs);
   EXPECT_EQ(owner_.repairs, 2);
-  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 9, 9)));
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 13, 13)));
   EXPECT_EQ(Stats().rebuilt, 0u);
   // What follows goes straight through again.
-  for (int i = 12; i < 15; ++i) Feed(ds[i]);
-  frame_ = test::MakeFrame(kW, kH, 32, 15);
-  EXPECT_TRUE(RowsEqual(20, 40));  // datagram 14's rows
+  Feed(ds[15]);
+  frame_ = test::MakeFrame(kW, kH, 32, 16);
+  EXPECT_TRUE(RowsEqual(0, 20));  // datagram 15's rows
   EXPECT_EQ(owner_.repairs, 2);
 }
 
-TEST_F(ParityProcessorTest, OverlappingParitiesRebuildTwoLossesOfAGroupOrAskAtOnce) {
-  // One encoder over the whole stream: groups of 4, each parity covering
-  // its group and the one before ([0,4), [0,8), [4,12), [8,16), ...),
-  // emitted after the group's last datagram.
-  const auto ds = Stream(24);
+TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildTwoLossesOfAGroupOrAskOnceTheyMovedOn) {
+  // One encoder over the whole stream: groups of 4; the parity of group g
+  // has all of g, the first two of g-1 and the first and third of g-2,
+  // and goes out after g's last datagram.
+  const auto ds = Stream(40);
   ParityEncoder enc;
   const uint32_t t = test::StartParity(enc, 0);
   std::vector<std::vector<uint8_t>> parity(ds.size());  // by its group's last number
@@ -423,18 +429,23 @@ TEST_F(ParityProcessorTest, OverlappingParitiesRebuildTwoLossesOfAGroupOrAskAtOn
       }
     }
   };
-  // 10 and 13 lost, and the parity of [4,12) that would have rebuilt 10:
-  // [8,16) finds both, [12,20) rebuilds 13, and then the kept [8,16)
-  // rebuilds 10. Nothing is asked, the picture is exact.
-  feed(0, 20, {10, 13, 100 + 11});
-  EXPECT_TRUE(PictureIs(Expected(20)));
+  // 13 and 14 lost, and the next group's parity, which has 13 alone: the
+  // parity of [12,16) finds both, the one after next has 14 alone and
+  // rebuilds it, and then the kept one rebuilds 13. Nothing is asked, the
+  // picture is exact. (The receiver keeps datagrams from the first parity
+  // on: the first parities have members it never kept, and rebuild
+  // nothing.)
+  feed(0, 24, {13, 14, 100 + 19});
+  EXPECT_TRUE(PictureIs(Expected(24)));
   EXPECT_EQ(Stats().rebuilt, 2u);
   EXPECT_EQ(owner_.repairs, 0);
-  // Two losses of one group (21, 22) that no later parity can tell apart:
-  // asked for once the second parity over them finds both.
-  feed(20, 24, {21, 22});
+  // Three losses that no parity has alone (24, 25, 26): asked for once a
+  // parity comes that has none of their group.
+  feed(24, 36, {24, 25, 26});
+  EXPECT_EQ(owner_.repairs, 0);
+  feed(36, 40, {});
   EXPECT_EQ(owner_.repairs, 1);
-  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 21, 22)));
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 24, 26)));
 }
 
 TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
