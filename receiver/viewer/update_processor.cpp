@@ -11,6 +11,9 @@
 
 namespace qc {
 
+static_assert(ParityDecoder::kSlots >= UpdateProcessor::kHoldSpan + 24,
+              "the slots hold what is held and the members of an answer below it");
+
 namespace {
 
 // The zlib interface version the wire format was made with; zlib checks
