@@ -23,7 +23,7 @@ namespace qc {
 class ParityDecoder {
  public:
   // Room for the largest group and the datagrams held behind a loss.
-  static constexpr uint32_t kSlots = 64;
+  static constexpr uint32_t kSlots = 48;
   // The parities of three groups reach back over two more.
   static constexpr int kKeptParities = 8;
 

@@ -11,9 +11,6 @@
 
 namespace qc {
 
-static_assert(ParityDecoder::kSlots >= UpdateProcessor::kHoldSpan + 24,
-              "the slots hold what is held and the members of an answer below it");
-
 namespace {
 
 // The zlib interface version the wire format was made with; zlib checks

@@ -95,10 +95,9 @@ class UpdateProcessor {
   // datagram; a loss then waits this long for its group's parity, or for
   // those of the next two groups, which may have it as a member too.
   static constexpr uint32_t kHoldMs = 160;
-  // How far behind a loss datagrams are held (the parity slots hold these
-  // and the members of a parity before them): a busy screen sends some 25
-  // in the hold and the wait for an answer.
-  static constexpr uint32_t kHoldSpan = 40;
+  // How far behind a loss datagrams are held (the parity slots hold the
+  // group and these).
+  static constexpr uint32_t kHoldSpan = 24;
   // After the hold a loss is asked for as parity (once), and waits this
   // long for the answer before it is asked for as rows.
   static constexpr uint32_t kAnswerMs = 80;

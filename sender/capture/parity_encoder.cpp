@@ -174,7 +174,7 @@ void ParityEncoder::PlanRepair(const RepairRequest* requests, int count, uint16_
           high = std::max(high, p.members[m]);
         }
         if (!shared && p.count < kRepairMembers &&
-            high - low < kRepairSpan) {
+            high - low < static_cast<uint32_t>(kMaxParityGroup)) {
           break;
         }
       }

@@ -142,12 +142,10 @@ class ParityEncoder {
   // the requested numbers still kept go out as parity datagrams of named
   // members, no two numbers of one request in the same parity (a receiver
   // rebuilds one member of each), at most kRepairMembers in one and within
-  // a run of kRepairSpan numbers (receivers keep the members of a parity
-  // below the hole they hold for). Numbers no longer kept are not
+  // a run of kMaxParityGroup numbers. Numbers no longer kept are not
   // answered (the receiver asks for their rows). Emits through send;
   // returns the bytes.
   static constexpr int kRepairMembers = 8;
-  static constexpr uint32_t kRepairSpan = 24;
   template <class Emit>
   size_t Repair(const RepairRequest* requests, int count, uint16_t screenId, Emit&& send) {
     size_t bytes = 0;
