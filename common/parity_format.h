@@ -18,15 +18,6 @@
 //
 // A datagram whose data is longer than kMaxParityData is never a member
 // (its parity would not fit a datagram that receivers accept).
-//
-// Parity requests (type 0xFFF5, to the request port P+1): the twelve bytes
-// of a repair request (common/protocol.h) with this type, from a receiver
-// that still holds what follows the datagrams first..last and would rather
-// have them as parity than their rows again. The sender answers with
-// parity datagrams of named members whose members are requested numbers,
-// each parity one number of each request it serves: one datagram mends
-// different losses at different receivers. A sender that does not know the
-// type ignores it, and the receiver asks for the rows after a while.
 #pragma once
 
 #include <cstddef>
@@ -73,25 +64,6 @@ inline void BuildParityHeader(const ParityHeader& h, uint8_t* out) {
   WriteU16(out + 10, h.lengths);
   WriteU16(out + 12, h.types);
   if (h.scheme == kParitySchemeMembers) WriteU32(out + kParityHeaderSize, h.members);
-}
-
-inline constexpr uint16_t kParityRequestType = 0xFFF5;
-
-inline void BuildParityRequest(const RepairRequest& r, uint8_t out[kRepairRequestSize]) {
-  WriteU16(out, kParityRequestType);
-  WriteU16(out + 2, r.screenId);
-  WriteU32(out + 4, r.first);
-  WriteU32(out + 8, r.last);
-}
-
-// True for a parity request of exactly 12 bytes whose range is ordered and
-// shorter than kMaxParityGroup.
-inline bool ParseParityRequest(const uint8_t* data, size_t length, RepairRequest& out) {
-  if (length != kRepairRequestSize || ReadU16(data) != kParityRequestType) return false;
-  const RepairRequest r{ReadU16(data + 2), ReadU32(data + 4), ReadU32(data + 8)};
-  if (r.last - r.first >= static_cast<uint32_t>(kMaxParityGroup)) return false;
-  out = r;
-  return true;
 }
 
 // False for anything but a parity datagram of a known scheme over a run of

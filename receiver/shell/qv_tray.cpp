@@ -152,10 +152,6 @@ void qvTray::SendUpdateRequest() { service_.SendUpdateRequest(); }
 void qvTray::SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) {
   service_.SendRepairRequest(screenId, first, last);
 }
-bool qvTray::SendParityRequest(uint16_t screenId, uint32_t first, uint32_t last) {
-  service_.SendParityRequest(screenId, first, last);
-  return true;
-}
 
 void qvTray::RestartViewer() {
   UpdateTrayIcon(TrayAction::Modify, TrayState::Disconnected);

@@ -116,7 +116,6 @@ class qvTray : public ViewerOwner {
   void UpdateTrayIcon(TrayState state) override { UpdateTrayIcon(TrayAction::Modify, state); }
   void SendUpdateRequest() override;
   void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) override;
-  bool SendParityRequest(uint16_t screenId, uint32_t first, uint32_t last) override;
   bool HearsOtherReceivers() const override { return requests_.Listening(); }
   bool HeardRepairRequest(uint16_t screenId, uint32_t first, uint32_t last,
                           uint32_t sinceMs) override {

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "common/log_file.h"
-#include "common/parity_format.h"
 #include "common/protocol.h"
 
 namespace qc {
@@ -47,13 +46,6 @@ void ServiceSocket::SendUpdateRequest() {
 void ServiceSocket::SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last) {
   uint8_t datagram[kRepairRequestSize];
   BuildRepairRequest({screenId, first, last}, datagram);
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (socket_.IsOpen()) socket_.SendTo(datagram, sizeof datagram, destination_);
-}
-
-void ServiceSocket::SendParityRequest(uint16_t screenId, uint32_t first, uint32_t last) {
-  uint8_t datagram[kRepairRequestSize];
-  BuildParityRequest({screenId, first, last}, datagram);
   std::lock_guard<std::mutex> lock(mutex_);
   if (socket_.IsOpen()) socket_.SendTo(datagram, sizeof datagram, destination_);
 }

@@ -22,8 +22,6 @@ class ServiceSocket {
   void SendUpdateRequest();
   // Sends one repair request for first..last of screenId.
   void SendRepairRequest(uint16_t screenId, uint32_t first, uint32_t last);
-  // Sends one parity request for first..last of screenId.
-  void SendParityRequest(uint16_t screenId, uint32_t first, uint32_t last);
   void Close();
 
  private:

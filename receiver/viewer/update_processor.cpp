@@ -226,7 +226,6 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
   } else if (active && ahead > 0 && ahead <= kHoldSpan) {
     // A loss: wait for the parity of its group.
     holding_ = true;
-    parityAsked_ = false;
     holdSinceMs_ = now;
     held_ = header.sequence;
     return;
@@ -276,11 +275,10 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
     if (result == ParityDecoder::Result::TooMany && HolesWaitedFor(h)) {
       parity_.KeepParity(data, length);
     }
-  } else if (h.first - expected_ <= kHoldSpan && !parityAsked_) {
+  } else if (h.first - expected_ <= kHoldSpan) {
     // The sender's parities have moved on past the hole waited for: none
-    // to come has it as a member, so ask now. (Answers to parity requests
-    // come in no such order.)
-    EndHold(now);
+    // to come has it as a member, so ask now.
+    Drain(true, false);
   }
 }
 
@@ -306,7 +304,6 @@ ParityDecoder::Result UpdateProcessor::TryParity(const uint8_t* data, size_t len
     rebuilt_.fetch_add(1, std::memory_order_relaxed);
     if (!holding_) {
       holding_ = true;
-      parityAsked_ = false;
       holdSinceMs_ = nowMs;
       held_ = rebuilt;
     }
@@ -333,43 +330,9 @@ ParityDecoder::Result UpdateProcessor::TryParity(const uint8_t* data, size_t len
   return result;
 }
 
-void UpdateProcessor::EndHold(uint32_t nowMs) {
-  if (!parityAsked_ && ParityActive(nowMs)) {
-    // One request per run of holes: the sender puts no two numbers of one
-    // request in the same parity, and the numbers between runs are here.
-    bool asked = false;
-    size_t n = 0;
-    for (uint32_t s = expected_; s != held_ && !(asked && s - expected_ > kHoldSpan);) {
-      if (parity_.Find(s, n) != nullptr) {
-        ++s;
-        continue;
-      }
-      uint32_t last = s;
-      while (last + 1 != held_ && parity_.Find(last + 1, n) == nullptr) ++last;
-      if (!owner_->SendParityRequest(screenId_, s, last)) break;
-      requests_.fetch_add(1, std::memory_order_relaxed);
-      asked = true;
-      askedTo_ = last;
-      s = last + 1;
-    }
-    if (asked) {
-      parityAsked_ = true;
-      askedMs_ = nowMs;
-      return;
-    }
-  }
-  Drain(true, false);
-}
-
 void UpdateProcessor::Drain(bool force, bool quiet) {
   const uint32_t now = TickCount();
-  if (!force && holding_ && HoldOver(now)) {
-    if (!parityAsked_ && !quiet) {
-      EndHold(now);
-      return;
-    }
-    force = true;
-  }
+  force = force || now - holdSinceMs_ >= kHoldMs;
   bool advanced = false;
   while (holding_) {
     size_t n = 0;
@@ -381,11 +344,7 @@ void UpdateProcessor::Drain(bool force, bool quiet) {
         break;
       }
       if (!force) {
-        if (advanced) {
-          holdSinceMs_ = now;  // the next hole waits for its parity afresh
-          // Its answer is on the way if it was asked for with the first.
-          parityAsked_ = parityAsked_ && expected_ - (askedTo_ + 1) > kHoldSpan;
-        }
+        if (advanced) holdSinceMs_ = now;  // the next hole waits for its parity afresh
         break;
       }
       uint32_t next = expected_ + 1;
@@ -416,7 +375,7 @@ int UpdateProcessor::WaitMs(uint32_t nowMs, int limitMs) const {
     const int32_t left = static_cast<int32_t>(atMs - nowMs);
     wait = std::min(wait, std::max(0, static_cast<int>(left)));
   };
-  if (holding_) sooner(parityAsked_ ? askedMs_ + kAnswerMs : holdSinceMs_ + kHoldMs);
+  if (holding_) sooner(holdSinceMs_ + kHoldMs);
   for (int i = 0; i < openGaps_; ++i) {
     const Gap& g = gaps_[i];
     sooner(g.pending ? g.dueMs : g.askedMs + (kRepairRetryMs << (g.tries - 1)));
@@ -594,7 +553,7 @@ void UpdateProcessor::AskDue(uint32_t nowMs) {
 }
 
 void UpdateProcessor::CheckRepairs(uint32_t nowMs) {
-  if (holding_ && HoldOver(nowMs)) EndHold(nowMs);
+  if (holding_ && nowMs - holdSinceMs_ >= kHoldMs) Drain(true, false);
   AskDue(nowMs);
   for (int i = 0; i < openGaps_;) {
     Gap& g = gaps_[i];

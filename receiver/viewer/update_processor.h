@@ -98,9 +98,6 @@ class UpdateProcessor {
   // How far behind a loss datagrams are held (the parity slots hold the
   // group and these).
   static constexpr uint32_t kHoldSpan = 24;
-  // After the hold a loss is asked for as parity (once), and waits this
-  // long for the answer before it is asked for as rows.
-  static constexpr uint32_t kAnswerMs = 80;
   // Parity counts as sent while one was heard this recently.
   static constexpr uint32_t kParityActiveMs = 3000;
   // Requests wait 0..kBackoffMs: on a LAN a request reaches every receiver
@@ -149,18 +146,9 @@ class UpdateProcessor {
   // Whether every member a parity misses lies in the held span.
   bool HolesWaitedFor(const ParityHeader& h) const;
   // Applies the held datagrams that follow in order; past a hole only when
-  // force (or the hold is over: EndHold). quiet: holes are not reported (a
-  // new stream follows).
+  // force (or the hold timed out). quiet: holes are not reported (a new
+  // stream follows).
   void Drain(bool force, bool quiet);
-  // Whether the hold of the hole waited for is over: kHoldMs without a
-  // rebuild, or kAnswerMs since its parity request.
-  bool HoldOver(uint32_t nowMs) const {
-    return parityAsked_ ? nowMs - askedMs_ >= kAnswerMs : nowMs - holdSinceMs_ >= kHoldMs;
-  }
-  // The hold of the hole waited for ends: the holes held are asked for as
-  // parity, once, while the sender sends parity; else (or after that) what
-  // is held is applied and the holes asked for as rows.
-  void EndHold(uint32_t nowMs);
   bool ParityActive(uint32_t nowMs) const {
     return parityHeard_ && nowMs - parityHeardMs_ < kParityActiveMs;
   }
@@ -196,9 +184,6 @@ class UpdateProcessor {
   bool holding_ = false;
   uint32_t holdSinceMs_ = 0;
   uint32_t held_ = 0;  // highest number held
-  bool parityAsked_ = false;   // the holes up to askedTo_ were asked for as parity
-  uint32_t askedTo_ = 0;
-  uint32_t askedMs_ = 0;
   uint32_t random_ = 1;
 
   z_stream stream_{};

@@ -42,14 +42,6 @@ class ViewerOwner {
     SendUpdateRequest();
   }
 
-  // Update thread: asks the sender of screenId for the datagrams
-  // first..last as parity (common/parity_format.h). False when the owner
-  // cannot send one: the receiver then asks for the rows.
-  virtual bool SendParityRequest(uint16_t screenId, uint32_t first, uint32_t last) {
-    (void)screenId, (void)first, (void)last;
-    return false;
-  }
-
   // Whether the owner hears the other receivers' requests (it listens to
   // the request port). Only then do repair requests wait a back-off.
   virtual bool HearsOtherReceivers() const { return false; }

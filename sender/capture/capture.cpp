@@ -180,8 +180,8 @@ void qcCapture::RequestRefresh() {
   // update at once; requests before it took the flag need no new wake.
   if (!refreshWanted_.exchange(true)) Wake();
 }
-void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last, bool asParity) {
-  if (repairs_.Request(screenId, first, last, asParity)) Wake();
+void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
+  if (repairs_.Request(screenId, first, last)) Wake();
 }
 void qcCapture::SetOwnIconArea(const ScreenRect& screenArea) {
   {
@@ -455,16 +455,11 @@ void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
       repairs_.Take(clock_.Tick(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
-  transport_->NoteLosses(plan.repaired + plan.parityRequests);
+  transport_->NoteLosses(plan.repaired);
   if (plan.cursor) cursorRepair_ = true;
   ObserveTraffic();
-  // What the budget cannot pay for now waits (the marks, the cursor); a
-  // parity request it cannot pay for is not answered, and its receiver
-  // asks for the rows later.
+  // What the budget cannot pay for now waits (the marks, the cursor).
   if (!traffic_.Allows()) return;
-  if (plan.parityRequests > 0) {
-    traffic_.Charge(transport_->SendRepairParity(repairs_.ParityRequests(), plan.parityRequests));
-  }
   if (cursorRepair_) {
     cursorRepair_ = false;
     pointerDue_ = true;  // the shape goes out at this step's cursor query

@@ -56,9 +56,8 @@ class CaptureEngine {
   virtual void SendDisconnection() = 0;
   // A full-screen update is wanted; any thread.
   virtual void RequestRefresh() = 0;
-  // A receiver missed datagrams first..last of screenId (asParity: and
-  // wants them as parity); any thread.
-  virtual void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last, bool asParity) = 0;
+  // A receiver missed datagrams first..last of screenId; any thread.
+  virtual void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) = 0;
   // Where the tray icon lies on the screen (empty: unknown); changes
   // confined to it do not count for ChangeSent.
   virtual void SetOwnIconArea(const ScreenRect& /*screenArea*/) {}

@@ -68,7 +68,6 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
   ++g.count;
   std::memcpy(StoreData(sequence), datagram, length);
   StoredLength(sequence) = length;
-  storedSeq_[sequence % kStoreSlots] = sequence;
   return g.count >= group_ || (g.count == 2 && nowMs - openedMs_ >= kGroupMs);
 }
 
@@ -97,8 +96,10 @@ ParityEncoder::Datagram ParityEncoder::Finish() {
       if (column >> k & 1) open.longest[k] = std::max(open.longest[k], data);
     }
   }
+  ParityHeader h{screenId_, 0, 0, kParitySchemeMembers, 0, 0, 0};
   uint32_t members[kSpan * kMaxGroup];
   int n = 0;
+  size_t length = 0;
   for (int k = kSpan - 1; k >= 0; --k) {  // in number order
     const Group& g = groups_[k];
     if (k > 0 && !Spans(k)) continue;
@@ -106,22 +107,10 @@ ParityEncoder::Datagram ParityEncoder::Finish() {
       if ((Column(g.count, place) >> k & 1) == 0) continue;
       members[n++] = g.first + static_cast<uint32_t>(place);
     }
+    length = std::max(length, g.longest[k]);
   }
-  const Datagram d = Build(members, n);
-  groups_[2] = groups_[1];
-  groups_[1] = open;
-  open.count = 0;
-  return d;
-}
-
-ParityEncoder::Datagram ParityEncoder::Build(const uint32_t* members, int n) {
-  ParityHeader h{screenId_, members[0], static_cast<uint8_t>(members[n - 1] - members[0] + 1),
-                 kParitySchemeMembers, 0, 0, 0};
-  size_t length = 0;  // of the longest member's data
-  for (int i = 0; i < n; ++i) {
-    const size_t whole = StoredLength(members[i]);
-    if (whole > kCompressedHeaderSize) length = std::max(length, whole - kCompressedHeaderSize);
-  }
+  h.first = members[0];
+  h.count = static_cast<uint8_t>(members[n - 1] - members[0] + 1);
   uint8_t* data = out_ + h.DataOffset();
   std::memset(data, 0, length);
   for (int i = 0; i < n; ++i) {
@@ -132,66 +121,13 @@ ParityEncoder::Datagram ParityEncoder::Build(const uint32_t* members, int n) {
     h.lengths ^= static_cast<uint16_t>(whole);
     h.types ^= ReadU16(d);
     const uint8_t* in = d + kCompressedHeaderSize;
-    for (size_t b = 0; b + kCompressedHeaderSize < whole; ++b) data[b] ^= in[b];
+    for (size_t b = 0; b < whole - kCompressedHeaderSize; ++b) data[b] ^= in[b];
   }
   BuildParityHeader(h, out_);
+  groups_[2] = groups_[1];
+  groups_[1] = open;
+  open.count = 0;
   return Datagram{out_, h.DataOffset() + length};
-}
-
-void ParityEncoder::PlanRepair(const RepairRequest* requests, int count, uint16_t screenId) {
-  repairCount_ = 0;
-  if (screenId != screenId_) return;  // nothing kept of that screen
-  count = std::min(count, 256);
-  for (int i = 0; i < count; ++i) {
-    const RepairRequest& r = requests[i];
-    if (r.screenId != screenId) continue;
-    for (uint32_t s = r.first; s - r.first <= r.last - r.first; ++s) {
-      if (!Kept(s)) continue;
-      // The requests that name s; a number asked for twice goes out once.
-      uint64_t names[4] = {};
-      bool placed = false;
-      for (int j = 0; j < count; ++j) {
-        const RepairRequest& o = requests[j];
-        if (o.screenId == screenId && s - o.first <= o.last - o.first) {
-          names[j / 64] |= uint64_t{1} << (j % 64);
-        }
-      }
-      for (int c = 0; c < repairCount_ && !placed; ++c) {
-        const RepairParity& p = repair_[c];
-        for (int m = 0; m < p.count; ++m) placed = placed || p.members[m] == s;
-      }
-      if (placed) continue;
-      // The first parity that names none of those requests and stays
-      // within a run of kMaxParityGroup numbers, else a new one.
-      int c = 0;
-      for (; c < repairCount_; ++c) {
-        RepairParity& p = repair_[c];
-        const bool shared = ((p.requests[0] & names[0]) | (p.requests[1] & names[1]) |
-                             (p.requests[2] & names[2]) | (p.requests[3] & names[3])) != 0;
-        uint32_t low = s, high = s;
-        for (int m = 0; m < p.count; ++m) {
-          low = std::min(low, p.members[m]);
-          high = std::max(high, p.members[m]);
-        }
-        if (!shared && p.count < kRepairMembers &&
-            high - low < static_cast<uint32_t>(kMaxParityGroup)) {
-          break;
-        }
-      }
-      if (c == repairCount_) {
-        if (repairCount_ == kMaxRepairs) return;
-        repair_[repairCount_++] = RepairParity{{}, 0, {}};
-      }
-      RepairParity& p = repair_[c];
-      p.members[p.count++] = s;
-      for (int w = 0; w < 4; ++w) p.requests[w] |= names[w];
-    }
-  }
-}
-
-ParityEncoder::Datagram ParityEncoder::BuildRepair(RepairParity& p) {
-  std::sort(p.members, p.members + p.count);
-  return Build(p.members, p.count);
 }
 
 int ParityEncoder::DueMs(uint32_t nowMs) const {
@@ -207,10 +143,6 @@ int ParityEncoder::DueMs(uint32_t nowMs) const {
 
 void ParityEncoder::Discard() {
   for (Group& g : groups_) g.count = 0;
-}
-
-void ParityEncoder::ForgetKept() {
-  for (size_t& n : storedLength_) n = 0;
 }
 
 }  // namespace qc

@@ -67,7 +67,6 @@
 #include <memory>
 
 #include "common/parity_format.h"
-#include "common/protocol.h"
 
 namespace qc {
 
@@ -132,31 +131,9 @@ class ParityEncoder {
   }
   // ms until Flush has a group to close, -1 when none is open.
   int DueMs(uint32_t nowMs) const;
-  // Forgets the open group without sending its parity, and the groups
+  // Forgets the open group without sending its parity, and the group
   // before it (a new screen identifier).
   void Discard();
-  // Forgets the datagrams kept for repairs (the numbers start over).
-  void ForgetKept();
-
-  // Answers parity requests of screen screenId from the datagrams kept:
-  // the requested numbers still kept go out as parity datagrams of named
-  // members, no two numbers of one request in the same parity (a receiver
-  // rebuilds one member of each), at most kRepairMembers in one and within
-  // a run of kMaxParityGroup numbers. Numbers no longer kept are not
-  // answered (the receiver asks for their rows). Emits through send;
-  // returns the bytes.
-  static constexpr int kRepairMembers = 8;
-  template <class Emit>
-  size_t Repair(const RepairRequest* requests, int count, uint16_t screenId, Emit&& send) {
-    size_t bytes = 0;
-    PlanRepair(requests, count, screenId);
-    for (int c = 0; c < repairCount_; ++c) {
-      const Datagram d = BuildRepair(repair_[c]);
-      bytes += d.length;
-      send(d);
-    }
-    return bytes;
-  }
 
  private:
   // A group's datagrams: their numbers, and the longest data of those that
@@ -187,27 +164,6 @@ class ParityEncoder {
   // The parities (bit k: k groups on) a datagram at place `place` of a
   // group of `count` is a member of.
   static uint8_t Column(int count, int place);
-  // Builds the parity datagram of members[0..n) (ascending numbers) in out_.
-  Datagram Build(const uint32_t* members, int n);
-
-  // A parity that answers requests: its members, and which of the taken
-  // requests name one of them.
-  // Parities per answer: each is as long as its longest member, and the
-  // traffic budget is charged after them.
-  static constexpr int kMaxRepairs = 16;
-  struct RepairParity {
-    uint32_t members[kRepairMembers];
-    int count;
-    uint64_t requests[4];  // bit set of request indexes (RepairPlanner::kInboxSize 256)
-  };
-  void PlanRepair(const RepairRequest* requests, int count, uint16_t screenId);
-  Datagram BuildRepair(RepairParity& p);
-  bool Kept(uint32_t sequence) const {
-    return store_ && storedSeq_[sequence % kStoreSlots] == sequence &&
-           storedLength_[sequence % kStoreSlots] != 0;
-  }
-  RepairParity repair_[kMaxRepairs] = {};
-  int repairCount_ = 0;
 
   int group_ = 0;
   uint64_t allowance_ = kAllowanceBytes;  // bytes of parity that may go out
@@ -221,20 +177,16 @@ class ParityEncoder {
   Group groups_[kSpan];
   uint32_t openedMs_ = 0;
   uint16_t screenId_ = 0;
-  // Copies of the datagrams of the last kStoreSlots numbers, for the three
-  // groups of a parity and for parity requests (a receiver asks after
-  // holding a loss for up to 160 ms: some 20-30 numbers of a busy screen),
-  // by number modulo kStoreSlots (allocated with the first group); and the
-  // parity datagram built in out_: header, then data.
-  static constexpr uint32_t kStoreSlots = 64;
-  static_assert(kStoreSlots >= kSpan * kMaxGroup, "a parity's members are kept");
+  // Copies of the datagrams of the three groups, by number modulo
+  // kStoreSlots (allocated with the first group), and the parity datagram
+  // built in out_: header, then data.
+  static constexpr uint32_t kStoreSlots = kSpan * kMaxGroup;
   uint8_t* StoreData(uint32_t sequence) {
     return store_.get() + static_cast<size_t>(sequence % kStoreSlots) * kMaxDatagram;
   }
   size_t& StoredLength(uint32_t sequence) { return storedLength_[sequence % kStoreSlots]; }
   std::unique_ptr<uint8_t[]> store_;
   size_t storedLength_[kStoreSlots] = {};
-  uint32_t storedSeq_[kStoreSlots] = {};
   uint8_t out_[kMaxDatagram] = {};
 };
 

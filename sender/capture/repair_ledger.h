@@ -76,9 +76,6 @@ class LedgerTransport final : public CaptureTransport {
   bool SentSinceTick() const override { return inner_->SentSinceTick(); }
   void ClearSentSinceTick() override { inner_->ClearSentSinceTick(); }
   void NoteLosses(int datagrams) override { inner_->NoteLosses(datagrams); }
-  size_t SendRepairParity(const RepairRequest* requests, int count) override {
-    return inner_->SendRepairParity(requests, count);
-  }
   void FlushParity() override { inner_->FlushParity(); }
   int ParityDueMs() const override { return inner_->ParityDueMs(); }
   uint64_t ParityBytesSent() const override { return inner_->ParityBytesSent(); }

@@ -19,22 +19,20 @@ void RepairPlanner::SetHeight(int height) {
   rollRow_ = 0;
 }
 
-bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last, bool asParity) {
+bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
   std::lock_guard<std::mutex> lock(mutex_);
   const bool wasEmpty = inboxCount_ == 0 && !inboxFull_;
   // The identifier is checked on the work thread, with the transport's.
   // A crowd asks for the same numbers many times over: held once.
   for (int i = 0; i < inboxCount_; ++i) {
     const Range& r = inbox_[i];
-    if (r.screenId == screenId && r.first == first && r.last == last && r.asParity == asParity) {
-      return false;
-    }
+    if (r.screenId == screenId && r.first == first && r.last == last) return false;
   }
   if (inboxCount_ == kInboxSize) {
     inboxFull_ = true;
     return false;
   }
-  inbox_[inboxCount_++] = Range{screenId, first, last, asParity};
+  inbox_[inboxCount_++] = Range{screenId, first, last};
   return wasEmpty;
 }
 
@@ -103,17 +101,10 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     // Requests of another screen, and a flood that overran the inbox, ask
     // for a full-screen update only, as a plain refresh request does.
     for (int i = 0; i < inboxCount_; ++i) {
-      const Range& r = inbox_[i];
-      if (r.screenId != screenId) {
-        // A parity request of another screen is worth nothing to anyone.
-        plan.fullUpdate = plan.fullUpdate || !r.asParity;
-      } else if (r.asParity) {
-        // Answered by the transport from the datagrams it keeps.
-        if (r.first < sent.NextSequence() && r.last < sent.NextSequence()) {
-          parity_[plan.parityRequests++] = RepairRequest{r.screenId, r.first, r.last};
-        }
+      if (inbox_[i].screenId == screenId) {
+        taken_[count++] = inbox_[i];
       } else {
-        taken_[count++] = r;
+        plan.fullUpdate = true;
       }
     }
     plan.fullUpdate = plan.fullUpdate || inboxFull_;

@@ -8,10 +8,6 @@
 //   another screen identifier ask for a full-screen update instead. Numbers
 //   the stream has not reached yet were asked for before it started over
 //   (with a full-screen update, which mends them) and are ignored.
-// - Parity requests: a receiver that still holds what follows its losses
-//   asks for them as parity; they are handed to the transport, which
-//   answers from the datagrams it keeps (ParityEncoder::Repair), and mark
-//   no rows. A receiver whose answer does not come asks for the rows.
 // - Healing: a receiver notices a loss only when a later numbered datagram
 //   arrives, so the last datagram of a burst could be lost unnoticed. Once
 //   nothing was sent for kHealDelayMs, the rows of the last datagram are
@@ -29,7 +25,6 @@
 #include <mutex>
 #include <vector>
 
-#include "common/protocol.h"
 #include "sender/capture/repair_ledger.h"
 
 namespace qc {
@@ -55,24 +50,19 @@ class RepairPlanner {
     bool fullUpdate = false;  // a full-screen update is wanted
     bool cursor = false;      // the cursor shape is to be sent again
     int repaired = 0;         // requests whose rows were marked
-    int parityRequests = 0;   // parity requests to answer (ParityRequests())
   };
 
   // Rows of the screen; forgets everything. Before the work thread starts.
   void SetHeight(int height);
 
-  // Any thread: a receiver of screenId missed first..last (asParity: and
-  // asks for them as parity). True when the inbox was empty: only then
-  // need the work thread be woken (a flood of requests wakes it once per
-  // step, not once per request).
-  bool Request(uint16_t screenId, uint32_t first, uint32_t last, bool asParity);
+  // Any thread: a receiver of screenId missed first..last. True when the
+  // inbox was empty: only then need the work thread be woken (a flood of
+  // requests wakes it once per step, not once per request).
+  bool Request(uint16_t screenId, uint32_t first, uint32_t last);
 
   // Work thread, at the start of a polling step: takes the requests and
   // marks the rows to send again (repairs, heal, rolling slice).
   Plan Take(uint32_t nowMs, uint16_t screenId, SequenceRows& rows, const LedgerTransport& sent);
-  // The parity requests of the last Take (Plan::parityRequests of them),
-  // for the transport to answer; they mark no rows.
-  const RepairRequest* ParityRequests() const { return parity_; }
   // Work thread: ms until Take has something to send without a new request
   // (the heal of the last datagram, the next rolling slice); -1: nothing.
   int WaitMs(uint32_t nowMs, const LedgerTransport& sent) const;
@@ -92,7 +82,6 @@ class RepairPlanner {
   struct Range {
     uint16_t screenId;
     uint32_t first, last;
-    bool asParity;
   };
   void Mark(int first, int last);
   // Marks the rows (or the cursor) of a requested datagram that no repair
@@ -106,7 +95,6 @@ class RepairPlanner {
   bool inboxFull_ = false;  // a request did not fit, or named another screen
 
   Range taken_[kInboxSize] = {};
-  RepairRequest parity_[kInboxSize] = {};
   std::vector<uint8_t> marks_;  // one per row
   // When each row was last repaired for a request and the first number of
   // that repair's datagrams (valid where answered_, within

@@ -65,7 +65,6 @@ bool qcSender::ResetStream() {
   // The open group's parity goes before the init message of the new stream.
   parity_.Flush(TickCount(), true, [this](ParityEncoder::Datagram d) { SendParity(d); });
   sequence_ = 0;
-  parity_.ForgetKept();
   sentSinceTick_ = false;
   return true;
 }
@@ -107,11 +106,6 @@ void qcSender::SendParity(ParityEncoder::Datagram parity) {
 }
 
 void qcSender::NoteLosses(int datagrams) { parity_.NoteLosses(datagrams, TickCount()); }
-
-size_t qcSender::SendRepairParity(const RepairRequest* requests, int count) {
-  return parity_.Repair(requests, count, ScreenId(),
-                        [this](ParityEncoder::Datagram d) { SendParity(d); });
-}
 
 void qcSender::FlushParity() {
   parity_.Flush(TickCount(), false, [this](ParityEncoder::Datagram d) { SendParity(d); });

@@ -88,7 +88,6 @@ class qcSender final : public CaptureTransport {
   bool SentSinceTick() const override { return sentSinceTick_.load(); }
   void ClearSentSinceTick() override { sentSinceTick_ = false; }
   void NoteLosses(int datagrams) override;
-  size_t SendRepairParity(const RepairRequest* requests, int count) override;
   void FlushParity() override;
   int ParityDueMs() const override;
   uint64_t ParityBytesSent() const override {

@@ -66,9 +66,6 @@ class CaptureTransport : public PayloadSink {
   // time until one has (-1: none open). Both on the sending thread.
   virtual void FlushParity() {}
   virtual int ParityDueMs() const { return -1; }
-  // Answers parity requests (sending thread) from the datagrams kept for
-  // parity; bytes sent.
-  virtual size_t SendRepairParity(const RepairRequest* /*requests*/, int /*count*/) { return 0; }
   // Bytes of parity datagrams sent (any thread).
   virtual uint64_t ParityBytesSent() const { return 0; }
 };

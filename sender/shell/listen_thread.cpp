@@ -2,7 +2,6 @@
 #include "sender/shell/listen_thread.h"
 
 #include "common/log_file.h"
-#include "common/parity_format.h"
 #include "common/protocol.h"
 #include "platform/tick_clock.h"
 #include "platform/udp_socket.h"
@@ -184,11 +183,7 @@ void ListenThread::Serve(const Current& cur) {
       // datagram: the next Start or Shutdown has replaced it. A real empty
       // datagram is ignored.
       if (n < 0 || (n == 0 && !IsCurrent(cur.socket))) break;
-      RepairRequest parity;
-      const bool asParity = n > 0 && ParseParityRequest(buffer, static_cast<size_t>(n), parity);
-      if (asParity) {
-        owner_.RepairRequested(parity.screenId, parity.first, parity.last, true);
-      } else if (n > 0 && IsUpdateRequest(buffer, static_cast<size_t>(n))) {
+      if (n > 0 && IsUpdateRequest(buffer, static_cast<size_t>(n))) {
         const uint32_t now = TickCount();
         if (now - second >= 1000) {
           if (unlogged > 0) {
@@ -207,7 +202,7 @@ void ListenThread::Serve(const Current& cur) {
         // An extension that does not parse asks for the whole screen.
         RepairRequest repair;
         if (ParseRepairRequest(buffer, static_cast<size_t>(n), repair)) {
-          owner_.RepairRequested(repair.screenId, repair.first, repair.last, false);
+          owner_.RepairRequested(repair.screenId, repair.first, repair.last);
         } else {
           owner_.UpdateRequested();
         }

@@ -39,11 +39,10 @@ class ListenOwner {
   virtual ~ListenOwner() = default;
   // An update request arrived on P + 1.
   virtual void UpdateRequested() = 0;
-  // A repair request (asParity: a parity request) arrived on P + 1; by
-  // default a full-screen update (a parity request: nothing).
-  virtual void RepairRequested(uint16_t screenId, uint32_t first, uint32_t last, bool asParity) {
+  // A repair request arrived on P + 1; by default a full-screen update.
+  virtual void RepairRequested(uint16_t screenId, uint32_t first, uint32_t last) {
     (void)screenId, (void)first, (void)last;
-    if (!asParity) UpdateRequested();
+    UpdateRequested();
   }
   // A transmission's datagram arrived on P during the start check; address
   // in host order.

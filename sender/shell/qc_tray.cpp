@@ -392,9 +392,9 @@ void qcTray::UpdateRequested() {
   if (engine_) engine_->RequestRefresh();
 }
 
-void qcTray::RepairRequested(uint16_t screenId, uint32_t first, uint32_t last, bool asParity) {
+void qcTray::RepairRequested(uint16_t screenId, uint32_t first, uint32_t last) {
   std::lock_guard<std::mutex> lock(engineMutex_);
-  if (engine_) engine_->RequestRepair(screenId, first, last, asParity);
+  if (engine_) engine_->RequestRepair(screenId, first, last);
 }
 
 void qcTray::AnotherTransmitterDetected(uint32_t address) {

@@ -290,7 +290,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   // that is all. Only
   // the loss of a change starts the rolling refresh (in a lossy crowd the
   // losses of the slices themselves kept it going on a still screen).
-  rig.capture->RequestRepair(0x1234, heal[0].sequence, heal[0].sequence, false);
+  rig.capture->RequestRepair(0x1234, heal[0].sequence, heal[0].sequence);
   rig.Steps();
   const auto healAgain = Number(rig.Take(), next);
   ASSERT_EQ(healAgain.size(), 1u);
@@ -304,8 +304,8 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   EXPECT_EQ(picture.Apply(still), std::make_pair(33, 35));
   // Two receivers ask for the lost one: its rows go out once.
   const uint32_t lost = updates[0].sequence;
-  rig.capture->RequestRepair(0x1234, lost, lost, false);
-  rig.capture->RequestRepair(0x1234, lost, lost, false);
+  rig.capture->RequestRepair(0x1234, lost, lost);
+  rig.capture->RequestRepair(0x1234, lost, lost);
   rig.Steps();
   const auto repair = Number(rig.Take(), next);
   ASSERT_EQ(repair.size(), 1u);
@@ -313,11 +313,11 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   EXPECT_EQ(picture.Apply({repair[0].d}), std::make_pair(12, 14));
   EXPECT_TRUE(picture.Matches());
   // Asked before that repair arrived: the same loss. Asked later: again.
-  rig.capture->RequestRepair(0x1234, lost, lost, false);
+  rig.capture->RequestRepair(0x1234, lost, lost);
   rig.Steps();
   EXPECT_TRUE(rig.Take().empty());
   g_now.Advance(RepairPlanner::kHoldoffMs);
-  rig.capture->RequestRepair(0x1234, lost, lost, false);
+  rig.capture->RequestRepair(0x1234, lost, lost);
   rig.Steps();
   bool again = false;
   for (const auto& n : Number(rig.Take(), next)) {
@@ -330,7 +330,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
        {std::tuple{0x1234, lost, SequenceRows::kKeepMs, 1}, {0x1234, next + 5, 0u, 0},
         {0x4321, 0u, 0u, 1}}) {
     g_now.Advance(wait);
-    rig.capture->RequestRepair(static_cast<uint16_t>(id), number, number, false);
+    rig.capture->RequestRepair(static_cast<uint16_t>(id), number, number);
     rig.Steps(8);
     g_now.Advance(FullUpdateBudget::kMaxGapMs);
     rig.Steps(8);
@@ -338,7 +338,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   }
   // A crowd asking for the same numbers, more often than the inbox holds
   // requests between two steps: a repair, no full-screen update.
-  for (int i = 0; i < 2 * RepairPlanner::kInboxSize; ++i) rig.capture->RequestRepair(0x1234, 0, 0, false);
+  for (int i = 0; i < 2 * RepairPlanner::kInboxSize; ++i) rig.capture->RequestRepair(0x1234, 0, 0);
   rig.Steps(8);
   g_now.Advance(FullUpdateBudget::kMaxGapMs);
   rig.Steps(8);
@@ -364,11 +364,11 @@ TEST(CaptureRepairs, AFloodOfRequestsAddsNoMoreBytesThanTheTrafficBudgetEarns) {
       rig.screen->Fill(0, (i * 3) % 240, 320, (i * 3) % 240 + 1, 0x102030u * (i + 1));
       if (flood) {
         for (int k = 0; k < 4; ++k) {
-          rig.capture->RequestRepair(0x1234, next > 256 ? next - 256 : 0, next > 0 ? next - 1 : 0, false);
+          rig.capture->RequestRepair(0x1234, next > 256 ? next - 256 : 0, next > 0 ? next - 1 : 0);
         }
         for (int k = 0; k < 3; ++k) {
           rig.capture->RequestRefresh();
-          rig.capture->RequestRepair(0x4321, 0, 255, false);
+          rig.capture->RequestRepair(0x4321, 0, 255);
         }
       }
       rig.Steps();
@@ -407,18 +407,18 @@ TEST(CaptureRepairs, RowsRepairedRecentlyAreNotResentForOlderNumbersAndAForeignI
   rig.Steps(4);
   const auto update = Number(rig.Take(), next);
   ASSERT_EQ(update.size(), 1u);
-  rig.capture->RequestRepair(0x1234, update[0].sequence, update[0].sequence, false);
+  rig.capture->RequestRepair(0x1234, update[0].sequence, update[0].sequence);
   rig.Steps();
   const auto repair = Number(rig.Take(), next);
   ASSERT_EQ(repair.size(), 1u);
-  rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence, false);
+  rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence);
   rig.Steps();
   const auto again = Number(rig.Take(), next);
   ASSERT_EQ(again.size(), 1u);
   EXPECT_EQ(again[0].sequence, repair[0].sequence + 1);
   for (int i = 0; i < 5; ++i) {
-    rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence, false);
-    rig.capture->RequestRepair(0x1234, update[0].sequence, repair[0].sequence, false);
+    rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence);
+    rig.capture->RequestRepair(0x1234, update[0].sequence, repair[0].sequence);
     rig.Steps();
     EXPECT_TRUE(rig.Take().empty()) << i;
     g_now.Advance(RepairPlanner::kHoldoffMs / 10);
@@ -426,7 +426,7 @@ TEST(CaptureRepairs, RowsRepairedRecentlyAreNotResentForOlderNumbersAndAForeignI
   g_now.Advance(RepairPlanner::kHealDelayMs + RepairPlanner::kRollingMs);
   rig.Steps(4);
   rig.Take();
-  rig.capture->RequestRepair(0x4321, 0, 255, false);
+  rig.capture->RequestRepair(0x4321, 0, 255);
   rig.Steps(8);
   g_now.Advance(FullUpdateBudget::kMaxGapMs);
   rig.Steps(8);

@@ -448,53 +448,6 @@ TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildTwoLossesOfAGroupOrAskOn
   EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 24, 26)));
 }
 
-TEST_F(ParityProcessorTest, LossesNoParityMendsAreAskedForAsParityThenAsRows) {
-  owner_.parityRequestsWork = true;
-  const auto ds = Stream(20);
-  // The sender keeps what it sent, to answer parity requests.
-  ParityEncoder sender;
-  const uint32_t t = test::StartParity(sender, 0);
-  for (uint32_t i = 0; i < ds.size(); ++i) sender.Add(ds[i].data(), ds[i].size(), i, t, [](auto) {});
-  for (int i = 0; i < 4; ++i) Feed(ds[i]);
-  Feed(Parity(ds, 0, 4));
-  // 5 and 6 lost: once the parities move on, asked for as parity.
-  for (int i : {4, 7}) Feed(ds[i]);
-  Feed(Parity(ds, 4, 4));
-  for (int i = 8; i < 12; ++i) Feed(ds[i]);
-  Feed(Parity(ds, 8, 4));
-  EXPECT_EQ(owner_.parityRequests, 1);
-  EXPECT_EQ(owner_.lastParityRequest, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 5, 6)));
-  EXPECT_EQ(owner_.repairs, 0);
-  // The answer, with other receivers' losses (2, 9): no parity has two
-  // numbers of one request, so each rebuilds one hole here.
-  const RepairRequest asked[] = {{kId, 5, 6}, {kId, 2, 2}, {kId, 9, 9}, {kId, 40, 41}};
-  std::vector<std::vector<uint8_t>> answer;
-  sender.Repair(asked, 4, kId, [&](ParityEncoder::Datagram d) {
-    answer.emplace_back(d.data, d.data + d.length);
-  });
-  ASSERT_EQ(answer.size(), 2u);  // 40 and 41 were never sent
-  ParityHeader h;
-  ASSERT_TRUE(ParseParityHeader(answer[0].data(), answer[0].size(), h));
-  EXPECT_EQ(h.first, 2u);
-  EXPECT_EQ(h.members, 1u << 0 | 1u << 3 | 1u << 7);  // 2, 5, 9
-  for (const auto& a : answer) Feed(a);
-  EXPECT_TRUE(PictureIs(Expected(12)));
-  EXPECT_EQ(Stats().rebuilt, 2u);
-  EXPECT_EQ(owner_.repairs, 0);
-  // 13 and 14 lost and no answer comes: the rows are asked for.
-  for (int i : {12, 15}) Feed(ds[i]);
-  Feed(Parity(ds, 12, 4));
-  for (int i = 16; i < 20; ++i) Feed(ds[i]);
-  Feed(Parity(ds, 16, 4));
-  EXPECT_EQ(owner_.parityRequests, 2);
-  const uint32_t now = TickCount();
-  EXPECT_LE(proc_.WaitMs(now, 250), static_cast<int>(UpdateProcessor::kAnswerMs));
-  proc_.CheckRepairs(now + UpdateProcessor::kAnswerMs);
-  EXPECT_EQ(owner_.repairs, 1);
-  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 13, 14)));
-  EXPECT_EQ(owner_.parityRequests, 2);
-}
-
 TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
   // A receiver that joined at the init message hears the parity of a group
   // from before it: no hole is waited for, nothing is rebuilt or asked.

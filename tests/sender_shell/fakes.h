@@ -63,7 +63,7 @@ class FakeEngine : public CaptureEngine {
   void UpdatePeriodChanged() override { ++periodChanges; }
   void SendDisconnection() override { ++disconnections; }
   void RequestRefresh() override { ++refreshes; }  // also from the listen thread
-  void RequestRepair(uint16_t id, uint32_t first, uint32_t last, bool /*asParity*/) override {
+  void RequestRepair(uint16_t id, uint32_t first, uint32_t last) override {
     repairKey = (uint64_t{id} << 40) | (uint64_t{first} << 20) | last;
     ++repairs;
   }

@@ -23,12 +23,6 @@ class RecordingOwner : public ViewerOwner {
     ++repairs;
     lastRepair = {screenId, first, last};
   }
-  // Counted apart; sent (true) only when parityRequestsWork is set.
-  bool SendParityRequest(uint16_t screenId, uint32_t first, uint32_t last) override {
-    ++parityRequests;
-    lastParityRequest = {screenId, first, last};
-    return parityRequestsWork;
-  }
   void RestartViewer() override {
     ++restarts;
     if (onRestart) onRestart();
@@ -42,9 +36,6 @@ class RecordingOwner : public ViewerOwner {
   std::atomic<int> requests{0};
   std::atomic<int> repairs{0};
   std::tuple<uint16_t, uint32_t, uint32_t> lastRepair;  // update thread only
-  bool parityRequestsWork = false;
-  std::atomic<int> parityRequests{0};
-  std::tuple<uint16_t, uint32_t, uint32_t> lastParityRequest;  // update thread only
   std::atomic<int> restarts{0};
   std::atomic<int> fatals{0};
   std::atomic<bool> lastShowMessage{true};
