@@ -34,8 +34,8 @@ void ParityEncoder::Adapt(uint32_t nowMs) {
 }
 
 // Bit k: a member of the parity k groups on. Two places of a group always
-// differ, and in a group of up to 4 every place is a member of its own
-// group's parity (a single loss is rebuilt with no wait) and of another.
+// differ; in a group of up to 4 every place is a member of its own group's
+// parity (a single loss is rebuilt with no wait), and up to 3 of another.
 uint8_t ParityEncoder::Column(int count, int place) {
   static constexpr uint8_t kColumns[kMaxGroup][kMaxGroup] = {
       {7}, {7, 3}, {7, 3, 5}, {7, 3, 5, 1}, {6, 7, 3, 5, 1}, {6, 2, 7, 3, 5, 1},

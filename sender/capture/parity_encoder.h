@@ -17,11 +17,9 @@
 // while more than kShrinkAbove did, never below kMinGroup: in a crowd some
 // receiver fails most groups whatever their size, and smaller groups add
 // parity (30 receivers at 5% loss with separate groups: groups of 4 cost
-// about 1.6 times the lossless stream, groups of 2 about 2.1). With groups
-// that overlap, groups of 3 cost about what groups of 4 did, parity and
-// repairs together, and halve the requests of sixty receivers at 5% loss
-// (bench/crowd.sh: 0.13 against 0.25 per datagram). Parity stops kQuietMs after the
-// last report; a lossless network never sees a parity datagram.
+// about 1.6 times the lossless stream, groups of 2 about 2.1). Parity stops
+// kQuietMs after the last report; a lossless network never sees a parity
+// datagram.
 //
 // A group closes when it holds its size, when the next datagram does not
 // continue its numbers (a stream reset, a failed send), and kGroupMs after
@@ -31,9 +29,9 @@
 // members, common/parity_format.h). Which ones depends on its place in the
 // group (kColumns): every two datagrams of a group differ in at least one
 // of the three, so a receiver that lost two of a group rebuilds one from
-// the later parity that has it alone, then the other; and each datagram is
-// a member of two or three of them, so that one lost parity leaves it
-// covered. With groups of 3 to 4 at 5% loss per receiver this leaves about
+// the later parity that has it alone, then the other; and in groups of up
+// to 3 each datagram is a member of two or three of them, so that one lost
+// parity leaves it covered. With groups of 3 to 4 at 5% loss per receiver this leaves about
 // a third to a half of the datagrams to ask for that groups which either
 // cover the whole group before or not at all left (a model of 60
 // receivers: 0.0010-0.0015 against 0.0032 of the datagrams per receiver).
