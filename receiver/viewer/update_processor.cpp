@@ -307,8 +307,11 @@ ParityDecoder::Result UpdateProcessor::TryParity(const uint8_t* data, size_t len
       holdSinceMs_ = nowMs;
       held_ = rebuilt;
     }
+    // The holes after this one showed when it did: their rebuilds count
+    // from here too (Drain restamps the hold for the next hole).
+    const uint32_t sinceMs = holdSinceMs_;
     Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
-                static_cast<unsigned long>(rebuilt), static_cast<unsigned>(nowMs - holdSinceMs_));
+                static_cast<unsigned long>(rebuilt), static_cast<unsigned>(nowMs - sinceMs));
     Drain(false, false);
     // A kept parity may now miss only the hole still waited for.
     for (int i = 0; holding_ && i < ParityDecoder::kKeptParities; ++i) {
@@ -320,8 +323,7 @@ ParityDecoder::Result UpdateProcessor::TryParity(const uint8_t* data, size_t len
               ParityDecoder::Result::Rebuilt) {
         rebuilt_.fetch_add(1, std::memory_order_relaxed);
         Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
-                    static_cast<unsigned long>(again),
-                    static_cast<unsigned>(nowMs - holdSinceMs_));
+                    static_cast<unsigned long>(again), static_cast<unsigned>(nowMs - sinceMs));
         Drain(false, false);
         i = -1;  // each rebuild may complete another kept group
       }
