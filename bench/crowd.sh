@@ -21,8 +21,9 @@
 # at the receivers, the repair latency p50/p95 (a loss to its rebuild, or a
 # request to its answer, from the receivers' logs), the sender's CPU and
 # the receivers' mean CPU, and pictures exact 1 s after the screen stopped;
-# the lines printed; then the sender's bytes of the whole run against its fresh bytes (a ratio
-# that does not depend on how fast the terminal printed in the lossless run).
+# the lines printed; then the sender's bytes in the measured windows and in
+# the whole run against its fresh bytes (ratios that do not depend on how
+# fast the terminal printed in the lossless run).
 set -uo pipefail
 # shellcheck source=../tests/e2e/e2e_lib.sh
 . "$(dirname "$0")/../tests/e2e/e2e_lib.sh"
@@ -100,6 +101,7 @@ for config in $CONFIGS; do
     t0=$(date +%s.%N) s0=$(ticks "$PID_snd") r0=0
     for n in "${active[@]}"; do pid=PID_$n; r0=$((r0 + $(ticks "${!pid}"))); done
     l0=$(cat "$WORK/lines" 2>/dev/null || echo 0)
+    kill -USR1 "$PID_snd"  # the sender's account at the window's start and end
     touch "$WORK/go"; sleep "$PRINT_S"; rm -f "$WORK/go"
     sleep 1
     secs=$(echo "$secs + $(date +%s.%N) - $t0" | bc)
@@ -107,6 +109,7 @@ for config in $CONFIGS; do
     s_ticks=$((s_ticks + $(ticks "$PID_snd") - s0))
     for n in "${active[@]}"; do pid=PID_$n; r_ticks=$((r_ticks + $(ticks "${!pid}"))); done
     r_ticks=$((r_ticks - r0))
+    kill -USR1 "$PID_snd"
     out=$(in_ns s iptables -L OUTPUT -v -x -n) in=$(in_ns s iptables -L INPUT -v -x -n)
     for n in "${active[@]}"; do pid=PID_$n; rm -f "$WORK/$n/snap.png"; kill -USR1 "${!pid}"; done
     in_ns s import -window root "$WORK/screen.png"
@@ -154,16 +157,24 @@ for config in $CONFIGS; do
   kill "$PID_snd"
   for n in "${active[@]}"; do pid=PID_$n; kill "${!pid}"; done
   wait "$PID_snd" 2>/dev/null
-  # The sender's own account of the whole run (joining and comparisons
-  # too): its bytes against the screen's changes alone, whatever speed the
-  # terminal reached in this run.
-  sent=$(grep -a 'qcCapture: Sent' "$WORK/snd/Quillcast.log" | tail -n 1 |
-    sed -n 's/.*Sent \([0-9]*\) kB, of which \([0-9]*\) kB parity and \([0-9]*\) kB.*/\1 \2 \3/p')
-  if [ -n "$sent" ]; then
-    read -r s_all s_par s_ext <<<"$sent"
-    report "$(printf '  sender: %d kB sent, parity %d kB, repairs and refreshes %d kB: %.2fx its fresh bytes' \
-      "$s_all" "$s_par" "$s_ext" "$(echo "$s_all / ($s_all - $s_par - $s_ext + 1)" | bc -l)")"
-  fi
+  # The sender's own account: its bytes against the screen's changes alone,
+  # whatever speed the terminal reached in this run; in the measured
+  # windows (the "so far" lines written at each one's start and end), and
+  # in the whole run (joining and comparisons too).
+  accounts=$(grep -a 'qcCapture: Sent' "$WORK/snd/Quillcast.log" |
+    sed -n 's/.*Sent \([0-9]*\) kB\( so far\)\{0,1\}, of which \([0-9]*\) kB parity and \([0-9]*\) kB.*/\1 \3 \4/p')
+  windows=$(echo "$accounts" | head -n $((2 * SAMPLES)) |
+    awk 'NR % 2 {a = $1; p = $2; e = $3; next} {A += $1 - a; P += $2 - p; E += $3 - e}
+         END {print A + 0, P + 0, E + 0}')
+  account() {  # label, "sent parity extra"
+    local s_all s_par s_ext
+    read -r s_all s_par s_ext <<<"$2"
+    report "$(printf '  sender, %s: %d kB sent, parity %d kB, repairs and refreshes %d kB: %.2fx its fresh bytes' \
+      "$1" "$s_all" "$s_par" "$s_ext" "$(echo "$s_all / ($s_all - $s_par - $s_ext + 1)" | bc -l)")"
+  }
+  [ "$(echo "$accounts" | grep -c .)" -gt $((2 * SAMPLES)) ] || { echo "the sender's account is missing" >&2; FAILED=1; }
+  account "measured" "$windows"
+  account "whole run" "$(echo "$accounts" | tail -n 1)"
   for n in "${active[@]}"; do pid=PID_$n; wait "${!pid}" 2>/dev/null; done
   for p in "${burst_pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   sleep 1

@@ -257,6 +257,15 @@ void qcCapture::WorkThread() {
   const uint32_t bytesAtStart = transport_->TotalBytesSent();
   const uint64_t parityAtStart = transport_->ParityBytesSent();
   const uint64_t chargedAtStart = traffic_.Charged();
+  // What the transmission cost beyond the screen's changes (bench/crowd.sh).
+  auto logAccount = [&](const char* when) {
+    const unsigned long long sentKb = (transport_->TotalBytesSent() - bytesAtStart) / 1000;
+    const unsigned long long parityKb = (transport_->ParityBytesSent() - parityAtStart) / 1000;
+    const unsigned long long extraKb = (traffic_.Charged() - chargedAtStart) / 1000;
+    Log().Print("qcCapture: Sent %llu kB%s, of which %llu kB parity and %llu kB repairs, "
+                "refreshes and requested full-screen updates\n",
+                sentKb, when, parityKb, extraKb);
+  };
   bool closed = false;
   int64_t pacedPeriod = 0;
   Pause pause;  // none before the first step
@@ -286,15 +295,10 @@ void qcCapture::WorkThread() {
       }
     }
     if (stepped) FinishStep();
+    if (accountWanted_.exchange(false)) logAccount(" so far");
   }
   Log().Print("qcCapture: Work thread finished\n");
-  // What the transmission cost beyond the screen's changes (bench/crowd.sh).
-  const unsigned long long sentKb = (transport_->TotalBytesSent() - bytesAtStart) / 1000;
-  const unsigned long long parityKb = (transport_->ParityBytesSent() - parityAtStart) / 1000;
-  const unsigned long long extraKb = (traffic_.Charged() - chargedAtStart) / 1000;
-  Log().Print("qcCapture: Sent %llu kB, of which %llu kB parity and %llu kB repairs, "
-              "refreshes and requested full-screen updates\n",
-              sentKb, parityKb, extraKb);
+  logAccount("");
   if (!closed) SendDisconnectionDatagram();
   refreshWanted_ = true;
   finished_ = true;

@@ -125,6 +125,7 @@ class qcCapture final : public CaptureEngine {
   bool IsPolling() const override;
   bool AreaFellBack() const override { return areaFellBack_; }
   bool VideoActive() const override { return video_.Active(); }
+  void LogAccount() override { accountWanted_ = true; }
   void OnKeepAliveTimer() override;
   void OnDisplayChange() override;
 
@@ -231,6 +232,7 @@ class qcCapture final : public CaptureEngine {
   std::atomic<bool> running_{false};
   std::atomic<bool> displayChanged_{false};
   std::atomic<bool> refreshWanted_{true};
+  std::atomic<bool> accountWanted_{false};
   std::atomic<uint32_t> refreshAskedMs_{0};  // when refreshWanted_ was last set
   SequenceRows sentRows_;
   LedgerTransport ledger_;  // the encoder's and the engine's transport

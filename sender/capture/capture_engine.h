@@ -71,6 +71,9 @@ class CaptureEngine {
   virtual bool AreaFellBack() const { return false; }
   // Whether a video region goes out as H.264 now (any thread).
   virtual bool VideoActive() const { return false; }
+  // Logs what the transmission has sent so far, and how much of it went
+  // beyond the screen's changes (any thread; the next step writes it).
+  virtual void LogAccount() {}
 };
 
 }  // namespace qc

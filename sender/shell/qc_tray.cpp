@@ -227,6 +227,10 @@ void qcTray::OnDisplayChange() {
   RefreshShareMenu();  // monitors may have come or gone
 }
 
+void qcTray::LogAccount() {
+  if (engine_) engine_->LogAccount();
+}
+
 void qcTray::OnHotKey(int index) {
   // Posted, so that hotkeys run in order with the menu commands.
   if (index == 0) {

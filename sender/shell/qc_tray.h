@@ -107,6 +107,8 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
   void OnHotKey(int index);
   void OnTrayDoubleClick();  // sends the command of menu position 0
   void OnDisplayChange();
+  // Logs what the running transmission has sent so far (SIGUSR1).
+  void LogAccount();
 
   // Setters of the settings dialog; each applies its value at once or, for
   // the port and the acceleration switch while transmitting or paused, at

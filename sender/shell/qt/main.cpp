@@ -127,7 +127,13 @@ int Run(int argc, char** argv) {
     });
     // Installed before Init: a signal that comes early waits in the pipe
     // until the loop runs.
-    SignalBridge quitSignals({SIGTERM, SIGINT, SIGHUP}, [&tray](int) { tray.OnCommand(ID_QUIT); });
+    SignalBridge signalBridge({SIGTERM, SIGINT, SIGHUP, SIGUSR1}, [&tray](int signo) {
+      if (signo == SIGUSR1) {
+        tray.LogAccount();
+      } else {
+        tray.OnCommand(ID_QUIT);
+      }
+    });
 
     // On the portal the desktop's permission is asked for first, with the
     // event loop running (the tray says that it waits).
