@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "receiver/viewer/parity_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/parity_format.h"
@@ -18,7 +19,7 @@ void ParityDecoder::Reset() {
 }
 
 void ParityDecoder::Allocate() {
-  if (!data_) data_ = std::make_unique<uint8_t[]>((kSlots + kKeptParities) * kSlotBytes);
+  if (!data_) data_ = std::make_unique<uint8_t[]>((kSlots + 2 * kKeptParities) * kSlotBytes);
 }
 
 void ParityDecoder::Release() {
@@ -42,32 +43,17 @@ const uint8_t* ParityDecoder::Find(uint32_t sequence, size_t& length) const {
   return SlotData(sequence);
 }
 
-void ParityDecoder::KeepParity(const uint8_t* parity, size_t length) {
-  if (length == 0 || length > kSlotBytes) return;
-  Allocate();
-  std::memcpy(data_.get() + (kSlots + static_cast<size_t>(nextParity_)) * kSlotBytes, parity,
-              length);
-  parityLengths_[nextParity_] = static_cast<uint32_t>(length);
-  nextParity_ = (nextParity_ + 1) % kKeptParities;
-}
-
-const uint8_t* ParityDecoder::KeptParity(int i, size_t& length) const {
-  if (!data_ || i < 0 || i >= kKeptParities || parityLengths_[i] == 0) return nullptr;
-  length = parityLengths_[i];
-  return data_.get() + (kSlots + static_cast<size_t>(i)) * kSlotBytes;
-}
-
-ParityDecoder::Result ParityDecoder::Rebuild(const uint8_t* parity, size_t length,
-                                             uint16_t screenId, uint32_t from, uint32_t to,
-                                             uint32_t& rebuilt) {
+ParityDecoder::Result ParityDecoder::Add(const uint8_t* parity, size_t length,
+                                         uint16_t screenId) {
   ParityHeader h;
-  if (!ParseParityHeader(parity, length, h) || h.screenId != screenId) return Result::Malformed;
-  if (length < h.DataOffset()) return Result::Malformed;
-  const size_t parityData = length - h.DataOffset();
+  if (!ParseParityHeader(parity, length, h) || h.screenId != screenId ||
+      length < h.DataOffset() || length > kSlotBytes) {
+    return Result::Malformed;
+  }
+  const size_t bytes = length - h.DataOffset();
   uint16_t lengths = h.lengths;
   uint16_t types = h.types;
   int missing = 0;
-  uint32_t lost = 0;
   for (uint32_t i = 0; i < h.count; ++i) {
     const uint32_t s = h.first + i;
     if (!h.IsMember(s)) continue;
@@ -75,36 +61,115 @@ ParityDecoder::Result ParityDecoder::Rebuild(const uint8_t* parity, size_t lengt
     const uint8_t* d = Find(s, n);
     if (d == nullptr) {
       ++missing;
-      lost = s;
       continue;
     }
     // A member longer than the parity's data cannot be of this group.
-    if (n - kCompressedHeaderSize > parityData) return Result::Malformed;
+    if (n - kCompressedHeaderSize > bytes) return Result::Malformed;
     lengths ^= static_cast<uint16_t>(n);
     types ^= ReadU16(d);
   }
   if (missing == 0) return Result::Complete;
-  if (missing > 1 || !data_ || lost - from > to - from) return Result::TooMany;
-  // What the XOR leaves must be a datagram the group can have held.
-  if (lengths < kCompressedHeaderSize || lengths - kCompressedHeaderSize > parityData ||
-      !IsCompressedType(types)) {
+  // What one missing member would be must be a datagram the group can
+  // have held.
+  if (missing == 1 && (lengths < kCompressedHeaderSize ||
+                       lengths - kCompressedHeaderSize > bytes || !IsCompressedType(types))) {
     return Result::Malformed;
   }
-  uint8_t* out = SlotData(lost);
-  const size_t data = lengths - kCompressedHeaderSize;
-  std::memcpy(out + kCompressedHeaderSize, parity + h.DataOffset(), data);
-  for (uint32_t i = 0; i < h.count; ++i) {
-    const uint32_t s = h.first + i;
-    if (s == lost || !h.IsMember(s)) continue;
+  Allocate();
+  std::memcpy(ParityData(nextParity_), parity, length);
+  parityLengths_[nextParity_] = static_cast<uint32_t>(length);
+  nextParity_ = (nextParity_ + 1) % kKeptParities;
+  return Result::Kept;
+}
+
+bool ParityDecoder::Equate(int i, Equation& e) {
+  const uint8_t* parity = ParityData(i);
+  ParityHeader h;
+  if (!ParseParityHeader(parity, parityLengths_[i], h)) return false;  // checked when added
+  e.unknowns = 0;
+  e.bytes = parityLengths_[i] - h.DataOffset();
+  e.lengths = h.lengths;
+  e.types = h.types;
+  e.screenId = h.screenId;
+  std::memcpy(e.data, parity + h.DataOffset(), e.bytes);
+  for (uint32_t k = 0; k < h.count; ++k) {
+    const uint32_t s = h.first + k;
+    if (!h.IsMember(s)) continue;
     size_t n = 0;
     const uint8_t* d = Find(s, n);
-    const size_t common = n - kCompressedHeaderSize < data ? n - kCompressedHeaderSize : data;
-    for (size_t b = 0; b < common; ++b) out[kCompressedHeaderSize + b] ^= d[kCompressedHeaderSize + b];
+    if (d == nullptr) {
+      int u = 0;
+      while (u < unknowns_ && unknown_[u] != s) ++u;
+      if (u == kMaxUnknowns) return false;
+      if (u == unknowns_) unknown_[unknowns_++] = s;
+      e.unknowns |= uint64_t{1} << u;
+      continue;
+    }
+    // A member rebuilt since may not fit.
+    if (n - kCompressedHeaderSize > e.bytes) return false;
+    const uint8_t* in = d + kCompressedHeaderSize;
+    for (size_t b = 0; b < n - kCompressedHeaderSize; ++b) e.data[b] ^= in[b];
+    e.lengths ^= static_cast<uint16_t>(n);
+    e.types ^= ReadU16(d);
   }
-  BuildCompressedHeader({types, screenId, lost}, out);
-  slots_[lost % kSlots] = Slot{lost, static_cast<uint32_t>(lengths)};
-  rebuilt = lost;
-  return Result::Rebuilt;
+  return true;
+}
+
+void ParityDecoder::Eliminate(Equation& e, const Equation& by) {
+  if (by.bytes > e.bytes) {
+    std::memset(e.data + e.bytes, 0, by.bytes - e.bytes);
+    e.bytes = by.bytes;
+  }
+  for (size_t b = 0; b < by.bytes; ++b) e.data[b] ^= by.data[b];
+  e.unknowns ^= by.unknowns;
+  e.lengths ^= by.lengths;
+  e.types ^= by.types;
+}
+
+int ParityDecoder::Solve(uint32_t from, uint32_t to, uint32_t* rebuilt, int most) {
+  if (!data_) return 0;
+  // Gauss-Jordan elimination over GF(2): every kept equation is reduced by
+  // the pivots so far, and a new pivot is eliminated from those before, so
+  // that an unknown the equations determine ends up alone in its row.
+  unknowns_ = 0;
+  Equation rows[kKeptParities];
+  int pivot[kKeptParities] = {};
+  int count = 0;
+  for (int i = 0; i < kKeptParities; ++i) {
+    if (parityLengths_[i] == 0) continue;
+    Equation& e = rows[count];
+    e.data = EquationData(count);
+    if (!Equate(i, e)) continue;
+    for (int r = 0; r < count; ++r) {
+      if (e.unknowns >> pivot[r] & 1u) Eliminate(e, rows[r]);
+    }
+    if (e.unknowns == 0) continue;  // nothing new (or what arrived contradicts it)
+    int p = 0;
+    while ((e.unknowns >> p & 1u) == 0) ++p;
+    for (int r = 0; r < count; ++r) {
+      if (rows[r].unknowns >> p & 1u) Eliminate(rows[r], e);
+    }
+    pivot[count++] = p;
+  }
+  int done = 0;
+  for (int r = 0; r < count; ++r) {
+    const Equation& e = rows[r];
+    if (e.unknowns != uint64_t{1} << pivot[r]) continue;
+    const uint32_t s = unknown_[pivot[r]];
+    if (s - from > to - from) continue;
+    // What it leaves must be a datagram the parities can have held.
+    if (e.lengths < kCompressedHeaderSize || e.lengths - kCompressedHeaderSize > e.bytes ||
+        !IsCompressedType(e.types)) {
+      continue;
+    }
+    uint8_t* out = SlotData(s);
+    std::memcpy(out + kCompressedHeaderSize, e.data, e.lengths - kCompressedHeaderSize);
+    BuildCompressedHeader({e.types, e.screenId, s}, out);
+    slots_[s % kSlots] = Slot{s, e.lengths};
+    if (done < most) rebuilt[done++] = s;
+  }
+  std::sort(rebuilt, rebuilt + done, [from](uint32_t a, uint32_t b) { return a - from < b - from; });
+  return done;
 }
 
 }  // namespace qc

@@ -1,17 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // ParityDecoder: keeps copies of the last kSlots numbered datagrams of the
-// transmission and rebuilds a lost one from a parity datagram
-// (common/parity_format.h) when it holds every other member of the parity.
-// The update processor holds what follows a loss here until the parity
-// comes, then applies everything in order.
+// transmission and rebuilds lost ones from parity datagrams
+// (common/parity_format.h).
+// The update processor holds what follows a loss here until a parity
+// rebuilds it, then applies everything in order.
 //
-// Parity datagrams that found two or more holes are kept too (the last
-// kKeptParities): when another parity rebuilds one hole, a kept one may
-// then rebuild the next.
+// Every parity that misses a member is kept (the last kKeptParities), and
+// the kept ones are solved together: each is one XOR equation over its
+// missing members, and eliminating them against each other finds every
+// member they determine, also where no single parity misses only one (two
+// parities missing {a, b, c} and {a, b} give c). With the named members of
+// three groups, that leaves a quarter fewer losses to ask for than
+// rebuilding one hole per parity (a model of 60 receivers at 5% loss).
 //
-// The slots ((kSlots + kKeptParities) x 60000 bytes) are allocated with the
-// first datagram kept, that is once a sender has sent parity; nothing is
-// allocated per datagram. Threads: the update thread only.
+// The slots ((kSlots + 2 kKeptParities) x 60000 bytes: datagrams, kept
+// parities, equations) are allocated with the first datagram kept, that is
+// once a sender has sent parity; nothing is allocated per datagram.
+// Threads: the update thread only.
 #pragma once
 
 #include <cstddef>
@@ -30,8 +35,7 @@ class ParityDecoder {
   enum class Result {
     Malformed,  // not a parity datagram, or inconsistent with its members
     Complete,   // no member is missing
-    TooMany,    // more than one member missing (or a group never seen)
-    Rebuilt,
+    Kept,       // kept for Solve
   };
 
   // A new stream (an init message): forgets every datagram and parity.
@@ -43,34 +47,56 @@ class ParityDecoder {
   void Keep(uint32_t sequence, const uint8_t* datagram, size_t length);
   // The kept datagram of this number, or null.
   const uint8_t* Find(uint32_t sequence, size_t& length) const;
-  // Keeps a parity datagram (at most 60000 bytes) for another try, in
-  // place of the oldest kept.
-  void KeepParity(const uint8_t* parity, size_t length);
-  // Kept parity i (0..kKeptParities-1), or null.
-  const uint8_t* KeptParity(int i, size_t& length) const;
-  // Rebuilds the one missing member of the parity into its slot
-  // (rebuilt := its number) when that number lies in from..to, the hole
-  // being waited for; a missing number elsewhere counts as TooMany.
-  // screenId: the transmission's.
-  Result Rebuild(const uint8_t* parity, size_t length, uint16_t screenId, uint32_t from,
-                 uint32_t to, uint32_t& rebuilt);
+  // A parity datagram of the transmission screenId: checked against the
+  // members at hand, and kept (in place of the oldest) when it misses one.
+  Result Add(const uint8_t* parity, size_t length, uint16_t screenId);
+  // Solves the kept parities together and rebuilds into their slots the
+  // missing numbers in from..to (the holes being waited for) that they
+  // determine. Writes up to `most` of them to `rebuilt`, in number order,
+  // and returns how many. Parities that contradict what is at hand (a
+  // member longer than their data, a rebuilt length or type no datagram
+  // can have) rebuild nothing.
+  int Solve(uint32_t from, uint32_t to, uint32_t* rebuilt, int most);
 
  private:
   struct Slot {
     uint32_t sequence = 0;
     uint32_t length = 0;  // 0: empty
   };
+  // One equation: the XOR of the unknowns in `unknowns` (bit i:
+  // unknown_[i]) equals the data (bytes long), the lengths and the types.
+  struct Equation {
+    uint64_t unknowns = 0;
+    size_t bytes = 0;
+    uint16_t lengths = 0;
+    uint16_t types = 0;
+    uint16_t screenId = 0;
+    uint8_t* data = nullptr;
+  };
+  static constexpr size_t kSlotBytes = 60000;
+  static constexpr int kMaxUnknowns = 64;
   uint8_t* SlotData(uint32_t sequence) const {
     return data_.get() + static_cast<size_t>(sequence % kSlots) * kSlotBytes;
   }
-  static constexpr size_t kSlotBytes = 60000;
-
+  uint8_t* ParityData(int i) const {
+    return data_.get() + (kSlots + static_cast<size_t>(i)) * kSlotBytes;
+  }
+  uint8_t* EquationData(int i) const {
+    return data_.get() + (kSlots + kKeptParities + static_cast<size_t>(i)) * kSlotBytes;
+  }
   void Allocate();
+  // Kept parity i as an equation over what is missing; false when it
+  // contradicts a member at hand or misses more numbers than fit.
+  bool Equate(int i, Equation& e);
+  // e ^= by.
+  static void Eliminate(Equation& e, const Equation& by);
 
   std::unique_ptr<uint8_t[]> data_;
   Slot slots_[kSlots] = {};
   uint32_t parityLengths_[kKeptParities] = {};  // 0: none
   int nextParity_ = 0;
+  uint32_t unknown_[kMaxUnknowns] = {};  // the numbers of Solve's unknowns
+  int unknowns_ = 0;
 };
 
 }  // namespace qc

@@ -267,69 +267,37 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   const uint32_t last = h.first + h.count - 1u;
   const bool endsWithNext = !holding_ && expected_ - h.first < h.count && last == expected_;
   if (!holding_ && !endsWithNext) return;
-  const ParityDecoder::Result result = TryParity(data, length, now);
-  if (!holding_ || result == ParityDecoder::Result::Malformed) return;
-  if (expected_ - h.first < h.count) {
-    // More than one hole: kept while every hole is still waited for, since
-    // another parity may rebuild all but one of them.
-    if (result == ParityDecoder::Result::TooMany && HolesWaitedFor(h)) {
-      parity_.KeepParity(data, length);
-    }
-  } else if (h.first - expected_ <= kHoldSpan) {
-    // The sender's parities have moved on past the hole waited for: none
-    // to come has it as a member, so ask now.
+  const ParityDecoder::Result result = parity_.Add(data, length, screenId_);
+  if (result == ParityDecoder::Result::Malformed) {
+    Reject("parity", kParityType, length);
+    return;
+  }
+  if (result == ParityDecoder::Result::Kept) RebuildHeld(now);
+  // The sender's parities have moved on past the hole still waited for:
+  // none to come has it as a member, so ask now.
+  if (holding_ && expected_ - h.first >= h.count && h.first - expected_ <= kHoldSpan) {
     Drain(true, false);
   }
 }
 
-bool UpdateProcessor::HolesWaitedFor(const ParityHeader& h) const {
-  for (uint32_t i = 0; i < h.count; ++i) {
-    const uint32_t s = h.first + i;
-    size_t n = 0;
-    if (!h.IsMember(s) || parity_.Find(s, n) != nullptr) continue;
-    if (s - expected_ > held_ - expected_) return false;  // given up, or not held
+void UpdateProcessor::RebuildHeld(uint32_t nowMs) {
+  uint32_t rebuilt[ParityDecoder::kKeptParities];
+  const int n = parity_.Solve(expected_, holding_ ? held_ : expected_, rebuilt,
+                              ParityDecoder::kKeptParities);
+  if (n == 0) return;
+  if (!holding_) {  // the next number, whose loss showed no gap yet
+    holding_ = true;
+    holdSinceMs_ = nowMs;
+    held_ = rebuilt[n - 1];
   }
-  return true;
-}
-
-ParityDecoder::Result UpdateProcessor::TryParity(const uint8_t* data, size_t length,
-                                                 uint32_t nowMs) {
-  const uint32_t to = holding_ ? held_ : expected_;
-  uint32_t rebuilt = 0;
-  const ParityDecoder::Result result = parity_.Rebuild(data, length, screenId_, expected_, to,
-                                                       rebuilt);
-  if (result == ParityDecoder::Result::Malformed) {
-    Reject("parity", kParityType, length);
-  } else if (result == ParityDecoder::Result::Rebuilt) {
+  // The holes after the first showed when it did: their rebuilds count
+  // from then too.
+  for (int i = 0; i < n; ++i) {
     rebuilt_.fetch_add(1, std::memory_order_relaxed);
-    if (!holding_) {
-      holding_ = true;
-      holdSinceMs_ = nowMs;
-      held_ = rebuilt;
-    }
-    // The holes after this one showed when it did: their rebuilds count
-    // from here too (Drain restamps the hold for the next hole).
-    const uint32_t sinceMs = holdSinceMs_;
     Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
-                static_cast<unsigned long>(rebuilt), static_cast<unsigned>(nowMs - sinceMs));
-    Drain(false, false);
-    // A kept parity may now miss only the hole still waited for.
-    for (int i = 0; holding_ && i < ParityDecoder::kKeptParities; ++i) {
-      size_t n = 0;
-      const uint8_t* kept = parity_.KeptParity(i, n);
-      uint32_t again = 0;
-      if (kept != nullptr &&
-          parity_.Rebuild(kept, n, screenId_, expected_, held_, again) ==
-              ParityDecoder::Result::Rebuilt) {
-        rebuilt_.fetch_add(1, std::memory_order_relaxed);
-        Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
-                    static_cast<unsigned long>(again), static_cast<unsigned>(nowMs - sinceMs));
-        Drain(false, false);
-        i = -1;  // each rebuild may complete another kept group
-      }
-    }
+                static_cast<unsigned long>(rebuilt[i]), static_cast<unsigned>(nowMs - holdSinceMs_));
   }
-  return result;
+  Drain(false, false);
 }
 
 void UpdateProcessor::Drain(bool force, bool quiet) {

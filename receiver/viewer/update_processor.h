@@ -19,8 +19,8 @@
 // until a parity rebuilds the lost one, then applied in order; only when
 // no parity rebuilds it within kHoldMs, or the parities have moved on past
 // it, are they applied and the gap asked for. A datagram is a member of
-// several parities: one that finds more than one hole is kept, and tried
-// again whenever another parity rebuilt a hole. Requests wait a random back-off of up to
+// several parities: those that miss members are kept and solved together
+// (ParityDecoder::Solve) each time another comes. Requests wait a random back-off of up to
 // kBackoffMs and are not sent when other receivers asked for all the
 // numbers since the loss could show (ViewerOwner::HeardRepairRequest); a
 // gap that shows close behind one still in its back-off joins that request.
@@ -140,11 +140,9 @@ class UpdateProcessor {
                 size_t length);
   void Apply(uint16_t type, const CompressedHeader& header, const uint8_t* data, size_t length);
   void OnParity(const uint8_t* data, size_t length);
-  // Tries a parity on the hole waited for (rebuilt: logged, what follows
-  // applied); on a rebuild the kept parities are tried again.
-  ParityDecoder::Result TryParity(const uint8_t* data, size_t length, uint32_t nowMs);
-  // Whether every member a parity misses lies in the held span.
-  bool HolesWaitedFor(const ParityHeader& h) const;
+  // Solves the kept parities for the holes waited for; what they rebuild
+  // is logged and applied with what follows.
+  void RebuildHeld(uint32_t nowMs);
   // Applies the held datagrams that follow in order; past a hole only when
   // force (or the hold timed out). quiet: holes are not reported (a new
   // stream follows).

@@ -212,6 +212,28 @@ TEST(ParityEncoderTest, ForgedReportsRaiseTheStreamByAtMostTheParityShare) {
                         ParityEncoder::kAllowanceBytes);
 }
 
+// A parity of scheme 1 over the members of ds (ds[0] numbered first) that
+// `members` names (bit i: first + i).
+Bytes NamedParity(const std::vector<Bytes>& ds, uint32_t first, uint32_t members) {
+  uint8_t count = 0;
+  while (members >> count) ++count;
+  ParityHeader h{kId, first, count, kParitySchemeMembers, 0, 0, members};
+  Bytes parity(h.DataOffset() + kMaxParityData, 0);
+  size_t longest = 0;
+  for (uint8_t i = 0; i < count; ++i) {
+    if ((members >> i & 1u) == 0) continue;
+    h.lengths ^= static_cast<uint16_t>(ds[i].size());
+    h.types ^= ReadU16(ds[i].data());
+    for (size_t b = kCompressedHeaderSize; b < ds[i].size(); ++b) {
+      parity[h.DataOffset() + b - kCompressedHeaderSize] ^= ds[i][b];
+    }
+    longest = std::max(longest, ds[i].size() - kCompressedHeaderSize);
+  }
+  parity.resize(h.DataOffset() + longest);
+  BuildParityHeader(h, parity.data());
+  return parity;
+}
+
 class ParityDecoderTest : public testing::Test {
  protected:
   // One group of n from `first` through the encoder.
@@ -225,13 +247,27 @@ class ParityDecoderTest : public testing::Test {
     ASSERT_EQ(rec.parity.size(), 1u);
     parity_ = rec.parity[0];
   }
-  ParityDecoder::Result Rebuild(uint32_t from, uint32_t to, uint32_t& rebuilt) {
-    return dec_.Rebuild(parity_.data(), parity_.size(), kId, from, to, rebuilt);
+  ParityDecoder::Result Add(const Bytes& parity, uint16_t id = kId) {
+    return dec_.Add(parity.data(), parity.size(), id);
+  }
+  // The numbers Solve rebuilt.
+  std::vector<uint32_t> Solve(uint32_t from, uint32_t to) {
+    uint32_t rebuilt[ParityDecoder::kKeptParities];
+    const int n = dec_.Solve(from, to, rebuilt, ParityDecoder::kKeptParities);
+    return std::vector<uint32_t>(rebuilt, rebuilt + n);
+  }
+  void ExpectKept(uint32_t seq, const Bytes& datagram) {
+    size_t n = 0;
+    const uint8_t* d = dec_.Find(seq, n);
+    ASSERT_NE(d, nullptr) << seq;
+    EXPECT_EQ(Bytes(d, d + n), datagram) << seq;
   }
   std::vector<Bytes> group_;
   Bytes parity_;
   ParityDecoder dec_;
 };
+
+using Numbers = std::vector<uint32_t>;
 
 TEST_F(ParityDecoderTest, AnyOneLostDatagramOfAGroupIsRebuiltByteForByte) {
   constexpr int n = ParityEncoder::kFirstGroup;
@@ -242,84 +278,66 @@ TEST_F(ParityDecoderTest, AnyOneLostDatagramOfAGroupIsRebuiltByteForByte) {
     for (int i = 0; i < n; ++i) {
       if (i != lost) dec_.Keep(1000 + i, group_[i].data(), group_[i].size());
     }
-    uint32_t rebuilt = 0;
-    ASSERT_EQ(Rebuild(1000, 1000 + n - 1, rebuilt), ParityDecoder::Result::Rebuilt);
-    EXPECT_EQ(rebuilt, 1000u + lost);
-    size_t n = 0;
-    const uint8_t* d = dec_.Find(rebuilt, n);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(Bytes(d, d + n), group_[lost]);
-    EXPECT_EQ(Rebuild(1000, 1000 + n - 1, rebuilt), ParityDecoder::Result::Complete);
+    ASSERT_EQ(Add(parity_), ParityDecoder::Result::Kept);
+    ASSERT_EQ(Solve(1000, 1000 + n - 1), Numbers{1000u + lost});
+    ExpectKept(1000 + lost, group_[lost]);
+    EXPECT_EQ(Add(parity_), ParityDecoder::Result::Complete);
   }
 }
 
 TEST_F(ParityDecoderTest, TwoLossesAGroupNeverStartedOrAHoleNotWaitedForAreLeftAlone) {
   MakeGroup(50, ParityEncoder::kFirstGroup, 3);
-  uint32_t rebuilt = 0;
   // A late joiner: none of the group.
-  EXPECT_EQ(Rebuild(0, 100, rebuilt), ParityDecoder::Result::TooMany);
+  EXPECT_EQ(Add(parity_), ParityDecoder::Result::Kept);
+  EXPECT_EQ(Solve(0, 100), Numbers{});
   for (int i = 2; i < ParityEncoder::kFirstGroup; ++i) {
     dec_.Keep(50 + i, group_[i].data(), group_[i].size());
   }
-  EXPECT_EQ(Rebuild(50, 57, rebuilt), ParityDecoder::Result::TooMany);  // 50 and 51
+  EXPECT_EQ(Solve(50, 57), Numbers{});  // 50 and 51
   dec_.Keep(50, group_[0].data(), group_[0].size());
   // 51 is missing, but the receiver waits for another number.
-  EXPECT_EQ(Rebuild(52, 60, rebuilt), ParityDecoder::Result::TooMany);
+  EXPECT_EQ(Solve(52, 60), Numbers{});
   size_t n = 0;
   EXPECT_EQ(dec_.Find(51, n), nullptr);
   // Another transmission's parity, or parity that contradicts what arrived.
-  EXPECT_EQ(dec_.Rebuild(parity_.data(), parity_.size(), kId + 1, 50, 57, rebuilt),
-            ParityDecoder::Result::Malformed);
+  EXPECT_EQ(Add(parity_, kId + 1), ParityDecoder::Result::Malformed);
   Bytes bad = parity_;
   bad[12] ^= 0x0F;  // the types: 51's would be 0xFFF3
-  EXPECT_EQ(dec_.Rebuild(bad.data(), bad.size(), kId, 50, 57, rebuilt),
-            ParityDecoder::Result::Malformed);
+  EXPECT_EQ(Add(bad), ParityDecoder::Result::Malformed);
   Bytes cut(parity_.begin(), parity_.begin() + kParityHeaderSize + 10);
-  EXPECT_EQ(dec_.Rebuild(cut.data(), cut.size(), kId, 50, 57, rebuilt),
-            ParityDecoder::Result::Malformed);
+  EXPECT_EQ(Add(cut), ParityDecoder::Result::Malformed);
   // Named members: the first and the last number must be members, and no
   // number past the count.
   for (uint32_t members : {0b1110u, 0b0111u, 0b11111u}) {
     Bytes named = parity_;
     WriteU32(named.data() + kParityHeaderSize, members);
-    EXPECT_EQ(dec_.Rebuild(named.data(), named.size(), kId, 50, 57, rebuilt),
-              ParityDecoder::Result::Malformed);
+    EXPECT_EQ(Add(named), ParityDecoder::Result::Malformed);
   }
-  EXPECT_EQ(Rebuild(50, 57, rebuilt), ParityDecoder::Result::Rebuilt);
-  EXPECT_EQ(rebuilt, 51u);
+  EXPECT_EQ(Solve(50, 57), Numbers{51});
+  ExpectKept(51, group_[1]);
 }
 
-TEST_F(ParityDecoderTest, OnlyNamedMembersCountAndAreRebuilt) {
-  // A parity over 60, 62 and 63 (61 not a member), as three groups' places
-  // make them: the loss of 61 is none of its business, that of 62 it
-  // rebuilds byte for byte.
+TEST_F(ParityDecoderTest, OnlyNamedMembersCountAndKeptParitiesAreSolvedTogether) {
+  // 60..63 with named members: the loss of a non-member is none of a
+  // parity's business.
   const auto ds = Datagrams(60, 4, 9);
-  ParityHeader h{kId, 60, 4, kParitySchemeMembers, 0, 0, 0b1101u};
-  Bytes parity(h.DataOffset() + kMaxParityData, 0);
-  size_t longest = 0;
-  for (int i : {0, 2, 3}) {
-    h.lengths ^= static_cast<uint16_t>(ds[i].size());
-    h.types ^= ReadU16(ds[i].data());
-    for (size_t b = kCompressedHeaderSize; b < ds[i].size(); ++b) {
-      parity[h.DataOffset() + b - kCompressedHeaderSize] ^= ds[i][b];
-    }
-    longest = std::max(longest, ds[i].size() - kCompressedHeaderSize);
-  }
-  parity.resize(h.DataOffset() + longest);
-  BuildParityHeader(h, parity.data());
   for (int i : {0, 2, 3}) dec_.Keep(60 + i, ds[i].data(), ds[i].size());
-  uint32_t rebuilt = 0;
-  EXPECT_EQ(dec_.Rebuild(parity.data(), parity.size(), kId, 61, 63, rebuilt),
-            ParityDecoder::Result::Complete);
+  EXPECT_EQ(Add(NamedParity(ds, 60, 0b1101u)), ParityDecoder::Result::Complete);
+  // 60, 61 and 62 lost. {60, 61, 62} and {60, 61} each miss more than one,
+  // but together they give 62; {61, 63} then gives 61, and the first
+  // two 60.
   dec_.Reset();
-  for (int i : {0, 3}) dec_.Keep(60 + i, ds[i].data(), ds[i].size());
-  ASSERT_EQ(dec_.Rebuild(parity.data(), parity.size(), kId, 61, 63, rebuilt),
-            ParityDecoder::Result::Rebuilt);
-  EXPECT_EQ(rebuilt, 62u);
-  size_t n = 0;
-  const uint8_t* d = dec_.Find(62, n);
-  ASSERT_NE(d, nullptr);
-  EXPECT_EQ(Bytes(d, d + n), ds[2]);
+  dec_.Keep(63, ds[3].data(), ds[3].size());
+  EXPECT_EQ(Add(NamedParity(ds, 60, 0b0111u)), ParityDecoder::Result::Kept);
+  EXPECT_EQ(Solve(60, 63), Numbers{});
+  EXPECT_EQ(Add(NamedParity(ds, 60, 0b0011u)), ParityDecoder::Result::Kept);
+  EXPECT_EQ(Solve(60, 63), Numbers{62});
+  ExpectKept(62, ds[2]);
+  const auto later = std::vector<Bytes>(ds.begin() + 1, ds.end());
+  EXPECT_EQ(Add(NamedParity(later, 61, 0b101u)), ParityDecoder::Result::Kept);
+  EXPECT_EQ(Solve(60, 63), (Numbers{60, 61}));
+  ExpectKept(60, ds[0]);
+  ExpectKept(61, ds[1]);
 }
 
 }  // namespace

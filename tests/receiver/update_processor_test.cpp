@@ -408,11 +408,11 @@ TEST_F(ParityProcessorTest, MoreLossesThanTheParityMendsOrNoParityInTimeAskForAR
   EXPECT_EQ(owner_.repairs, 2);
 }
 
-TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildTwoLossesOfAGroupOrAskOnceTheyMovedOn) {
+TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOfAGroupOrAskOnceTheyMovedOn) {
   // One encoder over the whole stream: groups of 4; the parity of group g
   // has all of g, the first two of g-1 and the first and third of g-2,
   // and goes out after g's last datagram.
-  const auto ds = Stream(40);
+  const auto ds = Stream(52);
   ParityEncoder enc;
   const uint32_t t = test::StartParity(enc, 0);
   std::vector<std::vector<uint8_t>> parity(ds.size());  // by its group's last number
@@ -439,13 +439,20 @@ TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildTwoLossesOfAGroupOrAskOn
   EXPECT_TRUE(PictureIs(Expected(24)));
   EXPECT_EQ(Stats().rebuilt, 2u);
   EXPECT_EQ(owner_.repairs, 0);
-  // Three losses that no parity has alone (24, 25, 26): asked for once a
-  // parity comes that has none of their group.
+  // Three losses that no parity has alone (24, 25, 26): the three
+  // parities have them as {24, 25, 26}, {24, 25} and {24, 26}, which
+  // solved together give each.
   feed(24, 36, {24, 25, 26});
+  EXPECT_TRUE(PictureIs(Expected(36)));
+  EXPECT_EQ(Stats().rebuilt, 5u);
   EXPECT_EQ(owner_.repairs, 0);
-  feed(36, 40, {});
+  // All four of a group, more than its three parities can give: asked for
+  // once a parity comes that has none of their group.
+  feed(36, 48, {36, 37, 38, 39});
+  EXPECT_EQ(owner_.repairs, 0);
+  feed(48, 52, {});
   EXPECT_EQ(owner_.repairs, 1);
-  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 24, 26)));
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 36, 39)));
 }
 
 TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
