@@ -72,6 +72,22 @@ percentile() {  # p < numbers
     i=int((NR*p+99)/100); if (i<1) i=1; print v[i]}'
 }
 declare -A LOSSLESS
+# The sender's account so far ("kB sent, parity, extra"), which it writes
+# to its log on SIGUSR1; "-" when no line came.
+account_now() {
+  local log=$WORK/snd/Quillcast.log before line
+  before=$(grep -ac 'kB so far' "$log")
+  kill -USR1 "$PID_snd"
+  for _ in $(seq 100); do
+    line=$(grep -a 'kB so far' "$log" | sed -n "$((before + 1))p")
+    if [ -n "$line" ]; then
+      echo "$line" | sed -n 's/.*Sent \([0-9]*\) kB so far, of which \([0-9]*\) kB parity and \([0-9]*\) kB.*/\1 \2 \3/p'
+      return
+    fi
+    sleep 0.05
+  done
+  echo -
+}
 hz=$(getconf CLK_TCK)
 
 for config in $CONFIGS; do
@@ -97,11 +113,12 @@ for config in $CONFIGS; do
   # Measured while the terminal prints and for the second after it stops;
   # not while the pictures are taken and compared.
   exact=0 total=0 secs=0 s_ticks=0 r_ticks=0 out_b=0 out_d=0 in_d=0 lines=0
+  acc_all=0 acc_par=0 acc_ext=0 acc_ok=1
   for _ in $(seq "$SAMPLES"); do
     t0=$(date +%s.%N) s0=$(ticks "$PID_snd") r0=0
     for n in "${active[@]}"; do pid=PID_$n; r0=$((r0 + $(ticks "${!pid}"))); done
     l0=$(cat "$WORK/lines" 2>/dev/null || echo 0)
-    kill -USR1 "$PID_snd"  # the sender's account at the window's start and end
+    acc0=$(account_now)  # the sender's account at the window's start and end
     touch "$WORK/go"; sleep "$PRINT_S"; rm -f "$WORK/go"
     sleep 1
     secs=$(echo "$secs + $(date +%s.%N) - $t0" | bc)
@@ -109,7 +126,14 @@ for config in $CONFIGS; do
     s_ticks=$((s_ticks + $(ticks "$PID_snd") - s0))
     for n in "${active[@]}"; do pid=PID_$n; r_ticks=$((r_ticks + $(ticks "${!pid}"))); done
     r_ticks=$((r_ticks - r0))
-    kill -USR1 "$PID_snd"
+    acc1=$(account_now)
+    if [ "$acc0" = - ] || [ "$acc1" = - ]; then
+      acc_ok=0
+    else
+      read -r a0 p0 e0 <<<"$acc0"
+      read -r a1 p1 e1 <<<"$acc1"
+      acc_all=$((acc_all + a1 - a0)) acc_par=$((acc_par + p1 - p0)) acc_ext=$((acc_ext + e1 - e0))
+    fi
     out=$(in_ns s iptables -L OUTPUT -v -x -n) in=$(in_ns s iptables -L INPUT -v -x -n)
     for n in "${active[@]}"; do pid=PID_$n; rm -f "$WORK/$n/snap.png"; kill -USR1 "${!pid}"; done
     in_ns s import -window root "$WORK/screen.png"
@@ -161,20 +185,20 @@ for config in $CONFIGS; do
   # whatever speed the terminal reached in this run; in the measured
   # windows (the "so far" lines written at each one's start and end), and
   # in the whole run (joining and comparisons too).
-  accounts=$(grep -a 'qcCapture: Sent' "$WORK/snd/Quillcast.log" |
-    sed -n 's/.*Sent \([0-9]*\) kB\( so far\)\{0,1\}, of which \([0-9]*\) kB parity and \([0-9]*\) kB.*/\1 \3 \4/p')
-  windows=$(echo "$accounts" | head -n $((2 * SAMPLES)) |
-    awk 'NR % 2 {a = $1; p = $2; e = $3; next} {A += $1 - a; P += $2 - p; E += $3 - e}
-         END {print A + 0, P + 0, E + 0}')
   account() {  # label, "sent parity extra"
     local s_all s_par s_ext
     read -r s_all s_par s_ext <<<"$2"
     report "$(printf '  sender, %s: %d kB sent, parity %d kB, repairs and refreshes %d kB: %.2fx its fresh bytes' \
       "$1" "$s_all" "$s_par" "$s_ext" "$(echo "$s_all / ($s_all - $s_par - $s_ext + 1)" | bc -l)")"
   }
-  [ "$(echo "$accounts" | grep -c .)" -gt $((2 * SAMPLES)) ] || { echo "the sender's account is missing" >&2; FAILED=1; }
-  account "measured" "$windows"
-  account "whole run" "$(echo "$accounts" | tail -n 1)"
+  if [ "$acc_ok" = 1 ]; then
+    account "measured" "$acc_all $acc_par $acc_ext"
+  else
+    echo "the sender did not write its account" >&2
+    FAILED=1
+  fi
+  account "whole run" "$(grep -a 'qcCapture: Sent [0-9]* kB,' "$WORK/snd/Quillcast.log" | tail -n 1 |
+    sed -n 's/.*Sent \([0-9]*\) kB, of which \([0-9]*\) kB parity and \([0-9]*\) kB.*/\1 \2 \3/p')"
   for n in "${active[@]}"; do pid=PID_$n; wait "${!pid}" 2>/dev/null; done
   for p in "${burst_pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   sleep 1
