@@ -211,7 +211,8 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
     StartNumbers();
   }
   const uint32_t now = TickCount();
-  const bool active = ParityActive(now);
+  const bool active = ParityActive();
+  if (sinceParity_ < kParityActiveDatagrams) ++sinceParity_;
   if (active) parity_.Keep(header.sequence, data, length);
   const uint32_t ahead = header.sequence - expected_;
   if (holding_) {
@@ -259,7 +260,7 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   }
   const uint32_t now = TickCount();
   parityHeard_ = true;
-  parityHeardMs_ = now;
+  sinceParity_ = 0;
   // Only a hole being waited for is rebuilt: the numbers held behind a
   // loss, or the next number when it is the parity's last member (its loss
   // shows no gap before the next datagram). Parity of a group this receiver

@@ -98,8 +98,12 @@ class UpdateProcessor {
   // How far behind a loss datagrams are held (the parity slots hold the
   // group and these).
   static constexpr uint32_t kHoldSpan = 24;
-  // Parity counts as sent while one was heard this recently.
-  static constexpr uint32_t kParityActiveMs = 3000;
+  // Parity counts as sent while one came within this many numbered
+  // datagrams (a parity follows every group of up to 7, a few groups may
+  // go without when the sender's parity share is spent). Counted in
+  // datagrams, not time: after a pause in the screen's changes the sender
+  // still sends parity, and the first losses after it wait for it.
+  static constexpr uint32_t kParityActiveDatagrams = 64;
   // Requests wait 0..kBackoffMs: on a LAN a request reaches every receiver
   // within a millisecond or two, so most of a crowd missing the same
   // datagram hears the first asker and stays quiet.
@@ -147,9 +151,7 @@ class UpdateProcessor {
   // force (or the hold timed out). quiet: holes are not reported (a new
   // stream follows).
   void Drain(bool force, bool quiet);
-  bool ParityActive(uint32_t nowMs) const {
-    return parityHeard_ && nowMs - parityHeardMs_ < kParityActiveMs;
-  }
+  bool ParityActive() const { return parityHeard_ && sinceParity_ < kParityActiveDatagrams; }
   uint32_t Backoff();
   // Sends a due repair request unless another receiver asked for it.
   void AskDue(uint32_t nowMs);
@@ -178,7 +180,7 @@ class UpdateProcessor {
 
   ParityDecoder parity_;
   bool parityHeard_ = false;
-  uint32_t parityHeardMs_ = 0;
+  uint32_t sinceParity_ = 0;  // numbered datagrams since the last parity
   bool holding_ = false;
   uint32_t holdSinceMs_ = 0;
   uint32_t held_ = 0;  // highest number held

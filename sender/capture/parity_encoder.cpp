@@ -9,12 +9,14 @@ namespace qc {
 void ParityEncoder::NoteLosses(int datagrams, uint32_t nowMs) {
   if (datagrams <= 0) return;
   lastLossMs_ = nowMs;
+  sinceLoss_ = 0;
   windowLost_ += static_cast<uint32_t>(datagrams);
 }
 
 void ParityEncoder::Adapt(uint32_t nowMs) {
   ++windowSent_;
-  if (group_ > 0 && nowMs - lastLossMs_ >= kQuietMs) {
+  if (sinceLoss_ < kQuietDatagrams) ++sinceLoss_;
+  if (group_ > 0 && sinceLoss_ >= kQuietDatagrams && nowMs - lastLossMs_ >= kQuietMs) {
     group_ = 0;
     windowStartMs_ = nowMs;
     windowSent_ = windowLost_ = 0;

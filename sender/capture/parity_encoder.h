@@ -18,8 +18,12 @@
 // receiver fails most groups whatever their size, and smaller groups add
 // parity (30 receivers at 5% loss with separate groups: groups of 4 cost
 // about 1.6 times the lossless stream, groups of 2 about 2.1). Parity stops
-// kQuietMs after the last report; a lossless network never sees a parity
-// datagram.
+// once kQuietDatagrams went out and kQuietMs passed since the last report:
+// a still screen sends nothing that could be lost, so a pause in the
+// changes (a slide read for a minute) keeps parity on for the changes that
+// follow; were it counted, the first second after every pause would go
+// unprotected and cost a row repair for each loss. A lossless network
+// never sees a parity datagram.
 //
 // A group closes when it holds its size, when the next datagram does not
 // continue its numbers (a stream reset, a failed send), and kGroupMs after
@@ -84,6 +88,7 @@ class ParityEncoder {
   static constexpr uint32_t kGroupMs = 60;
   static constexpr uint32_t kLoneMs = 200;
   static constexpr uint32_t kQuietMs = 10000;
+  static constexpr uint32_t kQuietDatagrams = 500;
   // The share of datagrams that needed a repair, measured over windows of
   // at least kWindowMs and kWindowDatagrams.
   static constexpr uint32_t kWindowMs = 1000;
@@ -167,6 +172,7 @@ class ParityEncoder {
   uint64_t allowance_ = kAllowanceBytes;  // bytes of parity that may go out
   uint64_t earned_ = 0;  // protected bytes times kShareNum, not yet worth a byte
   uint32_t lastLossMs_ = 0;
+  uint32_t sinceLoss_ = 0;  // datagrams since the last report
   uint32_t windowStartMs_ = 0;
   uint32_t windowSent_ = 0;
   uint32_t windowLost_ = 0;

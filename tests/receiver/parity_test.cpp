@@ -181,6 +181,11 @@ TEST(ParityEncoderTest, TheGroupSizeFollowsTheReportsAndParityStopsOnAQuietNetwo
   EXPECT_LT(enc.GroupSize(), ParityEncoder::kMaxGroup);
   for (int i = 0; i < 4; ++i) second(5, 50);
   EXPECT_EQ(enc.GroupSize(), ParityEncoder::kMinGroup);
+  // A still screen for a minute: nothing was sent that could be lost, and
+  // the changes that follow are protected.
+  now += 60000;
+  second(0, 50);
+  EXPECT_GT(enc.GroupSize(), 0);
   for (uint32_t quiet = 0; quiet <= ParityEncoder::kQuietMs; quiet += 1000) second(0, 50);
   EXPECT_EQ(enc.GroupSize(), 0);
   const size_t sent = rec.parity.size();
