@@ -13,7 +13,8 @@
 // receiver at 5% loss: about 1.1 times the lossless stream with repairs,
 // 1.7 with parity). The groups start at kFirstGroup datagrams, grow (up to
 // kMaxGroup) while fewer than kGrowBelow of the datagrams still needed a
-// repair (more than one loss in a group at some receiver) and shrink back
+// repair (more than one loss in a group at some receiver; judged over at
+// least kGrowDatagrams) and shrink back
 // while more than kShrinkAbove did, never below kMinGroup: in a crowd some
 // receiver fails most groups whatever their size, and smaller groups add
 // parity (30 receivers at 5% loss with separate groups: groups of 4 cost
@@ -96,6 +97,8 @@ class ParityEncoder {
   static constexpr double kStartAbove = 0.10;
   static constexpr double kShrinkAbove = 0.08;
   static constexpr double kGrowBelow = 0.02;
+  // Groups grow only on a window of at least this many datagrams.
+  static constexpr uint32_t kGrowDatagrams = 100;
   // Full groups of 4 would cost a quarter; the timer's smaller groups and
   // parity as long as a group's longest datagram bring a terminal's stream
   // of a busy crowd to 35-45% (bench/crowd.sh). A group left without
