@@ -48,7 +48,7 @@ bool qcCapture::Init(CaptureOwner* owner) {
   if (owner == nullptr || thread_.joinable()) return false;
   owner_ = owner;
   if (!SetUpScreen()) return false;
-  ledger_.Bind(&owner->Sender(), &sentRows_, width_, bytesPerPixel_, &clock_);
+  ledger_.Bind(&owner->Sender(), &sentRows_, width_, height_, bytesPerPixel_, &clock_);
   transport_ = &ledger_;
   repairs_.SetHeight(height_);
   cursor_.Bind(transport_, ScreenRect{originX_, originY_, areaWidth_, height_}, partialArea_);
@@ -459,7 +459,7 @@ void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
       repairs_.Take(clock_.Tick(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
-  transport_->NoteLosses(plan.repaired);
+  transport_->NoteLosses(plan.losses);
   if (plan.cursor) cursorRepair_ = true;
   ObserveTraffic();
   // What the budget cannot pay for now waits (the marks, the cursor).
@@ -477,19 +477,22 @@ void qcCapture::ApplyRepairs() {
   ledger_.SetExtra(true);
   // The marked rows of the frame hold what was last grabbed there; making
   // the reference differ in every carried byte makes the encoder send them
-  // whole. Every other row of the frame still equals the reference.
+  // whole. Every other row of the frame still equals the reference, so one
+  // pass over the span of the bands sends the marked rows only, packed
+  // into as few datagrams as their bytes need (the rows one repair needs
+  // may lie apart, and each band of its own would make a small datagram).
   const size_t row = static_cast<size_t>(width_) * bytesPerPixel_;
-  int first = 0, end = 0;
+  int first = 0, end = 0, low = height_, high = 0;
   while (repairs_.NextBand(first, end)) {
     for (int y = first; y < end; ++y) {
       const uint8_t* f = frame_ + row * y;
       uint8_t* r = backBuffer_.data() + row * y;
       for (size_t i = 0; i < row; ++i) r[i] = static_cast<uint8_t>(~f[i]);
     }
-    const uint32_t repairFirst = ledger_.NextSequence();
-    encoder_->EncodeRows(first, end, PacketType::Update);
-    repairs_.Repaired(first, end, clock_.Tick(), repairFirst);
+    low = std::min(low, first);
+    high = std::max(high, end);
   }
+  if (low < high) encoder_->EncodeRows(low, high, PacketType::Update);
   ledger_.SetExtra(false);
   transport_->SetLevel(pacer_.Level());
   traffic_.Charge(transport_->TotalBytesSent() - startBytes);

@@ -1,12 +1,37 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sender/capture/repair_ledger.h"
 
+#include <algorithm>
+
 #include "common/byte_order.h"
 
 namespace qc {
 
+void SequenceRows::SetHeight(int height) {
+  carrier_.assign(static_cast<size_t>(std::max(0, height)) * kSubstringsPerRow, kNoCarrier);
+  Clear();
+}
+
 void SequenceRows::Clear() {
   for (Entry& e : slots_) e = Entry{};
+  std::fill(carrier_.begin(), carrier_.end(), kNoCarrier);
+}
+
+void SequenceRows::Carried(int row, uint8_t mask, uint32_t sequence) {
+  const size_t at = static_cast<size_t>(row) * kSubstringsPerRow;
+  if (row < 0 || at >= carrier_.size()) return;
+  for (int k = 0; k < kSubstringsPerRow; ++k) {
+    if ((mask & kBitTable[k]) != 0) carrier_[at + static_cast<size_t>(k)] = sequence;
+  }
+}
+
+bool SequenceRows::LastCarrier(uint32_t sequence, int row) const {
+  const size_t at = static_cast<size_t>(row) * kSubstringsPerRow;
+  if (row < 0 || at >= carrier_.size()) return false;
+  for (int k = 0; k < kSubstringsPerRow; ++k) {
+    if (carrier_[at + static_cast<size_t>(k)] == sequence) return true;
+  }
+  return false;
 }
 
 void SequenceRows::Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last,
@@ -23,10 +48,11 @@ SequenceRows::Entry* SequenceRows::Find(uint32_t sequence, uint32_t nowMs) {
   return &e;
 }
 
-void LedgerTransport::Bind(CaptureTransport* inner, SequenceRows* rows, int width,
-                              int bytesPerPixel, const CaptureClock* clock) {
+void LedgerTransport::Bind(CaptureTransport* inner, SequenceRows* rows, int width, int height,
+                           int bytesPerPixel, const CaptureClock* clock) {
   inner_ = inner;
   rows_ = rows;
+  rows_->SetHeight(height);
   geometry_ = StripGeometry::Make(width, bytesPerPixel);
   clock_ = clock;
 }
@@ -46,36 +72,16 @@ SendResult LedgerTransport::SendPayload(const uint8_t* payload, size_t length,
   int first = 0, last = -1;
   if (type == PacketType::CursorShape) {
     rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Cursor, 0, -1, extra_);
-  } else if (PayloadRows(geometry_, payload, length, first, last)) {
+  } else if (WalkRecords(geometry_, payload, length, [&](int row, uint8_t) {
+               if (last < 0) first = row;
+               last = row;
+             })) {
     rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Rows, first, last, extra_);
+    WalkRecords(geometry_, payload, length,
+                [&](int row, uint8_t mask) { rows_->Carried(row, mask, next_); });
   }
   ++next_;
   return result;
-}
-
-bool LedgerTransport::PayloadRows(const StripGeometry& g, const uint8_t* payload,
-                                     size_t length, int& first, int& last) {
-  // Records are in increasing row order; walking their entries finds the
-  // start of the last one.
-  size_t at = 0;
-  bool any = false;
-  while (at + kRecordHeaderSize <= length) {
-    const uint8_t mask = payload[at];
-    const int row = ReadI16(payload + at + 1);
-    at += kRecordHeaderSize;
-    for (int k = 0; k < kSubstringsPerRow; ++k) {
-      if ((mask & kBitTable[k]) == 0) continue;
-      if (at >= length) return false;
-      const int body = g.BodyBytes(payload[at]);
-      if (body < 0) return false;
-      at += 1 + static_cast<size_t>(body);
-    }
-    if (at > length || row < 0) return false;
-    if (!any) first = row;
-    last = row;
-    any = true;
-  }
-  return any;
 }
 
 }  // namespace qc

@@ -5,6 +5,11 @@
 // SequenceRows is a fixed ring: one slot per sequence number modulo its
 // size, holding the first and last row the datagram carried (or that it was
 // a cursor shape) and when it went out. Nothing is allocated per datagram.
+// Beside it, for each substring of each row, the number of the last datagram
+// that carried it: a row of a lost datagram that later datagrams carried
+// again, in every substring it had there, needs no repair. A receiver that
+// has those later datagrams has the row as new or newer; one that lost
+// them too asks for them, and the last of them is repaired.
 //
 // LedgerTransport stands between the capture engine and its transport:
 // it passes everything through and, for every numbered datagram that went
@@ -18,7 +23,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "common/byte_order.h"
 #include "common/strip_format.h"
 #include "sender/capture/capture_clock.h"
 #include "sender/capture/transport.h"
@@ -44,23 +51,33 @@ class SequenceRows {
     bool extra = false;  // rows sent again (a repair, heal or refresh slice)
   };
 
+  // Rows of the frame; forgets every number.
+  void SetHeight(int height);
   // Forgets every number (the stream starts again at 0).
   void Clear();
   void Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last,
               bool extra = false);
+  // The datagram numbered `sequence` carried the substrings `mask` (bit
+  // 0x80: substring 0) of `row`.
+  void Carried(int row, uint8_t mask, uint32_t sequence);
+  // Whether the datagram numbered `sequence` is still the last one that
+  // carried some substring of `row`.
+  bool LastCarrier(uint32_t sequence, int row) const;
   // The entry of a number sent less than kKeepMs ago, or null.
   Entry* Find(uint32_t sequence, uint32_t nowMs);
 
  private:
+  static constexpr uint32_t kNoCarrier = ~0u;
   Entry slots_[kSlots];
+  std::vector<uint32_t> carrier_;  // kSubstringsPerRow per row
 };
 
 class LedgerTransport final : public CaptureTransport {
  public:
   // The transport passed on to, the table written, the frame geometry that
   // the row records follow, and the clock.
-  void Bind(CaptureTransport* inner, SequenceRows* rows, int width, int bytesPerPixel,
-            const CaptureClock* clock);
+  void Bind(CaptureTransport* inner, SequenceRows* rows, int width, int height,
+            int bytesPerPixel, const CaptureClock* clock);
 
   SendResult SendPayload(const uint8_t* payload, size_t length, PacketType type) override;
   uint32_t TotalBytesSent() const override { return inner_->TotalBytesSent(); }
@@ -89,10 +106,12 @@ class LedgerTransport final : public CaptureTransport {
   // Counts the stream resets: numbers of different streams are unrelated.
   uint32_t Stream() const { return stream_; }
 
-  // First and last row of the records of an update payload; false when it
-  // holds none (or is cut short).
-  static bool PayloadRows(const StripGeometry& g, const uint8_t* payload, size_t length,
-                          int& first, int& last);
+  // Calls visit(row, mask) for each record of an update payload, in order;
+  // false when it holds none (or is cut short; records before the fault
+  // were visited).
+  template <class Visit>
+  static bool WalkRecords(const StripGeometry& g, const uint8_t* payload, size_t length,
+                          Visit&& visit);
 
  private:
   CaptureTransport* inner_ = nullptr;
@@ -104,5 +123,28 @@ class LedgerTransport final : public CaptureTransport {
   uint32_t stream_ = 0;
   bool extra_ = false;
 };
+
+template <class Visit>
+bool LedgerTransport::WalkRecords(const StripGeometry& g, const uint8_t* payload, size_t length,
+                                  Visit&& visit) {
+  size_t at = 0;
+  bool any = false;
+  while (at + kRecordHeaderSize <= length) {
+    const uint8_t mask = payload[at];
+    const int row = ReadI16(payload + at + 1);
+    at += kRecordHeaderSize;
+    for (int k = 0; k < kSubstringsPerRow; ++k) {
+      if ((mask & kBitTable[k]) == 0) continue;
+      if (at >= length) return false;
+      const int body = g.BodyBytes(payload[at]);
+      if (body < 0) return false;
+      at += 1 + static_cast<size_t>(body);
+    }
+    if (at > length || row < 0) return false;
+    visit(row, mask);
+    any = true;
+  }
+  return any;
+}
 
 }  // namespace qc

@@ -10,9 +10,6 @@ namespace qc {
 void RepairPlanner::SetHeight(int height) {
   height_ = std::max(0, height);
   marks_.assign(static_cast<size_t>(height_), 0);
-  answeredMs_.assign(static_cast<size_t>(height_), 0);
-  answeredSeq_.assign(static_cast<size_t>(height_), 0);
-  answered_.assign(static_cast<size_t>(height_), 0);
   cursorAnswered_ = false;
   anyMarked_ = false;
   haveLoss_ = false;
@@ -43,7 +40,8 @@ void RepairPlanner::Mark(int first, int last) {
   if (first <= last) anyMarked_ = true;
 }
 
-int RepairPlanner::MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, Plan& plan) {
+int RepairPlanner::MarkRequested(const SequenceRows& rows, const SequenceRows::Entry& e,
+                                 uint32_t nowMs, bool flowing, Plan& plan) {
   if (e.kind == SequenceRows::Kind::Cursor) {
     if (cursorAnswered_ && nowMs - cursorAnsweredMs_ < kHoldoffMs) return 0;
     cursorAnswered_ = true;
@@ -55,14 +53,12 @@ int RepairPlanner::MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, P
   const int last = std::min<int>(e.last, height_ - 1);
   int marked = 0;
   for (int y = first; y <= last; ++y) {
-    const size_t i = static_cast<size_t>(y);
-    // Repaired recently, after this datagram went out: the repair carried
-    // these rows as new as it did, or newer. A datagram of the repair
-    // itself is repaired again: whoever names it lost the repair.
-    if (answered_[i] && nowMs - answeredMs_[i] < kHoldoffMs && e.sequence < answeredSeq_[i]) {
-      continue;
-    }
-    marks_[i] = 1;
+    // A later datagram carried all this one had of the row (a change, or
+    // the repair of another request): the receiver has it, or asks for it.
+    // A datagram of a repair itself is repaired again: whoever names it
+    // lost the repair.
+    if (flowing && !rows.LastCarrier(e.sequence, y)) continue;
+    marks_[static_cast<size_t>(y)] = 1;
     ++marked;
   }
   if (marked > 0) anyMarked_ = true;
@@ -113,12 +109,15 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
   }
   bool knownLoss = false;
   bool unknownLogged = false;
-  // Numbers of another stream are unrelated: the stamps start over.
-  if (sent.Stream() != answeredStream_) {
-    answeredStream_ = sent.Stream();
-    std::fill(answered_.begin(), answered_.end(), 0);
+  // Numbers of another stream are unrelated.
+  if (sent.Stream() != cursorStream_) {
+    cursorStream_ = sent.Stream();
     cursorAnswered_ = false;
   }
+  // While the stream flows, a datagram numbered after the request follows
+  // (the next change, or the heal) and tells the receiver its request was
+  // answered; on a still screen only the rows sent again would.
+  const bool flowing = nowMs - sent.LastSentMs() < kHealDelayMs;
   for (int i = 0; i < count; ++i) {
     const Range r = taken_[i];
     // The same range asked again since the last step (many receivers, or
@@ -129,6 +128,7 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     }
     if (repeat) continue;
     int marked = 0;
+    bool reported = false;
     for (uint32_t s = r.first;; ++s) {
       // A number this stream has not reached was asked for before the
       // stream started over, and the full-screen update that started it
@@ -154,12 +154,13 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
       if (!e->answered || nowMs - e->answeredMs >= kHoldoffMs) {
         e->answered = true;
         e->answeredMs = nowMs;
-        marked += MarkRequested(*e, nowMs, plan);
+        reported = true;
+        marked += MarkRequested(rows, *e, nowMs, flowing, plan);
       }
       if (s == r.last) break;
     }
+    if (reported) ++plan.losses;
     if (marked > 0) {
-      ++plan.repaired;
       Log().Print("qcCapture: Repairing packets %lu to %lu\n",
                   static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last));
     }
@@ -194,15 +195,6 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     }
   }
   return plan;
-}
-
-void RepairPlanner::Repaired(int first, int end, uint32_t nowMs, uint32_t firstSequence) {
-  for (int y = std::max(first, 0); y < end && y < height_; ++y) {
-    const size_t i = static_cast<size_t>(y);
-    answered_[i] = 1;
-    answeredMs_[i] = nowMs;
-    answeredSeq_[i] = firstSequence;
-  }
 }
 
 bool RepairPlanner::NextBand(int& first, int& end) {

@@ -3,11 +3,20 @@
 //
 // - Repair requests: a receiver names the sequence numbers it missed; the
 //   rows those datagrams carried are sent again with their current content
-//   (as ordinary updates). Requests from many receivers for the same numbers
-//   cause one repair; numbers the sender no longer knows (too old) or
-//   another screen identifier ask for a full-screen update instead. Numbers
-//   the stream has not reached yet were asked for before it started over
-//   (with a full-screen update, which mends them) and are ignored.
+//   (as ordinary updates). While the stream flows (something went out in
+//   the last kHealDelayMs), rows that later datagrams carried again (in
+//   every substring the lost one had there: SequenceRows) are left out: a
+//   screen that keeps changing (a scrolling page, a terminal) sends most
+//   rows again within a frame or two, and a receiver that lost one of them
+//   and the next too asks for the next as well. A receiver counts its
+//   request answered when a datagram numbered after it comes, the next
+//   change or the heal; on a still screen nothing else would come, and the
+//   rows go out again. Requests from many receivers for
+//   the same numbers cause one repair; numbers the sender no longer knows
+//   (too old) or another screen identifier ask for a full-screen update
+//   instead. Numbers the stream has not reached yet were asked for before
+//   it started over (with a full-screen update, which mends them) and are
+//   ignored.
 // - Healing: a receiver notices a loss only when a later numbered datagram
 //   arrives, so the last datagram of a burst could be lost unnoticed. Once
 //   nothing was sent for kHealDelayMs, the rows of the last datagram are
@@ -31,8 +40,8 @@ namespace qc {
 
 class RepairPlanner {
  public:
-  // A request for rows repaired this recently was sent before the repair
-  // arrived (the same loss seen by another receiver, or a repeat).
+  // A request for a number answered this recently was sent before the
+  // answer arrived (the same loss seen by another receiver, or a repeat).
   static constexpr uint32_t kHoldoffMs = 100;
   static constexpr uint32_t kHealDelayMs = 150;
   static constexpr uint32_t kRollingMs = 5000;
@@ -49,7 +58,7 @@ class RepairPlanner {
   struct Plan {
     bool fullUpdate = false;  // a full-screen update is wanted
     bool cursor = false;      // the cursor shape is to be sent again
-    int repaired = 0;         // requests whose rows were marked
+    int losses = 0;           // requests that reported a loss of known datagrams
   };
 
   // Rows of the screen; forgets everything. Before the work thread starts.
@@ -69,11 +78,6 @@ class RepairPlanner {
   // The next band of marked rows [first, end), unmarked on the way; false
   // when none is left.
   bool NextBand(int& first, int& end);
-  // Work thread: the band's rows went out again for requests, in datagrams
-  // numbered from firstSequence on. Requests for these rows in datagrams
-  // sent before it are held off; a receiver that lost the repair itself
-  // names one of its own numbers and is served.
-  void Repaired(int first, int end, uint32_t nowMs, uint32_t firstSequence);
   // Whether rows are marked and wait for NextBand (the caller may hold them
   // back while its traffic budget is spent).
   bool HasMarks() const { return anyMarked_; }
@@ -84,9 +88,11 @@ class RepairPlanner {
     uint32_t first, last;
   };
   void Mark(int first, int last);
-  // Marks the rows (or the cursor) of a requested datagram that no repair
-  // sent after it within the hold-off covers. How many rows it marked.
-  int MarkRequested(const SequenceRows::Entry& e, uint32_t nowMs, Plan& plan);
+  // Marks the rows (or the cursor) of a requested datagram; while the
+  // stream flows, only those that no later datagram carried again. How
+  // many rows it marked.
+  int MarkRequested(const SequenceRows& rows, const SequenceRows::Entry& e, uint32_t nowMs,
+                    bool flowing, Plan& plan);
   void MarkEntry(const SequenceRows::Entry& e, Plan& plan);
 
   std::mutex mutex_;  // guards the inbox
@@ -96,13 +102,7 @@ class RepairPlanner {
 
   Range taken_[kInboxSize] = {};
   std::vector<uint8_t> marks_;  // one per row
-  // When each row was last repaired for a request and the first number of
-  // that repair's datagrams (valid where answered_, within
-  // answeredStream_).
-  std::vector<uint32_t> answeredMs_;
-  std::vector<uint32_t> answeredSeq_;
-  std::vector<uint8_t> answered_;
-  uint32_t answeredStream_ = 0;
+  uint32_t cursorStream_ = 0;   // the stream cursorAnswered_ belongs to
   bool cursorAnswered_ = false;
   uint32_t cursorAnsweredMs_ = 0;
   int height_ = 0;
