@@ -41,11 +41,12 @@ void ParityEncoder::Adapt(uint32_t nowMs) {
 
 // Bit k: a member of the parity k groups on. Two places of a group always
 // differ; in a group of up to 4 every place is a member of its own group's
-// parity (a single loss is rebuilt with no wait), and up to 3 of another.
+// parity (a single loss is rebuilt with no wait), and up to 3 of another;
+// in larger groups the places that are not come just before the last.
 uint8_t ParityEncoder::Column(int count, int place) {
   static constexpr uint8_t kColumns[kMaxGroup][kMaxGroup] = {
-      {7}, {7, 3}, {7, 3, 5}, {7, 3, 5, 1}, {6, 7, 3, 5, 1}, {6, 2, 7, 3, 5, 1},
-      {6, 2, 4, 7, 3, 5, 1}};
+      {7}, {7, 3}, {7, 3, 5}, {7, 3, 5, 1}, {7, 3, 5, 6, 1}, {7, 3, 5, 6, 2, 1},
+      {7, 3, 5, 6, 2, 4, 1}};
   return kColumns[count - 1][place];
 }
 
@@ -70,11 +71,17 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
     screenId_ = screenId;
     g = Group{sequence, 0, {}};
     openedMs_ = nowMs;
+    openBytes_ = openLongest_ = 0;
   }
   ++g.count;
+  const size_t data = length - kCompressedHeaderSize;
+  openBytes_ += data;
+  openLongest_ = std::max(openLongest_, data);
   std::memcpy(StoreData(sequence), datagram, length);
   StoredLength(sequence) = length;
-  return g.count >= group_ || (g.count == 2 && nowMs - openedMs_ >= kGroupMs);
+  const bool full = g.count >= group_ &&
+                    openBytes_ >= static_cast<size_t>(group_ - 1) * openLongest_;
+  return full || g.count >= kMaxGroup || (g.count == 2 && nowMs - openedMs_ >= kGroupMs);
 }
 
 bool ParityEncoder::Spans(int k) const {

@@ -76,18 +76,23 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   const uint32_t now = test::StartParity(enc, 9000);
   ASSERT_EQ(enc.GroupSize(), ParityEncoder::kFirstGroup);
   static_assert(ParityEncoder::kFirstGroup == 4, "the places below are those of groups of 4");
-  const auto ds = Datagrams(100, ParityEncoder::kFirstGroup + 3, 2);
+  // A group is full when it holds its size and three times its longest in
+  // bytes: a short datagram rides along (the first group); with two the
+  // second stays open for more.
+  const std::vector<Bytes> ds = {Sized(100, 4000), Sized(101, 500), Sized(102, 3900),
+                                 Sized(103, 4100), Sized(104, 4000), Sized(105, 300),
+                                 Sized(106, 200), Sized(107, 3900)};
   Feed(enc, rec, ds, 100, now);
-  ASSERT_EQ(rec.parity.size(), 1u);  // the full group
+  ASSERT_EQ(rec.parity.size(), 1u);  // the first group; the second is open
   ParityHeader h;
   ASSERT_TRUE(ParseParityHeader(rec.parity[0].data(), rec.parity[0].size(), h));
   EXPECT_EQ(h.screenId, kId);
   EXPECT_EQ(h.first, 100u);
   EXPECT_EQ(h.count, ParityEncoder::kFirstGroup);
   EXPECT_EQ(h.members, 0xFu);
-  EXPECT_EQ(rec.parity[0].size(), h.DataOffset() + kMaxParityData);  // as the longest
+  EXPECT_EQ(rec.parity[0].size(), h.DataOffset() + 4100);  // as the longest
 
-  // The open group of three waits kGroupMs, then closes. Its parity also
+  // The open group of four waits kGroupMs, then closes. Its parity also
   // has the first two of the group before, unless they are more than a
   // quarter longer than its own longest.
   EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kGroupMs));
@@ -96,16 +101,9 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   enc.Flush(now + ParityEncoder::kGroupMs, false, rec.Emit());
   ASSERT_EQ(rec.parity.size(), 2u);
   ASSERT_TRUE(ParseParityHeader(rec.parity[1].data(), rec.parity[1].size(), h));
-  size_t own = 0, before = 0;
-  for (int i = 0; i < 3; ++i) own = std::max(own, ds[4 + i].size() - kCompressedHeaderSize);
-  for (int i = 0; i < 2; ++i) before = std::max(before, ds[i].size() - kCompressedHeaderSize);
-  if (before <= own + own / 4) {
-    EXPECT_EQ(h.first, 100u);
-    EXPECT_EQ(h.members, 0b1110011u);
-  } else {
-    EXPECT_EQ(h.first, 104u);
-    EXPECT_EQ(h.members, 0b111u);
-  }
+  EXPECT_EQ(h.first, 100u);
+  EXPECT_EQ(h.members, 0b11110011u);
+  EXPECT_EQ(rec.parity[1].size(), h.DataOffset() + 4000);
   EXPECT_EQ(enc.DueMs(now + 1000), -1);
   // A lone datagram after a gap in the numbers waits for the next (its
   // parity would repeat it); past the group's time the two close at once.
