@@ -29,28 +29,29 @@
 // never sees a parity datagram.
 //
 // A group closes when it holds its size and its data come to at least
-// size - 1 times its longest datagram's (else at kMaxGroup), when the next
-// datagram does not continue its numbers (a stream reset, a failed send),
-// and kGroupMs after its first datagram, so that the last datagrams of a
-// burst are protected without waiting for more. A parity is as long as its
-// longest member, so short datagrams (the end of a band of rows) ride along
-// with long ones instead of costing a parity as long as those: in a
-// terminal's stream the parity of a group of 4 came to 0.305 of its
-// members' bytes, for a quarter at equal lengths. Each datagram is a member of up to three
+// (size - 1) times its longest datagram's (else at kMaxGroup), when the next
+// datagram does not continue its numbers (a stream reset, a failed send), and
+// kGroupMs after its first datagram, so that the last datagrams of a burst
+// are protected without waiting for more. A parity is as long as its longest
+// member, so short datagrams (the end of a band of rows) ride along with
+// long ones instead of costing a parity as long as those: in a terminal's
+// stream the parity of a group of 4 came to 0.305 of its members' bytes, for
+// a quarter at equal lengths. Each datagram is a member of up to three
 // parities: its own group's, the next group's and the one after (named
 // members, common/parity_format.h). Which ones depends on its place in the
-// group (kColumns): every two datagrams of a group differ in at least one
-// of the three, so a receiver that lost two of a group rebuilds one from
-// the later parity that has it alone, then the other; and in groups of up
-// to 3 each datagram is a member of two or three of them, so that one lost
-// parity leaves it covered. In groups of more than 4 some places cannot be
-// members of their own group's parity; they come just before the last
-// (their loss shows at the next datagram and waits for the next group's
-// parity, not for the rest of their own group as well), and the last place
-// is always a member, so that the end of a burst is protected at once. With groups of 3 to 4 at 5% loss per receiver this leaves about
-// a third to a half of the datagrams to ask for that groups which either
-// cover the whole group before or not at all left (a model of 60
-// receivers: 0.0010-0.0015 against 0.0032 of the datagrams per receiver).
+// group (kColumns): every two datagrams of a group differ in at least one of
+// the three, so a receiver that lost two of a group rebuilds one from the
+// later parity that has it alone, then the other; and in groups of up to 3
+// each datagram is a member of two or three of them, so that one lost parity
+// leaves it covered. In groups of more than 4 some places cannot be members
+// of their own group's parity; they come just before the last (their loss
+// shows at the next datagram and waits for the next group's parity, not for
+// the rest of their own group as well), and the last place is always a
+// member, so that the end of a burst is protected at once. With groups of 3
+// or 4 at 5% loss per receiver this leaves about a third to a half of the
+// datagrams to ask for that groups which either cover the whole group before
+// or not at all left (a model of 60 receivers: 0.0010-0.0015 against 0.0032
+// of the datagrams per receiver).
 // The members of the groups before are left out when they are more than a
 // quarter longer than the longest of the group that closes (a parity is as
 // long as its longest member).
