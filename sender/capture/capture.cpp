@@ -476,22 +476,26 @@ void qcCapture::ApplyRepairs() {
   transport_->SetLevel(kExtraLevel);
   ledger_.SetExtra(true);
   // The marked rows of the frame hold what was last grabbed there; making
-  // the reference differ in every carried byte makes the encoder send them
-  // whole. Every other row of the frame still equals the reference, so one
-  // pass over the span of the bands sends the marked rows only, packed
-  // into as few datagrams as their bytes need (the rows one repair needs
-  // may lie apart, and each band of its own would make a small datagram).
+  // the reference differ in every byte of the marked substrings makes the
+  // encoder send those whole. Every other byte of the frame still equals
+  // the reference, so one pass over the span of the marks sends the marked
+  // substrings only, packed into as few datagrams as their bytes need (the
+  // rows one repair needs may lie apart).
   const size_t row = static_cast<size_t>(width_) * bytesPerPixel_;
-  int first = 0, end = 0, low = height_, high = 0;
-  while (repairs_.NextBand(first, end)) {
-    for (int y = first; y < end; ++y) {
-      const uint8_t* f = frame_ + row * y;
-      uint8_t* r = backBuffer_.data() + row * y;
-      for (size_t i = 0; i < row; ++i) r[i] = static_cast<uint8_t>(~f[i]);
+  const size_t substring = row / kSubstringsPerRow;
+  int low = height_, high = 0;
+  repairs_.TakeMarks([&](int y, uint8_t substrings) {
+    const uint8_t* f = frame_ + row * y;
+    uint8_t* r = backBuffer_.data() + row * y;
+    for (int k = 0; k < kSubstringsPerRow; ++k) {
+      if ((substrings & kBitTable[k]) == 0) continue;
+      for (size_t i = k * substring; i < (k + 1) * substring; ++i) {
+        r[i] = static_cast<uint8_t>(~f[i]);
+      }
     }
-    low = std::min(low, first);
-    high = std::max(high, end);
-  }
+    low = std::min(low, y);
+    high = std::max(high, y + 1);
+  });
   if (low < high) encoder_->EncodeRows(low, high, PacketType::Update);
   ledger_.SetExtra(false);
   transport_->SetLevel(pacer_.Level());

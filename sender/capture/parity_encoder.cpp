@@ -79,8 +79,9 @@ bool ParityEncoder::Join(const uint8_t* datagram, size_t length, uint32_t sequen
   openLongest_ = std::max(openLongest_, data);
   std::memcpy(StoreData(sequence), datagram, length);
   StoredLength(sequence) = length;
-  const bool full = g.count >= group_ &&
-                    openBytes_ >= static_cast<size_t>(group_ - 1) * openLongest_;
+  const bool full = g.count > group_ ||
+                    (g.count == group_ &&
+                     openBytes_ >= static_cast<size_t>(group_ - 1) * openLongest_);
   return full || g.count >= kMaxGroup || (g.count == 2 && nowMs - openedMs_ >= kGroupMs);
 }
 

@@ -29,10 +29,10 @@
 // never sees a parity datagram.
 //
 // A group closes when it holds its size and its data come to at least
-// (size - 1) times its longest datagram's (else at kMaxGroup), when the next
-// datagram does not continue its numbers (a stream reset, a failed send), and
-// kGroupMs after its first datagram, so that the last datagrams of a burst
-// are protected without waiting for more. A parity is as long as its longest
+// (size - 1) times its longest datagram's (else one datagram later), when
+// the next datagram does not continue its numbers (a stream reset, a failed
+// send), and kGroupMs after its first datagram, so that the last datagrams
+// of a burst are protected without waiting for more. A parity is as long as its longest
 // member, so short datagrams (the end of a band of rows) ride along with
 // long ones instead of costing a parity as long as those: in a terminal's
 // stream the parity of a group of 4 came to 0.305 of its members' bytes, for

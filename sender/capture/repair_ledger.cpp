@@ -25,13 +25,26 @@ void SequenceRows::Carried(int row, uint8_t mask, uint32_t sequence) {
   }
 }
 
-bool SequenceRows::LastCarrier(uint32_t sequence, int row) const {
+uint8_t SequenceRows::LastCarried(uint32_t sequence, int row) const {
   const size_t at = static_cast<size_t>(row) * kSubstringsPerRow;
-  if (row < 0 || at >= carrier_.size()) return false;
+  if (row < 0 || at >= carrier_.size()) return 0;
+  uint8_t mask = 0;
   for (int k = 0; k < kSubstringsPerRow; ++k) {
-    if (carrier_[at + static_cast<size_t>(k)] == sequence) return true;
+    if (carrier_[at + static_cast<size_t>(k)] == sequence) mask |= kBitTable[k];
   }
-  return false;
+  return mask;
+}
+
+uint8_t SequenceRows::QuietSince(int row, uint32_t nowMs, uint32_t quietMs) {
+  const size_t at = static_cast<size_t>(row) * kSubstringsPerRow;
+  if (row < 0 || at >= carrier_.size()) return 0;
+  uint8_t mask = 0;
+  for (int k = 0; k < kSubstringsPerRow; ++k) {
+    const uint32_t carrier = carrier_[at + static_cast<size_t>(k)];
+    const Entry* e = carrier == kNoCarrier ? nullptr : Find(carrier, nowMs);
+    if (e == nullptr || nowMs - e->sentMs >= quietMs) mask |= kBitTable[k];
+  }
+  return mask;
 }
 
 void SequenceRows::Record(uint32_t sequence, uint32_t nowMs, Kind kind, int first, int last,

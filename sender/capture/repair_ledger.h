@@ -60,9 +60,11 @@ class SequenceRows {
   // The datagram numbered `sequence` carried the substrings `mask` (bit
   // 0x80: substring 0) of `row`.
   void Carried(int row, uint8_t mask, uint32_t sequence);
-  // Whether the datagram numbered `sequence` is still the last one that
-  // carried some substring of `row`.
-  bool LastCarrier(uint32_t sequence, int row) const;
+  // The substrings of `row` (bit 0x80: substring 0) whose last carrier is
+  // the datagram numbered `sequence`.
+  uint8_t LastCarried(uint32_t sequence, int row) const;
+  // The substrings of `row` that no datagram carried in the last quietMs.
+  uint8_t QuietSince(int row, uint32_t nowMs, uint32_t quietMs);
   // The entry of a number sent less than kKeepMs ago, or null.
   Entry* Find(uint32_t sequence, uint32_t nowMs);
 

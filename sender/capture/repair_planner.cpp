@@ -33,10 +33,11 @@ bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
   return wasEmpty;
 }
 
-void RepairPlanner::Mark(int first, int last) {
+void RepairPlanner::Mark(int first, int last, uint8_t substrings) {
   first = std::max(first, 0);
   last = std::min(last, height_ - 1);
-  for (int y = first; y <= last; ++y) marks_[static_cast<size_t>(y)] = 1;
+  if (substrings == 0) return;
+  for (int y = first; y <= last; ++y) marks_[static_cast<size_t>(y)] |= substrings;
   if (first <= last) anyMarked_ = true;
 }
 
@@ -57,8 +58,9 @@ int RepairPlanner::MarkRequested(const SequenceRows& rows, const SequenceRows::E
     // the repair of another request): the receiver has it, or asks for it.
     // A datagram of a repair itself is repaired again: whoever names it
     // lost the repair.
-    if (flowing && !rows.LastCarrier(e.sequence, y)) continue;
-    marks_[static_cast<size_t>(y)] = 1;
+    const uint8_t substrings = flowing ? rows.LastCarried(e.sequence, y) : 0xFF;
+    if (substrings == 0) continue;
+    marks_[static_cast<size_t>(y)] |= substrings;
     ++marked;
   }
   if (marked > 0) anyMarked_ = true;
@@ -189,29 +191,12 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     if (elapsed >= kRollingSliceMs && slice > 0) {
       rollMs_ = nowMs;
       for (int i = 0; i < slice; ++i) {
-        Mark(rollRow_, rollRow_);
+        Mark(rollRow_, rollRow_, rows.QuietSince(rollRow_, nowMs, kRollingQuietMs));
         rollRow_ = (rollRow_ + 1) % height_;
       }
     }
   }
   return plan;
-}
-
-bool RepairPlanner::NextBand(int& first, int& end) {
-  if (!anyMarked_) return false;
-  while (scan_ < height_ && marks_[static_cast<size_t>(scan_)] == 0) ++scan_;
-  if (scan_ >= height_) {
-    scan_ = 0;
-    anyMarked_ = false;
-    return false;
-  }
-  first = scan_;
-  while (scan_ < height_ && marks_[static_cast<size_t>(scan_)] != 0) {
-    marks_[static_cast<size_t>(scan_)] = 0;
-    ++scan_;
-  }
-  end = scan_;
-  return true;
 }
 
 }  // namespace qc

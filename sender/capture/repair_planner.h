@@ -24,7 +24,11 @@
 // - Rolling refresh: while receivers reported losses of changes (not of
 //   rows sent again) in the last kRollingMs, a thin slice of rows is sent
 //   again on every step, the whole screen every kRollingCycleMs, to mend
-//   what no request reported.
+//   what no request reported: the substrings of its rows that no datagram
+//   carried in the last kRollingQuietMs. Those that did change, and go out
+//   with each change anyway (a scrolling window would be sent twice); a
+//   receiver that lost one of those datagrams asked for it, and when the
+//   changes stop, the next pass mends what no request did.
 //
 // Threads: Request from any thread (the listen thread); everything else on
 // the capture work thread. Nothing is allocated after SetHeight.
@@ -48,6 +52,7 @@ class RepairPlanner {
   static constexpr uint32_t kRollingCycleMs = 4000;
   // Slices go out at most this often, so that they fill datagrams.
   static constexpr uint32_t kRollingSliceMs = 100;
+  static constexpr uint32_t kRollingQuietMs = 1000;
   // Different requests held between two steps (a range asked again is
   // held once); more ask for a full-screen update. Sixty receivers at 5%
   // loss ask for a few dozen ranges after a full-screen update, during
@@ -75,11 +80,12 @@ class RepairPlanner {
   // Work thread: ms until Take has something to send without a new request
   // (the heal of the last datagram, the next rolling slice); -1: nothing.
   int WaitMs(uint32_t nowMs, const LedgerTransport& sent) const;
-  // The next band of marked rows [first, end), unmarked on the way; false
-  // when none is left.
-  bool NextBand(int& first, int& end);
-  // Whether rows are marked and wait for NextBand (the caller may hold them
-  // back while its traffic budget is spent).
+  // Calls each(row, substrings) for every marked row in order (bit 0x80:
+  // substring 0; 0xFF: the whole row) and unmarks it.
+  template <class Each>
+  void TakeMarks(Each&& each);
+  // Whether rows are marked and wait for TakeMarks (the caller may hold
+  // them back while its traffic budget is spent).
   bool HasMarks() const { return anyMarked_; }
 
  private:
@@ -87,10 +93,10 @@ class RepairPlanner {
     uint16_t screenId;
     uint32_t first, last;
   };
-  void Mark(int first, int last);
+  void Mark(int first, int last, uint8_t substrings = 0xFF);
   // Marks the rows (or the cursor) of a requested datagram; while the
-  // stream flows, only those that no later datagram carried again. How
-  // many rows it marked.
+  // stream flows, only the substrings that no later datagram carried
+  // again. How many rows it marked.
   int MarkRequested(const SequenceRows& rows, const SequenceRows::Entry& e, uint32_t nowMs,
                     bool flowing, Plan& plan);
   void MarkEntry(const SequenceRows::Entry& e, Plan& plan);
@@ -101,12 +107,11 @@ class RepairPlanner {
   bool inboxFull_ = false;  // a request did not fit, or named another screen
 
   Range taken_[kInboxSize] = {};
-  std::vector<uint8_t> marks_;  // one per row
+  std::vector<uint8_t> marks_;  // the substrings to send of each row
   uint32_t cursorStream_ = 0;   // the stream cursorAnswered_ belongs to
   bool cursorAnswered_ = false;
   uint32_t cursorAnsweredMs_ = 0;
   int height_ = 0;
-  int scan_ = 0;  // NextBand's position
   bool anyMarked_ = false;
 
   uint32_t healFrom_ = 0;       // datagrams below this number are healed
@@ -116,5 +121,17 @@ class RepairPlanner {
   uint32_t rollMs_ = 0;         // last rolling slice
   int rollRow_ = 0;
 };
+
+template <class Each>
+void RepairPlanner::TakeMarks(Each&& each) {
+  if (!anyMarked_) return;
+  anyMarked_ = false;
+  for (int y = 0; y < height_; ++y) {
+    uint8_t& mark = marks_[static_cast<size_t>(y)];
+    if (mark == 0) continue;
+    each(y, mark);
+    mark = 0;
+  }
+}
 
 }  // namespace qc

@@ -460,6 +460,49 @@ TEST(CaptureRepairs, OnlyRowsNoLaterDatagramCarriedAreRepairedAndAForeignIdCosts
   EXPECT_LE(after.size(), 1u);
 }
 
+// While losses of changes are reported, slices of rows go out again, the
+// whole screen every cycle, in the substrings that no datagram carried in
+// the last second: a part of the screen that keeps changing goes out with
+// each change, not a second time in the slices.
+TEST(CaptureRepairs, TheRollingRefreshResendsWhatStayedStillNotWhatKeepsChanging) {
+  Rig rig(64, 40, 32);
+  rig.Paint(7);
+  rig.Start();
+  uint32_t next = 0;
+  rig.Steps(4);
+  Number(rig.Take(), next);
+  g_now.Advance(RepairPlanner::kRollingQuietMs);
+  // Substring 0 of every row changes all the time; a step polls a quarter.
+  int step = 0;
+  auto change = [&] {
+    rig.screen->Fill(0, 0, 8, 40, 0x101010u * static_cast<uint32_t>(++step));
+    g_now.Advance(RepairPlanner::kRollingSliceMs);
+    rig.Steps();
+  };
+  for (int i = 0; i < 4; ++i) change();
+  const auto sent = Number(rig.Take(), next);
+  ASSERT_FALSE(sent.empty());
+  // A change is lost: its repair carries substring 0 of its rows, which a
+  // later change had not carried again yet, and the rolling refresh starts.
+  rig.capture->RequestRepair(0x1234, sent.back().sequence, sent.back().sequence);
+  const StripGeometry g = StripGeometry::Make(64, 4);
+  std::vector<uint8_t> refreshed(40, 0);
+  constexpr int kSteps = RepairPlanner::kRollingCycleMs / RepairPlanner::kRollingSliceMs + 1;
+  for (int i = 0; i < kSteps; ++i) {
+    change();
+    for (const auto& d : rig.Take()) {
+      if (d.type != kUpdate) continue;
+      EXPECT_TRUE(LedgerTransport::WalkRecords(g, d.bytes.data(), d.bytes.size(),
+                                               [&](int row, uint8_t mask) {
+        if (mask == kBitTable[0]) return;  // a change, or the repair
+        EXPECT_EQ(mask & kBitTable[0], 0) << row;
+        refreshed[static_cast<size_t>(row)] |= mask;
+      }));
+    }
+  }
+  for (int y = 0; y < 40; ++y) EXPECT_EQ(refreshed[static_cast<size_t>(y)], 0x7F) << y;
+}
+
 TEST(CaptureKeepAlive, OnlyIntoSilenceWhileTransmittingOrPausedAndAPauseSendsNothingElse) {
   Rig rig(32, 8, 16);
   ASSERT_TRUE(rig.Init());

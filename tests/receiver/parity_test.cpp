@@ -152,6 +152,16 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   ASSERT_EQ(rec.parity.size(), 4u);  // 205 alone
   fresh.Flush(later, true, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 4u);  // 206 is in no group
+  // A group with two short datagrams takes one more, however short, and no
+  // more. The place of a group of 5 outside its own parity is next to last.
+  const std::vector<Bytes> five = {Sized(300, 4000), Sized(301, 100), Sized(302, 100),
+                                   Sized(303, 4000), Sized(304, 100)};
+  Feed(fresh, rec, five, 300, later);
+  ASSERT_EQ(rec.parity.size(), 5u);
+  ASSERT_TRUE(ParseParityHeader(rec.parity[4].data(), rec.parity[4].size(), h));
+  EXPECT_EQ(h.first, 300u);
+  EXPECT_EQ(h.count, 5);
+  EXPECT_EQ(h.members, 0b10111u);
 }
 
 TEST(ParityEncoderTest, TheGroupSizeFollowsTheReportsAndParityStopsOnAQuietNetwork) {
