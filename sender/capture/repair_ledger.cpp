@@ -85,13 +85,15 @@ SendResult LedgerTransport::SendPayload(const uint8_t* payload, size_t length,
   int first = 0, last = -1;
   if (type == PacketType::CursorShape) {
     rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Cursor, 0, -1, extra_);
-  } else if (WalkRecords(geometry_, payload, length, [&](int row, uint8_t) {
+  } else if (WalkRecords(geometry_, payload, length, [&](int row, uint8_t mask) {
                if (last < 0) first = row;
                last = row;
+               // Our encoder's payloads are whole. Were one cut short, the
+               // rows noted before the fault would name a number that is
+               // not recorded, and asking for it gets a full-screen update.
+               rows_->Carried(row, mask, next_);
              })) {
     rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Rows, first, last, extra_);
-    WalkRecords(geometry_, payload, length,
-                [&](int row, uint8_t mask) { rows_->Carried(row, mask, next_); });
   }
   ++next_;
   return result;
