@@ -219,7 +219,10 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
     // Held too (ahead 0: the lost datagram itself, late), unless it cannot
     // be: then what is held goes first.
     if (active && ahead <= kHoldSpan) {
-      if (ahead > held_ - expected_) held_ = header.sequence;
+      if (ahead > held_ - expected_) {
+        Shown(held_ + 1, header.sequence, now);
+        held_ = header.sequence;
+      }
       Drain(false, false);
       return;
     }
@@ -229,6 +232,7 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
     holding_ = true;
     holdSinceMs_ = now;
     held_ = header.sequence;
+    Shown(expected_, held_, now);
     return;
   }
   Apply(type, header, data, length);
@@ -239,6 +243,7 @@ void UpdateProcessor::StartNumbers() {
   // full-screen update that follows mends every hole.
   if (holding_) Drain(true, true);
   parity_.Reset();
+  for (Loss& l : shown_) l = Loss{};
   expected_ = 0;
   openGaps_ = 0;  // the full-screen update mends every gap
 }
@@ -290,15 +295,25 @@ void UpdateProcessor::RebuildHeld(uint32_t nowMs) {
     holding_ = true;
     holdSinceMs_ = nowMs;
     held_ = rebuilt[n - 1];
+    Shown(expected_, held_ + 1, nowMs);
   }
-  // The holes after the first showed when it did: their rebuilds count
-  // from then too.
   for (int i = 0; i < n; ++i) {
     rebuilt_.fetch_add(1, std::memory_order_relaxed);
     Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
-                static_cast<unsigned long>(rebuilt[i]), static_cast<unsigned>(nowMs - holdSinceMs_));
+                static_cast<unsigned long>(rebuilt[i]),
+                static_cast<unsigned>(nowMs - ShownMs(rebuilt[i], nowMs)));
   }
   Drain(false, false);
+}
+
+void UpdateProcessor::Shown(uint32_t first, uint32_t end, uint32_t nowMs) {
+  for (uint32_t s = first; s != end; ++s) shown_[s % ParityDecoder::kSlots] = {s, nowMs};
+}
+
+uint32_t UpdateProcessor::ShownMs(uint32_t sequence, uint32_t nowMs) const {
+  const Loss& l = shown_[sequence % ParityDecoder::kSlots];
+  // A hole is held for kHoldMs at a time, anew after each one before it.
+  return l.sequence == sequence && nowMs - l.ms < kHoldSpan * kHoldMs ? l.ms : nowMs;
 }
 
 void UpdateProcessor::Drain(bool force, bool quiet) {
@@ -498,10 +513,11 @@ void UpdateProcessor::AskForRepair(uint32_t first, uint32_t last, uint32_t seen)
     // Requests heard since the loss could show count: receivers that lost
     // the same numbers saw the gap up to a hold earlier or later, and the
     // sender answers what they asked.
-    gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, true, now + Backoff(), now - kHoldMs};
+    gaps_[openGaps_++] =
+        Gap{first, last, seen, now, ShownMs(first, now), 1, true, now + Backoff(), now - kHoldMs};
     return;
   }
-  gaps_[openGaps_++] = Gap{first, last, seen, now, now, 1, false, now, now};
+  gaps_[openGaps_++] = Gap{first, last, seen, now, ShownMs(first, now), 1, false, now, now};
   requests_.fetch_add(1, std::memory_order_relaxed);
   owner_->SendRepairRequest(screenId_, first, last);
 }

@@ -151,6 +151,12 @@ class UpdateProcessor {
   // force (or the hold timed out). quiet: holes are not reported (a new
   // stream follows).
   void Drain(bool force, bool quiet);
+  // The numbers first..end-1 (not end) showed lost at nowMs: the first
+  // datagram numbered after them came (or a parity showed the next one
+  // lost). Rebuilds and answers are timed from then.
+  void Shown(uint32_t first, uint32_t end, uint32_t nowMs);
+  // When the loss of `sequence` showed; nowMs when it was not held.
+  uint32_t ShownMs(uint32_t sequence, uint32_t nowMs) const;
   bool ParityActive() const { return parityHeard_ && sinceParity_ < kParityActiveDatagrams; }
   uint32_t Backoff();
   // Sends a due repair request unless another receiver asked for it.
@@ -169,7 +175,8 @@ class UpdateProcessor {
   bool silenceReported_ = false;
   bool requestedForThis_ = false;
   struct Gap {
-    uint32_t first, last, seen, askedMs, sinceMs;
+    uint32_t first, last, seen, askedMs;
+    uint32_t sinceMs;  // when its loss showed
     int tries;
     bool pending;        // waiting for its back-off to end
     uint32_t dueMs;      // when the back-off ends
@@ -184,6 +191,10 @@ class UpdateProcessor {
   bool holding_ = false;
   uint32_t holdSinceMs_ = 0;
   uint32_t held_ = 0;  // highest number held
+  struct Loss {
+    uint32_t sequence, ms;
+  };
+  Loss shown_[ParityDecoder::kSlots] = {};  // by number: when its loss showed
   uint32_t random_ = 1;
 
   z_stream stream_{};
