@@ -30,8 +30,13 @@ APT_PACKAGES=(
   qt6-httpserver-dev qt6-websockets-dev chromium python3-websockets openssl
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev libgcrypt-mingw-w64-dev googletest
   wine64 nsis icoutils zip gstreamer1.0-libav gstreamer1.0-plugins-bad
-  libnetfilter-queue-dev
+  libnetfilter-queue-dev libgf-complete-dev
 )
+
+# Debian source packages the Windows build compiles (no MinGW-w64 package
+# of them exists): fetched with the project's own source list, without
+# touching the machine's apt configuration, into build/third_party/NAME.
+SOURCE_PACKAGES=(gf-complete)
 
 say() { printf '\n== %s\n' "$*"; }
 
@@ -46,6 +51,28 @@ install_packages() {
   [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+fetch_sources() {
+  local dir=$ROOT/build/third_party apt_opts p
+  mkdir -p "$dir/apt/lists/partial" "$dir/apt/cache/archives/partial"
+  printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main\n' \
+    >"$dir/apt/sources.list"
+  apt_opts=(-q -o "Dir::Etc::SourceList=$dir/apt/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+    -o "Dir::State::Lists=$dir/apt/lists" -o "Dir::Cache=$dir/apt/cache" -o Debug::NoLocking=1)
+  local updated=0
+  for p in "${SOURCE_PACKAGES[@]}"; do
+    [ -d "$dir/$p/src" ] && continue
+    if [ "$updated" = 0 ]; then
+      say "fetching Debian sources: ${SOURCE_PACKAGES[*]}"
+      apt-get "${apt_opts[@]}" update
+      updated=1
+    fi
+    rm -rf "$dir/src-$p" && mkdir -p "$dir/src-$p"
+    (cd "$dir/src-$p" && apt-get "${apt_opts[@]}" source "$p")
+    mv "$(find "$dir/src-$p" -mindepth 1 -maxdepth 1 -type d -name "$p-*" | head -n 1)" "$dir/$p"
+    rm -rf "$dir/src-$p"
+  done
 }
 
 configure_and_build() {  # preset
@@ -80,6 +107,7 @@ cmd_test() {
   run_tree release "normal build"
   run_tree asan "sanitizer build"
   run_tree tsan "race detector build"
+  fetch_sources
   run_tree windows "Windows build under Wine"
   local passed=0 failed=0 label p f
   echo

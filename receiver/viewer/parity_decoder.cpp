@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/galois_field.h"
 #include "common/parity_format.h"
 #include "common/protocol.h"
 
@@ -54,6 +55,7 @@ ParityDecoder::Result ParityDecoder::Add(const uint8_t* parity, size_t length,
   uint16_t lengths = h.lengths;
   uint16_t types = h.types;
   int missing = 0;
+  uint8_t lost = 1;  // the coefficient of a missing member
   for (uint32_t i = 0; i < h.count; ++i) {
     const uint32_t s = h.first + i;
     if (!h.IsMember(s)) continue;
@@ -61,18 +63,21 @@ ParityDecoder::Result ParityDecoder::Add(const uint8_t* parity, size_t length,
     const uint8_t* d = Find(s, n);
     if (d == nullptr) {
       ++missing;
+      lost = h.Coefficient(s);
       continue;
     }
     // A member longer than the parity's data cannot be of this group.
     if (n - kCompressedHeaderSize > bytes) return Result::Malformed;
-    lengths ^= static_cast<uint16_t>(n);
-    types ^= ReadU16(d);
+    lengths ^= gf::Mul16(h.Coefficient(s), static_cast<uint16_t>(n));
+    types ^= gf::Mul16(h.Coefficient(s), ReadU16(d));
   }
   if (missing == 0) return Result::Complete;
   // What one missing member would be must be a datagram the group can
   // have held.
+  lengths = gf::Div16(lengths, lost);
   if (missing == 1 && (lengths < kCompressedHeaderSize ||
-                       lengths - kCompressedHeaderSize > bytes || !IsCompressedType(types))) {
+                       lengths - kCompressedHeaderSize > bytes ||
+                       !IsCompressedType(gf::Div16(types, lost)))) {
     return Result::Malformed;
   }
   Allocate();
@@ -87,6 +92,7 @@ bool ParityDecoder::Equate(int i, Equation& e) {
   ParityHeader h;
   if (!ParseParityHeader(parity, parityLengths_[i], h)) return false;  // checked when added
   e.unknowns = 0;
+  std::memset(e.coefficients, 0, sizeof e.coefficients);
   e.bytes = parityLengths_[i] - h.DataOffset();
   e.lengths = h.lengths;
   e.types = h.types;
@@ -103,34 +109,52 @@ bool ParityDecoder::Equate(int i, Equation& e) {
       if (u == kMaxUnknowns) return false;
       if (u == unknowns_) unknown_[unknowns_++] = s;
       e.unknowns |= uint64_t{1} << u;
+      e.coefficients[u] = h.Coefficient(s);
       continue;
     }
     // A member rebuilt since may not fit.
     if (n - kCompressedHeaderSize > e.bytes) return false;
-    const uint8_t* in = d + kCompressedHeaderSize;
-    for (size_t b = 0; b < n - kCompressedHeaderSize; ++b) e.data[b] ^= in[b];
-    e.lengths ^= static_cast<uint16_t>(n);
-    e.types ^= ReadU16(d);
+    const uint8_t c = h.Coefficient(s);
+    gf::MulAdd(d + kCompressedHeaderSize, e.data, c, n - kCompressedHeaderSize);
+    e.lengths ^= gf::Mul16(c, static_cast<uint16_t>(n));
+    e.types ^= gf::Mul16(c, ReadU16(d));
   }
   return true;
 }
 
-void ParityDecoder::Eliminate(Equation& e, const Equation& by) {
+void ParityDecoder::Eliminate(Equation& e, const Equation& by, uint8_t factor) const {
   if (by.bytes > e.bytes) {
     std::memset(e.data + e.bytes, 0, by.bytes - e.bytes);
     e.bytes = by.bytes;
   }
-  for (size_t b = 0; b < by.bytes; ++b) e.data[b] ^= by.data[b];
-  e.unknowns ^= by.unknowns;
-  e.lengths ^= by.lengths;
-  e.types ^= by.types;
+  gf::MulAdd(by.data, e.data, factor, by.bytes);
+  for (int u = 0; u < unknowns_; ++u) {
+    e.coefficients[u] ^= gf::Mul(factor, by.coefficients[u]);
+    if (e.coefficients[u] == 0) {
+      e.unknowns &= ~(uint64_t{1} << u);
+    } else {
+      e.unknowns |= uint64_t{1} << u;
+    }
+  }
+  e.lengths ^= gf::Mul16(factor, by.lengths);
+  e.types ^= gf::Mul16(factor, by.types);
+}
+
+void ParityDecoder::Normalize(Equation& e, int u) const {
+  const uint8_t factor = gf::Div(1, e.coefficients[u]);
+  if (factor == 1) return;
+  gf::Scale(e.data, factor, e.bytes);
+  for (int v = 0; v < unknowns_; ++v) e.coefficients[v] = gf::Mul(factor, e.coefficients[v]);
+  e.lengths = gf::Mul16(factor, e.lengths);
+  e.types = gf::Mul16(factor, e.types);
 }
 
 int ParityDecoder::Solve(uint32_t from, uint32_t to, uint32_t* rebuilt, int most) {
   if (!data_) return 0;
-  // Gauss-Jordan elimination over GF(2): every kept equation is reduced by
-  // the pivots so far, and a new pivot is eliminated from those before, so
-  // that an unknown the equations determine ends up alone in its row.
+  // Gauss-Jordan elimination over GF(2^8): every kept equation is reduced
+  // by the pivots so far, and a new pivot (scaled to 1) is eliminated from
+  // those before, so that an unknown the equations determine ends up alone
+  // in its row.
   unknowns_ = 0;
   Equation rows[kKeptParities];
   int pivot[kKeptParities] = {};
@@ -141,13 +165,14 @@ int ParityDecoder::Solve(uint32_t from, uint32_t to, uint32_t* rebuilt, int most
     e.data = EquationData(count);
     if (!Equate(i, e)) continue;
     for (int r = 0; r < count; ++r) {
-      if (e.unknowns >> pivot[r] & 1u) Eliminate(e, rows[r]);
+      if (e.unknowns >> pivot[r] & 1u) Eliminate(e, rows[r], e.coefficients[pivot[r]]);
     }
     if (e.unknowns == 0) continue;  // nothing new (or what arrived contradicts it)
     int p = 0;
     while ((e.unknowns >> p & 1u) == 0) ++p;
+    Normalize(e, p);
     for (int r = 0; r < count; ++r) {
-      if (rows[r].unknowns >> p & 1u) Eliminate(rows[r], e);
+      if (rows[r].unknowns >> p & 1u) Eliminate(rows[r], e, rows[r].coefficients[p]);
     }
     pivot[count++] = p;
   }

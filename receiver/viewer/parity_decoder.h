@@ -6,12 +6,11 @@
 // rebuilds it, then applies everything in order.
 //
 // Every parity that misses a member is kept (the last kKeptParities), and
-// the kept ones are solved together: each is one XOR equation over its
-// missing members, and eliminating them against each other finds every
-// member they determine, also where no single parity misses only one (two
-// parities missing {a, b, c} and {a, b} give c). With the named members of
-// three groups, that leaves a quarter fewer losses to ask for than
-// rebuilding one hole per parity (a model of 60 receivers at 5% loss).
+// the kept ones are solved together: each is one equation over its missing
+// members (their coefficients in GF(2^8); 1 for the XOR schemes), and
+// eliminating them against each other finds every member they determine:
+// two parities of the coded scheme that both miss the same two members
+// give both, and XOR parities missing {a, b, c} and {a, b} give c.
 //
 // The slots ((kSlots + 2 kKeptParities) x 60000 bytes: datagrams, kept
 // parities, equations) are allocated with the first datagram kept, that is
@@ -63,10 +62,12 @@ class ParityDecoder {
     uint32_t sequence = 0;
     uint32_t length = 0;  // 0: empty
   };
-  // One equation: the XOR of the unknowns in `unknowns` (bit i:
-  // unknown_[i]) equals the data (bytes long), the lengths and the types.
+  // One equation: the sum in GF(2^8) of the unknowns in `unknowns` (bit i:
+  // unknown_[i]), each times its coefficient, equals the data (bytes
+  // long), the lengths and the types.
   struct Equation {
     uint64_t unknowns = 0;
+    uint8_t coefficients[64] = {};  // by unknown, 0 where not in it
     size_t bytes = 0;
     uint16_t lengths = 0;
     uint16_t types = 0;
@@ -88,8 +89,10 @@ class ParityDecoder {
   // Kept parity i as an equation over what is missing; false when it
   // contradicts a member at hand or misses more numbers than fit.
   bool Equate(int i, Equation& e);
-  // e ^= by.
-  static void Eliminate(Equation& e, const Equation& by);
+  // e -= factor * by.
+  void Eliminate(Equation& e, const Equation& by, uint8_t factor) const;
+  // Scales e so that unknown u has the coefficient 1.
+  void Normalize(Equation& e, int u) const;
 
   std::unique_ptr<uint8_t[]> data_;
   Slot slots_[kSlots] = {};

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/galois_field.h"
+
 namespace qc {
 
 void ParityEncoder::NoteLosses(int datagrams, uint32_t nowMs) {
@@ -37,17 +39,6 @@ void ParityEncoder::Adapt(uint32_t nowMs) {
   }
   windowStartMs_ = nowMs;
   windowSent_ = windowLost_ = 0;
-}
-
-// Bit k: a member of the parity k groups on. Two places of a group always
-// differ; in a group of up to 4 every place is a member of its own group's
-// parity (a single loss is rebuilt with no wait), and up to 3 of another;
-// in larger groups the places that are not come just before the last.
-uint8_t ParityEncoder::Column(int count, int place) {
-  static constexpr uint8_t kColumns[kMaxGroup][kMaxGroup] = {
-      {7}, {7, 3}, {7, 3, 5}, {7, 3, 5, 1}, {7, 3, 5, 6, 1}, {7, 3, 5, 6, 2, 1},
-      {7, 3, 5, 6, 2, 4, 1}};
-  return kColumns[count - 1][place];
 }
 
 bool ParityEncoder::Continues(uint32_t sequence, size_t length) const {
@@ -93,49 +84,38 @@ bool ParityEncoder::Spans(int k) const {
       return false;
     }
   }
-  const size_t own = groups_[0].longest[0];
-  return groups_[k].longest[k] <= own + own / 4;
+  const size_t own = groups_[0].longest;
+  return groups_[k].longest <= own + own / 4;
 }
 
 ParityEncoder::Datagram ParityEncoder::Finish() {
-  // The longest member of each group for each parity, now that the open
-  // group's size is known.
   Group& open = groups_[0];
-  for (size_t& n : open.longest) n = 0;
-  for (int place = 0; place < open.count; ++place) {
-    const size_t data = StoredLength(open.first + static_cast<uint32_t>(place)) -
-                        kCompressedHeaderSize;
-    const uint8_t column = Column(open.count, place);
-    for (int k = 0; k < kSpan; ++k) {
-      if (column >> k & 1) open.longest[k] = std::max(open.longest[k], data);
-    }
+  open.longest = openLongest_;
+  bool spans[kSpan] = {true};
+  int oldest = 0;
+  for (int k = 1; k < kSpan; ++k) {
+    spans[k] = Spans(k);
+    if (spans[k]) oldest = k;
   }
-  ParityHeader h{screenId_, 0, 0, kParitySchemeMembers, 0, 0, 0};
-  uint32_t members[kSpan * kMaxGroup];
-  int n = 0;
+  ParityHeader h{screenId_, groups_[oldest].first, 0, kParitySchemeCoded, 0, 0, 0};
+  h.count = static_cast<uint8_t>(open.first + static_cast<uint32_t>(open.count) - h.first);
   size_t length = 0;
-  for (int k = kSpan - 1; k >= 0; --k) {  // in number order
+  for (int k = 0; k < kSpan; ++k) {
+    if (!spans[k]) continue;
     const Group& g = groups_[k];
-    if (k > 0 && !Spans(k)) continue;
-    for (int place = 0; place < g.count; ++place) {
-      if ((Column(g.count, place) >> k & 1) == 0) continue;
-      members[n++] = g.first + static_cast<uint32_t>(place);
-    }
-    length = std::max(length, g.longest[k]);
+    h.members |= ((1u << g.count) - 1u) << (g.first - h.first);
+    length = std::max(length, g.longest);
   }
-  h.first = members[0];
-  h.count = static_cast<uint8_t>(members[n - 1] - members[0] + 1);
   uint8_t* data = out_ + h.DataOffset();
   std::memset(data, 0, length);
-  for (int i = 0; i < n; ++i) {
-    const uint32_t s = members[i];
+  for (uint32_t s = h.first; s != open.first + static_cast<uint32_t>(open.count); ++s) {
+    if (!h.IsMember(s)) continue;
     const size_t whole = StoredLength(s);
     const uint8_t* d = StoreData(s);
-    h.members |= 1u << (s - h.first);
-    h.lengths ^= static_cast<uint16_t>(whole);
-    h.types ^= ReadU16(d);
-    const uint8_t* in = d + kCompressedHeaderSize;
-    for (size_t b = 0; b < whole - kCompressedHeaderSize; ++b) data[b] ^= in[b];
+    const uint8_t c = h.Coefficient(s);
+    h.lengths ^= gf::Mul16(c, static_cast<uint16_t>(whole));
+    h.types ^= gf::Mul16(c, ReadU16(d));
+    gf::MulAdd(d + kCompressedHeaderSize, data, c, whole - kCompressedHeaderSize);
   }
   BuildParityHeader(h, out_);
   groups_[2] = groups_[1];

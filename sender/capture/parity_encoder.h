@@ -2,7 +2,7 @@
 // ParityEncoder: forward error correction for the numbered datagrams.
 //
 // While receivers report losses, every group of consecutively numbered
-// datagrams is followed by one XOR parity datagram (common/parity_format.h):
+// datagrams is followed by one parity datagram (common/parity_format.h):
 // a receiver that lost any one datagram of a group rebuilds it without
 // asking, and one parity heals different losses at different receivers.
 // Parity starts when, over a window of at least kWindowMs and
@@ -38,23 +38,16 @@
 // stream the parity of a group of 4 came to 0.305 of its members' bytes, for
 // a quarter at equal lengths. Each datagram is a member of up to three
 // parities: its own group's, the next group's and the one after (named
-// members, common/parity_format.h). Which ones depends on its place in the
-// group (kColumns): every two datagrams of a group differ in at least one of
-// the three, so a receiver that lost two of a group rebuilds one from the
-// later parity that has it alone, then the other; and in groups of up to 3
-// each datagram is a member of two or three of them, so that one lost parity
-// leaves it covered. In groups of more than 4 some places cannot be members
-// of their own group's parity; they come just before the last (their loss
-// shows at the next datagram and waits for the next group's parity, not for
-// the rest of their own group as well), and the last place is always a
-// member, so that the end of a burst is protected at once. With groups of 3
-// or 4 at 5% loss per receiver this leaves about a third to a half of the
-// datagrams to ask for that groups which either cover the whole group before
-// or not at all left (a model of 60 receivers: 0.0010-0.0015 against 0.0032
-// of the datagrams per receiver).
-// The members of the groups before are left out when they are more than a
-// quarter longer than the longest of the group that closes (a parity is as
-// long as its longest member).
+// members, common/parity_format.h), each with its own coefficient in
+// GF(2^8) (scheme 2): a single loss is rebuilt from its own group's parity,
+// two losses of a group from that and the next group's, three from all
+// three, whichever of the group were lost; and one lost parity leaves every
+// datagram covered twice. (With XOR parities, two that both have both lost
+// datagrams tell them nothing apart: a third of the pairs of a group of 4
+// waited for the parity two groups on, past 100 ms.)
+// The groups before are left out when their longest datagram is more than
+// a quarter longer than the longest of the group that closes (a parity is
+// as long as its longest member).
 // A lone datagram with no group before it is no group: its parity would
 // only repeat it. Past kGroupMs it waits for the next datagram, and the two
 // close at once: a receiver sees the loss of the first only when the
@@ -89,9 +82,8 @@ class ParityEncoder {
  public:
   static constexpr int kFirstGroup = 4;
   static constexpr int kMinGroup = 4;
-  // Three places in a group cover each of its datagrams differently, which
-  // makes seven (kColumns). A parity spans three groups, so at most 21
-  // datagrams: receivers hold up to 24 behind a loss.
+  // A parity spans three groups, so at most 21 datagrams: receivers hold up
+  // to 24 behind a loss.
   static constexpr int kMaxGroup = 7;
   static constexpr int kSpan = 3;
   // At the 50-60 datagrams/s of a busy screen a group of 4 fills in about
@@ -154,12 +146,11 @@ class ParityEncoder {
   void Discard();
 
  private:
-  // A group's datagrams: their numbers, and the longest data of those that
-  // are members of parity k (0: its own, 1: the next, 2: the one after).
+  // A group's datagrams: their numbers, and the longest one's data.
   struct Group {
     uint32_t first = 0;
     int count = 0;  // 0: none
-    size_t longest[kSpan] = {};
+    size_t longest = 0;
   };
   bool Continues(uint32_t sequence, size_t length) const;
   // Adds the datagram to the group (opening one); true when the group is
@@ -176,12 +167,9 @@ class ParityEncoder {
   Datagram Finish();
   void Adapt(uint32_t nowMs);
   // Whether the open group's parity also covers groups_[k] (k 1, 2): their
-  // numbers run on to the open group's, and their members are at most a
+  // numbers run on to the open group's, and their longest is at most a
   // quarter longer than its longest.
   bool Spans(int k) const;
-  // The parities (bit k: k groups on) a datagram at place `place` of a
-  // group of `count` is a member of.
-  static uint8_t Column(int count, int place);
 
   int group_ = 0;
   uint64_t allowance_ = kAllowanceBytes;  // bytes of parity that may go out

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "common/galois_field.h"
 #include "common/parity_format.h"
 #include "receiver/viewer/parity_decoder.h"
 #include "sender/capture/parity_encoder.h"
@@ -89,12 +90,13 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.screenId, kId);
   EXPECT_EQ(h.first, 100u);
   EXPECT_EQ(h.count, ParityEncoder::kFirstGroup);
+  EXPECT_EQ(h.scheme, kParitySchemeCoded);
   EXPECT_EQ(h.members, 0xFu);
   EXPECT_EQ(rec.parity[0].size(), h.DataOffset() + 4100);  // as the longest
 
   // The open group of four waits kGroupMs, then closes. Its parity also
-  // has the first two of the group before, unless they are more than a
-  // quarter longer than its own longest.
+  // has the group before, whose longest (4100) is at most a quarter longer
+  // than its own (4000).
   EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kGroupMs));
   enc.Flush(now + ParityEncoder::kGroupMs - 1, false, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 1u);
@@ -102,8 +104,8 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   ASSERT_EQ(rec.parity.size(), 2u);
   ASSERT_TRUE(ParseParityHeader(rec.parity[1].data(), rec.parity[1].size(), h));
   EXPECT_EQ(h.first, 100u);
-  EXPECT_EQ(h.members, 0b11110011u);
-  EXPECT_EQ(rec.parity[1].size(), h.DataOffset() + 4000);
+  EXPECT_EQ(h.members, 0xFFu);
+  EXPECT_EQ(rec.parity[1].size(), h.DataOffset() + 4100);
   EXPECT_EQ(enc.DueMs(now + 1000), -1);
   // A lone datagram after a gap in the numbers waits for the next (its
   // parity would repeat it); past the group's time the two close at once.
@@ -153,7 +155,7 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   fresh.Flush(later, true, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 4u);  // 206 is in no group
   // A group with two short datagrams takes one more, however short, and no
-  // more. The place of a group of 5 outside its own parity is next to last.
+  // more; the group before (206 was in none) is not its to span.
   const std::vector<Bytes> five = {Sized(300, 4000), Sized(301, 100), Sized(302, 100),
                                    Sized(303, 4000), Sized(304, 100)};
   Feed(fresh, rec, five, 300, later);
@@ -161,7 +163,7 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   ASSERT_TRUE(ParseParityHeader(rec.parity[4].data(), rec.parity[4].size(), h));
   EXPECT_EQ(h.first, 300u);
   EXPECT_EQ(h.count, 5);
-  EXPECT_EQ(h.members, 0b10111u);
+  EXPECT_EQ(h.members, 0b11111u);
 }
 
 TEST(ParityEncoderTest, TheGroupSizeFollowsTheReportsAndParityStopsOnAQuietNetwork) {
@@ -315,7 +317,10 @@ TEST_F(ParityDecoderTest, TwoLossesAGroupNeverStartedOrAHoleNotWaitedForAreLeftA
   // Another transmission's parity, or parity that contradicts what arrived.
   EXPECT_EQ(Add(parity_, kId + 1), ParityDecoder::Result::Malformed);
   Bytes bad = parity_;
-  bad[12] ^= 0x0F;  // the types: 51's would be 0xFFF3
+  ParityHeader h;
+  ASSERT_TRUE(ParseParityHeader(parity_.data(), parity_.size(), h));
+  // The types: 51's would be its own XOR 0x0F, no type of a numbered datagram.
+  WriteU16(bad.data() + 12, ReadU16(bad.data() + 12) ^ gf::Mul16(h.Coefficient(51), 0x0F));
   EXPECT_EQ(Add(bad), ParityDecoder::Result::Malformed);
   Bytes cut(parity_.begin(), parity_.begin() + kParityHeaderSize + 10);
   EXPECT_EQ(Add(cut), ParityDecoder::Result::Malformed);
@@ -328,6 +333,50 @@ TEST_F(ParityDecoderTest, TwoLossesAGroupNeverStartedOrAHoleNotWaitedForAreLeftA
   }
   EXPECT_EQ(Solve(50, 57), Numbers{51});
   ExpectKept(51, group_[1]);
+}
+
+TEST_F(ParityDecoderTest, AnyTwoLossesOfAGroupComeBackFromItsParityAndTheNextAndThreeFromThree) {
+  // Three groups of 4 through the encoder: each parity has its group and
+  // the groups before (of like lengths), each member with its own
+  // coefficient.
+  const uint32_t first = 2000;
+  std::vector<Bytes> ds;
+  for (uint32_t i = 0; i < 12; ++i) ds.push_back(Sized(first + i, 3000 + (i * 337) % 1000));
+  ParityEncoder enc;
+  const uint32_t now = test::StartParity(enc, 0);
+  Recorder rec;
+  Feed(enc, rec, ds, first, now);
+  ASSERT_EQ(rec.parity.size(), 3u);
+  auto lose = [&](std::initializer_list<int> lost, int parities) {
+    dec_.Reset();
+    for (int i = 0; i < 12; ++i) {
+      if (std::find(lost.begin(), lost.end(), i) == lost.end()) {
+        dec_.Keep(first + i, ds[i].data(), ds[i].size());
+      }
+    }
+    for (int p = 0; p < parities; ++p) ASSERT_EQ(Add(rec.parity[p]), ParityDecoder::Result::Kept);
+    Numbers expected;
+    for (int i : lost) expected.push_back(first + i);
+    ASSERT_EQ(Solve(first, first + 11), expected);
+    for (int i : lost) ExpectKept(first + i, ds[i]);
+  };
+  for (int a = 0; a < 4; ++a) {
+    for (int b = a + 1; b < 4; ++b) {
+      SCOPED_TRACE(testing::Message() << a << " " << b);
+      lose({a, b}, 2);
+    }
+  }
+  for (int skip = 0; skip < 4; ++skip) {
+    SCOPED_TRACE(skip);
+    std::vector<int> three;
+    for (int i = 0; i < 4; ++i) if (i != skip) three.push_back(i);
+    lose({three[0], three[1], three[2]}, 3);
+  }
+  // Two of a group and its own parity only: nothing yet.
+  dec_.Reset();
+  for (int i = 2; i < 12; ++i) dec_.Keep(first + i, ds[i].data(), ds[i].size());
+  ASSERT_EQ(Add(rec.parity[0]), ParityDecoder::Result::Kept);
+  EXPECT_EQ(Solve(first, first + 11), Numbers{});
 }
 
 TEST_F(ParityDecoderTest, OnlyNamedMembersCountAndKeptParitiesAreSolvedTogether) {

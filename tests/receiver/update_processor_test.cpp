@@ -410,8 +410,7 @@ TEST_F(ParityProcessorTest, MoreLossesThanTheParityMendsOrNoParityInTimeAskForAR
 
 TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOfAGroupOrAskOnceTheyMovedOn) {
   // One encoder over the whole stream: groups of 4; the parity of group g
-  // has all of g, the first two of g-1 and the first and third of g-2,
-  // and goes out after g's last datagram.
+  // has g, g-1 and g-2, and goes out after g's last datagram.
   const auto ds = Stream(52);
   ParityEncoder enc;
   const uint32_t t = test::StartParity(enc, 0);
@@ -429,19 +428,17 @@ TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOfAGroupO
       }
     }
   };
-  // 13 and 14 lost, and the next group's parity, which has 13 alone: the
-  // parity of [12,16) finds both, the one after next has 14 alone and
-  // rebuilds it, and then the kept one rebuilds 13. Nothing is asked, the
-  // picture is exact. (The receiver keeps datagrams from the first parity
-  // on: the first parities have members it never kept, and rebuild
-  // nothing.)
+  // 13 and 14 lost, and the next group's parity: the parity of [12,16)
+  // finds both, the one after next has both too, with other coefficients,
+  // and the two rebuild them. Nothing is asked, the picture is exact. (The
+  // receiver keeps datagrams from the first parity on: the first parities
+  // have members it never kept, and rebuild nothing.)
   feed(0, 24, {13, 14, 100 + 19});
   EXPECT_TRUE(PictureIs(Expected(24)));
   EXPECT_EQ(Stats().rebuilt, 2u);
   EXPECT_EQ(owner_.repairs, 0);
-  // Three losses that no parity has alone (24, 25, 26): the three
-  // parities have them as {24, 25, 26}, {24, 25} and {24, 26}, which
-  // solved together give each.
+  // Three losses of a group (24, 25, 26): the three parities that have
+  // them, solved together, give each.
   feed(24, 36, {24, 25, 26});
   EXPECT_TRUE(PictureIs(Expected(36)));
   EXPECT_EQ(Stats().rebuilt, 5u);
