@@ -30,6 +30,8 @@ while(qc_index LESS qc_count)
 endwhile()
 install(FILES ${PROJECT_SOURCE_DIR}/resources/windows/README.txt DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+# The programs hold gf-complete (BSD licence): its notice goes with them.
+install(FILES ${QC_GF_COMPLETE_SOURCE}/License.txt DESTINATION . RENAME gf-complete-LICENSE.txt)
 
 set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_NAME Quillcast)

@@ -22,7 +22,7 @@ for pair in "$@"; do
   program=${pair%%=*}
   echo "$listing" | grep -qx "$top/$program.exe" || fail "$program.exe not in the zip"
 done
-for doc in README.txt LICENSE.txt; do
+for doc in README.txt LICENSE.txt gf-complete-LICENSE.txt; do
   echo "$listing" | grep -qx "$top/$doc" || fail "$doc not in the zip"
 done
 file "$setup" | grep -q 'PE32+ executable (GUI) x86-64' || fail "installer is not a 64-bit program"
