@@ -258,6 +258,9 @@ void UpdateProcessor::Apply(uint16_t type, const CompressedHeader& header, const
 }
 
 void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
+  // A scheme of a later version is ignored, as an unknown type is: its
+  // receivers rebuild from it, this one asks for its losses.
+  if (length >= kParityHeaderSize && data[9] > kParitySchemeCoded) return;
   ParityHeader h;
   if (!ParseParityHeader(data, length, h)) {
     Reject("parity", kParityType, length);

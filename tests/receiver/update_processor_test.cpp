@@ -465,6 +465,18 @@ TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
   EXPECT_EQ(owner_.requests, 0);
 }
 
+TEST_F(ParityProcessorTest, ParityOfALaterSchemeIsIgnoredAndLossesAreAskedFor) {
+  const auto ds = Stream(6);
+  auto later = Parity(ds, 0, 4);
+  later[9] = kParitySchemeCoded + 1;
+  for (int i = 0; i < 4; ++i) Feed(ds[i]);
+  Feed(later);
+  Feed(ds[5]);  // 4 lost: no parity of a known scheme came, so it is asked for at once
+  EXPECT_EQ(owner_.repairs, 1);
+  EXPECT_EQ(Stats().rejected, 0u);
+  EXPECT_EQ(log_.Count("Dropping parity"), 0);
+}
+
 class HearingOwner : public test::RecordingOwner {
  public:
   bool HearsOtherReceivers() const override { return true; }
