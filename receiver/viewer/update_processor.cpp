@@ -315,7 +315,8 @@ void UpdateProcessor::Shown(uint32_t first, uint32_t end, uint32_t nowMs) {
 
 uint32_t UpdateProcessor::ShownMs(uint32_t sequence, uint32_t nowMs) const {
   const Loss& l = shown_[sequence % ParityDecoder::kSlots];
-  // A hole is held for kHoldMs at a time, anew after each one before it.
+  // Older than any hold lasts (kHoldMs at a time, anew after each hole
+  // before): the record of an earlier pass of the numbers.
   return l.sequence == sequence && nowMs - l.ms < kHoldSpan * kHoldMs ? l.ms : nowMs;
 }
 
