@@ -426,7 +426,9 @@ TEST_F(ParityDecoderTest, ForgedParitiesRebuildOnlyDatagramsThatFitTheirSlots) {
         parity[b] = static_cast<uint8_t>(rng());
       }
     } else {
-      ParityHeader h{kId, first, count, kParitySchemeMembers,
+      // Of both named schemes: XOR, and coefficients that the solver divides by.
+      const uint8_t scheme = round % 4 == 1 ? kParitySchemeCoded : kParitySchemeMembers;
+      ParityHeader h{kId, first, count, scheme,
                      static_cast<uint16_t>(rng()), static_cast<uint16_t>(rng()), members};
       parity.resize(h.DataOffset() + rng() % (kMaxParityData + 1));
       for (auto& b : parity) b = static_cast<uint8_t>(rng());
