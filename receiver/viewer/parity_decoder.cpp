@@ -68,17 +68,19 @@ ParityDecoder::Result ParityDecoder::Add(const uint8_t* parity, size_t length,
     }
     // A member longer than the parity's data cannot be of this group.
     if (n - kCompressedHeaderSize > bytes) return Result::Malformed;
-    lengths ^= gf::Mul16(h.Coefficient(s), static_cast<uint16_t>(n));
-    types ^= gf::Mul16(h.Coefficient(s), ReadU16(d));
+    const uint8_t c = h.Coefficient(s);
+    lengths ^= gf::Mul16(c, static_cast<uint16_t>(n));
+    types ^= gf::Mul16(c, ReadU16(d));
   }
   if (missing == 0) return Result::Complete;
-  // What one missing member would be must be a datagram the group can
-  // have held.
-  lengths = gf::Div16(lengths, lost);
-  if (missing == 1 && (lengths < kCompressedHeaderSize ||
-                       lengths - kCompressedHeaderSize > bytes ||
-                       !IsCompressedType(gf::Div16(types, lost)))) {
-    return Result::Malformed;
+  if (missing == 1) {
+    // What the missing member would be must be a datagram the group can
+    // have held.
+    const uint16_t whole = gf::Div16(lengths, lost);
+    if (whole < kCompressedHeaderSize || whole - kCompressedHeaderSize > bytes ||
+        !IsCompressedType(gf::Div16(types, lost))) {
+      return Result::Malformed;
+    }
   }
   Allocate();
   std::memcpy(ParityData(nextParity_), parity, length);
