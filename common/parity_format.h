@@ -43,6 +43,11 @@ inline constexpr int kMaxParityGroup = 32;
 inline constexpr uint8_t kParitySchemeXor = 0;
 inline constexpr uint8_t kParitySchemeMembers = 1;
 inline constexpr uint8_t kParitySchemeCoded = 2;
+// A datagram is a member of its own group's parity and at most of the
+// next kParityReach - 1 groups' parities, which are sent in order: once
+// kParityReach parities that end at or after a lost number have come, none
+// to come can rebuild it.
+inline constexpr int kParityReach = 3;
 
 // The coefficient of member `sequence` in a scheme-2 parity over the
 // numbers first..first+count-1: 1..255, from a hash of the three, so that

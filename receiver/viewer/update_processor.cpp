@@ -38,6 +38,7 @@ bool UpdateProcessor::Begin(ViewerOwner* owner, ViewerSurface* surface) {
   processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = rebuilt_ = suppressed_ = 0;
   parity_.Reset();
   parityHeard_ = false;
+  parities_ = 0;
   holding_ = false;
   random_ = (TickCount() ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)) | 1u;
   cursor_.Reset();
@@ -233,6 +234,7 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
     holdSinceMs_ = now;
     held_ = header.sequence;
     Shown(expected_, held_, now);
+    Drain(false, false);
     return;
   }
   Apply(type, header, data, length);
@@ -243,6 +245,7 @@ void UpdateProcessor::StartNumbers() {
   // full-screen update that follows mends every hole.
   if (holding_) Drain(true, true);
   parity_.Reset();
+  parities_ = 0;
   for (Loss& l : shown_) l = Loss{};
   expected_ = 0;
   openGaps_ = 0;  // the full-screen update mends every gap
@@ -269,6 +272,7 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   const uint32_t now = TickCount();
   parityHeard_ = true;
   sinceParity_ = 0;
+  Heard(h);
   // Only a hole being waited for is rebuilt: the numbers held behind a
   // loss, or the next number when it is the parity's last member (its loss
   // shows no gap before the next datagram). Parity of a group this receiver
@@ -282,11 +286,29 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
     return;
   }
   if (result == ParityDecoder::Result::Kept) RebuildHeld(now);
-  // The sender's parities have moved on past the hole still waited for:
-  // none to come has it as a member, so ask now.
-  if (holding_ && expected_ - h.first >= h.count && h.first - expected_ <= kHoldSpan) {
-    Drain(true, false);
+  // A hole that no parity to come has as a member is asked for now.
+  Drain(false, false);
+}
+
+void UpdateProcessor::Heard(const ParityHeader& h) {
+  const uint32_t end = h.first + h.count - 1u;
+  if (parities_ > 0 && end == parityEnds_[(parities_ - 1) % kParityReach]) return;  // a repeat
+  parityEnds_[parities_ % kParityReach] = end;
+  ++parities_;
+  if (parities_ == 2 * kParityReach) parities_ = kParityReach;  // stays past kParityReach
+  lastParityFirst_ = h.first;
+}
+
+bool UpdateProcessor::PastParity(uint32_t sequence) const {
+  if (parities_ == 0) return false;
+  // The sender's parities have moved on past it.
+  if (lastParityFirst_ - sequence - 1u < kHoldSpan) return true;
+  // Or the last parity that can have it came.
+  if (parities_ < kParityReach) return false;
+  for (const uint32_t end : parityEnds_) {
+    if (end - sequence > kHoldSpan) return false;  // ended before it
   }
+  return true;
 }
 
 void UpdateProcessor::RebuildHeld(uint32_t nowMs) {
@@ -333,12 +355,31 @@ void UpdateProcessor::Drain(bool force, bool quiet) {
         holding_ = false;
         break;
       }
-      if (!force) {
+      // The run of holes up to the next datagram at hand. A run of
+      // kParityReach or more needs as many parities, which come a group
+      // (50-60 ms) apart: it is asked for at once. Otherwise the holes that
+      // no parity to come has are asked for, and the rest waits.
+      uint32_t next = expected_ + 1;
+      while (next != held_ && parity_.Find(next, n) == nullptr) ++next;
+      uint32_t end = expected_;
+      if (force || next - expected_ >= static_cast<uint32_t>(kParityReach)) {
+        end = next;
+      } else {
+        while (end != next && PastParity(end)) ++end;
+      }
+      if (end == expected_) {
         if (advanced) holdSinceMs_ = now;  // the next hole waits for its parity afresh
         break;
       }
-      uint32_t next = expected_ + 1;
-      while (next != held_ && parity_.Find(next, n) == nullptr) ++next;
+      if (end != next) {
+        lost_.fetch_add(1, std::memory_order_relaxed);
+        requestedForThis_ = false;
+        AskForRepair(expected_, end - 1, held_);
+        Log().Print("qvViewer: Lost packet %ld\n", static_cast<long>(expected_));
+        expected_ = end;
+        advanced = true;
+        continue;
+      }
       d = parity_.Find(next, n);
       if (d == nullptr) {
         holding_ = false;

@@ -17,8 +17,10 @@
 // Forward error correction: while the sender sends parity datagrams, a gap
 // does not ask at once. The datagrams after it are held (ParityDecoder)
 // until a parity rebuilds the lost one, then applied in order; only when
-// no parity rebuilds it within kHoldMs, or the parities have moved on past
-// it, are they applied and the gap asked for. A datagram is a member of
+// no parity rebuilds it within kHoldMs, or none to come can (they moved on
+// past it, or the last that can have it came), are they applied and the gap
+// asked for. kParityReach or more lost in a row are asked for at once: they
+// need as many parities, a group apart each. A datagram is a member of
 // several parities: those that miss members are kept and solved together
 // (ParityDecoder::Solve) each time another comes. Requests wait a random back-off of up to
 // kBackoffMs and are not sent when other receivers asked for all the
@@ -157,6 +159,12 @@ class UpdateProcessor {
   void Shown(uint32_t first, uint32_t end, uint32_t nowMs);
   // When the loss of `sequence` showed; nowMs when it was not held.
   uint32_t ShownMs(uint32_t sequence, uint32_t nowMs) const;
+  // A parity of the transmission came (parsed): its numbers are noted.
+  void Heard(const ParityHeader& h);
+  // Whether no parity to come can have `sequence` as a member: the last one
+  // heard begins after it, or kParityReach parities that end at or after it
+  // came.
+  bool PastParity(uint32_t sequence) const;
   bool ParityActive() const { return parityHeard_ && sinceParity_ < kParityActiveDatagrams; }
   uint32_t Backoff();
   // Sends a due repair request unless another receiver asked for it.
@@ -188,6 +196,12 @@ class UpdateProcessor {
   ParityDecoder parity_;
   bool parityHeard_ = false;
   uint32_t sinceParity_ = 0;  // numbered datagrams since the last parity
+  // The last numbers of the last kParityReach parities heard (in the order
+  // heard, a ring), how many were heard of this stream (counted up to
+  // 2 kParityReach), and the first number of the last one.
+  uint32_t parityEnds_[kParityReach] = {};
+  int parities_ = 0;
+  uint32_t lastParityFirst_ = 0;
   bool holding_ = false;
   uint32_t holdSinceMs_ = 0;
   uint32_t held_ = 0;  // highest number held

@@ -85,7 +85,7 @@ class ParityEncoder {
   // A parity spans three groups, so at most 21 datagrams: receivers hold up
   // to 24 behind a loss.
   static constexpr int kMaxGroup = 7;
-  static constexpr int kSpan = 3;
+  static constexpr int kSpan = kParityReach;
   // At the 50-60 datagrams/s of a busy screen a group of 4 fills in about
   // 70 ms; receivers hold what follows a loss until the parity comes (their
   // limit is 100 ms from the datagram that showed the loss), so a group

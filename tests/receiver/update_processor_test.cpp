@@ -408,10 +408,10 @@ TEST_F(ParityProcessorTest, MoreLossesThanTheParityMendsOrNoParityInTimeAskForAR
   EXPECT_EQ(owner_.repairs, 2);
 }
 
-TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOfAGroupOrAskOnceTheyMovedOn) {
+TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOrAskOnceNoneToComeCan) {
   // One encoder over the whole stream: groups of 4; the parity of group g
   // has g, g-1 and g-2, and goes out after g's last datagram.
-  const auto ds = Stream(52);
+  const auto ds = Stream(64);
   ParityEncoder enc;
   const uint32_t t = test::StartParity(enc, 0);
   std::vector<std::vector<uint8_t>> parity(ds.size());  // by its group's last number
@@ -437,19 +437,36 @@ TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOfAGroupO
   EXPECT_TRUE(PictureIs(Expected(24)));
   EXPECT_EQ(Stats().rebuilt, 2u);
   EXPECT_EQ(owner_.repairs, 0);
-  // Three losses of a group (24, 25, 26): the three parities that have
-  // them, solved together, give each.
-  feed(24, 36, {24, 25, 26});
+  // Three losses of a group, not in a row (24, 26, 27): the three
+  // parities that have them, solved together, give each.
+  feed(24, 36, {24, 26, 27});
   EXPECT_TRUE(PictureIs(Expected(36)));
   EXPECT_EQ(Stats().rebuilt, 5u);
   EXPECT_EQ(owner_.repairs, 0);
-  // All four of a group, more than its three parities can give: asked for
-  // once a parity comes that has none of their group.
-  feed(36, 48, {36, 37, 38, 39});
+  // Four losses over two groups (37, 39; 41, 42): the three parities that
+  // have 37 cannot give it. 37 and 39 are asked for once the last of them
+  // came (the third that ends at or after them), not a group later; 41 and
+  // 42 wait on, and the next group's parity rebuilds them.
+  feed(36, 47, {37, 39, 41, 42});
   EXPECT_EQ(owner_.repairs, 0);
+  feed(47, 48, {});
+  EXPECT_EQ(owner_.repairs, 2);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 39, 39)));
+  EXPECT_EQ(Stats().rebuilt, 5u);
   feed(48, 52, {});
-  EXPECT_EQ(owner_.repairs, 1);
-  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 36, 39)));
+  EXPECT_EQ(Stats().rebuilt, 7u);
+  EXPECT_EQ(owner_.repairs, 2);
+  // Three in a row would wait for three parities: asked for at once, when
+  // the next datagram shows them.
+  feed(52, 56, {53, 54, 55});
+  EXPECT_EQ(owner_.repairs, 2);
+  feed(56, 57, {});
+  EXPECT_EQ(owner_.repairs, 3);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 53, 55)));
+  feed(57, 64, {});
+  EXPECT_EQ(owner_.repairs, 3);
+  EXPECT_EQ(Stats().rebuilt, 7u);
+  EXPECT_TRUE(PictureIs(Expected(64)));
 }
 
 TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
