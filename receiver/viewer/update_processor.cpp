@@ -274,16 +274,30 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   sinceParity_ = 0;
   Heard(h);
   // Only a hole being waited for is rebuilt: the numbers held behind a
-  // loss, or the next number when it is the parity's last member (its loss
-  // shows no gap before the next datagram). Parity of a group this receiver
-  // never started, or whose loss it has given up on, changes nothing.
+  // loss, and those the parity has after the last that came. It went out
+  // after its members, so those are lost as surely as if a later datagram
+  // had come, and nothing else may show it (the last datagrams before the
+  // screen stands still): they are held for, with no datagram held after
+  // them. Parity of a group this receiver never started, or whose loss it
+  // has given up on, changes nothing.
   const uint32_t last = h.first + h.count - 1u;
-  const bool endsWithNext = !holding_ && expected_ - h.first < h.count && last == expected_;
-  if (!holding_ && !endsWithNext) return;
+  const uint32_t into = expected_ - h.first;  // where the next number is in its run
+  const bool trailing = holding_ ? last - held_ - 1u < kHoldSpan && last - expected_ <= kHoldSpan
+                                 : (into >= 1u && into < h.count) || (into == 0u && h.count == 1u);
+  if (!holding_ && !trailing) return;
   const ParityDecoder::Result result = parity_.Add(data, length, screenId_);
   if (result == ParityDecoder::Result::Malformed) {
     Reject("parity", kParityType, length);
     return;
+  }
+  if (trailing) {
+    if (!holding_) {
+      holding_ = true;
+      holdSinceMs_ = now;
+      held_ = expected_ - 1u;
+    }
+    Shown(held_ + 1u, last + 1u, now);
+    held_ = last;
   }
   if (result == ParityDecoder::Result::Kept) RebuildHeld(now);
   // A hole that no parity to come has as a member is asked for now.
@@ -313,15 +327,8 @@ bool UpdateProcessor::PastParity(uint32_t sequence) const {
 
 void UpdateProcessor::RebuildHeld(uint32_t nowMs) {
   uint32_t rebuilt[ParityDecoder::kKeptParities];
-  const int n = parity_.Solve(expected_, holding_ ? held_ : expected_, rebuilt,
-                              ParityDecoder::kKeptParities);
+  const int n = parity_.Solve(expected_, held_, rebuilt, ParityDecoder::kKeptParities);
   if (n == 0) return;
-  if (!holding_) {  // the next number, whose loss showed no gap yet
-    holding_ = true;
-    holdSinceMs_ = nowMs;
-    held_ = rebuilt[n - 1];
-    Shown(expected_, held_ + 1, nowMs);
-  }
   for (int i = 0; i < n; ++i) {
     rebuilt_.fetch_add(1, std::memory_order_relaxed);
     Log().Print("qvViewer: Rebuilt packet %lu from parity after %u ms\n",
@@ -359,8 +366,12 @@ void UpdateProcessor::Drain(bool force, bool quiet) {
       // kParityReach or more needs as many parities, which come a group
       // (50-60 ms) apart: it is asked for at once. Otherwise the holes that
       // no parity to come has are asked for, and the rest waits.
-      uint32_t next = expected_ + 1;
-      while (next != held_ && parity_.Find(next, n) == nullptr) ++next;
+      uint32_t next = expected_ + 1;  // held_ + 1: none (held_ is a hole too)
+      while (next != held_ + 1 && parity_.Find(next, n) == nullptr) ++next;
+      if (quiet && next == held_ + 1) {
+        holding_ = false;
+        break;
+      }
       uint32_t end = expected_;
       if (force || next - expected_ >= static_cast<uint32_t>(kParityReach)) {
         end = next;
@@ -371,7 +382,7 @@ void UpdateProcessor::Drain(bool force, bool quiet) {
         if (advanced) holdSinceMs_ = now;  // the next hole waits for its parity afresh
         break;
       }
-      if (end != next) {
+      if (end != next || next == held_ + 1) {  // no datagram after them to show them
         lost_.fetch_add(1, std::memory_order_relaxed);
         requestedForThis_ = false;
         AskForRepair(expected_, end - 1, held_);
@@ -381,10 +392,6 @@ void UpdateProcessor::Drain(bool force, bool quiet) {
         continue;
       }
       d = parity_.Find(next, n);
-      if (d == nullptr) {
-        holding_ = false;
-        break;
-      }
       if (quiet) expected_ = next;
     }
     CompressedHeader header;

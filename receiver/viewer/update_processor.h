@@ -20,7 +20,10 @@
 // no parity rebuilds it within kHoldMs, or none to come can (they moved on
 // past it, or the last that can have it came), are they applied and the gap
 // asked for. kParityReach or more lost in a row are asked for at once: they
-// need as many parities, a group apart each. A datagram is a member of
+// need as many parities, a group apart each. A parity shows the loss of
+// the numbers it has after the last that came, as a later datagram would:
+// the last datagrams before the screen stands still are held for and asked
+// for too. A datagram is a member of
 // several parities: those that miss members are kept and solved together
 // (ParityDecoder::Solve) each time another comes. Requests wait a random back-off of up to
 // kBackoffMs and are not sent when other receivers asked for all the

@@ -408,6 +408,27 @@ TEST_F(ParityProcessorTest, MoreLossesThanTheParityMendsOrNoParityInTimeAskForAR
   EXPECT_EQ(owner_.repairs, 2);
 }
 
+TEST_F(ParityProcessorTest, LossesThatOnlyTheirParityShowsAreHeldForAndAskedFor) {
+  const auto ds = Stream(9);
+  for (int i = 0; i < 4; ++i) Feed(ds[i]);
+  Feed(Parity(ds, 0, 4));
+  // 6 and 7 lost, the last before the screen stands still: only their
+  // group's parity shows them. It cannot give two; once the hold ends they
+  // are asked for.
+  for (int i : {4, 5}) Feed(ds[i]);
+  Feed(Parity(ds, 4, 4));
+  EXPECT_EQ(owner_.repairs, 0);
+  const uint32_t now = TickCount();
+  EXPECT_LE(proc_.WaitMs(now, 1000), static_cast<int>(UpdateProcessor::kHoldMs));
+  proc_.CheckRepairs(now + UpdateProcessor::kHoldMs);
+  EXPECT_EQ(owner_.repairs, 1);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 6, 7)));
+  // The repair, numbered on, goes straight through and answers it.
+  Feed(ds[8]);
+  EXPECT_EQ(log_.Count("qvViewer: Repair of packets 6 to 7 answered after"), 1);
+  EXPECT_EQ(owner_.repairs, 1);
+}
+
 TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOrAskOnceNoneToComeCan) {
   // One encoder over the whole stream: groups of 4; the parity of group g
   // has g, g-1 and g-2, and goes out after g's last datagram.
@@ -457,13 +478,13 @@ TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOrAskOnce
   EXPECT_EQ(Stats().rebuilt, 7u);
   EXPECT_EQ(owner_.repairs, 2);
   // Three in a row would wait for three parities: asked for at once, when
-  // the next datagram shows them.
-  feed(52, 56, {53, 54, 55});
+  // their group's parity shows them (no datagram after them came yet).
+  feed(52, 55, {53, 54});
   EXPECT_EQ(owner_.repairs, 2);
-  feed(56, 57, {});
+  feed(55, 56, {55});
   EXPECT_EQ(owner_.repairs, 3);
   EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 53, 55)));
-  feed(57, 64, {});
+  feed(56, 64, {});
   EXPECT_EQ(owner_.repairs, 3);
   EXPECT_EQ(Stats().rebuilt, 7u);
   EXPECT_TRUE(PictureIs(Expected(64)));
