@@ -364,7 +364,7 @@ void UpdateProcessor::Drain(bool force, bool quiet) {
       }
       // The run of holes up to the next datagram at hand. A run of
       // kParityReach or more needs as many parities, which come a group
-      // (50-60 ms) apart: it is asked for at once. Otherwise the holes that
+      // (40-60 ms) apart: it is asked for at once. Otherwise the holes that
       // no parity to come has are asked for, and the rest waits.
       uint32_t next = expected_ + 1;  // held_ + 1: none (held_ is a hole too)
       while (next != held_ + 1 && parity_.Find(next, n) == nullptr) ++next;

@@ -207,7 +207,7 @@ class UpdateProcessor {
   uint32_t lastParityFirst_ = 0;
   bool holding_ = false;
   uint32_t holdSinceMs_ = 0;
-  uint32_t held_ = 0;  // highest number held
+  uint32_t held_ = 0;  // highest number held (or shown lost by a parity)
   struct Loss {
     uint32_t sequence, ms;
   };

@@ -88,7 +88,7 @@ class ParityEncoder {
   static constexpr int kSpan = kParityReach;
   // At the 50-60 datagrams/s of a busy screen a group of 4 fills in about
   // 70 ms; receivers hold what follows a loss until the parity comes (their
-  // limit is 100 ms from the datagram that showed the loss), so a group
+  // limit is 160 ms from when the loss showed), so a group
   // still open this long after its first datagram closes early.
   static constexpr uint32_t kGroupMs = 60;
   static constexpr uint32_t kLoneMs = 200;
