@@ -82,7 +82,8 @@ bool ListenThread::OpenListenSocket(uint16_t port, Phase phase) {
   // transmission would never start.
   sock->SetReuseAddress(true);
   bool ok = true;
-  if (!sock->SetReceiveBuffer(kListenReceiveBuffer)) {
+  if (!sock->SetReceiveBuffer(phase == Phase::Requests ? kRequestReceiveBuffer
+                                                        : kListenReceiveBuffer)) {
     Log().Print("qcTray: Unable to set listen socket buffer size\n");
     ok = false;
   } else if (!sock->Bind(port)) {

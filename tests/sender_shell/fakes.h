@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <map>
+#include <mutex>
 
 #include "sender/capture/capture_engine.h"
 #include "sender/shell/acceleration.h"
@@ -64,6 +65,7 @@ class FakeEngine : public CaptureEngine {
   void SendDisconnection() override { ++disconnections; }
   void RequestRefresh() override { ++refreshes; }  // also from the listen thread
   void RequestRepair(uint16_t id, uint32_t first, uint32_t last) override {
+    std::lock_guard<std::mutex> wait(busy);
     repairKey = (uint64_t{id} << 40) | (uint64_t{first} << 20) | last;
     ++repairs;
   }
@@ -78,6 +80,7 @@ class FakeEngine : public CaptureEngine {
   std::atomic<bool> polling{false}, paused{false};
   std::atomic<int> refreshes{0}, repairs{0};
   std::atomic<uint64_t> repairKey{0};  // id, first, last of the last repair
+  std::mutex busy;  // a test holds it: the listen thread waits in RequestRepair
   int disconnections = 0, periodChanges = 0;
 };
 
