@@ -82,6 +82,7 @@ SendResult LedgerTransport::SendPayload(const uint8_t* payload, size_t length,
   const SendResult result = inner_->SendPayload(payload, length, type);
   if (result != SendResult::Sent) return result;
   lastSentMs_ = clock_->Tick();
+  if (!extra_) lastChangeMs_ = lastSentMs_;
   int first = 0, last = -1;
   if (type == PacketType::CursorShape) {
     rows_->Record(next_, lastSentMs_, SequenceRows::Kind::Cursor, 0, -1, extra_);

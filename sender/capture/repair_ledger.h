@@ -105,6 +105,8 @@ class LedgerTransport final : public CaptureTransport {
   // The number the next datagram gets; when the last one went out.
   uint32_t NextSequence() const { return next_; }
   uint32_t LastSentMs() const { return lastSentMs_; }
+  // When the last datagram of changes (not extra) went out.
+  uint32_t LastChangeMs() const { return lastChangeMs_; }
   // Counts the stream resets: numbers of different streams are unrelated.
   uint32_t Stream() const { return stream_; }
 
@@ -122,6 +124,7 @@ class LedgerTransport final : public CaptureTransport {
   const CaptureClock* clock_ = nullptr;
   uint32_t next_ = 0;
   uint32_t lastSentMs_ = 0;
+  uint32_t lastChangeMs_ = 0;
   uint32_t stream_ = 0;
   bool extra_ = false;
 };

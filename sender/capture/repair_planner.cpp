@@ -14,6 +14,7 @@ void RepairPlanner::SetHeight(int height) {
   anyMarked_ = false;
   haveLoss_ = false;
   rollRow_ = 0;
+  rollCarry_ = 0;
 }
 
 bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
@@ -75,6 +76,12 @@ void RepairPlanner::MarkEntry(const SequenceRows::Entry& e, Plan& plan) {
   }
 }
 
+bool RepairPlanner::Rolling(uint32_t nowMs) const {
+  return haveLoss_ && height_ > 0 &&
+         (nowMs - lossMs_ < kRollingMs ||
+          nowMs - changeMs_ < kRollingQuietMs + kRollingCycleMs + kRollingSliceMs);
+}
+
 int RepairPlanner::WaitMs(uint32_t nowMs, const LedgerTransport& sent) const {
   int wait = -1;
   const uint32_t healFrom = sent.Stream() == healStream_ ? healFrom_ : 0;
@@ -82,7 +89,7 @@ int RepairPlanner::WaitMs(uint32_t nowMs, const LedgerTransport& sent) const {
     const uint32_t quiet = nowMs - sent.LastSentMs();
     wait = quiet >= kHealDelayMs ? 0 : static_cast<int>(kHealDelayMs - quiet);
   }
-  if (haveLoss_ && nowMs - lossMs_ < kRollingMs && height_ > 0) {
+  if (Rolling(nowMs)) {
     const uint32_t since = nowMs - rollMs_;
     const int slice = since >= kRollingSliceMs ? 0 : static_cast<int>(kRollingSliceMs - since);
     if (wait < 0 || slice < wait) wait = slice;
@@ -169,10 +176,17 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
   }
   // Only a loss of datagrams the sender knows starts the rolling refresh.
   if (knownLoss) {
-    if (!haveLoss_ || nowMs - lossMs_ >= kRollingMs) rollMs_ = nowMs;  // a new rolling pass
+    if (!Rolling(nowMs)) {  // a new rolling pass
+      rollMs_ = nowMs;
+      rollCarry_ = 0;
+    }
     haveLoss_ = true;
     lossMs_ = nowMs;
   }
+  // A row that changed while losses were reported may have been lost
+  // unreported (a request can be lost too): the refresh goes on until it
+  // went quiet and its slice came.
+  if (haveLoss_ && nowMs - lossMs_ < kRollingMs) changeMs_ = sent.LastChangeMs();
 
   // Heal: the last datagram again, once, when nothing followed it.
   if (sent.Stream() != healStream_) {
@@ -184,11 +198,15 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     healFrom_ = sent.NextSequence() + 1;  // the heal's own datagram needs none
   }
 
-  // Rolling refresh while losses are being reported.
-  if (haveLoss_ && nowMs - lossMs_ < kRollingMs && height_ > 0) {
+  // Rolling refresh (Rolling).
+  if (Rolling(nowMs)) {
     const uint32_t elapsed = std::min<uint32_t>(nowMs - rollMs_, kRollingCycleMs);
-    const int slice = static_cast<int>(uint64_t{elapsed} * height_ / kRollingCycleMs);
-    if (elapsed >= kRollingSliceMs && slice > 0) {
+    if (elapsed >= kRollingSliceMs) {
+      // The whole height every cycle however the steps fall: the part of a
+      // row that the time gave is kept for the next slice.
+      const uint64_t due = uint64_t{elapsed} * static_cast<uint64_t>(height_) + rollCarry_;
+      const int slice = static_cast<int>(due / kRollingCycleMs);
+      rollCarry_ = static_cast<uint32_t>(due % kRollingCycleMs);
       rollMs_ = nowMs;
       for (int i = 0; i < slice; ++i) {
         Mark(rollRow_, rollRow_, rows.QuietSince(rollRow_, nowMs, kRollingQuietMs));

@@ -22,7 +22,8 @@
 //   nothing was sent for kHealDelayMs, the rows of the last datagram are
 //   sent once more; on a screen that stays still nothing else follows.
 // - Rolling refresh: while receivers reported losses of changes (not of
-//   rows sent again) in the last kRollingMs, a thin slice of rows is sent
+//   rows sent again) in the last kRollingMs, and until the rows that
+//   changed meanwhile went quiet and had their turn, a thin slice of rows is sent
 //   again on every step, the whole screen every kRollingCycleMs, to mend
 //   what no request reported: the substrings of its rows that no datagram
 //   carried in the last kRollingQuietMs. Those that did change, and go out
@@ -100,6 +101,11 @@ class RepairPlanner {
   int MarkRequested(const SequenceRows& rows, const SequenceRows::Entry& e, uint32_t nowMs,
                     bool flowing, Plan& plan);
   void MarkEntry(const SequenceRows::Entry& e, Plan& plan);
+  // Whether the rolling refresh runs: receivers reported losses of changes
+  // in the last kRollingMs, or rows that changed meanwhile are still to go
+  // quiet and wait for their slice (kRollingQuietMs and a cycle after the
+  // last such change).
+  bool Rolling(uint32_t nowMs) const;
 
   std::mutex mutex_;  // guards the inbox
   Range inbox_[kInboxSize] = {};
@@ -118,7 +124,9 @@ class RepairPlanner {
   uint32_t healStream_ = 0;     // the stream healFrom_ belongs to
   bool haveLoss_ = false;
   uint32_t lossMs_ = 0;         // last loss report
+  uint32_t changeMs_ = 0;       // last change sent while losses were reported
   uint32_t rollMs_ = 0;         // last rolling slice
+  uint32_t rollCarry_ = 0;      // rows due times kRollingCycleMs, not yet a row
   int rollRow_ = 0;
 };
 

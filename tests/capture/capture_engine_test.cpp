@@ -503,6 +503,47 @@ TEST(CaptureRepairs, TheRollingRefreshResendsWhatStayedStillNotWhatKeepsChanging
   for (int y = 0; y < 40; ++y) EXPECT_EQ(refreshed[static_cast<size_t>(y)], 0x7F) << y;
 }
 
+// The rolling refresh mends what no request reported (a request lost on its
+// way): a screen that changed until the end, with losses reported a while
+// before, gets every row sent again once it went still, however unevenly
+// the steps come.
+TEST(CaptureRepairs, TheRollingRefreshReachesEveryRowAfterTheScreenWentStill) {
+  Rig rig(64, 40, 32);
+  rig.Paint(7);
+  rig.Start();
+  uint32_t next = 0;
+  rig.Steps(4);
+  Number(rig.Take(), next);
+  uint32_t color = 0x010101;
+  auto step = [&](bool change) {
+    if (change) rig.screen->Fill(0, 0, 64, 40, color += 0x010101);
+    g_now.Advance(RepairPlanner::kRollingSliceMs + 33);
+    rig.Steps();
+  };
+  for (int i = 0; i < 4; ++i) step(true);
+  const auto sent = Number(rig.Take(), next);
+  ASSERT_FALSE(sent.empty());
+  rig.capture->RequestRepair(0x1234, sent.back().sequence, sent.back().sequence);
+  // The screen changes on for most of a second after the last report.
+  for (int i = 0; i < 6; ++i) step(true);
+  rig.Take();
+  const StripGeometry g = StripGeometry::Make(64, 4);
+  std::vector<bool> refreshed(40, false);
+  constexpr int kSteps = (RepairPlanner::kRollingMs + 2 * RepairPlanner::kRollingCycleMs) /
+                         (RepairPlanner::kRollingSliceMs + 33);
+  for (int i = 0; i < kSteps; ++i) {
+    step(false);
+    for (const auto& d : rig.Take()) {
+      if (d.type != kUpdate) continue;
+      EXPECT_TRUE(LedgerTransport::WalkRecords(g, d.bytes.data(), d.bytes.size(),
+                                               [&](int row, uint8_t) {
+        refreshed[static_cast<size_t>(row)] = true;
+      }));
+    }
+  }
+  for (int y = 0; y < 40; ++y) EXPECT_TRUE(refreshed[static_cast<size_t>(y)]) << y;
+}
+
 TEST(CaptureKeepAlive, OnlyIntoSilenceWhileTransmittingOrPausedAndAPauseSendsNothingElse) {
   Rig rig(32, 8, 16);
   ASSERT_TRUE(rig.Init());
