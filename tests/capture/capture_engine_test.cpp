@@ -258,6 +258,17 @@ std::vector<Numbered> Number(const std::vector<Datagram>& sent, uint32_t& next) 
   return out;
 }
 
+// Starts a painted screen and takes its full-screen update; the number the
+// next datagram gets.
+uint32_t StartPainted(Rig& rig) {
+  rig.Paint(7);
+  rig.Start();
+  uint32_t next = 0;
+  rig.Steps(4);
+  Number(rig.Take(), next);
+  return next;
+}
+
 TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumbersGetAFullUpdate) {
   Rig rig(64, 40, 32);
   rig.Paint(7);
@@ -466,11 +477,7 @@ TEST(CaptureRepairs, OnlyRowsNoLaterDatagramCarriedAreRepairedAndAForeignIdCosts
 // each change, not a second time in the slices.
 TEST(CaptureRepairs, TheRollingRefreshResendsWhatStayedStillNotWhatKeepsChanging) {
   Rig rig(64, 40, 32);
-  rig.Paint(7);
-  rig.Start();
-  uint32_t next = 0;
-  rig.Steps(4);
-  Number(rig.Take(), next);
+  uint32_t next = StartPainted(rig);
   g_now.Advance(RepairPlanner::kRollingQuietMs);
   // Substring 0 of every row changes all the time; a step polls a quarter.
   int step = 0;
@@ -509,11 +516,7 @@ TEST(CaptureRepairs, TheRollingRefreshResendsWhatStayedStillNotWhatKeepsChanging
 // the steps come.
 TEST(CaptureRepairs, TheRollingRefreshReachesEveryRowAfterTheScreenWentStill) {
   Rig rig(64, 40, 32);
-  rig.Paint(7);
-  rig.Start();
-  uint32_t next = 0;
-  rig.Steps(4);
-  Number(rig.Take(), next);
+  uint32_t next = StartPainted(rig);
   uint32_t color = 0x010101;
   auto step = [&](bool change) {
     if (change) rig.screen->Fill(0, 0, 64, 40, color += 0x010101);
