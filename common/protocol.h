@@ -74,9 +74,9 @@ inline constexpr int kListenReceiveBuffer = 1024;
 // While it transmits, the sender's listen socket holds the requests of a
 // whole class: a burst of interference on Wi-Fi makes dozens of receivers
 // ask within a few milliseconds, and a kernel queues each tiny request at
-// about a kilobyte. 1024 bytes held three or four: the rest were dropped,
-// and a receiver whose request is lost counts it answered by the next
-// datagram and keeps a stale band of rows.
+// about a kilobyte. 1024 bytes held two: the rest were dropped, and a
+// receiver whose request is lost counts it answered by the next datagram
+// and keeps a stale band of rows.
 inline constexpr int kRequestReceiveBuffer = 256 * 1024;
 inline constexpr int kSendingTtl = 64;
 inline constexpr int kReceivingTtl = 0;

@@ -198,7 +198,7 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     healFrom_ = sent.NextSequence() + 1;  // the heal's own datagram needs none
   }
 
-  // Rolling refresh (Rolling).
+  // Rolling refresh: a slice on every step while Rolling.
   if (Rolling(nowMs)) {
     const uint32_t elapsed = std::min<uint32_t>(nowMs - rollMs_, kRollingCycleMs);
     if (elapsed >= kRollingSliceMs) {

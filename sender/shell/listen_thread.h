@@ -63,9 +63,10 @@ class ListenThread {
 
   // UI thread. Shuts down the open socket, if any, and opens a new one on
   // port for the phase: SO_RCVBUF 1024 for the start check, room for a
-  // class's burst of requests after it (kRequestReceiveBuffer), bound
-  // with address reuse, joined to the group, multicast TTL 0. Failures are logged and leave no socket
-  // open. A start-check socket also clears the conflict flag.
+  // class's burst of requests after it (kRequestReceiveBuffer), bound with
+  // address reuse, joined to the group, multicast TTL 0. Failures are
+  // logged and leave no socket open. A start-check socket also clears the
+  // conflict flag.
   bool OpenListenSocket(uint16_t port, Phase phase);
   // Shuts down and forgets the open socket.
   void CloseListenSocket();
