@@ -24,9 +24,9 @@
 // - Rolling refresh: while receivers reported losses of changes (not of
 //   rows sent again) in the last kRollingMs, and until the rows that
 //   changed meanwhile went quiet and had their turn, a thin slice of rows
-//   is sent again on every step, the whole screen every kRollingCycleMs, to mend
-//   what no request reported: the substrings of its rows that no datagram
-//   carried in the last kRollingQuietMs. Those that did change, and go out
+//   is sent again on every step, the whole screen every kRollingCycleMs,
+//   to mend what no request reported: the substrings of its rows that no
+//   datagram carried in the last kRollingQuietMs. Those that did change, and go out
 //   with each change anyway (a scrolling window would be sent twice); a
 //   receiver that lost one of those datagrams asked for it, and when the
 //   changes stop, the next pass mends what no request did.
