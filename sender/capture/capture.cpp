@@ -180,8 +180,8 @@ void qcCapture::RequestRefresh() {
   // update at once; requests before it took the flag need no new wake.
   if (!refreshWanted_.exchange(true)) Wake();
 }
-void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) {
-  if (repairs_.Request(screenId, first, last)) Wake();
+void qcCapture::RequestRepair(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from) {
+  if (repairs_.Request(screenId, first, last, from)) Wake();
 }
 void qcCapture::SetOwnIconArea(const ScreenRect& screenArea) {
   {
@@ -459,7 +459,7 @@ void qcCapture::ApplyRepairs() {
   const RepairPlanner::Plan plan =
       repairs_.Take(clock_.Tick(), transport_->ScreenId(), sentRows_, ledger_);
   if (plan.fullUpdate) RequestRefresh();
-  transport_->NoteLosses(plan.losses);
+  transport_->NoteLosses(plan.losses, plan.reporters);
   if (plan.cursor) cursorRepair_ = true;
   ObserveTraffic();
   // What the budget cannot pay for now waits (the marks, the cursor).

@@ -116,7 +116,7 @@ class qcCapture final : public CaptureEngine {
   // budget decides when it starts.
   void RequestRefresh() override;
   // Their rows go out again at the next polling step.
-  void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) override;
+  void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from) override;
   // Changes confined to the icon are sent as any other but do not count
   // for ChangeSent. Any thread; taken at the next step.
   void SetOwnIconArea(const ScreenRect& screenArea) override;

@@ -56,8 +56,9 @@ class CaptureEngine {
   virtual void SendDisconnection() = 0;
   // A full-screen update is wanted; any thread.
   virtual void RequestRefresh() = 0;
-  // A receiver missed datagrams first..last of screenId; any thread.
-  virtual void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last) = 0;
+  // A receiver (at address `from`) missed datagrams first..last of
+  // screenId; any thread.
+  virtual void RequestRepair(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from) = 0;
   // Where the tray icon lies on the screen (empty: unknown); changes
   // confined to it do not count for ChangeSent.
   virtual void SetOwnIconArea(const ScreenRect& /*screenArea*/) {}

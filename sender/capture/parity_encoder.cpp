@@ -8,7 +8,8 @@
 
 namespace qc {
 
-void ParityEncoder::NoteLosses(int datagrams, uint32_t nowMs) {
+void ParityEncoder::NoteLosses(int datagrams, int reporters, uint32_t nowMs) {
+  windowReporters_ = std::max(windowReporters_, reporters);
   if (datagrams <= 0) return;
   lastLossMs_ = nowMs;
   sinceLoss_ = 0;
@@ -22,12 +23,13 @@ void ParityEncoder::Adapt(uint32_t nowMs) {
     group_ = 0;
     windowStartMs_ = nowMs;
     windowSent_ = windowLost_ = 0;
+    windowReporters_ = 0;
     return;
   }
   if (nowMs - windowStartMs_ < kWindowMs || windowSent_ < kWindowDatagrams) return;
   const double needed = static_cast<double>(windowLost_) / windowSent_;
   if (group_ == 0) {
-    if (needed > kStartAbove) group_ = kFirstGroup;
+    if (needed > kStartAbove && windowReporters_ >= kStartReporters) group_ = kFirstGroup;
   } else if (needed > kShrinkAbove) {
     group_ = std::max(kMinGroup, group_ / 2);
   } else if (needed < kGrowBelow) {
@@ -39,6 +41,7 @@ void ParityEncoder::Adapt(uint32_t nowMs) {
   }
   windowStartMs_ = nowMs;
   windowSent_ = windowLost_ = 0;
+  windowReporters_ = 0;
 }
 
 bool ParityEncoder::Continues(uint32_t sequence, size_t length) const {

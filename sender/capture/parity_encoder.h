@@ -7,11 +7,14 @@
 // asking, and one parity heals different losses at different receivers.
 // Parity starts when, over a window of at least kWindowMs and
 // kWindowDatagrams, receivers reported more than kStartAbove of the
-// datagrams lost: a crowd, where different receivers lose different
-// datagrams and one parity heals many of them. Below that (a receiver or
-// two with some loss) the repairs alone cost less than parity would (one
-// receiver at 5% loss: about 1.1 times the lossless stream with repairs,
-// 1.7 with parity). The groups start at kFirstGroup datagrams, grow (up to
+// datagrams lost, and at least kStartReporters receivers asked: a crowd,
+// where different receivers lose different datagrams and one parity heals
+// many of them. For a receiver or two with some loss the repairs alone
+// cost less than parity would (one receiver at 5% loss: about 1.05 times
+// the lossless stream with repairs, 1.3 with parity), and the share alone
+// does not tell them from a crowd: one receiver at 5% reports more than a
+// tenth of a window's datagrams now and then (a window of heals, or bad
+// luck), which started parity for good. The groups start at kFirstGroup datagrams, grow (up to
 // kMaxGroup) while fewer than kGrowBelow of the datagrams still needed a
 // repair (more than one loss in a group at some receiver; judged over at
 // least kGrowDatagrams) and shrink back
@@ -99,6 +102,7 @@ class ParityEncoder {
   static constexpr uint32_t kWindowMs = 1000;
   static constexpr uint32_t kWindowDatagrams = 24;
   static constexpr double kStartAbove = 0.10;
+  static constexpr int kStartReporters = 3;
   static constexpr double kShrinkAbove = 0.08;
   static constexpr double kGrowBelow = 0.02;
   // Groups grow only on a window of at least this many datagrams.
@@ -117,8 +121,9 @@ class ParityEncoder {
     size_t length = 0;
   };
 
-  // Receivers reported `datagrams` numbers that they could not rebuild.
-  void NoteLosses(int datagrams, uint32_t nowMs);
+  // Receivers reported `datagrams` numbers that they could not rebuild;
+  // `reporters` receivers asked lately (RepairPlanner).
+  void NoteLosses(int datagrams, int reporters, uint32_t nowMs);
   // 0 while no parity is sent, else datagrams per group.
   int GroupSize() const { return group_; }
 
@@ -179,6 +184,7 @@ class ParityEncoder {
   uint32_t windowStartMs_ = 0;
   uint32_t windowSent_ = 0;
   uint32_t windowLost_ = 0;
+  int windowReporters_ = 0;  // the most receivers that asked lately
 
   // groups_[0] is the open group, groups_[1] and [2] the two closed before.
   Group groups_[kSpan];

@@ -94,7 +94,9 @@ class LedgerTransport final : public CaptureTransport {
   uint16_t ScreenId() const override { return inner_->ScreenId(); }
   bool SentSinceTick() const override { return inner_->SentSinceTick(); }
   void ClearSentSinceTick() override { inner_->ClearSentSinceTick(); }
-  void NoteLosses(int datagrams) override { inner_->NoteLosses(datagrams); }
+  void NoteLosses(int datagrams, int reporters) override {
+    inner_->NoteLosses(datagrams, reporters);
+  }
   void FlushParity() override { inner_->FlushParity(); }
   int ParityDueMs() const override { return inner_->ParityDueMs(); }
   uint64_t ParityBytesSent() const override { return inner_->ParityBytesSent(); }

@@ -17,9 +17,13 @@ void RepairPlanner::SetHeight(int height) {
   rollCarry_ = 0;
 }
 
-bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
+bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from) {
   std::lock_guard<std::mutex> lock(mutex_);
   const bool wasEmpty = inboxCount_ == 0 && !inboxFull_;
+  if (askingCount_ < kCrowd &&
+      std::find(asking_, asking_ + askingCount_, from) == asking_ + askingCount_) {
+    asking_[askingCount_++] = from;
+  }
   // The identifier is checked on the work thread, with the transport's.
   // A crowd asks for the same numbers many times over: held once.
   for (int i = 0; i < inboxCount_; ++i) {
@@ -32,6 +36,27 @@ bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last) {
   }
   inbox_[inboxCount_++] = Range{screenId, first, last};
   return wasEmpty;
+}
+
+void RepairPlanner::NoteReporters(uint32_t nowMs) {
+  int kept = 0;
+  for (int i = 0; i < reporterCount_; ++i) {
+    const Reporter r = reporters_[i];
+    if (nowMs - r.ms < kReportersMs &&
+        std::find(asking_, asking_ + askingCount_, r.from) == asking_ + askingCount_) {
+      reporters_[kept++] = r;
+    }
+  }
+  // Those that asked now replace the oldest.
+  for (int i = 0; i < askingCount_; ++i) {
+    if (kept == kCrowd) {  // the oldest goes
+      std::move(reporters_ + 1, reporters_ + kCrowd, reporters_);
+      --kept;
+    }
+    reporters_[kept++] = Reporter{asking_[i], nowMs};
+  }
+  reporterCount_ = kept;
+  askingCount_ = 0;
 }
 
 void RepairPlanner::Mark(int first, int last, uint8_t substrings) {
@@ -115,7 +140,9 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     plan.fullUpdate = plan.fullUpdate || inboxFull_;
     inboxCount_ = 0;
     inboxFull_ = false;
+    NoteReporters(nowMs);
   }
+  plan.reporters = reporterCount_;
   bool knownLoss = false;
   bool unknownLogged = false;
   // Numbers of another stream are unrelated.

@@ -30,6 +30,9 @@
 //   with each change anyway (a scrolling window would be sent twice); a
 //   receiver that lost one of those datagrams asked for it, and when the
 //   changes stop, the next pass mends what no request did.
+// - Reporters: how many receivers (told apart by address) asked in the
+//   last kReportersMs, up to kCrowd: parity pays only for a crowd
+//   (ParityEncoder), not for a receiver or two with a poor link.
 //
 // Threads: Request from any thread (the listen thread); everything else on
 // the capture work thread. Nothing is allocated after SetHeight.
@@ -60,20 +63,24 @@ class RepairPlanner {
   // which no step takes them: 64 overflowed, and the full-screen update
   // that followed made the next overflow.
   static constexpr int kInboxSize = 256;
+  static constexpr int kCrowd = 3;
+  static constexpr uint32_t kReportersMs = 2000;
 
   struct Plan {
     bool fullUpdate = false;  // a full-screen update is wanted
     bool cursor = false;      // the cursor shape is to be sent again
     int losses = 0;           // requests that reported a loss of known datagrams
+    int reporters = 0;        // receivers that asked lately, at most kCrowd
   };
 
   // Rows of the screen; forgets everything. Before the work thread starts.
   void SetHeight(int height);
 
-  // Any thread: a receiver of screenId missed first..last. True when the
+  // Any thread: a receiver of screenId (at address `from`) missed
+  // first..last. True when the
   // inbox was empty: only then need the work thread be woken (a flood of
   // requests wakes it once per step, not once per request).
-  bool Request(uint16_t screenId, uint32_t first, uint32_t last);
+  bool Request(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from);
 
   // Work thread, at the start of a polling step: takes the requests and
   // marks the rows to send again (repairs, heal, rolling slice).
@@ -94,6 +101,9 @@ class RepairPlanner {
     uint16_t screenId;
     uint32_t first, last;
   };
+  // Moves the addresses that asked into reporters_ and forgets those that
+  // did not ask in the last kReportersMs. Under the inbox lock.
+  void NoteReporters(uint32_t nowMs);
   void Mark(int first, int last, uint8_t substrings = 0xFF);
   // Marks the rows (or the cursor) of a requested datagram; while the
   // stream flows, only the substrings that no later datagram carried
@@ -111,6 +121,15 @@ class RepairPlanner {
   Range inbox_[kInboxSize] = {};
   int inboxCount_ = 0;
   bool inboxFull_ = false;  // a request did not fit, or named another screen
+  // Addresses that asked since the last Take (the first kCrowd), and those
+  // that asked lately with when.
+  uint32_t asking_[kCrowd] = {};
+  int askingCount_ = 0;
+  struct Reporter {
+    uint32_t from, ms;
+  };
+  Reporter reporters_[kCrowd] = {};
+  int reporterCount_ = 0;
 
   Range taken_[kInboxSize] = {};
   std::vector<uint8_t> marks_;  // the substrings to send of each row

@@ -105,7 +105,9 @@ void qcSender::SendParity(ParityEncoder::Datagram parity) {
   parityBytes_.fetch_add(parity.length, std::memory_order_relaxed);
 }
 
-void qcSender::NoteLosses(int datagrams) { parity_.NoteLosses(datagrams, TickCount()); }
+void qcSender::NoteLosses(int datagrams, int reporters) {
+  parity_.NoteLosses(datagrams, reporters, TickCount());
+}
 
 void qcSender::FlushParity() {
   parity_.Flush(TickCount(), false, [this](ParityEncoder::Datagram d) { SendParity(d); });

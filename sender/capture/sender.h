@@ -87,7 +87,7 @@ class qcSender final : public CaptureTransport {
   }
   bool SentSinceTick() const override { return sentSinceTick_.load(); }
   void ClearSentSinceTick() override { sentSinceTick_ = false; }
-  void NoteLosses(int datagrams) override;
+  void NoteLosses(int datagrams, int reporters) override;
   void FlushParity() override;
   int ParityDueMs() const override;
   uint64_t ParityBytesSent() const override {

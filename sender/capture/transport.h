@@ -60,8 +60,9 @@ class CaptureTransport : public PayloadSink {
   virtual void ClearSentSinceTick() = 0;
 
   // Forward error correction (qcSender: parity_encoder.h). Receivers
-  // reported this many datagrams that needed a repair.
-  virtual void NoteLosses(int /*datagrams*/) {}
+  // reported this many datagrams that needed a repair; this many receivers
+  // asked lately.
+  virtual void NoteLosses(int /*datagrams*/, int /*reporters*/) {}
   // Closes a parity group that has waited long enough; ParityDueMs is the
   // time until one has (-1: none open). Both on the sending thread.
   virtual void FlushParity() {}

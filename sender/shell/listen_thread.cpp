@@ -179,7 +179,8 @@ void ListenThread::Serve(const Current& cur) {
     int logged = 0;
     unsigned long unlogged = 0;
     while (listening_) {
-      long n = cur.socket->Receive(buffer, sizeof buffer);
+      SocketAddress from;
+      long n = cur.socket->Receive(buffer, sizeof buffer, &from);
       // A socket closed under the receive reads as a failure or an empty
       // datagram: the next Start or Shutdown has replaced it. A real empty
       // datagram is ignored.
@@ -203,7 +204,7 @@ void ListenThread::Serve(const Current& cur) {
         // An extension that does not parse asks for the whole screen.
         RepairRequest repair;
         if (ParseRepairRequest(buffer, static_cast<size_t>(n), repair)) {
-          owner_.RepairRequested(repair.screenId, repair.first, repair.last);
+          owner_.RepairRequested(repair.screenId, repair.first, repair.last, from.address);
         } else {
           owner_.UpdateRequested();
         }

@@ -39,9 +39,10 @@ class ListenOwner {
   virtual ~ListenOwner() = default;
   // An update request arrived on P + 1.
   virtual void UpdateRequested() = 0;
-  // A repair request arrived on P + 1; by default a full-screen update.
-  virtual void RepairRequested(uint16_t screenId, uint32_t first, uint32_t last) {
-    (void)screenId, (void)first, (void)last;
+  // A repair request arrived on P + 1 from `from` (an address in host
+  // order); by default a full-screen update.
+  virtual void RepairRequested(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from) {
+    (void)screenId, (void)first, (void)last, (void)from;
     UpdateRequested();
   }
   // A transmission's datagram arrived on P during the start check; address

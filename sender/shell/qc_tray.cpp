@@ -396,9 +396,9 @@ void qcTray::UpdateRequested() {
   if (engine_) engine_->RequestRefresh();
 }
 
-void qcTray::RepairRequested(uint16_t screenId, uint32_t first, uint32_t last) {
+void qcTray::RepairRequested(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from) {
   std::lock_guard<std::mutex> lock(engineMutex_);
-  if (engine_) engine_->RequestRepair(screenId, first, last);
+  if (engine_) engine_->RequestRepair(screenId, first, last, from);
 }
 
 void qcTray::AnotherTransmitterDetected(uint32_t address) {

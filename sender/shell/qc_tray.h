@@ -157,7 +157,8 @@ class qcTray : public SenderOwner, public ListenOwner, public CaptureOwner {
 
   // ListenOwner.
   void UpdateRequested() override;
-  void RepairRequested(uint16_t screenId, uint32_t first, uint32_t last) override;
+  void RepairRequested(uint16_t screenId, uint32_t first, uint32_t last,
+                       uint32_t from) override;
   void AnotherTransmitterDetected(uint32_t address) override;
 
  private:

@@ -27,6 +27,8 @@ using Grabs = std::vector<std::pair<int, int>>;
 constexpr uint16_t kInit = 0xFFFF, kDisconnection = 0xFFFE, kFullUpdate = 0xFFFD,
                    kUpdate = 0xFFFC, kCursorPosition = 0xFFFA, kCursorShape = 0xFFF9,
                    kKeepAlive = 0xFFF7;
+// The address repair requests come from.
+constexpr uint32_t kReceiver = 0x0A000002;
 
 // The engines' clock: it moves only when a test moves it.
 test::ManualClock g_now{1000};
@@ -301,7 +303,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   // that is all. Only
   // the loss of a change starts the rolling refresh (in a lossy crowd the
   // losses of the slices themselves kept it going on a still screen).
-  rig.capture->RequestRepair(0x1234, heal[0].sequence, heal[0].sequence);
+  rig.capture->RequestRepair(0x1234, heal[0].sequence, heal[0].sequence, kReceiver);
   rig.Steps();
   const auto healAgain = Number(rig.Take(), next);
   ASSERT_EQ(healAgain.size(), 1u);
@@ -315,15 +317,15 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   EXPECT_EQ(picture.Apply(still), std::make_pair(33, 35));
   // Asked again later, on a still screen: the rows went out since, but
   // only rows sent again would tell the receiver it was answered.
-  rig.capture->RequestRepair(0x1234, heal[0].sequence, heal[0].sequence);
+  rig.capture->RequestRepair(0x1234, heal[0].sequence, heal[0].sequence, kReceiver);
   rig.Steps();
   const auto healedAgain = Number(rig.Take(), next);
   ASSERT_EQ(healedAgain.size(), 1u);
   EXPECT_EQ(picture.Apply({healedAgain[0].d}), std::make_pair(33, 35));
   // Two receivers ask for the lost one: its rows go out once.
   const uint32_t lost = updates[0].sequence;
-  rig.capture->RequestRepair(0x1234, lost, lost);
-  rig.capture->RequestRepair(0x1234, lost, lost);
+  rig.capture->RequestRepair(0x1234, lost, lost, kReceiver);
+  rig.capture->RequestRepair(0x1234, lost, lost, kReceiver);
   rig.Steps();
   const auto repair = Number(rig.Take(), next);
   ASSERT_EQ(repair.size(), 1u);
@@ -331,7 +333,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   EXPECT_EQ(picture.Apply({repair[0].d}), std::make_pair(12, 14));
   EXPECT_TRUE(picture.Matches());
   // Asked before that repair arrived: the same loss, nothing more.
-  rig.capture->RequestRepair(0x1234, lost, lost);
+  rig.capture->RequestRepair(0x1234, lost, lost, kReceiver);
   rig.Steps();
   EXPECT_TRUE(rig.Take().empty());
   // Numbers too old, or of another screen: a full-screen update. Numbers
@@ -340,7 +342,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
        {std::tuple{0x1234, lost, SequenceRows::kKeepMs, 1}, {0x1234, next + 5, 0u, 0},
         {0x4321, 0u, 0u, 1}}) {
     g_now.Advance(wait);
-    rig.capture->RequestRepair(static_cast<uint16_t>(id), number, number);
+    rig.capture->RequestRepair(static_cast<uint16_t>(id), number, number, kReceiver);
     rig.Steps(8);
     g_now.Advance(FullUpdateBudget::kMaxGapMs);
     rig.Steps(8);
@@ -348,11 +350,43 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   }
   // A crowd asking for the same numbers, more often than the inbox holds
   // requests between two steps: a repair, no full-screen update.
-  for (int i = 0; i < 2 * RepairPlanner::kInboxSize; ++i) rig.capture->RequestRepair(0x1234, 0, 0);
+  for (int i = 0; i < 2 * RepairPlanner::kInboxSize; ++i) rig.capture->RequestRepair(0x1234, 0, 0, kReceiver);
   rig.Steps(8);
   g_now.Advance(FullUpdateBudget::kMaxGapMs);
   rig.Steps(8);
   EXPECT_EQ(Count(rig.Take(), kInit), 0);
+}
+
+// Parity pays only for a crowd: how many receivers asked lately, told apart
+// by address, goes to the transport with every step.
+TEST(CaptureRepairs, ReceiversThatAskedLatelyAreCountedByAddressUpToACrowd) {
+  Rig rig(64, 40, 32);
+  const uint32_t next = StartPainted(rig);
+  auto ask = [&](uint32_t from) { rig.capture->RequestRepair(0x1234, next - 1, next - 1, from); };
+  rig.Steps();
+  EXPECT_EQ(rig.transport.lastReporters, 0);
+  // One receiver asking again and again is one; another asking for the
+  // same numbers (held once) is a second.
+  for (int i = 0; i < 3; ++i) ask(kReceiver);
+  ask(kReceiver + 1);
+  rig.Steps();
+  EXPECT_EQ(rig.transport.lastReporters, 2);
+  // Three are a crowd, and more count as three.
+  g_now.Advance(RepairPlanner::kReportersMs / 2);
+  for (uint32_t i = 2; i < 6; ++i) ask(kReceiver + i);
+  rig.Steps();
+  EXPECT_EQ(rig.transport.lastReporters, RepairPlanner::kCrowd);
+  // Those that stop asking are forgotten; the one that asks again counts.
+  g_now.Advance(RepairPlanner::kReportersMs / 2);
+  ask(kReceiver + 1);
+  rig.Steps();
+  EXPECT_EQ(rig.transport.lastReporters, RepairPlanner::kCrowd);
+  g_now.Advance(RepairPlanner::kReportersMs / 2 + 1);
+  rig.Steps();
+  EXPECT_EQ(rig.transport.lastReporters, 1);
+  g_now.Advance(RepairPlanner::kReportersMs);
+  rig.Steps();
+  EXPECT_EQ(rig.transport.lastReporters, 0);
 }
 
 // Requests cost what the traffic budget allows, whoever sends them and
@@ -374,11 +408,11 @@ TEST(CaptureRepairs, AFloodOfRequestsAddsNoMoreBytesThanTheTrafficBudgetEarns) {
       rig.screen->Fill(0, (i * 3) % 240, 320, (i * 3) % 240 + 1, 0x102030u * (i + 1));
       if (flood) {
         for (int k = 0; k < 4; ++k) {
-          rig.capture->RequestRepair(0x1234, next > 256 ? next - 256 : 0, next > 0 ? next - 1 : 0);
+          rig.capture->RequestRepair(0x1234, next > 256 ? next - 256 : 0, next > 0 ? next - 1 : 0, kReceiver);
         }
         for (int k = 0; k < 3; ++k) {
           rig.capture->RequestRefresh();
-          rig.capture->RequestRepair(0x4321, 0, 255);
+          rig.capture->RequestRepair(0x4321, 0, 255, kReceiver);
         }
       }
       rig.Steps();
@@ -429,13 +463,13 @@ TEST(CaptureRepairs, OnlyRowsNoLaterDatagramCarriedAreRepairedAndAForeignIdCosts
   ASSERT_EQ(later.size(), 1u);
   EXPECT_EQ(picture.Apply({later[0].d}), std::make_pair(12, 14));
   EXPECT_FALSE(picture.Matches());
-  rig.capture->RequestRepair(0x1234, lost[0].sequence, lost[0].sequence);
+  rig.capture->RequestRepair(0x1234, lost[0].sequence, lost[0].sequence, kReceiver);
   rig.Steps();
   const auto repair = Number(rig.Take(), next);
   ASSERT_EQ(repair.size(), 1u);
   EXPECT_EQ(picture.Apply({repair[0].d}), std::make_pair(12, 12));
   EXPECT_TRUE(picture.Matches());
-  rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence);
+  rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence, kReceiver);
   rig.Steps();
   const auto again = Number(rig.Take(), next);
   ASSERT_EQ(again.size(), 1u);
@@ -444,8 +478,8 @@ TEST(CaptureRepairs, OnlyRowsNoLaterDatagramCarriedAreRepairedAndAForeignIdCosts
   // Asked again past the hold-off: their rows went out since. What goes
   // out (the rolling refresh, from row 0 on) leaves rows 12-14 alone.
   g_now.Advance(RepairPlanner::kHoldoffMs);
-  rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence);
-  rig.capture->RequestRepair(0x1234, lost[0].sequence, lost[0].sequence);
+  rig.capture->RequestRepair(0x1234, repair[0].sequence, repair[0].sequence, kReceiver);
+  rig.capture->RequestRepair(0x1234, lost[0].sequence, lost[0].sequence, kReceiver);
   rig.Steps();
   for (const auto& d : rig.Take()) {
     const auto [low, high] = picture.Apply({d});
@@ -455,7 +489,7 @@ TEST(CaptureRepairs, OnlyRowsNoLaterDatagramCarriedAreRepairedAndAForeignIdCosts
   g_now.Advance(RepairPlanner::kRollingMs);
   rig.Steps(4);
   rig.Take();
-  rig.capture->RequestRepair(0x4321, 0, 255);
+  rig.capture->RequestRepair(0x4321, 0, 255, kReceiver);
   rig.Steps(8);
   g_now.Advance(FullUpdateBudget::kMaxGapMs);
   rig.Steps(8);
@@ -491,7 +525,7 @@ TEST(CaptureRepairs, TheRollingRefreshResendsWhatStayedStillNotWhatKeepsChanging
   ASSERT_FALSE(sent.empty());
   // A change is lost: its repair carries substring 0 of its rows, which a
   // later change had not carried again yet, and the rolling refresh starts.
-  rig.capture->RequestRepair(0x1234, sent.back().sequence, sent.back().sequence);
+  rig.capture->RequestRepair(0x1234, sent.back().sequence, sent.back().sequence, kReceiver);
   const StripGeometry g = StripGeometry::Make(64, 4);
   std::vector<uint8_t> refreshed(40, 0);
   constexpr int kSteps = RepairPlanner::kRollingCycleMs / RepairPlanner::kRollingSliceMs + 1;
@@ -526,7 +560,7 @@ TEST(CaptureRepairs, TheRollingRefreshReachesEveryRowAfterTheScreenWentStill) {
   for (int i = 0; i < 4; ++i) step(true);
   const auto sent = Number(rig.Take(), next);
   ASSERT_FALSE(sent.empty());
-  rig.capture->RequestRepair(0x1234, sent.back().sequence, sent.back().sequence);
+  rig.capture->RequestRepair(0x1234, sent.back().sequence, sent.back().sequence, kReceiver);
   // The screen changes on for most of a second after the last report.
   for (int i = 0; i < 6; ++i) step(true);
   rig.Take();

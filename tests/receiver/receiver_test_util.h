@@ -56,7 +56,7 @@ inline uint32_t StartParity(ParityEncoder& enc, uint32_t nowMs) {
   const uint32_t step = ParityEncoder::kWindowMs / (ParityEncoder::kWindowDatagrams - 1) + 1;
   for (uint32_t i = 0; i < ParityEncoder::kWindowDatagrams; ++i, nowMs += step) {
     BuildCompressedHeader({static_cast<uint16_t>(PacketType::Update), 0, 0x80000000u + i}, d.data());
-    enc.NoteLosses(1, nowMs);
+    enc.NoteLosses(1, ParityEncoder::kStartReporters, nowMs);
     enc.Add(d.data(), d.size(), 0x80000000u + i, nowMs, discard);
     // Started: a window begins here, so the groups keep their first size
     // for a while.

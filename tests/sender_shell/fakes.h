@@ -64,8 +64,9 @@ class FakeEngine : public CaptureEngine {
   void UpdatePeriodChanged() override { ++periodChanges; }
   void SendDisconnection() override { ++disconnections; }
   void RequestRefresh() override { ++refreshes; }  // also from the listen thread
-  void RequestRepair(uint16_t id, uint32_t first, uint32_t last) override {
+  void RequestRepair(uint16_t id, uint32_t first, uint32_t last, uint32_t from) override {
     std::lock_guard<std::mutex> wait(busy);
+    repairFrom = from;
     repairKey = (uint64_t{id} << 40) | (uint64_t{first} << 20) | last;
     ++repairs;
   }
@@ -80,6 +81,7 @@ class FakeEngine : public CaptureEngine {
   std::atomic<bool> polling{false}, paused{false};
   std::atomic<int> refreshes{0}, repairs{0};
   std::atomic<uint64_t> repairKey{0};  // id, first, last of the last repair
+  std::atomic<uint32_t> repairFrom{0};  // its sender's address
   std::mutex busy;  // a test holds it: the listen thread waits in RequestRepair
   int disconnections = 0, periodChanges = 0;
 };

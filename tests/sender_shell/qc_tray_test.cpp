@@ -303,6 +303,7 @@ TEST_F(TrayTest, AfterTheCheckOnlyUpdateRequestsOnThePortAboveCount) {
   ASSERT_TRUE(peer_.Send(kDefaultPort + 1, {0xF8, 0xFF, 0x34, 0x12, 5, 0, 0, 0, 7, 0, 0, 0}));
   ASSERT_TRUE(Eventually([&] { return engine_->repairs == 1; }));
   EXPECT_EQ(engine_->repairKey, (uint64_t{0x1234} << 40) | (5 << 20) | 7);
+  EXPECT_EQ(engine_->repairFrom, test::kTestSourceAddress);  // who asked: the peer
   for (const std::vector<uint8_t>& bad :
        {std::vector<uint8_t>{0xF8, 0xFF, 0x34, 0x12, 7, 0, 0, 0, 5, 0, 0, 0},
         {0xF8, 0xFF, 0x34, 0x12, 5, 0, 0, 0, 7, 0, 0, 0, 0}}) {

@@ -183,6 +183,7 @@ class RecordingTransport : public CaptureTransport {
   uint16_t ScreenId() const override { return screenId_.load(); }
   bool SentSinceTick() const override { return sentSinceTick_.load(); }
   void ClearSentSinceTick() override { sentSinceTick_ = false; }
+  void NoteLosses(int /*datagrams*/, int reporters) override { lastReporters = reporters; }
 
   // Takes everything recorded so far.
   std::vector<Datagram> Take() {
@@ -211,6 +212,7 @@ class RecordingTransport : public CaptureTransport {
   std::vector<SendResult> script;
   size_t tooLarge = 0, calls = 0;
   int resets = 0;
+  std::atomic<int> lastReporters{-1};  // what the last step told NoteLosses
 
  private:
   std::mutex mutex_;
