@@ -14,13 +14,13 @@
 // the lossless stream with repairs, 1.3 with parity), and the share alone
 // does not tell them from a crowd: one receiver at 5% reports more than a
 // tenth of a window's datagrams now and then (a window of heals, or bad
-// luck), which started parity for good. The groups start at kFirstGroup datagrams, grow (up to
-// kMaxGroup) while fewer than kGrowBelow of the datagrams still needed a
-// repair (more than one loss in a group at some receiver; judged over at
-// least kGrowDatagrams) and shrink back
-// while more than kShrinkAbove did, never below kMinGroup: in a crowd some
-// receiver fails most groups whatever their size, and smaller groups add
-// parity (60 receivers at 5% loss: groups of 3 cost about 1.53 times the
+// luck), which started parity for the whole class. The groups start at
+// kFirstGroup datagrams, grow (up to kMaxGroup) while fewer than
+// kGrowBelow of the datagrams still needed a repair (more than one loss in
+// a group at some receiver; judged over at least kGrowDatagrams) and
+// shrink back while more than kShrinkAbove did, never below kMinGroup: in
+// a crowd some receiver fails most groups whatever their size, and smaller
+// groups add parity (60 receivers at 5% loss: groups of 3 cost about 1.53 times the
 // fresh bytes, groups of 4 about 1.45, for 6 and 11 requests a second).
 // Since a request that later datagrams answered costs no repair
 // (RepairPlanner), the cheaper groups of 4 are the smallest. Parity stops

@@ -15,6 +15,7 @@ void RepairPlanner::SetHeight(int height) {
   haveLoss_ = false;
   rollRow_ = 0;
   rollCarry_ = 0;
+  reporterCount_ = 0;
 }
 
 bool RepairPlanner::Request(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from) {

@@ -42,6 +42,7 @@
 #include <mutex>
 #include <vector>
 
+#include "sender/capture/parity_encoder.h"
 #include "sender/capture/repair_ledger.h"
 
 namespace qc {
@@ -63,7 +64,7 @@ class RepairPlanner {
   // which no step takes them: 64 overflowed, and the full-screen update
   // that followed made the next overflow.
   static constexpr int kInboxSize = 256;
-  static constexpr int kCrowd = 3;
+  static constexpr int kCrowd = ParityEncoder::kStartReporters;
   static constexpr uint32_t kReportersMs = 2000;
 
   struct Plan {
@@ -77,9 +78,9 @@ class RepairPlanner {
   void SetHeight(int height);
 
   // Any thread: a receiver of screenId (at address `from`) missed
-  // first..last. True when the
-  // inbox was empty: only then need the work thread be woken (a flood of
-  // requests wakes it once per step, not once per request).
+  // first..last. True when the inbox was empty: only then need the work
+  // thread be woken (a flood of requests wakes it once per step, not once
+  // per request).
   bool Request(uint16_t screenId, uint32_t first, uint32_t last, uint32_t from);
 
   // Work thread, at the start of a polling step: takes the requests and
