@@ -350,7 +350,9 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   }
   // A crowd asking for the same numbers, more often than the inbox holds
   // requests between two steps: a repair, no full-screen update.
-  for (int i = 0; i < 2 * RepairPlanner::kInboxSize; ++i) rig.capture->RequestRepair(0x1234, 0, 0, kReceiver);
+  for (int i = 0; i < 2 * RepairPlanner::kInboxSize; ++i) {
+    rig.capture->RequestRepair(0x1234, 0, 0, kReceiver);
+  }
   rig.Steps(8);
   g_now.Advance(FullUpdateBudget::kMaxGapMs);
   rig.Steps(8);
@@ -408,7 +410,8 @@ TEST(CaptureRepairs, AFloodOfRequestsAddsNoMoreBytesThanTheTrafficBudgetEarns) {
       rig.screen->Fill(0, (i * 3) % 240, 320, (i * 3) % 240 + 1, 0x102030u * (i + 1));
       if (flood) {
         for (int k = 0; k < 4; ++k) {
-          rig.capture->RequestRepair(0x1234, next > 256 ? next - 256 : 0, next > 0 ? next - 1 : 0, kReceiver);
+          rig.capture->RequestRepair(0x1234, next > 256 ? next - 256 : 0, next > 0 ? next - 1 : 0,
+                                     kReceiver);
         }
         for (int k = 0; k < 3; ++k) {
           rig.capture->RequestRefresh();
