@@ -71,7 +71,12 @@ canvases_match() {  # seconds
     done
     [ $ok -eq 1 ] && return 0
     if [ "$(date +%s)" -ge "$deadline" ]; then
-      for t in 0 1 2 3 4; do say "  tab $t: $(tail -1 "$WORK/compare$t")"; done
+      # What a tab without a picture shows (an error page, a refusal).
+      for t in 0 1 2 3 4; do
+        say "  tab $t: $(tail -1 "$WORK/compare$t") ($(in_ns w "${TOOL[@]}" eval 9222 $t \
+          "location.href + ' ' + document.title + ': ' + document.body.innerText.slice(0, 100)" \
+          2>/dev/null | tr '\n' ' '))"
+      done
       return 1
     fi
     turn=$(( ${turn:-0} + 1 ))
