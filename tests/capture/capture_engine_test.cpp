@@ -325,7 +325,7 @@ TEST(CaptureRepairs, LostRowsGoOutOnceForManyAskersTheLastIsHealedAndUnknownNumb
   // Two receivers ask for the lost one: its rows go out once.
   const uint32_t lost = updates[0].sequence;
   rig.capture->RequestRepair(0x1234, lost, lost, kReceiver);
-  rig.capture->RequestRepair(0x1234, lost, lost, kReceiver);
+  rig.capture->RequestRepair(0x1234, lost, lost, kReceiver + 1);
   rig.Steps();
   const auto repair = Number(rig.Take(), next);
   ASSERT_EQ(repair.size(), 1u);
