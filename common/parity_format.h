@@ -22,6 +22,9 @@
 //     The parities that have a member do so with different coefficients,
 //     so that any two of them tell two lost members apart, where XOR
 //     parities that both have both tell nothing.
+//   scheme 3: a copy of one datagram (count 1), laid out as scheme 0: the
+//     datagram again for receivers that lost it. It says nothing of any
+//     other number, so it is not one of the parities that can rebuild them.
 //
 // A datagram whose data is longer than kMaxParityData is never a member
 // (its parity would not fit a datagram that receivers accept).
@@ -43,6 +46,7 @@ inline constexpr int kMaxParityGroup = 32;
 inline constexpr uint8_t kParitySchemeXor = 0;
 inline constexpr uint8_t kParitySchemeMembers = 1;
 inline constexpr uint8_t kParitySchemeCoded = 2;
+inline constexpr uint8_t kParitySchemeCopy = 3;
 // A datagram is a member of its own group's parity and at most of the
 // next kParityReach - 1 groups' parities, which are sent in order: once
 // kParityReach parities that end at or after a lost number have come, none
@@ -70,7 +74,9 @@ struct ParityHeader {
   uint32_t members = 0;  // bit i: first+i is a member
   // Where the XOR of the data begins.
   size_t DataOffset() const {
-    return scheme == kParitySchemeXor ? kParityHeaderSize : kParityHeaderSize + kMembersSize;
+    return scheme == kParitySchemeXor || scheme == kParitySchemeCopy
+               ? kParityHeaderSize
+               : kParityHeaderSize + kMembersSize;
   }
   bool IsMember(uint32_t sequence) const {
     const uint32_t i = sequence - first;
@@ -91,18 +97,19 @@ inline void BuildParityHeader(const ParityHeader& h, uint8_t* out) {
   out[9] = h.scheme;
   WriteU16(out + 10, h.lengths);
   WriteU16(out + 12, h.types);
-  if (h.scheme != kParitySchemeXor) WriteU32(out + kParityHeaderSize, h.members);
+  if (h.DataOffset() > kParityHeaderSize) WriteU32(out + kParityHeaderSize, h.members);
 }
 
 // False for anything but a parity datagram of a known scheme over a run of
-// 1..kMaxParityGroup numbers whose first and last are members.
+// 1..kMaxParityGroup numbers whose first and last are members (a copy: one
+// number).
 inline bool ParseParityHeader(const uint8_t* data, size_t length, ParityHeader& out) {
   if (length < kParityHeaderSize || ReadU16(data) != kParityType) return false;
   ParityHeader h{ReadU16(data + 2), ReadU32(data + 4), data[8], data[9], ReadU16(data + 10),
                  ReadU16(data + 12)};
   if (h.count == 0 || h.count > kMaxParityGroup) return false;
   const uint32_t all = h.count == 32 ? ~0u : (1u << h.count) - 1u;
-  if (h.scheme == kParitySchemeXor) {
+  if (h.scheme == kParitySchemeXor || (h.scheme == kParitySchemeCopy && h.count == 1)) {
     h.members = all;
   } else if ((h.scheme == kParitySchemeMembers || h.scheme == kParitySchemeCoded) &&
              length >= kParityHeaderSize + kMembersSize) {

@@ -263,7 +263,7 @@ void UpdateProcessor::Apply(uint16_t type, const CompressedHeader& header, const
 void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   // A scheme of a later version is ignored, as an unknown type is: its
   // receivers rebuild from it, this one asks for its losses.
-  if (length >= kParityHeaderSize && data[9] > kParitySchemeCoded) return;
+  if (length >= kParityHeaderSize && data[9] > kParitySchemeCopy) return;
   ParityHeader h;
   if (!ParseParityHeader(data, length, h)) {
     Reject("parity", kParityType, length);
@@ -272,7 +272,7 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   const uint32_t now = TickCount();
   parityHeard_ = true;
   sinceParity_ = 0;
-  Heard(h);
+  if (h.scheme != kParitySchemeCopy) Heard(h);
   // Only a hole being waited for is rebuilt: the numbers held behind a
   // loss, and those the parity has after the last that came. It went out
   // after its members, so those are lost as surely as if a later datagram

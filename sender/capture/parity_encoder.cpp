@@ -127,7 +127,28 @@ ParityEncoder::Datagram ParityEncoder::Finish() {
   return Datagram{out_, h.DataOffset() + length};
 }
 
+ParityEncoder::Datagram ParityEncoder::Copy(uint32_t sequence) {
+  if (!store_) return Datagram{};
+  const size_t length = StoredLength(sequence);
+  const uint8_t* d = StoreData(sequence);
+  if (length < kCompressedHeaderSize || ReadU32(d + 4) != sequence) return Datagram{};
+  ParityHeader h{ReadU16(d + 2), sequence, 1, kParitySchemeCopy, static_cast<uint16_t>(length),
+                 ReadU16(d), 0};
+  BuildParityHeader(h, out_);
+  std::memcpy(out_ + kParityHeaderSize, d + kCompressedHeaderSize, length - kCompressedHeaderSize);
+  return Datagram{out_, kParityHeaderSize + length - kCompressedHeaderSize};
+}
+
 int ParityEncoder::DueMs(uint32_t nowMs) const {
+  int due = GroupDueMs(nowMs);
+  if (copyCount_ > 0) {
+    const int32_t copy = std::max<int32_t>(0, static_cast<int32_t>(copies_[copyFirst_].dueMs - nowMs));
+    if (due < 0 || copy < due) due = copy;
+  }
+  return due;
+}
+
+int ParityEncoder::GroupDueMs(uint32_t nowMs) const {
   const Group& g = groups_[0];
   if (g.count == 0) return -1;
   const uint32_t age = nowMs - openedMs_;
@@ -140,6 +161,7 @@ int ParityEncoder::DueMs(uint32_t nowMs) const {
 
 void ParityEncoder::Discard() {
   for (Group& g : groups_) g.count = 0;
+  copyCount_ = 0;
 }
 
 }  // namespace qc

@@ -45,10 +45,14 @@ Bytes Sized(uint32_t seq, size_t data) {
   return d;
 }
 
+// What the encoder sent: parities, and copies of short datagrams apart.
 struct Recorder {
   std::vector<Bytes> parity;
+  std::vector<Bytes> copies;
   auto Emit() {
-    return [this](ParityEncoder::Datagram d) { parity.emplace_back(d.data, d.data + d.length); };
+    return [this](ParityEncoder::Datagram d) {
+      (d.data[9] == kParitySchemeCopy ? copies : parity).emplace_back(d.data, d.data + d.length);
+    };
   }
 };
 
@@ -95,10 +99,14 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.members, 0xFu);
   EXPECT_EQ(rec.parity[0].size(), h.DataOffset() + 4100);  // as the longest
 
-  // The open group of four waits kGroupMs, then closes. Its parity also
-  // has the group before, whose longest (4100) is at most a quarter longer
-  // than its own (4000).
-  EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kGroupMs));
+  // The open group of four waits kGroupMs, then closes (the copies of its
+  // short datagrams go first). Its parity also has the group before, whose
+  // longest (4100) is at most a quarter longer than its own (4000).
+  EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kCopyDelayMs));
+  enc.Flush(now + ParityEncoder::kCopyDelayMs, false, rec.Emit());
+  EXPECT_EQ(rec.copies.size(), 3u);  // 101, 105 and 106
+  EXPECT_EQ(enc.DueMs(now + ParityEncoder::kCopyDelayMs),
+            static_cast<int>(ParityEncoder::kGroupMs - ParityEncoder::kCopyDelayMs));
   enc.Flush(now + ParityEncoder::kGroupMs - 1, false, rec.Emit());
   EXPECT_EQ(rec.parity.size(), 1u);
   enc.Flush(now + ParityEncoder::kGroupMs, false, rec.Emit());
@@ -228,6 +236,60 @@ TEST(ParityEncoderTest, ForgedReportsRaiseTheStreamByAtMostTheParityShare) {
   EXPECT_GT(rec.parity.size(), parityBefore + 20);  // still protected, in part
   EXPECT_LE(parity, data * ParityEncoder::kShareNum / ParityEncoder::kShareDen +
                         ParityEncoder::kAllowanceBytes);
+}
+
+TEST(ParityEncoderTest, ShortDatagramsGoAgainWholeAfterTheDelayWhileParityIsOn) {
+  ParityEncoder enc;
+  Recorder rec;
+  const Bytes before = Sized(0, 10);
+  enc.Add(before.data(), before.size(), 0, 0, rec.Emit());
+  enc.Flush(1000, true, rec.Emit());
+  EXPECT_TRUE(rec.copies.empty());  // a lossless stream costs what it did
+
+  const uint32_t now = test::StartParity(enc, 2000);
+  const std::vector<Bytes> ds = {Sized(100, 4000), Sized(101, ParityEncoder::kCopyBytes),
+                                 Sized(102, ParityEncoder::kCopyBytes + 1)};
+  Feed(enc, rec, ds, 100, now);
+  EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kCopyDelayMs));
+  enc.Flush(now + ParityEncoder::kCopyDelayMs - 1, false, rec.Emit());
+  EXPECT_TRUE(rec.copies.empty());  // a burst would take both
+  enc.Flush(now + ParityEncoder::kCopyDelayMs, false, rec.Emit());
+  ASSERT_EQ(rec.copies.size(), 1u);
+  const Bytes& copy = rec.copies[0];
+  ParityHeader h;
+  ASSERT_TRUE(ParseParityHeader(copy.data(), copy.size(), h));
+  EXPECT_EQ(h.first, 101u);
+  EXPECT_EQ(h.count, 1);
+  EXPECT_EQ(h.members, 1u);
+  EXPECT_EQ(h.lengths, ds[1].size());
+  EXPECT_EQ(h.types, ReadU16(ds[1].data()));
+  EXPECT_EQ(Bytes(copy.begin() + static_cast<long>(h.DataOffset()), copy.end()),
+            Bytes(ds[1].begin() + kCompressedHeaderSize, ds[1].end()));
+
+  // A receiver that lost it takes it back from the copy, byte for byte.
+  ParityDecoder dec;
+  for (uint32_t i : {0u, 2u}) dec.Keep(100 + i, ds[i].data(), ds[i].size());
+  ASSERT_EQ(dec.Add(copy.data(), copy.size(), kId), ParityDecoder::Result::Kept);
+  uint32_t rebuilt[ParityDecoder::kKeptParities];
+  ASSERT_EQ(dec.Solve(100, 102, rebuilt, ParityDecoder::kKeptParities), 1);
+  EXPECT_EQ(rebuilt[0], 101u);
+  size_t n = 0;
+  const uint8_t* d = dec.Find(101, n);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(Bytes(d, d + n), ds[1]);
+  // A copy is of one number.
+  Bytes two = copy;
+  two[8] = 2;
+  EXPECT_FALSE(ParseParityHeader(two.data(), two.size(), h));
+
+  // Before a new stream the copies still due go at once, ahead of its
+  // numbers.
+  const Bytes last = Sized(103, 10);
+  enc.Add(last.data(), last.size(), 103, now + 100, rec.Emit());
+  enc.Flush(now + 100, true, rec.Emit());
+  ASSERT_EQ(rec.copies.size(), 2u);
+  ASSERT_TRUE(ParseParityHeader(rec.copies[1].data(), rec.copies[1].size(), h));
+  EXPECT_EQ(h.first, 103u);
 }
 
 // A parity of scheme 1 over the members of ds (ds[0] numbered first) that

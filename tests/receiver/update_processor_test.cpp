@@ -508,13 +508,34 @@ TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
 TEST_F(ParityProcessorTest, ParityOfALaterSchemeIsIgnoredAndLossesAreAskedFor) {
   const auto ds = Stream(6);
   auto later = Parity(ds, 0, 4);
-  later[9] = kParitySchemeCoded + 1;
+  later[9] = kParitySchemeCopy + 1;
   for (int i = 0; i < 4; ++i) Feed(ds[i]);
   Feed(later);
   Feed(ds[5]);  // 4 lost: no parity of a known scheme came, so it is asked for at once
   EXPECT_EQ(owner_.repairs, 1);
   EXPECT_EQ(Stats().rejected, 0u);
   EXPECT_EQ(log_.Count("Dropping parity"), 0);
+}
+
+TEST_F(ParityProcessorTest, ACopyRebuildsItsDatagramAndLeavesTheHolesBeforeItToTheParity) {
+  const auto ds = Stream(8);
+  for (int i = 0; i < 4; ++i) Feed(ds[i]);
+  Feed(Parity(ds, 0, 4));
+  // 4 and 6 lost; 6 was short, and its copy comes after 7.
+  for (int i : {5, 7}) Feed(ds[i]);
+  ParityHeader h{kId, 6, 1, kParitySchemeCopy, static_cast<uint16_t>(ds[6].size()),
+                 ReadU16(ds[6].data()), 0};
+  std::vector<uint8_t> copy(h.DataOffset());
+  BuildParityHeader(h, copy.data());
+  copy.insert(copy.end(), ds[6].begin() + kCompressedHeaderSize, ds[6].end());
+  Feed(copy);
+  // The copy says nothing of 4: it still waits for its group's parity.
+  EXPECT_EQ(owner_.repairs, 0);
+  EXPECT_TRUE(PictureIs(Expected(4)));
+  Feed(Parity(ds, 4, 4));
+  EXPECT_TRUE(PictureIs(Expected(8)));
+  EXPECT_EQ(Stats().rebuilt, 2u);
+  EXPECT_EQ(owner_.repairs, 0);
 }
 
 class HearingOwner : public test::RecordingOwner {
