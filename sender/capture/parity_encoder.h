@@ -154,15 +154,16 @@ class ParityEncoder {
           PendingCopy{sequence, nowMs + kCopyDelayMs};
     }
   }
-  // The parity of a group open for kGroupMs (a lone datagram that follows
-  // no group: kLoneMs), or of any open group with force (before a stream
-  // reset).
+  // The copies that are due and the parity of a group open for kGroupMs
+  // (a lone datagram that follows no group: kLoneMs); with force (before a
+  // stream reset) every copy still to send and any open group's parity.
   template <class Emit>
   void Flush(uint32_t nowMs, bool force, Emit&& send) {
     SendCopies(nowMs, force, send);
     if (groups_[0].count > 0 && (force || GroupDueMs(nowMs) == 0)) Close(send);
   }
-  // ms until Flush has a group to close, -1 when none is open.
+  // ms until Flush has a group to close or a copy to send, -1 when
+  // neither is pending.
   int DueMs(uint32_t nowMs) const;
   // Forgets the open group without sending its parity, and the group
   // before it (a new screen identifier).
