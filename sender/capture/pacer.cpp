@@ -16,7 +16,7 @@ void Pacer::Reset(int periodMs, int64_t now) {
 void Pacer::Sent(int q, int64_t now) {
   Quarter& quarter = quarters_[q];
   // Still changing when it was allowed again: the streak goes on.
-  bool continued = quarter.streak > 0 && now - quarter.notBefore <= 2 * period_;
+  bool continued = quarter.streak > 0 && now - quarter.notBefore <= StreakSlackMs();
   quarter.streak = continued ? quarter.streak + 1 : 1;
   int gap = tick_;
   if (quarter.streak >= kBusyStreak) gap = overBudget_ ? kSlowIntervalMs : kBusyIntervalMs;

@@ -8,7 +8,11 @@
 // one tick after its last send: its changes go out at once. A quarter that
 // was still changing whenever it was allowed again, kBusyStreak sends in a
 // row, is busy: receivers then get its latest state every kBusyIntervalMs
-// instead of every intermediate frame. When the work thread's steps take
+// instead of every intermediate frame. "Still changing" means drawn again
+// within kBusyIntervalMs (or two update periods, if longer) of being
+// allowed: a terminal on a busy machine redraws some 30 times a second, and
+// with two periods of 10 ms alone it never counted as busy, so every one
+// of its frames went out. When the work thread's steps take
 // more than kDutyBudget of the time, busy quarters wait kSlowIntervalMs and
 // payloads are deflated at kBusyLevel until the duty falls below half the
 // budget. A changed quarter is always grabbed once its time comes, so the
@@ -24,7 +28,7 @@ namespace qc {
 
 class Pacer {
  public:
-  // Sends in a row, each at most two update periods after the quarter was
+  // Sends in a row, each at most StreakSlackMs after the quarter was
   // allowed again, that make a quarter busy.
   static constexpr int kBusyStreak = 3;
   // Rates of a busy quarter: 25 pictures a second, about 16 over budget; both
@@ -54,6 +58,7 @@ class Pacer {
   int Level() const { return overBudget_ ? kBusyLevel : kNormalLevel; }
 
  private:
+  int StreakSlackMs() const { return period_ * 2 > kBusyIntervalMs ? period_ * 2 : kBusyIntervalMs; }
   struct Quarter {
     int64_t notBefore = 0;
     int streak = 0;

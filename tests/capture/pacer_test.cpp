@@ -44,11 +44,35 @@ TEST(Pacer, SparseChangesGoOutAtTheNextTickContinuousOnesAtTheBusyRate) {
   EXPECT_LE(Pacer::kSlowIntervalMs + loaded.TickMs(), 100);
   loaded.Worked(3 * Pacer::kDutyWindowMs, 10.0);
   EXPECT_FALSE(loaded.OverBudget());
-  // A pause longer than two periods ends the streak.
-  at = pacer.NotBefore(0) + 25;
+  // A pause longer than the busy interval ends the streak.
+  at = pacer.NotBefore(0) + Pacer::kBusyIntervalMs + 1;
   pacer.Sent(0, at);
   EXPECT_FALSE(pacer.Busy(0));
   EXPECT_EQ(pacer.NotBefore(0), at + pacer.TickMs());
+}
+
+// A terminal on a loaded machine redraws about every 33 ms: slower than two
+// update periods after each tick, still far faster than the busy rate. It
+// is busy after kBusyStreak sends and then waits its interval; with a long
+// update period the streak allows two periods.
+TEST(Pacer, ARedrawEvery33MsIsBusyAndTwoLongPeriodsStillKeepAStreak) {
+  Pacer pacer;
+  pacer.Reset(10, 0);
+  int64_t at = 0;
+  for (int i = 1; i <= Pacer::kBusyStreak; ++i) {
+    at = std::max<int64_t>(at + 33, pacer.NotBefore(3));
+    pacer.Sent(3, at);
+  }
+  EXPECT_TRUE(pacer.Busy(3));
+  EXPECT_EQ(pacer.NotBefore(3) - at, Pacer::kBusyIntervalMs);
+  Pacer slow;
+  slow.Reset(200, 0);  // ticks of 50 ms
+  at = 0;
+  for (int i = 1; i <= Pacer::kBusyStreak; ++i) {
+    at = slow.NotBefore(1) + 150;
+    slow.Sent(1, at);
+  }
+  EXPECT_TRUE(slow.Busy(1));
 }
 
 }  // namespace
