@@ -162,14 +162,19 @@ for config in $CONFIGS; do
   done
   lat=$lat_a$lat_p
   # Rates: the runs last a little more or less (the comparisons take time).
-  # Against the lossless run per line printed: the terminal prints more or
-  # fewer lines a second as the machine is loaded.
+  # Against the lossless run per second (a scrolling terminal's bytes follow
+  # the frames, which the sender paces, not the lines) and per line printed
+  # (the terminal prints more or fewer lines a second as the machine is
+  # loaded).
   rate=$(echo "$bytes / $lines" | bc -l) drate=$(echo "$datagrams / $lines" | bc -l)
-  [ "$loss" = 0 ] && LOSSLESS[$n_r]=$rate:$drate
+  persec=$(echo "$bytes / $secs" | bc -l)
+  [ "$loss" = 0 ] && LOSSLESS[$n_r]=$rate:$drate:$persec
   ratio=-
   if [ -n "${LOSSLESS[$n_r]:-}" ]; then
-    ratio=$(printf '%.2fx bytes, %.2fx datagrams per line printed' "$(echo "$rate / ${LOSSLESS[$n_r]%%:*}" | bc -l)" \
-      "$(echo "$drate / ${LOSSLESS[$n_r]##*:}" | bc -l)")
+    IFS=: read -r l_rate l_drate l_persec <<<"${LOSSLESS[$n_r]}"
+    ratio=$(printf '%.2fx bytes per second; %.2fx bytes, %.2fx datagrams per line printed' \
+      "$(echo "$persec / $l_persec" | bc -l)" "$(echo "$rate / $l_rate" | bc -l)" \
+      "$(echo "$drate / $l_drate" | bc -l)")
   fi
   [ "$exact" -lt "$total" ] && FAILED=1  # keeps the logs
   report "$(printf '%d receivers, loss %s: %.0f kB/s, %.0f datagrams/s, %.0f lines/s (%s), requests %.1f/s (%.2f per datagram sent), repairs %d, rebuilt %d, suppressed %d, latency p50 %s p95 %s ms (p95 rebuilt %s, answered %s), sender CPU %.1f%%, receiver CPU %.1f%%, exact %d/%d' \
