@@ -52,7 +52,7 @@ TEST(Pacer, SparseChangesGoOutAtTheNextTickContinuousOnesAtTheBusyRate) {
 }
 
 // A terminal on a loaded machine redraws about every 33 ms: slower than two
-// update periods after each tick, still far faster than the busy rate. It
+// update periods after each tick, still faster than the busy rate. It
 // is busy after kBusyStreak sends and then waits its interval; with a long
 // update period the streak allows two periods.
 TEST(Pacer, ARedrawEvery33MsIsBusyAndTwoLongPeriodsStillKeepAStreak) {
