@@ -76,14 +76,17 @@ if [ -n "${DISPLAY:-}" ] && [ -z "${QC_DEMO_HEADLESS:-}" ]; then
 fi
 
 # --- Display-less demo --------------------------------------------------------
-DISPLAY_NUM=99
-while [ -e /tmp/.X11-unix/X$DISPLAY_NUM ] || [ -e /tmp/.X$DISPLAY_NUM-lock ]; do
-  DISPLAY_NUM=$((DISPLAY_NUM + 1))
-done
-export DISPLAY=:$DISPLAY_NUM
-Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 & PIDS+=($!)
-for _ in $(seq 50); do xset -q >/dev/null 2>&1 && break; sleep 0.1; done
-xset -q >/dev/null 2>&1 || { echo "demo.sh: Xvfb did not start" >&2; exit 1; }
+# The server picks a free display itself and writes its number once it
+# accepts clients: no race with another server starting at the same time.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+PIDS+=($!)
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n 1 "$WORK/display")
+xset -q >/dev/null 2>&1 || {
+  echo "demo.sh: Xvfb did not start" >&2
+  cat "$WORK/xvfb.log" >&2
+  exit 1
+}
 xsetroot -solid '#2b4a6f'
 
 xclock -geometry 220x220+1020+40 -update 1 & PIDS+=($!)
