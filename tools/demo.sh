@@ -78,7 +78,10 @@ fi
 # --- Display-less demo --------------------------------------------------------
 # The server picks a free display itself and writes its number once it
 # accepts clients: no race with another server starting at the same time.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+# -noreset: by default it starts over whenever its last client leaves, and
+# the clients here come one after another (the check, xsetroot, xclock), so
+# one could meet it in the middle of that.
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$WORK/display" 2>"$WORK/xvfb.log" &
 PIDS+=($!)
 for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(head -n 1 "$WORK/display")
