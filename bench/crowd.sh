@@ -115,6 +115,7 @@ for config in $CONFIGS; do
   sleep $((3 + n_r / 10))
   in_ns s iptables -Z OUTPUT; in_ns s iptables -Z INPUT
   repairs0=$(count snd/Quillcast.log 'Repairing packets')
+  sender_mark=$(wc -l <"$WORK/snd/Quillcast.log" 2>/dev/null || echo 0)
   for n in "${active[@]}"; do wc -l <"$WORK/$n/Quillview.log" >"$WORK/$n/mark"; done
   # Measured while the terminal prints and for the second after it stops;
   # not while the pictures are taken and compared.
@@ -159,11 +160,19 @@ for config in $CONFIGS; do
   bytes=$out_b datagrams=$out_d requests=$in_d
   repairs=$(( $(count snd/Quillcast.log 'Repairing packets') - repairs0 ))
   rebuilt=0 suppressed=0 lat="" lat_p="" lat_a=""
+  # A request for a change just sent waits for the next frame at the
+  # sender, while the receiver already counts it answered by the next
+  # datagram: the wait is added to that receiver's latency.
+  tail -n +"$((sender_mark + 1))" "$WORK/snd/Quillcast.log" |
+    sed -n 's/.*Packets \([0-9]*\) to \([0-9]*\) wait \([0-9]*\) ms.*/\1 \2 \3/p' >"$WORK/waits"
   for n in "${active[@]}"; do
     tail -n +"$(( $(cat "$WORK/$n/mark") + 1 ))" "$WORK/$n/Quillview.log" >"$WORK/$n/run.log"
     rebuilt=$((rebuilt + $(grep -c 'from parity after' "$WORK/$n/run.log")))
     suppressed=$((suppressed + $(grep -c 'asked for by another receiver' "$WORK/$n/run.log")))
-    lat_a+=$(sed -n 's/.*answered after \([0-9]*\) ms.*/\1/p' "$WORK/$n/run.log"; echo)$'\n'
+    lat_a+=$(sed -n 's/.*Repair of packets \([0-9]*\) to \([0-9]*\) answered after \([0-9]*\) ms.*/\1 \2 \3/p' \
+      "$WORK/$n/run.log" | awk -v waits="$WORK/waits" '
+      BEGIN { while ((getline l < waits) > 0) { split(l, f, " "); w[f[1] " " f[2]] = f[3] } }
+      { print $3 + w[$1 " " $2] }'; echo)$'\n'
     lat_p+=$(sed -n 's/.*from parity after \([0-9]*\) ms.*/\1/p' "$WORK/$n/run.log"; echo)$'\n'
   done
   lat=$lat_a$lat_p

@@ -108,8 +108,30 @@ bool RepairPlanner::Rolling(uint32_t nowMs) const {
           nowMs - changeMs_ < kRollingQuietMs + kRollingCycleMs + kRollingSliceMs);
 }
 
+int RepairPlanner::Answer(SequenceRows& rows, SequenceRows::Entry& e, uint32_t nowMs,
+                          bool flowing, Plan& plan, uint32_t& waitMs) {
+  for (int i = 0; i < waitingCount_; ++i) {
+    if (waiting_[i].sequence != e.sequence) continue;
+    waitMs = std::max(waitMs, waiting_[i].dueMs - nowMs);
+    return 0;
+  }
+  if (flowing && e.kind == SequenceRows::Kind::Rows && !e.extra &&
+      nowMs - e.sentMs < kFollowMs && waitingCount_ < kWaitingSize) {
+    waiting_[waitingCount_++] = Waiting{e.sequence, e.sentMs + kFollowMs};
+    waitMs = std::max(waitMs, e.sentMs + kFollowMs - nowMs);
+    return 0;
+  }
+  e.answered = true;
+  e.answeredMs = nowMs;
+  return MarkRequested(rows, e, nowMs, flowing, plan);
+}
+
 int RepairPlanner::WaitMs(uint32_t nowMs, const LedgerTransport& sent) const {
   int wait = -1;
+  for (int i = 0; i < waitingCount_; ++i) {
+    const int32_t due = static_cast<int32_t>(waiting_[i].dueMs - nowMs);
+    if (wait < 0 || due < wait) wait = std::max(0, due);
+  }
   const uint32_t healFrom = sent.Stream() == healStream_ ? healFrom_ : 0;
   if (sent.NextSequence() > healFrom) {
     const uint32_t quiet = nowMs - sent.LastSentMs();
@@ -155,6 +177,42 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
   // (the next change, or the heal) and tells the receiver its request was
   // answered; on a still screen only the rows sent again would.
   const bool flowing = nowMs - sent.LastSentMs() < kHealDelayMs;
+  // Numbers whose wait is over: what no later datagram carried again.
+  if (sent.Stream() != waitingStream_) {
+    waitingStream_ = sent.Stream();
+    waitingCount_ = 0;
+  }
+  int kept = 0;
+  uint32_t runFirst = 0, runLast = 0;  // numbers repaired in a row, logged as one
+  bool run = false;
+  const auto logRun = [&] {
+    if (run) {
+      Log().Print("qcCapture: Repairing packets %lu to %lu\n", static_cast<unsigned long>(runFirst),
+                  static_cast<unsigned long>(runLast));
+    }
+    run = false;
+  };
+  for (int i = 0; i < waitingCount_; ++i) {
+    const Waiting w = waiting_[i];
+    if (static_cast<int32_t>(nowMs - w.dueMs) < 0) {
+      waiting_[kept++] = w;
+      continue;
+    }
+    SequenceRows::Entry* e = rows.Find(w.sequence, nowMs);
+    if (e == nullptr) continue;
+    e->answered = true;
+    e->answeredMs = nowMs;
+    if (MarkRequested(rows, *e, nowMs, flowing, plan) == 0) continue;
+    if (run && w.sequence == runLast + 1) {
+      runLast = w.sequence;
+    } else {
+      logRun();
+      run = true;
+      runFirst = runLast = w.sequence;
+    }
+  }
+  logRun();
+  waitingCount_ = kept;
   for (int i = 0; i < count; ++i) {
     const Range r = taken_[i];
     // The same range asked again since the last step (many receivers, or
@@ -165,6 +223,7 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     }
     if (repeat) continue;
     int marked = 0;
+    uint32_t waitMs = 0;
     bool reported = false;
     for (uint32_t s = r.first;; ++s) {
       // A number this stream has not reached was asked for before the
@@ -189,10 +248,8 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
       // Its rows were all answered (or held off) this recently: a request
       // flood costs a lookup per number, not a pass over the rows.
       if (!e->answered || nowMs - e->answeredMs >= kHoldoffMs) {
-        e->answered = true;
-        e->answeredMs = nowMs;
         reported = true;
-        marked += MarkRequested(rows, *e, nowMs, flowing, plan);
+        marked += Answer(rows, *e, nowMs, flowing, plan, waitMs);
       }
       if (s == r.last) break;
     }
@@ -200,6 +257,11 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
     if (marked > 0) {
       Log().Print("qcCapture: Repairing packets %lu to %lu\n",
                   static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last));
+    }
+    if (waitMs > 0) {
+      Log().Print("qcCapture: Packets %lu to %lu wait %lu ms for the next frame\n",
+                  static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last),
+                  static_cast<unsigned long>(waitMs));
     }
   }
   // Only a loss of datagrams the sender knows starts the rolling refresh.

@@ -12,7 +12,13 @@
 //   request answered when a datagram numbered after it comes, the next
 //   change or the heal; on a still screen nothing else would come, and the
 //   rows go out again. Requests from many receivers for
-//   the same numbers cause one repair; numbers the sender no longer knows
+//   the same numbers cause one repair. A request for a change sent less
+//   than kFollowMs ago waits until then: a part of the screen that keeps
+//   changing goes out again within that time (the pacer's slowest rate for
+//   a busy quarter, and a little), and its next frame carries most of the
+//   rows again, which the repair then leaves out. Such early requests come
+//   from receivers that lost a run of datagrams to a burst of interference
+//   and ask at once. Numbers the sender no longer knows
 //   (too old) or another screen identifier ask for a full-screen update
 //   instead. Numbers the stream has not reached yet were asked for before
 //   it started over (with a full-screen update, which mends them) and are
@@ -53,6 +59,9 @@ class RepairPlanner {
   // answer arrived (the same loss seen by another receiver, or a repeat).
   static constexpr uint32_t kHoldoffMs = 100;
   static constexpr uint32_t kHealDelayMs = 150;
+  static constexpr uint32_t kFollowMs = 70;
+  // Numbers waiting for kFollowMs at most; more are repaired at once.
+  static constexpr int kWaitingSize = 64;
   static constexpr uint32_t kRollingMs = 5000;
   static constexpr uint32_t kRollingCycleMs = 4000;
   // Slices go out at most this often, so that they fill datagrams.
@@ -117,6 +126,10 @@ class RepairPlanner {
   // quiet and wait for their slice (kRollingQuietMs and a cycle after the
   // last such change).
   bool Rolling(uint32_t nowMs) const;
+  // Answers a requested number: marks what it needs now, or lets it wait
+  // (see kFollowMs). How many rows it marked; `waitMs` grows to the wait.
+  int Answer(SequenceRows& rows, SequenceRows::Entry& e, uint32_t nowMs, bool flowing,
+             Plan& plan, uint32_t& waitMs);
 
   std::mutex mutex_;  // guards the inbox
   Range inbox_[kInboxSize] = {};
@@ -148,6 +161,13 @@ class RepairPlanner {
   uint32_t rollMs_ = 0;         // last rolling slice
   uint32_t rollCarry_ = 0;      // rows due times kRollingCycleMs, not yet a row
   int rollRow_ = 0;
+  // Requested numbers waiting until dueMs, of stream waitingStream_.
+  struct Waiting {
+    uint32_t sequence, dueMs;
+  };
+  Waiting waiting_[kWaitingSize] = {};
+  int waitingCount_ = 0;
+  uint32_t waitingStream_ = 0;
 };
 
 template <class Each>

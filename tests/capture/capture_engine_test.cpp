@@ -443,7 +443,9 @@ TEST(CaptureRepairs, AFloodOfRequestsAddsNoMoreBytesThanTheTrafficBudgetEarns) {
 // datagram that no later datagram carried again, substring by substring: a
 // receiver that has the later ones has those rows as new or newer, and one
 // that lost them asks for them (a repair too: whoever names it lost it). A
-// request naming another screen gets a full-screen update and nothing else.
+// request for a change just sent waits for the screen's next frame first.
+// A request naming another screen gets a full-screen update and nothing
+// else.
 TEST(CaptureRepairs, OnlyRowsNoLaterDatagramCarriedAreRepairedAndAForeignIdCostsARefresh) {
   Rig rig(64, 40, 32);
   rig.Paint(7);
@@ -458,7 +460,11 @@ TEST(CaptureRepairs, OnlyRowsNoLaterDatagramCarriedAreRepairedAndAForeignIdCosts
   rig.Steps(4);
   const auto lost = Number(rig.Take(), next);
   ASSERT_EQ(lost.size(), 1u);
-  // Rows 13 and 14 change again, row 12 only in its first substring.
+  rig.capture->RequestRepair(0x1234, lost[0].sequence, lost[0].sequence, kReceiver);
+  rig.Steps();
+  EXPECT_TRUE(rig.Take().empty());
+  // The next frame: rows 13 and 14 change again, row 12 only in its first
+  // substring.
   rig.screen->Fill(0, 13, 64, 15, 0x0000F8);
   rig.screen->Fill(0, 12, 8, 13, 0x0000F8);
   rig.Steps(4);
@@ -466,7 +472,10 @@ TEST(CaptureRepairs, OnlyRowsNoLaterDatagramCarriedAreRepairedAndAForeignIdCosts
   ASSERT_EQ(later.size(), 1u);
   EXPECT_EQ(picture.Apply({later[0].d}), std::make_pair(12, 14));
   EXPECT_FALSE(picture.Matches());
-  rig.capture->RequestRepair(0x1234, lost[0].sequence, lost[0].sequence, kReceiver);
+  g_now.Advance(RepairPlanner::kFollowMs - 1);
+  rig.Steps();
+  EXPECT_TRUE(rig.Take().empty());
+  g_now.Advance(1);
   rig.Steps();
   const auto repair = Number(rig.Take(), next);
   ASSERT_EQ(repair.size(), 1u);
