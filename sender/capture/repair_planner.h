@@ -48,6 +48,7 @@
 #include <mutex>
 #include <vector>
 
+#include "sender/capture/pacer.h"
 #include "sender/capture/parity_encoder.h"
 #include "sender/capture/repair_ledger.h"
 
@@ -59,7 +60,7 @@ class RepairPlanner {
   // answer arrived (the same loss seen by another receiver, or a repeat).
   static constexpr uint32_t kHoldoffMs = 100;
   static constexpr uint32_t kHealDelayMs = 150;
-  static constexpr uint32_t kFollowMs = 70;
+  static constexpr uint32_t kFollowMs = Pacer::kSlowIntervalMs + 10;
   // Numbers waiting for kFollowMs at most; more are repaired at once.
   static constexpr int kWaitingSize = 64;
   static constexpr uint32_t kRollingMs = 5000;
