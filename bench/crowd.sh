@@ -18,8 +18,9 @@
 # printed, against the lossless run of the same crowd, which comes first),
 # requests reaching the sender per
 # second, repairs the sender made, parity rebuilds and suppressed requests
-# at the receivers, the repair latency p50/p95 (a loss to its rebuild, or a
-# request to its answer, from the receivers' logs), the sender's CPU and
+# at the receivers, the repair latency p50/p95 (a loss to its rebuild, or
+# to the answer of its request, from the receivers' logs, with the sender's
+# wait for the next frame added), the sender's CPU and
 # the receivers' mean CPU, and pictures exact 1 s after the screen stopped;
 # the lines printed; then the sender's bytes in the measured windows and in
 # the whole run against its fresh bytes (ratios that do not depend on how
