@@ -126,6 +126,45 @@ int RepairPlanner::Answer(SequenceRows& rows, SequenceRows::Entry& e, uint32_t n
   return MarkRequested(rows, e, nowMs, flowing, plan);
 }
 
+void RepairPlanner::TakeWaiting(uint32_t nowMs, SequenceRows& rows, const LedgerTransport& sent,
+                                bool flowing, Plan& plan) {
+  if (sent.Stream() != waitingStream_) {
+    waitingStream_ = sent.Stream();
+    waitingCount_ = 0;
+  }
+  int kept = 0;
+  uint32_t runFirst = 0, runLast = 0;  // numbers repaired in a row, logged as one
+  bool run = false;
+  const auto logRun = [&] {
+    if (run) {
+      Log().Print("qcCapture: Repairing packets %lu to %lu\n", static_cast<unsigned long>(runFirst),
+                  static_cast<unsigned long>(runLast));
+    }
+    run = false;
+  };
+  for (int i = 0; i < waitingCount_; ++i) {
+    const Waiting w = waiting_[i];
+    if (static_cast<int32_t>(nowMs - w.dueMs) < 0) {
+      waiting_[kept++] = w;
+      continue;
+    }
+    SequenceRows::Entry* e = rows.Find(w.sequence, nowMs);
+    if (e == nullptr) continue;
+    e->answered = true;
+    e->answeredMs = nowMs;
+    if (MarkRequested(rows, *e, nowMs, flowing, plan) == 0) continue;
+    if (run && w.sequence == runLast + 1) {
+      runLast = w.sequence;
+    } else {
+      logRun();
+      run = true;
+      runFirst = runLast = w.sequence;
+    }
+  }
+  logRun();
+  waitingCount_ = kept;
+}
+
 int RepairPlanner::WaitMs(uint32_t nowMs, const LedgerTransport& sent) const {
   int wait = -1;
   for (int i = 0; i < waitingCount_; ++i) {
@@ -177,42 +216,7 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
   // (the next change, or the heal) and tells the receiver its request was
   // answered; on a still screen only the rows sent again would.
   const bool flowing = nowMs - sent.LastSentMs() < kHealDelayMs;
-  // Numbers whose wait is over: what no later datagram carried again.
-  if (sent.Stream() != waitingStream_) {
-    waitingStream_ = sent.Stream();
-    waitingCount_ = 0;
-  }
-  int kept = 0;
-  uint32_t runFirst = 0, runLast = 0;  // numbers repaired in a row, logged as one
-  bool run = false;
-  const auto logRun = [&] {
-    if (run) {
-      Log().Print("qcCapture: Repairing packets %lu to %lu\n", static_cast<unsigned long>(runFirst),
-                  static_cast<unsigned long>(runLast));
-    }
-    run = false;
-  };
-  for (int i = 0; i < waitingCount_; ++i) {
-    const Waiting w = waiting_[i];
-    if (static_cast<int32_t>(nowMs - w.dueMs) < 0) {
-      waiting_[kept++] = w;
-      continue;
-    }
-    SequenceRows::Entry* e = rows.Find(w.sequence, nowMs);
-    if (e == nullptr) continue;
-    e->answered = true;
-    e->answeredMs = nowMs;
-    if (MarkRequested(rows, *e, nowMs, flowing, plan) == 0) continue;
-    if (run && w.sequence == runLast + 1) {
-      runLast = w.sequence;
-    } else {
-      logRun();
-      run = true;
-      runFirst = runLast = w.sequence;
-    }
-  }
-  logRun();
-  waitingCount_ = kept;
+  TakeWaiting(nowMs, rows, sent, flowing, plan);
   for (int i = 0; i < count; ++i) {
     const Range r = taken_[i];
     // The same range asked again since the last step (many receivers, or

@@ -131,6 +131,10 @@ class RepairPlanner {
   // (see kFollowMs). How many rows it marked; `waitMs` grows to the wait.
   int Answer(SequenceRows& rows, SequenceRows::Entry& e, uint32_t nowMs, bool flowing,
              Plan& plan, uint32_t& waitMs);
+  // Marks what the numbers whose wait is over still need: what no later
+  // datagram carried again.
+  void TakeWaiting(uint32_t nowMs, SequenceRows& rows, const LedgerTransport& sent, bool flowing,
+                   Plan& plan);
 
   std::mutex mutex_;  // guards the inbox
   Range inbox_[kInboxSize] = {};
