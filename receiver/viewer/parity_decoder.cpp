@@ -89,6 +89,17 @@ ParityDecoder::Result ParityDecoder::Add(const uint8_t* parity, size_t length,
   return Result::Kept;
 }
 
+bool ParityDecoder::Tried(uint32_t sequence) const {
+  for (int i = 0; i < kKeptParities; ++i) {
+    ParityHeader h;
+    if (parityLengths_[i] != 0 && ParseParityHeader(ParityData(i), parityLengths_[i], h) &&
+        h.IsMember(sequence)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool ParityDecoder::Equate(int i, Equation& e) {
   const uint8_t* parity = ParityData(i);
   ParityHeader h;

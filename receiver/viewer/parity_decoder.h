@@ -56,6 +56,9 @@ class ParityDecoder {
   // member longer than their data, a rebuilt length or type no datagram
   // can have) rebuild nothing.
   int Solve(uint32_t from, uint32_t to, uint32_t* rebuilt, int most);
+  // Whether a kept parity has `sequence` as a member: one that has it came
+  // and, with the others kept, could not give it.
+  bool Tried(uint32_t sequence) const;
 
  private:
   struct Slot {

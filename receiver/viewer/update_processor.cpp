@@ -37,7 +37,7 @@ bool UpdateProcessor::Begin(ViewerOwner* owner, ViewerSurface* surface) {
   openGaps_ = 0;
   processed_ = ignored_ = rejected_ = lost_ = requests_ = applied_ = rebuilt_ = suppressed_ = 0;
   parity_.Reset();
-  parityHeard_ = false;
+  parityHeard_ = parityCame_ = false;
   parities_ = 0;
   holding_ = false;
   random_ = (TickCount() ^ static_cast<uint32_t>(reinterpret_cast<uintptr_t>(this) >> 4)) | 1u;
@@ -224,17 +224,17 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
         Shown(held_ + 1, header.sequence, now);
         held_ = header.sequence;
       }
-      Drain(false, false);
+      Drain(now, false, false);
       return;
     }
-    Drain(true, false);
+    Drain(now, true, false);
   } else if (active && ahead > 0 && ahead <= kHoldSpan) {
     // A loss: wait for the parity of its group.
     holding_ = true;
     holdSinceMs_ = now;
     held_ = header.sequence;
     Shown(expected_, held_, now);
-    Drain(false, false);
+    Drain(now, false, false);
     return;
   }
   Apply(type, header, data, length);
@@ -243,7 +243,7 @@ void UpdateProcessor::Numbered(uint16_t type, const CompressedHeader& header, co
 void UpdateProcessor::StartNumbers() {
   // What is held belongs to the old stream: applied as it is, since the
   // full-screen update that follows mends every hole.
-  if (holding_) Drain(true, true);
+  if (holding_) Drain(TickCount(), true, true);
   parity_.Reset();
   parities_ = 0;
   for (Loss& l : shown_) l = Loss{};
@@ -272,7 +272,10 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   const uint32_t now = TickCount();
   parityHeard_ = true;
   sinceParity_ = 0;
-  if (h.scheme != kParitySchemeCopy) Heard(h);
+  if (h.scheme != kParitySchemeCopy) {
+    Heard(h);
+    parityCame_ = true;
+  }
   // Only a hole being waited for is rebuilt: the numbers held behind a
   // loss, and those the parity has after the last that came. It went out
   // after its members, so those are lost as surely as if a later datagram
@@ -301,7 +304,7 @@ void UpdateProcessor::OnParity(const uint8_t* data, size_t length) {
   }
   if (result == ParityDecoder::Result::Kept) RebuildHeld(now);
   // A hole that no parity to come has as a member is asked for now.
-  Drain(false, false);
+  Drain(now, false, false);
 }
 
 void UpdateProcessor::Heard(const ParityHeader& h) {
@@ -335,7 +338,7 @@ void UpdateProcessor::RebuildHeld(uint32_t nowMs) {
                 static_cast<unsigned long>(rebuilt[i]),
                 static_cast<unsigned>(nowMs - ShownMs(rebuilt[i], nowMs)));
   }
-  Drain(false, false);
+  Drain(nowMs, false, false);
 }
 
 void UpdateProcessor::Shown(uint32_t first, uint32_t end, uint32_t nowMs) {
@@ -349,8 +352,11 @@ uint32_t UpdateProcessor::ShownMs(uint32_t sequence, uint32_t nowMs) const {
   return l.sequence == sequence && nowMs - l.ms < kHoldSpan * kHoldMs ? l.ms : nowMs;
 }
 
-void UpdateProcessor::Drain(bool force, bool quiet) {
-  const uint32_t now = TickCount();
+bool UpdateProcessor::Tried(uint32_t sequence, uint32_t nowMs) const {
+  return parity_.Tried(sequence) && nowMs - ShownMs(sequence, nowMs) >= kAskTriedAfterMs;
+}
+
+void UpdateProcessor::Drain(uint32_t now, bool force, bool quiet, bool askTried) {
   force = force || now - holdSinceMs_ >= kHoldMs;
   bool advanced = false;
   while (holding_) {
@@ -365,7 +371,8 @@ void UpdateProcessor::Drain(bool force, bool quiet) {
       // The run of holes up to the next datagram at hand. A run of
       // kParityReach or more needs as many parities, which come a group
       // (40-60 ms) apart: it is asked for at once. Otherwise the holes that
-      // no parity to come has are asked for, and the rest waits.
+      // no parity to come has are asked for (with askTried, those that a
+      // parity could not give either), and the rest waits.
       uint32_t next = expected_ + 1;  // held_ + 1: none (held_ is a hole too)
       while (next != held_ + 1 && parity_.Find(next, n) == nullptr) ++next;
       if (quiet && next == held_ + 1) {
@@ -376,7 +383,7 @@ void UpdateProcessor::Drain(bool force, bool quiet) {
       if (force || next - expected_ >= static_cast<uint32_t>(kParityReach)) {
         end = next;
       } else {
-        while (end != next && PastParity(end)) ++end;
+        while (end != next && (PastParity(end) || (askTried && Tried(end, now)))) ++end;
       }
       if (end == expected_) {
         if (advanced) holdSinceMs_ = now;  // the next hole waits for its parity afresh
@@ -592,7 +599,10 @@ void UpdateProcessor::AskDue(uint32_t nowMs) {
 }
 
 void UpdateProcessor::CheckRepairs(uint32_t nowMs) {
-  if (holding_ && nowMs - holdSinceMs_ >= kHoldMs) Drain(true, false);
+  if (holding_ && (parityCame_ || nowMs - holdSinceMs_ >= kHoldMs)) {
+    Drain(nowMs, false, false, parityCame_);
+  }
+  parityCame_ = false;
   AskDue(nowMs);
   for (int i = 0; i < openGaps_;) {
     Gap& g = gaps_[i];

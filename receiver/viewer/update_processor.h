@@ -19,12 +19,13 @@
 // until a parity rebuilds the lost one, then applied in order; only when
 // no parity rebuilds it within kHoldMs, or none to come can (they moved on
 // past it, or the last that can have it came), are they applied and the gap
-// asked for. kParityReach or more lost in a row are asked for at once: they
-// need as many parities, a group apart each. A parity shows the loss of
-// the numbers it has after the last that came, as a later datagram would:
-// the last datagrams before the screen stands still are held for and asked
-// for too. A datagram is a member of
-// several parities: those that miss members are kept and solved together
+// asked for. A gap that a parity with it could not give is asked for when
+// a parity comes after its loss showed kAskTriedAfterMs ago. kParityReach or
+// more lost in a row are asked for at once: they need as many parities, a
+// group apart each. A parity shows the loss of the numbers it has after the
+// last that came, as a later datagram would: the last datagrams before the
+// screen stands still are held for and asked for too. A datagram is a member
+// of several parities: those that miss members are kept and solved together
 // (ParityDecoder::Solve) each time another comes. Requests wait a random back-off of up to
 // kBackoffMs and are not sent when other receivers asked for all the
 // numbers since the loss could show (ViewerOwner::HeardRepairRequest); a
@@ -84,10 +85,12 @@ class UpdateProcessor {
   // viewer, as a disconnection datagram would.
   bool CheckSilence(uint32_t nowMs);
 
-  // Asks again for gaps that no later datagram followed within the retry
-  // time (the request or the whole repair was lost), a few times with
-  // growing pauses, then for a full-screen update. Update thread, a few
-  // times a second.
+  // Ends the hold on a held loss that timed out, or that parities could not
+  // give (kAskTriedAfterMs, after a parity came); asks again for gaps that
+  // no later datagram followed within the retry time (the request or the
+  // whole repair was lost), a few times with growing pauses, then for a
+  // full-screen update. Update thread, after each datagram and when WaitMs
+  // says.
   void CheckRepairs(uint32_t nowMs);
 
   // A gap stays open until a datagram numbered after the one that revealed
@@ -100,6 +103,15 @@ class UpdateProcessor {
   // datagram; a loss then waits this long for its group's parity, or for
   // those of the next two groups, which may have it as a member too.
   static constexpr uint32_t kHoldMs = 160;
+  // A hole that a parity with it could not give (two losses of its group,
+  // or a loss and a lost parity) waits for the next group's parity, 60-80 ms
+  // on at a busy screen's rate, and often one more. A request is quicker:
+  // the sender answers it with its next frame, within 70 ms of the lost
+  // datagram's send. So such a hole is asked for when a parity comes (that
+  // one, or the next) and its loss showed this long ago: a younger one
+  // mostly has its rebuild from the next parity within 100 ms of showing,
+  // and is asked for only if that cannot give it either.
+  static constexpr uint32_t kAskTriedAfterMs = 30;
   // How far behind a loss datagrams are held (the parity slots hold the
   // group and these).
   static constexpr uint32_t kHoldSpan = 24;
@@ -153,9 +165,12 @@ class UpdateProcessor {
   // is logged and applied with what follows.
   void RebuildHeld(uint32_t nowMs);
   // Applies the held datagrams that follow in order; past a hole only when
-  // force (or the hold timed out). quiet: holes are not reported (a new
-  // stream follows).
-  void Drain(bool force, bool quiet);
+  // force (or the hold timed out at nowMs). quiet: holes are not reported (a
+  // new stream follows). askTried: holes that Tried are asked for too.
+  void Drain(uint32_t nowMs, bool force, bool quiet, bool askTried = false);
+  // Whether a parity that has `sequence` as a member came and could not
+  // give it, and its loss showed kAskTriedAfterMs or more before nowMs.
+  bool Tried(uint32_t sequence, uint32_t nowMs) const;
   // The numbers first..end-1 (not end) showed lost at nowMs: the first
   // datagram numbered after them came (or a parity showed the next one
   // lost). Rebuilds and answers are timed from then.
@@ -198,6 +213,7 @@ class UpdateProcessor {
 
   ParityDecoder parity_;
   bool parityHeard_ = false;
+  bool parityCame_ = false;  // since the last CheckRepairs
   uint32_t sinceParity_ = 0;  // numbered datagrams since the last parity
   // The last numbers of the last kParityReach parities heard (in the order
   // heard, a ring), how many were heard of this stream (counted up to

@@ -361,6 +361,32 @@ class ParityProcessorTest : public UpdateProcessorTest {
     proc_.FillStats(s);
     return s;
   }
+  // What one encoder sends over the whole stream: groups of 4; the parity
+  // of group g has g, g-1 and g-2 and goes out after g's last datagram.
+  // Indexed by that number.
+  std::vector<std::vector<uint8_t>> Parities(const std::vector<std::vector<uint8_t>>& ds) {
+    ParityEncoder enc;
+    const uint32_t t = test::StartParity(enc, 0);
+    std::vector<std::vector<uint8_t>> parity(ds.size());
+    for (uint32_t i = 0; i < ds.size(); ++i) {
+      enc.Add(ds[i].data(), ds[i].size(), i, t, [&](ParityEncoder::Datagram d) {
+        parity[i].assign(d.data, d.data + d.length);
+      });
+    }
+    return parity;
+  }
+  // Datagrams from..to-1 with the parities after them, but those in lost
+  // (a parity: 100 + the number it follows).
+  void FeedStream(const std::vector<std::vector<uint8_t>>& ds,
+                  const std::vector<std::vector<uint8_t>>& parity, int from, int to,
+                  std::initializer_list<int> lost) {
+    for (int i = from; i < to; ++i) {
+      if (std::find(lost.begin(), lost.end(), i) == lost.end()) Feed(ds[i]);
+      if (!parity[i].empty() && std::find(lost.begin(), lost.end(), 100 + i) == lost.end()) {
+        Feed(parity[i]);
+      }
+    }
+  }
 };
 
 TEST_F(ParityProcessorTest, ALossIsRebuiltFromParityAndAppliedInOrderWithoutAnyRequest) {
@@ -432,24 +458,10 @@ TEST_F(ParityProcessorTest, LossesThatOnlyTheirParityShowsAreHeldForAndAskedFor)
 }
 
 TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOrAskOnceNoneToComeCan) {
-  // One encoder over the whole stream: groups of 4; the parity of group g
-  // has g, g-1 and g-2, and goes out after g's last datagram.
   const auto ds = Stream(64);
-  ParityEncoder enc;
-  const uint32_t t = test::StartParity(enc, 0);
-  std::vector<std::vector<uint8_t>> parity(ds.size());  // by its group's last number
-  for (uint32_t i = 0; i < ds.size(); ++i) {
-    enc.Add(ds[i].data(), ds[i].size(), i, t, [&](ParityEncoder::Datagram d) {
-      parity[i].assign(d.data, d.data + d.length);
-    });
-  }
+  const auto parity = Parities(ds);
   auto feed = [&](int from, int to, std::initializer_list<int> lost) {
-    for (int i = from; i < to; ++i) {
-      if (std::find(lost.begin(), lost.end(), i) == lost.end()) Feed(ds[i]);
-      if (!parity[i].empty() && std::find(lost.begin(), lost.end(), 100 + i) == lost.end()) {
-        Feed(parity[i]);
-      }
-    }
+    FeedStream(ds, parity, from, to, lost);
   };
   // 13 and 14 lost, and the next group's parity: the parity of [12,16)
   // finds both, the one after next has both too, with other coefficients,
@@ -490,6 +502,30 @@ TEST_F(ParityProcessorTest, ParitiesOfThreeGroupsRebuildUpToThreeLossesOrAskOnce
   EXPECT_EQ(owner_.repairs, 3);
   EXPECT_EQ(Stats().rebuilt, 7u);
   EXPECT_TRUE(PictureIs(Expected(64)));
+}
+
+TEST_F(ParityProcessorTest, HolesAParityCouldNotGiveAreAskedForWhenOneComesAndTheyAreOldEnough) {
+  const auto ds = Stream(24);
+  const auto parity = Parities(ds);
+  FeedStream(ds, parity, 0, 8, {});
+  // 8, 9 and 11 lost (no run of three): their group's parity cannot give
+  // them, and came before their loss was kAskTriedAfterMs old. They wait,
+  // and without another parity, however old they get (short of the hold).
+  const uint32_t shown = TickCount();
+  FeedStream(ds, parity, 8, 12, {8, 9, 11});
+  proc_.CheckRepairs(shown + UpdateProcessor::kAskTriedAfterMs - 1);
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kAskTriedAfterMs);
+  EXPECT_EQ(owner_.repairs, 0);
+  // The next group's parity has them too, but three need three: they are
+  // asked for now, not a group later when the third would give them.
+  FeedStream(ds, parity, 12, 16, {});
+  EXPECT_EQ(owner_.repairs, 0);
+  proc_.CheckRepairs(TickCount() + UpdateProcessor::kAskTriedAfterMs);
+  EXPECT_EQ(owner_.repairs, 2);
+  EXPECT_EQ(owner_.lastRepair, (std::tuple<uint16_t, uint32_t, uint32_t>(kId, 11, 11)));
+  FeedStream(ds, parity, 16, 24, {});
+  EXPECT_EQ(owner_.repairs, 2);
+  EXPECT_EQ(Stats().rebuilt, 0u);
 }
 
 TEST_F(ParityProcessorTest, ParityOfAGroupNeverStartedChangesNothing) {
