@@ -108,6 +108,11 @@ bool RepairPlanner::Rolling(uint32_t nowMs) const {
           nowMs - changeMs_ < kRollingQuietMs + kRollingCycleMs + kRollingSliceMs);
 }
 
+static void LogRepairing(uint32_t first, uint32_t last) {
+  Log().Print("qcCapture: Repairing packets %lu to %lu\n", static_cast<unsigned long>(first),
+              static_cast<unsigned long>(last));
+}
+
 int RepairPlanner::Answer(SequenceRows& rows, SequenceRows::Entry& e, uint32_t nowMs,
                           bool flowing, Plan& plan, uint32_t& waitMs) {
   for (int i = 0; i < waitingCount_; ++i) {
@@ -136,10 +141,7 @@ void RepairPlanner::TakeWaiting(uint32_t nowMs, SequenceRows& rows, const Ledger
   uint32_t runFirst = 0, runLast = 0;  // numbers repaired in a row, logged as one
   bool run = false;
   const auto logRun = [&] {
-    if (run) {
-      Log().Print("qcCapture: Repairing packets %lu to %lu\n", static_cast<unsigned long>(runFirst),
-                  static_cast<unsigned long>(runLast));
-    }
+    if (run) LogRepairing(runFirst, runLast);
     run = false;
   };
   for (int i = 0; i < waitingCount_; ++i) {
@@ -258,10 +260,7 @@ RepairPlanner::Plan RepairPlanner::Take(uint32_t nowMs, uint16_t screenId, Seque
       if (s == r.last) break;
     }
     if (reported) ++plan.losses;
-    if (marked > 0) {
-      Log().Print("qcCapture: Repairing packets %lu to %lu\n",
-                  static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last));
-    }
+    if (marked > 0) LogRepairing(r.first, r.last);
     if (waitMs > 0) {
       Log().Print("qcCapture: Packets %lu to %lu wait %lu ms for the next frame\n",
                   static_cast<unsigned long>(r.first), static_cast<unsigned long>(r.last),
