@@ -387,7 +387,7 @@ void qcCapture::VideoStep() {
   video_.SendFrameIfDue(now);
 }
 
-void qcCapture::ObserveTraffic() { traffic_.Observe(clock_.Tick(), transport_->TotalBytesSent()); }
+void qcCapture::ObserveTraffic() { traffic_.Observe(clock_.Tick(), transport_->StreamBytesSent()); }
 
 bool qcCapture::FullUpdateNow() {
   if (refreshWanted_.exchange(false)) budget_.Request(refreshAskedMs_);
@@ -401,7 +401,7 @@ bool qcCapture::FullUpdateNow() {
 
 void qcCapture::FullScreenStep() {
   int k = fullQuarter_;
-  const uint32_t startBytes = transport_->TotalBytesSent();
+  const uint32_t startBytes = transport_->StreamBytesSent();
   if (k == 0) {
     Log().Print("qcCapture: Sending fullscreen update\n");
     // The update that starts a transmission is owed to every receiver;
@@ -409,7 +409,7 @@ void qcCapture::FullScreenStep() {
     chargeFull_ = !budget_.Immediate();
     if (!chargeFull_) traffic_.Reset(clock_.Tick(), startBytes);
     budget_.Started(clock_.Tick());
-    fullStartBytes_ = transport_->TotalBytesSent();
+    fullStartBytes_ = transport_->StreamBytesSent();
     // Every row now compares as changed (except a row of 0x01 bytes).
     std::memset(backBuffer_.data(), 0x01, backBuffer_.size());
     transport_->ResetStream();
@@ -430,11 +430,11 @@ void qcCapture::FullScreenStep() {
   transport_->SetLevel(pacer_.Level());
   if (++k == 4) {
     k = 0;
-    budget_.Finished(transport_->TotalBytesSent() - fullStartBytes_);
+    budget_.Finished(transport_->StreamBytesSent() - fullStartBytes_);
     if (cursor_.ClosingStep()) ChangeSent();
   }
   fullQuarter_ = k;
-  if (chargeFull_) traffic_.Charge(transport_->TotalBytesSent() - startBytes);
+  if (chargeFull_) traffic_.Charge(transport_->StreamBytesSent() - startBytes);
 }
 
 int qcCapture::PendingWorkMs() {
@@ -470,7 +470,7 @@ void qcCapture::ApplyRepairs() {
     traffic_.Charge(cursor_.ResendShape());
   }
   if (!repairs_.HasMarks()) return;
-  const uint32_t startBytes = transport_->TotalBytesSent();
+  const uint32_t startBytes = transport_->StreamBytesSent();
   // Extra traffic is deflated at the cheapest level: it is paid for in
   // budget bytes, and its CPU is what an attacker could make us spend.
   transport_->SetLevel(kExtraLevel);
@@ -499,7 +499,7 @@ void qcCapture::ApplyRepairs() {
   if (low < high) encoder_->EncodeRows(low, high, PacketType::Update);
   ledger_.SetExtra(false);
   transport_->SetLevel(pacer_.Level());
-  traffic_.Charge(transport_->TotalBytesSent() - startBytes);
+  traffic_.Charge(transport_->StreamBytesSent() - startBytes);
 }
 
 void qcCapture::PollingStep() {

@@ -29,7 +29,7 @@ bool CursorTracker::SendShape() {
   }
   lastHandle_ = image.handle;
   haveHandle_ = true;
-  const uint32_t before = transport_->TotalBytesSent();
+  const uint32_t before = transport_->StreamBytesSent();
   SendResult result =
       transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
   if (result == SendResult::TooLarge) {
@@ -39,7 +39,7 @@ bool CursorTracker::SendShape() {
       result = transport_->SendPayload(payload.data(), payload.size(), PacketType::CursorShape);
     }
   }
-  shapeBytes_ = transport_->TotalBytesSent() - before;
+  shapeBytes_ = transport_->StreamBytesSent() - before;
   return result == SendResult::Sent;
 }
 

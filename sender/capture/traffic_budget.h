@@ -16,7 +16,8 @@
 // earned.
 //
 // A pure class on one thread (the capture work thread); the caller passes
-// the time (ms tick count, wrapping) and the transport's byte counter.
+// the time (ms tick count, wrapping) and the transport's count of bytes
+// other than parity (CaptureTransport::StreamBytesSent).
 #pragma once
 
 #include <cstdint>

@@ -69,6 +69,12 @@ class CaptureTransport : public PayloadSink {
   virtual int ParityDueMs() const { return -1; }
   // Bytes of parity datagrams sent (any thread).
   virtual uint64_t ParityBytesSent() const { return 0; }
+  // Bytes sent that were not parity: what the traffic budget earns on and
+  // is charged. Parity is bounded on its own (ParityEncoder), and a parity
+  // that a repair's datagram happens to close is no part of that repair.
+  uint32_t StreamBytesSent() const {
+    return TotalBytesSent() - static_cast<uint32_t>(ParityBytesSent());
+  }
 };
 
 }  // namespace qc

@@ -157,11 +157,13 @@ class RecordingTransport : public CaptureTransport {
     ++calls;
     sent_.push_back({static_cast<uint16_t>(type), {payload, payload + length}});
     if (result != SendResult::Sent) return result;
-    totalBytes_ += static_cast<uint32_t>(length + kCompressedHeaderSize);
+    totalBytes_ += static_cast<uint32_t>(length + kCompressedHeaderSize + parityPerPayload);
+    parityBytes_ += parityPerPayload;
     sentSinceTick_ = true;
     return result;
   }
   uint32_t TotalBytesSent() const override { return totalBytes_.load(); }
+  uint64_t ParityBytesSent() const override { return parityBytes_.load(); }
   bool SendRaw(const uint8_t* data, size_t length) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return false;
@@ -209,6 +211,9 @@ class RecordingTransport : public CaptureTransport {
   void SetScreenId(uint16_t id) { screenId_ = id; }
 
   size_t tooLargeAbove = kMaxPayload;
+  // Parity bytes counted as sent after every payload (as if each closed a
+  // parity group).
+  uint32_t parityPerPayload = 0;
   std::vector<SendResult> script;
   size_t tooLarge = 0, calls = 0;
   int resets = 0;
@@ -220,6 +225,7 @@ class RecordingTransport : public CaptureTransport {
   bool closed_ = false;
   std::atomic<uint16_t> screenId_{0x1234};
   std::atomic<uint32_t> totalBytes_{0};
+  std::atomic<uint64_t> parityBytes_{0};
   std::atomic<bool> sentSinceTick_{false};
 };
 
