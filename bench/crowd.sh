@@ -20,8 +20,11 @@
 # second, repairs the sender made, parity rebuilds and suppressed requests
 # at the receivers, the repair latency p50/p95 (a loss to its rebuild, or
 # to the answer of its request, from the receivers' logs, with the sender's
-# wait for the next frame added), the sender's CPU and
-# the receivers' mean CPU, and pictures exact 1 s after the screen stopped;
+# wait for the next frame added), the sender's CPU (and of it the time in
+# user space: the system time includes the kernel's delivery of every
+# datagram to each receiver's namespace on this one machine, which a real
+# network's switch does), the receivers' mean CPU, and pictures exact 1 s
+# after the screen stopped;
 # the lines printed; then the sender's bytes in the measured windows and in
 # the whole run against its fresh bytes (ratios that do not depend on how
 # fast the terminal printed in the lossless run).
@@ -74,6 +77,7 @@ report() { echo "$*" | tee -a "$RESULTS"; }
 in_ns s iptables -A OUTPUT -p udp --dport 5982
 in_ns s iptables -A INPUT -p udp --dport 5983
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
+uticks() { awk '{print $14}' "/proc/$1/stat" 2>/dev/null || echo 0; }  # user time only
 percentile() {  # p < numbers
   sort -n | awk -v p="$1" '{v[NR]=$1} END {if (NR==0) {print "-"; exit}
     i=int((NR*p+99)/100); if (i<1) i=1; print v[i]}'
@@ -120,10 +124,10 @@ for config in $CONFIGS; do
   for n in "${active[@]}"; do wc -l <"$WORK/$n/Quillview.log" >"$WORK/$n/mark"; done
   # Measured while the terminal prints and for the second after it stops;
   # not while the pictures are taken and compared.
-  exact=0 total=0 secs=0 s_ticks=0 r_ticks=0 out_b=0 out_d=0 in_d=0 lines=0
+  exact=0 total=0 secs=0 s_ticks=0 s_uticks=0 r_ticks=0 out_b=0 out_d=0 in_d=0 lines=0
   acc_all=0 acc_par=0 acc_ext=0 acc_ok=1
   for _ in $(seq "$SAMPLES"); do
-    t0=$(date +%s.%N) s0=$(ticks "$PID_snd") r0=0
+    t0=$(date +%s.%N) s0=$(ticks "$PID_snd") u0=$(uticks "$PID_snd") r0=0
     for n in "${active[@]}"; do pid=PID_$n; r0=$((r0 + $(ticks "${!pid}"))); done
     l0=$(cat "$WORK/lines" 2>/dev/null || echo 0)
     acc0=$(account_now)  # the sender's account at the window's start and end
@@ -132,6 +136,7 @@ for config in $CONFIGS; do
     secs=$(echo "$secs + $(date +%s.%N) - $t0" | bc)
     lines=$((lines + $(cat "$WORK/lines") - l0))
     s_ticks=$((s_ticks + $(ticks "$PID_snd") - s0))
+    s_uticks=$((s_uticks + $(uticks "$PID_snd") - u0))
     for n in "${active[@]}"; do pid=PID_$n; r_ticks=$((r_ticks + $(ticks "${!pid}"))); done
     r_ticks=$((r_ticks - r0))
     acc1=$(account_now)
@@ -157,6 +162,7 @@ for config in $CONFIGS; do
     in_d=$((in_d + $(echo "$in" | awk '/udp/ {print $1; exit}')))
   done
   s_cpu=$(echo "$s_ticks * 100 / $hz / $secs" | bc -l)
+  s_ucpu=$(echo "$s_uticks * 100 / $hz / $secs" | bc -l)
   r_cpu=$(echo "$r_ticks * 100 / $hz / $secs / $n_r" | bc -l)
   bytes=$out_b datagrams=$out_d requests=$in_d
   repairs=$(( $(count snd/Quillcast.log 'Repairing packets') - repairs0 ))
@@ -193,12 +199,12 @@ for config in $CONFIGS; do
       "$(echo "$drate / $l_drate" | bc -l)")
   fi
   [ "$exact" -lt "$total" ] && FAILED=1  # keeps the logs
-  report "$(printf '%d receivers, loss %s: %.0f kB/s, %.0f datagrams/s, %.0f lines/s (%s), requests %.1f/s (%.2f per datagram sent), repairs %d, rebuilt %d, suppressed %d, latency p50 %s p95 %s ms (p95 rebuilt %s, answered %s), sender CPU %.1f%%, receiver CPU %.1f%%, exact %d/%d' \
+  report "$(printf '%d receivers, loss %s: %.0f kB/s, %.0f datagrams/s, %.0f lines/s (%s), requests %.1f/s (%.2f per datagram sent), repairs %d, rebuilt %d, suppressed %d, latency p50 %s p95 %s ms (p95 rebuilt %s, answered %s), sender CPU %.1f%% (user %.1f%%), receiver CPU %.1f%%, exact %d/%d' \
     "$n_r" "$loss" "$(echo "$bytes / $secs / 1000" | bc -l)" "$(echo "$datagrams / $secs" | bc -l)" \
     "$(echo "$lines / $secs" | bc -l)" "$ratio" "$(echo "$requests / $secs" | bc -l)" "$(echo "$requests / ($datagrams + 1)" | bc -l)" "$repairs" "$rebuilt" "$suppressed" \
     "$(echo "$lat" | grep . | percentile 50)" "$(echo "$lat" | grep . | percentile 95)" \
     "$(echo "$lat_p" | grep . | percentile 95)" "$(echo "$lat_a" | grep . | percentile 95)" \
-    "$s_cpu" "$r_cpu" "$exact" "$total")"
+    "$s_cpu" "$s_ucpu" "$r_cpu" "$exact" "$total")"
   kill "$PID_snd"
   for n in "${active[@]}"; do pid=PID_$n; kill "${!pid}"; done
   wait "$PID_snd" 2>/dev/null
