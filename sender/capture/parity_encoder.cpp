@@ -121,9 +121,35 @@ ParityEncoder::Datagram ParityEncoder::Finish() {
     gf::MulAdd(d + kCompressedHeaderSize, data, c, whole - kCompressedHeaderSize);
   }
   BuildParityHeader(h, out_);
+  last_ = h;
   groups_[2] = groups_[1];
   groups_[1] = open;
   open.count = 0;
+  return Datagram{out_, h.DataOffset() + length};
+}
+
+ParityEncoder::Datagram ParityEncoder::SecondParity() {
+  ParityHeader h = last_;
+  h.scheme = kParitySchemeMembers;
+  h.lengths = h.types = 0;
+  size_t length = 0;
+  for (uint32_t s = h.first; s != h.first + h.count; ++s) {
+    if (!h.IsMember(s)) continue;
+    const size_t whole = StoredLength(s);
+    if (whole < kCompressedHeaderSize || ReadU32(StoreData(s) + 4) != s) return Datagram{};
+    length = std::max(length, whole - kCompressedHeaderSize);
+  }
+  uint8_t* data = out_ + h.DataOffset();
+  std::memset(data, 0, length);
+  for (uint32_t s = h.first; s != h.first + h.count; ++s) {
+    if (!h.IsMember(s)) continue;
+    const size_t whole = StoredLength(s);
+    const uint8_t* d = StoreData(s);
+    h.lengths ^= static_cast<uint16_t>(whole);
+    h.types ^= ReadU16(d);
+    gf::MulAdd(d + kCompressedHeaderSize, data, 1, whole - kCompressedHeaderSize);
+  }
+  BuildParityHeader(h, out_);
   return Datagram{out_, h.DataOffset() + length};
 }
 
@@ -141,6 +167,10 @@ ParityEncoder::Datagram ParityEncoder::Copy(uint32_t sequence) {
 
 int ParityEncoder::DueMs(uint32_t nowMs) const {
   int due = GroupDueMs(nowMs);
+  if (secondPending_) {
+    const int32_t second = std::max<int32_t>(0, static_cast<int32_t>(secondDueMs_ - nowMs));
+    if (due < 0 || second < due) due = second;
+  }
   if (copyCount_ > 0) {
     const int32_t copy = std::max<int32_t>(0, static_cast<int32_t>(copies_[copyFirst_].dueMs - nowMs));
     if (due < 0 || copy < due) due = copy;
@@ -160,6 +190,7 @@ int ParityEncoder::GroupDueMs(uint32_t nowMs) const {
 }
 
 void ParityEncoder::Discard() {
+  secondPending_ = false;
   for (Group& g : groups_) g.count = 0;
   copyCount_ = 0;
 }

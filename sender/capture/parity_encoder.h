@@ -66,6 +66,15 @@
 // budget holds the heal back, the lone parity goes out after kLoneMs:
 // nothing else would show its loss.
 //
+// When no numbered datagram follows a parity within kSecondParityMs (the
+// screen paused, or its next step is late), the parity goes out again as a
+// second equation: the XOR of the same members (scheme 1), which any two
+// members' coefficients tell apart from the first. Otherwise a receiver
+// that lost two of the last group's datagrams, or one and the parity,
+// waits for the next group's parity, which in a pause does not come: it
+// holds until its hold runs out (160 ms) and asks. Once per parity, and
+// only in a pause, so a steady stream sends no more than before.
+//
 // Loss reports are requests, and anyone on the network can send those: what
 // parity may add to the stream is bounded on its own, apart from the
 // traffic budget of the repairs. Every protected datagram earns
@@ -102,6 +111,11 @@ class ParityEncoder {
   // still open this long after its first datagram closes early.
   static constexpr uint32_t kGroupMs = 60;
   static constexpr uint32_t kLoneMs = 200;
+  // Longer than the gap between a busy screen's steps (the pacer sends a busy
+  // quarter at least every 70 ms), so a steady stream sends no second
+  // parity; the losses it rebuilds showed with the parity before, so they
+  // come back within 100 ms, well inside a receiver's hold.
+  static constexpr uint32_t kSecondParityMs = 80;
   // Datagrams with at most kCopyBytes of data are also sent again, whole,
   // kCopyDelayMs later (a burst of interference lasts about 20 ms).
   static constexpr size_t kCopyBytes = 512;
@@ -145,25 +159,32 @@ class ParityEncoder {
   void Add(const uint8_t* datagram, size_t length, uint32_t sequence, uint32_t nowMs,
            Emit&& send) {
     Adapt(nowMs);
-    if (groups_[0].count > 0 && !Continues(sequence, length)) Close(send);
+    if (groups_[0].count > 0 && !Continues(sequence, length)) Close(send, nowMs);
     SendCopies(nowMs, false, send);
-    if (Join(datagram, length, sequence, nowMs)) Close(send);
+    secondPending_ = false;  // the stream goes on: the next parity has them
+    if (Join(datagram, length, sequence, nowMs)) Close(send, nowMs);
     if (group_ > 0 && length >= kCompressedHeaderSize &&
         length - kCompressedHeaderSize <= kCopyBytes && copyCount_ < kPendingCopies) {
       copies_[(copyFirst_ + copyCount_++) % kPendingCopies] =
           PendingCopy{sequence, nowMs + kCopyDelayMs};
     }
   }
-  // The copies that are due and the parity of a group open for kGroupMs
-  // (a lone datagram that follows no group: kLoneMs); with force (before a
-  // stream reset) every copy still to send and any open group's parity.
+  // The copies that are due, the parity of a group open for kGroupMs (a
+  // lone datagram that follows no group: kLoneMs) and a parity's second
+  // one; with force (before a stream reset) every copy still to send and
+  // any open group's parity.
   template <class Emit>
   void Flush(uint32_t nowMs, bool force, Emit&& send) {
     SendCopies(nowMs, force, send);
-    if (groups_[0].count > 0 && (force || GroupDueMs(nowMs) == 0)) Close(send);
+    if (groups_[0].count > 0 && (force || GroupDueMs(nowMs) == 0)) Close(send, nowMs);
+    if (force) secondPending_ = false;
+    if (secondPending_ && static_cast<int32_t>(nowMs - secondDueMs_) >= 0) {
+      secondPending_ = false;
+      Spend(SecondParity(), send);
+    }
   }
-  // ms until Flush has a group to close or a copy to send, -1 when
-  // neither is pending.
+  // ms until Flush has a group to close, a copy or a second parity to
+  // send, -1 when none is pending.
   int DueMs(uint32_t nowMs) const;
   // Forgets the open group without sending its parity, and the group
   // before it (a new screen identifier).
@@ -180,15 +201,26 @@ class ParityEncoder {
   // Adds the datagram to the group (opening one); true when the group is
   // to close: full, or a lone datagram's partner came past kGroupMs.
   bool Join(const uint8_t* datagram, size_t length, uint32_t sequence, uint32_t nowMs);
-  // Ends the open group; emits its parity when the allowance covers it.
+  // Ends the open group; emits its parity when the allowance covers it,
+  // and then expects its second one after kSecondParityMs.
   template <class Emit>
-  void Close(Emit&& send) {
-    const Datagram d = Finish();
-    if (d.length > allowance_) return;
+  void Close(Emit&& send, uint32_t nowMs) {
+    if (!Spend(Finish(), send)) return;
+    secondPending_ = true;
+    secondDueMs_ = nowMs + kSecondParityMs;
+  }
+  // Emits d when the allowance covers it.
+  template <class Emit>
+  bool Spend(const Datagram& d, Emit&& send) {
+    if (d.length == 0 || d.length > allowance_) return false;
     allowance_ -= d.length;
     send(d);
+    return true;
   }
   Datagram Finish();
+  // The XOR of the last parity's members (scheme 1), while the store
+  // still holds them all, else empty.
+  Datagram SecondParity();
   int GroupDueMs(uint32_t nowMs) const;
   // Sends the copies that are due (all with force) while the allowance
   // covers them.
@@ -199,10 +231,7 @@ class ParityEncoder {
       if (!force && static_cast<int32_t>(nowMs - c.dueMs) < 0) return;
       copyFirst_ = (copyFirst_ + 1) % kPendingCopies;
       --copyCount_;
-      const Datagram d = Copy(c.sequence);
-      if (d.length == 0 || d.length > allowance_) continue;
-      allowance_ -= d.length;
-      send(d);
+      Spend(Copy(c.sequence), send);
     }
   }
   // A copy of datagram `sequence` while the store still has it, else empty.
@@ -213,6 +242,9 @@ class ParityEncoder {
   // quarter longer than its longest.
   bool Spans(int k) const;
 
+  ParityHeader last_;  // the last group's parity
+  bool secondPending_ = false;
+  uint32_t secondDueMs_ = 0;
   int group_ = 0;
   uint64_t allowance_ = kAllowanceBytes;  // bytes of parity that may go out
   uint64_t earned_ = 0;  // protected bytes times kShareNum, not yet worth a byte

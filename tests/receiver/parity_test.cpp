@@ -115,7 +115,10 @@ TEST(ParityEncoderTest, NothingIsSentUntilACrowdReportsLossesAndGroupsCloseWhenF
   EXPECT_EQ(h.first, 100u);
   EXPECT_EQ(h.members, 0xFFu);
   EXPECT_EQ(rec.parity[1].size(), h.DataOffset() + 4100);
-  EXPECT_EQ(enc.DueMs(now + 1000), -1);
+  // Its second parity would follow a pause (ParityDecoderTest), but the
+  // next datagram comes first.
+  EXPECT_EQ(enc.DueMs(now + ParityEncoder::kGroupMs),
+            static_cast<int>(ParityEncoder::kSecondParityMs));
   // A lone datagram after a gap in the numbers waits for the next (its
   // parity would repeat it); past the group's time the two close at once.
   // Without a partner it closes after kLoneMs (the last datagram of a
@@ -400,7 +403,7 @@ TEST_F(ParityDecoderTest, TwoLossesAGroupNeverStartedOrAHoleNotWaitedForAreLeftA
   ExpectKept(51, group_[1]);
 }
 
-TEST_F(ParityDecoderTest, AnyTwoLossesOfAGroupComeBackFromItsParityAndTheNextAndThreeFromThree) {
+TEST_F(ParityDecoderTest, TwoLossesOfAGroupComeBackWithTheNextParityOrTheSecondInAPauseAndThreeWithThree) {
   // Three groups of 4 through the encoder: each parity has its group and
   // the groups before (of like lengths), each member with its own
   // coefficient.
@@ -442,6 +445,38 @@ TEST_F(ParityDecoderTest, AnyTwoLossesOfAGroupComeBackFromItsParityAndTheNextAnd
   for (int i = 2; i < 12; ++i) dec_.Keep(first + i, ds[i].data(), ds[i].size());
   ASSERT_EQ(Add(rec.parity[0]), ParityDecoder::Result::Kept);
   EXPECT_EQ(Solve(first, first + 11), Numbers{});
+
+  // No next group's parity comes in a pause: the last parity goes again,
+  // once, as the XOR of its members, and the two give any two losses of
+  // the last group. (The parities before had no second: a datagram came.)
+  EXPECT_EQ(enc.DueMs(now), static_cast<int>(ParityEncoder::kSecondParityMs));
+  enc.Flush(now + ParityEncoder::kSecondParityMs - 1, false, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 3u);
+  enc.Flush(now + ParityEncoder::kSecondParityMs, false, rec.Emit());
+  ASSERT_EQ(rec.parity.size(), 4u);
+  EXPECT_EQ(enc.DueMs(now + 1000), -1);
+  ParityHeader last, second;
+  ASSERT_TRUE(ParseParityHeader(rec.parity[2].data(), rec.parity[2].size(), last));
+  ASSERT_TRUE(ParseParityHeader(rec.parity[3].data(), rec.parity[3].size(), second));
+  EXPECT_EQ(second.scheme, kParitySchemeMembers);
+  EXPECT_EQ(second.first, last.first);
+  EXPECT_EQ(second.count, last.count);
+  EXPECT_EQ(second.members, last.members);
+  EXPECT_EQ(rec.parity[3].size(), rec.parity[2].size());
+  for (int a = 8; a < 12; ++a) {
+    for (int b = a + 1; b < 12; ++b) {
+      SCOPED_TRACE(testing::Message() << a << " " << b);
+      dec_.Reset();
+      for (int i = 0; i < 12; ++i) {
+        if (i != a && i != b) dec_.Keep(first + i, ds[i].data(), ds[i].size());
+      }
+      ASSERT_EQ(Add(rec.parity[2]), ParityDecoder::Result::Kept);
+      ASSERT_EQ(Add(rec.parity[3]), ParityDecoder::Result::Kept);
+      ASSERT_EQ(Solve(first, first + 11), (Numbers{first + a, first + b}));
+      ExpectKept(first + a, ds[a]);
+      ExpectKept(first + b, ds[b]);
+    }
+  }
 }
 
 TEST_F(ParityDecoderTest, OnlyNamedMembersCountAndKeptParitiesAreSolvedTogether) {
