@@ -109,9 +109,18 @@ ParityEncoder::Datagram ParityEncoder::Finish() {
     h.members |= ((1u << g.count) - 1u) << (g.first - h.first);
     length = std::max(length, g.longest);
   }
+  groups_[2] = groups_[1];
+  groups_[1] = open;
+  open.count = 0;
+  last_ = h;
+  lastLength_ = length;
+  return Encode(h, length);
+}
+
+ParityEncoder::Datagram ParityEncoder::Encode(ParityHeader h, size_t length) {
   uint8_t* data = out_ + h.DataOffset();
   std::memset(data, 0, length);
-  for (uint32_t s = h.first; s != open.first + static_cast<uint32_t>(open.count); ++s) {
+  for (uint32_t s = h.first; s != h.first + h.count; ++s) {
     if (!h.IsMember(s)) continue;
     const size_t whole = StoredLength(s);
     const uint8_t* d = StoreData(s);
@@ -121,36 +130,13 @@ ParityEncoder::Datagram ParityEncoder::Finish() {
     gf::MulAdd(d + kCompressedHeaderSize, data, c, whole - kCompressedHeaderSize);
   }
   BuildParityHeader(h, out_);
-  last_ = h;
-  groups_[2] = groups_[1];
-  groups_[1] = open;
-  open.count = 0;
   return Datagram{out_, h.DataOffset() + length};
 }
 
 ParityEncoder::Datagram ParityEncoder::SecondParity() {
   ParityHeader h = last_;
   h.scheme = kParitySchemeMembers;
-  h.lengths = h.types = 0;
-  size_t length = 0;
-  for (uint32_t s = h.first; s != h.first + h.count; ++s) {
-    if (!h.IsMember(s)) continue;
-    const size_t whole = StoredLength(s);
-    if (whole < kCompressedHeaderSize || ReadU32(StoreData(s) + 4) != s) return Datagram{};
-    length = std::max(length, whole - kCompressedHeaderSize);
-  }
-  uint8_t* data = out_ + h.DataOffset();
-  std::memset(data, 0, length);
-  for (uint32_t s = h.first; s != h.first + h.count; ++s) {
-    if (!h.IsMember(s)) continue;
-    const size_t whole = StoredLength(s);
-    const uint8_t* d = StoreData(s);
-    h.lengths ^= static_cast<uint16_t>(whole);
-    h.types ^= ReadU16(d);
-    gf::MulAdd(d + kCompressedHeaderSize, data, 1, whole - kCompressedHeaderSize);
-  }
-  BuildParityHeader(h, out_);
-  return Datagram{out_, h.DataOffset() + length};
+  return Encode(h, lastLength_);
 }
 
 ParityEncoder::Datagram ParityEncoder::Copy(uint32_t sequence) {

@@ -218,8 +218,11 @@ class ParityEncoder {
     return true;
   }
   Datagram Finish();
-  // The XOR of the last parity's members (scheme 1), while the store
-  // still holds them all, else empty.
+  // The parity over h's members (their data at hand in the store, h's
+  // lengths and types fields still 0), `length` bytes of data.
+  Datagram Encode(ParityHeader h, size_t length);
+  // The XOR of the last parity's members (scheme 1). No datagram came
+  // since, so the store still holds them.
   Datagram SecondParity();
   int GroupDueMs(uint32_t nowMs) const;
   // Sends the copies that are due (all with force) while the allowance
@@ -242,7 +245,8 @@ class ParityEncoder {
   // quarter longer than its longest.
   bool Spans(int k) const;
 
-  ParityHeader last_;  // the last group's parity
+  ParityHeader last_;  // the last group's parity, and its data's length
+  size_t lastLength_ = 0;
   bool secondPending_ = false;
   uint32_t secondDueMs_ = 0;
   int group_ = 0;
